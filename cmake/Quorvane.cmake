@@ -1,0 +1,25 @@
+find_package(GTest REQUIRED)
+find_package(PkgConfig REQUIRED)
+include(GoogleTest)
+
+# quorvane_library(<target> [DEPS libs...] [TEST_DEPS libs...])
+# Every .cpp/.c under the calling folder is a source of <target>, except those in a "tests" folder,
+# which form <target>_tests, run by ctest. Headers are included from the repository root.
+function(quorvane_library target)
+  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB_RECURSE all CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.c")
+  set(sources ${all})
+  set(tests ${all})
+  list(FILTER sources EXCLUDE REGEX "/tests/")
+  list(FILTER tests INCLUDE REGEX "/tests/")
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  if(tests)
+    add_executable(${target}_tests ${tests})
+    target_link_libraries(${target}_tests PRIVATE ${target} ${ARG_TEST_DEPS} GTest::gmock GTest::gtest_main)
+    target_compile_definitions(${target}_tests PRIVATE QUORVANE_TEST_FIXTURES="${CMAKE_CURRENT_SOURCE_DIR}/tests/fixtures")
+    gtest_discover_tests(${target}_tests TEST_PREFIX "${target}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "QUORVANE_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+  endif()
+endfunction()

@@ -1,0 +1,44 @@
+#pragma once
+// Serial queues with labels (one worker thread each), the concurrent global queue, and the main
+// queue, which the main run loop drains. `sync` onto the queue already running the caller runs
+// the block inline instead of deadlocking.
+#include <functional>
+#include <memory>
+#include <string>
+
+class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
+public:
+    using Block = std::function<void()>;
+    virtual ~DispatchQueue() = default;
+
+    static std::shared_ptr<DispatchQueue> serial(std::string label);
+    static std::shared_ptr<DispatchQueue> main();
+    static std::shared_ptr<DispatchQueue> global();
+    // The queue running the calling code, or null on a thread of no queue.
+    static DispatchQueue* current();
+    static bool isMainThread();
+
+    const std::string& label() const { return label_; }
+    virtual void async(Block block) = 0;
+    // Runs `block` on this queue and waits for it.
+    virtual void sync(const Block& block) = 0;
+    // Runs `block` on this queue after `delay` seconds of the process clock.
+    void after(double delay, Block block);
+    // True when the caller is running on this queue.
+    virtual bool isCurrent() const = 0;
+
+protected:
+    explicit DispatchQueue(std::string label) : label_(std::move(label)) {}
+
+private:
+    std::string label_;
+};
+
+// The main thread's loop: runs the blocks of the main queue.
+namespace RunLoop {
+// Runs main-queue blocks until none is waiting; returns how many ran. Call on the main thread.
+size_t runUntilIdle();
+// Runs main-queue blocks, waiting for more, until stop() is called.
+void run();
+void stop();
+}  // namespace RunLoop

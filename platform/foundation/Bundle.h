@@ -1,0 +1,34 @@
+#pragma once
+// The application's bundle: its Info.plist values (embedded in the build) and the user's languages.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+
+class Bundle {
+public:
+    static std::shared_ptr<Bundle> mainBundle();
+    // Replaces the main bundle (tests use this to try other Info.plist values).
+    static void setMainBundle(std::shared_ptr<Bundle> bundle);
+    static void resetMainBundle();
+
+    explicit Bundle(Dictionary infoDictionary);
+
+    const Dictionary& infoDictionary() const { return info_; }
+    std::optional<Value> objectForInfoDictionaryKey(const std::string& key) const;
+    std::string bundleIdentifier() const;  // "CFBundleIdentifier"
+    std::string shortVersion() const;      // "CFBundleShortVersionString"
+    std::string buildVersion() const;      // "CFBundleVersion"
+    std::string name() const;              // "CFBundleName"
+    std::string displayName() const;       // "CFBundleDisplayName", else the name
+    std::string executableName() const;    // "CFBundleExecutable"
+
+    // The user's languages, most preferred first, as BCP 47 tags ("de-DE"), from LANGUAGE and
+    // LANG; "en" when neither says.
+    static std::vector<std::string> preferredLanguages();
+
+private:
+    Dictionary info_;
+};

@@ -1,0 +1,45 @@
+#pragma once
+// Small persistent settings by suite, kept as one binary property list per suite and written
+// through on every change. A corrupt file is moved aside (never deleted) and the suite starts empty.
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Value.h"
+
+class UserDefaults {
+public:
+    // The suite named after the main bundle's identifier.
+    static std::shared_ptr<UserDefaults> standardUserDefaults();
+    // Forgets the shared instances, so the next call reads the files again (tests use this).
+    static void resetStandardUserDefaults();
+    // A named suite; instances of one name share their state within the process.
+    static std::shared_ptr<UserDefaults> suite(const std::string& name);
+
+    const std::string& suiteName() const { return name_; }
+
+    std::optional<Value> objectForKey(const std::string& key) const;
+    std::optional<std::string> stringForKey(const std::string& key) const;
+    std::optional<Data> dataForKey(const std::string& key) const;
+    std::optional<Value::Array> arrayForKey(const std::string& key) const;
+    std::optional<Dictionary> dictionaryForKey(const std::string& key) const;
+    int64_t integerForKey(const std::string& key) const;  // 0 when absent or not a number
+    double doubleForKey(const std::string& key) const;    // 0 when absent or not a number
+    bool boolForKey(const std::string& key) const;        // false when absent or not a number
+
+    // A null Value removes the key.
+    void setObject(const Value& value, const std::string& key);
+    void removeObjectForKey(const std::string& key);
+    Dictionary dictionaryRepresentation() const;
+
+    explicit UserDefaults(std::string name);  // use suite() or standardUserDefaults()
+
+private:
+    void load();
+    void persist() const;
+
+    std::string name_;
+    mutable std::mutex mutex_;
+    Dictionary values_;
+};

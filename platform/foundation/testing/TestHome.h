@@ -1,0 +1,35 @@
+#pragma once
+// A fresh, private QUORVANE_HOME for one test: every file the system writes goes below it, and
+// the shared user defaults and main bundle start anew. Removed again at the end of the test.
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/UserDefaults.h"
+
+class TestHome {
+public:
+    TestHome() {
+        const char* base = std::getenv("QUORVANE_TEST_TMP");
+        std::filesystem::path root = base ? base : std::filesystem::temp_directory_path();
+        std::random_device rd;
+        path_ = root / ("home-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(path_);
+        setenv("QUORVANE_HOME", path_.c_str(), 1);
+        UserDefaults::resetStandardUserDefaults();
+        Bundle::resetMainBundle();
+    }
+    ~TestHome() {
+        UserDefaults::resetStandardUserDefaults();
+        Bundle::resetMainBundle();
+        unsetenv("QUORVANE_HOME");
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};

@@ -103,4 +103,3 @@ private:
     std::variant<std::monostate, bool, int64_t, double, std::string, ::Data, ::Date, Array, ::Dictionary> v_;
 };
 
-inline bool Dictionary::operator==(const Dictionary& other) const { return entries_ == other.entries_; }

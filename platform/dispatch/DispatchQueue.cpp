@@ -1,0 +1,240 @@
+#include "platform/dispatch/DispatchQueue.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/Clock.h"
+
+namespace {
+
+// Initialised before main() runs, so on the main thread.
+const std::thread::id kMainThread = std::this_thread::get_id();
+
+thread_local DispatchQueue* tCurrentQueue = nullptr;
+
+class CurrentQueueScope {
+public:
+    explicit CurrentQueueScope(DispatchQueue* queue) : saved_(tCurrentQueue) { tCurrentQueue = queue; }
+    ~CurrentQueueScope() { tCurrentQueue = saved_; }
+
+private:
+    DispatchQueue* saved_;
+};
+
+// One worker thread, started with the first block, runs the blocks in order.
+class SerialQueue final : public DispatchQueue {
+public:
+    explicit SerialQueue(std::string label) : DispatchQueue(std::move(label)) {}
+
+    ~SerialQueue() override {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        if (!worker_.joinable()) return;
+        // The last reference can go away inside one of our own blocks.
+        if (worker_.get_id() == std::this_thread::get_id())
+            worker_.detach();
+        else
+            worker_.join();
+    }
+
+    void async(Block block) override {
+        std::lock_guard lock(mutex_);
+        blocks_.push_back(std::move(block));
+        if (!worker_.joinable()) worker_ = std::thread([this] { work(); });
+        ready_.notify_one();
+    }
+
+    void sync(const Block& block) override {
+        if (isCurrent()) {
+            block();
+            return;
+        }
+        std::promise<void> done;
+        async([&] {
+            block();
+            done.set_value();
+        });
+        done.get_future().wait();
+    }
+
+    bool isCurrent() const override { return tCurrentQueue == this; }
+
+private:
+    void work() {
+        CurrentQueueScope scope(this);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [this] { return stopping_ || !blocks_.empty(); });
+            if (blocks_.empty()) return;  // stopping, and everything queued has run
+            Block block = std::move(blocks_.front());
+            blocks_.pop_front();
+            lock.unlock();
+            block();
+            block = nullptr;  // captured state dies outside the lock
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Block> blocks_;
+    std::thread worker_;
+    bool stopping_ = false;
+};
+
+// Blocks wait here until the main thread's run loop takes them.
+class MainQueue final : public DispatchQueue {
+public:
+    MainQueue() : DispatchQueue("com.apple.main-thread") {}
+
+    void async(Block block) override {
+        {
+            std::lock_guard lock(mutex_);
+            blocks_.push_back(std::move(block));
+        }
+        ready_.notify_all();
+    }
+
+    void sync(const Block& block) override {
+        if (isCurrent()) {
+            block();
+            return;
+        }
+        std::promise<void> done;
+        async([&] {
+            block();
+            done.set_value();
+        });
+        done.get_future().wait();
+    }
+
+    bool isCurrent() const override { return DispatchQueue::isMainThread(); }
+
+    bool runOne(bool wait) {
+        Block block;
+        {
+            std::unique_lock lock(mutex_);
+            if (wait) ready_.wait(lock, [this] { return stop_ || !blocks_.empty(); });
+            if (blocks_.empty()) return false;
+            block = std::move(blocks_.front());
+            blocks_.pop_front();
+        }
+        block();
+        return true;
+    }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        ready_.notify_all();
+    }
+
+    bool takeStop() {
+        std::lock_guard lock(mutex_);
+        bool was = stop_;
+        stop_ = false;
+        return was;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Block> blocks_;
+    bool stop_ = false;
+};
+
+// A fixed pool of threads; blocks run concurrently in the order they were queued.
+class GlobalQueue final : public DispatchQueue {
+public:
+    GlobalQueue() : DispatchQueue("com.apple.root.default-qos") {
+        unsigned count = std::max(4u, std::thread::hardware_concurrency());
+        for (unsigned i = 0; i < count; ++i) std::thread([this] { work(); }).detach();
+    }
+
+    void async(Block block) override {
+        {
+            std::lock_guard lock(mutex_);
+            blocks_.push_back(std::move(block));
+        }
+        ready_.notify_one();
+    }
+
+    // A concurrent queue has no order to wait for: run the block here.
+    void sync(const Block& block) override {
+        CurrentQueueScope scope(this);
+        block();
+    }
+
+    bool isCurrent() const override { return tCurrentQueue == this; }
+
+private:
+    void work() {
+        CurrentQueueScope scope(this);
+        for (;;) {
+            Block block;
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [this] { return !blocks_.empty(); });
+                block = std::move(blocks_.front());
+                blocks_.pop_front();
+            }
+            block();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Block> blocks_;
+};
+
+// Never destroyed: blocks may still be queued to them while the process exits.
+MainQueue& mainQueue() {
+    static auto* queue = new std::shared_ptr<MainQueue>(std::make_shared<MainQueue>());
+    return **queue;
+}
+
+}  // namespace
+
+std::shared_ptr<DispatchQueue> DispatchQueue::serial(std::string label) {
+    return std::make_shared<SerialQueue>(std::move(label));
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::main() { return mainQueue().shared_from_this(); }
+
+std::shared_ptr<DispatchQueue> DispatchQueue::global() {
+    static auto* queue = new std::shared_ptr<DispatchQueue>(std::make_shared<GlobalQueue>());
+    return *queue;
+}
+
+DispatchQueue* DispatchQueue::current() {
+    if (tCurrentQueue) return tCurrentQueue;
+    return isMainThread() ? &mainQueue() : nullptr;
+}
+
+bool DispatchQueue::isMainThread() { return std::this_thread::get_id() == kMainThread; }
+
+void DispatchQueue::after(double delay, Block block) {
+    Clock::current().schedule(delay, weak_from_this(), std::move(block));
+}
+
+size_t RunLoop::runUntilIdle() {
+    size_t ran = 0;
+    while (mainQueue().runOne(false)) ++ran;
+    return ran;
+}
+
+void RunLoop::run() {
+    while (!mainQueue().takeStop()) mainQueue().runOne(true);
+}
+
+void RunLoop::stop() { mainQueue().stop(); }

@@ -1,0 +1,115 @@
+#include "platform/foundation/Value.h"
+
+#include <cmath>
+
+Dictionary::Dictionary(std::initializer_list<Entry> entries) {
+    for (const auto& [key, value] : entries) set(key, value);
+}
+
+const Value* Dictionary::find(std::string_view key) const {
+    for (const auto& entry : entries_)
+        if (entry.first == key) return &entry.second;
+    return nullptr;
+}
+
+Value* Dictionary::find(std::string_view key) {
+    for (auto& entry : entries_)
+        if (entry.first == key) return &entry.second;
+    return nullptr;
+}
+
+void Dictionary::set(std::string key, Value value) {
+    if (Value* existing = find(key)) {
+        *existing = std::move(value);
+        return;
+    }
+    entries_.emplace_back(std::move(key), std::move(value));
+}
+
+Value& Dictionary::operator[](std::string_view key) {
+    if (Value* existing = find(key)) return *existing;
+    entries_.emplace_back(std::string(key), Value());
+    return entries_.back().second;
+}
+
+bool Dictionary::erase(std::string_view key) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        if (it->first == key) {
+            entries_.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> Dictionary::keys() const {
+    std::vector<std::string> out;
+    out.reserve(entries_.size());
+    for (const auto& entry : entries_) out.push_back(entry.first);
+    return out;
+}
+
+// Equal as the platform's dictionaries are: the same keys with equal values, in any order.
+bool Dictionary::operator==(const Dictionary& other) const {
+    if (entries_.size() != other.entries_.size()) return false;
+    for (const auto& [key, value] : entries_) {
+        const Value* theirs = other.find(key);
+        if (!theirs || !(*theirs == value)) return false;
+    }
+    return true;
+}
+
+std::optional<bool> Value::asBool() const {
+    switch (type()) {
+        case Type::Bool: return std::get<bool>(v_);
+        case Type::Integer: return std::get<int64_t>(v_) != 0;
+        case Type::Real: return std::get<double>(v_) != 0.0;
+        default: return std::nullopt;
+    }
+}
+
+std::optional<int64_t> Value::asInteger() const {
+    switch (type()) {
+        case Type::Bool: return std::get<bool>(v_) ? 1 : 0;
+        case Type::Integer: return std::get<int64_t>(v_);
+        case Type::Real: {
+            double d = std::get<double>(v_);
+            if (std::isnan(d)) return 0;
+            // Saturate rather than overflow: converting an out-of-range double is undefined.
+            if (d >= 9223372036854775807.0) return INT64_MAX;
+            if (d <= -9223372036854775808.0) return INT64_MIN;
+            return static_cast<int64_t>(d);
+        }
+        default: return std::nullopt;
+    }
+}
+
+std::optional<double> Value::asReal() const {
+    switch (type()) {
+        case Type::Bool: return std::get<bool>(v_) ? 1.0 : 0.0;
+        case Type::Integer: return static_cast<double>(std::get<int64_t>(v_));
+        case Type::Real: return std::get<double>(v_);
+        default: return std::nullopt;
+    }
+}
+
+std::optional<::Date> Value::asDate() const {
+    if (auto d = std::get_if<::Date>(&v_)) return *d;
+    return std::nullopt;
+}
+
+const Value& Value::operator[](std::string_view key) const {
+    static const Value null;
+    if (auto dict = asDictionary())
+        if (const Value* found = dict->find(key)) return *found;
+    return null;
+}
+
+// Numbers compare by value across bool/integer/real, as the platform's numbers do.
+bool Value::operator==(const Value& other) const {
+    if (isNumber() && other.isNumber()) {
+        if (isReal() || other.isReal()) return *asReal() == *other.asReal();
+        return *asInteger() == *other.asInteger();
+    }
+    return v_ == other.v_;
+}

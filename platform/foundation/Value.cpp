@@ -32,6 +32,12 @@ Value& Dictionary::operator[](std::string_view key) {
     return entries_.back().second;
 }
 
+const Value& Dictionary::operator[](std::string_view key) const {
+    static const Value null;
+    const Value* found = find(key);
+    return found ? *found : null;
+}
+
 bool Dictionary::erase(std::string_view key) {
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
         if (it->first == key) {
@@ -100,9 +106,8 @@ std::optional<::Date> Value::asDate() const {
 
 const Value& Value::operator[](std::string_view key) const {
     static const Value null;
-    if (auto dict = asDictionary())
-        if (const Value* found = dict->find(key)) return *found;
-    return null;
+    auto dict = asDictionary();
+    return dict ? (*dict)[key] : null;
 }
 
 // Numbers compare by value across bool/integer/real, as the platform's numbers do.

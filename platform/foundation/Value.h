@@ -28,6 +28,8 @@ public:
     // Sets or replaces; a new key goes to the end.
     void set(std::string key, Value value);
     Value& operator[](std::string_view key);
+    // A null Value when absent.
+    const Value& operator[](std::string_view key) const;
     bool erase(std::string_view key);
     size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }

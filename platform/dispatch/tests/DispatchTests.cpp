@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchSource.h"
+
+namespace {
+
+// Records events from any thread, in the order they happen.
+struct Journal {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    void add(std::string line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(std::move(line));
+    }
+    std::vector<std::string> take() {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+};
+
+TEST(ManualClock, TimersOnTwoQueuesFireInDeadlineOrder) {
+    ScopedManualClock clock;
+    auto a = DispatchQueue::serial("a"), b = DispatchQueue::serial("b");
+    Journal journal;
+    auto five = DispatchTimer::make(a), two = DispatchTimer::make(b);
+    five->setEventHandler([&] { journal.add("5s on " + DispatchQueue::current()->label()); });
+    two->setEventHandler([&] { journal.add("2s on " + DispatchQueue::current()->label()); });
+    five->setTimer(5, 0);
+    two->setTimer(2, 0);
+    five->resume();
+    two->resume();
+
+    clock->advance(1.9);
+    EXPECT_TRUE(journal.take().empty());
+    clock->advance(4.1);
+    EXPECT_EQ(journal.take(), (std::vector<std::string>{"2s on b", "5s on a"}));
+    EXPECT_EQ(clock->pendingTimers(), 0u);
+}
+
+TEST(ManualClock, CancelledTimerNeverFires) {
+    ScopedManualClock clock;
+    auto queue = DispatchQueue::serial("q");
+    std::atomic<int> fired{0};
+    auto timer = DispatchTimer::make(queue);
+    timer->setEventHandler([&] { ++fired; });
+    timer->setTimer(1, 1);
+    timer->resume();
+    clock->advance(1);
+    timer->cancel();
+    clock->advance(10);
+    EXPECT_EQ(fired, 1);
+    EXPECT_TRUE(timer->isCancelled());
+}
+
+TEST(ManualClock, RepeatingTimerAndTimersScheduledByHandlersFireWithinOneAdvance) {
+    ScopedManualClock clock;
+    auto queue = DispatchQueue::serial("q");
+    Journal journal;
+    auto start = clock->monotonic();
+    auto repeating = DispatchTimer::make(queue);
+    repeating->setEventHandler([&] { journal.add("tick " + std::to_string(int(clock->monotonic() - start))); });
+    repeating->setTimer(2, 2);
+    repeating->resume();
+    queue->after(3, [&] {
+        journal.add("after 3");
+        queue->after(1, [&] { journal.add("after 4"); });
+    });
+    clock->advance(6.5);
+    EXPECT_EQ(journal.take(), (std::vector<std::string>{"tick 2", "after 3", "tick 4", "after 4", "tick 6"}));
+}
+
+TEST(ManualClock, DateNowFollowsTheClock) {
+    ScopedManualClock clock(1000.0);
+    EXPECT_DOUBLE_EQ(clock->now(), 1000.0);
+    clock->advance(2.5);
+    EXPECT_DOUBLE_EQ(Clock::current().now(), 1002.5);
+    clock->setWallTime(50);
+    EXPECT_DOUBLE_EQ(Clock::current().now(), 50);
+}
+
+TEST(DispatchQueue, SyncOntoTheCurrentQueueRunsInline) {
+    auto queue = DispatchQueue::serial("inline");
+    std::vector<int> order;
+    queue->sync([&] {
+        order.push_back(1);
+        queue->sync([&] { order.push_back(2); });
+        order.push_back(3);
+    });
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(DispatchQueue, SerialQueueRunsBlocksInOrderOnOneThread) {
+    auto queue = DispatchQueue::serial("order");
+    std::vector<int> seen;  // touched only on the queue
+    for (int i = 0; i < 1000; ++i) queue->async([&seen, i] { seen.push_back(i); });
+    queue->sync([] {});
+    ASSERT_EQ(seen.size(), 1000u);
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(seen[i], i);
+    EXPECT_EQ(DispatchQueue::current(), DispatchQueue::main().get());
+    queue->sync([&] {
+        EXPECT_TRUE(queue->isCurrent());
+        EXPECT_FALSE(DispatchQueue::isMainThread());
+    });
+}
+
+TEST(DispatchQueue, MainQueueRunsWhenTheRunLoopIsDriven) {
+    std::vector<std::string> ran;
+    auto worker = DispatchQueue::serial("worker");
+    worker->sync([&] { DispatchQueue::main()->async([&] { ran.push_back("from worker"); }); });
+    DispatchQueue::main()->async([&] { ran.push_back("from main"); });
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(RunLoop::runUntilIdle(), 2u);
+    EXPECT_EQ(ran, (std::vector<std::string>{"from worker", "from main"}));
+
+    // A main-queue timer fires during advance() because the main thread drains the queue itself.
+    ScopedManualClock clock;
+    DispatchQueue::main()->after(1, [&] { ran.push_back("timer"); });
+    clock->advance(1);
+    EXPECT_EQ(ran.back(), "timer");
+}
+
+TEST(DispatchQueue, QueueReleasedWhileBlocksArePendingRunsThemFirst) {
+    std::atomic<int> ran{0};
+    {
+        auto queue = DispatchQueue::serial("short-lived");
+        for (int i = 0; i < 100; ++i) queue->async([&] { ++ran; });
+    }
+    EXPECT_EQ(ran, 100);
+}
+
+TEST(SystemClock, TimerFiresOnItsQueue) {
+    auto queue = DispatchQueue::serial("real");
+    std::promise<std::string> label;
+    queue->after(0.01, [&] { label.set_value(DispatchQueue::current()->label()); });
+    auto future = label.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(future.get(), "real");
+}
+
+}  // namespace

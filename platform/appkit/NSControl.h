@@ -1,0 +1,42 @@
+#pragma once
+// A view that sends an action to a target: by selector name to the target when there is one, else
+// along the responder chain of its window.
+#include <memory>
+#include <string>
+
+#include "platform/appkit/NSFont.h"
+#include "platform/appkit/NSView.h"
+
+enum class NSTextAlignment { Left, Center, Right, Justified, Natural };
+
+class NSControl : public NSView {
+public:
+    explicit NSControl(CGRect frame = {}) : NSView(frame) {}
+
+    std::shared_ptr<NSObject> target() const { return target_.lock(); }
+    void setTarget(const std::shared_ptr<NSObject>& target) { target_ = target; }
+    // Targets are held weakly; an object not owned by a shared pointer can still be named here.
+    void setTarget(NSObject* target);
+    const std::string& action() const { return action_; }
+    void setAction(std::string action) { action_ = std::move(action); }
+    // Sends the action; true when some object answered it.
+    bool sendAction();
+
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool enabled) { enabled_ = enabled; }
+    const NSFont& font() const { return font_; }
+    void setFont(const NSFont& font) { font_ = font; }
+    NSTextAlignment alignment() const { return alignment_; }
+    void setAlignment(NSTextAlignment alignment) { alignment_ = alignment; }
+    int tag() const { return tag_; }
+    void setTag(int tag) { tag_ = tag; }
+
+private:
+    std::weak_ptr<NSObject> target_;
+    NSObject* unownedTarget_ = nullptr;
+    std::string action_;
+    bool enabled_ = true;
+    NSFont font_;
+    NSTextAlignment alignment_ = NSTextAlignment::Natural;
+    int tag_ = 0;
+};

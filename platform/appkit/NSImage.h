@@ -1,0 +1,24 @@
+#pragma once
+// An image known by name: the application's image assets are files "<name>.svg" or "<name>.png"
+// in the resource directory ($QUORVANE_RESOURCES, else the one the build names).
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/foundation/Geometry.h"
+
+class NSImage {
+public:
+    // Null when no asset has that name.
+    static std::shared_ptr<NSImage> imageNamed(const std::string& name);
+    static std::filesystem::path resourceDirectory();
+
+    NSImage(std::string name, CGSize size) : name_(std::move(name)), size_(size) {}
+
+    const std::string& name() const { return name_; }
+    CGSize size() const { return size_; }
+
+private:
+    std::string name_;
+    CGSize size_;
+};

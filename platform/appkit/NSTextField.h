@@ -1,0 +1,52 @@
+#pragma once
+// A one-line text field or label: its text, placeholder and look. The drawn text is the string
+// value, or the placeholder (in the placeholder colour) while the value is empty.
+#include <optional>
+#include <string>
+
+#include "platform/appkit/NSColor.h"
+#include "platform/appkit/NSControl.h"
+
+enum class NSFocusRingType { Default = 0, None = 1, Exterior = 2 };
+
+class NSTextField : public NSControl {
+public:
+    explicit NSTextField(CGRect frame = {}) : NSControl(frame) {}
+    // A label: not editable, not selectable, no border or background.
+    static std::shared_ptr<NSTextField> labelWithString(std::string text);
+
+    const std::string& stringValue() const { return stringValue_; }
+    void setStringValue(std::string value) { stringValue_ = std::move(value); setNeedsDisplay(true); }
+    const std::string& placeholderString() const { return placeholder_; }
+    void setPlaceholderString(std::string placeholder) { placeholder_ = std::move(placeholder); }
+    bool isEditable() const { return editable_; }
+    void setEditable(bool editable) { editable_ = editable; }
+    bool isSelectable() const { return selectable_; }
+    void setSelectable(bool selectable) { selectable_ = selectable; }
+    bool isBezeled() const { return bezeled_; }
+    void setBezeled(bool bezeled) { bezeled_ = bezeled; }
+    bool isBordered() const { return bordered_; }
+    void setBordered(bool bordered) { bordered_ = bordered; }
+    bool drawsBackground() const { return drawsBackground_; }
+    void setDrawsBackground(bool draws) { drawsBackground_ = draws; }
+    const std::optional<NSColor>& backgroundColor() const { return backgroundColor_; }
+    void setBackgroundColor(std::optional<NSColor> color) { backgroundColor_ = color; }
+    const NSColor& textColor() const { return textColor_; }
+    void setTextColor(const NSColor& color) { textColor_ = color; }
+    NSFocusRingType focusRingType() const { return focusRingType_; }
+    void setFocusRingType(NSFocusRingType type) { focusRingType_ = type; }
+
+    // The colour the placeholder is drawn in.
+    static NSColor placeholderTextColor() { return NSColor::colorWithWhite(0, 0.25); }
+
+    bool acceptsFirstResponder() const override { return editable_ || selectable_; }
+    CGSize intrinsicContentSize() const override;
+    void drawRect(const CGRect& dirtyRect) override;
+
+private:
+    std::string stringValue_, placeholder_;
+    bool editable_ = true, selectable_ = true, bezeled_ = true, bordered_ = false, drawsBackground_ = true;
+    std::optional<NSColor> backgroundColor_;
+    NSColor textColor_ = NSColor::blackColor();
+    NSFocusRingType focusRingType_ = NSFocusRingType::Default;
+};

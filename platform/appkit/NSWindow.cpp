@@ -1,0 +1,231 @@
+#include "platform/appkit/NSWindow.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "platform/appkit/NSTrackingArea.h"
+#include "platform/appkit/NSView.h"
+
+namespace {
+
+struct ScreenList {
+    std::vector<std::weak_ptr<NSWindow>> ordered;  // front to back
+    std::weak_ptr<NSWindow> key;
+};
+
+ScreenList& screenList() {
+    static ScreenList list;
+    return list;
+}
+
+void forEachVisibleView(NSView* view, const std::function<void(NSView*)>& visit) {
+    if (!view || view->isHidden()) return;
+    visit(view);
+    auto children = view->subviews();
+    for (const auto& child : children) forEachVisibleView(child.get(), visit);
+}
+
+}  // namespace
+
+NSWindow::NSWindow(CGRect contentRect, NSWindowStyleMask styleMask, NSBackingStoreType backing, bool)
+    : styleMask_(styleMask), backing_(backing) {
+    frame_ = frameRectForContentRect(contentRect);
+    setContentView(std::make_shared<NSView>(CGRect{0, 0, contentRect.size.width, contentRect.size.height}));
+    registerAction("performClose:", [this](NSObject*) { close(); });
+}
+
+NSWindow::~NSWindow() {
+    if (contentView_) contentView_->setWindowOfSubtree(nullptr);
+    auto& list = screenList();
+    std::erase_if(list.ordered, [](const std::weak_ptr<NSWindow>& w) { return w.expired(); });
+}
+
+std::vector<std::shared_ptr<NSWindow>> NSWindow::orderedWindows() {
+    std::vector<std::shared_ptr<NSWindow>> out;
+    for (const auto& weak : screenList().ordered)
+        if (auto w = weak.lock()) out.push_back(std::move(w));
+    return out;
+}
+
+std::shared_ptr<NSWindow> NSWindow::keyWindow() { return screenList().key.lock(); }
+
+CGRect NSWindow::frameRectForContentRect(const CGRect& r) const {
+    CGFloat bar = (styleMask_ & NSWindowStyleMaskTitled) ? kTitleBarHeight : 0;
+    return {r.origin.x, r.origin.y, r.size.width, r.size.height + bar};
+}
+
+CGRect NSWindow::contentRectForFrameRect(const CGRect& r) const {
+    CGFloat bar = (styleMask_ & NSWindowStyleMaskTitled) ? kTitleBarHeight : 0;
+    return {r.origin.x, r.origin.y, r.size.width, std::max<CGFloat>(0, r.size.height - bar)};
+}
+
+void NSWindow::setFrame(const CGRect& frame, bool display) {
+    frame_ = frame;
+    if (contentView_) contentView_->setFrame({{0, 0}, contentRectForFrameRect(frame).size});
+    if (display && visible_) this->display();
+}
+
+void NSWindow::setFrameOrigin(CGPoint origin) { frame_.origin = origin; }
+
+void NSWindow::setContentView(std::shared_ptr<NSView> view) {
+    if (contentView_ == view) return;
+    if (contentView_) contentView_->setWindowOfSubtree(nullptr);
+    contentView_ = std::move(view);
+    if (!contentView_) return;
+    contentView_->removeFromSuperview();
+    contentView_->setFrame({{0, 0}, contentRectForFrameRect(frame_).size});
+    contentView_->setWindowOfSubtree(this);
+}
+
+bool NSWindow::canBecomeKeyWindow() const { return (styleMask_ & NSWindowStyleMaskTitled) != 0; }
+bool NSWindow::canBecomeMainWindow() const { return (styleMask_ & NSWindowStyleMaskTitled) != 0; }
+
+bool NSWindow::isKeyWindow() const { return screenList().key.lock().get() == this; }
+
+void NSWindow::orderFront(NSObject*) {
+    auto self = sharedAs<NSWindow>();
+    if (!self) return;
+    auto& list = screenList();
+    removeFromScreenList();
+    // In front of every window of its level and below those of higher levels.
+    auto pos = std::find_if(list.ordered.begin(), list.ordered.end(), [this](const std::weak_ptr<NSWindow>& w) {
+        auto other = w.lock();
+        return other && other->level_ <= level_;
+    });
+    list.ordered.insert(pos, self);
+    visible_ = true;
+    closed_ = false;
+    displayIfNeeded();
+}
+
+void NSWindow::makeKeyAndOrderFront(NSObject* sender) {
+    orderFront(sender);
+    makeKeyWindow();
+}
+
+void NSWindow::makeKeyWindow() {
+    if (!canBecomeKeyWindow() || !visible_) return;
+    if (auto self = sharedAs<NSWindow>()) screenList().key = self;
+}
+
+void NSWindow::orderOut(NSObject*) {
+    removeFromScreenList();
+    visible_ = false;
+    if (isKeyWindow()) screenList().key.reset();
+}
+
+void NSWindow::close() {
+    orderOut(nullptr);
+    closed_ = true;
+}
+
+void NSWindow::removeFromScreenList() {
+    std::erase_if(screenList().ordered, [this](const std::weak_ptr<NSWindow>& w) {
+        auto other = w.lock();
+        return !other || other.get() == this;
+    });
+}
+
+NSResponder* NSWindow::firstResponder() const {
+    return dynamic_cast<NSResponder*>(firstResponder_.lock().get());
+}
+
+bool NSWindow::makeFirstResponder(NSResponder* responder) {
+    NSResponder* current = firstResponder();
+    if (current == responder) return true;
+    if (current && !current->resignFirstResponder()) return false;
+    firstResponder_.reset();
+    if (!responder) return true;
+    if (!responder->becomeFirstResponder()) return false;
+    firstResponder_ = responder->weak_from_this();
+    return true;
+}
+
+void NSWindow::sendEvent(const NSEvent& event) {
+    if (!contentView_) return;
+    CGPoint location = event.locationInWindow();
+    switch (event.type()) {
+        case NSEventType::LeftMouseDown:
+        case NSEventType::RightMouseDown: {
+            NSView* hit = contentView_->hitTest(location);
+            if (!hit) return;
+            if (hit->acceptsFirstResponder()) makeFirstResponder(hit);
+            mouseDownView_ = hit->weak_from_this();
+            if (event.type() == NSEventType::LeftMouseDown) hit->mouseDown(event);
+            else hit->rightMouseDown(event);
+            return;
+        }
+        case NSEventType::LeftMouseDragged:
+            if (auto* view = dynamic_cast<NSView*>(mouseDownView_.lock().get())) view->mouseDragged(event);
+            return;
+        case NSEventType::LeftMouseUp:
+        case NSEventType::RightMouseUp: {
+            auto held = mouseDownView_.lock();
+            mouseDownView_.reset();
+            auto* view = dynamic_cast<NSView*>(held.get());
+            if (!view) return;
+            if (event.type() == NSEventType::LeftMouseUp) view->mouseUp(event);
+            else view->rightMouseUp(event);
+            return;
+        }
+        case NSEventType::MouseMoved:
+            updateTrackingAreas(event);
+            return;
+        case NSEventType::MouseEntered:
+        case NSEventType::MouseExited:
+            if (auto area = event.trackingArea())
+                if (auto owner = area->owner()) {
+                    if (event.type() == NSEventType::MouseEntered) owner->mouseEntered(event);
+                    else owner->mouseExited(event);
+                }
+            return;
+        case NSEventType::KeyDown:
+            if (auto* responder = firstResponder()) responder->keyDown(event);
+            else keyDown(event);
+            return;
+        case NSEventType::KeyUp:
+            if (auto* responder = firstResponder()) responder->keyUp(event);
+            else keyUp(event);
+            return;
+        default:
+            return;
+    }
+}
+
+void NSWindow::updateTrackingAreas(const NSEvent& event) {
+    auto self = sharedAs<NSWindow>();
+    std::vector<std::pair<std::shared_ptr<NSTrackingArea>, bool>> changes;
+    forEachVisibleView(contentView_.get(), [&](NSView* view) {
+        CGPoint local = view->convertPointFromView(event.locationInWindow(), nullptr);
+        for (const auto& area : view->trackingAreas()) {
+            if (!(area->options() & NSTrackingMouseEnteredAndExited)) continue;
+            CGRect rect = (area->options() & NSTrackingInVisibleRect) ? view->visibleRect() : area->rect();
+            bool inside = CGRectContainsPoint(rect, local);
+            if (inside == area->pointerInside()) continue;
+            area->setPointerInside(inside);
+            changes.emplace_back(area, inside);
+        }
+    });
+    // Exits before entries, as the pointer leaves one area before it reaches the next.
+    std::stable_partition(changes.begin(), changes.end(), [](const auto& c) { return !c.second; });
+    for (const auto& [area, inside] : changes) {
+        auto owner = area->owner();
+        if (!owner) continue;
+        auto e = NSEvent::enterExitEvent(inside ? NSEventType::MouseEntered : NSEventType::MouseExited,
+                                         event.locationInWindow(), area, self);
+        e->setCGEventLocation(event.cgEventLocation());
+        if (inside) owner->mouseEntered(*e);
+        else owner->mouseExited(*e);
+    }
+}
+
+void NSWindow::display() {
+    if (contentView_) contentView_->display();
+}
+
+void NSWindow::displayIfNeeded() {
+    if (contentView_) contentView_->displayIfNeeded();
+}
+
+CGPoint NSWindow::convertPointToScreen(CGPoint p) const { return {frame_.origin.x + p.x, frame_.origin.y + p.y}; }
+CGPoint NSWindow::convertPointFromScreen(CGPoint p) const { return {p.x - frame_.origin.x, p.y - frame_.origin.y}; }

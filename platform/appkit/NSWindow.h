@@ -1,0 +1,109 @@
+#pragma once
+// A headless window: a frame in screen coordinates (origin at the bottom-left of the primary
+// screen, y up), a content view, a level, the key-window state and the first responder. Windows on
+// screen are kept in one front-to-back list. Events given to sendEvent reach the views as the
+// platform routes them: presses to the view under the pointer (drags and releases to the view that
+// took the press), keys to the first responder, pointer moves to the tracking areas.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/appkit/NSColor.h"
+#include "platform/appkit/NSEvent.h"
+#include "platform/appkit/NSResponder.h"
+#include "platform/foundation/Geometry.h"
+
+class NSView;
+
+using NSWindowStyleMask = uint64_t;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskBorderless = 0;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskTitled = 1 << 0;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskClosable = 1 << 1;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskMiniaturizable = 1 << 2;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskResizable = 1 << 3;
+
+enum class NSBackingStoreType { Retained = 0, Nonretained = 1, Buffered = 2 };
+
+using NSWindowLevel = int;
+inline constexpr NSWindowLevel NSNormalWindowLevel = 0;
+inline constexpr NSWindowLevel NSFloatingWindowLevel = 3;
+
+class NSWindow : public NSResponder {
+public:
+    // The height a title bar adds to the content of a titled window.
+    static constexpr CGFloat kTitleBarHeight = 28;
+
+    NSWindow(CGRect contentRect, NSWindowStyleMask styleMask, NSBackingStoreType backing, bool defer);
+    ~NSWindow() override;
+
+    // The windows on screen, front to back, and the key window (null when none).
+    static std::vector<std::shared_ptr<NSWindow>> orderedWindows();
+    static std::shared_ptr<NSWindow> keyWindow();
+
+    NSWindowStyleMask styleMask() const { return styleMask_; }
+    NSBackingStoreType backingType() const { return backing_; }
+    CGRect frameRectForContentRect(const CGRect& contentRect) const;
+    CGRect contentRectForFrameRect(const CGRect& frameRect) const;
+    const CGRect& frame() const { return frame_; }
+    void setFrame(const CGRect& frame, bool display);
+    void setFrameOrigin(CGPoint origin);
+
+    const std::shared_ptr<NSView>& contentView() const { return contentView_; }
+    void setContentView(std::shared_ptr<NSView> view);
+
+    const std::string& title() const { return title_; }
+    void setTitle(std::string title) { title_ = std::move(title); }
+    NSWindowLevel level() const { return level_; }
+    void setLevel(NSWindowLevel level) { level_ = level; }
+    const NSColor& backgroundColor() const { return backgroundColor_; }
+    void setBackgroundColor(const NSColor& color) { backgroundColor_ = color; }
+    bool isMovableByWindowBackground() const { return movableByBackground_; }
+    void setMovableByWindowBackground(bool movable) { movableByBackground_ = movable; }
+    bool isReleasedWhenClosed() const { return releasedWhenClosed_; }
+    void setReleasedWhenClosed(bool released) { releasedWhenClosed_ = released; }
+
+    virtual bool canBecomeKeyWindow() const;
+    virtual bool canBecomeMainWindow() const;
+    bool isKeyWindow() const;
+    bool isVisible() const { return visible_; }
+    // Brings the window to the front of its level (drawing its content), and makes it key when it
+    // can become key.
+    void makeKeyAndOrderFront(NSObject* sender);
+    void orderFront(NSObject* sender);
+    void orderOut(NSObject* sender);
+    void makeKeyWindow();
+    void close();
+    bool isClosed() const { return closed_; }
+
+    // Null when no view holds the focus (the window itself answers then).
+    NSResponder* firstResponder() const;
+    // Asks the current first responder to resign and `responder` to take over; null clears it.
+    bool makeFirstResponder(NSResponder* responder);
+
+    virtual void sendEvent(const NSEvent& event);
+
+    void display();
+    void displayIfNeeded();
+
+    // Turns a point between the window's coordinates and screen coordinates.
+    CGPoint convertPointToScreen(CGPoint point) const;
+    CGPoint convertPointFromScreen(CGPoint point) const;
+
+private:
+    void updateTrackingAreas(const NSEvent& event);
+    void removeFromScreenList();
+
+    CGRect frame_;
+    NSWindowStyleMask styleMask_;
+    NSBackingStoreType backing_;
+    std::shared_ptr<NSView> contentView_;
+    std::string title_;
+    NSWindowLevel level_ = NSNormalWindowLevel;
+    NSColor backgroundColor_ = NSColor::colorWithWhite(0.93, 1);
+    bool movableByBackground_ = false;
+    bool releasedWhenClosed_ = true;
+    bool visible_ = false;
+    bool closed_ = false;
+    std::weak_ptr<NSObject> firstResponder_;
+    std::weak_ptr<NSObject> mouseDownView_;
+};

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include "platform/appkit/NSStackView.h"
+#include "platform/appkit/NSTextField.h"
+#include "platform/appkit/NSView.h"
+#include "platform/appkit/testing/GeometryPrinting.h"
+
+namespace {
+
+class FlippedView : public NSView {
+public:
+    using NSView::NSView;
+    bool isFlipped() const override { return true; }
+};
+
+class SizedView : public NSView {
+public:
+    explicit SizedView(CGSize size) : size_(size) {}
+    CGSize intrinsicContentSize() const override { return size_; }
+
+private:
+    CGSize size_;
+};
+
+std::shared_ptr<NSView> constrainedChild(const std::shared_ptr<NSView>& parent) {
+    auto child = std::make_shared<NSView>();
+    parent->addSubview(child);
+    child->setTranslatesAutoresizingMaskIntoConstraints(false);
+    return child;
+}
+
+}  // namespace
+
+TEST(Layout, PinnedEdgesWithPaddingFollowTheSuperview) {
+    auto parent = std::make_shared<NSView>(CGRect{0, 0, 400, 300});
+    auto child = constrainedChild(parent);
+    NSLayoutConstraint::activateConstraints({
+        child->topAnchor().constraintEqualToAnchor(parent->topAnchor(), 10),
+        child->leftAnchor().constraintEqualToAnchor(parent->leftAnchor(), 20),
+        child->bottomAnchor().constraintEqualToAnchor(parent->bottomAnchor(), -30),
+        child->rightAnchor().constraintEqualToAnchor(parent->rightAnchor(), -40),
+    });
+    parent->layoutSubtreeIfNeeded();
+    // Constants count downwards: the top edge 10 below the superview's, the bottom edge 30 above.
+    EXPECT_EQ(child->frame(), (CGRect{20, 30, 340, 260}));
+
+    parent->setFrameSize({500, 300});
+    parent->layoutSubtreeIfNeeded();
+    EXPECT_EQ(child->frame(), (CGRect{20, 30, 440, 260}));
+}
+
+TEST(Layout, TopAndBottomFollowTheSuperviewsDirection) {
+    auto parent = std::make_shared<FlippedView>(CGRect{0, 0, 200, 100});
+    auto child = constrainedChild(parent);
+    NSLayoutConstraint::activateConstraints({
+        child->topAnchor().constraintEqualToAnchor(parent->topAnchor(), 10),
+        child->leftAnchor().constraintEqualToAnchor(parent->leftAnchor()),
+        child->widthAnchor().constraintEqualToConstant(50),
+        child->heightAnchor().constraintEqualToConstant(20),
+    });
+    parent->layoutSubtreeIfNeeded();
+    EXPECT_EQ(child->frame(), (CGRect{0, 10, 50, 20}));
+}
+
+TEST(Layout, CentredViewTakesItsIntrinsicSizeAndSiblingsChain) {
+    auto parent = std::make_shared<NSView>(CGRect{0, 0, 300, 200});
+    auto centred = std::make_shared<SizedView>(CGSize{100, 40});
+    parent->addSubview(centred);
+    centred->setTranslatesAutoresizingMaskIntoConstraints(false);
+    auto below = constrainedChild(parent);
+    NSLayoutConstraint::activateConstraints({
+        centred->centerXAnchor().constraintEqualToAnchor(parent->centerXAnchor()),
+        centred->centerYAnchor().constraintEqualToAnchor(parent->centerYAnchor()),
+        below->topAnchor().constraintEqualToAnchor(centred->bottomAnchor(), 5),
+        below->leadingAnchor().constraintEqualToAnchor(centred->leadingAnchor()),
+        below->widthAnchor().constraintEqualToAnchor(centred->widthAnchor()),
+        below->heightAnchor().constraintEqualToConstant(10),
+    });
+    parent->layoutSubtreeIfNeeded();
+    EXPECT_EQ(centred->frame(), (CGRect{100, 80, 100, 40}));
+    EXPECT_EQ(below->frame(), (CGRect{100, 65, 100, 10}));
+}
+
+TEST(Layout, RemovingAViewDropsTheConstraintsThatReachOutOfIt) {
+    auto parent = std::make_shared<NSView>(CGRect{0, 0, 100, 100});
+    auto child = constrainedChild(parent);
+    auto inner = constrainedChild(child);
+    auto toParent = child->leftAnchor().constraintEqualToAnchor(parent->leftAnchor());
+    auto own = child->widthAnchor().constraintEqualToConstant(10);
+    auto innerToParent = inner->leftAnchor().constraintEqualToAnchor(parent->leftAnchor());
+    auto innerToChild = inner->leftAnchor().constraintEqualToAnchor(child->leftAnchor());
+    NSLayoutConstraint::activateConstraints({toParent, own, innerToParent, innerToChild});
+    EXPECT_TRUE(toParent->isActive());
+    EXPECT_TRUE(innerToParent->isActive());
+
+    child->removeFromSuperview();
+    EXPECT_FALSE(toParent->isActive());
+    EXPECT_FALSE(innerToParent->isActive());
+    EXPECT_TRUE(own->isActive());
+    EXPECT_TRUE(innerToChild->isActive());
+    EXPECT_TRUE(parent->constraints().empty());
+}
+
+TEST(Layout, VisualFormatPinsToTheSuperviewAndFittingSizeFollowsTheContent) {
+    auto parent = std::make_shared<NSView>(CGRect{0, 0, 10, 10});
+    auto content = std::make_shared<SizedView>(CGSize{120, 80});
+    parent->addSubview(content);
+    std::vector<ConstraintPtr> all;
+    for (const char* format : {"H:|-0-[subview]-0-|", "V:|-0-[subview]-0-|"}) {
+        auto made = NSLayoutConstraint::constraintsWithVisualFormat(format, "subview", content.get());
+        ASSERT_EQ(made.size(), 2u) << format;
+        all.insert(all.end(), made.begin(), made.end());
+    }
+    content->setTranslatesAutoresizingMaskIntoConstraints(false);
+    parent->addConstraints(all);
+    EXPECT_EQ(parent->fittingSize(), (CGSize{120, 80}));
+    parent->setFrameSize({300, 200});
+    parent->layoutSubtreeIfNeeded();
+    EXPECT_EQ(content->frame(), (CGRect{0, 0, 300, 200}));
+    EXPECT_TRUE(NSLayoutConstraint::constraintsWithVisualFormat("H:[other]", "subview", content.get()).empty());
+}
+
+TEST(StackView, EqualSpacingSpreadsTheGapsAndCentresAcross) {
+    auto stack = NSStackView::stackViewWithViews({std::make_shared<SizedView>(CGSize{24, 24}),
+                                                  std::make_shared<SizedView>(CGSize{3, 20}),
+                                                  std::make_shared<SizedView>(CGSize{83, 28})});
+    stack->setDistribution(NSStackViewDistribution::EqualSpacing);
+    stack->setFrame({0, 0, 150, 32});
+    stack->layoutSubtreeIfNeeded();
+    const auto& views = stack->arrangedSubviews();
+    EXPECT_EQ(views[0]->frame(), (CGRect{0, 4, 24, 24}));
+    EXPECT_EQ(views[1]->frame(), (CGRect{44, 6, 3, 20}));
+    EXPECT_EQ(views[2]->frame(), (CGRect{67, 2, 83, 28}));
+}
+
+TEST(StackView, VerticalStackStacksFromTheTopWithItsSpacingAndSizesItself) {
+    auto top = std::make_shared<SizedView>(CGSize{175, 36});
+    auto bottom = std::make_shared<NSView>();
+    auto stack = NSStackView::stackViewWithViews({top, bottom});
+    stack->setOrientation(NSUserInterfaceLayoutOrientation::Vertical);
+    stack->setSpacing(9);
+    NSLayoutConstraint::activateConstraints(
+        {bottom->widthAnchor().constraintEqualToConstant(175), bottom->heightAnchor().constraintEqualToConstant(36)});
+    EXPECT_EQ(stack->intrinsicContentSize(), (CGSize{175, 81}));
+
+    auto host = std::make_shared<NSView>(CGRect{0, 0, 400, 300});
+    host->addSubview(stack);
+    stack->setTranslatesAutoresizingMaskIntoConstraints(false);
+    NSLayoutConstraint::activateConstraints({stack->centerXAnchor().constraintEqualToAnchor(host->centerXAnchor()),
+                                             stack->centerYAnchor().constraintEqualToAnchor(host->centerYAnchor())});
+    host->layoutSubtreeIfNeeded();
+    EXPECT_EQ(stack->frame(), (CGRect{112.5, 109.5, 175, 81}));
+    EXPECT_EQ(top->frame(), (CGRect{0, 0, 175, 36}));
+    EXPECT_EQ(bottom->frame(), (CGRect{0, 45, 175, 36}));
+}
+
+TEST(Coordinates, WindowPointsReachNestedAndFlippedViews) {
+    auto root = std::make_shared<NSView>(CGRect{0, 0, 400, 300});
+    auto flipped = std::make_shared<FlippedView>(CGRect{100, 50, 200, 100});
+    auto leaf = std::make_shared<NSView>(CGRect{10, 10, 50, 20});
+    root->addSubview(flipped);
+    flipped->addSubview(leaf);
+    // 10 below the flipped view's top edge (y = 150 in the root) and 20 high: y 120...140 in the root.
+    EXPECT_EQ(leaf->convertPointFromView({110, 120}, nullptr), (CGPoint{0, 0}));
+    EXPECT_EQ(leaf->convertPointToView({50, 20}, nullptr), (CGPoint{160, 140}));
+    EXPECT_EQ(flipped->convertPointFromView({0, 0}, leaf.get()), (CGPoint{10, 30}));
+    EXPECT_EQ(root->hitTest({115, 125}), leaf.get());
+    leaf->setHidden(true);
+    EXPECT_EQ(root->hitTest({115, 125}), flipped.get());
+}

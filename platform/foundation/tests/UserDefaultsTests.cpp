@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileLocations.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/testing/TestHome.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string selfPath() { return fs::read_symlink("/proc/self/exe").string(); }
+
+// Runs only as the second process of WrittenByOneProcessReadByAnother.
+TEST(UserDefaults, ChildWriter) {
+    if (!std::getenv("QUORVANE_CHILD_WRITE")) GTEST_SKIP() << "runs as a child process only";
+    auto defaults = UserDefaults::suite("shared.suite");
+    defaults->setObject("from the child", "greeting");
+    defaults->setObject(Dictionary{{"n", 42}, {"list", Value::Array{1, 2}}}, "nested");
+}
+
+TEST(UserDefaults, WrittenByOneProcessReadByAnother) {
+    TestHome home;
+    std::string command = "QUORVANE_CHILD_WRITE=1 " + selfPath() +
+                          " --gtest_filter=UserDefaults.ChildWriter >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    auto defaults = UserDefaults::suite("shared.suite");
+    EXPECT_EQ(defaults->stringForKey("greeting"), "from the child");
+    EXPECT_EQ(defaults->dictionaryForKey("nested")->find("n")->asInteger(), 42);
+}
+
+TEST(UserDefaults, TypedAccessAndRemoval) {
+    TestHome home;
+    auto defaults = UserDefaults::standardUserDefaults();
+    EXPECT_EQ(defaults->suiteName(), Bundle::mainBundle()->bundleIdentifier());
+    defaults->setObject(true, "flag");
+    defaults->setObject(7, "count");
+    defaults->setObject(dataFromString("xyz"), "blob");
+    EXPECT_TRUE(defaults->boolForKey("flag"));
+    EXPECT_EQ(defaults->integerForKey("count"), 7);
+    EXPECT_EQ(defaults->dataForKey("blob"), dataFromString("xyz"));
+    EXPECT_FALSE(defaults->stringForKey("count"));
+    defaults->setObject(Value(), "flag");
+    defaults->removeObjectForKey("count");
+    EXPECT_EQ(defaults->dictionaryRepresentation().keys(), std::vector<std::string>{"blob"});
+
+    UserDefaults::resetStandardUserDefaults();
+    EXPECT_EQ(UserDefaults::standardUserDefaults()->dataForKey("blob"), dataFromString("xyz"));
+}
+
+TEST(UserDefaults, CorruptFileIsKeptAsideAndTheSuiteReadsEmpty) {
+    TestHome home;
+    fs::path dir = FileLocations::preferencesDirectory();
+    fs::create_directories(dir);
+    std::ofstream(dir / "broken.plist") << "this is not a property list";
+    auto defaults = UserDefaults::suite("broken");
+    EXPECT_TRUE(defaults->dictionaryRepresentation().empty());
+    int kept = 0;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().starts_with("broken.plist.corrupt-")) ++kept;
+    EXPECT_EQ(kept, 1);
+    defaults->setObject("fresh", "key");
+    UserDefaults::resetStandardUserDefaults();
+    EXPECT_EQ(UserDefaults::suite("broken")->stringForKey("key"), "fresh");
+}
+
+TEST(NotificationCenter, DeliversInRegistrationOrderFilteredBySender) {
+    auto& center = NotificationCenter::defaultCenter();
+    std::vector<std::string> seen;
+    int sender = 0, other = 0;
+    auto t1 = center.addObserver("n", [&](const Notification&) { seen.push_back("first"); });
+    auto t2 = center.addObserver("n", [&](const Notification& n) { seen.push_back("second " + n.userInfo["k"].stringOr("")); }, &sender);
+    auto t3 = center.addObserver("other", [&](const Notification&) { seen.push_back("wrong name"); });
+    center.post("n", &sender, Dictionary{{"k", "v"}});
+    center.post("n", &other);
+    center.removeObserver(t1);
+    center.post("n", &sender);
+    EXPECT_EQ(seen, (std::vector<std::string>{"first", "second v", "first", "second "}));
+    center.removeObserver(t2);
+    center.removeObserver(t3);
+}
+
+TEST(Bundle, InfoFromTheEmbeddedPlistAndLanguagesFromTheEnvironment) {
+    auto bundle = Bundle::mainBundle();
+    EXPECT_FALSE(bundle->bundleIdentifier().empty());
+    EXPECT_EQ(bundle->shortVersion(), "1.0.0");
+    EXPECT_EQ(bundle->executableName(), "quorvane");
+
+    setenv("LANGUAGE", "de_DE:fr", 1);
+    setenv("LANG", "en_US.UTF-8", 1);
+    EXPECT_EQ(Bundle::preferredLanguages(), (std::vector<std::string>{"de-DE", "fr", "en-US"}));
+    unsetenv("LANGUAGE");
+    setenv("LANG", "C", 1);
+    EXPECT_EQ(Bundle::preferredLanguages(), std::vector<std::string>{"en"});
+}
+
+TEST(FileLocations, EverythingLivesBelowQuorvaneHome) {
+    TestHome home;
+    for (auto dir : {FileLocations::preferencesDirectory(), FileLocations::applicationSupportDirectory(),
+                     FileLocations::cachesDirectory(), FileLocations::temporaryDirectory()})
+        EXPECT_TRUE(dir.string().starts_with(home.path().string())) << dir;
+    fs::path file = home.path() / "a" / "b.bin";
+    ASSERT_TRUE(FileLocations::writeFileAtomically(file, dataFromString("one")));
+    ASSERT_TRUE(FileLocations::writeFileAtomically(file, dataFromString("two")));
+    EXPECT_EQ(FileLocations::readFile(file), dataFromString("two"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace

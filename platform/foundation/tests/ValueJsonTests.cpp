@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/JSON.h"
+#include "platform/foundation/UUID.h"
+#include "platform/foundation/Value.h"
+
+namespace {
+
+TEST(Json, NestedDictionariesKeepKeyOrder) {
+    Value v = Dictionary{{"zeta", 1}, {"alpha", Dictionary{{"y", true}, {"b", Value::Array{1, "two", 3.5, nullptr}}}},
+                         {"mid", "text"}};
+    EXPECT_EQ(json::write(v), R"({"zeta":1,"alpha":{"y":true,"b":[1,"two",3.5,null]},"mid":"text"})");
+    auto back = json::parse(json::write(v));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->asDictionary()->keys(), (std::vector<std::string>{"zeta", "alpha", "mid"}));
+    EXPECT_EQ((*back)["alpha"].asDictionary()->keys(), (std::vector<std::string>{"y", "b"}));
+    EXPECT_EQ(*back, v);
+}
+
+TEST(Json, DatesRoundTripToTheMillisecond) {
+    Date d = Date::fromUnixMillis(1767225600123);
+    auto back = json::parse(json::write(Value(d)));
+    ASSERT_TRUE(back && back->isInteger());
+    EXPECT_EQ(Date::fromUnixMillis(*back->asInteger()), d);
+    EXPECT_EQ(d.unixMillis(), 1767225600123);
+}
+
+TEST(Json, MalformedTextIsAnErrorNotACrash) {
+    for (const std::string& text : std::vector<std::string>{"", "{", "[1,]", "{\"a\" 1}", "nul", std::string(100000, '[')}) {
+        Error error;
+        EXPECT_FALSE(json::parse(text, &error)) << text.substr(0, 10);
+        EXPECT_EQ(error.code, 3840);
+    }
+    auto big = json::parse("18446744073709551615");  // beyond int64: kept as a real
+    ASSERT_TRUE(big && big->isReal());
+}
+
+TEST(Value, NumbersCompareAcrossKindsAndDictionariesIgnoreOrder) {
+    EXPECT_EQ(Value(1), Value(1.0));
+    EXPECT_EQ(Value(true), Value(1));
+    EXPECT_NE(Value("1"), Value(1));
+    EXPECT_EQ(Value(Dictionary{{"a", 1}, {"b", 2}}), Value(Dictionary{{"b", 2}, {"a", 1}}));
+    EXPECT_EQ(Value(1e300).asInteger(), INT64_MAX);
+    EXPECT_TRUE(Value()["missing"].isNull());
+}
+
+TEST(Base64, EncodesAndDecodesStrictlyOrLeniently) {
+    struct Case {
+        std::string plain, encoded;
+    } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(base64Encode(dataFromString(c.plain)), c.encoded);
+        EXPECT_EQ(base64Decode(c.encoded), dataFromString(c.plain));
+    }
+    EXPECT_FALSE(base64Decode("Zm9v\nYg=="));
+    EXPECT_FALSE(base64Decode("Zm9"));
+    EXPECT_EQ(base64DecodeIgnoringUnknown("Zm9v\nYg==\r\n"), dataFromString("foob"));
+}
+
+TEST(UUID, IsRandomVersion4InUpperCaseAndParses) {
+    UUID a, b;
+    EXPECT_NE(a, b);
+    std::string text = a.uuidString();
+    ASSERT_EQ(text.size(), 36u);
+    EXPECT_EQ(text[14], '4');
+    EXPECT_EQ(text.find_first_of("abcdef"), std::string::npos);
+    EXPECT_EQ(UUID::fromString(text), a);
+    EXPECT_FALSE(UUID::fromString("not-a-uuid"));
+}
+
+}  // namespace

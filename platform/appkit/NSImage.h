@@ -17,6 +17,7 @@ public:
 
     const std::string& name() const { return name_; }
     CGSize size() const { return size_; }
+    void setSize(CGSize size) { size_ = size; }
 
 private:
     std::string name_;

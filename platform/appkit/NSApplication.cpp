@@ -1,0 +1,85 @@
+#include "platform/appkit/NSApplication.h"
+
+#include "platform/appkit/NSWindow.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/windowserver/SimulatedDesktop.h"
+
+namespace {
+std::shared_ptr<NSApplication>& sharedSlot() {
+    static auto* slot = new std::shared_ptr<NSApplication>();
+    return *slot;
+}
+}  // namespace
+
+std::shared_ptr<NSApplication> NSApplication::sharedApplication() {
+    auto& slot = sharedSlot();
+    if (!slot) slot.reset(new NSApplication());
+    return slot;
+}
+
+void NSApplication::resetSharedApplication() { sharedSlot().reset(); }
+
+NSApplication::NSApplication() {
+    // Screen changes reach the application as events of its run loop, hence the main queue.
+    screenObserver_ = SimulatedDesktop::shared().addScreenObserver([this] {
+        DispatchQueue::main()->async([this] {
+            if (sharedSlot().get() == this) post(NSApplicationDidChangeScreenParametersNotification);
+        });
+    });
+}
+
+NSApplication::~NSApplication() { SimulatedDesktop::shared().removeScreenObserver(screenObserver_); }
+
+void NSApplication::post(const char* name) { NotificationCenter::defaultCenter().post(name, this); }
+
+void NSApplication::finishLaunching() {
+    if (launched_) return;
+    launched_ = true;
+    Notification notification{NSApplicationWillFinishLaunchingNotification, this, {}};
+    if (delegate_) delegate_->applicationWillFinishLaunching(notification);
+    post(NSApplicationWillFinishLaunchingNotification);
+    notification.name = NSApplicationDidFinishLaunchingNotification;
+    if (delegate_) delegate_->applicationDidFinishLaunching(notification);
+    post(NSApplicationDidFinishLaunchingNotification);
+}
+
+void NSApplication::run() {
+    finishLaunching();
+    if (terminated_) return;
+    running_ = true;
+    RunLoop::run();
+    running_ = false;
+}
+
+void NSApplication::reopen(bool hasVisibleWindows) {
+    if (delegate_) delegate_->applicationShouldHandleReopen(*this, hasVisibleWindows);
+}
+
+void NSApplication::terminate(const void*) {
+    if (terminating_ || terminated_) return;
+    terminating_ = true;
+    Notification notification{NSApplicationWillTerminateNotification, this, {}};
+    if (delegate_) delegate_->applicationWillTerminate(notification);
+    post(NSApplicationWillTerminateNotification);
+    terminating_ = false;
+    terminated_ = true;
+    if (running_) RunLoop::stop();
+}
+
+bool NSApplication::sendAction(std::string_view action, NSObject* target, NSObject* sender) {
+    if (target) return target->performSelector(action, sender);
+    if (auto window = NSWindow::keyWindow()) {
+        NSResponder* first = window->firstResponder();
+        for (NSResponder* r = first ? first : window.get(); r; r = r->nextResponder())
+            if (r->performSelector(action, sender)) return true;
+    }
+    auto delegate = std::dynamic_pointer_cast<NSObject>(delegate_);
+    return delegate && delegate->performSelector(action, sender);
+}
+
+int NSApplicationMain(std::shared_ptr<NSApplicationDelegate> delegate) {
+    auto app = NSApplication::sharedApplication();
+    app->setDelegate(std::move(delegate));
+    app->run();
+    return 0;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The application object: its delegate's life cycle (launch, reopen, terminate), the main run loop,
+// and the notification of screen changes.
+#include <memory>
+#include <string_view>
+
+#include "platform/appkit/NSObject.h"
+#include "platform/foundation/NotificationCenter.h"
+
+class NSApplication;
+
+inline constexpr const char* NSApplicationWillFinishLaunchingNotification = "NSApplicationWillFinishLaunchingNotification";
+inline constexpr const char* NSApplicationDidFinishLaunchingNotification = "NSApplicationDidFinishLaunchingNotification";
+inline constexpr const char* NSApplicationWillTerminateNotification = "NSApplicationWillTerminateNotification";
+// Posted by the application object, on the main queue, whenever a screen is attached or removed.
+inline constexpr const char* NSApplicationDidChangeScreenParametersNotification =
+    "NSApplicationDidChangeScreenParametersNotification";
+
+class NSApplicationDelegate {
+public:
+    virtual ~NSApplicationDelegate() = default;
+    virtual void applicationWillFinishLaunching(const Notification&) {}
+    virtual void applicationDidFinishLaunching(const Notification&) {}
+    virtual bool applicationShouldHandleReopen(NSApplication&, bool /*hasVisibleWindows*/) { return true; }
+    virtual void applicationWillTerminate(const Notification&) {}
+};
+
+class NSApplication {
+public:
+    static std::shared_ptr<NSApplication> sharedApplication();
+    // Drops the shared instance, so a test can launch anew.
+    static void resetSharedApplication();
+
+    ~NSApplication();
+
+    void setDelegate(std::shared_ptr<NSApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
+    std::shared_ptr<NSApplicationDelegate> delegate() const { return delegate_; }
+
+    // Will-finish-launching, then did-finish-launching, once.
+    void finishLaunching();
+    // Launches when not launched yet, then runs the main run loop until terminate.
+    void run();
+    bool isRunning() const { return running_; }
+    // The user opened the application again while it runs.
+    void reopen(bool hasVisibleWindows);
+    // Tells the delegate that the application will terminate, then ends the run loop. A terminate
+    // that arrives while terminating (the delegate may send one) does nothing.
+    void terminate(const void* sender);
+    bool isTerminated() const { return terminated_; }
+
+    // Sends `action` to `target`; without one, along the key window's responder chain and then to
+    // the delegate. True when some object answered it.
+    bool sendAction(std::string_view action, NSObject* target, NSObject* sender);
+
+private:
+    NSApplication();
+    void post(const char* name);
+
+    std::shared_ptr<NSApplicationDelegate> delegate_;
+    uint64_t screenObserver_ = 0;
+    bool launched_ = false;
+    bool running_ = false;
+    bool terminating_ = false;
+    bool terminated_ = false;
+};
+
+// The process entry's hand-over: sets the delegate and runs the application until it terminates.
+int NSApplicationMain(std::shared_ptr<NSApplicationDelegate> delegate);

@@ -1,0 +1,70 @@
+#include "platform/masshortcut/MASShortcutMonitor.h"
+
+#include <algorithm>
+
+#include "platform/dispatch/DispatchQueue.h"
+
+namespace {
+constexpr NSEventModifierFlags kHotKeyModifiers = NSEventModifierFlagControl | NSEventModifierFlagOption |
+                                                  NSEventModifierFlagShift | NSEventModifierFlagCommand;
+}  // namespace
+
+std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() {
+    static auto* monitor = new std::shared_ptr<MASShortcutMonitor>(std::make_shared<MASShortcutMonitor>());
+    return *monitor;
+}
+
+bool MASShortcutMonitor::registerShortcut(const std::shared_ptr<MASShortcut>& shortcut, Action action) {
+    if (!shortcut || !action) return false;
+    std::lock_guard lock(mutex_);
+    auto shared = std::make_shared<Action>(std::move(action));
+    for (auto& hotKey : hotKeys_) {
+        if (hotKey.shortcut == *shortcut) {
+            hotKey.action = std::move(shared);
+            return true;
+        }
+    }
+    hotKeys_.push_back({*shortcut, std::move(shared)});
+    return true;
+}
+
+bool MASShortcutMonitor::isShortcutRegistered(const std::shared_ptr<MASShortcut>& shortcut) const {
+    if (!shortcut) return false;
+    std::lock_guard lock(mutex_);
+    return std::any_of(hotKeys_.begin(), hotKeys_.end(), [&](auto& h) { return h.shortcut == *shortcut; });
+}
+
+void MASShortcutMonitor::unregisterShortcut(const std::shared_ptr<MASShortcut>& shortcut) {
+    if (!shortcut) return;
+    std::lock_guard lock(mutex_);
+    std::erase_if(hotKeys_, [&](auto& h) { return h.shortcut == *shortcut; });
+}
+
+void MASShortcutMonitor::unregisterAllShortcuts() {
+    std::lock_guard lock(mutex_);
+    hotKeys_.clear();
+}
+
+bool MASShortcutMonitor::pressKey(int64_t keyCode, NSEventModifierFlags modifierFlags) {
+    std::shared_ptr<Action> action;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& hotKey : hotKeys_) {
+            if (hotKey.shortcut.keyCode() == keyCode &&
+                (hotKey.shortcut.modifierFlags() & kHotKeyModifiers) == (modifierFlags & kHotKeyModifiers)) {
+                action = hotKey.action;
+                break;
+            }
+        }
+    }
+    if (!action) return false;
+    DispatchQueue::main()->async([action] { (*action)(); });
+    return true;
+}
+
+std::vector<MASShortcut> MASShortcutMonitor::registeredShortcuts() const {
+    std::lock_guard lock(mutex_);
+    std::vector<MASShortcut> out;
+    for (auto& hotKey : hotKeys_) out.push_back(hotKey.shortcut);
+    return out;
+}

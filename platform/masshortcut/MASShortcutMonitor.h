@@ -1,0 +1,36 @@
+#pragma once
+// System-wide hotkeys of the process. The action of a hotkey runs on the main queue when its keys
+// are pressed. Registering a shortcut equal to a registered one replaces that one's action.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/masshortcut/MASShortcut.h"
+
+class MASShortcutMonitor {
+public:
+    using Action = std::function<void()>;
+
+    static std::shared_ptr<MASShortcutMonitor> sharedMonitor();
+
+    bool registerShortcut(const std::shared_ptr<MASShortcut>& shortcut, Action action);
+    bool isShortcutRegistered(const std::shared_ptr<MASShortcut>& shortcut) const;
+    // Nothing happens when no equal shortcut is registered.
+    void unregisterShortcut(const std::shared_ptr<MASShortcut>& shortcut);
+    void unregisterAllShortcuts();
+
+    // The simulated keyboard: a key pressed with modifiers (only ⌃⌥⇧⌘ count). When a hotkey
+    // matches, its action is queued on the main queue and the press is consumed (true).
+    bool pressKey(int64_t keyCode, NSEventModifierFlags modifierFlags);
+    // In registration order.
+    std::vector<MASShortcut> registeredShortcuts() const;
+
+private:
+    struct HotKey {
+        MASShortcut shortcut;
+        std::shared_ptr<Action> action;
+    };
+    mutable std::mutex mutex_;
+    std::vector<HotKey> hotKeys_;
+};

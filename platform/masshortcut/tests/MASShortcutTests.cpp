@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/masshortcut/MASShortcutMonitor.h"
+
+namespace {
+constexpr NSEventModifierFlags kCmd = NSEventModifierFlagCommand;
+constexpr NSEventModifierFlags kShift = NSEventModifierFlagShift;
+
+class Monitor : public ::testing::Test {
+protected:
+    ~Monitor() override {
+        monitor->unregisterAllShortcuts();
+        RunLoop::runUntilIdle();
+    }
+    std::shared_ptr<MASShortcutMonitor> monitor = MASShortcutMonitor::sharedMonitor();
+};
+}  // namespace
+
+TEST(MASShortcutValue, EqualityDescriptionAndArchive) {
+    auto shortcut = MASShortcut::shortcutWithKeyCode(18, kShift | kCmd | NSEventModifierFlagOption);
+    EXPECT_EQ(*shortcut, MASShortcut(18, kShift | kCmd | NSEventModifierFlagOption));
+    EXPECT_FALSE(*shortcut == MASShortcut(18, kCmd));
+    EXPECT_FALSE(*shortcut == MASShortcut(19, kShift | kCmd | NSEventModifierFlagOption));
+    EXPECT_EQ(shortcut->description(), "⌥⇧⌘1");
+    EXPECT_EQ(MASShortcut(123, NSEventModifierFlagControl).description(), "⌃←");
+
+    auto data = KeyedArchiver::archivedDataWithRootObject(Archived(shortcut), true);
+    ASSERT_TRUE(data);
+    auto decoded = KeyedUnarchiver::unarchivedObject(*data, {MASShortcut::archiveClass()});
+    ASSERT_TRUE(decoded);
+    ASSERT_TRUE(decoded->objectAs<MASShortcut>());
+    EXPECT_EQ(*decoded->objectAs<MASShortcut>(), *shortcut);
+}
+
+TEST_F(Monitor, PressRunsTheMatchingActionOnTheMainQueue) {
+    std::vector<std::string> ran;
+    monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd), [&] { ran.push_back("cmd-1"); });
+    monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd | kShift), [&] { ran.push_back("shift-cmd-1"); });
+
+    EXPECT_TRUE(monitor->pressKey(18, kCmd | NSEventModifierFlagCapsLock));
+    EXPECT_TRUE(ran.empty());
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(ran, std::vector<std::string>{"cmd-1"});
+
+    EXPECT_FALSE(monitor->pressKey(18, 0));
+    EXPECT_FALSE(monitor->pressKey(19, kCmd));
+    EXPECT_TRUE(monitor->pressKey(18, kCmd | kShift));
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(ran, (std::vector<std::string>{"cmd-1", "shift-cmd-1"}));
+}
+
+TEST_F(Monitor, UnregisterTakesAnEqualValue) {
+    int count = 0;
+    monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd), [&] { ++count; });
+    monitor->unregisterShortcut(MASShortcut::shortcutWithKeyCode(18, kShift));
+    EXPECT_TRUE(monitor->isShortcutRegistered(MASShortcut::shortcutWithKeyCode(18, kCmd)));
+    monitor->unregisterShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd));
+    EXPECT_FALSE(monitor->pressKey(18, kCmd));
+    EXPECT_TRUE(monitor->registeredShortcuts().empty());
+}
+
+TEST_F(Monitor, RegisteringAnEqualShortcutReplacesItsAction) {
+    std::string last;
+    monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd), [&] { last = "first"; });
+    monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd), [&] { last = "second"; });
+    EXPECT_EQ(monitor->registeredShortcuts().size(), 1u);
+    monitor->pressKey(18, kCmd);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(last, "second");
+
+    monitor->unregisterAllShortcuts();
+    EXPECT_FALSE(monitor->pressKey(18, kCmd));
+}

@@ -1,0 +1,24 @@
+#include "quorvane/UsageEvents.h"
+
+namespace UsageEvents {
+namespace {
+Client measurementClient;
+Client reportingClient;
+Client eventObserver;
+}  // namespace
+
+void connect(Client measurement, Client reporting) {
+    measurementClient = std::move(measurement);
+    reportingClient = std::move(reporting);
+}
+
+void observe(Client observer) { eventObserver = std::move(observer); }
+
+void record(const std::string& name) { record(name, name); }
+
+void record(const std::string& measurementName, const std::string& reportingName) {
+    if (eventObserver) eventObserver(measurementName);
+    if (measurementClient) measurementClient(measurementName);
+    if (reportingClient) reportingClient(reportingName);
+}
+}  // namespace UsageEvents

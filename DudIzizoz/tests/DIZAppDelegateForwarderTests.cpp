@@ -18,16 +18,13 @@ struct RecordingObserver : DIZCustomApplicationDelegate {
     }
 };
 
-Notification note(std::string name) {
-    Notification n;
-    n.name = std::move(name);
-    return n;
-}
-
 class DIZAppDelegateForwarderTest : public ::testing::Test {
 protected:
     TestHome home;
-    ~DIZAppDelegateForwarderTest() override { DIZAppDelegateForwarder::resetSharedInstance(); }
+    ~DIZAppDelegateForwarderTest() override {
+        DIZAppDelegateForwarder::resetSharedInstance();
+        NSApplication::resetSharedApplication();
+    }
 
     static std::shared_ptr<DIZAppDelegateForwarder> forwarderWithPlist(Dictionary info) {
         Bundle::setMainBundle(std::make_shared<Bundle>(std::move(info)));
@@ -36,13 +33,20 @@ protected:
     }
 };
 
+struct AppDelegate : NSApplicationDelegate {
+    bool applicationShouldHandleReopen(NSApplication&, bool) override { return false; }
+};
+
 TEST_F(DIZAppDelegateForwarderTest, DisabledInInfoPlistForwardsNothing) {
     auto forwarder = forwarderWithPlist({{kDIZAppDelegateForwarderEnabledKey, Value(false)}});
     EXPECT_FALSE(forwarder->isEnabled());
 
     auto observer = std::make_shared<RecordingObserver>();
     forwarder->addDelegate(observer);
-    forwarder->applicationDidFinishLaunching(note("NSApplicationDidFinishLaunchingNotification"));
+    auto app = NSApplication::sharedApplication();
+    app->setDelegate(std::make_shared<AppDelegate>());
+    app->finishLaunching();
+    app->reopen(false);
     EXPECT_FALSE(forwarder->applicationShouldHandleReopen(false, false));
     EXPECT_TRUE(observer->calls.empty());
 }
@@ -53,7 +57,7 @@ TEST_F(DIZAppDelegateForwarderTest, EnabledObserversGetTheApplicationsCallbacks)
 
     auto first = std::make_shared<RecordingObserver>();
     auto second = std::make_shared<RecordingObserver>();
-    first->reopenAnswer = false;
+    first->reopenAnswer = true;
     forwarder->addDelegate(first);
     forwarder->addDelegate(second);
     {
@@ -61,21 +65,26 @@ TEST_F(DIZAppDelegateForwarderTest, EnabledObserversGetTheApplicationsCallbacks)
         forwarder->addDelegate(gone);  // held weakly: dropped with its owner
     }
 
-    forwarder->applicationWillFinishLaunching(note("will"));
-    forwarder->applicationDidFinishLaunching(note("did"));
-    // Each observer sees the answer given before it; the last one decides.
-    EXPECT_TRUE(forwarder->applicationShouldHandleReopen(true, true));
-    EXPECT_EQ(first->calls, (std::vector<std::string>{"willFinish", "didFinish did", "reopen YES"}));
-    EXPECT_EQ(second->calls, (std::vector<std::string>{"willFinish", "didFinish did", "reopen NO"}));
+    auto app = NSApplication::sharedApplication();
+    app->setDelegate(std::make_shared<AppDelegate>());
+    app->finishLaunching();
+    // The delegate answers NO; each observer sees the answer given before it.
+    app->reopen(true);
+    EXPECT_EQ(first->calls, (std::vector<std::string>{"willFinish", "didFinish NSApplicationDidFinishLaunchingNotification",
+                                                      "reopen NO"}));
+    EXPECT_EQ(second->calls, (std::vector<std::string>{"willFinish", "didFinish NSApplicationDidFinishLaunchingNotification",
+                                                       "reopen YES"}));
+    second->reopenAnswer = false;
+    EXPECT_FALSE(forwarder->applicationShouldHandleReopen(true, true)) << "the last observer decides";
 
     forwarder->removeDelegate(second);
-    EXPECT_FALSE(forwarder->applicationShouldHandleReopen(true, true));
-    EXPECT_EQ(second->calls.size(), 3u);
+    app->reopen(true);
+    EXPECT_EQ(second->calls.size(), 4u);
 
     forwarder->setEnabled(false);
     forwarder->setEnabled(true);
-    forwarder->applicationWillTerminate(note("terminate"));
-    EXPECT_EQ(first->calls.size(), 4u) << "disabling dropped the observers";
+    app->terminate(nullptr);
+    EXPECT_EQ(first->calls.size(), 5u) << "disabling dropped the observers";
     EXPECT_TRUE(forwarder->applicationShouldHandleReopen(false, true)) << "no observer: the answer comes back";
 }
 

@@ -37,9 +37,11 @@ void NSApplication::finishLaunching() {
     launched_ = true;
     Notification notification{NSApplicationWillFinishLaunchingNotification, this, {}};
     if (delegate_) delegate_->applicationWillFinishLaunching(notification);
+    if (auto observer = delegateObserver_.lock()) observer->applicationWillFinishLaunching(notification);
     post(NSApplicationWillFinishLaunchingNotification);
     notification.name = NSApplicationDidFinishLaunchingNotification;
     if (delegate_) delegate_->applicationDidFinishLaunching(notification);
+    if (auto observer = delegateObserver_.lock()) observer->applicationDidFinishLaunching(notification);
     post(NSApplicationDidFinishLaunchingNotification);
 }
 
@@ -52,7 +54,8 @@ void NSApplication::run() {
 }
 
 void NSApplication::reopen(bool hasVisibleWindows) {
-    if (delegate_) delegate_->applicationShouldHandleReopen(*this, hasVisibleWindows);
+    bool handled = delegate_ ? delegate_->applicationShouldHandleReopen(*this, hasVisibleWindows) : true;
+    if (auto observer = delegateObserver_.lock()) observer->applicationShouldHandleReopen(hasVisibleWindows, handled);
 }
 
 void NSApplication::terminate(const void*) {
@@ -60,6 +63,7 @@ void NSApplication::terminate(const void*) {
     terminating_ = true;
     Notification notification{NSApplicationWillTerminateNotification, this, {}};
     if (delegate_) delegate_->applicationWillTerminate(notification);
+    if (auto observer = delegateObserver_.lock()) observer->applicationWillTerminate(notification);
     post(NSApplicationWillTerminateNotification);
     terminating_ = false;
     terminated_ = true;

@@ -25,6 +25,18 @@ public:
     virtual void applicationWillTerminate(const Notification&) {}
 };
 
+// Follows the delegate's callbacks without being the delegate (the reporting client's forwarder
+// uses it): each callback reaches it right after the delegate; for reopen it gets the delegate's
+// answer and gives the final one.
+class NSApplicationDelegateObserver {
+public:
+    virtual ~NSApplicationDelegateObserver() = default;
+    virtual void applicationWillFinishLaunching(const Notification&) {}
+    virtual void applicationDidFinishLaunching(const Notification&) {}
+    virtual bool applicationShouldHandleReopen(bool /*hasVisibleWindows*/, bool returnedValue) { return returnedValue; }
+    virtual void applicationWillTerminate(const Notification&) {}
+};
+
 class NSApplication {
 public:
     static std::shared_ptr<NSApplication> sharedApplication();
@@ -35,6 +47,10 @@ public:
 
     void setDelegate(std::shared_ptr<NSApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
     std::shared_ptr<NSApplicationDelegate> delegate() const { return delegate_; }
+    // Held weakly; one at a time.
+    void setDelegateObserver(std::weak_ptr<NSApplicationDelegateObserver> observer) {
+        delegateObserver_ = std::move(observer);
+    }
 
     // Will-finish-launching, then did-finish-launching, once.
     void finishLaunching();
@@ -57,6 +73,7 @@ private:
     void post(const char* name);
 
     std::shared_ptr<NSApplicationDelegate> delegate_;
+    std::weak_ptr<NSApplicationDelegateObserver> delegateObserver_;
     uint64_t screenObserver_ = 0;
     bool launched_ = false;
     bool running_ = false;

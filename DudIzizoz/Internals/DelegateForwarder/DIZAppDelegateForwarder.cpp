@@ -10,6 +10,7 @@ std::shared_ptr<DIZAppDelegateForwarder> DIZAppDelegateForwarder::sharedInstance
     if (!sharedForwarder) {
         sharedForwarder = std::make_shared<DIZAppDelegateForwarder>();
         sharedForwarder->setEnabledFromPlistForKey(sharedForwarder->enabledKey());
+        if (sharedForwarder->isEnabled()) NSApplication::sharedApplication()->setDelegateObserver(sharedForwarder);
     }
     return sharedForwarder;
 }

@@ -1,5 +1,6 @@
 #include "platform/appkit/NSApplication.h"
 
+#include "platform/appkit/NSResponder.h"
 #include "platform/appkit/NSWindow.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/windowserver/SimulatedDesktop.h"
@@ -80,6 +81,18 @@ bool NSApplication::sendAction(std::string_view action, NSObject* target, NSObje
     auto delegate = std::dynamic_pointer_cast<NSObject>(delegate_);
     return delegate && delegate->performSelector(action, sender);
 }
+
+std::shared_ptr<NSObject> NSApplication::targetForAction(std::string_view action, NSObject* target, NSObject* sender) {
+    if (!target) return nullptr;
+    if (target->respondsToSelector(action)) return target->weak_from_this().lock();
+    if (auto* responder = dynamic_cast<NSResponder*>(target)) {
+        auto supplemental = responder->supplementalTargetForAction(action, sender);
+        if (supplemental && supplemental->respondsToSelector(action)) return supplemental;
+    }
+    return nullptr;
+}
+
+void NSApplication::activateIgnoringOtherApps(bool) { active_ = true; }
 
 int NSApplicationMain(std::shared_ptr<NSApplicationDelegate> delegate) {
     auto app = NSApplication::sharedApplication();

@@ -67,6 +67,13 @@ public:
     // Sends `action` to `target`; without one, along the key window's responder chain and then to
     // the delegate. True when some object answered it.
     bool sendAction(std::string_view action, NSObject* target, NSObject* sender);
+    // The object that would answer `action`: `target` when it does, else what its supplemental
+    // target offers; null when neither answers. (A null `target` finds nothing.)
+    std::shared_ptr<NSObject> targetForAction(std::string_view action, NSObject* target, NSObject* sender);
+
+    // Makes this the active application, in front of the others.
+    void activateIgnoringOtherApps(bool flag);
+    bool isActive() const { return active_; }
 
 private:
     NSApplication();
@@ -79,6 +86,7 @@ private:
     bool running_ = false;
     bool terminating_ = false;
     bool terminated_ = false;
+    bool active_ = false;
 };
 
 // The process entry's hand-over: sets the delegate and runs the application until it terminates.

@@ -1,5 +1,6 @@
 #include "platform/appkit/NSEvent.h"
 
+#include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSWindow.h"
 
 std::shared_ptr<NSEvent> NSEvent::mouseEvent(NSEventType type, CGPoint locationInWindow,
@@ -10,6 +11,12 @@ std::shared_ptr<NSEvent> NSEvent::mouseEvent(NSEventType type, CGPoint locationI
     e->window_ = window;
     e->modifierFlags_ = modifierFlags;
     e->clickCount_ = clickCount;
+    // The window server counts y downwards from the top of the primary screen.
+    auto screens = NSScreen::screens();
+    if (window && !screens.empty()) {
+        CGPoint onScreen = window->convertPointToScreen(locationInWindow);
+        e->cgLocation_ = CGPoint{onScreen.x, screens.front()->frame().maxY() - onScreen.y};
+    }
     return e;
 }
 

@@ -56,9 +56,10 @@ inline constexpr NSEventMask NSEventMaskFromType(NSEventType type) {
 }
 
 class NSEvent {
-public:
+  public:
     // A mouse event at `locationInWindow` (the window's own coordinates, origin bottom-left). The
-    // window-server location is derived from the window's frame and the primary screen.
+    // window-server location is derived from the window's frame and the primary screen; without a
+    // window or a screen the event has none.
     static std::shared_ptr<NSEvent> mouseEvent(NSEventType type, CGPoint locationInWindow,
                                                const std::shared_ptr<NSWindow>& window,
                                                NSEventModifierFlags modifierFlags = 0, int clickCount = 1);
@@ -84,7 +85,7 @@ public:
 
     NSEvent(NSEventType type) : type_(type) {}
 
-private:
+  private:
     NSEventType type_;
     CGPoint location_;
     NSEventModifierFlags modifierFlags_ = 0;

@@ -1,10 +1,17 @@
 #include "platform/appkit/NSWindow.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <functional>
 
+#include "platform/appkit/NSAnimationContext.h"
+#include "platform/appkit/NSScreen.h"
+#include "platform/appkit/NSToolbar.h"
 #include "platform/appkit/NSTrackingArea.h"
 #include "platform/appkit/NSView.h"
+#include "platform/appkit/NSViewController.h"
+#include "platform/foundation/UserDefaults.h"
 
 namespace {
 
@@ -32,6 +39,9 @@ NSWindow::NSWindow(CGRect contentRect, NSWindowStyleMask styleMask, NSBackingSto
     frame_ = frameRectForContentRect(contentRect);
     setContentView(std::make_shared<NSView>(CGRect{0, 0, contentRect.size.width, contentRect.size.height}));
     registerAction("performClose:", [this](NSObject*) { close(); });
+    registerAction("toggleToolbarShown:", [this](NSObject*) {
+        if (toolbar_) toolbar_->setVisible(!toolbar_->isVisible());
+    });
 }
 
 NSWindow::~NSWindow() {
@@ -47,7 +57,9 @@ std::vector<std::shared_ptr<NSWindow>> NSWindow::orderedWindows() {
     return out;
 }
 
-std::shared_ptr<NSWindow> NSWindow::keyWindow() { return screenList().key.lock(); }
+std::shared_ptr<NSWindow> NSWindow::keyWindow() {
+    return screenList().key.lock();
+}
 
 CGRect NSWindow::frameRectForContentRect(const CGRect& r) const {
     CGFloat bar = (styleMask_ & NSWindowStyleMaskTitled) ? kTitleBarHeight : 0;
@@ -60,12 +72,72 @@ CGRect NSWindow::contentRectForFrameRect(const CGRect& r) const {
 }
 
 void NSWindow::setFrame(const CGRect& frame, bool display) {
+    ++frameGeneration_;
     frame_ = frame;
     if (contentView_) contentView_->setFrame({{0, 0}, contentRectForFrameRect(frame).size});
+    saveFrame();
     if (display && visible_) this->display();
 }
 
-void NSWindow::setFrameOrigin(CGPoint origin) { frame_.origin = origin; }
+void NSWindow::setFrameOrigin(CGPoint origin) {
+    setFrame({origin, frame_.size}, false);
+}
+
+void NSWindow::Animator::setFrame(const CGRect& frame, bool display) {
+    auto& context = NSAnimationContext::currentContext();
+    NSWindowFrameAnimation animation{window_.frame_, frame, context.duration(), std::nullopt};
+    if (context.timingFunction()) animation.timingFunction = context.timingFunction()->name;
+    window_.frameAnimations_.push_back(animation);
+    // A later direct change wins over an animation still under way.
+    uint64_t generation = ++window_.frameGeneration_;
+    std::weak_ptr<NSWindow> weak = window_.sharedAs<NSWindow>();
+    NSAnimationContext::afterCurrentDuration([weak, frame, display, generation] {
+        auto window = weak.lock();
+        if (window && window->frameGeneration_ == generation) window->setFrame(frame, display);
+    });
+}
+
+namespace {
+std::string frameKey(const std::string& name) {
+    return "NSWindow Frame " + name;
+}
+}  // namespace
+
+bool NSWindow::setFrameAutosaveName(const std::string& name) {
+    autosaveName_ = name;
+    saveFrame();
+    return true;
+}
+
+void NSWindow::saveFrame() const {
+    if (autosaveName_.empty()) return;
+    char text[128];
+    std::snprintf(text, sizeof text, "%g %g %g %g", frame_.origin.x, frame_.origin.y, frame_.size.width,
+                  frame_.size.height);
+    UserDefaults::standardUserDefaults()->setObject(Value(std::string(text)), frameKey(autosaveName_));
+}
+
+bool NSWindow::setFrameUsingName(const std::string& name) {
+    auto saved = UserDefaults::standardUserDefaults()->stringForKey(frameKey(name));
+    if (!saved) return false;
+    double x, y, w, h;
+    char rest;
+    if (std::sscanf(saved->c_str(), "%lf %lf %lf %lf %c", &x, &y, &w, &h, &rest) != 4 ||
+        !std::isfinite(x + y + w + h) || w <= 0 || h <= 0)
+        return false;
+    setFrame({x, y, w, h}, true);
+    return true;
+}
+
+void NSWindow::setContentViewController(std::shared_ptr<NSViewController> controller) {
+    contentViewController_ = std::move(controller);
+    if (contentViewController_) setContentView(contentViewController_->view());
+}
+
+void NSWindow::setToolbar(std::shared_ptr<NSToolbar> toolbar) {
+    toolbar_ = std::move(toolbar);
+    if (toolbar_) toolbar_->items();
+}
 
 void NSWindow::setContentView(std::shared_ptr<NSView> view) {
     if (contentView_ == view) return;
@@ -77,10 +149,16 @@ void NSWindow::setContentView(std::shared_ptr<NSView> view) {
     contentView_->setWindowOfSubtree(this);
 }
 
-bool NSWindow::canBecomeKeyWindow() const { return (styleMask_ & NSWindowStyleMaskTitled) != 0; }
-bool NSWindow::canBecomeMainWindow() const { return (styleMask_ & NSWindowStyleMaskTitled) != 0; }
+bool NSWindow::canBecomeKeyWindow() const {
+    return (styleMask_ & NSWindowStyleMaskTitled) != 0;
+}
+bool NSWindow::canBecomeMainWindow() const {
+    return (styleMask_ & NSWindowStyleMaskTitled) != 0;
+}
 
-bool NSWindow::isKeyWindow() const { return screenList().key.lock().get() == this; }
+bool NSWindow::isKeyWindow() const {
+    return screenList().key.lock().get() == this;
+}
 
 void NSWindow::orderFront(NSObject*) {
     auto self = sharedAs<NSWindow>();
@@ -88,10 +166,11 @@ void NSWindow::orderFront(NSObject*) {
     auto& list = screenList();
     removeFromScreenList();
     // In front of every window of its level and below those of higher levels.
-    auto pos = std::find_if(list.ordered.begin(), list.ordered.end(), [this](const std::weak_ptr<NSWindow>& w) {
-        auto other = w.lock();
-        return other && other->level_ <= level_;
-    });
+    auto pos =
+        std::find_if(list.ordered.begin(), list.ordered.end(), [this](const std::weak_ptr<NSWindow>& w) {
+            auto other = w.lock();
+            return other && other->level_ <= level_;
+        });
     list.ordered.insert(pos, self);
     visible_ = true;
     closed_ = false;
@@ -142,6 +221,12 @@ bool NSWindow::makeFirstResponder(NSResponder* responder) {
 }
 
 void NSWindow::sendEvent(const NSEvent& event) {
+    dispatchEvent(event);
+    // As at the end of a run-loop turn: what the event changed is drawn before the next one.
+    if (visible_) displayIfNeeded();
+}
+
+void NSWindow::dispatchEvent(const NSEvent& event) {
     if (!contentView_) return;
     CGPoint location = event.locationInWindow();
     switch (event.type()) {
@@ -151,8 +236,10 @@ void NSWindow::sendEvent(const NSEvent& event) {
             if (!hit) return;
             if (hit->acceptsFirstResponder()) makeFirstResponder(hit);
             mouseDownView_ = hit->weak_from_this();
-            if (event.type() == NSEventType::LeftMouseDown) hit->mouseDown(event);
-            else hit->rightMouseDown(event);
+            if (event.type() == NSEventType::LeftMouseDown)
+                hit->mouseDown(event);
+            else
+                hit->rightMouseDown(event);
             return;
         }
         case NSEventType::LeftMouseDragged:
@@ -164,8 +251,10 @@ void NSWindow::sendEvent(const NSEvent& event) {
             mouseDownView_.reset();
             auto* view = dynamic_cast<NSView*>(held.get());
             if (!view) return;
-            if (event.type() == NSEventType::LeftMouseUp) view->mouseUp(event);
-            else view->rightMouseUp(event);
+            if (event.type() == NSEventType::LeftMouseUp)
+                view->mouseUp(event);
+            else
+                view->rightMouseUp(event);
             return;
         }
         case NSEventType::MouseMoved:
@@ -175,17 +264,23 @@ void NSWindow::sendEvent(const NSEvent& event) {
         case NSEventType::MouseExited:
             if (auto area = event.trackingArea())
                 if (auto owner = area->owner()) {
-                    if (event.type() == NSEventType::MouseEntered) owner->mouseEntered(event);
-                    else owner->mouseExited(event);
+                    if (event.type() == NSEventType::MouseEntered)
+                        owner->mouseEntered(event);
+                    else
+                        owner->mouseExited(event);
                 }
             return;
         case NSEventType::KeyDown:
-            if (auto* responder = firstResponder()) responder->keyDown(event);
-            else keyDown(event);
+            if (auto* responder = firstResponder())
+                responder->keyDown(event);
+            else
+                keyDown(event);
             return;
         case NSEventType::KeyUp:
-            if (auto* responder = firstResponder()) responder->keyUp(event);
-            else keyUp(event);
+            if (auto* responder = firstResponder())
+                responder->keyUp(event);
+            else
+                keyUp(event);
             return;
         default:
             return;
@@ -214,8 +309,10 @@ void NSWindow::updateTrackingAreas(const NSEvent& event) {
         auto e = NSEvent::enterExitEvent(inside ? NSEventType::MouseEntered : NSEventType::MouseExited,
                                          event.locationInWindow(), area, self);
         e->setCGEventLocation(event.cgEventLocation());
-        if (inside) owner->mouseEntered(*e);
-        else owner->mouseExited(*e);
+        if (inside)
+            owner->mouseEntered(*e);
+        else
+            owner->mouseExited(*e);
     }
 }
 
@@ -227,5 +324,34 @@ void NSWindow::displayIfNeeded() {
     if (contentView_) contentView_->displayIfNeeded();
 }
 
-CGPoint NSWindow::convertPointToScreen(CGPoint p) const { return {frame_.origin.x + p.x, frame_.origin.y + p.y}; }
-CGPoint NSWindow::convertPointFromScreen(CGPoint p) const { return {p.x - frame_.origin.x, p.y - frame_.origin.y}; }
+std::shared_ptr<NSScreen> NSWindow::screen() const {
+    std::shared_ptr<NSScreen> best;
+    CGFloat bestArea = 0;
+    for (auto& candidate : NSScreen::screens()) {
+        CGRect overlap = CGRectIntersection(candidate->frame(), frame_);
+        CGFloat area = overlap.width() * overlap.height();
+        if (area > bestArea) {
+            bestArea = area;
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+void NSWindow::center() {
+    auto target = screen();
+    if (!target) target = NSScreen::mainScreen();
+    if (!target) return;
+    CGRect visible = target->visibleFrame();
+    CGFloat x = visible.origin.x + std::round((visible.size.width - frame_.size.width) / 2);
+    // A third of the free height above the window, two thirds below.
+    CGFloat y = visible.origin.y + std::round((visible.size.height - frame_.size.height) * 2 / 3);
+    setFrameOrigin({x, y});
+}
+
+CGPoint NSWindow::convertPointToScreen(CGPoint p) const {
+    return {frame_.origin.x + p.x, frame_.origin.y + p.y};
+}
+CGPoint NSWindow::convertPointFromScreen(CGPoint p) const {
+    return {p.x - frame_.origin.x, p.y - frame_.origin.y};
+}

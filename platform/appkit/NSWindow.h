@@ -5,6 +5,7 @@
 // platform routes them: presses to the view under the pointer (drags and releases to the view that
 // took the press), keys to the first responder, pointer moves to the tracking areas.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,10 @@
 #include "platform/appkit/NSResponder.h"
 #include "platform/foundation/Geometry.h"
 
+class NSScreen;
+class NSToolbar;
 class NSView;
+class NSViewController;
 
 using NSWindowStyleMask = uint64_t;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskBorderless = 0;
@@ -24,12 +28,28 @@ inline constexpr NSWindowStyleMask NSWindowStyleMaskResizable = 1 << 3;
 
 enum class NSBackingStoreType { Retained = 0, Nonretained = 1, Buffered = 2 };
 
+enum class NSWindowTitleVisibility { Visible = 0, Hidden = 1 };
+enum class NSWindowToolbarStyle {
+    Automatic = 0,
+    Expanded = 1,
+    Preference = 2,
+    Unified = 3,
+    UnifiedCompact = 4
+};
+
+// A change of the window's frame made through its animator.
+struct NSWindowFrameAnimation {
+    CGRect from, to;
+    double duration = 0;
+    std::optional<std::string> timingFunction;
+};
+
 using NSWindowLevel = int;
 inline constexpr NSWindowLevel NSNormalWindowLevel = 0;
 inline constexpr NSWindowLevel NSFloatingWindowLevel = 3;
 
 class NSWindow : public NSResponder {
-public:
+  public:
     // The height a title bar adds to the content of a titled window.
     static constexpr CGFloat kTitleBarHeight = 28;
 
@@ -50,6 +70,36 @@ public:
 
     const std::shared_ptr<NSView>& contentView() const { return contentView_; }
     void setContentView(std::shared_ptr<NSView> view);
+    // The controller's view becomes the content view; the window keeps the controller.
+    const std::shared_ptr<NSViewController>& contentViewController() const { return contentViewController_; }
+    void setContentViewController(std::shared_ptr<NSViewController> controller);
+
+    // Frame changes through the animator take the current animation group's duration.
+    class Animator {
+      public:
+        explicit Animator(NSWindow& window) : window_(window) {}
+        void setFrame(const CGRect& frame, bool display);
+
+      private:
+        NSWindow& window_;
+    };
+    Animator animator() { return Animator(*this); }
+    // Every frame change made through the animator, oldest first.
+    const std::vector<NSWindowFrameAnimation>& frameAnimations() const { return frameAnimations_; }
+
+    // The frame is saved in the standard user defaults under "NSWindow Frame <name>" whenever it
+    // changes once an autosave name is set.
+    const std::string& frameAutosaveName() const { return autosaveName_; }
+    bool setFrameAutosaveName(const std::string& name);
+    // Takes the frame saved under `name`; false (and no change) when none is saved or it is unreadable.
+    bool setFrameUsingName(const std::string& name);
+
+    const std::shared_ptr<NSToolbar>& toolbar() const { return toolbar_; }
+    void setToolbar(std::shared_ptr<NSToolbar> toolbar);
+    NSWindowToolbarStyle toolbarStyle() const { return toolbarStyle_; }
+    void setToolbarStyle(NSWindowToolbarStyle style) { toolbarStyle_ = style; }
+    NSWindowTitleVisibility titleVisibility() const { return titleVisibility_; }
+    void setTitleVisibility(NSWindowTitleVisibility visibility) { titleVisibility_ = visibility; }
 
     const std::string& title() const { return title_; }
     void setTitle(std::string title) { title_ = std::move(title); }
@@ -80,23 +130,38 @@ public:
     // Asks the current first responder to resign and `responder` to take over; null clears it.
     bool makeFirstResponder(NSResponder* responder);
 
+    // Routes the event, then draws what needs display while the window is on screen.
     virtual void sendEvent(const NSEvent& event);
 
     void display();
     void displayIfNeeded();
 
+    // The screen that holds the largest part of the window; null when it lies on none.
+    std::shared_ptr<NSScreen> screen() const;
+    // Places the window centred across its screen (or the main screen), a little above the middle.
+    void center();
+
     // Turns a point between the window's coordinates and screen coordinates.
     CGPoint convertPointToScreen(CGPoint point) const;
     CGPoint convertPointFromScreen(CGPoint point) const;
 
-private:
+  private:
+    void dispatchEvent(const NSEvent& event);
     void updateTrackingAreas(const NSEvent& event);
+    void saveFrame() const;
     void removeFromScreenList();
 
     CGRect frame_;
     NSWindowStyleMask styleMask_;
     NSBackingStoreType backing_;
     std::shared_ptr<NSView> contentView_;
+    std::shared_ptr<NSViewController> contentViewController_;
+    std::vector<NSWindowFrameAnimation> frameAnimations_;
+    uint64_t frameGeneration_ = 0;
+    std::string autosaveName_;
+    std::shared_ptr<NSToolbar> toolbar_;
+    NSWindowToolbarStyle toolbarStyle_ = NSWindowToolbarStyle::Automatic;
+    NSWindowTitleVisibility titleVisibility_ = NSWindowTitleVisibility::Visible;
     std::string title_;
     NSWindowLevel level_ = NSNormalWindowLevel;
     NSColor backgroundColor_ = NSColor::colorWithWhite(0.93, 1);

@@ -26,20 +26,19 @@ private:
     DispatchQueue* saved_;
 };
 
-// One worker thread, started with the first block, runs the blocks in order. The worker shares
-// the queue's state rather than the queue, so it can finish safely when the last reference to the
-// queue goes away inside one of its own blocks.
+// One worker thread, started with the first block, runs the blocks in order.
 class SerialQueue final : public DispatchQueue {
 public:
-    explicit SerialQueue(std::string label) : DispatchQueue(std::move(label)), state_(std::make_shared<State>()) {}
+    explicit SerialQueue(std::string label) : DispatchQueue(std::move(label)) {}
 
     ~SerialQueue() override {
         {
-            std::lock_guard lock(state_->mutex);
-            state_->stopping = true;
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
         }
-        state_->ready.notify_all();
+        ready_.notify_all();
         if (!worker_.joinable()) return;
+        // The last reference can go away inside one of our own blocks.
         if (worker_.get_id() == std::this_thread::get_id())
             worker_.detach();
         else
@@ -47,10 +46,10 @@ public:
     }
 
     void async(Block block) override {
-        std::lock_guard lock(state_->mutex);
-        state_->blocks.push_back(std::move(block));
-        if (!worker_.joinable()) worker_ = std::thread(work, this, state_);
-        state_->ready.notify_one();
+        std::lock_guard lock(mutex_);
+        blocks_.push_back(std::move(block));
+        if (!worker_.joinable()) worker_ = std::thread([this] { work(); });
+        ready_.notify_one();
     }
 
     void sync(const Block& block) override {
@@ -69,21 +68,14 @@ public:
     bool isCurrent() const override { return tCurrentQueue == this; }
 
 private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable ready;
-        std::deque<Block> blocks;
-        bool stopping = false;
-    };
-
-    static void work(SerialQueue* queue, std::shared_ptr<State> state) {
-        CurrentQueueScope scope(queue);
-        std::unique_lock lock(state->mutex);
+    void work() {
+        CurrentQueueScope scope(this);
+        std::unique_lock lock(mutex_);
         for (;;) {
-            state->ready.wait(lock, [&] { return state->stopping || !state->blocks.empty(); });
-            if (state->blocks.empty()) return;  // stopping, and everything queued has run
-            Block block = std::move(state->blocks.front());
-            state->blocks.pop_front();
+            ready_.wait(lock, [this] { return stopping_ || !blocks_.empty(); });
+            if (blocks_.empty()) return;  // stopping, and everything queued has run
+            Block block = std::move(blocks_.front());
+            blocks_.pop_front();
             lock.unlock();
             block();
             block = nullptr;  // captured state dies outside the lock
@@ -91,8 +83,11 @@ private:
         }
     }
 
-    std::shared_ptr<State> state_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Block> blocks_;
     std::thread worker_;
+    bool stopping_ = false;
 };
 
 // Blocks wait here until the main thread's run loop takes them.

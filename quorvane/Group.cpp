@@ -26,15 +26,20 @@ ArchiveClass Group::archiveClass() {
     return {kClassName, [] { return CodablePtr(new Group(Decoding{})); }};
 }
 
-bool Group::classSupportsSecureCoding() { return secureCodingSupported; }
-void Group::setSupportsSecureCoding(bool supports) { secureCodingSupported = supports; }
+bool Group::classSupportsSecureCoding() {
+    return secureCodingSupported;
+}
+void Group::setSupportsSecureCoding(bool supports) {
+    secureCodingSupported = supports;
+}
 
 Group::Group(std::string name, std::shared_ptr<MASShortcut> shortcut, Coordinates coordinates)
     : name_(std::move(name)), coordinates_(coordinates), shortcut_(std::move(shortcut)) {}
 
 void Group::encodeWithCoder(KeyedArchiver& coder) const {
     coder.encodeObject(Archived(name_), kNameKey);
-    coder.encodeObject(Archived(Value(Value::Array(coordinates_.begin(), coordinates_.end()))), kCoordinatesKey);
+    coder.encodeObject(Archived(Value(Value::Array(coordinates_.begin(), coordinates_.end()))),
+                       kCoordinatesKey);
     if (shortcut_) coder.encodeObject(Archived(shortcut_), kShortcutKey);
     coder.encodeObject(Archived(size_), kSizeKey);
 }
@@ -45,13 +50,15 @@ bool Group::initWithCoder(KeyedUnarchiver& coder) {
     auto size = coder.decodeString(kSizeKey);
     const Value::Array* numbers = coordinates ? coordinates->asArray() : nullptr;
     if (!name || !numbers || numbers->size() != coordinates_.size() || !size || !readSpaceSize(*size)) {
-        coder.failWithError(Error(kFoundationErrorDomain, kCoderReadCorruptError, "The space is not complete."));
+        coder.failWithError(
+            Error(kFoundationErrorDomain, kCoderReadCorruptError, "The space is not complete."));
         return false;
     }
     for (size_t i = 0; i < coordinates_.size(); ++i) {
         auto number = (*numbers)[i].asReal();
         if (!number || (*numbers)[i].isBool()) {
-            coder.failWithError(Error(kFoundationErrorDomain, kCoderReadCorruptError, "A coordinate is no number."));
+            coder.failWithError(
+                Error(kFoundationErrorDomain, kCoderReadCorruptError, "A coordinate is no number."));
             return false;
         }
         coordinates_[i] = *number;

@@ -24,7 +24,7 @@ inline constexpr const char* kLooseSize = "all";
 std::optional<SpaceSize> readSpaceSize(std::string_view size);
 
 class Group : public Codable {
-public:
+  public:
     static constexpr const char* kClassName = "quorvane.Group";
     static ArchiveClass archiveClass();
     // Class-wide, as the archivers ask the class.
@@ -49,7 +49,7 @@ public:
     // Rejects a space without a name, four numeric coordinates or a valid size.
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     struct Decoding {};
     explicit Group(Decoding) {}
 

@@ -7,7 +7,7 @@
 #include "platform/foundation/Value.h"
 
 class ModifierFlag {
-public:
+  public:
     static constexpr const char* kKey = "key";
 
     explicit ModifierFlag(std::optional<NSEventModifierFlags> key) : key_(key) {}
@@ -18,6 +18,6 @@ public:
     // None unless the value is a keyed container whose "key", when present, is a flag set.
     static std::optional<ModifierFlag> decode(const Value& value);
 
-private:
+  private:
     std::optional<NSEventModifierFlags> key_;
 };

@@ -12,9 +12,13 @@ void connect(Client measurement, Client reporting) {
     reportingClient = std::move(reporting);
 }
 
-void observe(Client observer) { eventObserver = std::move(observer); }
+void observe(Client observer) {
+    eventObserver = std::move(observer);
+}
 
-void record(const std::string& name) { record(name, name); }
+void record(const std::string& name) {
+    record(name, name);
+}
 
 void record(const std::string& measurementName, const std::string& reportingName) {
     if (eventObserver) eventObserver(measurementName);

@@ -7,10 +7,13 @@
 
 namespace UserDefaultsManager {
 namespace {
-std::shared_ptr<UserDefaults> defaults() { return UserDefaults::standardUserDefaults(); }
+std::shared_ptr<UserDefaults> defaults() {
+    return UserDefaults::standardUserDefaults();
+}
 
 const ArchiveClassList& workspaceClasses() {
-    static const ArchiveClassList classes{Workspace::archiveClass(), Group::archiveClass(), MASShortcut::archiveClass()};
+    static const ArchiveClassList classes{Workspace::archiveClass(), Group::archiveClass(),
+                                          MASShortcut::archiveClass()};
     return classes;
 }
 
@@ -78,8 +81,8 @@ void replaceCurrentGroups(std::vector<std::shared_ptr<Group>> groups) {
     saveWorkspaces(workspaces);
 }
 
-std::shared_ptr<Group> addGroup(std::string name, std::shared_ptr<MASShortcut> shortcut, CGFloat x1, CGFloat y1,
-                                CGFloat x2, CGFloat y2) {
+std::shared_ptr<Group> addGroup(std::string name, std::shared_ptr<MASShortcut> shortcut, CGFloat x1,
+                                CGFloat y1, CGFloat x2, CGFloat y2) {
     auto group = std::make_shared<Group>(std::move(name), std::move(shortcut), Coordinates{x1, y1, x2, y2});
     auto workspaces = loadWorkspaces();
     auto workspace = currentWorkspace(workspaces);

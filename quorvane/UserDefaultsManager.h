@@ -38,8 +38,8 @@ std::vector<std::shared_ptr<Group>> currentGroups();
 void replaceCurrentGroups(std::vector<std::shared_ptr<Group>> groups);
 // Appends a new space (size "all") to the current workspace, creating that workspace first when
 // no stored one matches the current screens, so the space is always saved.
-std::shared_ptr<Group> addGroup(std::string name, std::shared_ptr<MASShortcut> shortcut, CGFloat x1, CGFloat y1,
-                                CGFloat x2, CGFloat y2);
+std::shared_ptr<Group> addGroup(std::string name, std::shared_ptr<MASShortcut> shortcut, CGFloat x1,
+                                CGFloat y1, CGFloat x2, CGFloat y2);
 
 void saveResizeModifier(std::optional<NSEventModifierFlags> modifier);
 // None when nothing readable with a flag set is stored.

@@ -9,7 +9,8 @@
 namespace {
 bool isFrontmost(const AXUIElementRef& application) {
     AXAttributeValue value;
-    if (AXUIElementCopyAttributeValue(application, kAXFrontmostAttribute, &value) != kAXErrorSuccess) return false;
+    if (AXUIElementCopyAttributeValue(application, kAXFrontmostAttribute, &value) != kAXErrorSuccess)
+        return false;
     auto* frontmost = std::get_if<bool>(&value);
     return frontmost && *frontmost;
 }
@@ -39,7 +40,8 @@ void focusWindowInSpace(const Coordinates& space, const std::string& size, CGFlo
     auto candidates = spaceCandidateApps(list, mode, space, looseTolerance);
     if (candidates.empty()) return;
 
-    if (isFrontmost(candidates.front()) && frontWindow && windowInSpace(mode, *frontWindow, space, looseTolerance)) {
+    if (isFrontmost(candidates.front()) && frontWindow &&
+        windowInSpace(mode, *frontWindow, space, looseTolerance)) {
         cycleWindowsInSpace(space, size, minimumHeight, looseTolerance);
         return;
     }

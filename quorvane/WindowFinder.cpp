@@ -29,8 +29,8 @@ SpaceSize parseSpaceSize(std::string_view size) {
 }
 
 Value::Array onScreenWindowList(CGFloat minimumHeight) {
-    auto list = CGWindowListCopyWindowInfo(kCGWindowListOptionOnScreenOnly | kCGWindowListExcludeDesktopElements,
-                                           kCGNullWindowID);
+    auto list = CGWindowListCopyWindowInfo(
+        kCGWindowListOptionOnScreenOnly | kCGWindowListExcludeDesktopElements, kCGNullWindowID);
     Value::Array kept;
     if (!list) return kept;
     for (auto& entry : *list) {
@@ -78,7 +78,8 @@ std::vector<AXUIElementRef> spaceCandidateApps(const Value::Array& entries, cons
     return apps;
 }
 
-std::vector<AXUIElementRef> pickWindowInSpace(const SpaceSize& size, const std::vector<AXUIElementRef>& windows,
+std::vector<AXUIElementRef> pickWindowInSpace(const SpaceSize& size,
+                                              const std::vector<AXUIElementRef>& windows,
                                               const Coordinates& space, CGFloat looseTolerance) {
     std::vector<AXUIElementRef> inside;
     for (const auto& window : windows) {
@@ -90,7 +91,8 @@ std::vector<AXUIElementRef> pickWindowInSpace(const SpaceSize& size, const std::
 
 std::optional<std::vector<AXUIElementRef>> applicationWindows(const AXUIElementRef& application) {
     std::vector<AXUIElementRef> windows;
-    if (AXUIElementCopyAttributeValues(application, kAXWindowsAttribute, 0, kMaxWindows, &windows) != kAXErrorSuccess)
+    if (AXUIElementCopyAttributeValues(application, kAXWindowsAttribute, 0, kMaxWindows, &windows) !=
+        kAXErrorSuccess)
         return std::nullopt;
     return windows;
 }
@@ -104,8 +106,8 @@ std::vector<AXUIElementRef> frontAppWindows() {
         .value_or(std::vector<AXUIElementRef>{});
 }
 
-std::optional<std::pair<CGFloat, CGFloat>> readAXValue(const AXUIElementRef& element, std::string_view attribute,
-                                                       AXValueType type) {
+std::optional<std::pair<CGFloat, CGFloat>> readAXValue(const AXUIElementRef& element,
+                                                       std::string_view attribute, AXValueType type) {
     AXAttributeValue value;
     if (AXUIElementCopyAttributeValue(element, attribute, &value) != kAXErrorSuccess) return std::nullopt;
     auto* axValue = std::get_if<AXValue>(&value);

@@ -36,7 +36,8 @@ bool windowInSpace(const SpaceSize& size, const Coordinates& window, const Coord
 std::vector<AXUIElementRef> spaceCandidateApps(const Value::Array& entries, const SpaceSize& size,
                                                const Coordinates& space, CGFloat looseTolerance);
 // The window elements lying in the space, in the given order.
-std::vector<AXUIElementRef> pickWindowInSpace(const SpaceSize& size, const std::vector<AXUIElementRef>& windows,
+std::vector<AXUIElementRef> pickWindowInSpace(const SpaceSize& size,
+                                              const std::vector<AXUIElementRef>& windows,
                                               const Coordinates& space, CGFloat looseTolerance);
 // The "AXWindows" of the application owning the front-most listed window; empty when unreadable.
 std::vector<AXUIElementRef> frontAppWindows();
@@ -44,7 +45,7 @@ std::vector<AXUIElementRef> frontAppWindows();
 std::optional<std::vector<AXUIElementRef>> applicationWindows(const AXUIElementRef& application);
 
 // The two numbers of a point or size attribute.
-std::optional<std::pair<CGFloat, CGFloat>> readAXValue(const AXUIElementRef& element, std::string_view attribute,
-                                                       AXValueType type);
+std::optional<std::pair<CGFloat, CGFloat>> readAXValue(const AXUIElementRef& element,
+                                                       std::string_view attribute, AXValueType type);
 std::optional<CGPoint> windowPosition(const AXUIElementRef& window);
 std::optional<CGSize> windowSize(const AXUIElementRef& window);

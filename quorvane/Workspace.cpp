@@ -9,7 +9,9 @@ constexpr const char* kGroupsKey = "groups";
 bool secureCodingSupported = true;
 
 // A rectangle is kept as its four numbers x, y, width, height.
-Value rectValue(const CGRect& r) { return Value::Array{r.origin.x, r.origin.y, r.size.width, r.size.height}; }
+Value rectValue(const CGRect& r) {
+    return Value::Array{r.origin.x, r.origin.y, r.size.width, r.size.height};
+}
 
 std::optional<CGRect> rectFromValue(const Value& value) {
     auto* numbers = value.asArray();
@@ -28,8 +30,12 @@ ArchiveClass Workspace::archiveClass() {
     return {kClassName, [] { return CodablePtr(new Workspace(Decoding{})); }};
 }
 
-bool Workspace::classSupportsSecureCoding() { return secureCodingSupported; }
-void Workspace::setSupportsSecureCoding(bool supports) { secureCodingSupported = supports; }
+bool Workspace::classSupportsSecureCoding() {
+    return secureCodingSupported;
+}
+void Workspace::setSupportsSecureCoding(bool supports) {
+    secureCodingSupported = supports;
+}
 
 Workspace::Workspace(std::vector<CGRect> screens) : screens_(std::move(screens)) {}
 
@@ -51,13 +57,15 @@ bool Workspace::initWithCoder(KeyedUnarchiver& coder) {
     auto screens = coder.decodeObject(kScreensKey).toValue();
     const Value::Array* list = screens ? screens->asArray() : nullptr;
     if (!list) {
-        coder.failWithError(Error(kFoundationErrorDomain, kCoderReadCorruptError, "The workspace has no screens."));
+        coder.failWithError(
+            Error(kFoundationErrorDomain, kCoderReadCorruptError, "The workspace has no screens."));
         return false;
     }
     for (const auto& item : *list) {
         auto frame = rectFromValue(item);
         if (!frame) {
-            coder.failWithError(Error(kFoundationErrorDomain, kCoderReadCorruptError, "A screen frame is malformed."));
+            coder.failWithError(
+                Error(kFoundationErrorDomain, kCoderReadCorruptError, "A screen frame is malformed."));
             return false;
         }
         screens_.push_back(*frame);

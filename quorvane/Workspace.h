@@ -8,7 +8,7 @@
 #include "quorvane/Group.h"
 
 class Workspace : public Codable {
-public:
+  public:
     static constexpr const char* kClassName = "quorvane.Workspace";
     static ArchiveClass archiveClass();
     static bool classSupportsSecureCoding();
@@ -30,7 +30,7 @@ public:
     // Rejects a workspace without a list of screen frames; groups that cannot be read become none.
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     struct Decoding {};
     explicit Workspace(Decoding) {}
 

@@ -2,7 +2,9 @@
 #include "platform/accessibility/AXUIElement.h"
 
 namespace {
-SimulatedDesktop& desktop() { return SimulatedDesktop::shared(); }
+SimulatedDesktop& desktop() {
+    return SimulatedDesktop::shared();
+}
 
 // The window behind a window element, when it still exists and belongs to the element's process.
 std::optional<SimulatedWindow> windowOf(const AXUIElement& element) {
@@ -39,8 +41,12 @@ void record(const AXUIElement& element, std::string function, std::string name, 
 }
 }  // namespace
 
-AXValue AXValueCreate(const CGPoint& point) { return {kAXValueCGPointType, point.x, point.y}; }
-AXValue AXValueCreate(const CGSize& size) { return {kAXValueCGSizeType, size.width, size.height}; }
+AXValue AXValueCreate(const CGPoint& point) {
+    return {kAXValueCGPointType, point.x, point.y};
+}
+AXValue AXValueCreate(const CGSize& size) {
+    return {kAXValueCGSizeType, size.width, size.height};
+}
 
 bool AXValueGetValue(const AXValue& value, CGPoint* point) {
     if (value.type != kAXValueCGPointType || !point) return false;
@@ -54,7 +60,9 @@ bool AXValueGetValue(const AXValue& value, CGSize* size) {
     return true;
 }
 
-bool AXIsProcessTrusted() { return desktop().trusted(); }
+bool AXIsProcessTrusted() {
+    return desktop().trusted();
+}
 
 bool AXIsProcessTrustedWithOptions(const Dictionary* options) {
     bool trusted = desktop().trusted();

@@ -18,8 +18,9 @@ std::vector<std::shared_ptr<NSScreen>> NSScreen::screens() {
         CGRect visible{s.bounds.origin.x + s.insetLeft, s.bounds.origin.y + s.insetTop,
                        s.bounds.size.width - s.insetLeft - s.insetRight,
                        s.bounds.size.height - s.insetTop - s.insetBottom};
-        out.push_back(std::make_shared<NSScreen>(flipped(s.bounds, primaryHeight), flipped(visible, primaryHeight),
-                                                 Dictionary{{"NSScreenNumber", static_cast<int64_t>(s.displayID)}}));
+        out.push_back(
+            std::make_shared<NSScreen>(flipped(s.bounds, primaryHeight), flipped(visible, primaryHeight),
+                                       Dictionary{{"NSScreenNumber", static_cast<int64_t>(s.displayID)}}));
     }
     return out;
 }

@@ -8,7 +8,7 @@
 #include "platform/foundation/Value.h"
 
 class NSScreen {
-public:
+  public:
     static std::vector<std::shared_ptr<NSScreen>> screens();
     // The first screen; null when no screen is attached.
     static std::shared_ptr<NSScreen> mainScreen();
@@ -22,7 +22,7 @@ public:
     NSScreen(CGRect frame, CGRect visibleFrame, Dictionary deviceDescription)
         : frame_(frame), visibleFrame_(visibleFrame), deviceDescription_(std::move(deviceDescription)) {}
 
-private:
+  private:
     CGRect frame_;
     CGRect visibleFrame_;
     Dictionary deviceDescription_;

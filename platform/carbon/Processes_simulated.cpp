@@ -1,5 +1,4 @@
 #include "platform/carbon/Processes.h"
-
 #include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
@@ -18,7 +17,8 @@ OSStatus GetProcessForPID(pid_t pid, ProcessSerialNumber* psn) {
 OSStatus GetProcessPID(const ProcessSerialNumber* psn, pid_t* pid) {
     if (!psn || !pid) return paramErr;
     auto candidate = static_cast<pid_t>(psn->lowLongOfPSN);
-    if (psn->highLongOfPSN != kHighWord || !SimulatedDesktop::shared().hasApplication(candidate)) return procNotFound;
+    if (psn->highLongOfPSN != kHighWord || !SimulatedDesktop::shared().hasApplication(candidate))
+        return procNotFound;
     *pid = candidate;
     return noErr;
 }

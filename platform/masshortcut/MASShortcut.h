@@ -9,13 +9,14 @@
 #include "platform/foundation/KeyedArchiver.h"
 
 class MASShortcut : public Codable {
-public:
+  public:
     static constexpr const char* kClassName = "MASShortcut";
     // What unarchiving needs to make shortcuts.
     static ArchiveClass archiveClass();
 
     MASShortcut(int64_t keyCode, NSEventModifierFlags modifierFlags);
-    static std::shared_ptr<MASShortcut> shortcutWithKeyCode(int64_t keyCode, NSEventModifierFlags modifierFlags) {
+    static std::shared_ptr<MASShortcut> shortcutWithKeyCode(int64_t keyCode,
+                                                            NSEventModifierFlags modifierFlags) {
         return std::make_shared<MASShortcut>(keyCode, modifierFlags);
     }
 
@@ -36,7 +37,7 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     MASShortcut() = default;
     int64_t keyCode_ = 0;
     NSEventModifierFlags modifierFlags_ = 0;

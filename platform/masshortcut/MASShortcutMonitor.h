@@ -9,7 +9,7 @@
 #include "platform/masshortcut/MASShortcut.h"
 
 class MASShortcutMonitor {
-public:
+  public:
     using Action = std::function<void()>;
 
     static std::shared_ptr<MASShortcutMonitor> sharedMonitor();
@@ -26,7 +26,7 @@ public:
     // In registration order.
     std::vector<MASShortcut> registeredShortcuts() const;
 
-private:
+  private:
     struct HotKey {
         MASShortcut shortcut;
         std::shared_ptr<Action> action;

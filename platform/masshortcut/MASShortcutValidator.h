@@ -4,12 +4,12 @@
 #include "platform/masshortcut/MASShortcut.h"
 
 class MASShortcutValidator {
-public:
+  public:
     bool allowAnyShortcutWithOptionModifier() const { return allowOption_; }
     void setAllowAnyShortcutWithOptionModifier(bool allow) { allowOption_ = allow; }
 
     bool isShortcutValid(const MASShortcut& shortcut) const;
 
-private:
+  private:
     bool allowOption_ = false;
 };

@@ -59,6 +59,8 @@ void MASShortcutView::keyDown(const NSEvent& event) {
 }
 
 void MASShortcutView::drawRect(const CGRect&) {
-    std::string text = recording_ ? "Type Shortcut" : shortcutValue_ ? shortcutValue_->description() : "Record Shortcut";
+    std::string text = recording_       ? "Type Shortcut"
+                       : shortcutValue_ ? shortcutValue_->description()
+                                        : "Record Shortcut";
     NSStringDraw(text, bounds(), NSStringDrawingUsesLineFragmentOrigin, TextAttributes{});
 }

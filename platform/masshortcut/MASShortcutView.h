@@ -10,7 +10,7 @@
 #include "platform/masshortcut/MASShortcutValidator.h"
 
 class MASShortcutView : public NSView {
-public:
+  public:
     using ValueChange = std::function<void(MASShortcutView& sender)>;
 
     explicit MASShortcutView(CGRect frame = {});
@@ -31,7 +31,7 @@ public:
     bool acceptsFirstResponder() const override { return enabled_; }
     void drawRect(const CGRect& dirtyRect) override;
 
-private:
+  private:
     std::shared_ptr<MASShortcut> shortcutValue_;
     ValueChange shortcutValueChange_;
     std::shared_ptr<MASShortcutValidator> shortcutValidator_ = std::make_shared<MASShortcutValidator>();

@@ -1,10 +1,12 @@
-#include "platform/skylight/SkyLight.h"
-
 #include <algorithm>
 #include <cstring>
 
+#include "platform/skylight/SkyLight.h"
+
 namespace {
-SimulatedDesktop& desktop() { return SimulatedDesktop::shared(); }
+SimulatedDesktop& desktop() {
+    return SimulatedDesktop::shared();
+}
 
 constexpr size_t kKindOffset = 0x08;
 constexpr size_t kWindowOffset = 0x3C;

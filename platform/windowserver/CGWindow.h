@@ -30,7 +30,8 @@ inline constexpr const char* kCGWindowIsOnscreen = "kCGWindowIsOnscreen";
 // Front to back. On-screen-only leaves out minimised windows; excluding desktop elements leaves
 // out windows below the ordinary layer 0. Only the null window may be given as the relative window;
 // other relative orderings are not offered.
-std::optional<Value::Array> CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow);
+std::optional<Value::Array> CGWindowListCopyWindowInfo(CGWindowListOption option,
+                                                       CGWindowID relativeToWindow);
 
-CGDirectDisplayID CGMainDisplayID();             // kCGNullDirectDisplay without screens
+CGDirectDisplayID CGMainDisplayID();                // kCGNullDirectDisplay without screens
 CGRect CGDisplayBounds(CGDirectDisplayID display);  // CGRectZero for an unknown display

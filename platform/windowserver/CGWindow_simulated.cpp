@@ -1,6 +1,7 @@
 #include "platform/windowserver/CGWindow.h"
 
-std::optional<Value::Array> CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow) {
+std::optional<Value::Array> CGWindowListCopyWindowInfo(CGWindowListOption option,
+                                                       CGWindowID relativeToWindow) {
     if (relativeToWindow != kCGNullWindowID) return std::nullopt;
     auto& desktop = SimulatedDesktop::shared();
     Value::Array list;

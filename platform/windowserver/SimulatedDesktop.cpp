@@ -44,7 +44,8 @@ CGDirectDisplayID SimulatedDesktop::plugScreen(SimulatedScreen screen) {
 bool SimulatedDesktop::unplugScreen(CGDirectDisplayID displayID) {
     {
         std::lock_guard lock(mutex_);
-        auto it = std::find_if(screens_.begin(), screens_.end(), [&](auto& s) { return s.displayID == displayID; });
+        auto it =
+            std::find_if(screens_.begin(), screens_.end(), [&](auto& s) { return s.displayID == displayID; });
         if (it == screens_.end()) return false;
         screens_.erase(it);
     }

@@ -39,17 +39,17 @@ struct SimulatedWindow {
 
 // One call that the agent made into the platform, as tests read it back.
 struct SimulatedCall {
-    std::string function;   // "SLPSSetFrontProcessWithOptions", "AXUIElementSetAttributeValue", ...
+    std::string function;  // "SLPSSetFrontProcessWithOptions", "AXUIElementSetAttributeValue", ...
     pid_t pid = 0;
     CGWindowID window = 0;
-    std::string name;       // attribute or action
+    std::string name;               // attribute or action
     CGFloat first = 0, second = 0;  // point or size that was set
     uint32_t options = 0;
-    Data bytes;             // event record
+    Data bytes;  // event record
 };
 
 class SimulatedDesktop {
-public:
+  public:
     static SimulatedDesktop& shared();
 
     // Back to an empty desktop: no screens, applications, windows or calls; trusted; no prompts.
@@ -99,7 +99,7 @@ public:
     std::vector<SimulatedCall> calls() const;
     void clearCalls();
 
-private:
+  private:
     SimulatedDesktop() = default;
     void notifyScreenObservers();
     SimulatedWindow* find(CGWindowID number);

@@ -34,7 +34,7 @@ inline SimulatedWindow windowAt(pid_t owner, CGWindowID number, CGRect bounds) {
 // A fresh desktop and home; usage events are collected as "m:<name>" for the measurement client
 // and "r:<name>" for the reporting client, in the order they were sent.
 class DesktopTest : public ::testing::Test {
-protected:
+  protected:
     DesktopTest() {
         SimulatedDesktop::shared().reset();
         UsageEvents::connect([this](const std::string& name) { events.push_back("m:" + name); },

@@ -23,7 +23,7 @@ std::shared_ptr<T> roundTrip(const std::shared_ptr<T>& object) {
 // Writes what an archived space or workspace may hold, key by key, under the real class names:
 // the shapes the agent itself never writes.
 class HandWritten : public Codable {
-public:
+  public:
     HandWritten(std::string className, std::vector<std::pair<std::string, Archived>> entries)
         : className_(std::move(className)), entries_(std::move(entries)) {}
     std::string archiveClassName() const override { return className_; }
@@ -32,7 +32,7 @@ public:
     }
     bool initWithCoder(KeyedUnarchiver&) override { return false; }
 
-private:
+  private:
     std::string className_;
     std::vector<std::pair<std::string, Archived>> entries_;
 };
@@ -43,7 +43,9 @@ std::optional<Archived> unarchiveHandWritten(std::shared_ptr<HandWritten> object
     return KeyedUnarchiver::unarchivedObject(*data, kClasses, error);
 }
 
-Archived numbers(std::vector<double> values) { return Archived(Value(Value::Array(values.begin(), values.end()))); }
+Archived numbers(std::vector<double> values) {
+    return Archived(Value(Value::Array(values.begin(), values.end())));
+}
 }  // namespace
 
 TEST(SpaceModel, GroupRoundTripsWithAndWithoutShortcut) {
@@ -72,10 +74,9 @@ TEST(SpaceModel, StrictSizeRoundTrips) {
 
 TEST(SpaceModel, ShortcutOfAnotherTypeDecodesAsNone) {
     auto decoded = unarchiveHandWritten(std::make_shared<HandWritten>(
-        Group::kClassName, std::vector<std::pair<std::string, Archived>>{{"name", "Left"},
-                                                                          {"coordinates", numbers({0, 0, 5, 5})},
-                                                                          {"shortcut", "⌘1"},
-                                                                          {"size", "all"}}));
+        Group::kClassName,
+        std::vector<std::pair<std::string, Archived>>{
+            {"name", "Left"}, {"coordinates", numbers({0, 0, 5, 5})}, {"shortcut", "⌘1"}, {"size", "all"}}));
     ASSERT_TRUE(decoded);
     auto group = decoded->objectAs<Group>();
     ASSERT_TRUE(group);
@@ -88,7 +89,8 @@ TEST(SpaceModel, IncompleteGroupIsRejected) {
         std::vector<std::pair<std::string, Archived>> entries;
     } cases[] = {
         {"no name", {{"coordinates", numbers({0, 0, 5, 5})}, {"size", "all"}}},
-        {"name not a string", {{"name", Archived(Value(7))}, {"coordinates", numbers({0, 0, 5, 5})}, {"size", "all"}}},
+        {"name not a string",
+         {{"name", Archived(Value(7))}, {"coordinates", numbers({0, 0, 5, 5})}, {"size", "all"}}},
         {"three coordinates", {{"name", "A"}, {"coordinates", numbers({0, 0, 5})}, {"size", "all"}}},
         {"coordinate not a number",
          {{"name", "A"}, {"coordinates", Archived(Value(Value::Array{0, "x", 5, 5}))}, {"size", "all"}}},
@@ -97,7 +99,8 @@ TEST(SpaceModel, IncompleteGroupIsRejected) {
     };
     for (auto& c : cases) {
         Error error;
-        EXPECT_FALSE(unarchiveHandWritten(std::make_shared<HandWritten>(Group::kClassName, c.entries), &error))
+        EXPECT_FALSE(
+            unarchiveHandWritten(std::make_shared<HandWritten>(Group::kClassName, c.entries), &error))
             << c.what;
         EXPECT_EQ(error.domain, kFoundationErrorDomain) << c.what;
     }
@@ -105,8 +108,9 @@ TEST(SpaceModel, IncompleteGroupIsRejected) {
 
 TEST(SpaceModel, WorkspaceWithoutGroupsDecodesWithEmptyList) {
     auto screens = Archived(Value(Value::Array{Value::Array{0, 0, 1440, 900}}));
-    for (auto entries : {std::vector<std::pair<std::string, Archived>>{{"screens", screens}},
-                         std::vector<std::pair<std::string, Archived>>{{"screens", screens}, {"groups", "none"}}}) {
+    for (auto entries :
+         {std::vector<std::pair<std::string, Archived>>{{"screens", screens}},
+          std::vector<std::pair<std::string, Archived>>{{"screens", screens}, {"groups", "none"}}}) {
         auto decoded = unarchiveHandWritten(std::make_shared<HandWritten>(Workspace::kClassName, entries));
         ASSERT_TRUE(decoded);
         auto workspace = decoded->objectAs<Workspace>();
@@ -117,14 +121,16 @@ TEST(SpaceModel, WorkspaceWithoutGroupsDecodesWithEmptyList) {
 }
 
 TEST(SpaceModel, WorkspaceWithoutScreensIsRejected) {
-    for (auto entries : {std::vector<std::pair<std::string, Archived>>{{"groups", Archived(Archived::Array{})}},
-                         std::vector<std::pair<std::string, Archived>>{{"screens", numbers({0, 0, 1, 1})}}}) {
+    for (auto entries :
+         {std::vector<std::pair<std::string, Archived>>{{"groups", Archived(Archived::Array{})}},
+          std::vector<std::pair<std::string, Archived>>{{"screens", numbers({0, 0, 1, 1})}}}) {
         EXPECT_FALSE(unarchiveHandWritten(std::make_shared<HandWritten>(Workspace::kClassName, entries)));
     }
 }
 
 TEST(SpaceModel, WorkspaceRoundTripsItsGroupsInOrder) {
-    auto workspace = std::make_shared<Workspace>(std::vector<CGRect>{{0, 0, 1440, 900}, {1440, -180, 1920, 1080}});
+    auto workspace =
+        std::make_shared<Workspace>(std::vector<CGRect>{{0, 0, 1440, 900}, {1440, -180, 1920, 1080}});
     workspace->setGroups({std::make_shared<Group>("A", nullptr, Coordinates{0, 0, 1, 1}),
                           std::make_shared<Group>("B", nullptr, Coordinates{1, 1, 2, 2})});
     auto decoded = roundTrip(workspace);
@@ -165,9 +171,18 @@ TEST(SpaceModel, SpaceSizes) {
         bool valid;
         std::optional<CGFloat> tolerance;  // none: loose
     } cases[] = {
-        {"all", true, std::nullopt}, {"10", true, 10.0},  {"+10", true, 10.0},     {"-5", true, -5.0},
-        {"0", true, 0.0},            {"", false, {}},     {"All", false, {}},      {"+-5", false, {}},
-        {"1.5", false, {}},          {" 10", false, {}},  {"10px", false, {}},     {"+", false, {}},
+        {"all", true, std::nullopt},
+        {"10", true, 10.0},
+        {"+10", true, 10.0},
+        {"-5", true, -5.0},
+        {"0", true, 0.0},
+        {"", false, {}},
+        {"All", false, {}},
+        {"+-5", false, {}},
+        {"1.5", false, {}},
+        {" 10", false, {}},
+        {"10px", false, {}},
+        {"+", false, {}},
         {"99999999999999999999", false, {}},
     };
     for (auto& c : cases) {

@@ -7,7 +7,9 @@
 namespace UDM = UserDefaultsManager;
 
 namespace {
-std::shared_ptr<UserDefaults> defaults() { return UserDefaults::standardUserDefaults(); }
+std::shared_ptr<UserDefaults> defaults() {
+    return UserDefaults::standardUserDefaults();
+}
 
 std::vector<CGRect> framesOf(const std::vector<SimulatedScreen>& screens) {
     attachScreens(screens);
@@ -30,7 +32,8 @@ TEST_F(SettingsStore, AddGroupAppendsToTheCurrentWorkspace) {
     UDM::addWorkspace(UDM::currentScreenFrames());
     EXPECT_TRUE(UDM::currentGroups().empty());
     UDM::addGroup("Left", nullptr, 0, 25, 720, 900);
-    UDM::addGroup("Right", MASShortcut::shortcutWithKeyCode(19, NSEventModifierFlagCommand), 720, 25, 1440, 900);
+    UDM::addGroup("Right", MASShortcut::shortcutWithKeyCode(19, NSEventModifierFlagCommand), 720, 25, 1440,
+                  900);
 
     auto workspaces = UDM::loadWorkspaces();
     ASSERT_EQ(workspaces.size(), 1u);
@@ -96,7 +99,8 @@ TEST_F(SettingsStore, UnreadableArchiveIsKeptAsideAndReplacedByTheNextSave) {
         Data bytes;
     } cases[] = {
         {"garbage", dataFromString("not an archive at all")},
-        {"truncated", [&] {
+        {"truncated",
+         [&] {
              auto bytes = archive(Archived(std::vector<std::shared_ptr<Workspace>>{workspace}));
              bytes.resize(bytes.size() / 2);
              return bytes;

@@ -9,7 +9,7 @@ constexpr pid_t kA = 101, kB = 102, kC = 103;
 const Coordinates kLeft{0, 25, 720, 900};
 
 class WindowActions : public DesktopTest {
-protected:
+  protected:
     WindowActions() {
         desktop.plugScreen(kScreenA);
         desktop.addApplication(kA, "A");
@@ -22,7 +22,8 @@ protected:
     CGWindowID frontWindow() { return desktop.windowsFrontToBack().front().number; }
     std::vector<std::string> callNames() {
         std::vector<std::string> out;
-        for (auto& call : desktop.calls()) out.push_back(call.function + (call.name.empty() ? "" : " " + call.name));
+        for (auto& call : desktop.calls())
+            out.push_back(call.function + (call.name.empty() ? "" : " " + call.name));
         return out;
     }
     CGRect boundsOf(CGWindowID number) { return desktop.window(number)->bounds; }
@@ -82,8 +83,9 @@ TEST_F(WindowActions, SwitchFocusesTheFirstWindowInTheSpace) {
 
     press();
     EXPECT_EQ(events, (std::vector<std::string>{"m:switched", "r:switch"}));
-    EXPECT_EQ(callNames(), (std::vector<std::string>{"SLPSSetFrontProcessWithOptions", "SLPSPostEventRecordTo",
-                                                     "SLPSPostEventRecordTo", "AXUIElementPerformAction AXRaise"}));
+    EXPECT_EQ(callNames(),
+              (std::vector<std::string>{"SLPSSetFrontProcessWithOptions", "SLPSPostEventRecordTo",
+                                        "SLPSPostEventRecordTo", "AXUIElementPerformAction AXRaise"}));
     auto calls = desktop.calls();
     EXPECT_EQ(calls[0].pid, kA);
     EXPECT_EQ(calls[0].window, 1u);
@@ -162,13 +164,24 @@ TEST_F(WindowActions, ResizeOrdersItsStepsByTheWindowsSize) {
         std::vector<std::string> calls;
         CGRect end;
     } cases[] = {
-        {"larger both ways", {100, 0, 1000, 900}, {},
-         {"AXUIElementSetAttributeValue AXSize", "AXUIElementSetAttributeValue AXPosition"}, {0, 25, 720, 875}},
-        {"smaller", {800, 300, 400, 300}, {},
-         {"AXUIElementSetAttributeValue AXPosition", "AXUIElementSetAttributeValue AXSize"}, {0, 25, 720, 875}},
-        {"wider only", {800, 300, 1000, 300}, {},
-         {"AXUIElementSetAttributeValue AXPosition", "AXUIElementSetAttributeValue AXSize"}, {0, 25, 720, 875}},
-        {"held by a size limit", {800, 300, 400, 300}, {600, 600},
+        {"larger both ways",
+         {100, 0, 1000, 900},
+         {},
+         {"AXUIElementSetAttributeValue AXSize", "AXUIElementSetAttributeValue AXPosition"},
+         {0, 25, 720, 875}},
+        {"smaller",
+         {800, 300, 400, 300},
+         {},
+         {"AXUIElementSetAttributeValue AXPosition", "AXUIElementSetAttributeValue AXSize"},
+         {0, 25, 720, 875}},
+        {"wider only",
+         {800, 300, 1000, 300},
+         {},
+         {"AXUIElementSetAttributeValue AXPosition", "AXUIElementSetAttributeValue AXSize"},
+         {0, 25, 720, 875}},
+        {"held by a size limit",
+         {800, 300, 400, 300},
+         {600, 600},
          {"AXUIElementSetAttributeValue AXPosition", "AXUIElementSetAttributeValue AXSize",
           "AXUIElementSetAttributeValue AXSize"},
          {0, 25, 600, 600}},

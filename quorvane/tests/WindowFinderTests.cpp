@@ -6,7 +6,7 @@
 
 namespace {
 class WindowFinder : public DesktopTest {
-protected:
+  protected:
     WindowFinder() {
         desktop.plugScreen(kScreenA);
         desktop.addApplication(101, "Editor");
@@ -46,14 +46,15 @@ TEST(WindowTests, LooseAndStrict) {
         bool loose;
         bool strict10;
     } cases[] = {
-        {{81, 81, 519, 419}, true, false},   {{79, 100, 300, 300}, false, false},
-        {{80, 80, 520, 420}, true, false},   {{120, 120, 300, 300}, true, false},
-        {{105, 95, 510, 390}, true, true},   {{100, 100, 480, 400}, true, false},
-        {{90, 90, 510, 410}, true, true},    {{89, 100, 500, 400}, true, false},
+        {{81, 81, 519, 419}, true, false},    {{79, 100, 300, 300}, false, false},
+        {{80, 80, 520, 420}, true, false},    {{120, 120, 300, 300}, true, false},
+        {{105, 95, 510, 390}, true, true},    {{100, 100, 480, 400}, true, false},
+        {{90, 90, 510, 410}, true, true},     {{89, 100, 500, 400}, true, false},
         {{100, 100, 500, 421}, false, false},
     };
     for (auto& c : cases) {
-        EXPECT_EQ(windowInsideSpace(c.window, kSpace, looseTolerance), c.loose) << c.window[0] << "," << c.window[1];
+        EXPECT_EQ(windowInsideSpace(c.window, kSpace, looseTolerance), c.loose)
+            << c.window[0] << "," << c.window[1];
         EXPECT_EQ(windowMatchesSpace(c.window, kSpace, 10), c.strict10) << c.window[0] << "," << c.window[1];
         EXPECT_EQ(windowInSpace(SpaceSize{}, c.window, kSpace, looseTolerance), c.loose);
         EXPECT_EQ(windowInSpace(parseSpaceSize("+10"), c.window, kSpace, looseTolerance), c.strict10);
@@ -71,7 +72,8 @@ TEST_F(WindowFinder, CandidatesAndPickedWindowsFollowTheSpace) {
     desktop.addWindow(windowAt(101, 3, {300, 200, 200, 200}));
     desktop.addWindow(windowAt(102, 4, {100, 100, 390, 300}));
 
-    auto apps = spaceCandidateApps(onScreenWindowList(minimumWindowHeight), SpaceSize{}, kSpace, looseTolerance);
+    auto apps =
+        spaceCandidateApps(onScreenWindowList(minimumWindowHeight), SpaceSize{}, kSpace, looseTolerance);
     std::vector<pid_t> pids;
     for (auto& app : apps) pids.push_back(app->pid);
     EXPECT_EQ(pids, (std::vector<pid_t>{101, 101, 102}));

@@ -7,7 +7,7 @@
 
 namespace {
 class Screens : public ::testing::Test {
-protected:
+  protected:
     Screens() { SimulatedDesktop::shared().reset(); }
     ~Screens() override {
         RunLoop::runUntilIdle();
@@ -43,7 +43,8 @@ TEST_F(Screens, PlugAndUnplugPostTheScreenParametersNotification) {
     auto app = NSApplication::sharedApplication();
     int posted = 0;
     auto token = NotificationCenter::defaultCenter().addObserver(
-        NSApplicationDidChangeScreenParametersNotification, [&](const Notification&) { ++posted; }, app.get());
+        NSApplicationDidChangeScreenParametersNotification, [&](const Notification&) { ++posted; },
+        app.get());
 
     SimulatedScreen screen;
     screen.bounds = {0, 0, 1440, 900};

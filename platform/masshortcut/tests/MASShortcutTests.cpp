@@ -8,7 +8,7 @@ constexpr NSEventModifierFlags kCmd = NSEventModifierFlagCommand;
 constexpr NSEventModifierFlags kShift = NSEventModifierFlagShift;
 
 class Monitor : public ::testing::Test {
-protected:
+  protected:
     ~Monitor() override {
         monitor->unregisterAllShortcuts();
         RunLoop::runUntilIdle();
@@ -36,7 +36,8 @@ TEST(MASShortcutValue, EqualityDescriptionAndArchive) {
 TEST_F(Monitor, PressRunsTheMatchingActionOnTheMainQueue) {
     std::vector<std::string> ran;
     monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd), [&] { ran.push_back("cmd-1"); });
-    monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd | kShift), [&] { ran.push_back("shift-cmd-1"); });
+    monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd | kShift),
+                              [&] { ran.push_back("shift-cmd-1"); });
 
     EXPECT_TRUE(monitor->pressKey(18, kCmd | NSEventModifierFlagCapsLock));
     EXPECT_TRUE(ran.empty());

@@ -1,0 +1,105 @@
+#include "quorvane/AppDelegate.h"
+
+#include "platform/accessibility/AXUIElement.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/sparkle/SUUpdater.h"
+#include "quorvane/UserDefaultsManager.h"
+#include "quorvane/WorkspaceManager.h"
+
+AppDelegate::AppDelegate() {
+    registerAction("openPreferences", [this](NSObject*) { openPreferences(); });
+    registerAction("checkForUpdates", [this](NSObject*) { checkForUpdates(); });
+    registerAction("quitApp", [this](NSObject*) { quitApp(); });
+}
+
+void AppDelegate::applicationWillFinishLaunching(const Notification&) {
+    if (auto w = window()) w->orderOut(this);
+}
+
+void AppDelegate::applicationDidFinishLaunching(const Notification&) {
+    startTelemetry();
+    completeLaunch();
+}
+
+bool AppDelegate::applicationShouldHandleReopen(NSApplication&, bool) {
+    openPreferences();
+    return true;
+}
+
+void AppDelegate::applicationWillTerminate(const Notification&) {
+    NSApplication::sharedApplication()->terminate(nullptr);
+}
+
+// The two telemetry clients start here, before anything else of the agent runs, once they exist.
+void AppDelegate::startTelemetry() {}
+
+void AppDelegate::completeLaunch() {
+    auto defaults = UserDefaults::standardUserDefaults();
+    if (!defaults->boolForKey(UserDefaultsManager::kFirstLaunchKey)) {
+        defaults->setObject(true, UserDefaultsManager::kFirstLaunchKey);
+        UserDefaultsManager::saveResizeModifier(NSEventModifierFlagShift);
+    }
+
+    auto manager = WorkspaceManager::shared();
+    manager->registerWorkspaceShortcuts();
+    manager->observeScreenChanges();
+
+    setupStatusItem();
+
+    if (!AXIsProcessTrusted()) {
+        Dictionary options{{kAXTrustedCheckOptionPrompt, true}};
+        AXIsProcessTrustedWithOptions(&options);
+    }
+}
+
+void AppDelegate::setupStatusItem() {
+    auto icon = NSImage::imageNamed(kIconImageName);
+    if (icon) icon->setSize({18, 18});
+    statusBarItem_ = NSStatusBar::systemStatusBar()->statusItemWithLength(NSVariableStatusItemLength);
+
+    auto menu = std::make_shared<NSMenu>();
+    auto spaces = std::make_shared<NSMenuItem>("Spaces ...", "openPreferences", "");
+    spaces->setImage(NSImage::imageNamed(kSpacesImageName));
+    menu->addItem(spaces);
+    menu->addItem(NSMenuItem::separatorItem());
+    menu->addItemWithTitle("Check for updates...", "checkForUpdates", "");
+    menu->addItem(NSMenuItem::separatorItem());
+    auto app = menu->addItemWithTitle("quorvane", "", "");
+    app->setSubmenu(makeAppSubmenu());
+
+    statusBarItem_->setMenu(menu);
+    statusBarItem_->setVisible(true);
+    statusBarItem_->button()->setImage(icon);
+}
+
+std::shared_ptr<NSMenu> AppDelegate::makeAppSubmenu() {
+    auto submenu = std::make_shared<NSMenu>();
+    submenu->addItemWithTitle("Quit", "quitApp", "");
+    return submenu;
+}
+
+// The preferences window is built on first use by its own part of the agent; until then opening
+// the preferences only puts the main interface's window away, as it always does.
+void AppDelegate::openPreferences() {
+    if (auto w = window()) w->orderOut(this);
+}
+
+void AppDelegate::checkForUpdates() {
+    if (auto updater = SUUpdater::sharedUpdater()) updater->checkForUpdates(this);
+}
+
+void AppDelegate::quitApp() {
+    NSApplication::sharedApplication()->terminate(this);
+}
+
+MainInterface loadMainInterface() {
+    auto delegate = std::make_shared<AppDelegate>();
+    auto window = std::make_shared<NSWindow>(CGRect{0, 0, 480, 270},
+                                             NSWindowStyleMaskTitled | NSWindowStyleMaskClosable,
+                                             NSBackingStoreType::Buffered, false);
+    window->setTitle("quorvane");
+    window->setReleasedWhenClosed(false);
+    window->makeKeyAndOrderFront(nullptr);
+    delegate->setWindow(window);
+    return {delegate, window};
+}

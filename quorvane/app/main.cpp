@@ -1,0 +1,55 @@
+// The process entry. Without arguments the agent runs on a default simulated desktop until it is
+// told to stop (SIGINT or SIGTERM); with --simulate it plays a scenario file and exits.
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "platform/appkit/NSApplication.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/windowserver/SimulatedDesktop.h"
+#include "quorvane/AppDelegate.h"
+#include "quorvane/simulation/ScenarioPlayer.h"
+
+namespace {
+constexpr int kUsageError = 2;
+
+int usage() {
+    std::cerr << "usage: quorvane [--simulate FILE]\n";
+    return kUsageError;
+}
+
+void setUpDefaultDesktop() {
+    SimulatedScreen screen;
+    screen.bounds = {0, 0, 1440, 900};
+    screen.insetTop = 25;
+    SimulatedDesktop::shared().plugScreen(screen);
+}
+
+// Termination requests arrive as signals; a thread waits for them so that the agent terminates
+// on its own main thread, as a quit from its menu does.
+void terminateOnSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals] {
+        int received = 0;
+        sigwait(&signals, &received);
+        DispatchQueue::main()->async([] { NSApplication::sharedApplication()->terminate(nullptr); });
+    }).detach();
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--simulate") == 0)
+        return ScenarioPlayer::play(argv[2], std::cout, std::cerr);
+    if (argc != 1) return usage();
+
+    terminateOnSignals();
+    setUpDefaultDesktop();
+    auto interface = loadMainInterface();
+    return NSApplicationMain(interface.delegate);
+}

@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/masshortcut/MASShortcutMonitor.h"
+#include "platform/sparkle/SUUpdater.h"
+#include "quorvane/AppDelegate.h"
+#include "quorvane/UserDefaultsManager.h"
+#include "quorvane/WorkspaceManager.h"
+#include "quorvane/tests/DesktopFixture.h"
+
+namespace UDM = UserDefaultsManager;
+
+namespace {
+constexpr NSEventModifierFlags kCmd = NSEventModifierFlagCommand;
+constexpr NSEventModifierFlags kShift = NSEventModifierFlagShift;
+constexpr NSEventModifierFlags kCtrl = NSEventModifierFlagControl;
+constexpr pid_t kA = 101, kB = 102;
+const Coordinates kLeft{0, 25, 720, 900};
+
+using Hotkeys = std::vector<std::pair<int64_t, NSEventModifierFlags>>;
+
+class AgentLaunch : public DesktopTest {
+  protected:
+    AgentLaunch() { desktop.plugScreen(kScreenA); }
+    ~AgentLaunch() override {
+        monitor->unregisterAllShortcuts();
+        RunLoop::runUntilIdle();
+        WorkspaceManager::resetSharedInstance();
+        NSApplication::resetSharedApplication();
+    }
+
+    // A launch as a new process makes it: settings read afresh, a new application object.
+    MainInterface launch() {
+        WorkspaceManager::resetSharedInstance();
+        NSApplication::resetSharedApplication();
+        UserDefaults::resetStandardUserDefaults();
+        auto interface = loadMainInterface();
+        auto app = NSApplication::sharedApplication();
+        app->setDelegate(interface.delegate);
+        app->finishLaunching();
+        RunLoop::runUntilIdle();
+        return interface;
+    }
+
+    // Settings of an earlier run: not a first launch, Shift as the resize modifier.
+    void storeSettings(NSEventModifierFlags modifier = kShift) {
+        UserDefaults::standardUserDefaults()->setObject(true, UDM::kFirstLaunchKey);
+        UDM::saveResizeModifier(modifier);
+    }
+
+    Hotkeys hotkeys() const {
+        Hotkeys out;
+        for (const auto& s : monitor->registeredShortcuts()) out.emplace_back(s.keyCode(), s.modifierFlags());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    bool press(int64_t keyCode, NSEventModifierFlags flags) {
+        bool consumed = monitor->pressKey(keyCode, flags);
+        RunLoop::runUntilIdle();
+        return consumed;
+    }
+
+    // Window 1 of A outside the left half, window 2 of B inside it; A is frontmost.
+    void addWindows() {
+        desktop.addApplication(kA, "A");
+        desktop.addApplication(kB, "B");
+        desktop.addWindow(windowAt(kA, 1, {800, 40, 500, 600}));
+        desktop.addWindow(windowAt(kB, 2, {100, 100, 300, 300}));
+        desktop.activateApplication(kA);
+    }
+
+    std::shared_ptr<MASShortcutMonitor> monitor = MASShortcutMonitor::sharedMonitor();
+};
+
+std::vector<Value> menuOutline(const NSMenu& menu) {
+    std::vector<Value> out;
+    for (const auto& item : menu.itemArray()) {
+        if (item->isSeparatorItem()) {
+            out.emplace_back("-");
+        } else if (item->submenu()) {
+            auto inner = menuOutline(*item->submenu());
+            out.emplace_back(Dictionary{{item->title(), Value::Array(inner.begin(), inner.end())}});
+        } else {
+            out.emplace_back(item->title());
+        }
+    }
+    return out;
+}
+}  // namespace
+
+TEST_F(AgentLaunch, FreshDefaults) {
+    for (bool trusted : {false, true}) {
+        SCOPED_TRACE(trusted ? "trusted" : "untrusted");
+        UserDefaults::standardUserDefaults()->removeObjectForKey(UDM::kFirstLaunchKey);
+        UserDefaults::standardUserDefaults()->removeObjectForKey(UDM::kWorkspaceKey);
+        UserDefaults::standardUserDefaults()->removeObjectForKey(UDM::kResizeKey);
+        desktop.reset();
+        desktop.plugScreen(kScreenA);
+        desktop.setTrusted(trusted);
+
+        auto interface = launch();
+        EXPECT_FALSE(interface.window->isVisible());
+        EXPECT_TRUE(UserDefaults::standardUserDefaults()->boolForKey(UDM::kFirstLaunchKey));
+        EXPECT_EQ(UDM::storedResizeModifier(), 0x20000u);
+        auto workspaces = UDM::loadWorkspaces();
+        ASSERT_EQ(workspaces.size(), 1u);
+        EXPECT_EQ(workspaces[0]->screens(), UDM::currentScreenFrames());
+        EXPECT_TRUE(workspaces[0]->groups().empty());
+        EXPECT_TRUE(hotkeys().empty());
+        EXPECT_EQ(desktop.trustPrompts(), trusted ? 0 : 1);
+    }
+}
+
+TEST_F(AgentLaunch, StatusMenu) {
+    auto interface = launch();
+    auto item = interface.delegate->statusBarItem();
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->length(), NSVariableStatusItemLength);
+    EXPECT_TRUE(item->isVisible());
+    ASSERT_TRUE(item->button()->image());
+    EXPECT_EQ(item->button()->image()->name(), "icon");
+    EXPECT_EQ(item->button()->image()->size(), (CGSize{18, 18}));
+
+    auto menu = item->menu();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menuOutline(*menu), (std::vector<Value>{"Spaces ...", "-", "Check for updates...", "-",
+                                                      Dictionary{{"quorvane", Value::Array{"Quit"}}}}));
+    EXPECT_EQ(menu->itemArray()[0]->image()->name(), "menubar-spaces");
+    for (const auto& entry : menu->itemArray()) EXPECT_EQ(entry->keyEquivalent(), "");
+
+    int checks = SUUpdater::sharedUpdater()->checksRequested();
+    EXPECT_TRUE(menu->performActionForItemAtIndex(2));
+    EXPECT_EQ(SUUpdater::sharedUpdater()->checksRequested(), checks + 1);
+
+    interface.window->makeKeyAndOrderFront(nullptr);
+    EXPECT_TRUE(menu->performActionForItemAtIndex(0));
+    EXPECT_FALSE(interface.window->isVisible());
+    interface.window->makeKeyAndOrderFront(nullptr);
+    NSApplication::sharedApplication()->reopen(true);
+    EXPECT_FALSE(interface.window->isVisible());
+}
+
+TEST_F(AgentLaunch, QuitTerminatesOnce) {
+    auto interface = launch();
+    int willTerminate = 0;
+    auto app = NSApplication::sharedApplication();
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        NSApplicationWillTerminateNotification, [&](const Notification&) { ++willTerminate; }, app.get());
+    auto submenu = interface.delegate->statusBarItem()->menu()->itemWithTitle("quorvane")->submenu();
+    EXPECT_TRUE(submenu->performActionForItemAtIndex(0));
+    EXPECT_TRUE(app->isTerminated());
+    EXPECT_EQ(willTerminate, 1);
+    NotificationCenter::defaultCenter().removeObserver(token);
+}
+
+TEST_F(AgentLaunch, SpaceHotkeyFocusesAndResizeHotkeyFills) {
+    storeSettings();
+    UDM::addGroup("Left", MASShortcut::shortcutWithKeyCode(18, kCmd), 0, 25, 720, 900);
+    addWindows();
+    launch();
+    EXPECT_EQ(hotkeys(), (Hotkeys{{18, kCmd}, {18, kShift | kCmd}}));
+
+    EXPECT_TRUE(press(18, kCmd));
+    EXPECT_EQ(desktop.focusedWindow(), 2u);
+    EXPECT_EQ(events, (std::vector<std::string>{"m:switched", "r:switch"}));
+
+    events.clear();
+    EXPECT_TRUE(press(18, kShift | kCmd));
+    EXPECT_EQ(events, (std::vector<std::string>{"m:resized", "r:resized"}));
+    EXPECT_EQ(desktop.window(2)->bounds, CGRect(0, 25, 720, 875));
+    EXPECT_EQ(desktop.window(1)->bounds, CGRect(800, 40, 500, 600));
+}
+
+TEST_F(AgentLaunch, SpacesWithoutShortcutOrModifierGetNoResizeHotkey) {
+    storeSettings();
+    UserDefaults::standardUserDefaults()->removeObjectForKey(UDM::kResizeKey);
+    UDM::addGroup("Plain", nullptr, 0, 25, 720, 900);
+    UDM::addGroup("Left", MASShortcut::shortcutWithKeyCode(18, kCmd), 0, 25, 720, 900);
+    addWindows();
+    launch();
+    EXPECT_EQ(hotkeys(), (Hotkeys{{18, kCmd}}));
+    press(18, kCmd);
+    EXPECT_EQ(desktop.focusedWindow(), 2u);
+}
+
+TEST_F(AgentLaunch, ScreenChangesSwitchTheHotkeys) {
+    storeSettings(kCtrl);
+    attachScreens({kScreenA});
+    UDM::addGroup("Alone", MASShortcut::shortcutWithKeyCode(18, kCmd), 0, 25, 720, 900);
+    attachScreens({kScreenA, kScreenB});
+    UDM::addGroup("Wide", MASShortcut::shortcutWithKeyCode(19, kCmd), 1440, 0, 3360, 1080);
+
+    launch();
+    EXPECT_EQ(hotkeys(), (Hotkeys{{19, kCmd}, {19, kCtrl | kCmd}}));
+
+    desktop.unplugScreen(desktop.screens()[1].displayID);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(hotkeys(), (Hotkeys{{18, kCmd}, {18, kCtrl | kCmd}}));
+
+    desktop.plugScreen(kScreenB);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(hotkeys(), (Hotkeys{{19, kCmd}, {19, kCtrl | kCmd}}));
+
+    attachScreens({kScreenB});
+    RunLoop::runUntilIdle();
+    EXPECT_TRUE(hotkeys().empty());
+    EXPECT_EQ(UDM::loadWorkspaces().size(), 3u);
+
+    attachScreens({kScreenA});
+    RunLoop::runUntilIdle();
+    launch();
+    EXPECT_EQ(UDM::storedResizeModifier(), kCtrl);
+    EXPECT_EQ(hotkeys(), (Hotkeys{{18, kCmd}, {18, kCtrl | kCmd}}));
+}
+
+TEST_F(AgentLaunch, ChangingTheModifierKeepsSpaceHotkeysThatHoldIt) {
+    storeSettings(kShift);
+    UDM::addGroup("Left", MASShortcut::shortcutWithKeyCode(18, kShift | kCmd), 0, 25, 720, 900);
+    UDM::addGroup("Right", MASShortcut::shortcutWithKeyCode(19, kCmd), 720, 25, 1440, 900);
+    addWindows();
+    launch();
+    EXPECT_EQ(hotkeys(), (Hotkeys{{18, kShift | kCmd}, {19, kCmd}, {19, kShift | kCmd}}));
+
+    auto manager = WorkspaceManager::shared();
+    manager->unregisterResizeShortcuts(UDM::currentGroups());
+    UDM::saveResizeModifier(kCtrl);
+    manager->registerResizeShortcuts(UDM::currentGroups());
+    EXPECT_EQ(hotkeys(),
+              (Hotkeys{{18, kShift | kCmd}, {18, kCtrl | kShift | kCmd}, {19, kCmd}, {19, kCtrl | kCmd}}));
+
+    EXPECT_FALSE(press(19, kShift | kCmd));
+    EXPECT_TRUE(press(18, kShift | kCmd));
+    EXPECT_EQ(events, (std::vector<std::string>{"m:switched", "r:switch"}));
+    EXPECT_EQ(desktop.focusedWindow(), 2u);
+}
+
+TEST_F(AgentLaunch, SpaceHotkeySeesEditsWhileResizeHotkeyKeepsItsRectangle) {
+    storeSettings();
+    addWindows();
+    launch();
+    auto group = std::make_shared<Group>("Moving", MASShortcut::shortcutWithKeyCode(20, kCmd), kLeft);
+    auto manager = WorkspaceManager::shared();
+    manager->registerSpaceShortcut(group);
+    manager->registerResizeShortcut(group->shortcut(), group->coordinates());
+
+    group->setCoordinates({720, 25, 1440, 900});
+    press(20, kCmd);
+    EXPECT_EQ(desktop.focusedWindow(), 1u);
+    press(20, kShift | kCmd);
+    EXPECT_EQ(desktop.window(1)->bounds, CGRect(0, 25, 720, 875));
+}

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/foundation/JSON.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/testing/TestHome.h"
+#include "quorvane/UserDefaultsManager.h"
+
+namespace {
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+class Executable : public ::testing::Test {
+  protected:
+    Outcome simulate(const std::filesystem::path& file) {
+        auto errFile = home_.path() / "stderr.txt";
+        std::string command = std::string(QUORVANE_EXECUTABLE) + " --simulate '" + file.string() + "' 2>'" +
+                              errFile.string() + "'";
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string out;
+        char buffer[4096];
+        while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+        int status = pclose(pipe);
+        std::ifstream errStream(errFile);
+        std::string err((std::istreambuf_iterator<char>(errStream)), std::istreambuf_iterator<char>());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, err};
+    }
+
+    static std::vector<Value> lines(const std::string& out) {
+        std::vector<Value> parsed;
+        std::istringstream stream(out);
+        for (std::string line; std::getline(stream, line);)
+            parsed.push_back(json::parse(line).value_or(Value()));
+        return parsed;
+    }
+
+    TestHome home_;
+};
+}  // namespace
+
+TEST_F(Executable, DemoShowsCyclingAndResize) {
+    auto run = simulate(std::filesystem::path(QUORVANE_SCENARIOS) / "demo.json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto out = lines(run.out);
+    std::vector<int64_t> focused;
+    std::vector<std::string> events;
+    for (auto& line : out) {
+        focused.push_back(line["focused"].integerOr(0));
+        for (auto& event : *line["events"].asArray()) events.push_back(*event.asString());
+    }
+    EXPECT_EQ(focused, (std::vector<int64_t>{1, 3, 2, 1, 4, 4, 3, 3}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"cycled", "cycled", "cycled", "switched", "resized", "cycled"}));
+    EXPECT_EQ(json::write(out[5]["windows"]["4"]), "[0,25,720,875]");
+}
+
+TEST_F(Executable, MalformedScenarioExitsWithTwo) {
+    auto file = home_.path() / "bad.json";
+    std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440]}]})";
+    auto run = simulate(file);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_NE(run.err.find("screens[0].bounds: expected 4 numbers"), std::string::npos) << run.err;
+}
+
+TEST_F(Executable, AgentEndsCleanlyOnTerminationSignals) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        // Blocked here, the signal waits in the child until the agent takes it, however early it is sent.
+        sigset_t blocked, previous;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, signal);
+        sigprocmask(SIG_BLOCK, &blocked, &previous);
+        pid_t child = fork();
+        if (child == 0) {
+            execl(QUORVANE_EXECUTABLE, QUORVANE_EXECUTABLE, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+        ASSERT_GT(child, 0);
+        kill(child, signal);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << signal;
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    UserDefaults::resetStandardUserDefaults();
+    EXPECT_TRUE(UserDefaults::standardUserDefaults()->boolForKey(UserDefaultsManager::kFirstLaunchKey));
+    EXPECT_EQ(UserDefaultsManager::loadWorkspaces().size(), 1u);
+}

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/appkit/NSApplication.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/JSON.h"
+#include "platform/masshortcut/MASShortcutMonitor.h"
+#include "quorvane/WorkspaceManager.h"
+#include "quorvane/simulation/ScenarioPlayer.h"
+#include "quorvane/tests/DesktopFixture.h"
+
+namespace {
+class Scenario : public DesktopTest {
+  protected:
+    ~Scenario() override {
+        MASShortcutMonitor::sharedMonitor()->unregisterAllShortcuts();
+        RunLoop::runUntilIdle();
+        WorkspaceManager::resetSharedInstance();
+        NSApplication::resetSharedApplication();
+    }
+
+    std::filesystem::path write(const std::string& text) {
+        auto file = home_.path() / "scenario.json";
+        std::ofstream(file) << text;
+        return file;
+    }
+
+    struct Outcome {
+        int status;
+        std::string out, err;
+    };
+    Outcome play(const std::string& text) {
+        std::ostringstream out, err;
+        int status = ScenarioPlayer::play(write(text), out, err);
+        return {status, out.str(), err.str()};
+    }
+
+    static std::vector<Value> lines(const std::string& out) {
+        std::vector<Value> parsed;
+        std::istringstream stream(out);
+        for (std::string line; std::getline(stream, line);)
+            parsed.push_back(json::parse(line).value_or(Value()));
+        return parsed;
+    }
+};
+
+const char* kScreen = R"("screens": [{"bounds": [0, 0, 1440, 900], "insets": {"top": 25}}])";
+}  // namespace
+
+TEST_F(Scenario, MalformedFilesNameTheProblemAndItsPlace) {
+    std::string screen = kScreen;
+    struct Case {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {"{\"screens\": [", "line 1, column 14"},
+        {"[]", "top level: expected an object"},
+        {"{}", "top level: missing \"screens\""},
+        {"{" + screen + ", \"trusted\": 1}", "trusted: expected true or false"},
+        {"{" + screen + ", \"speed\": 2}", "speed: unknown key"},
+        {R"({"screens": [{"bounds": [0, 0, 0, 900]}]})",
+         "screens[0].bounds: expected a width and height above 0"},
+        {"{" + screen + R"(, "apps": [{"pid": 1, "name": "A", "windows": [{"id": 1, "frame": [0, 0, 9]}]}]})",
+         "apps[0].windows[0].frame: expected 4 numbers"},
+        {"{" + screen + R"(, "apps": [{"pid": 1, "name": "A", "windows": [{"id": 1, "frame": [0, 0, 9, 9]},
+                                                                          {"id": 1, "frame": [0, 0, 9, 9]}]}]})",
+         "apps[0].windows[1].id: another window has this id"},
+        {"{" + screen + R"(, "apps": [{"pid": -4, "name": "A"}]})",
+         "apps[0].pid: expected a whole number from 1"},
+        {"{" + screen + R"(, "frontmost": 7})", "frontmost: no application has this pid"},
+        {"{" + screen +
+             R"(, "defaults": {"spaces": [{"name": "L", "coordinates": [0, 0, 1, 1], "size": "wide"}]}})",
+         "defaults.spaces[0].size: expected \"all\" or a whole number of points"},
+        {"{" + screen + R"(, "steps": [{"press": {"keyCode": 18}}]})",
+         "steps[0].press: missing \"modifierFlags\""},
+        {"{" + screen + R"(, "steps": [{"unplug": 0, "advance": 1}]})", "steps[0]: expected exactly one of"},
+        {"{" + screen + R"(, "steps": [{"advance": -1}]})", "steps[0].advance: expected 0 or more seconds"},
+        {"{" + screen + R"(, "steps": [{"unplug": 0}, {"unplug": 0}]})",
+         "steps[1].unplug: no screen at index 0"},
+        {"{" + screen + R"(, "steps": [{"menu": "Preferences"}]})",
+         "steps[0].menu: the status menu has no item \"Preferences\""},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto run = play(c.text);
+        EXPECT_EQ(run.status, ScenarioPlayer::kMalformedScenario);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        MASShortcutMonitor::sharedMonitor()->unregisterAllShortcuts();
+        WorkspaceManager::resetSharedInstance();
+        NSApplication::resetSharedApplication();
+    }
+    EXPECT_EQ(ScenarioPlayer::play(home_.path() / "missing.json", std::cout, std::cerr),
+              ScenarioPlayer::kMalformedScenario);
+}
+
+TEST_F(Scenario, LinesFollowTheAgent) {
+    auto run = play("{" + std::string(kScreen) + R"(,
+        "apps": [{"pid": 7, "name": "Editor", "windows": [{"id": 3, "frame": [900, 40, 400, 300]},
+                                                          {"id": 4, "frame": [10, 40, 400, 300], "minimized": true}]}],
+        "frontmost": 7,
+        "defaults": {"resizeModifier": 131072, "firstLaunch": true,
+                     "spaces": [{"name": "Left", "coordinates": [0, 25, 720, 900],
+                                 "shortcut": {"keyCode": 18, "modifierFlags": 1048576}}]},
+        "steps": [{"press": {"keyCode": 18, "modifierFlags": 1179648}},
+                  {"unplug": 0},
+                  {"plug": {"bounds": [0, 0, 1440, 900], "insets": {"top": 25}}},
+                  {"advance": 2.0},
+                  {"menu": "Quit"}]})");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto out = lines(run.out);
+    ASSERT_EQ(out.size(), 6u);
+    EXPECT_EQ(json::write(out[0]),
+              R"({"step":0,"frontmost":7,"focused":3,"windows":{"3":[900,40,400,300],"4":[10,40,400,300]},)"
+              R"("hotkeys":[[18,1048576],[18,1179648]],"events":[],)"
+              R"("menu":["Spaces ...","-","Check for updates...","-",{"quorvane":["Quit"]}]})");
+    EXPECT_EQ(json::write(out[1]["windows"]["3"]), "[0,25,720,875]");
+    EXPECT_EQ(json::write(out[1]["events"]), R"(["resized"])");
+    EXPECT_EQ(json::write(out[2]["hotkeys"]), "[]");
+    EXPECT_EQ(json::write(out[3]["hotkeys"]), "[[18,1048576],[18,1179648]]");
+    EXPECT_EQ(out[4]["step"], Value(4));
+    EXPECT_EQ(json::write(out[5]["hotkeys"]), "[]");
+}

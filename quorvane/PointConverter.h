@@ -23,4 +23,8 @@ struct ScreenMatch {
 // The first screen, in the platform's order, whose display bounds contain `point`.
 std::optional<ScreenMatch> screenContaining(CGPoint point);
 
+// A global rectangle (x1, y1, x2, y2) in the coordinates of an overlay view that covers the visible
+// frame of the screen holding its top-left corner; none when no screen holds that corner.
+std::optional<CGRect> rectInOverlay(CGFloat x1, CGFloat y1, CGFloat x2, CGFloat y2);
+
 }  // namespace PointConverter

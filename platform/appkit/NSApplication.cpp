@@ -94,6 +94,12 @@ std::shared_ptr<NSObject> NSApplication::targetForAction(std::string_view action
 
 void NSApplication::activateIgnoringOtherApps(bool) { active_ = true; }
 
+void NSApplication::sendEvent(const std::shared_ptr<NSEvent>& event) {
+    auto passed = NSEvent::runLocalMonitors(event);
+    if (!passed) return;
+    if (auto window = passed->window()) window->sendEvent(*passed);
+}
+
 int NSApplicationMain(std::shared_ptr<NSApplicationDelegate> delegate) {
     auto app = NSApplication::sharedApplication();
     app->setDelegate(std::move(delegate));

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/appkit/NSEvent.h"
 #include "platform/appkit/NSObject.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -70,6 +71,9 @@ public:
     // The object that would answer `action`: `target` when it does, else what its supplemental
     // target offers; null when neither answers. (A null `target` finds nothing.)
     std::shared_ptr<NSObject> targetForAction(std::string_view action, NSObject* target, NSObject* sender);
+
+    // Hands an input event to the local monitors and then to its window.
+    void sendEvent(const std::shared_ptr<NSEvent>& event);
 
     // Makes this the active application, in front of the others.
     void activateIgnoringOtherApps(bool flag);

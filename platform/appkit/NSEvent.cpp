@@ -1,5 +1,9 @@
 #include "platform/appkit/NSEvent.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "platform/appkit/NSObject.h"
 #include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSWindow.h"
 
@@ -39,4 +43,48 @@ std::shared_ptr<NSEvent> NSEvent::enterExitEvent(NSEventType type, CGPoint locat
     e->trackingArea_ = area;
     e->window_ = window;
     return e;
+}
+
+namespace {
+
+class LocalMonitor : public NSObject {
+  public:
+    LocalMonitor(NSEventMask mask, NSEvent::LocalMonitorHandler handler)
+        : mask(mask), handler(std::move(handler)) {}
+    NSEventMask mask;
+    NSEvent::LocalMonitorHandler handler;
+};
+
+std::vector<std::shared_ptr<LocalMonitor>>& monitors() {
+    static std::vector<std::shared_ptr<LocalMonitor>> list;
+    return list;
+}
+
+}  // namespace
+
+std::shared_ptr<NSObject> NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMask mask,
+                                                                        LocalMonitorHandler handler) {
+    auto monitor = std::make_shared<LocalMonitor>(mask, std::move(handler));
+    monitors().push_back(monitor);
+    return monitor;
+}
+
+void NSEvent::removeMonitor(const std::shared_ptr<NSObject>& monitor) {
+    std::erase_if(monitors(), [&](const std::shared_ptr<LocalMonitor>& m) { return m == monitor; });
+}
+
+size_t NSEvent::localMonitorCount() {
+    return monitors().size();
+}
+
+std::shared_ptr<NSEvent> NSEvent::runLocalMonitors(std::shared_ptr<NSEvent> event) {
+    // A handler may add or remove monitors; the ones present when the event arrived see it.
+    auto snapshot = monitors();
+    for (const auto& monitor : snapshot) {
+        if (!event) break;
+        if (!(monitor->mask & NSEventMaskFromType(event->type()))) continue;
+        bool stillInstalled = std::find(monitors().begin(), monitors().end(), monitor) != monitors().end();
+        if (stillInstalled) event = monitor->handler(event);
+    }
+    return event;
 }

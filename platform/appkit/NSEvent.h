@@ -3,6 +3,7 @@
 // enter/exit and key presses. Mouse events also carry the location of the window-server event
 // (global display coordinates: origin at the top-left of the primary screen, y down).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/appkit/NSEventModifierFlags.h"
 #include "platform/foundation/Geometry.h"
 
+class NSObject;
 class NSWindow;
 class NSTrackingArea;
 
@@ -70,6 +72,17 @@ class NSEvent {
     static std::shared_ptr<NSEvent> enterExitEvent(NSEventType type, CGPoint locationInWindow,
                                                    const std::shared_ptr<NSTrackingArea>& area,
                                                    const std::shared_ptr<NSWindow>& window);
+
+    // Local monitors see the events the application dispatches, before the windows do, in the
+    // order they were added. A handler returns the event to pass on (possibly another one), or null
+    // to swallow it.
+    using LocalMonitorHandler = std::function<std::shared_ptr<NSEvent>(const std::shared_ptr<NSEvent>&)>;
+    static std::shared_ptr<NSObject> addLocalMonitorForEventsMatchingMask(NSEventMask mask,
+                                                                          LocalMonitorHandler handler);
+    static void removeMonitor(const std::shared_ptr<NSObject>& monitor);
+    static size_t localMonitorCount();
+    // Runs the monitors whose mask matches; null when one swallowed the event.
+    static std::shared_ptr<NSEvent> runLocalMonitors(std::shared_ptr<NSEvent> event);
 
     NSEventType type() const { return type_; }
     CGPoint locationInWindow() const { return location_; }

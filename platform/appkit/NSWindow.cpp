@@ -11,6 +11,7 @@
 #include "platform/appkit/NSTrackingArea.h"
 #include "platform/appkit/NSView.h"
 #include "platform/appkit/NSViewController.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace {
@@ -194,6 +195,7 @@ void NSWindow::orderOut(NSObject*) {
 }
 
 void NSWindow::close() {
+    if (!closed_) NotificationCenter::defaultCenter().post(NSWindowWillCloseNotification, this);
     orderOut(nullptr);
     closed_ = true;
 }

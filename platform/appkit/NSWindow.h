@@ -44,6 +44,9 @@ struct NSWindowFrameAnimation {
     std::optional<std::string> timingFunction;
 };
 
+// Posted by a window (as the object) when it is about to close.
+inline constexpr const char* NSWindowWillCloseNotification = "NSWindowWillCloseNotification";
+
 using NSWindowLevel = int;
 inline constexpr NSWindowLevel NSNormalWindowLevel = 0;
 inline constexpr NSWindowLevel NSFloatingWindowLevel = 3;

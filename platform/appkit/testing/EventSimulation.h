@@ -4,7 +4,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSEvent.h"
+#include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSView.h"
 #include "platform/appkit/NSWindow.h"
 
@@ -37,13 +39,42 @@ inline void drag(const std::shared_ptr<NSWindow>& window, CGPoint from, CGPoint 
 
 inline void keyDown(const std::shared_ptr<NSWindow>& window, uint16_t keyCode, std::string characters,
                     NSEventModifierFlags flags = 0) {
-    window->sendEvent(*NSEvent::keyEvent(NSEventType::KeyDown, keyCode, std::move(characters), flags, window));
+    window->sendEvent(
+        *NSEvent::keyEvent(NSEventType::KeyDown, keyCode, std::move(characters), flags, window));
 }
 
 // The centre of `view` in its window's coordinates.
 inline CGPoint centerOf(const NSView& view) {
     CGRect b = view.bounds();
     return view.convertPointToView({b.midX(), b.midY()}, nullptr);
+}
+
+// The pointer at `global` (window-server coordinates: top-left of the primary screen, y down), as
+// the application receives it: an event of `type` for the front window under the pointer (or for
+// no window), through the local monitors first.
+inline void pointerEvent(NSEventType type, CGPoint global) {
+    auto screens = NSScreen::screens();
+    CGFloat primaryTop = screens.empty() ? 0 : screens.front()->frame().maxY();
+    CGPoint onScreen{global.x, primaryTop - global.y};
+    std::shared_ptr<NSWindow> under;
+    for (const auto& window : NSWindow::orderedWindows()) {
+        if (CGRectContainsPoint(window->frame(), onScreen)) {
+            under = window;
+            break;
+        }
+    }
+    auto event = NSEvent::mouseEvent(type, under ? under->convertPointFromScreen(onScreen) : onScreen, under);
+    event->setCGEventLocation(global);
+    NSApplication::sharedApplication()->sendEvent(event);
+}
+
+inline void movePointer(CGPoint global) {
+    pointerEvent(NSEventType::MouseMoved, global);
+}
+
+inline void clickAtPointer(CGPoint global) {
+    pointerEvent(NSEventType::LeftMouseDown, global);
+    pointerEvent(NSEventType::LeftMouseUp, global);
 }
 
 }  // namespace simulate

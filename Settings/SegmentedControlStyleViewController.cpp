@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "platform/appkit/NSMenu.h"
 #include "platform/appkit/NSStringDrawing.h"
 #include "platform/foundation/FatalError.h"
 
 SegmentedControlStyleViewController::SegmentedControlStyleViewController() {
     registerAction("segmentedControlAction:", [this](NSObject* sender) { segmentedControlAction(sender); });
+    registerAction("segmentedControlMenuAction:", [this](NSObject* sender) { segmentedControlMenuAction(sender); });
 }
 
 SegmentedControlStyleViewController::SegmentedControlStyleViewController(KeyedUnarchiver&) {
@@ -35,6 +37,10 @@ std::shared_ptr<NSToolbarItem> SegmentedControlStyleViewController::toolbarItem(
         std::string title = panes[i]->paneTitle();
         auto item = std::make_shared<NSToolbarItem>(kSegmentItemPrefix + title);
         item->setLabel(title);
+        auto menuItem = std::make_shared<NSMenuItem>(title, "segmentedControlMenuAction:", "");
+        menuItem->setTag(static_cast<int>(i));
+        menuItem->setTarget(sharedAs<NSObject>());
+        item->setMenuFormRepresentation(menuItem);
         subitems.push_back(item);
     }
     group->setSubitems(std::move(subitems));
@@ -51,6 +57,12 @@ void SegmentedControlStyleViewController::segmentedControlAction(NSObject* sende
     auto delegate = delegate_.lock();
     auto* control = dynamic_cast<NSSegmentedControl*>(sender);
     if (delegate && control) delegate->activateTab(control->selectedSegment(), true);
+}
+
+void SegmentedControlStyleViewController::segmentedControlMenuAction(NSObject* sender) {
+    auto delegate = delegate_.lock();
+    auto* item = dynamic_cast<NSMenuItem*>(sender);
+    if (delegate && item) delegate->activateTab(item->tag(), true);
 }
 
 CGSize SegmentedControlStyleViewController::segmentSize(

@@ -33,6 +33,7 @@ class SegmentedControlStyleViewController : public NSViewController, public Sett
     void selectTab(int index) override;
 
     void segmentedControlAction(NSObject* sender);
+    void segmentedControlMenuAction(NSObject* sender);
 
     // The common size of the segments: the widest and the tallest title, plus 36 × 12.
     static CGSize segmentSize(const std::vector<std::shared_ptr<SettingsPane>>& panes);

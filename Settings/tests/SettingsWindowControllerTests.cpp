@@ -4,6 +4,7 @@
 #include "Settings/SettingsWindowController.h"
 #include "Settings/tests/SettingsTestPanes.h"
 #include "platform/appkit/NSAnimationContext.h"
+#include "platform/appkit/NSMenu.h"
 #include "platform/appkit/NSSegmentedControl.h"
 #include "platform/appkit/testing/EventSimulation.h"
 #include "platform/appkit/testing/GeometryPrinting.h"
@@ -174,6 +175,15 @@ TEST_F(SettingsWindowTest, SegmentedStyleSizesEverySegmentForTheWidestTitle) {
     EXPECT_EQ(control->selectedSegment(), 0);
     control->clickSegment(1);
     EXPECT_EQ(tab->activeTab(), 1);
+    auto menuItem = group->subitems()[0]->menuFormRepresentation();
+    ASSERT_NE(menuItem, nullptr);
+    EXPECT_EQ(menuItem->title(), "Spaces");
+    EXPECT_EQ(menuItem->tag(), 0);
+    NSMenu menu;
+    menu.addItem(menuItem);
+    EXPECT_TRUE(menu.performActionForItemAtIndex(0));
+    EXPECT_EQ(tab->activeTab(), 0);
+    EXPECT_EQ(control->selectedSegment(), 0);
 }
 
 TEST_F(SettingsWindowTest, TheFirstActivationFitsTheWindowToThePaneKeepingTheTopEdge) {

@@ -29,6 +29,8 @@ class NSMenuItem : public NSObject {
     void setTarget(const std::shared_ptr<NSObject>& target) { target_ = target; }
     const std::shared_ptr<NSMenu>& submenu() const { return submenu_; }
     void setSubmenu(std::shared_ptr<NSMenu> submenu) { submenu_ = std::move(submenu); }
+    int tag() const { return tag_; }
+    void setTag(int tag) { tag_ = tag; }
 
   private:
     std::string title_;
@@ -37,6 +39,7 @@ class NSMenuItem : public NSObject {
     std::shared_ptr<NSImage> image_;
     std::weak_ptr<NSObject> target_;
     std::shared_ptr<NSMenu> submenu_;
+    int tag_ = 0;
     bool separator_ = false;
 };
 

@@ -26,19 +26,20 @@ private:
     DispatchQueue* saved_;
 };
 
-// One worker thread, started with the first block, runs the blocks in order.
+// One worker thread, started with the first block, runs the blocks in order. The worker shares
+// the queue's state rather than the queue, so it can finish safely when the last reference to the
+// queue goes away inside one of its own blocks.
 class SerialQueue final : public DispatchQueue {
 public:
-    explicit SerialQueue(std::string label) : DispatchQueue(std::move(label)) {}
+    explicit SerialQueue(std::string label) : DispatchQueue(std::move(label)), state_(std::make_shared<State>()) {}
 
     ~SerialQueue() override {
         {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
+            std::lock_guard lock(state_->mutex);
+            state_->stopping = true;
         }
-        ready_.notify_all();
+        state_->ready.notify_all();
         if (!worker_.joinable()) return;
-        // The last reference can go away inside one of our own blocks.
         if (worker_.get_id() == std::this_thread::get_id())
             worker_.detach();
         else
@@ -46,10 +47,10 @@ public:
     }
 
     void async(Block block) override {
-        std::lock_guard lock(mutex_);
-        blocks_.push_back(std::move(block));
-        if (!worker_.joinable()) worker_ = std::thread([this] { work(); });
-        ready_.notify_one();
+        std::lock_guard lock(state_->mutex);
+        state_->blocks.push_back(std::move(block));
+        if (!worker_.joinable()) worker_ = std::thread(work, this, state_);
+        state_->ready.notify_one();
     }
 
     void sync(const Block& block) override {
@@ -68,14 +69,21 @@ public:
     bool isCurrent() const override { return tCurrentQueue == this; }
 
 private:
-    void work() {
-        CurrentQueueScope scope(this);
-        std::unique_lock lock(mutex_);
+    struct State {
+        std::mutex mutex;
+        std::condition_variable ready;
+        std::deque<Block> blocks;
+        bool stopping = false;
+    };
+
+    static void work(SerialQueue* queue, std::shared_ptr<State> state) {
+        CurrentQueueScope scope(queue);
+        std::unique_lock lock(state->mutex);
         for (;;) {
-            ready_.wait(lock, [this] { return stopping_ || !blocks_.empty(); });
-            if (blocks_.empty()) return;  // stopping, and everything queued has run
-            Block block = std::move(blocks_.front());
-            blocks_.pop_front();
+            state->ready.wait(lock, [&] { return state->stopping || !state->blocks.empty(); });
+            if (state->blocks.empty()) return;  // stopping, and everything queued has run
+            Block block = std::move(state->blocks.front());
+            state->blocks.pop_front();
             lock.unlock();
             block();
             block = nullptr;  // captured state dies outside the lock
@@ -83,11 +91,8 @@ private:
         }
     }
 
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<Block> blocks_;
+    std::shared_ptr<State> state_;
     std::thread worker_;
-    bool stopping_ = false;
 };
 
 // Blocks wait here until the main thread's run loop takes them.

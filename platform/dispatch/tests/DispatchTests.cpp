@@ -136,6 +136,23 @@ TEST(DispatchQueue, QueueReleasedWhileBlocksArePendingRunsThemFirst) {
     EXPECT_EQ(ran, 100);
 }
 
+TEST(DispatchQueue, QueueReleasedInsideItsOwnBlockFinishesTheBlocksAfterIt) {
+    auto holder = std::make_shared<std::shared_ptr<DispatchQueue>>(DispatchQueue::serial("self-released"));
+    std::promise<void> released, last;
+    std::atomic<int> ran{0};
+    auto queue = *holder;
+    queue->async([holder, waitFor = released.get_future().share()] {
+        waitFor.wait();
+        holder->reset();  // the last reference
+    });
+    queue->async([&] { ++ran; });
+    queue->async([&] { last.set_value(); });
+    queue.reset();
+    released.set_value();
+    ASSERT_EQ(last.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(ran, 1);
+}
+
 TEST(SystemClock, TimerFiresOnItsQueue) {
     auto queue = DispatchQueue::serial("real");
     std::promise<std::string> label;

@@ -1,0 +1,270 @@
+#include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
+#include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
+#include "DudIzizoz/Internals/HttpClient/DIZ_Reachability.h"
+
+namespace {
+Error sdkError(int64_t code, const char* description) {
+    return Error(kDIZErrorDomain, code, description);
+}
+
+// The server's wait in milliseconds. Text that is no number, or a negative number (which would
+// wrap around to a wait of some 49 days), counts as no hint at all.
+std::optional<uint32_t> retryAfterMilliseconds(const HTTPURLResponse* response) {
+    if (!response) return std::nullopt;
+    auto header = response->valueForHTTPHeaderField(DIZHttpClient::kRetryAfterHeader);
+    if (!header) return std::nullopt;
+    std::string_view text = *header;
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    double value = 0;
+    auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (status != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value < 0)
+        return std::nullopt;
+    return static_cast<uint32_t>(std::min<double>(value, std::numeric_limits<uint32_t>::max()));
+}
+}  // namespace
+
+std::shared_ptr<DIZHttpClient> DIZHttpClient::make(std::optional<long> maxHttpConnectionsPerHost,
+                                                   std::shared_ptr<DIZ_Reachability> reachability) {
+    if (!reachability) reachability = DIZ_Reachability::reachabilityForInternetConnection();
+    std::shared_ptr<DIZHttpClient> client(
+        new DIZHttpClient(maxHttpConnectionsPerHost, std::move(reachability)));
+    client->observer_ = NotificationCenter::defaultCenter().addObserver(
+        kDZNetworkReachabilityChangedNotification,
+        [weak = std::weak_ptr<DIZHttpClient>(client)](const Notification& notification) {
+            if (auto self = weak.lock()) self->networkStateChanged(notification);
+        });
+    if (client->reachability_) client->reachability_->startNotifier();
+    return client;
+}
+
+DIZHttpClient::DIZHttpClient(std::optional<long> maxHttpConnectionsPerHost,
+                             std::shared_ptr<DIZ_Reachability> reachability)
+    : sessionConfiguration_(URLSessionConfiguration::defaultSessionConfiguration()),
+      reachability_(std::move(reachability)) {
+    if (maxHttpConnectionsPerHost)
+        sessionConfiguration_.httpMaximumConnectionsPerHost = maxHttpConnectionsPerHost;
+    session_ = URLSession::sessionWithConfiguration(sessionConfiguration_);
+}
+
+DIZHttpClient::~DIZHttpClient() {
+    if (reachability_) reachability_->stopNotifier();
+    NotificationCenter::defaultCenter().removeObserver(observer_);
+    if (session_) session_->finishTasksAndInvalidate();
+}
+
+void DIZHttpClient::sendAsync(const std::string& url, const std::string& method, const HTTPHeaders& headers,
+                              std::optional<Data> data, DIZHttpRequestCompletionHandler completionHandler) {
+    sendAsync(url, method, headers, std::move(data), kDefaultRetryIntervals, true,
+              std::move(completionHandler));
+}
+
+void DIZHttpClient::sendAsync(const std::string& url, const std::string& method, const HTTPHeaders& headers,
+                              std::optional<Data> data, std::vector<double> retryIntervals,
+                              bool compressionEnabled, DIZHttpRequestCompletionHandler completionHandler) {
+    std::lock_guard lock(mutex_);
+    if (!enabled_) {
+        if (completionHandler)
+            completionHandler(std::nullopt, nullptr, sdkError(kDIZDisabledErrorCode, kDIZDisabledErrorDesc));
+        return;
+    }
+    sendCallAsync(std::make_shared<DIZHttpCall>(url, method, headers, std::move(data),
+                                                std::move(retryIntervals), compressionEnabled,
+                                                std::move(completionHandler)));
+}
+
+void DIZHttpClient::sendCallAsync(const std::shared_ptr<DIZHttpCall>& call) {
+    std::lock_guard lock(mutex_);
+    if (!isPending(*call)) pendingCalls_.push_back(call);
+    if (paused_ || !session_) return;
+    if (auto delegate = delegate_.lock()) delegate->willSendHTTPRequestToURL(call->url(), call->headers());
+
+    URLRequest request;
+    request.url = call->url();
+    request.httpMethod = call->method();
+    request.allHTTPHeaderFields = call->headers();
+    request.httpBody = call->data();
+    request.timeoutInterval = kRequestTimeout;
+    call->setInProgress(true);
+    auto task = session_->dataTaskWithRequest(
+        std::move(request), [weak = weak_from_this(), call](std::optional<Data> data,
+                                                            std::shared_ptr<const HTTPURLResponse> response,
+                                                            std::optional<Error> error) {
+            if (auto self = weak.lock())
+                self->requestCompletedWithHttpCall(call, std::move(data), std::move(response),
+                                                   std::move(error));
+        });
+    task->resume();
+}
+
+void DIZHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DIZHttpCall>& call,
+                                                 std::optional<Data> data,
+                                                 std::shared_ptr<const HTTPURLResponse> response,
+                                                 std::optional<Error> error) {
+    std::unique_lock lock(mutex_);
+    call->setInProgress(false);
+    if (!isPending(*call)) {
+        DIZLogDebug(kDIZLogTag, "HTTP call was canceled; do not process further.");
+        return;
+    }
+    auto finish = [&](std::optional<Data> body, std::shared_ptr<const HTTPURLResponse> answer,
+                      std::optional<Error> failure) {
+        removePending(*call);
+        lock.unlock();
+        if (call->completionHandler())
+            call->completionHandler()(std::move(body), std::move(answer), std::move(failure));
+    };
+
+    if (error) {
+        const bool offline = DIZHttpUtil::isNoInternetConnectionError(*error);
+        if (offline || DIZHttpUtil::isSSLConnectionError(*error)) {
+            call->resetRetry();
+            DIZLogInfo(kDIZLogTag, "HTTP call failed with error: %@",
+                       offline ? "Internet connection is down." : "Could not establish secure connection.");
+            return;
+        }
+        DIZLogError(kDIZLogTag, "HTTP request error with code: %td, domain: %@, description: %@", error->code,
+                    error->domain, error->description);
+        finish(std::move(data), nullptr, std::move(error));
+        return;
+    }
+
+    const long statusCode = response ? response->statusCode : 0;
+    if (DIZHttpUtil::isRecoverableError(statusCode)) {
+        if (call->hasReachedMaxRetries()) {
+            pause();
+            finish(std::move(data), std::move(response), std::nullopt);
+        } else {
+            call->startRetryTimerWithStatusCode(statusCode, retryAfterMilliseconds(response.get()),
+                                                [weak = weak_from_this(), call] {
+                                                    if (auto self = weak.lock()) self->retryFired(call);
+                                                });
+        }
+        return;
+    }
+    if (DIZHttpUtil::isSuccessStatusCode(statusCode)) {
+        finish(std::move(data), std::move(response), std::nullopt);
+        return;
+    }
+    removePending(*call);
+    if (call->completionHandler())
+        call->completionHandler()(std::move(data), std::move(response), std::nullopt);
+    setEnabled(false, true);
+}
+
+// A timer that fired while the call was being cancelled must not bring the call back.
+void DIZHttpClient::retryFired(const std::shared_ptr<DIZHttpCall>& call) {
+    std::lock_guard lock(mutex_);
+    if (isPending(*call)) sendCallAsync(call);
+}
+
+void DIZHttpClient::networkStateChanged(const Notification& notification) {
+    auto* reachability = static_cast<const DIZ_Reachability*>(notification.object);
+    if (!reachability) reachability = reachability_.get();
+    if (!reachability) return;
+    if (reachability->currentReachabilityStatus() == NotReachable) {
+        DIZLogInfo(kDIZLogTag, "Internet connection is down.");
+        pause();
+    } else {
+        DIZLogInfo(kDIZLogTag, "Internet connection is up.");
+        resume();
+    }
+}
+
+void DIZHttpClient::pause() {
+    std::lock_guard lock(mutex_);
+    if (paused_) return;
+    DIZLogInfo(kDIZLogTag, "Pause HTTP client.");
+    paused_ = true;
+    for (const auto& call : pendingCalls_) call->resetRetry();
+}
+
+void DIZHttpClient::resume() {
+    std::lock_guard lock(mutex_);
+    if (!paused_ || !enabled_) return;
+    DIZLogInfo(kDIZLogTag, "Resume HTTP client.");
+    paused_ = false;
+    const auto calls = pendingCalls_;
+    for (const auto& call : calls) {
+        if (!call->isInProgress()) sendCallAsync(call);
+    }
+}
+
+void DIZHttpClient::setEnabled(bool isEnabled) {
+    std::lock_guard lock(mutex_);
+    enabled_ = isEnabled;
+}
+
+void DIZHttpClient::setEnabled(bool isEnabled, bool andDeleteDataOnDisabled) {
+    std::lock_guard lock(mutex_);
+    if (enabled_ == isEnabled) return;
+    enabled_ = isEnabled;
+    if (isEnabled) {
+        session_ = URLSession::sessionWithConfiguration(sessionConfiguration_);
+        if (reachability_) reachability_->startNotifier();
+        resume();
+        return;
+    }
+    if (reachability_) reachability_->stopNotifier();
+    pause();
+    if (!andDeleteDataOnDisabled) return;
+    if (session_) session_->invalidateAndCancel();
+    session_ = nullptr;
+    // Taken out first: a handler may send again, and that must not touch the list being walked.
+    const auto calls = std::move(pendingCalls_);
+    pendingCalls_.clear();
+    for (const auto& call : calls) {
+        if (call->completionHandler())
+            call->completionHandler()(std::nullopt, nullptr,
+                                      sdkError(kDIZCanceledErrorCode, kDIZCanceledErrorDesc));
+    }
+}
+
+std::shared_ptr<DIZHttpClientDelegate> DIZHttpClient::delegate() const {
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+}
+
+void DIZHttpClient::setDelegate(std::weak_ptr<DIZHttpClientDelegate> delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+}
+
+bool DIZHttpClient::isPaused() const {
+    std::lock_guard lock(mutex_);
+    return paused_;
+}
+
+bool DIZHttpClient::isEnabled() const {
+    std::lock_guard lock(mutex_);
+    return enabled_;
+}
+
+std::vector<std::shared_ptr<DIZHttpCall>> DIZHttpClient::pendingCalls() const {
+    std::lock_guard lock(mutex_);
+    return pendingCalls_;
+}
+
+std::shared_ptr<URLSession> DIZHttpClient::session() const {
+    std::lock_guard lock(mutex_);
+    return session_;
+}
+
+bool DIZHttpClient::isPending(const DIZHttpCall& call) const {
+    return std::any_of(pendingCalls_.begin(), pendingCalls_.end(),
+                       [&](const std::shared_ptr<DIZHttpCall>& pending) { return pending.get() == &call; });
+}
+
+void DIZHttpClient::removePending(const DIZHttpCall& call) {
+    std::erase_if(pendingCalls_,
+                  [&](const std::shared_ptr<DIZHttpCall>& pending) { return pending.get() == &call; });
+}

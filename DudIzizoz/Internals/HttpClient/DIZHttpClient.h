@@ -1,0 +1,73 @@
+#pragma once
+// Sends the client's requests. Every call stays pending until it has a final outcome: recoverable
+// statuses are retried on a per-call timer, network and TLS failures wait for the network to come
+// back, and a status that retrying cannot mend disables the client and cancels everything else.
+// The client's lock is recursive because handlers may call back into the client.
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "DudIzizoz/Internals/HttpClient/DIZHttpClientProtocol.h"
+#include "platform/foundation/NotificationCenter.h"
+
+class DIZHttpCall;
+class DIZ_Reachability;
+
+class DIZHttpClient : public DIZHttpClientProtocol, public std::enable_shared_from_this<DIZHttpClient> {
+  public:
+    static inline const std::vector<double> kDefaultRetryIntervals = {10, 300, 1200};
+    static constexpr const char* kRetryAfterHeader = "x-dz-retry-after-ms";
+    // Seconds a request may stall before it fails, so it cannot hold a batch slot for ever.
+    static constexpr double kRequestTimeout = 60;
+
+    // No per-host limit by default; the reachability of the internet connection unless one is given.
+    static std::shared_ptr<DIZHttpClient> make(std::optional<long> maxHttpConnectionsPerHost = std::nullopt,
+                                               std::shared_ptr<DIZ_Reachability> reachability = nullptr);
+    ~DIZHttpClient() override;
+
+    void sendAsync(const std::string& url, const std::string& method, const HTTPHeaders& headers,
+                   std::optional<Data> data, DIZHttpRequestCompletionHandler completionHandler) override;
+    void sendAsync(const std::string& url, const std::string& method, const HTTPHeaders& headers,
+                   std::optional<Data> data, std::vector<double> retryIntervals, bool compressionEnabled,
+                   DIZHttpRequestCompletionHandler completionHandler) override;
+    void pause() override;
+    void resume() override;
+    // Only stores the flag; setEnabled(isEnabled, deleteData) is what acts.
+    void setEnabled(bool isEnabled) override;
+    // Enabling makes a new session and resumes; disabling pauses and, with `deleteData`, cancels
+    // the session and completes every pending call with the "canceled" error.
+    void setEnabled(bool isEnabled, bool andDeleteDataOnDisabled);
+    std::shared_ptr<DIZHttpClientDelegate> delegate() const override;
+    void setDelegate(std::weak_ptr<DIZHttpClientDelegate> delegate) override;
+
+    void sendCallAsync(const std::shared_ptr<DIZHttpCall>& call);
+    void requestCompletedWithHttpCall(const std::shared_ptr<DIZHttpCall>& call, std::optional<Data> data,
+                                      std::shared_ptr<const HTTPURLResponse> response,
+                                      std::optional<Error> error);
+    void networkStateChanged(const Notification& notification);
+
+    bool isPaused() const;
+    bool isEnabled() const;
+    std::vector<std::shared_ptr<DIZHttpCall>> pendingCalls() const;
+    std::shared_ptr<URLSession> session() const;
+    const URLSessionConfiguration& sessionConfiguration() const { return sessionConfiguration_; }
+    const std::shared_ptr<DIZ_Reachability>& reachability() const { return reachability_; }
+
+  private:
+    DIZHttpClient(std::optional<long> maxHttpConnectionsPerHost,
+                  std::shared_ptr<DIZ_Reachability> reachability);
+    bool isPending(const DIZHttpCall& call) const;
+    void removePending(const DIZHttpCall& call);
+    void retryFired(const std::shared_ptr<DIZHttpCall>& call);
+
+    mutable std::recursive_mutex mutex_;
+    URLSessionConfiguration sessionConfiguration_;
+    std::shared_ptr<URLSession> session_;
+    std::shared_ptr<DIZ_Reachability> reachability_;
+    std::vector<std::shared_ptr<DIZHttpCall>> pendingCalls_;
+    bool paused_ = false;
+    bool enabled_ = true;
+    std::weak_ptr<DIZHttpClientDelegate> delegate_;
+    NotificationCenter::Token observer_ = 0;
+};

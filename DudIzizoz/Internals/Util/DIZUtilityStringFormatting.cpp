@@ -1,0 +1,131 @@
+#include <regex>
+
+#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZUtility.h"
+#include "platform/foundation/JSON.h"
+#include "platform/security/CommonCrypto.h"
+
+namespace {
+
+std::vector<std::string> components(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1)
+        parts.push_back(text.substr(start, end - start));
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string removingAll(std::string text, const std::string& part) {
+    for (size_t at; (at = text.find(part)) != std::string::npos;) text.erase(at, part.size());
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::string> DIZUtility::appSecretFrom(const std::string& secretString) {
+    const bool macosOnly = contains(secretString, "macos=");
+    for (const auto& part : components(secretString, ';')) {
+        if (part.empty() || contains(part, "target=")) continue;
+        if (macosOnly && !contains(part, "macos=")) continue;
+        std::string candidate = removingAll(part, macosOnly ? "macos=" : "appsecret=");
+        if (!candidate.empty()) return candidate;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> DIZUtility::transmissionTargetTokenFrom(const std::string& secretString) {
+    for (const auto& part : components(secretString, ';')) {
+        if (!contains(part, "target=")) continue;
+        std::string token = removingAll(part, "target=");
+        if (!token.empty()) return token;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> DIZUtility::targetKeyFromTargetToken(const std::string& token) {
+    std::string key = token.substr(0, token.find('-'));
+    if (key.empty()) return std::nullopt;
+    return key;
+}
+
+std::optional<std::string> DIZUtility::iKeyFromTargetToken(const std::string& token) {
+    auto key = targetKeyFromTargetToken(token);
+    if (!key) return std::nullopt;
+    return "o:" + *key;
+}
+
+std::string DIZUtility::sha256(const std::string& text) {
+    // Hashes the UTF-8 bytes: identical to the ASCII bytes for ASCII text, and defined for the rest.
+    unsigned char digest[CC_SHA256_DIGEST_LENGTH];
+    CC_SHA256(text.data(), static_cast<uint32_t>(text.size()), digest);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(2 * sizeof digest);
+    for (unsigned char byte : digest) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 0x0F];
+    }
+    return hex;
+}
+
+std::optional<std::string> DIZUtility::prettyPrintJson(const std::optional<Data>& data) {
+    if (!data) return std::nullopt;
+    std::string text = stringFromData(*data);
+    // The writer never escapes "/", so the text keeps its slashes as they are.
+    if (auto parsed = json::parse(text)) return json::write(*parsed, json::Style::Pretty);
+    if (!DIZIsValidUtf8(text)) return std::nullopt;
+    return text;
+}
+
+std::optional<std::string> DIZUtility::obfuscateString(const std::optional<std::string>& text,
+                                                       const std::string& pattern, const std::string& replacement) {
+    if (!text) return std::nullopt;
+    try {
+        std::regex expression(pattern, std::regex::ECMAScript | std::regex::icase);
+        return std::regex_replace(*text, expression, replacement);
+    } catch (const std::regex_error& error) {
+        DIZLogError(kDIZLogTag, "Couldn't create regular expression with pattern\"%@\": %@", pattern, error.what());
+        return std::nullopt;
+    }
+}
+
+DIZProperties DIZUtility::validateProperties(const Dictionary& properties, const std::string& logName,
+                                             const std::string& type) {
+    DIZProperties valid;
+    for (const auto& [key, value] : properties) {
+        if (valid.size() >= kDIZMaxPropertiesPerLog) {
+            DIZLogWarning(kDIZLogTag, "%@ '%@' : properties cannot contain more than %d items. Skipping other properties.",
+                          type, logName, kDIZMaxPropertiesPerLog);
+            break;
+        }
+        const std::string* text = value.asString();
+        if (!text) continue;
+        if (key.empty()) {
+            DIZLogWarning(kDIZLogTag, "%@ '%@' : a property key cannot be null or empty. Property will be skipped.", type,
+                          logName);
+            continue;
+        }
+        std::string validKey = key;
+        if (DIZUtf16Length(key) > kDIZMaxPropertyKeyLength) {
+            DIZLogWarning(kDIZLogTag,
+                          "%@ '%@' : property %@ : property key length cannot be longer than %d characters. Property "
+                          "key will be truncated.",
+                          type, logName, key, kDIZMaxPropertyKeyLength);
+            validKey = DIZUtf16Prefix(key, kDIZMaxPropertyKeyLength);
+        }
+        std::string validValue = *text;
+        if (DIZUtf16Length(*text) > kDIZMaxPropertyValueLength) {
+            DIZLogWarning(kDIZLogTag,
+                          "%@ '%@' : property '%@' : property value cannot be longer than %d characters. Property "
+                          "value will be truncated.",
+                          type, logName, key, kDIZMaxPropertyValueLength);
+            validValue = DIZUtf16Prefix(*text, kDIZMaxPropertyValueLength);
+        }
+        valid[validKey] = validValue;
+    }
+    return valid;
+}

@@ -1,0 +1,481 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/Internals/HttpClient/DIZCompression.h"
+#include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
+#include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
+#include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
+#include "DudIzizoz/Internals/HttpClient/DIZ_Reachability.h"
+#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/network/Reachability.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits for something the network or another thread does; never stands in for a timer.
+template <class Predicate>
+bool eventually(Predicate predicate) {
+    for (auto deadline = std::chrono::steady_clock::now() + 20s;
+         std::chrono::steady_clock::now() < deadline;) {
+        if (predicate()) return true;
+        std::this_thread::sleep_for(1ms);
+    }
+    return predicate();
+}
+
+struct Received {
+    std::string path;
+    std::string body;
+    httplib::Headers headers;
+};
+
+struct Answer {
+    int status = 200;
+    httplib::Headers headers;
+};
+
+// A local server that records every request and answers each path from a script of answers
+// (the last one repeats). "/hang" holds its request until the test lets it go.
+class ScriptedServer {
+  public:
+    ScriptedServer() {
+        server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
+            std::unique_lock lock(mutex_);
+            received_.push_back({request.path, request.body, request.headers});
+            changed_.notify_all();
+            if (request.path == "/hang") changed_.wait(lock, [this] { return released_; });
+            auto& script = scripts_[request.path];
+            Answer answer = script.empty() ? Answer{} : script.front();
+            if (script.size() > 1) script.pop_front();
+            response.status = answer.status;
+            for (const auto& [name, value] : answer.headers) response.set_header(name, value);
+            response.set_content("answer " + std::to_string(answer.status), "text/plain");
+        });
+    }
+    ~ScriptedServer() { stop(); }
+
+    int start(int port = 0) {
+        if (port == 0) {
+            port_ = server_.bind_to_any_port("127.0.0.1");
+        } else {
+            port_ = server_.bind_to_port("127.0.0.1", port) ? port : -1;
+        }
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        return port_;
+    }
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+            changed_.notify_all();
+        }
+        server_.stop();
+        if (thread_.joinable()) thread_.join();
+    }
+    void script(const std::string& path, std::vector<Answer> answers) {
+        std::lock_guard lock(mutex_);
+        scripts_[path] = std::deque<Answer>(answers.begin(), answers.end());
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    size_t count(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return static_cast<size_t>(std::count_if(received_.begin(), received_.end(),
+                                                 [&](const Received& r) { return r.path == path; }));
+    }
+    bool waitForCount(const std::string& path, size_t n) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 20s, [&] {
+            return static_cast<size_t>(std::count_if(received_.begin(), received_.end(),
+                                                     [&](const Received& r) { return r.path == path; })) >= n;
+        });
+    }
+    Received last() {
+        std::lock_guard lock(mutex_);
+        return received_.back();
+    }
+
+  private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Received> received_;
+    std::map<std::string, std::deque<Answer>> scripts_;
+    bool released_ = false;
+};
+
+struct Outcome {
+    std::optional<Data> body;
+    std::shared_ptr<const HTTPURLResponse> response;
+    std::optional<Error> error;
+};
+
+// Records the handler calls of one request.
+class Handler {
+  public:
+    DIZHttpRequestCompletionHandler block() {
+        return [this](std::optional<Data> body, std::shared_ptr<const HTTPURLResponse> response,
+                      std::optional<Error> error) {
+            std::lock_guard lock(mutex_);
+            outcomes_.push_back({std::move(body), std::move(response), std::move(error)});
+        };
+    }
+    size_t calls() {
+        std::lock_guard lock(mutex_);
+        return outcomes_.size();
+    }
+    Outcome wait() {
+        EXPECT_TRUE(eventually([this] { return calls() > 0; }));
+        std::lock_guard lock(mutex_);
+        return outcomes_.empty() ? Outcome{} : outcomes_.front();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<Outcome> outcomes_;
+};
+
+class RecordingDelegate : public DIZHttpClientDelegate {
+  public:
+    void willSendHTTPRequestToURL(const std::string& url, const HTTPHeaders& headers) override {
+        std::lock_guard lock(mutex);
+        urls.push_back(url);
+        lastHeaders = headers;
+    }
+    std::mutex mutex;
+    std::vector<std::string> urls;
+    HTTPHeaders lastHeaders;
+};
+
+class DIZHttpClientTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server.start();
+        client = DIZHttpClient::make();
+        RunLoop::runUntilIdle();  // the notifier starts and reports the network once
+    }
+    // The client goes first: its session closes the connections the server would otherwise keep
+    // alive for seconds.
+    void TearDown() override {
+        client.reset();
+        RunLoop::runUntilIdle();
+        server.stop();
+    }
+
+    void send(const std::string& path, Handler& handler, std::optional<Data> body = dataFromString("{}")) {
+        client->sendAsync(server.url(path), "POST", {{"App-Secret", "secret"}}, std::move(body),
+                          handler.block());
+    }
+    std::shared_ptr<DIZHttpCall> onlyPendingCall() {
+        auto calls = client->pendingCalls();
+        EXPECT_EQ(calls.size(), 1u);
+        return calls.empty() ? nullptr : calls.front();
+    }
+    // The call has been answered with a recoverable status and waits for its retry timer.
+    bool waitingForRetry(const std::shared_ptr<DIZHttpCall>& call, int32_t retries) {
+        return eventually([&] { return call->retryCount() == retries && !call->isInProgress(); });
+    }
+    void networkBecomes(NetworkReachabilityFlags flags) {
+        SimulatedNetwork::setFlags(flags);
+        RunLoop::runUntilIdle();
+    }
+
+    DIZLogCapture logs;
+    ScopedManualClock clock;
+    SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};
+    ScriptedServer server;
+    std::shared_ptr<DIZHttpClient> client;
+};
+
+Data inflate(const Data& gzip) {
+    z_stream stream{};
+    inflateInit2(&stream, 15 + 16);
+    Data out(64 * 1024);
+    stream.next_in = const_cast<Bytef*>(gzip.data());
+    stream.avail_in = static_cast<uInt>(gzip.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int status = inflate(&stream, Z_FINISH);
+    out.resize(status == Z_STREAM_END ? stream.total_out : 0);
+    inflateEnd(&stream);
+    return out;
+}
+
+TEST_F(DIZHttpClientTest, BodiesFrom1400BytesGoOutGzipped) {
+    auto delegate = std::make_shared<RecordingDelegate>();
+    client->setDelegate(delegate);
+    for (size_t size : {1399u, 1400u}) {
+        const std::string text(size, 'x');
+        Handler handler;
+        send("/logs", handler, dataFromString(text));
+        ASSERT_FALSE(handler.wait().error);
+
+        Received request = server.last();
+        const bool gzipped = size >= 1400;
+        EXPECT_EQ(request.body, text) << size;  // the server inflates what was sent
+        EXPECT_EQ(request.headers.count("Content-Encoding"), gzipped ? 1u : 0u) << size;
+        EXPECT_EQ(std::stoul(request.headers.find("Content-Length")->second) < size, gzipped) << size;
+        EXPECT_EQ(request.headers.find("Content-Type")->second, "application/json");
+        std::lock_guard lock(delegate->mutex);
+        EXPECT_EQ(delegate->lastHeaders.count("Content-Encoding"), gzipped ? 1u : 0u);
+    }
+    EXPECT_EQ(delegate->urls.size(), 2u);
+}
+
+TEST_F(DIZHttpClientTest, CallKeepsGivenContentTypeAndCompressesToRealGzip) {
+    const Data body(5000, 'a');
+    DIZHttpCall call("http://127.0.0.1/", "POST", {{"Content-Type", "text/plain"}}, body,
+                     DIZHttpClient::kDefaultRetryIntervals, true, nullptr);
+    EXPECT_EQ(call.headers().at("Content-Type"), "text/plain");
+    EXPECT_EQ(call.headers().at("Content-Encoding"), "gzip");
+    EXPECT_EQ(inflate(*call.data()), body);
+
+    DIZHttpCall plain("http://127.0.0.1/", "POST", {}, body, DIZHttpClient::kDefaultRetryIntervals, false,
+                      nullptr);
+    EXPECT_EQ(plain.data(), body);
+    EXPECT_FALSE(plain.headers().contains("Content-Encoding"));
+    // Small inputs need more room than the body itself once wrapped in gzip.
+    EXPECT_EQ(inflate(*DIZCompression::compressData(Data{'a'})), Data{'a'});
+    EXPECT_FALSE(DIZCompression::compressData(Data{}));
+}
+
+TEST_F(DIZHttpClientTest, ServerRetryHintIsHonouredAndTheLastFailureIsHandedOverAndPauses) {
+    server.script("/logs", {{503, {{"x-dz-retry-after-ms", "50"}}}});
+    Handler handler;
+    send("/logs", handler);
+    auto call = onlyPendingCall();
+
+    for (int32_t retry = 1; retry <= 3; ++retry) {
+        ASSERT_TRUE(waitingForRetry(call, retry));
+        clock->advance(0.049);
+        EXPECT_EQ(server.count("/logs"), static_cast<size_t>(retry));
+        clock->advance(0.001);
+        ASSERT_TRUE(server.waitForCount("/logs", static_cast<size_t>(retry) + 1));
+    }
+    Outcome outcome = handler.wait();
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(outcome.response->statusCode, 503);
+    EXPECT_EQ(stringFromData(*outcome.body), "answer 503");
+    EXPECT_TRUE(client->isPaused());
+    EXPECT_TRUE(client->pendingCalls().empty());
+
+    server.script("/logs", {{200, {}}});
+    Handler later;
+    send("/logs", later);
+    EXPECT_EQ(later.calls(), 0u);
+    EXPECT_EQ(server.count("/logs"), 4u);  // held while paused
+    networkBecomes(0);
+    networkBecomes(NetworkReachabilityFlag::Reachable);
+    EXPECT_EQ(later.wait().response->statusCode, 200);
+    EXPECT_FALSE(client->isPaused());
+}
+
+TEST_F(DIZHttpClientTest, WithoutAUsableHintTheDelayIsJitteredFromHalfTheInterval) {
+    for (const char* hint : {"", "-50", "soon"}) {
+        SCOPED_TRACE(hint);
+        const std::string path = std::string("/jitter") + (*hint ? "-" : "") + hint;
+        httplib::Headers headers;
+        if (*hint) headers.emplace("x-dz-retry-after-ms", hint);
+        server.script(path, {{500, headers}, {200, {}}});
+        Handler handler;
+        send(path, handler);
+        auto call = onlyPendingCall();
+        ASSERT_TRUE(waitingForRetry(call, 1));
+        clock->advance(4.999);
+        EXPECT_EQ(server.count(path), 1u);
+        clock->advance(5.001);
+        EXPECT_EQ(handler.wait().response->statusCode, 200);
+    }
+}
+
+TEST_F(DIZHttpClientTest, NonRecoverableStatusDisablesTheClientAndCancelsTheRest) {
+    server.script("/bad", {{400, {}}});
+    Handler hanging, bad, late;
+    send("/hang", hanging);
+    ASSERT_TRUE(server.waitForCount("/hang", 1));
+    send("/bad", bad);
+
+    Outcome answer = bad.wait();
+    EXPECT_FALSE(answer.error);
+    EXPECT_EQ(answer.response->statusCode, 400);
+    Outcome cancelled = hanging.wait();
+    ASSERT_TRUE(cancelled.error);
+    EXPECT_EQ(cancelled.error->domain, kDIZErrorDomain);
+    EXPECT_EQ(cancelled.error->code, 2);
+    EXPECT_EQ(cancelled.error->description, "The operation was canceled.");
+    EXPECT_FALSE(client->isEnabled());
+
+    send("/logs", late);
+    ASSERT_EQ(late.calls(), 1u);  // at once, on the caller's thread
+    EXPECT_EQ(late.wait().error->code, 3);
+    EXPECT_EQ(late.wait().error->description, "The service is disabled.");
+
+    // The cancelled transfer still completes inside the session, and must reach no handler.
+    EXPECT_TRUE(eventually([&] { return logs.contains("HTTP call was canceled; do not process further."); }));
+    EXPECT_EQ(hanging.calls(), 1u);
+    EXPECT_EQ(server.count("/logs"), 0u);
+}
+
+TEST_F(DIZHttpClientTest, ReenablingGivesANewSessionThatSends) {
+    client->setEnabled(false, true);
+    EXPECT_FALSE(client->session());
+    client->setEnabled(true, false);
+    Handler handler;
+    send("/logs", handler);
+    EXPECT_EQ(handler.wait().response->statusCode, 200);
+}
+
+TEST_F(DIZHttpClientTest, ConnectionRefusedWhileOfflineWaitsForTheNetwork) {
+    // A port with no listener now, and a server on it later.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    const int port = ntohs(address.sin_port);
+
+    SimulatedNetwork::setFlags(0);  // gone, and the client has not heard of it yet
+    Handler handler;
+    client->sendAsync("http://127.0.0.1:" + std::to_string(port) + "/logs", "POST", {}, dataFromString("{}"),
+                      handler.block());
+    auto call = onlyPendingCall();
+    ASSERT_TRUE(eventually(
+        [&] { return logs.contains("HTTP call failed with error: Internet connection is down."); }));
+    EXPECT_FALSE(call->isInProgress());
+    EXPECT_EQ(handler.calls(), 0u);
+    EXPECT_EQ(client->pendingCalls().size(), 1u);
+
+    ScriptedServer later;
+    ASSERT_EQ(later.start(port), port);
+    networkBecomes(0);  // now the client hears of it
+    EXPECT_TRUE(client->isPaused());
+    networkBecomes(NetworkReachabilityFlag::Reachable);
+    Outcome outcome = handler.wait();
+    ASSERT_TRUE(outcome.response);
+    EXPECT_EQ(outcome.response->statusCode, 200);
+    EXPECT_EQ(later.count("/logs"), 1u);
+    client.reset();  // closes its connection before the server stops
+}
+
+TEST_F(DIZHttpClientTest, StalledRequestFailsAfterSixtySecondsOfClockTime) {
+    Handler handler;
+    send("/hang", handler);
+    ASSERT_TRUE(server.waitForCount("/hang", 1));
+    clock->advance(59.9);
+    EXPECT_EQ(handler.calls(), 0u);
+    clock->advance(0.1);
+    Outcome outcome = handler.wait();
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->domain, kURLErrorDomain);
+    EXPECT_EQ(outcome.error->code, URLError::TimedOut);
+    EXPECT_TRUE(client->pendingCalls().empty());
+}
+
+TEST(DIZHttpCallTest, RetryDelaysFallInTheirJitterWindows) {
+    DIZHttpCall call("http://127.0.0.1/", "POST", {}, std::nullopt, DIZHttpClient::kDefaultRetryIntervals,
+                     true, nullptr);
+    const uint32_t windows[][2] = {{5000, 10000}, {150000, 300000}, {600000, 1200000}};
+    for (int32_t index = 0; index < 3; ++index) {
+        for (int draw = 0; draw < 50; ++draw) {
+            const uint32_t delay = call.delayForRetryCount(index);
+            EXPECT_GE(delay, windows[index][0]);
+            EXPECT_LT(delay, windows[index][1]);
+        }
+    }
+    EXPECT_FALSE(call.hasReachedMaxRetries());
+    EXPECT_FALSE(call.headers().contains("Content-Type"));  // no body, no content type
+}
+
+TEST(DIZHttpUtilTest, ClassifiesStatusesAndErrors) {
+    for (long status : {0L, 408L, 429L, 500L, 503L, 599L})
+        EXPECT_TRUE(DIZHttpUtil::isRecoverableError(status)) << status;
+    for (long status : {200L, 204L, 400L, 401L, 403L, 404L, 499L})
+        EXPECT_FALSE(DIZHttpUtil::isRecoverableError(status)) << status;
+    EXPECT_TRUE(DIZHttpUtil::isSuccessStatusCode(200));
+    EXPECT_TRUE(DIZHttpUtil::isSuccessStatusCode(299));
+    EXPECT_FALSE(DIZHttpUtil::isSuccessStatusCode(300));
+
+    EXPECT_TRUE(DIZHttpUtil::isNoInternetConnectionError(Error(kURLErrorDomain, -1009)));
+    EXPECT_TRUE(DIZHttpUtil::isNoInternetConnectionError(Error(kURLErrorDomain, -1005)));
+    EXPECT_FALSE(DIZHttpUtil::isNoInternetConnectionError(Error("other", -1009)));
+    EXPECT_TRUE(DIZHttpUtil::isSSLConnectionError(Error(kURLErrorDomain, -1200)));
+    EXPECT_TRUE(DIZHttpUtil::isSSLConnectionError(Error(kURLErrorDomain, -2000)));
+    EXPECT_FALSE(DIZHttpUtil::isSSLConnectionError(Error(kURLErrorDomain, -1199)));
+    EXPECT_FALSE(DIZHttpUtil::isSSLConnectionError(Error(kURLErrorDomain, -2001)));
+}
+
+TEST(DIZHttpUtilTest, HidesAllButTheLastEightCharacters) {
+    const std::string secret = "0123abcd-4567-89ef-0123-456789abcdef";
+    ASSERT_EQ(secret.size(), 36u);
+    EXPECT_EQ(DIZHttpUtil::hideSecret(secret), std::string(28, '*') + "89abcdef");
+    EXPECT_EQ(DIZHttpUtil::hideSecret("12345678"), "********");
+    EXPECT_EQ(DIZHttpUtil::hideSecret("123456789"), "*23456789");
+    EXPECT_EQ(DIZHttpUtil::hideSecret(""), "");
+    EXPECT_EQ(DIZHttpUtil::hideSecret("\xC3\xA9"
+                                      "12345678"),
+              "*12345678");  // one character, two bytes
+    EXPECT_EQ(DIZHttpUtil::hideSecretInString("a=" + secret + ";b=" + secret, secret),
+              "a=" + DIZHttpUtil::hideSecret(secret) + ";b=" + DIZHttpUtil::hideSecret(secret));
+    EXPECT_EQ(DIZHttpUtil::hideSecretInString("text", ""), "text");
+}
+
+TEST(DIZReachabilityTest, StatusFollowsTheFlags) {
+    using namespace NetworkReachabilityFlag;
+    struct Case {
+        NetworkReachabilityFlags flags;
+        DIZNetworkStatus status;
+    };
+    const Case cases[] = {
+        {0, NotReachable},
+        {Reachable, ReachableViaNetwork},
+        {Reachable | ConnectionRequired, NotReachable},
+        {Reachable | ConnectionRequired | ConnectionOnTraffic, ReachableViaNetwork},
+        {Reachable | ConnectionRequired | ConnectionOnDemand, ReachableViaNetwork},
+        {Reachable | ConnectionRequired | ConnectionOnDemand | InterventionRequired, NotReachable},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DIZ_Reachability::networkStatusForFlags(c.flags), c.status) << c.flags;
+}
+
+TEST(DIZReachabilityTest, NotifierPostsOnceAtStartAndOnEveryChange) {
+    SimulatedNetwork::Scoped network(NetworkReachabilityFlag::Reachable);
+    auto reachability = DIZ_Reachability::reachabilityForInternetConnection();
+    std::vector<DIZNetworkStatus> seen;
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        kDZNetworkReachabilityChangedNotification,
+        [&](const Notification& n) {
+            seen.push_back(static_cast<const DIZ_Reachability*>(n.object)->currentReachabilityStatus());
+        },
+        reachability.get());
+    reachability->startNotifier();
+    RunLoop::runUntilIdle();
+    SimulatedNetwork::setFlags(0);
+    RunLoop::runUntilIdle();
+    reachability->stopNotifier();
+    RunLoop::runUntilIdle();
+    SimulatedNetwork::setFlags(NetworkReachabilityFlag::Reachable);
+    RunLoop::runUntilIdle();
+    NotificationCenter::defaultCenter().removeObserver(token);
+    EXPECT_EQ(seen, (std::vector<DIZNetworkStatus>{ReachableViaNetwork, NotReachable}));
+}
+
+}  // namespace

@@ -1,0 +1,273 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <thread>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/network/Reachability.h"
+#include "platform/network/URLSession.h"
+
+namespace {
+
+struct Outcome {
+    std::optional<Data> body;
+    std::shared_ptr<const HTTPURLResponse> response;
+    std::optional<Error> error;
+};
+
+// Collects one completion; waits for the network (never for a timer) with a generous limit.
+class Completion {
+  public:
+    URLSession::CompletionHandler handler() {
+        return [this](std::optional<Data> body, std::shared_ptr<const HTTPURLResponse> response,
+                      std::optional<Error> error) {
+            std::lock_guard lock(mutex_);
+            ++calls_;
+            outcome_ = {std::move(body), std::move(response), std::move(error)};
+            done_.notify_all();
+        };
+    }
+    Outcome wait() {
+        std::unique_lock lock(mutex_);
+        EXPECT_TRUE(done_.wait_for(lock, std::chrono::seconds(20), [this] { return calls_ > 0; }));
+        return outcome_;
+    }
+    int calls() {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    int calls_ = 0;
+    Outcome outcome_;
+};
+
+// A local server whose "/hang" route holds its request until the test lets it go.
+class LocalServer {
+  public:
+    LocalServer() {
+        server_.Post("/echo", [this](const httplib::Request& request, httplib::Response& response) {
+            {
+                std::lock_guard lock(mutex_);
+                lastBody_ = request.body;
+                lastHeaders_ = request.headers;
+                lastMethod_ = request.method;
+            }
+            response.status = 201;
+            response.set_header("X-Reply", "yes");
+            response.set_content("answer:" + request.body, "text/plain");
+        });
+        server_.Post("/hang", [this](const httplib::Request&, httplib::Response& response) {
+            std::unique_lock lock(mutex_);
+            ++hanging_;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return released_; });
+            response.status = 200;
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~LocalServer() {
+        release();
+        server_.stop();
+        thread_.join();
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    int port() const { return port_; }
+    void waitForHangingRequest() {
+        std::unique_lock lock(mutex_);
+        ASSERT_TRUE(changed_.wait_for(lock, std::chrono::seconds(20), [this] { return hanging_ > 0; }));
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    std::string lastBody() {
+        std::lock_guard lock(mutex_);
+        return lastBody_;
+    }
+    std::string lastHeader(const std::string& name) {
+        std::lock_guard lock(mutex_);
+        auto it = lastHeaders_.find(name);
+        return it == lastHeaders_.end() ? "" : it->second;
+    }
+    size_t headerCount(const std::string& name) {
+        std::lock_guard lock(mutex_);
+        return lastHeaders_.count(name);
+    }
+    std::string lastMethod() {
+        std::lock_guard lock(mutex_);
+        return lastMethod_;
+    }
+
+  private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int hanging_ = 0;
+    bool released_ = false;
+    std::string lastBody_, lastMethod_;
+    httplib::Headers lastHeaders_;
+};
+
+URLRequest post(const std::string& url, const std::string& body = "hello") {
+    URLRequest request;
+    request.url = url;
+    request.httpMethod = "POST";
+    request.httpBody = dataFromString(body);
+    return request;
+}
+
+// A port on 127.0.0.1 where nobody listens.
+int closedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+class URLSessionTest : public ::testing::Test {
+  protected:
+    SimulatedNetwork::Scoped network;
+    LocalServer server;
+    std::shared_ptr<URLSession> session =
+        URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
+};
+
+TEST_F(URLSessionTest, PostCarriesMethodHeadersAndBodyAndAnswersWithStatusHeadersAndBody) {
+    Completion completion;
+    URLRequest request = post(server.url("/echo"), "payload");
+    request.allHTTPHeaderFields = {{"Content-Type", "application/json"}, {"App-Secret", "s3"}};
+    session->dataTaskWithRequest(request, completion.handler())->resume();
+
+    Outcome outcome = completion.wait();
+    ASSERT_FALSE(outcome.error) << outcome.error->description;
+    ASSERT_TRUE(outcome.response);
+    EXPECT_EQ(outcome.response->statusCode, 201);
+    EXPECT_EQ(outcome.response->valueForHTTPHeaderField("x-reply"), "yes");
+    EXPECT_EQ(stringFromData(*outcome.body), "answer:payload");
+    EXPECT_EQ(server.lastMethod(), "POST");
+    EXPECT_EQ(server.lastBody(), "payload");
+    EXPECT_EQ(server.lastHeader("Content-Type"), "application/json");
+    EXPECT_EQ(server.lastHeader("App-Secret"), "s3");
+}
+
+TEST_F(URLSessionTest, HeaderWithLineBreakIsNotSent) {
+    Completion completion;
+    URLRequest request = post(server.url("/echo"));
+    request.allHTTPHeaderFields = {{"X-Evil", "a\r\nX-Injected: 1"}, {"X-Good", "1"}};
+    session->dataTaskWithRequest(request, completion.handler())->resume();
+
+    ASSERT_FALSE(completion.wait().error);
+    EXPECT_EQ(server.headerCount("X-Injected"), 0u);
+    EXPECT_EQ(server.headerCount("X-Evil"), 0u);
+    EXPECT_EQ(server.lastHeader("X-Good"), "1");
+}
+
+TEST_F(URLSessionTest, TransportFailuresMapToUrlErrorCodes) {
+    struct Case {
+        std::string url;
+        NetworkReachabilityFlags network;
+        int64_t code;
+    };
+    const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    const Case cases[] = {
+        {refused, NetworkReachabilityFlag::Reachable, URLError::CannotConnectToHost},
+        {refused, 0, URLError::NotConnectedToInternet},
+        // TLS spoken to a plain HTTP server fails the handshake.
+        {"https://127.0.0.1:" + std::to_string(server.port()) + "/echo", NetworkReachabilityFlag::Reachable,
+         URLError::SecureConnectionFailed},
+        {"ftp://127.0.0.1/file", NetworkReachabilityFlag::Reachable, URLError::UnsupportedURL},
+        {"http://[::1", NetworkReachabilityFlag::Reachable, URLError::BadURL},
+    };
+    for (const Case& c : cases) {
+        SimulatedNetwork::setFlags(c.network);
+        Completion completion;
+        session->dataTaskWithRequest(post(c.url), completion.handler())->resume();
+        Outcome outcome = completion.wait();
+        ASSERT_TRUE(outcome.error) << c.url;
+        EXPECT_EQ(outcome.error->domain, kURLErrorDomain);
+        EXPECT_EQ(outcome.error->code, c.code) << c.url << ": " << outcome.error->description;
+        EXPECT_FALSE(outcome.response);
+        EXPECT_FALSE(outcome.body);
+    }
+}
+
+TEST_F(URLSessionTest, CancelEndsRunningTaskOnceWithCancelled) {
+    Completion completion;
+    auto task = session->dataTaskWithRequest(post(server.url("/hang")), completion.handler());
+    task->resume();
+    server.waitForHangingRequest();
+    task->cancel();
+    task->cancel();
+
+    EXPECT_EQ(completion.wait().error->code, URLError::Cancelled);
+    server.release();
+    session->invalidateAndCancel();
+    EXPECT_EQ(completion.calls(), 1);
+}
+
+TEST_F(URLSessionTest, StalledRequestTimesOutOnTheClock) {
+    ScopedManualClock clock;
+    Completion completion;
+    URLRequest request = post(server.url("/hang"));
+    request.timeoutInterval = 60;
+    session->dataTaskWithRequest(request, completion.handler())->resume();
+    server.waitForHangingRequest();
+
+    clock->advance(59);
+    EXPECT_EQ(completion.calls(), 0);
+    clock->advance(1);
+    EXPECT_EQ(completion.wait().error->code, URLError::TimedOut);
+}
+
+TEST_F(URLSessionTest, InvalidatingCancelsRunningTasksAndRefusesNewOnes) {
+    Completion running, late;
+    session->dataTaskWithRequest(post(server.url("/hang")), running.handler())->resume();
+    server.waitForHangingRequest();
+    session->invalidateAndCancel();
+    EXPECT_EQ(running.wait().error->code, URLError::Cancelled);
+
+    session->dataTaskWithRequest(post(server.url("/echo")), late.handler())->resume();
+    EXPECT_EQ(late.wait().error->code, URLError::Cancelled);
+}
+
+TEST_F(URLSessionTest, DroppingASessionCancelsItsRunningTask) {
+    Completion completion;
+    session->dataTaskWithRequest(post(server.url("/hang")), completion.handler())->resume();
+    server.waitForHangingRequest();
+    session.reset();
+    EXPECT_EQ(completion.wait().error->code, URLError::Cancelled);
+}
+
+TEST_F(URLSessionTest, DroppingAFinishingSessionLetsItsTaskComplete) {
+    Completion completion;
+    session->dataTaskWithRequest(post(server.url("/hang")), completion.handler())->resume();
+    server.waitForHangingRequest();
+    session->finishTasksAndInvalidate();
+    session.reset();
+    server.release();
+
+    Outcome outcome = completion.wait();
+    ASSERT_FALSE(outcome.error);
+    EXPECT_EQ(outcome.response->statusCode, 200);
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+#pragma once
+// The keychain's item calls for generic passwords. Items are matched by class, service and
+// account; the store is one file of mode 0600 below the application-support directory, read
+// afresh by every call, so other processes' changes are seen. A store that cannot be decoded is
+// kept beside itself with a ".corrupt-<time>" suffix and the keychain starts empty.
+#include <cstdint>
+
+#include "platform/foundation/Value.h"
+
+using OSStatus = int32_t;
+
+inline constexpr OSStatus errSecSuccess = 0;
+inline constexpr OSStatus errSecIO = -36;
+inline constexpr OSStatus errSecParam = -50;
+inline constexpr OSStatus errSecDuplicateItem = -25299;
+inline constexpr OSStatus errSecItemNotFound = -25300;
+
+// Query and attribute keys, and their values.
+inline constexpr const char* kSecClass = "class";
+inline constexpr const char* kSecClassGenericPassword = "genp";
+inline constexpr const char* kSecAttrService = "svce";
+inline constexpr const char* kSecAttrAccount = "acct";
+inline constexpr const char* kSecAttrAccessible = "pdmn";
+inline constexpr const char* kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly = "cku";
+inline constexpr const char* kSecValueData = "v_Data";
+inline constexpr const char* kSecReturnData = "r_Data";
+inline constexpr const char* kSecMatchLimit = "m_Limit";
+inline constexpr const char* kSecMatchLimitOne = "m_LimitOne";
+
+// Adds one item: kSecClass, kSecAttrService, kSecAttrAccount (strings), kSecValueData (data) and
+// optionally kSecAttrAccessible. errSecDuplicateItem when the class, service and account exist.
+OSStatus SecItemAdd(const Dictionary& attributes);
+// Finds the first item matching the query's class, service and account (those given). With
+// kSecReturnData true, `result` receives its data; errSecItemNotFound when nothing matches.
+OSStatus SecItemCopyMatching(const Dictionary& query, Value* result);
+// Deletes every item matching the query; errSecItemNotFound when nothing matches.
+OSStatus SecItemDelete(const Dictionary& query);

@@ -2,7 +2,7 @@
 
 #include <netinet/in.h>
 
-#include "platform/dispatch/DispatchQueue.h"
+#include "DudIzizoz/Internals/Util/DIZDispatcherUtil.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace {
@@ -28,14 +28,14 @@ std::shared_ptr<DIZ_Reachability> DIZ_Reachability::reachabilityForInternetConne
 }
 
 DIZ_Reachability::~DIZ_Reachability() {
-    DispatchQueue::main()->async([reference = std::move(reachabilityRef_)] {
+    DIZDispatcherUtil::performBlockOnMainThread([reference = std::move(reachabilityRef_)] {
         reference->unscheduleFromMainRunLoop();
         reference->setCallback(nullptr);
     });
 }
 
 void DIZ_Reachability::startNotifier() {
-    DispatchQueue::main()->async([weak = weak_from_this()] {
+    DIZDispatcherUtil::performBlockOnMainThread([weak = weak_from_this()] {
         auto self = weak.lock();
         if (!self) return;
         const bool registered = self->reachabilityRef_->setCallback([weak](NetworkReachabilityFlags) {
@@ -47,7 +47,8 @@ void DIZ_Reachability::startNotifier() {
 }
 
 void DIZ_Reachability::stopNotifier() {
-    DispatchQueue::main()->async([reference = reachabilityRef_] { reference->unscheduleFromMainRunLoop(); });
+    DIZDispatcherUtil::performBlockOnMainThread(
+        [reference = reachabilityRef_] { reference->unscheduleFromMainRunLoop(); });
 }
 
 DIZNetworkStatus DIZ_Reachability::currentReachabilityStatus() const {

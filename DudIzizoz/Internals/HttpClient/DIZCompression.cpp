@@ -2,8 +2,6 @@
 
 #include <zlib.h>
 
-#include <algorithm>
-
 #include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/DIZLogger.h"
 
@@ -46,10 +44,9 @@ std::optional<Data> DIZCompression::compressData(const Data& data) {
         DIZLogError(kDIZLogTag, "Compression failed with error: %@", initialisationFailure(status));
         return std::nullopt;
     }
-    // Length x 1.01 + 12 leaves no room for the gzip wrapper around small bodies; zlib's own
-    // bound always does.
-    const size_t roomy = static_cast<size_t>(static_cast<double>(data.size()) * 1.01) + 12;
-    Data output(std::max<size_t>(roomy, deflateBound(&stream, static_cast<uLong>(data.size()))));
+    // zlib's own bound, not length x 1.01 + 12: that leaves no room for the gzip wrapper around
+    // small bodies, and their compression would fail.
+    Data output(deflateBound(&stream, static_cast<uLong>(data.size())));
     stream.next_out = output.data();
     stream.avail_out = static_cast<uInt>(output.size());
     do {

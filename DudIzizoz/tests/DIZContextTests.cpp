@@ -85,6 +85,7 @@ TEST_F(DIZContextTest, UserIdChangesAreStoredAndAnnouncedOnlyWhenDifferent) {
     auto context = DIZUserIdContext::sharedInstance();
     auto delegate = std::make_shared<RecordingUserIdDelegate>();
     context->addDelegate(delegate);
+    context->addDelegate(delegate);  // a member of the table once
     auto stored = [] { return DIZDudIzizozUserDefaults::shared()->objectForKey("UserIdHistory"); };
     ASSERT_TRUE(stored()) << "the launch entry is stored at once";
 

@@ -67,7 +67,11 @@ void DIZUserIdContext::clearUserIdHistory() {
 
 void DIZUserIdContext::addDelegate(const std::shared_ptr<DIZUserIdContextDelegate>& delegate) {
     std::lock_guard guard(lock_);
-    if (delegate) delegates_.push_back(delegate);
+    if (!delegate) return;
+    for (const auto& held : delegates_) {
+        if (held.lock() == delegate) return;
+    }
+    delegates_.push_back(delegate);
 }
 
 void DIZUserIdContext::removeDelegate(const std::shared_ptr<DIZUserIdContextDelegate>& delegate) {

@@ -26,7 +26,8 @@ void WindowSelectionView::drawRect(const CGRect& dirty) {
 }
 
 void WindowSelectionView::installEventMonitor() {
-    if (eventMonitor_ || !window() || isHiddenOrHasHiddenAncestor()) return;
+    if (eventMonitor_ || trackedThisPeriod_ || !window() || isHiddenOrHasHiddenAncestor()) return;
+    trackedThisPeriod_ = true;
     std::weak_ptr<WindowSelectionView> weak = sharedAs<WindowSelectionView>();
     constexpr NSEventMask mask =
         NSEventMaskFromType(NSEventType::MouseMoved) | NSEventMaskFromType(NSEventType::MouseEntered);
@@ -97,4 +98,9 @@ void WindowSelectionView::mouseDown(const NSEvent& event) {
 void WindowSelectionView::viewDidHide() {
     NSView::viewDidHide();
     removeEventMonitor();
+}
+
+void WindowSelectionView::viewDidUnhide() {
+    NSView::viewDidUnhide();
+    trackedThisPeriod_ = false;
 }

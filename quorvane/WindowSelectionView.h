@@ -32,6 +32,7 @@ class WindowSelectionView : public NSView {
     void drawRect(const CGRect& dirtyRect) override;
     void mouseDown(const NSEvent& event) override;
     void viewDidHide() override;
+    void viewDidUnhide() override;
 
   private:
     void installEventMonitor();
@@ -39,7 +40,9 @@ class WindowSelectionView : public NSView {
     Handler onCreateHandler_;
     std::shared_ptr<HoverView> overlayView_;
     std::optional<Rectangle> coors_;
-    // One monitor per view, present only while the view tracks the pointer.
+    // One monitor per view, present only while the view tracks the pointer: installed at the first
+    // draw of each visible period, ended by a pick, by hiding or by closing the window.
     std::shared_ptr<NSObject> eventMonitor_;
+    bool trackedThisPeriod_ = false;
     NotificationCenter::Token closeObserver_ = 0;
 };

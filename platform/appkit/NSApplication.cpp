@@ -97,7 +97,21 @@ void NSApplication::activateIgnoringOtherApps(bool) { active_ = true; }
 void NSApplication::sendEvent(const std::shared_ptr<NSEvent>& event) {
     auto passed = NSEvent::runLocalMonitors(event);
     if (!passed) return;
-    if (auto window = passed->window()) window->sendEvent(*passed);
+    auto target = passed->window();
+    if (target) target->sendEvent(*passed);
+    // The pointer left whatever the other windows track; and, as at the end of a run-loop turn,
+    // every window draws what the event changed.
+    auto windows = NSWindow::orderedWindows();
+    if (passed->type() == NSEventType::MouseMoved) {
+        CGPoint onScreen = target ? target->convertPointToScreen(passed->locationInWindow()) : passed->locationInWindow();
+        for (const auto& window : windows) {
+            if (window == target) continue;
+            auto moved = NSEvent::mouseEvent(NSEventType::MouseMoved, window->convertPointFromScreen(onScreen), window);
+            moved->setCGEventLocation(passed->cgEventLocation());
+            window->sendEvent(*moved);
+        }
+    }
+    for (const auto& window : windows) window->displayIfNeeded();
 }
 
 int NSApplicationMain(std::shared_ptr<NSApplicationDelegate> delegate) {

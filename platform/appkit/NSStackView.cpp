@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-std::shared_ptr<NSStackView> NSStackView::stackViewWithViews(const std::vector<std::shared_ptr<NSView>>& views) {
+std::shared_ptr<NSStackView> NSStackView::stackViewWithViews(
+    const std::vector<std::shared_ptr<NSView>>& views) {
     auto stack = std::make_shared<NSStackView>();
     for (const auto& v : views) stack->addArrangedSubview(v);
     return stack;
@@ -16,10 +17,13 @@ void NSStackView::addArrangedSubview(const std::shared_ptr<NSView>& view) {
     view->setTranslatesAutoresizingMaskIntoConstraints(false);
 }
 
-void NSStackView::removeArrangedSubview(const std::shared_ptr<NSView>& view) { std::erase(arranged_, view); }
+void NSStackView::removeArrangedSubview(const std::shared_ptr<NSView>& view) {
+    std::erase(arranged_, view);
+}
 
 void NSStackView::setOrientation(NSUserInterfaceLayoutOrientation o) {
     orientation_ = o;
+    if (alignmentSet_) return;
     alignment_ = o == NSUserInterfaceLayoutOrientation::Horizontal ? NSLayoutAttribute::CenterY
                                                                    : NSLayoutAttribute::CenterX;
 }
@@ -57,7 +61,8 @@ CGSize NSStackView::intrinsicContentSize() const {
     if (views.size() > 1) along += spacing_ * CGFloat(views.size() - 1);
     CGFloat insetAlong = horizontal ? insets_.left + insets_.right : insets_.top + insets_.bottom;
     CGFloat insetAcross = horizontal ? insets_.top + insets_.bottom : insets_.left + insets_.right;
-    return horizontal ? CGSize{along + insetAlong, across + insetAcross} : CGSize{across + insetAcross, along + insetAlong};
+    return horizontal ? CGSize{along + insetAlong, across + insetAcross}
+                      : CGSize{across + insetAcross, along + insetAlong};
 }
 
 void NSStackView::layout() {
@@ -65,9 +70,11 @@ void NSStackView::layout() {
     auto views = visibleArranged();
     CGRect b = bounds();
     CGFloat start = horizontal ? insets_.left : insets_.top;
-    CGFloat available = horizontal ? b.width() - insets_.left - insets_.right : b.height() - insets_.top - insets_.bottom;
+    CGFloat available =
+        horizontal ? b.width() - insets_.left - insets_.right : b.height() - insets_.top - insets_.bottom;
     CGFloat crossStart = horizontal ? insets_.top : insets_.left;
-    CGFloat crossAvailable = horizontal ? b.height() - insets_.top - insets_.bottom : b.width() - insets_.left - insets_.right;
+    CGFloat crossAvailable =
+        horizontal ? b.height() - insets_.top - insets_.bottom : b.width() - insets_.left - insets_.right;
 
     std::vector<CGSize> sizes;
     CGFloat total = 0;
@@ -92,15 +99,23 @@ void NSStackView::layout() {
         CGFloat cross = crossStart;
         switch (alignment_) {
             case NSLayoutAttribute::CenterX:
-            case NSLayoutAttribute::CenterY: cross = crossStart + (crossAvailable - acrossSize) / 2; break;
+            case NSLayoutAttribute::CenterY:
+                cross = crossStart + (crossAvailable - acrossSize) / 2;
+                break;
             case NSLayoutAttribute::Bottom:
             case NSLayoutAttribute::Trailing:
-            case NSLayoutAttribute::Right: cross = crossStart + crossAvailable - acrossSize; break;
+            case NSLayoutAttribute::Right:
+                cross = crossStart + crossAvailable - acrossSize;
+                break;
             case NSLayoutAttribute::Width:
-            case NSLayoutAttribute::Height: acrossSize = crossAvailable; break;
-            default: break;
+            case NSLayoutAttribute::Height:
+                acrossSize = crossAvailable;
+                break;
+            default:
+                break;
         }
-        CGRect f = horizontal ? CGRect{pos, cross, alongSize, acrossSize} : CGRect{cross, pos, acrossSize, alongSize};
+        CGRect f = horizontal ? CGRect{pos, cross, alongSize, acrossSize}
+                              : CGRect{cross, pos, acrossSize, alongSize};
         views[i]->setFrame(f);
         pos += alongSize + gap;
     }

@@ -24,7 +24,7 @@ struct NSEdgeInsets {
 };
 
 class NSStackView : public NSView {
-public:
+  public:
     explicit NSStackView(CGRect frame = {}) : NSView(frame) {}
     static std::shared_ptr<NSStackView> stackViewWithViews(const std::vector<std::shared_ptr<NSView>>& views);
 
@@ -37,7 +37,11 @@ public:
     CGFloat spacing() const { return spacing_; }
     void setSpacing(CGFloat spacing) { spacing_ = spacing; }
     NSLayoutAttribute alignment() const { return alignment_; }
-    void setAlignment(NSLayoutAttribute alignment) { alignment_ = alignment; }
+    // Unless set, the alignment centres across the orientation.
+    void setAlignment(NSLayoutAttribute alignment) {
+        alignment_ = alignment;
+        alignmentSet_ = true;
+    }
     NSStackViewDistribution distribution() const { return distribution_; }
     void setDistribution(NSStackViewDistribution d) { distribution_ = d; }
     const NSEdgeInsets& edgeInsets() const { return insets_; }
@@ -50,16 +54,17 @@ public:
     // The size an arranged view asks for.
     static CGSize preferredSize(const NSView& view);
 
-protected:
+  protected:
     bool placesSubviewItself(const NSView* view) const override;
 
-private:
+  private:
     std::vector<std::shared_ptr<NSView>> visibleArranged() const;
 
     std::vector<std::shared_ptr<NSView>> arranged_;
     NSUserInterfaceLayoutOrientation orientation_ = NSUserInterfaceLayoutOrientation::Horizontal;
     CGFloat spacing_ = 8;
     NSLayoutAttribute alignment_ = NSLayoutAttribute::CenterY;
+    bool alignmentSet_ = false;
     NSStackViewDistribution distribution_ = NSStackViewDistribution::GravityAreas;
     NSEdgeInsets insets_;
 };

@@ -33,8 +33,31 @@ void NSTextField::drawRect(const CGRect&) {
     TextAttributes attributes{font(), placeholder ? placeholderTextColor() : textColor_};
     CGSize size = NSStringSize(shown, attributes);
     CGFloat x = 2;
-    if (alignment() == NSTextAlignment::Center) x = (b.width() - size.width) / 2;
-    else if (alignment() == NSTextAlignment::Right) x = b.width() - size.width - 2;
+    if (alignment() == NSTextAlignment::Center)
+        x = (b.width() - size.width) / 2;
+    else if (alignment() == NSTextAlignment::Right)
+        x = b.width() - size.width - 2;
     NSStringDraw(shown, {x, (b.height() - size.height) / 2, size.width, size.height},
                  NSStringDrawingUsesLineFragmentOrigin, attributes);
+}
+
+void NSTextField::keyDown(const NSEvent& event) {
+    if (!editable_) {
+        NSControl::keyDown(event);
+        return;
+    }
+    constexpr uint16_t kReturnKey = 36, kDeleteKey = 51;
+    if (event.keyCode() == kReturnKey) {
+        sendAction();
+        return;
+    }
+    std::string value = stringValue_;
+    if (event.keyCode() == kDeleteKey) {
+        // Back over one UTF-8 sequence.
+        while (!value.empty() && (static_cast<unsigned char>(value.back()) & 0xC0) == 0x80) value.pop_back();
+        if (!value.empty()) value.pop_back();
+    } else {
+        value += event.characters();
+    }
+    setStringValue(std::move(value));
 }

@@ -10,13 +10,16 @@
 enum class NSFocusRingType { Default = 0, None = 1, Exterior = 2 };
 
 class NSTextField : public NSControl {
-public:
+  public:
     explicit NSTextField(CGRect frame = {}) : NSControl(frame) {}
     // A label: not editable, not selectable, no border or background.
     static std::shared_ptr<NSTextField> labelWithString(std::string text);
 
     const std::string& stringValue() const { return stringValue_; }
-    void setStringValue(std::string value) { stringValue_ = std::move(value); setNeedsDisplay(true); }
+    void setStringValue(std::string value) {
+        stringValue_ = std::move(value);
+        setNeedsDisplay(true);
+    }
     const std::string& placeholderString() const { return placeholder_; }
     void setPlaceholderString(std::string placeholder) { placeholder_ = std::move(placeholder); }
     bool isEditable() const { return editable_; }
@@ -40,10 +43,13 @@ public:
     static NSColor placeholderTextColor() { return NSColor::colorWithWhite(0, 0.25); }
 
     bool acceptsFirstResponder() const override { return editable_ || selectable_; }
+    // While editable: typed characters are appended, Delete removes the last one, Return ends the
+    // entry by sending the action.
+    void keyDown(const NSEvent& event) override;
     CGSize intrinsicContentSize() const override;
     void drawRect(const CGRect& dirtyRect) override;
 
-private:
+  private:
     std::string stringValue_, placeholder_;
     bool editable_ = true, selectable_ = true, bezeled_ = true, bordered_ = false, drawsBackground_ = true;
     std::optional<NSColor> backgroundColor_;

@@ -12,9 +12,10 @@
 
 namespace simulate {
 
+// Events go through the application, as real input does: local monitors see them first.
 inline void send(const std::shared_ptr<NSWindow>& window, NSEventType type, CGPoint at,
                  NSEventModifierFlags flags = 0) {
-    window->sendEvent(*NSEvent::mouseEvent(type, at, window, flags));
+    NSApplication::sharedApplication()->sendEvent(NSEvent::mouseEvent(type, at, window, flags));
 }
 
 inline void moveMouse(const std::shared_ptr<NSWindow>& window, CGPoint at) {
@@ -75,6 +76,22 @@ inline void movePointer(CGPoint global) {
 inline void clickAtPointer(CGPoint global) {
     pointerEvent(NSEventType::LeftMouseDown, global);
     pointerEvent(NSEventType::LeftMouseUp, global);
+}
+
+// Types `text` into the window's first responder, one key event per character.
+inline void type(const std::shared_ptr<NSWindow>& window, const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        size_t length = 1;
+        auto lead = static_cast<unsigned char>(text[i]);
+        if (lead >= 0xF0)
+            length = 4;
+        else if (lead >= 0xE0)
+            length = 3;
+        else if (lead >= 0xC0)
+            length = 2;
+        keyDown(window, 0, text.substr(i, length));
+        i += length;
+    }
 }
 
 }  // namespace simulate

@@ -53,19 +53,6 @@ public:
         state_->ready.notify_one();
     }
 
-    void sync(const Block& block) override {
-        if (isCurrent()) {
-            block();
-            return;
-        }
-        std::promise<void> done;
-        async([&] {
-            block();
-            done.set_value();
-        });
-        done.get_future().wait();
-    }
-
     bool isCurrent() const override { return tCurrentQueue == this; }
 
 private:
@@ -98,7 +85,7 @@ private:
 // Blocks wait here until the main thread's run loop takes them.
 class MainQueue final : public DispatchQueue {
 public:
-    MainQueue() : DispatchQueue("com.apple.main-thread") {}
+    MainQueue() : DispatchQueue("com.quorvane.main-thread") {}
 
     void async(Block block) override {
         {
@@ -106,19 +93,6 @@ public:
             blocks_.push_back(std::move(block));
         }
         ready_.notify_all();
-    }
-
-    void sync(const Block& block) override {
-        if (isCurrent()) {
-            block();
-            return;
-        }
-        std::promise<void> done;
-        async([&] {
-            block();
-            done.set_value();
-        });
-        done.get_future().wait();
     }
 
     bool isCurrent() const override { return DispatchQueue::isMainThread(); }
@@ -161,7 +135,7 @@ private:
 // A fixed pool of threads; blocks run concurrently in the order they were queued.
 class GlobalQueue final : public DispatchQueue {
 public:
-    GlobalQueue() : DispatchQueue("com.apple.root.default-qos") {
+    GlobalQueue() : DispatchQueue("com.quorvane.global") {
         unsigned count = std::max(4u, std::thread::hardware_concurrency());
         for (unsigned i = 0; i < count; ++i) std::thread([this] { work(); }).detach();
     }
@@ -219,6 +193,19 @@ std::shared_ptr<DispatchQueue> DispatchQueue::main() { return mainQueue().shared
 std::shared_ptr<DispatchQueue> DispatchQueue::global() {
     static auto* queue = new std::shared_ptr<DispatchQueue>(std::make_shared<GlobalQueue>());
     return *queue;
+}
+
+void DispatchQueue::sync(const Block& block) {
+    if (isCurrent()) {
+        block();
+        return;
+    }
+    std::promise<void> done;
+    async([&] {
+        block();
+        done.set_value();
+    });
+    done.get_future().wait();
 }
 
 DispatchQueue* DispatchQueue::current() {

@@ -20,8 +20,8 @@ public:
 
     const std::string& label() const { return label_; }
     virtual void async(Block block) = 0;
-    // Runs `block` on this queue and waits for it.
-    virtual void sync(const Block& block) = 0;
+    // Runs `block` on this queue and waits for it; inline when called from this queue.
+    virtual void sync(const Block& block);
     // Runs `block` on this queue after `delay` seconds of the process clock.
     void after(double delay, Block block);
     // True when the caller is running on this queue.

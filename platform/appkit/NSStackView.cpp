@@ -91,7 +91,21 @@ void NSStackView::layout() {
         for (auto& s : sizes) (horizontal ? s.width : s.height) = each;
     }
 
+    // Equal centering: the first view at the leading edge, the last at the trailing one, and the
+    // centres evenly apart.
+    std::vector<CGFloat> starts(n, 0);
     CGFloat pos = start;
+    for (size_t i = 0; i < n; ++i) {
+        starts[i] = pos;
+        pos += (horizontal ? sizes[i].width : sizes[i].height) + gap;
+    }
+    if (n > 1 && distribution_ == NSStackViewDistribution::EqualCentering && available > total) {
+        auto along = [&](size_t i) { return horizontal ? sizes[i].width : sizes[i].height; };
+        CGFloat firstCentre = start + along(0) / 2, lastCentre = start + available - along(n - 1) / 2;
+        for (size_t i = 0; i < n; ++i)
+            starts[i] = firstCentre + (lastCentre - firstCentre) * CGFloat(i) / CGFloat(n - 1) - along(i) / 2;
+    }
+
     for (size_t i = 0; i < n; ++i) {
         CGSize s = sizes[i];
         CGFloat alongSize = horizontal ? s.width : s.height;
@@ -114,10 +128,9 @@ void NSStackView::layout() {
             default:
                 break;
         }
-        CGRect f = horizontal ? CGRect{pos, cross, alongSize, acrossSize}
-                              : CGRect{cross, pos, acrossSize, alongSize};
+        CGRect f = horizontal ? CGRect{starts[i], cross, alongSize, acrossSize}
+                              : CGRect{cross, starts[i], acrossSize, alongSize};
         views[i]->setFrame(f);
-        pos += alongSize + gap;
     }
     NSView::layout();
 }

@@ -19,10 +19,6 @@ enum class NSStackViewDistribution {
     EqualCentering = 4,
 };
 
-struct NSEdgeInsets {
-    CGFloat top = 0, left = 0, bottom = 0, right = 0;
-};
-
 class NSStackView : public NSView {
   public:
     explicit NSStackView(CGRect frame = {}) : NSView(frame) {}

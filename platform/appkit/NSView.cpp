@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/appkit/NSViewController.h"
 #include "platform/appkit/NSWindow.h"
 
 NSView::NSView(CGRect frame) : frame_(frame) {}
@@ -19,25 +20,33 @@ void NSView::setFrame(const CGRect& frame) {
     frame_ = frame;
     needsDisplay_ = true;
 }
-void NSView::setFrameOrigin(CGPoint origin) { setFrame({origin, frame_.size}); }
-void NSView::setFrameSize(CGSize size) { setFrame({frame_.origin, size}); }
+void NSView::setFrameOrigin(CGPoint origin) {
+    setFrame({origin, frame_.size});
+}
+void NSView::setFrameSize(CGSize size) {
+    setFrame({frame_.origin, size});
+}
 
 // --- Coordinates -------------------------------------------------------------------------------
 
 namespace {
-bool flippedOf(const NSView* v) { return v && v->isFlipped(); }
+bool flippedOf(const NSView* v) {
+    return v && v->isFlipped();
+}
 }  // namespace
 
 CGPoint NSView::toSuperview(CGPoint p) const {
     // The frame origin is the corner at the superview's minimum y; a view whose y runs the other
     // way counts its y from the opposite edge.
     bool sameDirection = isFlipped() == flippedOf(superview_);
-    return {frame_.origin.x + p.x, sameDirection ? frame_.origin.y + p.y : frame_.origin.y + frame_.size.height - p.y};
+    return {frame_.origin.x + p.x,
+            sameDirection ? frame_.origin.y + p.y : frame_.origin.y + frame_.size.height - p.y};
 }
 
 CGPoint NSView::fromSuperview(CGPoint p) const {
     bool sameDirection = isFlipped() == flippedOf(superview_);
-    return {p.x - frame_.origin.x, sameDirection ? p.y - frame_.origin.y : frame_.origin.y + frame_.size.height - p.y};
+    return {p.x - frame_.origin.x,
+            sameDirection ? p.y - frame_.origin.y : frame_.origin.y + frame_.size.height - p.y};
 }
 
 CGPoint NSView::toWindow(CGPoint p) const {
@@ -103,6 +112,10 @@ void NSView::addSubview(const std::shared_ptr<NSView>& view) {
     view->superview_ = this;
     view->setWindowOfSubtree(window_);
     needsDisplay_ = true;
+    if (window_ && window_->isVisible()) {
+        if (window_->contentView()) window_->contentView()->layoutSubtreeIfNeeded();
+        view->notifyAppearance();
+    }
 }
 
 namespace {
@@ -159,8 +172,17 @@ void NSView::setWindowOfSubtree(NSWindow* window) {
 }
 
 NSResponder* NSView::nextResponder() const {
+    if (viewController_) return viewController_;
     if (superview_) return superview_;
     return window_;
+}
+
+void NSView::notifyAppearance() {
+    if (hidden_) return;
+    if (viewController_) viewController_->viewWillAppear();
+    auto children = subviews_;
+    for (const auto& child : children) child->notifyAppearance();
+    if (viewController_) viewController_->viewDidAppear();
 }
 
 void NSView::setHidden(bool hidden) {
@@ -197,7 +219,9 @@ void NSView::addConstraints(const std::vector<ConstraintPtr>& constraints) {
     for (const auto& c : constraints) addConstraint(c);
 }
 
-void NSView::removeConstraint(const ConstraintPtr& constraint) { std::erase(constraints_, constraint); }
+void NSView::removeConstraint(const ConstraintPtr& constraint) {
+    std::erase(constraints_, constraint);
+}
 
 void NSView::removeConstraints(const std::vector<ConstraintPtr>& constraints) {
     for (const auto& c : constraints) removeConstraint(c);
@@ -230,12 +254,16 @@ Axis axisOf(NSLayoutAttribute a) {
         case NSLayoutAttribute::Top:
         case NSLayoutAttribute::Bottom:
         case NSLayoutAttribute::Height:
-        case NSLayoutAttribute::CenterY: return Axis::Y;
-        default: return Axis::X;
+        case NSLayoutAttribute::CenterY:
+            return Axis::Y;
+        default:
+            return Axis::X;
     }
 }
 
-bool isDimension(NSLayoutAttribute a) { return a == NSLayoutAttribute::Width || a == NSLayoutAttribute::Height; }
+bool isDimension(NSLayoutAttribute a) {
+    return a == NSLayoutAttribute::Width || a == NSLayoutAttribute::Height;
+}
 
 // Constraints speak of edges with y growing downwards whatever the view's own direction: a
 // positive constant moves a top or bottom edge down. `r` is in the parent's coordinates, of height
@@ -244,16 +272,25 @@ CGFloat attributeOf(const CGRect& r, NSLayoutAttribute attribute, bool flipped, 
     auto down = [&](CGFloat y) { return flipped ? y : parentHeight - y; };
     switch (attribute) {
         case NSLayoutAttribute::Left:
-        case NSLayoutAttribute::Leading: return r.minX();
+        case NSLayoutAttribute::Leading:
+            return r.minX();
         case NSLayoutAttribute::Right:
-        case NSLayoutAttribute::Trailing: return r.maxX();
-        case NSLayoutAttribute::Top: return down(flipped ? r.minY() : r.maxY());
-        case NSLayoutAttribute::Bottom: return down(flipped ? r.maxY() : r.minY());
-        case NSLayoutAttribute::Width: return r.width();
-        case NSLayoutAttribute::Height: return r.height();
-        case NSLayoutAttribute::CenterX: return r.midX();
-        case NSLayoutAttribute::CenterY: return down(r.midY());
-        case NSLayoutAttribute::NotAnAttribute: break;
+        case NSLayoutAttribute::Trailing:
+            return r.maxX();
+        case NSLayoutAttribute::Top:
+            return down(flipped ? r.minY() : r.maxY());
+        case NSLayoutAttribute::Bottom:
+            return down(flipped ? r.maxY() : r.minY());
+        case NSLayoutAttribute::Width:
+            return r.width();
+        case NSLayoutAttribute::Height:
+            return r.height();
+        case NSLayoutAttribute::CenterX:
+            return r.midX();
+        case NSLayoutAttribute::CenterY:
+            return down(r.midY());
+        case NSLayoutAttribute::NotAnAttribute:
+            break;
     }
     return 0;
 }
@@ -275,19 +312,29 @@ void record(AxisSlots& slots, NSLayoutAttribute attribute, NSLayoutRelation rela
     switch (attribute) {
         case NSLayoutAttribute::Left:
         case NSLayoutAttribute::Leading:
-        case NSLayoutAttribute::Top: slot = &slots.minEdge; break;
+        case NSLayoutAttribute::Top:
+            slot = &slots.minEdge;
+            break;
         case NSLayoutAttribute::Right:
         case NSLayoutAttribute::Trailing:
-        case NSLayoutAttribute::Bottom: slot = &slots.maxEdge; break;
+        case NSLayoutAttribute::Bottom:
+            slot = &slots.maxEdge;
+            break;
         case NSLayoutAttribute::CenterX:
-        case NSLayoutAttribute::CenterY: slot = &slots.center; break;
+        case NSLayoutAttribute::CenterY:
+            slot = &slots.center;
+            break;
         case NSLayoutAttribute::Width:
         case NSLayoutAttribute::Height:
-            if (relation == NSLayoutRelation::GreaterThanOrEqual) slot = &slots.minSize;
-            else if (relation == NSLayoutRelation::LessThanOrEqual) slot = &slots.maxSize;
-            else slot = &slots.size;
+            if (relation == NSLayoutRelation::GreaterThanOrEqual)
+                slot = &slots.minSize;
+            else if (relation == NSLayoutRelation::LessThanOrEqual)
+                slot = &slots.maxSize;
+            else
+                slot = &slots.size;
             break;
-        case NSLayoutAttribute::NotAnAttribute: return;
+        case NSLayoutAttribute::NotAnAttribute:
+            return;
     }
     // Inequalities on edges only bound the view; an equal edge places it.
     if (!isDimension(attribute) && relation != NSLayoutRelation::Equal) return;
@@ -297,17 +344,25 @@ void record(AxisSlots& slots, NSLayoutAttribute attribute, NSLayoutRelation rela
 void solveAxis(const AxisSlots& s, CGFloat intrinsic, CGFloat& origin, CGFloat& size) {
     if (!s.any() && intrinsic == NSViewNoIntrinsicMetric) return;
     CGFloat newSize = size;
-    if (s.size) newSize = *s.size;
-    else if (s.minEdge && s.maxEdge) newSize = *s.maxEdge - *s.minEdge;
-    else if (s.minEdge && s.center) newSize = 2 * (*s.center - *s.minEdge);
-    else if (s.maxEdge && s.center) newSize = 2 * (*s.maxEdge - *s.center);
-    else if (intrinsic != NSViewNoIntrinsicMetric) newSize = intrinsic;
+    if (s.size)
+        newSize = *s.size;
+    else if (s.minEdge && s.maxEdge)
+        newSize = *s.maxEdge - *s.minEdge;
+    else if (s.minEdge && s.center)
+        newSize = 2 * (*s.center - *s.minEdge);
+    else if (s.maxEdge && s.center)
+        newSize = 2 * (*s.maxEdge - *s.center);
+    else if (intrinsic != NSViewNoIntrinsicMetric)
+        newSize = intrinsic;
     if (s.minSize) newSize = std::max(newSize, *s.minSize);
     if (s.maxSize) newSize = std::min(newSize, *s.maxSize);
     size = newSize;
-    if (s.minEdge) origin = *s.minEdge;
-    else if (s.maxEdge) origin = *s.maxEdge - size;
-    else if (s.center) origin = *s.center - size / 2;
+    if (s.minEdge)
+        origin = *s.minEdge;
+    else if (s.maxEdge)
+        origin = *s.maxEdge - size;
+    else if (s.center)
+        origin = *s.center - size / 2;
 }
 
 }  // namespace
@@ -327,7 +382,8 @@ void NSView::resolveFrameOfSubview(NSView* child) {
             if (second) {
                 auto r = rectIn(this, second);
                 if (!r) continue;
-                value = attributeOf(*r, c->secondAttribute(), flipped, height) * c->multiplier() + c->constant();
+                value =
+                    attributeOf(*r, c->secondAttribute(), flipped, height) * c->multiplier() + c->constant();
             } else {
                 if (!isDimension(attribute)) continue;
                 value = c->constant();
@@ -341,8 +397,9 @@ void NSView::resolveFrameOfSubview(NSView* child) {
             value = (attributeOf(*r, c->firstAttribute(), flipped, height) - c->constant()) / c->multiplier();
             // a ≤ m·b + k turns around when solved for b.
             if (relation != NSLayoutRelation::Equal)
-                relation = relation == NSLayoutRelation::LessThanOrEqual ? NSLayoutRelation::GreaterThanOrEqual
-                                                                         : NSLayoutRelation::LessThanOrEqual;
+                relation = relation == NSLayoutRelation::LessThanOrEqual
+                               ? NSLayoutRelation::GreaterThanOrEqual
+                               : NSLayoutRelation::LessThanOrEqual;
         } else {
             continue;
         }
@@ -368,58 +425,77 @@ void NSView::layout() {
 }
 
 void NSView::layoutSubtreeIfNeeded() {
-    layout();
-    auto children = subviews_;
-    for (const auto& child : children) child->layoutSubtreeIfNeeded();
+    // A constraint may reach into another branch laid out later; a second pass lets it see that
+    // branch's frames.
+    for (int pass = 0; pass < 2; ++pass) layoutSubtree();
 }
 
-CGSize NSView::fittingSize() const {
-    CGSize intrinsic = intrinsicContentSize();
-    CGSize fit = frame_.size;
-    std::optional<CGFloat> width, height;
-    for (const auto& c : constraints_) {
-        if (c->firstItem() != this || c->secondItem() || c->relation() != NSLayoutRelation::Equal) continue;
-        if (c->firstAttribute() == NSLayoutAttribute::Width) width = c->constant();
-        if (c->firstAttribute() == NSLayoutAttribute::Height) height = c->constant();
-    }
-    // Content pinned to both edges of an axis decides that axis: its own fitting size plus the gaps.
-    auto fromContent = [&](Axis axis) -> std::optional<CGFloat> {
-        std::optional<CGFloat> best;
-        for (const auto& s : subviews_) {
-            if (s->translatesAutoresizing_) continue;
-            std::optional<CGFloat> gapBefore, gapAfter;
-            for (const auto& c : constraints_) {
-                NSLayoutAttribute a = c->firstAttribute();
-                if (c->relation() != NSLayoutRelation::Equal || axisOf(a) != axis || c->secondAttribute() != a) continue;
-                // In the form s.a = this.a + k.
-                CGFloat k;
-                if (c->firstItem() == s.get() && c->secondItem() == this) k = c->constant();
-                else if (c->firstItem() == this && c->secondItem() == s.get()) k = -c->constant();
-                else continue;
-                switch (a) {
-                    case NSLayoutAttribute::Left:
-                    case NSLayoutAttribute::Leading:
-                    case NSLayoutAttribute::Top: gapBefore = k; break;
-                    case NSLayoutAttribute::Right:
-                    case NSLayoutAttribute::Trailing:
-                    case NSLayoutAttribute::Bottom: gapAfter = -k; break;
-                    default: break;
-                }
+void NSView::layoutSubtree() {
+    layout();
+    auto children = subviews_;
+    for (const auto& child : children) child->layoutSubtree();
+}
+
+namespace {
+
+// The size the constraints and content give `view` along `axis`; none when nothing does.
+std::optional<CGFloat> determinedSize(const NSView& view, Axis axis) {
+    NSLayoutAttribute dimension = axis == Axis::X ? NSLayoutAttribute::Width : NSLayoutAttribute::Height;
+    for (const auto& c : view.constraints())
+        if (c->firstItem() == &view && !c->secondItem() && c->relation() == NSLayoutRelation::Equal &&
+            c->firstAttribute() == dimension)
+            return c->constant();
+    CGSize intrinsic = view.intrinsicContentSize();
+    CGFloat own = axis == Axis::X ? intrinsic.width : intrinsic.height;
+    if (own != NSViewNoIntrinsicMetric) return own;
+
+    // Content pinned to both edges decides the axis, but only when every such piece has a size of
+    // its own there: one that could take any size leaves the axis open.
+    std::optional<CGFloat> best;
+    for (const auto& s : view.subviews()) {
+        if (s->translatesAutoresizingMaskIntoConstraints()) continue;
+        std::optional<CGFloat> gapBefore, gapAfter;
+        for (const auto& c : view.constraints()) {
+            NSLayoutAttribute a = c->firstAttribute();
+            if (c->relation() != NSLayoutRelation::Equal || axisOf(a) != axis || c->secondAttribute() != a)
+                continue;
+            // In the form s.a = view.a + k.
+            CGFloat k;
+            if (c->firstItem() == s.get() && c->secondItem() == &view)
+                k = c->constant();
+            else if (c->firstItem() == &view && c->secondItem() == s.get())
+                k = -c->constant();
+            else
+                continue;
+            switch (a) {
+                case NSLayoutAttribute::Left:
+                case NSLayoutAttribute::Leading:
+                case NSLayoutAttribute::Top:
+                    gapBefore = k;
+                    break;
+                case NSLayoutAttribute::Right:
+                case NSLayoutAttribute::Trailing:
+                case NSLayoutAttribute::Bottom:
+                    gapAfter = -k;
+                    break;
+                default:
+                    break;
             }
-            if (!gapBefore || !gapAfter) continue;
-            CGSize inner = s->fittingSize();
-            CGFloat total = *gapBefore + (axis == Axis::X ? inner.width : inner.height) + *gapAfter;
-            best = std::max(best.value_or(0), total);
         }
-        return best;
-    };
-    if (width) fit.width = *width;
-    else if (intrinsic.width != NSViewNoIntrinsicMetric) fit.width = intrinsic.width;
-    else if (auto w = fromContent(Axis::X)) fit.width = *w;
-    if (height) fit.height = *height;
-    else if (intrinsic.height != NSViewNoIntrinsicMetric) fit.height = intrinsic.height;
-    else if (auto h = fromContent(Axis::Y)) fit.height = *h;
-    return fit;
+        if (!gapBefore || !gapAfter) continue;
+        auto inner = determinedSize(*s, axis);
+        if (!inner) return std::nullopt;
+        best = std::max(best.value_or(0), *gapBefore + *inner + *gapAfter);
+    }
+    return best;
+}
+
+}  // namespace
+
+CGSize NSView::fittingSize() const {
+    // An axis that nothing determines keeps the current size.
+    return {determinedSize(*this, Axis::X).value_or(frame_.size.width),
+            determinedSize(*this, Axis::Y).value_or(frame_.size.height)};
 }
 
 // --- Drawing -----------------------------------------------------------------------------------
@@ -439,7 +515,8 @@ void NSView::displayIfNeeded() {
 
 bool NSView::subtreeNeedsDisplay() const {
     if (needsDisplay_) return true;
-    return std::any_of(subviews_.begin(), subviews_.end(), [](const auto& s) { return s->subtreeNeedsDisplay(); });
+    return std::any_of(subviews_.begin(), subviews_.end(),
+                       [](const auto& s) { return s->subtreeNeedsDisplay(); });
 }
 
 void NSView::displaySubtree() {
@@ -460,9 +537,13 @@ void NSView::addTrackingArea(const std::shared_ptr<NSTrackingArea>& area) {
         trackingAreas_.push_back(area);
 }
 
-void NSView::removeTrackingArea(const std::shared_ptr<NSTrackingArea>& area) { std::erase(trackingAreas_, area); }
+void NSView::removeTrackingArea(const std::shared_ptr<NSTrackingArea>& area) {
+    std::erase(trackingAreas_, area);
+}
 
-void NSView::addCursorRect(const CGRect& rect, const NSCursor& cursor) { cursorRects_.emplace_back(rect, cursor); }
+void NSView::addCursorRect(const CGRect& rect, const NSCursor& cursor) {
+    cursorRects_.emplace_back(rect, cursor);
+}
 
 NSView* NSView::hitTest(CGPoint point) {
     if (hidden_) return nullptr;

@@ -15,12 +15,24 @@
 #include "platform/appkit/NSTrackingArea.h"
 #include "platform/foundation/Geometry.h"
 
+class NSViewController;
 class NSWindow;
+
+struct NSEdgeInsets {
+    CGFloat top = 0, left = 0, bottom = 0, right = 0;
+};
+
+// A drop shadow under a layer-backed view.
+struct NSShadow {
+    std::optional<NSColor> shadowColor;
+    CGSize shadowOffset;
+    CGFloat shadowBlurRadius = 0;
+};
 
 inline constexpr CGFloat NSViewNoIntrinsicMetric = -1;
 
 class NSView : public NSResponder {
-public:
+  public:
     explicit NSView(CGRect frame = {});
     ~NSView() override;
     NSView(const NSView&) = delete;
@@ -66,7 +78,9 @@ public:
 
     // Auto layout.
     bool translatesAutoresizingMaskIntoConstraints() const { return translatesAutoresizing_; }
-    void setTranslatesAutoresizingMaskIntoConstraints(bool translates) { translatesAutoresizing_ = translates; }
+    void setTranslatesAutoresizingMaskIntoConstraints(bool translates) {
+        translatesAutoresizing_ = translates;
+    }
     NSLayoutAnchor leftAnchor() { return {this, NSLayoutAttribute::Left}; }
     NSLayoutAnchor rightAnchor() { return {this, NSLayoutAttribute::Right}; }
     NSLayoutAnchor topAnchor() { return {this, NSLayoutAttribute::Top}; }
@@ -119,20 +133,28 @@ public:
 
     const std::string& toolTip() const { return toolTip_; }
     void setToolTip(std::string toolTip) { toolTip_ = std::move(toolTip); }
+    const std::optional<NSShadow>& shadow() const { return shadow_; }
+    void setShadow(std::optional<NSShadow> shadow) { shadow_ = std::move(shadow); }
     const std::string& identifier() const { return identifier_; }
     void setIdentifier(std::string identifier) { identifier_ = std::move(identifier); }
 
     // Called by the window that takes or drops this view's subtree.
     void setWindowOfSubtree(NSWindow* window);
+    // The controller whose view this is: it follows the view in the responder chain.
+    NSViewController* viewController() const { return viewController_; }
+    void setViewController(NSViewController* controller) { viewController_ = controller; }
+    // Tells the controllers of this subtree that their views appear (a visible window took them).
+    void notifyAppearance();
 
-protected:
+  protected:
     // The views whose frames the constraint pass leaves alone (a stack view places its own).
     virtual bool placesSubviewItself(const NSView*) const { return false; }
 
-private:
+  private:
     friend class NSLayoutConstraint;
     std::shared_ptr<const bool> aliveToken() const { return alive_; }
     void displaySubtree();
+    void layoutSubtree();
     bool subtreeNeedsDisplay() const;
     void resolveFrameOfSubview(NSView* child);
     CGPoint toSuperview(CGPoint p) const;
@@ -153,5 +175,7 @@ private:
     std::vector<std::shared_ptr<NSTrackingArea>> trackingAreas_;
     std::vector<std::pair<CGRect, NSCursor>> cursorRects_;
     std::string toolTip_, identifier_;
+    std::optional<NSShadow> shadow_;
+    NSViewController* viewController_ = nullptr;
     std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };

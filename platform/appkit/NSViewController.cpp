@@ -1,14 +1,31 @@
 #include "platform/appkit/NSViewController.h"
 
 #include "platform/appkit/NSAnimationContext.h"
+#include "platform/appkit/NSWindow.h"
 
 const std::shared_ptr<NSView>& NSViewController::view() {
     if (!view_) {
         loadView();
-        if (!view_) view_ = std::make_shared<NSView>();
+        if (!view_) setView(std::make_shared<NSView>());
         viewDidLoad();
     }
     return view_;
+}
+
+NSViewController::~NSViewController() {
+    if (view_ && view_->viewController() == this) view_->setViewController(nullptr);
+}
+
+void NSViewController::setView(std::shared_ptr<NSView> view) {
+    if (view_ && view_->viewController() == this) view_->setViewController(nullptr);
+    view_ = std::move(view);
+    if (view_) view_->setViewController(this);
+}
+
+NSResponder* NSViewController::nextResponder() const {
+    if (!view_) return nullptr;
+    if (view_->superview()) return view_->superview();
+    return view_->window();
 }
 
 void NSViewController::loadView() {

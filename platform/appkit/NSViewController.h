@@ -22,10 +22,19 @@ inline constexpr NSViewControllerTransitionOptions NSViewControllerTransitionAll
 class NSViewController : public NSResponder {
   public:
     NSViewController() = default;
+    ~NSViewController() override;
+
+    // After the view: the responder chain goes on to the view's superview (or its window).
+    NSResponder* nextResponder() const override;
+    // Called as the view enters a visible window.
+    virtual void viewWillAppear() {}
+    virtual void viewDidAppear() {}
+    CGSize preferredContentSize() const { return preferredContentSize_; }
+    void setPreferredContentSize(CGSize size) { preferredContentSize_ = size; }
 
     // Loads the view on first use.
     const std::shared_ptr<NSView>& view();
-    void setView(std::shared_ptr<NSView> view) { view_ = std::move(view); }
+    void setView(std::shared_ptr<NSView> view);
     bool isViewLoaded() const { return view_ != nullptr; }
 
     const std::string& title() const { return title_; }
@@ -56,6 +65,7 @@ class NSViewController : public NSResponder {
   private:
     std::shared_ptr<NSView> view_;
     std::string title_;
+    CGSize preferredContentSize_;
     std::vector<std::shared_ptr<NSViewController>> children_;
     NSViewController* parent_ = nullptr;
 };

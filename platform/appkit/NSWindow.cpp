@@ -173,8 +173,14 @@ void NSWindow::orderFront(NSObject*) {
             return other && other->level_ <= level_;
         });
     list.ordered.insert(pos, self);
+    bool appearing = !visible_;
     visible_ = true;
     closed_ = false;
+    // Views appear laid out, as after the platform's layout pass.
+    if (appearing && contentView_) {
+        contentView_->layoutSubtreeIfNeeded();
+        contentView_->notifyAppearance();
+    }
     displayIfNeeded();
 }
 

@@ -47,15 +47,17 @@ void MASShortcutView::keyDown(const NSEvent& event) {
         setRecording(false);
         return;
     }
+    // The value changes while the recording is still on, so the change block can tell a recorded
+    // value from one set by code; the recording ends after it.
     if (flags == 0 && (event.keyCode() == kDeleteKey || event.keyCode() == kForwardDeleteKey)) {
-        setRecording(false);
         setShortcutValue(nullptr);
+        setRecording(false);
         return;
     }
     auto shortcut = MASShortcut::shortcutWithKeyCode(event.keyCode(), flags);
     if (!shortcutValidator_->isShortcutValid(*shortcut)) return;
-    setRecording(false);
     setShortcutValue(std::move(shortcut));
+    setRecording(false);
 }
 
 void MASShortcutView::drawRect(const CGRect&) {

@@ -8,17 +8,17 @@
 namespace {
 
 class FlippedView : public NSView {
-public:
+  public:
     using NSView::NSView;
     bool isFlipped() const override { return true; }
 };
 
 class SizedView : public NSView {
-public:
+  public:
     explicit SizedView(CGSize size) : size_(size) {}
     CGSize intrinsicContentSize() const override { return size_; }
 
-private:
+  private:
     CGSize size_;
 };
 
@@ -117,7 +117,8 @@ TEST(Layout, VisualFormatPinsToTheSuperviewAndFittingSizeFollowsTheContent) {
     parent->setFrameSize({300, 200});
     parent->layoutSubtreeIfNeeded();
     EXPECT_EQ(content->frame(), (CGRect{0, 0, 300, 200}));
-    EXPECT_TRUE(NSLayoutConstraint::constraintsWithVisualFormat("H:[other]", "subview", content.get()).empty());
+    EXPECT_TRUE(
+        NSLayoutConstraint::constraintsWithVisualFormat("H:[other]", "subview", content.get()).empty());
 }
 
 TEST(StackView, EqualSpacingSpreadsTheGapsAndCentresAcross) {
@@ -133,21 +134,33 @@ TEST(StackView, EqualSpacingSpreadsTheGapsAndCentresAcross) {
     EXPECT_EQ(views[2]->frame(), (CGRect{67, 2, 83, 28}));
 }
 
+TEST(StackView, EqualCenteringPutsTheEndsAtTheEdges) {
+    auto a = std::make_shared<SizedView>(CGSize{76, 18});
+    auto b = std::make_shared<SizedView>(CGSize{52, 26});
+    auto stack = NSStackView::stackViewWithViews({a, b});
+    stack->setDistribution(NSStackViewDistribution::EqualCentering);
+    stack->setFrame({0, 0, 462, 28});
+    stack->layoutSubtreeIfNeeded();
+    EXPECT_EQ(a->frame(), (CGRect{0, 5, 76, 18}));
+    EXPECT_EQ(b->frame(), (CGRect{410, 1, 52, 26}));
+}
+
 TEST(StackView, VerticalStackStacksFromTheTopWithItsSpacingAndSizesItself) {
     auto top = std::make_shared<SizedView>(CGSize{175, 36});
     auto bottom = std::make_shared<NSView>();
     auto stack = NSStackView::stackViewWithViews({top, bottom});
     stack->setOrientation(NSUserInterfaceLayoutOrientation::Vertical);
     stack->setSpacing(9);
-    NSLayoutConstraint::activateConstraints(
-        {bottom->widthAnchor().constraintEqualToConstant(175), bottom->heightAnchor().constraintEqualToConstant(36)});
+    NSLayoutConstraint::activateConstraints({bottom->widthAnchor().constraintEqualToConstant(175),
+                                             bottom->heightAnchor().constraintEqualToConstant(36)});
     EXPECT_EQ(stack->intrinsicContentSize(), (CGSize{175, 81}));
 
     auto host = std::make_shared<NSView>(CGRect{0, 0, 400, 300});
     host->addSubview(stack);
     stack->setTranslatesAutoresizingMaskIntoConstraints(false);
-    NSLayoutConstraint::activateConstraints({stack->centerXAnchor().constraintEqualToAnchor(host->centerXAnchor()),
-                                             stack->centerYAnchor().constraintEqualToAnchor(host->centerYAnchor())});
+    NSLayoutConstraint::activateConstraints(
+        {stack->centerXAnchor().constraintEqualToAnchor(host->centerXAnchor()),
+         stack->centerYAnchor().constraintEqualToAnchor(host->centerYAnchor())});
     host->layoutSubtreeIfNeeded();
     EXPECT_EQ(stack->frame(), (CGRect{112.5, 109.5, 175, 81}));
     EXPECT_EQ(top->frame(), (CGRect{0, 0, 175, 36}));

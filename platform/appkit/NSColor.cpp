@@ -13,6 +13,8 @@ NSColor NSColor::blackColor() { return NSColor(0, 0, 0, 1); }
 NSColor NSColor::grayColor() { return NSColor(0.5, 0.5, 0.5, 1); }
 NSColor NSColor::redColor() { return NSColor(1, 0, 0, 1); }
 NSColor NSColor::blueColor() { return NSColor(0, 0, 1, 1); }
+NSColor NSColor::secondaryLabelColor() { return NSColor(0, 0, 0, 0.5); }
+NSColor NSColor::separatorColor() { return NSColor(0, 0, 0, 0.1); }
 
 NSColor NSColor::colorWithAlphaComponent(CGFloat alpha) const { return NSColor(r_, g_, b_, alpha); }
 

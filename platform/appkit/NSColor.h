@@ -13,6 +13,9 @@ public:
     static NSColor grayColor();  // white 0.5
     static NSColor redColor();
     static NSColor blueColor();
+    // The system's semantic colours, in their light appearance.
+    static NSColor secondaryLabelColor();  // black at 50 %
+    static NSColor separatorColor();       // black at 10 %
 
     NSColor colorWithAlphaComponent(CGFloat alpha) const;
 

@@ -8,6 +8,7 @@
 #include "quorvane/CreateSpacesManager.h"
 #include "quorvane/Extensions.h"
 #include "quorvane/GroupCollectionViewItem.h"
+#include "quorvane/PaneIdentifiers.h"
 #include "quorvane/UsageEvents.h"
 #include "quorvane/UserDefaultsManager.h"
 #include "quorvane/WorkspaceManager.h"
@@ -69,8 +70,7 @@ ViewController::~ViewController() {
 }
 
 Settings::PaneIdentifier ViewController::paneIdentifier() const {
-    static const Settings::PaneIdentifier identifier("spaces");
-    return identifier;
+    return spacesPaneIdentifier();
 }
 
 std::shared_ptr<NSImage> ViewController::toolbarItemIcon() const {

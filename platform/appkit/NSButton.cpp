@@ -9,6 +9,14 @@ std::shared_ptr<NSButton> NSButton::buttonWithTitle(std::string title, std::shar
     return button;
 }
 
+std::shared_ptr<NSButton> NSButton::checkboxWithTitle(std::string title, std::shared_ptr<NSObject> target,
+                                                      std::string action) {
+    auto box = buttonWithTitle(std::move(title), std::move(target), std::move(action));
+    box->setButtonType(NSButtonType::Switch);
+    box->setBordered(false);
+    return box;
+}
+
 void NSButton::setTitle(std::string title) {
     title_ = std::move(title);
     titleAttributes_.reset();
@@ -19,12 +27,40 @@ void NSButton::setAttributedTitle(std::string title, TextAttributes attributes) 
     titleAttributes_ = std::move(attributes);
 }
 
+bool NSButton::isCheckable() const {
+    return buttonType_ == NSButtonType::PushOnPushOff || buttonType_ == NSButtonType::Toggle ||
+           buttonType_ == NSButtonType::Switch || buttonType_ == NSButtonType::OnOff;
+}
+
 void NSButton::performClick(NSObject*) {
     if (!isEnabled()) return;
-    if (buttonType_ == NSButtonType::PushOnPushOff || buttonType_ == NSButtonType::Toggle ||
-        buttonType_ == NSButtonType::Switch || buttonType_ == NSButtonType::OnOff)
-        state_ = state_ ? 0 : 1;
+    if (isCheckable()) state_ = state_ ? 0 : 1;
+    if (NSObject* object = valueBindingObject()) {
+        object->setValueForKey(Value(state_ != 0), valueKeyPath_);
+        showBoundValue();
+    }
     sendAction();
+}
+
+void NSButton::bind(std::string_view binding, NSObject* object, std::string keyPath) {
+    if (binding != "value") return;
+    valueObject_ = object ? object->weak_from_this() : std::weak_ptr<NSObject>();
+    unownedValueObject_ = object && valueObject_.expired() ? object : nullptr;
+    valueKeyPath_ = std::move(keyPath);
+    showBoundValue();
+}
+
+NSObject* NSButton::valueBindingObject() const {
+    if (auto object = valueObject_.lock()) return object.get();
+    return unownedValueObject_;
+}
+
+// A value that is not a truth value (or none) leaves the state alone.
+void NSButton::showBoundValue() {
+    NSObject* object = valueBindingObject();
+    if (!object) return;
+    auto value = object->valueForKey(valueKeyPath_);
+    if (auto on = value ? value->asBool() : std::nullopt) state_ = *on ? 1 : 0;
 }
 
 void NSButton::mouseDown(const NSEvent&) { pressed_ = isEnabled(); }
@@ -37,6 +73,11 @@ void NSButton::mouseUp(const NSEvent& event) {
 }
 
 CGSize NSButton::intrinsicContentSize() const {
+    if (buttonType_ == NSButtonType::Switch || buttonType_ == NSButtonType::Radio) {
+        // The box, a gap, then the title.
+        CGSize text = NSStringSize(title_, {font(), {}});
+        return {16 + 4 + text.width, std::max<CGFloat>(16, text.height)};
+    }
     CGSize text = title_.empty() ? CGSize{0, 0} : NSStringSize(title_, {titleAttributes_ ? titleAttributes_->font : font(), {}});
     CGSize picture = image_ && imagePosition_ != NSCellImagePosition::NoImage ? image_->size() : CGSize{0, 0};
     CGFloat padding = bordered_ ? 12 : 0;

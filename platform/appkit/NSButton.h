@@ -38,6 +38,9 @@ public:
     explicit NSButton(CGRect frame = {}) : NSControl(frame) {}
     static std::shared_ptr<NSButton> buttonWithTitle(std::string title, std::shared_ptr<NSObject> target,
                                                      std::string action);
+    // A check box (switch type, no bezel) with the title beside its box.
+    static std::shared_ptr<NSButton> checkboxWithTitle(std::string title, std::shared_ptr<NSObject> target,
+                                                       std::string action);
 
     const std::string& title() const { return title_; }
     void setTitle(std::string title);
@@ -63,12 +66,22 @@ public:
 
     void performClick(NSObject* sender = nullptr);
 
+    // Bindings: "value" ties the state to `keyPath` of `object` (held like a target). The state
+    // shows the value at once; a click writes the new state there and then shows what the object
+    // holds afterwards. No other binding is offered; asking for one binds nothing.
+    void bind(std::string_view binding, NSObject* object, std::string keyPath);
+
     CGSize intrinsicContentSize() const override;
     void mouseDown(const NSEvent& event) override;
     void mouseUp(const NSEvent& event) override;
     void drawRect(const CGRect& dirtyRect) override;
 
 private:
+    bool isCheckable() const;
+    // Null when unbound or gone.
+    NSObject* valueBindingObject() const;
+    void showBoundValue();
+
     std::string title_ = "Button";
     std::optional<TextAttributes> titleAttributes_;
     std::shared_ptr<NSImage> image_;
@@ -80,4 +93,7 @@ private:
     NSBackgroundStyle backgroundStyle_ = NSBackgroundStyle::Normal;
     int state_ = 0;
     bool pressed_ = false;
+    std::weak_ptr<NSObject> valueObject_;
+    NSObject* unownedValueObject_ = nullptr;
+    std::string valueKeyPath_;
 };

@@ -1,5 +1,17 @@
 #include "platform/appkit/NSSegmentedControl.h"
 
+std::shared_ptr<NSSegmentedControl> NSSegmentedControl::segmentedControlWithLabels(
+    const std::vector<std::string>& labels, NSSegmentSwitchTracking trackingMode,
+    const std::shared_ptr<NSObject>& target, std::string action) {
+    auto control = std::make_shared<NSSegmentedControl>();
+    control->setSegmentCount(static_cast<int>(labels.size()));
+    for (size_t i = 0; i < labels.size(); ++i) control->setLabel(labels[i], static_cast<int>(i));
+    control->setTrackingMode(trackingMode);
+    control->setTarget(target);
+    control->setAction(std::move(action));
+    return control;
+}
+
 void NSSegmentedControl::setSegmentCount(int count) {
     segments_.resize(static_cast<size_t>(std::max(count, 0)));
     if (!valid(selected_)) selected_ = -1;
@@ -26,6 +38,14 @@ void NSSegmentedControl::setTag(int tag, int s) {
 
 void NSSegmentedControl::setSelectedSegment(int s) {
     selected_ = valid(s) ? s : -1;
+}
+
+void NSSegmentedControl::setSelected(bool selected, int s) {
+    if (!valid(s)) return;
+    if (selected)
+        selected_ = s;
+    else if (selected_ == s)
+        selected_ = -1;
 }
 
 void NSSegmentedControl::clickSegment(int s) {

@@ -21,6 +21,11 @@ enum class NSSegmentSwitchTracking { SelectOne = 0, SelectAny = 1, Momentary = 2
 class NSSegmentedControl : public NSControl {
   public:
     explicit NSSegmentedControl(CGRect frame = {}) : NSControl(frame) {}
+    // One segment per label, in order.
+    static std::shared_ptr<NSSegmentedControl> segmentedControlWithLabels(const std::vector<std::string>& labels,
+                                                                        NSSegmentSwitchTracking trackingMode,
+                                                                        const std::shared_ptr<NSObject>& target,
+                                                                        std::string action);
 
     int segmentCount() const { return static_cast<int>(segments_.size()); }
     void setSegmentCount(int count);
@@ -41,6 +46,9 @@ class NSSegmentedControl : public NSControl {
 
     int selectedSegment() const { return selected_; }
     void setSelectedSegment(int segment);
+    // With one segment selectable at a time, selecting a segment deselects the others.
+    bool isSelectedForSegment(int segment) const { return valid(segment) && selected_ == segment; }
+    void setSelected(bool selected, int segment);
     // What a click on a segment does.
     void clickSegment(int segment);
 

@@ -1,9 +1,14 @@
 #include "quorvane/AppDelegate.h"
 
+#include "Settings/SettingsWindowController.h"
 #include "platform/accessibility/AXUIElement.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/sparkle/SUUpdater.h"
+#include "quorvane/AdvancedViewController.h"
+#include "quorvane/PaneIdentifiers.h"
+#include "quorvane/UsageEvents.h"
 #include "quorvane/UserDefaultsManager.h"
+#include "quorvane/ViewController.h"
 #include "quorvane/WorkspaceManager.h"
 
 AppDelegate::AppDelegate() {
@@ -78,10 +83,23 @@ std::shared_ptr<NSMenu> AppDelegate::makeAppSubmenu() {
     return submenu;
 }
 
-// The preferences window is built on first use by its own part of the agent; until then opening
-// the preferences only puts the main interface's window away, as it always does.
 void AppDelegate::openPreferences() {
     if (auto w = window()) w->orderOut(this);
+    preferencesWindowController()->show(spacesPaneIdentifier());
+    UsageEvents::record("opened_preferences");
+}
+
+const std::vector<std::shared_ptr<SettingsPane>>& AppDelegate::preferences() {
+    if (preferences_.empty())
+        preferences_ = {std::make_shared<ViewController>(), std::make_shared<AdvancedViewController>()};
+    return preferences_;
+}
+
+const std::shared_ptr<SettingsWindowController>& AppDelegate::preferencesWindowController() {
+    if (!preferencesWindowController_)
+        preferencesWindowController_ = std::make_shared<SettingsWindowController>(
+            preferences(), Settings::Style::toolbarItems, false, false);
+    return preferencesWindowController_;
 }
 
 void AppDelegate::checkForUpdates() {

@@ -2,12 +2,16 @@
 // The application delegate: launches the agent (telemetry, first-launch defaults, hotkeys, the
 // status item, the Accessibility prompt) and answers the status menu and the reopen request.
 #include <memory>
+#include <vector>
 
 #include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSMenu.h"
 #include "platform/appkit/NSObject.h"
 #include "platform/appkit/NSStatusBar.h"
 #include "platform/appkit/NSWindow.h"
+
+class SettingsPane;
+class SettingsWindowController;
 
 class AppDelegate : public NSObject, public NSApplicationDelegate {
   public:
@@ -33,13 +37,21 @@ class AppDelegate : public NSObject, public NSApplicationDelegate {
     std::shared_ptr<NSMenu> makeAppSubmenu();
 
     // The status menu's actions, also reachable by selector along the responder chain.
+    // Shows the preferences window on the "Spaces" pane, building it on first use.
     void openPreferences();
     void checkForUpdates();
     void quitApp();
 
+    // The two preference panes, "Spaces" then "General", and their window; each is built on first
+    // use and kept for the life of the process.
+    const std::vector<std::shared_ptr<SettingsPane>>& preferences();
+    const std::shared_ptr<SettingsWindowController>& preferencesWindowController();
+
   private:
     std::weak_ptr<NSWindow> window_;
     std::shared_ptr<NSStatusItem> statusBarItem_;
+    std::vector<std::shared_ptr<SettingsPane>> preferences_;
+    std::shared_ptr<SettingsWindowController> preferencesWindowController_;
 };
 
 // What the application's main interface brings: the delegate and the window its outlet names.

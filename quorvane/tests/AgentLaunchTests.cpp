@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Settings/SettingsWindowController.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/masshortcut/MASShortcutMonitor.h"
@@ -24,6 +25,7 @@ class AgentLaunch : public DesktopTest {
   protected:
     AgentLaunch() { desktop.plugScreen(kScreenA); }
     ~AgentLaunch() override {
+        for (const auto& window : NSWindow::orderedWindows()) window->close();
         monitor->unregisterAllShortcuts();
         RunLoop::runUntilIdle();
         WorkspaceManager::resetSharedInstance();
@@ -140,6 +142,29 @@ TEST_F(AgentLaunch, StatusMenu) {
     interface.window->makeKeyAndOrderFront(nullptr);
     NSApplication::sharedApplication()->reopen(true);
     EXPECT_FALSE(interface.window->isVisible());
+}
+
+TEST_F(AgentLaunch, PreferencesAreBuiltOnceAndAlwaysOpenOnSpaces) {
+    auto interface = launch();
+    EXPECT_TRUE(interface.delegate->statusBarItem()->menu()->performActionForItemAtIndex(0));
+    auto controller = interface.delegate->preferencesWindowController();
+    auto panes = controller->tabViewController()->panes();
+    ASSERT_EQ(panes.size(), 2u);
+    EXPECT_EQ(panes[0]->paneTitle(), "Spaces");
+    EXPECT_EQ(panes[1]->paneTitle(), "General");
+    EXPECT_TRUE(controller->window()->isVisible());
+    EXPECT_EQ(controller->window()->title(), "Spaces");
+
+    controller->show(Settings::PaneIdentifier("general"));
+    interface.window->makeKeyAndOrderFront(nullptr);
+    NSApplication::sharedApplication()->reopen(true);
+    EXPECT_FALSE(interface.window->isVisible());
+    EXPECT_EQ(interface.delegate->preferencesWindowController(), controller);
+    EXPECT_EQ(controller->tabViewController()->panes(), panes);
+    EXPECT_EQ(controller->window()->title(), "Spaces");
+    EXPECT_TRUE(controller->window()->isKeyWindow());
+    EXPECT_EQ(events, (std::vector<std::string>{"m:opened_preferences", "r:opened_preferences",
+                                                "m:opened_preferences", "r:opened_preferences"}));
 }
 
 TEST_F(AgentLaunch, QuitTerminatesOnce) {

@@ -24,9 +24,11 @@ public:
             entries_.push_back({level, tag, function, provider ? provider() : ""});
         });
     }
+    // The handler is put back before draining: a message still on the logger queue then finishes
+    // with this capture alive, and none can reach it afterwards.
     ~DIZLogCapture() {
-        drain();
         DIZLogger::setLogHandler(DIZLogger::defaultLogHandler());
+        drain();
         DIZLogger::setCurrentLogLevel(DIZLogLevel::Assert);
         DIZLogger::setIsUserDefinedLogLevel(false);
     }

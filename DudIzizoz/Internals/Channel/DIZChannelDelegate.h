@@ -31,11 +31,13 @@ class DIZChannelDelegate {
     virtual void channelDidCompleteEnqueueingLog(DIZChannelProtocol& /*channel*/,
                                                  const std::shared_ptr<DIZLog>& /*log*/,
                                                  const std::string& /*internalId*/) {}
-    virtual void channelWillSendLog(DIZChannelProtocol& /*channel*/, const std::shared_ptr<DIZLog>& /*log*/) {}
+    virtual void channelWillSendLog(DIZChannelProtocol& /*channel*/, const std::shared_ptr<DIZLog>& /*log*/) {
+    }
     virtual void channelDidSucceedSendingLog(DIZChannelProtocol& /*channel*/,
                                              const std::shared_ptr<DIZLog>& /*log*/) {}
     // No error when the server answered with a failing status.
-    virtual void channelDidFailSendingLog(DIZChannelProtocol& /*channel*/, const std::shared_ptr<DIZLog>& /*log*/,
+    virtual void channelDidFailSendingLog(DIZChannelProtocol& /*channel*/,
+                                          const std::shared_ptr<DIZLog>& /*log*/,
                                           const std::optional<Error>& /*error*/) {}
     virtual void channelDidSetEnabled(DIZChannelProtocol& /*channel*/, bool /*isEnabled*/,
                                       bool /*deleteDataOnDisabled*/) {}
@@ -44,7 +46,8 @@ class DIZChannelDelegate {
     virtual void channelDidResumeWithIdentifyingObject(DIZChannelProtocol& /*channel*/,
                                                        const DIZIdentifyingObject& /*identifyingObject*/) {}
     // On the logs queue; true drops the log before it is stored, and later delegates are not asked.
-    virtual bool channelUnitShouldFilterLog(DIZChannelUnitProtocol& /*unit*/, const std::shared_ptr<DIZLog>& /*log*/) {
+    virtual bool channelUnitShouldFilterLog(DIZChannelUnitProtocol& /*unit*/,
+                                            const std::shared_ptr<DIZLog>& /*log*/) {
         return false;
     }
 };

@@ -26,7 +26,8 @@ class DIZChannelGroupProtocol : public DIZChannelProtocol {
     // Returns at once; the log store answers later, from the group's queue.
     virtual void setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool)> completionHandler) = 0;
     // The first unit added for `groupId`, or none.
-    virtual std::shared_ptr<DIZChannelUnitProtocol> channelUnitForGroupId(const std::string& groupId) const = 0;
+    virtual std::shared_ptr<DIZChannelUnitProtocol> channelUnitForGroupId(
+        const std::string& groupId) const = 0;
     // The base URL and app secret of the group's ingestion.
     virtual std::string logUrl() const = 0;
     virtual void setLogUrl(const std::string& logUrl) = 0;

@@ -22,7 +22,8 @@ class DIZChannelUnitConfiguration {
           pendingBatchesLimit_(pendingBatchesLimit),
           flushInterval_(flushInterval) {}
     // The default configuration: priority 1, 50 logs a batch, 3 batches awaiting an answer.
-    explicit DIZChannelUnitConfiguration(std::string groupId, uint64_t flushInterval = kDIZDefaultFlushInterval)
+    explicit DIZChannelUnitConfiguration(std::string groupId,
+                                         uint64_t flushInterval = kDIZDefaultFlushInterval)
         : DIZChannelUnitConfiguration(std::move(groupId), kDIZDefaultChannelPriority, flushInterval,
                                       kDIZDefaultBatchSizeLimit, kDIZDefaultPendingBatchesLimit) {}
 

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 
 namespace {
@@ -47,6 +48,7 @@ public:
     }
 
     void async(Block block) override {
+        BackgroundActivity::begin();
         std::lock_guard lock(state_->mutex);
         state_->blocks.push_back(std::move(block));
         if (!worker_.joinable()) worker_ = std::thread(work, this, state_);
@@ -74,6 +76,7 @@ private:
             lock.unlock();
             block();
             block = nullptr;  // captured state dies outside the lock
+            BackgroundActivity::end();
             lock.lock();
         }
     }
@@ -141,6 +144,7 @@ public:
     }
 
     void async(Block block) override {
+        BackgroundActivity::begin();
         {
             std::lock_guard lock(mutex_);
             blocks_.push_back(std::move(block));
@@ -168,6 +172,8 @@ private:
                 blocks_.pop_front();
             }
             block();
+            block = nullptr;
+            BackgroundActivity::end();
         }
     }
 

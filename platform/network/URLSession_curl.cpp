@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/Reachability.h"
@@ -136,6 +137,7 @@ class CurlTask : public URLSessionDataTask, public std::enable_shared_from_this<
     URLSession::CompletionHandler handler_;
     std::atomic<bool> resumed_{false};
     std::atomic<bool> completed_{false};
+    bool holdsActivity_ = false;  // under mutex_
 
     std::shared_ptr<Clock> clock_;
     Clock::TimerId timer_ = 0;
@@ -275,6 +277,10 @@ void CurlTask::resume() {
     if (resumed_.exchange(true)) return;
     {
         std::lock_guard lock(mutex_);
+        if (!completed_.load()) {
+            BackgroundActivity::begin();
+            holdsActivity_ = true;
+        }
         clock_ = Clock::shared();
         lastActivity_ = clock_->monotonic();
     }
@@ -320,16 +326,21 @@ bool CurlTask::complete(std::optional<Data> body, std::shared_ptr<const HTTPURLR
                         std::optional<Error> error) {
     if (completed_.exchange(true)) return false;
     URLSession::CompletionHandler handler;
+    bool heldActivity = false;
     {
         std::lock_guard lock(mutex_);
         handler = std::move(handler_);
         handler_ = nullptr;
         if (clock_ && timer_) clock_->cancel(timer_);
+        std::swap(heldActivity, holdsActivity_);
     }
-    if (!handler) return true;
-    delegateQueue_->async(
-        [handler = std::move(handler), body = std::move(body), response = std::move(response),
-         error = std::move(error)]() mutable { handler(std::move(body), response, std::move(error)); });
+    if (handler) {
+        delegateQueue_->async(
+            [handler = std::move(handler), body = std::move(body), response = std::move(response),
+             error = std::move(error)]() mutable { handler(std::move(body), response, std::move(error)); });
+    }
+    // Only after the outcome is queued, so a waiter never sees a gap between the two.
+    if (heldActivity) BackgroundActivity::end();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSource.h"
@@ -151,6 +152,23 @@ TEST(DispatchQueue, QueueReleasedInsideItsOwnBlockFinishesTheBlocksAfterIt) {
     released.set_value();
     ASSERT_EQ(last.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(ran, 1);
+}
+
+TEST(BackgroundActivity, BlocksOfSerialAndGlobalQueuesAreAwaitedUntilTheLastHasRun) {
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    std::atomic<int> ran{0};
+    auto queue = DispatchQueue::serial("test.activity");
+    queue->async([&, released] {
+        released.wait();
+        // Work a block queues before it ends keeps the process busy without a gap.
+        DispatchQueue::global()->async([&] { ++ran; });
+        ++ran;
+    });
+    EXPECT_FALSE(BackgroundActivity::waitUntilIdle(0));
+    release.set_value();
+    EXPECT_TRUE(BackgroundActivity::waitUntilIdle(20));
+    EXPECT_EQ(ran.load(), 2);
 }
 
 TEST(SystemClock, TimerFiresOnItsQueue) {

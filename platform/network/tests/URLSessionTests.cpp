@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/network/Reachability.h"
 #include "platform/network/URLSession.h"
@@ -221,6 +222,17 @@ TEST_F(URLSessionTest, CancelEndsRunningTaskOnceWithCancelled) {
     EXPECT_EQ(completion.wait().error->code, URLError::Cancelled);
     server.release();
     session->invalidateAndCancel();
+    EXPECT_EQ(completion.calls(), 1);
+}
+
+TEST_F(URLSessionTest, RunningTaskIsBackgroundActivityUntilItsOutcomeHasBeenHandled) {
+    Completion completion;
+    session->dataTaskWithRequest(post(server.url("/hang")), completion.handler())->resume();
+    server.waitForHangingRequest();
+    EXPECT_FALSE(BackgroundActivity::waitUntilIdle(0));
+
+    server.release();
+    EXPECT_TRUE(BackgroundActivity::waitUntilIdle(20));
     EXPECT_EQ(completion.calls(), 1);
 }
 

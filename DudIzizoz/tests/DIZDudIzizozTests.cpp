@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "DudIzizoz/DIZDudIzizoz.h"
+#include "DudIzizoz/Internals/Channel/DIZChannelDelegate.h"
+#include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
+#include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
+#include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
+#include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
+#include "DudIzizoz/Internals/Context/DIZSessionContext.h"
+#include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
+#include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
+#include "DudIzizoz/tests/DIZEnvironmentOverride.h"
+#include "DudIzizoz/tests/DIZIngestionTesting.h"
+#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizozAnalytics/DIZAnalytics.h"
+#include "DudIzizozCrashes/DIZCrashes.h"
+#include "platform/dispatch/BackgroundActivity.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/foundation/JSON.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/testing/TestHome.h"
+#include "platform/network/Reachability.h"
+
+namespace {
+
+constexpr const char* kSecret = "0b4d7c2e-5a61-4f3e-9d8b-7c1a2e3f4b5c";
+const std::string kAlreadyConfigured = "Dud Izizoz SDK has already been configured.";
+
+// Records the units that report a change of their enabled state.
+class SwitchRecorder : public DIZChannelDelegate {
+  public:
+    void channelDidSetEnabled(DIZChannelProtocol& channel, bool isEnabled, bool) override {
+        auto* unit = dynamic_cast<DIZChannelUnitProtocol*>(&channel);
+        if (!unit) return;
+        std::lock_guard guard(mutex_);
+        events_.push_back(unit->configuration()->groupId() + (isEnabled ? " enabled" : " disabled"));
+    }
+    std::vector<std::string> events() {
+        std::lock_guard guard(mutex_);
+        return events_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> events_;
+};
+
+class DIZDudIzizozTest : public ::testing::Test {
+  protected:
+    ~DIZDudIzizozTest() override {
+        settle();
+        forgetTheProcess();
+    }
+
+    // What a new process would start from; the stored files stay.
+    static void forgetTheProcess() {
+        DIZDudIzizoz::resetSharedInstance();
+        DIZAnalytics::resetSharedInstance();
+        DIZCrashes::resetSharedInstance();
+        DIZSessionContext::resetSharedInstance();
+        DIZUserIdContext::resetSharedInstance();
+        DIZDeviceTracker::resetSharedInstance();
+        RunLoop::runUntilIdle();
+    }
+    static void settle() { ASSERT_TRUE(BackgroundActivity::waitUntilSettled(20)); }
+
+    void startBoth() {
+        DIZDudIzizoz::setLogUrl(server.url());
+        DIZDudIzizoz::start(kSecret, {&DIZAnalytics::classObject(), &DIZCrashes::classObject()});
+    }
+    // The logs posted to Dud Izizoz after the flush interval, in order.
+    std::vector<Value> sentLogs() {
+        settle();
+        clock->advance(6);
+        EXPECT_TRUE(server.waitForRequests(1));
+        settle();
+        std::vector<Value> out;
+        for (const auto& request : server.received()) {
+            if (!request.target.starts_with("/logs")) continue;
+            auto body = json::parse(request.body).value_or(Value());
+            for (const auto& log : *body["logs"].asArray()) out.push_back(log);
+        }
+        return out;
+    }
+    static std::shared_ptr<DIZChannelGroupProtocol> group() {
+        return DIZDudIzizoz::sharedInstance()->channelGroup();
+    }
+
+    TestHome home;
+    DIZLogCapture logs;
+    ScopedManualClock clock;
+    SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};
+    DIZRecordingServer server;
+    DIZEnvironmentOverride environment;
+};
+
+TEST_F(DIZDudIzizozTest, StartPostsTheStartedServicesCrashesFirst) {
+    startBoth();
+
+    for (const char* groupId : {"DudIzizoz", "Crashes", "Analytics", "Analytics_critical", "Crashes/one",
+                                "Analytics/one", "Analytics_critical/one", "DudIzizoz/one"})
+        EXPECT_TRUE(group()->channelUnitForGroupId(groupId)) << groupId;
+    auto sent = sentLogs();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["type"].stringOr(""), "startService");
+    EXPECT_EQ(json::write(sent[0]["services"]), R"(["Crashes","Analytics"])");
+    EXPECT_EQ(sent[0]["isDidOzodozudaEnabled"].asBool(), false);
+    const auto request = server.received().front();
+    EXPECT_EQ(request.target, "/logs?api-version=1.0.0");
+    EXPECT_EQ(request.header("App-Secret"), kSecret);
+    EXPECT_EQ(request.header("Install-ID"), DIZDudIzizoz::installId().uuidString());
+}
+
+TEST_F(DIZDudIzizozTest, DisableVariableSkipsTheServicesItNames) {
+    struct Case {
+        const char* value;
+        bool crashes, analytics;
+    } cases[] = {{" Crashes , Foo", false, true}, {"All", false, false}, {"Analytics,", true, false}};
+    auto noneStarted = [&] {
+        auto texts = logs.texts();
+        return std::count(texts.begin(), texts.end(), "No services have been started.");
+    };
+    for (const auto& c : cases) {
+        const auto noneStartedBefore = noneStarted();
+        environment.set(kDIZDisableVariable, c.value);
+        startBoth();
+        EXPECT_EQ(DIZCrashes::sharedInstance()->isStarted(), c.crashes) << c.value;
+        EXPECT_EQ(DIZAnalytics::sharedInstance()->isStarted(), c.analytics) << c.value;
+        EXPECT_EQ(noneStarted() - noneStartedBefore, !c.crashes && !c.analytics ? 1 : 0) << c.value;
+        settle();
+        forgetTheProcess();
+    }
+}
+
+TEST_F(DIZDudIzizozTest, DisabledClientHoldsTheStartedNamesAndRefusesServiceSwitchesUntilEnabled) {
+    DIZDudIzizozUserDefaults::shared()->setObject(Value(false), "DudIzizozIsEnabled");
+    startBoth();
+    EXPECT_EQ(DIZDudIzizoz::sharedInstance()->startedServiceNames(),
+              (std::vector<std::string>{"Crashes", "Analytics"}));
+    EXPECT_FALSE(DIZAnalytics::classObject().isEnabled());
+
+    DIZAnalytics::classObject().setEnabled(true);
+    EXPECT_TRUE(
+        logs.contains("The SDK is disabled. Re-enable the whole SDK from DudIzizoz first before enabling "
+                      "Analytics service."));
+    EXPECT_FALSE(DIZAnalytics::classObject().isEnabled());
+
+    DIZDudIzizoz::setEnabled(true);
+    EXPECT_TRUE(DIZAnalytics::classObject().isEnabled());
+    EXPECT_FALSE(DIZDudIzizoz::sharedInstance()->startedServiceNames());
+    auto sent = sentLogs();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(json::write(sent[0]["services"]), R"(["Crashes","Analytics"])");
+}
+
+TEST_F(DIZDudIzizozTest, SecondConfigurationFromTheApplicationFailsAndStartsNothingAgain) {
+    startBoth();
+    auto unit = DIZAnalytics::sharedInstance()->channelUnit();
+
+    EXPECT_FALSE(DIZDudIzizoz::sharedInstance()->configureWithAppSecret(kSecret, std::nullopt, true));
+    DIZDudIzizoz::start(kSecret, {&DIZAnalytics::classObject()});
+
+    auto texts = logs.texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), kAlreadyConfigured), 2);
+    EXPECT_TRUE(logs.contains("Dud Izizoz SDK configuration failed."));
+    EXPECT_EQ(DIZAnalytics::sharedInstance()->channelUnit(), unit);
+}
+
+// Starting a service again while it is disabled used to give it a second unit and twin.
+TEST_F(DIZDudIzizozTest, ServiceIsStartedOncePerProcessEvenWhileDisabled) {
+    startBoth();
+    auto analytics = DIZAnalytics::sharedInstance();
+    auto unit = analytics->channelUnit();
+    auto critical = analytics->criticalChannelUnit();
+    DIZAnalytics::classObject().setEnabled(false);
+
+    DIZDudIzizoz::startService(&DIZAnalytics::classObject());
+
+    EXPECT_EQ(analytics->channelUnit(), unit);
+    EXPECT_EQ(analytics->criticalChannelUnit(), critical);
+    EXPECT_FALSE(DIZAnalytics::classObject().isEnabled());
+    EXPECT_TRUE(logs.contains("No services have been started."));
+}
+
+TEST_F(DIZDudIzizozTest, ServiceSwitchIsStoredUnderItsGroupAndReachesItsUnitsOnlyOnChange) {
+    EXPECT_FALSE(DIZAnalytics::classObject().isEnabled());
+    EXPECT_TRUE(
+        logs.contains("Analytics service hasn't been started. You need to call [DIZDudIzizoz "
+                      "start:YOUR_APP_SECRET withServices:LIST_OF_SERVICES] first."));
+    startBoth();
+    settle();
+    auto recorder = std::make_shared<SwitchRecorder>();
+    group()->addDelegate(recorder);
+    auto defaults = UserDefaults::standardUserDefaults();
+
+    EXPECT_TRUE(DIZAnalytics::classObject().isEnabled());
+    DIZAnalytics::classObject().setEnabled(true);
+    settle();
+    EXPECT_FALSE(defaults->objectForKey("DZDudIzizozAnalyticsIsEnabled"));
+    EXPECT_TRUE(recorder->events().empty());
+
+    DIZAnalytics::classObject().setEnabled(false);
+    settle();
+    EXPECT_EQ(defaults->objectForKey("DZDudIzizozAnalyticsIsEnabled"), Value(false));
+    auto events = recorder->events();
+    for (const char* expected :
+         {"Analytics disabled", "Analytics_critical disabled", "Analytics/one disabled"})
+        EXPECT_NE(std::find(events.begin(), events.end(), expected), events.end()) << expected;
+    EXPECT_EQ(std::find(events.begin(), events.end(), "Crashes disabled"), events.end());
+}
+
+TEST_F(DIZDudIzizozTest, StorageSizeIsRefusedBelowTheMinimumAndAfterTheFirstCall) {
+    std::vector<bool> outcomes;
+    auto record = [&](bool success) { outcomes.push_back(success); };
+
+    DIZDudIzizoz::setMaxStorageSize(kDIZMinUpperSizeLimitInBytes - 1, record);
+    EXPECT_EQ(outcomes, std::vector<bool>{false});
+    EXPECT_TRUE(logs.contains("Cannot set storage size to 24575 bytes, minimum value is 24576 bytes"));
+
+    constexpr int64_t kOneMegabyte = 1024 * 1024;
+    DIZDudIzizoz::setMaxStorageSize(kOneMegabyte, record);
+    DIZDudIzizoz::setMaxStorageSize(kOneMegabyte, record);
+    EXPECT_EQ(outcomes, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(logs.contains("setMaxStorageSize:completionHandler: may only be called once per app launch"));
+
+    // The accepted size reaches the log store with the channel group, which answers.
+    startBoth();
+    settle();
+    EXPECT_EQ(outcomes, (std::vector<bool>{false, false, true}));
+}
+
+TEST_F(DIZDudIzizozTest, InstallIdIsKeptAcrossLaunchesAndAnUnreadableOneReplaced) {
+    DIZDudIzizozUserDefaults::shared()->setObject(Value("not-a-uuid"), "InstallId");
+    const UUID first = DIZDudIzizoz::installId();
+    EXPECT_EQ(DIZDudIzizozUserDefaults::shared()->objectForKey("InstallId"), Value(first.uuidString()));
+    forgetTheProcess();
+    EXPECT_EQ(DIZDudIzizoz::installId(), first);
+}
+
+TEST(DIZDudIzizozDebuggerTest, ProcessTracedByItsParentSeesADebugger) {
+    for (bool traced : {false, true}) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(3);
+            _exit(DIZDudIzizoz::isDebuggerAttached() ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "tracing is not allowed here";
+        EXPECT_EQ(WEXITSTATUS(status), traced ? 1 : 0) << (traced ? "traced" : "untraced");
+    }
+}
+
+}  // namespace

@@ -2,11 +2,12 @@ find_package(GTest REQUIRED)
 find_package(PkgConfig REQUIRED)
 include(GoogleTest)
 
-# quorvane_library(<target> [DEPS libs...] [TEST_DEPS libs...])
+# quorvane_library(<target> [DEPS libs...] [TEST_DEPS libs...] [TEST_ENVIRONMENT NAME=value...])
 # Every .cpp/.c under the calling folder is a source of <target>, except those in a "tests" folder,
-# which form <target>_tests, run by ctest. Headers are included from the repository root.
+# which form <target>_tests, run by ctest with the given environment. Headers are included from the
+# repository root.
 function(quorvane_library target)
-  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS;TEST_ENVIRONMENT" ${ARGN})
   file(GLOB_RECURSE all CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.c")
   set(sources ${all})
   set(tests ${all})
@@ -19,7 +20,8 @@ function(quorvane_library target)
     add_executable(${target}_tests ${tests})
     target_link_libraries(${target}_tests PRIVATE ${target} ${ARG_TEST_DEPS} GTest::gmock GTest::gtest_main)
     target_compile_definitions(${target}_tests PRIVATE QUORVANE_TEST_FIXTURES="${CMAKE_CURRENT_SOURCE_DIR}/tests/fixtures")
+    set(environment "QUORVANE_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp" ${ARG_TEST_ENVIRONMENT})
     gtest_discover_tests(${target}_tests TEST_PREFIX "${target}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "QUORVANE_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+                         PROPERTIES ENVIRONMENT "${environment}")
   endif()
 endfunction()

@@ -1,9 +1,15 @@
 #include "quorvane/AppDelegate.h"
 
+#include <cstdlib>
+
+#include "DudIzizoz/DIZDudIzizoz.h"
+#include "DudIzizozAnalytics/DIZAnalytics.h"
+#include "DudIzizozCrashes/DIZCrashes.h"
 #include "Settings/SettingsWindowController.h"
 #include "platform/accessibility/AXUIElement.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/sparkle/SUUpdater.h"
+#include "platform/zudedaro/ZUDApp.h"
 #include "quorvane/AdvancedViewController.h"
 #include "quorvane/PaneIdentifiers.h"
 #include "quorvane/UsageEvents.h"
@@ -35,8 +41,20 @@ void AppDelegate::applicationWillTerminate(const Notification&) {
     NSApplication::sharedApplication()->terminate(nullptr);
 }
 
-// The two telemetry clients start here, before anything else of the agent runs, once they exist.
-void AppDelegate::startTelemetry() {}
+namespace {
+// The agent's app secret for the reporting client, passed bare.
+constexpr const char* kDudIzizozAppSecret = "5b0e8a3c-29d4-4f6b-8c71-e3a94d0f6b12";
+// Sends the reporting client's logs to another collector, such as a local one.
+constexpr const char* kLogUrlVariable = "QUORVANE_LOG_URL";
+}  // namespace
+
+// Both telemetry clients start before anything else of the agent runs, so that every usage event
+// reaches them; a client that fails to start leaves the agent working without it.
+void AppDelegate::startTelemetry() {
+    ZUDApp::configure();
+    if (const char* logUrl = std::getenv(kLogUrlVariable); logUrl && *logUrl) DIZDudIzizoz::setLogUrl(logUrl);
+    DIZDudIzizoz::start(kDudIzizozAppSecret, {&DIZAnalytics::classObject(), &DIZCrashes::classObject()});
+}
 
 void AppDelegate::completeLaunch() {
     auto defaults = UserDefaults::standardUserDefaults();

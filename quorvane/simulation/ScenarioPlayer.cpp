@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "platform/appkit/NSApplication.h"
+#include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/FileLocations.h"
@@ -115,6 +116,7 @@ class Node {
 };
 
 constexpr int64_t kMaxPid = std::numeric_limits<pid_t>::max();
+constexpr double kBackgroundWaitSeconds = 5;
 constexpr int64_t kMaxWindowID = std::numeric_limits<CGWindowID>::max();
 constexpr int64_t kMaxFlags = std::numeric_limits<int64_t>::max();
 
@@ -432,9 +434,17 @@ class Player {
                 throw ScenarioError{step.place + ".menu",
                                     "the status menu has no item \"" + pick->title + "\""};
         } else if (auto* advance = std::get_if<Advance>(&step.action)) {
+            // First what earlier steps set off, so that the timers it arms exist before time moves.
+            awaitBackgroundWork();
             clock_->advance(advance->seconds);
+            awaitBackgroundWork();
         }
     }
+
+    // Lets the work that the agent runs off the main thread (the reporting client's queues and the
+    // HTTP requests they send) finish, for at most kBackgroundWaitSeconds of real time, so that
+    // what a step sets off does not depend on thread timing.
+    static void awaitBackgroundWork() { BackgroundActivity::waitUntilSettled(kBackgroundWaitSeconds); }
 
     // Runs what the step set off on the main queue; a terminated agent holds no hotkeys.
     void settle() {

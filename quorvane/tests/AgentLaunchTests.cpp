@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
+#include "DudIzizoz/DIZDudIzizoz.h"
+#include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
+#include "DudIzizoz/Internals/Util/DIZDependencyConfiguration.h"
+#include "DudIzizoz/tests/DIZEnvironmentOverride.h"
+#include "DudIzizozAnalytics/DIZAnalytics.h"
+#include "DudIzizozCrashes/DIZCrashes.h"
 #include "Settings/SettingsWindowController.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/masshortcut/MASShortcutMonitor.h"
 #include "platform/sparkle/SUUpdater.h"
+#include "platform/zudedaro/ZUDApp.h"
 #include "quorvane/AppDelegate.h"
 #include "quorvane/UserDefaultsManager.h"
 #include "quorvane/WorkspaceManager.h"
@@ -30,12 +37,20 @@ class AgentLaunch : public DesktopTest {
         RunLoop::runUntilIdle();
         WorkspaceManager::resetSharedInstance();
         NSApplication::resetSharedApplication();
+        forgetTelemetry();
+    }
+
+    static void forgetTelemetry() {
+        DIZDudIzizoz::resetSharedInstance();
+        DIZAnalytics::resetSharedInstance();
+        DIZCrashes::resetSharedInstance();
     }
 
     // A launch as a new process makes it: settings read afresh, a new application object.
     MainInterface launch() {
         WorkspaceManager::resetSharedInstance();
         NSApplication::resetSharedApplication();
+        forgetTelemetry();
         UserDefaults::resetStandardUserDefaults();
         auto interface = loadMainInterface();
         auto app = NSApplication::sharedApplication();
@@ -113,6 +128,55 @@ TEST_F(AgentLaunch, FreshDefaults) {
         EXPECT_TRUE(hotkeys().empty());
         EXPECT_EQ(desktop.trustPrompts(), trusted ? 0 : 1);
     }
+}
+
+// The channel group attaches its ingestion to the HTTP client while the reporting client starts:
+// the moment this client sees it is the moment the reporting client starts.
+class StartObservingClient : public DIZHttpClientProtocol {
+  public:
+    explicit StartObservingClient(std::function<void()> started) : started_(std::move(started)) {}
+    void sendAsync(const std::string& url, const std::string& method, const HTTPHeaders& headers,
+                   std::optional<Data> data, DIZHttpRequestCompletionHandler handler) override {
+        inner_->sendAsync(url, method, headers, std::move(data), std::move(handler));
+    }
+    void sendAsync(const std::string& url, const std::string& method, const HTTPHeaders& headers,
+                   std::optional<Data> data, std::vector<double> retryIntervals, bool compressionEnabled,
+                   DIZHttpRequestCompletionHandler handler) override {
+        inner_->sendAsync(url, method, headers, std::move(data), std::move(retryIntervals), compressionEnabled,
+                          std::move(handler));
+    }
+    void pause() override { inner_->pause(); }
+    void resume() override { inner_->resume(); }
+    void setEnabled(bool isEnabled) override { inner_->setEnabled(isEnabled); }
+    std::shared_ptr<DIZHttpClientDelegate> delegate() const override { return inner_->delegate(); }
+    void setDelegate(std::weak_ptr<DIZHttpClientDelegate> delegate) override {
+        if (started_) std::exchange(started_, nullptr)();
+        inner_->setDelegate(std::move(delegate));
+    }
+
+  private:
+    std::shared_ptr<DIZHttpClient> inner_ = DIZHttpClient::make();
+    std::function<void()> started_;
+};
+
+TEST_F(AgentLaunch, TelemetryStartsBeforeTheAgentsOwnLaunchSteps) {
+    DIZEnvironmentOverride environment;
+    environment.set("QUORVANE_LOG_URL", "http://127.0.0.1:9");
+    std::optional<bool> firstLaunchWhenStarted;
+    DIZDependencyConfiguration::setHttpClient(std::make_shared<StartObservingClient>([&] {
+        firstLaunchWhenStarted = UserDefaults::standardUserDefaults()->boolForKey(UDM::kFirstLaunchKey);
+    }));
+    launch();
+    DIZDependencyConfiguration::setHttpClient(nullptr);
+
+    EXPECT_TRUE(ZUDApp::isDefaultAppConfigured());
+    EXPECT_TRUE(DIZDudIzizoz::isConfigured());
+    EXPECT_EQ(DIZDudIzizoz::logUrl(), "http://127.0.0.1:9");
+    EXPECT_TRUE(DIZCrashes::sharedInstance()->isStarted());
+    EXPECT_TRUE(DIZAnalytics::sharedInstance()->isStarted());
+    ASSERT_TRUE(firstLaunchWhenStarted);
+    EXPECT_FALSE(*firstLaunchWhenStarted);
+    EXPECT_TRUE(UserDefaults::standardUserDefaults()->boolForKey(UDM::kFirstLaunchKey));
 }
 
 TEST_F(AgentLaunch, StatusMenu) {

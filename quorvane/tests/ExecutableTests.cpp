@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "DudIzizoz/tests/DIZIngestionTesting.h"
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
@@ -20,10 +21,11 @@ struct Outcome {
 
 class Executable : public ::testing::Test {
   protected:
-    Outcome simulate(const std::filesystem::path& file) {
+    // `environment`: assignments put in front of the command, e.g. "NAME='value' ".
+    Outcome simulate(const std::filesystem::path& file, const std::string& environment = "") {
         auto errFile = home_.path() / "stderr.txt";
-        std::string command = std::string(QUORVANE_EXECUTABLE) + " --simulate '" + file.string() + "' 2>'" +
-                              errFile.string() + "'";
+        std::string command = environment + std::string(QUORVANE_EXECUTABLE) + " --simulate '" + file.string() +
+                              "' 2>'" + errFile.string() + "'";
         FILE* pipe = popen(command.c_str(), "r");
         std::string out;
         char buffer[4096];
@@ -60,6 +62,29 @@ TEST_F(Executable, DemoShowsCyclingAndResize) {
     EXPECT_EQ(events,
               (std::vector<std::string>{"cycled", "cycled", "cycled", "switched", "resized", "cycled"}));
     EXPECT_EQ(json::write(out[5]["windows"]["4"]), "[0,25,720,875]");
+}
+
+// The advance step waits for the request its flush timer started, so the log is there on exit.
+TEST_F(Executable, LogUrlDeliversTheStartServiceLogToALocalCollector) {
+    DIZRecordingServer collector;
+    auto file = home_.path() / "flush.json";
+    std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": [{"advance": 7}]})";
+
+    auto run = simulate(file, "QUORVANE_LOG_URL='" + collector.url() + "' ");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lines(run.out).size(), 2u);
+
+    auto received = collector.received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].target, "/logs?api-version=1.0.0");
+    // The server has inflated a gzip body; either way it is the batch's JSON.
+    auto batch = json::parse(received[0].body).value_or(Value());
+    ASSERT_TRUE(batch["logs"].asArray()) << received[0].body;
+    ASSERT_EQ(batch["logs"].asArray()->size(), 1u);
+    const Value& log = (*batch["logs"].asArray())[0];
+    EXPECT_EQ(log["type"].stringOr(""), "startService");
+    EXPECT_EQ(json::write(log["services"]), R"(["Crashes","Analytics"])");
+    EXPECT_EQ(log["isDidOzodozudaEnabled"].asBool(), false);
 }
 
 TEST_F(Executable, MalformedScenarioExitsWithTwo) {

@@ -10,6 +10,7 @@
 #include <deque>
 #include <thread>
 
+#include "platform/network/testing/ListeningThread.h"
 #include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/Internals/HttpClient/DIZCompression.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
@@ -73,7 +74,7 @@ class ScriptedServer {
         } else {
             port_ = server_.bind_to_port("127.0.0.1", port) ? port : -1;
         }
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        thread_ = startListening(server_);
         return port_;
     }
     void stop() {

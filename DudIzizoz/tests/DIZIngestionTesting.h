@@ -4,6 +4,8 @@
 // one fixed status, type and body; and a recorder of an ingestion's answers.
 #include <httplib.h>
 
+#include "platform/network/testing/ListeningThread.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -43,7 +45,7 @@ class DIZRecordingServer {
             changed_.notify_all();
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        thread_ = startListening(server_);
     }
     ~DIZRecordingServer() {
         server_.stop();

@@ -18,13 +18,14 @@ class NSPopover : public NSObject {
 
     // Where it was last shown.
     const CGRect& positioningRect() const { return positioningRect_; }
-    NSView* positioningView() const { return positioningView_.get(); }
+    std::shared_ptr<NSView> positioningView() const { return positioningView_.lock(); }
     NSRectEdge preferredEdge() const { return preferredEdge_; }
 
   private:
     std::shared_ptr<NSViewController> content_;
     bool shown_ = false;
     CGRect positioningRect_;
-    std::shared_ptr<NSView> positioningView_;
+    // Weak: the view usually owns the popover, and a strong hold back would keep both alive.
+    std::weak_ptr<NSView> positioningView_;
     NSRectEdge preferredEdge_ = NSRectEdge::MaxY;
 };

@@ -145,8 +145,11 @@ void DIZHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DIZHttpCa
             finish(std::move(data), std::move(response), std::nullopt);
         } else {
             call->startRetryTimerWithStatusCode(statusCode, retryAfterMilliseconds(response.get()),
-                                                [weak = weak_from_this(), call] {
-                                                    if (auto self = weak.lock()) self->retryFired(call);
+                                                // Weak both ways: the call owns this timer.
+                                                [weak = weak_from_this(), weakCall = std::weak_ptr(call)] {
+                                                    auto self = weak.lock();
+                                                    auto retried = weakCall.lock();
+                                                    if (self && retried) self->retryFired(retried);
                                                 });
         }
         return;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/dispatch/BackgroundActivity.h"
+#include "platform/network/testing/ListeningThread.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/network/Reachability.h"
 #include "platform/network/URLSession.h"
@@ -73,7 +74,7 @@ class LocalServer {
             response.status = 200;
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        thread_ = startListening(server_);
     }
     ~LocalServer() {
         release();

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include "platform/network/testing/ListeningThread.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -95,7 +97,7 @@ class DIZLogServer {
             response.set_content("{}", "application/json");
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        thread_ = startListening(server_);
     }
     ~DIZLogServer() { stop(); }
 

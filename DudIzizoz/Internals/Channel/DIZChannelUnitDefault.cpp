@@ -68,25 +68,22 @@ DIZChannelUnitDefault::DIZChannelUnitDefault(std::shared_ptr<DIZIngestionProtoco
 
 // Delegates
 
+// Delegates join and leave at once rather than on the queue: a log enqueued right after
+// addDelegate must already reach the new delegate's preparation callbacks, or it could miss a
+// conversion it depends on and be filtered out.
 void DIZChannelUnitDefault::addDelegate(const std::shared_ptr<DIZChannelDelegate>& delegate) {
     if (!delegate) return;
-    logsDispatchQueue_->async([self = shared_from_this(), delegate] {
-        std::lock_guard lock(self->delegatesLock_);
-        auto& delegates = self->delegates_;
-        std::erase_if(delegates, [](const auto& held) { return held.expired(); });
-        const bool known = std::any_of(delegates.begin(), delegates.end(),
-                                       [&](const auto& held) { return held.lock() == delegate; });
-        if (!known) delegates.push_back(delegate);
-    });
+    std::lock_guard lock(delegatesLock_);
+    std::erase_if(delegates_, [](const auto& held) { return held.expired(); });
+    const bool known = std::any_of(delegates_.begin(), delegates_.end(),
+                                   [&](const auto& held) { return held.lock() == delegate; });
+    if (!known) delegates_.push_back(delegate);
 }
 
 void DIZChannelUnitDefault::removeDelegate(const std::shared_ptr<DIZChannelDelegate>& delegate) {
     if (!delegate) return;
-    logsDispatchQueue_->async([self = shared_from_this(), delegate] {
-        std::lock_guard lock(self->delegatesLock_);
-        std::erase_if(self->delegates_,
-                      [&](const auto& held) { return held.expired() || held.lock() == delegate; });
-    });
+    std::lock_guard lock(delegatesLock_);
+    std::erase_if(delegates_, [&](const auto& held) { return held.expired() || held.lock() == delegate; });
 }
 
 std::vector<std::shared_ptr<DIZChannelDelegate>> DIZChannelUnitDefault::delegatesSnapshot() {

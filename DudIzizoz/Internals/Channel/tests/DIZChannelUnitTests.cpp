@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <future>
 
 #include "DudIzizoz/Internals/Channel/tests/DIZChannelTesting.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
@@ -121,6 +122,21 @@ INSTANTIATE_TEST_SUITE_P(
                                   {"prepare keep", "didPrepare keep 2", "filter? keep", "complete keep"},
                                   false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DIZChannelTest, ADelegateAddedJustBeforeAnEnqueueHearsOfTheLog) {
+    auto unit = addUnit();
+    auto late = std::make_shared<DIZChannelRecorder>();
+    std::promise<void> release;
+    // The group's queue is busy, so nothing queued behind this block has run yet.
+    group->logsDispatchQueue()->async([held = release.get_future().share()] { held.wait(); });
+    unit->addDelegate(late);
+    unit->enqueueItem(namedLog("early"), 1);
+    release.set_value();
+    drain();
+    const auto events = late->events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front(), "prepare early");
+}
 
 TEST_F(DIZChannelTest, InvalidLogsAreDroppedBeforeAnyDelegateHearsOfThem) {
     auto unit = addUnit();

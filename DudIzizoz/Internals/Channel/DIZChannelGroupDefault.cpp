@@ -115,32 +115,17 @@ void DIZChannelGroupDefault::setAppSecret(std::optional<std::string> appSecret) 
 // Delegates
 
 void DIZChannelGroupDefault::addDelegate(const std::shared_ptr<DIZChannelDelegate>& delegate) {
-    if (!delegate) return;
-    std::lock_guard lock(delegatesLock_);
-    std::erase_if(delegates_, [](const auto& held) { return held.expired(); });
-    const bool known = std::any_of(delegates_.begin(), delegates_.end(),
-                                   [&](const auto& held) { return held.lock() == delegate; });
-    if (!known) delegates_.push_back(delegate);
+    delegates_.add(delegate);
 }
 
 void DIZChannelGroupDefault::removeDelegate(const std::shared_ptr<DIZChannelDelegate>& delegate) {
-    std::lock_guard lock(delegatesLock_);
-    std::erase_if(delegates_, [&](const auto& held) { return held.expired() || held.lock() == delegate; });
-}
-
-std::vector<std::shared_ptr<DIZChannelDelegate>> DIZChannelGroupDefault::delegatesSnapshot() const {
-    std::vector<std::shared_ptr<DIZChannelDelegate>> snapshot;
-    std::lock_guard lock(delegatesLock_);
-    for (const auto& held : delegates_) {
-        if (auto delegate = held.lock()) snapshot.push_back(std::move(delegate));
-    }
-    return snapshot;
+    delegates_.remove(delegate);
 }
 
 // Delegates are called outside the table's lock, so a callback may add units or delegates.
 template <class Call>
 void DIZChannelGroupDefault::enumerateDelegates(const Call& call) const {
-    for (const auto& delegate : delegatesSnapshot()) call(*delegate);
+    for (const auto& delegate : delegates_.snapshot()) call(*delegate);
 }
 
 void DIZChannelGroupDefault::channelPrepareLog(DIZChannelProtocol& channel,
@@ -205,7 +190,7 @@ void DIZChannelGroupDefault::channelDidResumeWithIdentifyingObject(
 
 bool DIZChannelGroupDefault::channelUnitShouldFilterLog(DIZChannelUnitProtocol& unit,
                                                         const std::shared_ptr<DIZLog>& log) {
-    const auto delegates = delegatesSnapshot();
+    const auto delegates = delegates_.snapshot();
     return std::any_of(delegates.begin(), delegates.end(),
                        [&](const auto& delegate) { return delegate->channelUnitShouldFilterLog(unit, log); });
 }

@@ -11,6 +11,7 @@
 
 #include "DudIzizoz/Internals/Channel/DIZChannelDelegate.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
+#include "DudIzizoz/Internals/Channel/DIZWeakDelegateList.h"
 
 class DIZDudIzizozIngestion;
 class DIZHttpClientProtocol;
@@ -83,7 +84,6 @@ class DIZChannelGroupDefault : public DIZChannelGroupProtocol,
     DIZChannelGroupDefault(std::shared_ptr<DIZDudIzizozIngestion> ingestion,
                            std::shared_ptr<DIZStorage> storage);
 
-    std::vector<std::shared_ptr<DIZChannelDelegate>> delegatesSnapshot() const;
     template <class Call>
     void enumerateDelegates(const Call& call) const;
 
@@ -91,8 +91,7 @@ class DIZChannelGroupDefault : public DIZChannelGroupProtocol,
     const std::shared_ptr<DIZStorage> storage_;
     const std::shared_ptr<DispatchQueue> logsDispatchQueue_;
 
-    mutable std::mutex delegatesLock_;
-    std::vector<std::weak_ptr<DIZChannelDelegate>> delegates_;
+    DIZWeakDelegateList<DIZChannelDelegate> delegates_;
     mutable std::mutex channelsLock_;
     std::vector<std::shared_ptr<DIZChannelUnitProtocol>> channels_;
 };

@@ -72,33 +72,17 @@ DIZChannelUnitDefault::DIZChannelUnitDefault(std::shared_ptr<DIZIngestionProtoco
 // addDelegate must already reach the new delegate's preparation callbacks, or it could miss a
 // conversion it depends on and be filtered out.
 void DIZChannelUnitDefault::addDelegate(const std::shared_ptr<DIZChannelDelegate>& delegate) {
-    if (!delegate) return;
-    std::lock_guard lock(delegatesLock_);
-    std::erase_if(delegates_, [](const auto& held) { return held.expired(); });
-    const bool known = std::any_of(delegates_.begin(), delegates_.end(),
-                                   [&](const auto& held) { return held.lock() == delegate; });
-    if (!known) delegates_.push_back(delegate);
+    delegates_.add(delegate);
 }
 
 void DIZChannelUnitDefault::removeDelegate(const std::shared_ptr<DIZChannelDelegate>& delegate) {
-    if (!delegate) return;
-    std::lock_guard lock(delegatesLock_);
-    std::erase_if(delegates_, [&](const auto& held) { return held.expired() || held.lock() == delegate; });
-}
-
-std::vector<std::shared_ptr<DIZChannelDelegate>> DIZChannelUnitDefault::delegatesSnapshot() {
-    std::vector<std::shared_ptr<DIZChannelDelegate>> snapshot;
-    std::lock_guard lock(delegatesLock_);
-    for (const auto& held : delegates_) {
-        if (auto delegate = held.lock()) snapshot.push_back(std::move(delegate));
-    }
-    return snapshot;
+    delegates_.remove(delegate);
 }
 
 // Delegates are called outside the table's lock, so they may add or remove delegates themselves.
 template <class Call>
 void DIZChannelUnitDefault::enumerateDelegates(const Call& call) {
-    for (const auto& delegate : delegatesSnapshot()) call(*delegate);
+    for (const auto& delegate : delegates_.snapshot()) call(*delegate);
 }
 
 // Enqueueing
@@ -160,7 +144,7 @@ void DIZChannelUnitDefault::enqueueOnQueue(const std::shared_ptr<DIZLog>& item, 
 }
 
 bool DIZChannelUnitDefault::shouldFilterLog(const std::shared_ptr<DIZLog>& item) {
-    for (const auto& delegate : delegatesSnapshot()) {
+    for (const auto& delegate : delegates_.snapshot()) {
         if (delegate->channelUnitShouldFilterLog(*this, item)) return true;
     }
     return false;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
+#include "DudIzizoz/Internals/Channel/DIZWeakDelegateList.h"
 #include "platform/foundation/Error.h"
 
 class DIZChannelDelegate;
@@ -84,7 +85,6 @@ class DIZChannelUnitDefault : public DIZChannelUnitProtocol,
     void pauseWithIdentifyingObjectSync(const DIZIdentifyingObject& identifyingObject);
     void resumeWithIdentifyingObjectSync(const DIZIdentifyingObject& identifyingObject);
     bool hasLivePausingObject();
-    std::vector<std::shared_ptr<DIZChannelDelegate>> delegatesSnapshot();
     template <class Call>
     void enumerateDelegates(const Call& call);
 
@@ -105,6 +105,5 @@ class DIZChannelUnitDefault : public DIZChannelUnitProtocol,
     std::vector<std::weak_ptr<const void>> pausedIdentifyingObjects_;
     std::set<std::string> pausedTargetKeys_;
 
-    std::mutex delegatesLock_;
-    std::vector<std::weak_ptr<DIZChannelDelegate>> delegates_;
+    DIZWeakDelegateList<DIZChannelDelegate> delegates_;
 };

@@ -49,13 +49,8 @@ std::shared_ptr<DIZDidOzodozudaIngestion> DIZDidOzodozudaIngestion::make(
 
 void DIZDidOzodozudaIngestion::sendAsync(const std::shared_ptr<DIZLogContainer>& data,
                                          DIZSendAsyncCompletionHandler completionHandler) {
-    const std::string batchId = data ? data->batchId().value_or("") : "";
-    if (!data || !data->isValid()) {
-        Error error(kDIZErrorDomain, kDIZLogInvalidContainerErrorCode, kDIZLogInvalidContainerErrorDesc);
-        DIZLogError(kDIZLogTag, "%@", error.description);
-        if (completionHandler) completionHandler(batchId, nullptr, std::nullopt, std::move(error));
-        return;
-    }
+    if (refuseInvalidContainer(data, completionHandler)) return;
+    const std::string batchId = data->batchId().value_or("");
     DIZHttpIngestion::sendAsync(data, [batchId, completionHandler = std::move(completionHandler)](
                                           const std::string&, std::shared_ptr<const HTTPURLResponse> response,
                                           std::optional<Data> body, std::optional<Error> error) {

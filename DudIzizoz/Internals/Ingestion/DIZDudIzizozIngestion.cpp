@@ -16,13 +16,8 @@ std::shared_ptr<DIZDudIzizozIngestion> DIZDudIzizozIngestion::make(
 
 void DIZDudIzizozIngestion::sendAsync(const std::shared_ptr<DIZLogContainer>& data,
                                       DIZSendAsyncCompletionHandler completionHandler) {
-    const std::string batchId = data ? data->batchId().value_or("") : "";
-    if (!data || !data->isValid()) {
-        Error error(kDIZErrorDomain, kDIZLogInvalidContainerErrorCode, kDIZLogInvalidContainerErrorDesc);
-        DIZLogError(kDIZLogTag, "%@", error.description);
-        if (completionHandler) completionHandler(batchId, nullptr, std::nullopt, std::move(error));
-        return;
-    }
+    if (refuseInvalidContainer(data, completionHandler)) return;
+    const std::string batchId = data->batchId().value_or("");
     // The channel unit keeps no logs for an ingestion that is not ready, so none should come here.
     if (!isReadyToSend()) {
         DIZLogError(kDIZLogTag, "DudIzizoz ingestion is used without app secret.");

@@ -4,6 +4,7 @@
 
 #include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Model/DIZLogContainer.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/foundation/URL.h"
@@ -201,4 +202,14 @@ std::string DIZHttpIngestion::getHttpMethod() const {
 
 std::string DIZHttpIngestion::className() const {
     return "DIZHttpIngestion";
+}
+
+bool DIZHttpIngestion::refuseInvalidContainer(const std::shared_ptr<DIZLogContainer>& data,
+                                              const DIZSendAsyncCompletionHandler& completionHandler) {
+    if (data && data->isValid()) return false;
+    Error error(kDIZErrorDomain, kDIZLogInvalidContainerErrorCode, kDIZLogInvalidContainerErrorDesc);
+    DIZLogError(kDIZLogTag, "%@", error.description);
+    if (completionHandler)
+        completionHandler(data ? data->batchId().value_or("") : "", nullptr, std::nullopt, std::move(error));
+    return true;
 }

@@ -87,6 +87,11 @@ class DIZHttpIngestion : public DIZIngestionProtocol,
     // Names the ingestion in its messages.
     virtual std::string className() const;
 
+    // A missing or invalid container is answered at once with the invalid-container error, before
+    // any network activity. True when it was refused.
+    static bool refuseInvalidContainer(const std::shared_ptr<DIZLogContainer>& data,
+                                       const DIZSendAsyncCompletionHandler& completionHandler);
+
   private:
     const std::string apiPath_;
     const HTTPHeaders httpHeaders_;

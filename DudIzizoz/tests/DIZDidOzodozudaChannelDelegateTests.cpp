@@ -112,7 +112,7 @@ class DIZDidOzodozudaChannelDelegateTest : public ::testing::Test {
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};
-    DIZRecordingServer server;
+    LocalHttpServer server;
     const UUID installId;
     std::shared_ptr<DIZDidOzodozudaChannelDelegate> delegate =
         std::make_shared<DIZDidOzodozudaChannelDelegate>(DIZHttpClient::make(), installId, server.url());

@@ -93,7 +93,7 @@ class DIZDudIzizozTest : public ::testing::Test {
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};
-    DIZRecordingServer server;
+    LocalHttpServer server;
     DIZEnvironmentOverride environment;
 };
 

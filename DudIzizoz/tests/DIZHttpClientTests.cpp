@@ -6,11 +6,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <condition_variable>
-#include <deque>
 #include <thread>
 
-#include "platform/network/testing/ListeningThread.h"
 #include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/Internals/HttpClient/DIZCompression.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
@@ -21,6 +18,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/Reachability.h"
+#include "platform/network/testing/LocalHttpServer.h"
 
 namespace {
 
@@ -36,90 +34,6 @@ bool eventually(Predicate predicate) {
     }
     return predicate();
 }
-
-struct Received {
-    std::string path;
-    std::string body;
-    httplib::Headers headers;
-};
-
-struct Answer {
-    int status = 200;
-    httplib::Headers headers;
-};
-
-// A local server that records every request and answers each path from a script of answers
-// (the last one repeats). "/hang" holds its request until the test lets it go.
-class ScriptedServer {
-  public:
-    ScriptedServer() {
-        server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
-            std::unique_lock lock(mutex_);
-            received_.push_back({request.path, request.body, request.headers});
-            changed_.notify_all();
-            if (request.path == "/hang") changed_.wait(lock, [this] { return released_; });
-            auto& script = scripts_[request.path];
-            Answer answer = script.empty() ? Answer{} : script.front();
-            if (script.size() > 1) script.pop_front();
-            response.status = answer.status;
-            for (const auto& [name, value] : answer.headers) response.set_header(name, value);
-            response.set_content("answer " + std::to_string(answer.status), "text/plain");
-        });
-    }
-    ~ScriptedServer() { stop(); }
-
-    int start(int port = 0) {
-        if (port == 0) {
-            port_ = server_.bind_to_any_port("127.0.0.1");
-        } else {
-            port_ = server_.bind_to_port("127.0.0.1", port) ? port : -1;
-        }
-        thread_ = startListening(server_);
-        return port_;
-    }
-    void stop() {
-        {
-            std::lock_guard lock(mutex_);
-            released_ = true;
-            changed_.notify_all();
-        }
-        server_.stop();
-        if (thread_.joinable()) thread_.join();
-    }
-    void script(const std::string& path, std::vector<Answer> answers) {
-        std::lock_guard lock(mutex_);
-        scripts_[path] = std::deque<Answer>(answers.begin(), answers.end());
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    size_t count(const std::string& path) {
-        std::lock_guard lock(mutex_);
-        return static_cast<size_t>(std::count_if(received_.begin(), received_.end(),
-                                                 [&](const Received& r) { return r.path == path; }));
-    }
-    bool waitForCount(const std::string& path, size_t n) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 20s, [&] {
-            return static_cast<size_t>(std::count_if(received_.begin(), received_.end(),
-                                                     [&](const Received& r) { return r.path == path; })) >= n;
-        });
-    }
-    Received last() {
-        std::lock_guard lock(mutex_);
-        return received_.back();
-    }
-
-  private:
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Received> received_;
-    std::map<std::string, std::deque<Answer>> scripts_;
-    bool released_ = false;
-};
 
 struct Outcome {
     std::optional<Data> body;
@@ -167,7 +81,7 @@ class RecordingDelegate : public DIZHttpClientDelegate {
 class DIZHttpClientTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        server.start();
+        server.hold("/hang");
         client = DIZHttpClient::make();
         RunLoop::runUntilIdle();  // the notifier starts and reports the network once
     }
@@ -200,7 +114,7 @@ class DIZHttpClientTest : public ::testing::Test {
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};
-    ScriptedServer server;
+    LocalHttpServer server;
     std::shared_ptr<DIZHttpClient> client;
 };
 
@@ -227,7 +141,7 @@ TEST_F(DIZHttpClientTest, BodiesFrom1400BytesGoOutGzipped) {
         send("/logs", handler, dataFromString(text));
         ASSERT_FALSE(handler.wait().error);
 
-        Received request = server.last();
+        LocalHttpServer::Request request = server.last();
         const bool gzipped = size >= 1400;
         EXPECT_EQ(request.body, text) << size;  // the server inflates what was sent
         EXPECT_EQ(request.headers.count("Content-Encoding"), gzipped ? 1u : 0u) << size;
@@ -257,7 +171,7 @@ TEST_F(DIZHttpClientTest, CallKeepsGivenContentTypeAndCompressesToRealGzip) {
 }
 
 TEST_F(DIZHttpClientTest, ServerRetryHintIsHonouredAndTheLastFailureIsHandedOverAndPauses) {
-    server.script("/logs", {{503, {{"x-dz-retry-after-ms", "50"}}}});
+    server.script("/logs", {{503, {{"x-dz-retry-after-ms", "50"}}, "answer 503"}});
     Handler handler;
     send("/logs", handler);
     auto call = onlyPendingCall();
@@ -267,7 +181,7 @@ TEST_F(DIZHttpClientTest, ServerRetryHintIsHonouredAndTheLastFailureIsHandedOver
         clock->advance(0.049);
         EXPECT_EQ(server.count("/logs"), static_cast<size_t>(retry));
         clock->advance(0.001);
-        ASSERT_TRUE(server.waitForCount("/logs", static_cast<size_t>(retry) + 1));
+        ASSERT_TRUE(server.waitForRequests("/logs", static_cast<size_t>(retry) + 1));
     }
     Outcome outcome = handler.wait();
     EXPECT_FALSE(outcome.error);
@@ -309,7 +223,7 @@ TEST_F(DIZHttpClientTest, NonRecoverableStatusDisablesTheClientAndCancelsTheRest
     server.script("/bad", {{400, {}}});
     Handler hanging, bad, late;
     send("/hang", hanging);
-    ASSERT_TRUE(server.waitForCount("/hang", 1));
+    ASSERT_TRUE(server.waitForRequests("/hang", 1));
     send("/bad", bad);
 
     Outcome answer = bad.wait();
@@ -365,8 +279,8 @@ TEST_F(DIZHttpClientTest, ConnectionRefusedWhileOfflineWaitsForTheNetwork) {
     EXPECT_EQ(handler.calls(), 0u);
     EXPECT_EQ(client->pendingCalls().size(), 1u);
 
-    ScriptedServer later;
-    ASSERT_EQ(later.start(port), port);
+    LocalHttpServer later(port);
+    ASSERT_EQ(later.port(), port);
     networkBecomes(0);  // now the client hears of it
     EXPECT_TRUE(client->isPaused());
     networkBecomes(NetworkReachabilityFlag::Reachable);
@@ -380,7 +294,7 @@ TEST_F(DIZHttpClientTest, ConnectionRefusedWhileOfflineWaitsForTheNetwork) {
 TEST_F(DIZHttpClientTest, StalledRequestFailsAfterSixtySecondsOfClockTime) {
     Handler handler;
     send("/hang", handler);
-    ASSERT_TRUE(server.waitForCount("/hang", 1));
+    ASSERT_TRUE(server.waitForRequests("/hang", 1));
     clock->advance(59.9);
     EXPECT_EQ(handler.calls(), 0u);
     clock->advance(0.1);

@@ -59,7 +59,7 @@ class DIZHttpIngestionTest : public ::testing::Test {
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};
-    DIZRecordingServer server;
+    LocalHttpServer server;
     std::shared_ptr<DIZHttpClient> client;
     std::shared_ptr<ProbeIngestion> ingestion;
 };

@@ -97,7 +97,7 @@ class DIZIngestionsTest : public ::testing::Test {
     DIZLogCapture logs;
     ScopedManualClock clock{1767225600.25};
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};
-    DIZRecordingServer server;
+    LocalHttpServer server;
     std::shared_ptr<DIZHttpClient> client;
 };
 

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "DudIzizoz/tests/DIZIngestionTesting.h"
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
+#include "platform/network/testing/LocalHttpServer.h"
 #include "quorvane/UserDefaultsManager.h"
 
 namespace {
@@ -66,7 +66,7 @@ TEST_F(Executable, DemoShowsCyclingAndResize) {
 
 // The advance step waits for the request its flush timer started, so the log is there on exit.
 TEST_F(Executable, LogUrlDeliversTheStartServiceLogToALocalCollector) {
-    DIZRecordingServer collector;
+    LocalHttpServer collector;
     auto file = home_.path() / "flush.json";
     std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": [{"advance": 7}]})";
 

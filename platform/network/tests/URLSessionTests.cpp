@@ -1,18 +1,16 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <condition_variable>
-#include <thread>
 
 #include "platform/dispatch/BackgroundActivity.h"
-#include "platform/network/testing/ListeningThread.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/network/Reachability.h"
 #include "platform/network/URLSession.h"
+#include "platform/network/testing/LocalHttpServer.h"
 
 namespace {
 
@@ -51,77 +49,18 @@ class Completion {
     Outcome outcome_;
 };
 
-// A local server whose "/hang" route holds its request until the test lets it go.
-class LocalServer {
+// "/echo" answers with marks of its own; "/hang" holds its request until the test lets it go.
+class LocalServer : public LocalHttpServer {
   public:
     LocalServer() {
-        server_.Post("/echo", [this](const httplib::Request& request, httplib::Response& response) {
-            {
-                std::lock_guard lock(mutex_);
-                lastBody_ = request.body;
-                lastHeaders_ = request.headers;
-                lastMethod_ = request.method;
-            }
-            response.status = 201;
-            response.set_header("X-Reply", "yes");
-            response.set_content("answer:" + request.body, "text/plain");
-        });
-        server_.Post("/hang", [this](const httplib::Request&, httplib::Response& response) {
-            std::unique_lock lock(mutex_);
-            ++hanging_;
-            changed_.notify_all();
-            changed_.wait(lock, [this] { return released_; });
-            response.status = 200;
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = startListening(server_);
+        script("/echo", {{201, {{"X-Reply", "yes"}}, "answer:payload", "text/plain"}});
+        hold("/hang");
     }
-    ~LocalServer() {
-        release();
-        server_.stop();
-        thread_.join();
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    int port() const { return port_; }
-    void waitForHangingRequest() {
-        std::unique_lock lock(mutex_);
-        ASSERT_TRUE(changed_.wait_for(lock, std::chrono::seconds(20), [this] { return hanging_ > 0; }));
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-    std::string lastBody() {
-        std::lock_guard lock(mutex_);
-        return lastBody_;
-    }
-    std::string lastHeader(const std::string& name) {
-        std::lock_guard lock(mutex_);
-        auto it = lastHeaders_.find(name);
-        return it == lastHeaders_.end() ? "" : it->second;
-    }
-    size_t headerCount(const std::string& name) {
-        std::lock_guard lock(mutex_);
-        return lastHeaders_.count(name);
-    }
-    std::string lastMethod() {
-        std::lock_guard lock(mutex_);
-        return lastMethod_;
-    }
-
-  private:
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int hanging_ = 0;
-    bool released_ = false;
-    std::string lastBody_, lastMethod_;
-    httplib::Headers lastHeaders_;
+    void waitForHangingRequest() { ASSERT_TRUE(waitForRequests("/hang", 1)); }
+    std::string lastBody() { return last().body; }
+    std::string lastHeader(const std::string& name) { return last().header(name); }
+    size_t headerCount(const std::string& name) { return last().headers.count(name); }
+    std::string lastMethod() { return last().method; }
 };
 
 URLRequest post(const std::string& url, const std::string& body = "hello") {

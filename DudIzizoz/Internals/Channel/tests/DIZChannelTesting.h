@@ -1,17 +1,12 @@
 #pragma once
-// What the channel tests share: a local log server on 127.0.0.1 that reads the logs out of every
-// upload, answers from a script and can hold requests unanswered (a slow server); a delegate that
+// What the channel tests share: the local server read as a log service; a delegate that
 // records every channel callback; and a fixture with a real group over a real "Logs.sqlite" under
 // a private home, a real HTTP client and the manual clock.
 #include <gtest/gtest.h>
-#include <httplib.h>
-
-#include "platform/network/testing/ListeningThread.h"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +30,7 @@
 #include "platform/foundation/UUID.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/network/Reachability.h"
+#include "platform/network/testing/LocalHttpServer.h"
 
 namespace diz_channel_test {
 
@@ -74,6 +70,7 @@ inline std::vector<std::string> names(const std::string& prefix, size_t first, s
     return all;
 }
 
+// The local server read as a log service: each upload as the names of its logs.
 class DIZLogServer {
   public:
     struct Answer {
@@ -82,67 +79,37 @@ class DIZLogServer {
         bool retryAtOnce = false;
     };
 
-    DIZLogServer() {
-        server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
-            std::unique_lock lock(mutex_);
-            received_.push_back(logNames(request.body));
-            maxInFlight_ = std::max(maxInFlight_, ++inFlight_);
-            changed_.notify_all();
-            changed_.wait(lock, [this] { return !holding_; });
-            const Answer answer = script_.empty() ? Answer{} : script_.front();
-            if (script_.size() > 1) script_.pop_front();
-            --inFlight_;
-            response.status = answer.status;
-            if (answer.retryAtOnce) response.set_header("x-dz-retry-after-ms", "0");
-            response.set_content("{}", "application/json");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = startListening(server_);
-    }
-    ~DIZLogServer() { stop(); }
-
-    void stop() {
-        release();
-        server_.stop();
-        if (thread_.joinable()) thread_.join();
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    void stop() { server_.stop(); }
+    std::string url() const { return server_.url(); }
     // Answers in this order; the last one repeats.
-    void script(std::vector<Answer> answers) {
-        std::lock_guard lock(mutex_);
-        script_.assign(answers.begin(), answers.end());
+    void script(const std::vector<Answer>& answers) {
+        std::vector<LocalHttpServer::Answer> scripted;
+        for (const auto& answer : answers) {
+            scripted.push_back({answer.status, {}});
+            if (answer.retryAtOnce) scripted.back().headers.emplace("x-dz-retry-after-ms", "0");
+        }
+        server_.script(kLogsPath, std::move(scripted));
     }
-    // Requests wait unanswered until release().
-    void hold() {
-        std::lock_guard lock(mutex_);
-        holding_ = true;
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        holding_ = false;
-        changed_.notify_all();
-    }
+    // Uploads wait unanswered until release().
+    void hold() { server_.hold(kLogsPath); }
+    void release() { server_.release(); }
     // The names of the logs of every upload, in arrival order.
     std::vector<std::vector<std::string>> received() {
-        std::lock_guard lock(mutex_);
-        return received_;
+        std::vector<std::vector<std::string>> uploads;
+        for (const auto& request : server_.received()) uploads.push_back(logNames(request.body));
+        return uploads;
     }
     std::vector<std::string> allReceivedNames() {
         std::vector<std::string> all;
         for (const auto& upload : received()) all.insert(all.end(), upload.begin(), upload.end());
         return all;
     }
-    size_t maxInFlight() {
-        std::lock_guard lock(mutex_);
-        return maxInFlight_;
-    }
-    // Waits for the network, never for a timer.
-    bool waitForUploads(size_t count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 20s, [&] { return received_.size() >= count; });
-    }
+    size_t maxInFlight() { return server_.maxInFlight(); }
+    bool waitForUploads(size_t count) { return server_.waitForRequests(count); }
 
   private:
+    static constexpr const char* kLogsPath = "/logs";
+
     static std::vector<std::string> logNames(const std::string& body) {
         std::vector<std::string> found;
         const auto json = json::parse(body);
@@ -156,16 +123,7 @@ class DIZLogServer {
         return found;
     }
 
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::vector<std::string>> received_;
-    std::deque<Answer> script_;
-    bool holding_ = false;
-    size_t inFlight_ = 0;
-    size_t maxInFlight_ = 0;
+    LocalHttpServer server_;
 };
 
 // Every callback as "<what> <log name>", with the error code of failures ("<what> <name> <code>").

@@ -1,0 +1,149 @@
+#pragma once
+// A real HTTP server on 127.0.0.1 for tests: it records every request, answers each path from a
+// script, and can hold requests unanswered to play a slow server. Waits are bounded and wake on
+// the server's own progress, so no test has to sleep for it.
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/network/testing/ListeningThread.h"
+
+class LocalHttpServer {
+  public:
+    struct Request {
+        std::string method;
+        std::string path;
+        std::string target;  // the path with its query
+        httplib::Headers headers;
+        std::string body;  // as the server decoded it: a gzip body arrives inflated
+
+        std::string header(const std::string& name) const {
+            auto found = headers.find(name);
+            return found == headers.end() ? std::string() : found->second;
+        }
+        bool hasHeader(const std::string& name) const { return headers.count(name) > 0; }
+    };
+    // The services under test speak JSON, so an unscripted answer is an empty JSON object.
+    struct Answer {
+        int status = 200;
+        httplib::Headers headers;
+        std::string body = "{}";
+        std::string contentType = "application/json";
+    };
+
+    // A given port lets a server appear where a client already points; 0 takes a free one.
+    explicit LocalHttpServer(int port = 0) {
+        auto handler = [this](const httplib::Request& request, httplib::Response& response) {
+            handle(request, response);
+        };
+        server_.Get(".*", handler).Post(".*", handler).Put(".*", handler).Patch(".*", handler);
+        server_.Delete(".*", handler);
+        if (port == 0) {
+            port_ = server_.bind_to_any_port("127.0.0.1");
+        } else {
+            port_ = server_.bind_to_port("127.0.0.1", port) ? port : -1;
+        }
+        if (port_ > 0) thread_ = startListening(server_);
+    }
+    ~LocalHttpServer() { stop(); }
+    LocalHttpServer(const LocalHttpServer&) = delete;
+    LocalHttpServer& operator=(const LocalHttpServer&) = delete;
+
+    // Held requests are let go first: the server's stop waits for every handler to return.
+    void stop() {
+        release();
+        server_.stop();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    int port() const { return port_; }
+    std::string url(const std::string& path = "") const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+    // Requests to this path get these answers in turn; the last one repeats.
+    void script(const std::string& path, std::vector<Answer> answers) {
+        std::lock_guard lock(mutex_);
+        scripts_[path] = std::deque<Answer>(answers.begin(), answers.end());
+    }
+    // Requests to this path are recorded at once but wait unanswered until release().
+    void hold(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        held_.insert(path);
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        held_.clear();
+        changed_.notify_all();
+    }
+
+    std::vector<Request> received() {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+    Request last() {
+        std::lock_guard lock(mutex_);
+        return received_.empty() ? Request{} : received_.back();
+    }
+    size_t count(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return countLocked(path);
+    }
+    // The most requests that were between arrival and answer at one time.
+    size_t maxInFlight() {
+        std::lock_guard lock(mutex_);
+        return maxInFlight_;
+    }
+    bool waitForRequests(size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return received_.size() >= count; });
+    }
+    bool waitForRequests(const std::string& path, size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return countLocked(path) >= count; });
+    }
+
+  private:
+    static constexpr std::chrono::seconds kPatience{20};
+
+    void handle(const httplib::Request& request, httplib::Response& response) {
+        std::unique_lock lock(mutex_);
+        received_.push_back({request.method, request.path, request.target, request.headers, request.body});
+        maxInFlight_ = std::max(maxInFlight_, ++inFlight_);
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return !held_.contains(request.path); });
+        Answer answer;
+        if (auto script = scripts_.find(request.path); script != scripts_.end() && !script->second.empty()) {
+            answer = script->second.front();
+            if (script->second.size() > 1) script->second.pop_front();
+        }
+        --inFlight_;
+        response.status = answer.status;
+        for (const auto& [name, value] : answer.headers) response.set_header(name, value);
+        response.set_content(answer.body, answer.contentType);
+    }
+    size_t countLocked(const std::string& path) const {
+        return static_cast<size_t>(std::count_if(received_.begin(), received_.end(),
+                                                 [&](const Request& r) { return r.path == path; }));
+    }
+
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = -1;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Request> received_;
+    std::map<std::string, std::deque<Answer>> scripts_;
+    std::set<std::string> held_;
+    size_t inFlight_ = 0;
+    size_t maxInFlight_ = 0;
+};

@@ -18,6 +18,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/Reachability.h"
+#include "platform/network/testing/CompletionRecorder.h"
 #include "platform/network/testing/LocalHttpServer.h"
 
 namespace {
@@ -35,36 +36,8 @@ bool eventually(Predicate predicate) {
     return predicate();
 }
 
-struct Outcome {
-    std::optional<Data> body;
-    std::shared_ptr<const HTTPURLResponse> response;
-    std::optional<Error> error;
-};
-
-// Records the handler calls of one request.
-class Handler {
-  public:
-    DIZHttpRequestCompletionHandler block() {
-        return [this](std::optional<Data> body, std::shared_ptr<const HTTPURLResponse> response,
-                      std::optional<Error> error) {
-            std::lock_guard lock(mutex_);
-            outcomes_.push_back({std::move(body), std::move(response), std::move(error)});
-        };
-    }
-    size_t calls() {
-        std::lock_guard lock(mutex_);
-        return outcomes_.size();
-    }
-    Outcome wait() {
-        EXPECT_TRUE(eventually([this] { return calls() > 0; }));
-        std::lock_guard lock(mutex_);
-        return outcomes_.empty() ? Outcome{} : outcomes_.front();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<Outcome> outcomes_;
-};
+using Outcome = HTTPOutcome;
+using Handler = CompletionRecorder;
 
 class RecordingDelegate : public DIZHttpClientDelegate {
   public:
@@ -95,7 +68,7 @@ class DIZHttpClientTest : public ::testing::Test {
 
     void send(const std::string& path, Handler& handler, std::optional<Data> body = dataFromString("{}")) {
         client->sendAsync(server.url(path), "POST", {{"App-Secret", "secret"}}, std::move(body),
-                          handler.block());
+                          handler.handler());
     }
     std::shared_ptr<DIZHttpCall> onlyPendingCall() {
         auto calls = client->pendingCalls();
@@ -271,7 +244,7 @@ TEST_F(DIZHttpClientTest, ConnectionRefusedWhileOfflineWaitsForTheNetwork) {
     SimulatedNetwork::setFlags(0);  // gone, and the client has not heard of it yet
     Handler handler;
     client->sendAsync("http://127.0.0.1:" + std::to_string(port) + "/logs", "POST", {}, dataFromString("{}"),
-                      handler.block());
+                      handler.handler());
     auto call = onlyPendingCall();
     ASSERT_TRUE(eventually(
         [&] { return logs.contains("HTTP call failed with error: Internet connection is down."); }));

@@ -10,44 +10,13 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/network/Reachability.h"
 #include "platform/network/URLSession.h"
+#include "platform/network/testing/CompletionRecorder.h"
 #include "platform/network/testing/LocalHttpServer.h"
 
 namespace {
 
-struct Outcome {
-    std::optional<Data> body;
-    std::shared_ptr<const HTTPURLResponse> response;
-    std::optional<Error> error;
-};
-
-// Collects one completion; waits for the network (never for a timer) with a generous limit.
-class Completion {
-  public:
-    URLSession::CompletionHandler handler() {
-        return [this](std::optional<Data> body, std::shared_ptr<const HTTPURLResponse> response,
-                      std::optional<Error> error) {
-            std::lock_guard lock(mutex_);
-            ++calls_;
-            outcome_ = {std::move(body), std::move(response), std::move(error)};
-            done_.notify_all();
-        };
-    }
-    Outcome wait() {
-        std::unique_lock lock(mutex_);
-        EXPECT_TRUE(done_.wait_for(lock, std::chrono::seconds(20), [this] { return calls_ > 0; }));
-        return outcome_;
-    }
-    int calls() {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    int calls_ = 0;
-    Outcome outcome_;
-};
+using Outcome = HTTPOutcome;
+using Completion = CompletionRecorder;
 
 // "/echo" answers with marks of its own; "/hang" holds its request until the test lets it go.
 class LocalServer : public LocalHttpServer {
@@ -162,7 +131,7 @@ TEST_F(URLSessionTest, CancelEndsRunningTaskOnceWithCancelled) {
     EXPECT_EQ(completion.wait().error->code, URLError::Cancelled);
     server.release();
     session->invalidateAndCancel();
-    EXPECT_EQ(completion.calls(), 1);
+    EXPECT_EQ(completion.calls(), 1u);
 }
 
 TEST_F(URLSessionTest, RunningTaskIsBackgroundActivityUntilItsOutcomeHasBeenHandled) {
@@ -173,7 +142,7 @@ TEST_F(URLSessionTest, RunningTaskIsBackgroundActivityUntilItsOutcomeHasBeenHand
 
     server.release();
     EXPECT_TRUE(BackgroundActivity::waitUntilIdle(20));
-    EXPECT_EQ(completion.calls(), 1);
+    EXPECT_EQ(completion.calls(), 1u);
 }
 
 TEST_F(URLSessionTest, StalledRequestTimesOutOnTheClock) {
@@ -185,7 +154,7 @@ TEST_F(URLSessionTest, StalledRequestTimesOutOnTheClock) {
     server.waitForHangingRequest();
 
     clock->advance(59);
-    EXPECT_EQ(completion.calls(), 0);
+    EXPECT_EQ(completion.calls(), 0u);
     clock->advance(1);
     EXPECT_EQ(completion.wait().error->code, URLError::TimedOut);
 }

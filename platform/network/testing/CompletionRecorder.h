@@ -1,0 +1,50 @@
+#pragma once
+// Records the completions of HTTP requests (body, response, error) from any thread, and waits for
+// the first one on a condition variable: the network is waited for, never a timer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/network/URLSession.h"
+
+struct HTTPOutcome {
+    std::optional<Data> body;
+    std::shared_ptr<const HTTPURLResponse> response;
+    std::optional<Error> error;
+};
+
+class CompletionRecorder {
+  public:
+    std::function<void(std::optional<Data>, std::shared_ptr<const HTTPURLResponse>, std::optional<Error>)>
+    handler() {
+        return [this](std::optional<Data> body, std::shared_ptr<const HTTPURLResponse> response,
+                      std::optional<Error> error) {
+            std::lock_guard lock(mutex_);
+            outcomes_.push_back({std::move(body), std::move(response), std::move(error)});
+            changed_.notify_all();
+        };
+    }
+    size_t calls() {
+        std::lock_guard lock(mutex_);
+        return outcomes_.size();
+    }
+    // The first outcome, once it has come; an empty one (and a failed expectation) after 20 s.
+    HTTPOutcome wait() {
+        std::unique_lock lock(mutex_);
+        bool came = changed_.wait_for(lock, std::chrono::seconds(20), [this] { return !outcomes_.empty(); });
+        EXPECT_TRUE(came) << "no completion within 20 s";
+        return came ? outcomes_.front() : HTTPOutcome{};
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<HTTPOutcome> outcomes_;
+};

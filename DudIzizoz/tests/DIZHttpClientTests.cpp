@@ -1,9 +1,5 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <thread>
@@ -231,15 +227,7 @@ TEST_F(DIZHttpClientTest, ReenablingGivesANewSessionThatSends) {
 
 TEST_F(DIZHttpClientTest, ConnectionRefusedWhileOfflineWaitsForTheNetwork) {
     // A port with no listener now, and a server on it later.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    const int port = ntohs(address.sin_port);
+    const int port = closedLocalPort();
 
     SimulatedNetwork::setFlags(0);  // gone, and the client has not heard of it yet
     Handler handler;

@@ -2,7 +2,11 @@
 // A real HTTP server on 127.0.0.1 for tests: it records every request, answers each path from a
 // script, and can hold requests unanswered to play a slow server. Waits are bounded and wake on
 // the server's own progress, so no test has to sleep for it.
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +20,19 @@
 #include <vector>
 
 #include "platform/network/testing/ListeningThread.h"
+
+// A port on 127.0.0.1 where nobody listens now (the kernel just handed it out and it was let go).
+inline int closedLocalPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
 
 class LocalHttpServer {
   public:

@@ -1,8 +1,4 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <condition_variable>
 
@@ -40,18 +36,6 @@ URLRequest post(const std::string& url, const std::string& body = "hello") {
     return request;
 }
 
-// A port on 127.0.0.1 where nobody listens.
-int closedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 class URLSessionTest : public ::testing::Test {
   protected:
@@ -97,7 +81,7 @@ TEST_F(URLSessionTest, TransportFailuresMapToUrlErrorCodes) {
         NetworkReachabilityFlags network;
         int64_t code;
     };
-    const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    const std::string refused = "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/";
     const Case cases[] = {
         {refused, NetworkReachabilityFlag::Reachable, URLError::CannotConnectToHost},
         {refused, 0, URLError::NotConnectedToInternet},

@@ -10,6 +10,10 @@
 
 namespace {
 
+// Long enough to outlast another process's operation on the file (each one is a short
+// transaction), so a second instance of the agent makes this one wait instead of fail.
+constexpr int kBusyTimeoutMilliseconds = 5000;
+
 // Runs before main, ahead of any connection of this process, as the setting requires.
 const int gConfigureSQLiteResult = DIZDBStorage::configureSQLite();
 
@@ -25,12 +29,15 @@ void logGlobalConfigurationResultOnce() {
     });
 }
 
-// "file://" and the path with every byte outside the unreserved set and "/" percent-encoded, so
-// "?", "#" and "%" in a directory name cannot turn into URI syntax.
+// "file://" and the absolute path with every byte outside the unreserved set and "/"
+// percent-encoded, so "?", "#" and "%" in a directory name cannot turn into URI syntax. A relative
+// path would make its first component the URI's authority, which sqlite refuses.
 std::string fileURIForPath(const std::filesystem::path& path) {
     static constexpr char kHex[] = "0123456789ABCDEF";
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     std::string uri = "file://";
-    for (unsigned char c : path.string()) {
+    for (unsigned char c : (ec ? path : absolute).string()) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                            c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
         if (plain) {
@@ -53,6 +60,13 @@ void closeDatabase(sqlite3* database) {
 
 bool isCorruptionResult(int result) {
     return result == SQLITE_CORRUPT || result == SQLITE_NOTADB;
+}
+
+// Each connection lives for one operation, so in the default mode the journal is created and
+// deleted for every write: two changes of the directory that the file system has to commit. Kept,
+// only its header is zeroed at commit. A connection left in the default mode is only slower.
+void keepJournalBetweenTransactions(sqlite3* database) {
+    sqlite3_exec(database, "PRAGMA journal_mode = PERSIST", nullptr, nullptr, nullptr);
 }
 
 }  // namespace
@@ -81,7 +95,10 @@ int DIZDBStorage::configureDatabaseWithSchema(const std::optional<DIZSchema>& sc
     const bool existed = DIZUtility::fileExistsForPathComponent(filename);
     auto fileURL = DIZUtility::createFileAtPathComponent(filename, std::nullopt, false, false);
     if (!fileURL) return SQLITE_CANTOPEN;
-    dbFileURL_ = *fileURL;
+    // Absolute, so the store stays on its file whatever the working directory becomes.
+    std::error_code ec;
+    dbFileURL_ = std::filesystem::absolute(*fileURL, ec);
+    if (ec) dbFileURL_ = *fileURL;
     maxSizeInBytes_ = kDefaultMaxSizeInBytes;
 
     int result = SQLITE_OK;
@@ -114,11 +131,24 @@ int DIZDBStorage::configureDatabaseWithSchema(const std::optional<DIZSchema>& sc
         if (storedVersion < version) {
             DIZLogInfo(kDIZLogTag, "Migrating \"%@\" database from version %lu to %lu.", filename,
                        storedVersion, version);
-            migrateDatabase(database, storedVersion);
+            // The old version stays in the header, so the next start migrates again: a version
+            // written over a failed migration would mark the old tables as current for good.
+            result = migrateDatabase(database, storedVersion);
+            if (result != SQLITE_OK) {
+                DIZLogError(kDIZLogTag, "Failed to migrate \"%@\" database, result=%d.", filename, result);
+                closeDatabase(database);
+                return result;
+            }
         }
     } else {
         DIZLogInfo(kDIZLogTag, "Created \"%@\" database with %lu version.", filename, version);
         customizeDatabase(database);
+    }
+
+    result = validateDatabase(database);
+    if (result != SQLITE_OK) {
+        closeDatabase(database);
+        return result;
     }
 
     enableAutoVacuumInOpenedDatabase(database);
@@ -139,7 +169,7 @@ int DIZDBStorage::executeQueryUsingBlock(const std::function<int(sqlite3*)>& blo
         closeDatabase(database);
         return SQLITE_ERROR;
     }
-    result = setMaxPageCount(maxSizeInBytes_ / pageSize_, database);
+    result = setMaxPageCount(maxSizeInBytes_ / pageSize_, database, &appliedMaxPageCount_);
     if (isCorruptionResult(result)) {
         closeDatabase(database);
         return result;
@@ -276,7 +306,13 @@ void DIZDBStorage::setMaxStorageSize(int64_t sizeInBytes,
 
 void DIZDBStorage::customizeDatabase(sqlite3*) {}
 
-void DIZDBStorage::migrateDatabase(sqlite3*, uint32_t) {}
+int DIZDBStorage::migrateDatabase(sqlite3*, uint32_t) {
+    return SQLITE_OK;
+}
+
+int DIZDBStorage::validateDatabase(sqlite3*) {
+    return SQLITE_OK;
+}
 
 int DIZDBStorage::configureSQLite() {
     return sqlite3_config(SQLITE_CONFIG_URI, 1);
@@ -296,6 +332,8 @@ sqlite3* DIZDBStorage::openDatabaseAtFileURL(const std::filesystem::path& fileUR
         if (database) sqlite3_close(database);
         return nullptr;
     }
+    sqlite3_busy_timeout(database, kBusyTimeoutMilliseconds);
+    keepJournalBetweenTransactions(database);
     return database;
 }
 
@@ -324,20 +362,30 @@ int DIZDBStorage::executeQuery(const std::string& query, sqlite3* database,
 int DIZDBStorage::executeNonSelectionQueryInOpenedDatabase(const std::string& query, sqlite3* database,
                                                            const DIZStorageBindableArray& values) {
     return executeQuery(query, database, values, [database](sqlite3_stmt* statement) {
-        const int result = sqlite3_step(statement);
-        // A pragma that sets a value answers with a row holding the value it kept.
-        if (result == SQLITE_DONE || result == SQLITE_ROW) return SQLITE_OK;
-        if (isCorruptionResult(result)) {
-            DIZLogError(kDIZLogTag, "A database file is corrupted, result=%d\n\t%@", result,
-                        sqlite3_errmsg(database));
-        } else if (result == SQLITE_FULL) {
-            DIZLogDebug(kDIZLogTag, "Query failed with error: %d\n\t%@", result, sqlite3_errmsg(database));
-        } else {
-            DIZLogError(kDIZLogTag, "Could not execute the statement, result=%d\n\t%@", result,
-                        sqlite3_errmsg(database));
-        }
-        return result;
+        return stepNonSelection(statement, database);
     });
+}
+
+int DIZDBStorage::stepNonSelection(sqlite3_stmt* statement, sqlite3* database) {
+    const int result = sqlite3_step(statement);
+    // Reset at once: the statement can run again, and a pragma's unread row keeps no read lock.
+    const auto reset = [statement] { sqlite3_reset(statement); };
+    // A pragma that sets a value answers with a row holding the value it kept.
+    if (result == SQLITE_DONE || result == SQLITE_ROW) {
+        reset();
+        return SQLITE_OK;
+    }
+    if (isCorruptionResult(result)) {
+        DIZLogError(kDIZLogTag, "A database file is corrupted, result=%d\n\t%@", result,
+                    sqlite3_errmsg(database));
+    } else if (result == SQLITE_FULL) {
+        DIZLogDebug(kDIZLogTag, "Query failed with error: %d\n\t%@", result, sqlite3_errmsg(database));
+    } else {
+        DIZLogError(kDIZLogTag, "Could not execute the statement, result=%d\n\t%@", result,
+                    sqlite3_errmsg(database));
+    }
+    reset();
+    return result;
 }
 
 DIZStorageRows DIZDBStorage::executeSelectionQueryInOpenedDatabase(const std::string& query,
@@ -460,9 +508,12 @@ int64_t DIZDBStorage::querySingleValue(const std::string& query, sqlite3* databa
     return rows[0][0].integerOr(0);
 }
 
-int DIZDBStorage::setMaxPageCount(int64_t pageCount, sqlite3* database) {
-    return executeNonSelectionQueryInOpenedDatabase("PRAGMA max_page_count = " + std::to_string(pageCount),
-                                                    database);
+int DIZDBStorage::setMaxPageCount(int64_t pageCount, sqlite3* database, int64_t* effectivePageCount) {
+    int result = SQLITE_OK;
+    const int64_t kept =
+        querySingleValue("PRAGMA max_page_count = " + std::to_string(pageCount), database, &result);
+    if (effectivePageCount) *effectivePageCount = result == SQLITE_OK ? kept : 0;
+    return result;
 }
 
 std::string DIZDBStorage::quotedIdentifier(const std::string& name) {

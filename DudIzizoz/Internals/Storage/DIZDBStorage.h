@@ -2,7 +2,8 @@
 // A thin layer over one sqlite file in the client's data directory. It creates the file and its
 // tables from a schema description, keeps a schema version in the header (calling a migration hook
 // when the stored one is older), keeps full auto-vacuum, caps the file at a size in pages, and runs
-// every operation on a connection of its own that is closed before the operation returns.
+// every operation on a connection of its own that is closed before the operation returns. Every
+// connection waits a while for another process's lock and keeps the journal file between writes.
 // Failures are sqlite result codes, logged; nothing throws. No lock: callers serialise the calls.
 #include <cstdint>
 #include <filesystem>
@@ -80,6 +81,8 @@ class DIZDBStorage {
                             const std::function<int(sqlite3_stmt*)>& block);
     static int executeNonSelectionQueryInOpenedDatabase(const std::string& query, sqlite3* database,
                                                         const DIZStorageBindableArray& values = {});
+    // Runs a prepared statement once and resets it, so it can run again; 0 when it completed.
+    static int stepNonSelection(sqlite3_stmt* statement, sqlite3* database);
     static DIZStorageRows executeSelectionQueryInOpenedDatabase(const std::string& query, sqlite3* database,
                                                                 int* result = nullptr,
                                                                 const DIZStorageBindableArray& values = {});
@@ -96,7 +99,8 @@ class DIZDBStorage {
     static int64_t getMaxPageCountInOpenedDatabase(sqlite3* database);
     // First column of the first row; 0 when there is none.
     static int64_t querySingleValue(const std::string& query, sqlite3* database, int* result = nullptr);
-    static int setMaxPageCount(int64_t pageCount, sqlite3* database);
+    // sqlite keeps at least the pages in use; `effectivePageCount` receives the cap it kept.
+    static int setMaxPageCount(int64_t pageCount, sqlite3* database, int64_t* effectivePageCount = nullptr);
     // `name` in double quotes, inner double quotes doubled.
     static std::string quotedIdentifier(const std::string& name);
 
@@ -108,12 +112,20 @@ class DIZDBStorage {
 
     // Called once, on the configuration's connection, when the file was created.
     virtual void customizeDatabase(sqlite3* database);
-    // Called on the configuration's connection when the stored version is older than the requested.
-    virtual void migrateDatabase(sqlite3* database, uint32_t fromVersion);
+    // Called on the configuration's connection when the stored version is older than the requested;
+    // a non-zero result fails the configuration and leaves the stored version in place.
+    virtual int migrateDatabase(sqlite3* database, uint32_t fromVersion);
+    // Called on the configuration's connection once the tables are in place; a non-zero result
+    // fails the configuration, and SQLITE_CORRUPT has the file dropped and created once more.
+    virtual int validateDatabase(sqlite3* database);
+
+    // The page cap in force on the connection of the operation that is running.
+    int64_t appliedMaxPageCount() const { return appliedMaxPageCount_; }
 
   private:
     std::filesystem::path dbFileURL_;
     int64_t maxSizeInBytes_ = kDefaultMaxSizeInBytes;
     int64_t pageSize_ = 0;
+    int64_t appliedMaxPageCount_ = 0;
     std::optional<DIZSchema> schema_;
 };

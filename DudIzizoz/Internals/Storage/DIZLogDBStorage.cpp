@@ -32,6 +32,34 @@ std::string valueText(const Value& value) {
     return std::to_string(value.integerOr(0));
 }
 
+// The insert of a plain log, or of a Core Schema log with its target token and key.
+std::string insertQuery(bool withTargetToken) {
+    std::string columns = quoted(kDIZGroupIdColumnName) + ", " + quoted(kDIZLogColumnName) + ", ";
+    std::string placeholders = "?, ?, ?";
+    if (withTargetToken) {
+        columns += quoted(kDIZTargetTokenColumnName) + ", " + quoted(kDIZTargetKeyColumnName) + ", ";
+        placeholders += ", ?, ?";
+    }
+    return "INSERT INTO " + quoted(kDIZLogsTableName) + " (" + columns + quoted(kDIZPriorityColumnName) +
+           ") VALUES (" + placeholders + ")";
+}
+
+std::string selectQuery(const std::string& condition) {
+    std::string query = "SELECT * FROM " + quoted(kDIZLogsTableName);
+    if (!condition.empty()) query += " WHERE " + condition;
+    return query;
+}
+
+void logDeletion(const std::string& columnName, const std::vector<std::string>& values, int result) {
+    const std::string description =
+        "Deletion of log(s) by " + columnName + " with value(s) '" + joinedValues(values) + "'";
+    if (result == SQLITE_OK) {
+        DIZLogVerbose(kDIZLogTag, "%@ succeeded.", description);
+    } else {
+        DIZLogError(kDIZLogTag, "%@ failed.", description);
+    }
+}
+
 }  // namespace
 
 DIZLogDBStorage::DIZLogDBStorage() : targetTokenEncrypter_(std::make_shared<DIZEncrypter>()) {
@@ -71,8 +99,8 @@ bool DIZLogDBStorage::saveLog(const std::shared_ptr<DIZAbstractLog>& log, const 
     const auto priority = static_cast<int64_t>(flags & 0xFF);
 
     DIZStorageBindableArray values;
-    std::string query;
-    if (const auto coreSchemaLog = std::dynamic_pointer_cast<DIZCoreSchemaLog>(log)) {
+    const auto coreSchemaLog = std::dynamic_pointer_cast<DIZCoreSchemaLog>(log);
+    if (coreSchemaLog) {
         std::optional<std::string> encryptedToken;
         std::optional<std::string> targetKey;
         const auto tokens = coreSchemaLog->transmissionTargetTokens();
@@ -90,17 +118,12 @@ bool DIZLogDBStorage::saveLog(const std::shared_ptr<DIZAbstractLog>& log, const 
         values.addString(encryptedToken);
         values.addString(targetKey);
         values.addNumber(priority);
-        query = "INSERT INTO " + quoted(kDIZLogsTableName) + " (" + quoted(kDIZGroupIdColumnName) + ", " +
-                quoted(kDIZLogColumnName) + ", " + quoted(kDIZTargetTokenColumnName) + ", " +
-                quoted(kDIZTargetKeyColumnName) + ", " + quoted(kDIZPriorityColumnName) +
-                ") VALUES (?, ?, ?, ?, ?)";
     } else {
         values.addString(groupId);
         values.addString(logText);
         values.addNumber(priority);
-        query = "INSERT INTO " + quoted(kDIZLogsTableName) + " (" + quoted(kDIZGroupIdColumnName) + ", " +
-                quoted(kDIZLogColumnName) + ", " + quoted(kDIZPriorityColumnName) + ") VALUES (?, ?, ?)";
     }
+    const std::string query = insertQuery(coreSchemaLog != nullptr);
     const int result = executeQueryUsingBlock(
         [&](sqlite3* database) { return insertLog(database, query, values, logText.size(), priority); });
     return result == SQLITE_OK;
@@ -109,7 +132,7 @@ bool DIZLogDBStorage::saveLog(const std::shared_ptr<DIZAbstractLog>& log, const 
 int DIZLogDBStorage::insertLog(sqlite3* database, const std::string& query,
                                const DIZStorageBindableArray& values, size_t logTextLength,
                                int64_t priority) {
-    const int64_t capacity = getMaxPageCountInOpenedDatabase(database) * pageSize();
+    const int64_t capacity = appliedMaxPageCount() * pageSize();
     if (static_cast<int64_t>(logTextLength) >= capacity) {
         DIZLogError(
             kDIZLogTag,
@@ -118,9 +141,49 @@ int DIZLogDBStorage::insertLog(sqlite3* database, const std::string& query,
         return SQLITE_ERROR;
     }
 
-    int result = executeNonSelectionQueryInOpenedDatabase(query, database, values);
-    int64_t deletedCount = 0;
-    if (result == SQLITE_FULL) {
+    Eviction eviction;
+    const int result = executeQuery(query, database, values, [&](sqlite3_stmt* insert) {
+        const int inserted = stepNonSelection(insert, database);
+        return inserted == SQLITE_FULL ? evictAndInsert(insert, database, logTextLength, priority, eviction)
+                                       : inserted;
+    });
+    if (eviction.deletedCount > 0) {
+        DIZLogDebug(kDIZLogTag,
+                    "Log storage was over capacity, %ld oldest log(s) with equal or lower priority deleted.",
+                    eviction.deletedCount);
+    }
+    if (result == SQLITE_FULL && eviction.reachedCap) {
+        DIZLogError(kDIZLogTag,
+                    "Storage is full and no logs with equal or lower priority exist; discarding the log.");
+    } else if (result == SQLITE_FULL) {
+        DIZLogError(kDIZLogTag,
+                    "Storage cannot take the log although it is below its size limit; "
+                    "no stored log is deleted for it.");
+    } else if (result == SQLITE_OK) {
+        DIZLogVerbose(kDIZLogTag, "Log is stored with id: '%ld'",
+                      static_cast<int64_t>(sqlite3_last_insert_rowid(database)));
+    }
+    return result;
+}
+
+// sqlite answers FULL also when no row id is left, and deleting stored logs cannot help then. So
+// logs are evicted only while the file lacks pages for the new one under its cap: the pages in
+// use, the row's own and a few for splitting the table and index trees it lands in. One log is
+// deleted at a time, oldest of the lowest priority first, and `insert` runs again after each.
+int DIZLogDBStorage::evictAndInsert(sqlite3_stmt* insert, sqlite3* database, size_t logTextLength,
+                                    int64_t priority, Eviction& eviction) {
+    constexpr int64_t kTreeSplitPages = 6;
+    const int64_t rowPages = static_cast<int64_t>(logTextLength) / pageSize() + 1;
+    return executeQuery("PRAGMA page_count", database, {}, [&](sqlite3_stmt* pageCount) {
+        const auto lacksPages = [&] {
+            const bool read = sqlite3_step(pageCount) == SQLITE_ROW;
+            const int64_t pages = read ? sqlite3_column_int64(pageCount, 0) : 0;
+            sqlite3_reset(pageCount);
+            return read && pages + rowPages + kTreeSplitPages > appliedMaxPageCount();
+        };
+        if (!lacksPages()) return SQLITE_FULL;
+        eviction.reachedCap = true;
+
         DIZStorageBindableArray priorityValue;
         priorityValue.addNumber(priority);
         const DIZStorageRows candidates = executeSelectionQueryInOpenedDatabase(
@@ -128,31 +191,24 @@ int DIZLogDBStorage::insertLog(sqlite3* database, const std::string& query,
                 quoted(kDIZPriorityColumnName) + " <= ? ORDER BY " + quoted(kDIZPriorityColumnName) +
                 " ASC, " + quoted(kDIZIdColumnName) + " ASC",
             database, nullptr, priorityValue);
-        for (const auto& candidate : candidates) {
-            const int deleted = deleteLogsFromDBWithColumnValues({candidate[0]}, kDIZIdColumnName, database);
-            if (deleted != SQLITE_OK) {
-                result = deleted;
-                break;
+        const std::string deletion =
+            "DELETE FROM " + quoted(kDIZLogsTableName) + " WHERE " + quoted(kDIZIdColumnName) + " = ?";
+        return executeQuery(deletion, database, {}, [&](sqlite3_stmt* deleteById) {
+            int result = SQLITE_FULL;
+            for (const auto& candidate : candidates) {
+                const std::string id = valueText(candidate[0]);
+                sqlite3_bind_int64(deleteById, 1, candidate[0].integerOr(0));
+                const int deleted = stepNonSelection(deleteById, database);
+                logDeletion(kDIZIdColumnName, {id}, deleted);
+                if (deleted != SQLITE_OK) return deleted;
+                ++eviction.deletedCount;
+                DIZLogDebug(kDIZLogTag, "Deleted a log with id %@ to store a new log.", id);
+                result = stepNonSelection(insert, database);
+                if (result != SQLITE_FULL || !lacksPages()) break;
             }
-            ++deletedCount;
-            DIZLogDebug(kDIZLogTag, "Deleted a log with id %@ to store a new log.", valueText(candidate[0]));
-            result = executeNonSelectionQueryInOpenedDatabase(query, database, values);
-            if (result != SQLITE_FULL) break;
-        }
-    }
-    if (deletedCount > 0) {
-        DIZLogDebug(kDIZLogTag,
-                    "Log storage was over capacity, %ld oldest log(s) with equal or lower priority deleted.",
-                    deletedCount);
-    }
-    if (result == SQLITE_FULL) {
-        DIZLogError(kDIZLogTag,
-                    "Storage is full and no logs with equal or lower priority exist; discarding the log.");
-    } else if (result == SQLITE_OK) {
-        DIZLogVerbose(kDIZLogTag, "Log is stored with id: '%ld'",
-                      static_cast<int64_t>(sqlite3_last_insert_rowid(database)));
-    }
-    return result;
+            return result;
+        });
+    });
 }
 
 uint64_t DIZLogDBStorage::countLogs() {
@@ -247,8 +303,7 @@ std::vector<std::shared_ptr<DIZAbstractLog>> DIZLogDBStorage::logsFromDBWithGrou
 
 std::vector<DIZLogDBStorage::Row> DIZLogDBStorage::logsWithCondition(const std::string& condition,
                                                                      const DIZStorageBindableArray& values) {
-    std::string query = "SELECT * FROM " + quoted(kDIZLogsTableName);
-    if (!condition.empty()) query += " WHERE " + condition;
+    const std::string query = selectQuery(condition);
     const size_t columnCount =
         std::max({idColumnIndex_, groupIdColumnIndex_, logColumnIndex_, targetTokenColumnIndex_}) + 1;
 
@@ -311,16 +366,10 @@ int DIZLogDBStorage::deleteLogsFromDBWithColumnValues(const std::vector<Value>& 
         }
         texts.push_back(valueText(value));
     }
-    const std::string description =
-        "Deletion of log(s) by " + columnName + " with value(s) '" + joinedValues(texts) + "'";
     const std::string query = "DELETE FROM " + quoted(kDIZLogsTableName) + " WHERE " +
                               quotedIdentifier(columnName) + " IN " + buildKeyFormatWithCount(values.size());
     const int result = executeNonSelectionQueryInOpenedDatabase(query, database, bound);
-    if (result == SQLITE_OK) {
-        DIZLogVerbose(kDIZLogTag, "%@ succeeded.", description);
-    } else {
-        DIZLogError(kDIZLogTag, "%@ failed.", description);
-    }
+    logDeletion(columnName, texts, result);
     return result;
 }
 
@@ -335,10 +384,33 @@ void DIZLogDBStorage::customizeDatabase(sqlite3* database) {
     createPriorityIndex(database);
 }
 
-void DIZLogDBStorage::migrateDatabase(sqlite3* database, uint32_t) {
-    dropTable(kDIZLogsTableName);
-    createTablesWithSchema(*schema(), database);
-    customizeDatabase(database);
+// The index only speeds up eviction, so the migration stands without it.
+int DIZLogDBStorage::migrateDatabase(sqlite3* database, uint32_t) {
+    if (!dropTable(kDIZLogsTableName)) return SQLITE_ERROR;
+    const int result = createTablesWithSchema(*schema(), database);
+    if (result == SQLITE_OK) customizeDatabase(database);
+    return result;
+}
+
+// A "logs" table that the store's statements do not fit (other columns under the current version)
+// would fail every later operation; like a corrupt file, it is dropped and created anew.
+int DIZLogDBStorage::validateDatabase(sqlite3* database) {
+    const DIZColumnsSchema& columns = schema()->front().second;
+    int result = executeQuery(insertQuery(true), database, {}, [](sqlite3_stmt*) { return SQLITE_OK; });
+    if (result == SQLITE_OK) {
+        result = executeQuery(selectQuery(""), database, {}, [&](sqlite3_stmt* statement) {
+            if (sqlite3_column_count(statement) < static_cast<int>(columns.size())) return SQLITE_ERROR;
+            for (size_t i = 0; i < columns.size(); ++i) {
+                const char* name = sqlite3_column_name(statement, static_cast<int>(i));
+                if (!name || columns[i].name != name) return SQLITE_ERROR;
+            }
+            return SQLITE_OK;
+        });
+    }
+    if (result != SQLITE_ERROR) return result;
+    DIZLogError(kDIZLogTag, "The table \"%@\" does not fit the log store; the file is treated as corrupt.",
+                kDIZLogsTableName);
+    return SQLITE_CORRUPT;
 }
 
 bool DIZLogDBStorage::batchBelongsToGroup(const BatchKey& key, const std::string& groupId) {

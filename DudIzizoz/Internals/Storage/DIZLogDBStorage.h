@@ -2,8 +2,9 @@
 // The reporting client's log queue in "Logs.sqlite": one row per log with its group id, its keyed
 // archive as Base64 text, the encrypted target token and target key of Core Schema logs, and its
 // priority. When the size cap is reached, a new log evicts the oldest logs of equal or lower
-// priority. Logs handed out in a batch stay in the file until their batch is deleted, but are
-// not loaded again in this process. No lock: the channel group's queue orders every call.
+// priority; a full result below the cap evicts nothing. Logs handed out in a batch stay in the
+// file until their batch is deleted, but are not loaded again in this process. No lock: the
+// channel group's queue orders every call.
 #include <map>
 #include <memory>
 #include <string>
@@ -72,11 +73,18 @@ class DIZLogDBStorage : public DIZDBStorage, public DIZStorage {
 
   protected:
     void customizeDatabase(sqlite3* database) override;
-    void migrateDatabase(sqlite3* database, uint32_t fromVersion) override;
+    int migrateDatabase(sqlite3* database, uint32_t fromVersion) override;
+    int validateDatabase(sqlite3* database) override;
 
   private:
     int insertLog(sqlite3* database, const std::string& query, const DIZStorageBindableArray& values,
                   size_t logTextLength, int64_t priority);
+    struct Eviction {
+        int64_t deletedCount = 0;
+        bool reachedCap = false;
+    };
+    int evictAndInsert(sqlite3_stmt* insert, sqlite3* database, size_t logTextLength, int64_t priority,
+                       Eviction& eviction);
     // Batches of `groupId` itself and of its twin unit ("<groupId>/..."), never of a group that
     // merely shares the prefix.
     static bool batchBelongsToGroup(const BatchKey& key, const std::string& groupId);

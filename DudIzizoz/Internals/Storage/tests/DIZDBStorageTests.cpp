@@ -18,7 +18,8 @@ const DIZSchema kSchema = {
 class RecordingStorage : public DIZDBStorage {
   public:
     RecordingStorage(uint32_t version, const std::string& filename = "Test.sqlite",
-                     std::optional<DIZSchema> schema = kSchema) {
+                     std::optional<DIZSchema> schema = kSchema, int migrationResult = SQLITE_OK)
+        : migrationResult_(migrationResult) {
         initWithSchema(std::move(schema), version, filename);
     }
     int customizeCalls = 0;
@@ -26,7 +27,13 @@ class RecordingStorage : public DIZDBStorage {
 
   protected:
     void customizeDatabase(sqlite3*) override { ++customizeCalls; }
-    void migrateDatabase(sqlite3*, uint32_t fromVersion) override { migratedFrom.push_back(fromVersion); }
+    int migrateDatabase(sqlite3*, uint32_t fromVersion) override {
+        migratedFrom.push_back(fromVersion);
+        return migrationResult_;
+    }
+
+  private:
+    const int migrationResult_;
 };
 
 class DIZDBStorageTest : public ::testing::Test {
@@ -69,6 +76,26 @@ TEST_F(DIZDBStorageTest, StoredVersionDecidesWhetherToMigrate) {
         reopened.dropDatabase();
     }
     EXPECT_TRUE(logs.contains("Migrating \"Test.sqlite\" database from version 3 to 5."));
+}
+
+// A migration that could not run (another process holding the file, say) must find the old
+// version again at the next start: written over it, the old tables would pass for current.
+TEST_F(DIZDBStorageTest, FailedMigrationKeepsTheStoredVersionForTheNextStart) {
+    std::filesystem::path file;
+    {
+        RecordingStorage first(3);
+        file = first.dbFileURL();
+    }
+    {
+        RecordingStorage failing(5, "Test.sqlite", kSchema, SQLITE_BUSY);
+        EXPECT_EQ(failing.migratedFrom, std::vector<uint32_t>{3});
+    }
+    EXPECT_EQ(sqlite_test::scalar(file, "PRAGMA user_version"), "3");
+    EXPECT_TRUE(logs.contains("Failed to initialize database."));
+
+    RecordingStorage retried(5);
+    EXPECT_EQ(retried.migratedFrom, std::vector<uint32_t>{3});
+    EXPECT_EQ(sqlite_test::scalar(file, "PRAGMA user_version"), "5");
 }
 
 TEST_F(DIZDBStorageTest, DamagedFileIsDroppedAndCreatedAgain) {

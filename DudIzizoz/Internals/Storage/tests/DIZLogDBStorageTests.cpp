@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <thread>
 
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
@@ -118,6 +120,87 @@ TEST_F(DIZLogDBStorageTest, OlderFileIsRebuiltWithTheCurrentTable) {
               "1");
     EXPECT_TRUE(storage.saveLog(namedLog("new"), "Analytics", kNormal));
     EXPECT_EQ(sqlite_test::scalar(file, "PRAGMA user_version"), "5");
+}
+
+TEST_F(DIZLogDBStorageTest, TableTheStatementsDoNotFitIsReplacedOnceAndAFittingOneIsKept) {
+    struct Case {
+        const char* name;
+        const char* change;
+        bool logKept;
+    };
+    const Case cases[] = {
+        {"other columns", "DROP TABLE logs; CREATE TABLE logs (id INTEGER PRIMARY KEY, payload TEXT)", false},
+        {"same columns in another order",
+         "DROP TABLE logs; CREATE TABLE logs (id INTEGER PRIMARY KEY AUTOINCREMENT, log TEXT NOT NULL, "
+         "groupId TEXT NOT NULL, targetToken TEXT, targetKey TEXT, priority INTEGER)",
+         false},
+        {"one more column at the end", "ALTER TABLE logs ADD COLUMN extra TEXT", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::path file;
+        {
+            DIZLogDBStorage first;
+            ASSERT_TRUE(first.saveLog(namedLog("before"), "Analytics", kNormal));
+            file = first.dbFileURL();
+        }
+        ASSERT_EQ(sqlite_test::exec(file, c.change), SQLITE_OK);
+
+        DIZLogDBStorage storage;
+        ASSERT_TRUE(storage.saveLog(namedLog("after"), "Analytics", kNormal));
+        const std::vector<std::string> expected =
+            c.logKept ? std::vector<std::string>{"before", "after"} : std::vector<std::string>{"after"};
+        EXPECT_EQ(load(storage, "Analytics").names, expected);
+        storage.dropDatabase();
+    }
+    EXPECT_FALSE(logs.contains("Failed to initialize database."));
+}
+
+// With AUTOINCREMENT no row id is ever used twice, so once the largest is taken every insert is
+// FULL however much room the file has: deleting stored logs cannot help.
+TEST_F(DIZLogDBStorageTest, RowIdsUsedUpFailTheSaveWithoutEvictingStoredLogs) {
+    DIZLogDBStorage storage;
+    ASSERT_TRUE(storage.saveLog(namedLog("kept"), "Analytics", kNormal));
+    ASSERT_EQ(sqlite_test::exec(storage.dbFileURL(),
+                                "INSERT INTO logs (id, groupId, log, priority) "
+                                "VALUES (9223372036854775807, 'Other', 'x', 1)"),
+              SQLITE_OK);
+
+    EXPECT_FALSE(storage.saveLog(namedLog("new"), "Analytics", kCritical));
+    EXPECT_FALSE(storage.saveLog(namedLog("newer"), "Analytics", kNormal));
+    EXPECT_EQ(storage.countLogs(), 2u);
+    EXPECT_EQ(load(storage, "Analytics").names, std::vector<std::string>{"kept"});
+}
+
+// A second instance of the agent works on the same file; its writes make this one wait, not fail.
+TEST_F(DIZLogDBStorageTest, TwoStoresOnOneFileSavingAtOnceLoseNothing) {
+    constexpr int kLogsEach = 40;
+    DIZLogDBStorage first;
+    DIZLogDBStorage second;
+    std::atomic<int> failed{0};
+    auto saveAll = [&](DIZLogDBStorage& storage, const std::string& prefix) {
+        for (int i = 0; i < kLogsEach; ++i) {
+            if (!storage.saveLog(namedLog(prefix + std::to_string(i)), "Analytics", kNormal)) ++failed;
+        }
+    };
+    std::thread other([&] { saveAll(second, "second-"); });
+    saveAll(first, "first-");
+    other.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(first.countLogs(), 2u * kLogsEach);
+}
+
+// A relative path would become "file://<first component>/...", which sqlite reads as a host name.
+TEST_F(DIZLogDBStorageTest, RelativeHomeDirectoryStillReachesTheFile) {
+    const std::filesystem::path relative = std::filesystem::relative(home.path());
+    ASSERT_TRUE(relative.is_relative());
+    setenv("QUORVANE_HOME", relative.c_str(), 1);
+
+    DIZLogDBStorage storage;
+    EXPECT_TRUE(storage.dbFileURL().is_absolute());
+    ASSERT_TRUE(storage.saveLog(namedLog("a"), "Analytics", kNormal));
+    EXPECT_EQ(load(storage, "Analytics").names, std::vector<std::string>{"a"});
+    EXPECT_FALSE(logs.contains("Failed to initialize database."));
 }
 
 TEST_F(DIZLogDBStorageTest, LoadsHighestPriorityFirstThenOldestAndRoundTripsTheLog) {

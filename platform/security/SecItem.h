@@ -1,8 +1,10 @@
 #pragma once
 // The keychain's item calls for generic passwords. Items are matched by class, service and
 // account; the store is one file of mode 0600 below the application-support directory, read
-// afresh by every call, so other processes' changes are seen. A store that cannot be decoded is
-// kept beside itself with a ".corrupt-<time>" suffix and the keychain starts empty.
+// afresh by every call under an advisory lock that the calls of every process take, so other
+// processes' changes are seen and never overwritten. A store that cannot be read fails the call
+// with errSecIO and is left alone; one that cannot be decoded is kept beside itself with a
+// ".corrupt-<time>" suffix and the keychain starts empty.
 #include <cstdint>
 
 #include "platform/foundation/Value.h"

@@ -1,8 +1,13 @@
 // The keychain as one binary property list: an array of item dictionaries, each with the keys of
 // the attributes it was added with.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 
@@ -22,14 +27,61 @@ fs::path storeFile() {
     return FileLocations::applicationSupportDirectory() / "Keychains" / "keychain.plist";
 }
 
-// nullopt only when the file exists and cannot be read at all; a file that reads but does not
-// decode is moved aside and the keychain starts empty.
+// Every call reads the whole store and may write it back whole, so two processes (two instances
+// of the agent) would each write back what they read and drop the other's new item. Held from the
+// read to the write, an advisory lock on a file beside the store orders them; the per-process
+// mutex orders this process's threads before they open the lock file.
+class StoreLock {
+  public:
+    StoreLock() : guard_(storeMutex()) {
+        const fs::path directory = storeFile().parent_path();
+        if (!FileLocations::ensureDirectory(directory)) return;
+        ::chmod(directory.c_str(), 0700);
+        fd_ = ::open((directory / "keychain.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~StoreLock() {
+        if (fd_ >= 0) ::close(fd_);  // releases the lock
+    }
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+  private:
+    std::lock_guard<std::mutex> guard_;
+    int fd_ = -1;
+};
+
+// The bytes of an existing store; nullopt when it cannot be read. Written for both forms of
+// FileLocations::readFile, the one that reports by its result and the older one that throws.
+std::optional<Data> readStore(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return std::nullopt;
+    try {
+        return FileLocations::readFile(file);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// nullopt when the store exists and cannot be read (it is left as it is); a file that reads but
+// does not decode is moved aside and the keychain starts empty.
 std::optional<Value::Array> loadItems() {
     const fs::path file = storeFile();
     std::error_code ec;
-    if (!fs::exists(file, ec)) return Value::Array{};
-    auto bytes = FileLocations::readFile(file);
-    if (!bytes) return std::nullopt;
+    const bool exists = fs::exists(file, ec);
+    // A store that cannot even be looked at is not an empty one: a write would replace it.
+    if (ec) return std::nullopt;
+    if (!exists) return Value::Array{};
+    auto bytes = readStore(file);
+    if (!bytes) {
+        std::fprintf(stderr, "Keychain: %s could not be read\n", file.c_str());
+        return std::nullopt;
+    }
     auto value = plist::read(*bytes);
     if (value && value->isArray()) return *value->asArray();
     fs::path aside = file;
@@ -73,7 +125,8 @@ OSStatus SecItemAdd(const Dictionary& attributes) {
     if (!validQuery(attributes) || !stringAttribute(attributes, kSecAttrService) ||
         !stringAttribute(attributes, kSecAttrAccount) || !data || !data->isData())
         return errSecParam;
-    std::lock_guard lock(storeMutex());
+    StoreLock lock;
+    if (!lock.held()) return errSecIO;
     auto items = loadItems();
     if (!items) return errSecIO;
     for (const Value& item : *items) {
@@ -89,7 +142,8 @@ OSStatus SecItemAdd(const Dictionary& attributes) {
 
 OSStatus SecItemCopyMatching(const Dictionary& query, Value* result) {
     if (!validQuery(query)) return errSecParam;
-    std::lock_guard lock(storeMutex());
+    StoreLock lock;
+    if (!lock.held()) return errSecIO;
     auto items = loadItems();
     if (!items) return errSecIO;
     for (const Value& item : *items) {
@@ -103,7 +157,8 @@ OSStatus SecItemCopyMatching(const Dictionary& query, Value* result) {
 
 OSStatus SecItemDelete(const Dictionary& query) {
     if (!validQuery(query)) return errSecParam;
-    std::lock_guard lock(storeMutex());
+    StoreLock lock;
+    if (!lock.held()) return errSecIO;
     auto items = loadItems();
     if (!items) return errSecIO;
     const size_t before = items->size();

@@ -10,6 +10,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/FileLocations.h"
 #include "platform/foundation/testing/TestHome.h"
 
 namespace {
@@ -68,6 +69,35 @@ TEST_F(DIZEncrypterTest, FreshInstallUsesTheAlternateSlotForAYearAndRoundTrips) 
     EXPECT_EQ(DIZEncrypter().decryptString(*encrypted),
               "target-token-\xC3\xA9");  // the key comes from the keychain
     EXPECT_NE(encrypter.encryptString("target-token-\xC3\xA9"), encrypted);  // a fresh IV every time
+}
+
+// Values encrypted with a key that is not in the keychain could not be read after a restart, and
+// two encrypters holding two such keys could not read each other's values.
+TEST_F(DIZEncrypterTest, KeyThatCouldNotBeStoredIsNeverUsedAndEveryEncrypterSharesTheStoredOne) {
+    const auto keychains = FileLocations::applicationSupportDirectory() / "Keychains";
+    ASSERT_TRUE(FileLocations::writeFileAtomically(keychains, dataFromString("no directory")));
+    DIZEncrypter other;
+    EXPECT_EQ(encrypter.encryptString("token"), std::nullopt);
+    EXPECT_EQ(other.encryptString("token"), std::nullopt);
+
+    std::filesystem::remove(keychains);
+    auto encrypted = encrypter.encryptString("token");
+    ASSERT_TRUE(encrypted);
+    EXPECT_EQ(other.decryptString(*encrypted), "token");
+    EXPECT_EQ(DIZEncrypter().decryptString(*encrypted), "token");
+}
+
+// Another process may fill the slot between this one's look-up and its store; its key is the one
+// in use from then on.
+TEST_F(DIZEncrypterTest, NewKeyForAFilledSlotIsTheStoredOneUnlessTheSlotHoldsNoKey) {
+    const Data stored = storeFixedOriginalKey();
+    EXPECT_EQ(DIZEncrypter::generateAndSaveKeyWithTag(kDIZEncryptionKeyTagOriginal), stored);
+    EXPECT_EQ(DIZKeychainUtil::stringForKey(kDIZEncryptionKeyTagOriginal), base64Encode(stored));
+
+    ASSERT_TRUE(DIZKeychainUtil::storeString("no key", kDIZEncryptionKeyTagOriginal));
+    auto replacement = DIZEncrypter::generateAndSaveKeyWithTag(kDIZEncryptionKeyTagOriginal);
+    ASSERT_TRUE(replacement);
+    EXPECT_EQ(DIZKeychainUtil::stringForKey(kDIZEncryptionKeyTagOriginal), base64Encode(*replacement));
 }
 
 TEST_F(DIZEncrypterTest, ExpiredSlotRotatesAndOlderValuesStillDecrypt) {

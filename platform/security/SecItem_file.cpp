@@ -30,11 +30,17 @@ fs::path storeFile() {
 // Every call reads the whole store and may write it back whole, so two processes (two instances
 // of the agent) would each write back what they read and drop the other's new item. Held from the
 // read to the write, an advisory lock on a file beside the store orders them; the per-process
-// mutex orders this process's threads before they open the lock file.
+// mutex orders this process's threads before they open the lock file. Only a call that may add
+// creates the store's directory; for the others, no directory means no store.
 class StoreLock {
   public:
-    StoreLock() : guard_(storeMutex()) {
+    explicit StoreLock(bool mayCreateStore) : guard_(storeMutex()) {
         const fs::path directory = storeFile().parent_path();
+        std::error_code ec;
+        if (!mayCreateStore && !fs::is_directory(directory, ec)) {
+            storeAbsent_ = true;
+            return;
+        }
         if (!FileLocations::ensureDirectory(directory)) return;
         ::chmod(directory.c_str(), 0700);
         fd_ = ::open((directory / "keychain.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -50,10 +56,12 @@ class StoreLock {
     StoreLock(const StoreLock&) = delete;
     StoreLock& operator=(const StoreLock&) = delete;
     bool held() const { return fd_ >= 0; }
+    bool storeAbsent() const { return storeAbsent_; }
 
   private:
     std::lock_guard<std::mutex> guard_;
     int fd_ = -1;
+    bool storeAbsent_ = false;
 };
 
 // The bytes of an existing store; nullopt when it cannot be read. Written for both forms of
@@ -125,7 +133,7 @@ OSStatus SecItemAdd(const Dictionary& attributes) {
     if (!validQuery(attributes) || !stringAttribute(attributes, kSecAttrService) ||
         !stringAttribute(attributes, kSecAttrAccount) || !data || !data->isData())
         return errSecParam;
-    StoreLock lock;
+    StoreLock lock(true);
     if (!lock.held()) return errSecIO;
     auto items = loadItems();
     if (!items) return errSecIO;
@@ -142,7 +150,8 @@ OSStatus SecItemAdd(const Dictionary& attributes) {
 
 OSStatus SecItemCopyMatching(const Dictionary& query, Value* result) {
     if (!validQuery(query)) return errSecParam;
-    StoreLock lock;
+    StoreLock lock(false);
+    if (lock.storeAbsent()) return errSecItemNotFound;
     if (!lock.held()) return errSecIO;
     auto items = loadItems();
     if (!items) return errSecIO;
@@ -157,7 +166,8 @@ OSStatus SecItemCopyMatching(const Dictionary& query, Value* result) {
 
 OSStatus SecItemDelete(const Dictionary& query) {
     if (!validQuery(query)) return errSecParam;
-    StoreLock lock;
+    StoreLock lock(false);
+    if (lock.storeAbsent()) return errSecItemNotFound;
     if (!lock.held()) return errSecIO;
     auto items = loadItems();
     if (!items) return errSecIO;

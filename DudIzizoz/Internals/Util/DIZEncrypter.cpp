@@ -34,9 +34,13 @@ std::optional<Data> randomBytes(size_t count, int* status) {
     return bytes;
 }
 
-std::optional<Data> keyFromKeychain(const std::string& keyTag) {
-    auto text = DIZKeychainUtil::stringForKey(keyTag);
-    return text ? base64Decode(*text) : std::nullopt;
+// Nothing also for a stored text that is no key of the right length: nothing can be encrypted
+// under it.
+std::optional<Data> keyFromKeychain(const std::string& keyTag, OSStatus* status = nullptr) {
+    auto text = DIZKeychainUtil::stringForKey(keyTag, status);
+    auto key = text ? base64Decode(*text) : std::nullopt;
+    if (!key || key->size() != DIZEncrypter::kKeySize) return std::nullopt;
+    return key;
 }
 
 Data slice(const Data& data, size_t from, size_t length) {
@@ -152,6 +156,9 @@ void DIZEncrypter::rotateToNewKeyTag(const std::string& newKeyTag) {
                                                   kDIZEncryptionKeyMetadataKey);
 }
 
+// A key that could not be stored is never handed out: values encrypted with it could not be read
+// after a restart. The key is added only to an empty slot, so when another process made the
+// slot's key first, that key is kept and returned and both encrypt under the same one.
 std::optional<Data> DIZEncrypter::generateAndSaveKeyWithTag(const std::string& keyTag) {
     int status = 0;
     auto key = randomBytes(kKeySize, &status);
@@ -159,8 +166,21 @@ std::optional<Data> DIZEncrypter::generateAndSaveKeyWithTag(const std::string& k
         DIZLogError(kDIZLogTag, "Error generating encryption key. Error code: %d", status);
         return std::nullopt;
     }
-    DIZKeychainUtil::storeString(base64Encode(*key), keyTag);
-    return key;
+    const std::string text = base64Encode(*key);
+    Dictionary item = DIZKeychainUtil::generateItem(keyTag, DIZKeychainUtil::defaultServiceName());
+    item.set(kSecAttrAccessible, kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly);
+    item.set(kSecValueData, dataFromString(text));
+    const OSStatus added = DIZKeychainUtil::addSecItem(item);
+    if (added == errSecSuccess) return key;
+    if (added == errSecDuplicateItem) {
+        OSStatus read = errSecSuccess;
+        if (auto stored = keyFromKeychain(keyTag, &read)) return stored;
+        // Read back, the slot holds no key, so nothing was encrypted under it: replace it.
+        if (read == errSecSuccess && DIZKeychainUtil::storeString(text, keyTag)) return key;
+    }
+    DIZLogError(kDIZLogTag, "Could not store the encryption key with tag '%@'. OS Status code %i", keyTag,
+                added);
+    return std::nullopt;
 }
 
 std::optional<Data> DIZEncrypter::generateInitializationVector() {

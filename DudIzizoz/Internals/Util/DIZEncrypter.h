@@ -34,7 +34,8 @@ class DIZEncrypter {
     // The slot in use; rotates when its year has passed.
     static std::string getCurrentKeyTag();
     static void rotateToNewKeyTag(const std::string& newKeyTag);
-    // Nothing when the secure random source fails.
+    // Nothing when the secure random source fails or the key cannot be stored. A slot that holds a
+    // key already keeps it, and that key is returned.
     static std::optional<Data> generateAndSaveKeyWithTag(const std::string& keyTag);
     static std::optional<Data> generateInitializationVector();
     static Data getMetadataStringWithKeyTag(const std::string& keyTag, const std::string& algorithmName);
@@ -43,7 +44,7 @@ class DIZEncrypter {
     static std::optional<Data> performCryptoOperation(CCOperation operation, const Data& input,
                                                       const Data& initializationVector, const Data& key);
 
-    // The key of a slot: held, from the keychain, or made and saved.
+    // The key of a slot: held, from the keychain, or made and saved; nothing when none can be saved.
     std::optional<Data> getKeyWithKeyTag(const std::string& keyTag);
     // Throws Exception "Invalid output data length." for a size below 1.
     Data getSubkey(const Data& key, size_t outputSize);

@@ -12,6 +12,7 @@
 #include "DudIzizoz/Internals/Storage/tests/SQLiteTestSupport.h"
 #include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
 #include "DudIzizoz/tests/DIZLogCapture.h"
+#include "platform/foundation/FileLocations.h"
 #include "platform/foundation/testing/TestHome.h"
 
 namespace {
@@ -326,6 +327,36 @@ TEST_F(DIZLogDBStorageTest, TargetTokenIsStoredEncryptedAndReadBack) {
     const Loaded loaded = load(storage, "Analytics/one");
     ASSERT_EQ(loaded.logs.size(), 1u);
     EXPECT_EQ(loaded.logs[0]->transmissionTargetTokens(), DIZAbstractLog::Tokens{token});
+}
+
+// A token encrypted under a key the keychain did not keep could never be read back: such a log is
+// refused, and the store works normally once the keychain can be written.
+TEST_F(DIZLogDBStorageTest, KeychainThatCannotBeWrittenRefusesTokenLogsUntilItCanBe) {
+    const std::string token = "4dcd8e5d6c1b4ea2-1c3a6e2a-6d2c-4a5b-9d0e-0123456789ab-7111";
+    auto tokenLog = [&] {
+        auto log = std::make_shared<DIZCoreSchemaLog>();
+        log->addTransmissionTargetToken(token);
+        return log;
+    };
+    const auto keychains = FileLocations::applicationSupportDirectory() / "Keychains";
+    ASSERT_TRUE(FileLocations::writeFileAtomically(keychains, dataFromString("no directory")));
+    {
+        DIZLogDBStorage storage;
+        EXPECT_FALSE(storage.saveLog(tokenLog(), "Analytics/one", kNormal));
+        EXPECT_TRUE(storage.saveLog(namedLog("no token"), "Analytics/one", kNormal));
+        EXPECT_EQ(storage.countLogs(), 1u);
+    }
+
+    std::filesystem::remove(keychains);
+    {
+        DIZLogDBStorage storage;
+        ASSERT_TRUE(storage.saveLog(tokenLog(), "Analytics/one", kNormal));
+    }
+    DIZLogDBStorage restarted;
+    const Loaded loaded = load(restarted, "Analytics/one");
+    ASSERT_EQ(loaded.logs.size(), 2u);
+    EXPECT_EQ(loaded.logs[1]->transmissionTargetTokens(), DIZAbstractLog::Tokens{token});
+    EXPECT_FALSE(logs.contains("Could not authenticate MAC value."));
 }
 
 TEST_F(DIZLogDBStorageTest, ExcludedTargetKeysAlsoHoldBackLogsWithoutKey) {

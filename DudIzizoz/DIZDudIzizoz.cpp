@@ -1,8 +1,10 @@
 #include "DudIzizoz/DIZDudIzizoz.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 
 #include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/DIZServiceAbstract.h"
@@ -20,6 +22,7 @@
 #include "DudIzizoz/Internals/Util/DIZDependencyConfiguration.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
+#include "platform/dispatch/DispatchQueue.h"
 
 namespace {
 constexpr const char* kEnabledKey = "DudIzizozIsEnabled";
@@ -239,6 +242,26 @@ bool DIZDudIzizoz::isDebuggerAttached() {
 
 std::string DIZDudIzizoz::sdkVersion() {
     return DIZUtility::sdkVersion();
+}
+
+// A unit saves what it is given on the group's serial queue, after its enqueue call has returned;
+// a block queued behind those saves runs once they are done. The shared instance is only looked
+// at: a client that was never started has nothing queued, and is not made now.
+bool DIZDudIzizoz::waitForEnqueuedLogs(double timeoutInSeconds) {
+    std::shared_ptr<DIZDudIzizoz> instance;
+    {
+        std::lock_guard guard(sharedLock());
+        instance = sharedSlot();
+    }
+    const auto group =
+        instance ? std::dynamic_pointer_cast<DIZChannelGroupDefault>(instance->channelGroup()) : nullptr;
+    if (!group) return true;
+    const auto& queue = group->logsDispatchQueue();
+    if (queue->isCurrent()) return true;  // what was queued before the caller has run already
+    auto reached = std::make_shared<std::promise<void>>();
+    auto done = reached->get_future();
+    queue->async([reached] { reached->set_value(); });
+    return done.wait_for(std::chrono::duration<double>(timeoutInSeconds)) == std::future_status::ready;
 }
 
 // --- Instance operations ---

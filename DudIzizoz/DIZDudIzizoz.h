@@ -79,6 +79,10 @@ class DIZDudIzizoz {
     // Whether a debugger traces this process; asked once per process.
     static bool isDebuggerAttached();
     static std::string sdkVersion();
+    // For a normal end of the process: waits, at most `timeoutInSeconds` of real time, until the
+    // channel group's queue has run what was queued before the call, so every log enqueued until
+    // then is stored. True when it has (or the client was never started).
+    static bool waitForEnqueuedLogs(double timeoutInSeconds);
 
     // --- Instance operations ---
     void start(const std::optional<std::string>& secretString,

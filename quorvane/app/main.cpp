@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "DudIzizoz/DIZDudIzizoz.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/windowserver/SimulatedDesktop.h"
@@ -14,6 +15,9 @@
 
 namespace {
 constexpr int kUsageError = 2;
+// A normal end (Quit, SIGINT or SIGTERM, the end of a scenario) first lets the reporting client
+// store the logs enqueued until then; bounded, so a stalled disk cannot keep the process alive.
+constexpr double kStoreEnqueuedLogsSeconds = 5;
 
 int usage() {
     std::cerr << "usage: quorvane [--simulate FILE]\n";
@@ -44,12 +48,17 @@ void terminateOnSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--simulate") == 0)
-        return ScenarioPlayer::play(argv[2], std::cout, std::cerr);
+    if (argc == 3 && std::strcmp(argv[1], "--simulate") == 0) {
+        const int status = ScenarioPlayer::play(argv[2], std::cout, std::cerr);
+        DIZDudIzizoz::waitForEnqueuedLogs(kStoreEnqueuedLogsSeconds);
+        return status;
+    }
     if (argc != 1) return usage();
 
     terminateOnSignals();
     setUpDefaultDesktop();
     auto interface = loadMainInterface();
-    return NSApplicationMain(interface.delegate);
+    const int status = NSApplicationMain(interface.delegate);
+    DIZDudIzizoz::waitForEnqueuedLogs(kStoreEnqueuedLogsSeconds);
+    return status;
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,6 +86,34 @@ TEST_F(Executable, LogUrlDeliversTheStartServiceLogToALocalCollector) {
     EXPECT_EQ(log["type"].stringOr(""), "startService");
     EXPECT_EQ(json::write(log["services"]), R"(["Crashes","Analytics"])");
     EXPECT_EQ(log["isDidOzodozudaEnabled"].asBool(), false);
+}
+
+// Nothing answers at the log URL, so the log stays queued; a run this short ends before the
+// background queue would have stored it unless the end of the run waits for it.
+TEST_F(Executable, StartServiceLogIsStoredBeforeAShortRunEnds) {
+    auto file = home_.path() / "empty.json";
+    std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": []})";
+    const std::string url = "http://127.0.0.1:" + std::to_string(closedLocalPort());
+
+    auto run = simulate(file, "QUORVANE_LOG_URL='" + url + "' ");
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    std::vector<std::filesystem::path> stores;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home_.path()))
+        if (entry.path().filename() == "Logs.sqlite") stores.push_back(entry.path());
+    ASSERT_EQ(stores.size(), 1u);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(stores[0].c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    std::vector<std::string> groups;
+    sqlite3_exec(
+        db, "SELECT groupId FROM logs",
+        [](void* out, int, char** values, char**) {
+            static_cast<std::vector<std::string>*>(out)->push_back(values[0] ? values[0] : "");
+            return 0;
+        },
+        &groups, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(groups, std::vector<std::string>{"DudIzizoz"});
 }
 
 TEST_F(Executable, MalformedScenarioExitsWithTwo) {

@@ -175,7 +175,7 @@ std::optional<Data> DIZEncrypter::generateAndSaveKeyWithTag(const std::string& k
     if (added == errSecDuplicateItem) {
         OSStatus read = errSecSuccess;
         if (auto stored = keyFromKeychain(keyTag, &read)) return stored;
-        // Read back, the slot holds no key, so nothing was encrypted under it: replace it.
+        // What the slot holds is no key, so nothing was ever encrypted under it: replace it.
         if (read == errSecSuccess && DIZKeychainUtil::storeString(text, keyTag)) return key;
     }
     DIZLogError(kDIZLogTag, "Could not store the encryption key with tag '%@'. OS Status code %i", keyTag,

@@ -371,6 +371,9 @@ CURL* CurlTask::makeHandle() {
     curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 16L);
+    // A POST answered with 301, 302 or 303 would otherwise be followed by a GET without its body,
+    // and the GET's 2xx would read as if the server had taken the body.
+    curl_easy_setopt(easy_, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);

@@ -63,6 +63,24 @@ TEST_F(URLSessionTest, PostCarriesMethodHeadersAndBodyAndAnswersWithStatusHeader
     EXPECT_EQ(server.lastHeader("App-Secret"), "s3");
 }
 
+TEST_F(URLSessionTest, PostStaysAPostWithItsBodyAcrossEveryRedirect) {
+    for (int status : {301, 302, 303, 307, 308}) {
+        SCOPED_TRACE(status);
+        server.script("/moved", {{status, {{"Location", server.url("/echo")}}, "", "text/plain"}});
+        Completion completion;
+        session->dataTaskWithRequest(post(server.url("/moved"), "payload"), completion.handler())->resume();
+
+        Outcome outcome = completion.wait();
+        ASSERT_FALSE(outcome.error) << outcome.error->description;
+        EXPECT_EQ(outcome.response->statusCode, 201);
+        EXPECT_EQ(outcome.response->url, server.url("/echo"));
+        const auto request = server.last();
+        EXPECT_EQ(request.path, "/echo");
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.body, "payload");
+    }
+}
+
 TEST_F(URLSessionTest, HeaderWithLineBreakIsNotSent) {
     Completion completion;
     URLRequest request = post(server.url("/echo"));

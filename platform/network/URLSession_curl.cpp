@@ -92,11 +92,12 @@ std::string trimmed(std::string_view text) {
 class CurlTask : public URLSessionDataTask, public std::enable_shared_from_this<CurlTask> {
   public:
     CurlTask(std::weak_ptr<Engine> engine, std::shared_ptr<DispatchQueue> delegateQueue, URLRequest request,
-             double timeout, URLSession::CompletionHandler handler)
+             double timeout, size_t maximumBodyLength, URLSession::CompletionHandler handler)
         : engine_(std::move(engine)),
           delegateQueue_(std::move(delegateQueue)),
           request_(std::move(request)),
           timeout_(timeout),
+          maximumBodyLength_(maximumBodyLength),
           handler_(std::move(handler)) {}
     ~CurlTask() override { releaseHandle(); }
 
@@ -133,6 +134,7 @@ class CurlTask : public URLSessionDataTask, public std::enable_shared_from_this<
     const std::shared_ptr<DispatchQueue> delegateQueue_;
     URLRequest request_;
     const double timeout_;
+    const size_t maximumBodyLength_;
     std::mutex mutex_;
     URLSession::CompletionHandler handler_;
     std::atomic<bool> resumed_{false};
@@ -148,6 +150,7 @@ class CurlTask : public URLSessionDataTask, public std::enable_shared_from_this<
     curl_slist* headerList_ = nullptr;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
     Data body_;
+    bool bodyTooLong_ = false;
     HTTPHeaders responseHeaders_;
 };
 
@@ -254,6 +257,7 @@ class CurlSession : public URLSession {
         const double timeout =
             request.timeoutInterval > 0 ? request.timeoutInterval : configuration().timeoutIntervalForRequest;
         return std::make_shared<CurlTask>(engine_, engine_->delegateQueue(), std::move(request), timeout,
+                                          configuration().maximumResponseBodyLength,
                                           std::move(completionHandler));
     }
     void finishTasksAndInvalidate() override { invalidate(false); }
@@ -345,6 +349,11 @@ bool CurlTask::complete(std::optional<Data> body, std::shared_ptr<const HTTPURLR
 }
 
 void CurlTask::completeWithCurlResult(CURLcode result) {
+    if (bodyTooLong_) {
+        completeWithError(URLError::DataLengthExceedsMaximum,
+                          "The answer body is longer than " + std::to_string(maximumBodyLength_) + " bytes.");
+        return;
+    }
     if (result != CURLE_OK) {
         int64_t code = urlErrorCode(result);
         const bool couldNotReach = code == URLError::CannotFindHost || code == URLError::CannotConnectToHost;
@@ -424,6 +433,10 @@ void CurlTask::releaseHandle() {
 
 size_t CurlTask::onBody(char* bytes, size_t size, size_t count, void* self) {
     auto* task = static_cast<CurlTask*>(self);
+    if (size * count > task->maximumBodyLength_ - task->body_.size()) {
+        task->bodyTooLong_ = true;
+        return 0;  // curl ends the transfer
+    }
     task->body_.insert(task->body_.end(), bytes, bytes + size * count);
     return size * count;
 }

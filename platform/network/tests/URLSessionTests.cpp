@@ -122,6 +122,28 @@ TEST_F(URLSessionTest, TransportFailuresMapToUrlErrorCodes) {
     }
 }
 
+TEST_F(URLSessionTest, AnswerBodyLongerThanTheLimitFailsTheTask) {
+    URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.maximumResponseBodyLength = 1024;
+    auto limited = URLSession::sessionWithConfiguration(configuration);
+    server.script("/fits", {{200, {}, std::string(1024, 'a'), "text/plain"}});
+    server.script("/long", {{200, {}, std::string(64 * 1024, 'b'), "text/plain"}});
+
+    Completion fits, tooLong;
+    limited->dataTaskWithRequest(post(server.url("/fits")), fits.handler())->resume();
+    limited->dataTaskWithRequest(post(server.url("/long")), tooLong.handler())->resume();
+
+    Outcome kept = fits.wait();
+    ASSERT_FALSE(kept.error) << kept.error->description;
+    EXPECT_EQ(kept.body->size(), 1024u);
+    Outcome refused = tooLong.wait();
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code, URLError::DataLengthExceedsMaximum);
+    EXPECT_EQ(refused.error->description, "The answer body is longer than 1024 bytes.");
+    EXPECT_FALSE(refused.body);
+    EXPECT_FALSE(refused.response);
+}
+
 TEST_F(URLSessionTest, CancelEndsRunningTaskOnceWithCancelled) {
     Completion completion;
     auto task = session->dataTaskWithRequest(post(server.url("/hang")), completion.handler());

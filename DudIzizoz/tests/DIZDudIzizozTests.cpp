@@ -114,6 +114,20 @@ TEST_F(DIZDudIzizozTest, StartPostsTheStartedServicesCrashesFirst) {
     EXPECT_EQ(request.header("Install-ID"), DIZDudIzizoz::installId().uuidString());
 }
 
+TEST_F(DIZDudIzizozTest, CollectorOnThisMachineReceivesTheLogsWithoutAnyOtherNetwork) {
+    SimulatedNetwork::setLoopbackFlags(NetworkReachabilityFlag::Reachable);
+    SimulatedNetwork::setFlags(0);
+    startBoth();
+    RunLoop::runUntilIdle();  // the HTTP clients hear of their paths
+    // Another path that changes, still down, says nothing about the path to this machine.
+    SimulatedNetwork::setFlags(NetworkReachabilityFlag::ConnectionRequired);
+    RunLoop::runUntilIdle();
+
+    auto sent = sentLogs();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["type"].stringOr(""), "startService");
+}
+
 TEST_F(DIZDudIzizozTest, DisableVariableSkipsTheServicesItNames) {
     struct Case {
         const char* value;

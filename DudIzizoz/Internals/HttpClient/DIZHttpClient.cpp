@@ -170,9 +170,11 @@ void DIZHttpClient::retryFired(const std::shared_ptr<DIZHttpCall>& call) {
     if (isPending(*call)) sendCallAsync(call);
 }
 
+// Every reference posts the same notification, so it only says that some path changed: the client
+// reads its own, which may lead elsewhere (to this machine) than the path that changed.
 void DIZHttpClient::networkStateChanged(const Notification& notification) {
-    auto* reachability = static_cast<const DIZ_Reachability*>(notification.object);
-    if (!reachability) reachability = reachability_.get();
+    auto* reachability =
+        reachability_ ? reachability_.get() : static_cast<const DIZ_Reachability*>(notification.object);
     if (!reachability) return;
     if (reachability->currentReachabilityStatus() == NotReachable) {
         DIZLogInfo(kDIZLogTag, "Internet connection is down.");

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 #include <netinet/in.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -183,6 +184,7 @@ class Engine {
 
     CURLM* multi_;
     std::shared_ptr<DispatchQueue> delegateQueue_;
+    const pid_t process_ = getpid();  // the one that has the worker
     std::thread worker_;
     std::mutex joinMutex_;
     std::atomic<bool> workerDone_{false};
@@ -211,6 +213,9 @@ class Engines {
         return engines;
     }
     ~Engines() {
+        // A forked child exits with copies of the engines but none of their workers, and maybe
+        // with this lock held by a thread it does not have: the workers are the parent's to stop.
+        if (getpid() != process_) return;
         std::vector<std::shared_ptr<Engine>> live;
         {
             std::lock_guard lock(mutex_);
@@ -233,6 +238,7 @@ class Engines {
     }
 
   private:
+    const pid_t process_ = getpid();
     std::mutex mutex_;
     std::vector<std::weak_ptr<Engine>> all_;
     std::vector<std::shared_ptr<Engine>> orphans_;
@@ -506,6 +512,7 @@ void Engine::invalidate(bool cancelRunning) {
 }
 
 void Engine::shutdown() {
+    if (getpid() != process_) return;  // forked: the worker runs in the parent only
     {
         std::lock_guard lock(mutex_);
         exiting_ = true;

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <condition_variable>
 
@@ -35,7 +37,6 @@ URLRequest post(const std::string& url, const std::string& body = "hello") {
     request.httpBody = dataFromString(body);
     return request;
 }
-
 
 class URLSessionTest : public ::testing::Test {
   protected:
@@ -192,6 +193,27 @@ TEST_F(URLSessionTest, InvalidatingCancelsRunningTasksAndRefusesNewOnes) {
 
     session->dataTaskWithRequest(post(server.url("/echo")), late.handler())->resume();
     EXPECT_EQ(late.wait().error->code, URLError::Cancelled);
+}
+
+// A child forked while sessions' workers run has none of those threads; its exit must not join them.
+// With a dozen, the child's thread library has let go of some of their stacks.
+TEST_F(URLSessionTest, ProcessForkedWhileSessionsRunExitsCleanly) {
+    std::vector<std::shared_ptr<URLSession>> sessions(12);
+    for (auto& running : sessions) {
+        running =
+            URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
+        Completion completion;
+        URLRequest request = post(server.url("/echo"));
+        request.allHTTPHeaderFields = {{"Connection", "close"}};  // no idle connection holds a server thread
+        running->dataTaskWithRequest(request, completion.handler())->resume();
+        ASSERT_FALSE(completion.wait().error);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) std::exit(0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST_F(URLSessionTest, DroppingASessionCancelsItsRunningTask) {

@@ -17,6 +17,7 @@
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
 #include "DudIzizoz/Internals/DelegateForwarder/DIZAppDelegateForwarder.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
+#include "DudIzizoz/Internals/HttpClient/DIZ_Reachability.h"
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
 #include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Util/DIZDependencyConfiguration.h"
@@ -307,10 +308,13 @@ void DIZDudIzizoz::initializeChannelGroup() {
             DIZHttpClient::make(), instanceInstallId(), appSecret_ ? std::nullopt : logUrl_);
     }
     if (!channelGroup_) {
+        const std::string logUrl = logUrl_.value_or(kDIZDefaultLogUrl);
         std::shared_ptr<DIZHttpClientProtocol> httpClient = DIZDependencyConfiguration::httpClient();
-        if (!httpClient) httpClient = DIZHttpClient::make();
-        channelGroup_ = DIZChannelGroupDefault::make(std::move(httpClient), instanceInstallId(),
-                                                     logUrl_.value_or(kDIZDefaultLogUrl));
+        // Watching the path to the log host lets a collector on this machine receive the logs
+        // while there is no other network.
+        if (!httpClient)
+            httpClient = DIZHttpClient::make(std::nullopt, DIZ_Reachability::reachabilityForURL(logUrl));
+        channelGroup_ = DIZChannelGroupDefault::make(std::move(httpClient), instanceInstallId(), logUrl);
         channelGroup_->addDelegate(didOzodozudaChannelDelegate_);
         if (requestedMaxStorageSizeInBytes_)
             channelGroup_->setMaxStorageSize(*requestedMaxStorageSizeInBytes_,

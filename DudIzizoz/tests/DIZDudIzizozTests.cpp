@@ -8,9 +8,11 @@
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
+#include "DudIzizoz/Internals/Channel/DIZDidOzodozudaChannelDelegate.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
+#include "DudIzizoz/Internals/Ingestion/DIZDidOzodozudaIngestion.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/tests/DIZEnvironmentOverride.h"
 #include "DudIzizoz/tests/DIZIngestionTesting.h"
@@ -112,6 +114,20 @@ TEST_F(DIZDudIzizozTest, StartPostsTheStartedServicesCrashesFirst) {
     EXPECT_EQ(request.target, "/logs?api-version=1.0.0");
     EXPECT_EQ(request.header("App-Secret"), kSecret);
     EXPECT_EQ(request.header("Install-ID"), DIZDudIzizoz::installId().uuidString());
+}
+
+TEST_F(DIZDudIzizozTest, CollectorOnThisMachineReceivesTheLogsWithoutAnyOtherNetwork) {
+    SimulatedNetwork::setLoopbackFlags(NetworkReachabilityFlag::Reachable);
+    SimulatedNetwork::setFlags(0);
+    startBoth();
+    RunLoop::runUntilIdle();  // the HTTP clients hear of their paths
+    // Another path that changes, still down, says nothing about the path to this machine.
+    SimulatedNetwork::setFlags(NetworkReachabilityFlag::ConnectionRequired);
+    RunLoop::runUntilIdle();
+
+    auto sent = sentLogs();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["type"].stringOr(""), "startService");
 }
 
 TEST_F(DIZDudIzizozTest, DisableVariableSkipsTheServicesItNames) {
@@ -238,6 +254,111 @@ TEST_F(DIZDudIzizozTest, InstallIdIsKeptAcrossLaunchesAndAnUnreadableOneReplaced
     EXPECT_EQ(DIZDudIzizozUserDefaults::shared()->objectForKey("InstallId"), Value(first.uuidString()));
     forgetTheProcess();
     EXPECT_EQ(DIZDudIzizoz::installId(), first);
+}
+
+TEST_F(DIZDudIzizozTest, ForbiddenNetworkRequestsHoldTheLogsUntilAllowedAgain) {
+    startBoth();
+    DIZDudIzizoz::setNetworkRequestsAllowed(false);
+    EXPECT_FALSE(DIZDudIzizoz::isNetworkRequestsAllowed());
+    EXPECT_EQ(DIZDudIzizozUserDefaults::shared()->objectForKey("NetworkRequestsAllowed"), Value(false));
+    EXPECT_TRUE(logs.contains("Dud Izizoz SDK network requests are forbidden."));
+    settle();
+    clock->advance(60);
+    settle();
+    EXPECT_TRUE(server.received().empty());
+
+    DIZDudIzizoz::setNetworkRequestsAllowed(true);
+    EXPECT_TRUE(DIZDudIzizoz::isNetworkRequestsAllowed());
+    auto sent = sentLogs();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["type"].stringOr(""), "startService");
+}
+
+TEST_F(DIZDudIzizozTest, UserIdIsCheckedAgainstWhatTheSecretCarries) {
+    const std::string appSecret = std::string("appsecret=") + kSecret;
+    const std::string token = "target=a1b2c3d4-token";
+    const std::string both = appSecret + ";" + token;
+    const std::string tooLong(257, 'u');
+    struct Case {
+        const char* name;
+        std::function<void()> configure;
+        std::string userId;
+        std::string refusal;  // empty: the id is taken
+    };
+    const Case cases[] = {
+        {"secret, long id", [&] { DIZDudIzizoz::configureWithAppSecret(appSecret); }, tooLong,
+         "userId is limited to 256 characters."},
+        {"secret, any prefix", [&] { DIZDudIzizoz::configureWithAppSecret(appSecret); }, "x:bob", ""},
+        {"token, foreign prefix", [&] { DIZDudIzizoz::configureWithAppSecret(token); }, "x:bob",
+         "userId prefix must be 'c', 'x' is not supported."},
+        {"token, long id", [&] { DIZDudIzizoz::configureWithAppSecret(token); }, tooLong, ""},
+        {"both, long id", [&] { DIZDudIzizoz::configureWithAppSecret(both); }, tooLong,
+         "userId is limited to 256 characters."},
+        {"both, prefix alone", [&] { DIZDudIzizoz::configureWithAppSecret(both); },
+         "c:", "userId must not be empty."},
+        {"both, prefixed", [&] { DIZDudIzizoz::configureWithAppSecret(both); }, "c:alice", ""},
+        {"library", [] { DIZDudIzizoz::startFromLibraryWithServices({}); }, "alice",
+         "DudIzizoz must be configured from application, libraries cannot call setUserId."},
+        {"no secret", [] { DIZDudIzizoz::configure(); }, "alice",
+         "DudIzizoz must be configured with a secret from application to call setUserId."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetTheProcess();
+        c.configure();
+        const auto texts = logs.texts();
+        const auto refusalsBefore = std::count(texts.begin(), texts.end(), c.refusal);
+        DIZDudIzizoz::setUserId(c.userId);
+        const auto after = logs.texts();
+        if (c.refusal.empty()) {
+            EXPECT_EQ(DIZDudIzizoz::userId(), c.userId);
+        } else {
+            EXPECT_EQ(DIZDudIzizoz::userId(), std::nullopt);
+            EXPECT_EQ(std::count(after.begin(), after.end(), c.refusal), refusalsBefore + 1);
+        }
+    }
+}
+
+TEST_F(DIZDudIzizozTest, LogUrlSetAfterConfigurationMovesTheUploads) {
+    LocalHttpServer moved;
+    startBoth();
+    DIZDudIzizoz::setLogUrl(moved.url());
+    EXPECT_EQ(DIZDudIzizoz::logUrl(), moved.url());
+    EXPECT_TRUE(logs.contains("The log url of Dud Izizoz endpoint was changed to " + moved.url()));
+    settle();
+    clock->advance(6);
+    ASSERT_TRUE(moved.waitForRequests(1));
+    settle();
+    EXPECT_EQ(moved.received()[0].target, "/logs?api-version=1.0.0");
+    EXPECT_TRUE(server.received().empty());
+
+    // Without an app secret only the Did Ozodozuda delegate sends, so the URL goes there.
+    forgetTheProcess();
+    DIZDudIzizoz::configure();
+    DIZDudIzizoz::setLogUrl(server.url());
+    EXPECT_TRUE(logs.contains("The log url of Did Ozodozuda endpoint was changed to " + server.url()));
+    EXPECT_EQ(
+        DIZDudIzizoz::sharedInstance()->didOzodozudaChannelDelegate()->didOzodozudaIngestion()->baseURL(),
+        server.url());
+}
+
+TEST_F(DIZDudIzizozTest, ApplicationStartAfterALibraryStartAddsTheSecretAndReportsBothServices) {
+    DIZDudIzizoz::setLogUrl(server.url());
+    DIZDudIzizoz::startFromLibraryWithServices({&DIZAnalytics::classObject(), &DIZCrashes::classObject()});
+    EXPECT_FALSE(DIZDudIzizoz::isConfigured());
+    EXPECT_TRUE(DIZAnalytics::sharedInstance()->isStarted());
+    EXPECT_FALSE(DIZCrashes::sharedInstance()->isStarted()) << "the crash service needs the secret";
+    const auto unit = DIZAnalytics::sharedInstance()->channelUnit();
+
+    DIZDudIzizoz::start(kSecret, {&DIZAnalytics::classObject(), &DIZCrashes::classObject()});
+    EXPECT_TRUE(DIZDudIzizoz::isConfigured());
+    EXPECT_EQ(DIZDudIzizoz::sharedInstance()->appSecret(), kSecret);
+    EXPECT_TRUE(DIZCrashes::sharedInstance()->isStarted());
+    EXPECT_EQ(DIZAnalytics::sharedInstance()->channelUnit(), unit);
+    auto sent = sentLogs();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(json::write(sent[0]["services"]), R"(["Crashes","Analytics"])");
+    EXPECT_EQ(server.received().front().header("App-Secret"), kSecret);
 }
 
 TEST(DIZDudIzizozDebuggerTest, ProcessTracedByItsParentSeesADebugger) {

@@ -15,6 +15,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/Reachability.h"
 #include "platform/network/testing/CompletionRecorder.h"
+#include "platform/network/testing/DroppingFront.h"
 #include "platform/network/testing/LocalHttpServer.h"
 
 namespace {
@@ -168,6 +169,63 @@ TEST_F(DIZHttpClientTest, ServerRetryHintIsHonouredAndTheLastFailureIsHandedOver
     networkBecomes(NetworkReachabilityFlag::Reachable);
     EXPECT_EQ(later.wait().response->statusCode, 200);
     EXPECT_FALSE(client->isPaused());
+}
+
+TEST_F(DIZHttpClientTest, UsedUpRetriesResumeTheClientOnceTheLastIntervalHasPassedAgain) {
+    server.script("/logs", {{503, {}}, {503, {}}, {200, {}}});
+    Handler handler;
+    client->sendAsync(server.url("/logs"), "POST", {}, dataFromString("{}"), {20}, true, handler.handler());
+    ASSERT_TRUE(waitingForRetry(onlyPendingCall(), 1));
+    clock->advance(20);
+    Outcome last = handler.wait();
+    ASSERT_TRUE(last.response);
+    EXPECT_EQ(last.response->statusCode, 503);
+    EXPECT_TRUE(client->isPaused());
+
+    Handler later;
+    send("/logs", later);
+    clock->advance(19.9);
+    EXPECT_TRUE(client->isPaused());
+    EXPECT_EQ(server.count("/logs"), 2u);
+    clock->advance(0.1);
+    Outcome outcome = later.wait();
+    ASSERT_TRUE(outcome.response);
+    EXPECT_EQ(outcome.response->statusCode, 200);
+    EXPECT_FALSE(client->isPaused());
+}
+
+TEST_F(DIZHttpClientTest, LostConnectionAndTlsFailureWhileTheNetworkIsUpAreRetriedNotParked) {
+    struct Case {
+        const char* name;
+        std::string scheme;
+        size_t drops;
+        bool answeredByTheRetry;
+    };
+    // The TLS case comes last: its call is still waiting for a retry when the loop ends.
+    for (const Case& c : {Case{"closed without an answer", "http", 1, true},
+                          Case{"TLS handshake with a plain server", "https", 0, false}}) {
+        SCOPED_TRACE(c.name);
+        DroppingFront front(server.port(), c.drops);
+        Handler handler;
+        client->sendAsync(c.scheme + "://127.0.0.1:" + std::to_string(front.port()) + "/logs", "POST", {},
+                          dataFromString("{}"), handler.handler());
+        auto call = onlyPendingCall();
+        ASSERT_TRUE(waitingForRetry(call, 1));
+        EXPECT_FALSE(client->isPaused());
+        EXPECT_EQ(handler.calls(), 0u);
+
+        clock->advance(10);
+        ASSERT_TRUE(front.waitForConnections(2));
+        if (c.answeredByTheRetry) {
+            Outcome outcome = handler.wait();
+            ASSERT_TRUE(outcome.response);
+            EXPECT_EQ(outcome.response->statusCode, 200);
+        } else {
+            EXPECT_TRUE(waitingForRetry(call, 2));
+        }
+    }
+    EXPECT_FALSE(logs.contains("HTTP call failed with error: Internet connection is down."));
+    EXPECT_FALSE(logs.contains("HTTP call failed with error: Could not establish secure connection."));
 }
 
 TEST_F(DIZHttpClientTest, WithoutAUsableHintTheDelayIsJitteredFromHalfTheInterval) {

@@ -251,6 +251,17 @@ TEST_F(DIZIngestionsTest, DidOzodozudaSendsOneLinePerLogWithDistinctTokensAndCac
         EXPECT_EQ(allLogText().find(secret), std::string::npos) << secret;
 }
 
+TEST_F(DIZIngestionsTest, LongTokenInAVerboseAnswerIsMaskedInTheLog) {
+    const std::string token(100 * 1024, 't');
+    server.script("/DidOzodozuda/1.0", {{200, {}, R"({"token":")" + token + R"("})"}});
+    DIZSendRecorder recorder;
+    didOzodozuda()->sendAsync(container("batch-1", {coreSchemaLog(kTokenA)}), recorder.handler());
+    ASSERT_TRUE(recorder.wait());
+    const std::string text = allLogText();
+    EXPECT_NE(text.find(R"("token" : "***")"), std::string::npos);
+    EXPECT_EQ(text.find("tttttttt"), std::string::npos);
+}
+
 TEST(DIZDidOzodozudaMaskingTest, TokenValuesInAnswersAndTicketValuesAreMasked) {
     auto ingestion = DIZDidOzodozudaIngestion::make(DIZHttpClient::make(), "http://127.0.0.1");
     struct Case {

@@ -111,6 +111,42 @@ TEST(DIZUtilityTest, JsonTextKeepsSlashesAndRejectsBrokenText) {
     EXPECT_EQ(DIZUtility::prettyPrintJson(Data{0xff, 0xfe, 0x00}), std::nullopt);
 }
 
+// The scans mask what the regular expressions "token"\s*:\s*"[^"]+" (any case) and :[^"]+ match,
+// in one pass, so text of any length from outside cannot exhaust the stack.
+TEST(DIZUtilityTest, MaskingScansGiveWhatTheRegularExpressionsGive) {
+    const std::string texts[] = {
+        R"({"token":"abc"})",
+        "{\"ToKeN\" \n:\t\v\f\r \"abc\", \"other\":\"x:y\"}",
+        R"("token":"a""token":"b")",
+        R"("token""token":"b")",
+        R"({"token":""})",
+        R"({"token":"unclosed)",
+        R"({"token" x: "a"})",
+        R"({"tokens":"abc"})",
+        R"("token" :)",
+        R"("token)",
+        R"({"k1":"d:tok:en","k2":"plain","k3":"p:x"})",
+        "a:b:c",
+        "ends with:",
+        R"(:"::x")",
+        "",
+    };
+    for (const auto& text : texts) {
+        EXPECT_EQ(DIZUtility::obfuscateTokenValues(text),
+                  DIZUtility::obfuscateString(text, R"("token"\s*:\s*"[^"]+")", R"("token" : "***")"))
+            << text;
+        EXPECT_EQ(DIZUtility::obfuscateAfterColons(text), DIZUtility::obfuscateString(text, R"(:[^"]+)", ":***"))
+            << text;
+    }
+    EXPECT_EQ(DIZUtility::obfuscateTokenValues(std::nullopt), std::nullopt);
+
+    const std::string huge = R"({"token": ")" + std::string(1 << 20, 'x') + R"(", "kept": ")" +
+                             std::string(1 << 20, 'y') + "\"}";
+    EXPECT_EQ(DIZUtility::obfuscateTokenValues(huge),
+              R"({"token" : "***", "kept": ")" + std::string(1 << 20, 'y') + "\"}");
+    EXPECT_EQ(DIZUtility::obfuscateAfterColons("\"a\":" + std::string(1 << 20, 'z')), "\"a\":***");
+}
+
 TEST(DIZUtilityTest, ObfuscationReplacesEveryMatchOrReportsTheBadPattern) {
     DIZLogCapture capture;
     EXPECT_EQ(DIZUtility::obfuscateString("Token: ABC-123; token: def", "token: [a-z0-9-]+", "token: ***"),

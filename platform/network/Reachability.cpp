@@ -1,9 +1,12 @@
 #include "platform/network/Reachability.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
@@ -19,11 +22,38 @@ Scheduled& scheduled() {
     static Scheduled* s = new Scheduled;  // outlives every reference, even those freed at exit
     return *s;
 }
+
+bool isLoopbackIPv4(const in_addr& address) {
+    return (ntohl(address.s_addr) >> 24) == 127;
+}
+
+bool isLoopbackIPv6(const in6_addr& address) {
+    if (IN6_IS_ADDR_LOOPBACK(&address)) return true;
+    in_addr mapped;
+    std::memcpy(&mapped, address.s6_addr + 12, sizeof mapped);
+    return IN6_IS_ADDR_V4MAPPED(&address) && isLoopbackIPv4(mapped);
+}
+
+bool isLoopbackAddress(const sockaddr& address) {
+    if (address.sa_family == AF_INET)
+        return isLoopbackIPv4(reinterpret_cast<const sockaddr_in&>(address).sin_addr);
+    return isLoopbackIPv6(reinterpret_cast<const sockaddr_in6&>(address).sin6_addr);
+}
+
+// "localhost" or an address literal of the loopback range, as a URL writes it (IPv6 in brackets).
+bool isLoopbackHost(std::string host) {
+    if (strcasecmp(host.c_str(), "localhost") == 0) return true;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    in_addr v4;
+    in6_addr v6;
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return isLoopbackIPv4(v4);
+    return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && isLoopbackIPv6(v6);
+}
 }  // namespace
 
-NetworkReachabilityFlags NetworkPath::currentFlags() {
+NetworkReachabilityFlags NetworkPath::currentFlags(bool loopback) {
     NetworkReachabilityFlags flags = 0;
-    return simulatedFlags(&flags) ? flags : systemFlags();
+    return simulatedFlags(loopback, &flags) ? flags : systemFlags(loopback);
 }
 
 void NetworkPath::changed() {
@@ -34,18 +64,17 @@ void NetworkPath::changed() {
             if (auto reference = weak.lock()) references.push_back(std::move(reference));
         }
     }
-    const NetworkReachabilityFlags flags = currentFlags();
-    for (auto& reference : references) reference->pathChanged(flags);
+    for (auto& reference : references) reference->pathChanged();
 }
 
 std::shared_ptr<NetworkReachability> NetworkReachability::createWithAddress(const sockaddr* address) {
     if (!address || (address->sa_family != AF_INET && address->sa_family != AF_INET6)) return nullptr;
-    return std::make_shared<NetworkReachability>();
+    return std::make_shared<NetworkReachability>(isLoopbackAddress(*address));
 }
 
 std::shared_ptr<NetworkReachability> NetworkReachability::createWithName(const std::string& host) {
     if (host.empty()) return nullptr;
-    return std::make_shared<NetworkReachability>();
+    return std::make_shared<NetworkReachability>(isLoopbackHost(host));
 }
 
 NetworkReachability::~NetworkReachability() {
@@ -54,7 +83,7 @@ NetworkReachability::~NetworkReachability() {
 
 bool NetworkReachability::getFlags(NetworkReachabilityFlags* flags) const {
     if (!flags) return false;
-    *flags = NetworkPath::currentFlags();
+    *flags = NetworkPath::currentFlags(loopback_);
     return true;
 }
 
@@ -70,7 +99,7 @@ bool NetworkReachability::scheduleWithMainRunLoop() {
         if (!callback_) return false;
         if (scheduled_) return true;
         scheduled_ = true;
-        lastFlags_ = NetworkPath::currentFlags();
+        lastFlags_ = NetworkPath::currentFlags(loopback_);
     }
     bool first;
     {
@@ -102,7 +131,8 @@ void NetworkReachability::unscheduleFromMainRunLoop() {
     if (last) NetworkPath::stopSystemWatch();
 }
 
-void NetworkReachability::pathChanged(NetworkReachabilityFlags flags) {
+void NetworkReachability::pathChanged() {
+    const NetworkReachabilityFlags flags = NetworkPath::currentFlags(loopback_);
     {
         std::lock_guard lock(mutex_);
         if (!scheduled_ || flags == lastFlags_) return;

@@ -2,7 +2,9 @@
 // Network reachability references: the flags of the network path to an address or a host, and a
 // callback whenever they change, delivered on the main run loop while the reference is scheduled.
 // Every reference reads one process-wide path: the machine's network interfaces, or, while
-// installed, a simulated network that tests drive.
+// installed, a simulated network that tests drive. A loopback host (127.0.0.0/8, ::1, "localhost")
+// has a path of its own, the loopback interface, so a server on this machine stays reachable
+// without any other network.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,13 +46,14 @@ class NetworkReachability : public std::enable_shared_from_this<NetworkReachabil
     bool scheduleWithMainRunLoop();
     void unscheduleFromMainRunLoop();
 
-    NetworkReachability() = default;  // use the create functions
+    explicit NetworkReachability(bool loopback) : loopback_(loopback) {}  // use the create functions
 
   private:
     friend void NetworkPath::changed();
-    void pathChanged(NetworkReachabilityFlags flags);
+    void pathChanged();
     void deliver(NetworkReachabilityFlags flags);
 
+    const bool loopback_;
     mutable std::mutex mutex_;
     Callback callback_;
     bool scheduled_ = false;
@@ -58,9 +61,11 @@ class NetworkReachability : public std::enable_shared_from_this<NetworkReachabil
 };
 
 // While installed, the network path of the process is simulated and its flags are set by hand.
+// The loopback path follows the same flags until it is given flags of its own.
 namespace SimulatedNetwork {
 void install(NetworkReachabilityFlags flags = NetworkReachabilityFlag::Reachable);
 void setFlags(NetworkReachabilityFlags flags);
+void setLoopbackFlags(NetworkReachabilityFlags flags);
 void uninstall();
 
 class Scoped {

@@ -1,5 +1,6 @@
 // The machine's network path: reachable while some interface other than loopback is up, running
-// and has an address. A netlink socket reports interface and address changes.
+// and has an address; the loopback path likewise with the loopback interface. A netlink socket
+// reports interface and address changes.
 #include <ifaddrs.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -9,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -20,28 +22,38 @@ class InterfaceWatch {
     void start() {
         std::lock_guard lock(mutex_);
         if (thread_.joinable()) return;
-        const int socket = openNetlink();
-        if (socket < 0) return;  // no watch possible here; the flags are still read on demand
-        stop_ = eventfd(0, EFD_CLOEXEC);
-        if (stop_ < 0) {
-            close(socket);
+        auto descriptors = std::make_shared<Descriptors>();
+        descriptors->socket = openNetlink();
+        if (descriptors->socket < 0) return;  // no watch possible here; the flags are still read on demand
+        descriptors->stop = eventfd(0, EFD_CLOEXEC);
+        if (descriptors->stop < 0) {
+            close(descriptors->socket);
             return;
         }
-        thread_ = std::thread(run, socket, stop_);
+        descriptors_ = descriptors;
+        thread_ = std::thread([descriptors] {
+            run(descriptors->socket, descriptors->stop);
+            if (descriptors->closedByWatcher) descriptors->closeBoth();
+        });
     }
 
     // The watch thread never takes this lock, so joining under it cannot deadlock. It may drop
-    // the last reference itself, and then it only lets go of its own thread.
+    // the last reference itself, and then it only lets go of its own thread, which closes its
+    // descriptors once it leaves its loop. Otherwise they are closed only after the join: a close
+    // on the watch thread would race with the write that wakes it.
     void stop() {
         std::lock_guard lock(mutex_);
         if (!thread_.joinable()) return;
         uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = write(stop_, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = write(descriptors_->stop, &one, sizeof one);
         if (thread_.get_id() == std::this_thread::get_id()) {
+            descriptors_->closedByWatcher = true;
             thread_.detach();
         } else {
             thread_.join();
+            descriptors_->closeBoth();
         }
+        descriptors_.reset();
     }
 
   private:
@@ -67,13 +79,22 @@ class InterfaceWatch {
             while (recv(socket, buffer, sizeof buffer, 0) > 0) any = true;
             if (any && !fds[1].revents) NetworkPath::changed();
         }
-        close(socket);
-        close(stop);
     }
+
+    // The netlink socket and the eventfd that stops the watch thread.
+    struct Descriptors {
+        int socket = -1;
+        int stop = -1;
+        bool closedByWatcher = false;  // set on the watch thread itself, read there
+        void closeBoth() {
+            close(socket);
+            close(stop);
+        }
+    };
 
     std::mutex mutex_;
     std::thread thread_;
-    int stop_ = -1;
+    std::shared_ptr<Descriptors> descriptors_;
 };
 
 InterfaceWatch& watch() {
@@ -82,19 +103,26 @@ InterfaceWatch& watch() {
 }
 }  // namespace
 
-NetworkReachabilityFlags NetworkPath::systemFlags() {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return 0;
-    bool reachable = false;
-    for (ifaddrs* entry = list; entry && !reachable; entry = entry->ifa_next) {
+NetworkReachabilityFlags NetworkPath::flagsForInterfaces(const ifaddrs* interfaces, bool loopback) {
+    for (const ifaddrs* entry = interfaces; entry; entry = entry->ifa_next) {
         const unsigned flags = entry->ifa_flags;
-        const bool usable = (flags & IFF_UP) && (flags & IFF_RUNNING) && !(flags & IFF_LOOPBACK);
+        const bool usable =
+            (flags & IFF_UP) && (flags & IFF_RUNNING) && bool(flags & IFF_LOOPBACK) == loopback;
         const bool addressed = entry->ifa_addr && (entry->ifa_addr->sa_family == AF_INET ||
                                                    entry->ifa_addr->sa_family == AF_INET6);
-        reachable = usable && addressed;
+        if (!usable || !addressed) continue;
+        using namespace NetworkReachabilityFlag;
+        return loopback ? Reachable | IsLocalAddress | IsDirect : Reachable;
     }
+    return 0;
+}
+
+NetworkReachabilityFlags NetworkPath::systemFlags(bool loopback) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return 0;
+    const NetworkReachabilityFlags flags = flagsForInterfaces(list, loopback);
     freeifaddrs(list);
-    return reachable ? NetworkReachabilityFlag::Reachable : 0;
+    return flags;
 }
 
 void NetworkPath::startSystemWatch() {

@@ -27,6 +27,7 @@ inline constexpr int64_t NetworkConnectionLost = -1005;
 inline constexpr int64_t HTTPTooManyRedirects = -1007;
 inline constexpr int64_t NotConnectedToInternet = -1009;
 inline constexpr int64_t BadServerResponse = -1011;
+inline constexpr int64_t DataLengthExceedsMaximum = -1103;
 inline constexpr int64_t SecureConnectionFailed = -1200;
 inline constexpr int64_t ServerCertificateUntrusted = -1202;
 inline constexpr int64_t ClientCertificateRejected = -1205;
@@ -56,6 +57,9 @@ struct URLSessionConfiguration {
     static URLSessionConfiguration defaultSessionConfiguration() { return {}; }
     std::optional<long> httpMaximumConnectionsPerHost;  // none: no limit of ours
     double timeoutIntervalForRequest = 60;
+    // The most answer-body bytes a task keeps; a longer answer fails with DataLengthExceedsMaximum,
+    // so a server cannot make the process hold an answer of any size.
+    size_t maximumResponseBodyLength = 4 * 1024 * 1024;
 };
 
 class URLSessionDataTask {

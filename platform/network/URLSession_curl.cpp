@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 #include <netinet/in.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -92,11 +93,12 @@ std::string trimmed(std::string_view text) {
 class CurlTask : public URLSessionDataTask, public std::enable_shared_from_this<CurlTask> {
   public:
     CurlTask(std::weak_ptr<Engine> engine, std::shared_ptr<DispatchQueue> delegateQueue, URLRequest request,
-             double timeout, URLSession::CompletionHandler handler)
+             double timeout, size_t maximumBodyLength, URLSession::CompletionHandler handler)
         : engine_(std::move(engine)),
           delegateQueue_(std::move(delegateQueue)),
           request_(std::move(request)),
           timeout_(timeout),
+          maximumBodyLength_(maximumBodyLength),
           handler_(std::move(handler)) {}
     ~CurlTask() override { releaseHandle(); }
 
@@ -133,6 +135,7 @@ class CurlTask : public URLSessionDataTask, public std::enable_shared_from_this<
     const std::shared_ptr<DispatchQueue> delegateQueue_;
     URLRequest request_;
     const double timeout_;
+    const size_t maximumBodyLength_;
     std::mutex mutex_;
     URLSession::CompletionHandler handler_;
     std::atomic<bool> resumed_{false};
@@ -148,6 +151,7 @@ class CurlTask : public URLSessionDataTask, public std::enable_shared_from_this<
     curl_slist* headerList_ = nullptr;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
     Data body_;
+    bool bodyTooLong_ = false;
     HTTPHeaders responseHeaders_;
 };
 
@@ -180,6 +184,7 @@ class Engine {
 
     CURLM* multi_;
     std::shared_ptr<DispatchQueue> delegateQueue_;
+    const pid_t process_ = getpid();  // the one that has the worker
     std::thread worker_;
     std::mutex joinMutex_;
     std::atomic<bool> workerDone_{false};
@@ -208,6 +213,9 @@ class Engines {
         return engines;
     }
     ~Engines() {
+        // A forked child exits with copies of the engines but none of their workers, and maybe
+        // with this lock held by a thread it does not have: the workers are the parent's to stop.
+        if (getpid() != process_) return;
         std::vector<std::shared_ptr<Engine>> live;
         {
             std::lock_guard lock(mutex_);
@@ -230,6 +238,7 @@ class Engines {
     }
 
   private:
+    const pid_t process_ = getpid();
     std::mutex mutex_;
     std::vector<std::weak_ptr<Engine>> all_;
     std::vector<std::shared_ptr<Engine>> orphans_;
@@ -254,6 +263,7 @@ class CurlSession : public URLSession {
         const double timeout =
             request.timeoutInterval > 0 ? request.timeoutInterval : configuration().timeoutIntervalForRequest;
         return std::make_shared<CurlTask>(engine_, engine_->delegateQueue(), std::move(request), timeout,
+                                          configuration().maximumResponseBodyLength,
                                           std::move(completionHandler));
     }
     void finishTasksAndInvalidate() override { invalidate(false); }
@@ -345,6 +355,11 @@ bool CurlTask::complete(std::optional<Data> body, std::shared_ptr<const HTTPURLR
 }
 
 void CurlTask::completeWithCurlResult(CURLcode result) {
+    if (bodyTooLong_) {
+        completeWithError(URLError::DataLengthExceedsMaximum,
+                          "The answer body is longer than " + std::to_string(maximumBodyLength_) + " bytes.");
+        return;
+    }
     if (result != CURLE_OK) {
         int64_t code = urlErrorCode(result);
         const bool couldNotReach = code == URLError::CannotFindHost || code == URLError::CannotConnectToHost;
@@ -371,6 +386,9 @@ CURL* CurlTask::makeHandle() {
     curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 16L);
+    // A POST answered with 301, 302 or 303 would otherwise be followed by a GET without its body,
+    // and the GET's 2xx would read as if the server had taken the body.
+    curl_easy_setopt(easy_, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
@@ -421,6 +439,10 @@ void CurlTask::releaseHandle() {
 
 size_t CurlTask::onBody(char* bytes, size_t size, size_t count, void* self) {
     auto* task = static_cast<CurlTask*>(self);
+    if (size * count > task->maximumBodyLength_ - task->body_.size()) {
+        task->bodyTooLong_ = true;
+        return 0;  // curl ends the transfer
+    }
     task->body_.insert(task->body_.end(), bytes, bytes + size * count);
     return size * count;
 }
@@ -490,6 +512,7 @@ void Engine::invalidate(bool cancelRunning) {
 }
 
 void Engine::shutdown() {
+    if (getpid() != process_) return;  // forked: the worker runs in the parent only
     {
         std::lock_guard lock(mutex_);
         exiting_ = true;

@@ -11,6 +11,7 @@
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
+#include "platform/network/testing/DroppingFront.h"
 #include "platform/network/testing/LocalHttpServer.h"
 #include "quorvane/UserDefaultsManager.h"
 
@@ -114,6 +115,26 @@ TEST_F(Executable, StartServiceLogIsStoredBeforeAShortRunEnds) {
         &groups, nullptr);
     sqlite3_close(db);
     EXPECT_EQ(groups, std::vector<std::string>{"DudIzizoz"});
+}
+
+// A collector that first closes the connection without answering is tried again on the scenario's
+// clock, not left waiting for a network change, and receives the log once.
+TEST_F(Executable, LogReachesACollectorThatFirstClosedTheConnectionWithoutAnswering) {
+    LocalHttpServer collector;
+    DroppingFront front(collector.port(), 1);
+    auto file = home_.path() / "retry.json";
+    std::ofstream(file)
+        << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": [{"advance": 7}, {"advance": 10}]})";
+
+    auto run = simulate(file, "QUORVANE_LOG_URL='" + front.url() + "' ");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(front.connections(), 2u);
+    auto received = collector.received();
+    ASSERT_EQ(received.size(), 1u);
+    auto batch = json::parse(received[0].body).value_or(Value());
+    ASSERT_TRUE(batch["logs"].asArray()) << received[0].body;
+    ASSERT_EQ(batch["logs"].asArray()->size(), 1u);
+    EXPECT_EQ((*batch["logs"].asArray())[0]["type"].stringOr(""), "startService");
 }
 
 TEST_F(Executable, MalformedScenarioExitsWithTwo) {

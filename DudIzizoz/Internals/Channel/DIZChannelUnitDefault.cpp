@@ -153,6 +153,12 @@ bool DIZChannelUnitDefault::shouldFilterLog(const std::shared_ptr<DIZLog>& item)
 // Deciding when to send
 
 void DIZChannelUnitDefault::checkPendingLogs() {
+    // A backlog held back by a pause or by a full set of batches has no timer of its own and has
+    // waited for a whole batch already: it goes as soon as it can.
+    if (!paused_ && availableBatchFromStorage_ && !pendingBatchQueueFull_) {
+        flushQueue();
+        return;
+    }
     if (!paused_ && configuration_->flushInterval() == kDIZDefaultFlushInterval &&
         itemsCount_ >= configuration_->batchSizeLimit()) {
         flushQueue();
@@ -278,8 +284,7 @@ void DIZChannelUnitDefault::handleResponse(const std::shared_ptr<DIZLogContainer
                                            const std::string& batchId,
                                            const std::shared_ptr<const HTTPURLResponse>& response,
                                            const std::optional<Error>& error) {
-    const auto pending = std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId);
-    if (pending == pendingBatchIds_.end()) {
+    if (std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId) == pendingBatchIds_.end()) {
         DIZLogWarning(kDIZLogTag, "Batch Id %@ not expected, ignore.", batchId);
         return;
     }
@@ -308,17 +313,13 @@ void DIZChannelUnitDefault::handleResponse(const std::shared_ptr<DIZLogContainer
             return;
         }
     }
-    pendingBatchIds_.erase(pending);
+    // By value: a delegate called above may have sent another batch and moved the ids.
+    std::erase(pendingBatchIds_, batchId);
     if (pendingBatchQueueFull_ && pendingBatchIds_.size() < configuration_->pendingBatchesLimit()) {
         pendingBatchQueueFull_ = false;
-        if (!succeeded) return;
-        if (availableBatchFromStorage_) {
-            flushQueue();
-        } else if (itemsCount_ > 0) {
-            // Logs saved while every slot was taken found the queue full when their flush came,
-            // and no timer is left for them: decide again now that a slot is free.
-            checkPendingLogs();
-        }
+        // Logs saved while every slot was taken found the queue full when their flush came, and no
+        // timer is left for them: a freed slot decides again, after a failure as after a success.
+        checkPendingLogs();
     }
 }
 

@@ -10,6 +10,7 @@
 #include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
 #include "DudIzizoz/Internals/HttpClient/DIZ_Reachability.h"
+#include "platform/dispatch/DispatchSource.h"
 
 namespace {
 Error sdkError(int64_t code, const char* description) {
@@ -57,6 +58,7 @@ DIZHttpClient::DIZHttpClient(std::optional<long> maxHttpConnectionsPerHost,
 }
 
 DIZHttpClient::~DIZHttpClient() {
+    if (resumeTimer_) resumeTimer_->cancel();
     if (reachability_) reachability_->stopNotifier();
     NotificationCenter::defaultCenter().removeObserver(observer_);
     if (session_) session_->finishTasksAndInvalidate();
@@ -126,23 +128,29 @@ void DIZHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DIZHttpCa
 
     if (error) {
         const bool offline = DIZHttpUtil::isNoInternetConnectionError(*error);
-        if (offline || DIZHttpUtil::isSSLConnectionError(*error)) {
+        if (!offline && !DIZHttpUtil::isSSLConnectionError(*error)) {
+            DIZLogError(kDIZLogTag, "HTTP request error with code: %td, domain: %@, description: %@",
+                        error->code, error->domain, error->description);
+            finish(std::move(data), nullptr, std::move(error));
+            return;
+        }
+        // A connection lost or refused by TLS while the network is up (a server that closes without
+        // answering, a bad certificate) would wait for a network change that never comes: only a
+        // network that is really down parks the call; otherwise it is retried like a 5xx.
+        if (isNetworkDown()) {
             call->resetRetry();
             DIZLogInfo(kDIZLogTag, "HTTP call failed with error: %@",
                        offline ? "Internet connection is down." : "Could not establish secure connection.");
             return;
         }
-        DIZLogError(kDIZLogTag, "HTTP request error with code: %td, domain: %@, description: %@", error->code,
-                    error->domain, error->description);
-        finish(std::move(data), nullptr, std::move(error));
-        return;
+        DIZLogWarning(kDIZLogTag, "HTTP call failed with error: %@", error->description);
     }
 
     const long statusCode = response ? response->statusCode : 0;
     if (DIZHttpUtil::isRecoverableError(statusCode)) {
         if (call->hasReachedMaxRetries()) {
-            pause();
-            finish(std::move(data), std::move(response), std::nullopt);
+            pauseUntilRetriedAgain(*call);
+            finish(std::move(data), std::move(response), std::move(error));
         } else {
             call->startRetryTimerWithStatusCode(statusCode, retryAfterMilliseconds(response.get()),
                                                 // Weak both ways: the call owns this timer.
@@ -164,15 +172,42 @@ void DIZHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DIZHttpCa
     setEnabled(false, true);
 }
 
+// Paused for good, a client on a network that never changes would send nothing more in this
+// process: it tries again once the call's last retry interval has passed once more.
+void DIZHttpClient::pauseUntilRetriedAgain(const DIZHttpCall& call) {
+    pause();
+    const auto& intervals = call.retryIntervals();
+    const double wait = intervals.empty() ? kDefaultRetryIntervals.back() : intervals.back();
+    if (resumeTimer_) resumeTimer_->cancel();
+    resumeTimer_ = DispatchTimer::make(DispatchQueue::global());
+    resumeTimer_->setTimer(wait, 0);
+    resumeTimer_->setEventHandler([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->resumeAfterRetries();
+    });
+    resumeTimer_->resume();
+}
+
+// A network that went down meanwhile keeps the client paused until it comes back.
+void DIZHttpClient::resumeAfterRetries() {
+    std::lock_guard lock(mutex_);
+    if (!isNetworkDown()) resume();
+}
+
+bool DIZHttpClient::isNetworkDown() const {
+    return reachability_ && reachability_->currentReachabilityStatus() == NotReachable;
+}
+
 // A timer that fired while the call was being cancelled must not bring the call back.
 void DIZHttpClient::retryFired(const std::shared_ptr<DIZHttpCall>& call) {
     std::lock_guard lock(mutex_);
     if (isPending(*call)) sendCallAsync(call);
 }
 
+// Every reference posts the same notification, so it only says that some path changed: the client
+// reads its own, which may lead elsewhere (to this machine) than the path that changed.
 void DIZHttpClient::networkStateChanged(const Notification& notification) {
-    auto* reachability = static_cast<const DIZ_Reachability*>(notification.object);
-    if (!reachability) reachability = reachability_.get();
+    auto* reachability =
+        reachability_ ? reachability_.get() : static_cast<const DIZ_Reachability*>(notification.object);
     if (!reachability) return;
     if (reachability->currentReachabilityStatus() == NotReachable) {
         DIZLogInfo(kDIZLogTag, "Internet connection is down.");
@@ -196,6 +231,7 @@ void DIZHttpClient::resume() {
     if (!paused_ || !enabled_) return;
     DIZLogInfo(kDIZLogTag, "Resume HTTP client.");
     paused_ = false;
+    if (resumeTimer_) resumeTimer_->cancel();
     const auto calls = pendingCalls_;
     for (const auto& call : calls) {
         if (!call->isInProgress()) sendCallAsync(call);

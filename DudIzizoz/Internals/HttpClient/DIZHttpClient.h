@@ -1,7 +1,9 @@
 #pragma once
 // Sends the client's requests. Every call stays pending until it has a final outcome: recoverable
-// statuses are retried on a per-call timer, network and TLS failures wait for the network to come
-// back, and a status that retrying cannot mend disables the client and cancels everything else.
+// statuses, and lost connections and TLS failures while the network is up, are retried on a
+// per-call timer; those failures wait for the network while it is down; a call that used up its
+// retries pauses the client until the last retry interval has passed again; and a status that
+// retrying cannot mend disables the client and cancels everything else.
 // The client's lock is recursive because handlers may call back into the client.
 #include <memory>
 #include <mutex>
@@ -13,6 +15,7 @@
 
 class DIZHttpCall;
 class DIZ_Reachability;
+class DispatchTimer;
 
 class DIZHttpClient : public DIZHttpClientProtocol, public std::enable_shared_from_this<DIZHttpClient> {
   public:
@@ -60,6 +63,9 @@ class DIZHttpClient : public DIZHttpClientProtocol, public std::enable_shared_fr
     bool isPending(const DIZHttpCall& call) const;
     void removePending(const DIZHttpCall& call);
     void retryFired(const std::shared_ptr<DIZHttpCall>& call);
+    void pauseUntilRetriedAgain(const DIZHttpCall& call);
+    void resumeAfterRetries();
+    bool isNetworkDown() const;
 
     mutable std::recursive_mutex mutex_;
     URLSessionConfiguration sessionConfiguration_;
@@ -70,4 +76,5 @@ class DIZHttpClient : public DIZHttpClientProtocol, public std::enable_shared_fr
     bool enabled_ = true;
     std::weak_ptr<DIZHttpClientDelegate> delegate_;
     NotificationCenter::Token observer_ = 0;
+    std::shared_ptr<DispatchTimer> resumeTimer_;
 };

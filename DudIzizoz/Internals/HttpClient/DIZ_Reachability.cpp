@@ -4,6 +4,7 @@
 
 #include "DudIzizoz/Internals/Util/DIZDispatcherUtil.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/URL.h"
 
 namespace {
 void postChanged(const DIZ_Reachability* reachability) {
@@ -25,6 +26,14 @@ std::shared_ptr<DIZ_Reachability> DIZ_Reachability::reachabilityForInternetConne
     sockaddr_in zeroAddress{};
     zeroAddress.sin_family = AF_INET;
     return reachabilityWithAddress(reinterpret_cast<const sockaddr*>(&zeroAddress));
+}
+
+std::shared_ptr<DIZ_Reachability> DIZ_Reachability::reachabilityForURL(const std::string& url) {
+    const auto components = URLComponents::fromString(url);
+    if (components && components->host && !components->host->empty()) {
+        if (auto reachability = reachabilityWithHostName(*components->host)) return reachability;
+    }
+    return reachabilityForInternetConnection();
 }
 
 DIZ_Reachability::~DIZ_Reachability() {

@@ -21,6 +21,9 @@ class DIZ_Reachability : public std::enable_shared_from_this<DIZ_Reachability> {
     static std::shared_ptr<DIZ_Reachability> reachabilityWithAddress(const sockaddr* hostAddress);
     // The zero IPv4 address: the default route.
     static std::shared_ptr<DIZ_Reachability> reachabilityForInternetConnection();
+    // The path to the URL's host, so that a server on this machine counts as reachable without any
+    // other network; the internet connection when the URL names no host.
+    static std::shared_ptr<DIZ_Reachability> reachabilityForURL(const std::string& url);
     ~DIZ_Reachability();
 
     // Both act on the main thread: the start registers the callback, schedules it and posts the

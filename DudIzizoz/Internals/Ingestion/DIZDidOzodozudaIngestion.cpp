@@ -88,7 +88,7 @@ std::optional<Data> DIZDidOzodozudaIngestion::getPayloadWithData(
 
 std::optional<std::string> DIZDidOzodozudaIngestion::obfuscateResponsePayload(
     const std::optional<std::string>& payload) const {
-    return DIZUtility::obfuscateString(payload, R"("token"\s*:\s*"[^"]+")", R"("token" : "***")");
+    return DIZUtility::obfuscateTokenValues(payload);
 }
 
 std::string DIZDidOzodozudaIngestion::obfuscateTargetTokens(const std::string& tokens) {
@@ -104,7 +104,7 @@ std::string DIZDidOzodozudaIngestion::obfuscateTargetTokens(const std::string& t
 }
 
 std::string DIZDidOzodozudaIngestion::obfuscateTickets(const std::string& tickets) {
-    return DIZUtility::obfuscateString(tickets, R"(:[^"]+)", ":***").value_or(std::string());
+    return DIZUtility::obfuscateAfterColons(tickets);
 }
 
 void DIZDidOzodozudaIngestion::willSendHTTPRequestToURL(const std::string& url, const HTTPHeaders& headers) {

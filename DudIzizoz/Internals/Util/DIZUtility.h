@@ -41,9 +41,16 @@ public:
     // JSON re-indented for reading; the bytes as UTF-8 text when they are no JSON.
     static std::optional<std::string> prettyPrintJson(const std::optional<Data>& data);
     // Every case-insensitive match of `pattern` replaced by `replacement` ("$1" names a group);
-    // nullopt for no string or an invalid pattern.
+    // nullopt for no string or an invalid pattern. A regular expression recurses per character,
+    // so this is for short text of our own; text from outside goes through the scans below.
     static std::optional<std::string> obfuscateString(const std::optional<std::string>& text,
                                                       const std::string& pattern, const std::string& replacement);
+    // Every "token" name (in any case), blanks, ":", blanks and a non-empty quoted value become
+    // "token" : "***"; one pass over the text, whatever its length.
+    static std::optional<std::string> obfuscateTokenValues(const std::optional<std::string>& text);
+    // Everything from a ":" up to the next double quote (or the end) becomes ":***" when it is not
+    // empty; one pass over the text.
+    static std::string obfuscateAfterColons(const std::string& text);
 
     // At most 20 string entries, keys and values cut to 125 characters; the rest is skipped with a
     // warning naming the log (`type` '`logName`').

@@ -1,4 +1,7 @@
+#include <algorithm>
+#include <cctype>
 #include <regex>
+#include <string_view>
 
 #include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/DIZLogger.h"
@@ -22,6 +25,28 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 std::string removingAll(std::string text, const std::string& part) {
     for (size_t at; (at = text.find(part)) != std::string::npos;) text.erase(at, part.size());
     return text;
+}
+
+// The white space of the regular expressions that these scans replace.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Where a "token" pair that starts at the quote `at` ends, if one does. A failed look never passes
+// the next double quote, so the scan over the whole text stays linear.
+std::optional<size_t> tokenPairEnd(std::string_view text, size_t at) {
+    constexpr std::string_view kName = "\"token\"";
+    if (text.size() - at < kName.size()) return std::nullopt;
+    for (size_t i = 0; i < kName.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[at + i])) != kName[i]) return std::nullopt;
+    }
+    size_t i = at + kName.size();
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i == text.size() || text[i] != ':') return std::nullopt;
+    ++i;
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i == text.size() || text[i] != '"') return std::nullopt;
+    const size_t close = text.find('"', i + 1);
+    if (close == std::string_view::npos || close == i + 1) return std::nullopt;
+    return close + 1;
 }
 
 }  // namespace
@@ -91,6 +116,35 @@ std::optional<std::string> DIZUtility::obfuscateString(const std::optional<std::
         DIZLogError(kDIZLogTag, "Couldn't create regular expression with pattern\"%@\": %@", pattern, error.what());
         return std::nullopt;
     }
+}
+
+std::optional<std::string> DIZUtility::obfuscateTokenValues(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    std::string masked;
+    size_t copied = 0;
+    for (size_t at = text->find('"'); at != std::string::npos; at = text->find('"', at)) {
+        if (const auto end = tokenPairEnd(*text, at)) {
+            masked.append(*text, copied, at - copied).append("\"token\" : \"***\"");
+            at = copied = *end;
+        } else {
+            ++at;
+        }
+    }
+    return masked.append(*text, copied);
+}
+
+std::string DIZUtility::obfuscateAfterColons(const std::string& text) {
+    std::string masked;
+    size_t copied = 0;
+    for (size_t at = text.find(':'); at != std::string::npos; at = text.find(':', at)) {
+        if (at + 1 == text.size() || text[at + 1] == '"') {
+            ++at;
+            continue;
+        }
+        masked.append(text, copied, at - copied).append(":***");
+        at = copied = std::min(text.find('"', at + 1), text.size());
+    }
+    return masked.append(text, copied);
 }
 
 DIZProperties DIZUtility::validateProperties(const Dictionary& properties, const std::string& logName,

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <condition_variable>
 
@@ -36,7 +38,6 @@ URLRequest post(const std::string& url, const std::string& body = "hello") {
     return request;
 }
 
-
 class URLSessionTest : public ::testing::Test {
   protected:
     SimulatedNetwork::Scoped network;
@@ -61,6 +62,24 @@ TEST_F(URLSessionTest, PostCarriesMethodHeadersAndBodyAndAnswersWithStatusHeader
     EXPECT_EQ(server.lastBody(), "payload");
     EXPECT_EQ(server.lastHeader("Content-Type"), "application/json");
     EXPECT_EQ(server.lastHeader("App-Secret"), "s3");
+}
+
+TEST_F(URLSessionTest, PostStaysAPostWithItsBodyAcrossEveryRedirect) {
+    for (int status : {301, 302, 303, 307, 308}) {
+        SCOPED_TRACE(status);
+        server.script("/moved", {{status, {{"Location", server.url("/echo")}}, "", "text/plain"}});
+        Completion completion;
+        session->dataTaskWithRequest(post(server.url("/moved"), "payload"), completion.handler())->resume();
+
+        Outcome outcome = completion.wait();
+        ASSERT_FALSE(outcome.error) << outcome.error->description;
+        EXPECT_EQ(outcome.response->statusCode, 201);
+        EXPECT_EQ(outcome.response->url, server.url("/echo"));
+        const auto request = server.last();
+        EXPECT_EQ(request.path, "/echo");
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.body, "payload");
+    }
 }
 
 TEST_F(URLSessionTest, HeaderWithLineBreakIsNotSent) {
@@ -102,6 +121,28 @@ TEST_F(URLSessionTest, TransportFailuresMapToUrlErrorCodes) {
         EXPECT_FALSE(outcome.response);
         EXPECT_FALSE(outcome.body);
     }
+}
+
+TEST_F(URLSessionTest, AnswerBodyLongerThanTheLimitFailsTheTask) {
+    URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.maximumResponseBodyLength = 1024;
+    auto limited = URLSession::sessionWithConfiguration(configuration);
+    server.script("/fits", {{200, {}, std::string(1024, 'a'), "text/plain"}});
+    server.script("/long", {{200, {}, std::string(64 * 1024, 'b'), "text/plain"}});
+
+    Completion fits, tooLong;
+    limited->dataTaskWithRequest(post(server.url("/fits")), fits.handler())->resume();
+    limited->dataTaskWithRequest(post(server.url("/long")), tooLong.handler())->resume();
+
+    Outcome kept = fits.wait();
+    ASSERT_FALSE(kept.error) << kept.error->description;
+    EXPECT_EQ(kept.body->size(), 1024u);
+    Outcome refused = tooLong.wait();
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code, URLError::DataLengthExceedsMaximum);
+    EXPECT_EQ(refused.error->description, "The answer body is longer than 1024 bytes.");
+    EXPECT_FALSE(refused.body);
+    EXPECT_FALSE(refused.response);
 }
 
 TEST_F(URLSessionTest, CancelEndsRunningTaskOnceWithCancelled) {
@@ -152,6 +193,27 @@ TEST_F(URLSessionTest, InvalidatingCancelsRunningTasksAndRefusesNewOnes) {
 
     session->dataTaskWithRequest(post(server.url("/echo")), late.handler())->resume();
     EXPECT_EQ(late.wait().error->code, URLError::Cancelled);
+}
+
+// A child forked while sessions' workers run has none of those threads; its exit must not join them.
+// With a dozen, the child's thread library has let go of some of their stacks.
+TEST_F(URLSessionTest, ProcessForkedWhileSessionsRunExitsCleanly) {
+    std::vector<std::shared_ptr<URLSession>> sessions(12);
+    for (auto& running : sessions) {
+        running =
+            URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
+        Completion completion;
+        URLRequest request = post(server.url("/echo"));
+        request.allHTTPHeaderFields = {{"Connection", "close"}};  // no idle connection holds a server thread
+        running->dataTaskWithRequest(request, completion.handler())->resume();
+        ASSERT_FALSE(completion.wait().error);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) std::exit(0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST_F(URLSessionTest, DroppingASessionCancelsItsRunningTask) {

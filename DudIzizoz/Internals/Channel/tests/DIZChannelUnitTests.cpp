@@ -8,6 +8,7 @@
 
 #include "DudIzizoz/Internals/Channel/tests/DIZChannelTesting.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
+#include "DudIzizoz/Internals/Ingestion/DIZDudIzizozIngestion.h"
 #include "DudIzizoz/Internals/Storage/tests/SQLiteTestSupport.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 
@@ -365,6 +366,78 @@ TEST_F(DIZChannelTest, AtMostThreeBatchesAreInFlightAgainstASlowServerAndNoneIsS
     EXPECT_EQ(received, expected);
     EXPECT_EQ(uploadSizes(server).back(), 20u);
     EXPECT_TRUE(storedNames().empty());
+}
+
+TEST_F(DIZChannelTest, BacklogHeldBackWhilePausedGoesOnResumeWithoutATimer) {
+    server.hold();
+    auto unit = addUnit();
+    enqueue(*unit, names("log-", 0, 200));
+    ASSERT_TRUE(server.waitForUploads(3));
+    EXPECT_TRUE(onQueue([&] { return unit->availableBatchFromStorage(); }));
+    auto pauser = std::make_shared<int>(0);
+    unit->pauseWithIdentifyingObject(pauser);
+    server.release();
+    ASSERT_TRUE(recorder->waitFor("succeeded", 150));
+    ASSERT_TRUE(waitUntilAnswered(unit));
+    EXPECT_EQ(storedNames().size(), 50u);
+
+    unit->resumeWithIdentifyingObject(pauser);
+    drain();
+    ASSERT_TRUE(server.waitForUploads(4));
+    ASSERT_TRUE(waitUntilAnswered(unit));
+    auto received = server.allReceivedNames();
+    auto expected = names("log-", 0, 200);
+    std::sort(received.begin(), received.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(received, expected);
+    EXPECT_TRUE(storedNames().empty());
+}
+
+TEST_F(DIZChannelTest, SlotFreedByARecoverableFailureSendsTheBacklog) {
+    server.script({{503, true}, {503, true}, {503, true}, {503, true}, {200}});
+    auto unit = std::dynamic_pointer_cast<DIZChannelUnitDefault>(
+        group->addChannelUnitWithConfiguration(std::make_shared<DIZChannelUnitConfiguration>(
+            kGroupId, kDIZDefaultChannelPriority, kDIZDefaultFlushInterval, kDIZDefaultBatchSizeLimit, 1)));
+    enqueue(*unit, names("log-", 0, 100));
+    ASSERT_TRUE(recorder->waitFor("failed log-", 50));
+    EXPECT_TRUE(recorder->waitFor("willSend", 100)) << "the freed slot takes the waiting batch";
+
+    networkComesBack();  // the used-up retries paused the HTTP client
+    ASSERT_TRUE(recorder->waitFor("succeeded", 50));
+    ASSERT_TRUE(waitUntilAnswered(unit));
+    EXPECT_EQ(server.received().back(), names("log-", 50, 50));
+    EXPECT_EQ(storedNames(), names("log-", 0, 50));
+}
+
+// Sends what waits from inside its success callback, as a delegate may on the unit's queue.
+class SendingDelegate : public DIZChannelDelegate {
+  public:
+    void channelDidSucceedSendingLog(DIZChannelProtocol& channel,
+                                     const std::shared_ptr<DIZLog>& log) override {
+        if (nameOf(log) == "first") dynamic_cast<DIZChannelUnitProtocol&>(channel).checkPendingLogs();
+    }
+};
+
+TEST_F(DIZChannelTest, DelegateThatSendsFromItsCallbackKeepsTheBatchesApart) {
+    server.hold();
+    auto unit = addUnit(0);
+    auto sending = std::make_shared<SendingDelegate>();
+    group->addDelegate(sending);
+    enqueue(*unit, {"first"});
+    ASSERT_TRUE(server.waitForUploads(1));
+    group->ingestion()->setEnabled(false, false);  // the next log is stored and counted, not sent
+    enqueue(*unit, {"second"});
+    group->ingestion()->setEnabled(true, false);
+
+    server.release();
+    ASSERT_TRUE(recorder->waitFor("succeeded second", 1));
+    ASSERT_TRUE(waitUntilAnswered(unit));
+    EXPECT_EQ(server.received(), (std::vector<std::vector<std::string>>{{"first"}, {"second"}}));
+    EXPECT_TRUE(storedNames().empty());
+    const auto texts = logs.texts();
+    EXPECT_TRUE(std::none_of(texts.begin(), texts.end(), [](const std::string& text) {
+        return text.ends_with(" not expected, ignore.");
+    }));
 }
 
 TEST_F(DIZChannelTest, BatchSizeOfZeroNeitherSendsNorLoopsForever) {

@@ -262,6 +262,20 @@ TEST_F(AgentLaunch, SpaceHotkeyFocusesAndResizeHotkeyFills) {
     EXPECT_EQ(desktop.window(1)->bounds, CGRect(800, 40, 500, 600));
 }
 
+TEST_F(AgentLaunch, ASecondSpaceWithTheSameKeysLeavesTheFirstItsHotkeys) {
+    storeSettings();
+    UDM::addGroup("Left", MASShortcut::shortcutWithKeyCode(18, kCmd), 0, 25, 720, 900);
+    UDM::addGroup("Right", MASShortcut::shortcutWithKeyCode(18, kCmd), 720, 25, 1440, 900);
+    addWindows();
+    launch();
+    EXPECT_EQ(hotkeys(), (Hotkeys{{18, kCmd}, {18, kShift | kCmd}}));
+
+    press(18, kCmd);
+    EXPECT_EQ(desktop.focusedWindow(), 2u);
+    press(18, kShift | kCmd);
+    EXPECT_EQ(desktop.window(2)->bounds, CGRect(0, 25, 720, 875));
+}
+
 TEST_F(AgentLaunch, SpacesWithoutShortcutOrModifierGetNoResizeHotkey) {
     storeSettings();
     UserDefaults::standardUserDefaults()->removeObjectForKey(UDM::kResizeKey);

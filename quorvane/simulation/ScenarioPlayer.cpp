@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -29,6 +30,12 @@ struct ScenarioError {
     std::string place;
     std::string problem;
 };
+
+// Every position and size, in points: far beyond any arrangement of displays, and small enough that
+// sums of them and their conversions to whole numbers stay finite and exact.
+constexpr double kMaxPoints = 1'000'000;
+// A year of simulated time at most, so that every date the clock then gives stays printable.
+constexpr double kMaxAdvanceSeconds = 366 * 24 * 3600;
 
 // A value of the scenario with its place in the file, so every complaint can say where it is.
 class Node {
@@ -68,7 +75,16 @@ class Node {
     }
     double number() const {
         if (!value_->isInteger() && !value_->isReal()) fail("expected a number");
-        return *value_->asReal();
+        double n = *value_->asReal();
+        if (!std::isfinite(n)) fail("expected a finite number");
+        return n;
+    }
+    // A position or size in points.
+    double points() const {
+        double n = number();
+        if (n < -kMaxPoints || n > kMaxPoints)
+            fail("expected a number from " + wholeNumber(-kMaxPoints) + " to " + wholeNumber(kMaxPoints));
+        return n;
     }
     int64_t integer(int64_t min, int64_t max) const {
         if (!value_->isInteger()) fail("expected a whole number");
@@ -85,28 +101,30 @@ class Node {
         if (!value_->isString()) fail("expected a string");
         return *value_->asString();
     }
-    std::vector<double> numbers(size_t count) const {
+    std::vector<double> points(size_t count) const {
         auto items = array();
         if (items.size() != count) fail("expected " + std::to_string(count) + " numbers");
         std::vector<double> out;
-        for (auto& item : items) out.push_back(item.number());
+        for (auto& item : items) out.push_back(item.points());
         return out;
     }
     // [x, y, width, height] with a size that is not negative (or, for a screen, not empty).
     CGRect rect(bool nonEmpty) const {
-        auto n = numbers(4);
+        auto n = points(4);
         if (n[2] < 0 || n[3] < 0 || (nonEmpty && (n[2] == 0 || n[3] == 0)))
             fail(nonEmpty ? "expected a width and height above 0"
                           : "expected a width and height of 0 or more");
         return {n[0], n[1], n[2], n[3]};
     }
     CGSize size() const {
-        auto n = numbers(2);
+        auto n = points(2);
         if (n[0] < 0 || n[1] < 0) fail("expected a width and height of 0 or more");
         return {n[0], n[1]};
     }
 
   private:
+    static std::string wholeNumber(double n) { return std::to_string(static_cast<int64_t>(n)); }
+
     Node child(std::string_view key) const {
         return Node(*value_, place_.empty() ? std::string(key) : place_ + "." + std::string(key));
     }
@@ -218,7 +236,7 @@ ScenarioSpace readSpace(const Node& node) {
     node.object({"name", "coordinates", "shortcut", "size"});
     ScenarioSpace space;
     space.name = node.required("name").string();
-    auto n = node.required("coordinates").numbers(4);
+    auto n = node.required("coordinates").points(4);
     std::copy(n.begin(), n.end(), space.coordinates.begin());
     if (auto shortcut = node.member("shortcut"); shortcut && !shortcut->isNull())
         space.shortcut = readShortcut(*shortcut);
@@ -265,6 +283,9 @@ Step readStep(const Node& node) {
     } else {
         double seconds = value.number();
         if (seconds < 0) value.fail("expected 0 or more seconds");
+        if (seconds > kMaxAdvanceSeconds)
+            value.fail("expected at most " + std::to_string(static_cast<int64_t>(kMaxAdvanceSeconds)) +
+                       " seconds");
         step.action = Advance{seconds};
     }
     return step;
@@ -314,7 +335,7 @@ Scenario readScenario(const Value& root) {
 std::string syntaxProblem(const std::string& text, const Error& error) {
     try {
         auto parsed = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& e) {
+    } catch (const nlohmann::json::exception& e) {  // a syntax error, or a number too large for a double
         std::string what = e.what();
         auto start = what.find("] ");
         return start == std::string::npos ? what : what.substr(start + 2);

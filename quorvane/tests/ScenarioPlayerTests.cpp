@@ -81,6 +81,20 @@ TEST_F(Scenario, MalformedFilesNameTheProblemAndItsPlace) {
          "steps[1].unplug: no screen at index 0"},
         {"{" + screen + R"(, "steps": [{"menu": "Preferences"}]})",
          "steps[0].menu: the status menu has no item \"Preferences\""},
+        // Numbers beyond a sane range for their field.
+        {R"({"screens": [{"bounds": [0, 0, 1e308, 900]}]})",
+         "screens[0].bounds[2]: expected a number from -1000000 to 1000000"},
+        {R"({"screens": [{"bounds": [0, 0, 1e400, 900]}]})", "number overflow"},
+        {"{" + screen +
+             R"(, "apps": [{"pid": 1, "name": "A", "windows": [{"id": 1, "frame": [-2e6, 0, 9, 9]}]}]})",
+         "apps[0].windows[0].frame[0]: expected a number from -1000000 to 1000000"},
+        {"{" + screen + R"(, "apps": [{"pid": 1, "name": "A", "windows": [{"id": 1, "frame": [0, 0, 9, 9],
+                                                                          "maxSize": [0, 1e300]}]}]})",
+         "apps[0].windows[0].maxSize[1]: expected a number from"},
+        {"{" + screen + R"(, "defaults": {"spaces": [{"name": "L", "coordinates": [-1e308, 0, 1e308, 1]}]}})",
+         "defaults.spaces[0].coordinates[0]: expected a number from -1000000 to 1000000"},
+        {"{" + screen + R"(, "steps": [{"advance": 1e308}]})",
+         "steps[0].advance: expected at most 31622400 seconds"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -94,6 +94,10 @@ TEST_F(Executable, MalformedScenarioExitsWithTwo) {
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.out.empty());
     EXPECT_NE(run.err.find("screens[0].bounds: expected 4 numbers"), std::string::npos) << run.err;
+
+    run = simulate(home_.path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "quorvane: " + home_.path().string() + ": is not a regular file\n");
 }
 
 TEST_F(Executable, AgentEndsCleanlyOnTerminationSignals) {

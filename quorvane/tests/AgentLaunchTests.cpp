@@ -260,6 +260,8 @@ TEST_F(AgentLaunch, SpaceHotkeyFocusesAndResizeHotkeyFills) {
     EXPECT_EQ(events, (std::vector<std::string>{"m:resized", "r:resized"}));
     EXPECT_EQ(desktop.window(2)->bounds, CGRect(0, 25, 720, 875));
     EXPECT_EQ(desktop.window(1)->bounds, CGRect(800, 40, 500, 600));
+    // The running agent keeps no record of its platform calls: memory stays flat under presses.
+    EXPECT_TRUE(desktop.calls().empty());
 }
 
 TEST_F(AgentLaunch, ASecondSpaceWithTheSameKeysLeavesTheFirstItsHotkeys) {

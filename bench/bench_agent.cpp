@@ -262,9 +262,9 @@ double secondsToPlay(const std::filesystem::path& file) {
     return elapsed.count();
 }
 
-// Per line: the run with 100 steps less the run without steps, over 100.
+// Per line: the run with 1,000 steps less the run without steps, over 1,000.
 void BM_ScenarioOutputLine(benchmark::State& state) {
-    constexpr int kSteps = 100;
+    constexpr int kSteps = 1000;
     keepLogsLocal();
     TestHome files;
     int windows = static_cast<int>(state.range(0));
@@ -279,7 +279,7 @@ void BM_ScenarioOutputLine(benchmark::State& state) {
     state.counters["launch_ms"] = benchmark::Counter(launch * 1e3 / double(state.iterations()));
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ScenarioOutputLine)->Apply(windowCounts)->UseManualTime()->Iterations(5);
+BENCHMARK(BM_ScenarioOutputLine)->Apply(windowCounts)->UseManualTime()->Iterations(3);
 
 // `count` spaces stored for the current screen, and the pane built on them.
 class StoredSpaces {

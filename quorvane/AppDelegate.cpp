@@ -1,6 +1,8 @@
 #include "quorvane/AppDelegate.h"
 
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
 
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizozAnalytics/DIZAnalytics.h"
@@ -46,6 +48,21 @@ namespace {
 constexpr const char* kDudIzizozAppSecret = "5b0e8a3c-29d4-4f6b-8c71-e3a94d0f6b12";
 // Sends the reporting client's logs to another collector, such as a local one.
 constexpr const char* kLogUrlVariable = "QUORVANE_LOG_URL";
+// The reporting client's log level as its number (2 verbose to 7 assert, 99 none).
+constexpr const char* kLogLevelVariable = "QUORVANE_LOG_LEVEL";
+
+std::optional<DIZLogLevel> logLevelFromEnvironment() {
+    const char* text = std::getenv(kLogLevelVariable);
+    if (!text) return std::nullopt;
+    int level = 0;
+    const char* end = text + std::strlen(text);
+    auto [parsed, error] = std::from_chars(text, end, level);
+    if (error != std::errc() || parsed != end) return std::nullopt;
+    if ((level < static_cast<int>(DIZLogLevel::Verbose) || level > static_cast<int>(DIZLogLevel::Assert)) &&
+        level != static_cast<int>(DIZLogLevel::None))
+        return std::nullopt;
+    return static_cast<DIZLogLevel>(level);
+}
 }  // namespace
 
 // Both telemetry clients start before anything else of the agent runs, so that every usage event
@@ -53,6 +70,7 @@ constexpr const char* kLogUrlVariable = "QUORVANE_LOG_URL";
 void AppDelegate::startTelemetry() {
     ZUDApp::configure();
     if (const char* logUrl = std::getenv(kLogUrlVariable); logUrl && *logUrl) DIZDudIzizoz::setLogUrl(logUrl);
+    if (auto level = logLevelFromEnvironment()) DIZDudIzizoz::setLogLevel(*level);
     DIZDudIzizoz::start(kDudIzizozAppSecret, {&DIZAnalytics::classObject(), &DIZCrashes::classObject()});
 }
 

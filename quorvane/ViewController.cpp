@@ -22,14 +22,15 @@ std::shared_ptr<NSImage> sizedImage(const char* name, std::optional<CGFloat> wid
 }
 }  // namespace
 
-ViewController::ViewController()
+ViewController::ViewController(GroupsSource storedGroups)
     : emptySpacesTextField_(NSTextField::wrappingLabelWithString(kEmptyText)),
       spacesLabel_(NSTextField::labelWithString("Spaces")),
       editSpacesButton_(std::make_shared<CubeButton>()),
       deleteSpacesButton_(std::make_shared<CubeButton>()),
       collectionView_(std::make_shared<NSCollectionView>()),
       scrollView_(std::make_shared<NSScrollView>()),
-      infoButton_(std::make_shared<InfoButton>(kInfoText)) {
+      infoButton_(std::make_shared<InfoButton>(kInfoText)),
+      storedGroups_(std::move(storedGroups)) {
     emptySpacesTextField_->setFont(NSFont::systemFontOfSize(13, NSFontWeightSemibold));
     emptySpacesTextField_->setTextColor(hexColor("#626264", 1.0));
     emptySpacesTextField_->setSelectable(false);
@@ -142,8 +143,10 @@ void ViewController::reloadList() {
     collectionView_->reloadData();
 }
 
+// A reload asks for the count first and then for each row, so the count reads the store.
 int ViewController::numberOfItemsInSection(NSCollectionView&, int) {
-    int count = static_cast<int>(UserDefaultsManager::currentGroups().size());
+    rows_ = storedGroups_();
+    int count = static_cast<int>(rows_.size());
     emptySpacesTextField_->setHidden(count != 0);
     return count;
 }
@@ -153,9 +156,8 @@ std::shared_ptr<NSCollectionViewItem> ViewController::itemForRepresentedObjectAt
     auto item = std::dynamic_pointer_cast<GroupCollectionViewItem>(
         view.makeItemWithIdentifier(GroupCollectionViewItem::kIdentifier, path));
     if (!item) fatalError("Spaces rows must be GroupCollectionViewItem");
-    auto groups = UserDefaultsManager::currentGroups();
-    item->setGroup(path.item >= 0 && static_cast<size_t>(path.item) < groups.size() ? groups[path.item]
-                                                                                    : nullptr);
+    item->setGroup(path.item >= 0 && static_cast<size_t>(path.item) < rows_.size() ? rows_[path.item]
+                                                                                   : nullptr);
     std::weak_ptr<GroupCollectionViewItem> weak = item;
     item->shortcutView()->setShortcutValueChange([weak](MASShortcutView&) {
         if (auto row = weak.lock()) row->shortcutChanged();

@@ -1,9 +1,11 @@
 #pragma once
 // The "Spaces" pane: the spaces of the current screen arrangement, one row each, with "+" to draw
-// a new space on the create-space overlay and "−" to delete the selected one. The pane keeps no
-// copy of the spaces: it reads the store on every question of the list.
+// a new space on the create-space overlay and "−" to delete the selected one. The pane reads the
+// stored spaces once per reload of the list and builds every row of that reload from them.
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Settings/SettingsPane.h"
 #include "platform/appkit/NSCollectionView.h"
@@ -13,6 +15,7 @@
 #include "platform/masshortcut/MASShortcut.h"
 #include "quorvane/CubeButton.h"
 #include "quorvane/InfoButton.h"
+#include "quorvane/UserDefaultsManager.h"
 
 class ViewController : public SettingsPane,
                        public NSCollectionViewDataSource,
@@ -22,7 +25,10 @@ class ViewController : public SettingsPane,
     static constexpr const char* kInfoText = "A \"space\" is a designated area on your screen where you can "
                                              "resize to and cycle between windows within it.";
 
-    ViewController();
+    // Reads the spaces of the current screens; a test may count the reads.
+    using GroupsSource = std::function<std::vector<std::shared_ptr<Group>>()>;
+
+    explicit ViewController(GroupsSource storedGroups = UserDefaultsManager::currentGroups);
     ~ViewController() override;
 
     Settings::PaneIdentifier paneIdentifier() const override;
@@ -70,4 +76,8 @@ class ViewController : public SettingsPane,
     std::shared_ptr<NSScrollView> scrollView_;
     std::shared_ptr<InfoButton> infoButton_;
     NotificationCenter::Token updateObserver_ = 0;
+    GroupsSource storedGroups_;
+    // The spaces as the current reload read them: decoding the stored archive once per row made
+    // opening the pane quadratic in the number of spaces.
+    std::vector<std::shared_ptr<Group>> rows_;
 };

@@ -26,8 +26,7 @@ void WindowSelectionView::drawRect(const CGRect& dirty) {
 }
 
 void WindowSelectionView::installEventMonitor() {
-    if (eventMonitor_ || trackedThisPeriod_ || !window() || isHiddenOrHasHiddenAncestor()) return;
-    trackedThisPeriod_ = true;
+    if (eventMonitor_ || !window() || isHiddenOrHasHiddenAncestor()) return;
     std::weak_ptr<WindowSelectionView> weak = sharedAs<WindowSelectionView>();
     constexpr NSEventMask mask =
         NSEventMaskFromType(NSEventType::MouseMoved) | NSEventMaskFromType(NSEventType::MouseEntered);
@@ -98,9 +97,4 @@ void WindowSelectionView::mouseDown(const NSEvent& event) {
 void WindowSelectionView::viewDidHide() {
     NSView::viewDidHide();
     removeEventMonitor();
-}
-
-void WindowSelectionView::viewDidUnhide() {
-    NSView::viewDidUnhide();
-    trackedThisPeriod_ = false;
 }

@@ -32,7 +32,6 @@ class WindowSelectionView : public NSView {
     void drawRect(const CGRect& dirtyRect) override;
     void mouseDown(const NSEvent& event) override;
     void viewDidHide() override;
-    void viewDidUnhide() override;
 
   private:
     void installEventMonitor();
@@ -40,9 +39,9 @@ class WindowSelectionView : public NSView {
     Handler onCreateHandler_;
     std::shared_ptr<HoverView> overlayView_;
     std::optional<Rectangle> coors_;
-    // One monitor per view, present only while the view tracks the pointer: installed at the first
-    // draw of each visible period, ended by a pick, by hiding or by closing the window.
+    // One monitor per view, present only while the view tracks the pointer: a draw of the visible
+    // view installs it when there is none (so tracking resumes after a pick, ready for the next
+    // one), and a pick, hiding or closing the window ends it.
     std::shared_ptr<NSObject> eventMonitor_;
-    bool trackedThisPeriod_ = false;
     NotificationCenter::Token closeObserver_ = 0;
 };

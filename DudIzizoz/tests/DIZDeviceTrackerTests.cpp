@@ -56,6 +56,8 @@ TEST_F(DIZDeviceTrackerTest, RecordHoldsTheFixedAndTheMachinesFacts) {
 
     SimulatedDesktop::shared().reset();
     EXPECT_EQ(DIZDeviceTracker::screenSize(), "0x0");
+    SimulatedDesktop::shared().plugScreen({0, CGRect(0, 0, 1e308, 900)});
+    EXPECT_EQ(DIZDeviceTracker::screenSize(), "2147483647x900");
 }
 
 TEST_F(DIZDeviceTrackerTest, TimeZoneOffsetsBecomeMinutesAndCoreSchemaText) {

@@ -1,11 +1,29 @@
 #include "platform/appkit/NSImage.h"
 
+#include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
-#include <regex>
+#include <string_view>
 
 #include "platform/foundation/FileLocations.h"
 
 namespace {
+
+// Assets are small; a bigger file under an asset's name is not one.
+constexpr std::uintmax_t kMaxAssetBytes = 16 << 20;
+
+// Only a regular file of sane size is read: a directory or a device (think /dev/zero) under an
+// asset's name is no image rather than a failed or endless read.
+std::optional<Data> readAsset(const std::filesystem::path& file) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    auto size = std::filesystem::file_size(file, error);
+    if (error || size > kMaxAssetBytes) return std::nullopt;
+    auto bytes = FileLocations::readFile(file);
+    if (!bytes || bytes->size() > kMaxAssetBytes) return std::nullopt;
+    return bytes;
+}
 
 // Width and height from the PNG header (IHDR follows the 8-byte signature).
 std::optional<CGSize> pngSize(const Data& bytes) {
@@ -18,14 +36,49 @@ std::optional<CGSize> pngSize(const Data& bytes) {
     return CGSize{double(be32(16)), double(be32(20))};
 }
 
+// The value of `name="..."` among the attributes of `tag`; a longer name ending in it (stroke-width)
+// does not count.
+std::optional<std::string_view> attribute(std::string_view tag, std::string_view name) {
+    std::string key = std::string(name) + "=\"";
+    for (size_t at = tag.find(key); at != std::string_view::npos; at = tag.find(key, at + 1)) {
+        if (at == 0 || !std::isspace(static_cast<unsigned char>(tag[at - 1]))) continue;
+        size_t start = at + key.size();
+        size_t end = tag.find('"', start);
+        if (end == std::string_view::npos) return std::nullopt;
+        return tag.substr(start, end - start);
+    }
+    return std::nullopt;
+}
+
+// A length in points: its leading digits and dots (a unit such as "px" may follow), which must
+// make one finite number.
+std::optional<CGFloat> svgLength(std::string_view value) {
+    size_t digits = 0;
+    while (digits < value.size() &&
+           (std::isdigit(static_cast<unsigned char>(value[digits])) || value[digits] == '.'))
+        ++digits;
+    double n = 0;
+    auto [end, error] = std::from_chars(value.data(), value.data() + digits, n);
+    if (digits == 0 || error != std::errc() || end != value.data() + digits || !std::isfinite(n))
+        return std::nullopt;
+    return n;
+}
+
 // Width and height attributes of the root element, in points.
 std::optional<CGSize> svgSize(const Data& bytes) {
-    std::string text(bytes.begin(), bytes.end());
-    static const std::regex width(R"re(<svg[^>]*\swidth="([0-9.]+))re");
-    static const std::regex height(R"re(<svg[^>]*\sheight="([0-9.]+))re");
-    std::smatch w, h;
-    if (!std::regex_search(text, w, width) || !std::regex_search(text, h, height)) return std::nullopt;
-    return CGSize{std::stod(w[1].str()), std::stod(h[1].str())};
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    size_t open = text.find("<svg");
+    if (open == std::string_view::npos) return std::nullopt;
+    size_t close = text.find('>', open);
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view tag = text.substr(open, close - open);
+    auto width = attribute(tag, "width");
+    auto height = attribute(tag, "height");
+    if (!width || !height) return std::nullopt;
+    auto w = svgLength(*width);
+    auto h = svgLength(*height);
+    if (!w || !h) return std::nullopt;
+    return CGSize{*w, *h};
 }
 
 }  // namespace
@@ -38,10 +91,10 @@ std::filesystem::path NSImage::resourceDirectory() {
 std::shared_ptr<NSImage> NSImage::imageNamed(const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos) return nullptr;
     auto dir = resourceDirectory();
-    if (auto bytes = FileLocations::readFile(dir / (name + ".svg"))) {
+    if (auto bytes = readAsset(dir / (name + ".svg"))) {
         if (auto size = svgSize(*bytes)) return std::make_shared<NSImage>(name, *size);
     }
-    if (auto bytes = FileLocations::readFile(dir / (name + ".png"))) {
+    if (auto bytes = readAsset(dir / (name + ".png"))) {
         if (auto size = pngSize(*bytes)) return std::make_shared<NSImage>(name, *size);
     }
     return nullptr;

@@ -7,6 +7,12 @@
 namespace {
 constexpr NSEventModifierFlags kHotKeyModifiers = NSEventModifierFlagControl | NSEventModifierFlagOption |
                                                   NSEventModifierFlagShift | NSEventModifierFlagCommand;
+
+// Only ⌃⌥⇧⌘ reach the system's hotkey table, so shortcuts that differ in other flags are one hotkey.
+bool sameKeys(const MASShortcut& shortcut, int64_t keyCode, NSEventModifierFlags modifierFlags) {
+    return shortcut.keyCode() == keyCode &&
+           (shortcut.modifierFlags() & kHotKeyModifiers) == (modifierFlags & kHotKeyModifiers);
+}
 }  // namespace
 
 std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() {
@@ -17,14 +23,10 @@ std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() {
 bool MASShortcutMonitor::registerShortcut(const std::shared_ptr<MASShortcut>& shortcut, Action action) {
     if (!shortcut || !action) return false;
     std::lock_guard lock(mutex_);
-    auto shared = std::make_shared<Action>(std::move(action));
-    for (auto& hotKey : hotKeys_) {
-        if (hotKey.shortcut == *shortcut) {
-            hotKey.action = std::move(shared);
-            return true;
-        }
+    for (const auto& hotKey : hotKeys_) {
+        if (sameKeys(hotKey.shortcut, shortcut->keyCode(), shortcut->modifierFlags())) return false;
     }
-    hotKeys_.push_back({*shortcut, std::move(shared)});
+    hotKeys_.push_back({*shortcut, std::make_shared<Action>(std::move(action))});
     return true;
 }
 
@@ -50,8 +52,7 @@ bool MASShortcutMonitor::pressKey(int64_t keyCode, NSEventModifierFlags modifier
     {
         std::lock_guard lock(mutex_);
         for (auto& hotKey : hotKeys_) {
-            if (hotKey.shortcut.keyCode() == keyCode &&
-                (hotKey.shortcut.modifierFlags() & kHotKeyModifiers) == (modifierFlags & kHotKeyModifiers)) {
+            if (sameKeys(hotKey.shortcut, keyCode, modifierFlags)) {
                 action = hotKey.action;
                 break;
             }

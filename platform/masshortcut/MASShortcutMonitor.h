@@ -1,6 +1,7 @@
 #pragma once
 // System-wide hotkeys of the process. The action of a hotkey runs on the main queue when its keys
-// are pressed. Registering a shortcut equal to a registered one replaces that one's action.
+// are pressed. A hotkey belongs to whoever registered it first: registering the same keys again
+// fails and leaves the first action in place.
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@ class MASShortcutMonitor {
 
     static std::shared_ptr<MASShortcutMonitor> sharedMonitor();
 
+    // False, with nothing changed, when the shortcut or action is missing or the keys are taken.
     bool registerShortcut(const std::shared_ptr<MASShortcut>& shortcut, Action action);
     bool isShortcutRegistered(const std::shared_ptr<MASShortcut>& shortcut) const;
     // Nothing happens when no equal shortcut is registered.

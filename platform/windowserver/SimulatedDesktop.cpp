@@ -17,6 +17,7 @@ void SimulatedDesktop::reset() {
     keyWindow_.reset();
     trusted_ = true;
     trustPrompts_ = 0;
+    recordsCalls_ = false;
     calls_.clear();
 }
 
@@ -233,9 +234,14 @@ int SimulatedDesktop::trustPrompts() const {
     return trustPrompts_;
 }
 
+void SimulatedDesktop::setRecordsCalls(bool records) {
+    std::lock_guard lock(mutex_);
+    recordsCalls_ = records;
+}
+
 void SimulatedDesktop::recordCall(SimulatedCall call) {
     std::lock_guard lock(mutex_);
-    calls_.push_back(std::move(call));
+    if (recordsCalls_) calls_.push_back(std::move(call));
 }
 
 std::vector<SimulatedCall> SimulatedDesktop::calls() const {

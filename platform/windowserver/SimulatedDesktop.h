@@ -52,7 +52,8 @@ class SimulatedDesktop {
   public:
     static SimulatedDesktop& shared();
 
-    // Back to an empty desktop: no screens, applications, windows or calls; trusted; no prompts.
+    // Back to an empty desktop: no screens, applications, windows or calls; trusted; no prompts;
+    // calls not recorded.
     void reset();
 
     // Screens, in the platform's order; the first is the primary screen.
@@ -95,6 +96,9 @@ class SimulatedDesktop {
     void noteTrustPrompt();
     int trustPrompts() const;
 
+    // Calls are kept only while a test asks for them: a long-running agent makes some on every
+    // hotkey press and would otherwise grow without end.
+    void setRecordsCalls(bool records);
     void recordCall(SimulatedCall call);
     std::vector<SimulatedCall> calls() const;
     void clearCalls();
@@ -117,5 +121,6 @@ class SimulatedDesktop {
     std::optional<CGWindowID> keyWindow_;
     bool trusted_ = true;
     int trustPrompts_ = 0;
+    bool recordsCalls_ = false;
     std::vector<SimulatedCall> calls_;
 };

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "DudIzizoz/DIZDudIzizoz.h"
+#include "DudIzizoz/Internals/DelegateForwarder/DIZAppDelegateForwarder.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/windowserver/SimulatedDesktop.h"
@@ -48,6 +49,9 @@ void terminateOnSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As the reporting client's classes load, before the application gets its delegate: the
+    // forwarder reads its Info.plist switch and buffers its trace until a log level is chosen.
+    DIZAppDelegateForwarder::sharedInstance();
     if (argc == 3 && std::strcmp(argv[1], "--simulate") == 0) {
         const int status = ScenarioPlayer::play(argv[2], std::cout, std::cerr);
         DIZDudIzizoz::waitForEnqueuedLogs(kStoreEnqueuedLogsSeconds);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -29,6 +30,14 @@ struct ScenarioError {
     std::string place;
     std::string problem;
 };
+
+// Every position and size, in points: far beyond any arrangement of displays, and small enough that
+// sums of them and their conversions to whole numbers stay finite and exact.
+constexpr double kMaxPoints = 1'000'000;
+// A year of simulated time at most, so that every date the clock then gives stays printable.
+constexpr double kMaxAdvanceSeconds = 366 * 24 * 3600;
+// Far more than any scenario needs; a bigger file is a mistake, not a scenario.
+constexpr std::uintmax_t kMaxScenarioBytes = 64 << 20;
 
 // A value of the scenario with its place in the file, so every complaint can say where it is.
 class Node {
@@ -68,7 +77,16 @@ class Node {
     }
     double number() const {
         if (!value_->isInteger() && !value_->isReal()) fail("expected a number");
-        return *value_->asReal();
+        double n = *value_->asReal();
+        if (!std::isfinite(n)) fail("expected a finite number");
+        return n;
+    }
+    // A position or size in points.
+    double points() const {
+        double n = number();
+        if (n < -kMaxPoints || n > kMaxPoints)
+            fail("expected a number from " + wholeNumber(-kMaxPoints) + " to " + wholeNumber(kMaxPoints));
+        return n;
     }
     int64_t integer(int64_t min, int64_t max) const {
         if (!value_->isInteger()) fail("expected a whole number");
@@ -85,28 +103,30 @@ class Node {
         if (!value_->isString()) fail("expected a string");
         return *value_->asString();
     }
-    std::vector<double> numbers(size_t count) const {
+    std::vector<double> points(size_t count) const {
         auto items = array();
         if (items.size() != count) fail("expected " + std::to_string(count) + " numbers");
         std::vector<double> out;
-        for (auto& item : items) out.push_back(item.number());
+        for (auto& item : items) out.push_back(item.points());
         return out;
     }
     // [x, y, width, height] with a size that is not negative (or, for a screen, not empty).
     CGRect rect(bool nonEmpty) const {
-        auto n = numbers(4);
+        auto n = points(4);
         if (n[2] < 0 || n[3] < 0 || (nonEmpty && (n[2] == 0 || n[3] == 0)))
             fail(nonEmpty ? "expected a width and height above 0"
                           : "expected a width and height of 0 or more");
         return {n[0], n[1], n[2], n[3]};
     }
     CGSize size() const {
-        auto n = numbers(2);
+        auto n = points(2);
         if (n[0] < 0 || n[1] < 0) fail("expected a width and height of 0 or more");
         return {n[0], n[1]};
     }
 
   private:
+    static std::string wholeNumber(double n) { return std::to_string(static_cast<int64_t>(n)); }
+
     Node child(std::string_view key) const {
         return Node(*value_, place_.empty() ? std::string(key) : place_ + "." + std::string(key));
     }
@@ -218,7 +238,7 @@ ScenarioSpace readSpace(const Node& node) {
     node.object({"name", "coordinates", "shortcut", "size"});
     ScenarioSpace space;
     space.name = node.required("name").string();
-    auto n = node.required("coordinates").numbers(4);
+    auto n = node.required("coordinates").points(4);
     std::copy(n.begin(), n.end(), space.coordinates.begin());
     if (auto shortcut = node.member("shortcut"); shortcut && !shortcut->isNull())
         space.shortcut = readShortcut(*shortcut);
@@ -265,6 +285,9 @@ Step readStep(const Node& node) {
     } else {
         double seconds = value.number();
         if (seconds < 0) value.fail("expected 0 or more seconds");
+        if (seconds > kMaxAdvanceSeconds)
+            value.fail("expected at most " + std::to_string(static_cast<int64_t>(kMaxAdvanceSeconds)) +
+                       " seconds");
         step.action = Advance{seconds};
     }
     return step;
@@ -314,7 +337,7 @@ Scenario readScenario(const Value& root) {
 std::string syntaxProblem(const std::string& text, const Error& error) {
     try {
         auto parsed = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& e) {
+    } catch (const nlohmann::json::exception& e) {  // a syntax error, or a number too large for a double
         std::string what = e.what();
         auto start = what.find("] ");
         return start == std::string::npos ? what : what.substr(start + 2);
@@ -491,17 +514,92 @@ class Player {
     std::shared_ptr<NSApplication> app_;
 };
 
+// Refuses what is not a regular file before opening it: a directory cannot be read as text and a
+// device such as /dev/zero never ends.
+std::optional<std::string> readScenarioFile(const std::filesystem::path& file, std::string& problem) {
+    std::error_code error;
+    auto status = std::filesystem::status(file, error);
+    if (error || !std::filesystem::exists(status)) {
+        problem = "cannot be read";
+        return std::nullopt;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        problem = "is not a regular file";
+        return std::nullopt;
+    }
+    auto tooLarge = [&](std::uintmax_t size) {
+        if (size <= kMaxScenarioBytes) return false;
+        problem = "is larger than " + std::to_string(kMaxScenarioBytes >> 20) + " MiB";
+        return true;
+    };
+    auto size = std::filesystem::file_size(file, error);
+    if (!error && tooLarge(size)) return std::nullopt;
+    auto bytes = FileLocations::readFile(file);
+    if (!bytes) {
+        problem = "cannot be read";
+        return std::nullopt;
+    }
+    // It may have grown since it was measured.
+    if (tooLarge(bytes->size())) return std::nullopt;
+    return stringFromData(*bytes);
+}
+
+// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not well formed
+// (a stray continuation byte, an overlong form, a surrogate, a truncated sequence).
+size_t utf8SequenceLength(std::string_view text) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(0);
+    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 0;
+    if (length == 0 || text.size() < length) return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    unsigned char second = byte(1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
+// Error lines quote the file's bytes (keys, titles, what the JSON reader last read) to a terminal:
+// control characters (C0, DEL and C1) and bytes that are not UTF-8 are written as \xNN, so a file
+// cannot move the cursor, recolour the terminal or retitle it.
+std::string printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        size_t length = byte < 0x80 ? 1 : utf8SequenceLength(text.substr(i));
+        // C1 controls, U+0080 to U+009F, are C2 80 to C2 9F.
+        bool c1 = byte == 0xC2 && length == 2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (length == 0 || c1 || byte < 0x20 || byte == 0x7F) {
+            size_t end = i + std::max<size_t>(length, 1);
+            for (; i < end; ++i) {
+                auto escaped = static_cast<unsigned char>(text[i]);
+                out += {'\\', 'x', kHex[escaped >> 4], kHex[escaped & 0xF]};
+            }
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 int play(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
     auto fail = [&](const std::string& place, const std::string& problem) {
-        err << "quorvane: " << file.string() << ": " << (place.empty() ? "" : place + ": ") << problem
+        err << printable("quorvane: " + file.string() + ": " + (place.empty() ? "" : place + ": ") + problem)
             << '\n';
         return kMalformedScenario;
     };
-    auto bytes = FileLocations::readFile(file);
-    if (!bytes) return fail("", "cannot be read");
-    std::string text = stringFromData(*bytes);
+    std::string problem;
+    auto read = readScenarioFile(file, problem);
+    if (!read) return fail("", problem);
+    const std::string& text = *read;
     Error error;
     auto root = json::parse(text, &error);
     if (!root) return fail("", syntaxProblem(text, error));

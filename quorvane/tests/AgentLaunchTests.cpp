@@ -260,6 +260,22 @@ TEST_F(AgentLaunch, SpaceHotkeyFocusesAndResizeHotkeyFills) {
     EXPECT_EQ(events, (std::vector<std::string>{"m:resized", "r:resized"}));
     EXPECT_EQ(desktop.window(2)->bounds, CGRect(0, 25, 720, 875));
     EXPECT_EQ(desktop.window(1)->bounds, CGRect(800, 40, 500, 600));
+    // The running agent keeps no record of its platform calls: memory stays flat under presses.
+    EXPECT_TRUE(desktop.calls().empty());
+}
+
+TEST_F(AgentLaunch, ASecondSpaceWithTheSameKeysLeavesTheFirstItsHotkeys) {
+    storeSettings();
+    UDM::addGroup("Left", MASShortcut::shortcutWithKeyCode(18, kCmd), 0, 25, 720, 900);
+    UDM::addGroup("Right", MASShortcut::shortcutWithKeyCode(18, kCmd), 720, 25, 1440, 900);
+    addWindows();
+    launch();
+    EXPECT_EQ(hotkeys(), (Hotkeys{{18, kCmd}, {18, kShift | kCmd}}));
+
+    press(18, kCmd);
+    EXPECT_EQ(desktop.focusedWindow(), 2u);
+    press(18, kShift | kCmd);
+    EXPECT_EQ(desktop.window(2)->bounds, CGRect(0, 25, 720, 875));
 }
 
 TEST_F(AgentLaunch, SpacesWithoutShortcutOrModifierGetNoResizeHotkey) {

@@ -157,13 +157,30 @@ TEST_F(CreateOverlay, AWindowPickedInWindowModeBecomesTheSpaceAndNoMonitorOutliv
     simulate::movePointer({300, 300});
     simulate::clickAtPointer({300, 300});
     EXPECT_EQ(overlay(0)->coors(), (CreateSpaceView::Coordinates{100, 200, 900, 700}));
-    EXPECT_EQ(NSEvent::localMonitorCount(), 1u);
+    // The pick ended the monitor and the preview's draw installed the next one: still one per overlay.
+    EXPECT_EQ(NSEvent::localMonitorCount(), 2u);
 
     simulate::click(window(0), simulate::centerOf(*overlay(0)->floatingMenu()->doneButton()));
     ASSERT_EQ(created.size(), 1u);
     EXPECT_EQ(created[0].name, "");
     EXPECT_EQ(created[0].shortcut, nullptr);
     EXPECT_EQ(NSEvent::localMonitorCount(), 0u);
+}
+
+TEST_F(CreateOverlay, AfterAPickAndDeleteTheNextClickPicksTheWindowNowUnderThePointer) {
+    desktop.addApplication(101, "Editor");
+    desktop.addWindow(windowAt(101, 1, {100, 200, 400, 300}));
+    desktop.addWindow(windowAt(101, 2, {700, 200, 400, 300}));
+    simulate::click(window(0), simulate::centerOf(*overlay(0)->floatingMenu()->selectionModeButton()));
+    simulate::movePointer({300, 300});
+    simulate::clickAtPointer({300, 300});
+    ASSERT_EQ(overlay(0)->coors(), (CreateSpaceView::Coordinates{100, 200, 500, 500}));
+
+    simulate::click(window(0), simulate::centerOf(*overlay(0)->floatingMenu()->deleteButton()));
+    simulate::movePointer({900, 300});
+    simulate::clickAtPointer({900, 300});
+    EXPECT_EQ(overlay(0)->coors(), (CreateSpaceView::Coordinates{700, 200, 1100, 500}));
+    EXPECT_EQ(overlay(0)->spaceView()->frame(), (CGRect{700, 400, 400, 300}));
 }
 
 TEST_F(CreateOverlay, DoneWithoutAPreviewAfterDeleteAndCancelCreateNothing) {

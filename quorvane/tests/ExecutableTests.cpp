@@ -137,6 +137,23 @@ TEST_F(Executable, LogReachesACollectorThatFirstClosedTheConnectionWithoutAnswer
     EXPECT_EQ((*batch["logs"].asArray())[0]["type"].stringOr(""), "startService");
 }
 
+// The delegate forwarder exists from the start of the process: its trace waits in the buffer until
+// the launch chooses a log level, and then prints between the buffer's first and last lines.
+TEST_F(Executable, TheDelegateForwarderReadsItsSwitchAtStartUp) {
+    auto file = home_.path() / "trivial.json";
+    std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": [{"advance": 0}]})";
+    auto run = simulate(file, "QUORVANE_LOG_LEVEL=2 ");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto start = run.err.find("Start buffering traces.");
+    auto trace =
+        run.err.find("Delegate forwarder for info.plist key 'DudIzizozAppDelegateForwarderEnabled' enabled.");
+    auto stop = run.err.find("Stop buffering traces, flushed.");
+    ASSERT_NE(trace, std::string::npos) << run.err;
+    EXPECT_LT(start, trace);
+    EXPECT_LT(trace, stop);
+    EXPECT_EQ(stop, run.err.rfind("Stop buffering traces, flushed.")) << "flushed once";
+}
+
 TEST_F(Executable, MalformedScenarioExitsWithTwo) {
     auto file = home_.path() / "bad.json";
     std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440]}]})";
@@ -144,6 +161,10 @@ TEST_F(Executable, MalformedScenarioExitsWithTwo) {
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.out.empty());
     EXPECT_NE(run.err.find("screens[0].bounds: expected 4 numbers"), std::string::npos) << run.err;
+
+    run = simulate(home_.path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "quorvane: " + home_.path().string() + ": is not a regular file\n");
 }
 
 TEST_F(Executable, AgentEndsCleanlyOnTerminationSignals) {

@@ -81,6 +81,26 @@ TEST_F(Scenario, MalformedFilesNameTheProblemAndItsPlace) {
          "steps[1].unplug: no screen at index 0"},
         {"{" + screen + R"(, "steps": [{"menu": "Preferences"}]})",
          "steps[0].menu: the status menu has no item \"Preferences\""},
+        // Numbers beyond a sane range for their field.
+        {R"({"screens": [{"bounds": [0, 0, 1e308, 900]}]})",
+         "screens[0].bounds[2]: expected a number from -1000000 to 1000000"},
+        {R"({"screens": [{"bounds": [0, 0, 1e400, 900]}]})", "number overflow"},
+        {"{" + screen +
+             R"(, "apps": [{"pid": 1, "name": "A", "windows": [{"id": 1, "frame": [-2e6, 0, 9, 9]}]}]})",
+         "apps[0].windows[0].frame[0]: expected a number from -1000000 to 1000000"},
+        {"{" + screen + R"(, "apps": [{"pid": 1, "name": "A", "windows": [{"id": 1, "frame": [0, 0, 9, 9],
+                                                                          "maxSize": [0, 1e300]}]}]})",
+         "apps[0].windows[0].maxSize[1]: expected a number from"},
+        {"{" + screen + R"(, "defaults": {"spaces": [{"name": "L", "coordinates": [-1e308, 0, 1e308, 1]}]}})",
+         "defaults.spaces[0].coordinates[0]: expected a number from -1000000 to 1000000"},
+        {"{" + screen + R"(, "steps": [{"advance": 1e308}]})",
+         "steps[0].advance: expected at most 31622400 seconds"},
+        // The file's bytes reach the terminal escaped; readable UTF-8 stays as it is.
+        {"{" + screen + ", \"k\\u001b[31mX\": 1}",
+         "quorvane: " + (home_.path() / "scenario.json").string() + ": k\\x1b[31mX: unknown key\n"},
+        {"{" + screen + ", \"caf\xc3\xa9\xc2\x9b\": 1}", "caf\xc3\xa9\\xc2\\x9b: unknown key"},
+        {"{" + screen + R"(, "steps": [{"menu": "\u001b]0;x\u0007"}]})", "no item \"\\x1b]0;x\\x07\""},
+        {"{\"screens\": [\xff]}", "last read: '\"screens\": [\\xff'"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -91,8 +111,28 @@ TEST_F(Scenario, MalformedFilesNameTheProblemAndItsPlace) {
         WorkspaceManager::resetSharedInstance();
         NSApplication::resetSharedApplication();
     }
-    EXPECT_EQ(ScenarioPlayer::play(home_.path() / "missing.json", std::cout, std::cerr),
-              ScenarioPlayer::kMalformedScenario);
+}
+
+// Checked before reading: a directory cannot be read as text, and /dev/zero would never end.
+TEST_F(Scenario, WhatIsNotAReadableFileOfSaneSizeIsRefused) {
+    auto large = home_.path() / "large.json";
+    std::ofstream(large) << "{}";
+    std::filesystem::resize_file(large, (64 << 20) + 1);
+    struct Case {
+        std::filesystem::path file;
+        std::string message;
+    } cases[] = {
+        {home_.path() / "missing.json", "cannot be read"},
+        {home_.path(), "is not a regular file"},
+        {"/dev/zero", "is not a regular file"},
+        {large, "is larger than 64 MiB"},
+    };
+    for (auto& c : cases) {
+        std::ostringstream out, err;
+        EXPECT_EQ(ScenarioPlayer::play(c.file, out, err), ScenarioPlayer::kMalformedScenario);
+        EXPECT_EQ(err.str(), "quorvane: " + c.file.string() + ": " + c.message + "\n");
+        EXPECT_TRUE(out.str().empty());
+    }
 }
 
 TEST_F(Scenario, LinesFollowTheAgent) {

@@ -50,8 +50,8 @@ class SpacesPane : public DesktopTest {
     }
 
     // The pane in its settings window, on screen.
-    void openPane() {
-        pane = std::make_shared<ViewController>();
+    void openPane(std::shared_ptr<ViewController> shown = std::make_shared<ViewController>()) {
+        pane = std::move(shown);
         controller = std::make_shared<SettingsWindowController>(
             std::vector<std::shared_ptr<SettingsPane>>{pane}, Settings::Style::toolbarItems, false, false);
         controller->show(Settings::PaneIdentifier("spaces"));
@@ -152,6 +152,20 @@ TEST_F(SpacesPane, SelectingARowSwapsTheButtonsAndDeletingRemovesTheSpaceAndItsH
     // With nothing selected the delete button does nothing.
     pane->deleteSelectedSpace();
     EXPECT_EQ(UDM::currentGroups().size(), 1u);
+}
+
+TEST_F(SpacesPane, OpeningAndReloadingReadTheStoredSpacesOnceForAllRows) {
+    for (const char* name : {"A", "B", "C"}) storeSpace(name, nullptr, {0, 0, 720, 900});
+    int reads = 0;
+    openPane(std::make_shared<ViewController>([&reads] {
+        ++reads;
+        return UDM::currentGroups();
+    }));
+    EXPECT_EQ(reads, 1);
+    pane->reloadList();
+    EXPECT_EQ(reads, 2);
+    ASSERT_EQ(pane->collectionView()->numberOfItemsInSection(0), 3);
+    EXPECT_EQ(row(2)->group()->name(), "C");
 }
 
 TEST_F(SpacesPane, ClickingThePaneBackgroundDeselects) {

@@ -11,6 +11,7 @@ const Coordinates kLeft{0, 25, 720, 900};
 class WindowActions : public DesktopTest {
   protected:
     WindowActions() {
+        desktop.setRecordsCalls(true);
         desktop.plugScreen(kScreenA);
         desktop.addApplication(kA, "A");
         desktop.addApplication(kB, "B");
@@ -189,6 +190,7 @@ TEST_F(WindowActions, ResizeOrdersItsStepsByTheWindowsSize) {
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
         desktop.reset();
+        desktop.setRecordsCalls(true);
         desktop.plugScreen(kScreenA);
         desktop.addApplication(kA, "A");
         auto window = windowAt(kA, 1, c.bounds);

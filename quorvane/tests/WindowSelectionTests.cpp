@@ -56,6 +56,16 @@ TEST_F(WindowSelection, HighlightsTheWindowStrictlyUnderThePointerAndAClickPicks
     EXPECT_TRUE(view->overlayView()->isHidden());
     EXPECT_EQ(NSEvent::localMonitorCount(), 0u);
     EXPECT_EQ(NSCursor::currentCursor(), NSCursor::pointingHandCursor());
+
+    // The next draw resumes tracking, so another window can be picked.
+    desktop.addWindow(windowAt(101, 2, {1000, 100, 300, 200}));
+    view->display();
+    view->display();
+    EXPECT_EQ(NSEvent::localMonitorCount(), 1u);
+    simulate::movePointer({1100, 200});
+    simulate::clickAtPointer({1100, 200});
+    ASSERT_EQ(picked.size(), 2u);
+    EXPECT_EQ(picked[1], (WindowSelectionView::Rectangle{1000, 100, 1300, 300}));
 }
 
 TEST_F(WindowSelection, TheFrontmostOfOverlappingWindowsWins) {

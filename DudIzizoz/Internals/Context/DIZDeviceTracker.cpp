@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <limits>
 
 #include "DudIzizoz/Internals/Context/DIZHistory.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
@@ -242,8 +244,14 @@ int64_t DIZDeviceTracker::timeZoneOffset() {
 std::string DIZDeviceTracker::screenSize() {
     auto screen = NSScreen::mainScreen();
     if (!screen) return "0x0";
+    // A float outside int's range does not convert (the behaviour is undefined): clamp it first.
+    auto whole = [](CGFloat points) {
+        if (std::isnan(points)) return 0;
+        return static_cast<int>(
+            std::clamp<CGFloat>(points, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    };
     CGSize size = screen->frame().size;
-    return std::to_string(static_cast<int>(size.width)) + "x" + std::to_string(static_cast<int>(size.height));
+    return std::to_string(whole(size.width)) + "x" + std::to_string(whole(size.height));
 }
 
 std::optional<std::string> DIZDeviceTracker::appVersion(const Bundle& bundle) {

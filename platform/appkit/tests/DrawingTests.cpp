@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "platform/appkit/NSImage.h"
 #include "platform/appkit/NSTextField.h"
 #include "platform/appkit/NSView.h"
 #include "platform/appkit/testing/GeometryPrinting.h"
+#include "platform/foundation/testing/TestHome.h"
 
 namespace {
 
@@ -94,5 +96,33 @@ TEST(Images, AssetsAreFoundByNameAndAMissingOrBrokenOneIsNone) {
     EXPECT_EQ(NSImage::imageNamed("broken"), nullptr);
     EXPECT_EQ(NSImage::imageNamed("absent"), nullptr);
     EXPECT_EQ(NSImage::imageNamed("../images/wide"), nullptr);
+    unsetenv("QUORVANE_RESOURCES");
+}
+
+// A bad asset is no image: neither a throw on its numbers nor an endless or failed read.
+TEST(Images, MalformedSizesAndFilesThatAreNoAssetsGiveNoImage) {
+    TestHome home;
+    auto dir = home.path();
+    auto svg = [&](const std::string& name, const std::string& width) {
+        std::ofstream(dir / (name + ".svg"))
+            << "<svg xmlns=\"http://www.w3.org/2000/svg\" stroke-width=\"2\" width=\"" << width
+            << "\" height=\"16px\"><rect/></svg>";
+    };
+    svg("units", "24px");
+    svg("dot", ".");
+    svg("dots", "1.2.3");
+    svg("huge", std::string(400, '9'));
+    svg("none", "");
+    std::filesystem::create_directory(dir / "folder.svg");
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.svg");
+    std::ofstream(dir / "big.svg") << "<svg width=\"1\" height=\"1\">";
+    std::filesystem::resize_file(dir / "big.svg", (16 << 20) + 1);
+    setenv("QUORVANE_RESOURCES", dir.c_str(), 1);
+
+    auto units = NSImage::imageNamed("units");
+    ASSERT_NE(units, nullptr);
+    EXPECT_EQ(units->size(), (CGSize{24, 16}));
+    for (const char* name : {"dot", "dots", "huge", "none", "folder", "zero", "big"})
+        EXPECT_EQ(NSImage::imageNamed(name), nullptr) << name;
     unsetenv("QUORVANE_RESOURCES");
 }

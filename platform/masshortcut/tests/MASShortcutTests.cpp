@@ -61,14 +61,19 @@ TEST_F(Monitor, UnregisterTakesAnEqualValue) {
     EXPECT_TRUE(monitor->registeredShortcuts().empty());
 }
 
-TEST_F(Monitor, RegisteringAnEqualShortcutReplacesItsAction) {
+TEST_F(Monitor, ATakenHotkeyFailsToRegisterAndTheFirstKeepsIt) {
     std::string last;
-    monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd), [&] { last = "first"; });
-    monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd), [&] { last = "second"; });
+    EXPECT_TRUE(
+        monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd), [&] { last = "first"; }));
+    EXPECT_FALSE(
+        monitor->registerShortcut(MASShortcut::shortcutWithKeyCode(18, kCmd), [&] { last = "second"; }));
+    // Flags outside ⌃⌥⇧⌘ make no other hotkey.
+    EXPECT_FALSE(monitor->registerShortcut(
+        MASShortcut::shortcutWithKeyCode(18, kCmd | NSEventModifierFlagCapsLock), [&] { last = "third"; }));
     EXPECT_EQ(monitor->registeredShortcuts().size(), 1u);
     monitor->pressKey(18, kCmd);
     RunLoop::runUntilIdle();
-    EXPECT_EQ(last, "second");
+    EXPECT_EQ(last, "first");
 
     monitor->unregisterAllShortcuts();
     EXPECT_FALSE(monitor->pressKey(18, kCmd));

@@ -64,3 +64,19 @@ TEST_F(WindowServer, Displays) {
     EXPECT_EQ(CGMainDisplayID(), b);
     EXPECT_EQ(CGDisplayBounds(a), CGRectZero);
 }
+
+TEST_F(WindowServer, CallsAreKeptOnlyWhileATestRecordsThem) {
+    SimulatedCall call;
+    call.function = "AXUIElementPerformAction";
+    desktop.recordCall(call);
+    EXPECT_TRUE(desktop.calls().empty());
+
+    desktop.setRecordsCalls(true);
+    desktop.recordCall(call);
+    ASSERT_EQ(desktop.calls().size(), 1u);
+    EXPECT_EQ(desktop.calls()[0].function, "AXUIElementPerformAction");
+
+    desktop.reset();
+    desktop.recordCall(call);
+    EXPECT_TRUE(desktop.calls().empty());
+}

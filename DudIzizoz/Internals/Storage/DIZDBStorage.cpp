@@ -64,9 +64,12 @@ bool isCorruptionResult(int result) {
 
 // Each connection lives for one operation, so in the default mode the journal is created and
 // deleted for every write: two changes of the directory that the file system has to commit. Kept,
-// only its header is zeroed at commit. A connection left in the default mode is only slower.
+// only its header is zeroed at commit. A kept journal would also keep the size of the largest
+// transaction (a vacuum journals the whole file), so it is cut back after one that grew it past a
+// size no single log's save reaches. A connection left in the default mode is only slower.
 void keepJournalBetweenTransactions(sqlite3* database) {
-    sqlite3_exec(database, "PRAGMA journal_mode = PERSIST", nullptr, nullptr, nullptr);
+    sqlite3_exec(database, "PRAGMA journal_mode = PERSIST; PRAGMA journal_size_limit = 1048576", nullptr,
+                 nullptr, nullptr);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "platform/foundation/FileLocations.h"
 
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -70,10 +73,43 @@ bool FileLocations::writeFileAtomically(const fs::path& file, const Data& conten
     return ok;
 }
 
-std::optional<Data> FileLocations::readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    Data data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return data;
+std::optional<Data> FileLocations::readFile(const fs::path& file, Error* error, std::uintmax_t maxSize) {
+    auto refuse = [&](int64_t code, const std::string& why) -> std::optional<Data> {
+        setError(error, Error(kFoundationErrorDomain, code, "Could not read " + file.string() + ": " + why));
+        return std::nullopt;
+    };
+    auto refuseErrno = [&](int number) {
+        const int64_t code = number == ENOENT || number == ENOTDIR ? kFileReadNoSuchFileError
+                             : number == EACCES || number == EPERM ? kFileReadNoPermissionError
+                                                                   : kFileReadUnknownError;
+        return refuse(code, std::generic_category().message(number));
+    };
+    // Non-blocking, so that opening a FIFO does not wait for a writer; it is refused below anyway.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return refuseErrno(errno);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return refuseErrno(errno);
+    if (!S_ISREG(status.st_mode)) return refuse(kFileReadUnknownError, "not a regular file");
+    const auto tooLarge = [&] {
+        return refuse(kFileReadTooLargeError, "larger than " + std::to_string(maxSize) + " bytes");
+    };
+    if (static_cast<std::uintmax_t>(status.st_size) > maxSize) return tooLarge();
+
+    // The size is only a hint: the file may grow while it is read, and some report none at all.
+    Data data;
+    data.reserve(static_cast<size_t>(status.st_size));
+    uint8_t buffer[16 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return refuseErrno(errno);
+        if (n == 0) return data;
+        if (static_cast<std::uintmax_t>(n) > maxSize - data.size()) return tooLarge();
+        data.insert(data.end(), buffer, buffer + n);
+    }
 }

@@ -16,21 +16,51 @@ const char* env(const char* name) {
     return value && *value ? value : nullptr;
 }
 
+// A relative base directory in the environment is invalid, as the XDG base-directory rules say:
+// it is ignored as if unset, so no location ever depends on the current directory.
+const char* absoluteEnv(const char* name) {
+    const char* value = env(name);
+    return value && fs::path(value).is_absolute() ? value : nullptr;
+}
+
+// The directory the process started in. Taken once, at start-up, so that a relative QUORVANE_HOME
+// keeps naming the same place after the process changes its directory.
+const fs::path& startDirectory() {
+    static const fs::path dir = [] {
+        std::error_code ec;
+        fs::path current = fs::current_path(ec);
+        return ec ? fs::path("/") : current;
+    }();
+    return dir;
+}
+[[maybe_unused]] const bool startDirectoryTaken = !startDirectory().empty();
+
+std::optional<fs::path> quorvaneHome() {
+    const char* q = env("QUORVANE_HOME");
+    if (!q) return std::nullopt;
+    return startDirectory() / q;
+}
+
+fs::path systemTemporaryDirectory() {
+    if (const char* t = absoluteEnv("TMPDIR")) return t;
+    return "/tmp";
+}
+
 fs::path home() {
-    if (const char* h = env("HOME")) return h;
-    return fs::temp_directory_path();
+    if (const char* h = absoluteEnv("HOME")) return h;
+    return systemTemporaryDirectory();
 }
 
 // Below QUORVANE_HOME when it is set, else the XDG directory or its default below $HOME.
 fs::path located(const char* homeSubdir, const char* xdgVariable, const char* xdgDefault) {
-    if (const char* q = env("QUORVANE_HOME")) return fs::path(q) / homeSubdir;
-    if (const char* x = env(xdgVariable)) return x;
+    if (auto q = quorvaneHome()) return *q / homeSubdir;
+    if (const char* x = absoluteEnv(xdgVariable)) return x;
     return home() / xdgDefault;
 }
 }  // namespace
 
 fs::path FileLocations::preferencesDirectory() {
-    if (const char* q = env("QUORVANE_HOME")) return fs::path(q) / "Preferences";
+    if (auto q = quorvaneHome()) return *q / "Preferences";
     return configDirectory() / "quorvane";
 }
 
@@ -41,9 +71,8 @@ fs::path FileLocations::applicationSupportDirectory() {
 fs::path FileLocations::cachesDirectory() { return located("Caches", "XDG_CACHE_HOME", ".cache"); }
 
 fs::path FileLocations::temporaryDirectory() {
-    if (const char* q = env("QUORVANE_HOME")) return fs::path(q) / "tmp";
-    if (const char* t = env("TMPDIR")) return t;
-    return "/tmp";
+    if (auto q = quorvaneHome()) return *q / "tmp";
+    return systemTemporaryDirectory();
 }
 
 bool FileLocations::ensureDirectory(const fs::path& dir) {

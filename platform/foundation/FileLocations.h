@@ -1,6 +1,8 @@
 #pragma once
-// Where the system keeps its files. With QUORVANE_HOME set, everything lives below it (tests set
-// it so they never touch the real home); otherwise the XDG base directories are used.
+// Where the system keeps its files; every location is absolute. With QUORVANE_HOME set, everything
+// lives below it (tests set it so they never touch the real home; a relative one counts from the
+// directory the process started in); otherwise the XDG base directories are used, where relative
+// ones are ignored as unset.
 #include <cstdint>
 #include <filesystem>
 #include <optional>

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/UUID.h"
@@ -43,6 +49,54 @@ TEST(Value, NumbersCompareAcrossKindsAndDictionariesIgnoreOrder) {
     EXPECT_EQ(Value(Dictionary{{"a", 1}, {"b", 2}}), Value(Dictionary{{"b", 2}, {"a", 1}}));
     EXPECT_EQ(Value(1e300).asInteger(), INT64_MAX);
     EXPECT_TRUE(Value()["missing"].isNull());
+}
+
+// Against a plain list of pairs: dictionaries small and large, through every kind of change,
+// keep their keys in insertion order and find each one, copies included.
+TEST(Value, DictionaryKeepsInsertionOrderThroughEveryChange) {
+    std::mt19937 random(7);
+    Dictionary dictionary;
+    std::vector<std::pair<std::string, int>> model;
+    for (int step = 0; step < 4000; ++step) {
+        // Growing past the size from which keys are indexed, then shrinking below it again.
+        const bool shrinking = step >= 2000;
+        const std::string key = "k" + std::to_string(random() % 60);
+        auto inModel =
+            std::find_if(model.begin(), model.end(), [&](const auto& e) { return e.first == key; });
+        const unsigned operation = random() % 4;
+        switch (operation < (shrinking ? 3u : 1u) ? 0 : operation) {
+            case 0:
+                EXPECT_EQ(dictionary.erase(key), inModel != model.end());
+                if (inModel != model.end()) model.erase(inModel);
+                break;
+            case 1:
+                dictionary[key] = step;
+                if (inModel != model.end())
+                    inModel->second = step;
+                else
+                    model.emplace_back(key, step);
+                break;
+            default:
+                dictionary.set(key, step);
+                if (inModel != model.end())
+                    inModel->second = step;
+                else
+                    model.emplace_back(key, step);
+        }
+        if (step % 97 == 0) dictionary = Dictionary(dictionary);
+        ASSERT_EQ(dictionary.size(), model.size()) << step;
+        for (const auto& [k, v] : model) ASSERT_EQ(dictionary[k], Value(v)) << k << " at " << step;
+        ASSERT_FALSE(dictionary.contains("absent"));
+    }
+    std::vector<std::string> order;
+    for (const auto& [k, v] : model) order.push_back(k);
+    EXPECT_EQ(dictionary.keys(), order);
+
+    Dictionary large;
+    for (int i = 0; i < 40; ++i) large.set("k" + std::to_string(i), i);
+    EXPECT_TRUE(large.erase(large.begin()->first)) << "a key given by the dictionary itself";
+    EXPECT_EQ(large.size(), 39u);
+    EXPECT_EQ(large["k39"], Value(39));
 }
 
 TEST(Base64, EncodesAndDecodesStrictlyOrLeniently) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <string>
 #include <utility>
@@ -24,6 +25,23 @@ TEST(Json, NestedDictionariesKeepKeyOrder) {
     EXPECT_EQ(*back, v);
 }
 
+// The text is laid out exactly as it always was: escapes, number forms, empty containers, indents.
+TEST(Json, WritesTheEstablishedTextInBothStyles) {
+    const Value value = Dictionary{
+        {"s", std::string("q\"b\\/\n\x01 \xC3\xA9 \xFF")},
+        {"reals", Value::Array{3.5, 1e300, 1.0, -0.0, 1e-7, std::numeric_limits<double>::infinity()}},
+        {"ints", Value::Array{INT64_MIN, Value(dataFromString("hi")), Date::fromUnixMillis(5)}},
+        {"empty", Value::Array{Dictionary{}, Value::Array{}, nullptr, true}},
+    };
+    EXPECT_EQ(
+        json::write(value),
+        "{\"s\":\"q\\\"b\\\\/\\n\\u0001 \xC3\xA9 \xEF\xBF\xBD\",\"reals\":[3.5,1e+300,1.0,-0.0,1e-07,null],"
+        "\"ints\":[-9223372036854775808,\"aGk=\",5],\"empty\":[{},[],null,true]}");
+    EXPECT_EQ(json::write(Value::Array{Dictionary{{"a", Value::Array{1}}, {"b", Dictionary{}}}},
+                          json::Style::Pretty),
+              "[\n  {\n    \"a\": [\n      1\n    ],\n    \"b\": {}\n  }\n]");
+}
+
 TEST(Json, DatesRoundTripToTheMillisecond) {
     Date d = Date::fromUnixMillis(1767225600123);
     auto back = json::parse(json::write(Value(d)));
@@ -33,11 +51,16 @@ TEST(Json, DatesRoundTripToTheMillisecond) {
 }
 
 TEST(Json, MalformedTextIsAnErrorNotACrash) {
-    for (const std::string& text : std::vector<std::string>{"", "{", "[1,]", "{\"a\" 1}", "nul", std::string(100000, '[')}) {
+    const std::string nested513 = std::string(513, '[') + std::string(513, ']');
+    for (const std::string& text :
+         std::vector<std::string>{"", "{", "[1,]", "{\"a\" 1}", "nul", std::string(100000, '['), nested513,
+                                  "1e400", "[-1e400]", "{\"a\":1e400}", std::string("{}\0garbage", 10),
+                                  std::string("[1]\0", 4), std::string("\"a\0b\"", 5), "[1] x"}) {
         Error error;
         EXPECT_FALSE(json::parse(text, &error)) << text.substr(0, 10);
         EXPECT_EQ(error.code, 3840);
     }
+    EXPECT_TRUE(json::parse(" " + std::string(512, '[') + std::string(512, ']') + " \n"));
     auto big = json::parse("18446744073709551615");  // beyond int64: kept as a real
     ASSERT_TRUE(big && big->isReal());
 }

@@ -67,22 +67,16 @@ std::optional<Value> leafValue(plist_t node) {
     }
 }
 
-uint64_t leafWeight(const Value& value) {
-    if (const auto* text = value.asString()) return text->size();
-    if (const auto* bytes = value.asData()) return bytes->size();
-    return 0;
-}
-
 }  // namespace
 
 struct KeyedUnarchiver::State {
     enum class Progress : uint8_t { Unread, Reading, Read };
-    // One entry of "$objects": decoding it twice gives the same result, and meeting it again
-    // while it is still being decoded means the archive refers to itself.
+    // One entry of "$objects", decoded once however often it is referred to: every reference
+    // shares the result, so the work stays proportional to the archive. Meeting it again while it
+    // is still being decoded means the archive refers to itself.
     struct Slot {
         Progress progress = Progress::Unread;
         Archived value;
-        uint64_t weight = 0;
     };
     // The dictionary that decode calls read: "$top", or the entry of the object being made.
     struct Frame {
@@ -98,10 +92,6 @@ struct KeyedUnarchiver::State {
     std::vector<Slot> slots;
     std::vector<Frame> frames;
     int depth = 0;
-    // What decoding has made so far, counting every copy of a shared collection, so that an archive
-    // whose collections refer to each other many times over cannot exhaust memory.
-    uint64_t weight = 0;
-    uint64_t maxWeight = 0;
     std::optional<Error> error;
 
     State(const ArchiveClassList& list, const Options& opts) : classes(list), options(opts) {}
@@ -115,13 +105,6 @@ struct KeyedUnarchiver::State {
 
     plist_t current(std::string_view key) const {
         return plist_dict_get_item(frames.back().dictionary, std::string(key).c_str());
-    }
-
-    bool addWeight(uint64_t amount) {
-        weight += amount;
-        if (weight <= maxWeight) return true;
-        corrupt("The archive expands beyond any sensible size.");
-        return false;
     }
 
     Archived decodeReference(plist_t node) {
@@ -138,17 +121,15 @@ struct KeyedUnarchiver::State {
         if (uid == 0) return Archived();
         Slot& slot = slots[uid];
         if (slot.progress == Progress::Reading) return corrupt("The archive contains a reference cycle.");
-        if (slot.progress == Progress::Read) return addWeight(slot.weight) ? slot.value : Archived();
+        if (slot.progress == Progress::Read) return slot.value;
         if (depth >= kMaxNesting) return corrupt("The archive is nested too deeply.");
 
         slot.progress = Progress::Reading;
         ++depth;
-        const uint64_t before = weight;
         Archived value = decodeEntry(objects[uid]);
         --depth;
-        if (error || !addWeight(1 + (value.value() ? leafWeight(*value.value()) : 0))) return Archived();
+        if (error) return Archived();
         slot.progress = Progress::Read;
-        slot.weight = value.kind() == Archived::Kind::Object ? 1 : weight - before;
         slot.value = value;
         return value;
     }
@@ -302,7 +283,6 @@ struct UnarchiveRun {
         }
         state.objects = plist::tree::arrayItems(objects);
         state.slots.resize(state.objects.size());
-        state.maxWeight = (uint64_t{1} << 26) + 8 * uint64_t{data.size()};
         state.frames.push_back({top});
         plist_t root = plist_dict_get_item(top, state.options.rootKey.c_str());
         if (!root)

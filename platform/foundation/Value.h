@@ -43,20 +43,20 @@ public:
     bool operator==(const Dictionary& other) const;
 
 private:
-  struct KeyHash {
-      using is_transparent = void;
-      size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
-  };
-  // Most dictionaries hold a handful of keys, where a scan beats hashing and an index would
-  // only cost memory and copies; from this size on every key is indexed by its position.
-  static constexpr size_t kIndexedFrom = 16;
+    struct KeyHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    };
+    // Most dictionaries hold a handful of keys, where a scan beats hashing and an index would
+    // only cost memory and copies; from this size on every key is indexed by its position.
+    static constexpr size_t kIndexedFrom = 16;
 
-  const Entry* entry(std::string_view key) const;
-  Value& append(std::string key, Value value);
+    const Entry* entry(std::string_view key) const;
+    Value& append(std::string key, Value value);
 
-  std::vector<Entry> entries_;
-  // Empty while the dictionary is small; otherwise holds every key.
-  std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> index_;
+    std::vector<Entry> entries_;
+    // Empty while the dictionary is small; otherwise holds every key.
+    std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> index_;
 };
 
 class Value {

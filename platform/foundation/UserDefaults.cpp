@@ -70,6 +70,7 @@ void UserDefaults::load() {
         values_ = *root->asDictionary();
         return;
     }
+    if (root) error.description = "The property list is not a dictionary.";
     // Keep the unreadable file for whoever wants to look at it; start empty.
     std::fprintf(stderr, "UserDefaults: %s could not be read: %s\n", file.c_str(), error.description.c_str());
     damagedFileInPlace_ = true;

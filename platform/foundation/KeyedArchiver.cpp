@@ -1,5 +1,6 @@
 #include "platform/foundation/KeyedArchiver.h"
 
+#include <algorithm>
 #include <map>
 
 #include "platform/foundation/KeyedArchiveFormat.h"
@@ -8,46 +9,67 @@
 using namespace keyed_archive;
 using plist::tree::Node;
 
+namespace {
+// Saturates instead of wrapping, far beyond any limit it is compared with.
+uint64_t addElements(uint64_t total, uint64_t more) {
+    constexpr uint64_t kSaturated = uint64_t{1} << 62;
+    return std::min(kSaturated, total + std::min(kSaturated, more));
+}
+}  // namespace
+
 Archived::Archived(const ::Value& value) {
     if (const auto* items = value.asArray()) {
-        kind_ = Kind::Array;
-        array_.reserve(items->size());
-        for (const auto& item : *items) array_.emplace_back(item);
+        Array array;
+        array.reserve(items->size());
+        for (const auto& item : *items) array.emplace_back(item);
+        *this = Archived(std::move(array));
     } else if (const auto* entries = value.asDictionary()) {
-        kind_ = Kind::Dictionary;
-        dictionary_.reserve(entries->size());
-        for (const auto& [key, item] : *entries) dictionary_.emplace_back(key, Archived(item));
+        Dictionary dictionary;
+        dictionary.reserve(entries->size());
+        for (const auto& [key, item] : *entries) dictionary.emplace_back(key, Archived(item));
+        *this = Archived::dictionary(std::move(dictionary));
     } else if (!value.isNull()) {
         kind_ = Kind::Value;
-        value_ = value;
+        contents_ = std::make_shared<const Contents>(Contents{value, {}, {}, 1});
     }
 }
 
 Archived::Archived(CodablePtr object)
     : kind_(object ? Kind::Object : Kind::Null), object_(std::move(object)) {}
 
-Archived::Archived(Array items) : kind_(Kind::Array), array_(std::move(items)) {}
+Archived::Archived(Array items) : kind_(Kind::Array) {
+    uint64_t elements = 1;
+    for (const auto& item : items) elements = addElements(elements, item.valueElements());
+    contents_ = std::make_shared<const Contents>(Contents{{}, std::move(items), {}, elements});
+}
 
 Archived Archived::dictionary(Dictionary entries) {
+    uint64_t elements = 1;
+    for (const auto& entry : entries) elements = addElements(elements, entry.second.valueElements());
     Archived archived;
     archived.kind_ = Kind::Dictionary;
-    archived.dictionary_ = std::move(entries);
+    archived.contents_ = std::make_shared<const Contents>(Contents{{}, {}, std::move(entries), elements});
     return archived;
 }
 
 std::optional<::Value> Archived::toValue() const {
+    if (valueElements() > kMaxValueElements) return std::nullopt;
+    return expanded();
+}
+
+std::optional<::Value> Archived::expanded() const {
     switch (kind_) {
         case Kind::Null:
             return ::Value();
         case Kind::Value:
-            return value_;
+            return contents_->value;
         case Kind::Object:
             return std::nullopt;
         case Kind::Array: {
             ::Value::Array items;
-            items.reserve(array_.size());
-            for (const auto& item : array_) {
-                auto value = item.toValue();
+            items.reserve(contents_->array.size());
+            for (const auto& item : contents_->array) {
+                auto value = item.expanded();
                 if (!value) return std::nullopt;
                 items.push_back(std::move(*value));
             }
@@ -55,8 +77,8 @@ std::optional<::Value> Archived::toValue() const {
         }
         case Kind::Dictionary: {
             ::Dictionary entries;
-            for (const auto& [key, item] : dictionary_) {
-                auto value = item.toValue();
+            for (const auto& [key, item] : contents_->dictionary) {
+                auto value = item.expanded();
                 if (!value) return std::nullopt;
                 entries.set(key, std::move(*value));
             }

@@ -33,7 +33,8 @@ public:
 using CodablePtr = std::shared_ptr<Codable>;
 
 // What one place of an archive holds: nothing, a plain value (string, number, data, date), an
-// archived object, or an array or string-keyed dictionary of these.
+// archived object, or an array or string-keyed dictionary of these. Immutable: copies share their
+// contents, so a part that an archive refers to many times is held once.
 class Archived {
 public:
     enum class Kind { Null, Value, Object, Array, Dictionary };
@@ -55,34 +56,47 @@ public:
 
     Kind kind() const { return kind_; }
     bool isNull() const { return kind_ == Kind::Null; }
-    const ::Value* value() const { return kind_ == Kind::Value ? &value_ : nullptr; }
+    const ::Value* value() const { return kind_ == Kind::Value ? &contents_->value : nullptr; }
     const CodablePtr& object() const { return object_; }
     template <class T>
     std::shared_ptr<T> objectAs() const { return std::dynamic_pointer_cast<T>(object_); }
-    const Array* array() const { return kind_ == Kind::Array ? &array_ : nullptr; }
-    const Dictionary* dictionaryEntries() const { return kind_ == Kind::Dictionary ? &dictionary_ : nullptr; }
+    const Array* array() const { return kind_ == Kind::Array ? &contents_->array : nullptr; }
+    const Dictionary* dictionaryEntries() const {
+        return kind_ == Kind::Dictionary ? &contents_->dictionary : nullptr;
+    }
 
     // The elements as objects of class T; nullopt unless this is an array and every element is a T.
     template <class T>
     std::optional<std::vector<std::shared_ptr<T>>> arrayOf() const {
         if (kind_ != Kind::Array) return std::nullopt;
         std::vector<std::shared_ptr<T>> out;
-        for (const auto& item : array_) {
+        for (const auto& item : contents_->array) {
             auto typed = item.objectAs<T>();
             if (!typed) return std::nullopt;
             out.push_back(std::move(typed));
         }
         return out;
     }
-    // The whole as a plain Value; nullopt when it contains objects.
+    // A plain Value holds every shared part once per place it appears; beyond this many elements
+    // (an archive of a few kilobytes can share its way to billions) none is made.
+    static constexpr uint64_t kMaxValueElements = uint64_t{1} << 20;
+    // The whole as a plain Value; nullopt when it contains objects or would exceed kMaxValueElements.
     std::optional<::Value> toValue() const;
 
 private:
+    struct Contents {
+        ::Value value;
+        Array array;
+        Dictionary dictionary;
+        // Elements of the plain Value this stands for, counting shared parts at every place.
+        uint64_t valueElements = 1;
+    };
+    uint64_t valueElements() const { return contents_ ? contents_->valueElements : 1; }
+    std::optional<::Value> expanded() const;
+
     Kind kind_ = Kind::Null;
-    ::Value value_;
+    std::shared_ptr<const Contents> contents_;
     CodablePtr object_;
-    Array array_;
-    Dictionary dictionary_;
 };
 
 // A class that unarchiving may make. The platform's own value classes ("NSArray", "NSDictionary",

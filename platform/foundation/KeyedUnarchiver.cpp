@@ -67,22 +67,16 @@ std::optional<Value> leafValue(plist_t node) {
     }
 }
 
-uint64_t leafWeight(const Value& value) {
-    if (const auto* text = value.asString()) return text->size();
-    if (const auto* bytes = value.asData()) return bytes->size();
-    return 0;
-}
-
 }  // namespace
 
 struct KeyedUnarchiver::State {
     enum class Progress : uint8_t { Unread, Reading, Read };
-    // One entry of "$objects": decoding it twice gives the same result, and meeting it again
-    // while it is still being decoded means the archive refers to itself.
+    // One entry of "$objects", decoded once however often it is referred to: every reference
+    // shares the result, so the work stays proportional to the archive. Meeting it again while it
+    // is still being decoded means the archive refers to itself.
     struct Slot {
         Progress progress = Progress::Unread;
         Archived value;
-        uint64_t weight = 0;
     };
     // The dictionary that decode calls read: "$top", or the entry of the object being made.
     struct Frame {
@@ -93,14 +87,11 @@ struct KeyedUnarchiver::State {
     const ArchiveClassList& classes;
     const Options& options;
     KeyedUnarchiver* coder = nullptr;
-    plist_t objects = nullptr;
+    // The entries of "$objects", taken out once: a UID is an index into them.
+    std::vector<plist_t> objects;
     std::vector<Slot> slots;
     std::vector<Frame> frames;
     int depth = 0;
-    // What decoding has made so far, counting every copy of a shared collection, so that an archive
-    // whose collections refer to each other many times over cannot exhaust memory.
-    uint64_t weight = 0;
-    uint64_t maxWeight = 0;
     std::optional<Error> error;
 
     State(const ArchiveClassList& list, const Options& opts) : classes(list), options(opts) {}
@@ -114,13 +105,6 @@ struct KeyedUnarchiver::State {
 
     plist_t current(std::string_view key) const {
         return plist_dict_get_item(frames.back().dictionary, std::string(key).c_str());
-    }
-
-    bool addWeight(uint64_t amount) {
-        weight += amount;
-        if (weight <= maxWeight) return true;
-        corrupt("The archive expands beyond any sensible size.");
-        return false;
     }
 
     Archived decodeReference(plist_t node) {
@@ -137,17 +121,15 @@ struct KeyedUnarchiver::State {
         if (uid == 0) return Archived();
         Slot& slot = slots[uid];
         if (slot.progress == Progress::Reading) return corrupt("The archive contains a reference cycle.");
-        if (slot.progress == Progress::Read) return addWeight(slot.weight) ? slot.value : Archived();
+        if (slot.progress == Progress::Read) return slot.value;
         if (depth >= kMaxNesting) return corrupt("The archive is nested too deeply.");
 
         slot.progress = Progress::Reading;
         ++depth;
-        const uint64_t before = weight;
-        Archived value = decodeEntry(plist_array_get_item(objects, static_cast<uint32_t>(uid)));
+        Archived value = decodeEntry(objects[uid]);
         --depth;
-        if (error || !addWeight(1 + (value.value() ? leafWeight(*value.value()) : 0))) return Archived();
+        if (error) return Archived();
         slot.progress = Progress::Read;
-        slot.weight = value.kind() == Archived::Kind::Object ? 1 : weight - before;
         slot.value = value;
         return value;
     }
@@ -169,15 +151,14 @@ struct KeyedUnarchiver::State {
         plist_t reference = member(entry, kClassKey, PLIST_UID);
         if (reference) plist_get_uid_val(reference, &uid);
         if (!reference || uid == 0 || uid >= slots.size()) return std::nullopt;
-        plist_t description = plist_array_get_item(objects, static_cast<uint32_t>(uid));
+        plist_t description = objects[uid];
         if (plist_get_node_type(description) != PLIST_DICT) return std::nullopt;
         plist_t name = member(description, kClassNameKey, PLIST_STRING);
         if (!name) return std::nullopt;
         std::vector<std::string> chain{renamed(plist::tree::stringValue(name))};
         if (plist_t ancestors = plist_dict_get_item(description, kClassesKey)) {
             if (plist_get_node_type(ancestors) != PLIST_ARRAY) return std::nullopt;
-            for (uint32_t i = 0, n = plist_array_get_size(ancestors); i < n; ++i) {
-                plist_t ancestor = plist_array_get_item(ancestors, i);
+            for (plist_t ancestor : plist::tree::arrayItems(ancestors)) {
                 if (plist_get_node_type(ancestor) != PLIST_STRING) return std::nullopt;
                 chain.push_back(renamed(plist::tree::stringValue(ancestor)));
             }
@@ -246,25 +227,28 @@ struct KeyedUnarchiver::State {
         plist_t refs = member(entry, kObjectsField, PLIST_ARRAY);
         if (!refs) return corrupt("An archived array has no \"NS.objects\".");
         Archived::Array items;
-        for (uint32_t i = 0, n = plist_array_get_size(refs); i < n && !error; ++i) {
-            items.push_back(decodeReference(plist_array_get_item(refs, i)));
+        for (plist_t reference : plist::tree::arrayItems(refs)) {
+            if (error) break;
+            items.push_back(decodeReference(reference));
         }
         return error ? Archived() : Archived(std::move(items));
     }
 
     Archived decodeDictionary(plist_t entry) {
-        plist_t keys = member(entry, kKeysField, PLIST_ARRAY);
-        plist_t refs = member(entry, kObjectsField, PLIST_ARRAY);
-        if (!keys || !refs || plist_array_get_size(keys) != plist_array_get_size(refs)) {
+        plist_t keysNode = member(entry, kKeysField, PLIST_ARRAY);
+        plist_t refsNode = member(entry, kObjectsField, PLIST_ARRAY);
+        const auto keys = keysNode ? plist::tree::arrayItems(keysNode) : std::vector<plist_t>();
+        const auto refs = refsNode ? plist::tree::arrayItems(refsNode) : std::vector<plist_t>();
+        if (!keysNode || !refsNode || keys.size() != refs.size()) {
             return corrupt("An archived dictionary has damaged \"NS.keys\" or \"NS.objects\".");
         }
         Archived::Dictionary entries;
-        for (uint32_t i = 0, n = plist_array_get_size(keys); i < n && !error; ++i) {
-            Archived key = decodeReference(plist_array_get_item(keys, i));
+        for (size_t i = 0; i < keys.size() && !error; ++i) {
+            Archived key = decodeReference(keys[i]);
             if (error) break;
             const std::string* text = key.value() ? key.value()->asString() : nullptr;
             if (!text) return corrupt("An archived dictionary has a key that is not a string.");
-            entries.emplace_back(*text, decodeReference(plist_array_get_item(refs, i)));
+            entries.emplace_back(*text, decodeReference(refs[i]));
         }
         return error ? Archived() : Archived::dictionary(std::move(entries));
     }
@@ -292,13 +276,13 @@ struct UnarchiveRun {
         if (!archive) return state.corrupt("The archive is not a property list: " + problem);
         if (plist_get_node_type(archive.get()) != PLIST_DICT)
             return state.corrupt("The archive is not a dictionary.");
-        state.objects = member(archive.get(), kObjectsKey, PLIST_ARRAY);
+        plist_t objects = member(archive.get(), kObjectsKey, PLIST_ARRAY);
         plist_t top = member(archive.get(), kTopKey, PLIST_DICT);
-        if (!state.objects || !top) {
+        if (!objects || !top) {
             return state.corrupt("The archive has no \"$objects\" array or no \"$top\" dictionary.");
         }
-        state.slots.resize(plist_array_get_size(state.objects));
-        state.maxWeight = (uint64_t{1} << 26) + 8 * uint64_t{data.size()};
+        state.objects = plist::tree::arrayItems(objects);
+        state.slots.resize(state.objects.size());
         state.frames.push_back({top});
         plist_t root = plist_dict_get_item(top, state.options.rootKey.c_str());
         if (!root)

@@ -227,6 +227,21 @@ Node parse(const Data& bytes, std::string* reason) {
     return Node(root);
 }
 
+std::vector<plist_t> arrayItems(plist_t array) {
+    std::vector<plist_t> items;
+    items.reserve(plist_array_get_size(array));
+    plist_array_iter iter = nullptr;
+    plist_array_new_iter(array, &iter);
+    for (;;) {
+        plist_t item = nullptr;
+        plist_array_next_item(array, iter, &item);
+        if (!item) break;
+        items.push_back(item);
+    }
+    std::free(iter);
+    return items;
+}
+
 std::optional<Data> serialize(plist_t root, Form form) {
     char* out = nullptr;
     uint32_t length = 0;

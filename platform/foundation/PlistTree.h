@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Data.h"
 
@@ -22,6 +23,10 @@ inline constexpr int kMaxDepth = 512;
 // The tree of a binary or XML property list; null with `reason` set when the bytes are not one,
 // are nested too deeply, or share objects so often that expanding them would exhaust memory.
 Node parse(const Data& bytes, std::string* reason);
+
+// The items of an array node, in order. libplist finds an item by index by walking the array from
+// its start, so visiting a parsed array by index costs time quadratic in its length; this walks it once.
+std::vector<plist_t> arrayItems(plist_t array);
 
 enum class Form { Binary, XML };
 std::optional<Data> serialize(plist_t root, Form form);

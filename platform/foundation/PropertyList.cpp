@@ -91,11 +91,11 @@ Node toNode(const Value& value, Format format, int depth, std::string& problem) 
 std::optional<Value> toValue(plist_t node, int depth, std::string& problem);
 
 std::optional<Value> arrayValue(plist_t node, int depth, std::string& problem) {
+    const auto nodes = tree::arrayItems(node);
     Value::Array items;
-    const uint32_t count = plist_array_get_size(node);
-    items.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        auto item = toValue(plist_array_get_item(node, i), depth + 1, problem);
+    items.reserve(nodes.size());
+    for (plist_t itemNode : nodes) {
+        auto item = toValue(itemNode, depth + 1, problem);
         if (!item) return std::nullopt;
         items.push_back(std::move(*item));
     }

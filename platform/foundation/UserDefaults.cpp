@@ -1,8 +1,12 @@
 #include "platform/foundation/UserDefaults.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <system_error>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Date.h"
@@ -22,6 +26,19 @@ std::map<std::string, std::shared_ptr<UserDefaults>>& registry() {
 }
 
 fs::path suiteFile(const std::string& name) { return FileLocations::preferencesDirectory() / (name + ".plist"); }
+
+// Enough for any number of damaged files a person would keep, few enough to give up quickly.
+constexpr int kMaxAsideAttempts = 1000;
+
+// 0 on success, else the errno; EEXIST when `to` is taken.
+int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL) return errno;
+    // A file system without the flag: check first, accepting the small race.
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(to, ec))) return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
 }  // namespace
 
 std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name) {
@@ -46,21 +63,45 @@ void UserDefaults::load() {
     fs::path file = suiteFile(name_);
     std::error_code ec;
     if (!fs::exists(file, ec)) return;
-    auto bytes = FileLocations::readFile(file);
+    Error error;
     std::optional<Value> root;
-    if (bytes) root = plist::read(*bytes);
+    if (auto bytes = FileLocations::readFile(file, &error)) root = plist::read(*bytes, &error);
     if (root && root->isDictionary()) {
         values_ = *root->asDictionary();
         return;
     }
+    if (root) error.description = "The property list is not a dictionary.";
     // Keep the unreadable file for whoever wants to look at it; start empty.
-    fs::path aside = file;
-    aside += ".corrupt-" + std::to_string(Date::now().unixMillis());
-    fs::rename(file, aside, ec);
-    std::fprintf(stderr, "UserDefaults: %s could not be read; moved aside to %s\n", file.c_str(), aside.c_str());
+    std::fprintf(stderr, "UserDefaults: %s could not be read: %s\n", file.c_str(), error.description.c_str());
+    damagedFileInPlace_ = true;
+    moveDamagedFileAside();
+}
+
+bool UserDefaults::moveDamagedFileAside() const {
+    const fs::path file = suiteFile(name_);
+    const std::string stem = file.string() + ".corrupt-" + std::to_string(Date::now().unixMillis());
+    int failure = 0;
+    // The clock may stand still or go back, so the first free name wins; nothing is ever replaced.
+    for (int attempt = 0; attempt < kMaxAsideAttempts; ++attempt) {
+        const std::string aside = attempt == 0 ? stem : stem + "-" + std::to_string(attempt);
+        failure = renameWithoutReplacing(file, aside);
+        if (failure == 0) std::fprintf(stderr, "UserDefaults: moved aside to %s\n", aside.c_str());
+        // Gone by itself: there is nothing left to write over.
+        if (failure == 0 || failure == ENOENT) {
+            damagedFileInPlace_ = false;
+            return true;
+        }
+        if (failure != EEXIST) break;
+    }
+    std::fprintf(stderr,
+                 "UserDefaults: %s could not be kept aside (%s); it stays in place and this suite's "
+                 "changes are not saved\n",
+                 file.c_str(), std::generic_category().message(failure).c_str());
+    return false;
 }
 
 void UserDefaults::persist() const {
+    if (damagedFileInPlace_ && !moveDamagedFileAside()) return;
     auto bytes = plist::write(values_);
     if (!bytes || !FileLocations::writeFileAtomically(suiteFile(name_), *bytes))
         std::fprintf(stderr, "UserDefaults: could not write %s\n", suiteFile(name_).c_str());

@@ -1,6 +1,7 @@
 #pragma once
 // Small persistent settings by suite, kept as one binary property list per suite and written
-// through on every change. A corrupt file is moved aside (never deleted) and the suite starts empty.
+// through on every change. A corrupt file is moved aside (never deleted) and the suite starts empty;
+// one that cannot be moved aside is left as it is, and the suite's changes then stay in memory.
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -38,8 +39,12 @@ public:
 private:
     void load();
     void persist() const;
+    // Renames the unreadable file at the suite's path to a free name; false when it cannot.
+    bool moveDamagedFileAside() const;
 
     std::string name_;
     mutable std::mutex mutex_;
     Dictionary values_;
+    // An unreadable file that could not be moved aside still holds the path: it is never written over.
+    mutable bool damagedFileInPlace_ = false;
 };

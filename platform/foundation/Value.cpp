@@ -1,21 +1,40 @@
 #include "platform/foundation/Value.h"
 
 #include <cmath>
+#include <utility>
 
 Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     for (const auto& [key, value] : entries) set(key, value);
 }
 
-const Value* Dictionary::find(std::string_view key) const {
-    for (const auto& entry : entries_)
-        if (entry.first == key) return &entry.second;
+const Dictionary::Entry* Dictionary::entry(std::string_view key) const {
+    if (!index_.empty()) {
+        auto found = index_.find(key);
+        return found == index_.end() ? nullptr : &entries_[found->second];
+    }
+    for (const auto& candidate : entries_)
+        if (candidate.first == key) return &candidate;
     return nullptr;
 }
 
+const Value* Dictionary::find(std::string_view key) const {
+    const Entry* found = entry(key);
+    return found ? &found->second : nullptr;
+}
+
 Value* Dictionary::find(std::string_view key) {
-    for (auto& entry : entries_)
-        if (entry.first == key) return &entry.second;
-    return nullptr;
+    return const_cast<Value*>(std::as_const(*this).find(key));
+}
+
+Value& Dictionary::append(std::string key, Value value) {
+    entries_.emplace_back(std::move(key), std::move(value));
+    if (!index_.empty()) {
+        index_.emplace(entries_.back().first, entries_.size() - 1);
+    } else if (entries_.size() >= kIndexedFrom) {
+        index_.reserve(entries_.size());
+        for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+    }
+    return entries_.back().second;
 }
 
 void Dictionary::set(std::string key, Value value) {
@@ -23,13 +42,12 @@ void Dictionary::set(std::string key, Value value) {
         *existing = std::move(value);
         return;
     }
-    entries_.emplace_back(std::move(key), std::move(value));
+    append(std::move(key), std::move(value));
 }
 
 Value& Dictionary::operator[](std::string_view key) {
     if (Value* existing = find(key)) return *existing;
-    entries_.emplace_back(std::string(key), Value());
-    return entries_.back().second;
+    return append(std::string(key), Value());
 }
 
 const Value& Dictionary::operator[](std::string_view key) const {
@@ -39,13 +57,16 @@ const Value& Dictionary::operator[](std::string_view key) const {
 }
 
 bool Dictionary::erase(std::string_view key) {
-    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-        if (it->first == key) {
-            entries_.erase(it);
-            return true;
-        }
+    const Entry* found = entry(key);
+    if (!found) return false;
+    const size_t position = static_cast<size_t>(found - entries_.data());
+    // Before the entry goes: `key` may be a view of its own text.
+    if (!index_.empty()) index_.erase(index_.find(key));
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
+    if (!index_.empty()) {
+        for (size_t i = position; i < entries_.size(); ++i) index_.find(entries_[i].first)->second = i;
     }
-    return false;
+    return true;
 }
 
 std::vector<std::string> Dictionary::keys() const {

@@ -3,9 +3,12 @@
 // (the design's NSNumber, NSString, NSData, NSDate, NSArray and NSDictionary).
 // Dictionaries keep their keys in insertion order.
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -15,7 +18,8 @@
 
 class Value;
 
-// An insertion-ordered string-keyed map. Lookup is linear: the dictionaries of this system are small.
+// An insertion-ordered string-keyed map. Lookup and insertion take constant time on average, so
+// building or reading a dictionary of n keys costs O(n) however large it grows.
 class Dictionary {
 public:
     using Entry = std::pair<std::string, Value>;
@@ -39,7 +43,20 @@ public:
     bool operator==(const Dictionary& other) const;
 
 private:
+    struct KeyHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    };
+    // Most dictionaries hold a handful of keys, where a scan beats hashing and an index would
+    // only cost memory and copies; from this size on every key is indexed by its position.
+    static constexpr size_t kIndexedFrom = 16;
+
+    const Entry* entry(std::string_view key) const;
+    Value& append(std::string key, Value value);
+
     std::vector<Entry> entries_;
+    // Empty while the dictionary is small; otherwise holds every key.
+    std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> index_;
 };
 
 class Value {

@@ -26,11 +26,9 @@ bool isSafeLabel(const std::string& label) {
 }
 
 std::optional<Value> jobDictionary(const fs::directory_entry& entry) {
-    std::error_code ec;
-    if (entry.path().extension() != ".desktop" || !entry.is_regular_file(ec)) return std::nullopt;
-    auto size = entry.file_size(ec);
-    if (ec || size > kMaximumEntrySize) return std::nullopt;
-    auto contents = FileLocations::readFile(entry.path());
+    if (entry.path().extension() != ".desktop") return std::nullopt;
+    // Refuses what is no regular file or is too large, checked on the file actually opened.
+    auto contents = FileLocations::readFile(entry.path(), nullptr, kMaximumEntrySize);
     if (!contents) return std::nullopt;
     auto state = DesktopEntry::readSwitch(stringFromData(*contents));
     if (!state) return std::nullopt;

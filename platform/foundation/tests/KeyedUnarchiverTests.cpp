@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
+#include <sys/resource.h>
 
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
@@ -191,6 +193,11 @@ TEST(KeyedUnarchiver, ReadsThePlatformObjectFormsOfValues) {
          {object(2, {{"NS.time", Value(60)}}), classEntry({Value("NSDate")})},
          Value(Date::fromReference(60))},
         {"null root", {}, Value()},
+        {"array referring twice to one array",
+         {object(3, {{"NS.objects", Value(Value::Array{uid(2), uid(2)})}}),
+          object(3, {{"NS.objects", Value(Value::Array{uid(4)})}}), classEntry({Value("NSArray")}),
+          Value(-7)},
+         Value(Value::Array{Value(Value::Array{Value(-7)}), Value(Value::Array{Value(-7)})})},
     };
     for (const auto& c : cases) {
         Value top(Dictionary{{"root", uid(c.objects.empty() ? 0 : 1)}});
@@ -255,6 +262,52 @@ TEST(KeyedUnarchiver, ScalarDecodersAcceptAnyNumberKind) {
         EXPECT_EQ(got.flag, want.flag) << Probe::kKeys[i];
         EXPECT_EQ(got.present, want.present) << Probe::kKeys[i];
     }
+}
+
+// `links` arrays, each referring twice to the next; the last refers to a string. A copy per
+// reference would make 2^links arrays of a file of a few kilobytes.
+Data doublingChain(int links) {
+    Value::Array objects;
+    for (int i = 1; i <= links; ++i)
+        objects.push_back(object(links + 2, {{"NS.objects", Value(Value::Array{uid(i + 1), uid(i + 1)})}}));
+    objects.push_back(Value("end"));
+    objects.push_back(classEntry({Value("NSArray"), Value("NSObject")}));
+    return archive(objects);
+}
+
+// Exits 0 when the chain decodes to arrays that share their parts, refuses to expand into a plain
+// value, and the process never held 100 MB; runs in a child process whose address space is capped
+// far below what copies would take.
+[[noreturn]] void decodeDoublingChainWithinMemoryCap() {
+    const rlim_t memory = 512u << 20;
+    const rlimit addressSpace{memory, memory};
+    const rlimit cpu{60, 60};
+    if (setrlimit(RLIMIT_AS, &addressSpace) != 0 || setrlimit(RLIMIT_CPU, &cpu) != 0) std::_Exit(10);
+    constexpr int kLinks = 225;  // about 5.7 KB
+    const Data bytes = doublingChain(kLinks);
+    if (bytes.size() < 4000 || bytes.size() > 8000) std::_Exit(11);
+    auto decoded = KeyedUnarchiver::unarchivedObject(bytes, kCraftClasses);
+    if (!decoded) std::_Exit(12);
+    const Archived* link = &*decoded;
+    for (int i = 0; i < kLinks; ++i) {
+        const auto* items = link->array();
+        if (!items || items->size() != 2) std::_Exit(13);
+        if ((*items)[0].array() != (*items)[1].array()) std::_Exit(14);
+        link = &(*items)[0];
+    }
+    if (!link->value() || *link->value() != Value("end")) std::_Exit(15);
+    if (decoded->toValue()) std::_Exit(16);
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0 || usage.ru_maxrss > 100 * 1024) std::_Exit(17);
+    std::_Exit(0);
+}
+
+TEST(KeyedUnarchiver, ObjectReferencedManyTimesDecodesOnceAndIsShared) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the cap allows";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(decodeDoublingChainWithinMemoryCap(), testing::ExitedWithCode(0), "");
 }
 
 // Whatever the bytes, reading gives a value or an error, and never brings the process down.

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
+#include <functional>
 
+#include "platform/dispatch/Clock.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -54,20 +58,82 @@ TEST(UserDefaults, TypedAccessAndRemoval) {
     EXPECT_EQ(UserDefaults::standardUserDefaults()->dataForKey("blob"), dataFromString("xyz"));
 }
 
+std::vector<fs::path> keptAside(const fs::path& dir, const std::string& file) {
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().starts_with(file + ".corrupt-")) kept.push_back(entry.path());
+    std::sort(kept.begin(), kept.end());
+    return kept;
+}
+
+// Whatever sits at the suite's path, if it is no readable settings file it is kept aside, the
+// suite starts empty, and the next change writes a fresh file.
 TEST(UserDefaults, CorruptFileIsKeptAsideAndTheSuiteReadsEmpty) {
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> damage;
+    } cases[] = {
+        {"not a property list", [](const fs::path& f) { std::ofstream(f) << "this is not a property list"; }},
+        {"a directory", [](const fs::path& f) { fs::create_directories(f / "inside"); }},
+        {"a FIFO", [](const fs::path& f) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }},
+        {"oversized",
+         [](const fs::path& f) {
+             std::ofstream(f) << "x";
+             fs::resize_file(f, FileLocations::kDefaultReadLimit + 1);
+         }},
+    };
+    for (const auto& c : cases) {
+        TestHome home;
+        fs::path dir = FileLocations::preferencesDirectory();
+        fs::create_directories(dir);
+        c.damage(dir / "broken.plist");
+        auto defaults = UserDefaults::suite("broken");
+        EXPECT_TRUE(defaults->dictionaryRepresentation().empty()) << c.name;
+        EXPECT_EQ(keptAside(dir, "broken.plist").size(), 1u) << c.name;
+        defaults->setObject("fresh", "key");
+        UserDefaults::resetStandardUserDefaults();
+        EXPECT_EQ(UserDefaults::suite("broken")->stringForKey("key"), "fresh") << c.name;
+    }
+}
+
+// The clock may stand still (or be set back): a later damaged file never replaces an earlier copy.
+TEST(UserDefaults, EveryDamagedFileKeepsItsOwnCopy) {
     TestHome home;
+    ScopedManualClock clock;
     fs::path dir = FileLocations::preferencesDirectory();
     fs::create_directories(dir);
-    std::ofstream(dir / "broken.plist") << "this is not a property list";
-    auto defaults = UserDefaults::suite("broken");
-    EXPECT_TRUE(defaults->dictionaryRepresentation().empty());
-    int kept = 0;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().filename().string().starts_with("broken.plist.corrupt-")) ++kept;
-    EXPECT_EQ(kept, 1);
-    defaults->setObject("fresh", "key");
-    UserDefaults::resetStandardUserDefaults();
-    EXPECT_EQ(UserDefaults::suite("broken")->stringForKey("key"), "fresh");
+    for (int run = 1; run <= 3; ++run) {
+        std::ofstream(dir / "broken.plist") << "damage " << run;
+        UserDefaults::resetStandardUserDefaults();
+        EXPECT_TRUE(UserDefaults::suite("broken")->dictionaryRepresentation().empty());
+    }
+    std::vector<std::string> copies;
+    for (const auto& kept : keptAside(dir, "broken.plist"))
+        copies.push_back(stringFromData(*FileLocations::readFile(kept)));
+    std::sort(copies.begin(), copies.end());
+    EXPECT_EQ(copies, (std::vector<std::string>{"damage 1", "damage 2", "damage 3"}));
+}
+
+// A name so long that no ".corrupt-" name fits beside it makes moving aside fail, as a read-only
+// folder would: the report says so, and the damaged file is never written over.
+TEST(UserDefaults, DamagedFileThatCannotBeMovedAsideIsLeftUntouched) {
+    TestHome home;
+    const std::string suite(235, 's');
+    fs::path dir = FileLocations::preferencesDirectory();
+    fs::create_directories(dir);
+    const fs::path file = dir / (suite + ".plist");
+    std::ofstream(file) << "damaged";
+
+    testing::internal::CaptureStderr();
+    auto defaults = UserDefaults::suite(suite);
+    defaults->setObject("kept in memory", "key");
+    const std::string report = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(defaults->stringForKey("key"), "kept in memory");
+    EXPECT_EQ(stringFromData(*FileLocations::readFile(file)), "damaged");
+    EXPECT_TRUE(keptAside(dir, suite + ".plist").empty());
+    EXPECT_NE(report.find(file.string()), std::string::npos) << report;
+    EXPECT_EQ(report.find("moved aside to"), std::string::npos) << report;
 }
 
 TEST(NotificationCenter, DeliversInRegistrationOrderFilteredBySender) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -62,6 +63,7 @@ TEST_F(ServiceManagement, JobListReadsEveryEntryAndSkipsWhatIsNoEntry) {
     write(autostart() / "huge.desktop", "[Desktop Entry]\n" + std::string(100 * 1024, '#') + "\n");
     write(autostart() / "notes.txt", "[Desktop Entry]\n");
     fs::create_directories(autostart() / "folder.desktop");
+    ASSERT_EQ(mkfifo((autostart() / "pipe.desktop").c_str(), 0600), 0);
 
     EXPECT_EQ(jobs(), Value(Value::Array{Dictionary{{"Label", "a"}, {"OnDemand", true}},
                                          Dictionary{{"Label", "b"}, {"OnDemand", false}},

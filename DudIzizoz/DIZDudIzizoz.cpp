@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/DIZServiceAbstract.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupDefault.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"

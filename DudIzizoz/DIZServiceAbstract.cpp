@@ -1,8 +1,8 @@
 #include "DudIzizoz/DIZServiceAbstract.h"
 
-#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/DIZDudIzizoz.h"
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"

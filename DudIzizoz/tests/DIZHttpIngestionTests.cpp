@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/Ingestion/DIZHttpIngestion.h"
 #include "DudIzizoz/Internals/Ingestion/DIZTicketCache.h"

@@ -4,7 +4,7 @@
 #include <set>
 #include <sstream>
 
-#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitDefault.h"
 #include "DudIzizoz/Internals/Ingestion/DIZDudIzizozIngestion.h"

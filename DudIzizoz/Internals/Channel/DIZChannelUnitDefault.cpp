@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelDelegate.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"

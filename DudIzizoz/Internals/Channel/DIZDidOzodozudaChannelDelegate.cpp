@@ -2,8 +2,8 @@
 
 #include <regex>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
 #include "DudIzizoz/Internals/HttpClient/DIZ_Reachability.h"

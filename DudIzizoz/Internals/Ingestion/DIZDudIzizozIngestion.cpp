@@ -1,7 +1,7 @@
 #include "DudIzizoz/Internals/Ingestion/DIZDudIzizozIngestion.h"
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
 #include "DudIzizoz/Internals/Model/DIZLogContainer.h"
 

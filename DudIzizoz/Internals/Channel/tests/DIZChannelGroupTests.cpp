@@ -1,6 +1,6 @@
 #include <future>
 
-#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Channel/tests/DIZChannelTesting.h"
 #include "DudIzizoz/Internals/Ingestion/DIZDudIzizozIngestion.h"
 

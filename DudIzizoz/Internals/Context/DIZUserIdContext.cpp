@@ -120,6 +120,5 @@ bool DIZUserIdContext::isUserIdValidForDidOzodozuda(const std::optional<std::str
 }
 
 std::optional<std::string> DIZUserIdContext::prefixedUserIdFromUserId(const std::optional<std::string>& userId) {
-    if (!userId || userId->find(':') != std::string::npos) return userId;
-    return std::string(kDIZUserIdPrefix) + ":" + *userId;
+    return DIZPrefixedUserId(userId);
 }

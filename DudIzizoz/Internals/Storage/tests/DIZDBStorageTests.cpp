@@ -5,7 +5,7 @@
 
 #include "DudIzizoz/Internals/Storage/DIZDBStorage.h"
 #include "DudIzizoz/Internals/Storage/tests/SQLiteTestSupport.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/testing/TestHome.h"
 
 namespace {

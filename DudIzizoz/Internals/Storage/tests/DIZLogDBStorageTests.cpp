@@ -4,12 +4,12 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
 #include "DudIzizoz/Internals/Storage/DIZLogDBStorage.h"
 #include "DudIzizoz/Internals/Storage/tests/SQLiteTestSupport.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/testing/TestHome.h"
 
 namespace {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/testing/TestHome.h"
 

@@ -6,7 +6,7 @@
 #include "DudIzizoz/Internals/Util/DIZEncrypter.h"
 #include "DudIzizoz/Internals/Util/DIZKeychainUtil.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Exception.h"

@@ -14,6 +14,7 @@
 #include "DudIzizoz/Internals/Ingestion/tests/DIZIngestionTesting.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/tests/DIZEnvironmentOverride.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "DudIzizozAnalytics/DIZAnalytics.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
@@ -89,7 +90,7 @@ class DIZDudIzizozTest : public ::testing::Test {
         return DIZDudIzizoz::sharedInstance()->channelGroup();
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};

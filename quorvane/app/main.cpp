@@ -9,6 +9,7 @@
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/windowserver/SimulatedDesktop.h"
+#include "quorvane/AgentBundle.h"
 #include "quorvane/AppDelegate.h"
 #include "quorvane/simulation/ScenarioPlayer.h"
 
@@ -44,6 +45,7 @@ void terminateOnSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    Bundle::setMainBundle(agentBundle());
     if (argc == 3 && std::strcmp(argv[1], "--simulate") == 0)
         return ScenarioPlayer::play(argv[2], std::cout, std::cerr);
     if (argc != 1) return usage();

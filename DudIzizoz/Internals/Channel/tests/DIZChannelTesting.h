@@ -23,6 +23,7 @@
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
 #include "DudIzizoz/Internals/Storage/DIZLogDBStorage.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -289,7 +290,7 @@ class DIZChannelTest : public ::testing::Test {
         RunLoop::runUntilIdle();
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};

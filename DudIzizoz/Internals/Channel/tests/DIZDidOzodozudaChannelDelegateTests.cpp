@@ -9,6 +9,7 @@
 #include "DudIzizoz/Internals/Ingestion/tests/DIZIngestionTesting.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZLogWithProperties.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
@@ -108,7 +109,7 @@ class DIZDidOzodozudaChannelDelegateTest : public ::testing::Test {
         return out;
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};

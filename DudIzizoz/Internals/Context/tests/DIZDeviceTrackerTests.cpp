@@ -8,6 +8,7 @@
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/tests/DIZEnvironmentOverride.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/testing/TestHome.h"
@@ -17,7 +18,7 @@ namespace {
 
 class DIZDeviceTrackerTest : public ::testing::Test {
 protected:
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     ScopedManualClock clock;
     DIZEnvironmentOverride environment;
 

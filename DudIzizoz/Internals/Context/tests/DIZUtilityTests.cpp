@@ -10,6 +10,7 @@
 #include "DudIzizoz/Internals/Context/DIZSessionHistoryInfo.h"
 #include "DudIzizoz/Internals/Util/DIZDispatcherUtil.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -124,7 +125,7 @@ TEST(DIZUtilityTest, ObfuscationReplacesEveryMatchOrReportsTheBadPattern) {
 }
 
 TEST(DIZUtilityTest, FilesLiveInTheClientsDataDirectory) {
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture capture;
     auto directory = DIZUtility::dudIzizozDirectoryURL();
     EXPECT_EQ(directory, FileLocations::applicationSupportDirectory() / "com.quorvane.agent" / "com.quorvane.dudizizoz");

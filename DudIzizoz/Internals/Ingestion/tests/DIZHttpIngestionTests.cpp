@@ -6,6 +6,7 @@
 #include "DudIzizoz/Internals/Ingestion/tests/DIZIngestionTesting.h"
 #include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -55,7 +56,7 @@ class DIZHttpIngestionTest : public ::testing::Test {
         RunLoop::runUntilIdle();
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};

@@ -5,6 +5,7 @@
 
 #include "DudIzizoz/Internals/Storage/DIZDBStorage.h"
 #include "DudIzizoz/Internals/Storage/tests/SQLiteTestSupport.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/testing/TestHome.h"
 
@@ -31,7 +32,7 @@ class RecordingStorage : public DIZDBStorage {
 
 class DIZDBStorageTest : public ::testing::Test {
   protected:
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
 };
 

@@ -9,6 +9,7 @@
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
 #include "DudIzizoz/Internals/Storage/DIZLogDBStorage.h"
 #include "DudIzizoz/Internals/Storage/tests/SQLiteTestSupport.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/testing/TestHome.h"
 
@@ -62,7 +63,7 @@ class DIZLogDBStorageTest : public ::testing::Test {
   protected:
     void SetUp() override { DIZArchiverUtil::addAllowedDudIzizozModuleClasses(); }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
 };
 
@@ -327,10 +328,11 @@ TEST(DIZLogDBStorageKillTest, SavedLogSurvivesSigkillOfTheProcess) {
     DIZArchiverUtil::addAllowedDudIzizozModuleClasses();
     if (const char* inherited = std::getenv(kHomeVariable)) {
         setenv("QUORVANE_HOME", inherited, 1);
+        Bundle::setMainBundle(DIZHostBundle());
         saveThenDie();
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     setenv(kHomeVariable, home.path().c_str(), 1);
     EXPECT_EXIT(saveThenDie(), ::testing::KilledBySignal(SIGKILL), "");
     unsetenv(kHomeVariable);

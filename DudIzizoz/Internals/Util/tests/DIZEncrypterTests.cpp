@@ -6,6 +6,7 @@
 #include "DudIzizoz/Internals/Util/DIZEncrypter.h"
 #include "DudIzizoz/Internals/Util/DIZKeychainUtil.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Base64.h"
@@ -42,7 +43,7 @@ class DIZEncrypterTest : public ::testing::Test {
         return key;
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     ScopedManualClock clock;
     DIZLogCapture logs;
     DIZEncrypter encrypter;

@@ -6,12 +6,12 @@
 #include <fstream>
 #include <future>
 
-#include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/DIZServiceAbstract.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupDefault.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZDidOzodozudaChannelDelegate.h"
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
@@ -19,7 +19,7 @@
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/HttpClient/DIZ_Reachability.h"
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZDependencyConfiguration.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"

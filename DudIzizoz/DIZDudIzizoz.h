@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "platform/foundation/UUID.h"
 
 class DIZChannelGroupProtocol;

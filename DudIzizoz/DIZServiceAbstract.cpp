@@ -1,11 +1,11 @@
 #include "DudIzizoz/DIZServiceAbstract.h"
 
-#include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/DIZDudIzizoz.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 namespace {
 // "DIZAnalytics" -> "Analytics", as the messages name a service.

@@ -2,11 +2,11 @@
 
 #include <mutex>
 
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 namespace {
 std::mutex& sharedLock() {

@@ -2,10 +2,10 @@
 
 #include <mutex>
 
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 namespace {
 // A crash report is sent on its own and soon: one log a batch, after one second.

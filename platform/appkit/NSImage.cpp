@@ -83,9 +83,13 @@ std::optional<CGSize> svgSize(const Data& bytes) {
 
 }  // namespace
 
+// Beside the executable, as an application keeps its resources beside its code, so that a moved or
+// installed build still finds them.
 std::filesystem::path NSImage::resourceDirectory() {
     if (const char* dir = std::getenv("QUORVANE_RESOURCES"); dir && *dir) return dir;
-    return QUORVANE_RESOURCE_DIR;
+    std::error_code ec;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return (ec ? std::filesystem::path() : executable.parent_path()) / "Resources";
 }
 
 std::shared_ptr<NSImage> NSImage::imageNamed(const std::string& name) {

@@ -1,6 +1,6 @@
 #pragma once
 // An image known by name: the application's image assets are files "<name>.svg" or "<name>.png"
-// in the resource directory ($QUORVANE_RESOURCES, else the one the build names).
+// in the resource directory ($QUORVANE_RESOURCES, else Resources/ beside the executable).
 #include <filesystem>
 #include <memory>
 #include <string>

@@ -2,14 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <sstream>
-
-#include "platform/foundation/FatalError.h"
-#include "platform/foundation/PropertyList.h"
-
-extern const char* const kEmbeddedInfoPlist;
 
 namespace {
 std::mutex& bundleMutex() {
@@ -19,12 +13,6 @@ std::mutex& bundleMutex() {
 std::shared_ptr<Bundle>& mainSlot() {
     static auto* slot = new std::shared_ptr<Bundle>();
     return *slot;
-}
-
-std::shared_ptr<Bundle> embeddedBundle() {
-    auto info = plist::read(Data(kEmbeddedInfoPlist, kEmbeddedInfoPlist + std::strlen(kEmbeddedInfoPlist)));
-    if (!info || !info->isDictionary()) fatalError("The embedded Info.plist is not a dictionary");
-    return std::make_shared<Bundle>(*info->asDictionary());
 }
 
 // "de_DE.UTF-8" or "de_DE@euro" → "de-DE"; "C" and "POSIX" say nothing about a language.
@@ -40,7 +28,7 @@ std::string languageTag(std::string locale) {
 std::shared_ptr<Bundle> Bundle::mainBundle() {
     std::lock_guard lock(bundleMutex());
     auto& slot = mainSlot();
-    if (!slot) slot = embeddedBundle();
+    if (!slot) slot = std::make_shared<Bundle>(Dictionary{});
     return slot;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
-// The application's bundle: its Info.plist values (embedded in the build) and the user's languages.
+// The application's bundle: its Info.plist values and the user's languages. The program registers
+// its own bundle at start-up (setMainBundle); until then the info dictionary is empty, as that of an
+// executable without an Info.plist is.
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,7 +12,7 @@
 class Bundle {
 public:
     static std::shared_ptr<Bundle> mainBundle();
-    // Replaces the main bundle (tests use this to try other Info.plist values).
+    // Registers the program's bundle; tests also use it to try other Info.plist values.
     static void setMainBundle(std::shared_ptr<Bundle> bundle);
     static void resetMainBundle();
 

@@ -11,6 +11,7 @@
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/windowserver/SimulatedDesktop.h"
+#include "quorvane/AgentBundle.h"
 #include "quorvane/AppDelegate.h"
 #include "quorvane/simulation/ScenarioPlayer.h"
 
@@ -49,6 +50,7 @@ void terminateOnSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    Bundle::setMainBundle(agentBundle());
     // As the reporting client's classes load, before the application gets its delegate: the
     // forwarder reads its Info.plist switch and buffers its trace until a log level is chosen.
     DIZAppDelegateForwarder::sharedInstance();

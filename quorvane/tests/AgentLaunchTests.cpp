@@ -3,7 +3,7 @@
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/Util/DIZDependencyConfiguration.h"
-#include "DudIzizoz/tests/DIZEnvironmentOverride.h"
+#include "DudIzizoz/Internals/Util/tests/DIZEnvironmentOverride.h"
 #include "DudIzizozAnalytics/DIZAnalytics.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "Settings/SettingsWindowController.h"

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/windowserver/SimulatedDesktop.h"
+#include "quorvane/AgentBundle.h"
 #include "quorvane/UsageEvents.h"
 
 inline SimulatedScreen screenAt(CGFloat x, CGFloat y, CGFloat width, CGFloat height) {
@@ -31,7 +32,7 @@ inline SimulatedWindow windowAt(pid_t owner, CGWindowID number, CGRect bounds) {
     return window;
 }
 
-// A fresh desktop and home; usage events are collected as "m:<name>" for the measurement client
+// A fresh desktop and home, in the agent's bundle; usage events are collected as "m:<name>" for the measurement client
 // and "r:<name>" for the reporting client, in the order they were sent.
 class DesktopTest : public ::testing::Test {
   protected:
@@ -47,5 +48,5 @@ class DesktopTest : public ::testing::Test {
 
     SimulatedDesktop& desktop = SimulatedDesktop::shared();
     std::vector<std::string> events;
-    TestHome home_;
+    TestHome home_{agentBundle()};
 };

@@ -13,6 +13,7 @@
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/network/testing/DroppingFront.h"
 #include "platform/network/testing/LocalHttpServer.h"
+#include "quorvane/AgentBundle.h"
 #include "quorvane/UserDefaultsManager.h"
 
 namespace {
@@ -24,9 +25,10 @@ struct Outcome {
 class Executable : public ::testing::Test {
   protected:
     // `environment`: assignments put in front of the command, e.g. "NAME='value' ".
-    Outcome simulate(const std::filesystem::path& file, const std::string& environment = "") {
+    Outcome simulate(const std::filesystem::path& file, const std::string& environment = "",
+                     const std::filesystem::path& executable = QUORVANE_EXECUTABLE) {
         auto errFile = home_.path() / "stderr.txt";
-        std::string command = environment + std::string(QUORVANE_EXECUTABLE) + " --simulate '" + file.string() +
+        std::string command = environment + "'" + executable.string() + "' --simulate '" + file.string() +
                               "' 2>'" + errFile.string() + "'";
         FILE* pipe = popen(command.c_str(), "r");
         std::string out;
@@ -46,7 +48,7 @@ class Executable : public ::testing::Test {
         return parsed;
     }
 
-    TestHome home_;
+    TestHome home_{agentBundle()};  // to read what the agent stores under its bundle identifier
 };
 }  // namespace
 
@@ -152,6 +154,30 @@ TEST_F(Executable, TheDelegateForwarderReadsItsSwitchAtStartUp) {
     EXPECT_LT(start, trace);
     EXPECT_LT(trace, stop);
     EXPECT_EQ(stop, run.err.rfind("Stop buffering traces, flushed.")) << "flushed once";
+}
+
+// Opening the preferences needs the toolbar images, and the settings go to the suite named by the
+// bundle identifier: a copy of the agent elsewhere has both only through its own folder.
+TEST_F(Executable, MovedAgentFindsItsImagesBesideItAndItsBundleWithin) {
+    namespace fs = std::filesystem;
+    const fs::path built = QUORVANE_EXECUTABLE;
+    auto file = home_.path() / "preferences.json";
+    std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": [{"menu": "Spaces ..."}]})";
+    const std::string noOverride = "QUORVANE_RESOURCES= ";
+
+    fs::create_directories(home_.path() / "moved");
+    fs::copy_file(built, home_.path() / "moved" / "quorvane");
+    fs::copy(built.parent_path() / "Resources", home_.path() / "moved" / "Resources");
+    auto run = simulate(file, noOverride, home_.path() / "moved" / "quorvane");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lines(run.out).size(), 2u);
+    UserDefaults::resetStandardUserDefaults();
+    EXPECT_TRUE(UserDefaults::standardUserDefaults()->boolForKey(UserDefaultsManager::kFirstLaunchKey));
+
+    fs::remove_all(home_.path() / "moved" / "Resources");
+    run = simulate(file, noOverride, home_.path() / "moved" / "quorvane");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("Image \"spaces\" not available"), std::string::npos) << run.err;
 }
 
 TEST_F(Executable, MalformedScenarioExitsWithTwo) {

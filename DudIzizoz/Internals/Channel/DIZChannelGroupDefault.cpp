@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitDefault.h"
 #include "DudIzizoz/Internals/Ingestion/DIZDudIzizozIngestion.h"
 #include "DudIzizoz/Internals/Storage/DIZLogDBStorage.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/UUID.h"
 

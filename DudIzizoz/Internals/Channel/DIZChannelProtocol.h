@@ -4,7 +4,7 @@
 // alive, has not resumed it.
 #include <memory>
 
-#include "DudIzizoz/DIZEnable.h"
+#include "DudIzizoz/Internals/Util/DIZEnable.h"
 
 class DIZChannelDelegate;
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelDelegate.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
@@ -13,7 +11,9 @@
 #include "DudIzizoz/Internals/Model/DIZAbstractLog.h"
 #include "DudIzizoz/Internals/Model/DIZLogContainer.h"
 #include "DudIzizoz/Internals/Storage/DIZStorage.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSource.h"

@@ -2,13 +2,13 @@
 
 #include <regex>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
 #include "DudIzizoz/Internals/Ingestion/DIZDidOzodozudaIngestion.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 namespace {
 constexpr const char* kLogValidationFailed = "Log validation failed.";

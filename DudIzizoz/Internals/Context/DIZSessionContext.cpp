@@ -1,8 +1,8 @@
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/Context/DIZHistory.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 namespace {
 constexpr const char* kDIZSessionIdHistoryKey = "SessionIdHistory";

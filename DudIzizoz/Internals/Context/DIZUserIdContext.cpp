@@ -1,8 +1,8 @@
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/Context/DIZHistory.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 namespace {
 constexpr const char* kDIZUserIdHistoryKey = "UserIdHistory";
@@ -120,6 +120,5 @@ bool DIZUserIdContext::isUserIdValidForDidOzodozuda(const std::optional<std::str
 }
 
 std::optional<std::string> DIZUserIdContext::prefixedUserIdFromUserId(const std::optional<std::string>& userId) {
-    if (!userId || userId->find(':') != std::string::npos) return userId;
-    return std::string(kDIZUserIdPrefix) + ":" + *userId;
+    return DIZPrefixedUserId(userId);
 }

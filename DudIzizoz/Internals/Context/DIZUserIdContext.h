@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "DudIzizoz/Internals/Context/DIZUserIdHistoryInfo.h"
+#include "DudIzizoz/Internals/Model/DIZUserIdPrefix.h"
 
 class DIZUserIdContext;
 
@@ -19,7 +20,6 @@ public:
 };
 
 inline constexpr size_t kDIZUserIdMaxLength = 256;  // UTF-16 units
-inline constexpr const char* kDIZUserIdPrefix = "c";
 
 class DIZUserIdContext {
 public:

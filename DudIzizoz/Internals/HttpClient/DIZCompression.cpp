@@ -2,8 +2,8 @@
 
 #include <zlib.h>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 namespace {
 constexpr int kGzipWindowBits = 15 + 16;

@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/HttpClient/DIZCompression.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "platform/dispatch/DispatchSource.h"
 
 namespace {

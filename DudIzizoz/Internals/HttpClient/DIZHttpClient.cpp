@@ -5,11 +5,11 @@
 #include <cmath>
 #include <limits>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
 #include "DudIzizoz/Internals/HttpClient/DIZ_Reachability.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "platform/dispatch/DispatchSource.h"
 
 namespace {

@@ -2,12 +2,12 @@
 
 #include <set>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
 #include "DudIzizoz/Internals/Ingestion/DIZTicketCache.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZLogContainer.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/foundation/JSON.h"
 

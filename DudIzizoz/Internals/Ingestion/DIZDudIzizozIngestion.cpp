@@ -1,9 +1,9 @@
 #include "DudIzizoz/Internals/Ingestion/DIZDudIzizozIngestion.h"
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
 #include "DudIzizoz/Internals/Model/DIZLogContainer.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 std::shared_ptr<DIZDudIzizozIngestion> DIZDudIzizozIngestion::make(
     std::shared_ptr<DIZHttpClientProtocol> httpClient, const std::string& baseUrl,

@@ -2,10 +2,10 @@
 
 #include <cctype>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/Model/DIZLogContainer.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UUID.h"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "DudIzizoz/DIZEnable.h"
+#include "DudIzizoz/Internals/Util/DIZEnable.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
 #include "platform/network/URLSession.h"

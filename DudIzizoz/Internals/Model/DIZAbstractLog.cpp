@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
+#include "DudIzizoz/Internals/Model/DIZUserIdPrefix.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/JSON.h"
@@ -99,7 +99,7 @@ std::shared_ptr<DIZCoreSchemaLog> DIZAbstractLog::toCoreSchemaLogForTargetToken(
 
     auto userExt = std::make_shared<DIZUserExtension>();
     ext->setUserExt(userExt);
-    userExt->setLocalId(DIZUserIdContext::prefixedUserIdFromUserId(userId_));
+    userExt->setLocalId(DIZPrefixedUserId(userId_));
     userExt->setLocale(replacingUnderscores(device.locale()));
 
     auto osExt = std::make_shared<DIZOSExtension>();

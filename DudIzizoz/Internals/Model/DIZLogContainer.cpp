@@ -1,7 +1,7 @@
 #include "DudIzizoz/Internals/Model/DIZLogContainer.h"
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "platform/foundation/JSON.h"
 
 std::optional<std::string> DIZLogContainer::serializeLogWithPrettyPrinting(bool prettyPrint) const {

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <limits>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
 #include "DudIzizoz/Internals/Model/DIZAbstractLog.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZEncrypter.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/UUID.h"

@@ -2,8 +2,8 @@
 
 #include <sqlite3.h>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 int DIZStorageTextType::bindWithStatement(sqlite3_stmt* statement, int index) const {
     if (!value_) return sqlite3_bind_null(statement, index);

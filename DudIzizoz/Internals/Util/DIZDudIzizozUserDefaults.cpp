@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace {

@@ -1,8 +1,10 @@
 #pragma once
 // A fresh, private QUORVANE_HOME for one test: every file the system writes goes below it, and
 // the shared user defaults and main bundle start anew. Removed again at the end of the test.
+// `mainBundle` stands in for the bundle the program would register at start-up (none by default).
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -11,7 +13,7 @@
 
 class TestHome {
 public:
-    TestHome() {
+    explicit TestHome(std::shared_ptr<Bundle> mainBundle = nullptr) {
         const char* base = std::getenv("QUORVANE_TEST_TMP");
         std::filesystem::path root = base ? base : std::filesystem::temp_directory_path();
         std::random_device rd;
@@ -19,7 +21,7 @@ public:
         std::filesystem::create_directories(path_);
         setenv("QUORVANE_HOME", path_.c_str(), 1);
         UserDefaults::resetStandardUserDefaults();
-        Bundle::resetMainBundle();
+        Bundle::setMainBundle(std::move(mainBundle));
     }
     ~TestHome() {
         UserDefaults::resetStandardUserDefaults();

@@ -40,7 +40,7 @@ TEST(UserDefaults, WrittenByOneProcessReadByAnother) {
 }
 
 TEST(UserDefaults, TypedAccessAndRemoval) {
-    TestHome home;
+    TestHome home(std::make_shared<Bundle>(Dictionary{{"CFBundleIdentifier", "org.example.tool"}}));
     auto defaults = UserDefaults::standardUserDefaults();
     EXPECT_EQ(defaults->suiteName(), Bundle::mainBundle()->bundleIdentifier());
     defaults->setObject(true, "flag");
@@ -152,11 +152,15 @@ TEST(NotificationCenter, DeliversInRegistrationOrderFilteredBySender) {
     center.removeObserver(t3);
 }
 
-TEST(Bundle, InfoFromTheEmbeddedPlistAndLanguagesFromTheEnvironment) {
-    auto bundle = Bundle::mainBundle();
-    EXPECT_FALSE(bundle->bundleIdentifier().empty());
-    EXPECT_EQ(bundle->shortVersion(), "1.0.0");
-    EXPECT_EQ(bundle->executableName(), "quorvane");
+// The platform knows no application: a program registers its own bundle.
+TEST(Bundle, InfoFromTheRegisteredBundleAndLanguagesFromTheEnvironment) {
+    TestHome home;
+    EXPECT_TRUE(Bundle::mainBundle()->infoDictionary().empty());
+    EXPECT_EQ(Bundle::mainBundle()->bundleIdentifier(), "");
+    Bundle::setMainBundle(std::make_shared<Bundle>(
+        Dictionary{{"CFBundleIdentifier", "org.example.tool"}, {"CFBundleShortVersionString", "1.0.0"}}));
+    EXPECT_EQ(Bundle::mainBundle()->bundleIdentifier(), "org.example.tool");
+    EXPECT_EQ(Bundle::mainBundle()->shortVersion(), "1.0.0");
 
     setenv("LANGUAGE", "de_DE:fr", 1);
     setenv("LANG", "en_US.UTF-8", 1);

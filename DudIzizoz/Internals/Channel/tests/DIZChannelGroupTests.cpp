@@ -1,8 +1,8 @@
 #include <future>
 
-#include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/Internals/Channel/tests/DIZChannelTesting.h"
 #include "DudIzizoz/Internals/Ingestion/DIZDudIzizozIngestion.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 
 namespace diz_channel_test {
 namespace {

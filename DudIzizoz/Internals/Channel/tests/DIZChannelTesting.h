@@ -18,12 +18,13 @@
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupDefault.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitDefault.h"
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
 #include "DudIzizoz/Internals/Storage/DIZLogDBStorage.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/JSON.h"
@@ -289,7 +290,7 @@ class DIZChannelTest : public ::testing::Test {
         RunLoop::runUntilIdle();
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};

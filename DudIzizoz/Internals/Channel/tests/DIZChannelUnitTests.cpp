@@ -454,6 +454,7 @@ TEST(DIZChannelRestartChild, EnqueuesAndWaitsToBeKilled) {
     const char* pipeFd = std::getenv("DIZ_CHANNEL_CHILD_PIPE");
     const char* url = std::getenv("DIZ_CHANNEL_CHILD_URL");
     if (!pipeFd || !url) GTEST_SKIP() << "runs as a child process only";
+    Bundle::setMainBundle(DIZHostBundle());
     DIZArchiverUtil::addAllowedDudIzizozModuleClasses();
     ScopedManualClock clock;  // no flush timer fires here
     auto group = DIZChannelGroupDefault::make(DIZHttpClient::make(), UUID(), url);

@@ -5,7 +5,8 @@
 
 #include "DudIzizoz/Internals/Storage/DIZDBStorage.h"
 #include "DudIzizoz/Internals/Storage/tests/SQLiteTestSupport.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/testing/TestHome.h"
 
 namespace {
@@ -38,7 +39,7 @@ class RecordingStorage : public DIZDBStorage {
 
 class DIZDBStorageTest : public ::testing::Test {
   protected:
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
 };
 

@@ -6,12 +6,13 @@
 #include <cstdlib>
 #include <thread>
 
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
 #include "DudIzizoz/Internals/Storage/DIZLogDBStorage.h"
 #include "DudIzizoz/Internals/Storage/tests/SQLiteTestSupport.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/testing/TestHome.h"
 
@@ -65,7 +66,7 @@ class DIZLogDBStorageTest : public ::testing::Test {
   protected:
     void SetUp() override { DIZArchiverUtil::addAllowedDudIzizozModuleClasses(); }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
 };
 
@@ -441,10 +442,11 @@ TEST(DIZLogDBStorageKillTest, SavedLogSurvivesSigkillOfTheProcess) {
     DIZArchiverUtil::addAllowedDudIzizozModuleClasses();
     if (const char* inherited = std::getenv(kHomeVariable)) {
         setenv("QUORVANE_HOME", inherited, 1);
+        Bundle::setMainBundle(DIZHostBundle());
         saveThenDie();
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     setenv(kHomeVariable, home.path().c_str(), 1);
     EXPECT_EXIT(saveThenDie(), ::testing::KilledBySignal(SIGKILL), "");
     unsetenv(kHomeVariable);

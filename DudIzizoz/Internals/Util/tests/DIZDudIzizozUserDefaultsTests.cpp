@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
 
@@ -9,7 +10,7 @@ namespace {
 
 class DIZDudIzizozUserDefaultsTest : public ::testing::Test {
 protected:
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     std::shared_ptr<UserDefaults> standard = UserDefaults::standardUserDefaults();
     std::shared_ptr<DIZDudIzizozUserDefaults> store = DIZDudIzizozUserDefaults::shared();
 

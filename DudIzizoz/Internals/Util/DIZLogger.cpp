@@ -1,4 +1,4 @@
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "DudIzizoz/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/JSON.h"

@@ -6,11 +6,12 @@
 #include <future>
 #include <thread>
 
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Context/DIZSessionHistoryInfo.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Util/DIZDispatcherUtil.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/FileLocations.h"
@@ -160,7 +161,7 @@ TEST(DIZUtilityTest, ObfuscationReplacesEveryMatchOrReportsTheBadPattern) {
 }
 
 TEST(DIZUtilityTest, FilesLiveInTheClientsDataDirectory) {
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture capture;
     auto directory = DIZUtility::dudIzizozDirectoryURL();
     EXPECT_EQ(directory, FileLocations::applicationSupportDirectory() / "com.quorvane.agent" / "com.quorvane.dudizizoz");

@@ -2,13 +2,14 @@
 
 #include <regex>
 
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/Model/DIZAbstractLog.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
-#include "DudIzizoz/tests/DIZEnvironmentOverride.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZEnvironmentOverride.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/windowserver/SimulatedDesktop.h"
@@ -17,7 +18,7 @@ namespace {
 
 class DIZDeviceTrackerTest : public ::testing::Test {
 protected:
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     ScopedManualClock clock;
     DIZEnvironmentOverride environment;
 

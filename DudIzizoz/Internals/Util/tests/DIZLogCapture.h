@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "platform/dispatch/DispatchQueue.h"
 
 class DIZLogCapture {

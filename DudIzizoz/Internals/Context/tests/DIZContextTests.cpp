@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/testing/TestHome.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 class DIZContextTest : public ::testing::Test {
 protected:
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     ScopedManualClock clock;
 
     DIZContextTest() { DIZArchiverUtil::addAllowedDudIzizozModuleClasses(); }

@@ -4,12 +4,13 @@
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZDidOzodozudaChannelDelegate.h"
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
+#include "DudIzizoz/Internals/Ingestion/tests/DIZIngestionTesting.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZLogWithProperties.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
-#include "DudIzizoz/tests/DIZIngestionTesting.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -108,7 +109,7 @@ class DIZDidOzodozudaChannelDelegateTest : public ::testing::Test {
         return out;
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};

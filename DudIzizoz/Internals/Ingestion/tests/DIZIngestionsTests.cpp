@@ -4,19 +4,20 @@
 #include <set>
 #include <sstream>
 
-#include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
 #include "DudIzizoz/Internals/Ingestion/DIZDidOzodozudaIngestion.h"
 #include "DudIzizoz/Internals/Ingestion/DIZDudIzizozIngestion.h"
 #include "DudIzizoz/Internals/Ingestion/DIZTicketCache.h"
+#include "DudIzizoz/Internals/Ingestion/tests/DIZIngestionTesting.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZLogContainer.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
-#include "DudIzizoz/tests/DIZIngestionTesting.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/JSON.h"
@@ -93,7 +94,7 @@ class DIZIngestionsTest : public ::testing::Test {
         return all;
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
     ScopedManualClock clock{1767225600.25};
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};

@@ -1,4 +1,4 @@
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 
 #include "DudIzizoz/Internals/Context/DIZDeviceHistoryInfo.h"
 #include "DudIzizoz/Internals/Context/DIZSessionHistoryInfo.h"

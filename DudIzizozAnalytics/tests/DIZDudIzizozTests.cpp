@@ -13,10 +13,11 @@
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
 #include "DudIzizoz/Internals/Ingestion/DIZDidOzodozudaIngestion.h"
+#include "DudIzizoz/Internals/Ingestion/tests/DIZIngestionTesting.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
-#include "DudIzizoz/tests/DIZEnvironmentOverride.h"
-#include "DudIzizoz/tests/DIZIngestionTesting.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZEnvironmentOverride.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "DudIzizozAnalytics/DIZAnalytics.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "platform/dispatch/BackgroundActivity.h"
@@ -91,7 +92,7 @@ class DIZDudIzizozTest : public ::testing::Test {
         return DIZDudIzizoz::sharedInstance()->channelGroup();
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};

@@ -4,13 +4,13 @@
 
 #include <thread>
 
-#include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/Internals/HttpClient/DIZCompression.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
 #include "DudIzizoz/Internals/HttpClient/DIZ_Reachability.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/Reachability.h"

@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "DudIzizoz/DIZConstants.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/Ingestion/DIZHttpIngestion.h"
 #include "DudIzizoz/Internals/Ingestion/DIZTicketCache.h"
+#include "DudIzizoz/Internals/Ingestion/tests/DIZIngestionTesting.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
-#include "DudIzizoz/tests/DIZIngestionTesting.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/UUID.h"
@@ -55,7 +56,7 @@ class DIZHttpIngestionTest : public ::testing::Test {
         RunLoop::runUntilIdle();
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "DudIzizoz/Internals/DelegateForwarder/DIZAppDelegateForwarder.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/testing/TestHome.h"
 

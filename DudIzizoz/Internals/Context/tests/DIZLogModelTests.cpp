@@ -3,15 +3,15 @@
 #include <cmath>
 #include <limits>
 
+#include "DudIzizoz/Internals/Context/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceHistoryInfo.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Model/DIZLogContainer.h"
 #include "DudIzizoz/Internals/Model/DIZLogWithProperties.h"
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
 #include "DudIzizoz/Internals/Model/DIZTypedProperty.h"
-#include "DudIzizoz/Internals/Util/DIZArchiverUtil.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/JSON.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // The one logging entry for SDKs that wrap this client.
 #include <string>
 
-#include "DudIzizoz/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 class DIZWrapperLogger {
 public:

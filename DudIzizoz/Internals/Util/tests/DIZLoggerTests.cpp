@@ -4,10 +4,10 @@
 #include <condition_variable>
 #include <thread>
 
-#include "DudIzizoz/DIZConstants.h"
-#include "DudIzizoz/DIZLogger.h"
-#include "DudIzizoz/DIZWrapperLogger.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/DIZConstants.h"
+#include "DudIzizoz/Internals/Util/DIZLogger.h"
+#include "DudIzizoz/Internals/Util/DIZWrapperLogger.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/DispatchQueue.h"
 
 struct DIZFakeFacade {

@@ -6,7 +6,8 @@
 #include "DudIzizoz/Internals/Util/DIZEncrypter.h"
 #include "DudIzizoz/Internals/Util/DIZKeychainUtil.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Exception.h"
@@ -43,7 +44,7 @@ class DIZEncrypterTest : public ::testing::Test {
         return key;
     }
 
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     ScopedManualClock clock;
     DIZLogCapture logs;
     DIZEncrypter encrypter;

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "DudIzizoz/Internals/Util/DIZKeychainUtil.h"
-#include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
+#include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/testing/TestHome.h"
 
@@ -9,7 +10,7 @@ namespace {
 
 class DIZKeychainUtilTest : public ::testing::Test {
   protected:
-    TestHome home;
+    TestHome home{DIZHostBundle()};
     DIZLogCapture logs;
 };
 

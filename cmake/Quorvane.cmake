@@ -4,8 +4,8 @@ include(GoogleTest)
 
 # quorvane_library(<target> [DEPS libs...] [TEST_DEPS libs...] [TEST_ENVIRONMENT NAME=value...])
 # Every .cpp/.c under the calling folder is a source of <target>, except those in a "tests" folder,
-# which form <target>_tests, run by ctest with the given environment. Headers are included from the
-# repository root.
+# which form <target>_tests, run by ctest with the given environment and linked with the shared test
+# support of testing/ (its gtest main among it). Headers are included from the repository root.
 function(quorvane_library target)
   cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS;TEST_ENVIRONMENT" ${ARGN})
   file(GLOB_RECURSE all CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.c")
@@ -18,7 +18,7 @@ function(quorvane_library target)
   target_link_libraries(${target} PUBLIC ${ARG_DEPS})
   if(tests)
     add_executable(${target}_tests ${tests})
-    target_link_libraries(${target}_tests PRIVATE ${target} ${ARG_TEST_DEPS} GTest::gmock GTest::gtest_main)
+    target_link_libraries(${target}_tests PRIVATE ${target} ${ARG_TEST_DEPS} GTest::gmock quorvane_testing)
     target_compile_definitions(${target}_tests PRIVATE QUORVANE_TEST_FIXTURES="${CMAKE_CURRENT_SOURCE_DIR}/tests/fixtures")
     set(environment "QUORVANE_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp" ${ARG_TEST_ENVIRONMENT})
     gtest_discover_tests(${target}_tests TEST_PREFIX "${target}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60

@@ -21,7 +21,9 @@ function(quorvane_library target)
     target_link_libraries(${target}_tests PRIVATE ${target} ${ARG_TEST_DEPS} GTest::gmock quorvane_testing)
     target_compile_definitions(${target}_tests PRIVATE QUORVANE_TEST_FIXTURES="${CMAKE_CURRENT_SOURCE_DIR}/tests/fixtures")
     set(environment "QUORVANE_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp" ${ARG_TEST_ENVIRONMENT})
+    # NO_PRETTY_VALUES keeps a parameter's printed bytes (addresses among them) out of the test's
+    # name, so a test is called the same in every run.
     gtest_discover_tests(${target}_tests TEST_PREFIX "${target}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "${environment}")
+                         NO_PRETTY_VALUES PROPERTIES ENVIRONMENT "${environment}")
   endif()
 endfunction()

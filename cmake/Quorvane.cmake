@@ -14,7 +14,8 @@ include(GoogleTest)
 #                  [PUBLIC libs...]       libraries the target's own headers expose to includers
 #                  [PRIVATE libs...]      libraries only the target's sources use
 #                  [GENERATED files...]   sources produced at build time (see below)
-#                  [TEST_DEPS libs...]    what <target>_tests links besides <target> and gtest
+#                  [TEST_DEPS libs...]    what <target>_tests links besides <target>, gtest and the
+#                                         shared test support of testing/ (its gtest main among it)
 #                  [TEST_ENVIRONMENT NAME=value...])
 # Headers are included by their path from the repository root. ctest names each test
 # <target>.<Suite>.<Test>.
@@ -44,11 +45,21 @@ function(quorvane_library target)
   file(GLOB tests CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/tests/*.c")
   if(tests)
     add_executable(${target}_tests ${tests})
-    target_link_libraries(${target}_tests PRIVATE ${target} ${ARG_TEST_DEPS} GTest::gmock GTest::gtest_main)
+    target_link_libraries(${target}_tests PRIVATE ${target} ${ARG_TEST_DEPS} GTest::gmock quorvane_testing)
     target_compile_definitions(${target}_tests PRIVATE QUORVANE_TEST_FIXTURES="${CMAKE_CURRENT_SOURCE_DIR}/tests/fixtures")
-    set(environment "QUORVANE_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp" ${ARG_TEST_ENVIRONMENT})
+    set(environment "QUORVANE_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp" ${QUORVANE_SANITIZER_ENVIRONMENT}
+        ${ARG_TEST_ENVIRONMENT})
+    # NO_PRETTY_VALUES keeps a parameter's printed bytes (addresses among them) out of the test's
+    # name, so a test is called the same in every run.
     gtest_discover_tests(${target}_tests TEST_PREFIX "${target}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "${environment}")
+                         NO_PRETTY_VALUES)
+    # The environment goes onto the discovered tests afterwards: handed to gtest_discover_tests, a
+    # list of several variables reaches ctest as one variable followed by stray property names.
+    set(environment_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_tests_environment.cmake")
+    file(WRITE "${environment_file}" "if(${target}_tests_TESTS)\n"
+         "  set_tests_properties(\${${target}_tests_TESTS} PROPERTIES ENVIRONMENT [==[${environment}]==])\n"
+         "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${environment_file}")
   endif()
 endfunction()
 

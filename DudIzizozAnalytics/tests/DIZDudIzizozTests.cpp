@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelDelegate.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
@@ -26,6 +28,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/network/Reachability.h"
+#include "testing/ChildProcess.h"
 
 namespace {
 
@@ -362,19 +365,28 @@ TEST_F(DIZDudIzizozTest, ApplicationStartAfterALibraryStartAddsTheSecretAndRepor
     EXPECT_EQ(server.received().front().header("App-Secret"), kSecret);
 }
 
+// What the debugger check sees is fixed once per process, so each answer needs a process of its own:
+// this runs only as the child of ProcessTracedByItsParentSeesADebugger and answers in its exit code.
+constexpr int kSeesNoDebugger = 20, kSeesADebugger = 21, kTracingRefused = 22;
+
+TEST(DIZDudIzizozDebuggerChild, AnswersWhetherItSeesADebugger) {
+    const char* mode = std::getenv("DIZ_DEBUGGER_CHILD");
+    if (!mode) GTEST_SKIP() << "runs as a child process only";
+    if (std::string(mode) == "traced" && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
+        _exit(kTracingRefused);
+    _exit(DIZDudIzizoz::isDebuggerAttached() ? kSeesADebugger : kSeesNoDebugger);
+}
+
 TEST(DIZDudIzizozDebuggerTest, ProcessTracedByItsParentSeesADebugger) {
-    for (bool traced : {false, true}) {
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            if (traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(3);
-            _exit(DIZDudIzizoz::isDebuggerAttached() ? 1 : 0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "tracing is not allowed here";
-        EXPECT_EQ(WEXITSTATUS(status), traced ? 1 : 0) << (traced ? "traced" : "untraced");
+    for (const std::string mode : {"untraced", "traced"}) {
+        const pid_t child =
+            spawnThisTestBinary("DIZDudIzizozDebuggerChild.AnswersWhetherItSeesADebugger",
+                                {.environment = {"DIZ_DEBUGGER_CHILD=" + mode}, .quiet = true});
+        ASSERT_GT(child, 0);
+        const auto status = waitForChild(child);
+        ASSERT_TRUE(status && WIFEXITED(*status)) << mode;
+        if (WEXITSTATUS(*status) == kTracingRefused) GTEST_SKIP() << "tracing is not allowed here";
+        EXPECT_EQ(WEXITSTATUS(*status), mode == "traced" ? kSeesADebugger : kSeesNoDebugger) << mode;
     }
 }
 

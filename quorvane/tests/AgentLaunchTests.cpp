@@ -7,6 +7,7 @@
 #include "DudIzizozAnalytics/DIZAnalytics.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "Settings/SettingsWindowController.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/masshortcut/MASShortcutMonitor.h"
@@ -89,6 +90,9 @@ class AgentLaunch : public DesktopTest {
     }
 
     std::shared_ptr<MASShortcutMonitor> monitor = MASShortcutMonitor::sharedMonitor();
+    // The launched agent arms real timers (the reporting client's flushes, window animations); on
+    // the manual clock none of them fires halfway through a test on a slow machine.
+    ScopedManualClock clock;
 };
 
 std::vector<Value> menuOutline(const NSMenu& menu) {

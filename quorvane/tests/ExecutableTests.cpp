@@ -2,7 +2,6 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -15,6 +14,7 @@
 #include "platform/network/testing/LocalHttpServer.h"
 #include "quorvane/AgentBundle.h"
 #include "quorvane/UserDefaultsManager.h"
+#include "testing/ChildProcess.h"
 
 namespace {
 struct Outcome {
@@ -195,23 +195,14 @@ TEST_F(Executable, MalformedScenarioExitsWithTwo) {
 
 TEST_F(Executable, AgentEndsCleanlyOnTerminationSignals) {
     for (int signal : {SIGTERM, SIGINT}) {
-        // Blocked here, the signal waits in the child until the agent takes it, however early it is sent.
-        sigset_t blocked, previous;
-        sigemptyset(&blocked);
-        sigaddset(&blocked, signal);
-        sigprocmask(SIG_BLOCK, &blocked, &previous);
-        pid_t child = fork();
-        if (child == 0) {
-            execl(QUORVANE_EXECUTABLE, QUORVANE_EXECUTABLE, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        sigprocmask(SIG_SETMASK, &previous, nullptr);
+        // Blocked from the child's start, the signal waits until the agent takes it, however early it
+        // is sent.
+        const pid_t child = spawnChild({QUORVANE_EXECUTABLE}, {.blockedSignals = {signal}});
         ASSERT_GT(child, 0);
         kill(child, signal);
-        int status = 0;
-        waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status)) << "signal " << signal;
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const auto status = waitForChild(child);
+        ASSERT_TRUE(status && WIFEXITED(*status)) << "signal " << signal;
+        EXPECT_EQ(WEXITSTATUS(*status), 0);
     }
     UserDefaults::resetStandardUserDefaults();
     EXPECT_TRUE(UserDefaults::standardUserDefaults()->boolForKey(UserDefaultsManager::kFirstLaunchKey));

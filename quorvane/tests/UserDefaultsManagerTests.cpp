@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 
 #include "platform/foundation/UserDefaults.h"
 #include "quorvane/UserDefaultsManager.h"
 #include "quorvane/tests/DesktopFixture.h"
+#include "testing/ChildProcess.h"
 
 namespace UDM = UserDefaultsManager;
 
@@ -140,15 +144,22 @@ TEST_F(SettingsStore, ResizeModifier) {
     }
 }
 
+// Runs only as the second process of StoredSpacesSurviveTheProcess, in the home it inherits.
+TEST(SettingsStoreChild, StoresASpaceAndTheModifier) {
+    if (!std::getenv("QUORVANE_SETTINGS_CHILD")) GTEST_SKIP() << "runs as a child process only";
+    attachScreens({kScreenA, kScreenB});
+    UDM::addGroup("Left", MASShortcut::shortcutWithKeyCode(18, 0x180000), 0, 25, 720, 900);
+    UDM::saveResizeModifier(NSEventModifierFlagControl);
+}
+
 TEST_F(SettingsStore, StoredSpacesSurviveTheProcess) {
     attachScreens({kScreenA, kScreenB});
-    EXPECT_EXIT(
-        {
-            UDM::addGroup("Left", MASShortcut::shortcutWithKeyCode(18, 0x180000), 0, 25, 720, 900);
-            UDM::saveResizeModifier(NSEventModifierFlagControl);
-            std::exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
+    const pid_t child = spawnThisTestBinary("SettingsStoreChild.StoresASpaceAndTheModifier",
+                                            {.environment = {"QUORVANE_SETTINGS_CHILD=1"}, .quiet = true});
+    ASSERT_GT(child, 0);
+    const auto status = waitForChild(child);
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+
     UserDefaults::resetStandardUserDefaults();
     auto groups = UDM::currentGroups();
     ASSERT_EQ(groups.size(), 1u);

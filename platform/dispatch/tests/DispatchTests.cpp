@@ -150,7 +150,7 @@ TEST(DispatchQueue, QueueReleasedInsideItsOwnBlockFinishesTheBlocksAfterIt) {
     queue->async([&] { last.set_value(); });
     queue.reset();
     released.set_value();
-    ASSERT_EQ(last.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_EQ(last.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(ran, 1);
 }
 
@@ -176,7 +176,7 @@ TEST(SystemClock, TimerFiresOnItsQueue) {
     std::promise<std::string> label;
     queue->after(0.01, [&] { label.set_value(DispatchQueue::current()->label()); });
     auto future = label.get_future();
-    ASSERT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(future.get(), "real");
 }
 

@@ -434,10 +434,9 @@ void saveThenDie() {
     std::exit(1);
 }
 
-// The child is this test run again (threadsafe death test); it finds the parent's home through the
-// environment instead of making one of its own.
+// The child is this test run again (death tests run in the "threadsafe" style); it finds the
+// parent's home through the environment instead of making one of its own.
 TEST(DIZLogDBStorageKillTest, SavedLogSurvivesSigkillOfTheProcess) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     constexpr const char* kHomeVariable = "DIZ_STORAGE_KILL_TEST_HOME";
     DIZArchiverUtil::addAllowedDudIzizozModuleClasses();
     if (const char* inherited = std::getenv(kHomeVariable)) {

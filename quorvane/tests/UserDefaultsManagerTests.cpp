@@ -147,6 +147,8 @@ TEST_F(SettingsStore, ResizeModifier) {
 // Runs only as the second process of StoredSpacesSurviveTheProcess, in the home it inherits.
 TEST(SettingsStoreChild, StoresASpaceAndTheModifier) {
     if (!std::getenv("QUORVANE_SETTINGS_CHILD")) GTEST_SKIP() << "runs as a child process only";
+    // The agent's bundle names the settings suite, as in the parent.
+    Bundle::setMainBundle(agentBundle());
     attachScreens({kScreenA, kScreenB});
     UDM::addGroup("Left", MASShortcut::shortcutWithKeyCode(18, 0x180000), 0, 25, 720, 900);
     UDM::saveResizeModifier(NSEventModifierFlagControl);

@@ -303,8 +303,8 @@ Data doublingChain(int links) {
 }
 
 TEST(KeyedUnarchiver, ObjectReferencedManyTimesDecodesOnceAndIsShared) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer reserves more address space than the cap allows";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than the cap allows";
 #endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(decodeDoublingChainWithinMemoryCap(), testing::ExitedWithCode(0), "");

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "testing/Eventually.h"
+
 class DroppingFront {
   public:
     DroppingFront(int serverPort, size_t drops) : serverPort_(serverPort), dropsLeft_(drops) {
@@ -51,7 +53,7 @@ class DroppingFront {
     }
     bool waitForConnections(size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return connections_ >= count; });
+        return changed_.wait_for(lock, kTestPatience, [&] { return connections_ >= count; });
     }
     size_t connections() {
         std::lock_guard lock(mutex_);

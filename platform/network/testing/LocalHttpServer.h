@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/network/testing/ListeningThread.h"
+#include "testing/Eventually.h"
 
 // A port on 127.0.0.1 where nobody listens now (the kernel just handed it out and it was let go).
 inline int closedLocalPort() {
@@ -122,16 +123,14 @@ class LocalHttpServer {
     }
     bool waitForRequests(size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return received_.size() >= count; });
+        return changed_.wait_for(lock, kTestPatience, [&] { return received_.size() >= count; });
     }
     bool waitForRequests(const std::string& path, size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return countLocked(path) >= count; });
+        return changed_.wait_for(lock, kTestPatience, [&] { return countLocked(path) >= count; });
     }
 
   private:
-    static constexpr std::chrono::seconds kPatience{20};
-
     void handle(const httplib::Request& request, httplib::Response& response) {
         std::unique_lock lock(mutex_);
         received_.push_back({request.method, request.path, request.target, request.headers, request.body});

@@ -2,8 +2,6 @@
 #include <httplib.h>
 #include <zlib.h>
 
-#include <thread>
-
 #include "DudIzizoz/Internals/HttpClient/DIZCompression.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
@@ -17,21 +15,9 @@
 #include "platform/network/testing/CompletionRecorder.h"
 #include "platform/network/testing/DroppingFront.h"
 #include "platform/network/testing/LocalHttpServer.h"
+#include "testing/Eventually.h"
 
 namespace {
-
-using namespace std::chrono_literals;
-
-// Waits for something the network or another thread does; never stands in for a timer.
-template <class Predicate>
-bool eventually(Predicate predicate) {
-    for (auto deadline = std::chrono::steady_clock::now() + 20s;
-         std::chrono::steady_clock::now() < deadline;) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return predicate();
-}
 
 using Outcome = HTTPOutcome;
 using Handler = CompletionRecorder;

@@ -3,7 +3,6 @@
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/Util/DIZDependencyConfiguration.h"
-#include "DudIzizoz/Internals/Util/tests/DIZEnvironmentOverride.h"
 #include "DudIzizozAnalytics/DIZAnalytics.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "Settings/SettingsWindowController.h"
@@ -17,6 +16,7 @@
 #include "quorvane/UserDefaultsManager.h"
 #include "quorvane/WorkspaceManager.h"
 #include "quorvane/tests/DesktopFixture.h"
+#include "testing/EnvironmentOverride.h"
 
 namespace UDM = UserDefaultsManager;
 
@@ -164,7 +164,7 @@ class StartObservingClient : public DIZHttpClientProtocol {
 };
 
 TEST_F(AgentLaunch, TelemetryStartsBeforeTheAgentsOwnLaunchSteps) {
-    DIZEnvironmentOverride environment;
+    EnvironmentOverride environment;
     environment.set("QUORVANE_LOG_URL", "http://127.0.0.1:9");
     std::optional<bool> firstLaunchWhenStarted;
     DIZDependencyConfiguration::setHttpClient(std::make_shared<StartObservingClient>([&] {

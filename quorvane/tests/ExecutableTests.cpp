@@ -72,9 +72,9 @@ TEST_F(Executable, LogUrlDeliversTheStartServiceLogToALocalCollector) {
 TEST_F(Executable, StartServiceLogIsStoredBeforeAShortRunEnds) {
     auto file = home_.path() / "empty.json";
     std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": []})";
-    const std::string url = "http://127.0.0.1:" + std::to_string(closedLocalPort());
+    ClosedLocalPort closed;
 
-    auto run = simulate(file, "QUORVANE_LOG_URL='" + url + "' ");
+    auto run = simulate(file, "QUORVANE_LOG_URL='" + closed.url() + "' ");
     ASSERT_EQ(run.status, 0) << run.err;
 
     std::vector<std::filesystem::path> stores;

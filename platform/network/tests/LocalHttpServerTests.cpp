@@ -1,0 +1,43 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/network/testing/LocalHttpServer.h"
+
+namespace {
+
+// The errno of a connection to 127.0.0.1:port, 0 when it was accepted.
+int connectError(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const int error = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+// Another server that came up on the port in the meantime would answer a test that means to reach
+// nobody; the port stays refused and unclaimable until the test lets it go.
+TEST(ClosedLocalPort, RefusesConnectionsAndNoServerCanTakeItUntilReleased) {
+    ClosedLocalPort closed;
+    ASSERT_GT(closed.port(), 0);
+    EXPECT_EQ(connectError(closed.port()), ECONNREFUSED);
+    {
+        LocalHttpServer intruder(closed.port());
+        EXPECT_EQ(intruder.port(), -1);
+    }
+    EXPECT_EQ(connectError(closed.port()), ECONNREFUSED);
+
+    closed.release();
+    LocalHttpServer later(closed.port());
+    EXPECT_EQ(later.port(), closed.port());
+    EXPECT_EQ(connectError(closed.port()), 0);
+}
+
+}  // namespace

@@ -15,6 +15,7 @@
 #include "quorvane/AppDelegate.h"
 #include "quorvane/UserDefaultsManager.h"
 #include "quorvane/WorkspaceManager.h"
+#include "quorvane/testing/RegisteredHotkeys.h"
 #include "quorvane/tests/DesktopFixture.h"
 #include "testing/EnvironmentOverride.h"
 
@@ -26,8 +27,6 @@ constexpr NSEventModifierFlags kShift = NSEventModifierFlagShift;
 constexpr NSEventModifierFlags kCtrl = NSEventModifierFlagControl;
 constexpr pid_t kA = 101, kB = 102;
 const Coordinates kLeft{0, 25, 720, 900};
-
-using Hotkeys = std::vector<std::pair<int64_t, NSEventModifierFlags>>;
 
 class AgentLaunch : public DesktopTest {
   protected:
@@ -65,13 +64,6 @@ class AgentLaunch : public DesktopTest {
     void storeSettings(NSEventModifierFlags modifier = kShift) {
         UserDefaults::standardUserDefaults()->setObject(true, UDM::kFirstLaunchKey);
         UDM::saveResizeModifier(modifier);
-    }
-
-    Hotkeys hotkeys() const {
-        Hotkeys out;
-        for (const auto& s : monitor->registeredShortcuts()) out.emplace_back(s.keyCode(), s.modifierFlags());
-        std::sort(out.begin(), out.end());
-        return out;
     }
 
     bool press(int64_t keyCode, NSEventModifierFlags flags) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/network/testing/ListeningThread.h"
+#include "platform/network/testing/Loopback.h"
 #include "testing/Eventually.h"
 
 // A port on 127.0.0.1 that refuses connections for as long as this lives. A socket holds the port
@@ -29,9 +30,7 @@ class ClosedLocalPort {
   public:
     ClosedLocalPort() {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address = loopbackAddress();
         socklen_t length = sizeof address;
         if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
             getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)

@@ -1,23 +1,20 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/network/testing/LocalHttpServer.h"
+#include "platform/network/testing/Loopback.h"
 
 namespace {
 
 // The errno of a connection to 127.0.0.1:port, 0 when it was accepted.
 int connectError(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const int error = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+    const sockaddr_in address = loopbackAddress(port);
+    const int error =
+        connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
     close(fd);
     return error;
 }

@@ -17,7 +17,6 @@
 #include "DudIzizoz/Internals/Ingestion/DIZDidOzodozudaIngestion.h"
 #include "DudIzizoz/Internals/Ingestion/tests/DIZIngestionTesting.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
-#include "DudIzizoz/Internals/Util/tests/DIZEnvironmentOverride.h"
 #include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "DudIzizozAnalytics/DIZAnalytics.h"
@@ -29,6 +28,7 @@
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/network/Reachability.h"
 #include "testing/ChildProcess.h"
+#include "testing/EnvironmentOverride.h"
 
 namespace {
 
@@ -100,7 +100,7 @@ class DIZDudIzizozTest : public ::testing::Test {
     ScopedManualClock clock;
     SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};
     LocalHttpServer server;
-    DIZEnvironmentOverride environment;
+    EnvironmentOverride environment;
 };
 
 TEST_F(DIZDudIzizozTest, StartPostsTheStartedServicesCrashesFirst) {

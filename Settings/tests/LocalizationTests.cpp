@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <unordered_set>
 
 #include "Settings/Localization.h"
@@ -9,6 +8,7 @@
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/testing/TestHome.h"
+#include "testing/EnvironmentOverride.h"
 
 namespace {
 
@@ -16,24 +16,13 @@ namespace {
 class Languages {
   public:
     explicit Languages(const char* list) {
-        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-            const char* old = std::getenv(name);
-            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-            unsetenv(name);
-        }
-        if (list) setenv("LANGUAGE", list, 1);
-    }
-    ~Languages() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+            environment_.set(name, nullptr);
+        if (list) environment_.set("LANGUAGE", list);
     }
 
   private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    EnvironmentOverride environment_;
 };
 
 using Id = Localization::Identifier;

@@ -3,7 +3,6 @@
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
 #include "DudIzizoz/Internals/Util/DIZDependencyConfiguration.h"
-#include "DudIzizoz/Internals/Util/tests/DIZEnvironmentOverride.h"
 #include "DudIzizozAnalytics/DIZAnalytics.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "Settings/SettingsWindowController.h"
@@ -16,7 +15,9 @@
 #include "quorvane/AppDelegate.h"
 #include "quorvane/UserDefaultsManager.h"
 #include "quorvane/WorkspaceManager.h"
+#include "quorvane/testing/RegisteredHotkeys.h"
 #include "quorvane/tests/DesktopFixture.h"
+#include "testing/EnvironmentOverride.h"
 
 namespace UDM = UserDefaultsManager;
 
@@ -26,8 +27,6 @@ constexpr NSEventModifierFlags kShift = NSEventModifierFlagShift;
 constexpr NSEventModifierFlags kCtrl = NSEventModifierFlagControl;
 constexpr pid_t kA = 101, kB = 102;
 const Coordinates kLeft{0, 25, 720, 900};
-
-using Hotkeys = std::vector<std::pair<int64_t, NSEventModifierFlags>>;
 
 class AgentLaunch : public DesktopTest {
   protected:
@@ -65,13 +64,6 @@ class AgentLaunch : public DesktopTest {
     void storeSettings(NSEventModifierFlags modifier = kShift) {
         UserDefaults::standardUserDefaults()->setObject(true, UDM::kFirstLaunchKey);
         UDM::saveResizeModifier(modifier);
-    }
-
-    Hotkeys hotkeys() const {
-        Hotkeys out;
-        for (const auto& s : monitor->registeredShortcuts()) out.emplace_back(s.keyCode(), s.modifierFlags());
-        std::sort(out.begin(), out.end());
-        return out;
     }
 
     bool press(int64_t keyCode, NSEventModifierFlags flags) {
@@ -164,7 +156,7 @@ class StartObservingClient : public DIZHttpClientProtocol {
 };
 
 TEST_F(AgentLaunch, TelemetryStartsBeforeTheAgentsOwnLaunchSteps) {
-    DIZEnvironmentOverride environment;
+    EnvironmentOverride environment;
     environment.set("QUORVANE_LOG_URL", "http://127.0.0.1:9");
     std::optional<bool> firstLaunchWhenStarted;
     DIZDependencyConfiguration::setHttpClient(std::make_shared<StartObservingClient>([&] {

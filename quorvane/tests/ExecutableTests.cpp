@@ -3,9 +3,7 @@
 #include <sqlite3.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/UserDefaults.h"
@@ -14,38 +12,16 @@
 #include "platform/network/testing/LocalHttpServer.h"
 #include "quorvane/AgentBundle.h"
 #include "quorvane/UserDefaultsManager.h"
+#include "quorvane/testing/ScenarioRunner.h"
 #include "testing/ChildProcess.h"
 
 namespace {
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
 class Executable : public ::testing::Test {
   protected:
     // `environment`: assignments put in front of the command, e.g. "NAME='value' ".
-    Outcome simulate(const std::filesystem::path& file, const std::string& environment = "",
-                     const std::filesystem::path& executable = QUORVANE_EXECUTABLE) {
-        auto errFile = home_.path() / "stderr.txt";
-        std::string command = environment + "'" + executable.string() + "' --simulate '" + file.string() +
-                              "' 2>'" + errFile.string() + "'";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string out;
-        char buffer[4096];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-        int status = pclose(pipe);
-        std::ifstream errStream(errFile);
-        std::string err((std::istreambuf_iterator<char>(errStream)), std::istreambuf_iterator<char>());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, err};
-    }
-
-    static std::vector<Value> lines(const std::string& out) {
-        std::vector<Value> parsed;
-        std::istringstream stream(out);
-        for (std::string line; std::getline(stream, line);)
-            parsed.push_back(json::parse(line).value_or(Value()));
-        return parsed;
+    ScenarioRun simulate(const std::filesystem::path& file, const std::string& environment = "",
+                         const std::filesystem::path& executable = QUORVANE_EXECUTABLE) {
+        return runScenarioExecutable(executable, file, environment, home_.path());
     }
 
     TestHome home_{agentBundle()};  // to read what the agent stores under its bundle identifier
@@ -55,7 +31,7 @@ class Executable : public ::testing::Test {
 TEST_F(Executable, DemoShowsCyclingAndResize) {
     auto run = simulate(std::filesystem::path(QUORVANE_SCENARIOS) / "demo.json");
     ASSERT_EQ(run.status, 0) << run.err;
-    auto out = lines(run.out);
+    auto out = scenarioLines(run.out);
     std::vector<int64_t> focused;
     std::vector<std::string> events;
     for (auto& line : out) {
@@ -76,7 +52,7 @@ TEST_F(Executable, LogUrlDeliversTheStartServiceLogToALocalCollector) {
 
     auto run = simulate(file, "QUORVANE_LOG_URL='" + collector.url() + "' ");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(lines(run.out).size(), 2u);
+    EXPECT_EQ(scenarioLines(run.out).size(), 2u);
 
     auto received = collector.received();
     ASSERT_EQ(received.size(), 1u);
@@ -96,9 +72,9 @@ TEST_F(Executable, LogUrlDeliversTheStartServiceLogToALocalCollector) {
 TEST_F(Executable, StartServiceLogIsStoredBeforeAShortRunEnds) {
     auto file = home_.path() / "empty.json";
     std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": []})";
-    const std::string url = "http://127.0.0.1:" + std::to_string(closedLocalPort());
+    ClosedLocalPort closed;
 
-    auto run = simulate(file, "QUORVANE_LOG_URL='" + url + "' ");
+    auto run = simulate(file, "QUORVANE_LOG_URL='" + closed.url() + "' ");
     ASSERT_EQ(run.status, 0) << run.err;
 
     std::vector<std::filesystem::path> stores;
@@ -170,7 +146,7 @@ TEST_F(Executable, MovedAgentFindsItsImagesBesideItAndItsBundleWithin) {
     fs::copy(built.parent_path() / "Resources", home_.path() / "moved" / "Resources");
     auto run = simulate(file, noOverride, home_.path() / "moved" / "quorvane");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(lines(run.out).size(), 2u);
+    EXPECT_EQ(scenarioLines(run.out).size(), 2u);
     UserDefaults::resetStandardUserDefaults();
     EXPECT_TRUE(UserDefaults::standardUserDefaults()->boolForKey(UserDefaultsManager::kFirstLaunchKey));
 

@@ -15,6 +15,7 @@
 #include "quorvane/AppDelegate.h"
 #include "quorvane/UserDefaultsManager.h"
 #include "quorvane/WorkspaceManager.h"
+#include "quorvane/testing/RegisteredHotkeys.h"
 #include "quorvane/tests/DesktopFixture.h"
 
 namespace UDM = UserDefaultsManager;
@@ -25,8 +26,6 @@ constexpr NSEventModifierFlags kShift = NSEventModifierFlagShift;
 constexpr NSEventModifierFlags kCtrl = NSEventModifierFlagControl;
 constexpr NSEventModifierFlags kOpt = NSEventModifierFlagOption;
 constexpr NSEventModifierFlags kCmd = NSEventModifierFlagCommand;
-
-using Hotkeys = std::vector<std::pair<int64_t, NSEventModifierFlags>>;
 
 class GeneralPane : public DesktopTest {
   protected:
@@ -44,14 +43,6 @@ class GeneralPane : public DesktopTest {
         auto pane = std::make_shared<AdvancedViewController>();
         pane->view();
         return pane;
-    }
-
-    static Hotkeys hotkeys() {
-        Hotkeys out;
-        for (const auto& s : MASShortcutMonitor::sharedMonitor()->registeredShortcuts())
-            out.emplace_back(s.keyCode(), s.modifierFlags());
-        std::sort(out.begin(), out.end());
-        return out;
     }
 
     static std::filesystem::path loginItemEntry() {

@@ -13,6 +13,7 @@
 #include "quorvane/UserDefaultsManager.h"
 #include "quorvane/ViewController.h"
 #include "quorvane/WorkspaceManager.h"
+#include "quorvane/testing/RegisteredHotkeys.h"
 #include "quorvane/tests/DesktopFixture.h"
 
 namespace UDM = UserDefaultsManager;
@@ -21,7 +22,6 @@ namespace {
 
 constexpr NSEventModifierFlags kCmd = NSEventModifierFlagCommand;
 constexpr NSEventModifierFlags kShift = NSEventModifierFlagShift;
-using Hotkeys = std::vector<std::pair<int64_t, NSEventModifierFlags>>;
 
 class SpacesPane : public DesktopTest {
   protected:
@@ -62,13 +62,6 @@ class SpacesPane : public DesktopTest {
     std::shared_ptr<GroupCollectionViewItem> row(int i) {
         return std::dynamic_pointer_cast<GroupCollectionViewItem>(
             pane->collectionView()->itemAtIndexPath({0, i}));
-    }
-
-    Hotkeys hotkeys() const {
-        Hotkeys out;
-        for (const auto& s : monitor->registeredShortcuts()) out.emplace_back(s.keyCode(), s.modifierFlags());
-        std::sort(out.begin(), out.end());
-        return out;
     }
 
     bool enabledLook(const CubeButton& cube) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 
 #include "platform/appkit/NSImage.h"
@@ -8,6 +7,7 @@
 #include "platform/appkit/NSView.h"
 #include "platform/appkit/testing/GeometryPrinting.h"
 #include "platform/foundation/testing/TestHome.h"
+#include "testing/EnvironmentOverride.h"
 
 namespace {
 
@@ -88,7 +88,8 @@ TEST(Text, MeasuresWithFixedMetricsSoSizesAreRepeatable) {
 }
 
 TEST(Images, AssetsAreFoundByNameAndAMissingOrBrokenOneIsNone) {
-    setenv("QUORVANE_RESOURCES", QUORVANE_TEST_FIXTURES "/images", 1);
+    EnvironmentOverride environment;
+    environment.set("QUORVANE_RESOURCES", QUORVANE_TEST_FIXTURES "/images");
     auto wide = NSImage::imageNamed("wide");
     ASSERT_NE(wide, nullptr);
     EXPECT_EQ(wide->name(), "wide");
@@ -96,7 +97,6 @@ TEST(Images, AssetsAreFoundByNameAndAMissingOrBrokenOneIsNone) {
     EXPECT_EQ(NSImage::imageNamed("broken"), nullptr);
     EXPECT_EQ(NSImage::imageNamed("absent"), nullptr);
     EXPECT_EQ(NSImage::imageNamed("../images/wide"), nullptr);
-    unsetenv("QUORVANE_RESOURCES");
 }
 
 // A bad asset is no image: neither a throw on its numbers nor an endless or failed read.
@@ -117,12 +117,12 @@ TEST(Images, MalformedSizesAndFilesThatAreNoAssetsGiveNoImage) {
     std::filesystem::create_symlink("/dev/zero", dir / "zero.svg");
     std::ofstream(dir / "big.svg") << "<svg width=\"1\" height=\"1\">";
     std::filesystem::resize_file(dir / "big.svg", (16 << 20) + 1);
-    setenv("QUORVANE_RESOURCES", dir.c_str(), 1);
+    EnvironmentOverride environment;
+    environment.set("QUORVANE_RESOURCES", dir.c_str());
 
     auto units = NSImage::imageNamed("units");
     ASSERT_NE(units, nullptr);
     EXPECT_EQ(units->size(), (CGSize{24, 16}));
     for (const char* name : {"dot", "dots", "huge", "none", "folder", "zero", "big"})
         EXPECT_EQ(NSImage::imageNamed(name), nullptr) << name;
-    unsetenv("QUORVANE_RESOURCES");
 }

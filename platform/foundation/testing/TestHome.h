@@ -1,6 +1,7 @@
 #pragma once
 // A fresh, private QUORVANE_HOME for one test: every file the system writes goes below it, and
-// the shared user defaults and main bundle start anew. Removed again at the end of the test.
+// the shared user defaults and main bundle start anew. Removed again at the end of the test, when
+// QUORVANE_HOME gets back the value it had before.
 // `mainBundle` stands in for the bundle the program would register at start-up (none by default).
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
+#include "testing/EnvironmentOverride.h"
 
 class TestHome {
 public:
@@ -19,14 +21,13 @@ public:
         std::random_device rd;
         path_ = root / ("home-" + std::to_string(rd()) + std::to_string(rd()));
         std::filesystem::create_directories(path_);
-        setenv("QUORVANE_HOME", path_.c_str(), 1);
+        environment_.set("QUORVANE_HOME", path_.c_str());
         UserDefaults::resetStandardUserDefaults();
         Bundle::setMainBundle(std::move(mainBundle));
     }
     ~TestHome() {
         UserDefaults::resetStandardUserDefaults();
         Bundle::resetMainBundle();
-        unsetenv("QUORVANE_HOME");
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
@@ -34,4 +35,5 @@ public:
 
 private:
     std::filesystem::path path_;
+    EnvironmentOverride environment_;
 };

@@ -12,6 +12,7 @@
 
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/testing/TestHome.h"
+#include "testing/EnvironmentOverride.h"
 
 namespace fs = std::filesystem;
 
@@ -59,29 +60,16 @@ TEST(FileLocations, ReadsOnlyRegularFilesWithinTheLimit) {
     }
 }
 
-// The variables that decide the locations, saved and put back around each test.
+// The variables that decide the locations, cleared for each test and put back after it.
 class FileLocationsEnvironment : public testing::Test {
   protected:
     static constexpr const char* kVariables[] = {"QUORVANE_HOME", "HOME",           "XDG_CONFIG_HOME",
                                                  "XDG_DATA_HOME", "XDG_CACHE_HOME", "TMPDIR"};
     void SetUp() override {
-        for (const char* name : kVariables) {
-            const char* value = std::getenv(name);
-            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-            unsetenv(name);
-        }
-    }
-    void TearDown() override {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
+        for (const char* name : kVariables) environment_.set(name, nullptr);
     }
 
-  private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    EnvironmentOverride environment_;
 };
 
 // Relative values never make relative locations: QUORVANE_HOME counts from the directory the
@@ -132,8 +120,8 @@ TEST_F(FileLocationsEnvironment, EveryLocationIsAbsolute) {
     };
     const fs::path elsewhere = fs::temp_directory_path();
     for (const auto& c : cases) {
-        for (const char* name : kVariables) unsetenv(name);
-        for (const auto& [name, value] : c.variables) setenv(name, value, 1);
+        for (const char* name : kVariables) environment_.set(name, nullptr);
+        for (const auto& [name, value] : c.variables) environment_.set(name, value);
         ASSERT_EQ(chdir(elsewhere.c_str()), 0);
         const fs::path got[] = {FileLocations::preferencesDirectory(), FileLocations::configDirectory(),
                                 FileLocations::applicationSupportDirectory(),

@@ -14,6 +14,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
+#include "testing/EnvironmentOverride.h"
 
 namespace fs = std::filesystem;
 
@@ -162,11 +163,12 @@ TEST(Bundle, InfoFromTheRegisteredBundleAndLanguagesFromTheEnvironment) {
     EXPECT_EQ(Bundle::mainBundle()->bundleIdentifier(), "org.example.tool");
     EXPECT_EQ(Bundle::mainBundle()->shortVersion(), "1.0.0");
 
-    setenv("LANGUAGE", "de_DE:fr", 1);
-    setenv("LANG", "en_US.UTF-8", 1);
+    EnvironmentOverride environment;
+    environment.set("LANGUAGE", "de_DE:fr");
+    environment.set("LANG", "en_US.UTF-8");
     EXPECT_EQ(Bundle::preferredLanguages(), (std::vector<std::string>{"de-DE", "fr", "en-US"}));
-    unsetenv("LANGUAGE");
-    setenv("LANG", "C", 1);
+    environment.set("LANGUAGE", nullptr);
+    environment.set("LANG", "C");
     EXPECT_EQ(Bundle::preferredLanguages(), std::vector<std::string>{"en"});
 }
 

@@ -3,7 +3,6 @@
 // the first one on a condition variable: the network is waited for, never a timer.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -13,6 +12,7 @@
 
 #include "platform/foundation/Error.h"
 #include "platform/network/URLSession.h"
+#include "testing/Eventually.h"
 
 struct HTTPOutcome {
     std::optional<Data> body;
@@ -35,11 +35,11 @@ class CompletionRecorder {
         std::lock_guard lock(mutex_);
         return outcomes_.size();
     }
-    // The first outcome, once it has come; an empty one (and a failed expectation) after 20 s.
+    // The first outcome, once it has come; an empty one (and a failed expectation) when it does not.
     HTTPOutcome wait() {
         std::unique_lock lock(mutex_);
-        bool came = changed_.wait_for(lock, std::chrono::seconds(20), [this] { return !outcomes_.empty(); });
-        EXPECT_TRUE(came) << "no completion within 20 s";
+        bool came = changed_.wait_for(lock, kTestPatience, [this] { return !outcomes_.empty(); });
+        EXPECT_TRUE(came) << "no completion within " << kTestPatience.count() << " s";
         return came ? outcomes_.front() : HTTPOutcome{};
     }
 

@@ -20,12 +20,15 @@
 #include <thread>
 #include <vector>
 
+#include "platform/network/testing/Loopback.h"
+#include "testing/Eventually.h"
+
 class DroppingFront {
   public:
     DroppingFront(int serverPort, size_t drops) : serverPort_(serverPort), dropsLeft_(drops) {
         stop_ = eventfd(0, EFD_CLOEXEC);
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = loopback(0);
+        sockaddr_in address = loopbackAddress();
         socklen_t length = sizeof address;
         if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
             listen(listener_, 16) == 0 &&
@@ -51,7 +54,7 @@ class DroppingFront {
     }
     bool waitForConnections(size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return connections_ >= count; });
+        return changed_.wait_for(lock, kTestPatience, [&] { return connections_ >= count; });
     }
     size_t connections() {
         std::lock_guard lock(mutex_);
@@ -59,14 +62,6 @@ class DroppingFront {
     }
 
   private:
-    static sockaddr_in loopback(int port) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        return address;
-    }
-
     // False once the front stops.
     bool readable(int fd) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {stop_, POLLIN, 0}};
@@ -123,7 +118,7 @@ class DroppingFront {
 
     void relay(int client) {
         const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const sockaddr_in address = loopback(serverPort_);
+        const sockaddr_in address = loopbackAddress(serverPort_);
         if (connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
             pollfd fds[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {stop_, POLLIN, 0}};
             for (;;) {

@@ -20,19 +20,40 @@
 #include <vector>
 
 #include "platform/network/testing/ListeningThread.h"
+#include "platform/network/testing/Loopback.h"
+#include "testing/Eventually.h"
 
-// A port on 127.0.0.1 where nobody listens now (the kernel just handed it out and it was let go).
-inline int closedLocalPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
+// A port on 127.0.0.1 that refuses connections for as long as this lives. A socket holds the port
+// bound but never listens: a port that was merely let go could be taken by another process before
+// the test uses it, and the test would then reach that process instead of a closed port.
+class ClosedLocalPort {
+  public:
+    ClosedLocalPort() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = loopbackAddress();
+        socklen_t length = sizeof address;
+        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~ClosedLocalPort() { release(); }
+    ClosedLocalPort(const ClosedLocalPort&) = delete;
+    ClosedLocalPort& operator=(const ClosedLocalPort&) = delete;
+
+    int port() const { return port_; }
+    std::string url(const std::string& path = "") const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    // Lets the port go, for a server that is to open on it next.
+    void release() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+    int port_ = -1;
+};
 
 class LocalHttpServer {
   public:
@@ -122,16 +143,14 @@ class LocalHttpServer {
     }
     bool waitForRequests(size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return received_.size() >= count; });
+        return changed_.wait_for(lock, kTestPatience, [&] { return received_.size() >= count; });
     }
     bool waitForRequests(const std::string& path, size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return countLocked(path) >= count; });
+        return changed_.wait_for(lock, kTestPatience, [&] { return countLocked(path) >= count; });
     }
 
   private:
-    static constexpr std::chrono::seconds kPatience{20};
-
     void handle(const httplib::Request& request, httplib::Response& response) {
         std::unique_lock lock(mutex_);
         received_.push_back({request.method, request.path, request.target, request.headers, request.body});

@@ -100,7 +100,8 @@ TEST_F(URLSessionTest, TransportFailuresMapToUrlErrorCodes) {
         NetworkReachabilityFlags network;
         int64_t code;
     };
-    const std::string refused = "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/";
+    ClosedLocalPort closed;
+    const std::string refused = closed.url("/");
     const Case cases[] = {
         {refused, NetworkReachabilityFlag::Reachable, URLError::CannotConnectToHost},
         {refused, 0, URLError::NotConnectedToInternet},

@@ -9,6 +9,7 @@
 #include "platform/masshortcut/MASShortcutMonitor.h"
 #include "quorvane/WorkspaceManager.h"
 #include "quorvane/simulation/ScenarioPlayer.h"
+#include "quorvane/testing/ScenarioRunner.h"
 #include "quorvane/tests/DesktopFixture.h"
 
 namespace {
@@ -27,22 +28,10 @@ class Scenario : public DesktopTest {
         return file;
     }
 
-    struct Outcome {
-        int status;
-        std::string out, err;
-    };
-    Outcome play(const std::string& text) {
+    ScenarioRun play(const std::string& text) {
         std::ostringstream out, err;
         int status = ScenarioPlayer::play(write(text), out, err);
         return {status, out.str(), err.str()};
-    }
-
-    static std::vector<Value> lines(const std::string& out) {
-        std::vector<Value> parsed;
-        std::istringstream stream(out);
-        for (std::string line; std::getline(stream, line);)
-            parsed.push_back(json::parse(line).value_or(Value()));
-        return parsed;
     }
 };
 
@@ -149,7 +138,7 @@ TEST_F(Scenario, LinesFollowTheAgent) {
                   {"advance": 2.0},
                   {"menu": "Quit"}]})");
     ASSERT_EQ(run.status, 0) << run.err;
-    auto out = lines(run.out);
+    auto out = scenarioLines(run.out);
     ASSERT_EQ(out.size(), 6u);
     EXPECT_EQ(json::write(out[0]),
               R"({"step":0,"frontmost":7,"focused":3,"windows":{"3":[900,40,400,300],"4":[10,40,400,300]},)"

@@ -11,7 +11,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "DudIzizoz/Internals/Channel/DIZChannelDelegate.h"
@@ -32,21 +31,11 @@
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/network/Reachability.h"
 #include "platform/network/testing/LocalHttpServer.h"
+#include "testing/Eventually.h"
 
 namespace diz_channel_test {
 
 using namespace std::chrono_literals;
-
-// Waits for something the network or another thread does; never stands in for a timer.
-template <class Predicate>
-bool eventually(const Predicate& predicate) {
-    for (auto deadline = std::chrono::steady_clock::now() + 20s;
-         std::chrono::steady_clock::now() < deadline;) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return predicate();
-}
 
 // A log told apart from the others by its name.
 inline std::shared_ptr<DIZLog> namedLog(const std::string& name) {
@@ -190,7 +179,7 @@ class DIZChannelRecorder : public DIZChannelDelegate {
     // Waits for the network or another thread, never for a timer.
     bool waitFor(const std::string& prefix, size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 20s, [&] {
+        return changed_.wait_for(lock, kTestPatience, [&] {
             return static_cast<size_t>(std::count_if(events_.begin(), events_.end(), [&](const auto& event) {
                        return event.starts_with(prefix);
                    })) >= count;

@@ -7,12 +7,12 @@
 #include "DudIzizoz/Internals/Model/DIZAbstractLog.h"
 #include "DudIzizoz/Internals/Model/DIZCoreSchemaLog.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
-#include "DudIzizoz/Internals/Util/tests/DIZEnvironmentOverride.h"
 #include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/windowserver/SimulatedDesktop.h"
+#include "testing/EnvironmentOverride.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ class DIZDeviceTrackerTest : public ::testing::Test {
 protected:
     TestHome home{DIZHostBundle()};
     ScopedManualClock clock;
-    DIZEnvironmentOverride environment;
+    EnvironmentOverride environment;
 
     DIZDeviceTrackerTest() {
         DIZArchiverUtil::addAllowedDudIzizozModuleClasses();

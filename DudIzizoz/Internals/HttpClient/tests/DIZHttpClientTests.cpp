@@ -2,8 +2,6 @@
 #include <httplib.h>
 #include <zlib.h>
 
-#include <thread>
-
 #include "DudIzizoz/Internals/HttpClient/DIZCompression.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpClient.h"
@@ -17,21 +15,9 @@
 #include "platform/network/testing/CompletionRecorder.h"
 #include "platform/network/testing/DroppingFront.h"
 #include "platform/network/testing/LocalHttpServer.h"
+#include "testing/Eventually.h"
 
 namespace {
-
-using namespace std::chrono_literals;
-
-// Waits for something the network or another thread does; never stands in for a timer.
-template <class Predicate>
-bool eventually(Predicate predicate) {
-    for (auto deadline = std::chrono::steady_clock::now() + 20s;
-         std::chrono::steady_clock::now() < deadline;) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return predicate();
-}
 
 using Outcome = HTTPOutcome;
 using Handler = CompletionRecorder;
@@ -285,12 +271,12 @@ TEST_F(DIZHttpClientTest, ReenablingGivesANewSessionThatSends) {
 
 TEST_F(DIZHttpClientTest, ConnectionRefusedWhileOfflineWaitsForTheNetwork) {
     // A port with no listener now, and a server on it later.
-    const int port = closedLocalPort();
+    ClosedLocalPort closed;
+    const int port = closed.port();
 
     SimulatedNetwork::setFlags(0);  // gone, and the client has not heard of it yet
     Handler handler;
-    client->sendAsync("http://127.0.0.1:" + std::to_string(port) + "/logs", "POST", {}, dataFromString("{}"),
-                      handler.handler());
+    client->sendAsync(closed.url("/logs"), "POST", {}, dataFromString("{}"), handler.handler());
     auto call = onlyPendingCall();
     ASSERT_TRUE(eventually(
         [&] { return logs.contains("HTTP call failed with error: Internet connection is down."); }));
@@ -298,6 +284,7 @@ TEST_F(DIZHttpClientTest, ConnectionRefusedWhileOfflineWaitsForTheNetwork) {
     EXPECT_EQ(handler.calls(), 0u);
     EXPECT_EQ(client->pendingCalls().size(), 1u);
 
+    closed.release();
     LocalHttpServer later(port);
     ASSERT_EQ(later.port(), port);
     networkBecomes(0);  // now the client hears of it

@@ -10,6 +10,7 @@
 
 #include "DudIzizoz/Internals/Ingestion/DIZIngestionProtocol.h"
 #include "platform/network/testing/LocalHttpServer.h"
+#include "testing/Eventually.h"
 
 class DIZSendRecorder {
   public:
@@ -35,7 +36,7 @@ class DIZSendRecorder {
     // The first answer, once the network has brought it.
     std::optional<Outcome> wait() {
         std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !outcomes_.empty(); }))
+        if (!changed_.wait_for(lock, kTestPatience, [&] { return !outcomes_.empty(); }))
             return std::nullopt;
         return outcomes_.front();
     }

@@ -3,6 +3,7 @@
 #include "DudIzizoz/Internals/Context/DIZHistory.h"
 #include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
+#include "platform/foundation/Unicode.h"
 
 namespace {
 constexpr const char* kDIZUserIdHistoryKey = "UserIdHistory";
@@ -92,7 +93,7 @@ std::vector<DIZUserIdHistoryInfo> DIZUserIdContext::userIdHistory() const {
 void DIZUserIdContext::save() const { DIZSaveHistory(userIdHistory_, kDIZUserIdHistoryKey); }
 
 bool DIZUserIdContext::isUserIdValidForDudIzizoz(const std::optional<std::string>& userId) {
-    if (userId && DIZUtf16Length(*userId) > kDIZUserIdMaxLength) {
+    if (userId && utf16Length(*userId) > kDIZUserIdMaxLength) {
         DIZLogError(kDIZLogTag, "userId is limited to %d characters.", kDIZUserIdMaxLength);
         return false;
     }

@@ -33,8 +33,8 @@ size_t utf8SequenceLength(std::string_view text, size_t offset) {
         if ((byte(k) & 0xC0) != 0x80) return 0;
     // The lead byte alone does not rule out overlong forms, surrogates and code points past U+10FFFF.
     unsigned char second = n > 1 ? byte(1) : 0;
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
-        (lead == 0xF4 && second > 0x8F))
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
         return 0;
     return n;
 }

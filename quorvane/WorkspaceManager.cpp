@@ -34,10 +34,6 @@ void WorkspaceManager::resetSharedInstance() {
     sharedSlot().reset();
 }
 
-WorkspaceManager::~WorkspaceManager() {
-    for (auto token : observers_) NotificationCenter::defaultCenter().removeObserver(token);
-}
-
 std::vector<CGRect> WorkspaceManager::currentScreenFrames() const {
     return UserDefaultsManager::currentScreenFrames();
 }

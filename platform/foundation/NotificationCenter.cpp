@@ -2,10 +2,14 @@
 
 #include <algorithm>
 
-NotificationCenter& NotificationCenter::defaultCenter() {
-    static auto* center = new NotificationCenter();
-    return *center;
-}
+#include "platform/foundation/SharedInstance.h"
+
+namespace {
+// Handed out by reference, and observed by objects that outlive a test's reset.
+constinit SharedInstance<NotificationCenter> sharedCenter{TestReset::keep};
+}  // namespace
+
+NotificationCenter& NotificationCenter::defaultCenter() { return *sharedCenter.get(); }
 
 NotificationCenter::NotificationCenter() : entries_(std::make_shared<Entries>()) {}
 

@@ -24,6 +24,7 @@
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace {
 constexpr const char* kEnabledKey = "DudIzizozIsEnabled";
@@ -31,14 +32,7 @@ constexpr const char* kNetworkRequestsAllowedKey = "NetworkRequestsAllowed";
 constexpr const char* kInstallIdKey = "InstallId";
 constexpr uint64_t kNormalFlags = 1;
 
-std::mutex& sharedLock() {
-    static std::mutex lock;
-    return lock;
-}
-std::shared_ptr<DIZDudIzizoz>& sharedSlot() {
-    static std::shared_ptr<DIZDudIzizoz> instance;
-    return instance;
-}
+constinit SharedInstance<DIZDudIzizoz> sharedDudIzizoz;
 
 bool storedFlag(const char* key) {
     auto stored = DIZDudIzizozUserDefaults::shared()->objectForKey(key);
@@ -78,17 +72,9 @@ std::optional<bool> tracedByDebugger() {
 }
 }  // namespace
 
-std::shared_ptr<DIZDudIzizoz> DIZDudIzizoz::sharedInstance() {
-    std::lock_guard guard(sharedLock());
-    if (!sharedSlot()) sharedSlot() = std::make_shared<DIZDudIzizoz>();
-    return sharedSlot();
-}
+std::shared_ptr<DIZDudIzizoz> DIZDudIzizoz::sharedInstance() { return sharedDudIzizoz.get(); }
 
-void DIZDudIzizoz::resetSharedInstance() {
-    std::shared_ptr<DIZDudIzizoz> dropped;
-    std::lock_guard guard(sharedLock());
-    dropped.swap(sharedSlot());
-}
+void DIZDudIzizoz::resetSharedInstance() { sharedDudIzizoz.reset(); }
 
 DIZDudIzizoz::DIZDudIzizoz() {
     DIZDudIzizozUserDefaults::shared()->migrateKeys(
@@ -249,11 +235,7 @@ std::string DIZDudIzizoz::sdkVersion() {
 // a block queued behind those saves runs once they are done. The shared instance is only looked
 // at: a client that was never started has nothing queued, and is not made now.
 bool DIZDudIzizoz::waitForEnqueuedLogs(double timeoutInSeconds) {
-    std::shared_ptr<DIZDudIzizoz> instance;
-    {
-        std::lock_guard guard(sharedLock());
-        instance = sharedSlot();
-    }
+    const auto instance = sharedDudIzizoz.existing();
     const auto group =
         instance ? std::dynamic_pointer_cast<DIZChannelGroupDefault>(instance->channelGroup()) : nullptr;
     if (!group) return true;

@@ -7,16 +7,10 @@
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace {
-std::mutex& sharedLock() {
-    static std::mutex lock;
-    return lock;
-}
-std::shared_ptr<DIZAnalytics>& sharedSlot() {
-    static std::shared_ptr<DIZAnalytics> instance;
-    return instance;
-}
+constinit SharedInstance<DIZAnalytics> sharedAnalytics;
 }  // namespace
 
 const DIZServiceClass& DIZAnalytics::classObject() {
@@ -24,17 +18,9 @@ const DIZServiceClass& DIZAnalytics::classObject() {
     return object;
 }
 
-std::shared_ptr<DIZAnalytics> DIZAnalytics::sharedInstance() {
-    std::lock_guard guard(sharedLock());
-    if (!sharedSlot()) sharedSlot() = std::make_shared<DIZAnalytics>();
-    return sharedSlot();
-}
+std::shared_ptr<DIZAnalytics> DIZAnalytics::sharedInstance() { return sharedAnalytics.get(); }
 
-void DIZAnalytics::resetSharedInstance() {
-    std::shared_ptr<DIZAnalytics> dropped;
-    std::lock_guard guard(sharedLock());
-    dropped.swap(sharedSlot());
-}
+void DIZAnalytics::resetSharedInstance() { sharedAnalytics.reset(); }
 
 DIZAnalytics::DIZAnalytics()
     : DIZServiceAbstract(classObject(), kGroupId), flushInterval_(kDIZDefaultFlushInterval) {

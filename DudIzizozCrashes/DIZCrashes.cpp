@@ -1,11 +1,10 @@
 #include "DudIzizozCrashes/DIZCrashes.h"
 
-#include <mutex>
-
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace {
 // A crash report is sent on its own and soon: one log a batch, after one second.
@@ -14,14 +13,7 @@ constexpr uint64_t kCrashesFlushInterval = 1;
 constexpr uint64_t kCrashesBatchSizeLimit = 1;
 constexpr uint64_t kCrashesPendingBatchesLimit = 3;
 
-std::mutex& sharedLock() {
-    static std::mutex lock;
-    return lock;
-}
-std::shared_ptr<DIZCrashes>& sharedSlot() {
-    static std::shared_ptr<DIZCrashes> instance;
-    return instance;
-}
+constinit SharedInstance<DIZCrashes> sharedCrashes;
 }  // namespace
 
 const DIZServiceClass& DIZCrashes::classObject() {
@@ -29,17 +21,9 @@ const DIZServiceClass& DIZCrashes::classObject() {
     return object;
 }
 
-std::shared_ptr<DIZCrashes> DIZCrashes::sharedInstance() {
-    std::lock_guard guard(sharedLock());
-    if (!sharedSlot()) sharedSlot() = std::make_shared<DIZCrashes>();
-    return sharedSlot();
-}
+std::shared_ptr<DIZCrashes> DIZCrashes::sharedInstance() { return sharedCrashes.get(); }
 
-void DIZCrashes::resetSharedInstance() {
-    std::shared_ptr<DIZCrashes> dropped;
-    std::lock_guard guard(sharedLock());
-    dropped.swap(sharedSlot());
-}
+void DIZCrashes::resetSharedInstance() { sharedCrashes.reset(); }
 
 DIZCrashes::DIZCrashes()
     : DIZServiceAbstract(classObject(), kGroupId),

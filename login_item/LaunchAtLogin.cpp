@@ -1,6 +1,7 @@
 #include "login_item/LaunchAtLogin.h"
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/servicemanagement/ServiceManagement.h"
 
 namespace {
@@ -14,10 +15,10 @@ struct Shared {
     std::shared_ptr<CurrentValueSubject<bool>> enabledSubject;
 };
 
-Shared& shared() {
-    static Shared* instance = new Shared();
-    return *instance;
-}
+constinit SharedInstance<Shared> sharedValues;
+
+// Main thread only, like the rest, so no reset comes while a caller holds this reference.
+Shared& shared() { return *sharedValues.get(); }
 
 CurrentValueSubject<bool>& enabledSubject() {
     auto& subject = shared().enabledSubject;
@@ -85,6 +86,4 @@ AnyPublisher<bool> LaunchAtLogin::enabledPublisher() {
     return AnyPublisher<bool>(shared().enabledSubject);
 }
 
-void LaunchAtLogin::resetSharedInstances() {
-    shared() = Shared();
-}
+void LaunchAtLogin::resetSharedInstances() { sharedValues.reset(); }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "login_item/Observation.h"
+#include "platform/foundation/Observation.h"
 
 class LaunchAtLogin final {
   public:

@@ -1,10 +1,14 @@
 #include "quorvane/CreateSpacesManager.h"
 
 #include "platform/appkit/NSScreen.h"
+#include "platform/foundation/SharedInstance.h"
+
+namespace {
+constinit SharedInstance<CreateSpacesManager> sharedManager;
+}  // namespace
 
 std::shared_ptr<CreateSpacesManager> CreateSpacesManager::shared() {
-    static auto* instance = new std::shared_ptr<CreateSpacesManager>(std::make_shared<CreateSpacesManager>());
-    return *instance;
+    return sharedManager.get();
 }
 
 CreateSpacesManager::CreateSpacesManager() {

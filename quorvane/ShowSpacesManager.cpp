@@ -2,11 +2,15 @@
 
 #include "platform/appkit/NSScreen.h"
 #include "platform/foundation/FatalError.h"
+#include "platform/foundation/SharedInstance.h"
 #include "quorvane/SpaceView.h"
 
+namespace {
+constinit SharedInstance<ShowSpacesManager> sharedManager;
+}  // namespace
+
 std::shared_ptr<ShowSpacesManager> ShowSpacesManager::shared() {
-    static auto* instance = new std::shared_ptr<ShowSpacesManager>(std::make_shared<ShowSpacesManager>());
-    return *instance;
+    return sharedManager.get();
 }
 
 void ShowSpacesManager::showSpace(const std::optional<std::string>& name,

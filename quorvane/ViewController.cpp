@@ -66,10 +66,6 @@ ViewController::ViewController(GroupsSource storedGroups)
     registerAction("deleteSelectedSpace", [this](NSObject*) { deleteSelectedSpace(); });
 }
 
-ViewController::~ViewController() {
-    if (updateObserver_) NotificationCenter::defaultCenter().removeObserver(updateObserver_);
-}
-
 Settings::PaneIdentifier ViewController::paneIdentifier() const {
     return spacesPaneIdentifier();
 }

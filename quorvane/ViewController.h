@@ -29,7 +29,6 @@ class ViewController : public SettingsPane,
     using GroupsSource = std::function<std::vector<std::shared_ptr<Group>>()>;
 
     explicit ViewController(GroupsSource storedGroups = UserDefaultsManager::currentGroups);
-    ~ViewController() override;
 
     Settings::PaneIdentifier paneIdentifier() const override;
     std::string paneTitle() const override { return "Spaces"; }
@@ -75,7 +74,7 @@ class ViewController : public SettingsPane,
     std::shared_ptr<NSCollectionView> collectionView_;
     std::shared_ptr<NSScrollView> scrollView_;
     std::shared_ptr<InfoButton> infoButton_;
-    NotificationCenter::Token updateObserver_ = 0;
+    NotificationCenter::Token updateObserver_;
     GroupsSource storedGroups_;
     // The spaces as the current reload read them: decoding the stored archive once per row made
     // opening the pane quadratic in the number of spaces.

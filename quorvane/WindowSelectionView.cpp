@@ -50,10 +50,7 @@ void WindowSelectionView::removeEventMonitor() {
         NSEvent::removeMonitor(eventMonitor_);
         eventMonitor_ = nullptr;
     }
-    if (closeObserver_) {
-        NotificationCenter::defaultCenter().removeObserver(closeObserver_);
-        closeObserver_ = 0;
-    }
+    closeObserver_.cancel();
 }
 
 std::shared_ptr<NSEvent> WindowSelectionView::handleMouseEvent(const std::shared_ptr<NSEvent>& event) {

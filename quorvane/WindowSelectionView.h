@@ -43,5 +43,5 @@ class WindowSelectionView : public NSView {
     // view installs it when there is none (so tracking resumes after a pick, ready for the next
     // one), and a pick, hiding or closing the window ends it.
     std::shared_ptr<NSObject> eventMonitor_;
-    NotificationCenter::Token closeObserver_ = 0;
+    NotificationCenter::Token closeObserver_;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/masshortcut/MASShortcutMonitor.h"
 #include "quorvane/UsageEvents.h"
 #include "quorvane/UserDefaultsManager.h"
@@ -9,10 +10,7 @@
 #include "quorvane/WindowFinder.h"
 
 namespace {
-std::shared_ptr<WorkspaceManager>& sharedSlot() {
-    static auto* slot = new std::shared_ptr<WorkspaceManager>();
-    return *slot;
-}
+constinit SharedInstance<WorkspaceManager> sharedManager;
 
 std::shared_ptr<MASShortcut> resizeShortcut(const std::shared_ptr<MASShortcut>& shortcut) {
     if (!shortcut) return nullptr;
@@ -25,17 +23,11 @@ std::shared_ptr<MASShortcut> resizeShortcut(const std::shared_ptr<MASShortcut>& 
 }  // namespace
 
 std::shared_ptr<WorkspaceManager> WorkspaceManager::shared() {
-    auto& slot = sharedSlot();
-    if (!slot) slot = std::make_shared<WorkspaceManager>();
-    return slot;
+    return sharedManager.get();
 }
 
 void WorkspaceManager::resetSharedInstance() {
-    sharedSlot().reset();
-}
-
-WorkspaceManager::~WorkspaceManager() {
-    for (auto token : observers_) NotificationCenter::defaultCenter().removeObserver(token);
+    sharedManager.reset();
 }
 
 std::vector<CGRect> WorkspaceManager::currentScreenFrames() const {

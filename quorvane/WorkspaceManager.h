@@ -18,7 +18,6 @@ class WorkspaceManager : public std::enable_shared_from_this<WorkspaceManager> {
     static std::shared_ptr<WorkspaceManager> shared();
     // Drops the shared instance and its observers (tests start each launch afresh).
     static void resetSharedInstance();
-    ~WorkspaceManager();
 
     std::vector<CGRect> currentScreenFrames() const;
     // Installs the screen-change observers; once, at launch.

@@ -24,6 +24,7 @@
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/JSON.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/network/Reachability.h"
@@ -63,12 +64,7 @@ class DIZDudIzizozTest : public ::testing::Test {
 
     // What a new process would start from; the stored files stay.
     static void forgetTheProcess() {
-        DIZDudIzizoz::resetSharedInstance();
-        DIZAnalytics::resetSharedInstance();
-        DIZCrashes::resetSharedInstance();
-        DIZSessionContext::resetSharedInstance();
-        DIZUserIdContext::resetSharedInstance();
-        DIZDeviceTracker::resetSharedInstance();
+        resetAllForTesting();
         RunLoop::runUntilIdle();
     }
     static void settle() { ASSERT_TRUE(BackgroundActivity::waitUntilSettled(20)); }

@@ -3,28 +3,22 @@
 #include "platform/appkit/NSResponder.h"
 #include "platform/appkit/NSWindow.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
-std::shared_ptr<NSApplication>& sharedSlot() {
-    static auto* slot = new std::shared_ptr<NSApplication>();
-    return *slot;
-}
+constinit SharedInstance<NSApplication> sharedApp;
 }  // namespace
 
-std::shared_ptr<NSApplication> NSApplication::sharedApplication() {
-    auto& slot = sharedSlot();
-    if (!slot) slot.reset(new NSApplication());
-    return slot;
-}
+std::shared_ptr<NSApplication> NSApplication::sharedApplication() { return sharedApp.get(); }
 
-void NSApplication::resetSharedApplication() { sharedSlot().reset(); }
+void NSApplication::resetSharedApplication() { sharedApp.reset(); }
 
 NSApplication::NSApplication() {
     // Screen changes reach the application as events of its run loop, hence the main queue.
     screenObserver_ = SimulatedDesktop::shared().addScreenObserver([this] {
         DispatchQueue::main()->async([this] {
-            if (sharedSlot().get() == this) post(NSApplicationDidChangeScreenParametersNotification);
+            if (sharedApp.existing().get() == this) post(NSApplicationDidChangeScreenParametersNotification);
         });
     });
 }

@@ -9,6 +9,8 @@
 #include "platform/foundation/NotificationCenter.h"
 
 class NSApplication;
+template <class T>
+class SharedInstance;
 
 inline constexpr const char* NSApplicationWillFinishLaunchingNotification = "NSApplicationWillFinishLaunchingNotification";
 inline constexpr const char* NSApplicationDidFinishLaunchingNotification = "NSApplicationDidFinishLaunchingNotification";
@@ -80,6 +82,7 @@ public:
     bool isActive() const { return active_; }
 
 private:
+    friend class SharedInstance<NSApplication>;
     NSApplication();
     void post(const char* name);
 

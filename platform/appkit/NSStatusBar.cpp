@@ -1,9 +1,12 @@
 #include "platform/appkit/NSStatusBar.h"
 
-std::shared_ptr<NSStatusBar> NSStatusBar::systemStatusBar() {
-    static auto* bar = new std::shared_ptr<NSStatusBar>(std::make_shared<NSStatusBar>());
-    return *bar;
-}
+#include "platform/foundation/SharedInstance.h"
+
+namespace {
+constinit SharedInstance<NSStatusBar> sharedBar;
+}  // namespace
+
+std::shared_ptr<NSStatusBar> NSStatusBar::systemStatusBar() { return sharedBar.get(); }
 
 std::shared_ptr<NSStatusItem> NSStatusBar::statusItemWithLength(CGFloat length) {
     auto item = std::make_shared<NSStatusItem>(length);

@@ -1,22 +1,9 @@
 #include "platform/appkit/NSStringDrawing.h"
 
 #include "platform/appkit/NSGraphicsContext.h"
+#include "platform/foundation/Unicode.h"
 
 namespace {
-
-// Decodes one UTF-8 sequence; malformed bytes count as one character each.
-char32_t nextCodePoint(std::string_view text, size_t& i) {
-    auto byte = static_cast<unsigned char>(text[i++]);
-    int extra = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-    char32_t cp = extra == 0 ? byte : byte & (0x3F >> extra);
-    for (int k = 0; k < extra && i < text.size(); ++k) {
-        auto next = static_cast<unsigned char>(text[i]);
-        if ((next & 0xC0) != 0x80) break;
-        cp = (cp << 6) | (next & 0x3F);
-        ++i;
-    }
-    return cp;
-}
 
 bool isWide(char32_t cp) {
     return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) || (cp >= 0xAC00 && cp <= 0xD7A3) ||
@@ -30,7 +17,7 @@ CGSize NSStringSize(std::string_view text, const TextAttributes& attributes) {
     CGFloat weightFactor = 1.0 + font.weight() * 0.1;
     CGFloat width = 0;
     for (size_t i = 0; i < text.size();) {
-        char32_t cp = nextCodePoint(text, i);
+        char32_t cp = decodeUtf8(text, i);
         width += font.pointSize() * (isWide(cp) ? 1.0 : 0.55 * weightFactor);
     }
     return {width, font.pointSize() * 1.2};

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/appkit/NSGraphicsContext.h"
+#include "platform/foundation/Unicode.h"
 
 std::shared_ptr<NSTextField> NSTextField::labelWithString(std::string text) {
     auto label = std::make_shared<NSTextField>();
@@ -95,9 +96,7 @@ void NSTextField::keyDown(const NSEvent& event) {
     }
     std::string value = stringValue_;
     if (event.keyCode() == kDeleteKey) {
-        // Back over one UTF-8 sequence.
-        while (!value.empty() && (static_cast<unsigned char>(value.back()) & 0xC0) == 0x80) value.pop_back();
-        if (!value.empty()) value.pop_back();
+        value.resize(lastCharacterStart(value));
     } else {
         value += event.characters();
     }

@@ -2,18 +2,14 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <sstream>
 
+#include "platform/foundation/SharedInstance.h"
+
 namespace {
-std::mutex& bundleMutex() {
-    static std::mutex m;
-    return m;
-}
-std::shared_ptr<Bundle>& mainSlot() {
-    static auto* slot = new std::shared_ptr<Bundle>();
-    return *slot;
-}
+// What the program registered at start-up stays when a test starts the process's state again.
+constinit SharedInstance<Bundle> sharedMainBundle{[] { return std::make_shared<Bundle>(Dictionary{}); },
+                                                  TestReset::keep};
 
 // "de_DE.UTF-8" or "de_DE@euro" → "de-DE"; "C" and "POSIX" say nothing about a language.
 std::string languageTag(std::string locale) {
@@ -25,17 +21,9 @@ std::string languageTag(std::string locale) {
 }
 }  // namespace
 
-std::shared_ptr<Bundle> Bundle::mainBundle() {
-    std::lock_guard lock(bundleMutex());
-    auto& slot = mainSlot();
-    if (!slot) slot = std::make_shared<Bundle>(Dictionary{});
-    return slot;
-}
+std::shared_ptr<Bundle> Bundle::mainBundle() { return sharedMainBundle.get(); }
 
-void Bundle::setMainBundle(std::shared_ptr<Bundle> bundle) {
-    std::lock_guard lock(bundleMutex());
-    mainSlot() = std::move(bundle);
-}
+void Bundle::setMainBundle(std::shared_ptr<Bundle> bundle) { sharedMainBundle.set(std::move(bundle)); }
 
 void Bundle::resetMainBundle() { setMainBundle(nullptr); }
 

@@ -1,12 +1,13 @@
 #pragma once
 // Named notifications delivered synchronously on the posting thread, to observers in the order
-// they registered.
+// they registered. An observation lasts as long as the token it returns.
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Observation.h"
 #include "platform/foundation/Value.h"
 
 struct Notification {
@@ -18,23 +19,34 @@ struct Notification {
 class NotificationCenter {
 public:
     using Observer = std::function<void(const Notification&)>;
-    using Token = uint64_t;
+    // Removes the observer when dropped or cancelled; it may outlive the center.
+    using Token = Cancellable;
 
     static NotificationCenter& defaultCenter();
 
-    // `object` non-null: only notifications from that sender are delivered.
-    Token addObserver(std::string name, Observer block, const void* object = nullptr);
-    void removeObserver(Token token);
+    NotificationCenter();
+
+    // `object` non-null: only notifications from that sender are delivered. An observer removed
+    // while a notification is being delivered is not called for it any more.
+    [[nodiscard]] Token addObserver(std::string name, Observer block, const void* object = nullptr);
+    // The same as dropping the token.
+    void removeObserver(Token& token);
     void post(std::string name, const void* object = nullptr, Value userInfo = {});
 
 private:
+    using Id = uint64_t;
     struct Entry {
-        Token token;
+        Id id;
         std::string name;
         const void* object;
         std::shared_ptr<Observer> block;
     };
-    std::mutex mutex_;
-    std::vector<Entry> entries_;
-    Token next_ = 1;
+    // Shared with the tokens, so that a token that outlives the center has nothing to remove.
+    struct Entries {
+        std::mutex mutex;
+        std::vector<Entry> list;
+        Id next = 1;
+        bool contains(Id id) const;
+    };
+    std::shared_ptr<Entries> entries_;
 };

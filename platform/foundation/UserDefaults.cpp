@@ -12,18 +12,17 @@
 #include "platform/foundation/Date.h"
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-std::mutex& registryMutex() {
-    static std::mutex m;
-    return m;
-}
-std::map<std::string, std::shared_ptr<UserDefaults>>& registry() {
-    static auto* suites = new std::map<std::string, std::shared_ptr<UserDefaults>>();
-    return *suites;
-}
+// The suites in use, each read from its file when first used.
+struct Suites {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<UserDefaults>> byName;
+};
+constinit SharedInstance<Suites> sharedSuites;
 
 fs::path suiteFile(const std::string& name) { return FileLocations::preferencesDirectory() / (name + ".plist"); }
 
@@ -42,8 +41,9 @@ int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
 }  // namespace
 
 std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name) {
-    std::lock_guard lock(registryMutex());
-    auto& slot = registry()[name];
+    auto suites = sharedSuites.get();
+    std::lock_guard lock(suites->mutex);
+    auto& slot = suites->byName[name];
     if (!slot) slot = std::make_shared<UserDefaults>(name);
     return slot;
 }
@@ -52,10 +52,7 @@ std::shared_ptr<UserDefaults> UserDefaults::standardUserDefaults() {
     return suite(Bundle::mainBundle()->bundleIdentifier());
 }
 
-void UserDefaults::resetStandardUserDefaults() {
-    std::lock_guard lock(registryMutex());
-    registry().clear();
-}
+void UserDefaults::resetStandardUserDefaults() { sharedSuites.reset(); }
 
 UserDefaults::UserDefaults(std::string name) : name_(std::move(name)) { load(); }
 

@@ -3,10 +3,13 @@
 #include <algorithm>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace {
 constexpr NSEventModifierFlags kHotKeyModifiers = NSEventModifierFlagControl | NSEventModifierFlagOption |
                                                   NSEventModifierFlagShift | NSEventModifierFlagCommand;
+
+constinit SharedInstance<MASShortcutMonitor> sharedHotKeys;
 
 // Only ⌃⌥⇧⌘ reach the system's hotkey table, so shortcuts that differ in other flags are one hotkey.
 bool sameKeys(const MASShortcut& shortcut, int64_t keyCode, NSEventModifierFlags modifierFlags) {
@@ -15,10 +18,7 @@ bool sameKeys(const MASShortcut& shortcut, int64_t keyCode, NSEventModifierFlags
 }
 }  // namespace
 
-std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() {
-    static auto* monitor = new std::shared_ptr<MASShortcutMonitor>(std::make_shared<MASShortcutMonitor>());
-    return *monitor;
-}
+std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() { return sharedHotKeys.get(); }
 
 bool MASShortcutMonitor::registerShortcut(const std::shared_ptr<MASShortcut>& shortcut, Action action) {
     if (!shortcut || !action) return false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/network/NetworkPath.h"
 
 namespace {
@@ -18,10 +19,10 @@ struct Scheduled {
     std::vector<std::weak_ptr<NetworkReachability>> references;
 };
 
-Scheduled& scheduled() {
-    static Scheduled* s = new Scheduled;  // outlives every reference, even those freed at exit
-    return *s;
-}
+// Outlives every reference, even those freed at exit.
+constinit SharedInstance<Scheduled> sharedScheduled{TestReset::keep};
+
+Scheduled& scheduled() { return *sharedScheduled.get(); }
 
 bool isLoopbackIPv4(const in_addr& address) {
     return (ntohl(address.s_addr) >> 24) == 127;

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/foundation/SharedInstance.h"
 #include "platform/network/NetworkPath.h"
 
 namespace {
@@ -97,10 +98,10 @@ class InterfaceWatch {
     std::shared_ptr<Descriptors> descriptors_;
 };
 
-InterfaceWatch& watch() {
-    static InterfaceWatch* w = new InterfaceWatch;  // stopped by the last reference, never destroyed
-    return *w;
-}
+// Stopped by the last reference, never destroyed; its thread is never restarted for a test.
+constinit SharedInstance<InterfaceWatch> sharedWatch{TestReset::keep};
+
+InterfaceWatch& watch() { return *sharedWatch.get(); }
 }  // namespace
 
 NetworkReachabilityFlags NetworkPath::flagsForInterfaces(const ifaddrs* interfaces, bool loopback) {

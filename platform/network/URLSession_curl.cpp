@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/network/Reachability.h"
 #include "platform/network/URLSession.h"
 
@@ -205,14 +207,21 @@ class Engine {
 };
 
 // Every engine of the process, so that none is left running while the process exits, and the
-// engines of sessions dropped while finishing their tasks.
+// engines of sessions dropped while finishing their tasks. Never destroyed, so that a session freed
+// while the process exits still finds it; the workers are stopped at exit instead.
 class Engines {
   public:
     static Engines& shared() {
-        static Engines engines;
-        return engines;
+        static constinit SharedInstance<Engines> engines{[] {
+            auto made = std::make_shared<Engines>();
+            std::atexit([] { shared().stopAll(); });
+            return made;
+        }, TestReset::keep};
+        // Looked up once: later calls, the one at exit in a forked child among them, take no lock.
+        static Engines& instance = *engines.get();
+        return instance;
     }
-    ~Engines() {
+    void stopAll() {
         // A forked child exits with copies of the engines but none of their workers, and maybe
         // with this lock held by a thread it does not have: the workers are the parent's to stop.
         if (getpid() != process_) return;

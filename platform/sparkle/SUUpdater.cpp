@@ -1,9 +1,12 @@
 #include "platform/sparkle/SUUpdater.h"
 
-std::shared_ptr<SUUpdater> SUUpdater::sharedUpdater() {
-    static auto* updater = new std::shared_ptr<SUUpdater>(std::make_shared<SUUpdater>());
-    return *updater;
-}
+#include "platform/foundation/SharedInstance.h"
+
+namespace {
+constinit SharedInstance<SUUpdater> sharedUpdaterInstance;
+}  // namespace
+
+std::shared_ptr<SUUpdater> SUUpdater::sharedUpdater() { return sharedUpdaterInstance.get(); }
 
 void SUUpdater::checkForUpdates(const void*) {
     ++checks_;

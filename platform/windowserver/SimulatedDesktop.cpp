@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
+#include "platform/foundation/SharedInstance.h"
+
 SimulatedDesktop& SimulatedDesktop::shared() {
-    static auto* desktop = new SimulatedDesktop();
-    return *desktop;
+    // The world outside the process, handed out by reference: tests reset it with reset().
+    static constinit SharedInstance<SimulatedDesktop> desktop{
+        [] { return std::shared_ptr<SimulatedDesktop>(new SimulatedDesktop()); }, TestReset::keep};
+    return *desktop.get();
 }
 
 void SimulatedDesktop::reset() {

@@ -16,6 +16,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/JSON.h"
+#include "platform/foundation/Unicode.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/masshortcut/MASShortcutMonitor.h"
 #include "platform/windowserver/SimulatedDesktop.h"
@@ -544,25 +545,6 @@ std::optional<std::string> readScenarioFile(const std::filesystem::path& file, s
     return stringFromData(*bytes);
 }
 
-// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not well formed
-// (a stray continuation byte, an overlong form, a surrogate, a truncated sequence).
-size_t utf8SequenceLength(std::string_view text) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(0);
-    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                    : lead >= 0xE0 && lead <= 0xEF ? 3
-                    : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                   : 0;
-    if (length == 0 || text.size() < length) return 0;
-    for (size_t i = 1; i < length; ++i)
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-    unsigned char second = byte(1);
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
-        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
-        return 0;
-    return length;
-}
-
 // Error lines quote the file's bytes (keys, titles, what the JSON reader last read) to a terminal:
 // control characters (C0, DEL and C1) and bytes that are not UTF-8 are written as \xNN, so a file
 // cannot move the cursor, recolour the terminal or retitle it.
@@ -571,7 +553,7 @@ std::string printable(std::string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size();) {
         auto byte = static_cast<unsigned char>(text[i]);
-        size_t length = byte < 0x80 ? 1 : utf8SequenceLength(text.substr(i));
+        size_t length = utf8SequenceLength(text, i);
         // C1 controls, U+0080 to U+009F, are C2 80 to C2 9F.
         bool c1 = byte == 0xC2 && length == 2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
         if (length == 0 || c1 || byte < 0x20 || byte == 0x7F) {

@@ -8,6 +8,7 @@
 #include "Settings/SettingsWindowController.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/masshortcut/MASShortcutMonitor.h"
 #include "platform/sparkle/SUUpdater.h"
@@ -35,23 +36,13 @@ class AgentLaunch : public DesktopTest {
         for (const auto& window : NSWindow::orderedWindows()) window->close();
         monitor->unregisterAllShortcuts();
         RunLoop::runUntilIdle();
-        WorkspaceManager::resetSharedInstance();
-        NSApplication::resetSharedApplication();
-        forgetTelemetry();
-    }
-
-    static void forgetTelemetry() {
-        DIZDudIzizoz::resetSharedInstance();
-        DIZAnalytics::resetSharedInstance();
-        DIZCrashes::resetSharedInstance();
+        resetAllForTesting();
     }
 
     // A launch as a new process makes it: settings read afresh, a new application object.
     MainInterface launch() {
-        WorkspaceManager::resetSharedInstance();
-        NSApplication::resetSharedApplication();
-        forgetTelemetry();
-        UserDefaults::resetStandardUserDefaults();
+        resetAllForTesting();
+        monitor = MASShortcutMonitor::sharedMonitor();
         auto interface = loadMainInterface();
         auto app = NSApplication::sharedApplication();
         app->setDelegate(interface.delegate);

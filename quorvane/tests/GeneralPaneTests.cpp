@@ -9,6 +9,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileLocations.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/masshortcut/MASShortcutMonitor.h"
 #include "quorvane/AdvancedViewController.h"
@@ -34,9 +35,7 @@ class GeneralPane : public DesktopTest {
         MASShortcutMonitor::sharedMonitor()->unregisterAllShortcuts();
         RunLoop::runUntilIdle();
         for (const auto& window : NSWindow::orderedWindows()) window->close();
-        WorkspaceManager::resetSharedInstance();
-        NSApplication::resetSharedApplication();
-        LaunchAtLogin::resetSharedInstances();
+        resetAllForTesting();
     }
 
     static std::shared_ptr<AdvancedViewController> loadedPane() {

@@ -11,7 +11,7 @@
 
 #include "DudIzizoz/Internals/Channel/DIZChannelDelegate.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
-#include "DudIzizoz/Internals/Channel/DIZWeakDelegateList.h"
+#include "platform/foundation/WeakDelegateList.h"
 
 class DIZDudIzizozIngestion;
 class DIZHttpClientProtocol;
@@ -91,7 +91,7 @@ class DIZChannelGroupDefault : public DIZChannelGroupProtocol,
     const std::shared_ptr<DIZStorage> storage_;
     const std::shared_ptr<DispatchQueue> logsDispatchQueue_;
 
-    DIZWeakDelegateList<DIZChannelDelegate> delegates_;
+    WeakDelegateList<DIZChannelDelegate> delegates_;
     mutable std::mutex channelsLock_;
     std::vector<std::shared_ptr<DIZChannelUnitProtocol>> channels_;
 };

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
-#include "DudIzizoz/Internals/Channel/DIZWeakDelegateList.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/WeakDelegateList.h"
 
 class DIZChannelDelegate;
 class DIZIngestionProtocol;
@@ -105,5 +105,5 @@ class DIZChannelUnitDefault : public DIZChannelUnitProtocol,
     std::vector<std::weak_ptr<const void>> pausedIdentifyingObjects_;
     std::set<std::string> pausedTargetKeys_;
 
-    DIZWeakDelegateList<DIZChannelDelegate> delegates_;
+    WeakDelegateList<DIZChannelDelegate> delegates_;
 };

@@ -15,24 +15,38 @@
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/appkit/NSScreen.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace {
 
 constexpr const char* kDIZPastDevicesKey = "PastDevices";
 
+constinit SharedInstance<DIZDeviceTracker> sharedTracker;
+
 // Every tracker operation holds this lock: the state outside the instance (wrapper SDK, country
 // code, whether the cached record is current) outlives a replaced instance.
 struct TrackerState {
     std::recursive_mutex lock;
-    std::shared_ptr<DIZDeviceTracker> shared;
     std::shared_ptr<DIZWrapperSdk> wrapperSdk;
     std::optional<std::string> countryCode;
     bool deviceIsCurrent = false;
+
+    void forget() {
+        std::lock_guard guard(lock);
+        wrapperSdk.reset();
+        countryCode.reset();
+        deviceIsCurrent = false;
+    }
 };
 
 TrackerState& state() {
-    static TrackerState shared;
-    return shared;
+    // Never destroyed, like the instance; a test that starts the process's state again forgets it.
+    static TrackerState* shared = [] {
+        auto* made = new TrackerState;
+        registerResetForTesting([made] { made->forget(); });
+        return made;
+    }();
+    return *shared;
 }
 
 std::optional<std::string> unlessEmpty(std::string text) {
@@ -80,16 +94,13 @@ std::string currentLocaleName() {
 
 std::shared_ptr<DIZDeviceTracker> DIZDeviceTracker::sharedInstance() {
     std::lock_guard guard(state().lock);
-    if (!state().shared) state().shared = std::make_shared<DIZDeviceTracker>();
-    return state().shared;
+    return sharedTracker.get();
 }
 
 void DIZDeviceTracker::resetSharedInstance() {
     std::lock_guard guard(state().lock);
-    state().shared.reset();
-    state().wrapperSdk.reset();
-    state().countryCode.reset();
-    state().deviceIsCurrent = false;
+    sharedTracker.reset();
+    state().forget();
 }
 
 void DIZDeviceTracker::refreshDeviceNextTime() {

@@ -3,24 +3,17 @@
 #include "DudIzizoz/Internals/Context/DIZHistory.h"
 #include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace {
 constexpr const char* kDIZSessionIdHistoryKey = "SessionIdHistory";
 
-std::mutex sharedLock;
-std::shared_ptr<DIZSessionContext> sharedContext;
+constinit SharedInstance<DIZSessionContext> sharedContext;
 }  // namespace
 
-std::shared_ptr<DIZSessionContext> DIZSessionContext::sharedInstance() {
-    std::lock_guard guard(sharedLock);
-    if (!sharedContext) sharedContext = std::make_shared<DIZSessionContext>();
-    return sharedContext;
-}
+std::shared_ptr<DIZSessionContext> DIZSessionContext::sharedInstance() { return sharedContext.get(); }
 
-void DIZSessionContext::resetSharedInstance() {
-    std::lock_guard guard(sharedLock);
-    sharedContext.reset();
-}
+void DIZSessionContext::resetSharedInstance() { sharedContext.reset(); }
 
 DIZSessionContext::DIZSessionContext()
     : sessionHistory_(DIZLoadHistory<DIZSessionHistoryInfo>(kDIZSessionIdHistoryKey)) {

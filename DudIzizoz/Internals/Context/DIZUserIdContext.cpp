@@ -3,24 +3,18 @@
 #include "DudIzizoz/Internals/Context/DIZHistory.h"
 #include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
+#include "platform/foundation/SharedInstance.h"
+#include "platform/foundation/Unicode.h"
 
 namespace {
 constexpr const char* kDIZUserIdHistoryKey = "UserIdHistory";
 
-std::mutex sharedLock;
-std::shared_ptr<DIZUserIdContext> sharedContext;
+constinit SharedInstance<DIZUserIdContext> sharedContext;
 }  // namespace
 
-std::shared_ptr<DIZUserIdContext> DIZUserIdContext::sharedInstance() {
-    std::lock_guard guard(sharedLock);
-    if (!sharedContext) sharedContext = std::make_shared<DIZUserIdContext>();
-    return sharedContext;
-}
+std::shared_ptr<DIZUserIdContext> DIZUserIdContext::sharedInstance() { return sharedContext.get(); }
 
-void DIZUserIdContext::resetSharedInstance() {
-    std::lock_guard guard(sharedLock);
-    sharedContext.reset();
-}
+void DIZUserIdContext::resetSharedInstance() { sharedContext.reset(); }
 
 DIZUserIdContext::DIZUserIdContext() : userIdHistory_(DIZLoadHistory<DIZUserIdHistoryInfo>(kDIZUserIdHistoryKey)) {
     DIZLogDebug(kDIZLogTag, "%tu userId(s) in the history.", userIdHistory_.size());
@@ -92,7 +86,7 @@ std::vector<DIZUserIdHistoryInfo> DIZUserIdContext::userIdHistory() const {
 void DIZUserIdContext::save() const { DIZSaveHistory(userIdHistory_, kDIZUserIdHistoryKey); }
 
 bool DIZUserIdContext::isUserIdValidForDudIzizoz(const std::optional<std::string>& userId) {
-    if (userId && DIZUtf16Length(*userId) > kDIZUserIdMaxLength) {
+    if (userId && utf16Length(*userId) > kDIZUserIdMaxLength) {
         DIZLogError(kDIZLogTag, "userId is limited to %d characters.", kDIZUserIdMaxLength);
         return false;
     }

@@ -1,24 +1,21 @@
 #include "DudIzizoz/Internals/DelegateForwarder/DIZAppDelegateForwarder.h"
 
+#include "platform/foundation/SharedInstance.h"
+
 namespace {
-std::mutex sharedLock;
-std::shared_ptr<DIZAppDelegateForwarder> sharedForwarder;
+constinit SharedInstance<DIZAppDelegateForwarder> sharedForwarder{[] {
+    auto forwarder = std::make_shared<DIZAppDelegateForwarder>();
+    forwarder->setEnabledFromPlistForKey(forwarder->enabledKey());
+    if (forwarder->isEnabled()) NSApplication::sharedApplication()->setDelegateObserver(forwarder);
+    return forwarder;
+}};
 }  // namespace
 
 std::shared_ptr<DIZAppDelegateForwarder> DIZAppDelegateForwarder::sharedInstance() {
-    std::lock_guard guard(sharedLock);
-    if (!sharedForwarder) {
-        sharedForwarder = std::make_shared<DIZAppDelegateForwarder>();
-        sharedForwarder->setEnabledFromPlistForKey(sharedForwarder->enabledKey());
-        if (sharedForwarder->isEnabled()) NSApplication::sharedApplication()->setDelegateObserver(sharedForwarder);
-    }
-    return sharedForwarder;
+    return sharedForwarder.get();
 }
 
-void DIZAppDelegateForwarder::resetSharedInstance() {
-    std::lock_guard guard(sharedLock);
-    sharedForwarder.reset();
-}
+void DIZAppDelegateForwarder::resetSharedInstance() { sharedForwarder.reset(); }
 
 template <class Call>
 void DIZAppDelegateForwarder::forEachObserver(const Call& call) {

@@ -60,7 +60,6 @@ DIZHttpClient::DIZHttpClient(std::optional<long> maxHttpConnectionsPerHost,
 DIZHttpClient::~DIZHttpClient() {
     if (resumeTimer_) resumeTimer_->cancel();
     if (reachability_) reachability_->stopNotifier();
-    NotificationCenter::defaultCenter().removeObserver(observer_);
     if (session_) session_->finishTasksAndInvalidate();
 }
 

@@ -75,6 +75,6 @@ class DIZHttpClient : public DIZHttpClientProtocol, public std::enable_shared_fr
     bool paused_ = false;
     bool enabled_ = true;
     std::weak_ptr<DIZHttpClientDelegate> delegate_;
-    NotificationCenter::Token observer_ = 0;
+    NotificationCenter::Token observer_;
     std::shared_ptr<DispatchTimer> resumeTimer_;
 };

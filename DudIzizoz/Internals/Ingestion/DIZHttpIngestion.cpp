@@ -9,6 +9,7 @@
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UUID.h"
+#include "platform/foundation/Unicode.h"
 
 namespace {
 // The client-wide network switch, kept by the facade in its settings; allowed until forbidden.
@@ -153,7 +154,7 @@ void DIZHttpIngestion::printResponse(const HTTPURLResponse* response, const std:
         } else if (contentType.empty() || contentType.starts_with("text/") ||
                    contentType.starts_with("application/")) {
             const std::string text = textOf(*body);
-            payload = obfuscateResponsePayload(DIZIsValidUtf8(text) ? std::optional(text) : std::nullopt);
+            payload = obfuscateResponsePayload(isValidUtf8(text) ? std::optional(text) : std::nullopt);
         } else {
             payload = "<binary>";
         }

@@ -1,9 +1,12 @@
 #include "DudIzizoz/Internals/Ingestion/DIZTicketCache.h"
 
-std::shared_ptr<DIZTicketCache> DIZTicketCache::sharedInstance() {
-    static const auto instance = std::make_shared<DIZTicketCache>();
-    return instance;
-}
+#include "platform/foundation/SharedInstance.h"
+
+namespace {
+constinit SharedInstance<DIZTicketCache> sharedCache;
+}  // namespace
+
+std::shared_ptr<DIZTicketCache> DIZTicketCache::sharedInstance() { return sharedCache.get(); }
 
 std::optional<std::string> DIZTicketCache::ticketFor(const std::string& key) const {
     std::lock_guard lock(mutex_);

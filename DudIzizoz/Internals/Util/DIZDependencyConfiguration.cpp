@@ -1,24 +1,16 @@
 #include "DudIzizoz/Internals/Util/DIZDependencyConfiguration.h"
 
-#include <mutex>
+#include "platform/foundation/SharedInstance.h"
 
 namespace {
-std::mutex& slotLock() {
-    static std::mutex lock;
-    return lock;
-}
-std::shared_ptr<DIZHttpClientProtocol>& slot() {
-    static std::shared_ptr<DIZHttpClientProtocol> client;
-    return client;
-}
+// Installed, never made here: a test puts its client in before what it launches starts afresh.
+constinit SharedInstance<DIZHttpClientProtocol> installedClient{nullptr, TestReset::keep};
 }  // namespace
 
 std::shared_ptr<DIZHttpClientProtocol> DIZDependencyConfiguration::httpClient() {
-    std::lock_guard guard(slotLock());
-    return slot();
+    return installedClient.existing();
 }
 
 void DIZDependencyConfiguration::setHttpClient(std::shared_ptr<DIZHttpClientProtocol> httpClient) {
-    std::lock_guard guard(slotLock());
-    slot() = std::move(httpClient);
+    installedClient.set(std::move(httpClient));
 }

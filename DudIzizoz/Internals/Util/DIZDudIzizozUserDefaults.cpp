@@ -1,26 +1,17 @@
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 
-#include <mutex>
-
 #include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace {
-std::mutex sharedLock;
-std::shared_ptr<DIZDudIzizozUserDefaults> sharedStore;
+constinit SharedInstance<DIZDudIzizozUserDefaults> sharedStore;
 }  // namespace
 
-std::shared_ptr<DIZDudIzizozUserDefaults> DIZDudIzizozUserDefaults::shared() {
-    std::lock_guard guard(sharedLock);
-    if (!sharedStore) sharedStore = std::make_shared<DIZDudIzizozUserDefaults>();
-    return sharedStore;
-}
+std::shared_ptr<DIZDudIzizozUserDefaults> DIZDudIzizozUserDefaults::shared() { return sharedStore.get(); }
 
-void DIZDudIzizozUserDefaults::resetSharedInstance() {
-    std::lock_guard guard(sharedLock);
-    sharedStore.reset();
-}
+void DIZDudIzizozUserDefaults::resetSharedInstance() { sharedStore.reset(); }
 
 std::string DIZDudIzizozUserDefaults::getDudIzizozKeyFrom(const std::string& key) const {
     return kDIZUserDefaultsPrefix + key;

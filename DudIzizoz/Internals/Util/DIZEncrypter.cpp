@@ -7,6 +7,7 @@
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Unicode.h"
 #include "platform/security/SecRandom.h"
 
 namespace {
@@ -80,7 +81,7 @@ std::optional<std::string> DIZEncrypter::decryptString(const std::string& string
     auto plain = decryptData(*data);
     if (!plain) return std::nullopt;
     std::string text = stringFromData(*plain);
-    if (!DIZIsValidUtf8(text)) {
+    if (!isValidUtf8(text)) {
         DIZLogWarning(kDIZLogTag, "Converting decrypted NSData to NSString failed.");
         return std::nullopt;
     }
@@ -267,7 +268,7 @@ std::optional<size_t> DIZEncrypter::loadMetadataLocation(const Data& data) {
 std::optional<std::string> DIZEncrypter::loadMetadata(const Data& data, size_t metadataLocation) {
     if (metadataLocation > data.size()) return std::nullopt;
     std::string metadata(data.begin(), data.begin() + static_cast<long>(metadataLocation));
-    if (!DIZIsValidUtf8(metadata)) return std::nullopt;
+    if (!isValidUtf8(metadata)) return std::nullopt;
     return metadata;
 }
 

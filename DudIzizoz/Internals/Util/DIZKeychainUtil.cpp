@@ -4,6 +4,7 @@
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Unicode.h"
 
 std::string DIZKeychainUtil::defaultServiceName() {
     static const std::string name = Bundle::mainBundle()->bundleIdentifier() + ".DudIzizoz";
@@ -48,7 +49,7 @@ std::optional<std::string> DIZKeychainUtil::stringForKey(const std::string& key,
     Value result;
     const OSStatus status = secItemCopyMatchingQuery(query, &result);
     if (statusCode) *statusCode = status;
-    if (status == errSecSuccess && result.isData() && DIZIsValidUtf8(stringFromData(*result.asData()))) {
+    if (status == errSecSuccess && result.isData() && isValidUtf8(stringFromData(*result.asData()))) {
         DIZLogVerbose(kDIZLogTag, "Retrieved a string with key='%@', service='%@' from keychain.", key,
                       serviceName);
         return stringFromData(*result.asData());

@@ -11,6 +11,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/JSON.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UUID.h"
 
 namespace {
@@ -137,10 +138,11 @@ const DIZLogHandler& DIZLogger::defaultLogHandler() {
 }
 
 std::shared_ptr<DispatchQueue> DIZLogger::loggerQueue() {
-    // Never destroyed, for the same reason as the state.
-    static auto* queue = new std::shared_ptr<DispatchQueue>(
-        DispatchQueue::serial(std::string(kDIZSdkIdentifier) + ".loggerQueue"));
-    return *queue;
+    // Never destroyed, for the same reason as the state; its thread is never restarted.
+    static constinit SharedInstance<DispatchQueue> queue{
+        [] { return DispatchQueue::serial(std::string(kDIZSdkIdentifier) + ".loggerQueue"); },
+        TestReset::keep};
+    return queue.get();
 }
 
 namespace diz_log {

@@ -27,67 +27,7 @@ __attribute__((section("__dz_ios"), used)) const DIZSdkVersionRecord kDIZSdkVers
 
 std::string field(const char (&bytes)[32]) { return std::string(bytes, strnlen(bytes, sizeof bytes)); }
 
-// Byte length of the well-formed UTF-8 sequence at `i`, or 0 when none starts there (a stray byte,
-// an overlong form, a surrogate or a code point beyond U+10FFFF).
-size_t sequenceAt(const std::string& text, size_t i) {
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    size_t n = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-             : lead >= 0xF0 && lead <= 0xF4                      ? 4
-                                                                 : 0;
-    if (n == 0 || i + n > text.size()) return 0;
-    for (size_t k = 1; k < n; ++k)
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    unsigned char second = n > 1 ? byte(i + 1) : 0;
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
-        (lead == 0xF4 && second > 0x8F))
-        return 0;
-    return n;
-}
-
-// Walks `text` one character at a time: `visit(byteOffset, byteLength, utf16Units)`; a byte that
-// starts no valid sequence counts as one character of one unit. Stops when `visit` answers false.
-template <class Visit>
-void forEachCharacter(const std::string& text, const Visit& visit) {
-    for (size_t i = 0; i < text.size();) {
-        size_t n = sequenceAt(text, i);
-        size_t units = n == 4 ? 2 : 1;
-        if (n == 0) n = 1;
-        if (!visit(i, n, units)) return;
-        i += n;
-    }
-}
-
 }  // namespace
-
-bool DIZIsValidUtf8(const std::string& text) {
-    for (size_t i = 0; i < text.size();) {
-        size_t n = sequenceAt(text, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
-size_t DIZUtf16Length(const std::string& text) {
-    size_t units = 0;
-    forEachCharacter(text, [&](size_t, size_t, size_t u) {
-        units += u;
-        return true;
-    });
-    return units;
-}
-
-std::string DIZUtf16Prefix(const std::string& text, size_t units) {
-    size_t used = 0, bytes = 0;
-    forEachCharacter(text, [&](size_t offset, size_t length, size_t u) {
-        if (used + u > units) return false;
-        used += u;
-        bytes = offset + length;
-        return true;
-    });
-    return text.substr(0, bytes);
-}
 
 std::string DIZUtility::sdkName() { return field(kDIZSdkVersionRecord.name); }
 

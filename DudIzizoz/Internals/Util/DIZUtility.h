@@ -90,9 +90,3 @@ public:
     // Old archived class name -> the name of the class that reads it now.
     static void addMigrationClasses(const std::map<std::string, std::string>& classes);
 };
-
-bool DIZIsValidUtf8(const std::string& text);
-// Characters as the platform counts them: UTF-16 code units.
-size_t DIZUtf16Length(const std::string& text);
-// The longest prefix of at most `units` UTF-16 code units that does not split a character.
-std::string DIZUtf16Prefix(const std::string& text, size_t units);

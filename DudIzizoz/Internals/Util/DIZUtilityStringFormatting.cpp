@@ -7,6 +7,7 @@
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "platform/foundation/JSON.h"
+#include "platform/foundation/Unicode.h"
 #include "platform/security/CommonCrypto.h"
 
 namespace {
@@ -102,7 +103,7 @@ std::optional<std::string> DIZUtility::prettyPrintJson(const std::optional<Data>
     std::string text = stringFromData(*data);
     // The writer never escapes "/", so the text keeps its slashes as they are.
     if (auto parsed = json::parse(text)) return json::write(*parsed, json::Style::Pretty);
-    if (!DIZIsValidUtf8(text)) return std::nullopt;
+    if (!isValidUtf8(text)) return std::nullopt;
     return text;
 }
 
@@ -164,20 +165,20 @@ DIZProperties DIZUtility::validateProperties(const Dictionary& properties, const
             continue;
         }
         std::string validKey = key;
-        if (DIZUtf16Length(key) > kDIZMaxPropertyKeyLength) {
+        if (utf16Length(key) > kDIZMaxPropertyKeyLength) {
             DIZLogWarning(kDIZLogTag,
                           "%@ '%@' : property %@ : property key length cannot be longer than %d characters. Property "
                           "key will be truncated.",
                           type, logName, key, kDIZMaxPropertyKeyLength);
-            validKey = DIZUtf16Prefix(key, kDIZMaxPropertyKeyLength);
+            validKey = prefixOfUtf16Length(key, kDIZMaxPropertyKeyLength);
         }
         std::string validValue = *text;
-        if (DIZUtf16Length(*text) > kDIZMaxPropertyValueLength) {
+        if (utf16Length(*text) > kDIZMaxPropertyValueLength) {
             DIZLogWarning(kDIZLogTag,
                           "%@ '%@' : property '%@' : property value cannot be longer than %d characters. Property "
                           "value will be truncated.",
                           type, logName, key, kDIZMaxPropertyValueLength);
-            validValue = DIZUtf16Prefix(*text, kDIZMaxPropertyValueLength);
+            validValue = prefixOfUtf16Length(*text, kDIZMaxPropertyValueLength);
         }
         valid[validKey] = validValue;
     }

@@ -9,6 +9,7 @@
 #include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSView.h"
 #include "platform/appkit/NSWindow.h"
+#include "platform/foundation/Unicode.h"
 
 namespace simulate {
 
@@ -81,16 +82,9 @@ inline void clickAtPointer(CGPoint global) {
 // Types `text` into the window's first responder, one key event per character.
 inline void type(const std::shared_ptr<NSWindow>& window, const std::string& text) {
     for (size_t i = 0; i < text.size();) {
-        size_t length = 1;
-        auto lead = static_cast<unsigned char>(text[i]);
-        if (lead >= 0xF0)
-            length = 4;
-        else if (lead >= 0xE0)
-            length = 3;
-        else if (lead >= 0xC0)
-            length = 2;
-        keyDown(window, 0, text.substr(i, length));
-        i += length;
+        size_t start = i;
+        decodeUtf8(text, i);
+        keyDown(window, 0, text.substr(start, i - start));
     }
 }
 

@@ -6,8 +6,8 @@
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/JSON.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/masshortcut/MASShortcutMonitor.h"
-#include "quorvane/WorkspaceManager.h"
 #include "quorvane/simulation/ScenarioPlayer.h"
 #include "quorvane/testing/ScenarioRunner.h"
 #include "quorvane/tests/DesktopFixture.h"
@@ -18,8 +18,7 @@ class Scenario : public DesktopTest {
     ~Scenario() override {
         MASShortcutMonitor::sharedMonitor()->unregisterAllShortcuts();
         RunLoop::runUntilIdle();
-        WorkspaceManager::resetSharedInstance();
-        NSApplication::resetSharedApplication();
+        resetAllForTesting();
     }
 
     std::filesystem::path write(const std::string& text) {
@@ -97,8 +96,7 @@ TEST_F(Scenario, MalformedFilesNameTheProblemAndItsPlace) {
         EXPECT_EQ(run.status, ScenarioPlayer::kMalformedScenario);
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         MASShortcutMonitor::sharedMonitor()->unregisterAllShortcuts();
-        WorkspaceManager::resetSharedInstance();
-        NSApplication::resetSharedApplication();
+        resetAllForTesting();
     }
 }
 

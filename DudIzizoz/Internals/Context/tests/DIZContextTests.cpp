@@ -7,6 +7,7 @@
 #include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
 
 namespace {
@@ -18,15 +19,13 @@ protected:
 
     DIZContextTest() { DIZArchiverUtil::addAllowedDudIzizozModuleClasses(); }
     ~DIZContextTest() override {
-        DIZSessionContext::resetSharedInstance();
-        DIZUserIdContext::resetSharedInstance();
+        resetAllForTesting();
     }
 
     static Date now() { return Date::now(); }
     // A new process run: the next sharedInstance reads the stored history.
     static void relaunch() {
-        DIZSessionContext::resetSharedInstance();
-        DIZUserIdContext::resetSharedInstance();
+        resetAllForTesting();
     }
 };
 

@@ -3,6 +3,7 @@
 #include "DudIzizoz/Internals/DelegateForwarder/DIZAppDelegateForwarder.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
 
 namespace {
@@ -21,10 +22,7 @@ struct RecordingObserver : DIZCustomApplicationDelegate {
 class DIZAppDelegateForwarderTest : public ::testing::Test {
 protected:
     TestHome home;
-    ~DIZAppDelegateForwarderTest() override {
-        DIZAppDelegateForwarder::resetSharedInstance();
-        NSApplication::resetSharedApplication();
-    }
+    ~DIZAppDelegateForwarderTest() override { resetAllForTesting(); }
 
     static std::shared_ptr<DIZAppDelegateForwarder> forwarderWithPlist(Dictionary info) {
         Bundle::setMainBundle(std::make_shared<Bundle>(std::move(info)));

@@ -1,6 +1,7 @@
 #pragma once
-// Plain observer lists for the login item's three kinds of observers. Callbacks run synchronously,
-// in the order they were added; a callback may add or cancel observers while it runs.
+// Observer lists and the tokens that end an observation. A list calls its observers synchronously,
+// in the order they were added, and an observer may add or cancel observers while it is called. A
+// list does not lock: it and its tokens belong to one thread, or to callers that serialize its use.
 #include <functional>
 #include <memory>
 #include <utility>

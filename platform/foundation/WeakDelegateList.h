@@ -1,13 +1,14 @@
 #pragma once
-// Delegates held weakly, each once, in the order they joined. Callers take a snapshot and call it
-// outside the lock, so a delegate may join or leave from inside a callback.
+// Delegates held weakly, each once, in the order they joined; safe to use from any thread. Callers
+// take a snapshot and call it outside the list's lock, so a delegate may join or leave from inside a
+// callback, and a slow delegate holds up no other thread.
 #include <algorithm>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 template <class Delegate>
-class DIZWeakDelegateList {
+class WeakDelegateList {
   public:
     void add(const std::shared_ptr<Delegate>& delegate) {
         if (!delegate) return;

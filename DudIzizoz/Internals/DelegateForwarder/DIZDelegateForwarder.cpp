@@ -5,6 +5,7 @@
 #include "DudIzizoz/Internals/Util/DIZConstants.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace {
 
@@ -14,9 +15,18 @@ struct TraceBuffer {
     std::optional<std::vector<std::function<void()>>> blocks{std::in_place};
 };
 
+// Never destroyed, like the shared instances: a thread may still trace while the process exits.
+// Tests start again with an unflushed buffer, as a new process would.
 TraceBuffer& traceBuffer() {
-    static TraceBuffer buffer;
-    return buffer;
+    static TraceBuffer* const buffer = [] {
+        auto* made = new TraceBuffer;
+        registerResetForTesting([made] {
+            std::lock_guard guard(made->lock);
+            made->blocks.emplace();
+        });
+        return made;
+    }();
+    return *buffer;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <httplib.h>
 #include <zlib.h>
 
+#include <future>
 #include <thread>
 
 #include "DudIzizoz/DIZConstants.h"
@@ -322,6 +323,59 @@ TEST_F(DIZHttpClientTest, StalledRequestFailsAfterSixtySecondsOfClockTime) {
     EXPECT_EQ(outcome.error->domain, kURLErrorDomain);
     EXPECT_EQ(outcome.error->code, URLError::TimedOut);
     EXPECT_TRUE(client->pendingCalls().empty());
+}
+
+// Runs work on a thread of its own and waits up to 20 s for it. Threads are joined only when the
+// helper goes, so a call that stays blocked fails the test instead of hanging it.
+class OtherThreads {
+  public:
+    bool run(std::function<void()> work) {
+        std::future<void> done = std::async(std::launch::async, std::move(work));
+        const bool finished = done.wait_for(20s) == std::future_status::ready;
+        std::lock_guard lock(mutex_);
+        running_.push_back(std::move(done));
+        return finished;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::future<void>> running_;
+};
+
+// What the client calls out to may call the client again, on its own thread or on another one
+// that it waits for.
+TEST_F(DIZHttpClientTest, HandlersAndTheDelegateMayCallTheClientAgain) {
+    struct Delegate : DIZHttpClientDelegate {
+        void willSendHTTPRequestToURL(const std::string&, const HTTPHeaders&) override {
+            const bool answered = threads.run([this] { client->isPaused(); });
+            std::lock_guard lock(mutex);
+            answers.push_back(answered);
+        }
+        OtherThreads threads;
+        std::shared_ptr<DIZHttpClient> client;
+        std::mutex mutex;
+        std::vector<bool> answers;
+    };
+    auto delegate = std::make_shared<Delegate>();
+    delegate->client = client;
+    client->setDelegate(delegate);
+
+    OtherThreads threads;
+    Handler second;
+    std::atomic<bool> sentFromAnotherThread{false};
+    client->sendAsync(server.url("/logs"), "POST", {}, dataFromString("{}"),
+                      [&](std::optional<Data>, std::shared_ptr<const HTTPURLResponse>, std::optional<Error>) {
+                          sentFromAnotherThread = threads.run([&] { send("/logs", second); });
+                          client->pause();
+                      });
+
+    Outcome answer = second.wait();
+    ASSERT_TRUE(answer.response);
+    EXPECT_EQ(answer.response->statusCode, 200);
+    EXPECT_TRUE(sentFromAnotherThread);
+    EXPECT_TRUE(client->isPaused());
+    std::lock_guard lock(delegate->mutex);
+    EXPECT_EQ(delegate->answers, (std::vector<bool>{true, true}));
 }
 
 TEST(DIZHttpCallTest, RetryDelaysFallInTheirJitterWindows) {

@@ -17,6 +17,7 @@
 #include "DudIzizoz/tests/DIZEnvironmentOverride.h"
 #include "DudIzizoz/tests/DIZIngestionTesting.h"
 #include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/tests/DIZOtherThreads.h"
 #include "DudIzizozAnalytics/DIZAnalytics.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "platform/dispatch/BackgroundActivity.h"
@@ -226,6 +227,30 @@ TEST_F(DIZDudIzizozTest, ServiceSwitchIsStoredUnderItsGroupAndReachesItsUnitsOnl
          {"Analytics disabled", "Analytics_critical disabled", "Analytics/one disabled"})
         EXPECT_NE(std::find(events.begin(), events.end(), expected), events.end()) << expected;
     EXPECT_EQ(std::find(events.begin(), events.end(), "Crashes disabled"), events.end());
+}
+
+// The group tells its delegates of a starting service's unit at once; a delegate that asks the
+// service from another thread meanwhile must get an answer before the start ends.
+TEST_F(DIZDudIzizozTest, StartingServiceAnswersOtherThreadsWhileItsGroupCallsOut) {
+    struct Asker : DIZChannelDelegate {
+        void channelGroupDidAddChannelUnit(DIZChannelGroupProtocol&,
+                                           const std::shared_ptr<DIZChannelUnitProtocol>& unit) override {
+            if (unit->configuration()->groupId() != DIZAnalytics::kGroupId) return;
+            answered = threads.run([this] { seen = DIZAnalytics::sharedInstance()->channelGroup(); });
+        }
+        DIZOtherThreads threads;
+        bool answered = false;
+        std::shared_ptr<DIZChannelGroupProtocol> seen;
+    };
+    DIZDudIzizoz::setLogUrl(server.url());
+    DIZDudIzizoz::configureWithAppSecret(kSecret);
+    auto asker = std::make_shared<Asker>();
+    group()->addDelegate(asker);
+    DIZDudIzizoz::startService(&DIZAnalytics::classObject());
+
+    EXPECT_TRUE(asker->answered);
+    EXPECT_EQ(asker->seen, group());
+    EXPECT_TRUE(DIZAnalytics::classObject().isEnabled());
 }
 
 TEST_F(DIZDudIzizozTest, StorageSizeIsRefusedBelowTheMinimumAndAfterTheFirstCall) {

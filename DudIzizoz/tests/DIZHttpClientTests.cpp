@@ -2,7 +2,6 @@
 #include <httplib.h>
 #include <zlib.h>
 
-#include <future>
 #include <thread>
 
 #include "DudIzizoz/DIZConstants.h"
@@ -12,6 +11,7 @@
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
 #include "DudIzizoz/Internals/HttpClient/DIZ_Reachability.h"
 #include "DudIzizoz/tests/DIZLogCapture.h"
+#include "DudIzizoz/tests/DIZOtherThreads.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/Reachability.h"
@@ -325,23 +325,6 @@ TEST_F(DIZHttpClientTest, StalledRequestFailsAfterSixtySecondsOfClockTime) {
     EXPECT_TRUE(client->pendingCalls().empty());
 }
 
-// Runs work on a thread of its own and waits up to 20 s for it. Threads are joined only when the
-// helper goes, so a call that stays blocked fails the test instead of hanging it.
-class OtherThreads {
-  public:
-    bool run(std::function<void()> work) {
-        std::future<void> done = std::async(std::launch::async, std::move(work));
-        const bool finished = done.wait_for(20s) == std::future_status::ready;
-        std::lock_guard lock(mutex_);
-        running_.push_back(std::move(done));
-        return finished;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<std::future<void>> running_;
-};
-
 // What the client calls out to may call the client again, on its own thread or on another one
 // that it waits for.
 TEST_F(DIZHttpClientTest, HandlersAndTheDelegateMayCallTheClientAgain) {
@@ -351,7 +334,7 @@ TEST_F(DIZHttpClientTest, HandlersAndTheDelegateMayCallTheClientAgain) {
             std::lock_guard lock(mutex);
             answers.push_back(answered);
         }
-        OtherThreads threads;
+        DIZOtherThreads threads;
         std::shared_ptr<DIZHttpClient> client;
         std::mutex mutex;
         std::vector<bool> answers;
@@ -360,7 +343,7 @@ TEST_F(DIZHttpClientTest, HandlersAndTheDelegateMayCallTheClientAgain) {
     delegate->client = client;
     client->setDelegate(delegate);
 
-    OtherThreads threads;
+    DIZOtherThreads threads;
     Handler second;
     std::atomic<bool> sentFromAnotherThread{false};
     client->sendAsync(server.url("/logs"), "POST", {}, dataFromString("{}"),

@@ -25,7 +25,7 @@
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
-#include "platform/network/Reachability.h"
+#include "platform/network/Reachability_simulated.h"
 
 namespace {
 

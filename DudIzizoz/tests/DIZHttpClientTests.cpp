@@ -14,7 +14,7 @@
 #include "DudIzizoz/tests/DIZOtherThreads.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/network/Reachability.h"
+#include "platform/network/Reachability_simulated.h"
 #include "platform/network/testing/CompletionRecorder.h"
 #include "platform/network/testing/DroppingFront.h"
 #include "platform/network/testing/LocalHttpServer.h"

@@ -16,9 +16,7 @@
 
 #include "platform/foundation/Data.h"
 #include "platform/windowserver/CGGeometry.h"
-
-using CGWindowID = uint32_t;
-using CGDirectDisplayID = uint32_t;
+#include "platform/windowserver/CGWindow.h"
 
 struct SimulatedScreen {
     CGDirectDisplayID displayID = 0;  // 0 when plugging: the desktop assigns the next free one

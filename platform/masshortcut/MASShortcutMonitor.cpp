@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/appkit/NSEvent.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
 constexpr NSEventModifierFlags kHotKeyModifiers = NSEventModifierFlagControl | NSEventModifierFlagOption |
@@ -17,6 +19,15 @@ bool sameKeys(const MASShortcut& shortcut, int64_t keyCode, NSEventModifierFlags
 
 std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() {
     static auto* monitor = new std::shared_ptr<MASShortcutMonitor>(std::make_shared<MASShortcutMonitor>());
+    // Hotkeys belong to the session: they see every key before any application does.
+    static auto* keyboard = new SimulatedInputSubscription(SimulatedDesktop::shared().subscribeToInput(
+        SimulatedDesktop::InputStage::Session,
+        [weak = std::weak_ptr<MASShortcutMonitor>(*monitor)](const SimulatedInputEvent& input) {
+            auto self = weak.lock();
+            return self && input.type == static_cast<uint32_t>(NSEventType::KeyDown) &&
+                   self->hotKeyPressed(input.keyCode, input.modifierFlags);
+        }));
+    (void)keyboard;
     return *monitor;
 }
 
@@ -47,7 +58,7 @@ void MASShortcutMonitor::unregisterAllShortcuts() {
     hotKeys_.clear();
 }
 
-bool MASShortcutMonitor::pressKey(int64_t keyCode, NSEventModifierFlags modifierFlags) {
+bool MASShortcutMonitor::hotKeyPressed(int64_t keyCode, NSEventModifierFlags modifierFlags) {
     std::shared_ptr<Action> action;
     {
         std::lock_guard lock(mutex_);

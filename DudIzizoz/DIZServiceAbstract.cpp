@@ -35,23 +35,37 @@ void DIZServiceAbstract::startWithChannelGroup(const std::shared_ptr<DIZChannelG
                                                const std::optional<std::string>& appSecret,
                                                const std::optional<std::string>& transmissionTargetToken,
                                                bool fromApplication) {
-    std::lock_guard guard(lock_);
-    startedFromApplication_ = fromApplication;
-    channelGroup_ = channelGroup;
-    appSecret_ = appSecret;
-    defaultTransmissionTargetToken_ = transmissionTargetToken;
-    started_ = true;
-    if (auto configuration = channelUnitConfiguration(); configuration && channelGroup_)
-        channelUnit_ = channelGroup_->addChannelUnitWithConfiguration(configuration);
+    {
+        std::lock_guard guard(lock_);
+        startedFromApplication_ = fromApplication;
+        channelGroup_ = channelGroup;
+        appSecret_ = appSecret;
+        defaultTransmissionTargetToken_ = transmissionTargetToken;
+    }
+    // The group tells its delegates of every new unit at once, so no lock is held meanwhile.
+    addChannelUnits(channelGroup);
+    std::lock_guard switching(switchLock_);
+    {
+        std::lock_guard guard(lock_);
+        started_ = true;
+    }
     if (isEnabled()) applyEnabledState(true);
+}
+
+void DIZServiceAbstract::addChannelUnits(const std::shared_ptr<DIZChannelGroupProtocol>& channelGroup) {
+    if (auto configuration = channelUnitConfiguration(); configuration && channelGroup)
+        setChannelUnit(channelGroup->addChannelUnitWithConfiguration(configuration));
 }
 
 void DIZServiceAbstract::updateConfigurationWithAppSecret(
     const std::optional<std::string>& appSecret, const std::optional<std::string>& transmissionTargetToken) {
-    std::lock_guard guard(lock_);
-    startedFromApplication_ = true;
-    appSecret_ = appSecret;
-    defaultTransmissionTargetToken_ = transmissionTargetToken;
+    {
+        std::lock_guard guard(lock_);
+        startedFromApplication_ = true;
+        appSecret_ = appSecret;
+        defaultTransmissionTargetToken_ = transmissionTargetToken;
+    }
+    std::lock_guard switching(switchLock_);
     if (isEnabled()) applyEnabledState(true);
 }
 
@@ -70,7 +84,7 @@ bool DIZServiceAbstract::isEnabled() {
 }
 
 void DIZServiceAbstract::setEnabled(bool isEnabled) {
-    std::lock_guard guard(lock_);
+    std::lock_guard switching(switchLock_);
     if (isEnabled == this->isEnabled()) return;
     applyEnabledState(isEnabled);
     DIZDudIzizozUserDefaults::shared()->setObject(Value(isEnabled), isEnabledKey_);
@@ -123,18 +137,16 @@ bool DIZServiceAbstract::isStarted() const {
 
 bool DIZServiceClass::isEnabled() const {
     auto service = sharedInstance();
-    std::lock_guard guard(service->serviceLock());
     return service->canBeUsed() && service->isEnabled();
 }
 
 void DIZServiceClass::setEnabled(bool isEnabled) const {
     auto service = sharedInstance();
-    // The client's state is read before this service's lock is taken: the facade holds its own
-    // lock while it switches the services, so taking the two the other way round could deadlock.
+    // The client's state is read before the service switches: the facade holds its own lock while
+    // it switches the services, so taking the two the other way round could deadlock.
     auto facade = DIZDudIzizoz::sharedInstance();
     const bool refused =
         facade->isSdkConfigured() && !DIZDudIzizoz::isEnabled() && !facade->isEnabledStateUpdating();
-    std::lock_guard guard(service->serviceLock());
     if (!service->canBeUsed()) return;
     if (refused) {
         DIZLogError(

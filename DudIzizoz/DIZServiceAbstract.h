@@ -3,6 +3,8 @@
 // and its start with the client's channel group, which gives it a channel unit of its own when it
 // has a unit configuration. A subclass supplies its class side, its group id and its unit
 // configuration; its class side names it to callers as `<Service>::classObject()`.
+// Its state is read and written under a lock of its own that no call out of the service holds;
+// switches of the enabled state follow one another.
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,17 +45,21 @@ class DIZServiceAbstract : public DIZServiceCommon {
     const std::string& groupId() const { return groupId_; }
     const std::string& isEnabledKey() const { return isEnabledKey_; }
     bool isStarted() const;
-    // The monitor of the class operations; recursive, as they call back into the service.
-    std::recursive_mutex& serviceLock() const { return lock_; }
 
   protected:
     DIZServiceAbstract(const DIZServiceClass& serviceClass, std::string groupId);
+    // Part of the start, before the service counts as started: adds the unit of
+    // channelUnitConfiguration() to the group, when there is both. A service with more units adds
+    // them here, so that no switch of the enabled state can come between them.
+    virtual void addChannelUnits(const std::shared_ptr<DIZChannelGroupProtocol>& channelGroup);
 
   private:
     const DIZServiceClass& serviceClass_;
     const std::string groupId_;
     const std::string isEnabledKey_;
-    mutable std::recursive_mutex lock_;
+    mutable std::mutex lock_;
+    // Held while the enabled state is applied and stored: only queued work and logging happen then.
+    std::mutex switchLock_;
     bool startedFromApplication_ = false;
     bool started_ = false;
     std::shared_ptr<DIZChannelGroupProtocol> channelGroup_;

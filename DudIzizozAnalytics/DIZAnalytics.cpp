@@ -36,30 +36,36 @@ void DIZAnalytics::startWithChannelGroup(const std::shared_ptr<DIZChannelGroupPr
                                          const std::optional<std::string>& appSecret,
                                          const std::optional<std::string>& transmissionTargetToken,
                                          bool fromApplication) {
-    std::lock_guard guard(serviceLock());
-    channelUnitConfiguration_ = std::make_shared<DIZChannelUnitConfiguration>(groupId(), flushInterval_);
+    {
+        std::lock_guard guard(mutex_);
+        channelUnitConfiguration_ = std::make_shared<DIZChannelUnitConfiguration>(groupId(), flushInterval_);
+    }
     DIZServiceAbstract::startWithChannelGroup(channelGroup, appSecret, transmissionTargetToken,
                                               fromApplication);
-    if (channelGroup) {
-        criticalChannelUnit_ = channelGroup->addChannelUnitWithConfiguration(
-            std::make_shared<DIZChannelUnitConfiguration>(groupId() + "_" + kCriticalSuffix));
-    }
     DIZLogVerbose(kLogTag, "Started Analytics service.");
 }
 
+void DIZAnalytics::addChannelUnits(const std::shared_ptr<DIZChannelGroupProtocol>& channelGroup) {
+    DIZServiceAbstract::addChannelUnits(channelGroup);
+    if (!channelGroup) return;
+    auto critical = channelGroup->addChannelUnitWithConfiguration(
+        std::make_shared<DIZChannelUnitConfiguration>(groupId() + "_" + kCriticalSuffix));
+    std::lock_guard guard(mutex_);
+    criticalChannelUnit_ = std::move(critical);
+}
+
 void DIZAnalytics::applyEnabledState(bool isEnabled) {
-    std::lock_guard guard(serviceLock());
     DIZServiceAbstract::applyEnabledState(isEnabled);
-    if (criticalChannelUnit_) criticalChannelUnit_->setEnabled(isEnabled, true);
+    if (auto critical = criticalChannelUnit()) critical->setEnabled(isEnabled, true);
     DIZLogInfo(kLogTag, "Analytics service has been %@.", isEnabled ? "enabled" : "disabled");
 }
 
 std::shared_ptr<DIZChannelUnitConfiguration> DIZAnalytics::channelUnitConfiguration() const {
-    std::lock_guard guard(serviceLock());
+    std::lock_guard guard(mutex_);
     return channelUnitConfiguration_;
 }
 
 std::shared_ptr<DIZChannelUnitProtocol> DIZAnalytics::criticalChannelUnit() const {
-    std::lock_guard guard(serviceLock());
+    std::lock_guard guard(mutex_);
     return criticalChannelUnit_;
 }

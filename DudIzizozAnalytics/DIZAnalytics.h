@@ -2,6 +2,7 @@
 // The analytics service: its names, its two units (the main one and "Analytics_critical") and
 // their enabled state.
 #include <memory>
+#include <mutex>
 
 #include "DudIzizoz/DIZServiceAbstract.h"
 
@@ -20,7 +21,7 @@ class DIZAnalytics : public DIZServiceAbstract {
     static void resetSharedInstance();
 
     bool isAppSecretRequired() const override { return false; }
-    // Sets the main unit's configuration first, then adds the critical unit after the base start.
+    // Sets the main unit's configuration first; the critical unit is added after the main one.
     void startWithChannelGroup(const std::shared_ptr<DIZChannelGroupProtocol>& channelGroup,
                                const std::optional<std::string>& appSecret,
                                const std::optional<std::string>& transmissionTargetToken,
@@ -32,7 +33,11 @@ class DIZAnalytics : public DIZServiceAbstract {
 
     DIZAnalytics();  // use sharedInstance()
 
+  protected:
+    void addChannelUnits(const std::shared_ptr<DIZChannelGroupProtocol>& channelGroup) override;
+
   private:
+    mutable std::mutex mutex_;  // guards the two units' members below
     uint64_t flushInterval_;
     std::shared_ptr<DIZChannelUnitConfiguration> channelUnitConfiguration_;
     std::shared_ptr<DIZChannelUnitProtocol> criticalChannelUnit_;

@@ -25,6 +25,7 @@
 #include "DudIzizozAnalytics/DIZAnalytics.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "platform/appkit/NSApplication.h"
+#include "platform/appkit/testing/EventSimulation.h"
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/testing/TestHome.h"
@@ -201,7 +202,7 @@ class PressDesktop {
 
     // As the scenario player presses: the hotkey's action runs on the main queue.
     static void press(int64_t keyCode, NSEventModifierFlags flags) {
-        MASShortcutMonitor::sharedMonitor()->pressKey(keyCode, flags);
+        simulate::pressKey(static_cast<uint16_t>(keyCode), flags);
         RunLoop::runUntilIdle();
     }
 

@@ -27,9 +27,10 @@
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
-#include "platform/network/Reachability.h"
+#include "platform/network/Reachability_simulated.h"
 #include "testing/ChildProcess.h"
 #include "testing/EnvironmentOverride.h"
+#include "testing/OtherThreads.h"
 
 namespace {
 
@@ -226,6 +227,30 @@ TEST_F(DIZDudIzizozTest, ServiceSwitchIsStoredUnderItsGroupAndReachesItsUnitsOnl
          {"Analytics disabled", "Analytics_critical disabled", "Analytics/one disabled"})
         EXPECT_NE(std::find(events.begin(), events.end(), expected), events.end()) << expected;
     EXPECT_EQ(std::find(events.begin(), events.end(), "Crashes disabled"), events.end());
+}
+
+// The group tells its delegates of a starting service's unit at once; a delegate that asks the
+// service from another thread meanwhile must get an answer before the start ends.
+TEST_F(DIZDudIzizozTest, StartingServiceAnswersOtherThreadsWhileItsGroupCallsOut) {
+    struct Asker : DIZChannelDelegate {
+        void channelGroupDidAddChannelUnit(DIZChannelGroupProtocol&,
+                                           const std::shared_ptr<DIZChannelUnitProtocol>& unit) override {
+            if (unit->configuration()->groupId() != DIZAnalytics::kGroupId) return;
+            answered = threads.run([this] { seen = DIZAnalytics::sharedInstance()->channelGroup(); });
+        }
+        OtherThreads threads;
+        bool answered = false;
+        std::shared_ptr<DIZChannelGroupProtocol> seen;
+    };
+    DIZDudIzizoz::setLogUrl(server.url());
+    DIZDudIzizoz::configureWithAppSecret(kSecret);
+    auto asker = std::make_shared<Asker>();
+    group()->addDelegate(asker);
+    DIZDudIzizoz::startService(&DIZAnalytics::classObject());
+
+    EXPECT_TRUE(asker->answered);
+    EXPECT_EQ(asker->seen, group());
+    EXPECT_TRUE(DIZAnalytics::classObject().isEnabled());
 }
 
 TEST_F(DIZDudIzizozTest, StorageSizeIsRefusedBelowTheMinimumAndAfterTheFirstCall) {

@@ -11,7 +11,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/windowserver/CGGeometry.h"
-#include "platform/windowserver/SimulatedDesktop.h"
+#include "platform/windowserver/CGWindow.h"
 
 using AXError = int32_t;
 inline constexpr AXError kAXErrorSuccess = 0;

@@ -1,5 +1,6 @@
 
 #include "platform/accessibility/AXUIElement.h"
+#include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
 SimulatedDesktop& desktop() {

@@ -1,6 +1,9 @@
 #include "platform/appkit/NSApplication.h"
 
+#include <mutex>
+
 #include "platform/appkit/NSResponder.h"
+#include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSWindow.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/SharedInstance.h"
@@ -8,9 +11,61 @@
 
 namespace {
 constinit SharedInstance<NSApplication> sharedApp;
+
+bool isKeyEvent(NSEventType type) {
+    return type == NSEventType::KeyDown || type == NSEventType::KeyUp || type == NSEventType::FlagsChanged;
+}
+
+// The event the application makes of an input event: for the window it names, or else, for the
+// mouse, for the front window under the pointer (or none). Null for a key meant for no window of
+// this process (it goes to the frontmost application) and for a window that has gone.
+std::shared_ptr<NSEvent> applicationEvent(const SimulatedInputEvent& input) {
+    const auto type = static_cast<NSEventType>(input.type);
+    if (input.windowNumber) {
+        auto window = NSWindow::windowWithNumber(input.windowNumber);
+        if (!window) return nullptr;
+        return isKeyEvent(type)
+                   ? NSEvent::keyEvent(type, input.keyCode, input.characters, input.modifierFlags, window)
+                   : NSEvent::mouseEvent(type, input.location, window, input.modifierFlags);
+    }
+    if (isKeyEvent(type)) return nullptr;
+    auto screens = NSScreen::screens();
+    CGFloat primaryTop = screens.empty() ? 0 : screens.front()->frame().maxY();
+    CGPoint onScreen{input.location.x, primaryTop - input.location.y};
+    std::shared_ptr<NSWindow> under;
+    for (const auto& window : NSWindow::orderedWindows()) {
+        if (CGRectContainsPoint(window->frame(), onScreen)) {
+            under = window;
+            break;
+        }
+    }
+    auto event = NSEvent::mouseEvent(type, under ? under->convertPointFromScreen(onScreen) : onScreen, under,
+                                     input.modifierFlags);
+    event->setCGEventLocation(input.location);
+    return event;
+}
+
+// Input reaches whichever application is shared when it comes, after the session's hotkeys.
+void listenToInput() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static auto* subscription = new SimulatedInputSubscription(SimulatedDesktop::shared().subscribeToInput(
+            SimulatedDesktop::InputStage::Application, [](const SimulatedInputEvent& input) {
+                auto app = sharedApp.existing();
+                auto event = app ? applicationEvent(input) : nullptr;
+                if (!event) return false;
+                app->sendEvent(event);
+                return true;
+            }));
+        (void)subscription;
+    });
+}
 }  // namespace
 
-std::shared_ptr<NSApplication> NSApplication::sharedApplication() { return sharedApp.get(); }
+std::shared_ptr<NSApplication> NSApplication::sharedApplication() {
+    listenToInput();
+    return sharedApp.get();
+}
 
 void NSApplication::resetSharedApplication() { sharedApp.reset(); }
 

@@ -74,7 +74,8 @@ public:
     // target offers; null when neither answers. (A null `target` finds nothing.)
     std::shared_ptr<NSObject> targetForAction(std::string_view action, NSObject* target, NSObject* sender);
 
-    // Hands an input event to the local monitors and then to its window.
+    // Hands an input event to the local monitors and then to its window. The keyboard's and the
+    // mouse's events come this way once the session's hotkeys have let them pass.
     void sendEvent(const std::shared_ptr<NSEvent>& event);
 
     // Makes this the active application, in front of the others.

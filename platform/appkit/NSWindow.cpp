@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <mutex>
 
 #include "platform/appkit/NSAnimationContext.h"
 #include "platform/appkit/NSScreen.h"
@@ -26,6 +28,27 @@ ScreenList& screenList() {
     return list;
 }
 
+// Windows by number. A window enters in its constructor and leaves in its destructor, so every
+// entry names a live window.
+struct NumberedWindows {
+    std::mutex mutex;
+    int next = 1;
+    std::map<int, NSWindow*> windows;
+};
+
+NumberedWindows& numberedWindows() {
+    static auto* table = new NumberedWindows;
+    return *table;
+}
+
+int enterWindow(NSWindow* window) {
+    auto& table = numberedWindows();
+    std::lock_guard lock(table.mutex);
+    const int number = table.next++;
+    table.windows[number] = window;
+    return number;
+}
+
 void forEachVisibleView(NSView* view, const std::function<void(NSView*)>& visit) {
     if (!view || view->isHidden()) return;
     visit(view);
@@ -36,7 +59,7 @@ void forEachVisibleView(NSView* view, const std::function<void(NSView*)>& visit)
 }  // namespace
 
 NSWindow::NSWindow(CGRect contentRect, NSWindowStyleMask styleMask, NSBackingStoreType backing, bool)
-    : styleMask_(styleMask), backing_(backing) {
+    : number_(enterWindow(this)), styleMask_(styleMask), backing_(backing) {
     frame_ = frameRectForContentRect(contentRect);
     setContentView(std::make_shared<NSView>(CGRect{0, 0, contentRect.size.width, contentRect.size.height}));
     registerAction("performClose:", [this](NSObject*) { close(); });
@@ -46,9 +69,21 @@ NSWindow::NSWindow(CGRect contentRect, NSWindowStyleMask styleMask, NSBackingSto
 }
 
 NSWindow::~NSWindow() {
+    {
+        auto& table = numberedWindows();
+        std::lock_guard lock(table.mutex);
+        table.windows.erase(number_);
+    }
     if (contentView_) contentView_->setWindowOfSubtree(nullptr);
     auto& list = screenList();
     std::erase_if(list.ordered, [](const std::weak_ptr<NSWindow>& w) { return w.expired(); });
+}
+
+std::shared_ptr<NSWindow> NSWindow::windowWithNumber(int number) {
+    auto& table = numberedWindows();
+    std::lock_guard lock(table.mutex);
+    auto found = table.windows.find(number);
+    return found == table.windows.end() ? nullptr : found->second->sharedAs<NSWindow>();
 }
 
 std::vector<std::shared_ptr<NSWindow>> NSWindow::orderedWindows() {

@@ -62,6 +62,11 @@ class NSWindow : public NSResponder {
     // The windows on screen, front to back, and the key window (null when none).
     static std::vector<std::shared_ptr<NSWindow>> orderedWindows();
     static std::shared_ptr<NSWindow> keyWindow();
+    // The window that carries `number`; null when none does (any more).
+    static std::shared_ptr<NSWindow> windowWithNumber(int number);
+
+    // Unique among the windows of the process; input events name their window by it.
+    int windowNumber() const { return number_; }
 
     NSWindowStyleMask styleMask() const { return styleMask_; }
     NSBackingStoreType backingType() const { return backing_; }
@@ -154,6 +159,7 @@ class NSWindow : public NSResponder {
     void saveFrame() const;
     void removeFromScreenList();
 
+    const int number_;
     CGRect frame_;
     NSWindowStyleMask styleMask_;
     NSBackingStoreType backing_;

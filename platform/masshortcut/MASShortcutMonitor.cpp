@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/appkit/NSEvent.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/SharedInstance.h"
+#include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
 constexpr NSEventModifierFlags kHotKeyModifiers = NSEventModifierFlagControl | NSEventModifierFlagOption |
@@ -18,7 +20,18 @@ bool sameKeys(const MASShortcut& shortcut, int64_t keyCode, NSEventModifierFlags
 }
 }  // namespace
 
-std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() { return sharedHotKeys.get(); }
+std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() {
+    // Hotkeys belong to the session: they see every key before any application does. The
+    // subscription asks for the monitor of the moment, so one made anew after a reset hears keys too.
+    static auto* keyboard = new SimulatedInputSubscription(SimulatedDesktop::shared().subscribeToInput(
+        SimulatedDesktop::InputStage::Session, [](const SimulatedInputEvent& input) {
+            auto self = sharedHotKeys.existing();
+            return self && input.type == static_cast<uint32_t>(NSEventType::KeyDown) &&
+                   self->hotKeyPressed(input.keyCode, input.modifierFlags);
+        }));
+    (void)keyboard;
+    return sharedHotKeys.get();
+}
 
 bool MASShortcutMonitor::registerShortcut(const std::shared_ptr<MASShortcut>& shortcut, Action action) {
     if (!shortcut || !action) return false;
@@ -47,7 +60,7 @@ void MASShortcutMonitor::unregisterAllShortcuts() {
     hotKeys_.clear();
 }
 
-bool MASShortcutMonitor::pressKey(int64_t keyCode, NSEventModifierFlags modifierFlags) {
+bool MASShortcutMonitor::hotKeyPressed(int64_t keyCode, NSEventModifierFlags modifierFlags) {
     std::shared_ptr<Action> action;
     {
         std::lock_guard lock(mutex_);

@@ -1,7 +1,7 @@
 #pragma once
 // System-wide hotkeys of the process. The action of a hotkey runs on the main queue when its keys
-// are pressed. A hotkey belongs to whoever registered it first: registering the same keys again
-// fails and leaves the first action in place.
+// are pressed (only ⌃⌥⇧⌘ count), and the press goes no further. A hotkey belongs to whoever
+// registered it first: registering the same keys again fails and leaves the first action in place.
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,13 +22,13 @@ class MASShortcutMonitor {
     void unregisterShortcut(const std::shared_ptr<MASShortcut>& shortcut);
     void unregisterAllShortcuts();
 
-    // The simulated keyboard: a key pressed with modifiers (only ⌃⌥⇧⌘ count). When a hotkey
-    // matches, its action is queued on the main queue and the press is consumed (true).
-    bool pressKey(int64_t keyCode, NSEventModifierFlags modifierFlags);
     // In registration order.
     std::vector<MASShortcut> registeredShortcuts() const;
 
   private:
+    // Queues the action of the hotkey with these keys; false when none has them.
+    bool hotKeyPressed(int64_t keyCode, NSEventModifierFlags modifierFlags);
+
     struct HotKey {
         MASShortcut shortcut;
         std::shared_ptr<Action> action;

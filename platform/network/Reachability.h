@@ -2,9 +2,9 @@
 // Network reachability references: the flags of the network path to an address or a host, and a
 // callback whenever they change, delivered on the main run loop while the reference is scheduled.
 // Every reference reads one process-wide path: the machine's network interfaces, or, while
-// installed, a simulated network that tests drive. A loopback host (127.0.0.0/8, ::1, "localhost")
-// has a path of its own, the loopback interface, so a server on this machine stays reachable
-// without any other network.
+// installed, the simulated network that tests drive (Reachability_simulated.h). A loopback host
+// (127.0.0.0/8, ::1, "localhost") has a path of its own, the loopback interface, so a server on
+// this machine stays reachable without any other network.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,20 +59,3 @@ class NetworkReachability : public std::enable_shared_from_this<NetworkReachabil
     bool scheduled_ = false;
     NetworkReachabilityFlags lastFlags_ = 0;
 };
-
-// While installed, the network path of the process is simulated and its flags are set by hand.
-// The loopback path follows the same flags until it is given flags of its own.
-namespace SimulatedNetwork {
-void install(NetworkReachabilityFlags flags = NetworkReachabilityFlag::Reachable);
-void setFlags(NetworkReachabilityFlags flags);
-void setLoopbackFlags(NetworkReachabilityFlags flags);
-void uninstall();
-
-class Scoped {
-  public:
-    explicit Scoped(NetworkReachabilityFlags flags = NetworkReachabilityFlag::Reachable) { install(flags); }
-    ~Scoped() { uninstall(); }
-    Scoped(const Scoped&) = delete;
-    Scoped& operator=(const Scoped&) = delete;
-};
-}  // namespace SimulatedNetwork

@@ -1,3 +1,5 @@
+#include "platform/network/Reachability_simulated.h"
+
 #include <atomic>
 
 #include "platform/network/NetworkPath.h"

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/skylight/SkyLight.h"
+#include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
 SimulatedDesktop& desktop() {

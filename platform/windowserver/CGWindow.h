@@ -6,7 +6,9 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/windowserver/CGGeometry.h"
-#include "platform/windowserver/SimulatedDesktop.h"
+
+using CGWindowID = uint32_t;
+using CGDirectDisplayID = uint32_t;
 
 using CGError = int32_t;
 inline constexpr CGError kCGErrorSuccess = 0;

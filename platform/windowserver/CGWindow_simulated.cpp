@@ -1,4 +1,5 @@
 #include "platform/windowserver/CGWindow.h"
+#include "platform/windowserver/SimulatedDesktop.h"
 
 std::optional<Value::Array> CGWindowListCopyWindowInfo(CGWindowListOption option,
                                                        CGWindowID relativeToWindow) {

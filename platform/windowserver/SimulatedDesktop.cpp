@@ -1,6 +1,7 @@
 #include "platform/windowserver/SimulatedDesktop.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/foundation/SharedInstance.h"
 
@@ -76,6 +77,53 @@ void SimulatedDesktop::notifyScreenObservers() {
         for (auto& [token, observer] : screenObservers_) observers.push_back(observer);
     }
     for (auto& observer : observers) observer();
+}
+
+SimulatedInputSubscription::SimulatedInputSubscription(SimulatedInputSubscription&& other) noexcept
+    : id_(std::exchange(other.id_, 0)) {}
+
+SimulatedInputSubscription& SimulatedInputSubscription::operator=(SimulatedInputSubscription&& other) noexcept {
+    if (this != &other) {
+        if (id_) SimulatedDesktop::shared().unsubscribeFromInput(id_);
+        id_ = std::exchange(other.id_, 0);
+    }
+    return *this;
+}
+
+SimulatedInputSubscription::~SimulatedInputSubscription() {
+    if (id_) SimulatedDesktop::shared().unsubscribeFromInput(id_);
+}
+
+SimulatedInputSubscription SimulatedDesktop::subscribeToInput(InputStage stage, InputSubscriber subscriber) {
+    std::lock_guard lock(mutex_);
+    auto after = std::find_if(inputSubscribers_.begin(), inputSubscribers_.end(),
+                              [&](const InputEntry& entry) { return entry.stage > stage; });
+    const uint64_t id = nextInputSubscriber_++;
+    inputSubscribers_.insert(after, {id, stage, std::make_shared<InputSubscriber>(std::move(subscriber))});
+    return SimulatedInputSubscription(id);
+}
+
+void SimulatedDesktop::unsubscribeFromInput(uint64_t id) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(inputSubscribers_, [&](const InputEntry& entry) { return entry.id == id; });
+}
+
+bool SimulatedDesktop::isSubscribedToInput(uint64_t id) const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(inputSubscribers_.begin(), inputSubscribers_.end(),
+                       [&](const InputEntry& entry) { return entry.id == id; });
+}
+
+bool SimulatedDesktop::postInput(const SimulatedInputEvent& event) {
+    std::vector<InputEntry> subscribers;
+    {
+        std::lock_guard lock(mutex_);
+        subscribers = inputSubscribers_;
+    }
+    for (const auto& entry : subscribers) {
+        if (isSubscribedToInput(entry.id) && (*entry.subscriber)(event)) return true;
+    }
+    return false;
 }
 
 void SimulatedDesktop::addApplication(pid_t pid, std::string name) {

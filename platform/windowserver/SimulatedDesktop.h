@@ -2,13 +2,15 @@
 // The one simulated desktop of the process: screens, running applications and their windows.
 // The window-server, Accessibility, process-manager and SkyLight stand-ins read and change it, so
 // the agent's calls really move, raise and focus windows; tests and the scenario player set it up
-// and inspect it. All rectangles are in global window-server points (origin at the top-left of the
-// first screen, y growing downwards).
+// and inspect it, and post the keyboard's and the mouse's events into its one input stream. All
+// rectangles are in global window-server points (origin at the top-left of the first screen, y
+// growing downwards).
 #include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,9 +18,7 @@
 
 #include "platform/foundation/Data.h"
 #include "platform/windowserver/CGGeometry.h"
-
-using CGWindowID = uint32_t;
-using CGDirectDisplayID = uint32_t;
+#include "platform/windowserver/CGWindow.h"
 
 struct SimulatedScreen {
     CGDirectDisplayID displayID = 0;  // 0 when plugging: the desktop assigns the next free one
@@ -48,13 +48,49 @@ struct SimulatedCall {
     Data bytes;  // event record
 };
 
+// One event of the keyboard or the mouse. `type` and `modifierFlags` carry the platform's
+// event-type and modifier-flag values. An event meant for a window of this process names it by
+// number and is located in that window's coordinates; any other is located in global points.
+struct SimulatedInputEvent {
+    uint32_t type = 0;
+    uint64_t modifierFlags = 0;
+    uint16_t keyCode = 0;
+    std::string characters;
+    CGPoint location;
+    int windowNumber = 0;  // 0: none
+};
+
+// A subscriber's place in the input stream, given up when this goes.
+class SimulatedInputSubscription {
+  public:
+    SimulatedInputSubscription() = default;
+    SimulatedInputSubscription(SimulatedInputSubscription&& other) noexcept;
+    SimulatedInputSubscription& operator=(SimulatedInputSubscription&& other) noexcept;
+    ~SimulatedInputSubscription();
+
+  private:
+    friend class SimulatedDesktop;
+    explicit SimulatedInputSubscription(uint64_t id) : id_(id) {}
+    uint64_t id_ = 0;
+};
+
 class SimulatedDesktop {
   public:
     static SimulatedDesktop& shared();
 
     // Back to an empty desktop: no screens, applications, windows or calls; trusted; no prompts;
-    // calls not recorded.
+    // calls not recorded. Screen observers and input subscribers stay.
     void reset();
+
+    // The one input stream of the keyboard and the mouse. An event goes to the session's
+    // subscribers (hotkeys) before the application's, each in the order they subscribed, until one
+    // consumes it (answers true). Subscribers run on the posting thread with no lock held, so they
+    // may post, subscribe and unsubscribe; one that unsubscribed meanwhile is skipped.
+    enum class InputStage { Session, Application };
+    using InputSubscriber = std::function<bool(const SimulatedInputEvent& event)>;
+    [[nodiscard]] SimulatedInputSubscription subscribeToInput(InputStage stage, InputSubscriber subscriber);
+    // True when a subscriber consumed the event.
+    bool postInput(const SimulatedInputEvent& event);
 
     // Screens, in the platform's order; the first is the primary screen.
     std::vector<SimulatedScreen> screens() const;
@@ -104,7 +140,16 @@ class SimulatedDesktop {
     void clearCalls();
 
   private:
+    friend class SimulatedInputSubscription;
+    struct InputEntry {
+        uint64_t id;
+        InputStage stage;
+        std::shared_ptr<InputSubscriber> subscriber;
+    };
+
     SimulatedDesktop() = default;
+    void unsubscribeFromInput(uint64_t id);
+    bool isSubscribedToInput(uint64_t id) const;
     void notifyScreenObservers();
     SimulatedWindow* find(CGWindowID number);
     const SimulatedWindow* find(CGWindowID number) const;
@@ -115,6 +160,8 @@ class SimulatedDesktop {
     CGDirectDisplayID nextDisplayID_ = 1;
     std::map<uint64_t, ScreenObserver> screenObservers_;
     uint64_t nextObserver_ = 1;
+    std::vector<InputEntry> inputSubscribers_;  // session's first
+    uint64_t nextInputSubscriber_ = 1;
     std::map<pid_t, std::string> applications_;
     std::vector<SimulatedWindow> windows_;  // front to back
     std::optional<pid_t> frontmost_;

@@ -442,7 +442,11 @@ class Player {
     void play(const Step& step) {
         auto& desktop = SimulatedDesktop::shared();
         if (auto* press = std::get_if<Press>(&step.action)) {
-            MASShortcutMonitor::sharedMonitor()->pressKey(press->keyCode, press->modifierFlags);
+            SimulatedInputEvent key;
+            key.type = static_cast<uint32_t>(NSEventType::KeyDown);
+            key.keyCode = static_cast<uint16_t>(press->keyCode);
+            key.modifierFlags = press->modifierFlags;
+            desktop.postInput(key);
         } else if (auto* unplug = std::get_if<Unplug>(&step.action)) {
             auto screens = desktop.screens();
             if (unplug->index >= screens.size())

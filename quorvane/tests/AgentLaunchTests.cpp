@@ -6,6 +6,7 @@
 #include "DudIzizozAnalytics/DIZAnalytics.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "Settings/SettingsWindowController.h"
+#include "platform/appkit/testing/EventSimulation.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/SharedInstance.h"
@@ -58,7 +59,7 @@ class AgentLaunch : public DesktopTest {
     }
 
     bool press(int64_t keyCode, NSEventModifierFlags flags) {
-        bool consumed = monitor->pressKey(keyCode, flags);
+        bool consumed = simulate::pressKey(keyCode, flags);
         RunLoop::runUntilIdle();
         return consumed;
     }

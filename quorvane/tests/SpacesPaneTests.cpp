@@ -193,11 +193,11 @@ TEST_F(SpacesPane, TheStrictToggleSwitchesTheSizeAndTheNextPressUsesIt) {
     EXPECT_EQ(row(1)->strictSpaceButton()->image()->name(), "bolt-outline");
 
     // The window lies loosely in the space but 15 points off its edges: strict "10" misses it.
-    monitor->pressKey(18, kCmd);
+    simulate::pressKey(18, kCmd);
     RunLoop::runUntilIdle();
     EXPECT_TRUE(events.empty());
     simulate::click(window, simulate::centerOf(*row(0)->strictSpaceButton()));
-    monitor->pressKey(18, kCmd);
+    simulate::pressKey(18, kCmd);
     RunLoop::runUntilIdle();
     EXPECT_EQ(events, (std::vector<std::string>{"m:switched", "r:switch"}));
 }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "DudIzizoz/Internals/HttpClient/DIZHttpCall.h"
 #include "DudIzizoz/Internals/HttpClient/DIZHttpUtil.h"
@@ -72,22 +73,33 @@ void DIZHttpClient::sendAsync(const std::string& url, const std::string& method,
 void DIZHttpClient::sendAsync(const std::string& url, const std::string& method, const HTTPHeaders& headers,
                               std::optional<Data> data, std::vector<double> retryIntervals,
                               bool compressionEnabled, DIZHttpRequestCompletionHandler completionHandler) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (!enabled_) {
+        lock.unlock();
         if (completionHandler)
             completionHandler(std::nullopt, nullptr, sdkError(kDIZDisabledErrorCode, kDIZDisabledErrorDesc));
         return;
     }
-    sendCallAsync(std::make_shared<DIZHttpCall>(url, method, headers, std::move(data),
-                                                std::move(retryIntervals), compressionEnabled,
-                                                std::move(completionHandler)));
+    Callouts callouts;
+    sendLocked(std::make_shared<DIZHttpCall>(url, method, headers, std::move(data), std::move(retryIntervals),
+                                             compressionEnabled, std::move(completionHandler)),
+               callouts);
+    lock.unlock();
+    run(callouts);
 }
 
 void DIZHttpClient::sendCallAsync(const std::shared_ptr<DIZHttpCall>& call) {
-    std::lock_guard lock(mutex_);
+    Callouts callouts;
+    {
+        std::lock_guard lock(mutex_);
+        sendLocked(call, callouts);
+    }
+    run(callouts);
+}
+
+void DIZHttpClient::sendLocked(const std::shared_ptr<DIZHttpCall>& call, Callouts& callouts) {
     if (!isPending(*call)) pendingCalls_.push_back(call);
     if (paused_ || !session_) return;
-    if (auto delegate = delegate_.lock()) delegate->willSendHTTPRequestToURL(call->url(), call->headers());
 
     URLRequest request;
     request.url = call->url();
@@ -104,7 +116,12 @@ void DIZHttpClient::sendCallAsync(const std::shared_ptr<DIZHttpCall>& call) {
                 self->requestCompletedWithHttpCall(call, std::move(data), std::move(response),
                                                    std::move(error));
         });
-    task->resume();
+    // Made under the lock, the task belongs to the session of this moment: should that session be
+    // cancelled before the task starts, the task ends as cancelled and its call is no longer pending.
+    callouts.push_back([delegate = delegate_.lock(), call, task] {
+        if (delegate) delegate->willSendHTTPRequestToURL(call->url(), call->headers());
+        task->resume();
+    });
 }
 
 void DIZHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DIZHttpCall>& call,
@@ -161,20 +178,15 @@ void DIZHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DIZHttpCa
         }
         return;
     }
-    if (DIZHttpUtil::isSuccessStatusCode(statusCode)) {
-        finish(std::move(data), std::move(response), std::nullopt);
-        return;
-    }
-    removePending(*call);
-    if (call->completionHandler())
-        call->completionHandler()(std::move(data), std::move(response), std::nullopt);
-    setEnabled(false, true);
+    finish(std::move(data), std::move(response), std::nullopt);
+    // A status that retrying cannot mend disables the client, after the call's handler has heard it.
+    if (!DIZHttpUtil::isSuccessStatusCode(statusCode)) setEnabled(false, true);
 }
 
 // Paused for good, a client on a network that never changes would send nothing more in this
 // process: it tries again once the call's last retry interval has passed once more.
 void DIZHttpClient::pauseUntilRetriedAgain(const DIZHttpCall& call) {
-    pause();
+    pauseLocked();
     const auto& intervals = call.retryIntervals();
     const double wait = intervals.empty() ? kDefaultRetryIntervals.back() : intervals.back();
     if (resumeTimer_) resumeTimer_->cancel();
@@ -188,8 +200,12 @@ void DIZHttpClient::pauseUntilRetriedAgain(const DIZHttpCall& call) {
 
 // A network that went down meanwhile keeps the client paused until it comes back.
 void DIZHttpClient::resumeAfterRetries() {
-    std::lock_guard lock(mutex_);
-    if (!isNetworkDown()) resume();
+    Callouts callouts;
+    {
+        std::lock_guard lock(mutex_);
+        if (!isNetworkDown()) resumeLocked(callouts);
+    }
+    run(callouts);
 }
 
 bool DIZHttpClient::isNetworkDown() const {
@@ -198,8 +214,12 @@ bool DIZHttpClient::isNetworkDown() const {
 
 // A timer that fired while the call was being cancelled must not bring the call back.
 void DIZHttpClient::retryFired(const std::shared_ptr<DIZHttpCall>& call) {
-    std::lock_guard lock(mutex_);
-    if (isPending(*call)) sendCallAsync(call);
+    Callouts callouts;
+    {
+        std::lock_guard lock(mutex_);
+        if (isPending(*call)) sendLocked(call, callouts);
+    }
+    run(callouts);
 }
 
 // Every reference posts the same notification, so it only says that some path changed: the client
@@ -219,6 +239,10 @@ void DIZHttpClient::networkStateChanged(const Notification& notification) {
 
 void DIZHttpClient::pause() {
     std::lock_guard lock(mutex_);
+    pauseLocked();
+}
+
+void DIZHttpClient::pauseLocked() {
     if (paused_) return;
     DIZLogInfo(kDIZLogTag, "Pause HTTP client.");
     paused_ = true;
@@ -226,14 +250,22 @@ void DIZHttpClient::pause() {
 }
 
 void DIZHttpClient::resume() {
-    std::lock_guard lock(mutex_);
+    Callouts callouts;
+    {
+        std::lock_guard lock(mutex_);
+        resumeLocked(callouts);
+    }
+    run(callouts);
+}
+
+void DIZHttpClient::resumeLocked(Callouts& callouts) {
     if (!paused_ || !enabled_) return;
     DIZLogInfo(kDIZLogTag, "Resume HTTP client.");
     paused_ = false;
     if (resumeTimer_) resumeTimer_->cancel();
     const auto calls = pendingCalls_;
     for (const auto& call : calls) {
-        if (!call->isInProgress()) sendCallAsync(call);
+        if (!call->isInProgress()) sendLocked(call, callouts);
     }
 }
 
@@ -243,23 +275,25 @@ void DIZHttpClient::setEnabled(bool isEnabled) {
 }
 
 void DIZHttpClient::setEnabled(bool isEnabled, bool andDeleteDataOnDisabled) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (enabled_ == isEnabled) return;
     enabled_ = isEnabled;
     if (isEnabled) {
         session_ = URLSession::sessionWithConfiguration(sessionConfiguration_);
+        lock.unlock();
+        // Started on the main thread, the notifier reports the network at once, and the report
+        // pauses or resumes this client.
         if (reachability_) reachability_->startNotifier();
         resume();
         return;
     }
     if (reachability_) reachability_->stopNotifier();
-    pause();
+    pauseLocked();
     if (!andDeleteDataOnDisabled) return;
     if (session_) session_->invalidateAndCancel();
     session_ = nullptr;
-    // Taken out first: a handler may send again, and that must not touch the list being walked.
-    const auto calls = std::move(pendingCalls_);
-    pendingCalls_.clear();
+    const auto calls = std::exchange(pendingCalls_, {});
+    lock.unlock();
     for (const auto& call : calls) {
         if (call->completionHandler())
             call->completionHandler()(std::nullopt, nullptr,
@@ -305,4 +339,8 @@ bool DIZHttpClient::isPending(const DIZHttpCall& call) const {
 void DIZHttpClient::removePending(const DIZHttpCall& call) {
     std::erase_if(pendingCalls_,
                   [&](const std::shared_ptr<DIZHttpCall>& pending) { return pending.get() == &call; });
+}
+
+void DIZHttpClient::run(const Callouts& callouts) {
+    for (const auto& callout : callouts) callout();
 }

@@ -4,7 +4,9 @@
 // per-call timer; those failures wait for the network while it is down; a call that used up its
 // retries pauses the client until the last retry interval has passed again; and a status that
 // retrying cannot mend disables the client and cancels everything else.
-// The client's lock is recursive because handlers may call back into the client.
+// Handlers and the delegate are called outside the client's lock, so they may call the client
+// again, from their own thread or another.
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -58,16 +60,25 @@ class DIZHttpClient : public DIZHttpClientProtocol, public std::enable_shared_fr
     const std::shared_ptr<DIZ_Reachability>& reachability() const { return reachability_; }
 
   private:
+    // What leaves the client (handlers, the delegate, transfers to start): gathered while the lock
+    // is held, run in order once it is released.
+    using Callouts = std::vector<std::function<void()>>;
+
     DIZHttpClient(std::optional<long> maxHttpConnectionsPerHost,
                   std::shared_ptr<DIZ_Reachability> reachability);
+    // The members ending in "Locked", and those below them, expect the lock to be held.
+    void sendLocked(const std::shared_ptr<DIZHttpCall>& call, Callouts& callouts);
+    void pauseLocked();
+    void resumeLocked(Callouts& callouts);
     bool isPending(const DIZHttpCall& call) const;
     void removePending(const DIZHttpCall& call);
-    void retryFired(const std::shared_ptr<DIZHttpCall>& call);
     void pauseUntilRetriedAgain(const DIZHttpCall& call);
-    void resumeAfterRetries();
     bool isNetworkDown() const;
+    void retryFired(const std::shared_ptr<DIZHttpCall>& call);
+    void resumeAfterRetries();
+    static void run(const Callouts& callouts);
 
-    mutable std::recursive_mutex mutex_;
+    mutable std::mutex mutex_;
     URLSessionConfiguration sessionConfiguration_;
     std::shared_ptr<URLSession> session_;
     std::shared_ptr<DIZ_Reachability> reachability_;

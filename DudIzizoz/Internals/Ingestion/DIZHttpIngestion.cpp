@@ -58,8 +58,7 @@ void DIZHttpIngestion::sendAsync(const std::shared_ptr<DIZLogContainer>& data,
     sendAsync(data, eTag, UUID().uuidString(), std::move(completionHandler));
 }
 
-// The client is called after the lock is let go: its handlers may run under the client's own
-// lock and call back into this ingestion.
+// The client is called after the lock is let go: its handlers may call back into this ingestion.
 void DIZHttpIngestion::sendAsync(const std::shared_ptr<DIZLogContainer>& data,
                                  const std::optional<std::string>& eTag, const std::string& callId,
                                  DIZSendAsyncCompletionHandler completionHandler) {

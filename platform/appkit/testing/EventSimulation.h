@@ -1,22 +1,36 @@
 #pragma once
-// Drives a window with mouse and key events as a person would, for tests. Points are in the
-// window's coordinates (origin bottom-left).
+// Drives windows with mouse and key events as a person would, for tests. Points are in the
+// window's coordinates (origin bottom-left) unless they are called global.
 #include <memory>
 #include <string>
 
 #include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSEvent.h"
-#include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSView.h"
 #include "platform/appkit/NSWindow.h"
 #include "platform/foundation/Unicode.h"
+#include "platform/windowserver/SimulatedDesktop.h"
 
 namespace simulate {
 
-// Events go through the application, as real input does: local monitors see them first.
+// Every event goes into the desktop's input stream, as real input does: hotkeys see it first, then
+// the application (its local monitors, then the window). True when one of them took it.
+inline bool post(NSEventType type, NSEventModifierFlags flags, uint16_t keyCode, std::string characters,
+                 CGPoint location, const std::shared_ptr<NSWindow>& window) {
+    NSApplication::sharedApplication();  // an application to receive it
+    SimulatedInputEvent input;
+    input.type = static_cast<uint32_t>(type);
+    input.modifierFlags = flags;
+    input.keyCode = keyCode;
+    input.characters = std::move(characters);
+    input.location = location;
+    input.windowNumber = window ? window->windowNumber() : 0;
+    return SimulatedDesktop::shared().postInput(input);
+}
+
 inline void send(const std::shared_ptr<NSWindow>& window, NSEventType type, CGPoint at,
                  NSEventModifierFlags flags = 0) {
-    NSApplication::sharedApplication()->sendEvent(NSEvent::mouseEvent(type, at, window, flags));
+    post(type, flags, 0, "", at, window);
 }
 
 inline void moveMouse(const std::shared_ptr<NSWindow>& window, CGPoint at) {
@@ -41,8 +55,12 @@ inline void drag(const std::shared_ptr<NSWindow>& window, CGPoint from, CGPoint 
 
 inline void keyDown(const std::shared_ptr<NSWindow>& window, uint16_t keyCode, std::string characters,
                     NSEventModifierFlags flags = 0) {
-    window->sendEvent(
-        *NSEvent::keyEvent(NSEventType::KeyDown, keyCode, std::move(characters), flags, window));
+    post(NSEventType::KeyDown, flags, keyCode, std::move(characters), {}, window);
+}
+
+// A key pressed while no window of this process takes keys: true when a hotkey consumed it.
+inline bool pressKey(uint16_t keyCode, NSEventModifierFlags flags) {
+    return post(NSEventType::KeyDown, flags, keyCode, "", {}, nullptr);
 }
 
 // The centre of `view` in its window's coordinates.
@@ -55,19 +73,7 @@ inline CGPoint centerOf(const NSView& view) {
 // the application receives it: an event of `type` for the front window under the pointer (or for
 // no window), through the local monitors first.
 inline void pointerEvent(NSEventType type, CGPoint global) {
-    auto screens = NSScreen::screens();
-    CGFloat primaryTop = screens.empty() ? 0 : screens.front()->frame().maxY();
-    CGPoint onScreen{global.x, primaryTop - global.y};
-    std::shared_ptr<NSWindow> under;
-    for (const auto& window : NSWindow::orderedWindows()) {
-        if (CGRectContainsPoint(window->frame(), onScreen)) {
-            under = window;
-            break;
-        }
-    }
-    auto event = NSEvent::mouseEvent(type, under ? under->convertPointFromScreen(onScreen) : onScreen, under);
-    event->setCGEventLocation(global);
-    NSApplication::sharedApplication()->sendEvent(event);
+    post(type, 0, 0, "", global, nullptr);
 }
 
 inline void movePointer(CGPoint global) {

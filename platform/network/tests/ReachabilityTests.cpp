@@ -6,7 +6,7 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/NetworkPath.h"
-#include "platform/network/Reachability.h"
+#include "platform/network/Reachability_simulated.h"
 
 namespace {
 

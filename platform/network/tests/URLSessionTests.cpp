@@ -6,7 +6,7 @@
 
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
-#include "platform/network/Reachability.h"
+#include "platform/network/Reachability_simulated.h"
 #include "platform/network/URLSession.h"
 #include "platform/network/testing/CompletionRecorder.h"
 #include "platform/network/testing/LocalHttpServer.h"

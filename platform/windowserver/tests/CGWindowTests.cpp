@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/windowserver/CGWindow.h"
+#include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
 class WindowServer : public ::testing::Test {

@@ -29,7 +29,7 @@
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/UUID.h"
 #include "platform/foundation/testing/TestHome.h"
-#include "platform/network/Reachability.h"
+#include "platform/network/Reachability_simulated.h"
 #include "platform/network/testing/LocalHttpServer.h"
 #include "testing/Eventually.h"
 

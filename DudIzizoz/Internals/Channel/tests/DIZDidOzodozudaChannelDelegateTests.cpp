@@ -16,7 +16,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/testing/TestHome.h"
-#include "platform/network/Reachability.h"
+#include "platform/network/Reachability_simulated.h"
 
 namespace {
 

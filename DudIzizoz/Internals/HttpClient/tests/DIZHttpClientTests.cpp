@@ -11,11 +11,12 @@
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/network/Reachability.h"
+#include "platform/network/Reachability_simulated.h"
 #include "platform/network/testing/CompletionRecorder.h"
 #include "platform/network/testing/DroppingFront.h"
 #include "platform/network/testing/LocalHttpServer.h"
 #include "testing/Eventually.h"
+#include "testing/OtherThreads.h"
 
 namespace {
 
@@ -309,6 +310,42 @@ TEST_F(DIZHttpClientTest, StalledRequestFailsAfterSixtySecondsOfClockTime) {
     EXPECT_EQ(outcome.error->domain, kURLErrorDomain);
     EXPECT_EQ(outcome.error->code, URLError::TimedOut);
     EXPECT_TRUE(client->pendingCalls().empty());
+}
+
+// What the client calls out to may call the client again, on its own thread or on another one
+// that it waits for.
+TEST_F(DIZHttpClientTest, HandlersAndTheDelegateMayCallTheClientAgain) {
+    struct Delegate : DIZHttpClientDelegate {
+        void willSendHTTPRequestToURL(const std::string&, const HTTPHeaders&) override {
+            const bool answered = threads.run([this] { client->isPaused(); });
+            std::lock_guard lock(mutex);
+            answers.push_back(answered);
+        }
+        OtherThreads threads;
+        std::shared_ptr<DIZHttpClient> client;
+        std::mutex mutex;
+        std::vector<bool> answers;
+    };
+    auto delegate = std::make_shared<Delegate>();
+    delegate->client = client;
+    client->setDelegate(delegate);
+
+    OtherThreads threads;
+    Handler second;
+    std::atomic<bool> sentFromAnotherThread{false};
+    client->sendAsync(server.url("/logs"), "POST", {}, dataFromString("{}"),
+                      [&](std::optional<Data>, std::shared_ptr<const HTTPURLResponse>, std::optional<Error>) {
+                          sentFromAnotherThread = threads.run([&] { send("/logs", second); });
+                          client->pause();
+                      });
+
+    Outcome answer = second.wait();
+    ASSERT_TRUE(answer.response);
+    EXPECT_EQ(answer.response->statusCode, 200);
+    EXPECT_TRUE(sentFromAnotherThread);
+    EXPECT_TRUE(client->isPaused());
+    std::lock_guard lock(delegate->mutex);
+    EXPECT_EQ(delegate->answers, (std::vector<bool>{true, true}));
 }
 
 TEST(DIZHttpCallTest, RetryDelaysFallInTheirJitterWindows) {

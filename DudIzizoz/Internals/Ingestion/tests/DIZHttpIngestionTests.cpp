@@ -12,7 +12,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/UUID.h"
 #include "platform/foundation/testing/TestHome.h"
-#include "platform/network/Reachability.h"
+#include "platform/network/Reachability_simulated.h"
 
 namespace {
 

@@ -37,7 +37,7 @@ class DIZAnalytics : public DIZServiceAbstract {
     void addChannelUnits(const std::shared_ptr<DIZChannelGroupProtocol>& channelGroup) override;
 
   private:
-    mutable std::mutex mutex_;  // guards the two units' members below
+    mutable std::mutex mutex_;  // guards the unit configuration and the critical unit
     uint64_t flushInterval_;
     std::shared_ptr<DIZChannelUnitConfiguration> channelUnitConfiguration_;
     std::shared_ptr<DIZChannelUnitProtocol> criticalChannelUnit_;

@@ -100,9 +100,10 @@ void AdvancedViewController::loadView() {
 void AdvancedViewController::viewDidLoad() {
     SettingsPane::viewDidLoad();
     setPreferredContentSize(kViewSize);
-    shortcutSegmentedControl_->setTarget(static_cast<NSObject*>(this));
+    auto self = sharedAs<NSObject>();
+    shortcutSegmentedControl_->setTarget(self);
     shortcutSegmentedControl_->setAction("segmentSelectedWithSender:");
-    launchAtLoginCheckbox_->bind("value", this, kLaunchAtLoginKey);
+    launchAtLoginCheckbox_->bind("value", self, kLaunchAtLoginKey);
     layOut(*view());
     showStoredResizeKey();
     showVersion();

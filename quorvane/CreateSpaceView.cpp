@@ -22,6 +22,19 @@ void CreateSpaceView::setShowMessage(bool show) {
     gShowMessage = show;
 }
 
+// Done and the two selection modes reach the view once it is shared, and only while it lives.
+std::shared_ptr<CreateSpaceView> CreateSpaceView::make(CGRect frame) {
+    std::shared_ptr<CreateSpaceView> view(new CreateSpaceView(frame));
+    view->floatingMenu_->doneButton()->setTarget(view);
+    std::weak_ptr<CreateSpaceView> weak = view;
+    auto place = [weak](CGFloat x1, CGFloat y1, CGFloat x2, CGFloat y2) {
+        if (auto self = weak.lock()) self->placeSpaceView(x1, y1, x2, y2);
+    };
+    view->windowSelectionView_->setOnCreateHandler(place);
+    view->gridSelectionView_->setOnCreateHandler(place);
+    return view;
+}
+
 CreateSpaceView::CreateSpaceView(CGRect frame)
     : NSView(frame),
       windowSelectionView_(std::make_shared<WindowSelectionView>()),
@@ -31,7 +44,7 @@ CreateSpaceView::CreateSpaceView(CGRect frame)
       messageView_(std::make_shared<MessageView>()) {
     registerAction("createSpace", [this](NSObject*) { createSpace(); });
 
-    // Built once; the subviews are this view's own, so their handlers may name it directly.
+    // Built once.
     addSubview(gridSelectionView_);
     addSubview(windowSelectionView_);
     windowSelectionView_->setHidden(true);
@@ -45,12 +58,8 @@ CreateSpaceView::CreateSpaceView(CGRect frame)
         floatingMenu_->widthAnchor().constraintEqualToConstant(270),
         floatingMenu_->heightAnchor().constraintEqualToConstant(48),
     });
-    floatingMenu_->doneButton()->setTarget(static_cast<NSObject*>(this));
     floatingMenu_->doneButton()->setAction("createSpace");
 
-    auto place = [this](CGFloat x1, CGFloat y1, CGFloat x2, CGFloat y2) { placeSpaceView(x1, y1, x2, y2); };
-    windowSelectionView_->setOnCreateHandler(place);
-    gridSelectionView_->setOnCreateHandler(place);
     for (NSView* mode :
          {static_cast<NSView*>(windowSelectionView_.get()), static_cast<NSView*>(gridSelectionView_.get())})
         pinEdges(

@@ -28,7 +28,7 @@ class CreateSpaceView : public NSView {
     static bool showMessage();
     static void setShowMessage(bool show);
 
-    explicit CreateSpaceView(CGRect frame = {});
+    static std::shared_ptr<CreateSpaceView> make(CGRect frame = {});
 
     void setOnCreation(CreationHandler handler) { onCreation_ = std::move(handler); }
     void setRemoveSubViews(std::function<void()> handler) { removeSubViews_ = std::move(handler); }
@@ -56,6 +56,7 @@ class CreateSpaceView : public NSView {
     void mouseDown(const NSEvent& event) override;
 
   private:
+    explicit CreateSpaceView(CGRect frame);
     void setUpInWindow();
     bool onMainScreen() const;
 

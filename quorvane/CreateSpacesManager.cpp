@@ -29,7 +29,7 @@ void CreateSpacesManager::showCreateOverlay(CreateHandler onCreate) {
 }
 
 std::shared_ptr<CreateSpaceView> CreateSpacesManager::makeCreateSpaceView(CreateHandler onCreate) {
-    auto view = std::make_shared<CreateSpaceView>();
+    auto view = CreateSpaceView::make();
     auto self = sharedAs<CreateSpacesManager>();
     const auto& menu = view->floatingMenu();
     menu->cancelButton()->setTarget(self);

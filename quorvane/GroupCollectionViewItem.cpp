@@ -33,7 +33,7 @@ GroupCollectionViewItem::GroupCollectionViewItem()
       strictSpaceButton_(std::make_shared<Button>()),
       windowRectangle_(std::make_shared<SpaceRectangleView>()),
       spaceNameTextField_(std::make_shared<GroupTextField>()),
-      shortcutView_(std::make_shared<ShortcutView>()) {
+      shortcutView_(ShortcutView::make()) {
     tooltipViewText_->setStringValue(kTooltipText);
     tooltipViewText_->setEditable(false);
     tooltipViewText_->setBezeled(false);

@@ -11,9 +11,11 @@ InfoButton::InfoButton(std::string infoText)
     setTitle("");
     setBezelStyle(NSBezelStyle::RegularSquare);
     setBordered(false);
-    registerAction("showInfoPopover", [this](NSObject*) { showInfoPopover(); });
-    setTarget(static_cast<NSObject*>(this));
-    setAction("showInfoPopover");
+}
+
+bool InfoButton::sendAction() {
+    showInfoPopover();
+    return true;
 }
 
 void InfoButton::showInfoPopover() {

@@ -1,6 +1,6 @@
 #pragma once
 // The small "i" button of a pane's heading: a click opens a popover with its help text, the next
-// click closes it.
+// click closes it. The button answers its own clicks.
 #include <memory>
 #include <string>
 
@@ -14,6 +14,7 @@ class InfoButton : public NSButton {
     const std::shared_ptr<NSPopover>& infoPopover() const { return infoPopover_; }
     const std::string& infoText() const { return infoText_; }
     void showInfoPopover();
+    bool sendAction() override;
 
   private:
     std::shared_ptr<NSPopover> infoPopover_;

@@ -4,6 +4,12 @@
 #include "platform/appkit/NSWindow.h"
 #include "quorvane/Extensions.h"
 
+std::shared_ptr<ShortcutView> ShortcutView::make(CGRect frame) {
+    std::shared_ptr<ShortcutView> view(new ShortcutView(frame));
+    view->wireClearButton();
+    return view;
+}
+
 ShortcutView::ShortcutView(CGRect frame)
     : MASShortcutView(frame),
       textAttributes_{NSFont::systemFontOfSize(12, NSFontWeightMedium), NSColor::colorWithWhite(0, 0.5)},
@@ -20,13 +26,16 @@ ShortcutView::ShortcutView(CGRect frame)
 
     // Attached once; every draw only decides whether it shows.
     addSubview(clearButton_);
-    clearButton_->setTarget(static_cast<NSObject*>(this));
     clearButton_->setAction("clearButtonClicked");
     NSLayoutConstraint::activateConstraints({
         clearButton_->centerYAnchor().constraintEqualToAnchor(centerYAnchor(), 0),
         clearButton_->rightAnchor().constraintEqualToAnchor(rightAnchor(), -5),
     });
     updateClearButton();
+}
+
+void ShortcutView::wireClearButton() {
+    clearButton_->setTarget(sharedAs<NSObject>());
 }
 
 void ShortcutView::updateClearButton() {

@@ -14,7 +14,7 @@ class ShortcutView : public MASShortcutView {
     static constexpr const char* kPlaceholder = "Record shortcut";
     static constexpr const char* kRecordingPlaceholder = " Type shortcut...";
 
-    explicit ShortcutView(CGRect frame = {});
+    static std::shared_ptr<ShortcutView> make(CGRect frame = {});
 
     // Read by subclasses to decide whether clicks start recording.
     bool isEditable() const { return isEditable_; }
@@ -30,6 +30,11 @@ class ShortcutView : public MASShortcutView {
     void drawFocusRingMask() override;
     void mouseDown(const NSEvent& event) override;
     void clearButtonClicked();
+
+  protected:
+    explicit ShortcutView(CGRect frame);
+    // The last step of every make: the clear button targets the shared view.
+    void wireClearButton();
 
   private:
     void updateClearButton();

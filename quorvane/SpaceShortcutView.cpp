@@ -2,6 +2,12 @@
 
 #include "quorvane/Extensions.h"
 
+std::shared_ptr<SpaceShortcutView> SpaceShortcutView::make(CGRect frame) {
+    std::shared_ptr<SpaceShortcutView> view(new SpaceShortcutView(frame));
+    view->wireClearButton();
+    return view;
+}
+
 SpaceShortcutView::SpaceShortcutView(CGRect frame)
     : ShortcutView(frame),
       attrs_{NSFont::systemFontOfSize(15, NSFontWeightSemibold), hexColor("#22262D", 1.0)} {}

@@ -5,7 +5,7 @@
 
 class SpaceShortcutView : public ShortcutView {
   public:
-    explicit SpaceShortcutView(CGRect frame = {});
+    static std::shared_ptr<SpaceShortcutView> make(CGRect frame = {});
 
     bool initial() const { return initial_; }
     const TextAttributes& attrs() const { return attrs_; }
@@ -15,6 +15,8 @@ class SpaceShortcutView : public ShortcutView {
     void drawFocusRingMask() override {}
 
   private:
+    explicit SpaceShortcutView(CGRect frame);
+
     bool initial_ = true;
     TextAttributes attrs_;
 };

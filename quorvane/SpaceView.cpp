@@ -7,7 +7,7 @@
 SpaceView::SpaceView(CGRect frame)
     : NSView(frame),
       groupNameLabel_(std::make_shared<SpaceTextField>()),
-      groupKeyShortcutView_(std::make_shared<SpaceShortcutView>()) {
+      groupKeyShortcutView_(SpaceShortcutView::make()) {
     setWantsLayer(true);
     registerAction("createSpace", [this](NSObject*) { createSpace(); });
 

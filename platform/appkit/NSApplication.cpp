@@ -1,7 +1,5 @@
 #include "platform/appkit/NSApplication.h"
 
-#include <mutex>
-
 #include "platform/appkit/NSResponder.h"
 #include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSWindow.h"
@@ -46,19 +44,18 @@ std::shared_ptr<NSEvent> applicationEvent(const SimulatedInputEvent& input) {
 }
 
 // Input reaches whichever application is shared when it comes, after the session's hotkeys.
+bool deliverToApplication(const SimulatedInputEvent& input) {
+    auto app = sharedApp.existing();
+    auto event = app ? applicationEvent(input) : nullptr;
+    if (!event) return false;
+    app->sendEvent(event);
+    return true;
+}
+
 void listenToInput() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        static auto* subscription = new SimulatedInputSubscription(SimulatedDesktop::shared().subscribeToInput(
-            SimulatedDesktop::InputStage::Application, [](const SimulatedInputEvent& input) {
-                auto app = sharedApp.existing();
-                auto event = app ? applicationEvent(input) : nullptr;
-                if (!event) return false;
-                app->sendEvent(event);
-                return true;
-            }));
-        (void)subscription;
-    });
+    static auto* subscription = new SimulatedInputSubscription(SimulatedDesktop::shared().subscribeToInput(
+        SimulatedDesktop::InputStage::Application, deliverToApplication));
+    (void)subscription;
 }
 }  // namespace
 

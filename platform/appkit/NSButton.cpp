@@ -35,29 +35,23 @@ bool NSButton::isCheckable() const {
 void NSButton::performClick(NSObject*) {
     if (!isEnabled()) return;
     if (isCheckable()) state_ = state_ ? 0 : 1;
-    if (NSObject* object = valueBindingObject()) {
+    if (auto object = valueBindingObject()) {
         object->setValueForKey(Value(state_ != 0), valueKeyPath_);
         showBoundValue();
     }
     sendAction();
 }
 
-void NSButton::bind(std::string_view binding, NSObject* object, std::string keyPath) {
+void NSButton::bind(std::string_view binding, const std::shared_ptr<NSObject>& object, std::string keyPath) {
     if (binding != "value") return;
-    valueObject_ = object ? object->weak_from_this() : std::weak_ptr<NSObject>();
-    unownedValueObject_ = object && valueObject_.expired() ? object : nullptr;
+    valueObject_ = object;
     valueKeyPath_ = std::move(keyPath);
     showBoundValue();
 }
 
-NSObject* NSButton::valueBindingObject() const {
-    if (auto object = valueObject_.lock()) return object.get();
-    return unownedValueObject_;
-}
-
 // A value that is not a truth value (or none) leaves the state alone.
 void NSButton::showBoundValue() {
-    NSObject* object = valueBindingObject();
+    auto object = valueBindingObject();
     if (!object) return;
     auto value = object->valueForKey(valueKeyPath_);
     if (auto on = value ? value->asBool() : std::nullopt) state_ = *on ? 1 : 0;

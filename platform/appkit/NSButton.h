@@ -66,10 +66,10 @@ public:
 
     void performClick(NSObject* sender = nullptr);
 
-    // Bindings: "value" ties the state to `keyPath` of `object` (held like a target). The state
-    // shows the value at once; a click writes the new state there and then shows what the object
-    // holds afterwards. No other binding is offered; asking for one binds nothing.
-    void bind(std::string_view binding, NSObject* object, std::string keyPath);
+    // Bindings: "value" ties the state to `keyPath` of `object` (held weakly, like a target). The
+    // state shows the value at once; a click writes the new state there and then shows what the
+    // object holds afterwards. No other binding is offered; asking for one binds nothing.
+    void bind(std::string_view binding, const std::shared_ptr<NSObject>& object, std::string keyPath);
 
     CGSize intrinsicContentSize() const override;
     void mouseDown(const NSEvent& event) override;
@@ -79,7 +79,7 @@ public:
 private:
     bool isCheckable() const;
     // Null when unbound or gone.
-    NSObject* valueBindingObject() const;
+    std::shared_ptr<NSObject> valueBindingObject() const { return valueObject_.lock(); }
     void showBoundValue();
 
     std::string title_ = "Button";
@@ -94,6 +94,5 @@ private:
     int state_ = 0;
     bool pressed_ = false;
     std::weak_ptr<NSObject> valueObject_;
-    NSObject* unownedValueObject_ = nullptr;
     std::string valueKeyPath_;
 };

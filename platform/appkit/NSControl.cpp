@@ -2,15 +2,9 @@
 
 #include "platform/appkit/NSWindow.h"
 
-void NSControl::setTarget(NSObject* target) {
-    target_ = target ? target->weak_from_this() : std::weak_ptr<NSObject>();
-    unownedTarget_ = target && target_.expired() ? target : nullptr;
-}
-
 bool NSControl::sendAction() {
     if (action_.empty()) return false;
     if (auto target = target_.lock()) return target->performSelector(action_, this);
-    if (unownedTarget_) return unownedTarget_->performSelector(action_, this);
     NSWindow* w = window();
     NSResponder* responder = w ? w->firstResponder() : nullptr;
     for (NSResponder* r = responder ? responder : static_cast<NSResponder*>(this); r; r = r->nextResponder())

@@ -1,6 +1,8 @@
 #pragma once
 // A view that sends an action to a target: by selector name to the target when there is one, else
-// along the responder chain of its window.
+// along the responder chain of its window. The target is held weakly and wired once both exist: a
+// control never keeps its target alive, and a target that has gone is no target. A control that is
+// its own target answers its action itself (it overrides sendAction) rather than naming itself.
 #include <memory>
 #include <string>
 
@@ -14,13 +16,11 @@ public:
     explicit NSControl(CGRect frame = {}) : NSView(frame) {}
 
     std::shared_ptr<NSObject> target() const { return target_.lock(); }
-    void setTarget(const std::shared_ptr<NSObject>& target) { target_ = target; }
-    // Targets are held weakly; an object not owned by a shared pointer can still be named here.
-    void setTarget(NSObject* target);
+    void setTarget(std::weak_ptr<NSObject> target) { target_ = std::move(target); }
     const std::string& action() const { return action_; }
     void setAction(std::string action) { action_ = std::move(action); }
     // Sends the action; true when some object answered it.
-    bool sendAction();
+    virtual bool sendAction();
 
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool enabled) { enabled_ = enabled; }
@@ -33,7 +33,6 @@ public:
 
 private:
     std::weak_ptr<NSObject> target_;
-    NSObject* unownedTarget_ = nullptr;
     std::string action_;
     bool enabled_ = true;
     NSFont font_;

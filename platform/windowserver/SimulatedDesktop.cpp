@@ -82,7 +82,8 @@ void SimulatedDesktop::notifyScreenObservers() {
 SimulatedInputSubscription::SimulatedInputSubscription(SimulatedInputSubscription&& other) noexcept
     : id_(std::exchange(other.id_, 0)) {}
 
-SimulatedInputSubscription& SimulatedInputSubscription::operator=(SimulatedInputSubscription&& other) noexcept {
+SimulatedInputSubscription& SimulatedInputSubscription::operator=(
+    SimulatedInputSubscription&& other) noexcept {
     if (this != &other) {
         if (id_) SimulatedDesktop::shared().unsubscribeFromInput(id_);
         id_ = std::exchange(other.id_, 0);

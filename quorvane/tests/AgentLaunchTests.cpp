@@ -59,7 +59,7 @@ class AgentLaunch : public DesktopTest {
     }
 
     bool press(int64_t keyCode, NSEventModifierFlags flags) {
-        bool consumed = simulate::pressKey(keyCode, flags);
+        bool consumed = simulate::pressKey(static_cast<uint16_t>(keyCode), flags);
         RunLoop::runUntilIdle();
         return consumed;
     }

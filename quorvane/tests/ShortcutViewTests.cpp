@@ -26,7 +26,7 @@ class ShortcutField : public ::testing::Test {
 
     std::shared_ptr<NSWindow> window = std::make_shared<NSWindow>(
         CGRect{0, 0, 300, 100}, NSWindowStyleMaskTitled, NSBackingStoreType::Buffered, false);
-    std::shared_ptr<ShortcutView> field = std::make_shared<ShortcutView>(CGRect{20, 30, 175, 36});
+    std::shared_ptr<ShortcutView> field = ShortcutView::make(CGRect{20, 30, 175, 36});
     int changes = 0;
 };
 

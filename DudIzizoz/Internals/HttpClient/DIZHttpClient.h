@@ -66,7 +66,10 @@ class DIZHttpClient : public DIZHttpClientProtocol, public std::enable_shared_fr
 
     DIZHttpClient(std::optional<long> maxHttpConnectionsPerHost,
                   std::shared_ptr<DIZ_Reachability> reachability);
-    // The members ending in "Locked", and those below them, expect the lock to be held.
+    void retryFired(const std::shared_ptr<DIZHttpCall>& call);
+    void resumeAfterRetries();
+    static void run(const Callouts& callouts);
+    // These expect the lock to be held.
     void sendLocked(const std::shared_ptr<DIZHttpCall>& call, Callouts& callouts);
     void pauseLocked();
     void resumeLocked(Callouts& callouts);
@@ -74,9 +77,6 @@ class DIZHttpClient : public DIZHttpClientProtocol, public std::enable_shared_fr
     void removePending(const DIZHttpCall& call);
     void pauseUntilRetriedAgain(const DIZHttpCall& call);
     bool isNetworkDown() const;
-    void retryFired(const std::shared_ptr<DIZHttpCall>& call);
-    void resumeAfterRetries();
-    static void run(const Callouts& callouts);
 
     mutable std::mutex mutex_;
     URLSessionConfiguration sessionConfiguration_;

@@ -72,9 +72,13 @@ std::optional<bool> tracedByDebugger() {
 }
 }  // namespace
 
-std::shared_ptr<DIZDudIzizoz> DIZDudIzizoz::sharedInstance() { return sharedDudIzizoz.get(); }
+std::shared_ptr<DIZDudIzizoz> DIZDudIzizoz::sharedInstance() {
+    return sharedDudIzizoz.get();
+}
 
-void DIZDudIzizoz::resetSharedInstance() { sharedDudIzizoz.reset(); }
+void DIZDudIzizoz::resetSharedInstance() {
+    sharedDudIzizoz.reset();
+}
 
 DIZDudIzizoz::DIZDudIzizoz() {
     DIZDudIzizozUserDefaults::shared()->migrateKeys(

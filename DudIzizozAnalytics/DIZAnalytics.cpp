@@ -18,9 +18,13 @@ const DIZServiceClass& DIZAnalytics::classObject() {
     return object;
 }
 
-std::shared_ptr<DIZAnalytics> DIZAnalytics::sharedInstance() { return sharedAnalytics.get(); }
+std::shared_ptr<DIZAnalytics> DIZAnalytics::sharedInstance() {
+    return sharedAnalytics.get();
+}
 
-void DIZAnalytics::resetSharedInstance() { sharedAnalytics.reset(); }
+void DIZAnalytics::resetSharedInstance() {
+    sharedAnalytics.reset();
+}
 
 DIZAnalytics::DIZAnalytics()
     : DIZServiceAbstract(classObject(), kGroupId), flushInterval_(kDIZDefaultFlushInterval) {

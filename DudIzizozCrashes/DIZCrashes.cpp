@@ -21,9 +21,13 @@ const DIZServiceClass& DIZCrashes::classObject() {
     return object;
 }
 
-std::shared_ptr<DIZCrashes> DIZCrashes::sharedInstance() { return sharedCrashes.get(); }
+std::shared_ptr<DIZCrashes> DIZCrashes::sharedInstance() {
+    return sharedCrashes.get();
+}
 
-void DIZCrashes::resetSharedInstance() { sharedCrashes.reset(); }
+void DIZCrashes::resetSharedInstance() {
+    sharedCrashes.reset();
+}
 
 DIZCrashes::DIZCrashes()
     : DIZServiceAbstract(classObject(), kGroupId),

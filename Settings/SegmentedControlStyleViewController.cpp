@@ -8,7 +8,8 @@
 
 SegmentedControlStyleViewController::SegmentedControlStyleViewController() {
     registerAction("segmentedControlAction:", [this](NSObject* sender) { segmentedControlAction(sender); });
-    registerAction("segmentedControlMenuAction:", [this](NSObject* sender) { segmentedControlMenuAction(sender); });
+    registerAction("segmentedControlMenuAction:",
+                   [this](NSObject* sender) { segmentedControlMenuAction(sender); });
 }
 
 SegmentedControlStyleViewController::SegmentedControlStyleViewController(KeyedUnarchiver&) {

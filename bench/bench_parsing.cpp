@@ -31,9 +31,10 @@ BENCHMARK(BM_JsonParseEmptyObjects)->Arg(10'000)->Arg(100'000)->Unit(benchmark::
 Value wideDictionary(int64_t count) {
     Dictionary entries;
     for (int64_t i = 0; i < count; ++i) {
-        entries.set("key" + std::to_string(i),
-                    Value(Dictionary{{"name", Value("item " + std::to_string(i))},
-                                     {"values", Value(Value::Array{Value(i), Value(0.5 * i), Value(true)})}}));
+        entries.set(
+            "key" + std::to_string(i),
+            Value(Dictionary{{"name", Value("item " + std::to_string(i))},
+                             {"values", Value(Value::Array{Value(i), Value(0.5 * i), Value(true)})}}));
     }
     return Value(std::move(entries));
 }

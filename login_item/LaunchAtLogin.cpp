@@ -18,7 +18,9 @@ struct Shared {
 constinit SharedInstance<Shared> sharedValues;
 
 // Main thread only, like the rest, so no reset comes while a caller holds this reference.
-Shared& shared() { return *sharedValues.get(); }
+Shared& shared() {
+    return *sharedValues.get();
+}
 
 CurrentValueSubject<bool>& enabledSubject() {
     auto& subject = shared().enabledSubject;
@@ -86,4 +88,6 @@ AnyPublisher<bool> LaunchAtLogin::enabledPublisher() {
     return AnyPublisher<bool>(shared().enabledSubject);
 }
 
-void LaunchAtLogin::resetSharedInstances() { sharedValues.reset(); }
+void LaunchAtLogin::resetSharedInstances() {
+    sharedValues.reset();
+}

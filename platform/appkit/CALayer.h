@@ -5,7 +5,7 @@
 #include "platform/appkit/NSColor.h"
 
 class CALayer {
-public:
+  public:
     const std::optional<NSColor>& backgroundColor() const { return backgroundColor_; }
     void setBackgroundColor(std::optional<NSColor> color) { backgroundColor_ = color; }
     const std::optional<NSColor>& borderColor() const { return borderColor_; }
@@ -21,7 +21,7 @@ public:
     bool masksToBounds() const { return masksToBounds_; }
     void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
 
-private:
+  private:
     std::optional<NSColor> backgroundColor_;
     std::optional<NSColor> borderColor_;
     CGFloat borderWidth_ = 0;

@@ -64,7 +64,9 @@ std::shared_ptr<NSApplication> NSApplication::sharedApplication() {
     return sharedApp.get();
 }
 
-void NSApplication::resetSharedApplication() { sharedApp.reset(); }
+void NSApplication::resetSharedApplication() {
+    sharedApp.reset();
+}
 
 NSApplication::NSApplication() {
     // Screen changes reach the application as events of its run loop, hence the main queue.
@@ -75,9 +77,13 @@ NSApplication::NSApplication() {
     });
 }
 
-NSApplication::~NSApplication() { SimulatedDesktop::shared().removeScreenObserver(screenObserver_); }
+NSApplication::~NSApplication() {
+    SimulatedDesktop::shared().removeScreenObserver(screenObserver_);
+}
 
-void NSApplication::post(const char* name) { NotificationCenter::defaultCenter().post(name, this); }
+void NSApplication::post(const char* name) {
+    NotificationCenter::defaultCenter().post(name, this);
+}
 
 void NSApplication::finishLaunching() {
     if (launched_) return;
@@ -102,7 +108,8 @@ void NSApplication::run() {
 
 void NSApplication::reopen(bool hasVisibleWindows) {
     bool handled = delegate_ ? delegate_->applicationShouldHandleReopen(*this, hasVisibleWindows) : true;
-    if (auto observer = delegateObserver_.lock()) observer->applicationShouldHandleReopen(hasVisibleWindows, handled);
+    if (auto observer = delegateObserver_.lock())
+        observer->applicationShouldHandleReopen(hasVisibleWindows, handled);
 }
 
 void NSApplication::terminate(const void*) {
@@ -128,7 +135,8 @@ bool NSApplication::sendAction(std::string_view action, NSObject* target, NSObje
     return delegate && delegate->performSelector(action, sender);
 }
 
-std::shared_ptr<NSObject> NSApplication::targetForAction(std::string_view action, NSObject* target, NSObject* sender) {
+std::shared_ptr<NSObject> NSApplication::targetForAction(std::string_view action, NSObject* target,
+                                                         NSObject* sender) {
     if (!target) return nullptr;
     if (target->respondsToSelector(action)) return target->weak_from_this().lock();
     if (auto* responder = dynamic_cast<NSResponder*>(target)) {
@@ -138,7 +146,9 @@ std::shared_ptr<NSObject> NSApplication::targetForAction(std::string_view action
     return nullptr;
 }
 
-void NSApplication::activateIgnoringOtherApps(bool) { active_ = true; }
+void NSApplication::activateIgnoringOtherApps(bool) {
+    active_ = true;
+}
 
 void NSApplication::sendEvent(const std::shared_ptr<NSEvent>& event) {
     auto passed = NSEvent::runLocalMonitors(event);
@@ -149,10 +159,12 @@ void NSApplication::sendEvent(const std::shared_ptr<NSEvent>& event) {
     // every window draws what the event changed.
     auto windows = NSWindow::orderedWindows();
     if (passed->type() == NSEventType::MouseMoved) {
-        CGPoint onScreen = target ? target->convertPointToScreen(passed->locationInWindow()) : passed->locationInWindow();
+        CGPoint onScreen =
+            target ? target->convertPointToScreen(passed->locationInWindow()) : passed->locationInWindow();
         for (const auto& window : windows) {
             if (window == target) continue;
-            auto moved = NSEvent::mouseEvent(NSEventType::MouseMoved, window->convertPointFromScreen(onScreen), window);
+            auto moved = NSEvent::mouseEvent(NSEventType::MouseMoved,
+                                             window->convertPointFromScreen(onScreen), window);
             moved->setCGEventLocation(passed->cgEventLocation());
             window->sendEvent(*moved);
         }

@@ -12,15 +12,18 @@ class NSApplication;
 template <class T>
 class SharedInstance;
 
-inline constexpr const char* NSApplicationWillFinishLaunchingNotification = "NSApplicationWillFinishLaunchingNotification";
-inline constexpr const char* NSApplicationDidFinishLaunchingNotification = "NSApplicationDidFinishLaunchingNotification";
-inline constexpr const char* NSApplicationWillTerminateNotification = "NSApplicationWillTerminateNotification";
+inline constexpr const char* NSApplicationWillFinishLaunchingNotification =
+    "NSApplicationWillFinishLaunchingNotification";
+inline constexpr const char* NSApplicationDidFinishLaunchingNotification =
+    "NSApplicationDidFinishLaunchingNotification";
+inline constexpr const char* NSApplicationWillTerminateNotification =
+    "NSApplicationWillTerminateNotification";
 // Posted by the application object, on the main queue, whenever a screen is attached or removed.
 inline constexpr const char* NSApplicationDidChangeScreenParametersNotification =
     "NSApplicationDidChangeScreenParametersNotification";
 
 class NSApplicationDelegate {
-public:
+  public:
     virtual ~NSApplicationDelegate() = default;
     virtual void applicationWillFinishLaunching(const Notification&) {}
     virtual void applicationDidFinishLaunching(const Notification&) {}
@@ -32,16 +35,18 @@ public:
 // uses it): each callback reaches it right after the delegate; for reopen it gets the delegate's
 // answer and gives the final one.
 class NSApplicationDelegateObserver {
-public:
+  public:
     virtual ~NSApplicationDelegateObserver() = default;
     virtual void applicationWillFinishLaunching(const Notification&) {}
     virtual void applicationDidFinishLaunching(const Notification&) {}
-    virtual bool applicationShouldHandleReopen(bool /*hasVisibleWindows*/, bool returnedValue) { return returnedValue; }
+    virtual bool applicationShouldHandleReopen(bool /*hasVisibleWindows*/, bool returnedValue) {
+        return returnedValue;
+    }
     virtual void applicationWillTerminate(const Notification&) {}
 };
 
 class NSApplication {
-public:
+  public:
     static std::shared_ptr<NSApplication> sharedApplication();
     // Drops the shared instance, so a test can launch anew.
     static void resetSharedApplication();
@@ -82,7 +87,7 @@ public:
     void activateIgnoringOtherApps(bool flag);
     bool isActive() const { return active_; }
 
-private:
+  private:
     friend class SharedInstance<NSApplication>;
     NSApplication();
     void post(const char* name);

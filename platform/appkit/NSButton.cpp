@@ -57,7 +57,9 @@ void NSButton::showBoundValue() {
     if (auto on = value ? value->asBool() : std::nullopt) state_ = *on ? 1 : 0;
 }
 
-void NSButton::mouseDown(const NSEvent&) { pressed_ = isEnabled(); }
+void NSButton::mouseDown(const NSEvent&) {
+    pressed_ = isEnabled();
+}
 
 void NSButton::mouseUp(const NSEvent& event) {
     bool wasPressed = pressed_;
@@ -72,10 +74,13 @@ CGSize NSButton::intrinsicContentSize() const {
         CGSize text = NSStringSize(title_, {font(), {}});
         return {16 + 4 + text.width, std::max<CGFloat>(16, text.height)};
     }
-    CGSize text = title_.empty() ? CGSize{0, 0} : NSStringSize(title_, {titleAttributes_ ? titleAttributes_->font : font(), {}});
+    CGSize text = title_.empty()
+                      ? CGSize{0, 0}
+                      : NSStringSize(title_, {titleAttributes_ ? titleAttributes_->font : font(), {}});
     CGSize picture = image_ && imagePosition_ != NSCellImagePosition::NoImage ? image_->size() : CGSize{0, 0};
     CGFloat padding = bordered_ ? 12 : 0;
-    return {text.width + picture.width + 2 * padding, std::max(text.height, picture.height) + (bordered_ ? 8 : 0)};
+    return {text.width + picture.width + 2 * padding,
+            std::max(text.height, picture.height) + (bordered_ ? 8 : 0)};
 }
 
 void NSButton::drawRect(const CGRect&) {
@@ -83,6 +88,7 @@ void NSButton::drawRect(const CGRect&) {
     TextAttributes attributes = titleAttributes_.value_or(TextAttributes{font(), contentTintColor_});
     CGSize size = NSStringSize(title_, attributes);
     CGRect b = bounds();
-    NSStringDraw(title_, {(b.width() - size.width) / 2, (b.height() - size.height) / 2, size.width, size.height},
+    NSStringDraw(title_,
+                 {(b.width() - size.width) / 2, (b.height() - size.height) / 2, size.width, size.height},
                  NSStringDrawingUsesLineFragmentOrigin, attributes);
 }

@@ -29,12 +29,19 @@ enum class NSBezelStyle {
     Inline = 15,
 };
 
-enum class NSCellImagePosition { NoImage = 0, ImageOnly = 1, ImageLeft = 2, ImageRight = 3, ImageBelow = 4, ImageAbove = 5 };
+enum class NSCellImagePosition {
+    NoImage = 0,
+    ImageOnly = 1,
+    ImageLeft = 2,
+    ImageRight = 3,
+    ImageBelow = 4,
+    ImageAbove = 5
+};
 
 enum class NSBackgroundStyle { Normal = 0, Emphasized = 1, Raised = 2, Lowered = 3 };
 
 class NSButton : public NSControl {
-public:
+  public:
     explicit NSButton(CGRect frame = {}) : NSControl(frame) {}
     static std::shared_ptr<NSButton> buttonWithTitle(std::string title, std::shared_ptr<NSObject> target,
                                                      std::string action);
@@ -76,7 +83,7 @@ public:
     void mouseUp(const NSEvent& event) override;
     void drawRect(const CGRect& dirtyRect) override;
 
-private:
+  private:
     bool isCheckable() const;
     // Null when unbound or gone.
     std::shared_ptr<NSObject> valueBindingObject() const { return valueObject_.lock(); }

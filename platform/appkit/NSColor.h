@@ -3,7 +3,7 @@
 #include "platform/foundation/Geometry.h"
 
 class NSColor {
-public:
+  public:
     static NSColor colorWithRed(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha);
     static NSColor colorWithWhite(CGFloat white, CGFloat alpha);
 
@@ -33,7 +33,7 @@ public:
 
     constexpr NSColor() = default;  // opaque black
 
-private:
+  private:
     constexpr NSColor(CGFloat r, CGFloat g, CGFloat b, CGFloat a) : r_(r), g_(g), b_(b), a_(a) {}
     CGFloat r_ = 0, g_ = 0, b_ = 0, a_ = 1;
 };

@@ -12,7 +12,7 @@
 enum class NSTextAlignment { Left, Center, Right, Justified, Natural };
 
 class NSControl : public NSView {
-public:
+  public:
     explicit NSControl(CGRect frame = {}) : NSView(frame) {}
 
     std::shared_ptr<NSObject> target() const { return target_.lock(); }
@@ -31,7 +31,7 @@ public:
     int tag() const { return tag_; }
     void setTag(int tag) { tag_ = tag; }
 
-private:
+  private:
     std::weak_ptr<NSObject> target_;
     std::string action_;
     bool enabled_ = true;

@@ -7,5 +7,9 @@ NSCursor& current() {
 }
 }  // namespace
 
-NSCursor NSCursor::currentCursor() { return current(); }
-void NSCursor::set() const { current() = *this; }
+NSCursor NSCursor::currentCursor() {
+    return current();
+}
+void NSCursor::set() const {
+    current() = *this;
+}

@@ -3,7 +3,7 @@
 #include <string>
 
 class NSCursor {
-public:
+  public:
     static NSCursor arrowCursor() { return NSCursor("arrow"); }
     static NSCursor pointingHandCursor() { return NSCursor("pointingHand"); }
     static NSCursor openHandCursor() { return NSCursor("openHand"); }
@@ -14,7 +14,7 @@ public:
     const std::string& name() const { return name_; }
     bool operator==(const NSCursor&) const = default;
 
-private:
+  private:
     explicit NSCursor(std::string name) : name_(std::move(name)) {}
     std::string name_;
 };

@@ -12,7 +12,7 @@ inline constexpr NSFontWeight NSFontWeightBold = 0.4;
 enum class NSControlSize { Regular = 0, Small = 1, Mini = 2, Large = 3 };
 
 class NSFont {
-public:
+  public:
     static NSFont systemFontOfSize(CGFloat size, NSFontWeight weight = NSFontWeightRegular);
     static CGFloat systemFontSize() { return 13; }
     static CGFloat systemFontSizeForControlSize(NSControlSize size);
@@ -23,7 +23,7 @@ public:
 
     NSFont() = default;  // the system font at the system size
 
-private:
+  private:
     NSFont(CGFloat size, NSFontWeight weight) : size_(size), weight_(weight) {}
     CGFloat size_ = 13;
     NSFontWeight weight_ = NSFontWeightRegular;

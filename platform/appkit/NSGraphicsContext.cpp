@@ -4,7 +4,9 @@ namespace {
 thread_local NSGraphicsContext* gCurrent = nullptr;
 }
 
-NSGraphicsContext* NSGraphicsContext::currentContext() { return gCurrent; }
+NSGraphicsContext* NSGraphicsContext::currentContext() {
+    return gCurrent;
+}
 
 NSGraphicsContext* NSGraphicsContext::setCurrentContext(NSGraphicsContext* context) {
     auto* previous = gCurrent;
@@ -12,7 +14,9 @@ NSGraphicsContext* NSGraphicsContext::setCurrentContext(NSGraphicsContext* conte
     return previous;
 }
 
-void NSGraphicsContext::saveGraphicsState() { saved_.push_back({fill_, stroke_, operation_}); }
+void NSGraphicsContext::saveGraphicsState() {
+    saved_.push_back({fill_, stroke_, operation_});
+}
 
 void NSGraphicsContext::restoreGraphicsState() {
     if (saved_.empty()) return;
@@ -72,7 +76,8 @@ std::vector<std::string> NSGraphicsContext::strings() const {
 }
 
 void NSRectFill(const CGRect& rect) {
-    if (auto* context = NSGraphicsContext::currentContext()) context->fillRect(rect, context->compositingOperation());
+    if (auto* context = NSGraphicsContext::currentContext())
+        context->fillRect(rect, context->compositingOperation());
 }
 
 void NSRectFillUsingOperation(const CGRect& rect, NSCompositingOperation op) {

@@ -26,7 +26,7 @@ struct DrawOperation {
 };
 
 class NSGraphicsContext {
-public:
+  public:
     static NSGraphicsContext* currentContext();
     // Makes `context` current (null: none) and returns the previous one.
     static NSGraphicsContext* setCurrentContext(NSGraphicsContext* context);
@@ -47,7 +47,7 @@ public:
     // The strings drawn, in order.
     std::vector<std::string> strings() const;
 
-private:
+  private:
     struct State {
         std::optional<NSColor> fill, stroke;
         NSCompositingOperation operation;
@@ -64,7 +64,7 @@ void NSRectFillUsingOperation(const CGRect& rect, NSCompositingOperation op);
 
 // A rectangle or rounded rectangle path.
 class NSBezierPath {
-public:
+  public:
     static NSBezierPath bezierPathWithRect(const CGRect& rect) { return NSBezierPath(rect, 0); }
     static NSBezierPath bezierPathWithRoundedRect(const CGRect& rect, CGFloat xRadius, CGFloat yRadius) {
         return NSBezierPath(rect, std::min(xRadius, yRadius));
@@ -75,7 +75,7 @@ public:
     void fill() const;
     void stroke() const;
 
-private:
+  private:
     NSBezierPath(const CGRect& rect, CGFloat radius) : rect_(rect), radius_(radius) {}
     CGRect rect_;
     CGFloat radius_ = 0;

@@ -30,8 +30,8 @@ std::optional<CGSize> pngSize(const Data& bytes) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (bytes.size() < 24 || !std::equal(signature, signature + 8, bytes.begin())) return std::nullopt;
     auto be32 = [&](size_t at) {
-        return (uint32_t(bytes[at]) << 24) | (uint32_t(bytes[at + 1]) << 16) | (uint32_t(bytes[at + 2]) << 8) |
-               uint32_t(bytes[at + 3]);
+        return (uint32_t(bytes[at]) << 24) | (uint32_t(bytes[at + 1]) << 16) |
+               (uint32_t(bytes[at + 2]) << 8) | uint32_t(bytes[at + 3]);
     };
     return CGSize{double(be32(16)), double(be32(20))};
 }

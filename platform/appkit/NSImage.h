@@ -8,7 +8,7 @@
 #include "platform/foundation/Geometry.h"
 
 class NSImage {
-public:
+  public:
     // Null when no asset has that name.
     static std::shared_ptr<NSImage> imageNamed(const std::string& name);
     static std::filesystem::path resourceDirectory();
@@ -19,7 +19,7 @@ public:
     CGSize size() const { return size_; }
     void setSize(CGSize size) { size_ = size; }
 
-private:
+  private:
     std::string name_;
     CGSize size_;
 };

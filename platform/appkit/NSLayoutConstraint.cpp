@@ -5,8 +5,9 @@
 
 #include "platform/appkit/NSView.h"
 
-NSLayoutConstraint::NSLayoutConstraint(NSView* first, NSLayoutAttribute firstAttribute, NSLayoutRelation relation,
-                                       NSView* second, NSLayoutAttribute secondAttribute, CGFloat multiplier,
+NSLayoutConstraint::NSLayoutConstraint(NSView* first, NSLayoutAttribute firstAttribute,
+                                       NSLayoutRelation relation, NSView* second,
+                                       NSLayoutAttribute secondAttribute, CGFloat multiplier,
                                        CGFloat constant)
     : firstAttribute_(firstAttribute),
       secondAttribute_(second ? secondAttribute : NSLayoutAttribute::NotAnAttribute),
@@ -14,7 +15,8 @@ NSLayoutConstraint::NSLayoutConstraint(NSView* first, NSLayoutAttribute firstAtt
       multiplier_(multiplier),
       constant_(constant) {
     first_ = {first, first ? std::weak_ptr<const bool>(first->aliveToken()) : std::weak_ptr<const bool>()};
-    second_ = {second, second ? std::weak_ptr<const bool>(second->aliveToken()) : std::weak_ptr<const bool>()};
+    second_ = {second,
+               second ? std::weak_ptr<const bool>(second->aliveToken()) : std::weak_ptr<const bool>()};
 }
 
 ConstraintPtr NSLayoutConstraint::constraintWithItem(NSView* first, NSLayoutAttribute firstAttribute,
@@ -25,8 +27,12 @@ ConstraintPtr NSLayoutConstraint::constraintWithItem(NSView* first, NSLayoutAttr
                                                 multiplier, constant);
 }
 
-NSView* NSLayoutConstraint::firstItem() const { return first_.get(); }
-NSView* NSLayoutConstraint::secondItem() const { return second_.get(); }
+NSView* NSLayoutConstraint::firstItem() const {
+    return first_.get();
+}
+NSView* NSLayoutConstraint::secondItem() const {
+    return second_.get();
+}
 
 bool NSLayoutConstraint::involves(const NSView* view) const {
     return view && (firstItem() == view || secondItem() == view);
@@ -54,7 +60,9 @@ NSView* currentHolder(const NSLayoutConstraint& c) {
 
 }  // namespace
 
-bool NSLayoutConstraint::isActive() const { return currentHolder(*this) != nullptr; }
+bool NSLayoutConstraint::isActive() const {
+    return currentHolder(*this) != nullptr;
+}
 
 void NSLayoutConstraint::setActive(bool active) {
     NSView* holder = currentHolder(*this);
@@ -76,7 +84,8 @@ void NSLayoutConstraint::deactivateConstraints(const std::vector<ConstraintPtr>&
 std::vector<ConstraintPtr> NSLayoutConstraint::constraintsWithVisualFormat(const std::string& format,
                                                                            const std::string& name,
                                                                            NSView* view) {
-    static const std::regex pattern(R"(^([HV]):(\|-?(\d+(?:\.\d+)?)?-?)?\[(\w+)\](-?(\d+(?:\.\d+)?)?-?\|)?$)");
+    static const std::regex pattern(
+        R"(^([HV]):(\|-?(\d+(?:\.\d+)?)?-?)?\[(\w+)\](-?(\d+(?:\.\d+)?)?-?\|)?$)");
     std::smatch m;
     std::vector<ConstraintPtr> out;
     if (!view || !std::regex_match(format, m, pattern) || m[4] != name) return out;
@@ -86,7 +95,9 @@ std::vector<ConstraintPtr> NSLayoutConstraint::constraintsWithVisualFormat(const
     auto leading = horizontal ? NSLayoutAttribute::Leading : NSLayoutAttribute::Top;
     auto trailing = horizontal ? NSLayoutAttribute::Trailing : NSLayoutAttribute::Bottom;
     // "|-" and "-|" without a number stand for the standard spacing of 20 points (8 between views).
-    auto spacing = [](const std::ssub_match& number) { return number.matched ? std::stod(number.str()) : 20.0; };
+    auto spacing = [](const std::ssub_match& number) {
+        return number.matched ? std::stod(number.str()) : 20.0;
+    };
     if (m[2].matched) {
         out.push_back(constraintWithItem(view, leading, NSLayoutRelation::Equal, superview, leading, 1,
                                          m[2].str() == "|" ? 0 : spacing(m[3])));
@@ -100,9 +111,9 @@ std::vector<ConstraintPtr> NSLayoutConstraint::constraintsWithVisualFormat(const
 
 ConstraintPtr NSLayoutAnchor::make(NSLayoutRelation relation, const NSLayoutAnchor* other, CGFloat multiplier,
                                    CGFloat constant) const {
-    return NSLayoutConstraint::constraintWithItem(view_, attribute_, relation, other ? other->view_ : nullptr,
-                                                  other ? other->attribute_ : NSLayoutAttribute::NotAnAttribute,
-                                                  multiplier, constant);
+    return NSLayoutConstraint::constraintWithItem(
+        view_, attribute_, relation, other ? other->view_ : nullptr,
+        other ? other->attribute_ : NSLayoutAttribute::NotAnAttribute, multiplier, constant);
 }
 
 ConstraintPtr NSLayoutAnchor::constraintEqualToAnchor(const NSLayoutAnchor& other, CGFloat constant) const {
@@ -112,11 +123,12 @@ ConstraintPtr NSLayoutAnchor::constraintGreaterThanOrEqualToAnchor(const NSLayou
                                                                    CGFloat constant) const {
     return make(NSLayoutRelation::GreaterThanOrEqual, &other, 1, constant);
 }
-ConstraintPtr NSLayoutAnchor::constraintLessThanOrEqualToAnchor(const NSLayoutAnchor& other, CGFloat constant) const {
+ConstraintPtr NSLayoutAnchor::constraintLessThanOrEqualToAnchor(const NSLayoutAnchor& other,
+                                                                CGFloat constant) const {
     return make(NSLayoutRelation::LessThanOrEqual, &other, 1, constant);
 }
-ConstraintPtr NSLayoutAnchor::constraintEqualToAnchorMultiplier(const NSLayoutAnchor& other, CGFloat multiplier,
-                                                                CGFloat constant) const {
+ConstraintPtr NSLayoutAnchor::constraintEqualToAnchorMultiplier(const NSLayoutAnchor& other,
+                                                                CGFloat multiplier, CGFloat constant) const {
     return make(NSLayoutRelation::Equal, &other, multiplier, constant);
 }
 ConstraintPtr NSLayoutAnchor::constraintEqualToConstant(CGFloat constant) const {

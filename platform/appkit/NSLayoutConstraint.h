@@ -27,16 +27,16 @@ enum class NSLayoutAttribute {
 enum class NSLayoutRelation { LessThanOrEqual = -1, Equal = 0, GreaterThanOrEqual = 1 };
 
 class NSLayoutConstraint : public std::enable_shared_from_this<NSLayoutConstraint> {
-public:
-    static std::shared_ptr<NSLayoutConstraint> constraintWithItem(NSView* first, NSLayoutAttribute firstAttribute,
+  public:
+    static std::shared_ptr<NSLayoutConstraint> constraintWithItem(NSView* first,
+                                                                  NSLayoutAttribute firstAttribute,
                                                                   NSLayoutRelation relation, NSView* second,
                                                                   NSLayoutAttribute secondAttribute,
                                                                   CGFloat multiplier, CGFloat constant);
     // The constraints of a visual format of the forms "H:|-a-[name]-b-|" and "V:|-a-[name]-b-|"
     // (either edge may be left out), for the one view `view` named `name`.
-    static std::vector<std::shared_ptr<NSLayoutConstraint>> constraintsWithVisualFormat(const std::string& format,
-                                                                                        const std::string& name,
-                                                                                        NSView* view);
+    static std::vector<std::shared_ptr<NSLayoutConstraint>> constraintsWithVisualFormat(
+        const std::string& format, const std::string& name, NSView* view);
     static void activateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
     static void deactivateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
 
@@ -56,10 +56,11 @@ public:
     // Whether the constraint refers to `view` as either item.
     bool involves(const NSView* view) const;
 
-    NSLayoutConstraint(NSView* first, NSLayoutAttribute firstAttribute, NSLayoutRelation relation, NSView* second,
-                       NSLayoutAttribute secondAttribute, CGFloat multiplier, CGFloat constant);
+    NSLayoutConstraint(NSView* first, NSLayoutAttribute firstAttribute, NSLayoutRelation relation,
+                       NSView* second, NSLayoutAttribute secondAttribute, CGFloat multiplier,
+                       CGFloat constant);
 
-private:
+  private:
     struct Item {
         NSView* view = nullptr;
         std::weak_ptr<const bool> alive;
@@ -75,11 +76,12 @@ using ConstraintPtr = std::shared_ptr<NSLayoutConstraint>;
 
 // One edge, centre or dimension of a view, from which constraints are made.
 class NSLayoutAnchor {
-public:
+  public:
     NSLayoutAnchor(NSView* view, NSLayoutAttribute attribute) : view_(view), attribute_(attribute) {}
 
     ConstraintPtr constraintEqualToAnchor(const NSLayoutAnchor& other, CGFloat constant = 0) const;
-    ConstraintPtr constraintGreaterThanOrEqualToAnchor(const NSLayoutAnchor& other, CGFloat constant = 0) const;
+    ConstraintPtr constraintGreaterThanOrEqualToAnchor(const NSLayoutAnchor& other,
+                                                       CGFloat constant = 0) const;
     ConstraintPtr constraintLessThanOrEqualToAnchor(const NSLayoutAnchor& other, CGFloat constant = 0) const;
     // Dimensions only.
     ConstraintPtr constraintEqualToAnchorMultiplier(const NSLayoutAnchor& other, CGFloat multiplier,
@@ -91,7 +93,7 @@ public:
     NSView* view() const { return view_; }
     NSLayoutAttribute attribute() const { return attribute_; }
 
-private:
+  private:
     ConstraintPtr make(NSLayoutRelation relation, const NSLayoutAnchor* other, CGFloat multiplier,
                        CGFloat constant) const;
     NSView* view_;

@@ -12,7 +12,7 @@
 #include "platform/foundation/Value.h"
 
 class NSObject : public std::enable_shared_from_this<NSObject> {
-public:
+  public:
     using Action = std::function<void(NSObject* sender)>;
 
     virtual ~NSObject() = default;
@@ -33,10 +33,10 @@ public:
         return std::static_pointer_cast<T>(self);
     }
 
-protected:
+  protected:
     // Registers (or replaces) the method that answers `selector`.
     void registerAction(std::string selector, Action action);
 
-private:
+  private:
     std::vector<std::pair<std::string, Action>> actions_;
 };

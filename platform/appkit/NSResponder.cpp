@@ -28,4 +28,6 @@ void NSResponder::keyUp(const NSEvent& e) {
     if (auto* next = nextResponder()) next->keyUp(e);
 }
 
-std::shared_ptr<NSObject> NSResponder::supplementalTargetForAction(std::string_view, NSObject*) { return nullptr; }
+std::shared_ptr<NSObject> NSResponder::supplementalTargetForAction(std::string_view, NSObject*) {
+    return nullptr;
+}

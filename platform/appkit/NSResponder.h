@@ -4,7 +4,7 @@
 #include "platform/appkit/NSObject.h"
 
 class NSResponder : public NSObject {
-public:
+  public:
     virtual NSResponder* nextResponder() const { return nullptr; }
 
     virtual bool acceptsFirstResponder() const { return false; }

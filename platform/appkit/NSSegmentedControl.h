@@ -22,10 +22,9 @@ class NSSegmentedControl : public NSControl {
   public:
     explicit NSSegmentedControl(CGRect frame = {}) : NSControl(frame) {}
     // One segment per label, in order.
-    static std::shared_ptr<NSSegmentedControl> segmentedControlWithLabels(const std::vector<std::string>& labels,
-                                                                        NSSegmentSwitchTracking trackingMode,
-                                                                        const std::shared_ptr<NSObject>& target,
-                                                                        std::string action);
+    static std::shared_ptr<NSSegmentedControl> segmentedControlWithLabels(
+        const std::vector<std::string>& labels, NSSegmentSwitchTracking trackingMode,
+        const std::shared_ptr<NSObject>& target, std::string action);
 
     int segmentCount() const { return static_cast<int>(segments_.size()); }
     void setSegmentCount(int count);

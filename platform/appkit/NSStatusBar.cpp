@@ -6,7 +6,9 @@ namespace {
 constinit SharedInstance<NSStatusBar> sharedBar;
 }  // namespace
 
-std::shared_ptr<NSStatusBar> NSStatusBar::systemStatusBar() { return sharedBar.get(); }
+std::shared_ptr<NSStatusBar> NSStatusBar::systemStatusBar() {
+    return sharedBar.get();
+}
 
 std::shared_ptr<NSStatusItem> NSStatusBar::statusItemWithLength(CGFloat length) {
     auto item = std::make_shared<NSStatusItem>(length);

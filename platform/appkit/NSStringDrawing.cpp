@@ -6,8 +6,8 @@
 namespace {
 
 bool isWide(char32_t cp) {
-    return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) || (cp >= 0xAC00 && cp <= 0xD7A3) ||
-           (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFF00 && cp <= 0xFF60);
+    return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+           (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFF00 && cp <= 0xFF60);
 }
 
 }  // namespace
@@ -24,5 +24,6 @@ CGSize NSStringSize(std::string_view text, const TextAttributes& attributes) {
 }
 
 void NSStringDraw(std::string_view text, const CGRect& rect, int options, const TextAttributes& attributes) {
-    if (auto* context = NSGraphicsContext::currentContext()) context->drawString(std::string(text), rect, options, attributes);
+    if (auto* context = NSGraphicsContext::currentContext())
+        context->drawString(std::string(text), rect, options, attributes);
 }

@@ -20,7 +20,7 @@ inline constexpr NSTrackingAreaOptions NSTrackingActiveAlways = 0x80;
 inline constexpr NSTrackingAreaOptions NSTrackingInVisibleRect = 0x200;
 
 class NSTrackingArea {
-public:
+  public:
     // Objects named in the user info are held weakly: an area often names the view that owns it.
     using UserInfo = std::map<std::string, std::weak_ptr<NSObject>>;
 
@@ -41,7 +41,7 @@ public:
     bool pointerInside() const { return inside_; }
     void setPointerInside(bool inside) { inside_ = inside; }
 
-private:
+  private:
     CGRect rect_;
     NSTrackingAreaOptions options_;
     std::weak_ptr<NSResponder> owner_;

@@ -25,7 +25,7 @@ void deliver(const Pending& pending) {
 
 // Real time: one thread waits for the earliest deadline and hands due timers to their queues.
 class SystemClock final : public Clock {
-public:
+  public:
     double now() const override {
         using namespace std::chrono;
         return duration<double>(system_clock::now().time_since_epoch()).count();
@@ -59,7 +59,7 @@ public:
         keys_.erase(it);
     }
 
-private:
+  private:
     void loop() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -125,7 +125,9 @@ struct ManualClock::State {
     TimerId nextId = 0;
 };
 
-ManualClock::ManualClock(double unixTime) : state_(std::make_unique<State>()) { state_->wall = unixTime; }
+ManualClock::ManualClock(double unixTime) : state_(std::make_unique<State>()) {
+    state_->wall = unixTime;
+}
 ManualClock::~ManualClock() = default;
 
 double ManualClock::now() const {
@@ -138,7 +140,8 @@ double ManualClock::monotonic() const {
     return state_->mono;
 }
 
-Clock::TimerId ManualClock::schedule(double delay, std::weak_ptr<DispatchQueue> queue, std::function<void()> fire) {
+Clock::TimerId ManualClock::schedule(double delay, std::weak_ptr<DispatchQueue> queue,
+                                     std::function<void()> fire) {
     Pending pending{std::move(queue), std::move(fire)};
     std::lock_guard lock(state_->mutex);
     TimerId id = ++state_->nextId;
@@ -213,4 +216,6 @@ ScopedManualClock::ScopedManualClock(double unixTime) : clock_(std::make_shared<
     Clock::install(clock_);
 }
 
-ScopedManualClock::~ScopedManualClock() { Clock::install(nullptr); }
+ScopedManualClock::~ScopedManualClock() {
+    Clock::install(nullptr);
+}

@@ -9,7 +9,7 @@
 class DispatchQueue;
 
 class Clock {
-public:
+  public:
     using TimerId = uint64_t;
     virtual ~Clock() = default;
 
@@ -18,7 +18,8 @@ public:
     // Seconds on a clock that never goes back; deadlines are measured on it.
     virtual double monotonic() const = 0;
     // Runs `fire` on `queue` once `delay` seconds have passed (or at once for delay <= 0).
-    virtual TimerId schedule(double delay, std::weak_ptr<DispatchQueue> queue, std::function<void()> fire) = 0;
+    virtual TimerId schedule(double delay, std::weak_ptr<DispatchQueue> queue,
+                             std::function<void()> fire) = 0;
     // A cancelled timer that has not been handed to its queue never runs.
     virtual void cancel(TimerId id) = 0;
 
@@ -30,7 +31,7 @@ public:
 };
 
 class ManualClock : public Clock {
-public:
+  public:
     // Starts at `unixTime` (default 2026-01-01 00:00:00 UTC).
     explicit ManualClock(double unixTime = 1767225600.0);
     ~ManualClock() override;
@@ -48,19 +49,19 @@ public:
     void setWallTime(double unixTime);
     size_t pendingTimers() const;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };
 
 // Installs a ManualClock for a scope and puts the previous clock back after it.
 class ScopedManualClock {
-public:
+  public:
     explicit ScopedManualClock(double unixTime = 1767225600.0);
     ~ScopedManualClock();
     ManualClock& operator*() { return *clock_; }
     ManualClock* operator->() { return clock_.get(); }
 
-private:
+  private:
     std::shared_ptr<ManualClock> clock_;
 };

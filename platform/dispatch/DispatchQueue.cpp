@@ -19,11 +19,11 @@ const std::thread::id kMainThread = std::this_thread::get_id();
 thread_local DispatchQueue* tCurrentQueue = nullptr;
 
 class CurrentQueueScope {
-public:
+  public:
     explicit CurrentQueueScope(DispatchQueue* queue) : saved_(tCurrentQueue) { tCurrentQueue = queue; }
     ~CurrentQueueScope() { tCurrentQueue = saved_; }
 
-private:
+  private:
     DispatchQueue* saved_;
 };
 
@@ -31,8 +31,9 @@ private:
 // the queue's state rather than the queue, so it can finish safely when the last reference to the
 // queue goes away inside one of its own blocks.
 class SerialQueue final : public DispatchQueue {
-public:
-    explicit SerialQueue(std::string label) : DispatchQueue(std::move(label)), state_(std::make_shared<State>()) {}
+  public:
+    explicit SerialQueue(std::string label)
+        : DispatchQueue(std::move(label)), state_(std::make_shared<State>()) {}
 
     ~SerialQueue() override {
         {
@@ -57,7 +58,7 @@ public:
 
     bool isCurrent() const override { return tCurrentQueue == this; }
 
-private:
+  private:
     struct State {
         std::mutex mutex;
         std::condition_variable ready;
@@ -87,7 +88,7 @@ private:
 
 // Blocks wait here until the main thread's run loop takes them.
 class MainQueue final : public DispatchQueue {
-public:
+  public:
     MainQueue() : DispatchQueue("com.quorvane.main-thread") {}
 
     void async(Block block) override {
@@ -128,7 +129,7 @@ public:
         return was;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Block> blocks_;
@@ -137,7 +138,7 @@ private:
 
 // A fixed pool of threads; blocks run concurrently in the order they were queued.
 class GlobalQueue final : public DispatchQueue {
-public:
+  public:
     GlobalQueue() : DispatchQueue("com.quorvane.global") {
         unsigned count = std::max(4u, std::thread::hardware_concurrency());
         for (unsigned i = 0; i < count; ++i) std::thread([this] { work(); }).detach();
@@ -160,7 +161,7 @@ public:
 
     bool isCurrent() const override { return tCurrentQueue == this; }
 
-private:
+  private:
     void work() {
         CurrentQueueScope scope(this);
         for (;;) {
@@ -194,7 +195,9 @@ std::shared_ptr<DispatchQueue> DispatchQueue::serial(std::string label) {
     return std::make_shared<SerialQueue>(std::move(label));
 }
 
-std::shared_ptr<DispatchQueue> DispatchQueue::main() { return mainQueue().shared_from_this(); }
+std::shared_ptr<DispatchQueue> DispatchQueue::main() {
+    return mainQueue().shared_from_this();
+}
 
 std::shared_ptr<DispatchQueue> DispatchQueue::global() {
     static auto* queue = new std::shared_ptr<DispatchQueue>(std::make_shared<GlobalQueue>());
@@ -219,7 +222,9 @@ DispatchQueue* DispatchQueue::current() {
     return isMainThread() ? &mainQueue() : nullptr;
 }
 
-bool DispatchQueue::isMainThread() { return std::this_thread::get_id() == kMainThread; }
+bool DispatchQueue::isMainThread() {
+    return std::this_thread::get_id() == kMainThread;
+}
 
 void DispatchQueue::after(double delay, Block block) {
     Clock::current().schedule(delay, weak_from_this(), std::move(block));
@@ -235,4 +240,6 @@ void RunLoop::run() {
     while (!mainQueue().takeStop()) mainQueue().runOne(true);
 }
 
-void RunLoop::stop() { mainQueue().stop(); }
+void RunLoop::stop() {
+    mainQueue().stop();
+}

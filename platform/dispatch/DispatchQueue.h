@@ -7,7 +7,7 @@
 #include <string>
 
 class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
-public:
+  public:
     using Block = std::function<void()>;
     virtual ~DispatchQueue() = default;
 
@@ -27,10 +27,10 @@ public:
     // True when the caller is running on this queue.
     virtual bool isCurrent() const = 0;
 
-protected:
+  protected:
     explicit DispatchQueue(std::string label) : label_(std::move(label)) {}
 
-private:
+  private:
     std::string label_;
 };
 

@@ -4,7 +4,9 @@ std::shared_ptr<DispatchTimer> DispatchTimer::make(std::shared_ptr<DispatchQueue
     return std::shared_ptr<DispatchTimer>(new DispatchTimer(std::move(queue)));
 }
 
-DispatchTimer::~DispatchTimer() { cancel(); }
+DispatchTimer::~DispatchTimer() {
+    cancel();
+}
 
 void DispatchTimer::setTimer(double delay, double interval) {
     std::lock_guard lock(mutex_);

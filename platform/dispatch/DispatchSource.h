@@ -8,7 +8,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 
 class DispatchTimer : public std::enable_shared_from_this<DispatchTimer> {
-public:
+  public:
     static std::shared_ptr<DispatchTimer> make(std::shared_ptr<DispatchQueue> queue);
 
     // First firing after `delay` seconds, then every `interval` seconds (0: once).
@@ -22,7 +22,7 @@ public:
 
     ~DispatchTimer();
 
-private:
+  private:
     explicit DispatchTimer(std::shared_ptr<DispatchQueue> queue) : queue_(std::move(queue)) {}
     void arm(double delay);
     void fired(uint64_t generation);

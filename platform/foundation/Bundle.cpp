@@ -21,11 +21,17 @@ std::string languageTag(std::string locale) {
 }
 }  // namespace
 
-std::shared_ptr<Bundle> Bundle::mainBundle() { return sharedMainBundle.get(); }
+std::shared_ptr<Bundle> Bundle::mainBundle() {
+    return sharedMainBundle.get();
+}
 
-void Bundle::setMainBundle(std::shared_ptr<Bundle> bundle) { sharedMainBundle.set(std::move(bundle)); }
+void Bundle::setMainBundle(std::shared_ptr<Bundle> bundle) {
+    sharedMainBundle.set(std::move(bundle));
+}
 
-void Bundle::resetMainBundle() { setMainBundle(nullptr); }
+void Bundle::resetMainBundle() {
+    setMainBundle(nullptr);
+}
 
 Bundle::Bundle(Dictionary infoDictionary) : info_(std::move(infoDictionary)) {}
 
@@ -34,12 +40,24 @@ std::optional<Value> Bundle::objectForInfoDictionaryKey(const std::string& key) 
     return std::nullopt;
 }
 
-std::string Bundle::bundleIdentifier() const { return info_["CFBundleIdentifier"].stringOr(""); }
-std::string Bundle::shortVersion() const { return info_["CFBundleShortVersionString"].stringOr(""); }
-std::string Bundle::buildVersion() const { return info_["CFBundleVersion"].stringOr(""); }
-std::string Bundle::name() const { return info_["CFBundleName"].stringOr(""); }
-std::string Bundle::displayName() const { return info_["CFBundleDisplayName"].stringOr(name()); }
-std::string Bundle::executableName() const { return info_["CFBundleExecutable"].stringOr(""); }
+std::string Bundle::bundleIdentifier() const {
+    return info_["CFBundleIdentifier"].stringOr("");
+}
+std::string Bundle::shortVersion() const {
+    return info_["CFBundleShortVersionString"].stringOr("");
+}
+std::string Bundle::buildVersion() const {
+    return info_["CFBundleVersion"].stringOr("");
+}
+std::string Bundle::name() const {
+    return info_["CFBundleName"].stringOr("");
+}
+std::string Bundle::displayName() const {
+    return info_["CFBundleDisplayName"].stringOr(name());
+}
+std::string Bundle::executableName() const {
+    return info_["CFBundleExecutable"].stringOr("");
+}
 
 std::vector<std::string> Bundle::preferredLanguages() {
     std::vector<std::string> out;

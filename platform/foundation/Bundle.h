@@ -10,7 +10,7 @@
 #include "platform/foundation/Value.h"
 
 class Bundle {
-public:
+  public:
     static std::shared_ptr<Bundle> mainBundle();
     // Registers the program's bundle; tests also use it to try other Info.plist values.
     static void setMainBundle(std::shared_ptr<Bundle> bundle);
@@ -31,6 +31,6 @@ public:
     // LANG; "en" when neither says.
     static std::vector<std::string> preferredLanguages();
 
-private:
+  private:
     Dictionary info_;
 };

@@ -7,5 +7,9 @@
 
 using Data = std::vector<uint8_t>;
 
-inline Data dataFromString(std::string_view s) { return Data(s.begin(), s.end()); }
-inline std::string stringFromData(const Data& d) { return std::string(d.begin(), d.end()); }
+inline Data dataFromString(std::string_view s) {
+    return Data(s.begin(), s.end());
+}
+inline std::string stringFromData(const Data& d) {
+    return std::string(d.begin(), d.end());
+}

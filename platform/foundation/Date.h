@@ -1,11 +1,11 @@
 #pragma once
 // A point in time as seconds since 2001-01-01 00:00:00 UTC (the platform's reference date).
 // "now" always comes from the process clock, so tests control it.
-#include <cstdint>
 #include <compare>
+#include <cstdint>
 
 class Date {
-public:
+  public:
     static constexpr double kReferenceToUnix = 978307200.0;  // seconds from 1970 to 2001
 
     constexpr Date() = default;
@@ -24,7 +24,7 @@ public:
 
     constexpr auto operator<=>(const Date&) const = default;
 
-private:
+  private:
     constexpr explicit Date(double seconds) : seconds_(seconds) {}
     double seconds_ = 0;
 };

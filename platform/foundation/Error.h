@@ -12,7 +12,10 @@ struct Error {
 
     Error() = default;
     Error(std::string domain, int64_t code, std::string description = {}, Value userInfo = {})
-        : domain(std::move(domain)), code(code), description(std::move(description)), userInfo(std::move(userInfo)) {}
+        : domain(std::move(domain)),
+          code(code),
+          description(std::move(description)),
+          userInfo(std::move(userInfo)) {}
 };
 
 // Writes `error` through an optional out-parameter, as callers of the design's APIs expect.

@@ -64,11 +64,15 @@ fs::path FileLocations::preferencesDirectory() {
     return configDirectory() / "quorvane";
 }
 
-fs::path FileLocations::configDirectory() { return located("Config", "XDG_CONFIG_HOME", ".config"); }
+fs::path FileLocations::configDirectory() {
+    return located("Config", "XDG_CONFIG_HOME", ".config");
+}
 fs::path FileLocations::applicationSupportDirectory() {
     return located("Application Support", "XDG_DATA_HOME", ".local/share");
 }
-fs::path FileLocations::cachesDirectory() { return located("Caches", "XDG_CACHE_HOME", ".cache"); }
+fs::path FileLocations::cachesDirectory() {
+    return located("Caches", "XDG_CACHE_HOME", ".cache");
+}
 
 fs::path FileLocations::temporaryDirectory() {
     if (auto q = quorvaneHome()) return *q / "tmp";

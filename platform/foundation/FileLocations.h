@@ -11,7 +11,7 @@
 #include "platform/foundation/Error.h"
 
 namespace FileLocations {
-std::filesystem::path preferencesDirectory();        // user defaults suites
+std::filesystem::path preferencesDirectory();         // user defaults suites
 std::filesystem::path applicationSupportDirectory();  // long-lived data
 std::filesystem::path cachesDirectory();
 std::filesystem::path temporaryDirectory();

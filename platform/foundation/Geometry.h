@@ -40,11 +40,17 @@ struct CGRect {
 
 inline constexpr CGRect CGRectZero{};
 
-inline CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat w, CGFloat h) { return {x, y, w, h}; }
+inline CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat w, CGFloat h) {
+    return {x, y, w, h};
+}
 
 // An empty rectangle has no area (zero or negative width or height).
-inline bool NSIsEmptyRect(const CGRect& r) { return !(r.size.width > 0 && r.size.height > 0); }
-inline bool CGRectIsEmpty(const CGRect& r) { return r.size.width == 0 || r.size.height == 0; }
+inline bool NSIsEmptyRect(const CGRect& r) {
+    return !(r.size.width > 0 && r.size.height > 0);
+}
+inline bool CGRectIsEmpty(const CGRect& r) {
+    return r.size.width == 0 || r.size.height == 0;
+}
 
 // Half-open on the maximum edges, as the platform tests containment.
 inline bool CGRectContainsPoint(const CGRect& r, CGPoint p) {

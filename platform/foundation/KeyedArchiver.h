@@ -19,12 +19,14 @@ class KeyedUnarchiver;
 
 // An object that archives itself by key (secure coding when `supportsSecureCoding`).
 class Codable {
-public:
+  public:
     virtual ~Codable() = default;
     // The name written as "$classname"; unarchiving looks the class up by it.
     virtual std::string archiveClassName() const = 0;
     // "$classes": this class and its ancestors, most derived first.
-    virtual std::vector<std::string> archiveClassHierarchy() const { return {archiveClassName(), "NSObject"}; }
+    virtual std::vector<std::string> archiveClassHierarchy() const {
+        return {archiveClassName(), "NSObject"};
+    }
     virtual bool supportsSecureCoding() const { return true; }
     virtual void encodeWithCoder(KeyedArchiver& coder) const = 0;
     // Reads the fields back into a default-made object. Returning false rejects the archive.
@@ -36,7 +38,7 @@ using CodablePtr = std::shared_ptr<Codable>;
 // archived object, or an array or string-keyed dictionary of these. Immutable: copies share their
 // contents, so a part that an archive refers to many times is held once.
 class Archived {
-public:
+  public:
     enum class Kind { Null, Value, Object, Array, Dictionary };
     using Array = std::vector<Archived>;
     using Dictionary = std::vector<std::pair<std::string, Archived>>;
@@ -50,7 +52,8 @@ public:
     template <class T, class = std::enable_if_t<std::is_base_of_v<Codable, T>>>
     Archived(std::shared_ptr<T> object) : Archived(CodablePtr(std::move(object))) {}
     template <class T, class = std::enable_if_t<std::is_base_of_v<Codable, T>>>
-    Archived(const std::vector<std::shared_ptr<T>>& objects) : Archived(Array(objects.begin(), objects.end())) {}
+    Archived(const std::vector<std::shared_ptr<T>>& objects)
+        : Archived(Array(objects.begin(), objects.end())) {}
     Archived(Array items);
     static Archived dictionary(Dictionary entries);
 
@@ -59,7 +62,9 @@ public:
     const ::Value* value() const { return kind_ == Kind::Value ? &contents_->value : nullptr; }
     const CodablePtr& object() const { return object_; }
     template <class T>
-    std::shared_ptr<T> objectAs() const { return std::dynamic_pointer_cast<T>(object_); }
+    std::shared_ptr<T> objectAs() const {
+        return std::dynamic_pointer_cast<T>(object_);
+    }
     const Array* array() const { return kind_ == Kind::Array ? &contents_->array : nullptr; }
     const Dictionary* dictionaryEntries() const {
         return kind_ == Kind::Dictionary ? &contents_->dictionary : nullptr;
@@ -83,7 +88,7 @@ public:
     // The whole as a plain Value; nullopt when it contains objects or would exceed kMaxValueElements.
     std::optional<::Value> toValue() const;
 
-private:
+  private:
     struct Contents {
         ::Value value;
         Array array;
@@ -119,7 +124,7 @@ inline constexpr int64_t kCoderValueNotFoundError = 4865;
 inline constexpr int64_t kCoderInvalidValueError = 4866;
 
 class KeyedArchiver {
-public:
+  public:
     explicit KeyedArchiver(bool requiresSecureCoding = true);
     ~KeyedArchiver();
     KeyedArchiver(const KeyedArchiver&) = delete;
@@ -142,7 +147,7 @@ public:
     // object could not be archived (for example, secure coding required but not supported).
     std::optional<Data> encodedData(Error* error = nullptr);
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };
@@ -155,7 +160,7 @@ struct UnarchiveOptions {
 };
 
 class KeyedUnarchiver {
-public:
+  public:
     using Options = UnarchiveOptions;
 
     // The object under the root key, made only of `classes`. nullopt with an Error for data that
@@ -167,21 +172,23 @@ public:
     bool requiresSecureCoding() const;
     bool containsValueForKey(std::string_view key) const;
     Archived decodeObject(std::string_view key);  // null when absent
-    Archived decodeObject();                       // the next unkeyed object
+    Archived decodeObject();                      // the next unkeyed object
     template <class T>
-    std::shared_ptr<T> decodeObjectOfClass(std::string_view key) { return decodeObject(key).objectAs<T>(); }
+    std::shared_ptr<T> decodeObjectOfClass(std::string_view key) {
+        return decodeObject(key).objectAs<T>();
+    }
     std::optional<std::string> decodeString(std::string_view key);
     std::optional<Date> decodeDate(std::string_view key);
-    bool decodeBool(std::string_view key);       // false when absent
-    int32_t decodeInt32(std::string_view key);   // 0 when absent
-    int64_t decodeInt64(std::string_view key);   // 0 when absent
-    double decodeDouble(std::string_view key);   // 0 when absent
+    bool decodeBool(std::string_view key);      // false when absent
+    int32_t decodeInt32(std::string_view key);  // 0 when absent
+    int64_t decodeInt64(std::string_view key);  // 0 when absent
+    double decodeDouble(std::string_view key);  // 0 when absent
     // Rejects the archive being read; the first error wins.
     void failWithError(Error error);
 
     ~KeyedUnarchiver();
 
-private:
+  private:
     struct State;
     explicit KeyedUnarchiver(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;

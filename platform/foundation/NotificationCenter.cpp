@@ -9,7 +9,9 @@ namespace {
 constinit SharedInstance<NotificationCenter> sharedCenter{TestReset::keep};
 }  // namespace
 
-NotificationCenter& NotificationCenter::defaultCenter() { return *sharedCenter.get(); }
+NotificationCenter& NotificationCenter::defaultCenter() {
+    return *sharedCenter.get();
+}
 
 NotificationCenter::NotificationCenter() : entries_(std::make_shared<Entries>()) {}
 
@@ -18,7 +20,7 @@ bool NotificationCenter::Entries::contains(Id id) const {
 }
 
 NotificationCenter::Token NotificationCenter::addObserver(std::string name, Observer block,
-                                                         const void* object) {
+                                                          const void* object) {
     Id id;
     {
         std::lock_guard lock(entries_->mutex);
@@ -40,7 +42,9 @@ NotificationCenter::Token NotificationCenter::addObserver(std::string name, Obse
     });
 }
 
-void NotificationCenter::removeObserver(Token& token) { token.cancel(); }
+void NotificationCenter::removeObserver(Token& token) {
+    token.cancel();
+}
 
 void NotificationCenter::post(std::string name, const void* object, Value userInfo) {
     Notification note{std::move(name), object, std::move(userInfo)};

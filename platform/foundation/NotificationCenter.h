@@ -17,7 +17,7 @@ struct Notification {
 };
 
 class NotificationCenter {
-public:
+  public:
     using Observer = std::function<void(const Notification&)>;
     // Removes the observer when dropped or cancelled; it may outlive the center.
     using Token = Cancellable;
@@ -33,7 +33,7 @@ public:
     void removeObserver(Token& token);
     void post(std::string name, const void* object = nullptr, Value userInfo = {});
 
-private:
+  private:
     using Id = uint64_t;
     struct Entry {
         Id id;

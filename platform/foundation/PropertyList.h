@@ -29,7 +29,8 @@ struct PropertyListDecoder {
         auto value = plist::read(data, error);
         if (!value) return std::nullopt;
         auto object = T::decode(*value);
-        if (!object) setError(error, Error(kFoundationErrorDomain, 4864, "The data isn't in the correct format."));
+        if (!object)
+            setError(error, Error(kFoundationErrorDomain, 4864, "The data isn't in the correct format."));
         return object;
     }
 };

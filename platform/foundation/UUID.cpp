@@ -22,7 +22,9 @@ UUID::UUID() {
     bytes_[8] = (bytes_[8] & 0x3F) | 0x80;  // RFC 4122 variant
 }
 
-UUID UUID::fromBytes(const std::array<uint8_t, 16>& bytes) { return UUID(bytes); }
+UUID UUID::fromBytes(const std::array<uint8_t, 16>& bytes) {
+    return UUID(bytes);
+}
 
 std::optional<UUID> UUID::fromString(std::string_view text) {
     if (text.size() != 36) return std::nullopt;

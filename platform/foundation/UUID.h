@@ -7,8 +7,8 @@
 #include <string_view>
 
 class UUID {
-public:
-    UUID();  // a new random identifier
+  public:
+    UUID();                                                        // a new random identifier
     static std::optional<UUID> fromString(std::string_view text);  // either case accepted
     static UUID fromBytes(const std::array<uint8_t, 16>& bytes);
 
@@ -16,7 +16,7 @@ public:
     const std::array<uint8_t, 16>& bytes() const { return bytes_; }
     bool operator==(const UUID&) const = default;
 
-private:
+  private:
     explicit UUID(const std::array<uint8_t, 16>& bytes) : bytes_(bytes) {}
     std::array<uint8_t, 16> bytes_{};
 };

@@ -24,7 +24,9 @@ struct Suites {
 };
 constinit SharedInstance<Suites> sharedSuites;
 
-fs::path suiteFile(const std::string& name) { return FileLocations::preferencesDirectory() / (name + ".plist"); }
+fs::path suiteFile(const std::string& name) {
+    return FileLocations::preferencesDirectory() / (name + ".plist");
+}
 
 // Enough for any number of damaged files a person would keep, few enough to give up quickly.
 constexpr int kMaxAsideAttempts = 1000;
@@ -52,9 +54,13 @@ std::shared_ptr<UserDefaults> UserDefaults::standardUserDefaults() {
     return suite(Bundle::mainBundle()->bundleIdentifier());
 }
 
-void UserDefaults::resetStandardUserDefaults() { sharedSuites.reset(); }
+void UserDefaults::resetStandardUserDefaults() {
+    sharedSuites.reset();
+}
 
-UserDefaults::UserDefaults(std::string name) : name_(std::move(name)) { load(); }
+UserDefaults::UserDefaults(std::string name) : name_(std::move(name)) {
+    load();
+}
 
 void UserDefaults::load() {
     fs::path file = suiteFile(name_);

@@ -10,7 +10,7 @@
 #include "platform/foundation/Value.h"
 
 class UserDefaults {
-public:
+  public:
     // The suite named after the main bundle's identifier.
     static std::shared_ptr<UserDefaults> standardUserDefaults();
     // Forgets the shared instances, so the next call reads the files again (tests use this).
@@ -36,7 +36,7 @@ public:
 
     explicit UserDefaults(std::string name);  // use suite() or standardUserDefaults()
 
-private:
+  private:
     void load();
     void persist() const;
     // Renames the unreadable file at the suite's path to a free name; false when it cannot.

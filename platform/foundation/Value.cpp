@@ -88,17 +88,23 @@ bool Dictionary::operator==(const Dictionary& other) const {
 
 std::optional<bool> Value::asBool() const {
     switch (type()) {
-        case Type::Bool: return std::get<bool>(v_);
-        case Type::Integer: return std::get<int64_t>(v_) != 0;
-        case Type::Real: return std::get<double>(v_) != 0.0;
-        default: return std::nullopt;
+        case Type::Bool:
+            return std::get<bool>(v_);
+        case Type::Integer:
+            return std::get<int64_t>(v_) != 0;
+        case Type::Real:
+            return std::get<double>(v_) != 0.0;
+        default:
+            return std::nullopt;
     }
 }
 
 std::optional<int64_t> Value::asInteger() const {
     switch (type()) {
-        case Type::Bool: return std::get<bool>(v_) ? 1 : 0;
-        case Type::Integer: return std::get<int64_t>(v_);
+        case Type::Bool:
+            return std::get<bool>(v_) ? 1 : 0;
+        case Type::Integer:
+            return std::get<int64_t>(v_);
         case Type::Real: {
             double d = std::get<double>(v_);
             if (std::isnan(d)) return 0;
@@ -107,16 +113,21 @@ std::optional<int64_t> Value::asInteger() const {
             if (d <= -9223372036854775808.0) return INT64_MIN;
             return static_cast<int64_t>(d);
         }
-        default: return std::nullopt;
+        default:
+            return std::nullopt;
     }
 }
 
 std::optional<double> Value::asReal() const {
     switch (type()) {
-        case Type::Bool: return std::get<bool>(v_) ? 1.0 : 0.0;
-        case Type::Integer: return static_cast<double>(std::get<int64_t>(v_));
-        case Type::Real: return std::get<double>(v_);
-        default: return std::nullopt;
+        case Type::Bool:
+            return std::get<bool>(v_) ? 1.0 : 0.0;
+        case Type::Integer:
+            return static_cast<double>(std::get<int64_t>(v_));
+        case Type::Real:
+            return std::get<double>(v_);
+        default:
+            return std::nullopt;
     }
 }
 

@@ -21,7 +21,7 @@ class Value;
 // An insertion-ordered string-keyed map. Lookup and insertion take constant time on average, so
 // building or reading a dictionary of n keys costs O(n) however large it grows.
 class Dictionary {
-public:
+  public:
     using Entry = std::pair<std::string, Value>;
     Dictionary() = default;
     Dictionary(std::initializer_list<Entry> entries);
@@ -42,7 +42,7 @@ public:
     auto end() const { return entries_.end(); }
     bool operator==(const Dictionary& other) const;
 
-private:
+  private:
     struct KeyHash {
         using is_transparent = void;
         size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
@@ -60,7 +60,7 @@ private:
 };
 
 class Value {
-public:
+  public:
     enum class Type { Null, Bool, Integer, Real, String, Data, Date, Array, Dictionary };
     using Array = std::vector<Value>;
 
@@ -118,7 +118,6 @@ public:
 
     bool operator==(const Value& other) const;
 
-private:
+  private:
     std::variant<std::monostate, bool, int64_t, double, std::string, ::Data, ::Date, Array, ::Dictionary> v_;
 };
-

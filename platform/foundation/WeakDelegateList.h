@@ -21,7 +21,8 @@ class WeakDelegateList {
 
     void remove(const std::shared_ptr<Delegate>& delegate) {
         std::lock_guard lock(mutex_);
-        std::erase_if(delegates_, [&](const auto& held) { return held.expired() || held.lock() == delegate; });
+        std::erase_if(delegates_,
+                      [&](const auto& held) { return held.expired() || held.lock() == delegate; });
     }
 
     std::vector<std::shared_ptr<Delegate>> snapshot() const {

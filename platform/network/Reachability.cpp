@@ -22,7 +22,9 @@ struct Scheduled {
 // Outlives every reference, even those freed at exit.
 constinit SharedInstance<Scheduled> sharedScheduled{TestReset::keep};
 
-Scheduled& scheduled() { return *sharedScheduled.get(); }
+Scheduled& scheduled() {
+    return *sharedScheduled.get();
+}
 
 bool isLoopbackIPv4(const in_addr& address) {
     return (ntohl(address.s_addr) >> 24) == 127;

@@ -101,7 +101,9 @@ class InterfaceWatch {
 // Stopped by the last reference, never destroyed; its thread is never restarted for a test.
 constinit SharedInstance<InterfaceWatch> sharedWatch{TestReset::keep};
 
-InterfaceWatch& watch() { return *sharedWatch.get(); }
+InterfaceWatch& watch() {
+    return *sharedWatch.get();
+}
 }  // namespace
 
 NetworkReachabilityFlags NetworkPath::flagsForInterfaces(const ifaddrs* interfaces, bool loopback) {

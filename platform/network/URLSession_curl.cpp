@@ -213,10 +213,11 @@ class Engines {
   public:
     static Engines& shared() {
         static constinit SharedInstance<Engines> engines{[] {
-            auto made = std::make_shared<Engines>();
-            std::atexit([] { shared().stopAll(); });
-            return made;
-        }, TestReset::keep};
+                                                             auto made = std::make_shared<Engines>();
+                                                             std::atexit([] { shared().stopAll(); });
+                                                             return made;
+                                                         },
+                                                         TestReset::keep};
         // Looked up once: later calls, the one at exit in a forked child among them, take no lock.
         static Engines& instance = *engines.get();
         return instance;

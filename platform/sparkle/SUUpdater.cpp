@@ -6,7 +6,9 @@ namespace {
 constinit SharedInstance<SUUpdater> sharedUpdaterInstance;
 }  // namespace
 
-std::shared_ptr<SUUpdater> SUUpdater::sharedUpdater() { return sharedUpdaterInstance.get(); }
+std::shared_ptr<SUUpdater> SUUpdater::sharedUpdater() {
+    return sharedUpdaterInstance.get();
+}
 
 void SUUpdater::checkForUpdates(const void*) {
     ++checks_;

@@ -130,8 +130,8 @@ class StartObservingClient : public DIZHttpClientProtocol {
     void sendAsync(const std::string& url, const std::string& method, const HTTPHeaders& headers,
                    std::optional<Data> data, std::vector<double> retryIntervals, bool compressionEnabled,
                    DIZHttpRequestCompletionHandler handler) override {
-        inner_->sendAsync(url, method, headers, std::move(data), std::move(retryIntervals), compressionEnabled,
-                          std::move(handler));
+        inner_->sendAsync(url, method, headers, std::move(data), std::move(retryIntervals),
+                          compressionEnabled, std::move(handler));
     }
     void pause() override { inner_->pause(); }
     void resume() override { inner_->resume(); }

@@ -32,8 +32,8 @@ inline SimulatedWindow windowAt(pid_t owner, CGWindowID number, CGRect bounds) {
     return window;
 }
 
-// A fresh desktop and home, in the agent's bundle; usage events are collected as "m:<name>" for the measurement client
-// and "r:<name>" for the reporting client, in the order they were sent.
+// A fresh desktop and home, in the agent's bundle; usage events are collected as "m:<name>" for the
+// measurement client and "r:<name>" for the reporting client, in the order they were sent.
 class DesktopTest : public ::testing::Test {
   protected:
     DesktopTest() {

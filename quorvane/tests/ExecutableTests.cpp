@@ -138,7 +138,8 @@ TEST_F(Executable, MovedAgentFindsItsImagesBesideItAndItsBundleWithin) {
     namespace fs = std::filesystem;
     const fs::path built = QUORVANE_EXECUTABLE;
     auto file = home_.path() / "preferences.json";
-    std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": [{"menu": "Spaces ..."}]})";
+    std::ofstream(file)
+        << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": [{"menu": "Spaces ..."}]})";
     const std::string noOverride = "QUORVANE_RESOURCES= ";
 
     fs::create_directories(home_.path() / "moved");

@@ -6,7 +6,7 @@
 #include "DudIzizoz/Internals/Model/DIZDevice.h"
 
 class DIZDeviceHistoryInfo : public DIZHistoryInfo {
-public:
+  public:
     DIZDeviceHistoryInfo() = default;
     DIZDeviceHistoryInfo(std::optional<Date> timestamp, std::shared_ptr<DIZDevice> device)
         : DIZHistoryInfo(timestamp), device_(std::move(device)) {}
@@ -21,6 +21,6 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::shared_ptr<DIZDevice> device_;
 };

@@ -210,7 +210,9 @@ void DIZDeviceTracker::refreshWrapperSdk(DIZDevice& device) {
     device.setLiveUpdatePackageHash(wrapper->liveUpdatePackageHash());
 }
 
-void DIZDeviceTracker::save() const { DIZSaveHistory(deviceHistory_, kDIZPastDevicesKey); }
+void DIZDeviceTracker::save() const {
+    DIZSaveHistory(deviceHistory_, kDIZPastDevicesKey);
+}
 
 std::string DIZDeviceTracker::deviceModel() {
     std::ifstream file("/sys/class/dmi/id/product_name");
@@ -220,7 +222,9 @@ std::string DIZDeviceTracker::deviceModel() {
     return model.empty() ? "Unknown" : model;
 }
 
-std::string DIZDeviceTracker::osName() { return "macOS"; }
+std::string DIZDeviceTracker::osName() {
+    return "macOS";
+}
 
 std::string DIZDeviceTracker::osVersion() {
     utsname system{};
@@ -269,7 +273,9 @@ std::optional<std::string> DIZDeviceTracker::appVersion(const Bundle& bundle) {
     return unlessEmpty(bundle.shortVersion());
 }
 
-std::optional<std::string> DIZDeviceTracker::appBuild(const Bundle& bundle) { return unlessEmpty(bundle.buildVersion()); }
+std::optional<std::string> DIZDeviceTracker::appBuild(const Bundle& bundle) {
+    return unlessEmpty(bundle.buildVersion());
+}
 
 std::optional<std::string> DIZDeviceTracker::appNamespace(const Bundle& bundle) {
     return unlessEmpty(bundle.bundleIdentifier());

@@ -16,7 +16,7 @@ class Bundle;
 inline constexpr size_t kDIZMaxDevicesHistoryCount = 5;
 
 class DIZDeviceTracker {
-public:
+  public:
     // Made on first use: loads the history and adds this run's record to it.
     static std::shared_ptr<DIZDeviceTracker> sharedInstance();
     // Also forgets the wrapper SDK and the country code.
@@ -62,7 +62,7 @@ public:
 
     DIZDeviceTracker();  // use sharedInstance()
 
-private:
+  private:
     void save() const;
 
     std::shared_ptr<DIZDevice> device_;

@@ -5,7 +5,7 @@
 #include "platform/foundation/KeyedArchiver.h"
 
 class DIZHistoryInfo : public Codable {
-public:
+  public:
     DIZHistoryInfo() = default;
     explicit DIZHistoryInfo(std::optional<Date> timestamp) : timestamp_(timestamp) {}
 
@@ -17,6 +17,6 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::optional<Date> timestamp_;
 };

@@ -11,9 +11,13 @@ constexpr const char* kDIZSessionIdHistoryKey = "SessionIdHistory";
 constinit SharedInstance<DIZSessionContext> sharedContext;
 }  // namespace
 
-std::shared_ptr<DIZSessionContext> DIZSessionContext::sharedInstance() { return sharedContext.get(); }
+std::shared_ptr<DIZSessionContext> DIZSessionContext::sharedInstance() {
+    return sharedContext.get();
+}
 
-void DIZSessionContext::resetSharedInstance() { sharedContext.reset(); }
+void DIZSessionContext::resetSharedInstance() {
+    sharedContext.reset();
+}
 
 DIZSessionContext::DIZSessionContext()
     : sessionHistory_(DIZLoadHistory<DIZSessionHistoryInfo>(kDIZSessionIdHistoryKey)) {
@@ -34,8 +38,8 @@ void DIZSessionContext::setSessionId(std::optional<std::string> sessionId) {
     currentSessionInfo_->setTimestamp(Date::now());
     sessionHistory_.push_back(currentSessionInfo_);
     save();
-    DIZLogVerbose(kDIZLogTag, "Stored new session with id:%@ and timestamp: %@.", currentSessionInfo_->sessionId(),
-                  currentSessionInfo_->timestamp());
+    DIZLogVerbose(kDIZLogTag, "Stored new session with id:%@ and timestamp: %@.",
+                  currentSessionInfo_->sessionId(), currentSessionInfo_->timestamp());
 }
 
 std::optional<std::string> DIZSessionContext::sessionIdAt(const Date& date) const {
@@ -59,4 +63,6 @@ std::vector<DIZSessionHistoryInfo> DIZSessionContext::sessionHistory() const {
     return copy;
 }
 
-void DIZSessionContext::save() const { DIZSaveHistory(sessionHistory_, kDIZSessionIdHistoryKey); }
+void DIZSessionContext::save() const {
+    DIZSaveHistory(sessionHistory_, kDIZSessionIdHistoryKey);
+}

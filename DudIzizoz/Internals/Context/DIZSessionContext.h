@@ -11,7 +11,7 @@
 #include "DudIzizoz/Internals/Context/DIZSessionHistoryInfo.h"
 
 class DIZSessionContext {
-public:
+  public:
     // The first call reads the stored history and adds this run's entry to it.
     static std::shared_ptr<DIZSessionContext> sharedInstance();
     static void resetSharedInstance();
@@ -28,7 +28,7 @@ public:
 
     DIZSessionContext();  // use sharedInstance()
 
-private:
+  private:
     void save() const;
 
     mutable std::mutex lock_;

@@ -3,7 +3,7 @@
 #include "DudIzizoz/Internals/Context/DIZHistoryInfo.h"
 
 class DIZSessionHistoryInfo : public DIZHistoryInfo {
-public:
+  public:
     DIZSessionHistoryInfo() = default;
     DIZSessionHistoryInfo(std::optional<Date> timestamp, std::optional<std::string> sessionId)
         : DIZHistoryInfo(timestamp), sessionId_(std::move(sessionId)) {}
@@ -18,6 +18,6 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::optional<std::string> sessionId_;
 };

@@ -12,11 +12,16 @@ constexpr const char* kDIZUserIdHistoryKey = "UserIdHistory";
 constinit SharedInstance<DIZUserIdContext> sharedContext;
 }  // namespace
 
-std::shared_ptr<DIZUserIdContext> DIZUserIdContext::sharedInstance() { return sharedContext.get(); }
+std::shared_ptr<DIZUserIdContext> DIZUserIdContext::sharedInstance() {
+    return sharedContext.get();
+}
 
-void DIZUserIdContext::resetSharedInstance() { sharedContext.reset(); }
+void DIZUserIdContext::resetSharedInstance() {
+    sharedContext.reset();
+}
 
-DIZUserIdContext::DIZUserIdContext() : userIdHistory_(DIZLoadHistory<DIZUserIdHistoryInfo>(kDIZUserIdHistoryKey)) {
+DIZUserIdContext::DIZUserIdContext()
+    : userIdHistory_(DIZLoadHistory<DIZUserIdHistoryInfo>(kDIZUserIdHistoryKey)) {
     DIZLogDebug(kDIZLogTag, "%tu userId(s) in the history.", userIdHistory_.size());
     currentUserIdInfo_ = std::make_shared<DIZUserIdHistoryInfo>(Date::now(), std::nullopt);
     userIdHistory_.push_back(currentUserIdInfo_);
@@ -38,7 +43,8 @@ void DIZUserIdContext::setUserId(std::optional<std::string> userId) {
         if (!userIdHistory_.empty()) userIdHistory_.pop_back();
         userIdHistory_.push_back(currentUserIdInfo_);
         save();
-        DIZLogVerbose(kDIZLogTag, "Stored new userId:%@ and timestamp: %@.", userId, currentUserIdInfo_->timestamp());
+        DIZLogVerbose(kDIZLogTag, "Stored new userId:%@ and timestamp: %@.", userId,
+                      currentUserIdInfo_->timestamp());
         for (const auto& held : delegates_) {
             if (auto delegate = held.lock()) delegates.push_back(std::move(delegate));
         }
@@ -83,7 +89,9 @@ std::vector<DIZUserIdHistoryInfo> DIZUserIdContext::userIdHistory() const {
     return copy;
 }
 
-void DIZUserIdContext::save() const { DIZSaveHistory(userIdHistory_, kDIZUserIdHistoryKey); }
+void DIZUserIdContext::save() const {
+    DIZSaveHistory(userIdHistory_, kDIZUserIdHistoryKey);
+}
 
 bool DIZUserIdContext::isUserIdValidForDudIzizoz(const std::optional<std::string>& userId) {
     if (userId && utf16Length(*userId) > kDIZUserIdMaxLength) {
@@ -103,7 +111,8 @@ bool DIZUserIdContext::isUserIdValidForDidOzodozuda(const std::optional<std::str
     if (separator == std::string::npos) return true;
     std::string prefix = userId->substr(0, separator);
     if (prefix != kDIZUserIdPrefix) {
-        DIZLogError(kDIZLogTag, "userId prefix must be '%@', '%@' is not supported.", kDIZUserIdPrefix, prefix);
+        DIZLogError(kDIZLogTag, "userId prefix must be '%@', '%@' is not supported.", kDIZUserIdPrefix,
+                    prefix);
         return false;
     }
     if (separator == userId->size() - 1) {
@@ -113,6 +122,7 @@ bool DIZUserIdContext::isUserIdValidForDidOzodozuda(const std::optional<std::str
     return true;
 }
 
-std::optional<std::string> DIZUserIdContext::prefixedUserIdFromUserId(const std::optional<std::string>& userId) {
+std::optional<std::string> DIZUserIdContext::prefixedUserIdFromUserId(
+    const std::optional<std::string>& userId) {
     return DIZPrefixedUserId(userId);
 }

@@ -13,7 +13,7 @@
 class DIZUserIdContext;
 
 class DIZUserIdContextDelegate {
-public:
+  public:
     virtual ~DIZUserIdContextDelegate() = default;
     // The user id changed to `userId`.
     virtual void userIdContext(DIZUserIdContext& /*context*/, const std::optional<std::string>& /*userId*/) {}
@@ -22,7 +22,7 @@ public:
 inline constexpr size_t kDIZUserIdMaxLength = 256;  // UTF-16 units
 
 class DIZUserIdContext {
-public:
+  public:
     // The first call reads the stored history, adds this run's entry and stores it at once.
     static std::shared_ptr<DIZUserIdContext> sharedInstance();
     static void resetSharedInstance();
@@ -50,7 +50,7 @@ public:
 
     DIZUserIdContext();  // use sharedInstance()
 
-private:
+  private:
     void save() const;
 
     mutable std::mutex lock_;

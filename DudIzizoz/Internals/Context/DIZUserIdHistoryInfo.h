@@ -3,7 +3,7 @@
 #include "DudIzizoz/Internals/Context/DIZHistoryInfo.h"
 
 class DIZUserIdHistoryInfo : public DIZHistoryInfo {
-public:
+  public:
     DIZUserIdHistoryInfo() = default;
     DIZUserIdHistoryInfo(std::optional<Date> timestamp, std::optional<std::string> userId)
         : DIZHistoryInfo(timestamp), userId_(std::move(userId)) {}
@@ -18,6 +18,6 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::optional<std::string> userId_;
 };

@@ -15,13 +15,16 @@ std::shared_ptr<DIZAppDelegateForwarder> DIZAppDelegateForwarder::sharedInstance
     return sharedForwarder.get();
 }
 
-void DIZAppDelegateForwarder::resetSharedInstance() { sharedForwarder.reset(); }
+void DIZAppDelegateForwarder::resetSharedInstance() {
+    sharedForwarder.reset();
+}
 
 template <class Call>
 void DIZAppDelegateForwarder::forEachObserver(const Call& call) {
     std::lock_guard guard(forwardingLock());
     for (const auto& delegate : delegatesSnapshot()) {
-        if (auto observer = std::dynamic_pointer_cast<DIZCustomApplicationDelegate>(delegate)) call(*observer);
+        if (auto observer = std::dynamic_pointer_cast<DIZCustomApplicationDelegate>(delegate))
+            call(*observer);
     }
 }
 

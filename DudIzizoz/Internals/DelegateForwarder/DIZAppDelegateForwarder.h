@@ -15,7 +15,7 @@ class DIZCustomApplicationDelegate : public DIZCustomDelegate, public NSApplicat
 class DIZAppDelegateForwarder : public DIZDelegateForwarder,
                                 public NSApplicationDelegateObserver,
                                 public std::enable_shared_from_this<DIZAppDelegateForwarder> {
-public:
+  public:
     // Made on first use: reads the Info.plist switch, traces it and, when enabled, asks the shared
     // application for its delegate's callbacks.
     static std::shared_ptr<DIZAppDelegateForwarder> sharedInstance();
@@ -31,7 +31,7 @@ public:
     bool applicationShouldHandleReopen(bool hasVisibleWindows, bool returnedValue) override;
     void applicationWillTerminate(const Notification& notification) override;
 
-private:
+  private:
     template <class Call>
     void forEachObserver(const Call& call);
 };

@@ -48,10 +48,11 @@ void DIZDelegateForwarder::setEnabledFromPlistForKey(const std::string& key) {
     setEnabled(enabled);
     addTraceBlock([key, enabled] {
         if (enabled) {
-            DIZLogDebug(kDIZLogTag, "Delegate forwarder for info.plist key '%@' enabled. It may use swizzling.", key);
+            DIZLogDebug(kDIZLogTag,
+                        "Delegate forwarder for info.plist key '%@' enabled. It may use swizzling.", key);
         } else {
-            DIZLogDebug(kDIZLogTag, "Delegate forwarder for info.plist key '%@' disabled. It won't use swizzling.",
-                        key);
+            DIZLogDebug(kDIZLogTag,
+                        "Delegate forwarder for info.plist key '%@' disabled. It won't use swizzling.", key);
         }
     });
 }

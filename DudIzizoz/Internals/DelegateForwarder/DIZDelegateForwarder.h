@@ -14,12 +14,12 @@
 
 // What observers of a followed delegate are; the concrete forwarder names the callbacks.
 class DIZCustomDelegate {
-public:
+  public:
     virtual ~DIZCustomDelegate() = default;
 };
 
 class DIZDelegateForwarder {
-public:
+  public:
     virtual ~DIZDelegateForwarder() = default;
 
     // The Info.plist key that switches this forwarder.
@@ -40,7 +40,7 @@ public:
     // Runs the buffered traces and drops the buffer; later calls do nothing.
     static void flushTraceBuffer();
 
-protected:
+  protected:
     DIZDelegateForwarder() = default;
 
     // The live observers, taken under the instance lock; callbacks run on this snapshot.
@@ -48,7 +48,7 @@ protected:
     // Fan-out of all forwarders is serialised, as a call may chain a result through the observers.
     static std::recursive_mutex& forwardingLock();
 
-private:
+  private:
     mutable std::recursive_mutex lock_;
     bool enabled_ = true;
     std::vector<std::weak_ptr<DIZCustomDelegate>> delegates_;

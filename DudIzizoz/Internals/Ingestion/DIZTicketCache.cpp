@@ -6,7 +6,9 @@ namespace {
 constinit SharedInstance<DIZTicketCache> sharedCache;
 }  // namespace
 
-std::shared_ptr<DIZTicketCache> DIZTicketCache::sharedInstance() { return sharedCache.get(); }
+std::shared_ptr<DIZTicketCache> DIZTicketCache::sharedInstance() {
+    return sharedCache.get();
+}
 
 std::optional<std::string> DIZTicketCache::ticketFor(const std::string& key) const {
     std::lock_guard lock(mutex_);

@@ -11,7 +11,9 @@
 #include "platform/foundation/JSON.h"
 
 namespace {
-bool isPresent(const std::optional<std::string>& text) { return text && !text->empty(); }
+bool isPresent(const std::optional<std::string>& text) {
+    return text && !text->empty();
+}
 
 std::optional<std::string> replacingUnderscores(std::optional<std::string> text) {
     if (text) std::replace(text->begin(), text->end(), '_', '-');
@@ -45,7 +47,8 @@ std::optional<Dictionary> DIZAbstractLog::serializeToDictionary() const {
     DIZSetIfPresent(dictionary, "distributionGroupId", distributionGroupId_);
     DIZSetIfPresent(dictionary, "userId", userId_);
     if (device_) {
-        if (auto device = device_->serializeToDictionary()) dictionary.set("device", Value(std::move(*device)));
+        if (auto device = device_->serializeToDictionary())
+            dictionary.set("device", Value(std::move(*device)));
     }
     return dictionary;
 }
@@ -57,15 +60,18 @@ std::string DIZAbstractLog::serializeLogWithPrettyPrinting(bool prettyPrint) con
 }
 
 bool DIZAbstractLog::isValid() const {
-    const char* missing = !type_ ? "type" : !timestamp_ ? "timestamp" : !device_ || !device_->isValid() ? "device" : nullptr;
+    const char* missing = !type_                            ? "type"
+                          : !timestamp_                     ? "timestamp"
+                          : !device_ || !device_->isValid() ? "device"
+                                                            : nullptr;
     if (missing) DIZLogInvalidField(archiveClassName(), missing);
     return !missing;
 }
 
 bool DIZAbstractLog::isEqual(const DIZAbstractLog& other) const {
-    return tag_ == other.tag_ && type_ == other.type_ && timestamp_ == other.timestamp_ && sid_ == other.sid_ &&
-           distributionGroupId_ == other.distributionGroupId_ && userId_ == other.userId_ &&
-           DIZEqualObjects(device_, other.device_);
+    return tag_ == other.tag_ && type_ == other.type_ && timestamp_ == other.timestamp_ &&
+           sid_ == other.sid_ && distributionGroupId_ == other.distributionGroupId_ &&
+           userId_ == other.userId_ && DIZEqualObjects(device_, other.device_);
 }
 
 std::optional<std::vector<std::shared_ptr<DIZCoreSchemaLog>>> DIZAbstractLog::toCoreSchemaLogsWithFlags(
@@ -79,7 +85,7 @@ std::optional<std::vector<std::shared_ptr<DIZCoreSchemaLog>>> DIZAbstractLog::to
 }
 
 std::shared_ptr<DIZCoreSchemaLog> DIZAbstractLog::toCoreSchemaLogForTargetToken(const std::string& token,
-                                                                               int64_t flags) const {
+                                                                                int64_t flags) const {
     auto log = std::make_shared<DIZCoreSchemaLog>();
     log->setTransmissionTargetTokens(Tokens{token});
     log->setVer("3.0");
@@ -147,7 +153,8 @@ std::string DIZAbstractLog::convertTimeZoneOffsetToISO8601(int64_t minutes) {
     uint64_t magnitude = minutes < 0 ? 0 - static_cast<uint64_t>(minutes) : static_cast<uint64_t>(minutes);
     char text[48];
     std::snprintf(text, sizeof text, "%c%02llu:%02llu", minutes < 0 ? '-' : '+',
-                  static_cast<unsigned long long>(magnitude / 60), static_cast<unsigned long long>(magnitude % 60));
+                  static_cast<unsigned long long>(magnitude / 60),
+                  static_cast<unsigned long long>(magnitude % 60));
     return text;
 }
 

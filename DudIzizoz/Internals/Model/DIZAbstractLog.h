@@ -18,12 +18,12 @@ class DIZCoreSchemaLog;
 
 // Marks logs whose session id the analytics session tracker leaves as their creator set it.
 class DIZNoAutoAssignSessionIdLog {
-public:
+  public:
     virtual ~DIZNoAutoAssignSessionIdLog() = default;
 };
 
 class DIZAbstractLog : public Codable, public DIZSerializableObject, public DIZModel {
-public:
+  public:
     using Text = std::optional<std::string>;
     using Tokens = std::set<std::string>;
 
@@ -52,7 +52,8 @@ public:
     virtual bool isEqual(const DIZAbstractLog& other) const;
 
     // One Core Schema log per token; nullopt when that makes none.
-    std::optional<std::vector<std::shared_ptr<DIZCoreSchemaLog>>> toCoreSchemaLogsWithFlags(int64_t flags) const;
+    std::optional<std::vector<std::shared_ptr<DIZCoreSchemaLog>>> toCoreSchemaLogsWithFlags(
+        int64_t flags) const;
     virtual std::shared_ptr<DIZCoreSchemaLog> toCoreSchemaLogForTargetToken(const std::string& token,
                                                                             int64_t flags) const;
 
@@ -68,7 +69,7 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     Text type_;
     std::optional<Date> timestamp_;
     Text sid_, distributionGroupId_, userId_;

@@ -5,7 +5,7 @@
 #include "platform/foundation/KeyedArchiver.h"
 
 class DIZCSData : public Codable, public DIZSerializableObject, public DIZModel {
-public:
+  public:
     DIZ_PROPERTY(std::optional<Dictionary>, properties, Properties)
 
     // "baseType" first and "baseData" next when present, then the other entries in their order.
@@ -18,6 +18,6 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::optional<Dictionary> properties_;
 };

@@ -43,10 +43,13 @@ bool DIZCSExtension::initWithCoder(KeyedUnarchiver& coder) {
     return true;
 }
 
-std::optional<Dictionary> DIZMetadataExtension::serializeToDictionary() const { return metadata_; }
+std::optional<Dictionary> DIZMetadataExtension::serializeToDictionary() const {
+    return metadata_;
+}
 
 bool DIZMetadataExtension::isEqual(const DIZCSExtension& other) const {
-    return DIZCSExtension::isEqual(other) && metadata_ == static_cast<const DIZMetadataExtension&>(other).metadata_;
+    return DIZCSExtension::isEqual(other) &&
+           metadata_ == static_cast<const DIZMetadataExtension&>(other).metadata_;
 }
 
 void DIZMetadataExtension::encodeWithCoder(KeyedArchiver& coder) const {
@@ -59,7 +62,8 @@ bool DIZMetadataExtension::initWithCoder(KeyedUnarchiver& coder) {
 
 std::optional<Dictionary> DIZProtocolExtension::serializeToDictionary() const {
     Dictionary dictionary;
-    if (ticketKeys_) dictionary.set("ticketKeys", Value(Value::Array(ticketKeys_->begin(), ticketKeys_->end())));
+    if (ticketKeys_)
+        dictionary.set("ticketKeys", Value(Value::Array(ticketKeys_->begin(), ticketKeys_->end())));
     DIZSetIfPresent(dictionary, "devMake", devMake_);
     DIZSetIfPresent(dictionary, "devModel", devModel_);
     return unlessEmpty(std::move(dictionary));
@@ -71,9 +75,9 @@ bool DIZProtocolExtension::isEqual(const DIZCSExtension& other) const {
 }
 
 void DIZProtocolExtension::encodeWithCoder(KeyedArchiver& coder) const {
-    coder.encodeObject(ticketKeys_ ? Archived(Value(Value::Array(ticketKeys_->begin(), ticketKeys_->end())))
-                                   : Archived(),
-                       "ticketKeys");
+    coder.encodeObject(
+        ticketKeys_ ? Archived(Value(Value::Array(ticketKeys_->begin(), ticketKeys_->end()))) : Archived(),
+        "ticketKeys");
     DIZCSExtension::encodeWithCoder(coder);
 }
 

@@ -13,7 +13,7 @@
 #include "platform/foundation/UUID.h"
 
 class DIZCSExtension : public Codable, public DIZSerializableObject, public DIZModel {
-public:
+  public:
     using Text = std::optional<std::string>;
 
     std::optional<Dictionary> serializeToDictionary() const override;
@@ -21,11 +21,13 @@ public:
     // Same class and equal fields.
     virtual bool isEqual(const DIZCSExtension& other) const;
 
-    std::vector<std::string> archiveClassHierarchy() const override { return {archiveClassName(), "NSObject"}; }
+    std::vector<std::string> archiveClassHierarchy() const override {
+        return {archiveClassName(), "NSObject"};
+    }
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-protected:
+  protected:
     using TextFields = std::vector<std::pair<const char*, Text*>>;
     // The extension's texts with their JSON and archive keys, in order.
     virtual TextFields textFields() = 0;
@@ -33,7 +35,7 @@ protected:
 };
 
 class DIZMetadataExtension : public DIZCSExtension {
-public:
+  public:
     DIZ_PROPERTY(std::optional<Dictionary>, metadata, Metadata)
 
     // The metadata's entries; none without metadata.
@@ -43,15 +45,15 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-protected:
+  protected:
     TextFields textFields() override { return {}; }
 
-private:
+  private:
     std::optional<Dictionary> metadata_;
 };
 
 class DIZProtocolExtension : public DIZCSExtension {
-public:
+  public:
     DIZ_PROPERTY(std::optional<std::vector<std::string>>, ticketKeys, TicketKeys)
     DIZ_PROPERTY(Text, devMake, DevMake)
     DIZ_PROPERTY(Text, devModel, DevModel)
@@ -62,54 +64,54 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-protected:
+  protected:
     TextFields textFields() override { return {{"devMake", &devMake_}, {"devModel", &devModel_}}; }
 
-private:
+  private:
     std::optional<std::vector<std::string>> ticketKeys_;
     Text devMake_, devModel_;
 };
 
 class DIZUserExtension : public DIZCSExtension {
-public:
+  public:
     DIZ_PROPERTY(Text, localId, LocalId)
     DIZ_PROPERTY(Text, locale, Locale)
     std::string archiveClassName() const override { return "DIZUserExtension"; }
 
-protected:
+  protected:
     TextFields textFields() override { return {{"localId", &localId_}, {"locale", &locale_}}; }
 
-private:
+  private:
     Text localId_, locale_;
 };
 
 class DIZDeviceExtension : public DIZCSExtension {
-public:
+  public:
     DIZ_PROPERTY(Text, localId, LocalId)
     std::string archiveClassName() const override { return "DIZDeviceExtension"; }
 
-protected:
+  protected:
     TextFields textFields() override { return {{"localId", &localId_}}; }
 
-private:
+  private:
     Text localId_;
 };
 
 class DIZOSExtension : public DIZCSExtension {
-public:
+  public:
     DIZ_PROPERTY(Text, name, Name)
     DIZ_PROPERTY(Text, ver, Ver)
     std::string archiveClassName() const override { return "DIZOSExtension"; }
 
-protected:
+  protected:
     TextFields textFields() override { return {{"name", &name_}, {"ver", &ver_}}; }
 
-private:
+  private:
     Text name_, ver_;
 };
 
 class DIZAppExtension : public DIZCSExtension {
-public:
+  public:
     // Written as "id".
     DIZ_PROPERTY(Text, appId, AppId)
     DIZ_PROPERTY(Text, ver, Ver)
@@ -118,29 +120,30 @@ public:
     DIZ_PROPERTY(Text, userId, UserId)
     std::string archiveClassName() const override { return "DIZAppExtension"; }
 
-protected:
+  protected:
     TextFields textFields() override {
-        return {{"id", &appId_}, {"ver", &ver_}, {"name", &name_}, {"locale", &locale_}, {"userId", &userId_}};
+        return {
+            {"id", &appId_}, {"ver", &ver_}, {"name", &name_}, {"locale", &locale_}, {"userId", &userId_}};
     }
 
-private:
+  private:
     Text appId_, ver_, name_, locale_, userId_;
 };
 
 class DIZNetExtension : public DIZCSExtension {
-public:
+  public:
     DIZ_PROPERTY(Text, provider, Provider)
     std::string archiveClassName() const override { return "DIZNetExtension"; }
 
-protected:
+  protected:
     TextFields textFields() override { return {{"provider", &provider_}}; }
 
-private:
+  private:
     Text provider_;
 };
 
 class DIZSDKExtension : public DIZCSExtension {
-public:
+  public:
     DIZ_PROPERTY(Text, libVer, LibVer)
     DIZ_PROPERTY(Text, epoch, Epoch)
     // Written only when not zero.
@@ -154,23 +157,23 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-protected:
+  protected:
     TextFields textFields() override { return {{"libVer", &libVer_}, {"epoch", &epoch_}}; }
 
-private:
+  private:
     Text libVer_, epoch_;
     int64_t seq_ = 0;
     std::optional<UUID> installId_;
 };
 
 class DIZLocExtension : public DIZCSExtension {
-public:
+  public:
     DIZ_PROPERTY(Text, tz, Tz)
     std::string archiveClassName() const override { return "DIZLocExtension"; }
 
-protected:
+  protected:
     TextFields textFields() override { return {{"tz", &tz_}}; }
 
-private:
+  private:
     Text tz_;
 };

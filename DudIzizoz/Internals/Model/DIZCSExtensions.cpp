@@ -1,10 +1,14 @@
 #include "DudIzizoz/Internals/Model/DIZCSExtensions.h"
 
 std::vector<DIZCSExtensions::Slot> DIZCSExtensions::slots() const {
-    return {{"metadata", "metadataExt", metadataExt_}, {"protocol", "protocolExt", protocolExt_},
-            {"user", "userExt", userExt_},             {"device", "deviceExt", deviceExt_},
-            {"os", "osExt", osExt_},                   {"app", "appExt", appExt_},
-            {"net", "netExt", netExt_},                {"sdk", "sdkExt", sdkExt_},
+    return {{"metadata", "metadataExt", metadataExt_},
+            {"protocol", "protocolExt", protocolExt_},
+            {"user", "userExt", userExt_},
+            {"device", "deviceExt", deviceExt_},
+            {"os", "osExt", osExt_},
+            {"app", "appExt", appExt_},
+            {"net", "netExt", netExt_},
+            {"sdk", "sdkExt", sdkExt_},
             {"loc", "locExt", locExt_}};
 }
 
@@ -12,7 +16,8 @@ std::optional<Dictionary> DIZCSExtensions::serializeToDictionary() const {
     Dictionary dictionary;
     for (const auto& slot : slots()) {
         if (!slot.extension) continue;
-        if (auto json = slot.extension->serializeToDictionary()) dictionary.set(slot.key, Value(std::move(*json)));
+        if (auto json = slot.extension->serializeToDictionary())
+            dictionary.set(slot.key, Value(std::move(*json)));
     }
     return dictionary;
 }
@@ -36,7 +41,8 @@ bool DIZCSExtensions::isEqual(const DIZCSExtensions& other) const {
 }
 
 void DIZCSExtensions::encodeWithCoder(KeyedArchiver& coder) const {
-    for (const auto& slot : slots()) coder.encodeObject(slot.extension ? Archived(slot.extension) : Archived(), slot.key);
+    for (const auto& slot : slots())
+        coder.encodeObject(slot.extension ? Archived(slot.extension) : Archived(), slot.key);
 }
 
 bool DIZCSExtensions::initWithCoder(KeyedUnarchiver& coder) {

@@ -5,7 +5,7 @@
 #include "DudIzizoz/Internals/Model/DIZCSExtension.h"
 
 class DIZCSExtensions : public Codable, public DIZSerializableObject, public DIZModel {
-public:
+  public:
     DIZ_PROPERTY(std::shared_ptr<DIZMetadataExtension>, metadataExt, MetadataExt)
     DIZ_PROPERTY(std::shared_ptr<DIZProtocolExtension>, protocolExt, ProtocolExt)
     DIZ_PROPERTY(std::shared_ptr<DIZUserExtension>, userExt, UserExt)
@@ -22,11 +22,13 @@ public:
     bool isEqual(const DIZCSExtensions& other) const;
 
     std::string archiveClassName() const override { return "DIZCSExtensions"; }
-    std::vector<std::string> archiveClassHierarchy() const override { return {"DIZCSExtensions", "NSObject"}; }
+    std::vector<std::string> archiveClassHierarchy() const override {
+        return {"DIZCSExtensions", "NSObject"};
+    }
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::shared_ptr<DIZMetadataExtension> metadataExt_;
     std::shared_ptr<DIZProtocolExtension> protocolExt_;
     std::shared_ptr<DIZUserExtension> userExt_;

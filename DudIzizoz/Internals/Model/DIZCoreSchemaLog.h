@@ -7,7 +7,7 @@
 #include "DudIzizoz/Internals/Model/DIZCSExtensions.h"
 
 class DIZCoreSchemaLog : public DIZAbstractLog {
-public:
+  public:
     DIZ_PROPERTY(Text, ver, Ver)
     DIZ_PROPERTY(Text, name, Name)
     // Kept and compared, never written to JSON.
@@ -32,7 +32,7 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     Text ver_, name_;
     double popSample_ = 0;
     Text iKey_;

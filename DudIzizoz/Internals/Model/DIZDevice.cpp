@@ -52,7 +52,9 @@ bool DIZDevice::isEqual(const DIZWrapperSdk& other) const {
     return true;
 }
 
-std::string DIZDevice::description() const { return json::write(Value(*serializeToDictionary())); }
+std::string DIZDevice::description() const {
+    return json::write(Value(*serializeToDictionary()));
+}
 
 void DIZDevice::encodeWithCoder(KeyedArchiver& coder) const {
     DIZWrapperSdk::encodeWithCoder(coder);

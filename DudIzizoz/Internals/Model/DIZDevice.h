@@ -4,7 +4,7 @@
 #include "DudIzizoz/Internals/Model/DIZWrapperSdk.h"
 
 class DIZDevice : public DIZWrapperSdk {
-public:
+  public:
     using Number = std::optional<int64_t>;
 
     DIZ_PROPERTY(Text, sdkName, SdkName)
@@ -40,7 +40,7 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     Text sdkName_, sdkVersion_, model_, oemName_, osName_, osVersion_, osBuild_;
     Number osApiLevel_;
     Text locale_;

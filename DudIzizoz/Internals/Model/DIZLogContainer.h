@@ -9,7 +9,7 @@
 #include "DudIzizoz/Internals/Model/DIZAbstractLog.h"
 
 class DIZLogContainer {
-public:
+  public:
     DIZLogContainer() = default;
     DIZLogContainer(std::optional<std::string> batchId, std::vector<std::shared_ptr<DIZLog>> logs)
         : batchId_(std::move(batchId)), logs_(std::move(logs)) {}
@@ -23,7 +23,7 @@ public:
     // At least one log, and every log valid.
     bool isValid() const;
 
-private:
+  private:
     std::optional<std::string> batchId_;
     std::vector<std::shared_ptr<DIZLog>> logs_;
 };

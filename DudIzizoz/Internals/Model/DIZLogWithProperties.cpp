@@ -10,7 +10,8 @@ Dictionary dictionaryOf(const DIZProperties& properties) {
 
 std::optional<Dictionary> DIZLogWithProperties::serializeToDictionary() const {
     auto dictionary = DIZAbstractLog::serializeToDictionary();
-    if (dictionary && properties_ && !properties_->empty()) dictionary->set("properties", Value(dictionaryOf(*properties_)));
+    if (dictionary && properties_ && !properties_->empty())
+        dictionary->set("properties", Value(dictionaryOf(*properties_)));
     return dictionary;
 }
 

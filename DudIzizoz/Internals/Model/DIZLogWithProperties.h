@@ -4,7 +4,7 @@
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 
 class DIZLogWithProperties : public DIZAbstractLog {
-public:
+  public:
     DIZ_PROPERTY(std::optional<DIZProperties>, properties, Properties)
 
     // Adds "properties" when the map holds at least one entry.
@@ -18,6 +18,6 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::optional<DIZProperties> properties_;
 };

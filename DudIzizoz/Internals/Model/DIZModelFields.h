@@ -9,9 +9,13 @@
 #include "platform/foundation/Value.h"
 
 // `name()` and `setName(value)` over the member `name_`.
-#define DIZ_PROPERTY(Type, name, Name)           \
-    const Type& name() const { return name##_; } \
-    void set##Name(Type value) { name##_ = std::move(value); }
+#define DIZ_PROPERTY(Type, name, Name) \
+    const Type& name() const {         \
+        return name##_;                \
+    }                                  \
+    void set##Name(Type value) {       \
+        name##_ = std::move(value);    \
+    }
 
 // Two absent values are equal; an absent and a present one are not.
 template <class T>

@@ -6,14 +6,14 @@
 #include "platform/foundation/Value.h"
 
 class DIZSerializableObject {
-public:
+  public:
     virtual ~DIZSerializableObject() = default;
     // Keys whose value is absent are left out.
     virtual std::optional<Dictionary> serializeToDictionary() const = 0;
 };
 
 class DIZModel {
-public:
+  public:
     virtual ~DIZModel() = default;
     virtual bool isValid() const = 0;
 };

@@ -1,7 +1,9 @@
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
 
 namespace {
-Value::Array arrayOf(const std::vector<std::string>& services) { return Value::Array(services.begin(), services.end()); }
+Value::Array arrayOf(const std::vector<std::string>& services) {
+    return Value::Array(services.begin(), services.end());
+}
 }  // namespace
 
 std::optional<Dictionary> DIZStartServiceLog::serializeToDictionary() const {

@@ -5,7 +5,7 @@
 #include "DudIzizoz/Internals/Model/DIZAbstractLog.h"
 
 class DIZStartServiceLog : public DIZAbstractLog, public DIZNoAutoAssignSessionIdLog {
-public:
+  public:
     DIZStartServiceLog() { setType("startService"); }
 
     DIZ_PROPERTY(std::optional<std::vector<std::string>>, services, Services)
@@ -23,7 +23,7 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::optional<std::vector<std::string>> services_;
     bool isDidOzodozudaEnabled_ = false;
 };

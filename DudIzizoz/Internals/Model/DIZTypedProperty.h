@@ -9,7 +9,7 @@
 #include "platform/foundation/KeyedArchiver.h"
 
 class DIZTypedProperty : public Codable, public DIZSerializableObject {
-public:
+  public:
     DIZ_PROPERTY(std::optional<std::string>, type, Type)
     DIZ_PROPERTY(std::optional<std::string>, name, Name)
 
@@ -18,52 +18,60 @@ public:
     virtual bool isEqual(const DIZTypedProperty& other) const;
 
     std::string archiveClassName() const override { return "DIZTypedProperty"; }
-    std::vector<std::string> archiveClassHierarchy() const override { return {"DIZTypedProperty", "NSObject"}; }
+    std::vector<std::string> archiveClassHierarchy() const override {
+        return {"DIZTypedProperty", "NSObject"};
+    }
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-protected:
+  protected:
     // The subclasses' shared shape: "Class" as the archived name above the base.
-    std::vector<std::string> hierarchyOf(const char* name) const { return {name, "DIZTypedProperty", "NSObject"}; }
+    std::vector<std::string> hierarchyOf(const char* name) const {
+        return {name, "DIZTypedProperty", "NSObject"};
+    }
 
-private:
+  private:
     std::optional<std::string> type_, name_;
 };
 
 class DIZStringTypedProperty : public DIZTypedProperty {
-public:
+  public:
     DIZStringTypedProperty() { setType("string"); }
     DIZ_PROPERTY(std::optional<std::string>, value, Value)
 
     std::optional<Dictionary> serializeToDictionary() const override;
     bool isEqual(const DIZTypedProperty& other) const override;
     std::string archiveClassName() const override { return "DIZStringTypedProperty"; }
-    std::vector<std::string> archiveClassHierarchy() const override { return hierarchyOf("DIZStringTypedProperty"); }
+    std::vector<std::string> archiveClassHierarchy() const override {
+        return hierarchyOf("DIZStringTypedProperty");
+    }
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::optional<std::string> value_;
 };
 
 class DIZLongTypedProperty : public DIZTypedProperty {
-public:
+  public:
     DIZLongTypedProperty() { setType("long"); }
     DIZ_PROPERTY(int64_t, value, Value)
 
     std::optional<Dictionary> serializeToDictionary() const override;
     bool isEqual(const DIZTypedProperty& other) const override;
     std::string archiveClassName() const override { return "DIZLongTypedProperty"; }
-    std::vector<std::string> archiveClassHierarchy() const override { return hierarchyOf("DIZLongTypedProperty"); }
+    std::vector<std::string> archiveClassHierarchy() const override {
+        return hierarchyOf("DIZLongTypedProperty");
+    }
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     int64_t value_ = 0;
 };
 
 class DIZDoubleTypedProperty : public DIZTypedProperty {
-public:
+  public:
     DIZDoubleTypedProperty() { setType("double"); }
     DIZ_PROPERTY(double, value, Value)
 
@@ -71,32 +79,36 @@ public:
     // A NaN value equals nothing.
     bool isEqual(const DIZTypedProperty& other) const override;
     std::string archiveClassName() const override { return "DIZDoubleTypedProperty"; }
-    std::vector<std::string> archiveClassHierarchy() const override { return hierarchyOf("DIZDoubleTypedProperty"); }
+    std::vector<std::string> archiveClassHierarchy() const override {
+        return hierarchyOf("DIZDoubleTypedProperty");
+    }
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     double value_ = 0;
 };
 
 class DIZBooleanTypedProperty : public DIZTypedProperty {
-public:
+  public:
     DIZBooleanTypedProperty() { setType("boolean"); }
     DIZ_PROPERTY(bool, value, Value)
 
     std::optional<Dictionary> serializeToDictionary() const override;
     bool isEqual(const DIZTypedProperty& other) const override;
     std::string archiveClassName() const override { return "DIZBooleanTypedProperty"; }
-    std::vector<std::string> archiveClassHierarchy() const override { return hierarchyOf("DIZBooleanTypedProperty"); }
+    std::vector<std::string> archiveClassHierarchy() const override {
+        return hierarchyOf("DIZBooleanTypedProperty");
+    }
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     bool value_ = false;
 };
 
 class DIZDateTimeTypedProperty : public DIZTypedProperty {
-public:
+  public:
     DIZDateTimeTypedProperty() { setType("dateTime"); }
     DIZ_PROPERTY(std::optional<Date>, value, Value)
 
@@ -104,10 +116,12 @@ public:
     std::optional<Dictionary> serializeToDictionary() const override;
     bool isEqual(const DIZTypedProperty& other) const override;
     std::string archiveClassName() const override { return "DIZDateTimeTypedProperty"; }
-    std::vector<std::string> archiveClassHierarchy() const override { return hierarchyOf("DIZDateTimeTypedProperty"); }
+    std::vector<std::string> archiveClassHierarchy() const override {
+        return hierarchyOf("DIZDateTimeTypedProperty");
+    }
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     std::optional<Date> value_;
 };

@@ -10,7 +10,8 @@ const DIZWrapperSdk::Field DIZWrapperSdk::kFields[6] = {
 };
 
 DIZWrapperSdk::DIZWrapperSdk(Text wrapperSdkVersion, Text wrapperSdkName, Text wrapperRuntimeVersion,
-                             Text liveUpdateReleaseLabel, Text liveUpdateDeploymentKey, Text liveUpdatePackageHash)
+                             Text liveUpdateReleaseLabel, Text liveUpdateDeploymentKey,
+                             Text liveUpdatePackageHash)
     : wrapperSdkVersion_(std::move(wrapperSdkVersion)),
       wrapperSdkName_(std::move(wrapperSdkName)),
       wrapperRuntimeVersion_(std::move(wrapperRuntimeVersion)),

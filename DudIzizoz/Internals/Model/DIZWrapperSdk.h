@@ -8,12 +8,12 @@
 #include "platform/foundation/KeyedArchiver.h"
 
 class DIZWrapperSdk : public Codable, public DIZSerializableObject, public DIZModel {
-public:
+  public:
     using Text = std::optional<std::string>;
 
     DIZWrapperSdk() = default;
-    DIZWrapperSdk(Text wrapperSdkVersion, Text wrapperSdkName, Text wrapperRuntimeVersion, Text liveUpdateReleaseLabel,
-                  Text liveUpdateDeploymentKey, Text liveUpdatePackageHash);
+    DIZWrapperSdk(Text wrapperSdkVersion, Text wrapperSdkName, Text wrapperRuntimeVersion,
+                  Text liveUpdateReleaseLabel, Text liveUpdateDeploymentKey, Text liveUpdatePackageHash);
 
     DIZ_PROPERTY(Text, wrapperSdkVersion, WrapperSdkVersion)
     DIZ_PROPERTY(Text, wrapperSdkName, WrapperSdkName)
@@ -32,7 +32,7 @@ public:
     void encodeWithCoder(KeyedArchiver& coder) const override;
     bool initWithCoder(KeyedUnarchiver& coder) override;
 
-private:
+  private:
     Text wrapperSdkVersion_, wrapperSdkName_, wrapperRuntimeVersion_, liveUpdateReleaseLabel_,
         liveUpdateDeploymentKey_, liveUpdatePackageHash_;
 

@@ -5,5 +5,9 @@
 
 #include "platform/foundation/KeyedArchiver.h"
 
-inline Archived DIZArchived(const std::optional<std::string>& text) { return text ? Archived(*text) : Archived(); }
-inline Archived DIZArchived(const std::optional<Date>& date) { return date ? Archived(Value(*date)) : Archived(); }
+inline Archived DIZArchived(const std::optional<std::string>& text) {
+    return text ? Archived(*text) : Archived();
+}
+inline Archived DIZArchived(const std::optional<Date>& date) {
+    return date ? Archived(Value(*date)) : Archived();
+}

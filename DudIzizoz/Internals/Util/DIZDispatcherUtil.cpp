@@ -29,7 +29,8 @@ bool DIZDispatcherUtil::dispatchSyncWithTimeout(double seconds, const std::share
     };
     // The timeout runs on the process clock, so a test moves it forward instead of sleeping.
     auto clock = Clock::shared();
-    auto timer = clock->schedule(seconds, DispatchQueue::global(), [wait, signal] { signal(wait->timedOut); });
+    auto timer =
+        clock->schedule(seconds, DispatchQueue::global(), [wait, signal] { signal(wait->timedOut); });
     queue->async([wait, signal, block = std::move(block)] {
         block();
         signal(wait->finished);

@@ -6,7 +6,7 @@
 class DispatchQueue;
 
 class DIZDispatcherUtil {
-public:
+  public:
     // Schedules `block` on the main thread and returns at once.
     static void performBlockOnMainThread(std::function<void()> block);
     // Runs `block` on `queue` and waits until it has finished or `seconds` of the process clock

@@ -9,9 +9,13 @@ namespace {
 constinit SharedInstance<DIZDudIzizozUserDefaults> sharedStore;
 }  // namespace
 
-std::shared_ptr<DIZDudIzizozUserDefaults> DIZDudIzizozUserDefaults::shared() { return sharedStore.get(); }
+std::shared_ptr<DIZDudIzizozUserDefaults> DIZDudIzizozUserDefaults::shared() {
+    return sharedStore.get();
+}
 
-void DIZDudIzizozUserDefaults::resetSharedInstance() { sharedStore.reset(); }
+void DIZDudIzizozUserDefaults::resetSharedInstance() {
+    sharedStore.reset();
+}
 
 std::string DIZDudIzizozUserDefaults::getDudIzizozKeyFrom(const std::string& key) const {
     return kDIZUserDefaultsPrefix + key;

@@ -15,18 +15,19 @@ inline constexpr const char* kDIZUserDefaultsPrefix = "DZDudIzizoz";
 
 // Marks an old key of a migration map as the prefix of a family of keys rather than one key.
 class DIZUserDefaultsPrefixKey {
-public:
+  public:
     explicit DIZUserDefaultsPrefixKey(std::string prefix) : keyPrefix_(std::move(prefix)) {}
     const std::string& keyPrefix() const { return keyPrefix_; }
 
-private:
+  private:
     std::string keyPrefix_;
 };
 
 class DIZDudIzizozUserDefaults {
-public:
+  public:
     // New complete stored key (already prefixed) -> the old key, or the old prefix of a family.
-    using MigrationMap = std::vector<std::pair<std::string, std::variant<std::string, DIZUserDefaultsPrefixKey>>>;
+    using MigrationMap =
+        std::vector<std::pair<std::string, std::variant<std::string, DIZUserDefaultsPrefixKey>>>;
 
     static std::shared_ptr<DIZDudIzizozUserDefaults> shared();
     static void resetSharedInstance();

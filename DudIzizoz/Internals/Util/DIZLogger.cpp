@@ -41,13 +41,20 @@ std::shared_ptr<const DIZLogHandler> currentHandler() {
 
 const char* levelName(DIZLogLevel level) {
     switch (level) {
-        case DIZLogLevel::Verbose: return "VERBOSE";
-        case DIZLogLevel::Debug: return "DEBUG";
-        case DIZLogLevel::Info: return "INFO";
-        case DIZLogLevel::Warning: return "WARNING";
-        case DIZLogLevel::Error: return "ERROR";
-        case DIZLogLevel::Assert: return "ASSERT";
-        default: return "";
+        case DIZLogLevel::Verbose:
+            return "VERBOSE";
+        case DIZLogLevel::Debug:
+            return "DEBUG";
+        case DIZLogLevel::Info:
+            return "INFO";
+        case DIZLogLevel::Warning:
+            return "WARNING";
+        case DIZLogLevel::Error:
+            return "ERROR";
+        case DIZLogLevel::Assert:
+            return "ASSERT";
+        default:
+            return "";
     }
 }
 
@@ -84,12 +91,13 @@ void systemLog(const std::string& line) {
     }
 }
 
-void printMessage(const DIZLogMessageProvider& provider, DIZLogLevel level, const std::string& tag, const char*,
-                  const char* function, uint32_t line) {
+void printMessage(const DIZLogMessageProvider& provider, DIZLogLevel level, const std::string& tag,
+                  const char*, const char* function, uint32_t line) {
     if (!provider || level == DIZLogLevel::None || level < DIZLogger::currentLogLevel()) return;
     std::string text = provider();
-    std::string out = "[" + tag + "] " + levelName(level) + ": " + std::string(methodName(function ? function : "")) +
-                      "/" + std::to_string(line) + " " + text;
+    std::string out = "[" + tag + "] " + levelName(level) + ": " +
+                      std::string(methodName(function ? function : "")) + "/" + std::to_string(line) + " " +
+                      text;
     systemLog(out);
 }
 
@@ -118,17 +126,22 @@ void DIZLogger::setLogHandler(DIZLogHandler handler) {
     state().handler = std::move(stored);
 }
 
-bool DIZLogger::isUserDefinedLogLevel() { return state().userDefinedLevel; }
+bool DIZLogger::isUserDefinedLogLevel() {
+    return state().userDefinedLevel;
+}
 
-void DIZLogger::setIsUserDefinedLogLevel(bool userDefined) { state().userDefinedLevel = userDefined; }
+void DIZLogger::setIsUserDefinedLogLevel(bool userDefined) {
+    state().userDefinedLevel = userDefined;
+}
 
-void DIZLogger::logMessage(DIZLogMessageProvider provider, DIZLogLevel level, std::string tag, const char* file,
-                           const char* function, uint32_t line) {
+void DIZLogger::logMessage(DIZLogMessageProvider provider, DIZLogLevel level, std::string tag,
+                           const char* file, const char* function, uint32_t line) {
     if (!currentHandler()) return;
     loggerQueue()->async([provider = std::move(provider), level, tag = std::move(tag),
-                          file = std::string(file ? file : ""), function = std::string(function ? function : ""),
-                          line] {
-        if (auto handler = currentHandler()) (*handler)(provider, level, tag, file.c_str(), function.c_str(), line);
+                          file = std::string(file ? file : ""),
+                          function = std::string(function ? function : ""), line] {
+        if (auto handler = currentHandler())
+            (*handler)(provider, level, tag, file.c_str(), function.c_str(), line);
     });
 }
 
@@ -177,11 +190,21 @@ std::string format(std::string_view format, const std::string* args, size_t coun
     return out;
 }
 
-std::string describe(std::string_view text) { return std::string(text); }
-std::string describe(const char* text) { return text ? text : "(null)"; }
-std::string describe(bool value) { return value ? "1" : "0"; }
-std::string describe(long long value) { return std::to_string(value); }
-std::string describe(unsigned long long value) { return std::to_string(value); }
+std::string describe(std::string_view text) {
+    return std::string(text);
+}
+std::string describe(const char* text) {
+    return text ? text : "(null)";
+}
+std::string describe(bool value) {
+    return value ? "1" : "0";
+}
+std::string describe(long long value) {
+    return std::to_string(value);
+}
+std::string describe(unsigned long long value) {
+    return std::to_string(value);
+}
 
 std::string describe(double value) {
     char buffer[32];
@@ -199,8 +222,14 @@ std::string describe(const Date& date) {
     return buffer;
 }
 
-std::string describe(const Value& value) { return json::write(value); }
-std::string describe(const Error& error) { return error.description; }
-std::string describe(const UUID& uuid) { return uuid.uuidString(); }
+std::string describe(const Value& value) {
+    return json::write(value);
+}
+std::string describe(const Error& error) {
+    return error.description;
+}
+std::string describe(const UUID& uuid) {
+    return uuid.uuidString();
+}
 
 }  // namespace diz_log

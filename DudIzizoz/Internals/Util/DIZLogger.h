@@ -28,12 +28,12 @@ enum class DIZLogLevel : int {
 };
 
 using DIZLogMessageProvider = std::function<std::string()>;
-using DIZLogHandler = std::function<void(const DIZLogMessageProvider& provider, DIZLogLevel level,
-                                         const std::string& tag, const char* file, const char* function,
-                                         uint32_t line)>;
+using DIZLogHandler =
+    std::function<void(const DIZLogMessageProvider& provider, DIZLogLevel level, const std::string& tag,
+                       const char* file, const char* function, uint32_t line)>;
 
 class DIZLogger {
-public:
+  public:
     // Starts at Assert, so only assertions print until something lowers it.
     static DIZLogLevel currentLogLevel();
     // Both setters mark the level as chosen by the application.
@@ -46,8 +46,8 @@ public:
 
     // Queues one call of the handler current when the task runs. No level test here: a custom
     // handler sees every message and filters by itself.
-    static void logMessage(DIZLogMessageProvider provider, DIZLogLevel level, std::string tag, const char* file,
-                           const char* function, uint32_t line);
+    static void logMessage(DIZLogMessageProvider provider, DIZLogLevel level, std::string tag,
+                           const char* file, const char* function, uint32_t line);
 
     // Prints "[tag] LEVEL: function/line text" to the system log when the level is at or above the
     // current one.
@@ -72,7 +72,7 @@ std::string describe(bool value);
 std::string describe(double value);
 std::string describe(long long value);
 std::string describe(unsigned long long value);
-std::string describe(const Date& date);  // "2026-01-01 00:00:00 +0000"
+std::string describe(const Date& date);    // "2026-01-01 00:00:00 +0000"
 std::string describe(const Value& value);  // JSON text
 std::string describe(const Error& error);  // the description
 std::string describe(const UUID& uuid);
@@ -93,12 +93,18 @@ std::string argument(const T& value) {
         return describe(static_cast<const char*>(value));
     } else if constexpr (std::is_convertible_v<const T&, std::string_view>) {
         return describe(std::string_view(value));
-    } else if constexpr (std::is_same_v<T, ::Date> || std::is_same_v<T, ::Value> || std::is_same_v<T, ::Error> ||
-                         std::is_same_v<T, ::UUID>) {
+    } else if constexpr (std::is_same_v<T, ::Date> || std::is_same_v<T, ::Value> ||
+                         std::is_same_v<T, ::Error> || std::is_same_v<T, ::UUID>) {
         return describe(value);
-    } else if constexpr (requires { value.has_value(); *value; }) {
+    } else if constexpr (requires {
+                             value.has_value();
+                             *value;
+                         }) {
         return value ? argument(*value) : "(null)";
-    } else if constexpr (requires { value.get(); *value; }) {
+    } else if constexpr (requires {
+                             value.get();
+                             *value;
+                         }) {
         return value ? argument(*value) : "(null)";
     } else if constexpr (requires { value.description(); }) {
         return value.description();
@@ -114,11 +120,13 @@ template <size_t N, class... Args>
 void DIZLogger::log(DIZLogLevel level, std::string tag, const char* file, const char* function, uint32_t line,
                     const char (&format)[N], const Args&... args) {
     std::array<std::string, sizeof...(Args)> texts{diz_log::argument(args)...};
-    logMessage([fmt = &format[0], texts = std::move(texts)] { return diz_log::format(fmt, texts.data(), texts.size()); },
+    logMessage([fmt = &format[0],
+                texts = std::move(texts)] { return diz_log::format(fmt, texts.data(), texts.size()); },
                level, std::move(tag), file, function, line);
 }
 
-#define DIZLOG_AT(level, tag, ...) DIZLogger::log(level, tag, __FILE__, __PRETTY_FUNCTION__, __LINE__, __VA_ARGS__)
+#define DIZLOG_AT(level, tag, ...) \
+    DIZLogger::log(level, tag, __FILE__, __PRETTY_FUNCTION__, __LINE__, __VA_ARGS__)
 #define DIZLogVerbose(tag, ...) DIZLOG_AT(DIZLogLevel::Verbose, tag, __VA_ARGS__)
 #define DIZLogDebug(tag, ...) DIZLOG_AT(DIZLogLevel::Debug, tag, __VA_ARGS__)
 #define DIZLogInfo(tag, ...) DIZLOG_AT(DIZLogLevel::Info, tag, __VA_ARGS__)

@@ -22,16 +22,22 @@ struct __attribute__((packed)) DIZSdkVersionRecord {
 };
 static_assert(sizeof(DIZSdkVersionRecord) == 97);
 
-__attribute__((section("__dz_ios"), used)) const DIZSdkVersionRecord kDIZSdkVersionRecord = {
-    1, "dudizizoz.macos", "5.0.3", "1"};
+__attribute__((section("__dz_ios"), used))
+const DIZSdkVersionRecord kDIZSdkVersionRecord = {1, "dudizizoz.macos", "5.0.3", "1"};
 
-std::string field(const char (&bytes)[32]) { return std::string(bytes, strnlen(bytes, sizeof bytes)); }
+std::string field(const char (&bytes)[32]) {
+    return std::string(bytes, strnlen(bytes, sizeof bytes));
+}
 
 }  // namespace
 
-std::string DIZUtility::sdkName() { return field(kDIZSdkVersionRecord.name); }
+std::string DIZUtility::sdkName() {
+    return field(kDIZSdkVersionRecord.name);
+}
 
-std::string DIZUtility::sdkVersion() { return field(kDIZSdkVersionRecord.version); }
+std::string DIZUtility::sdkVersion() {
+    return field(kDIZSdkVersionRecord.version);
+}
 
 DIZApplicationState DIZUtility::applicationState() {
     std::error_code ec;
@@ -41,7 +47,9 @@ DIZApplicationState DIZUtility::applicationState() {
     return DispatchQueue::isMainThread() ? DIZApplicationState::Active : DIZApplicationState::Unknown;
 }
 
-double DIZUtility::nowInMilliseconds() { return Clock::current().now() * 1000.0; }
+double DIZUtility::nowInMilliseconds() {
+    return Clock::current().now() * 1000.0;
+}
 
 std::string DIZUtility::dateToISO8601(const Date& date) {
     int64_t millis = date.unixMillis();
@@ -51,20 +59,21 @@ std::string DIZUtility::dateToISO8601(const Date& date) {
     std::tm utc{};
     gmtime_r(&t, &utc);
     char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, fraction);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, fraction);
     return buffer;
 }
 
 std::optional<Date> DIZUtility::dateFromISO8601(const std::string& text) {
     int year, month, day, hour, minute, second, millis, consumed = 0;
     if (text.size() != 24 ||
-        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ%n", &year, &month, &day, &hour, &minute, &second,
-                    &millis, &consumed) != 7 ||
+        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ%n", &year, &month, &day, &hour, &minute,
+                    &second, &millis, &consumed) != 7 ||
         consumed != 24) {
         return std::nullopt;
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+        return std::nullopt;
     std::tm utc{};
     utc.tm_year = year - 1900;
     utc.tm_mon = month - 1;

@@ -24,7 +24,7 @@ inline constexpr size_t kDIZMaxPropertyKeyLength = 125;
 inline constexpr size_t kDIZMaxPropertyValueLength = 125;
 
 class DIZUtility {
-public:
+  public:
     // SDK identity, read from the version record that the binary carries in section "__dz_ios".
     static std::string sdkName();
     static std::string sdkVersion();
@@ -44,7 +44,8 @@ public:
     // nullopt for no string or an invalid pattern. A regular expression recurses per character,
     // so this is for short text of our own; text from outside goes through the scans below.
     static std::optional<std::string> obfuscateString(const std::optional<std::string>& text,
-                                                      const std::string& pattern, const std::string& replacement);
+                                                      const std::string& pattern,
+                                                      const std::string& replacement);
     // Every "token" name (in any case), blanks, ":", blanks and a non-empty quoted value become
     // "token" : "***"; one pass over the text, whatever its length.
     static std::optional<std::string> obfuscateTokenValues(const std::optional<std::string>& text);
@@ -69,13 +70,16 @@ public:
     // Path components below are relative to it; one that would lead out of it is refused.
     static std::filesystem::path dudIzizozDirectoryURL();
     static std::optional<std::filesystem::path> createFileAtPathComponent(const std::string& pathComponent,
-                                                                         const std::optional<Data>& data,
-                                                                         bool atomically, bool forceOverwrite);
+                                                                          const std::optional<Data>& data,
+                                                                          bool atomically,
+                                                                          bool forceOverwrite);
     static bool deleteItemForPathComponent(const std::string& pathComponent);
     static bool deleteFileAtURL(const std::filesystem::path& url);
-    static std::optional<std::filesystem::path> createDirectoryForPathComponent(const std::string& pathComponent);
+    static std::optional<std::filesystem::path> createDirectoryForPathComponent(
+        const std::string& pathComponent);
     static std::optional<Data> loadDataForPathComponent(const std::string& pathComponent);
-    static std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(const std::string& pathComponent);
+    static std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
+        const std::string& pathComponent);
     // Replaces an existing file.
     static bool createFileAtPath(const std::filesystem::path& path, const Data& contents);
     static bool fileExistsForPathComponent(const std::string& pathComponent);

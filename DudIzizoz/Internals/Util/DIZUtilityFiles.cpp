@@ -38,16 +38,16 @@ bool writeFile(const fs::path& file, const Data& contents, bool atomically) {
 fs::path DIZUtility::dudIzizozDirectoryURL() {
     std::lock_guard guard(filesLock());
     // Not cached: the application-support directory follows QUORVANE_HOME, which tests move.
-    fs::path directory =
-        FileLocations::applicationSupportDirectory() / Bundle::mainBundle()->bundleIdentifier() / kDIZSdkIdentifier;
+    fs::path directory = FileLocations::applicationSupportDirectory() /
+                         Bundle::mainBundle()->bundleIdentifier() / kDIZSdkIdentifier;
     std::error_code ec;
     if (!fs::is_directory(directory, ec)) createDirectoryAtURL(directory);
     return directory;
 }
 
 std::optional<fs::path> DIZUtility::createFileAtPathComponent(const std::string& pathComponent,
-                                                              const std::optional<Data>& data, bool atomically,
-                                                              bool forceOverwrite) {
+                                                              const std::optional<Data>& data,
+                                                              bool atomically, bool forceOverwrite) {
     std::lock_guard guard(filesLock());
     auto file = below(pathComponent);
     if (!file) return std::nullopt;
@@ -98,7 +98,8 @@ std::optional<std::vector<fs::path>> DIZUtility::contentsOfDirectory(const std::
     for (fs::directory_iterator it(*directory, ec), end; !ec && it != end; it.increment(ec))
         entries.push_back(it->path());
     if (ec) {
-        DIZLogDebug(kDIZLogTag, "Couldn't get files in the directory \"%@\": %@", pathComponent, ec.message());
+        DIZLogDebug(kDIZLogTag, "Couldn't get files in the directory \"%@\": %@", pathComponent,
+                    ec.message());
         return std::nullopt;
     }
     return entries;

@@ -21,7 +21,9 @@ std::vector<std::string> components(const std::string& text, char separator) {
     return parts;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 std::string removingAll(std::string text, const std::string& part) {
     for (size_t at; (at = text.find(part)) != std::string::npos;) text.erase(at, part.size());
@@ -29,7 +31,9 @@ std::string removingAll(std::string text, const std::string& part) {
 }
 
 // The white space of the regular expressions that these scans replace.
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // Where a "token" pair that starts at the quote `at` ends, if one does. A failed look never passes
 // the next double quote, so the scan over the whole text stays linear.
@@ -108,13 +112,15 @@ std::optional<std::string> DIZUtility::prettyPrintJson(const std::optional<Data>
 }
 
 std::optional<std::string> DIZUtility::obfuscateString(const std::optional<std::string>& text,
-                                                       const std::string& pattern, const std::string& replacement) {
+                                                       const std::string& pattern,
+                                                       const std::string& replacement) {
     if (!text) return std::nullopt;
     try {
         std::regex expression(pattern, std::regex::ECMAScript | std::regex::icase);
         return std::regex_replace(*text, expression, replacement);
     } catch (const std::regex_error& error) {
-        DIZLogError(kDIZLogTag, "Couldn't create regular expression with pattern\"%@\": %@", pattern, error.what());
+        DIZLogError(kDIZLogTag, "Couldn't create regular expression with pattern\"%@\": %@", pattern,
+                    error.what());
         return std::nullopt;
     }
 }
@@ -153,31 +159,36 @@ DIZProperties DIZUtility::validateProperties(const Dictionary& properties, const
     DIZProperties valid;
     for (const auto& [key, value] : properties) {
         if (valid.size() >= kDIZMaxPropertiesPerLog) {
-            DIZLogWarning(kDIZLogTag, "%@ '%@' : properties cannot contain more than %d items. Skipping other properties.",
-                          type, logName, kDIZMaxPropertiesPerLog);
+            DIZLogWarning(
+                kDIZLogTag,
+                "%@ '%@' : properties cannot contain more than %d items. Skipping other properties.", type,
+                logName, kDIZMaxPropertiesPerLog);
             break;
         }
         const std::string* text = value.asString();
         if (!text) continue;
         if (key.empty()) {
-            DIZLogWarning(kDIZLogTag, "%@ '%@' : a property key cannot be null or empty. Property will be skipped.", type,
+            DIZLogWarning(kDIZLogTag,
+                          "%@ '%@' : a property key cannot be null or empty. Property will be skipped.", type,
                           logName);
             continue;
         }
         std::string validKey = key;
         if (utf16Length(key) > kDIZMaxPropertyKeyLength) {
-            DIZLogWarning(kDIZLogTag,
-                          "%@ '%@' : property %@ : property key length cannot be longer than %d characters. Property "
-                          "key will be truncated.",
-                          type, logName, key, kDIZMaxPropertyKeyLength);
+            DIZLogWarning(
+                kDIZLogTag,
+                "%@ '%@' : property %@ : property key length cannot be longer than %d characters. Property "
+                "key will be truncated.",
+                type, logName, key, kDIZMaxPropertyKeyLength);
             validKey = prefixOfUtf16Length(key, kDIZMaxPropertyKeyLength);
         }
         std::string validValue = *text;
         if (utf16Length(*text) > kDIZMaxPropertyValueLength) {
-            DIZLogWarning(kDIZLogTag,
-                          "%@ '%@' : property '%@' : property value cannot be longer than %d characters. Property "
-                          "value will be truncated.",
-                          type, logName, key, kDIZMaxPropertyValueLength);
+            DIZLogWarning(
+                kDIZLogTag,
+                "%@ '%@' : property '%@' : property value cannot be longer than %d characters. Property "
+                "value will be truncated.",
+                type, logName, key, kDIZMaxPropertyValueLength);
             validValue = prefixOfUtf16Length(*text, kDIZMaxPropertyValueLength);
         }
         valid[validKey] = validValue;

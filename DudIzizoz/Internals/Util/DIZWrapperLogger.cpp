@@ -1,5 +1,6 @@
 #include "DudIzizoz/Internals/Util/DIZWrapperLogger.h"
 
 void DIZWrapperLogger::DIZWrapperLog(DIZLogMessageProvider provider, std::string tag, DIZLogLevel level) {
-    DIZLogger::logMessage(std::move(provider), level, std::move(tag), __FILE__, __PRETTY_FUNCTION__, __LINE__);
+    DIZLogger::logMessage(std::move(provider), level, std::move(tag), __FILE__, __PRETTY_FUNCTION__,
+                          __LINE__);
 }

@@ -5,6 +5,6 @@
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 
 class DIZWrapperLogger {
-public:
+  public:
     static void DIZWrapperLog(DIZLogMessageProvider provider, std::string tag, DIZLogLevel level);
 };

@@ -12,7 +12,7 @@
 namespace {
 
 class Painter : public NSView {
-public:
+  public:
     using NSView::NSView;
     int draws = 0;
     void drawRect(const CGRect& dirty) override {
@@ -23,7 +23,8 @@ public:
         NSColor::blueColor().setStroke();
         path.setLineWidth(2);
         path.stroke();
-        NSStringDraw("hi", {1, 2, 3, 4}, NSStringDrawingUsesLineFragmentOrigin, {NSFont::systemFontOfSize(12), {}});
+        NSStringDraw("hi", {1, 2, 3, 4}, NSStringDrawingUsesLineFragmentOrigin,
+                     {NSFont::systemFontOfSize(12), {}});
     }
 };
 
@@ -65,7 +66,8 @@ TEST(Drawing, TextFieldsDrawTheirValueOrTheirPlaceholder) {
     field->setPlaceholderString("Enter name");
     field->display();
     ASSERT_EQ(field->drawing()->strings(), std::vector<std::string>{"Enter name"});
-    EXPECT_EQ(field->drawing()->operations().back().attributes.foregroundColor, NSTextField::placeholderTextColor());
+    EXPECT_EQ(field->drawing()->operations().back().attributes.foregroundColor,
+              NSTextField::placeholderTextColor());
 
     field->setStringValue("Work");
     field->setTextColor(NSColor::whiteColor());

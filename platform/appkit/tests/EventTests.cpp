@@ -10,7 +10,7 @@ namespace {
 
 // Records what reaches it, in order.
 class RecordingView : public NSView {
-public:
+  public:
     using NSView::NSView;
     std::vector<std::string> log;
     bool acceptsFirstResponder() const override { return focusable; }
@@ -23,7 +23,7 @@ public:
     void mouseEntered(const NSEvent& e) override { log.push_back("enter " + nameOf(e)); }
     void mouseExited(const NSEvent& e) override { log.push_back("exit " + nameOf(e)); }
 
-private:
+  private:
     std::string at(const NSEvent& e) const {
         CGPoint p = convertPointFromView(e.locationInWindow(), nullptr);
         return std::to_string(int(p.x)) + "," + std::to_string(int(p.y));
@@ -36,7 +36,7 @@ private:
 };
 
 class Target : public NSObject {
-public:
+  public:
     Target() {
         registerAction("pressed:", [this](NSObject* sender) { senders.push_back(sender); });
     }

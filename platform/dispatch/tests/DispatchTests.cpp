@@ -67,7 +67,8 @@ TEST(ManualClock, RepeatingTimerAndTimersScheduledByHandlersFireWithinOneAdvance
     Journal journal;
     auto start = clock->monotonic();
     auto repeating = DispatchTimer::make(queue);
-    repeating->setEventHandler([&] { journal.add("tick " + std::to_string(int(clock->monotonic() - start))); });
+    repeating->setEventHandler(
+        [&] { journal.add("tick " + std::to_string(int(clock->monotonic() - start))); });
     repeating->setTimer(2, 2);
     repeating->resume();
     queue->after(3, [&] {

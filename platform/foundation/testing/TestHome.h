@@ -14,7 +14,7 @@
 #include "testing/EnvironmentOverride.h"
 
 class TestHome {
-public:
+  public:
     explicit TestHome(std::shared_ptr<Bundle> mainBundle = nullptr) {
         const char* base = std::getenv("QUORVANE_TEST_TMP");
         std::filesystem::path root = base ? base : std::filesystem::temp_directory_path();
@@ -33,7 +33,7 @@ public:
     }
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
     EnvironmentOverride environment_;
 };

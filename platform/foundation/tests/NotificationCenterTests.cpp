@@ -39,7 +39,8 @@ TEST(NotificationCenterToken, ARemovedBlockMayReleaseObjectsThatDropTokensOfThei
     auto owner = std::make_shared<Owner>();
     owner->token = center.addObserver("other", [](const Notification&) {});
     int calls = 0;
-    auto token = center.addObserver("n", [owner = std::move(owner), &calls](const Notification&) { ++calls; });
+    auto token =
+        center.addObserver("n", [owner = std::move(owner), &calls](const Notification&) { ++calls; });
     center.post("n");
     token.cancel();
     center.post("n");

@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string selfPath() { return fs::read_symlink("/proc/self/exe").string(); }
+std::string selfPath() {
+    return fs::read_symlink("/proc/self/exe").string();
+}
 
 // Runs only as the second process of WrittenByOneProcessReadByAnother.
 TEST(UserDefaults, ChildWriter) {
@@ -32,8 +34,8 @@ TEST(UserDefaults, ChildWriter) {
 
 TEST(UserDefaults, WrittenByOneProcessReadByAnother) {
     TestHome home;
-    std::string command = "QUORVANE_CHILD_WRITE=1 " + selfPath() +
-                          " --gtest_filter=UserDefaults.ChildWriter >/dev/null 2>&1";
+    std::string command =
+        "QUORVANE_CHILD_WRITE=1 " + selfPath() + " --gtest_filter=UserDefaults.ChildWriter >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     auto defaults = UserDefaults::suite("shared.suite");
     EXPECT_EQ(defaults->stringForKey("greeting"), "from the child");
@@ -142,7 +144,9 @@ TEST(NotificationCenter, DeliversInRegistrationOrderFilteredBySender) {
     std::vector<std::string> seen;
     int sender = 0, other = 0;
     auto t1 = center.addObserver("n", [&](const Notification&) { seen.push_back("first"); });
-    auto t2 = center.addObserver("n", [&](const Notification& n) { seen.push_back("second " + n.userInfo["k"].stringOr("")); }, &sender);
+    auto t2 = center.addObserver(
+        "n", [&](const Notification& n) { seen.push_back("second " + n.userInfo["k"].stringOr("")); },
+        &sender);
     auto t3 = center.addObserver("other", [&](const Notification&) { seen.push_back("wrong name"); });
     center.post("n", &sender, Dictionary{{"k", "v"}});
     center.post("n", &other);

@@ -15,7 +15,8 @@
 namespace {
 
 TEST(Json, NestedDictionariesKeepKeyOrder) {
-    Value v = Dictionary{{"zeta", 1}, {"alpha", Dictionary{{"y", true}, {"b", Value::Array{1, "two", 3.5, nullptr}}}},
+    Value v = Dictionary{{"zeta", 1},
+                         {"alpha", Dictionary{{"y", true}, {"b", Value::Array{1, "two", 3.5, nullptr}}}},
                          {"mid", "text"}};
     EXPECT_EQ(json::write(v), R"({"zeta":1,"alpha":{"y":true,"b":[1,"two",3.5,null]},"mid":"text"})");
     auto back = json::parse(json::write(v));

@@ -5,7 +5,7 @@
 
 namespace {
 class WindowServer : public ::testing::Test {
-protected:
+  protected:
     WindowServer() { desktop.reset(); }
     ~WindowServer() override { desktop.reset(); }
 

@@ -13,20 +13,16 @@
 namespace {
 
 class DIZContextTest : public ::testing::Test {
-protected:
+  protected:
     TestHome home{DIZHostBundle()};
     ScopedManualClock clock;
 
     DIZContextTest() { DIZArchiverUtil::addAllowedDudIzizozModuleClasses(); }
-    ~DIZContextTest() override {
-        resetAllForTesting();
-    }
+    ~DIZContextTest() override { resetAllForTesting(); }
 
     static Date now() { return Date::now(); }
     // A new process run: the next sharedInstance reads the stored history.
-    static void relaunch() {
-        resetAllForTesting();
-    }
+    static void relaunch() { resetAllForTesting(); }
 };
 
 TEST_F(DIZContextTest, SessionIdAtAPastMomentComesFromTheRunItBelongsTo) {
@@ -102,7 +98,8 @@ TEST_F(DIZContextTest, UserIdChangesAreStoredAndAnnouncedOnlyWhenDifferent) {
 
     clock->advance(5);
     context->setUserId("bob");
-    EXPECT_EQ(context->userIdAt(set.addingTimeInterval(1)), std::nullopt) << "the same run's entry was replaced";
+    EXPECT_EQ(context->userIdAt(set.addingTimeInterval(1)), std::nullopt)
+        << "the same run's entry was replaced";
     EXPECT_EQ(context->userIdAt(now().addingTimeInterval(1)), "bob");
 
     relaunch();
@@ -136,8 +133,10 @@ TEST(DIZUserIdRulesTest, LengthPrefixAndEmptyIds) {
         {":alice", false, ":alice"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DIZUserIdContext::isUserIdValidForDidOzodozuda(c.userId), c.valid) << c.userId.value_or("nil");
-        EXPECT_EQ(DIZUserIdContext::prefixedUserIdFromUserId(c.userId), c.prefixed) << c.userId.value_or("nil");
+        EXPECT_EQ(DIZUserIdContext::isUserIdValidForDidOzodozuda(c.userId), c.valid)
+            << c.userId.value_or("nil");
+        EXPECT_EQ(DIZUserIdContext::prefixedUserIdFromUserId(c.userId), c.prefixed)
+            << c.userId.value_or("nil");
     }
     EXPECT_TRUE(capture.contains("userId must not be empty."));
     EXPECT_TRUE(capture.contains("userId prefix must be 'c', 'x' is not supported."));

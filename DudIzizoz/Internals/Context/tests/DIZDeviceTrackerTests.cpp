@@ -17,7 +17,7 @@
 namespace {
 
 class DIZDeviceTrackerTest : public ::testing::Test {
-protected:
+  protected:
     TestHome home{DIZHostBundle()};
     ScopedManualClock clock;
     EnvironmentOverride environment;
@@ -51,7 +51,8 @@ TEST_F(DIZDeviceTrackerTest, RecordHoldsTheFixedAndTheMachinesFacts) {
     EXPECT_EQ(device->appNamespace(), "com.quorvane.agent");
     EXPECT_EQ(device->screenSize(), "1440x900");
     EXPECT_EQ(device->carrierName(), std::nullopt);
-    EXPECT_TRUE(std::regex_match(*device->osVersion(), std::regex(R"(\d+\.\d+\.\d+)"))) << *device->osVersion();
+    EXPECT_TRUE(std::regex_match(*device->osVersion(), std::regex(R"(\d+\.\d+\.\d+)")))
+        << *device->osVersion();
     EXPECT_TRUE(device->model() && !device->model()->empty());
     EXPECT_TRUE(device->isValid());
 
@@ -111,7 +112,8 @@ TEST_F(DIZDeviceTrackerTest, HistoryKeepsTheFiveNewestRunsInOrder) {
     for (size_t i = 0; i < 5; ++i) EXPECT_EQ(history[i]->timestamp(), starts[i + 1]);
 
     EXPECT_EQ(tracker->deviceForTimestamp(starts[0]), history.front()->device()) << "before all: the oldest";
-    EXPECT_EQ(tracker->deviceForTimestamp(starts[3]), history[1]->device()) << "an exact time: the entry before";
+    EXPECT_EQ(tracker->deviceForTimestamp(starts[3]), history[1]->device())
+        << "an exact time: the entry before";
     EXPECT_EQ(tracker->deviceForTimestamp(starts[3].addingTimeInterval(1)), history[2]->device());
     EXPECT_EQ(tracker->deviceForTimestamp(starts[5].addingTimeInterval(1)), history.back()->device());
     EXPECT_EQ(tracker->deviceForTimestamp(std::nullopt), tracker->device());

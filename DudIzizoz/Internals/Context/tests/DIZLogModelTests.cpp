@@ -44,7 +44,9 @@ std::shared_ptr<Log> validLog() {
     return log;
 }
 
-Value json(const DIZSerializableObject& object) { return Value(object.serializeToDictionary().value_or(Dictionary{})); }
+Value json(const DIZSerializableObject& object) {
+    return Value(object.serializeToDictionary().value_or(Dictionary{}));
+}
 
 TEST(DIZLogModelTest, ValidityNamesTheFirstMissingField) {
     DIZLogCapture capture;
@@ -136,8 +138,10 @@ TEST(DIZLogModelTest, ConversionMakesOneCoreSchemaLogPerToken) {
         EXPECT_EQ(cs->timestamp(), kWhen);
         Value ext = json(*cs->ext());
         EXPECT_EQ(ext["user"], Value(Dictionary{{"localId", Value("c:alice")}, {"locale", Value("en-CA")}}));
-        EXPECT_EQ(ext["protocol"], Value(Dictionary{{"devMake", Value("Apple")}, {"devModel", Value("Model 1")}}));
-        EXPECT_EQ(ext["os"], Value(Dictionary{{"name", Value("macOS")}, {"ver", Value("Version 13.2.1 (Build 22D68)")}}));
+        EXPECT_EQ(ext["protocol"],
+                  Value(Dictionary{{"devMake", Value("Apple")}, {"devModel", Value("Model 1")}}));
+        EXPECT_EQ(ext["os"], Value(Dictionary{{"name", Value("macOS")},
+                                              {"ver", Value("Version 13.2.1 (Build 22D68)")}}));
         EXPECT_EQ(ext["app"]["id"], Value("I:com.quorvane.agent"));
         EXPECT_EQ(ext["app"]["ver"], Value("1.0.0"));
         EXPECT_EQ(ext["sdk"], Value(Dictionary{{"libVer", Value("dudizizoz.macos-5.0.3")}}));
@@ -181,9 +185,8 @@ std::shared_ptr<DIZCoreSchemaLog> fullCoreSchemaLog() {
     cs->ext()->sdkExt()->setSeq(7);
     cs->ext()->sdkExt()->setInstallId(UUID::fromString("0c1d7a28-5c3e-4a5b-9b7c-2d6e1f3a4b5c"));
     auto data = std::make_shared<DIZCSData>();
-    data->setProperties(Dictionary{{"baseData", Value(Dictionary{{"a", Value(1)}})},
-                                   {"extra", Value("x")},
-                                   {"baseType", Value("T")}});
+    data->setProperties(Dictionary{
+        {"baseData", Value(Dictionary{{"a", Value(1)}})}, {"extra", Value("x")}, {"baseType", Value("T")}});
     cs->setData(data);
     cs->setPopSample(100);
     cs->setCV("cv");
@@ -193,9 +196,11 @@ std::shared_ptr<DIZCoreSchemaLog> fullCoreSchemaLog() {
 TEST(DIZCoreSchemaLogTest, JsonKeysComeInTheirFixedOrder) {
     auto cs = fullCoreSchemaLog();
     Value written = json(*cs);
-    EXPECT_EQ(written.asDictionary()->keys(), (std::vector<std::string>{"ver", "name", "time", "iKey", "ext", "data"}));
+    EXPECT_EQ(written.asDictionary()->keys(),
+              (std::vector<std::string>{"ver", "name", "time", "iKey", "ext", "data"}));
     EXPECT_EQ(written["time"], Value("2023-11-14T22:13:20.123Z"));
-    EXPECT_EQ(written["data"].asDictionary()->keys(), (std::vector<std::string>{"baseType", "baseData", "extra"}));
+    EXPECT_EQ(written["data"].asDictionary()->keys(),
+              (std::vector<std::string>{"baseType", "baseData", "extra"}));
     EXPECT_EQ(written["ext"]["sdk"]["installId"], Value("0C1D7A28-5C3E-4A5B-9B7C-2D6E1F3A4B5C"));
     EXPECT_EQ(written["ext"]["sdk"]["seq"], Value(7));
     EXPECT_EQ(written["ext"]["metadata"], Value(Dictionary{{"f", Value(Dictionary{{"count", Value(4)}})}}));
@@ -295,7 +300,8 @@ TEST(DIZModelArchiveTest, EveryModelRoundTripsThroughTheKeyedArchiver) {
     };
     auto sameAs = []<class T>(const std::shared_ptr<T>& original, const CodablePtr& back) {
         auto typed = std::dynamic_pointer_cast<T>(back);
-        return typed && typeid(*typed) == typeid(*original) && original->isEqual(*typed) && typed->isEqual(*original);
+        return typed && typeid(*typed) == typeid(*original) && original->isEqual(*typed) &&
+               typed->isEqual(*original);
     };
 
     auto withProperties = validLog<DIZLogWithProperties>();
@@ -309,8 +315,8 @@ TEST(DIZModelArchiveTest, EveryModelRoundTripsThroughTheKeyedArchiver) {
     auto wrapped = validDevice();
     wrapped->setWrapperSdkName("wrapper");
     wrapped->setOsApiLevel(33);
-    std::vector<std::shared_ptr<DIZAbstractLog>> logs{validLog<DIZAbstractLog>(), withProperties, startService,
-                                                      fullCoreSchemaLog()};
+    std::vector<std::shared_ptr<DIZAbstractLog>> logs{validLog<DIZAbstractLog>(), withProperties,
+                                                      startService, fullCoreSchemaLog()};
     for (const auto& log : logs) EXPECT_TRUE(sameAs(log, roundTrip(log))) << log->archiveClassName();
     auto startBack = std::dynamic_pointer_cast<DIZStartServiceLog>(roundTrip(startService));
     ASSERT_TRUE(startBack);
@@ -349,7 +355,8 @@ TEST(DIZModelArchiveTest, EveryModelRoundTripsThroughTheKeyedArchiver) {
 TEST(DIZLogContainerTest, ValidityAndTheUploadBody) {
     DIZLogCapture capture;
     DIZLogger::setCurrentLogLevel(DIZLogLevel::Verbose);
-    auto first = validLog<DIZAbstractLog>(), second = validLog<DIZAbstractLog>(), third = validLog<DIZAbstractLog>();
+    auto first = validLog<DIZAbstractLog>(), second = validLog<DIZAbstractLog>(),
+         third = validLog<DIZAbstractLog>();
     third->setType(std::nullopt);
     DIZLogContainer container("batch-1", {first, second, third});
     EXPECT_FALSE(container.isValid());

@@ -58,9 +58,11 @@ TEST(DIZUtilityTest, PropertiesAreLimitedInNumberAndLength) {
     EXPECT_EQ(limited.size(), 20u);
     EXPECT_TRUE(limited.contains("key119") && !limited.contains("key120")) << "the first 20 are kept";
     auto texts = capture.texts();
-    EXPECT_EQ(std::count(texts.begin(), texts.end(),
-                         "Event 'myEvent' : properties cannot contain more than 20 items. Skipping other properties."),
-              1);
+    EXPECT_EQ(
+        std::count(
+            texts.begin(), texts.end(),
+            "Event 'myEvent' : properties cannot contain more than 20 items. Skipping other properties."),
+        1);
 
     const std::string longKey(126, 'k');
     // 124 letters and one character of two UTF-16 units: cutting at 125 units must not split it.
@@ -74,10 +76,12 @@ TEST(DIZUtilityTest, PropertiesAreLimitedInNumberAndLength) {
     EXPECT_EQ(valid, (DIZProperties{{std::string(125, 'k'), "v"},
                                     {"emoji", std::string(124, 'v')},
                                     {"long", std::string(125, 'x')}}));
-    EXPECT_TRUE(capture.contains("Event 'myEvent' : a property key cannot be null or empty. Property will be skipped."));
-    EXPECT_TRUE(capture.contains("Event 'myEvent' : property " + longKey +
-                                 " : property key length cannot be longer than 125 characters. Property key will be "
-                                 "truncated."));
+    EXPECT_TRUE(capture.contains(
+        "Event 'myEvent' : a property key cannot be null or empty. Property will be skipped."));
+    EXPECT_TRUE(
+        capture.contains("Event 'myEvent' : property " + longKey +
+                         " : property key length cannot be longer than 125 characters. Property key will be "
+                         "truncated."));
 }
 
 TEST(DIZUtilityTest, DatesAreWrittenInUtcWithMilliseconds) {
@@ -97,8 +101,9 @@ TEST(DIZUtilityTest, DatesAreWrittenInUtcWithMilliseconds) {
         ASSERT_TRUE(parsed) << c.text;
         EXPECT_EQ(parsed->unixMillis(), c.unixMillis);
     }
-    for (const char* bad : {"", "2023-11-14T22:13:20Z", "2023-02-30T00:00:00.000Z", "2023-11-14 22:13:20.123Z",
-                            "2023-11-14T22:13:20.123+01", "garbage-garbage-garbage!"})
+    for (const char* bad :
+         {"", "2023-11-14T22:13:20Z", "2023-02-30T00:00:00.000Z", "2023-11-14 22:13:20.123Z",
+          "2023-11-14T22:13:20.123+01", "garbage-garbage-garbage!"})
         EXPECT_EQ(DIZUtility::dateFromISO8601(bad), std::nullopt) << bad;
 }
 
@@ -136,13 +141,14 @@ TEST(DIZUtilityTest, MaskingScansGiveWhatTheRegularExpressionsGive) {
         EXPECT_EQ(DIZUtility::obfuscateTokenValues(text),
                   DIZUtility::obfuscateString(text, R"("token"\s*:\s*"[^"]+")", R"("token" : "***")"))
             << text;
-        EXPECT_EQ(DIZUtility::obfuscateAfterColons(text), DIZUtility::obfuscateString(text, R"(:[^"]+)", ":***"))
+        EXPECT_EQ(DIZUtility::obfuscateAfterColons(text),
+                  DIZUtility::obfuscateString(text, R"(:[^"]+)", ":***"))
             << text;
     }
     EXPECT_EQ(DIZUtility::obfuscateTokenValues(std::nullopt), std::nullopt);
 
-    const std::string huge = R"({"token": ")" + std::string(1 << 20, 'x') + R"(", "kept": ")" +
-                             std::string(1 << 20, 'y') + "\"}";
+    const std::string huge =
+        R"({"token": ")" + std::string(1 << 20, 'x') + R"(", "kept": ")" + std::string(1 << 20, 'y') + "\"}";
     EXPECT_EQ(DIZUtility::obfuscateTokenValues(huge),
               R"({"token" : "***", "kept": ")" + std::string(1 << 20, 'y') + "\"}");
     EXPECT_EQ(DIZUtility::obfuscateAfterColons("\"a\":" + std::string(1 << 20, 'z')), "\"a\":***");
@@ -157,20 +163,25 @@ TEST(DIZUtilityTest, ObfuscationReplacesEveryMatchOrReportsTheBadPattern) {
     auto entries = capture.entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].level, DIZLogLevel::Error);
-    EXPECT_TRUE(entries[0].text.starts_with("Couldn't create regular expression with pattern\"([unclosed\": "));
+    EXPECT_TRUE(
+        entries[0].text.starts_with("Couldn't create regular expression with pattern\"([unclosed\": "));
 }
 
 TEST(DIZUtilityTest, FilesLiveInTheClientsDataDirectory) {
     TestHome home{DIZHostBundle()};
     DIZLogCapture capture;
     auto directory = DIZUtility::dudIzizozDirectoryURL();
-    EXPECT_EQ(directory, FileLocations::applicationSupportDirectory() / "com.quorvane.agent" / "com.quorvane.dudizizoz");
+    EXPECT_EQ(directory,
+              FileLocations::applicationSupportDirectory() / "com.quorvane.agent" / "com.quorvane.dudizizoz");
     EXPECT_TRUE(std::filesystem::is_directory(directory));
 
-    auto file = DIZUtility::createFileAtPathComponent("crashes/a.dzcrash", dataFromString("first"), true, false);
+    auto file =
+        DIZUtility::createFileAtPathComponent("crashes/a.dzcrash", dataFromString("first"), true, false);
     ASSERT_TRUE(file);
     EXPECT_EQ(*file, directory / "crashes/a.dzcrash");
-    EXPECT_EQ(DIZUtility::createFileAtPathComponent("crashes/a.dzcrash", dataFromString("second"), true, false), file);
+    EXPECT_EQ(
+        DIZUtility::createFileAtPathComponent("crashes/a.dzcrash", dataFromString("second"), true, false),
+        file);
     EXPECT_EQ(DIZUtility::loadDataForPathComponent("crashes/a.dzcrash"), dataFromString("first"));
     DIZUtility::createFileAtPathComponent("crashes/a.dzcrash", dataFromString("second"), false, true);
     EXPECT_EQ(DIZUtility::loadDataForPathComponent("crashes/a.dzcrash"), dataFromString("second"));
@@ -187,7 +198,9 @@ TEST(DIZUtilityTest, FilesLiveInTheClientsDataDirectory) {
 
     // Nothing leaves the data directory.
     for (const char* escape : {"../outside", "a/../../outside", "/tmp/outside", ""}) {
-        EXPECT_EQ(DIZUtility::createFileAtPathComponent(escape, dataFromString("x"), true, true), std::nullopt) << escape;
+        EXPECT_EQ(DIZUtility::createFileAtPathComponent(escape, dataFromString("x"), true, true),
+                  std::nullopt)
+            << escape;
         EXPECT_FALSE(DIZUtility::deleteItemForPathComponent(escape)) << escape;
     }
     EXPECT_FALSE(std::filesystem::exists(directory.parent_path() / "outside"));
@@ -230,8 +243,9 @@ TEST(DIZUtilityTest, ArchivesReadBackOnlyAllowedClassesAndOldNames) {
     EXPECT_EQ(migratedInfo->sessionId(), "old");
 
     EXPECT_TRUE(capture.texts().empty());
-    EXPECT_EQ(DIZUtility::unarchiveKeyedData(DIZUtility::archiveKeyedData(std::make_shared<DIZUnlistedObject>())),
-              std::nullopt);
+    EXPECT_EQ(
+        DIZUtility::unarchiveKeyedData(DIZUtility::archiveKeyedData(std::make_shared<DIZUnlistedObject>())),
+        std::nullopt);
     EXPECT_EQ(DIZUtility::unarchiveKeyedData(dataFromString("not an archive")), std::nullopt);
     EXPECT_EQ(DIZUtility::unarchiveKeyedData(std::nullopt), std::nullopt);
     EXPECT_EQ(DIZUtility::archiveKeyedData(Archived()), std::nullopt);

@@ -12,7 +12,9 @@ struct RecordingObserver : DIZCustomApplicationDelegate {
     std::vector<std::string> calls;
     bool reopenAnswer = true;
     void applicationWillFinishLaunching(const Notification&) override { calls.push_back("willFinish"); }
-    void applicationDidFinishLaunching(const Notification& n) override { calls.push_back("didFinish " + n.name); }
+    void applicationDidFinishLaunching(const Notification& n) override {
+        calls.push_back("didFinish " + n.name);
+    }
     bool applicationShouldHandleReopen(bool, bool returnedValue) override {
         calls.push_back(std::string("reopen ") + (returnedValue ? "YES" : "NO"));
         return reopenAnswer;
@@ -20,7 +22,7 @@ struct RecordingObserver : DIZCustomApplicationDelegate {
 };
 
 class DIZAppDelegateForwarderTest : public ::testing::Test {
-protected:
+  protected:
     TestHome home;
     ~DIZAppDelegateForwarderTest() override { resetAllForTesting(); }
 
@@ -68,10 +70,12 @@ TEST_F(DIZAppDelegateForwarderTest, EnabledObserversGetTheApplicationsCallbacks)
     app->finishLaunching();
     // The delegate answers NO; each observer sees the answer given before it.
     app->reopen(true);
-    EXPECT_EQ(first->calls, (std::vector<std::string>{"willFinish", "didFinish NSApplicationDidFinishLaunchingNotification",
-                                                      "reopen NO"}));
-    EXPECT_EQ(second->calls, (std::vector<std::string>{"willFinish", "didFinish NSApplicationDidFinishLaunchingNotification",
-                                                       "reopen YES"}));
+    EXPECT_EQ(first->calls,
+              (std::vector<std::string>{"willFinish", "didFinish NSApplicationDidFinishLaunchingNotification",
+                                        "reopen NO"}));
+    EXPECT_EQ(second->calls,
+              (std::vector<std::string>{"willFinish", "didFinish NSApplicationDidFinishLaunchingNotification",
+                                        "reopen YES"}));
     second->reopenAnswer = false;
     EXPECT_FALSE(forwarder->applicationShouldHandleReopen(true, true)) << "the last observer decides";
 
@@ -83,7 +87,8 @@ TEST_F(DIZAppDelegateForwarderTest, EnabledObserversGetTheApplicationsCallbacks)
     forwarder->setEnabled(true);
     app->terminate(nullptr);
     EXPECT_EQ(first->calls.size(), 5u) << "disabling dropped the observers";
-    EXPECT_TRUE(forwarder->applicationShouldHandleReopen(false, true)) << "no observer: the answer comes back";
+    EXPECT_TRUE(forwarder->applicationShouldHandleReopen(false, true))
+        << "no observer: the answer comes back";
 }
 
 TEST_F(DIZAppDelegateForwarderTest, TracesWaitInTheBufferUntilFlushed) {
@@ -96,9 +101,10 @@ TEST_F(DIZAppDelegateForwarderTest, TracesWaitInTheBufferUntilFlushed) {
     auto texts = capture.texts();
     ASSERT_GE(texts.size(), 3u);
     EXPECT_EQ(texts.front(), "Start buffering traces.");
-    EXPECT_EQ(texts[texts.size() - 2],
-              "Delegate forwarder for info.plist key 'DudIzizozAppDelegateForwarderEnabled' enabled. It may use "
-              "swizzling.");
+    EXPECT_EQ(
+        texts[texts.size() - 2],
+        "Delegate forwarder for info.plist key 'DudIzizozAppDelegateForwarderEnabled' enabled. It may use "
+        "swizzling.");
     EXPECT_EQ(capture.entries()[texts.size() - 2].level, DIZLogLevel::Debug);
     EXPECT_EQ(texts.back(), "Stop buffering traces, flushed.");
 

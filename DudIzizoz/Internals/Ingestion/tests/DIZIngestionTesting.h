@@ -36,8 +36,7 @@ class DIZSendRecorder {
     // The first answer, once the network has brought it.
     std::optional<Outcome> wait() {
         std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, kTestPatience, [&] { return !outcomes_.empty(); }))
-            return std::nullopt;
+        if (!changed_.wait_for(lock, kTestPatience, [&] { return !outcomes_.empty(); })) return std::nullopt;
         return outcomes_.front();
     }
 

@@ -9,7 +9,7 @@
 namespace {
 
 class DIZDudIzizozUserDefaultsTest : public ::testing::Test {
-protected:
+  protected:
     TestHome home{DIZHostBundle()};
     std::shared_ptr<UserDefaults> standard = UserDefaults::standardUserDefaults();
     std::shared_ptr<DIZDudIzizozUserDefaults> store = DIZDudIzizozUserDefaults::shared();
@@ -51,7 +51,8 @@ TEST_F(DIZDudIzizozUserDefaultsTest, MigrationMovesPlainKeysAndPrefixFamiliesOnc
     EXPECT_EQ(standard->objectForKey("DZDudIzizoz310DudIzizozUserDefaultsMigratedKey"), Value(true));
     EXPECT_TRUE(capture.contains("Migrating the old NSDefaults keys to new ones."));
     EXPECT_TRUE(capture.contains("Migrating key DZInstallId -> DZDudIzizozInstallId"));
-    EXPECT_TRUE(capture.contains("Migrating key DZChannelStartTimer:Crashes -> DZDudIzizozChannelStartTimer:Crashes"));
+    EXPECT_TRUE(capture.contains(
+        "Migrating key DZChannelStartTimer:Crashes -> DZDudIzizozChannelStartTimer:Crashes"));
 
     // The old key comes back (an old version ran again): the second run moves nothing.
     standard->setObject(Value("older-install-id"), "DZInstallId");
@@ -60,7 +61,8 @@ TEST_F(DIZDudIzizozUserDefaultsTest, MigrationMovesPlainKeysAndPrefixFamiliesOnc
     EXPECT_EQ(standard->stringForKey("DZInstallId"), "older-install-id");
 
     // Another service migrates on its own flag.
-    store->migrateKeys({{"DZDudIzizozAnalyticsIsEnabled", std::string("kDZAnalyticsIsEnabledKey")}}, "Analytics");
+    store->migrateKeys({{"DZDudIzizozAnalyticsIsEnabled", std::string("kDZAnalyticsIsEnabledKey")}},
+                       "Analytics");
     EXPECT_EQ(standard->objectForKey("DZDudIzizoz310AnalyticsUserDefaultsMigratedKey"), Value(true));
 }
 

@@ -9,7 +9,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 
 class DIZLogCapture {
-public:
+  public:
     struct Entry {
         DIZLogLevel level;
         std::string tag;
@@ -33,7 +33,9 @@ public:
         DIZLogger::setIsUserDefinedLogLevel(false);
     }
 
-    static void drain() { DIZLogger::loggerQueue()->sync([] {}); }
+    static void drain() {
+        DIZLogger::loggerQueue()->sync([] {});
+    }
 
     std::vector<Entry> entries() {
         drain();
@@ -51,11 +53,12 @@ public:
     }
     const Entry* find(const std::string& text) {
         snapshot_ = entries();
-        auto it = std::find_if(snapshot_.begin(), snapshot_.end(), [&](const Entry& e) { return e.text == text; });
+        auto it =
+            std::find_if(snapshot_.begin(), snapshot_.end(), [&](const Entry& e) { return e.text == text; });
         return it == snapshot_.end() ? nullptr : &*it;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<Entry> entries_;
     std::vector<Entry> snapshot_;

@@ -22,7 +22,7 @@ namespace {
 
 // Restores the logger's process-wide state after tests that use the default handler.
 class DIZLoggerTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         DIZLogCapture::drain();
         DIZLogger::setLogHandler(DIZLogger::defaultLogHandler());
@@ -156,7 +156,8 @@ TEST(DIZLogFormatTest, PlaceholdersTakeTheArgumentsInOrder) {
         {"missing %@ and %@", {"one"}, "missing one and (null)"},
         {"trailing %", {}, "trailing %"},
     };
-    for (const auto& c : cases) EXPECT_EQ(diz_log::format(c.format, c.args.data(), c.args.size()), c.expected);
+    for (const auto& c : cases)
+        EXPECT_EQ(diz_log::format(c.format, c.args.data(), c.args.size()), c.expected);
 
     EXPECT_EQ(diz_log::argument(std::optional<std::string>()), "(null)");
     EXPECT_EQ(diz_log::argument(static_cast<const char*>(nullptr)), "(null)");

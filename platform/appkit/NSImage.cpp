@@ -13,16 +13,10 @@ namespace {
 // Assets are small; a bigger file under an asset's name is not one.
 constexpr std::uintmax_t kMaxAssetBytes = 16 << 20;
 
-// Only a regular file of sane size is read: a directory or a device (think /dev/zero) under an
-// asset's name is no image rather than a failed or endless read.
+// A directory or a device (think /dev/zero) under an asset's name, or a file of insane size, is no
+// image rather than a failed or endless read: readFile refuses them.
 std::optional<Data> readAsset(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
-    auto size = std::filesystem::file_size(file, error);
-    if (error || size > kMaxAssetBytes) return std::nullopt;
-    auto bytes = FileLocations::readFile(file);
-    if (!bytes || bytes->size() > kMaxAssetBytes) return std::nullopt;
-    return bytes;
+    return FileLocations::readFile(file, nullptr, kMaxAssetBytes);
 }
 
 // Width and height from the PNG header (IHDR follows the 8-byte signature).

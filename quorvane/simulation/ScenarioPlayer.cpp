@@ -519,34 +519,21 @@ class Player {
     std::shared_ptr<NSApplication> app_;
 };
 
-// Refuses what is not a regular file before opening it: a directory cannot be read as text and a
-// device such as /dev/zero never ends.
+// A directory cannot be read as text and a device such as /dev/zero never ends: readFile refuses
+// both without blocking, and anything above the size limit.
 std::optional<std::string> readScenarioFile(const std::filesystem::path& file, std::string& problem) {
-    std::error_code error;
-    auto status = std::filesystem::status(file, error);
-    if (error || !std::filesystem::exists(status)) {
-        problem = "cannot be read";
-        return std::nullopt;
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        problem = "is not a regular file";
-        return std::nullopt;
-    }
-    auto tooLarge = [&](std::uintmax_t size) {
-        if (size <= kMaxScenarioBytes) return false;
+    Error error;
+    auto bytes = FileLocations::readFile(file, &error, kMaxScenarioBytes);
+    if (bytes) return stringFromData(*bytes);
+    std::error_code statusError;
+    if (error.code == FileLocations::kFileReadTooLargeError)
         problem = "is larger than " + std::to_string(kMaxScenarioBytes >> 20) + " MiB";
-        return true;
-    };
-    auto size = std::filesystem::file_size(file, error);
-    if (!error && tooLarge(size)) return std::nullopt;
-    auto bytes = FileLocations::readFile(file);
-    if (!bytes) {
+    else if (std::filesystem::exists(file, statusError) &&
+             !std::filesystem::is_regular_file(file, statusError))
+        problem = "is not a regular file";
+    else
         problem = "cannot be read";
-        return std::nullopt;
-    }
-    // It may have grown since it was measured.
-    if (tooLarge(bytes->size())) return std::nullopt;
-    return stringFromData(*bytes);
+    return std::nullopt;
 }
 
 // Error lines quote the file's bytes (keys, titles, what the JSON reader last read) to a terminal:

@@ -10,6 +10,9 @@ cmake_minimum_required(VERSION 3.25)
 set(layers
   "quorvane_testing"
   "platform_.*"
+  "crash_reporter_async"
+  "crash_reporter_format"
+  "crash_reporter"
   "DudIzizoz_util"
   "DudIzizoz_model|DudIzizoz_delegateforwarder"
   "DudIzizoz_context"

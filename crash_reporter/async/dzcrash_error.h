@@ -33,6 +33,7 @@ enum DZCrashReporterError : int {
 
 // Each writes nothing when `out` is null. The Mach and POSIX forms always use code 1 and carry the
 // system's number as the underlying error.
-void dzcrash_make_error(Error* out, int code, const std::string& description, const Error* underlying = nullptr);
+void dzcrash_make_error(Error* out, int code, const std::string& description,
+                        const Error* underlying = nullptr);
 void dzcrash_make_mach_error(Error* out, int kernelResult, const std::string& description);
 void dzcrash_make_posix_error(Error* out, int errnoValue, const std::string& description);

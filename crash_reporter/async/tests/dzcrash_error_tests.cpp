@@ -6,7 +6,8 @@
 
 TEST(DZCrashError, TextsCoverTheTableAndNameEverythingElseUnhandled) {
     EXPECT_STREQ(dzcrash_error_text(DZCRASH_ESUCCESS), "No error");
-    EXPECT_STREQ(dzcrash_error_text(DZCRASH_EINVALID_DATA), "The input data is in an unknown or invalid format.");
+    EXPECT_STREQ(dzcrash_error_text(DZCRASH_EINVALID_DATA),
+                 "The input data is in an unknown or invalid format.");
     EXPECT_STREQ(dzcrash_error_text(10), "Unhandled error code");
     EXPECT_STREQ(dzcrash_error_text(-1), "Unhandled error code");
 }

@@ -51,6 +51,8 @@ int openMemFileFor(pid_t pid) {
     uint64_t seen = memFile.load();
     if (static_cast<pid_t>(seen >> 32) != pid &&
         memFile.compare_exchange_strong(seen, packMemFile(pid, fd))) {
+        // The parent's descriptor, inherited through fork, is of no use here.
+        if (seen != 0) close(static_cast<int>(static_cast<uint32_t>(seen)));
         return fd;
     }
     // Another thread of this process opened it first.

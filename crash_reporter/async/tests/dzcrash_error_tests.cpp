@@ -21,3 +21,17 @@ TEST(DZCrashError, PosixErrorsAreOperatingSystemFailuresWithTheNumberUnderneath)
     EXPECT_EQ(error.userInfo["NSUnderlyingError"]["code"].asInteger(), ENOENT);
     dzcrash_make_error(nullptr, 0, "ignored");
 }
+
+TEST(DZCrashError, MachErrorsCarryTheKernelResultAndPlainErrorsCarryNothingUnderneath) {
+    Error error;
+    dzcrash_make_mach_error(&error, 5, "Could not allocate port");
+    EXPECT_EQ(error.domain, "DZCrashReporterErrorDomain");
+    EXPECT_EQ(error.code, DZCrashReporterErrorOperatingSystem);
+    EXPECT_EQ(error.userInfo["NSLocalizedDescription"].stringOr(""), "Could not allocate port");
+    EXPECT_EQ(error.userInfo["NSUnderlyingError"]["domain"].stringOr(""), "NSMachErrorDomain");
+    EXPECT_EQ(error.userInfo["NSUnderlyingError"]["code"].asInteger(), 5);
+
+    dzcrash_make_error(&error, DZCrashReporterErrorResourceBusy, "already enabled");
+    EXPECT_EQ(error.code, 3);
+    EXPECT_TRUE(error.userInfo["NSUnderlyingError"].isNull());
+}

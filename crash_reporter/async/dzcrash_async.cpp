@@ -47,16 +47,16 @@ int continuationCount(uint8_t lead) {
 
 }  // namespace
 
-const dzcrash_async_byteorder_t* dzcrash_byteorder_direct() {
+const dzcrash_async_byteorder_t* dzcrash_byteorder_direct() noexcept {
     return &kDirect;
 }
 
-const dzcrash_async_byteorder_t* dzcrash_byteorder_swapped() {
+const dzcrash_async_byteorder_t* dzcrash_byteorder_swapped() noexcept {
     return &kSwapped;
 }
 
 dzcrash_error_t dzcrash_safe_read(task_t task, dzcrash_vm_address_t address, dzcrash_vm_off_t offset,
-                                  void* destination, dzcrash_vm_size_t length) {
+                                  void* destination, dzcrash_vm_size_t length) noexcept {
     dzcrash_vm_address_t source;
     if (!dzcrash_add_checked(address, offset, &source)) return DZCRASH_ENOMEM;
     mach_vm_size_t read = 0;
@@ -74,29 +74,30 @@ dzcrash_error_t dzcrash_safe_read(task_t task, dzcrash_vm_address_t address, dzc
 }
 
 dzcrash_error_t dzcrash_safe_read_uint8(task_t task, dzcrash_vm_address_t address, dzcrash_vm_off_t offset,
-                                        uint8_t* destination) {
+                                        uint8_t* destination) noexcept {
     return dzcrash_safe_read(task, address, offset, destination, sizeof *destination);
 }
 
 dzcrash_error_t dzcrash_safe_read_uint16(task_t task, const dzcrash_async_byteorder_t* byteorder,
                                          dzcrash_vm_address_t address, dzcrash_vm_off_t offset,
-                                         uint16_t* destination) {
+                                         uint16_t* destination) noexcept {
     return readConverted(task, address, offset, destination, byteorder->swap16);
 }
 
 dzcrash_error_t dzcrash_safe_read_uint32(task_t task, const dzcrash_async_byteorder_t* byteorder,
                                          dzcrash_vm_address_t address, dzcrash_vm_off_t offset,
-                                         uint32_t* destination) {
+                                         uint32_t* destination) noexcept {
     return readConverted(task, address, offset, destination, byteorder->swap32);
 }
 
 dzcrash_error_t dzcrash_safe_read_uint64(task_t task, const dzcrash_async_byteorder_t* byteorder,
                                          dzcrash_vm_address_t address, dzcrash_vm_off_t offset,
-                                         uint64_t* destination) {
+                                         uint64_t* destination) noexcept {
     return readConverted(task, address, offset, destination, byteorder->swap64);
 }
 
-bool dzcrash_add_checked(dzcrash_vm_address_t base, dzcrash_vm_off_t offset, dzcrash_vm_address_t* result) {
+bool dzcrash_add_checked(dzcrash_vm_address_t base, dzcrash_vm_off_t offset,
+                         dzcrash_vm_address_t* result) noexcept {
     dzcrash_vm_address_t sum;
     // The offset's magnitude as unsigned; -(INT64_MIN) has no signed form.
     const uint64_t magnitude = offset < 0 ? 0 - static_cast<uint64_t>(offset) : static_cast<uint64_t>(offset);
@@ -110,13 +111,13 @@ bool dzcrash_add_checked(dzcrash_vm_address_t base, dzcrash_vm_off_t offset, dzc
     return true;
 }
 
-thread_t dzcrash_thread_self() {
+thread_t dzcrash_thread_self() noexcept {
     const thread_t self = mach_thread_self();
     mach_port_deallocate(mach_task_self(), self);
     return self;
 }
 
-int dzcrash_string_compare(const char* a, const char* b) {
+int dzcrash_string_compare(const char* a, const char* b) noexcept {
     const auto* left = reinterpret_cast<const unsigned char*>(a);
     const auto* right = reinterpret_cast<const unsigned char*>(b);
     while (*left != 0 && *left == *right) {
@@ -126,7 +127,7 @@ int dzcrash_string_compare(const char* a, const char* b) {
     return *left - *right;
 }
 
-int dzcrash_string_compare_n(const char* a, const char* b, size_t n) {
+int dzcrash_string_compare_n(const char* a, const char* b, size_t n) noexcept {
     const auto* left = reinterpret_cast<const unsigned char*>(a);
     const auto* right = reinterpret_cast<const unsigned char*>(b);
     for (size_t i = 0; i < n; ++i) {
@@ -136,18 +137,18 @@ int dzcrash_string_compare_n(const char* a, const char* b, size_t n) {
     return 0;
 }
 
-void dzcrash_copy_bytes(void* destination, const void* source, size_t n) {
+void dzcrash_copy_bytes(void* destination, const void* source, size_t n) noexcept {
     auto* to = static_cast<uint8_t*>(destination);
     const auto* from = static_cast<const uint8_t*>(source);
     for (size_t i = 0; i < n; ++i) to[i] = from[i];
 }
 
-void dzcrash_fill_bytes(void* destination, uint8_t byte, size_t n) {
+void dzcrash_fill_bytes(void* destination, uint8_t byte, size_t n) noexcept {
     auto* to = static_cast<uint8_t*>(destination);
     for (size_t i = 0; i < n; ++i) to[i] = byte;
 }
 
-size_t dzcrash_utf8_valid_prefix(const uint8_t* bytes, size_t length) {
+size_t dzcrash_utf8_valid_prefix(const uint8_t* bytes, size_t length) noexcept {
     size_t valid = 0;
     if (length > 2 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) valid = 3;
     while (valid < length && bytes[valid] != 0) {

@@ -43,9 +43,11 @@ class dzcrash_safe_list {
     void remove(node* removed);
 
     // Readers, async-signal-safe.
-    void set_reading(bool reading) { readers_.fetch_add(reading ? 1 : -1); }
+    void set_reading(bool reading) noexcept { readers_.fetch_add(reading ? 1 : -1); }
     // The node after `previous`, or the head when it is null; null at the end.
-    node* next(const node* previous) const { return previous ? previous->next.load() : head_.load(); }
+    node* next(const node* previous) const noexcept {
+        return previous ? previous->next.load() : head_.load();
+    }
 
   private:
     static void full_fence();

@@ -92,27 +92,27 @@ int reportCode(int hostSignal, int hostCode) {
 
 }  // namespace
 
-const char* dzcrash_signal_name(int signal) {
+const char* dzcrash_signal_name(int signal) noexcept {
     for (const auto& entry : kSignalNames) {
         if (entry.signal == signal) return entry.name;
     }
     return nullptr;
 }
 
-const char* dzcrash_signal_code_name(int signal, int code) {
+const char* dzcrash_signal_code_name(int signal, int code) noexcept {
     for (const auto& entry : kCodeNames) {
         if (entry.signal == signal && entry.code == code) return entry.name;
     }
     return nullptr;
 }
 
-dzcrash_report_signal_t dzcrash_signal_from_host(int hostSignal, int hostCode) {
+dzcrash_report_signal_t dzcrash_signal_from_host(int hostSignal, int hostCode) noexcept {
     for (const auto& entry : kHostSignals) {
         if (entry.host == hostSignal) return {entry.report, reportCode(hostSignal, hostCode), true};
     }
     return {hostSignal, reportCode(hostSignal, hostCode), false};
 }
 
-const char* dzcrash_report_signal_name(const dzcrash_report_signal_t* signal) {
+const char* dzcrash_report_signal_name(const dzcrash_report_signal_t* signal) noexcept {
     return signal->has_counterpart ? dzcrash_signal_name(signal->signal) : nullptr;
 }

@@ -32,17 +32,17 @@ bool isLiveThreadOfTask(mach_port_name_t name) {
 
 }  // namespace
 
-task_t mach_task_self() {
+task_t mach_task_self() noexcept {
     return kTaskSelfName;
 }
 
-thread_t mach_thread_self() {
+thread_t mach_thread_self() noexcept {
     KeptErrno kept;
     return static_cast<thread_t>(syscall(SYS_gettid));
 }
 
 kern_return_t mach_port_mod_refs(task_t task, mach_port_name_t name, mach_port_right_t right,
-                                 mach_port_delta_t delta) {
+                                 mach_port_delta_t delta) noexcept {
     if (task != kTaskSelfName) return KERN_INVALID_TASK;
     if (name != kTaskSelfName) return isLiveThreadOfTask(name) ? KERN_INVALID_RIGHT : KERN_INVALID_NAME;
     if (right != MACH_PORT_RIGHT_SEND) return KERN_INVALID_RIGHT;
@@ -59,7 +59,7 @@ kern_return_t mach_port_mod_refs(task_t task, mach_port_name_t name, mach_port_r
 }
 
 kern_return_t mach_port_get_refs(task_t task, mach_port_name_t name, mach_port_right_t right,
-                                 mach_port_urefs_t* refs) {
+                                 mach_port_urefs_t* refs) noexcept {
     if (task != kTaskSelfName) return KERN_INVALID_TASK;
     if (!refs) return KERN_INVALID_ARGUMENT;
     if (name != kTaskSelfName) return isLiveThreadOfTask(name) ? KERN_INVALID_RIGHT : KERN_INVALID_NAME;
@@ -67,7 +67,7 @@ kern_return_t mach_port_get_refs(task_t task, mach_port_name_t name, mach_port_r
     return KERN_SUCCESS;
 }
 
-kern_return_t mach_port_deallocate(task_t task, mach_port_name_t name) {
+kern_return_t mach_port_deallocate(task_t task, mach_port_name_t name) noexcept {
     if (task != kTaskSelfName) return KERN_INVALID_TASK;
     if (name == kTaskSelfName) return mach_port_mod_refs(task, name, MACH_PORT_RIGHT_SEND, -1);
     return isLiveThreadOfTask(name) ? KERN_SUCCESS : KERN_INVALID_NAME;

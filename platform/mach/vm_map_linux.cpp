@@ -106,7 +106,7 @@ Attempt readWithMemFile(uint64_t address, uint64_t destination, uint64_t length)
 
 // The page at `address` stopped a read: unmapped is an invalid address, mapped but unreadable a
 // protection failure. mincore answers from the page tables, without touching the page.
-kern_return_t classifyFault(uint64_t address) {
+kern_return_t classifyFault(uint64_t address) noexcept {
     unsigned char residency;
     if (mincore(reinterpret_cast<void*>(pageStart(address)), pageSize(), &residency) == 0) {
         return KERN_PROTECTION_FAILURE;
@@ -120,7 +120,7 @@ void MachTesting::setProcessVmReadvRefused(bool refused) {
     processVmReadvRefused.store(refused);
 }
 
-kern_return_t vm_allocate(task_t task, vm_address_t* address, vm_size_t size, int flags) {
+kern_return_t vm_allocate(task_t task, vm_address_t* address, vm_size_t size, int flags) noexcept {
     if (task != mach_task_self()) return KERN_INVALID_TASK;
     if (!address || flags != VM_FLAGS_ANYWHERE) return KERN_INVALID_ARGUMENT;
     if (size == 0) {
@@ -134,7 +134,7 @@ kern_return_t vm_allocate(task_t task, vm_address_t* address, vm_size_t size, in
     return KERN_SUCCESS;
 }
 
-kern_return_t vm_deallocate(task_t task, vm_address_t address, vm_size_t size) {
+kern_return_t vm_deallocate(task_t task, vm_address_t address, vm_size_t size) noexcept {
     if (task != mach_task_self()) return KERN_INVALID_TASK;
     if (size == 0) return KERN_SUCCESS;
     if (address + size < address) return KERN_INVALID_ADDRESS;
@@ -145,7 +145,7 @@ kern_return_t vm_deallocate(task_t task, vm_address_t address, vm_size_t size) {
 }
 
 kern_return_t vm_read_overwrite(task_t task, mach_vm_address_t address, mach_vm_size_t size,
-                                mach_vm_address_t data, mach_vm_size_t* outsize) {
+                                mach_vm_address_t data, mach_vm_size_t* outsize) noexcept {
     if (outsize) *outsize = 0;
     if (task != mach_task_self()) return KERN_INVALID_TASK;
     if (address + size < address) return KERN_INVALID_ADDRESS;

@@ -24,6 +24,7 @@ set(layers
   "DudIzizoz_ingestion"
   "DudIzizoz_channel"
   "DudIzizoz"
+  "DudIzizozCrashes_model"
   "DudIzizozAnalytics|DudIzizozCrashes"
   "Settings|login_item"
   "quorvane_app"

@@ -25,6 +25,7 @@ set(layers
   "DudIzizoz_channel"
   "DudIzizoz"
   "DudIzizozCrashes_model"
+  "DudIzizozCrashes_internalmodel"
   "DudIzizozAnalytics|DudIzizozCrashes"
   "Settings|login_item"
   "quorvane_app"

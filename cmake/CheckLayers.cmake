@@ -26,6 +26,7 @@ set(layers
   "DudIzizoz"
   "DudIzizozCrashes_model"
   "DudIzizozCrashes_internalmodel"
+  "DudIzizozCrashes_util"
   "DudIzizozAnalytics|DudIzizozCrashes"
   "Settings|login_item"
   "quorvane_app"

@@ -1,0 +1,30 @@
+#pragma once
+// The machine the report was written on.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "crash_reporter/format/DZCrashReportProcessorInfo.h"
+
+class DZCrashReportMachineInfo {
+  public:
+    DZCrashReportMachineInfo(std::optional<std::string> modelName,
+                             std::shared_ptr<DZCrashReportProcessorInfo> processorInfo,
+                             uint64_t processorCount, uint64_t logicalProcessorCount)
+        : modelName_(std::move(modelName)),
+          processorInfo_(std::move(processorInfo)),
+          processorCount_(processorCount),
+          logicalProcessorCount_(logicalProcessorCount) {}
+
+    const std::optional<std::string>& modelName() const { return modelName_; }
+    const std::shared_ptr<DZCrashReportProcessorInfo>& processorInfo() const { return processorInfo_; }
+    uint64_t processorCount() const { return processorCount_; }
+    uint64_t logicalProcessorCount() const { return logicalProcessorCount_; }
+
+  private:
+    std::optional<std::string> modelName_;
+    std::shared_ptr<DZCrashReportProcessorInfo> processorInfo_;
+    uint64_t processorCount_;
+    uint64_t logicalProcessorCount_;
+};

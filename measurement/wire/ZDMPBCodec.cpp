@@ -85,6 +85,10 @@ void storeScalar(int32_t word, const void* data, void** value) {
 }
 
 void loadScalar(int32_t word, const void* cell, void* data) {
+    if (kindOf(word) == ZDMPBFieldTypeFloat) {  // the one 4-byte cell
+        *static_cast<float*>(data) = ZDMPBCellFloat(cell);
+        return;
+    }
     const uint64_t bits = ZDMPBCellBits(cell);
     switch (kindOf(word)) {
         case ZDMPBFieldTypeBool:
@@ -100,9 +104,6 @@ void loadScalar(int32_t word, const void* cell, void* data) {
         case ZDMPBFieldTypeInt64:
         case ZDMPBFieldTypeUInt64:
             std::memcpy(data, &bits, sizeof bits);
-            return;
-        case ZDMPBFieldTypeFloat:
-            *static_cast<float*>(data) = ZDMPBCellFloat(cell);
             return;
         case ZDMPBFieldTypeDouble:
             *static_cast<double*>(data) = ZDMPBCellDouble(cell);

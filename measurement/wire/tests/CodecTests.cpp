@@ -232,3 +232,43 @@ TEST(Codecs, HostileNestingFailsWithoutExhaustingTheStack) {
     stdoutOf([&] { decoded = ZDMPBEventParam::initWithBuffer(hostile); });
     EXPECT_EQ(decoded, nullptr);
 }
+
+namespace {
+
+template <class T>
+void expectDecodedOrRefused(const Data& bytes) {
+    auto message = T::initWithBuffer(bytes);
+    if (!message) return;
+    auto encoded = message->protoBuffer();
+    ASSERT_TRUE(encoded) << hex(bytes);
+    auto again = T::initWithBuffer(*encoded);
+    ASSERT_TRUE(again) << hex(bytes);
+    EXPECT_EQ(again->protoBuffer(), encoded) << hex(bytes);
+}
+
+}  // namespace
+
+// Every damaged variant of real messages either decodes to a message that encodes and decodes
+// again, or is refused; nothing reads out of bounds (the sanitizer build checks that).
+TEST(Codecs, DamagedBytesDecodeToAUsableMessageOrNone) {
+    const std::pair<const char*, void (*)(const Data&)> fixtures[] = {
+        {"MeasurementBundle.full", expectDecodedOrRefused<ZDMPBMeasurementBundle>},
+        {"MeasurementBatch.full", expectDecodedOrRefused<ZDMPBMeasurementBatch>},
+        {"EventParam.full", expectDecodedOrRefused<ZDMPBEventParam>},
+    };
+    for (const auto& [name, check] : fixtures) {
+        SCOPED_TRACE(name);
+        const Data original = golden(name);
+        stdoutOf([&] {
+            for (size_t i = 0; i < original.size(); ++i) {
+                for (uint8_t replacement :
+                     {uint8_t(original[i] ^ 0x01), uint8_t(original[i] ^ 0x80), uint8_t(0xff)}) {
+                    Data damaged = original;
+                    damaged[i] = replacement;
+                    check(damaged);
+                }
+                check(Data(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(i)));
+            }
+        });
+    }
+}

@@ -50,9 +50,10 @@ struct ZDMPBMessageDescriptor {
     ZDMPBEncodeCallback encodeRepeated;
 };
 
-// The descriptor of message type M (generated struct zdmpb_M), after ZDMPB_DECLARE_CODEC(M):
-//   ZDMPB_DESCRIPTOR(M, passes, recursive, fields) where `fields` is an array of
-//   {tag, name, child descriptor or nullptr} and `kM##TypeWords` the type words, both by index.
+// The descriptor of message type M (generated struct zdmpb_M) from the arrays kMTypeWords and
+// kMFields ({tag, name, child descriptor or nullptr}), both by field index. A new message type is
+// its schema in proto/, ZDMPB_DECLARE_CODEC(M), the two arrays, ZDMPB_DESCRIPTOR(M, …),
+// ZDMPB_DEFINE_CODEC(M) and ZDMPB_MESSAGE_CLASS(M).
 #define ZDMPB_DESCRIPTOR(M, passes, recursive)                                                           \
     static_assert(std::size(k##M##TypeWords) == std::size(k##M##Fields));                                \
     const ZDMPBMessageDescriptor kZDMPB##M##Descriptor = {#M,                                            \

@@ -46,9 +46,7 @@ void DIZAnalytics::resetSharedInstance() {
 }
 
 DIZAnalytics::DIZAnalytics()
-    : DIZServiceAbstract(classObject(), kGroupId),
-      sessionTracker_(std::make_shared<DIZSessionTracker>()),
-      flushInterval_(kDIZDefaultFlushInterval) {
+    : DIZServiceAbstract(classObject(), kGroupId), flushInterval_(kDIZDefaultFlushInterval) {
     DIZDudIzizozUserDefaults::shared()->migrateKeys(
         {
             {"DZDudIzizozAnalyticsIsEnabled", DIZUserDefaultsPrefixKey("kDZAnalyticsIsEnabledKey")},
@@ -57,6 +55,8 @@ DIZAnalytics::DIZAnalytics()
         kServiceName);
     addMigrationClasses();
     DIZAnalyticsArchiverUtil::addAllowedAnalyitcsModuleClasses();
+    // After the migration, so that the sessions it moved are the ones the tracker drops.
+    sessionTracker_ = std::make_shared<DIZSessionTracker>();
 }
 
 // The class side.

@@ -151,9 +151,9 @@ class DIZAnalytics : public DIZServiceAbstract,
 
     mutable std::recursive_mutex lock_;
     std::shared_ptr<DIZChannelUnitConfiguration> channelUnitConfiguration_;
-    const std::shared_ptr<DIZSessionTracker> sessionTracker_;
     std::shared_ptr<DIZAnalyticsDelegate> delegate_;
     uint64_t flushInterval_;
+    std::shared_ptr<DIZSessionTracker> sessionTracker_;  // made at creation, never replaced
     std::shared_ptr<DIZChannelUnitProtocol> didOzodozudaChannelUnit_;
     std::shared_ptr<DIZChannelUnitProtocol> didOzodozudaCriticalChannelUnit_;
     std::shared_ptr<DIZChannelUnitProtocol> criticalChannelUnit_;

@@ -16,6 +16,7 @@
 #include "DudIzizozAnalytics/tests/DIZClientTesting.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/foundation/UUID.h"
+#include "platform/foundation/UserDefaults.h"
 
 namespace {
 
@@ -481,6 +482,78 @@ TEST_F(DIZAnalyticsTest, ManualSessionsChangeOnlyOnRequest) {
                   when + "."),
             1u);
     EXPECT_EQ(DIZSessionContext::sharedInstance()->sessionId(), session);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DIZAnalyticsTest, CreationMovesOldKeysAndDropsThePastSessions) {
+    auto defaults = UserDefaults::standardUserDefaults();
+    defaults->setObject(Value(false), "kDZAnalyticsIsEnabledKey");
+    defaults->setObject(Value("old sessions"), "pastSessionsKey");
+    DIZAnalytics::sharedInstance();
+    EXPECT_EQ(defaults->objectForKey("DZDudIzizozAnalyticsIsEnabled"), Value(false));
+    EXPECT_FALSE(defaults->objectForKey("kDZAnalyticsIsEnabledKey"));
+    EXPECT_FALSE(defaults->objectForKey("pastSessionsKey"));
+    EXPECT_FALSE(defaults->objectForKey("DZDudIzizozPastSessions")) << "the session tracker drops them";
+}
+
+TEST_F(DIZAnalyticsTest, PageKeepsItsStringPropertiesOnly) {
+    startBoth();
+    DIZAnalytics::trackPage("Spaces", Dictionary{{"pane", "spaces"}, {"rows", 3}});
+    DIZAnalytics::trackPage("General");
+    settle();
+    std::vector<std::shared_ptr<DIZPageLog>> pages;
+    for (const auto& row : storedRows())
+        if (auto page = std::dynamic_pointer_cast<DIZPageLog>(row.log)) pages.push_back(page);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0]->properties(), (DIZProperties{{"pane", "spaces"}}));
+    EXPECT_EQ(count("Event property contains an invalid value for key rows, dropping the property."), 1u);
+    EXPECT_FALSE(pages[1]->serializeToDictionary()->contains("properties"));
+}
+
+// Send results of events and pages, as the application's delegate hears them.
+class ResultRecorder : public DIZAnalyticsDelegate {
+  public:
+    void analyticsWillSendEventLog(DIZAnalytics&, const std::shared_ptr<DIZEventLog>& log) override {
+        record("will send event " + log->name().value_or(""));
+    }
+    void analyticsDidSucceedSendingEventLog(DIZAnalytics&, const std::shared_ptr<DIZEventLog>& log) override {
+        record("sent event " + log->name().value_or(""));
+    }
+    void analyticsWillSendPageLog(DIZAnalytics&, const std::shared_ptr<DIZPageLog>& log) override {
+        record("will send page " + log->name().value_or(""));
+    }
+    void analyticsDidSucceedSendingPageLog(DIZAnalytics&, const std::shared_ptr<DIZPageLog>& log) override {
+        record("sent page " + log->name().value_or(""));
+    }
+    std::vector<std::string> sorted() {
+        std::lock_guard guard(mutex_);
+        auto copy = events_;
+        std::sort(copy.begin(), copy.end());
+        return copy;
+    }
+
+  private:
+    void record(std::string event) {
+        std::lock_guard guard(mutex_);
+        events_.push_back(std::move(event));
+    }
+    std::mutex mutex_;
+    std::vector<std::string> events_;
+};
+
+TEST_F(DIZAnalyticsTest, DelegateHearsTheSendResultsOfEventsAndPagesOnly) {
+    auto recorder = std::make_shared<ResultRecorder>();
+    DIZAnalytics::setDelegate(recorder);
+    startBoth();
+    DIZAnalytics::trackEvent("switch");
+    DIZAnalytics::trackPage("Spaces");
+    sentLogs();
+    EXPECT_EQ(recorder->sorted(),
+              (std::vector<std::string>{"sent event switch", "sent page Spaces", "will send event switch",
+                                        "will send page Spaces"}));
 }
 
 }  // namespace

@@ -557,3 +557,45 @@ TEST_F(DIZAnalyticsTest, DelegateHearsTheSendResultsOfEventsAndPagesOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// A log that sets its own session id.
+class OwnSessionLog : public DIZLogWithProperties, public DIZNoAutoAssignSessionIdLog {};
+
+// Each kind of log is prepared after a long stay in the background, just before the application
+// comes back: only logs that count as activity keep the session.
+TEST_F(DIZAnalyticsTest, StampingCountsEveryLogButTheStartLogsAndKeepsOwnSessionIds) {
+    struct Case {
+        const char* name;
+        std::function<std::shared_ptr<DIZLog>()> make;
+        bool counts;
+        bool stamped;
+    } cases[] = {
+        {"plain", [] { return std::make_shared<DIZLogWithProperties>(); }, true, true},
+        {"own session id", [] { return std::make_shared<OwnSessionLog>(); }, true, false},
+        {"start session", [] { return std::make_shared<DIZStartSessionLog>(); }, false, false},
+        {"start service", [] { return std::make_shared<DIZStartServiceLog>(); }, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        startBoth();
+        auto analytics = DIZAnalytics::sharedInstance();
+        auto tracker = analytics->sessionTracker();
+        const auto first = DIZSessionContext::sharedInstance()->sessionId();
+        ASSERT_TRUE(first);
+        tracker->applicationDidEnterBackground();
+        settle();
+        clock->advance(30);
+        auto log = c.make();
+        log->setSid("mine");
+        tracker->channelPrepareLog(*analytics->channelUnit(), log);
+        EXPECT_EQ(log->sid(), c.stamped ? first : std::optional<std::string>("mine"));
+        tracker->applicationWillEnterForeground();
+        EXPECT_EQ(DIZSessionContext::sharedInstance()->sessionId() == first, c.counts);
+        settle();
+        forgetTheProcess();
+    }
+}
+
+}  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <future>
+#include <mutex>
 #include <set>
 
 #include "platform/appkit/NSEventModifierFlags.h"
@@ -7,6 +9,7 @@
 #include "shortcut_recorder/KRKeyCodeASCIITranslator.h"
 #include "shortcut_recorder/KRKeyCodeTransformer.h"
 #include "shortcut_recorder/tests/KeyboardFixture.h"
+#include "testing/Eventually.h"
 
 namespace {
 
@@ -197,6 +200,37 @@ TEST_F(ReverseMap, ANonLowercaseArgumentRaisesThroughTheAssertionHandler) {
         }
     }
     EXPECT_EQ(translator.keyCodeForTranslation("é"), std::nullopt);
+}
+
+}  // namespace
+
+namespace {
+
+// Threads translate and look up while the layout changes under them: every answer is one that some
+// selected layout gives, and nothing is lost or torn.
+TEST_F(ReverseMap, ThreadsMayCallInWhileTheLayoutChanges) {
+    auto translator = std::make_shared<KRKeyCodeASCIITranslator>(
+        KRKeyCodeTranslator::InputSourceCreator(&TISCopyCurrentASCIICapableKeyboardLayoutInputSource));
+    std::mutex mutex;
+    std::set<std::optional<uint16_t>> keyCodes;
+    std::set<std::optional<std::string>> typed;
+    std::vector<std::future<void>> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.push_back(std::async(std::launch::async, [&] {
+            for (int i = 0; i < 200; ++i) {
+                auto code = translator->keyCodeForTranslation("z");
+                auto text = translator->translateKeyCode(6, 0, 0, true);
+                std::lock_guard lock(mutex);
+                keyCodes.insert(code);
+                typed.insert(text);
+            }
+        }));
+    }
+    for (int i = 0; i < 100; ++i)
+        TISSelectInputSource(i % 2 ? SimulatedTextInput::usLayout() : SimulatedTextInput::qwertzLayout());
+    for (auto& worker : workers) ASSERT_EQ(worker.wait_for(kTestPatience), std::future_status::ready);
+    for (const auto& code : keyCodes) EXPECT_TRUE(code == 6 || code == 16);
+    for (const auto& text : typed) EXPECT_TRUE(text == "z" || text == "y");
 }
 
 }  // namespace

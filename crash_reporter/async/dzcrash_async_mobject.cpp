@@ -36,7 +36,8 @@ dzcrash_error_t dzcrash_async_mobject_init(dzcrash_async_mobject_t* mobj, task_t
     if (total == 0) return DZCRASH_ENOMEM;
 
     vm_address_t pages = 0;
-    if (vm_allocate(mach_task_self(), &pages, total, VM_FLAGS_ANYWHERE) != KERN_SUCCESS) return DZCRASH_EINTERNAL;
+    if (vm_allocate(mach_task_self(), &pages, total, VM_FLAGS_ANYWHERE) != KERN_SUCCESS)
+        return DZCRASH_EINTERNAL;
     const dzcrash_vm_size_t readable = copyReadablePages(task, start, total, pages);
     if (readable == 0 || (require_full && readable < total)) {
         vm_deallocate(mach_task_self(), pages, total);
@@ -80,8 +81,9 @@ bool dzcrash_async_mobject_verify_local_pointer(const dzcrash_async_mobject_t* m
     return start >= mobj->address && end <= mobj->address + mobj->length;
 }
 
-void* dzcrash_async_mobject_remap_address(const dzcrash_async_mobject_t* mobj, dzcrash_vm_address_t task_address,
-                                          dzcrash_vm_off_t offset, dzcrash_vm_size_t length) noexcept {
+void* dzcrash_async_mobject_remap_address(const dzcrash_async_mobject_t* mobj,
+                                          dzcrash_vm_address_t task_address, dzcrash_vm_off_t offset,
+                                          dzcrash_vm_size_t length) noexcept {
     const uintptr_t local = static_cast<uintptr_t>(task_address - static_cast<uint64_t>(mobj->vm_slide));
     if (!dzcrash_async_mobject_verify_local_pointer(mobj, local, offset, length)) return nullptr;
     return reinterpret_cast<void*>(local + static_cast<uint64_t>(offset));

@@ -7,12 +7,12 @@
 #include "crash_reporter/async/dzcrash_async.h"
 
 struct dzcrash_async_mobject_t {
-    task_t task;                      // one send-right reference held while mapped
-    uintptr_t address;                // local address of the requested task address
+    task_t task;        // one send-right reference held while mapped
+    uintptr_t address;  // local address of the requested task address
     dzcrash_vm_address_t task_address;
-    dzcrash_vm_size_t length;         // usable bytes from `address`
-    int64_t vm_slide;                 // task address minus local address
-    uintptr_t vm_address;             // the whole page-aligned local copy
+    dzcrash_vm_size_t length;  // usable bytes from `address`
+    int64_t vm_slide;          // task address minus local address
+    uintptr_t vm_address;      // the whole page-aligned local copy
     dzcrash_vm_size_t vm_length;
 };
 
@@ -32,8 +32,9 @@ bool dzcrash_async_mobject_verify_local_pointer(const dzcrash_async_mobject_t* m
                                                 dzcrash_vm_off_t offset, dzcrash_vm_size_t length) noexcept;
 // The local address of `task_address + offset` when `length` bytes from there lie in the object;
 // null otherwise.
-void* dzcrash_async_mobject_remap_address(const dzcrash_async_mobject_t* mobj, dzcrash_vm_address_t task_address,
-                                          dzcrash_vm_off_t offset, dzcrash_vm_size_t length) noexcept;
+void* dzcrash_async_mobject_remap_address(const dzcrash_async_mobject_t* mobj,
+                                          dzcrash_vm_address_t task_address, dzcrash_vm_off_t offset,
+                                          dzcrash_vm_size_t length) noexcept;
 
 // One value at `task_address + offset`, converted through `byteorder`; DZCRASH_EINVAL outside.
 dzcrash_error_t dzcrash_async_mobject_read_uint8(const dzcrash_async_mobject_t* mobj,

@@ -44,7 +44,8 @@ bool readBuildId(dzcrash_macho_image* image, dzcrash_vm_address_t notes, uint64_
             dzcrash_string_compare_n(owner, "GNU", 4) == 0) {
             const uint32_t length = note.n_descsz < 16 ? note.n_descsz : 16;
             dzcrash_fill_bytes(image->elf.build_id, 0, 16);
-            if (dzcrash_safe_read(image->task, descriptor, 0, image->elf.build_id, length) != DZCRASH_ESUCCESS) {
+            if (dzcrash_safe_read(image->task, descriptor, 0, image->elf.build_id, length) !=
+                DZCRASH_ESUCCESS) {
                 return false;
             }
             image->elf.has_build_id = true;
@@ -59,7 +60,8 @@ template <class Visit>
 bool forEachProgramHeader(const dzcrash_macho_image* image, Visit visit) {
     for (uint16_t index = 0; index < image->elf.program_header_count; ++index) {
         Elf64_Phdr header;
-        if (!readRecord(image, image->elf.program_headers + uint64_t{index} * sizeof header, &header)) return false;
+        if (!readRecord(image, image->elf.program_headers + uint64_t{index} * sizeof header, &header))
+            return false;
         visit(header);
     }
     return true;
@@ -130,39 +132,39 @@ bool readEncodedPointer(const dzcrash_macho_image* image, uint8_t encoding, dzcr
     uint64_t raw = 0;
     bool ok;
     switch (encoding & 0x0f) {
-    case 0x00:
-    case 0x04:
-    case 0x0c:
-        ok = dzcrash_safe_read(image->task, field, 0, &raw, 8) == DZCRASH_ESUCCESS;
-        break;
-    case 0x03: {
-        uint32_t word;
-        ok = readRecord(image, field, &word);
-        raw = word;
-        break;
-    }
-    case 0x0b: {
-        int32_t word;
-        ok = readRecord(image, field, &word);
-        raw = static_cast<uint64_t>(int64_t{word});
-        break;
-    }
-    default:
-        return false;
+        case 0x00:
+        case 0x04:
+        case 0x0c:
+            ok = dzcrash_safe_read(image->task, field, 0, &raw, 8) == DZCRASH_ESUCCESS;
+            break;
+        case 0x03: {
+            uint32_t word;
+            ok = readRecord(image, field, &word);
+            raw = word;
+            break;
+        }
+        case 0x0b: {
+            int32_t word;
+            ok = readRecord(image, field, &word);
+            raw = static_cast<uint64_t>(int64_t{word});
+            break;
+        }
+        default:
+            return false;
     }
     if (!ok) return false;
     switch (encoding & 0x70) {
-    case 0x00:
-        *value = raw;
-        return true;
-    case 0x10:  // relative to the field itself
-        *value = field + raw;
-        return true;
-    case 0x30:  // relative to the frame header
-        *value = image->elf.eh_frame_header + raw;
-        return true;
-    default:
-        return false;
+        case 0x00:
+            *value = raw;
+            return true;
+        case 0x10:  // relative to the field itself
+            *value = field + raw;
+            return true;
+        case 0x30:  // relative to the frame header
+            *value = image->elf.eh_frame_header + raw;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -200,20 +202,22 @@ dzcrash_vm_size_t frameSectionLength(const dzcrash_macho_image* image, dzcrash_v
 
 }  // namespace
 
-dzcrash_error_t dzcrash_elf_map_section(const dzcrash_macho_image* image, const char* segname, const char* sectname,
-                                        dzcrash_async_mobject_t* mobj) noexcept {
+dzcrash_error_t dzcrash_elf_map_section(const dzcrash_macho_image* image, const char* segname,
+                                        const char* sectname, dzcrash_async_mobject_t* mobj) noexcept {
     if (dzcrash_string_compare_n(segname, "__TEXT", 16) != 0 ||
         dzcrash_string_compare_n(sectname, "__eh_frame", 16) != 0 || !image->elf.eh_frame_header) {
         return DZCRASH_ENOTFOUND;
     }
     uint8_t head[4];  // version, pointer encoding, count encoding, table encoding
-    if (dzcrash_safe_read(image->task, image->elf.eh_frame_header, 0, head, sizeof head) != DZCRASH_ESUCCESS) {
+    if (dzcrash_safe_read(image->task, image->elf.eh_frame_header, 0, head, sizeof head) !=
+        DZCRASH_ESUCCESS) {
         return DZCRASH_EINTERNAL;
     }
     if (head[0] != 1) return DZCRASH_EINVALID_DATA;
     if (head[1] == 0xff) return DZCRASH_ENOTFOUND;
     dzcrash_vm_address_t start;
-    if (!readEncodedPointer(image, head[1], image->elf.eh_frame_header + 4, &start)) return DZCRASH_EINVALID_DATA;
+    if (!readEncodedPointer(image, head[1], image->elf.eh_frame_header + 4, &start))
+        return DZCRASH_EINVALID_DATA;
     const dzcrash_vm_address_t limit = segmentEnd(image, start);
     if (limit == 0) return DZCRASH_EINVALID_DATA;
     const dzcrash_vm_size_t length = frameSectionLength(image, start, limit);
@@ -242,14 +246,15 @@ bool countFromGnuHash(const dzcrash_macho_image* image, dzcrash_vm_address_t tab
     if (!readRecord(image, table, &header)) return false;
     const dzcrash_vm_address_t buckets = table + sizeof header + uint64_t{header[2]} * 8;
     dzcrash_async_mobject_t bucketCopy;
-    if (header[0] == 0 ||
-        dzcrash_async_mobject_init(&bucketCopy, image->task, buckets, uint64_t{header[0]} * 4, true) != DZCRASH_ESUCCESS) {
+    if (header[0] == 0 || dzcrash_async_mobject_init(&bucketCopy, image->task, buckets,
+                                                     uint64_t{header[0]} * 4, true) != DZCRASH_ESUCCESS) {
         return false;
     }
     uint32_t highest = 0;
     for (uint32_t index = 0; index < header[0]; ++index) {
         uint32_t bucket = 0;
-        dzcrash_async_mobject_read_uint32(&bucketCopy, dzcrash_byteorder_direct(), buckets, int64_t{index} * 4, &bucket);
+        dzcrash_async_mobject_read_uint32(&bucketCopy, dzcrash_byteorder_direct(), buckets,
+                                          int64_t{index} * 4, &bucket);
         if (bucket > highest) highest = bucket;
     }
     dzcrash_async_mobject_free(&bucketCopy);
@@ -294,11 +299,12 @@ dzcrash_error_t mapDynamicSymbols(const dzcrash_macho_image* image, DynamicSymbo
         return DZCRASH_EINTERNAL;
     }
     if (count == 0) return DZCRASH_ENOTFOUND;
-    if (dzcrash_async_mobject_init(&table->symbols, image->task, symbols, uint64_t{count} * sizeof(Elf64_Sym), true) !=
-        DZCRASH_ESUCCESS) {
+    if (dzcrash_async_mobject_init(&table->symbols, image->task, symbols, uint64_t{count} * sizeof(Elf64_Sym),
+                                   true) != DZCRASH_ESUCCESS) {
         return DZCRASH_EINTERNAL;
     }
-    if (dzcrash_async_mobject_init(&table->strings, image->task, strings, stringsSize, true) != DZCRASH_ESUCCESS) {
+    if (dzcrash_async_mobject_init(&table->strings, image->task, strings, stringsSize, true) !=
+        DZCRASH_ESUCCESS) {
         dzcrash_async_mobject_free(&table->symbols);
         return DZCRASH_EINTERNAL;
     }
@@ -313,20 +319,22 @@ void freeDynamicSymbols(DynamicSymbols* table) {
 
 Elf64_Sym symbolAt(const DynamicSymbols& table, uint32_t index) {
     Elf64_Sym symbol;
-    dzcrash_copy_bytes(&symbol, reinterpret_cast<const void*>(table.symbols.address + uint64_t{index} * sizeof symbol),
+    dzcrash_copy_bytes(&symbol,
+                       reinterpret_cast<const void*>(table.symbols.address + uint64_t{index} * sizeof symbol),
                        sizeof symbol);
     return symbol;
 }
 
 // Symbols that stand for an address in the image: absolute values and thread-local offsets do not.
 bool isDefinedAddress(const Elf64_Sym& symbol) {
-    return symbol.st_shndx != SHN_UNDEF && symbol.st_shndx != SHN_ABS && ELF64_ST_TYPE(symbol.st_info) != STT_TLS;
+    return symbol.st_shndx != SHN_UNDEF && symbol.st_shndx != SHN_ABS &&
+           ELF64_ST_TYPE(symbol.st_info) != STT_TLS;
 }
 
 const char* nameOf(const DynamicSymbols& table, uint32_t offset) {
     for (uint64_t index = offset;; ++index) {
-        const void* byte =
-            dzcrash_async_mobject_remap_address(&table.strings, table.strings.task_address, static_cast<int64_t>(index), 1);
+        const void* byte = dzcrash_async_mobject_remap_address(&table.strings, table.strings.task_address,
+                                                               static_cast<int64_t>(index), 1);
         if (!byte) return nullptr;
         if (*static_cast<const char*>(byte) == '\0') break;
     }
@@ -336,7 +344,8 @@ const char* nameOf(const DynamicSymbols& table, uint32_t offset) {
 }  // namespace
 
 dzcrash_error_t dzcrash_elf_find_symbol_by_pc(const dzcrash_macho_image* image, dzcrash_vm_address_t pc,
-                                              dzcrash_macho_found_symbol_cb callback, void* context) noexcept {
+                                              dzcrash_macho_found_symbol_cb callback,
+                                              void* context) noexcept {
     DynamicSymbols table;
     const dzcrash_error_t error = mapDynamicSymbols(image, &table);
     if (error != DZCRASH_ESUCCESS) return error;

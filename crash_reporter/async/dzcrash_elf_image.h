@@ -7,8 +7,8 @@
 // DZCRASH_EINVAL for another word size or byte order, or no executable segment.
 dzcrash_error_t dzcrash_elf_image_init(dzcrash_macho_image* image) noexcept;
 // Only "__TEXT,__eh_frame" exists: the .eh_frame that the frame header points to.
-dzcrash_error_t dzcrash_elf_map_section(const dzcrash_macho_image* image, const char* segname, const char* sectname,
-                                        dzcrash_async_mobject_t* mobj) noexcept;
+dzcrash_error_t dzcrash_elf_map_section(const dzcrash_macho_image* image, const char* segname,
+                                        const char* sectname, dzcrash_async_mobject_t* mobj) noexcept;
 // From the dynamic symbol table, defined symbols only.
 dzcrash_error_t dzcrash_elf_find_symbol_by_pc(const dzcrash_macho_image* image, dzcrash_vm_address_t pc,
                                               dzcrash_macho_found_symbol_cb callback, void* context) noexcept;

@@ -56,7 +56,8 @@ void dzcrash_image_list_set_reading(dzcrash_image_list* list, bool reading) noex
 }
 
 // Walks from the head: the record keeps no link of its own, and the walk is short beside a report.
-dzcrash_macho_image* dzcrash_image_list_next(dzcrash_image_list* list, const dzcrash_macho_image* previous) noexcept {
+dzcrash_macho_image* dzcrash_image_list_next(dzcrash_image_list* list,
+                                             const dzcrash_macho_image* previous) noexcept {
     auto* node = list->images.next(nullptr);
     if (previous) {
         while (node && node->value != previous) node = list->images.next(node);
@@ -65,7 +66,8 @@ dzcrash_macho_image* dzcrash_image_list_next(dzcrash_image_list* list, const dzc
     return node ? node->value : nullptr;
 }
 
-dzcrash_macho_image* dzcrash_image_list_find(dzcrash_image_list* list, dzcrash_vm_address_t address) noexcept {
+dzcrash_macho_image* dzcrash_image_list_find(dzcrash_image_list* list,
+                                             dzcrash_vm_address_t address) noexcept {
     for (auto* node = list->images.next(nullptr); node; node = list->images.next(node)) {
         if (dzcrash_macho_image_contains_address(node->value, address)) return node->value;
     }

@@ -29,8 +29,8 @@ uint64_t swap64(const dzcrash_macho_image* image, uint64_t value) {
 }
 
 bool verified(const dzcrash_macho_image* image, const void* local, size_t length) {
-    return dzcrash_async_mobject_verify_local_pointer(&image->load_cmds, reinterpret_cast<uintptr_t>(local), 0,
-                                                      length);
+    return dzcrash_async_mobject_verify_local_pointer(&image->load_cmds, reinterpret_cast<uintptr_t>(local),
+                                                      0, length);
 }
 
 template <class Record>
@@ -74,18 +74,18 @@ dzcrash_error_t readHeader(dzcrash_macho_image* image) {
         return DZCRASH_EINTERNAL;
     }
     switch (image->header.magic) {
-    case MH_MAGIC:
-    case MH_CIGAM:
-        image->m64 = false;
-        image->header_size = sizeof(mach_header);
-        break;
-    case MH_MAGIC_64:
-    case MH_CIGAM_64:
-        image->m64 = true;
-        image->header_size = sizeof(mach_header_64);
-        break;
-    default:
-        return DZCRASH_EINVAL;
+        case MH_MAGIC:
+        case MH_CIGAM:
+            image->m64 = false;
+            image->header_size = sizeof(mach_header);
+            break;
+        case MH_MAGIC_64:
+        case MH_CIGAM_64:
+            image->m64 = true;
+            image->header_size = sizeof(mach_header_64);
+            break;
+        default:
+            return DZCRASH_EINVAL;
     }
     const bool direct = image->header.magic == MH_MAGIC || image->header.magic == MH_MAGIC_64;
     image->byteorder = direct ? dzcrash_byteorder_direct() : dzcrash_byteorder_swapped();
@@ -112,8 +112,9 @@ dzcrash_error_t findText(dzcrash_macho_image* image) {
 dzcrash_error_t initMachO(dzcrash_macho_image* image) {
     dzcrash_error_t error = readHeader(image);
     if (error != DZCRASH_ESUCCESS) return error;
-    error = dzcrash_async_mobject_init(&image->load_cmds, image->task, image->header_addr + image->header_size,
-                                       swap32(image, image->header.sizeofcmds), true);
+    error =
+        dzcrash_async_mobject_init(&image->load_cmds, image->task, image->header_addr + image->header_size,
+                                   swap32(image, image->header.sizeofcmds), true);
     if (error != DZCRASH_ESUCCESS) return error;
     error = findText(image);
     if (error != DZCRASH_ESUCCESS) dzcrash_async_mobject_free(&image->load_cmds);
@@ -147,7 +148,8 @@ void dzcrash_macho_image_free(dzcrash_macho_image* image) noexcept {
     releaseTaskAndName(image);
 }
 
-bool dzcrash_macho_image_contains_address(const dzcrash_macho_image* image, dzcrash_vm_address_t address) noexcept {
+bool dzcrash_macho_image_contains_address(const dzcrash_macho_image* image,
+                                          dzcrash_vm_address_t address) noexcept {
     return address >= image->header_addr && address - image->header_addr < image->text_size;
 }
 
@@ -233,7 +235,8 @@ dzcrash_error_t dzcrash_macho_map_segment(const dzcrash_macho_image* image, cons
     if (!command) return DZCRASH_ENOTFOUND;
     const Segment found = segmentOf(image, command);
     const dzcrash_error_t error = dzcrash_async_mobject_init(
-        &segment->mobj, image->task, found.vmaddr + static_cast<uint64_t>(image->vmaddr_slide), found.vmsize, false);
+        &segment->mobj, image->task, found.vmaddr + static_cast<uint64_t>(image->vmaddr_slide), found.vmsize,
+        false);
     if (error != DZCRASH_ESUCCESS) return error;
     segment->fileoff = found.fileoff;
     segment->filesize = found.filesize;
@@ -266,8 +269,8 @@ dzcrash_error_t dzcrash_macho_map_section(const dzcrash_macho_image* image, cons
             address = swap32(image, found.addr);
             size = swap32(image, found.size);
         }
-        return dzcrash_async_mobject_init(mobj, image->task, address + static_cast<uint64_t>(image->vmaddr_slide),
-                                          size, true);
+        return dzcrash_async_mobject_init(mobj, image->task,
+                                          address + static_cast<uint64_t>(image->vmaddr_slide), size, true);
     }
     return DZCRASH_ENOTFOUND;
 }
@@ -295,7 +298,8 @@ dzcrash_error_t dzcrash_macho_symtab_reader_init(dzcrash_macho_symtab_reader* re
                                                          int64_t{swap32(image, symtab.symoff)} - fileoff,
                                                          uint64_t{reader->nsyms} * entrySize);
     reader->string_table = static_cast<const char*>(dzcrash_async_mobject_remap_address(
-        linkedit, linkedit->task_address, int64_t{swap32(image, symtab.stroff)} - fileoff, reader->string_table_size));
+        linkedit, linkedit->task_address, int64_t{swap32(image, symtab.stroff)} - fileoff,
+        reader->string_table_size));
     if (!reader->symtab || !reader->string_table) {
         dzcrash_macho_segment_free(&reader->linkedit);
         return DZCRASH_EINTERNAL;
@@ -308,7 +312,8 @@ dzcrash_error_t dzcrash_macho_symtab_reader_init(dzcrash_macho_symtab_reader* re
         const uint32_t localStart = swap32(image, dysymtab.ilocalsym);
         const uint32_t localCount = swap32(image, dysymtab.nlocalsym);
         // Summed wide: a 32-bit sum that wraps would pass the check and point far past the table.
-        if (uint64_t{globalStart} + globalCount > reader->nsyms || uint64_t{localStart} + localCount > reader->nsyms) {
+        if (uint64_t{globalStart} + globalCount > reader->nsyms ||
+            uint64_t{localStart} + localCount > reader->nsyms) {
             dzcrash_macho_segment_free(&reader->linkedit);
             return DZCRASH_EINVAL;
         }
@@ -327,12 +332,20 @@ dzcrash_macho_symtab_entry dzcrash_macho_symtab_reader_read(const dzcrash_macho_
     dzcrash_macho_symtab_entry entry{};
     if (image->m64) {
         const auto symbol = copyOf<nlist_64>(static_cast<const uint8_t*>(table) + index * sizeof(nlist_64));
-        entry = {swap32(image, symbol.n_strx), symbol.n_type, symbol.n_sect, image->byteorder->swap16(symbol.n_desc),
-                 swap64(image, symbol.n_value), 0};
+        entry = {swap32(image, symbol.n_strx),
+                 symbol.n_type,
+                 symbol.n_sect,
+                 image->byteorder->swap16(symbol.n_desc),
+                 swap64(image, symbol.n_value),
+                 0};
     } else {
         const auto symbol = copyOf<nlist>(static_cast<const uint8_t*>(table) + index * sizeof(nlist));
-        entry = {swap32(image, symbol.n_strx), symbol.n_type, symbol.n_sect,
-                 image->byteorder->swap16(static_cast<uint16_t>(symbol.n_desc)), swap32(image, symbol.n_value), 0};
+        entry = {swap32(image, symbol.n_strx),
+                 symbol.n_type,
+                 symbol.n_sect,
+                 image->byteorder->swap16(static_cast<uint16_t>(symbol.n_desc)),
+                 swap32(image, symbol.n_value),
+                 0};
     }
     entry.normalized_value = entry.n_value | ((entry.n_desc & N_ARM_THUMB_DEF) ? 1 : 0);
     return entry;
@@ -343,7 +356,8 @@ const char* dzcrash_macho_symtab_reader_symbol_name(const dzcrash_macho_symtab_r
     const dzcrash_async_mobject_t* linkedit = &reader->linkedit.mobj;
     const uintptr_t name = reinterpret_cast<uintptr_t>(reader->string_table);
     for (uint64_t offset = n_strx;; ++offset) {
-        if (!dzcrash_async_mobject_verify_local_pointer(linkedit, name, static_cast<int64_t>(offset), 1)) return nullptr;
+        if (!dzcrash_async_mobject_verify_local_pointer(linkedit, name, static_cast<int64_t>(offset), 1))
+            return nullptr;
         if (*reinterpret_cast<const char*>(name + offset) == '\0') break;
     }
     return reinterpret_cast<const char*>(name + n_strx);
@@ -365,7 +379,8 @@ struct Best {
     dzcrash_macho_symtab_entry entry{};
 };
 
-void scanForPc(const dzcrash_macho_symtab_reader* reader, const void* table, uint32_t count, uint64_t pc, Best& best) {
+void scanForPc(const dzcrash_macho_symtab_reader* reader, const void* table, uint32_t count, uint64_t pc,
+               Best& best) {
     for (uint32_t index = 0; index < count; ++index) {
         const dzcrash_macho_symtab_entry entry = dzcrash_macho_symtab_reader_read(reader, table, index);
         if (!isDefinedInSection(entry) || entry.n_value > pc) continue;
@@ -378,8 +393,10 @@ void scanForPc(const dzcrash_macho_symtab_reader* reader, const void* table, uin
 }  // namespace
 
 dzcrash_error_t dzcrash_macho_find_symbol_by_pc(const dzcrash_macho_image* image, dzcrash_vm_address_t pc,
-                                                dzcrash_macho_found_symbol_cb callback, void* context) noexcept {
-    if (image->format == DZCRASH_IMAGE_ELF) return dzcrash_elf_find_symbol_by_pc(image, pc, callback, context);
+                                                dzcrash_macho_found_symbol_cb callback,
+                                                void* context) noexcept {
+    if (image->format == DZCRASH_IMAGE_ELF)
+        return dzcrash_elf_find_symbol_by_pc(image, pc, callback, context);
     dzcrash_macho_symtab_reader reader;
     const dzcrash_error_t error = dzcrash_macho_symtab_reader_init(&reader, image);
     if (error != DZCRASH_ESUCCESS) return error;
@@ -412,7 +429,8 @@ dzcrash_error_t dzcrash_macho_find_symbol_by_name(const dzcrash_macho_image* ima
     const dzcrash_error_t error = dzcrash_macho_symtab_reader_init(&reader, image);
     if (error != DZCRASH_ESUCCESS) return error;
     for (uint32_t index = 0; index < reader.nsyms; ++index) {
-        const dzcrash_macho_symtab_entry entry = dzcrash_macho_symtab_reader_read(&reader, reader.symtab, index);
+        const dzcrash_macho_symtab_entry entry =
+            dzcrash_macho_symtab_reader_read(&reader, reader.symtab, index);
         if (!isDefinedInSection(entry)) continue;
         const char* candidate = dzcrash_macho_symtab_reader_symbol_name(&reader, entry.n_strx);
         if (!candidate || dzcrash_string_compare(candidate, name) != 0) continue;
@@ -451,9 +469,9 @@ dzcrash_error_t findObjcMethod(const dzcrash_macho_image*, void*, dzcrash_vm_add
 
 }  // namespace
 
-dzcrash_error_t dzcrash_macho_find_symbol(const dzcrash_macho_image* image, uint32_t strategy, void* objc_cache,
-                                          dzcrash_vm_address_t pc, dzcrash_macho_found_symbol_cb callback,
-                                          void* context) noexcept {
+dzcrash_error_t dzcrash_macho_find_symbol(const dzcrash_macho_image* image, uint32_t strategy,
+                                          void* objc_cache, dzcrash_vm_address_t pc,
+                                          dzcrash_macho_found_symbol_cb callback, void* context) noexcept {
     FoundName found;
     dzcrash_error_t symbolTable = DZCRASH_ENOTFOUND;
     dzcrash_error_t objc = DZCRASH_ENOTFOUND;

@@ -27,8 +27,8 @@ struct dzcrash_elf_image_info {
 struct dzcrash_macho_image {
     task_t task;  // one send-right reference held
     dzcrash_vm_address_t header_addr;
-    int64_t vmaddr_slide;  // header address minus the text vmaddr, wrapping
-    char* name;            // private copy
+    int64_t vmaddr_slide;   // header address minus the text vmaddr, wrapping
+    char* name;             // private copy
     mach_header_64 header;  // as read; for ELF, the ELF magic and the CPU type it stands for
     uint32_t header_size;
     uint32_t ncmds;
@@ -48,7 +48,8 @@ dzcrash_error_t dzcrash_macho_image_init(dzcrash_macho_image* image, task_t task
                                          dzcrash_vm_address_t header_addr);
 void dzcrash_macho_image_free(dzcrash_macho_image* image) noexcept;
 
-bool dzcrash_macho_image_contains_address(const dzcrash_macho_image* image, dzcrash_vm_address_t address) noexcept;
+bool dzcrash_macho_image_contains_address(const dzcrash_macho_image* image,
+                                          dzcrash_vm_address_t address) noexcept;
 int32_t dzcrash_macho_image_cpu_type(const dzcrash_macho_image* image) noexcept;
 int32_t dzcrash_macho_image_cpu_subtype(const dzcrash_macho_image* image) noexcept;
 const mach_header_64* dzcrash_macho_image_header(const dzcrash_macho_image* image) noexcept;
@@ -117,7 +118,8 @@ using dzcrash_macho_found_symbol_cb = void (*)(dzcrash_vm_address_t address, con
 // The symbol with the greatest address not above `pc` (the first of equals); DZCRASH_ENOTFOUND
 // when none, DZCRASH_EINVAL when its name runs out of the table.
 dzcrash_error_t dzcrash_macho_find_symbol_by_pc(const dzcrash_macho_image* image, dzcrash_vm_address_t pc,
-                                                dzcrash_macho_found_symbol_cb callback, void* context) noexcept;
+                                                dzcrash_macho_found_symbol_cb callback,
+                                                void* context) noexcept;
 dzcrash_error_t dzcrash_macho_find_symbol_by_name(const dzcrash_macho_image* image, const char* name,
                                                   dzcrash_vm_address_t* pc) noexcept;
 
@@ -126,6 +128,6 @@ inline constexpr uint32_t DZCRASH_SYMBOL_STRATEGY_OBJC = 2;
 // The name a report gives `pc`: from the symbol table and/or the Objective-C metadata as `strategy`
 // asks, the nearer start winning, a method on a tie; at most 255 bytes of it. `objc_cache` is the
 // method reader's cache (null for none).
-dzcrash_error_t dzcrash_macho_find_symbol(const dzcrash_macho_image* image, uint32_t strategy, void* objc_cache,
-                                          dzcrash_vm_address_t pc, dzcrash_macho_found_symbol_cb callback,
-                                          void* context) noexcept;
+dzcrash_error_t dzcrash_macho_find_symbol(const dzcrash_macho_image* image, uint32_t strategy,
+                                          void* objc_cache, dzcrash_vm_address_t pc,
+                                          dzcrash_macho_found_symbol_cb callback, void* context) noexcept;

@@ -60,15 +60,14 @@ class Loader {
         }
         std::vector<Image> kept;
         for (const Image& image : images_) {
-            const bool present = image.addedByTest || std::any_of(now.begin(), now.end(), [&](const Image& other) {
-                                     return sameImage(image, other);
-                                 });
+            const bool present =
+                image.addedByTest || std::any_of(now.begin(), now.end(),
+                                                 [&](const Image& other) { return sameImage(image, other); });
             (present ? kept : went).push_back(image);
         }
         for (const Image& image : now) {
-            const bool listed = std::any_of(kept.begin(), kept.end(), [&](const Image& other) {
-                return sameImage(image, other);
-            });
+            const bool listed = std::any_of(kept.begin(), kept.end(),
+                                            [&](const Image& other) { return sameImage(image, other); });
             if (!listed) {
                 kept.push_back(image);
                 came.push_back(image);
@@ -87,8 +86,9 @@ class Loader {
 
     bool removeTestImage(const void* header, Image& removed) {
         std::lock_guard lock(state_);
-        auto found = std::find_if(images_.begin(), images_.end(),
-                                  [&](const Image& image) { return image.addedByTest && image.header == header; });
+        auto found = std::find_if(images_.begin(), images_.end(), [&](const Image& image) {
+            return image.addedByTest && image.header == header;
+        });
         if (found == images_.end()) return false;
         removed = *found;
         images_.erase(found);
@@ -138,7 +138,8 @@ class Loader {
         std::vector<Image> objects;
         for (size_t index = 0; index < found.size(); ++index) {
             // The loader names the main program (always the first object) with an empty string.
-            std::string name = index == 0 && found[index].name.empty() ? mainProgramPath() : found[index].name;
+            std::string name =
+                index == 0 && found[index].name.empty() ? mainProgramPath() : found[index].name;
             objects.push_back({found[index].header, found[index].slide, intern(name), false});
         }
         return objects;

@@ -30,7 +30,7 @@ class MachOFixture {
     };
     struct RawCommand {
         uint32_t cmd;
-        uint32_t cmdsize;  // as written; the bytes that follow the head fill max(cmdsize, 8)
+        uint32_t cmdsize;         // as written; the bytes that follow the head fill max(cmdsize, 8)
         bool beforeText = false;  // else right after the __TEXT segment
     };
     struct Dysymtab {
@@ -229,7 +229,8 @@ class MachOFixture {
         }
 
         for (size_t index = 0; index < textSections.size(); ++index) {
-            memcpy(&bytes_[sectionOffsets_[index]], textSections[index].bytes.data(), textSections[index].bytes.size());
+            memcpy(&bytes_[sectionOffsets_[index]], textSections[index].bytes.data(),
+                   textSections[index].bytes.size());
         }
         for (size_t index = 0; index < symbols.size(); ++index) {
             const size_t entry = symbolTable + index * entrySize();

@@ -41,7 +41,8 @@ class PageThenHole : public testing::Test {
 TEST_F(PageThenHole, WithoutRequireFullKeepsTheReadablePageAndBoundsEveryRead) {
     const mach_port_urefs_t refsBefore = taskReferences();
     dzcrash_async_mobject_t mobj;
-    ASSERT_EQ(dzcrash_async_mobject_init(&mobj, mach_task_self(), base_ + 16, page_, false), DZCRASH_ESUCCESS);
+    ASSERT_EQ(dzcrash_async_mobject_init(&mobj, mach_task_self(), base_ + 16, page_, false),
+              DZCRASH_ESUCCESS);
     EXPECT_EQ(dzcrash_async_mobject_length(&mobj), page_ - 16);
     EXPECT_EQ(dzcrash_async_mobject_base_address(&mobj), base_ + 16);
     EXPECT_EQ(dzcrash_async_mobject_task(&mobj), mach_task_self());
@@ -53,27 +54,31 @@ TEST_F(PageThenHole, WithoutRequireFullKeepsTheReadablePageAndBoundsEveryRead) {
     EXPECT_EQ(dzcrash_async_mobject_read_uint8(&mobj, base_ + 16, 4, &byte), DZCRASH_ESUCCESS);
     EXPECT_EQ(byte, 20);
     uint32_t word = 0;
-    EXPECT_EQ(dzcrash_async_mobject_read_uint32(&mobj, dzcrash_byteorder_direct(), base_ + page_ - 4, 0, &word),
-              DZCRASH_ESUCCESS);
+    EXPECT_EQ(
+        dzcrash_async_mobject_read_uint32(&mobj, dzcrash_byteorder_direct(), base_ + page_ - 4, 0, &word),
+        DZCRASH_ESUCCESS);
     uint32_t swapped = 0;
-    EXPECT_EQ(dzcrash_async_mobject_read_uint32(&mobj, dzcrash_byteorder_swapped(), base_ + page_ - 4, 0, &swapped),
-              DZCRASH_ESUCCESS);
+    EXPECT_EQ(
+        dzcrash_async_mobject_read_uint32(&mobj, dzcrash_byteorder_swapped(), base_ + page_ - 4, 0, &swapped),
+        DZCRASH_ESUCCESS);
     EXPECT_EQ(swapped, __builtin_bswap32(word));
 
     // Outside the object: past its end, straddling its end, before its start, and offsets that wrap.
     struct {
         uint64_t address;
         int64_t offset;
-    } const outside[] = {{base_ + page_, 0}, {base_ + page_ - 2, 0}, {base_ + 16, -1}, {base_ + 12, 0},
-                         {base_ + 16, INT64_MAX}, {UINT64_MAX, 2}};
+    } const outside[] = {{base_ + page_, 0}, {base_ + page_ - 2, 0},  {base_ + 16, -1},
+                         {base_ + 12, 0},    {base_ + 16, INT64_MAX}, {UINT64_MAX, 2}};
     for (const auto& read : outside) {
-        EXPECT_EQ(dzcrash_async_mobject_read_uint32(&mobj, dzcrash_byteorder_direct(), read.address, read.offset, &word),
+        EXPECT_EQ(dzcrash_async_mobject_read_uint32(&mobj, dzcrash_byteorder_direct(), read.address,
+                                                    read.offset, &word),
                   DZCRASH_EINVAL)
             << std::hex << read.address << " " << read.offset;
     }
     uint64_t wide = 0;
-    EXPECT_EQ(dzcrash_async_mobject_read_uint64(&mobj, dzcrash_byteorder_direct(), base_ + page_ - 7, 0, &wide),
-              DZCRASH_EINVAL);
+    EXPECT_EQ(
+        dzcrash_async_mobject_read_uint64(&mobj, dzcrash_byteorder_direct(), base_ + page_ - 7, 0, &wide),
+        DZCRASH_EINVAL);
     EXPECT_EQ(dzcrash_async_mobject_remap_address(&mobj, base_ + 16, 0, page_), nullptr);
     EXPECT_NE(dzcrash_async_mobject_remap_address(&mobj, base_ + 16, 0, page_ - 16), nullptr);
 
@@ -85,11 +90,13 @@ TEST_F(PageThenHole, RequireFullRefusesARangeWithAnUnreadablePage) {
     const mach_port_urefs_t refsBefore = taskReferences();
     dzcrash_async_mobject_t mobj;
     EXPECT_EQ(dzcrash_async_mobject_init(&mobj, mach_task_self(), base_ + 16, page_, true), DZCRASH_ENOMEM);
-    EXPECT_EQ(dzcrash_async_mobject_init(&mobj, mach_task_self(), base_ + page_, page_ + 8, false), DZCRASH_ENOMEM);
+    EXPECT_EQ(dzcrash_async_mobject_init(&mobj, mach_task_self(), base_ + page_, page_ + 8, false),
+              DZCRASH_ENOMEM);
     EXPECT_EQ(dzcrash_async_mobject_init(&mobj, mach_task_self(), UINT64_MAX - 4, 16, false), DZCRASH_EINVAL);
     EXPECT_EQ(taskReferences(), refsBefore);
 
-    ASSERT_EQ(dzcrash_async_mobject_init(&mobj, mach_task_self(), base_ + 16, page_ - 16, true), DZCRASH_ESUCCESS);
+    ASSERT_EQ(dzcrash_async_mobject_init(&mobj, mach_task_self(), base_ + 16, page_ - 16, true),
+              DZCRASH_ESUCCESS);
     EXPECT_EQ(dzcrash_async_mobject_length(&mobj), page_ - 16);
     dzcrash_async_mobject_free(&mobj);
 }

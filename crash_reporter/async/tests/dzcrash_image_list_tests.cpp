@@ -35,12 +35,14 @@ std::optional<BuildId> buildIdOfFile(const std::string& path) {
         if (at + sizeof program > bytes.size()) return std::nullopt;
         memcpy(&program, bytes.data() + at, sizeof program);
         if (program.p_type != PT_NOTE) continue;
-        for (size_t note = program.p_offset; note + sizeof(Elf64_Nhdr) <= program.p_offset + program.p_filesz;) {
+        for (size_t note = program.p_offset;
+             note + sizeof(Elf64_Nhdr) <= program.p_offset + program.p_filesz;) {
             Elf64_Nhdr head;
             memcpy(&head, bytes.data() + note, sizeof head);
             const size_t name = note + sizeof head;
             const size_t descriptor = name + ((head.n_namesz + 3) & ~3u);
-            if (head.n_type == NT_GNU_BUILD_ID && head.n_namesz == 4 && memcmp(bytes.data() + name, "GNU", 4) == 0) {
+            if (head.n_type == NT_GNU_BUILD_ID && head.n_namesz == 4 &&
+                memcmp(bytes.data() + name, "GNU", 4) == 0) {
                 BuildId id{};
                 memcpy(id.data(), bytes.data() + descriptor, head.n_descsz < 16 ? head.n_descsz : 16);
                 return id;
@@ -68,7 +70,8 @@ template <class Predicate>
 std::vector<dzcrash_macho_image*> imagesNamed(dzcrash_image_list* list, Predicate matches) {
     std::vector<dzcrash_macho_image*> found;
     dzcrash_image_list_set_reading(list, true);
-    for (auto* image = dzcrash_image_list_next(list, nullptr); image; image = dzcrash_image_list_next(list, image)) {
+    for (auto* image = dzcrash_image_list_next(list, nullptr); image;
+         image = dzcrash_image_list_next(list, image)) {
         if (matches(image->name)) found.push_back(image);
     }
     dzcrash_image_list_set_reading(list, false);
@@ -113,7 +116,11 @@ TEST(SharedImageList, HoldsTheProgramAndLibcOnceWithTheirBuildIds) {
         EXPECT_EQ(image->format, DZCRASH_IMAGE_ELF);
         EXPECT_EQ(dzcrash_macho_image_cpu_type(image), 0x1000007);
         EXPECT_EQ(dzcrash_macho_image_cpu_subtype(image), 3);
-        EXPECT_EQ(memcmp(reinterpret_cast<const void*>(image->header_addr), "\x7f" "ELF", 4), 0);
+        EXPECT_EQ(memcmp(reinterpret_cast<const void*>(image->header_addr),
+                         "\x7f"
+                         "ELF",
+                         4),
+                  0);
     }
     dzcrash_image_list_set_reading(list, true);
     EXPECT_EQ(dzcrash_image_list_find(list, reinterpret_cast<uintptr_t>(&programPath)), programs[0]);
@@ -133,8 +140,8 @@ TEST(SharedImageList, FindsLibcByAddressAndNamesItsExportedFunctions) {
     EXPECT_TRUE(isLibc(image->name)) << image->name;
 
     Found found;
-    ASSERT_EQ(dzcrash_macho_find_symbol(image, DZCRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, function + 1, recordFound,
-                                        &found),
+    ASSERT_EQ(dzcrash_macho_find_symbol(image, DZCRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, function + 1,
+                                        recordFound, &found),
               DZCRASH_ESUCCESS);
     EXPECT_EQ(found.address, function);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(dlsym(libc, found.name.c_str())), function) << found.name;
@@ -155,9 +162,9 @@ TEST(SharedImageList, FindsLibcByAddressAndNamesItsExportedFunctions) {
     EXPECT_GT(firstLength, 0u);
     EXPECT_EQ(firstId, 0u);
     uint32_t terminator = 1;
-    EXPECT_EQ(dzcrash_async_mobject_read_uint32(&frames, dzcrash_byteorder_direct(), start,
-                                                static_cast<int64_t>(dzcrash_async_mobject_length(&frames)) - 4,
-                                                &terminator),
+    EXPECT_EQ(dzcrash_async_mobject_read_uint32(
+                  &frames, dzcrash_byteorder_direct(), start,
+                  static_cast<int64_t>(dzcrash_async_mobject_length(&frames)) - 4, &terminator),
               DZCRASH_ESUCCESS);
     EXPECT_EQ(terminator, 0u);
     dzcrash_async_mobject_free(&frames);
@@ -184,7 +191,8 @@ TEST(SharedImageList, ALibraryLoadedThroughTheLoaderComesAndGoesWhileReadersKeep
     EXPECT_STREQ(image->name, DZCRASH_TEST_IMAGE);
     const dzcrash_vm_address_t header = image->header_addr;
     dzcrash_vm_address_t byName = 0;
-    ASSERT_EQ(dzcrash_macho_find_symbol_by_name(image, "dzcrash_test_image_function", &byName), DZCRASH_ESUCCESS);
+    ASSERT_EQ(dzcrash_macho_find_symbol_by_name(image, "dzcrash_test_image_function", &byName),
+              DZCRASH_ESUCCESS);
     EXPECT_EQ(byName, function);
 
     // Unloaded while this reader holds the list: gone from it, yet the record stays whole (the
@@ -243,7 +251,8 @@ TEST(ImageList, KeepsOrderSkipsUnreadableImagesAndReleasesEverything) {
         dzcrash_image_list_add(&list, third.headerAddress(), "third");
         const auto names = [&] {
             std::vector<std::string> listed;
-            for (auto* image : imagesNamed(&list, [](const char*) { return true; })) listed.push_back(image->name);
+            for (auto* image : imagesNamed(&list, [](const char*) { return true; }))
+                listed.push_back(image->name);
             return listed;
         };
         EXPECT_EQ(names(), (std::vector<std::string>{"first", "second", "third"}));
@@ -253,7 +262,8 @@ TEST(ImageList, KeepsOrderSkipsUnreadableImagesAndReleasesEverything) {
         ASSERT_NE(held, nullptr);
         EXPECT_STREQ(held->name, "second");
         dzcrash_image_list_remove(&list, second.headerAddress());
-        EXPECT_EQ(dzcrash_image_list_next(&list, held), nullptr) << "a record that left the list ends the walk";
+        EXPECT_EQ(dzcrash_image_list_next(&list, held), nullptr)
+            << "a record that left the list ends the walk";
         EXPECT_EQ(dzcrash_image_list_find(&list, second.headerAddress() + 8), nullptr);
         dzcrash_image_list_set_reading(&list, false);
         EXPECT_EQ(names(), (std::vector<std::string>{"first", "third"}));

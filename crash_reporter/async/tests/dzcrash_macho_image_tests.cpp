@@ -84,8 +84,10 @@ TEST(MachOImage, ReadsHeaderTextSectionsUuidAndSymbolsInEveryLayout) {
         EXPECT_EQ(image.ncmds, 4u);
         EXPECT_STREQ(image.name, "/fixture/image");
         EXPECT_TRUE(dzcrash_macho_image_contains_address(&image, fixture.headerAddress()));
-        EXPECT_TRUE(dzcrash_macho_image_contains_address(&image, fixture.headerAddress() + fixture.textSize() - 1));
-        EXPECT_FALSE(dzcrash_macho_image_contains_address(&image, fixture.headerAddress() + fixture.textSize()));
+        EXPECT_TRUE(
+            dzcrash_macho_image_contains_address(&image, fixture.headerAddress() + fixture.textSize() - 1));
+        EXPECT_FALSE(
+            dzcrash_macho_image_contains_address(&image, fixture.headerAddress() + fixture.textSize()));
         EXPECT_FALSE(dzcrash_macho_image_contains_address(&image, fixture.headerAddress() - 1));
 
         uint8_t uuid[16];
@@ -104,10 +106,12 @@ TEST(MachOImage, ReadsHeaderTextSectionsUuidAndSymbolsInEveryLayout) {
         EXPECT_EQ(dzcrash_macho_map_segment(&image, "__DATA", &segment), DZCRASH_ENOTFOUND);
 
         Found found;
-        ASSERT_EQ(dzcrash_macho_find_symbol_by_pc(&image, fixture.loaded(0x4108), recordFound, &found), DZCRASH_ESUCCESS);
+        ASSERT_EQ(dzcrash_macho_find_symbol_by_pc(&image, fixture.loaded(0x4108), recordFound, &found),
+                  DZCRASH_ESUCCESS);
         EXPECT_EQ(found.name, "_main");
         EXPECT_EQ(found.address, fixture.loaded(0x4100));
-        ASSERT_EQ(dzcrash_macho_find_symbol_by_pc(&image, fixture.loaded(0x4180), recordFound, &found), DZCRASH_ESUCCESS);
+        ASSERT_EQ(dzcrash_macho_find_symbol_by_pc(&image, fixture.loaded(0x4180), recordFound, &found),
+                  DZCRASH_ESUCCESS);
         EXPECT_EQ(found.name, "_helper");
         EXPECT_EQ(found.address, fixture.loaded(0x4181)) << "a Thumb definition's address has bit 0 set";
         dzcrash_vm_address_t pc = 0;
@@ -138,14 +142,16 @@ TEST(MachOImage, RefusedImagesLeaveNoNameCopyAndNoTaskReference) {
     } const cases[] = {
         {"universal magic", universal.headerAddress(), DZCRASH_EINVAL},
         {"no __TEXT segment", withoutText.headerAddress(), DZCRASH_EINVAL},
-        {"a command of size 4 ends the walk before __TEXT", stubbedBeforeText.headerAddress(), DZCRASH_EINVAL},
+        {"a command of size 4 ends the walk before __TEXT", stubbedBeforeText.headerAddress(),
+         DZCRASH_EINVAL},
         {"unreadable header", reinterpret_cast<uint64_t>(hole), DZCRASH_EINTERNAL},
     };
     for (const auto& refused : cases) {
         SCOPED_TRACE(refused.label);
         const mach_port_urefs_t refsBefore = taskReferences();
         dzcrash_macho_image image{};
-        EXPECT_EQ(dzcrash_macho_image_init(&image, mach_task_self(), "/fixture/refused", refused.header), refused.error);
+        EXPECT_EQ(dzcrash_macho_image_init(&image, mach_task_self(), "/fixture/refused", refused.header),
+                  refused.error);
         EXPECT_EQ(image.name, nullptr);
         EXPECT_EQ(taskReferences(), refsBefore);
     }
@@ -201,8 +207,9 @@ TEST(MachOSymbols, PicksTheGreatestStartNotAbovePcAndTheFirstOfEquals) {
         };
         for (const auto& lookup : lookups) {
             Found found;
-            EXPECT_EQ(dzcrash_macho_find_symbol_by_pc(&read.image, fixture.loaded(lookup.pc), recordFound, &found),
-                      lookup.error)
+            EXPECT_EQ(
+                dzcrash_macho_find_symbol_by_pc(&read.image, fixture.loaded(lookup.pc), recordFound, &found),
+                lookup.error)
                 << std::hex << lookup.pc;
             EXPECT_EQ(found.name, lookup.name);
             if (lookup.error == DZCRASH_ESUCCESS) {

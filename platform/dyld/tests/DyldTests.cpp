@@ -59,7 +59,12 @@ TEST(Dyld, RegisteringReportsEveryLoadedImageAndLaterChangesFollow) {
     std::vector<Event> expected;
     for (uint32_t index = 0; index < count; ++index) {
         const void* header = _dyld_get_image_header(index);
-        EXPECT_EQ(memcmp(header, "\x7f" "ELF", 4), 0) << _dyld_get_image_name(index);
+        EXPECT_EQ(memcmp(header,
+                         "\x7f"
+                         "ELF",
+                         4),
+                  0)
+            << _dyld_get_image_name(index);
         expected.push_back({true, header, _dyld_get_image_vmaddr_slide(index)});
         Dl_info info;
         ASSERT_EQ(dyld_dladdr(header, &info), 1);

@@ -379,7 +379,11 @@ dzcrash_error_t dzcrash_elf_find_symbol_by_name(const dzcrash_macho_image* image
         const Elf64_Sym symbol = symbolAt(table, index);
         if (!isDefinedAddress(symbol)) continue;
         const char* candidate = nameOf(table, symbol.st_name);
-        if (!candidate || dzcrash_string_compare(candidate, name) != 0) continue;
+        if (!candidate) {
+            result = DZCRASH_EINVAL;
+            break;
+        }
+        if (dzcrash_string_compare(candidate, name) != 0) continue;
         *pc = symbol.st_value + static_cast<uint64_t>(image->vmaddr_slide);
         result = DZCRASH_ESUCCESS;
         break;

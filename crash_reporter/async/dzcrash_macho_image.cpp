@@ -433,7 +433,11 @@ dzcrash_error_t dzcrash_macho_find_symbol_by_name(const dzcrash_macho_image* ima
             dzcrash_macho_symtab_reader_read(&reader, reader.symtab, index);
         if (!isDefinedInSection(entry)) continue;
         const char* candidate = dzcrash_macho_symtab_reader_symbol_name(&reader, entry.n_strx);
-        if (!candidate || dzcrash_string_compare(candidate, name) != 0) continue;
+        if (!candidate) {
+            dzcrash_macho_symtab_reader_free(&reader);
+            return DZCRASH_EINVAL;
+        }
+        if (dzcrash_string_compare(candidate, name) != 0) continue;
         *pc = entry.normalized_value + static_cast<uint64_t>(image->vmaddr_slide);
         dzcrash_macho_symtab_reader_free(&reader);
         return DZCRASH_ESUCCESS;

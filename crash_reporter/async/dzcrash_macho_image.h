@@ -120,6 +120,7 @@ using dzcrash_macho_found_symbol_cb = void (*)(dzcrash_vm_address_t address, con
 dzcrash_error_t dzcrash_macho_find_symbol_by_pc(const dzcrash_macho_image* image, dzcrash_vm_address_t pc,
                                                 dzcrash_macho_found_symbol_cb callback,
                                                 void* context) noexcept;
+// The first symbol of that name; DZCRASH_EINVAL at a name, met on the way, that runs out of the table.
 dzcrash_error_t dzcrash_macho_find_symbol_by_name(const dzcrash_macho_image* image, const char* name,
                                                   dzcrash_vm_address_t* pc) noexcept;
 

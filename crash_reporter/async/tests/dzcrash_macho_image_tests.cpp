@@ -274,6 +274,8 @@ TEST(MachOSymbols, ANameRunningToTheEndOfLinkeditIsRefused) {
     EXPECT_EQ(dzcrash_macho_find_symbol_by_pc(&read.image, fixture.loaded(0x1108), recordFound, &found),
               DZCRASH_ESUCCESS);
     EXPECT_EQ(found.name, "_whole");
+    dzcrash_vm_address_t pc = 0;
+    EXPECT_EQ(dzcrash_macho_find_symbol_by_name(&read.image, "_absent", &pc), DZCRASH_EINVAL);
 }
 
 TEST(MachOSymbols, FindSymbolCutsLongNamesAndAnswersByStrategy) {

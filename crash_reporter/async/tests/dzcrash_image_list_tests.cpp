@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <array>
@@ -105,6 +106,8 @@ TEST(SharedImageList, HoldsTheProgramAndLibcOnceWithTheirBuildIds) {
     const auto libcs = imagesNamed(list, isLibc);
     ASSERT_EQ(programs.size(), 1u) << "registered once, and the main program named by its path";
     ASSERT_EQ(libcs.size(), 1u);
+    EXPECT_EQ(imagesNamed(list, [](const char*) { return true; }).size(), _dyld_image_count())
+        << "every object the loader mapped, the kernel's vDSO among them, reads as an image";
 
     for (dzcrash_macho_image* image : {programs[0], libcs[0]}) {
         SCOPED_TRACE(image->name);
@@ -173,6 +176,24 @@ TEST(SharedImageList, FindsLibcByAddressAndNamesItsExportedFunctions) {
     }
     dzcrash_image_list_set_reading(list, false);
     dlclose(libc);
+}
+
+// The kernel maps the vDSO without the loader rewriting its dynamic entries to addresses.
+TEST(SharedImageList, NamesTheFunctionsOfTheKernelsVdso) {
+    const uintptr_t vdso = getauxval(AT_SYSINFO_EHDR);
+    if (vdso == 0) GTEST_SKIP() << "no vDSO in this process";
+    dzcrash_image_list* list = dzcrash_shared_image_list();
+    dzcrash_image_list_set_reading(list, true);
+    dzcrash_macho_image* image = dzcrash_image_list_find(list, vdso);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->header_addr, vdso);
+    dzcrash_vm_address_t function = 0;
+    ASSERT_EQ(dzcrash_macho_find_symbol_by_name(image, "__vdso_clock_gettime", &function), DZCRASH_ESUCCESS);
+    EXPECT_TRUE(dzcrash_macho_image_contains_address(image, function));
+    Found found;
+    ASSERT_EQ(dzcrash_macho_find_symbol_by_pc(image, function + 2, recordFound, &found), DZCRASH_ESUCCESS);
+    EXPECT_EQ(found.address, function);
+    dzcrash_image_list_set_reading(list, false);
 }
 
 TEST(SharedImageList, ALibraryLoadedThroughTheLoaderComesAndGoesWhileReadersKeepTheirRecord) {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
+#include <system_error>
 
 #include "platform/foundation/SharedInstance.h"
 
@@ -19,6 +21,12 @@ std::string languageTag(std::string locale) {
         if (c == '_') c = '-';
     return locale;
 }
+
+std::string executableDirectory() {
+    std::error_code ec;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : executable.parent_path().string();
+}
 }  // namespace
 
 std::shared_ptr<Bundle> Bundle::mainBundle() {
@@ -33,7 +41,7 @@ void Bundle::resetMainBundle() {
     setMainBundle(nullptr);
 }
 
-Bundle::Bundle(Dictionary infoDictionary) : info_(std::move(infoDictionary)) {}
+Bundle::Bundle(Dictionary infoDictionary) : info_(std::move(infoDictionary)), path_(executableDirectory()) {}
 
 std::optional<Value> Bundle::objectForInfoDictionaryKey(const std::string& key) const {
     if (const Value* v = info_.find(key)) return *v;

@@ -18,6 +18,14 @@ class Bundle {
 
     explicit Bundle(Dictionary infoDictionary);
 
+    // The bundle's directory: by default the one holding the running executable. Set it, and the
+    // receipt URL, before the bundle is installed as the main bundle.
+    const std::string& bundlePath() const { return path_; }
+    void setBundlePath(std::string path) { path_ = std::move(path); }
+    // Where an application store would leave its receipt; none on Linux unless set.
+    const std::optional<std::string>& appStoreReceiptURL() const { return receiptURL_; }
+    void setAppStoreReceiptURL(std::optional<std::string> url) { receiptURL_ = std::move(url); }
+
     const Dictionary& infoDictionary() const { return info_; }
     std::optional<Value> objectForInfoDictionaryKey(const std::string& key) const;
     std::string bundleIdentifier() const;  // "CFBundleIdentifier"
@@ -33,4 +41,6 @@ class Bundle {
 
   private:
     Dictionary info_;
+    std::string path_;
+    std::optional<std::string> receiptURL_;
 };

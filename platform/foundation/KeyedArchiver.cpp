@@ -199,6 +199,10 @@ struct KeyedArchiver::State {
             case ::Value::Type::Array:
             case ::Value::Type::Dictionary:
                 return encode(Archived(value));
+            case ::Value::Type::Object:
+                fail(kCoderInvalidValueError, "An object of class " + (*value.asObject())->className() +
+                                                  " held in a value cannot be archived.");
+                return 0;
         }
         return 0;
     }

@@ -1,7 +1,14 @@
 #include "platform/foundation/Value.h"
 
 #include <cmath>
+#include <cstdio>
 #include <utility>
+
+std::string Object::description() const {
+    char address[32];
+    std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
+    return "<" + className() + " " + address + ">";
+}
 
 Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     for (const auto& [key, value] : entries) set(key, value);
@@ -148,5 +155,6 @@ bool Value::operator==(const Value& other) const {
         if (isReal() || other.isReal()) return *asReal() == *other.asReal();
         return *asInteger() == *other.asInteger();
     }
+    if (isObject() && other.isObject()) return (*asObject())->isEqual(**other.asObject());
     return v_ == other.v_;
 }

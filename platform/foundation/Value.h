@@ -1,10 +1,12 @@
 #pragma once
 // One dynamically typed value for JSON, property lists and dictionaries of mixed values
-// (the design's NSNumber, NSString, NSData, NSDate, NSArray and NSDictionary).
-// Dictionaries keep their keys in insertion order.
+// (the design's NSNumber, NSString, NSData, NSDate, NSArray and NSDictionary), and a reference to
+// any other object the design passes around as `id` (an error, an exception, a library's own value
+// class). Dictionaries keep their keys in insertion order.
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,18 @@
 #include "platform/foundation/Date.h"
 
 class Value;
+
+// An object held by reference in a Value. Property lists and JSON cannot hold one.
+class Object {
+  public:
+    virtual ~Object() = default;
+    virtual std::string className() const = 0;
+    // "<ClassName 0x…>" unless the class says more.
+    virtual std::string description() const;
+    // Identity unless the class compares its contents; equal objects must hash alike.
+    virtual bool isEqual(const Object& other) const { return this == &other; }
+    virtual size_t hash() const { return std::hash<const void*>{}(this); }
+};
 
 // An insertion-ordered string-keyed map. Lookup and insertion take constant time on average, so
 // building or reading a dictionary of n keys costs O(n) however large it grows.
@@ -61,7 +75,8 @@ class Dictionary {
 
 class Value {
   public:
-    enum class Type { Null, Bool, Integer, Real, String, Data, Date, Array, Dictionary };
+    enum class Type { Null, Bool, Integer, Real, String, Data, Date, Array, Dictionary, Object };
+    using ObjectPtr = std::shared_ptr<const ::Object>;
     using Array = std::vector<Value>;
 
     Value() = default;
@@ -81,6 +96,10 @@ class Value {
     Value(::Date d) : v_(d) {}
     Value(Array a) : v_(std::move(a)) {}
     Value(::Dictionary d) : v_(std::move(d)) {}
+    // A null pointer makes a null Value.
+    Value(ObjectPtr o) {
+        if (o) v_ = std::move(o);
+    }
 
     Type type() const { return static_cast<Type>(v_.index()); }
     bool isNull() const { return type() == Type::Null; }
@@ -93,6 +112,7 @@ class Value {
     bool isDate() const { return type() == Type::Date; }
     bool isArray() const { return type() == Type::Array; }
     bool isDictionary() const { return type() == Type::Dictionary; }
+    bool isObject() const { return type() == Type::Object; }
 
     // Typed reads: nullopt/nullptr when the value is of another type. Numbers convert among
     // bool, integer and real as NSNumber does.
@@ -106,6 +126,14 @@ class Value {
     Array* asArray() { return std::get_if<Array>(&v_); }
     const ::Dictionary* asDictionary() const { return std::get_if<::Dictionary>(&v_); }
     ::Dictionary* asDictionary() { return std::get_if<::Dictionary>(&v_); }
+    // Never null when present.
+    const ObjectPtr* asObject() const { return std::get_if<ObjectPtr>(&v_); }
+    // The object when it is of class T.
+    template <class T>
+    std::shared_ptr<const T> objectAs() const {
+        auto object = asObject();
+        return object ? std::dynamic_pointer_cast<const T>(*object) : nullptr;
+    }
 
     // Convenience with defaults, for reading settings.
     bool boolOr(bool fallback) const { return asBool().value_or(fallback); }
@@ -119,5 +147,7 @@ class Value {
     bool operator==(const Value& other) const;
 
   private:
-    std::variant<std::monostate, bool, int64_t, double, std::string, ::Data, ::Date, Array, ::Dictionary> v_;
+    std::variant<std::monostate, bool, int64_t, double, std::string, ::Data, ::Date, Array, ::Dictionary,
+                 ObjectPtr>
+        v_;
 };

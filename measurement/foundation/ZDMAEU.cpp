@@ -36,7 +36,8 @@ bool ZDMAEU::isFAS() {
 bool ZDMAEU::isAEX() {
     const std::string& path = Bundle::mainBundle()->bundlePath();
     constexpr std::string_view kExtension = ".appex";
-    return path.size() >= kExtension.size() && path.compare(path.size() - kExtension.size(), kExtension.size(), kExtension) == 0;
+    return path.size() >= kExtension.size() &&
+           path.compare(path.size() - kExtension.size(), kExtension.size(), kExtension) == 0;
 }
 
 std::string ZDMAEU::deviceModel() {

@@ -91,7 +91,8 @@ bool ZDMConfigStore::isPropertyListValue(const Value& value) {
 }
 
 void ZDMConfigStore::logWarning(int64_t code, const std::string& message) {
-    ZIZLogWarning(kService, false, ZDMASLLogger::messageCodeText(code), ZDMASLLogger::doubledPercents(message));
+    ZIZLogWarning(kService, false, ZDMASLLogger::messageCodeText(code),
+                  ZDMASLLogger::doubledPercents(message));
 }
 
 void ZDMConfigStore::logError(int64_t code, const std::string& message) {

@@ -25,11 +25,13 @@ bool ZDMCheckConditionOrSetError(bool condition, Error* error, int64_t code, con
     return condition;
 }
 
-bool ZDMCheckObjectOrSetError(const Value& object, Error* error, int64_t code, const std::string& description) {
+bool ZDMCheckObjectOrSetError(const Value& object, Error* error, int64_t code,
+                              const std::string& description) {
     return ZDMCheckConditionOrSetError(!object.isNull(), error, code, description);
 }
 
-bool ZDMCheckHandleOrSetError(const void* handle, Error* error, int64_t code, const std::string& description) {
+bool ZDMCheckHandleOrSetError(const void* handle, Error* error, int64_t code,
+                              const std::string& description) {
     return ZDMCheckConditionOrSetError(handle != nullptr, error, code, description);
 }
 

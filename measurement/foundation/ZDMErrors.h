@@ -28,6 +28,7 @@ bool ZDMCheckObjectOrSetError(const T& object, Error* error, int64_t code, const
     return ZDMCheckConditionOrSetError(static_cast<bool>(object), error, code, description);
 }
 // A Value is present unless it is null.
-bool ZDMCheckObjectOrSetError(const Value& object, Error* error, int64_t code, const std::string& description);
+bool ZDMCheckObjectOrSetError(const Value& object, Error* error, int64_t code,
+                              const std::string& description);
 bool ZDMCheckHandleOrSetError(const void* handle, Error* error, int64_t code, const std::string& description);
 bool ZDMCheckLengthOrSetError(uint64_t length, Error* error, int64_t code, const std::string& description);

@@ -12,7 +12,8 @@ namespace {
 fs::path supportDirectory() {
     const fs::path applicationSupport = FileLocations::applicationSupportDirectory();
     if (applicationSupport.empty()) {
-        ZDMMonitor::sharedMonitor()->logWithLevel(2, 19001, "NSSearchPath for ApplicationSupport directory is empty");
+        ZDMMonitor::sharedMonitor()->logWithLevel(2, 19001,
+                                                  "NSSearchPath for ApplicationSupport directory is empty");
         return {};
     }
     return applicationSupport / "Zizoda" / "Measurement";

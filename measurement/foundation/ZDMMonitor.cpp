@@ -100,8 +100,10 @@ std::shared_ptr<ZDMMonitor> ZDMMonitor::make(int64_t libraryVersion) {
 }
 
 std::shared_ptr<ZDMMonitor> ZDMMonitor::make(int64_t logLevel, std::shared_ptr<ZDMLogging> logger,
-                                             int64_t libraryVersion, ZDMMonitoringSampledData::RandomSource random) {
-    std::shared_ptr<ZDMMonitor> monitor(new ZDMMonitor(logLevel, std::move(logger), libraryVersion, std::move(random)));
+                                             int64_t libraryVersion,
+                                             ZDMMonitoringSampledData::RandomSource random) {
+    std::shared_ptr<ZDMMonitor> monitor(
+        new ZDMMonitor(logLevel, std::move(logger), libraryVersion, std::move(random)));
     monitor->monitorQueue_->async([weak = monitor->weak_from_this()] {
         if (auto self = weak.lock()) {
             self->migrateMonitorDataOnMonitorQueue();
@@ -130,19 +132,22 @@ ZDMMonitor::ZDMMonitor(int64_t logLevel, std::shared_ptr<ZDMLogging> logger, int
 void ZDMMonitor::readLaunchArgumentsAndStoredFlags() {
     const std::vector<std::string> arguments = ProcessInfo::arguments();
     auto standard = ZDMUserDefaults::standardUserDefaults();
-    deferToZUDLogger_ =
-        contains(arguments, {"-ZUDDebugDisabled", "-ZUDDebugEnabled"}) && Runtime::classExists("ZUDConfiguration");
+    deferToZUDLogger_ = contains(arguments, {"-ZUDDebugDisabled", "-ZUDDebugEnabled"}) &&
+                        Runtime::classExists("ZUDConfiguration");
 
-    if (contains(arguments, {"-noZDMAnalyticsDebugEnabled", "-noVUZArezivodoDebugEnabled", "-ZUDDebugDisabled"}))
+    if (contains(arguments,
+                 {"-noZDMAnalyticsDebugEnabled", "-noVUZArezivodoDebugEnabled", "-ZUDDebugDisabled"}))
         setDebugModeEnabled(false);
     else if (standard->boolForKey(kDebugModeKey) ||
-             contains(arguments, {"-ZDMAnalyticsDebugEnabled", "-VUZArezivodoDebugEnabled", "-ZUDDebugEnabled"}))
+             contains(arguments,
+                      {"-ZDMAnalyticsDebugEnabled", "-VUZArezivodoDebugEnabled", "-ZUDDebugEnabled"}))
         setDebugModeEnabled(true);
 
     if (contains(arguments, {"-ZDMAnalyticsVerboseLoggingDisabled", "-VUZArezivodoVerboseLoggingDisabled"}))
         setVerboseLoggingEnabled(false);
     else if (standard->boolForKey(kVerboseLoggingKey) ||
-             contains(arguments, {"-ZDMAnalyticsVerboseLoggingEnabled", "-VUZArezivodoVerboseLoggingEnabled"}))
+             contains(arguments,
+                      {"-ZDMAnalyticsVerboseLoggingEnabled", "-VUZArezivodoVerboseLoggingEnabled"}))
         setVerboseLoggingEnabled(true);
 }
 
@@ -194,17 +199,18 @@ void ZDMMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::str
     logWithContexts(level, messageCode, message, {});
 }
 
-void ZDMMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::string& message, const Value& context) {
+void ZDMMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::string& message,
+                              const Value& context) {
     logWithContexts(level, messageCode, message, {context});
 }
 
-void ZDMMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::string& message, const Value& context,
-                              const Value& context2) {
+void ZDMMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::string& message,
+                              const Value& context, const Value& context2) {
     logWithContexts(level, messageCode, message, {context, context2});
 }
 
-void ZDMMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::string& message, const Value& context,
-                              const Value& context2, const Value& context3) {
+void ZDMMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::string& message,
+                              const Value& context, const Value& context2, const Value& context3) {
     logWithContexts(level, messageCode, message, {context, context2, context3});
 }
 
@@ -230,11 +236,12 @@ void ZDMMonitor::logWithContexts(int64_t level, int64_t messageCode, const std::
     }
 }
 
-std::optional<std::string> ZDMMonitor::monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
-                                                                                 double lastSampledTimestamp) {
+std::optional<std::string> ZDMMonitor::monitoringDataForDispatchWithSamplePeriod(
+    double samplePeriod, double lastSampledTimestamp) {
     std::optional<std::string> result;
     monitorQueue_->sync([&] {
-        result = monitoringSampledData_->monitoringDataForDispatchWithSamplePeriod(samplePeriod, lastSampledTimestamp);
+        result = monitoringSampledData_->monitoringDataForDispatchWithSamplePeriod(samplePeriod,
+                                                                                   lastSampledTimestamp);
         if (result) saveMonitoringDataToUserDefaultsOnMonitorQueue();
     });
     return result;
@@ -290,7 +297,8 @@ void ZDMMonitor::synchronizeToDiskOnMonitorQueue() {
     monitorUserDefaults_->synchronize();
 }
 
-void ZDMMonitor::insertOrUpdateMonitoringDataWithMessage(const std::string& key, const std::string& encodedContext) {
+void ZDMMonitor::insertOrUpdateMonitoringDataWithMessage(const std::string& key,
+                                                         const std::string& encodedContext) {
     monitoringSampledData_->insertOrUpdateSampledDataWithKey(key, encodedContext);
     saveMonitoringDataToUserDefaultsOnMonitorQueue();
 }
@@ -332,7 +340,8 @@ std::string ZDMMonitor::stringWithLogMessage(const std::string& message, int64_t
     for (const auto& context : contexts) {
         auto exception = context.objectAs<ExceptionRecord>();
         if (exception)
-            rendered.push_back(*lastZDMSymbolFromException(exception.get()) + ": " + exception->description());
+            rendered.push_back(*lastZDMSymbolFromException(exception.get()) + ": " +
+                               exception->description());
         else
             rendered.push_back(ZDMDescription(context));
     }

@@ -79,13 +79,14 @@ class ZDMMonitor : public std::enable_shared_from_this<ZDMMonitor> {
     static bool isMonitorableLevel(int64_t level);
     // Contexts in the privacy-preserving form of the sample, joined by ", " or ",".
     static std::string encodedStringWithContextArray(const Value::Array& contexts, bool insertSpaces);
-    static std::string stringWithLogMessage(const std::string& message, int64_t level, const Value::Array& contexts,
-                                            bool encodeContexts);
+    static std::string stringWithLogMessage(const std::string& message, int64_t level,
+                                            const Value::Array& contexts, bool encodeContexts);
     static std::string encodedStringWithContextObject(const Value& context);
     // The first frame of the exception's call stack that belongs to the library, else its name.
     static std::optional<std::string> lastZDMSymbolFromException(const ExceptionRecord* exception);
     // "1<E|W|?>_<version>:<message>".
-    static std::string monitoringDataKeyWithMessage(const std::string& message, int64_t level, int64_t libraryVersion);
+    static std::string monitoringDataKeyWithMessage(const std::string& message, int64_t level,
+                                                    int64_t libraryVersion);
 
   private:
     ZDMMonitor(int64_t logLevel, std::shared_ptr<ZDMLogging> logger, int64_t libraryVersion,

@@ -35,8 +35,9 @@ void ZDMMonitoringSampledData::insertOrUpdateSampledDataWithKey(const std::strin
     }
     const int64_t seen = sampledData_[kPopulation].integerOr(0);
     // The count stops at the largest 32-bit number rather than wrapping to a negative one.
-    const int32_t population =
-        seen >= std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(seen + 1);
+    const int32_t population = seen >= std::numeric_limits<int32_t>::max()
+                                   ? std::numeric_limits<int32_t>::max()
+                                   : static_cast<int32_t>(seen + 1);
     sampledData_[kPopulation] = Value(population);
     if (random_(static_cast<uint32_t>(population)) == 0) {
         sampledData_[kKey] = Value(key);
@@ -51,7 +52,8 @@ std::optional<std::string> ZDMMonitoringSampledData::monitoringDataForDispatchWi
         if (lastSampledTimestamp > 0 && std::fabs(now - lastSampledTimestamp) > samplePeriod) return "0:";
         return std::nullopt;
     }
-    if (!(sampledData_[kStartTime].asDate()->timeIntervalSince1970() < now - samplePeriod)) return std::nullopt;
+    if (!(sampledData_[kStartTime].asDate()->timeIntervalSince1970() < now - samplePeriod))
+        return std::nullopt;
     std::string text = monitoringURLParamWithKey(sampledData_[kKey].stringOr(""),
                                                  static_cast<int32_t>(sampledData_[kPopulation].integerOr(0)),
                                                  sampledData_[kContext].stringOr(""));
@@ -73,6 +75,7 @@ std::string ZDMMonitoringSampledData::monitoringURLParamWithKey(const std::strin
 }
 
 Value::Array ZDMMonitoringSampledData::sampledDataEntryWithKey(const std::string& key, Date timestamp,
-                                                               const std::string& context, int32_t population) {
+                                                               const std::string& context,
+                                                               int32_t population) {
     return {Value(context), Value(population), Value(key), Value(timestamp)};
 }

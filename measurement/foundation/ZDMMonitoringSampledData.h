@@ -30,8 +30,8 @@ class ZDMMonitoringSampledData {
     static bool isValidUserDefaultsArrayEntry(const Value& array);
     static std::string monitoringURLParamWithKey(const std::string& key, int32_t population,
                                                  const std::string& context);
-    static Value::Array sampledDataEntryWithKey(const std::string& key, Date timestamp, const std::string& context,
-                                                int32_t population);
+    static Value::Array sampledDataEntryWithKey(const std::string& key, Date timestamp,
+                                                const std::string& context, int32_t population);
 
   private:
     Value::Array sampledData_;

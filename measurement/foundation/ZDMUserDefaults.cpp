@@ -99,8 +99,10 @@ void ZDMUserDefaults::setObject(const Value& value, const std::string& key) {
         return;
     }
     if (!value.isNull() && !isPropertyListValue(value)) {
-        logWarning(41003, "Cannot set invalid object to user defaults. Must be a string or number or an array. Value " +
-                              ZDMDescription(value));
+        logWarning(
+            41003,
+            "Cannot set invalid object to user defaults. Must be a string or number or an array. Value " +
+                ZDMDescription(value));
         return;
     }
     if (auto defaults = defaultsObject())
@@ -119,12 +121,13 @@ void ZDMUserDefaults::removeObjectForKey(const std::string& key) {
 void ZDMUserDefaults::clearAllData() {
     if (auto defaults = defaultsObject()) {
         defaults->removePersistentDomainForName(suiteName_.empty() ? Bundle::mainBundle()->bundleIdentifier()
-                                                                    : suiteName_);
+                                                                   : suiteName_);
         return;
     }
     auto keys = CFPreferencesCopyKeyList(appNameRef_, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
     if (keys)
-        CFPreferencesSetMultiple(Dictionary(), *keys, appNameRef_, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+        CFPreferencesSetMultiple(Dictionary(), *keys, appNameRef_, kCFPreferencesCurrentUser,
+                                 kCFPreferencesAnyHost);
 }
 
 void ZDMUserDefaults::synchronize() {
@@ -147,5 +150,6 @@ void ZDMUserDefaults::excludePreferenceFileFromBackup() {
         if (isPreferenceFileExcluded_) return;
     }
     // Tried again at the next synchronize.
-    logWarning(41000, "Failed to exclude preferences file from backup. Error code " + std::to_string(error.code));
+    logWarning(41000,
+               "Failed to exclude preferences file from backup. Error code " + std::to_string(error.code));
 }

@@ -1,7 +1,6 @@
-#include "measurement/engine/ZDMMeasurement.h"
-
 #include <gtest/gtest.h>
 
+#include "measurement/engine/ZDMMeasurement.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
 

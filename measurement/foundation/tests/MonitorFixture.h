@@ -87,14 +87,18 @@ class MonitorFixture : public ::testing::Test {
         resetAllForTesting();
     }
 
-    std::shared_ptr<ZDMMonitor> makeMonitor(ZDMMonitoringSampledData::RandomSource random =
-                                                ZDMMonitoringSampledData::systemRandomSource()) {
+    std::shared_ptr<ZDMMonitor> makeMonitor(
+        ZDMMonitoringSampledData::RandomSource random = ZDMMonitoringSampledData::systemRandomSource()) {
         return ZDMMonitor::make(6, logger_, kVersion, std::move(random));
     }
     // Waits for every report queued so far: a dispatch that is never due changes nothing.
-    static void flush(ZDMMonitor& monitor) { EXPECT_FALSE(monitor.monitoringDataForDispatchWithSamplePeriod(1e12, 0)); }
+    static void flush(ZDMMonitor& monitor) {
+        EXPECT_FALSE(monitor.monitoringDataForDispatchWithSamplePeriod(1e12, 0));
+    }
     static Value storedSample() {
-        return ZDMUserDefaults(ZDMMonitor::kSuiteName).objectForKey(ZDMMonitor::kHealthMonitorKey).value_or(Value());
+        return ZDMUserDefaults(ZDMMonitor::kSuiteName)
+            .objectForKey(ZDMMonitor::kHealthMonitorKey)
+            .value_or(Value());
     }
 
     TestHome home_;

@@ -1,10 +1,10 @@
-#include "measurement/foundation/ZDMErrors.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <optional>
+
+#include "measurement/foundation/ZDMErrors.h"
 
 namespace {
 
@@ -16,7 +16,8 @@ TEST(ZDMErrors, CarryDescriptionAndContextOnlyWhenGiven) {
     EXPECT_EQ(full.userInfo, Value(Dictionary{{"NSLocalizedDescription", Value("Failed to delete")},
                                               {"ZDMMonitorContext", Value("events")}}));
     EXPECT_EQ(zdm_errorWithCode(1, "").userInfo, Value(Dictionary{}));
-    EXPECT_EQ(zdm_errorWithCode(1, "", "ctx").userInfo, Value(Dictionary{{"ZDMMonitorContext", Value("ctx")}}));
+    EXPECT_EQ(zdm_errorWithCode(1, "", "ctx").userInfo,
+              Value(Dictionary{{"ZDMMonitorContext", Value("ctx")}}));
 }
 
 TEST(ZDMErrors, ChecksAnswerTheirConditionAndSetTheErrorOnlyWhenItFails) {
@@ -32,8 +33,10 @@ TEST(ZDMErrors, ChecksAnswerTheirConditionAndSetTheErrorOnlyWhenItFails) {
         {"condition", [&](Error* e) { return ZDMCheckConditionOrSetError(true, e, 2, d); }, true},
         {"no condition", [&](Error* e) { return ZDMCheckConditionOrSetError(false, e, 2, d); }, false},
         {"object", [&](Error* e) { return ZDMCheckObjectOrSetError(object, e, 2, d); }, true},
-        {"no object", [&](Error* e) { return ZDMCheckObjectOrSetError(std::shared_ptr<int>(), e, 2, d); }, false},
-        {"empty optional", [&](Error* e) { return ZDMCheckObjectOrSetError(std::optional<int>(), e, 2, d); }, false},
+        {"no object", [&](Error* e) { return ZDMCheckObjectOrSetError(std::shared_ptr<int>(), e, 2, d); },
+         false},
+        {"empty optional", [&](Error* e) { return ZDMCheckObjectOrSetError(std::optional<int>(), e, 2, d); },
+         false},
         {"value", [&](Error* e) { return ZDMCheckObjectOrSetError(Value(0), e, 2, d); }, true},
         {"null value", [&](Error* e) { return ZDMCheckObjectOrSetError(Value(), e, 2, d); }, false},
         {"handle", [&](Error* e) { return ZDMCheckHandleOrSetError(&handle, e, 2, d); }, true},

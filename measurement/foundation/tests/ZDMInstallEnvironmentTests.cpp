@@ -73,13 +73,15 @@ TEST_F(InstallEnvironment, DeviceFacts) {
 
 TEST_F(InstallEnvironment, LibraryFilesLiveInTheSupportDirectory) {
     const fs::path support = FileLocations::applicationSupportDirectory() / "Zizoda" / "Measurement";
-    EXPECT_EQ(ZDMMeasurementSupportFilePath("zizoda-measurement.sql"), (support / "zizoda-measurement.sql").string());
+    EXPECT_EQ(ZDMMeasurementSupportFilePath("zizoda-measurement.sql"),
+              (support / "zizoda-measurement.sql").string());
     EXPECT_EQ(ZDMMeasurementSupportPlistPath("config"), (support / "config.plist").string());
     EXPECT_EQ(ZDMMeasurementSupportPlistPath("config.plist"), (support / "config.plist").string());
     EXPECT_EQ(ZDMMeasurementSupportPlistPath("config.txt"), (support / "config.txt.plist").string());
     EXPECT_EQ(ZDMPreferencesPlistPath("com.example.suite"),
               (FileLocations::preferencesDirectory() / "com.example.suite.plist").string());
-    for (auto path : {ZDMMeasurementSupportFilePath(""), ZDMMeasurementSupportPlistPath(""), ZDMPreferencesPlistPath("")})
+    for (auto path :
+         {ZDMMeasurementSupportFilePath(""), ZDMMeasurementSupportPlistPath(""), ZDMPreferencesPlistPath("")})
         EXPECT_EQ(path, "");
 }
 

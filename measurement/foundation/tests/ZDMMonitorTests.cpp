@@ -1,5 +1,3 @@
-#include "measurement/foundation/ZDMMonitor.h"
-
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -11,6 +9,7 @@
 
 #include "measurement/foundation/ZDMASLLogger.h"
 #include "measurement/foundation/ZDMErrors.h"
+#include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/tests/MonitorFixture.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Exception.h"
@@ -31,8 +30,8 @@ TEST_F(Monitor, PrintsAndSamplesByLevel) {
         bool prints;
         bool sampled;
     };
-    const Case cases[] = {{0, true, false}, {1, true, true},  {2, false, true},
-                          {3, true, false}, {4, true, true},  {5, false, true},
+    const Case cases[] = {{0, true, false}, {1, true, true},   {2, false, true},
+                          {3, true, false}, {4, true, true},   {5, false, true},
                           {6, true, false}, {7, false, false}, {8, false, false}};
     auto monitor = makeMonitor();
     for (const auto& c : cases) {
@@ -116,7 +115,8 @@ TEST_F(Monitor, EncodesContextsForTheSample) {
         {Value(std::numeric_limits<double>::infinity()), "?"},
         {Value(-std::numeric_limits<double>::infinity()), "?"},
     };
-    for (const auto& c : cases) EXPECT_EQ(ZDMMonitor::encodedStringWithContextObject(c.context), c.encoded) << c.encoded;
+    for (const auto& c : cases)
+        EXPECT_EQ(ZDMMonitor::encodedStringWithContextObject(c.context), c.encoded) << c.encoded;
 
     const Value::Array contexts{Value(7), Value("x"), Value()};
     EXPECT_EQ(ZDMMonitor::encodedStringWithContextArray(contexts, false), "7,-,");
@@ -138,14 +138,16 @@ TEST_F(Monitor, FindsTheLibrarysFrameInAnExceptionsStack) {
 }
 
 TEST_F(Monitor, ConsoleTextDescribesOrEncodesContexts) {
-    const auto exception = std::make_shared<const ExceptionRecord>("NSInvalidArgumentException", "bad argument");
+    const auto exception =
+        std::make_shared<const ExceptionRecord>("NSInvalidArgumentException", "bad argument");
     const Value::Array contexts{Value(), Value("name"), Value(150), Value(exception)};
     EXPECT_EQ(ZDMMonitor::stringWithLogMessage("Refused", 1, contexts, false),
               "Refused: (nil), name, 150, NSInvalidArgumentException: bad argument");
     EXPECT_EQ(ZDMMonitor::stringWithLogMessage("Refused", 1, contexts, true),
               "Refused: , -, 100...999, NSInvalidArgumentException");
-    EXPECT_EQ(ZDMMonitor::stringWithLogMessage("At", 6, {Value(Date::fromUnix(1767225600.5)), Value(2.5)}, false),
-              "At: 2026-01-01 00:00:00 +0000, 2.5");
+    EXPECT_EQ(
+        ZDMMonitor::stringWithLogMessage("At", 6, {Value(Date::fromUnix(1767225600.5)), Value(2.5)}, false),
+        "At: 2026-01-01 00:00:00 +0000, 2.5");
     EXPECT_EQ(ZDMMonitor::stringWithLogMessage("", 1, {}, false), "(Message was empty)");
     EXPECT_EQ(ZDMMonitor::stringWithLogMessage("Plain", 1, {}, true), "Plain");
 }
@@ -166,7 +168,8 @@ TEST_F(Monitor, SamplesOneReportOfAllAndKeepsItAcrossProcesses) {
     monitor->logWithLevel(1, 5001, "first", Value("a"));
     flush(*monitor);
     clock_->advance(10);
-    monitor->logWithLevel(4, 5002, "second", Value(150), ErrorObject::value(zdm_errorWithCode(3, "failed", "table:events")));
+    monitor->logWithLevel(4, 5002, "second", Value(150),
+                          ErrorObject::value(zdm_errorWithCode(3, "failed", "table:events")));
     flush(*monitor);
     clock_->advance(10);
     monitor->logWithLevel(1, 5003, "third");
@@ -217,7 +220,8 @@ TEST_F(Monitor, IgnoresAStoredSampleOfTheWrongShape) {
 }
 
 TEST_F(Monitor, MigratesTheSampleFromTheStandardDefaultsOnce) {
-    const Value sample(ZDMMonitoringSampledData::sampledDataEntryWithKey("1E_101300:old", Date::now(), "-", 4));
+    const Value sample(
+        ZDMMonitoringSampledData::sampledDataEntryWithKey("1E_101300:old", Date::now(), "-", 4));
     auto standard = ZDMUserDefaults::standardUserDefaults();
     ZDMUserDefaults suite(ZDMMonitor::kSuiteName);
     standard->setObject(sample, ZDMMonitor::kHealthMonitorKey);
@@ -240,7 +244,8 @@ TEST_F(Monitor, MigratesTheSampleFromTheStandardDefaultsOnce) {
 
 TEST_F(Monitor, ResumesAMigrationThatStoppedAfterCopying) {
     const Value kept(ZDMMonitoringSampledData::sampledDataEntryWithKey("1W_101300:kept", Date::now(), "", 1));
-    const Value stale(ZDMMonitoringSampledData::sampledDataEntryWithKey("1W_101300:stale", Date::now(), "", 9));
+    const Value stale(
+        ZDMMonitoringSampledData::sampledDataEntryWithKey("1W_101300:stale", Date::now(), "", 9));
     auto standard = ZDMUserDefaults::standardUserDefaults();
     ZDMUserDefaults suite(ZDMMonitor::kSuiteName);
     suite.setObject(kept, ZDMMonitor::kHealthMonitorKey);
@@ -295,8 +300,12 @@ class MonitorLaunch : public MonitorFixture {
         flush(*monitor);
         return monitor;
     }
-    bool storedDebugFlag() { return ZDMUserDefaults::standardUserDefaults()->boolForKey(ZDMMonitor::kDebugModeKey); }
-    void storeDebugFlag() { ZDMUserDefaults::standardUserDefaults()->setBool(true, ZDMMonitor::kDebugModeKey); }
+    bool storedDebugFlag() {
+        return ZDMUserDefaults::standardUserDefaults()->boolForKey(ZDMMonitor::kDebugModeKey);
+    }
+    void storeDebugFlag() {
+        ZDMUserDefaults::standardUserDefaults()->setBool(true, ZDMMonitor::kDebugModeKey);
+    }
     // An App Store installation: a "SC_Info" file beside the executable.
     void installFromAppStore() {
         auto bundle = std::make_shared<Bundle>(Dictionary{});

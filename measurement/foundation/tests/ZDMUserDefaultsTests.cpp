@@ -1,16 +1,17 @@
-#include "measurement/foundation/ZDMUserDefaults.h"
-
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "measurement/foundation/ZDMFileUtil.h"
+#include "measurement/foundation/ZDMUserDefaults.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileAttributes.h"
+#include "platform/foundation/FileLocations.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/zazavaroveridiz/ZIZLogger.h"
@@ -171,6 +172,24 @@ TEST_F(UserDefaultsStore, ExcludesASuiteFileOnceItExistsAndNeverTheStandardOne) 
     EXPECT_TRUE(lines().empty());
 }
 
+TEST_F(UserDefaultsStore, ReportsAFailedSynchronizeAndWritesAgainAtTheNext) {
+    const fs::path preferences = FileLocations::preferencesDirectory();
+    fs::create_directories(preferences.parent_path());
+    std::ofstream(preferences) << "a file where the folder should be";
+    ZDMUserDefaults store(kSuite);
+    store.setObject(Value("kept"), "key");
+    store.synchronize();
+    EXPECT_EQ(lines(), (std::vector<std::string>{
+                           "3 <DidAdirezarido>[I-ACS041004] Cannot synchronize user defaults to disk"}));
+
+    fs::remove(preferences);
+    store.synchronize();
+    EXPECT_EQ(lines().size(), 1u);
+    EXPECT_TRUE(store.isPreferenceFileExcluded());
+    UserDefaults::resetStandardUserDefaults();
+    EXPECT_EQ(ZDMUserDefaults(kSuite).stringForKey("key"), "kept");
+}
+
 // Runs only as the second process of AValueWrittenInOneProcessIsReadInAnother, in its home.
 TEST(UserDefaultsStoreChild, WritesAValue) {
     if (!std::getenv("ZDM_DEFAULTS_CHILD")) GTEST_SKIP() << "runs as a child process only";
@@ -180,8 +199,8 @@ TEST(UserDefaultsStoreChild, WritesAValue) {
 }
 
 TEST_F(UserDefaultsStore, AValueWrittenInOneProcessIsReadInAnother) {
-    const pid_t child =
-        spawnThisTestBinary("UserDefaultsStoreChild.WritesAValue", {.environment = {"ZDM_DEFAULTS_CHILD=1"}, .quiet = true});
+    const pid_t child = spawnThisTestBinary("UserDefaultsStoreChild.WritesAValue",
+                                            {.environment = {"ZDM_DEFAULTS_CHILD=1"}, .quiet = true});
     ASSERT_GT(child, 0);
     const auto status = waitForChild(child);
     ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);

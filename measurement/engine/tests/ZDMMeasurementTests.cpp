@@ -14,6 +14,8 @@ TEST(ZDMMeasurementTests, MonitorIsMadeOnceWithTheLibraryVersion) {
     EXPECT_EQ(monitor, ZDMMeasurement::monitor());
     EXPECT_EQ(monitor->libraryVersion(), 101300);
     EXPECT_EQ(monitor->logLevel(), 6);
+    // Waits for the monitor's start-up work on its queue before the test's home goes away.
+    EXPECT_FALSE(monitor->monitoringDataForDispatchWithSamplePeriod(1e12, 0));
     resetAllForTesting();
 }
 

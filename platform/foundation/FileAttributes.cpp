@@ -47,7 +47,8 @@ bool setMark(const fs::path& path, const char* attribute, bool on, Error* error)
         setError(error, fileError(path, errno));
         return false;
     }
-    const int result = on ? ::setxattr(path.c_str(), attribute, "1", 1, 0) : ::removexattr(path.c_str(), attribute);
+    const int result =
+        on ? ::setxattr(path.c_str(), attribute, "1", 1, 0) : ::removexattr(path.c_str(), attribute);
     if (result == 0 || (!on && errno == ENODATA)) {
         std::lock_guard lock(sideRecord().mutex);
         sideRecord().marks.erase({status.st_dev, status.st_ino, attribute});

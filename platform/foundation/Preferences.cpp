@@ -24,7 +24,8 @@ void CFPreferencesSetAppValue(const std::string& key, const Value& value, const 
 }
 
 std::optional<std::vector<std::string>> CFPreferencesCopyKeyList(const std::string& applicationID,
-                                                                 const std::string& user, const std::string& host) {
+                                                                 const std::string& user,
+                                                                 const std::string& host) {
     if (!isKept(user, host)) return std::nullopt;
     auto keys = domain(applicationID)->dictionaryRepresentation().keys();
     if (keys.empty()) return std::nullopt;
@@ -32,7 +33,8 @@ std::optional<std::vector<std::string>> CFPreferencesCopyKeyList(const std::stri
 }
 
 void CFPreferencesSetMultiple(const Dictionary& keysToSet, const std::vector<std::string>& keysToRemove,
-                              const std::string& applicationID, const std::string& user, const std::string& host) {
+                              const std::string& applicationID, const std::string& user,
+                              const std::string& host) {
     if (!isKept(user, host)) return;
     auto defaults = domain(applicationID);
     for (const auto& [key, value] : keysToSet) defaults->setObject(value, key);

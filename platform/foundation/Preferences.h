@@ -18,8 +18,10 @@ std::optional<Value> CFPreferencesCopyAppValue(const std::string& key, const std
 void CFPreferencesSetAppValue(const std::string& key, const Value& value, const std::string& applicationID);
 // The domain's keys; nullopt when it has none.
 std::optional<std::vector<std::string>> CFPreferencesCopyKeyList(const std::string& applicationID,
-                                                                 const std::string& user, const std::string& host);
+                                                                 const std::string& user,
+                                                                 const std::string& host);
 void CFPreferencesSetMultiple(const Dictionary& keysToSet, const std::vector<std::string>& keysToRemove,
-                              const std::string& applicationID, const std::string& user, const std::string& host);
+                              const std::string& applicationID, const std::string& user,
+                              const std::string& host);
 // True when the domain's file holds every change.
 bool CFPreferencesAppSynchronize(const std::string& applicationID);

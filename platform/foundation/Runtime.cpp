@@ -23,7 +23,8 @@ void Runtime::registerClass(std::string name) {
 
 void Runtime::unregisterClass(std::string_view name) {
     std::lock_guard lock(registry().mutex);
-    if (auto found = registry().names.find(name); found != registry().names.end()) registry().names.erase(found);
+    if (auto found = registry().names.find(name); found != registry().names.end())
+        registry().names.erase(found);
 }
 
 bool Runtime::classExists(std::string_view name) {

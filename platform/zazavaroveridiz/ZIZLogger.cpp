@@ -56,11 +56,13 @@ void ZIZLogBasic(int level, std::string_view service, bool force, std::string_vi
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-void ZIZLogWarning(std::string_view service, bool force, std::string_view messageCode, std::string_view message) {
+void ZIZLogWarning(std::string_view service, bool force, std::string_view messageCode,
+                   std::string_view message) {
     ZIZLogBasic(kZIZLoggerLevelWarning, service, force, messageCode, message);
 }
 
-void ZIZLogError(std::string_view service, bool force, std::string_view messageCode, std::string_view message) {
+void ZIZLogError(std::string_view service, bool force, std::string_view messageCode,
+                 std::string_view message) {
     ZIZLogBasic(kZIZLoggerLevelError, service, force, messageCode, message);
 }
 

@@ -20,8 +20,10 @@ bool ZIZIsLoggableLevel(int level);
 // doubled for a format, so "%%" is written as "%".
 void ZIZLogBasic(int level, std::string_view service, bool force, std::string_view messageCode,
                  std::string_view message);
-void ZIZLogWarning(std::string_view service, bool force, std::string_view messageCode, std::string_view message);
-void ZIZLogError(std::string_view service, bool force, std::string_view messageCode, std::string_view message);
+void ZIZLogWarning(std::string_view service, bool force, std::string_view messageCode,
+                   std::string_view message);
+void ZIZLogError(std::string_view service, bool force, std::string_view messageCode,
+                 std::string_view message);
 
 // Replaces stderr as the destination until destroyed (for tests). Lines reach the sink on the
 // logging thread, so a sink read from another thread must lock.

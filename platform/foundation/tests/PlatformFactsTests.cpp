@@ -65,8 +65,9 @@ TEST(FileMarks, SetAndClearBothMarks) {
     std::ofstream(file) << "x";
     using Set = bool (*)(const fs::path&, bool, Error*);
     using Get = bool (*)(const fs::path&);
-    const std::pair<Set, Get> marks[] = {{FileAttributes::setExcludedFromBackup, FileAttributes::isExcludedFromBackup},
-                                         {FileAttributes::setImmutable, FileAttributes::isImmutable}};
+    const std::pair<Set, Get> marks[] = {
+        {FileAttributes::setExcludedFromBackup, FileAttributes::isExcludedFromBackup},
+        {FileAttributes::setImmutable, FileAttributes::isImmutable}};
     for (const auto& [set, get] : marks) {
         EXPECT_FALSE(get(file));
         EXPECT_TRUE(set(file, true, nullptr));
@@ -108,12 +109,14 @@ TEST(PreferencesDomains, ShareTheSuiteOfTheirApplicationID) {
               (std::vector<std::string>{"b"}));
     EXPECT_FALSE(CFPreferencesCopyKeyList("com.example.suite", "someone else", kCFPreferencesAnyHost));
 
-    CFPreferencesSetMultiple(Dictionary{{"c", Value(3)}}, {"b"}, "com.example.suite", kCFPreferencesCurrentUser,
-                             kCFPreferencesAnyHost);
+    CFPreferencesSetMultiple(Dictionary{{"c", Value(3)}}, {"b"}, "com.example.suite",
+                             kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
     EXPECT_EQ(CFPreferencesCopyKeyList("com.example.suite", kCFPreferencesCurrentUser, kCFPreferencesAnyHost),
               (std::vector<std::string>{"c"}));
-    CFPreferencesSetMultiple({}, {"c"}, "com.example.suite", kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
-    EXPECT_FALSE(CFPreferencesCopyKeyList("com.example.suite", kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    CFPreferencesSetMultiple({}, {"c"}, "com.example.suite", kCFPreferencesCurrentUser,
+                             kCFPreferencesAnyHost);
+    EXPECT_FALSE(
+        CFPreferencesCopyKeyList("com.example.suite", kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
 }
 
 TEST(PreferencesDomains, RemovingAPersistentDomainDropsItsFile) {

@@ -1,5 +1,3 @@
-#include "platform/zazavaroveridiz/ZIZLogger.h"
-
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "platform/zazavaroveridiz/ZIZAppEnvironmentUtil.h"
+#include "platform/zazavaroveridiz/ZIZLogger.h"
 
 namespace {
 

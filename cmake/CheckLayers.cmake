@@ -15,6 +15,7 @@ set(layers
   "crash_reporter"
   "measurement_wire"
   "measurement_foundation"
+  "measurement_engine"
   "shortcut_recorder"
   "DudIzizoz_util"
   "DudIzizoz_model|DudIzizoz_delegateforwarder"

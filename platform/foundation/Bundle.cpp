@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <system_error>
 
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/PropertyList.h"

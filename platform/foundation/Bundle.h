@@ -27,8 +27,13 @@ class Bundle {
     // object it lies in); null when the address belongs to no loaded code.
     static std::shared_ptr<Bundle> bundleForAddress(const void* address);
 
-    // A bundle on disk: its directory. Otherwise (the program's bundle) the executable's directory.
+    // A bundle on disk: its directory. Otherwise (the program's bundle) the executable's directory,
+    // unless set: set it, and the receipt URL, before the bundle is installed as the main bundle.
     std::filesystem::path bundlePath() const;
+    void setBundlePath(std::filesystem::path path) { path_ = std::move(path); }
+    // Where an application store would leave its receipt; none on Linux unless set.
+    const std::optional<std::string>& appStoreReceiptURL() const { return receiptURL_; }
+    void setAppStoreReceiptURL(std::optional<std::string> url) { receiptURL_ = std::move(url); }
     // A bundle on disk: its directory. The program's bundle: $QUORVANE_RESOURCES, else Resources/
     // beside the executable, where the program's images are.
     std::filesystem::path resourcePath() const;
@@ -60,6 +65,7 @@ class Bundle {
                                       const std::string& key) const;
 
     Dictionary info_;
-    std::optional<std::filesystem::path> path_;  // only for a bundle on disk
+    std::optional<std::filesystem::path> path_;  // a bundle on disk, or a path set for the program's
     std::shared_ptr<Tables> tables_;             // strings tables read so far, shared by copies
+    std::optional<std::string> receiptURL_;
 };

@@ -18,6 +18,27 @@ struct Error {
           userInfo(std::move(userInfo)) {}
 };
 
+// An Error held in a Value, where the design passes an error as a plain object.
+class ErrorObject : public Object {
+  public:
+    explicit ErrorObject(Error error) : error_(std::move(error)) {}
+    // The error as a Value holding it.
+    static Value value(Error error);
+    const Error& error() const { return error_; }
+    std::string className() const override { return "NSError"; }
+    std::string description() const override {
+        return "Error Domain=" + error_.domain + " Code=" + std::to_string(error_.code) + " \"" +
+               error_.description + "\"";
+    }
+
+  private:
+    Error error_;
+};
+
+inline Value ErrorObject::value(Error error) {
+    return Value(std::make_shared<const ErrorObject>(std::move(error)));
+}
+
 // Writes `error` through an optional out-parameter, as callers of the design's APIs expect.
 inline void setError(Error* out, Error error) {
     if (out) *out = std::move(error);

@@ -3,6 +3,9 @@
 // design raises one.
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "platform/foundation/Value.h"
 
 // Names of the platform's exception kinds that the design raises.
 inline constexpr const char* NSInvalidArgumentException = "NSInvalidArgumentException";
@@ -19,4 +22,25 @@ class Exception : public std::runtime_error {
   private:
     std::string name_;
     std::string reason_;
+};
+
+// A caught exception kept as an object (in a Value), with the call stack it was raised on, one
+// symbol line per frame as the platform prints them.
+class ExceptionRecord : public Object {
+  public:
+    ExceptionRecord(std::string name, std::string reason, std::vector<std::string> callStackSymbols = {})
+        : name_(std::move(name)),
+          reason_(std::move(reason)),
+          callStackSymbols_(std::move(callStackSymbols)) {}
+    const std::string& name() const { return name_; }
+    const std::string& reason() const { return reason_; }
+    const std::vector<std::string>& callStackSymbols() const { return callStackSymbols_; }
+    std::string className() const override { return "NSException"; }
+    // The platform describes an exception by its reason.
+    std::string description() const override { return reason_; }
+
+  private:
+    std::string name_;
+    std::string reason_;
+    std::vector<std::string> callStackSymbols_;
 };

@@ -50,13 +50,17 @@ class Writer {
             case Value::Type::Dictionary:
                 dictionary(*value.asDictionary(), level);
                 return;
-            case Value::Type::Object:  // JSON has no form for it
-                break;
+            case Value::Type::Object:
+                if (refusedClass_.empty()) refusedClass_ = value.asObject()->className();
+                out_ += "null";
+                return;
         }
         out_ += "null";
     }
 
     std::string take() { return std::move(out_); }
+    // The class of the first object met, which JSON has no form for; empty when there was none.
+    const std::string& refusedClass() const { return refusedClass_; }
 
   private:
     // Invalid UTF-8 in a string is replaced rather than thrown on: output never fails.
@@ -111,6 +115,7 @@ class Writer {
 
     const bool pretty_;
     std::string out_;
+    std::string refusedClass_;
 };
 
 // Builds the Value from the parser's events, one container per level of nesting, and stops the
@@ -180,6 +185,17 @@ class Builder {
 std::string json::write(const Value& value, Style style) {
     Writer writer(style);
     writer.write(value, 0);
+    return writer.take();
+}
+
+std::optional<std::string> json::write(const Value& value, Style style, Error* error) {
+    Writer writer(style);
+    writer.write(value, 0);
+    if (!writer.refusedClass().empty()) {
+        setError(error, Error(kFoundationErrorDomain, kJSONWriteInvalidError,
+                              "Invalid type in JSON write (" + writer.refusedClass() + ")."));
+        return std::nullopt;
+    }
     return writer.take();
 }
 

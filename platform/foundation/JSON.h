@@ -10,7 +10,11 @@
 
 namespace json {
 enum class Style { Compact, Pretty };
+// An object held in the value (which JSON has no form for) is written as null.
 std::string write(const Value& value, Style style = Style::Compact);
+// The same, refusing a value that holds an object: nullopt and an Error (code kJSONWriteInvalidError).
+std::optional<std::string> write(const Value& value, Style style, Error* error);
+inline constexpr int64_t kJSONWriteInvalidError = 3852;
 // nullopt and an Error (domain kFoundationErrorDomain, code 3840 as the platform uses) on malformed text.
 std::optional<Value> parse(std::string_view text, Error* error = nullptr);
 }  // namespace json

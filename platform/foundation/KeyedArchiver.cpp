@@ -200,7 +200,8 @@ struct KeyedArchiver::State {
             case ::Value::Type::Dictionary:
                 return encode(Archived(value));
             case ::Value::Type::Object:
-                fail(kCoderInvalidValueError, "An object of this class cannot be archived.");
+                fail(kCoderInvalidValueError, "An object of class " + value.asObject()->className() +
+                                                  " held in a value cannot be archived.");
                 return 0;
         }
         return 0;

@@ -10,8 +10,10 @@ class Object {
     virtual ~Object() = default;
     // The design's class name, as logs print it.
     virtual std::string className() const = 0;
-    virtual std::string description() const { return "<" + className() + ">"; }
-    // Identity unless the class compares by content.
+    // "<ClassName 0x…>" unless the class says more.
+    virtual std::string description() const;
+    // Identity unless the class compares by content; equal objects must hash alike. Property lists
+    // and JSON cannot hold an object.
     virtual bool isEqual(const Object& other) const { return this == &other; }
     virtual size_t hash() const { return std::hash<const void*>{}(this); }
 };

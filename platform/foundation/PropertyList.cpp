@@ -84,7 +84,7 @@ Node toNode(const Value& value, Format format, int depth, std::string& problem) 
             return dictionary;
         }
         case Value::Type::Object:
-            problem = "A property list cannot hold an object.";
+            problem = "A property list cannot hold an object of class " + value.asObject()->className() + ".";
             return Node();
     }
     problem = "The value has an unknown type.";

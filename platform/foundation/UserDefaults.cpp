@@ -104,10 +104,34 @@ bool UserDefaults::moveDamagedFileAside() const {
 }
 
 void UserDefaults::persist() const {
+    unsaved_ = true;
     if (damagedFileInPlace_ && !moveDamagedFileAside()) return;
     auto bytes = plist::write(values_);
-    if (!bytes || !FileLocations::writeFileAtomically(suiteFile(name_), *bytes))
+    if (!bytes || !FileLocations::writeFileAtomically(suiteFile(name_), *bytes)) {
         std::fprintf(stderr, "UserDefaults: could not write %s\n", suiteFile(name_).c_str());
+        return;
+    }
+    unsaved_ = false;
+}
+
+bool UserDefaults::synchronize() {
+    std::lock_guard lock(mutex_);
+    if (unsaved_) persist();
+    return !unsaved_;
+}
+
+void UserDefaults::removePersistentDomainForName(const std::string& name) {
+    suite(name)->removeAll();
+}
+
+void UserDefaults::removeAll() {
+    std::lock_guard lock(mutex_);
+    values_ = Dictionary();
+    // A damaged file in place is kept for whoever wants to look at it.
+    if (damagedFileInPlace_) return;
+    std::error_code ec;
+    fs::remove(suiteFile(name_), ec);
+    unsaved_ = static_cast<bool>(ec);
 }
 
 std::optional<Value> UserDefaults::objectForKey(const std::string& key) const {

@@ -1,7 +1,8 @@
 #pragma once
-// Small persistent settings by suite, kept as one binary property list per suite and written
-// through on every change. A corrupt file is moved aside (never deleted) and the suite starts empty;
-// one that cannot be moved aside is left as it is, and the suite's changes then stay in memory.
+// Small persistent settings by suite (a preferences domain), kept as one binary property list per
+// suite in FileLocations::preferencesDirectory() and written through on every change. A corrupt file is moved
+// aside (never deleted) and the suite starts empty; one that cannot be moved aside is left as it is, and the
+// suite's changes then stay in memory.
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -33,12 +34,17 @@ class UserDefaults {
     void setObject(const Value& value, const std::string& key);
     void removeObjectForKey(const std::string& key);
     Dictionary dictionaryRepresentation() const;
+    // Writes again what a failed write left unsaved; true when the file holds every change.
+    bool synchronize();
+    // Drops every key of the suite `name` and its file.
+    void removePersistentDomainForName(const std::string& name);
 
     explicit UserDefaults(std::string name);  // use suite() or standardUserDefaults()
 
   private:
     void load();
     void persist() const;
+    void removeAll();
     // Renames the unreadable file at the suite's path to a free name; false when it cannot.
     bool moveDamagedFileAside() const;
 
@@ -47,4 +53,6 @@ class UserDefaults {
     Dictionary values_;
     // An unreadable file that could not be moved aside still holds the path: it is never written over.
     mutable bool damagedFileInPlace_ = false;
+    // The last write failed, so the file lacks changes that are in memory.
+    mutable bool unsaved_ = false;
 };

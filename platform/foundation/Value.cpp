@@ -1,7 +1,14 @@
 #include "platform/foundation/Value.h"
 
 #include <cmath>
+#include <cstdio>
 #include <utility>
+
+std::string Object::description() const {
+    char address[32];
+    std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
+    return "<" + className() + " " + address + ">";
+}
 
 Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     for (const auto& [key, value] : entries) set(key, value);

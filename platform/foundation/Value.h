@@ -1,8 +1,8 @@
 #pragma once
 // One dynamically typed value for JSON, property lists and dictionaries of mixed values
-// (the design's NSNumber, NSString, NSData, NSDate, NSArray and NSDictionary), or an object of the
-// system's own classes.
-// Dictionaries keep their keys in insertion order.
+// (the design's NSNumber, NSString, NSData, NSDate, NSArray and NSDictionary), and a reference to
+// any other object the design passes around as `id` (an error, an exception, a library's own value
+// class). Dictionaries keep their keys in insertion order.
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -65,6 +65,7 @@ class Dictionary {
 class Value {
   public:
     enum class Type { Null, Bool, Integer, Real, String, Data, Date, Array, Dictionary, Object };
+    using ObjectPtr = std::shared_ptr<const ::Object>;
     using Array = std::vector<Value>;
 
     Value() = default;
@@ -84,7 +85,10 @@ class Value {
     Value(::Date d) : v_(d) {}
     Value(Array a) : v_(std::move(a)) {}
     Value(::Dictionary d) : v_(std::move(d)) {}
-    Value(std::shared_ptr<const ::Object> o) : v_(std::move(o)) {}
+    // A null pointer makes a null Value.
+    Value(ObjectPtr o) {
+        if (o) v_ = std::move(o);
+    }
 
     Type type() const { return static_cast<Type>(v_.index()); }
     bool isNull() const { return type() == Type::Null; }
@@ -113,6 +117,11 @@ class Value {
     ::Dictionary* asDictionary() { return std::get_if<::Dictionary>(&v_); }
     // The object, or nullptr when this holds none.
     std::shared_ptr<const ::Object> asObject() const;
+    // The object when it is of class T.
+    template <class T>
+    std::shared_ptr<const T> objectAs() const {
+        return std::dynamic_pointer_cast<const T>(asObject());
+    }
 
     // Convenience with defaults, for reading settings.
     bool boolOr(bool fallback) const { return asBool().value_or(fallback); }

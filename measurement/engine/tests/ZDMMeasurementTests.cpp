@@ -1,0 +1,22 @@
+#include <gtest/gtest.h>
+
+#include "measurement/engine/ZDMMeasurement.h"
+#include "platform/foundation/SharedInstance.h"
+#include "platform/foundation/testing/TestHome.h"
+
+namespace {
+
+TEST(ZDMMeasurementTests, MonitorIsMadeOnceWithTheLibraryVersion) {
+    TestHome home;
+    resetAllForTesting();
+    auto monitor = ZDMMeasurement::monitor();
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_EQ(monitor, ZDMMeasurement::monitor());
+    EXPECT_EQ(monitor->libraryVersion(), 101300);
+    EXPECT_EQ(monitor->logLevel(), 6);
+    // Waits for the monitor's start-up work on its queue before the test's home goes away.
+    EXPECT_FALSE(monitor->monitoringDataForDispatchWithSamplePeriod(1e12, 0));
+    resetAllForTesting();
+}
+
+}  // namespace

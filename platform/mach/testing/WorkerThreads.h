@@ -14,8 +14,11 @@
 #include "testing/Eventually.h"
 
 // The worker's whole loop lives here, so a suspended worker's instruction pointer lies in it. Not
-// inlined, so it is a function of its own to find.
-[[gnu::noinline]] inline void countUntilStopped(std::atomic<uint64_t>& counter, std::atomic<bool>& stop) {
+// inlined, so it is a function of its own to find. Asking for its frame address gives it a frame
+// pointer, which a leaf function would otherwise go without.
+[[gnu::noinline]] inline void countUntilStopped(std::atomic<uint64_t>& counter, std::atomic<bool>& stop,
+                                                std::atomic<uintptr_t>& frame) {
+    frame.store(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
     while (!stop.load(std::memory_order_relaxed)) counter.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -24,7 +27,7 @@ class CountingWorker {
     CountingWorker()
         : thread_([this] {
               id_.store(static_cast<thread_t>(syscall(SYS_gettid)));
-              countUntilStopped(counter_, stop_);
+              countUntilStopped(counter_, stop_, frame_);
           }) {}
     ~CountingWorker() {
         stop_.store(true);
@@ -37,10 +40,13 @@ class CountingWorker {
         return id_.load();
     }
     uint64_t count() const { return counter_.load(); }
+    // The frame pointer inside the counting loop.
+    uintptr_t frame() const { return frame_.load(); }
 
   private:
     std::atomic<uint64_t> counter_{0};
     std::atomic<bool> stop_{false};
+    std::atomic<uintptr_t> frame_{0};
     std::atomic<thread_t> id_{0};
     std::thread thread_;
 };

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/mach/mach_port.h"
+#include "platform/mach/testing/MachTesting.h"
 #include "platform/mach/thread_act.h"
 #include "platform/mach/vm_map.h"
 
@@ -24,7 +25,8 @@ class KeptErrno {
     int saved_;
 };
 
-constexpr long kAnswerTimeoutNanoseconds = 100'000'000;
+constexpr long kDefaultAnswerTimeoutMilliseconds = 100;
+std::atomic<long> answerTimeoutMilliseconds{kDefaultAnswerTimeoutMilliseconds};
 
 // How far a suspension has come. The futex word of a slot holds the thread id above these three
 // bits, so a late signal of a request that was given up can only ever act on a request made to its
@@ -73,9 +75,11 @@ void waitWhileEqual(std::atomic<uint32_t>& word, uint32_t value, const timespec*
 }
 
 timespec answerDeadline() {
+    const long timeout = answerTimeoutMilliseconds.load(std::memory_order_relaxed);
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    now.tv_nsec += kAnswerTimeoutNanoseconds;
+    now.tv_sec += timeout / 1000;
+    now.tv_nsec += timeout % 1000 * 1'000'000;
     if (now.tv_nsec >= 1'000'000'000) {
         now.tv_sec += 1;
         now.tv_nsec -= 1'000'000'000;
@@ -254,6 +258,10 @@ long readThreadIds(int directory, thread_act_t* into, long capacity) {
 }
 
 }  // namespace
+
+void MachTesting::setThreadAnswerTimeout(long milliseconds) {
+    answerTimeoutMilliseconds.store(milliseconds > 0 ? milliseconds : kDefaultAnswerTimeoutMilliseconds);
+}
 
 int thread_suspend_signal() noexcept {
     return SIGRTMAX - 2;

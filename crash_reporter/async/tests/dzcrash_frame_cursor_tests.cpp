@@ -234,6 +234,7 @@ TEST(FrameError, EveryCodeHasItsTextAndUnknownCodesOneOfTheirOwn) {
 }
 
 TEST(FrameCursorThread, ASuspendedThreadIsWalkedFromWhereItStands) {
+    PatientSuspensions patient;
     CountingWorker worker;
     const thread_t thread = worker.id();
     ASSERT_EQ(thread_suspend(thread), KERN_SUCCESS);
@@ -253,9 +254,13 @@ TEST(FrameCursorThread, ASuspendedThreadIsWalkedFromWhereItStands) {
     ASSERT_EQ(thread_resume(thread), KERN_SUCCESS);
     ASSERT_EQ(init, DZCRASH_FRAME_ESUCCESS);
     EXPECT_NE(rip, 0u);
+#if !defined(__SANITIZE_THREAD__)
+    // Not under the thread sanitizer: the worker then mostly stands in the runtime that its atomic
+    // accesses call, whose code keeps no frame pointer.
     EXPECT_EQ(fp, worker.frame());
     // The counting loop, then at least the thread's start that called it.
     EXPECT_GE(frames, 2);
+#endif
 }
 
 TEST(FrameCursorThread, AThreadThatBlocksTheSuspendSignalIsAnInternalErrorWithinTheTimeout) {

@@ -32,6 +32,7 @@ inline constexpr kern_return_t KERN_INVALID_TASK = 16;
 inline constexpr kern_return_t KERN_INVALID_RIGHT = 17;
 inline constexpr kern_return_t KERN_INVALID_VALUE = 18;
 inline constexpr kern_return_t KERN_UREFS_OVERFLOW = 19;
+inline constexpr kern_return_t KERN_OPERATION_TIMED_OUT = 49;
 
 inline constexpr mach_port_right_t MACH_PORT_RIGHT_SEND = 0;
 inline constexpr mach_port_right_t MACH_PORT_RIGHT_RECEIVE = 1;

@@ -11,6 +11,7 @@
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
+#include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
 #include "platform/security/CommonCrypto.h"
 
 namespace {
@@ -31,7 +32,8 @@ std::string lowercased(std::string text) {
 }
 
 bool endsWith(const std::string& text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // "." and ".." resolved and a trailing "/" dropped, as the platform standardises a path.
@@ -246,6 +248,12 @@ std::shared_ptr<DIZAppleErrorLog> DIZErrorLogFormatter::errorLogFromCrashReport(
     errorLog->setRegisters(extractRegistersFromCrashedThread(crashedThread.get(), is64bit));
     errorLog->setBinaries(extractBinaryImagesFromReport(report, is64bit));
     errorLog->setDevice(deviceForTimestamp(errorLog->timestamp(), report));
+    // By the error id, which is the report's UUID when it has one: a report without one is paired
+    // under the id derived for it, as the error report's incident id carries that id.
+    if (const auto wrapper =
+            DIZWrapperExceptionManager::loadWrapperExceptionWithUUIDString(*errorLog->errorId())) {
+        errorLog->setException(wrapper->modelException());
+    }
     return errorLog;
 }
 
@@ -257,14 +265,15 @@ std::shared_ptr<DIZErrorReport> DIZErrorLogFormatter::errorReportFromLog(const D
     const auto& type = errorLog.primaryArchitectureId();
     const auto& subtype = errorLog.architectureVariantId();
     Text codeType = type ? convertCodeTypeToString(static_cast<uint64_t>(*type)) : kUnknown;
-    Text archName = type && subtype
-                        ? convertArchNameToString(static_cast<uint64_t>(*type), static_cast<uint64_t>(*subtype))
-                        : kUnknown;
+    Text archName = type && subtype ? convertArchNameToString(static_cast<uint64_t>(*type),
+                                                              static_cast<uint64_t>(*subtype))
+                                    : kUnknown;
     return std::make_shared<DIZErrorReport>(
         errorLog.errorId(), DIZDudIzizoz::installId().uuidString(), errorLog.osExceptionType(),
-        errorLog.exceptionType(), errorLog.exceptionReason(), errorLog.appLaunchTimestamp(), errorLog.timestamp(),
-        std::move(codeType), std::move(archName), errorLog.applicationPath(), errorLog.threads(),
-        errorLog.binaries(), errorLog.device(), static_cast<uint64_t>(errorLog.processId().value_or(0)));
+        errorLog.exceptionType(), errorLog.exceptionReason(), errorLog.appLaunchTimestamp(),
+        errorLog.timestamp(), std::move(codeType), std::move(archName), errorLog.applicationPath(),
+        errorLog.threads(), errorLog.binaries(), errorLog.device(),
+        static_cast<uint64_t>(errorLog.processId().value_or(0)));
 }
 
 std::string DIZErrorLogFormatter::errorIdForCrashReport(const Report& report) {
@@ -281,14 +290,16 @@ DIZAppleErrorLog& DIZErrorLogFormatter::addProcessInfoAndApplicationPathTo(DIZAp
     if (const auto& process = report.processInfo()) {
         errorLog.setProcessId(static_cast<int64_t>(process->processID()));
         if (process->processName()) errorLog.setProcessName(process->processName());
-        if (process->processPath()) errorLog.setApplicationPath(anonymizedPathFromPath(*process->processPath()));
+        if (process->processPath())
+            errorLog.setApplicationPath(anonymizedPathFromPath(*process->processPath()));
         if (process->parentProcessName()) errorLog.setParentProcessName(process->parentProcessName());
         errorLog.setParentProcessId(static_cast<int64_t>(process->parentProcessID()));
     }
     return errorLog;
 }
 
-std::shared_ptr<DZCrashReportThreadInfo> DIZErrorLogFormatter::findCrashedThreadInReport(const Report& report) {
+std::shared_ptr<DZCrashReportThreadInfo> DIZErrorLogFormatter::findCrashedThreadInReport(
+    const Report& report) {
     for (const auto& thread : report.threads()) {
         if (thread->crashed()) return thread;
     }
@@ -351,7 +362,8 @@ std::vector<std::shared_ptr<DIZThread>> DIZErrorLogFormatter::extractThreadsFrom
     return threads;
 }
 
-std::string DIZErrorLogFormatter::formatStackFrame(const DZCrashReportStackFrameInfo& frame, const Report& report) {
+std::string DIZErrorLogFormatter::formatStackFrame(const DZCrashReportStackFrameInfo& frame,
+                                                   const Report& report) {
     const uint64_t pc = frame.instructionPointer();
     const auto image = report.imageForAddress(pc);
     const uint64_t base = image ? image->imageBaseAddress() : 0;
@@ -383,8 +395,8 @@ std::string DIZErrorLogFormatter::formatStackFrame(const DZCrashReportStackFrame
     return printed("0x%" PRIx64 " + %lld", base, static_cast<long long>(offset));
 }
 
-Dictionary DIZErrorLogFormatter::extractRegistersFromCrashedThread(const DZCrashReportThreadInfo* crashedThread,
-                                                                   bool is64bit) {
+Dictionary DIZErrorLogFormatter::extractRegistersFromCrashedThread(
+    const DZCrashReportThreadInfo* crashedThread, bool is64bit) {
     Dictionary registers;
     if (!crashedThread) return registers;
     for (const auto& value : crashedThread->registers()) {
@@ -420,9 +432,8 @@ DIZErrorLogFormatter::Text DIZErrorLogFormatter::selectorRegisterValueFromReport
     }
 }
 
-DIZErrorLogFormatter::Text DIZErrorLogFormatter::selectorForRegisterWithName(const std::string& registerName,
-                                                                             const DZCrashReportThreadInfo& thread,
-                                                                             const Report& report) {
+DIZErrorLogFormatter::Text DIZErrorLogFormatter::selectorForRegisterWithName(
+    const std::string& registerName, const DZCrashReportThreadInfo& thread, const Report& report) {
     const auto& registers = thread.registers();
     const auto found = std::find_if(registers.begin(), registers.end(),
                                     [&](const auto& value) { return value->registerName() == registerName; });
@@ -434,8 +445,8 @@ DIZErrorLogFormatter::Text DIZErrorLogFormatter::selectorForRegisterWithName(con
     return std::nullopt;
 }
 
-std::vector<std::shared_ptr<DIZBinary>> DIZErrorLogFormatter::extractBinaryImagesFromReport(const Report& report,
-                                                                                            bool is64bit) {
+std::vector<std::shared_ptr<DIZBinary>> DIZErrorLogFormatter::extractBinaryImagesFromReport(
+    const Report& report, bool is64bit) {
     const auto addresses = addressesFromReport(report);
     auto images = report.images();
     std::stable_sort(images.begin(), images.end(), [](const auto& a, const auto& b) {
@@ -481,12 +492,14 @@ std::vector<uint64_t> DIZErrorLogFormatter::addressesFromReport(const Report& re
     return addresses;
 }
 
-bool DIZErrorLogFormatter::isBinaryWithStart(uint64_t start, uint64_t end, const std::vector<uint64_t>& addresses) {
+bool DIZErrorLogFormatter::isBinaryWithStart(uint64_t start, uint64_t end,
+                                             const std::vector<uint64_t>& addresses) {
     return std::any_of(addresses.begin(), addresses.end(),
                        [&](uint64_t address) { return start <= address && address <= end; });
 }
 
-DIZBinaryImageType DIZErrorLogFormatter::imageTypeForImagePath(const Text& imagePath, const Text& processPath) {
+DIZBinaryImageType DIZErrorLogFormatter::imageTypeForImagePath(const Text& imagePath,
+                                                               const Text& processPath) {
     if (!imagePath || !processPath) return DIZBinaryImageType::other;
     const std::string standard = lowercased(standardized(*imagePath));
     const std::string image = lowercased(*imagePath);
@@ -515,15 +528,16 @@ std::shared_ptr<DIZDevice> DIZErrorLogFormatter::deviceForTimestamp(const std::o
     const auto& application = report.applicationInfo();
 
     auto device = std::make_shared<DIZDevice>();
-    device->setOsVersion(orHistory(system ? Text(system->operatingSystemVersion()) : std::nullopt,
-                                   history->osVersion()));
+    device->setOsVersion(
+        orHistory(system ? Text(system->operatingSystemVersion()) : std::nullopt, history->osVersion()));
     device->setOsBuild(orHistory(system ? system->operatingSystemBuild() : std::nullopt, history->osBuild()));
     device->setModel(orHistory(machine ? machine->modelName() : std::nullopt, history->model()));
     device->setAppBuild(
         orHistory(application ? Text(application->applicationVersion()) : std::nullopt, history->appBuild()));
     // The writer stores a missing marketing version as "", which says no more than its absence.
-    device->setAppVersion(orHistory(application ? nonEmpty(application->applicationMarketingVersion()) : std::nullopt,
-                                    history->appVersion()));
+    device->setAppVersion(
+        orHistory(application ? nonEmpty(application->applicationMarketingVersion()) : std::nullopt,
+                  history->appVersion()));
     device->setAppNamespace(orHistory(application ? Text(application->applicationIdentifier()) : std::nullopt,
                                       history->appNamespace()));
 
@@ -576,7 +590,10 @@ std::string DIZErrorLogFormatter::convertArchNameToString(uint64_t cpuType, uint
         case kDIZCPUTypeX86_64:
             return "x86_64";
         case kDIZCPUTypeARM64:
-            return subtype == 0 ? "arm64" : subtype == 1 ? "armv8" : subtype == 2 ? "arm64e" : "arm64-unknown";
+            return subtype == 0   ? "arm64"
+                   : subtype == 1 ? "armv8"
+                   : subtype == 2 ? "arm64e"
+                                  : "arm64-unknown";
         default:
             return kUnknown;
     }

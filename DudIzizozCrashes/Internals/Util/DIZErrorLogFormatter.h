@@ -57,13 +57,14 @@ class DIZErrorLogFormatter {
                                                         bool is64bit);
     static Text extractExceptionReasonFromReport(const Report& report);
     static Text selectorRegisterValueFromReport(const Report& report,
-                                                const DZCrashReportThreadInfo* crashedThread, uint64_t codeType);
+                                                const DZCrashReportThreadInfo* crashedThread,
+                                                uint64_t codeType);
     static Text selectorForRegisterWithName(const std::string& registerName,
                                             const DZCrashReportThreadInfo& thread, const Report& report);
     // Sorted by base address; an image is kept when a frame or register points into it, or when
     // it belongs to the application.
     static std::vector<std::shared_ptr<DIZBinary>> extractBinaryImagesFromReport(const Report& report,
-                                                                                  bool is64bit);
+                                                                                 bool is64bit);
     // Every frame address of the exception and of the threads, then every register value.
     static std::vector<uint64_t> addressesFromReport(const Report& report);
     static bool isBinaryWithStart(uint64_t start, uint64_t end, const std::vector<uint64_t>& addresses);

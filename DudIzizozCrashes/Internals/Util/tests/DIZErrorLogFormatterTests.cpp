@@ -87,7 +87,8 @@ TEST_F(DIZErrorLogFormatterTest, ProcessFieldsComeFromTheProcessInfo) {
 TEST_F(DIZErrorLogFormatterTest, TheArchitectureComesFromTheFirstMachCodedImageElseTheMachine) {
     builder_.report().machine_info->processor = builder_.processor(kDIZCPUTypeARM64, 2);
     auto* unknownEncoding = builder_.image(kBase, 0x1000, "/opt/a");
-    unknownEncoding->code_type->encoding = DZCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_UNKNOWN;
+    unknownEncoding->code_type->encoding =
+        DZCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_UNKNOWN;
     auto* withoutCodeType = builder_.image(kBase + 0x1000, 0x1000, "/opt/b");
     withoutCodeType->code_type = nullptr;
     builder_.setImages({unknownEncoding, withoutCodeType});
@@ -102,7 +103,8 @@ TEST_F(DIZErrorLogFormatterTest, TheArchitectureComesFromTheFirstMachCodedImageE
     log = DIZErrorLogFormatter::errorLogFromCrashReport(*decoded(builder_));
     EXPECT_EQ(log->primaryArchitectureId(), static_cast<int64_t>(kDIZCPUTypeX86));
     EXPECT_EQ(log->architectureVariantId(), 3);
-    EXPECT_EQ(log->threads()->at(0)->frames()->at(0)->address(), "0x100001234") << "at least 8 digits, not 16";
+    EXPECT_EQ(log->threads()->at(0)->frames()->at(0)->address(), "0x100001234")
+        << "at least 8 digits, not 16";
 }
 
 TEST_F(DIZErrorLogFormatterTest, ASymbolOfASystemImageNamesTheFrameByTheOperatingSystemsRules) {
@@ -170,7 +172,8 @@ TEST_F(DIZErrorLogFormatterTest, ImageKindsFollowTheApplicationBundle) {
         {std::nullopt, DIZBinaryImageType::other},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DIZErrorLogFormatter::imageTypeForImagePath(c.image, process), c.kind) << c.image.value_or("nil");
+        EXPECT_EQ(DIZErrorLogFormatter::imageTypeForImagePath(c.image, process), c.kind)
+            << c.image.value_or("nil");
     }
     EXPECT_EQ(DIZErrorLogFormatter::imageTypeForImagePath(process, std::nullopt), DIZBinaryImageType::other);
 }
@@ -204,8 +207,8 @@ TEST_F(DIZErrorLogFormatterTest, BinariesAreTheReferencedImagesAndTheApplication
         builder_.image(kFramework, 0, "/Applications/App.app/Contents/Frameworks/X.framework/X"),
         builder_.image(kRegisterOnly, 0, "/usr/lib/libregister.dylib"),
         builder_.image(kSystemBase, 0x1000, kSystemLibrary,
-                       Data{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE,
-                            0xFF}),
+                       Data{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC,
+                            0xDD, 0xEE, 0xFF}),
         builder_.image(kBase, CrashReportBuilder::kImageSize, kAppBinary),
     });
     builder_.setThreads({builder_.thread(0, true, {builder_.frame(kSystemBase + 0xfff)},
@@ -214,8 +217,8 @@ TEST_F(DIZErrorLogFormatterTest, BinariesAreTheReferencedImagesAndTheApplication
 
     std::vector<std::string> starts;
     for (const auto& binary : *log->binaries()) starts.push_back(*binary->startAddress());
-    EXPECT_EQ(starts, (std::vector<std::string>{"0x0000000100000000", "0x0000000200000000", "0x00007fff20000000",
-                                                "0x00007fff40000000"}))
+    EXPECT_EQ(starts, (std::vector<std::string>{"0x0000000100000000", "0x0000000200000000",
+                                                "0x00007fff20000000", "0x00007fff40000000"}))
         << "the unused system library is left out; the size-0 one holds only its base";
     const auto& framework = *log->binaries()->at(1);
     EXPECT_EQ(framework.endAddress(), "0x0000000200000000") << "size 0 ends at its base";
@@ -233,8 +236,9 @@ TEST_F(DIZErrorLogFormatterTest, BinariesAreTheReferencedImagesAndTheApplication
 TEST_F(DIZErrorLogFormatterTest, TheUncaughtExceptionGoesOnTheCrashedThread) {
     builder_.setException("NSInvalidArgumentException", "bad argument",
                           {builder_.frame(kBase + 0x10), builder_.frame(kBase + 0x20)});
-    builder_.setThreads({builder_.thread(0, false, {builder_.frame(kBase + 0x400)}),
-                         builder_.thread(7, true, {builder_.frame(kBase + 0x1234)}, {{"rip", kBase + 0x1234}})});
+    builder_.setThreads(
+        {builder_.thread(0, false, {builder_.frame(kBase + 0x400)}),
+         builder_.thread(7, true, {builder_.frame(kBase + 0x1234)}, {{"rip", kBase + 0x1234}})});
     auto log = DIZErrorLogFormatter::errorLogFromCrashReport(*decoded(builder_));
     EXPECT_EQ(log->exceptionType(), "NSInvalidArgumentException");
     EXPECT_EQ(log->exceptionReason(), "bad argument");
@@ -252,7 +256,8 @@ TEST_F(DIZErrorLogFormatterTest, TheUncaughtExceptionGoesOnTheCrashedThread) {
 
     builder_.setException("", "bad argument", {builder_.frame(kBase + 0x10)});
     log = DIZErrorLogFormatter::errorLogFromCrashReport(*decoded(builder_));
-    EXPECT_EQ(log->threads()->at(1)->exception()->type(), "SIGSEGV") << "the signal names a nameless exception";
+    EXPECT_EQ(log->threads()->at(1)->exception()->type(), "SIGSEGV")
+        << "the signal names a nameless exception";
 
     builder_.setException("NSInvalidArgumentException", "bad argument");
     log = DIZErrorLogFormatter::errorLogFromCrashReport(*decoded(builder_));
@@ -267,7 +272,8 @@ TEST_F(DIZErrorLogFormatterTest, AReportWithoutUUIDAnswersOneErrorIdEverywhere) 
     EXPECT_TRUE(UUID::fromString(first.value_or("")));
     EXPECT_EQ(DIZErrorLogFormatter::errorLogFromCrashReport(*report)->errorId(), first);
     EXPECT_EQ(DIZErrorLogFormatter::errorReportFromCrashReport(report.get())->incidentIdentifier(), first);
-    EXPECT_EQ(DIZErrorLogFormatter::errorIdForCrashReport(*decoded(builder_)), first) << "the same file again";
+    EXPECT_EQ(DIZErrorLogFormatter::errorIdForCrashReport(*decoded(builder_)), first)
+        << "the same file again";
 
     builder_.report().signal->address = 0x20;
     EXPECT_NE(DIZErrorLogFormatter::errorIdForCrashReport(*decoded(builder_)), first) << "another crash";

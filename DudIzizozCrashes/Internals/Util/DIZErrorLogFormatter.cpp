@@ -6,12 +6,15 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
+#include "platform/dyld/dyld.h"
+#include "platform/dyld/loader.h"
 #include "platform/security/CommonCrypto.h"
 
 namespace {
@@ -204,6 +207,100 @@ std::string lastPathComponent(const std::string& path) {
 
 std::optional<std::string> processPathOf(const DZCrashReport& report) {
     return report.processInfo() ? report.processInfo()->processPath() : std::nullopt;
+}
+
+// One loaded image's load commands, read only within the bounds its header declares.
+class LoadedMachO {
+  public:
+    // nullopt unless `header` starts a Mach-O header in this process's byte order.
+    static std::optional<LoadedMachO> at(const void* header) {
+        uint32_t magic = 0;
+        std::memcpy(&magic, header, sizeof magic);
+        if (magic != MH_MAGIC && magic != MH_MAGIC_64) return std::nullopt;
+        return LoadedMachO(static_cast<const uint8_t*>(header), magic == MH_MAGIC_64);
+    }
+
+    // The image's UUID as lower-case hex, as reports write it.
+    std::optional<std::string> uuid() const {
+        std::optional<std::string> found;
+        forEachCommand([&](const uint8_t* command, uint32_t cmd, uint32_t size) {
+            if (cmd != LC_UUID || size < sizeof(uuid_command)) return false;
+            uuid_command record;
+            std::memcpy(&record, command, sizeof record);
+            std::string hex;
+            for (uint8_t byte : record.uuid) hex += printed("%02x", byte);
+            found = hex;
+            return true;
+        });
+        return found;
+    }
+
+    // Unslid address and size of section `sectionName` in segment `segmentName`.
+    std::optional<std::pair<uint64_t, uint64_t>> section(std::string_view segmentName,
+                                                         std::string_view sectionName) const {
+        return is64_ ? findSection<segment_command_64, section_64>(LC_SEGMENT_64, segmentName, sectionName)
+                     : findSection<segment_command, struct section>(LC_SEGMENT, segmentName, sectionName);
+    }
+
+  private:
+    LoadedMachO(const uint8_t* header, bool is64) : header_(header), is64_(is64) {}
+
+    // Calls `visit(command, cmd, cmdsize)` for each whole command inside sizeofcmds until it answers true.
+    template <class Visit>
+    void forEachCommand(Visit visit) const {
+        mach_header head;
+        std::memcpy(&head, header_, sizeof head);
+        const size_t begin = is64_ ? sizeof(mach_header_64) : sizeof(mach_header);
+        const size_t end = begin + head.sizeofcmds;
+        size_t offset = begin;
+        for (uint32_t index = 0; index < head.ncmds && end - offset >= sizeof(load_command); ++index) {
+            load_command command;
+            std::memcpy(&command, header_ + offset, sizeof command);
+            if (command.cmdsize < sizeof(load_command) || command.cmdsize > end - offset) return;
+            if (visit(header_ + offset, command.cmd, command.cmdsize)) return;
+            offset += command.cmdsize;
+        }
+    }
+
+    static bool named(const char (&field)[16], std::string_view name) {
+        return std::string_view(field, strnlen(field, sizeof field)) == name;
+    }
+
+    template <class Segment, class Section>
+    std::optional<std::pair<uint64_t, uint64_t>> findSection(uint32_t segmentCommand,
+                                                             std::string_view segmentName,
+                                                             std::string_view sectionName) const {
+        std::optional<std::pair<uint64_t, uint64_t>> found;
+        forEachCommand([&](const uint8_t* command, uint32_t cmd, uint32_t size) {
+            if (cmd != segmentCommand || size < sizeof(Segment)) return false;
+            Segment segment;
+            std::memcpy(&segment, command, sizeof segment);
+            if (!named(segment.segname, segmentName)) return false;
+            const uint64_t room = (size - sizeof(Segment)) / sizeof(Section);
+            for (uint64_t index = 0; index < std::min<uint64_t>(segment.nsects, room); ++index) {
+                Section record;
+                std::memcpy(&record, command + sizeof(Segment) + index * sizeof(Section), sizeof record);
+                if (named(record.sectname, sectionName)) {
+                    found = std::make_pair(uint64_t{record.addr}, uint64_t{record.size});
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
+    const uint8_t* header_;
+    bool is64_;
+};
+
+// The NUL-terminated text at `candidate`, when it lies in [start, end) and ends before `end`.
+std::optional<std::string> textInSection(uint64_t candidate, uint64_t start, uint64_t end) {
+    if (candidate < start || candidate >= end) return std::nullopt;
+    const char* first = reinterpret_cast<const char*>(candidate);
+    const void* nul = std::memchr(first + 1, '\0', end - candidate - 1);
+    if (!nul) return std::nullopt;
+    return std::string(first);
 }
 
 }  // namespace
@@ -438,10 +535,29 @@ DIZErrorLogFormatter::Text DIZErrorLogFormatter::selectorForRegisterWithName(
     const auto found = std::find_if(registers.begin(), registers.end(),
                                     [&](const auto& value) { return value->registerName() == registerName; });
     if (found == registers.end() || (*found)->registerValue() == 0) return std::nullopt;
-    const auto image = report.imageForAddress((*found)->registerValue());
+    const uint64_t value = (*found)->registerValue();
+    const auto image = report.imageForAddress(value);
     if (!image) return std::nullopt;
-    // The selector text lies in the running process's copy of the image; this platform offers no
-    // loaded Mach-O images to read it from.
+
+    // The selector's text lies in the running process's copy of the same binary, which is loaded
+    // again when the report of the previous run is processed.
+    for (uint32_t index = 0; index < _dyld_image_count(); ++index) {
+        const void* header = _dyld_get_image_header(index);
+        const char* name = _dyld_get_image_name(index);
+        if (!header || !name || image->imageName() != name) continue;
+        // Only a Mach-O header tells where its load commands end; any other image is not read.
+        const auto loaded = LoadedMachO::at(header);
+        if (!loaded) continue;
+        const auto uuid = loaded->uuid();
+        if (!uuid || uuid != image->imageUUID()) continue;
+
+        const auto methodNames = loaded->section("__TEXT", "__objc_methname");
+        if (!methodNames) return std::nullopt;
+        const uint64_t start =
+            methodNames->first + static_cast<uint64_t>(_dyld_get_image_vmaddr_slide(index));
+        const uint64_t candidate = reinterpret_cast<uint64_t>(header) + (value - image->imageBaseAddress());
+        return textInSection(candidate, start, start + methodNames->second);
+    }
     return std::nullopt;
 }
 

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "DudIzizozCrashes/Internals/Util/DIZErrorLogFormatter.h"
+#include "crash_reporter/async/testing/MachOFixture.h"
 #include "crash_reporter/format/testing/CrashReportBuilder.h"
+#include "platform/dyld/dyld.h"
+#include "platform/dyld/testing/DyldTesting.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
 
@@ -345,6 +350,103 @@ TEST_F(DIZErrorLogFormatterTest, TheErrorReportNamesCodeTypeAndArchitecture) {
     EXPECT_EQ(report->codeType(), "???");
     EXPECT_EQ(report->appProcessIdentifier(), 4242u);
     EXPECT_FALSE(report->reporterKey().value_or("").empty());
+}
+
+// A Mach-O image of method names loaded into this process, and a report of a crash in the same
+// binary at another address.
+class DIZSelectorRegisterTest : public DIZErrorLogFormatterTest {
+  protected:
+    static constexpr const char* kName = "/Applications/App.app/Contents/MacOS/App";
+    static constexpr std::array<uint8_t, 16> kUUID{0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17,
+                                                   0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f};
+    static constexpr char kMethodNames[] = "alloc\0objectAtIndex:\0tail";  // the last name runs off
+
+    void place(bool is64, bool withUUID = true) {
+        image_.is64 = is64;
+        if (withUUID) image_.uuid = kUUID;
+        image_.textSections.push_back(
+            {"__objc_methname", std::vector<uint8_t>(std::begin(kMethodNames), std::end(kMethodNames) - 1)});
+        image_.place();
+        DyldTesting::addImage(reinterpret_cast<const void*>(image_.headerAddress()), kName, image_.slide());
+        placed_ = true;
+    }
+    ~DIZSelectorRegisterTest() override {
+        if (placed_) DyldTesting::removeImage(reinterpret_cast<const void*>(image_.headerAddress()));
+    }
+
+    // Where the report's copy of the image holds byte `offset` of the method names.
+    uint64_t methodName(size_t offset) const {
+        return kBase + (image_.sectionAddress(1) - image_.textVmaddr) + offset;
+    }
+    std::optional<std::string> selector(const CrashReportBuilder::Registers& registers, uint64_t codeType,
+                                        const char* imageName = kName,
+                                        std::optional<Data> uuid = Data(kUUID.begin(), kUUID.end())) {
+        builder_.setImages({builder_.image(kBase, 0x100000, imageName, uuid)});
+        builder_.setThreads({builder_.thread(0, true, {builder_.frame(kBase)}, registers)});
+        const auto report = decoded(builder_);
+        return DIZErrorLogFormatter::selectorRegisterValueFromReport(
+            *report, DIZErrorLogFormatter::findCrashedThreadInReport(*report).get(), codeType);
+    }
+
+    MachOFixture image_;
+    bool placed_ = false;
+};
+
+TEST_F(DIZSelectorRegisterTest, TheSelectorIsReadFromTheLoadedCopyOfTheImage) {
+    place(true);
+    EXPECT_EQ(selector({{"rsi", methodName(6)}, {"rdx", methodName(0)}}, kDIZCPUTypeX86_64),
+              "objectAtIndex:");
+    EXPECT_EQ(selector({{"rsi", 0}, {"rdx", methodName(0)}}, kDIZCPUTypeX86_64), "alloc")
+        << "rsi 0 falls back";
+    EXPECT_EQ(selector({{"rsi", methodName(21)}}, kDIZCPUTypeX86_64), std::nullopt)
+        << "no NUL before the end";
+    EXPECT_EQ(selector({{"rsi", kBase + 0x20}}, kDIZCPUTypeX86_64), std::nullopt)
+        << "outside the method names";
+    EXPECT_EQ(selector({{"rsi", 0x10}}, kDIZCPUTypeX86_64), std::nullopt) << "in no image of the report";
+    EXPECT_EQ(selector({{"rsi", methodName(6)}}, kDIZCPUTypeX86_64, kName, Data(16, 0xEE)), std::nullopt)
+        << "another build of the binary";
+    EXPECT_EQ(selector({{"rsi", methodName(6)}}, kDIZCPUTypeX86_64, "/opt/Other"), std::nullopt);
+
+    EXPECT_EQ(selector({{"x1", methodName(0)}}, kDIZCPUTypeARM64), "alloc");
+    EXPECT_EQ(selector({{"x1", 0}, {"x2", methodName(0)}}, kDIZCPUTypeARM64), std::nullopt) << "only x1";
+    EXPECT_EQ(selector({{"r1", 0}, {"r2", methodName(6)}}, kDIZCPUTypeARM), "objectAtIndex:");
+    EXPECT_EQ(selector({{"rsi", methodName(0)}}, kDIZCPUTypePowerPC), std::nullopt);
+}
+
+TEST_F(DIZSelectorRegisterTest, AThirtyTwoBitImageIsReadByItsOwnLayout) {
+    place(false);
+    EXPECT_EQ(selector({{"ecx", methodName(6)}}, kDIZCPUTypeX86), "objectAtIndex:");
+}
+
+TEST_F(DIZSelectorRegisterTest, AnImageWithoutUUIDIsNotTakenForTheSameBuild) {
+    place(true, false);
+    EXPECT_EQ(selector({{"rsi", methodName(6)}}, kDIZCPUTypeX86_64, kName, std::nullopt), std::nullopt);
+}
+
+TEST_F(DIZSelectorRegisterTest, ARealElfImageOfTheProcessGivesNothing) {
+    const std::string executable = std::filesystem::read_symlink("/proc/self/exe").string();
+    bool listed = false;
+    for (uint32_t index = 0; index < _dyld_image_count(); ++index) {
+        const char* name = _dyld_get_image_name(index);
+        listed |= name && executable == name;
+    }
+    ASSERT_TRUE(listed) << executable;
+    EXPECT_EQ(selector({{"rsi", kBase + 0x40}}, kDIZCPUTypeX86_64, executable.c_str()), std::nullopt);
+}
+
+TEST_F(DIZErrorLogFormatterTest, TheErrorLogCarriesTheSelectorOfTheCrashedThread) {
+    MachOFixture image;
+    image.uuid = std::array<uint8_t, 16>{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                                         0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+    image.textSections.push_back({"__objc_methname", {'r', 'e', 't', 'a', 'i', 'n', 0, 0}});
+    image.place();
+    const auto* header = reinterpret_cast<const void*>(image.headerAddress());
+    DyldTesting::addImage(header, "/opt/crasher/bin/crasher", image.slide());
+    const uint64_t retain = kBase + (image.sectionAddress(1) - image.textVmaddr);
+    builder_.setThreads({builder_.thread(0, true, {builder_.frame(kBase + 0x10)}, {{"rsi", retain}})});
+    EXPECT_EQ(DIZErrorLogFormatter::errorLogFromCrashReport(*decoded(builder_))->selectorRegisterValue(),
+              "retain");
+    DyldTesting::removeImage(header);
 }
 
 }  // namespace

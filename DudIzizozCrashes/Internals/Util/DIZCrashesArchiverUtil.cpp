@@ -6,6 +6,7 @@
 #include "DudIzizozCrashes/Internals/Model/DIZAppleErrorLog.h"
 #include "DudIzizozCrashes/Internals/Model/DIZHandledErrorLog.h"
 #include "DudIzizozCrashes/Model/DIZErrorAttachmentLog.h"
+#include "DudIzizozCrashes/Model/DIZWrapperException.h"
 #include "DudIzizozCrashes/Model/DIZWrapperExceptionModel.h"
 
 void DIZCrashesArchiverUtil::addAllowedCrashesModuleClasses() {
@@ -14,9 +15,7 @@ void DIZCrashesArchiverUtil::addAllowedCrashesModuleClasses() {
         ArchiveClass::platform("NSDate"),
         ArchiveClass::of<DIZDevice>("DIZDevice"),
         ArchiveClass::of<DIZThread>("DIZThread"),
-        // Named before its class exists, as the saved wrapper exception joins the service later;
-        // until then an archive holding one is refused as unreadable.
-        ArchiveClass{"DIZWrapperException", nullptr},
+        ArchiveClass::of<DIZWrapperException>("DIZWrapperException"),
         ArchiveClass::of<DIZAbstractErrorLog>("DIZAbstractErrorLog"),
         ArchiveClass::of<DIZHandledErrorLog>("DIZHandledErrorLog"),
         ArchiveClass::of<DIZWrapperExceptionModel>("DIZWrapperExceptionModel"),

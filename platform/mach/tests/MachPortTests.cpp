@@ -2,9 +2,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <string>
 #include <thread>
 
 #include "platform/mach/mach_port.h"
+#include "testing/Eventually.h"
 
 namespace {
 
@@ -45,6 +48,9 @@ TEST(MachPort, OnlyTheOwnTaskAndItsLiveThreadsHaveNames) {
     mach_port_name_t ended = MACH_PORT_NULL;
     std::thread([&] { ended = mach_thread_self(); }).join();
     EXPECT_NE(ended, thread);
+    // A joined thread can stay listed by the kernel for a moment after the join returns.
+    const std::string endedEntry = "/proc/self/task/" + std::to_string(ended);
+    ASSERT_TRUE(eventually([&] { return !std::filesystem::exists(endedEntry); }));
     EXPECT_EQ(mach_port_deallocate(mach_task_self(), ended), KERN_INVALID_NAME);
     EXPECT_EQ(mach_port_deallocate(mach_task_self(), MACH_PORT_NULL), KERN_INVALID_NAME);
 

@@ -34,7 +34,9 @@ std::string format(const char* pattern, ...) {
     return text;
 }
 
-std::string orUnknown(const std::optional<std::string>& text) { return text ? *text : "???"; }
+std::string orUnknown(const std::optional<std::string>& text) {
+    return text ? *text : "???";
+}
 
 // As the platform takes a path's last component: trailing slashes do not count, "/" stays "/".
 std::string lastPathComponent(const std::string& path) {
@@ -161,7 +163,8 @@ void appendThreadState(std::string& text, const DZCrashReport& report, const DZC
     bool ip = namesR12AsIP(report);
     size_t cells = 0;
     for (const auto& reg : thread.registers()) {
-        const std::string& name = ip && reg->registerName() == "r12" ? std::string("ip") : reg->registerName();
+        const std::string& name =
+            ip && reg->registerName() == "r12" ? std::string("ip") : reg->registerName();
         text += codeType.lp64 ? format("%6s: 0x%016" PRIx64 " ", name.c_str(), reg->registerValue())
                               : format("%6s: 0x%08" PRIx64 " ", name.c_str(), reg->registerValue());
         if (++cells % 4 == 0) text += "\n";
@@ -263,11 +266,12 @@ std::string DZCrashReportTextFormatter::stringValueForCrashReport(const DZCrashR
                         process ? process->parentProcessID() : 0, process != nullptr);
     text += "\n";
     text += "Date/Time:       " + (system ? dateText(system->timestamp()) : "???") + "\n";
-    text += "OS Version:      " +
-            (system ? operatingSystemName(system->operatingSystem()) + " " + system->operatingSystemVersion() +
-                          " (" + orUnknown(system->operatingSystemBuild()) + ")"
-                    : "???") +
-            "\n";
+    text +=
+        "OS Version:      " +
+        (system ? operatingSystemName(system->operatingSystem()) + " " + system->operatingSystemVersion() +
+                      " (" + orUnknown(system->operatingSystemBuild()) + ")"
+                : "???") +
+        "\n";
     text += "Report Version:  104\n\n";
 
     if (const auto& signal = report.signalInfo()) {
@@ -275,14 +279,16 @@ std::string DZCrashReportTextFormatter::stringValueForCrashReport(const DZCrashR
         text += format("Exception Codes: %s at 0x%" PRIx64 "\n", signal->code().c_str(), signal->address());
     }
     const auto& threads = report.threads();
-    auto firstCrashed = std::find_if(threads.begin(), threads.end(), [](const auto& t) { return t->crashed(); });
-    if (firstCrashed != threads.end()) text += format("Crashed Thread:  %" PRId64 "\n", (*firstCrashed)->threadNumber());
+    auto firstCrashed =
+        std::find_if(threads.begin(), threads.end(), [](const auto& t) { return t->crashed(); });
+    if (firstCrashed != threads.end())
+        text += format("Crashed Thread:  %" PRId64 "\n", (*firstCrashed)->threadNumber());
     text += "\n";
 
     if (const auto& exception = report.exceptionInfo()) {
         text += "Application Specific Information:\n";
-        text += "*** Terminating app due to uncaught exception '" + exception->exceptionName() + "', reason: '" +
-                exception->exceptionReason() + "'\n\n";
+        text += "*** Terminating app due to uncaught exception '" + exception->exceptionName() +
+                "', reason: '" + exception->exceptionReason() + "'\n\n";
         if (exception->stackFrames() && !exception->stackFrames()->empty()) {
             text += "Last Exception Backtrace:\n";
             appendFrames(text, *exception->stackFrames(), report, codeType.lp64);
@@ -297,7 +303,8 @@ std::string DZCrashReportTextFormatter::stringValueForCrashReport(const DZCrashR
         text += "\n";
     }
 
-    auto lastCrashed = std::find_if(threads.rbegin(), threads.rend(), [](const auto& t) { return t->crashed(); });
+    auto lastCrashed =
+        std::find_if(threads.rbegin(), threads.rend(), [](const auto& t) { return t->crashed(); });
     if (lastCrashed != threads.rend()) appendThreadState(text, report, **lastCrashed, codeType);
 
     appendBinaryImages(text, report, codeType.lp64);

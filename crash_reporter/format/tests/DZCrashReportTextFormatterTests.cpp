@@ -26,10 +26,13 @@ std::shared_ptr<DZCrashReport> decode(const CrashReportBuilder& builder) {
 std::string textOf(const CrashReportBuilder& builder) {
     SystemLogCapture quiet([](SystemLogLevel, const std::string&) {});
     auto report = decode(builder);
-    return report ? DZCrashReportTextFormatter::stringValueForCrashReport(*report, DZCrashReportTextFormatiOS) : "";
+    return report ? DZCrashReportTextFormatter::stringValueForCrashReport(*report, DZCrashReportTextFormatiOS)
+                  : "";
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // System-log lines written while it lives.
 class LogLines {
@@ -55,22 +58,23 @@ class LogLines {
 TEST(DZCrashReportTextFormatter, PrintsAFullReportInTheCrashLogLayout) {
     CrashReportBuilder builder;
     using B = CrashReportBuilder;
-    builder.setThreads({builder.thread(0, true,
-                                       {builder.frame(B::kImageBase + 0x1234, "_main", B::kImageBase + 0x1200),
-                                        builder.frame(B::kImageBase + 0x80)},
-                                       {{"rax", 1},
-                                        {"rbx", 2},
-                                        {"rcx", ~uint64_t{0}},
-                                        {"rdx", 4},
-                                        {"rip", B::kImageBase + 0x1234},
-                                        {"rsp", 0x7ffee000}}),
-                        builder.thread(1, false,
-                                       {builder.frame(kLibraryBase + 0x400, "_platform_memmove", kLibraryBase + 0x300)})});
+    builder.setThreads(
+        {builder.thread(0, true,
+                        {builder.frame(B::kImageBase + 0x1234, "_main", B::kImageBase + 0x1200),
+                         builder.frame(B::kImageBase + 0x80)},
+                        {{"rax", 1},
+                         {"rbx", 2},
+                         {"rcx", ~uint64_t{0}},
+                         {"rdx", 4},
+                         {"rip", B::kImageBase + 0x1234},
+                         {"rsp", 0x7ffee000}}),
+         builder.thread(1, false,
+                        {builder.frame(kLibraryBase + 0x400, "_platform_memmove", kLibraryBase + 0x300)})});
     // Stored out of address order, so the listing has to sort.
     builder.setImages({builder.image(kLibraryBase, 0x1000, "/usr/lib/libfoo.dylib"),
                        builder.image(B::kImageBase, B::kImageSize, "/opt/crasher/bin/crasher",
-                                     Data{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB,
-                                          0xCC, 0xDD, 0xEE, 0xFF})});
+                                     Data{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA,
+                                          0xBB, 0xCC, 0xDD, 0xEE, 0xFF})});
     builder.setException("RangeError", "index 3 beyond bounds",
                          {builder.frame(kLibraryBase + 0x10),
                           builder.frame(B::kImageBase + 0x1234, "_main", B::kImageBase + 0x1200)});
@@ -84,13 +88,14 @@ TEST(DZCrashReportTextFormatter, NamesTheOperatingSystem) {
     struct Case {
         int operatingSystem;
         const char* name;
-    } cases[] = {{0, "Mac OS X"}, {1, "iPhone OS"},   {2, "Mac OS X"},
+    } cases[] = {{0, "Mac OS X"},    {1, "iPhone OS"},  {2, "Mac OS X"},
                  {3, "Unknown (3)"}, {4, "Apple tvOS"}, {7, "Unknown (7)"}};
     for (const auto& c : cases) {
         CrashReportBuilder builder;
         builder.report().system_info->operating_system =
             static_cast<Dzcrash__CrashReport__SystemInfo__OperatingSystem>(c.operatingSystem);
-        EXPECT_TRUE(contains(textOf(builder), std::string("OS Version:      ") + c.name + " 10.15.7 (19H2)\n"))
+        EXPECT_TRUE(
+            contains(textOf(builder), std::string("OS Version:      ") + c.name + " 10.15.7 (19H2)\n"))
             << c.operatingSystem;
     }
 }
@@ -124,7 +129,8 @@ TEST(DZCrashReportTextFormatter, TakesTheCodeTypeFromTheFirstImageThatNamesOne) 
         builder.report().machine_info->processor = builder.processor(c.systemType, 0);
         builder.setThreads({builder.thread(0, true, {}, {{"rip", 0x1234}})});
         std::string text = textOf(builder);
-        EXPECT_TRUE(contains(text, std::string("Code Type:       ") + c.text + "\n")) << c.text << "\n" << text;
+        EXPECT_TRUE(contains(text, std::string("Code Type:       ") + c.text + "\n")) << c.text << "\n"
+                                                                                      << text;
         EXPECT_TRUE(contains(text, c.ripCell)) << c.text;
     }
 }
@@ -171,7 +177,8 @@ TEST(DZCrashReportTextFormatter, WithoutACrashedThreadLeavesOutItsLineAndState) 
     std::string text = textOf(builder);
     EXPECT_FALSE(contains(text, "Crashed Thread:"));
     EXPECT_FALSE(contains(text, "Thread State:"));
-    EXPECT_TRUE(contains(text, "Exception Codes: SEGV_MAPERR at 0x10\n\nThread 0:\n\nThread 1:\n\nBinary Images:\n"))
+    EXPECT_TRUE(
+        contains(text, "Exception Codes: SEGV_MAPERR at 0x10\n\nThread 0:\n\nThread 1:\n\nBinary Images:\n"))
         << text;
 }
 
@@ -190,7 +197,8 @@ TEST(DZCrashReportTextFormatter, StatesTheFirstCrashedThreadAndTheLastOnesRegist
 TEST(DZCrashReportTextFormatter, ListsImagesOncePerBaseAddressInAddressOrder) {
     CrashReportBuilder builder;
     builder.setImages({builder.image(0x3000, 0x100, "/lib/c"), builder.image(0x2000, 0, "/lib/empty"),
-                       builder.image(0x3000, 0x200, "/lib/c-again"), builder.image(0, 0x100, "/lib/at-zero")});
+                       builder.image(0x3000, 0x200, "/lib/c-again"),
+                       builder.image(0, 0x100, "/lib/at-zero")});
     std::string text = textOf(builder);
     std::string images = text.substr(text.find("Binary Images:\n"));
     EXPECT_EQ(images,
@@ -204,10 +212,18 @@ TEST(DZCrashReportTextFormatter, NamesTheArchitectureOfEachImage) {
         uint64_t type;
         uint64_t subtype;
         const char* name;
-    } cases[] = {{7, 3, "i386"},          {12, 6, "armv6"},        {12, 9, "armv7"},
-                 {12, 11, "armv7s"},      {12, 5, "arm-unknown"},  {18, 0, "powerpc"},
-                 {kX86_64, 3, "x86_64"},  {0x100000C, 0, "arm64"}, {0x100000C, 1, "armv8"},
-                 {0x100000C, 0x80000002, "arm64e"}, {0x100000C, 7, "arm64-unknown"}, {99, 0, "???"}};
+    } cases[] = {{7, 3, "i386"},
+                 {12, 6, "armv6"},
+                 {12, 9, "armv7"},
+                 {12, 11, "armv7s"},
+                 {12, 5, "arm-unknown"},
+                 {18, 0, "powerpc"},
+                 {kX86_64, 3, "x86_64"},
+                 {0x100000C, 0, "arm64"},
+                 {0x100000C, 1, "armv8"},
+                 {0x100000C, 0x80000002, "arm64e"},
+                 {0x100000C, 7, "arm64-unknown"},
+                 {99, 0, "???"}};
     for (const auto& c : cases) {
         CrashReportBuilder builder;
         auto* image = builder.image(0x1000, 0x100, "/lib/x");
@@ -230,7 +246,8 @@ TEST(DZCrashReportTextFormatter, AFrameInNoImagePrintsUnknownAndLogsIt) {
     DZCrashReportStackFrameInfo frame(0xdead, nullptr);
     EXPECT_EQ(DZCrashReportTextFormatter::formatStackFrame(frame, 12, *report, true),
               "12  ???                                 0x000000000000dead 0x0 + 0\n");
-    EXPECT_EQ(DZCrashReportTextFormatter::formatStackFrame(DZCrashReportStackFrameInfo(0, nullptr), 0, *report, false),
+    EXPECT_EQ(DZCrashReportTextFormatter::formatStackFrame(DZCrashReportStackFrameInfo(0, nullptr), 0,
+                                                           *report, false),
               "0   ???                                 0x00000000 0x0 + 0\n");
     EXPECT_EQ(log.lines(), std::vector<std::string>{"6 [DZCrashReporter] Cannot find image for 0xdead"})
         << "a pc of 0 is no frame to look for";
@@ -242,9 +259,9 @@ TEST(DZCrashReportTextFormatter, DropsTheSymbolPrefixOnlyWhereItsRulesAreKnown) 
         const char* symbol;
         const char* text;
         bool logged;
-    } cases[] = {{0, "_main", "main + 4", false},   {4, "_main", "main + 4", false},
-                 {0, "_", "_ + 4", false},          {0, "main", "main + 4", false},
-                 {3, "_main", "_main + 4", true},   {9, "_main", "_main + 4", true}};
+    } cases[] = {{0, "_main", "main + 4", false}, {4, "_main", "main + 4", false},
+                 {0, "_", "_ + 4", false},        {0, "main", "main + 4", false},
+                 {3, "_main", "_main + 4", true}, {9, "_main", "_main + 4", true}};
     for (const auto& c : cases) {
         CrashReportBuilder builder;
         builder.report().system_info->operating_system =
@@ -255,7 +272,8 @@ TEST(DZCrashReportTextFormatter, DropsTheSymbolPrefixOnlyWhereItsRulesAreKnown) 
         auto symbol = std::make_shared<DZCrashReportSymbolInfo>(c.symbol, CrashReportBuilder::kImageBase, 0);
         DZCrashReportStackFrameInfo frame(CrashReportBuilder::kImageBase + 4, symbol);
         std::string line = DZCrashReportTextFormatter::formatStackFrame(frame, 0, *report, true);
-        EXPECT_EQ(line.substr(line.find(" 0x") + 20), std::string(c.text) + "\n") << c.symbol << " on " << c.operatingSystem;
+        EXPECT_EQ(line.substr(line.find(" 0x") + 20), std::string(c.text) + "\n")
+            << c.symbol << " on " << c.operatingSystem;
         std::vector<std::string> expected;
         if (c.logged) {
             expected.push_back(std::string("6 [DZCrashReporter] Symbol \"") + c.symbol +
@@ -270,8 +288,8 @@ TEST(DZCrashReportTextFormatter, PadsTheFileColumnByCharactersNotBytes) {
     builder.setImages({builder.image(0x1000, 0x100, "/lib/Prüfung✓")});
     auto report = decode(builder);
     ASSERT_NE(report, nullptr);
-    std::string line =
-        DZCrashReportTextFormatter::formatStackFrame(DZCrashReportStackFrameInfo(0x1010, nullptr), 0, *report, false);
+    std::string line = DZCrashReportTextFormatter::formatStackFrame(
+        DZCrashReportStackFrameInfo(0x1010, nullptr), 0, *report, false);
     EXPECT_EQ(line, "0   Prüfung✓" + std::string(35 - 8, ' ') + " 0x00001010 0x1000 + 16\n");
 }
 
@@ -284,8 +302,9 @@ TEST(DZCrashReportTextFormatter, PrintsMissingPartsAsUnknown) {
     builder.report().process_info->parent_process_name = nullptr;
     builder.report().system_info->os_build = nullptr;
     std::string text = textOf(builder);
-    EXPECT_TRUE(contains(text, "Incident Identifier: ???\nHardware Model:      ???\nProcess:         ??? [4242]\n"
-                               "Path:            ???\n"))
+    EXPECT_TRUE(contains(text,
+                         "Incident Identifier: ???\nHardware Model:      ???\nProcess:         ??? [4242]\n"
+                         "Path:            ???\n"))
         << text;
     EXPECT_TRUE(contains(text, "Parent Process:  ??? [1]\n"));
     EXPECT_TRUE(contains(text, "OS Version:      Mac OS X 10.15.7 (??\?)\n"));
@@ -294,15 +313,19 @@ TEST(DZCrashReportTextFormatter, PrintsMissingPartsAsUnknown) {
     bare.report().process_info = nullptr;
     bare.report().machine_info = nullptr;
     text = textOf(bare);
-    EXPECT_TRUE(contains(text, "Hardware Model:      ???\nProcess:         ??? [???]\nPath:            ???\n")) << text;
+    EXPECT_TRUE(
+        contains(text, "Hardware Model:      ???\nProcess:         ??? [???]\nPath:            ???\n"))
+        << text;
     EXPECT_TRUE(contains(text, "Parent Process:  ??? [???]\n"));
-    EXPECT_TRUE(contains(text, "       0x100000000 -        0x10001ffff  crasher ")) << "no process path to mark";
+    EXPECT_TRUE(contains(text, "       0x100000000 -        0x10001ffff  crasher "))
+        << "no process path to mark";
 }
 
 TEST(DZCrashReportTextFormatter, PrintsTheVersionAloneWithoutAMarketingVersion) {
     for (const char* marketing : {static_cast<const char*>(nullptr), ""}) {
         CrashReportBuilder builder;
-        builder.report().application_info->marketing_version = marketing ? builder.string(marketing) : nullptr;
+        builder.report().application_info->marketing_version =
+            marketing ? builder.string(marketing) : nullptr;
         EXPECT_TRUE(contains(textOf(builder), "Version:         42\n")) << (marketing ? "empty" : "absent");
     }
 }

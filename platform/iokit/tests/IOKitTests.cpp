@@ -21,7 +21,8 @@ TEST(IOKit, ReadsThePlatformUUIDAsACanonicalUpperCaseUUID) {
 }
 
 TEST(IOKit, HasNoPlatformUUIDWithoutAMachineIdentifier) {
-    for (const char* file : {"/machine-id-not-hex", "/machine-id-short", "/machine-id-two-lines", "/absent", ""}) {
+    for (const char* file :
+         {"/machine-id-not-hex", "/machine-id-short", "/machine-id-two-lines", "/absent", ""}) {
         // "" names the fixtures directory itself: not a file to read.
         IOKitTesting::ScopedMachineIdPath path(std::string(QUORVANE_TEST_FIXTURES) + file);
         EXPECT_EQ(platformUUIDProperty(), std::nullopt) << file;

@@ -1,5 +1,7 @@
 #include "quorvane/UsageEvents.h"
 
+#include "DudIzizozAnalytics/DIZAnalytics.h"
+
 namespace UsageEvents {
 namespace {
 Client measurementClient;
@@ -10,6 +12,14 @@ Client eventObserver;
 void connect(Client measurement, Client reporting) {
     measurementClient = std::move(measurement);
     reportingClient = std::move(reporting);
+}
+
+void trackWithReportingClient(const std::string& name) {
+    DIZAnalytics::trackEvent(name);
+}
+
+void connectTelemetry() {
+    connect(nullptr, trackWithReportingClient);
 }
 
 void observe(Client observer) {

@@ -9,6 +9,11 @@ using Client = std::function<void(const std::string& name)>;
 
 // The measurement client's log-event call and the reporting client's track-event call.
 void connect(Client measurement, Client reporting);
+// The reporting client's own call: the analytics service tracks the event by its name.
+void trackWithReportingClient(const std::string& name);
+// The agent's wiring at start-up: the reporting client receives every event; the measurement
+// client stays unconnected until its engine exists.
+void connectTelemetry();
 // Sees every event as the measurement client knows it, connected or not (the scenario player
 // reports them).
 void observe(Client observer);

@@ -20,6 +20,7 @@
 #include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "DudIzizozAnalytics/DIZAnalytics.h"
+#include "DudIzizozAnalytics/tests/DIZClientTesting.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
@@ -34,7 +35,6 @@
 
 namespace {
 
-constexpr const char* kSecret = "0b4d7c2e-5a61-4f3e-9d8b-7c1a2e3f4b5c";
 const std::string kAlreadyConfigured = "Dud Izizoz SDK has already been configured.";
 
 // Records the units that report a change of their enabled state.
@@ -56,49 +56,7 @@ class SwitchRecorder : public DIZChannelDelegate {
     std::vector<std::string> events_;
 };
 
-class DIZDudIzizozTest : public ::testing::Test {
-  protected:
-    ~DIZDudIzizozTest() override {
-        settle();
-        forgetTheProcess();
-    }
-
-    // What a new process would start from; the stored files stay.
-    static void forgetTheProcess() {
-        resetAllForTesting();
-        RunLoop::runUntilIdle();
-    }
-    static void settle() { ASSERT_TRUE(BackgroundActivity::waitUntilSettled(20)); }
-
-    void startBoth() {
-        DIZDudIzizoz::setLogUrl(server.url());
-        DIZDudIzizoz::start(kSecret, {&DIZAnalytics::classObject(), &DIZCrashes::classObject()});
-    }
-    // The logs posted to Dud Izizoz after the flush interval, in order.
-    std::vector<Value> sentLogs() {
-        settle();
-        clock->advance(6);
-        EXPECT_TRUE(server.waitForRequests(1));
-        settle();
-        std::vector<Value> out;
-        for (const auto& request : server.received()) {
-            if (!request.target.starts_with("/logs")) continue;
-            auto body = json::parse(request.body).value_or(Value());
-            for (const auto& log : *body["logs"].asArray()) out.push_back(log);
-        }
-        return out;
-    }
-    static std::shared_ptr<DIZChannelGroupProtocol> group() {
-        return DIZDudIzizoz::sharedInstance()->channelGroup();
-    }
-
-    TestHome home{DIZHostBundle()};
-    DIZLogCapture logs;
-    ScopedManualClock clock;
-    SimulatedNetwork::Scoped network{NetworkReachabilityFlag::Reachable};
-    LocalHttpServer server;
-    EnvironmentOverride environment;
-};
+class DIZDudIzizozTest : public DIZClientTest {};
 
 TEST_F(DIZDudIzizozTest, StartPostsTheStartedServicesCrashesFirst) {
     startBoth();

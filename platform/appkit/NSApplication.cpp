@@ -147,7 +147,15 @@ std::shared_ptr<NSObject> NSApplication::targetForAction(std::string_view action
 }
 
 void NSApplication::activateIgnoringOtherApps(bool) {
+    if (active_) return;
+    post(NSApplicationWillBecomeActiveNotification);
     active_ = true;
+}
+
+void NSApplication::deactivate() {
+    if (!active_) return;
+    active_ = false;
+    post(NSApplicationDidResignActiveNotification);
 }
 
 void NSApplication::sendEvent(const std::shared_ptr<NSEvent>& event) {

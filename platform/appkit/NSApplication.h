@@ -18,6 +18,11 @@ inline constexpr const char* NSApplicationDidFinishLaunchingNotification =
     "NSApplicationDidFinishLaunchingNotification";
 inline constexpr const char* NSApplicationWillTerminateNotification =
     "NSApplicationWillTerminateNotification";
+// Posted by the application object as it stops and starts being the active application.
+inline constexpr const char* NSApplicationDidResignActiveNotification =
+    "NSApplicationDidResignActiveNotification";
+inline constexpr const char* NSApplicationWillBecomeActiveNotification =
+    "NSApplicationWillBecomeActiveNotification";
 // Posted by the application object, on the main queue, whenever a screen is attached or removed.
 inline constexpr const char* NSApplicationDidChangeScreenParametersNotification =
     "NSApplicationDidChangeScreenParametersNotification";
@@ -83,8 +88,11 @@ class NSApplication {
     // mouse's events come this way once the session's hotkeys have let them pass.
     void sendEvent(const std::shared_ptr<NSEvent>& event);
 
-    // Makes this the active application, in front of the others.
+    // Makes this the active application, in front of the others; an application that was not
+    // active announces first that it will become so.
     void activateIgnoringOtherApps(bool flag);
+    // Another application came to the front: an active application announces that it resigned.
+    void deactivate();
     bool isActive() const { return active_; }
 
   private:

@@ -87,8 +87,11 @@ std::filesystem::path NSImage::resourceDirectory() {
 }
 
 std::shared_ptr<NSImage> NSImage::imageNamed(const std::string& name) {
+    return imageNamed(name, resourceDirectory());
+}
+
+std::shared_ptr<NSImage> NSImage::imageNamed(const std::string& name, const std::filesystem::path& dir) {
     if (name.empty() || name.find('/') != std::string::npos) return nullptr;
-    auto dir = resourceDirectory();
     if (auto bytes = readAsset(dir / (name + ".svg"))) {
         if (auto size = svgSize(*bytes)) return std::make_shared<NSImage>(name, *size);
     }

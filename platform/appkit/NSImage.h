@@ -11,6 +11,9 @@ class NSImage {
   public:
     // Null when no asset has that name.
     static std::shared_ptr<NSImage> imageNamed(const std::string& name);
+    // The same, for the assets of another resource directory (a library's bundle).
+    static std::shared_ptr<NSImage> imageNamed(const std::string& name,
+                                               const std::filesystem::path& directory);
     static std::filesystem::path resourceDirectory();
 
     NSImage(std::string name, CGSize size) : name_(std::move(name)), size_(size) {}

@@ -4,10 +4,7 @@
 
 #include <cstdint>
 
-using OSStatus = int32_t;
-inline constexpr OSStatus noErr = 0;
-inline constexpr OSStatus paramErr = -50;
-inline constexpr OSStatus procNotFound = -600;
+#include "platform/carbon/MacTypes.h"
 
 struct ProcessSerialNumber {
     uint32_t highLongOfPSN = 0;

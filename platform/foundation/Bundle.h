@@ -2,6 +2,9 @@
 // The application's bundle: its Info.plist values and the user's languages. The program registers
 // its own bundle at start-up (setMainBundle); until then the info dictionary is empty, as that of an
 // executable without an Info.plist is.
+// A bundle on disk (a library's resource bundle) is a directory with an optional Info.plist and its
+// resources at its top level: "<language>.lproj/<table>.strings" tables, images and data assets.
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +21,26 @@ class Bundle {
 
     explicit Bundle(Dictionary infoDictionary);
 
+    // Null when no directory is there. A path opened before gives the same bundle again.
+    static std::shared_ptr<Bundle> bundleWithPath(const std::filesystem::path& path);
+    // The bundle of the directory holding the code at `address` (the executable or the shared
+    // object it lies in); null when the address belongs to no loaded code.
+    static std::shared_ptr<Bundle> bundleForAddress(const void* address);
+
+    // A bundle on disk: its directory. Otherwise (the program's bundle) the executable's directory.
+    std::filesystem::path bundlePath() const;
+    // A bundle on disk: its directory. The program's bundle: $QUORVANE_RESOURCES, else Resources/
+    // beside the executable, where the program's images are.
+    std::filesystem::path resourcePath() const;
+    // The entry of `table` in the user's first language that has it (then the development region's,
+    // "en" unless CFBundleDevelopmentRegion says otherwise); when none has it, `value`, or `key` when
+    // `value` is empty.
+    std::string localizedString(const std::string& key, const std::string& value,
+                                const std::string& table) const;
+    // "<resourcePath>/<name>.<extension>" when a regular file is there.
+    std::optional<std::filesystem::path> pathForResource(const std::string& name,
+                                                         const std::string& extension) const;
+
     const Dictionary& infoDictionary() const { return info_; }
     std::optional<Value> objectForInfoDictionaryKey(const std::string& key) const;
     std::string bundleIdentifier() const;  // "CFBundleIdentifier"
@@ -32,5 +55,11 @@ class Bundle {
     static std::vector<std::string> preferredLanguages();
 
   private:
+    struct Tables;
+    std::optional<std::string> lookUp(const std::string& localization, const std::string& table,
+                                      const std::string& key) const;
+
     Dictionary info_;
+    std::optional<std::filesystem::path> path_;  // only for a bundle on disk
+    std::shared_ptr<Tables> tables_;             // strings tables read so far, shared by copies
 };

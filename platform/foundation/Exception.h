@@ -4,6 +4,10 @@
 #include <stdexcept>
 #include <string>
 
+// Names of the platform's exception kinds that the design raises.
+inline constexpr const char* NSInvalidArgumentException = "NSInvalidArgumentException";
+inline constexpr const char* NSInternalInconsistencyException = "NSInternalInconsistencyException";
+
 class Exception : public std::runtime_error {
   public:
     Exception(std::string name, std::string reason)

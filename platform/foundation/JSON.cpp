@@ -50,6 +50,8 @@ class Writer {
             case Value::Type::Dictionary:
                 dictionary(*value.asDictionary(), level);
                 return;
+            case Value::Type::Object:  // JSON has no form for it
+                break;
         }
         out_ += "null";
     }

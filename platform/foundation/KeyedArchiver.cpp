@@ -199,6 +199,9 @@ struct KeyedArchiver::State {
             case ::Value::Type::Array:
             case ::Value::Type::Dictionary:
                 return encode(Archived(value));
+            case ::Value::Type::Object:
+                fail(kCoderInvalidValueError, "An object of this class cannot be archived.");
+                return 0;
         }
         return 0;
     }

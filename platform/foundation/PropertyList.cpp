@@ -83,6 +83,9 @@ Node toNode(const Value& value, Format format, int depth, std::string& problem) 
             }
             return dictionary;
         }
+        case Value::Type::Object:
+            problem = "A property list cannot hold an object.";
+            return Node();
     }
     problem = "The value has an unknown type.";
     return Node();

@@ -142,11 +142,21 @@ const Value& Value::operator[](std::string_view key) const {
     return dict ? (*dict)[key] : null;
 }
 
-// Numbers compare by value across bool/integer/real, as the platform's numbers do.
+std::shared_ptr<const ::Object> Value::asObject() const {
+    auto o = std::get_if<std::shared_ptr<const ::Object>>(&v_);
+    return o ? *o : nullptr;
+}
+
+// Numbers compare by value across bool/integer/real, as the platform's numbers do; objects by
+// their own equality.
 bool Value::operator==(const Value& other) const {
     if (isNumber() && other.isNumber()) {
         if (isReal() || other.isReal()) return *asReal() == *other.asReal();
         return *asInteger() == *other.asInteger();
+    }
+    if (isObject() && other.isObject()) {
+        auto mine = asObject(), theirs = other.asObject();
+        return mine == theirs || (mine && theirs && mine->isEqual(*theirs));
     }
     return v_ == other.v_;
 }

@@ -1,10 +1,12 @@
 #pragma once
 // One dynamically typed value for JSON, property lists and dictionaries of mixed values
-// (the design's NSNumber, NSString, NSData, NSDate, NSArray and NSDictionary).
+// (the design's NSNumber, NSString, NSData, NSDate, NSArray and NSDictionary), or an object of the
+// system's own classes.
 // Dictionaries keep their keys in insertion order.
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +17,7 @@
 
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Date.h"
+#include "platform/foundation/Object.h"
 
 class Value;
 
@@ -61,7 +64,7 @@ class Dictionary {
 
 class Value {
   public:
-    enum class Type { Null, Bool, Integer, Real, String, Data, Date, Array, Dictionary };
+    enum class Type { Null, Bool, Integer, Real, String, Data, Date, Array, Dictionary, Object };
     using Array = std::vector<Value>;
 
     Value() = default;
@@ -81,6 +84,7 @@ class Value {
     Value(::Date d) : v_(d) {}
     Value(Array a) : v_(std::move(a)) {}
     Value(::Dictionary d) : v_(std::move(d)) {}
+    Value(std::shared_ptr<const ::Object> o) : v_(std::move(o)) {}
 
     Type type() const { return static_cast<Type>(v_.index()); }
     bool isNull() const { return type() == Type::Null; }
@@ -93,6 +97,7 @@ class Value {
     bool isDate() const { return type() == Type::Date; }
     bool isArray() const { return type() == Type::Array; }
     bool isDictionary() const { return type() == Type::Dictionary; }
+    bool isObject() const { return type() == Type::Object; }
 
     // Typed reads: nullopt/nullptr when the value is of another type. Numbers convert among
     // bool, integer and real as NSNumber does.
@@ -106,6 +111,8 @@ class Value {
     Array* asArray() { return std::get_if<Array>(&v_); }
     const ::Dictionary* asDictionary() const { return std::get_if<::Dictionary>(&v_); }
     ::Dictionary* asDictionary() { return std::get_if<::Dictionary>(&v_); }
+    // The object, or nullptr when this holds none.
+    std::shared_ptr<const ::Object> asObject() const;
 
     // Convenience with defaults, for reading settings.
     bool boolOr(bool fallback) const { return asBool().value_or(fallback); }
@@ -119,5 +126,7 @@ class Value {
     bool operator==(const Value& other) const;
 
   private:
-    std::variant<std::monostate, bool, int64_t, double, std::string, ::Data, ::Date, Array, ::Dictionary> v_;
+    std::variant<std::monostate, bool, int64_t, double, std::string, ::Data, ::Date, Array, ::Dictionary,
+                 std::shared_ptr<const ::Object>>
+        v_;
 };

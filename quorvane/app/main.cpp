@@ -13,6 +13,7 @@
 #include "platform/windowserver/SimulatedDesktop.h"
 #include "quorvane/AgentBundle.h"
 #include "quorvane/AppDelegate.h"
+#include "quorvane/UsageEvents.h"
 #include "quorvane/simulation/ScenarioPlayer.h"
 
 namespace {
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
     // As the reporting client's classes load, before the application gets its delegate: the
     // forwarder reads its Info.plist switch and buffers its trace until a log level is chosen.
     DIZAppDelegateForwarder::sharedInstance();
+    UsageEvents::connectTelemetry();
     if (argc == 3 && std::strcmp(argv[1], "--simulate") == 0) {
         const int status = ScenarioPlayer::play(argv[2], std::cout, std::cerr);
         DIZDudIzizoz::waitForEnqueuedLogs(kStoreEnqueuedLogsSeconds);

@@ -49,6 +49,7 @@ class AgentLaunch : public DesktopTest {
         app->setDelegate(interface.delegate);
         app->finishLaunching();
         RunLoop::runUntilIdle();
+        startReportingClient();
         return interface;
     }
 

@@ -9,8 +9,10 @@
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "DudIzizozAnalytics/DIZAnalyticsArchiverUtil.h"
+#include "DudIzizozAnalytics/DIZAnalyticsCategory.h"
 #include "DudIzizozAnalytics/DIZAnalyticsTransmissionTarget.h"
 #include "DudIzizozAnalytics/Model/DIZStartSessionLog.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UUID.h"
 
@@ -187,6 +189,13 @@ void DIZAnalytics::applyEnabledState(bool isEnabled) {
             if (group) {
                 group->addDelegate(sessionTracker_);
                 group->addDelegate(shared_from_this());
+            }
+            if (autoPageTrackingEnabled()) {
+                // On the main queue, where pages appear and the missed one is kept.
+                DispatchQueue::main()->async([] {
+                    auto missed = DIZAnalyticsCategory::missedPageViewName();
+                    if (missed && !missed->empty()) trackPage(*missed);
+                });
             }
         } else {
             if (group) {
@@ -385,6 +394,24 @@ std::shared_ptr<DIZAnalyticsTransmissionTarget> DIZAnalytics::createTransmission
     DIZLogDebug(kLogTag, "Created transmission target with target key %@.",
                 DIZUtility::targetKeyFromTargetToken(token));
     return target;
+}
+
+bool DIZAnalytics::isAutoPageTrackingEnabled() {
+    return sharedInstance()->autoPageTrackingEnabled();
+}
+
+void DIZAnalytics::setAutoPageTrackingEnabled(bool enabled) {
+    sharedInstance()->setAutoPageTrackingEnabledFlag(enabled);
+}
+
+bool DIZAnalytics::autoPageTrackingEnabled() const {
+    std::lock_guard guard(lock_);
+    return autoPageTrackingEnabled_;
+}
+
+void DIZAnalytics::setAutoPageTrackingEnabledFlag(bool enabled) {
+    std::lock_guard guard(lock_);
+    autoPageTrackingEnabled_ = enabled;
 }
 
 std::shared_ptr<DIZAnalyticsTransmissionTarget> DIZAnalytics::defaultTransmissionTarget() const {

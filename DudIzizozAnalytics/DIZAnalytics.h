@@ -79,6 +79,9 @@ class DIZAnalytics : public DIZServiceAbstract,
                            const std::shared_ptr<DIZAnalyticsTransmissionTarget>& target, uint64_t flags);
     static void trackPage(const std::string& name,
                           const std::optional<Dictionary>& properties = std::nullopt);
+    // Automatic page tracking (see DIZAnalyticsCategory); off at creation.
+    static bool isAutoPageTrackingEnabled();
+    static void setAutoPageTrackingEnabled(bool enabled);
     // The registry's top-level target for `token`, made on first request.
     static std::shared_ptr<DIZAnalyticsTransmissionTarget> transmissionTargetForToken(
         const std::string& token);
@@ -104,7 +107,8 @@ class DIZAnalytics : public DIZServiceAbstract,
     // The service first, then every registered target and the default target take the value.
     void setEnabled(bool isEnabled) override;
     // Both units; and, when started from the application, the session tracker and this service
-    // as delegates of the whole channel group (disabling also forgets the session history).
+    // as delegates of the whole channel group (disabling also forgets the session history), and on
+    // enabling with automatic page tracking on, the missed page recorded from the main queue.
     void applyEnabledState(bool isEnabled) override;
     std::shared_ptr<DIZChannelUnitConfiguration> channelUnitConfiguration() const override;
     std::shared_ptr<DIZChannelUnitProtocol> criticalChannelUnit() const;
@@ -130,6 +134,8 @@ class DIZAnalytics : public DIZServiceAbstract,
     std::shared_ptr<DIZAnalyticsTransmissionTarget> createTransmissionTargetForToken(
         const std::string& token);
     std::shared_ptr<DIZAnalyticsTransmissionTarget> defaultTransmissionTarget() const;
+    bool autoPageTrackingEnabled() const;
+    void setAutoPageTrackingEnabledFlag(bool enabled);
     // Critical flags go to the critical unit, all others to the main one, unchanged.
     void sendLog(const std::shared_ptr<DIZLog>& log, uint64_t flags);
     // Only string values survive, each dropped entry with a warning; in the dictionary's order.
@@ -184,4 +190,5 @@ class DIZAnalytics : public DIZServiceAbstract,
     std::shared_ptr<DIZChannelUnitProtocol> criticalChannelUnit_;
     std::map<std::string, std::shared_ptr<DIZAnalyticsTransmissionTarget>> transmissionTargets_;
     std::shared_ptr<DIZAnalyticsTransmissionTarget> defaultTransmissionTarget_;
+    bool autoPageTrackingEnabled_ = false;
 };

@@ -4,11 +4,15 @@
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
+#include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "DudIzizozAnalytics/DIZAnalyticsArchiverUtil.h"
+#include "DudIzizozAnalytics/DIZAnalyticsCategory.h"
+#include "DudIzizozAnalytics/DIZAnalyticsTransmissionTarget.h"
 #include "DudIzizozAnalytics/Model/DIZStartSessionLog.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UUID.h"
 
@@ -71,8 +75,19 @@ void DIZAnalytics::trackEvent(const std::string& name,
     sharedInstance()->trackEventWithTypedProperties(name, typedProperties, flags);
 }
 
+void DIZAnalytics::trackEvent(const std::string& name,
+                              const std::shared_ptr<DIZEventProperties>& typedProperties,
+                              const std::shared_ptr<DIZAnalyticsTransmissionTarget>& target, uint64_t flags) {
+    sharedInstance()->trackEventWithTypedProperties(name, typedProperties, target, flags);
+}
+
 void DIZAnalytics::trackPage(const std::string& name, const std::optional<Dictionary>& properties) {
     sharedInstance()->trackPageWithProperties(name, properties);
+}
+
+std::shared_ptr<DIZAnalyticsTransmissionTarget> DIZAnalytics::transmissionTargetForToken(
+    const std::string& token) {
+    return sharedInstance()->registeredTransmissionTargetForToken(token);
 }
 
 void DIZAnalytics::pause() {
@@ -124,7 +139,33 @@ void DIZAnalytics::startWithChannelGroup(const std::shared_ptr<DIZChannelGroupPr
     }
     DIZServiceAbstract::startWithChannelGroup(channelGroup, appSecret, transmissionTargetToken,
                                               fromApplication);
+    if (transmissionTargetToken) {
+        auto target = createTransmissionTargetForToken(*transmissionTargetToken);
+        std::lock_guard guard(lock_);
+        defaultTransmissionTarget_ = std::move(target);
+    }
     DIZLogVerbose(kLogTag, "Started Analytics service.");
+}
+
+void DIZAnalytics::updateConfigurationWithAppSecret(
+    const std::optional<std::string>& appSecret, const std::optional<std::string>& transmissionTargetToken) {
+    DIZServiceAbstract::updateConfigurationWithAppSecret(appSecret, transmissionTargetToken);
+    if (!transmissionTargetToken || defaultTransmissionTarget()) return;
+    auto target = createTransmissionTargetForToken(*transmissionTargetToken);
+    std::lock_guard guard(lock_);
+    if (!defaultTransmissionTarget_) defaultTransmissionTarget_ = std::move(target);
+}
+
+void DIZAnalytics::setEnabled(bool isEnabled) {
+    DIZServiceAbstract::setEnabled(isEnabled);
+    std::vector<std::shared_ptr<DIZAnalyticsTransmissionTarget>> targets;
+    {
+        std::lock_guard guard(lock_);
+        for (const auto& [token, target] : transmissionTargets_) targets.push_back(target);
+        if (defaultTransmissionTarget_) targets.push_back(defaultTransmissionTarget_);
+    }
+    // Outside the lock: a target that is enabled again resumes its units through this service.
+    for (const auto& target : targets) target->setEnabled(isEnabled);
 }
 
 void DIZAnalytics::addChannelUnits(const std::shared_ptr<DIZChannelGroupProtocol>& channelGroup) {
@@ -148,6 +189,13 @@ void DIZAnalytics::applyEnabledState(bool isEnabled) {
             if (group) {
                 group->addDelegate(sessionTracker_);
                 group->addDelegate(shared_from_this());
+            }
+            if (autoPageTrackingEnabled()) {
+                // On the main queue, where pages appear and the missed one is kept.
+                DispatchQueue::main()->async([] {
+                    auto missed = DIZAnalyticsCategory::missedPageViewName();
+                    if (missed && !missed->empty()) trackPage(*missed);
+                });
             }
         } else {
             if (group) {
@@ -214,8 +262,21 @@ void DIZAnalytics::trackEventWithProperties(const std::string& name,
 void DIZAnalytics::trackEventWithTypedProperties(const std::string& name,
                                                  const std::shared_ptr<DIZEventProperties>& typedProperties,
                                                  uint64_t flags) {
+    trackEventWithTypedProperties(name, typedProperties, nullptr, flags);
+}
+
+void DIZAnalytics::trackEventWithTypedProperties(
+    const std::string& name, const std::shared_ptr<DIZEventProperties>& typedProperties,
+    const std::shared_ptr<DIZAnalyticsTransmissionTarget>& target, uint64_t flags) {
     // Asked before the lock: the facade holds its own lock while it starts and switches this service.
     if (!canBeUsed() || !isEnabled()) return;
+    auto sendingTarget = target ? target : defaultTransmissionTarget();
+    // The target's state is read before this service's lock is taken: the targets' own lock is
+    // never taken the other way round.
+    if (sendingTarget && !sendingTarget->isEnabled()) {
+        DIZLogError(kLogTag, "This transmission target is disabled.");
+        return;
+    }
     std::lock_guard guard(lock_);
     uint64_t persistence = flags & 0xFF;
     if (persistence != kDIZFlagsNormal && persistence != kDIZFlagsCritical) {
@@ -223,11 +284,20 @@ void DIZAnalytics::trackEventWithTypedProperties(const std::string& name,
         persistence = kDIZFlagsNormal;
     }
     auto log = std::make_shared<DIZEventLog>();
-    // Without a transmission target the event takes the Dud Izizoz road, whose limits apply now.
-    auto validated = validateDudIzizozEventProperties(typedProperties);
     log->setName(name);
     log->setEventId(UUID().uuidString());
-    log->setTypedProperties(validated->isEmpty() ? nullptr : validated);
+    if (sendingTarget) {
+        // The Core Schema copies are checked by the core's Did Ozodozuda rules instead.
+        log->addTransmissionTargetToken(sendingTarget->transmissionTargetToken());
+        log->setTag(sendingTarget);
+        if (sendingTarget == defaultTransmissionTarget_)
+            log->setUserId(DIZUserIdContext::sharedInstance()->userId());
+        log->setTypedProperties(typedProperties);
+    } else {
+        // Without a transmission target the event takes the Dud Izizoz road, whose limits apply now.
+        auto validated = validateDudIzizozEventProperties(typedProperties);
+        log->setTypedProperties(validated->isEmpty() ? nullptr : validated);
+    }
     sendLog(log, persistence);
 }
 
@@ -299,6 +369,54 @@ void DIZAnalytics::setFlushInterval(uint64_t seconds) {
 void DIZAnalytics::setAnalyticsDelegate(std::shared_ptr<DIZAnalyticsDelegate> delegate) {
     std::lock_guard guard(lock_);
     delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<DIZAnalyticsTransmissionTarget> DIZAnalytics::registeredTransmissionTargetForToken(
+    const std::string& token) {
+    {
+        std::lock_guard guard(lock_);
+        if (auto found = transmissionTargets_.find(token); found != transmissionTargets_.end()) {
+            DIZLogDebug(kLogTag, "Returning transmission target found with id %@.",
+                        DIZUtility::targetKeyFromTargetToken(token));
+            return found->second;
+        }
+    }
+    // Made outside the lock: a new target reads the enabled state of this service.
+    auto target = createTransmissionTargetForToken(token);
+    std::lock_guard guard(lock_);
+    return transmissionTargets_.emplace(token, target).first->second;
+}
+
+std::shared_ptr<DIZAnalyticsTransmissionTarget> DIZAnalytics::createTransmissionTargetForToken(
+    const std::string& token) {
+    auto target =
+        DIZAnalyticsTransmissionTarget::initWithTransmissionTargetToken(token, nullptr, channelGroup());
+    DIZLogDebug(kLogTag, "Created transmission target with target key %@.",
+                DIZUtility::targetKeyFromTargetToken(token));
+    return target;
+}
+
+bool DIZAnalytics::isAutoPageTrackingEnabled() {
+    return sharedInstance()->autoPageTrackingEnabled();
+}
+
+void DIZAnalytics::setAutoPageTrackingEnabled(bool enabled) {
+    sharedInstance()->setAutoPageTrackingEnabledFlag(enabled);
+}
+
+bool DIZAnalytics::autoPageTrackingEnabled() const {
+    std::lock_guard guard(lock_);
+    return autoPageTrackingEnabled_;
+}
+
+void DIZAnalytics::setAutoPageTrackingEnabledFlag(bool enabled) {
+    std::lock_guard guard(lock_);
+    autoPageTrackingEnabled_ = enabled;
+}
+
+std::shared_ptr<DIZAnalyticsTransmissionTarget> DIZAnalytics::defaultTransmissionTarget() const {
+    std::lock_guard guard(lock_);
+    return defaultTransmissionTarget_;
 }
 
 void DIZAnalytics::pauseSendingForToken(const std::string& token) {

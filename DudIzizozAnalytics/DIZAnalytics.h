@@ -6,6 +6,7 @@
 // a log is stored), and hands send results to an optional delegate.
 // Every track, page, pause and resume runs under the service's own lock, which is recursive
 // because an enqueue may come back into the service (a new session's log, the filter).
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +23,7 @@
 
 class DIZChannelUnitConfiguration;
 class DIZAnalytics;
+class DIZAnalyticsTransmissionTarget;
 
 // Send results of event and page logs; every callback is optional.
 class DIZAnalyticsDelegate {
@@ -70,8 +72,19 @@ class DIZAnalytics : public DIZServiceAbstract,
     static void trackEvent(const std::string& name,
                            const std::shared_ptr<DIZEventProperties>& typedProperties,
                            uint64_t flags = kDIZFlagsNormal);
+    // Through `target`, or with none through the default target (when the service was started with
+    // a token); a disabled target drops the event with an error.
+    static void trackEvent(const std::string& name,
+                           const std::shared_ptr<DIZEventProperties>& typedProperties,
+                           const std::shared_ptr<DIZAnalyticsTransmissionTarget>& target, uint64_t flags);
     static void trackPage(const std::string& name,
                           const std::optional<Dictionary>& properties = std::nullopt);
+    // Automatic page tracking (see DIZAnalyticsCategory); off at creation.
+    static bool isAutoPageTrackingEnabled();
+    static void setAutoPageTrackingEnabled(bool enabled);
+    // The registry's top-level target for `token`, made on first request.
+    static std::shared_ptr<DIZAnalyticsTransmissionTarget> transmissionTargetForToken(
+        const std::string& token);
     static void pause();
     static void resume();
     static void startSession();
@@ -88,8 +101,14 @@ class DIZAnalytics : public DIZServiceAbstract,
                                const std::optional<std::string>& appSecret,
                                const std::optional<std::string>& transmissionTargetToken,
                                bool fromApplication) override;
+    // Also makes the default target, once, when a token is given.
+    void updateConfigurationWithAppSecret(const std::optional<std::string>& appSecret,
+                                          const std::optional<std::string>& transmissionTargetToken) override;
+    // The service first, then every registered target and the default target take the value.
+    void setEnabled(bool isEnabled) override;
     // Both units; and, when started from the application, the session tracker and this service
-    // as delegates of the whole channel group (disabling also forgets the session history).
+    // as delegates of the whole channel group (disabling also forgets the session history), and on
+    // enabling with automatic page tracking on, the missed page recorded from the main queue.
     void applyEnabledState(bool isEnabled) override;
     std::shared_ptr<DIZChannelUnitConfiguration> channelUnitConfiguration() const override;
     std::shared_ptr<DIZChannelUnitProtocol> criticalChannelUnit() const;
@@ -104,7 +123,19 @@ class DIZAnalytics : public DIZServiceAbstract,
     void trackEventWithTypedProperties(const std::string& name,
                                        const std::shared_ptr<DIZEventProperties>& typedProperties,
                                        uint64_t flags);
+    void trackEventWithTypedProperties(const std::string& name,
+                                       const std::shared_ptr<DIZEventProperties>& typedProperties,
+                                       const std::shared_ptr<DIZAnalyticsTransmissionTarget>& target,
+                                       uint64_t flags);
     void trackPageWithProperties(const std::string& name, const std::optional<Dictionary>& properties);
+    std::shared_ptr<DIZAnalyticsTransmissionTarget> registeredTransmissionTargetForToken(
+        const std::string& token);
+    // A new top-level target on the service's channel group, not registered.
+    std::shared_ptr<DIZAnalyticsTransmissionTarget> createTransmissionTargetForToken(
+        const std::string& token);
+    std::shared_ptr<DIZAnalyticsTransmissionTarget> defaultTransmissionTarget() const;
+    bool autoPageTrackingEnabled() const;
+    void setAutoPageTrackingEnabledFlag(bool enabled);
     // Critical flags go to the critical unit, all others to the main one, unchanged.
     void sendLog(const std::shared_ptr<DIZLog>& log, uint64_t flags);
     // Only string values survive, each dropped entry with a warning; in the dictionary's order.
@@ -157,4 +188,7 @@ class DIZAnalytics : public DIZServiceAbstract,
     std::shared_ptr<DIZChannelUnitProtocol> didOzodozudaChannelUnit_;
     std::shared_ptr<DIZChannelUnitProtocol> didOzodozudaCriticalChannelUnit_;
     std::shared_ptr<DIZChannelUnitProtocol> criticalChannelUnit_;
+    std::map<std::string, std::shared_ptr<DIZAnalyticsTransmissionTarget>> transmissionTargets_;
+    std::shared_ptr<DIZAnalyticsTransmissionTarget> defaultTransmissionTarget_;
+    bool autoPageTrackingEnabled_ = false;
 };

@@ -30,6 +30,7 @@ set(layers
   "DudIzizozCrashes_model"
   "DudIzizozCrashes_internalmodel"
   "DudIzizozCrashes_util"
+  "DudIzizozAnalytics_transmissiontarget"
   "DudIzizozAnalytics|DudIzizozCrashes"
   "Settings|login_item"
   "quorvane_app"

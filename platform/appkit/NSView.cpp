@@ -179,7 +179,7 @@ NSResponder* NSView::nextResponder() const {
 
 void NSView::notifyAppearance() {
     if (hidden_) return;
-    if (viewController_) viewController_->viewWillAppear();
+    if (viewController_) viewController_->performViewWillAppear();
     auto children = subviews_;
     for (const auto& child : children) child->notifyAppearance();
     if (viewController_) viewController_->viewDidAppear();

@@ -1,7 +1,54 @@
 #include "platform/appkit/NSViewController.h"
 
+#include <cxxabi.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string_view>
+#include <typeinfo>
+
 #include "platform/appkit/NSAnimationContext.h"
 #include "platform/appkit/NSWindow.h"
+
+namespace {
+
+void callViewWillAppear(NSViewController& controller) {
+    controller.viewWillAppear();
+}
+
+std::atomic<NSViewController::AppearEntry>& appearEntry() {
+    static std::atomic<NSViewController::AppearEntry> entry{callViewWillAppear};
+    return entry;
+}
+
+}  // namespace
+
+std::string NSViewController::className() const {
+    const char* mangled = typeid(*this).name();
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+    std::string_view qualified = status == 0 && demangled ? demangled : mangled;
+    std::string name;
+    for (size_t at = 0; at < qualified.size(); ++at) {
+        bool separator = qualified.compare(at, 2, "::") == 0;
+        name += separator ? '.' : qualified[at];
+        if (separator) ++at;
+    }
+    std::free(demangled);
+    return name;
+}
+
+NSViewController::AppearEntry NSViewController::viewWillAppearEntry() {
+    return appearEntry().load();
+}
+
+NSViewController::AppearEntry NSViewController::exchangeViewWillAppearEntry(AppearEntry entry) {
+    return appearEntry().exchange(entry);
+}
+
+void NSViewController::performViewWillAppear() {
+    appearEntry().load()(*this);
+}
 
 const std::shared_ptr<NSView>& NSViewController::view() {
     if (!view_) {
@@ -29,7 +76,7 @@ NSResponder* NSViewController::nextResponder() const {
 }
 
 void NSViewController::loadView() {
-    view_ = std::make_shared<NSView>();
+    setView(std::make_shared<NSView>());
 }
 
 void NSViewController::setChildViewControllers(std::vector<std::shared_ptr<NSViewController>> children) {

@@ -26,9 +26,24 @@ class NSViewController : public NSResponder {
 
     // After the view: the responder chain goes on to the view's superview (or its window).
     NSResponder* nextResponder() const override;
-    // Called as the view enters a visible window.
+    // Called as the view enters a visible window, through the appear entry below.
     virtual void viewWillAppear() {}
     virtual void viewDidAppear() {}
+
+    // The class's name as the runtime reports it, namespaces joined with "." as a module-qualified
+    // name would be ("quorvane.ViewController" for quorvane::ViewController).
+    virtual std::string className() const;
+
+    // What the platform runs when a controller's view is about to appear: one process-wide entry,
+    // which a library may replace to run its own code around viewWillAppear (keeping the entry it
+    // replaced to call through). The first entry calls viewWillAppear.
+    using AppearEntry = void (*)(NSViewController& controller);
+    static AppearEntry viewWillAppearEntry();
+    // Installs `entry` and answers the one it replaced.
+    static AppearEntry exchangeViewWillAppearEntry(AppearEntry entry);
+    // Runs the current appear entry on this controller.
+    void performViewWillAppear();
+
     CGSize preferredContentSize() const { return preferredContentSize_; }
     void setPreferredContentSize(CGSize size) { preferredContentSize_ = size; }
 

@@ -223,7 +223,8 @@ ThreadWalk walkThread(dzcrash_report_sink* sink, const WriteContext& context, ui
                     DZCRASH_FRAME_ESUCCESS) {
                     value = 0;
                 }
-                const char* name = dzcrash_async_frame_cursor_get_regname(&cursor, static_cast<dzcrash_regnum_t>(reg));
+                const char* name =
+                    dzcrash_async_frame_cursor_get_regname(&cursor, static_cast<dzcrash_regnum_t>(reg));
                 step += packMessage(sink, 4, [&](dzcrash_report_sink* out) {
                     return packText(out, 1, name) + packUInt64(out, 2, value);
                 });
@@ -253,7 +254,8 @@ size_t packImage(dzcrash_report_sink* sink, const dzcrash_macho_image* image) {
         size += packUInt64(out, 1, image->header_addr);
         size += packText(out, 3, image->name);
         uint8_t uuid[16];
-        if (dzcrash_macho_image_uuid(image, uuid) == DZCRASH_ESUCCESS) size += packBytes(out, 4, uuid, sizeof(uuid));
+        if (dzcrash_macho_image_uuid(image, uuid) == DZCRASH_ESUCCESS)
+            size += packBytes(out, 4, uuid, sizeof(uuid));
         size += packMessage(out, 5, [&](dzcrash_report_sink* processor) {
             return packEnum(processor, 1, kTypeEncodingMach) +
                    packUInt64(processor, 2, static_cast<uint64_t>(dzcrash_macho_image_cpu_type(image))) +
@@ -290,7 +292,7 @@ long exceptionFramesFitting(const WriteContext& context, size_t budget) {
     size_t body = packExceptionBody(nullptr, context, 0);
     if (packedMessageSize(kReportException, body) > budget) return -1;
     size_t count = exception.callstack_count < kDZCrashLogWriterMaxFrames ? exception.callstack_count
-                                                                           : kDZCrashLogWriterMaxFrames;
+                                                                          : kDZCrashLogWriterMaxFrames;
     size_t frames = 0;
     for (; frames < count; ++frames) {
         const size_t step = packFrame(nullptr, 3, context, exception.callstack[frames]);
@@ -326,7 +328,8 @@ size_t packSignal(dzcrash_report_sink* sink, const dzcrash_log_writer_signal* si
 
 void writeFixedSections(dzcrash_report_sink* sink, const dzcrash_log_writer_state* writer) {
     packMessage(sink, kReportReportInfo, [&](dzcrash_report_sink* out) {
-        return packBool(out, 1, writer->user_requested) + packBytes(out, 2, writer->uuid, sizeof(writer->uuid));
+        return packBool(out, 1, writer->user_requested) +
+               packBytes(out, 2, writer->uuid, sizeof(writer->uuid));
     });
     timespec now{};
     const int64_t timestamp = clock_gettime(CLOCK_REALTIME, &now) == 0 ? now.tv_sec : 0;
@@ -446,7 +449,8 @@ dzcrash_error_t dzcrash_log_writer_init(dzcrash_log_writer_state* writer, const 
     memcpy(writer->uuid, uuid.bytes().data(), sizeof(writer->uuid));
     writer->application_info.app_identifier = copyText(app_identifier);
     writer->application_info.app_version = copyText(app_version);
-    if (app_marketing_version) writer->application_info.app_marketing_version = copyText(app_marketing_version);
+    if (app_marketing_version)
+        writer->application_info.app_marketing_version = copyText(app_marketing_version);
 
     auto process = DZCrashProcessInfo::currentProcessInfo();
     if (!process) return DZCRASH_EINVAL;
@@ -531,7 +535,8 @@ dzcrash_error_t dzcrash_log_writer_write(dzcrash_log_writer_state* writer, threa
         const dzcrash_async_thread_state* state =
             stateOfThread(list.threads[i], self, list.isSuspended(i), crashed_thread_state, &storage);
         if (list.threads[i] == self && !state) break;
-        const ThreadWalk walk = walkThread(nullptr, context, 0, true, state, kDZCrashLogWriterMaxFrames, budget);
+        const ThreadWalk walk =
+            walkThread(nullptr, context, 0, true, state, kDZCrashLogWriterMaxFrames, budget);
         crashedIndex = static_cast<long>(i);
         crashedFrames = walk.frames;
         // The thread's number is not known yet; a number below 2^21 takes at most three more bytes.
@@ -546,8 +551,8 @@ dzcrash_error_t dzcrash_log_writer_write(dzcrash_log_writer_state* writer, threa
     if (writer->uncaught_exception.has_exception) {
         exceptionFrames = exceptionFramesFitting(context, budget);
         if (exceptionFrames >= 0) {
-            budget -= packedMessageSize(kReportException,
-                                        packExceptionBody(nullptr, context, static_cast<size_t>(exceptionFrames)));
+            budget -= packedMessageSize(
+                kReportException, packExceptionBody(nullptr, context, static_cast<size_t>(exceptionFrames)));
         }
     }
 
@@ -569,7 +574,8 @@ dzcrash_error_t dzcrash_log_writer_write(dzcrash_log_writer_state* writer, threa
         if (static_cast<long>(i) == crashedIndex) {
             const dzcrash_async_thread_state* state =
                 stateOfThread(thread, self, list.isSuspended(i), crashed_thread_state, &storage);
-            const ThreadWalk walk = walkThread(nullptr, context, number, true, state, crashedFrames, SIZE_MAX);
+            const ThreadWalk walk =
+                walkThread(nullptr, context, number, true, state, crashedFrames, SIZE_MAX);
             writeThread(sink, context, number++, true, state, walk);
             continue;
         }
@@ -578,7 +584,8 @@ dzcrash_error_t dzcrash_log_writer_write(dzcrash_log_writer_state* writer, threa
         const bool crashed = thread == crashed_thread;
         const dzcrash_async_thread_state* state =
             stateOfThread(thread, self, list.isSuspended(i), crashed_thread_state, &storage);
-        const ThreadWalk walk = walkThread(nullptr, context, number, crashed, state, kDZCrashLogWriterMaxFrames, SIZE_MAX);
+        const ThreadWalk walk =
+            walkThread(nullptr, context, number, crashed, state, kDZCrashLogWriterMaxFrames, SIZE_MAX);
         const size_t size = packedMessageSize(kReportThreads, walk.bodySize);
         if (size > budget) continue;
         budget -= size;

@@ -84,8 +84,8 @@ class ParkedThreads {
                     }
                     ++parked_;
                     while (release_.load() == 0) {
-                        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&release_), FUTEX_WAIT_PRIVATE, 0, nullptr,
-                                nullptr, 0);
+                        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&release_), FUTEX_WAIT_PRIVATE, 0,
+                                nullptr, nullptr, 0);
                     }
                     return 0;
                 });
@@ -95,8 +95,8 @@ class ParkedThreads {
     }
     ~ParkedThreads() {
         release_.store(1);
-        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&release_), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr,
-                0);
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&release_), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr,
+                nullptr, 0);
         for (auto& thread : threads_) thread.join();
     }
     ParkedThreads(const ParkedThreads&) = delete;

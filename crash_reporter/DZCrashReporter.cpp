@@ -103,7 +103,8 @@ DZCrashReporter::DZCrashReporter(std::string applicationIdentifier, std::string 
     for (char& c : component) {
         if (c == '/') c = '_';
     }
-    const fs::path base = config_->basePath() ? fs::path(*config_->basePath()) : FileLocations::cachesDirectory();
+    const fs::path base =
+        config_->basePath() ? fs::path(*config_->basePath()) : FileLocations::cachesDirectory();
     crashReportDirectory_ = (base / kReporterDirectoryName / component).string();
 }
 
@@ -111,12 +112,13 @@ std::shared_ptr<DZCrashReporter> DZCrashReporter::init() {
     return initWithConfiguration(DZCrashReporterConfig::defaultConfiguration());
 }
 
-std::shared_ptr<DZCrashReporter> DZCrashReporter::initWithConfiguration(std::shared_ptr<DZCrashReporterConfig> config) {
+std::shared_ptr<DZCrashReporter> DZCrashReporter::initWithConfiguration(
+    std::shared_ptr<DZCrashReporterConfig> config) {
     return initWithBundle(Bundle::mainBundle(), std::move(config));
 }
 
-std::shared_ptr<DZCrashReporter> DZCrashReporter::initWithBundle(const std::shared_ptr<Bundle>& bundle,
-                                                                 std::shared_ptr<DZCrashReporterConfig> config) {
+std::shared_ptr<DZCrashReporter> DZCrashReporter::initWithBundle(
+    const std::shared_ptr<Bundle>& bundle, std::shared_ptr<DZCrashReporterConfig> config) {
     std::optional<std::string> identifier = bundle ? infoString(*bundle, "CFBundleIdentifier") : std::nullopt;
     if (!identifier || identifier->empty()) {
         identifier = processName();
@@ -132,17 +134,16 @@ std::shared_ptr<DZCrashReporter> DZCrashReporter::initWithBundle(const std::shar
     }
     std::optional<std::string> marketingVersion =
         bundle ? infoString(*bundle, "CFBundleShortVersionString") : std::nullopt;
-    return initWithApplicationIdentifier(std::move(*identifier), std::move(*version), std::move(marketingVersion),
-                                         std::move(config));
+    return initWithApplicationIdentifier(std::move(*identifier), std::move(*version),
+                                         std::move(marketingVersion), std::move(config));
 }
 
 std::shared_ptr<DZCrashReporter> DZCrashReporter::initWithApplicationIdentifier(
     std::string applicationIdentifier, std::string applicationVersion,
     std::optional<std::string> applicationMarketingVersion, std::shared_ptr<DZCrashReporterConfig> config) {
-    return std::shared_ptr<DZCrashReporter>(new DZCrashReporter(std::move(applicationIdentifier),
-                                                                std::move(applicationVersion),
-                                                                std::move(applicationMarketingVersion),
-                                                                std::move(config)));
+    return std::shared_ptr<DZCrashReporter>(
+        new DZCrashReporter(std::move(applicationIdentifier), std::move(applicationVersion),
+                            std::move(applicationMarketingVersion), std::move(config)));
 }
 
 std::string DZCrashReporter::queuedCrashReportDirectory() const {
@@ -199,7 +200,8 @@ uint32_t DZCrashReporter::mapToAsyncSymbolicationStrategy(uint64_t strategy) con
 }
 
 // Not inlined: the address each public form returns to is the one its report names.
-[[gnu::noinline]] std::optional<Data> DZCrashReporter::generateLiveReportWithThread(thread_t thread, Error* error) {
+[[gnu::noinline]] std::optional<Data> DZCrashReporter::generateLiveReportWithThread(thread_t thread,
+                                                                                    Error* error) {
     return liveReport(thread, reinterpret_cast<uint64_t>(__builtin_return_address(0)), error);
 }
 
@@ -243,7 +245,8 @@ std::optional<Data> DZCrashReporter::liveReport(thread_t thread, uint64_t return
     } else {
         report = readMapped(path);
         if (!report) {
-            dzcrash_make_error(error, DZCrashReporterErrorUnknown, "Unable to open live crash report for reading");
+            dzcrash_make_error(error, DZCrashReporterErrorUnknown,
+                               "Unable to open live crash report for reading");
         }
     }
     dzcrash_log_writer_release(&writer);

@@ -18,14 +18,16 @@ class DZCrashReporter {
   public:
     // For the main bundle with the default configuration.
     static std::shared_ptr<DZCrashReporter> init();
-    static std::shared_ptr<DZCrashReporter> initWithConfiguration(std::shared_ptr<DZCrashReporterConfig> config);
+    static std::shared_ptr<DZCrashReporter> initWithConfiguration(
+        std::shared_ptr<DZCrashReporterConfig> config);
     // The identifier is the bundle's, else the process name (with a warning); with neither it raises
     // an Exception named DZCrashReporterException. A missing version is logged and taken as "".
     static std::shared_ptr<DZCrashReporter> initWithBundle(const std::shared_ptr<Bundle>& bundle,
                                                            std::shared_ptr<DZCrashReporterConfig> config);
     static std::shared_ptr<DZCrashReporter> initWithApplicationIdentifier(
         std::string applicationIdentifier, std::string applicationVersion,
-        std::optional<std::string> applicationMarketingVersion, std::shared_ptr<DZCrashReporterConfig> config);
+        std::optional<std::string> applicationMarketingVersion,
+        std::shared_ptr<DZCrashReporterConfig> config);
 
     // <base>/<the reporter's own directory>/<identifier with "/" as "_">.
     const std::string& crashReportDirectory() const { return crashReportDirectory_; }
@@ -56,7 +58,9 @@ class DZCrashReporter {
     const std::shared_ptr<DZCrashReporterConfig>& config() const { return config_; }
     const std::string& applicationIdentifier() const { return applicationIdentifier_; }
     const std::string& applicationVersion() const { return applicationVersion_; }
-    const std::optional<std::string>& applicationMarketingVersion() const { return applicationMarketingVersion_; }
+    const std::optional<std::string>& applicationMarketingVersion() const {
+        return applicationMarketingVersion_;
+    }
 
   private:
     DZCrashReporter(std::string applicationIdentifier, std::string applicationVersion,

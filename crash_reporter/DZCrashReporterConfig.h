@@ -25,11 +25,12 @@ class DZCrashReporterConfig {
     static std::shared_ptr<DZCrashReporterConfig> initWithSignalHandlerTypeBasePath(
         uint64_t signalHandlerType, uint64_t symbolicationStrategy, std::optional<std::string> basePath);
     static std::shared_ptr<DZCrashReporterConfig> initWithSignalHandlerTypeUncaughtExceptionHandler(
-        uint64_t signalHandlerType, uint64_t symbolicationStrategy, bool shouldRegisterUncaughtExceptionHandler);
+        uint64_t signalHandlerType, uint64_t symbolicationStrategy,
+        bool shouldRegisterUncaughtExceptionHandler);
     // What every other initialiser ends in.
     static std::shared_ptr<DZCrashReporterConfig> initWithSignalHandlerType(
-        uint64_t signalHandlerType, uint64_t symbolicationStrategy, bool shouldRegisterUncaughtExceptionHandler,
-        std::optional<std::string> basePath);
+        uint64_t signalHandlerType, uint64_t symbolicationStrategy,
+        bool shouldRegisterUncaughtExceptionHandler, std::optional<std::string> basePath);
 
     uint64_t signalHandlerType() const { return signalHandlerType_; }
     uint64_t symbolicationStrategy() const { return symbolicationStrategy_; }

@@ -1,10 +1,9 @@
-#include "crash_reporter/DZCrashReporter.h"
-
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <mutex>
 
+#include "crash_reporter/DZCrashReporter.h"
 #include "crash_reporter/async/dzcrash_async.h"
 #include "crash_reporter/dzcrash.pb-c.h"
 #include "crash_reporter/format/DZCrashReport.h"
@@ -144,7 +143,8 @@ TEST_F(CrashReporterTest, LiveReportsCarryTheApplicationCustomDataAndAFreshUUID)
 
 TEST_F(CrashReporterTest, TheReportDirectoryLiesBelowTheBaseWithSlashesReplaced) {
     auto inCaches = reporter("1.0", "a/b");
-    const std::string expected = (FileLocations::cachesDirectory() / "com.quorvane.crash-reporter" / "a_b").string();
+    const std::string expected =
+        (FileLocations::cachesDirectory() / "com.quorvane.crash-reporter" / "a_b").string();
     EXPECT_EQ(inCaches->crashReportDirectory(), expected);
     EXPECT_TRUE(inCaches->crashReportDirectory().starts_with(home_.string()));
     EXPECT_EQ(inCaches->crashReportPath(), expected + "/live_report.dzcrash");
@@ -152,7 +152,8 @@ TEST_F(CrashReporterTest, TheReportDirectoryLiesBelowTheBaseWithSlashesReplaced)
 
     auto elsewhere = DZCrashReporter::initWithApplicationIdentifier(
         "x", "1", std::nullopt, DZCrashReporterConfig::initWithBasePath((home_ / "base").string()));
-    EXPECT_EQ(elsewhere->crashReportDirectory(), (home_ / "base" / "com.quorvane.crash-reporter" / "x").string());
+    EXPECT_EQ(elsewhere->crashReportDirectory(),
+              (home_ / "base" / "com.quorvane.crash-reporter" / "x").string());
 }
 
 TEST_F(CrashReporterTest, APendingReportIsFoundLoadedAndPurged) {
@@ -224,8 +225,9 @@ TEST(CrashReporterConfig, InitialisersFillInTheDefaults) {
         {"base", DZCrashReporterConfig::initWithBasePath("/b"), 0, 0, true, "/b"},
         {"type", DZCrashReporterConfig::initWithSignalHandlerType(1, 3), 1, 3, true, std::nullopt},
         {"type+base", DZCrashReporterConfig::initWithSignalHandlerTypeBasePath(1, 1, "/c"), 1, 1, true, "/c"},
-        {"type+handler", DZCrashReporterConfig::initWithSignalHandlerTypeUncaughtExceptionHandler(0, 2, false), 0, 2,
-         false, std::nullopt},
+        {"type+handler",
+         DZCrashReporterConfig::initWithSignalHandlerTypeUncaughtExceptionHandler(0, 2, false), 0, 2, false,
+         std::nullopt},
         {"all", DZCrashReporterConfig::initWithSignalHandlerType(1, 3, false, "/d"), 1, 3, false, "/d"},
     };
     for (const Case& c : cases) {

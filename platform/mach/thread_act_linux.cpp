@@ -27,6 +27,7 @@ class KeptErrno {
 
 constexpr long kDefaultAnswerTimeoutMilliseconds = 100;
 std::atomic<long> answerTimeoutMilliseconds{kDefaultAnswerTimeoutMilliseconds};
+std::atomic<bool> taskThreadsFailing{false};
 
 // How far a suspension has come. The futex word of a slot holds the thread id above these three
 // bits, so a late signal of a request that was given up can only ever act on a request made to its
@@ -263,6 +264,10 @@ void MachTesting::setThreadAnswerTimeout(long milliseconds) {
     answerTimeoutMilliseconds.store(milliseconds > 0 ? milliseconds : kDefaultAnswerTimeoutMilliseconds);
 }
 
+void MachTesting::setTaskThreadsFailing(bool failing) {
+    taskThreadsFailing.store(failing);
+}
+
 int thread_suspend_signal() noexcept {
     return SIGRTMAX - 2;
 }
@@ -270,6 +275,7 @@ int thread_suspend_signal() noexcept {
 kern_return_t task_threads(task_t task, thread_act_array_t* threads, mach_msg_type_number_t* count) noexcept {
     if (task != mach_task_self()) return KERN_INVALID_TASK;
     if (!threads || !count) return KERN_INVALID_ARGUMENT;
+    if (taskThreadsFailing.load(std::memory_order_relaxed)) return KERN_FAILURE;
     KeptErrno kept;
     const int directory = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) return KERN_FAILURE;

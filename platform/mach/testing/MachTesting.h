@@ -8,4 +8,6 @@ void setProcessVmReadvRefused(bool refused);
 // time allows. Tests that expect an answer allow more, so that a loaded machine, which may hold a
 // thread back that long, does not fail them.
 void setThreadAnswerTimeout(long milliseconds);
+// While set, task_threads fails with KERN_FAILURE, as when the task's thread list cannot be read.
+void setTaskThreadsFailing(bool failing);
 }  // namespace MachTesting

@@ -4,17 +4,14 @@
 // in the byte order of the image that holds them.
 #include <cstdint>
 
+#include "platform/mach/machine.h"
+
 inline constexpr uint32_t MH_MAGIC = 0xfeedface;
 inline constexpr uint32_t MH_CIGAM = 0xcefaedfe;
 inline constexpr uint32_t MH_MAGIC_64 = 0xfeedfacf;
 inline constexpr uint32_t MH_CIGAM_64 = 0xcffaedfe;
 inline constexpr uint32_t FAT_MAGIC = 0xcafebabe;
 
-inline constexpr int32_t CPU_ARCH_ABI64 = 0x01000000;
-inline constexpr int32_t CPU_TYPE_X86 = 7;
-inline constexpr int32_t CPU_TYPE_X86_64 = CPU_TYPE_X86 | CPU_ARCH_ABI64;
-inline constexpr int32_t CPU_TYPE_ARM = 12;
-inline constexpr int32_t CPU_TYPE_ARM64 = CPU_TYPE_ARM | CPU_ARCH_ABI64;
 inline constexpr int32_t CPU_SUBTYPE_X86_64_ALL = 3;
 inline constexpr int32_t CPU_SUBTYPE_ARM64_ALL = 0;
 

@@ -1,7 +1,8 @@
 #pragma once
 // Builds small Mach-O images in the test's own memory: 32- or 64-bit, in the host's byte order or
 // swapped, with a __TEXT segment and its sections, LC_UUID, a symbol table with its strings in
-// __LINKEDIT, and any odd load command a test needs. The image is laid out as loaded: file offsets
+// __LINKEDIT, and any odd load command a test needs; `unwindInfo` lays out the bytes of an
+// __unwind_info section. The image is laid out as loaded: file offsets
 // equal offsets from the header, and the header sits at `headerAddress()`.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/dyld/loader.h"
@@ -32,6 +34,21 @@ class MachOFixture {
         uint32_t cmd;
         uint32_t cmdsize;         // as written; the bytes that follow the head fill max(cmdsize, 8)
         bool beforeText = false;  // else right after the __TEXT segment
+    };
+    // One second-level page of __unwind_info. Regular entries are (function offset, encoding);
+    // compressed ones (offset from the page's function offset, encoding index).
+    struct UnwindPage {
+        uint32_t functionOffset = 0;
+        bool compressed = false;
+        std::vector<std::pair<uint32_t, uint32_t>> entries;
+        std::vector<uint32_t> pageEncodings;  // compressed only
+        std::optional<uint32_t> kind;         // overrides the kind the flag above gives
+    };
+    struct UnwindInfo {
+        uint32_t version = 1;
+        std::vector<uint32_t> commonEncodings;
+        std::vector<UnwindPage> pages;
+        uint32_t endOffset = 0xffffff;  // the first level's end sentinel
     };
     struct Dysymtab {
         uint32_t ilocalsym, nlocalsym, iextdefsym, nextdefsym;
@@ -72,6 +89,62 @@ class MachOFixture {
     uint64_t loaded(uint64_t vmaddr) const { return vmaddr + static_cast<uint64_t>(slide()); }
     uint64_t textSize() const { return textSize_; }
     uint64_t sectionAddress(size_t index) const { return textVmaddr + sectionOffsets_.at(index); }
+
+    // Header, common encodings, first level with its sentinel, then the pages, in the host's order.
+    static std::vector<uint8_t> unwindInfo(const UnwindInfo& info) {
+        std::vector<uint8_t> out;
+        const auto put = [&out](size_t at, uint32_t value, size_t width) {
+            if (out.size() < at + width) out.resize(at + width);
+            memcpy(&out[at], &value, width);
+        };
+        const uint32_t common = 28;
+        const uint32_t index = common + static_cast<uint32_t>(info.commonEncodings.size()) * 4;
+        const uint32_t indexCount = static_cast<uint32_t>(info.pages.size()) + 1;
+        put(0, info.version, 4);
+        put(4, common, 4);
+        put(8, static_cast<uint32_t>(info.commonEncodings.size()), 4);
+        put(12, index, 4);
+        put(16, 0, 4);
+        put(20, index, 4);
+        put(24, indexCount, 4);
+        for (size_t i = 0; i < info.commonEncodings.size(); ++i)
+            put(common + i * 4, info.commonEncodings[i], 4);
+        uint32_t page = index + indexCount * 12;
+        for (size_t i = 0; i < info.pages.size(); ++i) {
+            const UnwindPage& p = info.pages[i];
+            put(index + i * 12, p.functionOffset, 4);
+            put(index + i * 12 + 4, page, 4);
+            put(index + i * 12 + 8, 0, 4);
+            const uint32_t headerSize = p.compressed ? 12 : 8;
+            const uint32_t entrySize = p.compressed ? 4 : 8;
+            const uint32_t count = static_cast<uint32_t>(p.entries.size());
+            put(page, p.kind.value_or(p.compressed ? 3 : 2), 4);
+            put(page + 4, headerSize, 2);
+            put(page + 6, count, 2);
+            if (p.compressed) {
+                put(page + 8, headerSize + count * 4, 2);
+                put(page + 10, static_cast<uint32_t>(p.pageEncodings.size()), 2);
+            }
+            for (uint32_t e = 0; e < count; ++e) {
+                const uint32_t at = page + headerSize + e * entrySize;
+                if (p.compressed) {
+                    put(at, (p.entries[e].second << 24) | (p.entries[e].first & 0xffffff), 4);
+                } else {
+                    put(at, p.entries[e].first, 4);
+                    put(at + 4, p.entries[e].second, 4);
+                }
+            }
+            uint32_t end = page + headerSize + count * entrySize;
+            for (uint32_t encoding : p.pageEncodings) {
+                put(end, encoding, 4);
+                end += 4;
+            }
+            page = end;
+        }
+        put(index + info.pages.size() * 12, info.endOffset, 4);
+        put(index + info.pages.size() * 12 + 4, 0, 4);
+        return out;
+    }
 
   private:
     static uint64_t roundToPage(uint64_t size) {

@@ -15,18 +15,20 @@ constexpr uint32_t kRegularEntrySize = 8;
 constexpr uint32_t kPageKindRegular = 2;
 constexpr uint32_t kPageKindCompressed = 3;
 
-uint32_t bits(uint32_t value, unsigned shift, uint32_t mask) { return (value >> shift) & mask; }
+uint32_t bits(uint32_t value, unsigned shift, uint32_t mask) {
+    return (value >> shift) & mask;
+}
 
 // Reads the 32-bit word at `offset` from the section start; false outside it.
 bool word(const dzcrash_async_cfe_reader_t* reader, uint64_t offset, uint32_t* value) {
-    return dzcrash_async_mobject_read_uint32(reader->mobj, reader->byteorder,
-                                             dzcrash_async_mobject_base_address(reader->mobj),
-                                             static_cast<dzcrash_vm_off_t>(offset), value) == DZCRASH_ESUCCESS;
+    return dzcrash_async_mobject_read_uint32(
+               reader->mobj, reader->byteorder, dzcrash_async_mobject_base_address(reader->mobj),
+               static_cast<dzcrash_vm_off_t>(offset), value) == DZCRASH_ESUCCESS;
 }
 bool half(const dzcrash_async_cfe_reader_t* reader, uint64_t offset, uint16_t* value) {
-    return dzcrash_async_mobject_read_uint16(reader->mobj, reader->byteorder,
-                                             dzcrash_async_mobject_base_address(reader->mobj),
-                                             static_cast<dzcrash_vm_off_t>(offset), value) == DZCRASH_ESUCCESS;
+    return dzcrash_async_mobject_read_uint16(
+               reader->mobj, reader->byteorder, dzcrash_async_mobject_base_address(reader->mobj),
+               static_cast<dzcrash_vm_off_t>(offset), value) == DZCRASH_ESUCCESS;
 }
 bool holds(const dzcrash_async_cfe_reader_t* reader, uint64_t offset, uint64_t length) {
     return dzcrash_async_mobject_remap_address(reader->mobj, dzcrash_async_mobject_base_address(reader->mobj),
@@ -68,12 +70,15 @@ dzcrash_error_t find_in_regular_page(const dzcrash_async_cfe_reader_t* reader, u
                                      uint32_t* function_offset, uint32_t* encoding) {
     uint16_t entries_offset = 0;
     uint16_t entry_count = 0;
-    if (!half(reader, page + 4, &entries_offset) || !half(reader, page + 6, &entry_count)) return DZCRASH_EINVAL;
+    if (!half(reader, page + 4, &entries_offset) || !half(reader, page + 6, &entry_count))
+        return DZCRASH_EINVAL;
     const uint64_t entries = page + entries_offset;
     if (!holds(reader, entries, uint64_t{entry_count} * kRegularEntrySize)) return DZCRASH_EINVAL;
     if (entry_count == 0) return DZCRASH_ENOTFOUND;
     uint32_t index = 0;
-    const auto key_at = [&](uint32_t i) -> uint64_t { return word_at(reader, entries + i * kRegularEntrySize); };
+    const auto key_at = [&](uint32_t i) -> uint64_t {
+        return word_at(reader, entries + i * kRegularEntrySize);
+    };
     if (!search(entry_count, pc, key_at, &index)) return DZCRASH_ENOTFOUND;
     *function_offset = word_at(reader, entries + index * kRegularEntrySize);
     *encoding = word_at(reader, entries + index * kRegularEntrySize + 4);
@@ -157,7 +162,8 @@ dzcrash_error_t decode_x86(dzcrash_async_cfe_entry_t* entry, uint32_t encoding) 
             // Slots are taken while any remain, so an empty slot between two used ones still counts.
             uint32_t slots = bits(encoding, 0, 0x7fff);
             for (uint32_t i = 0; slots != 0 && i < 5; ++i, slots >>= 3) {
-                const dzcrash_error_t error = map_register(entry->cputype, slots & 0x7, &entry->register_list[i]);
+                const dzcrash_error_t error =
+                    map_register(entry->cputype, slots & 0x7, &entry->register_list[i]);
                 if (error != DZCRASH_ESUCCESS) return error;
                 entry->register_count = i + 1;
             }
@@ -194,7 +200,8 @@ dzcrash_error_t decode_arm64(dzcrash_async_cfe_entry_t* entry, uint32_t encoding
             return DZCRASH_ESUCCESS;
         case 2:
         case 4: {
-            entry->type = mode == 4 ? DZCRASH_ASYNC_CFE_TYPE_FRAME_PTR : DZCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD;
+            entry->type =
+                mode == 4 ? DZCRASH_ASYNC_CFE_TYPE_FRAME_PTR : DZCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD;
             entry->stack_offset = static_cast<int64_t>(bits(encoding, 12, 0xfff)) * 16;
             entry->return_address_register = 32;
             static constexpr uint32_t kFlags[] = {0x10, 0x8, 0x4, 0x2, 0x1};
@@ -217,16 +224,18 @@ dzcrash_error_t decode_arm64(dzcrash_async_cfe_entry_t* entry, uint32_t encoding
 dzcrash_error_t read_word(task_t task, dzcrash_vm_address_t address, size_t width, uint64_t* value) {
     if (width == 8) return dzcrash_safe_read_uint64(task, dzcrash_byteorder_direct(), address, 0, value);
     uint32_t narrow = 0;
-    const dzcrash_error_t error = dzcrash_safe_read_uint32(task, dzcrash_byteorder_direct(), address, 0, &narrow);
+    const dzcrash_error_t error =
+        dzcrash_safe_read_uint32(task, dzcrash_byteorder_direct(), address, 0, &narrow);
     *value = narrow;
     return error;
 }
 
 }  // namespace
 
-dzcrash_error_t dzcrash_async_cfe_reader_init(dzcrash_async_cfe_reader_t* reader, dzcrash_async_mobject_t* mobj,
-                                              cpu_type_t cputype) noexcept {
-    if (cputype != CPU_TYPE_X86 && cputype != CPU_TYPE_X86_64 && cputype != CPU_TYPE_ARM64) return DZCRASH_ENOTSUP;
+dzcrash_error_t dzcrash_async_cfe_reader_init(dzcrash_async_cfe_reader_t* reader,
+                                              dzcrash_async_mobject_t* mobj, cpu_type_t cputype) noexcept {
+    if (cputype != CPU_TYPE_X86 && cputype != CPU_TYPE_X86_64 && cputype != CPU_TYPE_ARM64)
+        return DZCRASH_ENOTSUP;
     reader->mobj = mobj;
     reader->cputype = cputype;
     // The section is produced for the machine that runs it, so it is in the reporter's byte order.
@@ -241,7 +250,8 @@ dzcrash_error_t dzcrash_async_cfe_reader_init(dzcrash_async_cfe_reader_t* reader
 
 dzcrash_error_t dzcrash_async_cfe_reader_find_pc(const dzcrash_async_cfe_reader_t* reader, uint64_t pc,
                                                  uint32_t* function_offset, uint32_t* encoding) noexcept {
-    if (!holds(reader, reader->header[kCommonEncodingsOffset], uint64_t{reader->header[kCommonEncodingsCount]} * 4)) {
+    if (!holds(reader, reader->header[kCommonEncodingsOffset],
+               uint64_t{reader->header[kCommonEncodingsCount]} * 4)) {
         return DZCRASH_EINVAL;
     }
     const uint32_t index_count = reader->header[kIndexCount];
@@ -253,7 +263,9 @@ dzcrash_error_t dzcrash_async_cfe_reader_find_pc(const dzcrash_async_cfe_reader_
     if (searched == 0) return DZCRASH_ENOTFOUND;
 
     uint32_t found = 0;
-    const auto key_at = [&](uint32_t i) -> uint64_t { return word_at(reader, index + i * kFirstLevelEntrySize); };
+    const auto key_at = [&](uint32_t i) -> uint64_t {
+        return word_at(reader, index + i * kFirstLevelEntrySize);
+    };
     if (!search(searched, pc, key_at, &found)) return DZCRASH_ENOTFOUND;
     const uint32_t base_offset = word_at(reader, index + found * kFirstLevelEntrySize);
     const uint64_t page = word_at(reader, index + found * kFirstLevelEntrySize + 4);
@@ -294,14 +306,15 @@ uint32_t dzcrash_async_cfe_entry_return_address_register(const dzcrash_async_cfe
 uint32_t dzcrash_async_cfe_entry_register_count(const dzcrash_async_cfe_entry_t* entry) noexcept {
     return entry->register_count;
 }
-void dzcrash_async_cfe_entry_register_list(const dzcrash_async_cfe_entry_t* entry, uint32_t* registers) noexcept {
+void dzcrash_async_cfe_entry_register_list(const dzcrash_async_cfe_entry_t* entry,
+                                           uint32_t* registers) noexcept {
     dzcrash_copy_bytes(registers, entry->register_list, entry->register_count * sizeof(uint32_t));
 }
 void dzcrash_async_cfe_entry_free(dzcrash_async_cfe_entry_t*) noexcept {}
 
 uint32_t dzcrash_async_cfe_register_encode(const uint32_t* registers, uint32_t count) noexcept {
     static constexpr uint32_t kWeights[7][5] = {
-        {0, 0, 0, 0, 0}, {1, 0, 0, 0, 0}, {5, 1, 0, 0, 0}, {20, 4, 1, 0, 0},
+        {0, 0, 0, 0, 0},   {1, 0, 0, 0, 0},    {5, 1, 0, 0, 0},    {20, 4, 1, 0, 0},
         {60, 12, 3, 1, 0}, {120, 24, 6, 2, 1}, {120, 24, 6, 2, 1},
     };
     if (count == 0 || count > 6) return 0;
@@ -320,7 +333,7 @@ uint32_t dzcrash_async_cfe_register_encode(const uint32_t* registers, uint32_t c
 dzcrash_error_t dzcrash_async_cfe_register_decode(uint32_t permutation, uint32_t count,
                                                   uint32_t* registers) noexcept {
     static constexpr uint32_t kRadix[7][6] = {
-        {0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {5, 1, 0, 0, 0, 0}, {20, 4, 1, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0},   {1, 0, 0, 0, 0, 0},    {5, 1, 0, 0, 0, 0},    {20, 4, 1, 0, 0, 0},
         {60, 12, 3, 1, 0, 0}, {120, 24, 6, 2, 1, 0}, {120, 24, 6, 2, 1, 0},
     };
     if (count > 6) return DZCRASH_EINVAL;
@@ -363,7 +376,8 @@ dzcrash_error_t dzcrash_async_cfe_entry_apply(task_t task, dzcrash_vm_address_t 
             if (!dzcrash_async_thread_state_has_reg(thread_state, DZCRASH_REG_FP)) return DZCRASH_ENOTFOUND;
             const uint64_t fp = dzcrash_async_thread_state_get_reg(thread_state, DZCRASH_REG_FP);
             dzcrash_vm_address_t new_sp = 0;
-            if (!dzcrash_add_checked(fp, static_cast<dzcrash_vm_off_t>(2 * w), &new_sp)) return DZCRASH_EINVAL;
+            if (!dzcrash_add_checked(fp, static_cast<dzcrash_vm_off_t>(2 * w), &new_sp))
+                return DZCRASH_EINVAL;
             uint64_t caller_fp = 0;
             uint64_t return_address = 0;
             if ((error = read_word(task, fp, w, &caller_fp)) != DZCRASH_ESUCCESS) return error;
@@ -391,7 +405,8 @@ dzcrash_error_t dzcrash_async_cfe_entry_apply(task_t task, dzcrash_vm_address_t 
             const uint64_t slots = uint64_t{entry->register_count} * w;
             if (entry->return_address_register == DZCRASH_ASYNC_CFE_NO_REGISTER) {
                 uint64_t return_address = 0;
-                if ((error = read_word(task, new_sp - w, w, &return_address)) != DZCRASH_ESUCCESS) return error;
+                if ((error = read_word(task, new_sp - w, w, &return_address)) != DZCRASH_ESUCCESS)
+                    return error;
                 dzcrash_async_thread_state_set_reg(&next, DZCRASH_REG_IP, return_address);
                 saved_base = new_sp - w - slots;
             } else {

@@ -21,8 +21,8 @@ struct dzcrash_async_cfe_reader_t {
 
 // DZCRASH_ENOTSUP for a processor other than x86, x86-64 or arm64 and for a version other than 1;
 // DZCRASH_EINVAL when the 28-byte header does not lie in `mobj`.
-dzcrash_error_t dzcrash_async_cfe_reader_init(dzcrash_async_cfe_reader_t* reader, dzcrash_async_mobject_t* mobj,
-                                              cpu_type_t cputype) noexcept;
+dzcrash_error_t dzcrash_async_cfe_reader_init(dzcrash_async_cfe_reader_t* reader,
+                                              dzcrash_async_mobject_t* mobj, cpu_type_t cputype) noexcept;
 // The function holding `pc` (relative to the image header): its start offset and encoding.
 // DZCRASH_ENOTFOUND when no entry covers it, DZCRASH_EINVAL for tables that leave the section.
 dzcrash_error_t dzcrash_async_cfe_reader_find_pc(const dzcrash_async_cfe_reader_t* reader, uint64_t pc,
@@ -64,7 +64,8 @@ uint32_t dzcrash_async_cfe_entry_stack_adjust(const dzcrash_async_cfe_entry_t* e
 uint32_t dzcrash_async_cfe_entry_return_address_register(const dzcrash_async_cfe_entry_t* entry) noexcept;
 uint32_t dzcrash_async_cfe_entry_register_count(const dzcrash_async_cfe_entry_t* entry) noexcept;
 // Copies register_count slots.
-void dzcrash_async_cfe_entry_register_list(const dzcrash_async_cfe_entry_t* entry, uint32_t* registers) noexcept;
+void dzcrash_async_cfe_entry_register_list(const dzcrash_async_cfe_entry_t* entry,
+                                           uint32_t* registers) noexcept;
 void dzcrash_async_cfe_entry_free(dzcrash_async_cfe_entry_t* entry) noexcept;
 
 // The frameless encodings' register permutation: `count` (0-6) distinct compact register numbers

@@ -1,12 +1,14 @@
 #pragma once
 // Builds small Mach-O images in the test's own memory: 32- or 64-bit, in the host's byte order or
 // swapped, with a __TEXT segment and its sections, LC_UUID, a symbol table with its strings in
-// __LINKEDIT, and any odd load command a test needs; `unwindInfo` lays out the bytes of an
+// __LINKEDIT, a data segment whose section contents a test writes after placing the image (they hold
+// the image's own addresses), and any odd load command a test needs; `unwindInfo` lays out the bytes of an
 // __unwind_info section. The image is laid out as loaded: file offsets
 // equal offsets from the header, and the header sits at `headerAddress()`.
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -62,6 +64,8 @@ class MachOFixture {
     uint64_t textVmaddr = 0x1000;
     bool withText = true;
     std::vector<Section> textSections{{"__text", std::vector<uint8_t>(64, 0x90)}};
+    std::string dataSegment = "__DATA";
+    std::vector<Section> dataSections;  // the segment is left out while this is empty
     std::optional<std::array<uint8_t, 16>> uuid;
     std::vector<Symbol> symbols;
     std::optional<Dysymtab> dysymtab;
@@ -89,6 +93,11 @@ class MachOFixture {
     uint64_t loaded(uint64_t vmaddr) const { return vmaddr + static_cast<uint64_t>(slide()); }
     uint64_t textSize() const { return textSize_; }
     uint64_t sectionAddress(size_t index) const { return textVmaddr + sectionOffsets_.at(index); }
+    // Where a text or data section lies in memory once placed.
+    uint64_t textSectionLoaded(size_t index) const { return headerAddress() + sectionOffsets_.at(index); }
+    uint64_t dataSectionLoaded(size_t index) const { return headerAddress() + dataOffsets_.at(index); }
+    // The placed image's bytes at a loaded address, for writing what holds the image's addresses.
+    uint8_t* bytesAt(uint64_t loadedAddress) const { return reinterpret_cast<uint8_t*>(loadedAddress); }
 
     // Header, common encodings, first level with its sentinel, then the pages, in the host's order.
     static std::vector<uint8_t> unwindInfo(const UnwindInfo& info) {
@@ -194,7 +203,7 @@ class MachOFixture {
 
     // Writes a segment command at `at`; answers its size.
     size_t putSegment(size_t at, const std::string& name, uint64_t vmaddr, uint64_t vmsize, uint64_t fileoff,
-                      const std::vector<Section>& sections) {
+                      const std::vector<Section>& sections, const std::vector<size_t>& offsets = {}) {
         put32(at, is64 ? LC_SEGMENT_64 : LC_SEGMENT);
         put32(at + 4, segmentSize() + static_cast<uint32_t>(sections.size()) * sectionSize());
         putName(at + 8, name);
@@ -210,9 +219,9 @@ class MachOFixture {
         for (size_t index = 0; index < sections.size(); ++index, record += sectionSize()) {
             putName(record, sections[index].name);
             putName(record + 16, name);
-            putWord(record + 32, textVmaddr + sectionOffsets_[index]);
+            putWord(record + 32, textVmaddr + offsets[index]);
             putWord(record + 32 + w, sections[index].bytes.size());
-            put32(record + 32 + 2 * w, static_cast<uint32_t>(sectionOffsets_[index]));
+            put32(record + 32 + 2 * w, static_cast<uint32_t>(offsets[index]));
         }
         return segmentSize() + sections.size() * sectionSize();
     }
@@ -220,6 +229,7 @@ class MachOFixture {
     size_t commandsSize() const {
         size_t size = 0;
         if (withText) size += segmentSize() + textSections.size() * sectionSize();
+        if (!dataSections.empty()) size += segmentSize() + dataSections.size() * sectionSize();
         size += segmentSize();  // __LINKEDIT
         if (uuid) size += sizeof(uuid_command);
         size += sizeof(symtab_command);
@@ -250,7 +260,13 @@ class MachOFixture {
             offset = (offset + section.bytes.size() + 15) / 16 * 16;
         }
         textSize_ = roundToPage(offset);
-        const size_t linkedit = textSize_;
+        offset = textSize_;
+        dataOffsets_.clear();
+        for (const Section& section : dataSections) {
+            dataOffsets_.push_back(offset);
+            offset = (offset + section.bytes.size() + 15) / 16 * 16;
+        }
+        const size_t linkedit = roundToPage(offset);
         const size_t symbolTable = linkedit;
         const size_t stringTable = symbolTable + symbols.size() * entrySize();
         std::string strings(1, '\0');
@@ -269,13 +285,17 @@ class MachOFixture {
         put32(8, static_cast<uint32_t>(cpuSubtype));
         put32(12, MH_DYLIB);
         uint32_t count = static_cast<uint32_t>(rawCommands.size()) + 2 + (withText ? 1 : 0) + (uuid ? 1 : 0) +
-                         (dysymtab ? 1 : 0);
+                         (dysymtab ? 1 : 0) + (dataSections.empty() ? 0 : 1);
         put32(16, count);
         put32(20, static_cast<uint32_t>(commands));
 
         size_t at = headerSize();
         at += putRaw(at, true);
-        if (withText) at += putSegment(at, "__TEXT", textVmaddr, textSize_, 0, textSections);
+        if (withText) at += putSegment(at, "__TEXT", textVmaddr, textSize_, 0, textSections, sectionOffsets_);
+        if (!dataSections.empty()) {
+            at += putSegment(at, dataSegment, textVmaddr + textSize_, linkedit - textSize_, textSize_,
+                             dataSections, dataOffsets_);
+        }
         at += putRaw(at, false);
         at += putSegment(at, "__LINKEDIT", textVmaddr + linkedit, linkeditSize, linkedit, {});
         if (uuid) {
@@ -305,6 +325,10 @@ class MachOFixture {
             memcpy(&bytes_[sectionOffsets_[index]], textSections[index].bytes.data(),
                    textSections[index].bytes.size());
         }
+        for (size_t index = 0; index < dataSections.size(); ++index) {
+            std::copy(dataSections[index].bytes.begin(), dataSections[index].bytes.end(),
+                      bytes_.begin() + static_cast<ptrdiff_t>(dataOffsets_[index]));
+        }
         for (size_t index = 0; index < symbols.size(); ++index) {
             const size_t entry = symbolTable + index * entrySize();
             put32(entry, nameOffsets[index]);
@@ -318,6 +342,7 @@ class MachOFixture {
 
     std::vector<uint8_t> bytes_;
     std::vector<size_t> sectionOffsets_;
+    std::vector<size_t> dataOffsets_;
     uint64_t textSize_ = 0;
     void* memory_ = nullptr;
     size_t mapped_ = 0;

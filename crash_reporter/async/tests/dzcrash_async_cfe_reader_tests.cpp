@@ -19,10 +19,11 @@ constexpr uint32_t kNone = DZCRASH_ASYNC_CFE_NO_REGISTER;
 class UnwindSection {
   public:
     explicit UnwindSection(const std::vector<uint8_t>& bytes) : bytes_(bytes) {
-        error_ = dzcrash_async_mobject_init(&mobj_, mach_task_self(), reinterpret_cast<uint64_t>(bytes_.data()),
-                                            bytes_.size(), true);
+        error_ = dzcrash_async_mobject_init(&mobj_, mach_task_self(),
+                                            reinterpret_cast<uint64_t>(bytes_.data()), bytes_.size(), true);
     }
-    explicit UnwindSection(const MachOFixture::UnwindInfo& info) : UnwindSection(MachOFixture::unwindInfo(info)) {}
+    explicit UnwindSection(const MachOFixture::UnwindInfo& info)
+        : UnwindSection(MachOFixture::unwindInfo(info)) {}
     ~UnwindSection() {
         if (error_ == DZCRASH_ESUCCESS) dzcrash_async_mobject_free(&mobj_);
     }
@@ -93,13 +94,13 @@ TEST(CompactUnwindReader, FindsEntriesInRegularAndCompressedPages) {
         dzcrash_error_t error;
         uint32_t offset, encoding;
     } cases[] = {
-        {0x0fff, DZCRASH_ENOTFOUND, 0, 0},  // below the first function
+        {0x0fff, DZCRASH_ENOTFOUND, 0, 0},        // below the first function
         {0x1000, DZCRASH_ESUCCESS, 0x1000, 0xA},  // equal to the first-level and first entry's offset
         {0x10ff, DZCRASH_ESUCCESS, 0x1000, 0xA},
         {0x1100, DZCRASH_ESUCCESS, 0x1100, 0xB},  // equal to a second-level offset
         {0x1fff, DZCRASH_ESUCCESS, 0x1200, 0xC},  // the last entry of a page covers up to the next page
         {0x2000, DZCRASH_ESUCCESS, 0x2000, 0x02010000},  // second-level page, common encoding
-        {0x2080, DZCRASH_ESUCCESS, 0x2080, 0x0D},  // index == common count: page encoding 0
+        {0x2080, DZCRASH_ESUCCESS, 0x2080, 0x0D},        // index == common count: page encoding 0
         {0x2150, DZCRASH_ESUCCESS, 0x2100, 0x0E},
         {0x5000, DZCRASH_ESUCCESS, 0x2100, 0x0E},  // the sentinel is never a candidate
     };
@@ -126,8 +127,8 @@ TEST(CompactUnwindReader, MalformedTablesAreRefusedWithoutReadingPastTheSection)
         {"common encodings past the end", nullptr, [](Bytes& bytes) { bytes[8] = 0xff; }, DZCRASH_EINVAL},
         {"first level past the end", nullptr, [](Bytes& bytes) { bytes[26] = 0x10; }, DZCRASH_EINVAL},
         {"unknown page kind", [](Info& info) { info.pages[1].kind = 7; }, nullptr, DZCRASH_EINVAL},
-        {"encoding index beyond the page's", [](Info& info) { info.pages[1].pageEncodings.pop_back(); }, nullptr,
-         DZCRASH_EINVAL},
+        {"encoding index beyond the page's", [](Info& info) { info.pages[1].pageEncodings.pop_back(); },
+         nullptr, DZCRASH_EINVAL},
         {"empty page", [](Info& info) { info.pages[1].entries.clear(); }, nullptr, DZCRASH_ENOTFOUND},
         {"page encodings past the end", nullptr, [](Bytes& bytes) { bytes.resize(bytes.size() - 2); },
          DZCRASH_EINVAL},
@@ -157,15 +158,39 @@ TEST(CompactUnwindEntry, DecodesEveryModeOfEveryProcessor) {
     } cases[] = {
         {CPU_TYPE_X86_64, 0x00000000, DZCRASH_ESUCCESS, DZCRASH_ASYNC_CFE_TYPE_NONE, 0, 0, kNone, {}},
         // Slots 1, 0, 2: an empty slot between two used ones still counts.
-        {CPU_TYPE_X86_64, 0x01020081, DZCRASH_ESUCCESS, DZCRASH_ASYNC_CFE_TYPE_FRAME_PTR, -16, 0, kNone,
+        {CPU_TYPE_X86_64,
+         0x01020081,
+         DZCRASH_ESUCCESS,
+         DZCRASH_ASYNC_CFE_TYPE_FRAME_PTR,
+         -16,
+         0,
+         kNone,
          {DZCRASH_X86_64_RBX, kNone, DZCRASH_X86_64_R12}},
-        {CPU_TYPE_X86, 0x01020081, DZCRASH_ESUCCESS, DZCRASH_ASYNC_CFE_TYPE_FRAME_PTR, -8, 0, kNone,
+        {CPU_TYPE_X86,
+         0x01020081,
+         DZCRASH_ESUCCESS,
+         DZCRASH_ASYNC_CFE_TYPE_FRAME_PTR,
+         -8,
+         0,
+         kNone,
          {DZCRASH_X86_EBX, kNone, DZCRASH_X86_ECX}},
         {CPU_TYPE_X86_64, 0x01000007, DZCRASH_EINVAL, DZCRASH_ASYNC_CFE_TYPE_FRAME_PTR, 0, 0, kNone, {}},
         // Two registers, permutation 5*5+0: r14 (4th unused), then rbx (1st).
-        {CPU_TYPE_X86_64, 0x02030800 | 15, DZCRASH_ESUCCESS, DZCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD, 24, 0, kNone,
+        {CPU_TYPE_X86_64,
+         0x02030800 | 15,
+         DZCRASH_ESUCCESS,
+         DZCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD,
+         24,
+         0,
+         kNone,
          {DZCRASH_X86_64_R14, DZCRASH_X86_64_RBX}},
-        {CPU_TYPE_X86, 0x0305a400, DZCRASH_ESUCCESS, DZCRASH_ASYNC_CFE_TYPE_FRAMELESS_INDIRECT, 5, 20, kNone,
+        {CPU_TYPE_X86,
+         0x0305a400,
+         DZCRASH_ESUCCESS,
+         DZCRASH_ASYNC_CFE_TYPE_FRAMELESS_INDIRECT,
+         5,
+         20,
+         kNone,
          {DZCRASH_X86_EBX}},
         {CPU_TYPE_X86_64, 0x04123456, DZCRASH_ESUCCESS, DZCRASH_ASYNC_CFE_TYPE_DWARF, 0x123456, 0, kNone, {}},
         {CPU_TYPE_X86_64, 0x05000000, DZCRASH_ENOTSUP, DZCRASH_ASYNC_CFE_TYPE_NONE, 0, 0, kNone, {}},
@@ -174,9 +199,22 @@ TEST(CompactUnwindEntry, DecodesEveryModeOfEveryProcessor) {
         {CPU_TYPE_ARM64, 0x01000000, DZCRASH_ENOTSUP, DZCRASH_ASYNC_CFE_TYPE_NONE, 0, 0, kNone, {}},
         {CPU_TYPE_ARM64, 0x03000abc, DZCRASH_ESUCCESS, DZCRASH_ASYNC_CFE_TYPE_DWARF, 0xabc, 0, kNone, {}},
         // Flags 0x10 and 0x1: the first and the last pair.
-        {CPU_TYPE_ARM64, 0x04000011, DZCRASH_ESUCCESS, DZCRASH_ASYNC_CFE_TYPE_FRAME_PTR, -32, 0, 32,
+        {CPU_TYPE_ARM64,
+         0x04000011,
+         DZCRASH_ESUCCESS,
+         DZCRASH_ASYNC_CFE_TYPE_FRAME_PTR,
+         -32,
+         0,
+         32,
          {31, 30, 23, 22}},
-        {CPU_TYPE_ARM64, 0x02003008, DZCRASH_ESUCCESS, DZCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD, 48, 0, 32, {29, 28}},
+        {CPU_TYPE_ARM64,
+         0x02003008,
+         DZCRASH_ESUCCESS,
+         DZCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD,
+         48,
+         0,
+         32,
+         {29, 28}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.cpu << " " << c.encoding);
@@ -227,7 +265,8 @@ namespace {
 class FakeStack {
   public:
     explicit FakeStack(cpu_type_t cpu) : cpu_(cpu), width_(cpu == CPU_TYPE_X86_64 ? 8 : 4) {
-        void* page = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+        void* page =
+            mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
         EXPECT_NE(page, MAP_FAILED);
         bytes_ = static_cast<uint8_t*>(page);
         EXPECT_EQ(dzcrash_async_thread_state_init(&state_, cpu), DZCRASH_ESUCCESS);
@@ -239,7 +278,9 @@ class FakeStack {
     uint64_t at(size_t slot) const { return reinterpret_cast<uint64_t>(bytes_) + slot * width_; }
     void put(size_t slot, uint64_t value) { memcpy(bytes_ + slot * width_, &value, width_); }
     uint8_t* function() { return bytes_ + kSize / 2; }
-    void set(dzcrash_regnum_t reg, uint64_t value) { dzcrash_async_thread_state_set_reg(&state_, reg, value); }
+    void set(dzcrash_regnum_t reg, uint64_t value) {
+        dzcrash_async_thread_state_set_reg(&state_, reg, value);
+    }
 
     dzcrash_error_t apply(uint32_t encoding, dzcrash_async_thread_state* next, uint64_t function = 0) {
         dzcrash_async_cfe_entry_t entry;
@@ -267,15 +308,16 @@ TEST(CompactUnwindApply, EachKindRestoresTheCallersRegistersFromAFakeStack) {
     for (cpu_type_t cpu : {CPU_TYPE_X86_64, CPU_TYPE_X86}) {
         SCOPED_TRACE(cpu);
         const bool is64 = cpu == CPU_TYPE_X86_64;
-        const dzcrash_regnum_t rbx = is64 ? dzcrash_regnum_t{DZCRASH_X86_64_RBX} : dzcrash_regnum_t{DZCRASH_X86_EBX};
+        const dzcrash_regnum_t rbx =
+            is64 ? dzcrash_regnum_t{DZCRASH_X86_64_RBX} : dzcrash_regnum_t{DZCRASH_X86_EBX};
         const dzcrash_regnum_t scratch =
             is64 ? dzcrash_regnum_t{DZCRASH_X86_64_RAX} : dzcrash_regnum_t{DZCRASH_X86_EAX};
 
         {  // Frame: fp at slot 10, the saved registers from two words below it; slot 0 holds rbx.
             FakeStack stack(cpu);
-            stack.put(10, 0xF00D);   // caller's frame pointer
-            stack.put(11, 0x4321);   // return address
-            stack.put(8, 0xBB);      // slot 0: rbx
+            stack.put(10, 0xF00D);  // caller's frame pointer
+            stack.put(11, 0x4321);  // return address
+            stack.put(8, 0xBB);     // slot 0: rbx
             stack.set(DZCRASH_REG_FP, stack.at(10));
             stack.set(DZCRASH_REG_SP, stack.at(2));
             stack.set(scratch, 1);
@@ -285,7 +327,8 @@ TEST(CompactUnwindApply, EachKindRestoresTheCallersRegistersFromAFakeStack) {
             EXPECT_EQ(reg(&next, DZCRASH_REG_FP), 0xF00Du);
             EXPECT_EQ(reg(&next, DZCRASH_REG_SP), stack.at(12));
             EXPECT_EQ(reg(&next, rbx), 0xBBu);
-            EXPECT_FALSE(dzcrash_async_thread_state_has_reg(&next, scratch)) << "a volatile register survived";
+            EXPECT_FALSE(dzcrash_async_thread_state_has_reg(&next, scratch))
+                << "a volatile register survived";
         }
         {  // Frameless immediate: 4 words of stack, rbx then rbp saved below the return address.
             FakeStack stack(cpu);
@@ -382,8 +425,9 @@ TEST(CompactUnwindFrameReader, WalksAFrameThroughTheImagesUnwindInfo) {
     dzcrash_async_thread_state_set_reg(&state, DZCRASH_REG_IP, image.function() + 0x10);
     dzcrash_async_thread_state_set_reg(&state, DZCRASH_REG_FP, reinterpret_cast<uint64_t>(&stack[1]));
     dzcrash_async_thread_state next;
-    ASSERT_EQ(dzcrash_async_frame_compact_unwind_reader(mach_task_self(), image.list(), &state, nullptr, &next),
-              DZCRASH_FRAME_ESUCCESS);
+    ASSERT_EQ(
+        dzcrash_async_frame_compact_unwind_reader(mach_task_self(), image.list(), &state, nullptr, &next),
+        DZCRASH_FRAME_ESUCCESS);
     EXPECT_EQ(reg(&next, DZCRASH_REG_IP), 0x4321u);
     EXPECT_EQ(reg(&next, DZCRASH_REG_FP), 0xF00Du);
     EXPECT_EQ(reg(&next, DZCRASH_X86_64_RBX), 0xBBu);
@@ -407,14 +451,16 @@ TEST(CompactUnwindFrameReader, AnswersSoTheCursorMovesOnOrStops) {
         dzcrash_async_thread_state_init(&state, CPU_TYPE_X86_64);
         dzcrash_async_thread_state_set_reg(&state, DZCRASH_REG_IP, c.inImage ? image.function() : 0x1000);
         dzcrash_async_thread_state next;
-        EXPECT_EQ(dzcrash_async_frame_compact_unwind_reader(mach_task_self(), image.list(), &state, nullptr, &next),
-                  c.result)
+        EXPECT_EQ(
+            dzcrash_async_frame_compact_unwind_reader(mach_task_self(), image.list(), &state, nullptr, &next),
+            c.result)
             << c.what;
 
         // The cursor then asks the next reader.
         dzcrash_async_frame_cursor cursor;
         dzcrash_async_frame_cursor_init(&cursor, mach_task_self(), &state, image.list());
-        const dzcrash_async_frame_reader_t readers[] = {dzcrash_async_frame_compact_unwind_reader, countingReader};
+        const dzcrash_async_frame_reader_t readers[] = {dzcrash_async_frame_compact_unwind_reader,
+                                                        countingReader};
         laterReaderCalls = 0;
         ASSERT_EQ(dzcrash_async_frame_cursor_next_with_readers(&cursor, readers, 2), DZCRASH_FRAME_ESUCCESS);
         EXPECT_EQ(dzcrash_async_frame_cursor_next_with_readers(&cursor, readers, 2), DZCRASH_FRAME_ENOTSUP);
@@ -437,8 +483,9 @@ std::vector<uint64_t> walk(dzcrash_async_thread_state* state, const dzcrash_asyn
     dzcrash_async_frame_cursor cursor;
     dzcrash_async_frame_cursor_init(&cursor, mach_task_self(), state, dzcrash_shared_image_list());
     while (frames.size() < 64) {
-        const dzcrash_async_frame_error_t result = readers ? dzcrash_async_frame_cursor_next_with_readers(&cursor, readers, count)
-                                                           : dzcrash_async_frame_cursor_next(&cursor);
+        const dzcrash_async_frame_error_t result =
+            readers ? dzcrash_async_frame_cursor_next_with_readers(&cursor, readers, count)
+                    : dzcrash_async_frame_cursor_next(&cursor);
         if (result != DZCRASH_FRAME_ESUCCESS) break;
         uint64_t ip = 0;
         dzcrash_async_frame_cursor_get_reg(&cursor, DZCRASH_REG_IP, &ip);
@@ -454,7 +501,8 @@ dzcrash_error_t walkLive(dzcrash_async_thread_state* state, void* context) {
     live->compactOnFirstFrame = dzcrash_async_frame_compact_unwind_reader(
         mach_task_self(), dzcrash_shared_image_list(), state, nullptr, &next);
     live->allReaders = walk(state, nullptr, 0);
-    const dzcrash_async_frame_reader_t later[] = {dzcrash_async_frame_dwarf_reader, dzcrash_async_frame_fp_reader};
+    const dzcrash_async_frame_reader_t later[] = {dzcrash_async_frame_dwarf_reader,
+                                                  dzcrash_async_frame_fp_reader};
     live->withoutCompact = walk(state, later, 2);
     return DZCRASH_ESUCCESS;
 }

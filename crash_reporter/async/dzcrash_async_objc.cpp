@@ -10,7 +10,8 @@ constexpr uint32_t kRealizedFlag = 0x80000000u;
 constexpr uint32_t kFutureFlag = 0x8000000u;  // the read-only record was copied out of the image
 constexpr uint32_t kRelativeMethodsFlag = 0x80000000u;
 constexpr uint32_t kLegacyNoMethodArray = 0x4000;
-constexpr size_t kClassCacheBytes = DZCRASH_ASYNC_OBJC_CLASS_CACHE_SLOTS * sizeof(dzcrash_async_objc_class_cache_entry_t);
+constexpr size_t kClassCacheBytes =
+    DZCRASH_ASYNC_OBJC_CLASS_CACHE_SLOTS * sizeof(dzcrash_async_objc_class_cache_entry_t);
 constexpr dzcrash_vm_size_t kStringPage = 4096;
 
 struct Walk {
@@ -41,7 +42,8 @@ uint32_t decode32(const Walk& walk, const uint8_t* bytes, uint64_t offset) {
 const uint8_t* in_section(const dzcrash_async_objc_section_t& section, dzcrash_vm_address_t address,
                           uint64_t length) {
     if (!section.mapped) return nullptr;
-    return static_cast<const uint8_t*>(dzcrash_async_mobject_remap_address(&section.mobj, address, 0, length));
+    return static_cast<const uint8_t*>(
+        dzcrash_async_mobject_remap_address(&section.mobj, address, 0, length));
 }
 
 dzcrash_error_t read_pointer(const Walk& walk, dzcrash_vm_address_t address, uint64_t* value) {
@@ -52,9 +54,9 @@ dzcrash_error_t read_pointer(const Walk& walk, dzcrash_vm_address_t address, uin
 }
 
 void unmap_sections(dzcrash_async_objc_cache_t* cache) {
-    dzcrash_async_objc_section_t* sections[] = {&cache->objc_const, &cache->objc_const_ax, &cache->objc_methlist,
-                                                &cache->selrefs,    &cache->classlist,     &cache->catlist,
-                                                &cache->objc_data,  &cache->data};
+    dzcrash_async_objc_section_t* sections[] = {
+        &cache->objc_const, &cache->objc_const_ax, &cache->objc_methlist, &cache->selrefs,
+        &cache->classlist,  &cache->catlist,       &cache->objc_data,     &cache->data};
     for (dzcrash_async_objc_section_t* section : sections) {
         if (section->mapped) dzcrash_async_mobject_free(&section->mobj);
         section->mapped = false;
@@ -96,7 +98,8 @@ dzcrash_error_t map_sections(const dzcrash_macho_image* image, dzcrash_async_obj
         {kData, 1, "__data", &cache->data, false},
     };
     for (const auto& section : wanted) {
-        const dzcrash_error_t error = map_section(image, section.segments, section.count, section.name, section.section);
+        const dzcrash_error_t error =
+            map_section(image, section.segments, section.count, section.name, section.section);
         if (error != DZCRASH_ESUCCESS && section.required) {
             unmap_sections(cache);
             return error;
@@ -118,10 +121,12 @@ bool cached_ro(const dzcrash_async_objc_cache_t* cache, dzcrash_vm_address_t dat
 void cache_ro(dzcrash_async_objc_cache_t* cache, dzcrash_vm_address_t data, dzcrash_vm_address_t ro) {
     if (cache->class_cache == nullptr) {
         vm_address_t pages = 0;
-        if (vm_allocate(mach_task_self(), &pages, kClassCacheBytes, VM_FLAGS_ANYWHERE) != KERN_SUCCESS) return;
+        if (vm_allocate(mach_task_self(), &pages, kClassCacheBytes, VM_FLAGS_ANYWHERE) != KERN_SUCCESS)
+            return;
         cache->class_cache = reinterpret_cast<dzcrash_async_objc_class_cache_entry_t*>(pages);
     }
-    dzcrash_async_objc_class_cache_entry_t& slot = cache->class_cache[(data / 4) % DZCRASH_ASYNC_OBJC_CLASS_CACHE_SLOTS];
+    dzcrash_async_objc_class_cache_entry_t& slot =
+        cache->class_cache[(data / 4) % DZCRASH_ASYNC_OBJC_CLASS_CACHE_SLOTS];
     if (slot.class_data != 0) return;
     slot.class_data = data;
     slot.class_ro = ro;
@@ -138,7 +143,8 @@ dzcrash_error_t read_class_ro(const Walk& walk, uint64_t data_word, uint8_t* ro)
     } else {
         uint8_t rw[16];
         const uint64_t rw_size = walk.width == 8 ? 16 : 12;
-        if (dzcrash_safe_read(walk.image->task, data, 0, rw, rw_size) != DZCRASH_ESUCCESS) return DZCRASH_EINVALID_DATA;
+        if (dzcrash_safe_read(walk.image->task, data, 0, rw, rw_size) != DZCRASH_ESUCCESS)
+            return DZCRASH_EINVALID_DATA;
         const uint32_t flags = decode32(walk, rw, 0);
         ro_address = (flags & kRealizedFlag) ? decode(walk, rw, 8) : data;
         if (ro_address & 1) {
@@ -163,11 +169,15 @@ dzcrash_error_t read_class_ro(const Walk& walk, uint64_t data_word, uint8_t* ro)
 }
 
 // The name and method-list pointers of a read-only record.
-uint64_t ro_name(const Walk& walk, const uint8_t* ro) { return decode(walk, ro, walk.width == 8 ? 24 : 16); }
-uint64_t ro_methods(const Walk& walk, const uint8_t* ro) { return decode(walk, ro, walk.width == 8 ? 32 : 20); }
+uint64_t ro_name(const Walk& walk, const uint8_t* ro) {
+    return decode(walk, ro, walk.width == 8 ? 24 : 16);
+}
+uint64_t ro_methods(const Walk& walk, const uint8_t* ro) {
+    return decode(walk, ro, walk.width == 8 ? 32 : 20);
+}
 
-dzcrash_error_t walk_method_list(const Walk& walk, dzcrash_vm_address_t list, dzcrash_async_remote_string_t* class_name,
-                                 bool is_class_method) {
+dzcrash_error_t walk_method_list(const Walk& walk, dzcrash_vm_address_t list,
+                                 dzcrash_async_remote_string_t* class_name, bool is_class_method) {
     const dzcrash_async_objc_section_t* holders[] = {&walk.cache->objc_const, &walk.cache->objc_const_ax,
                                                      &walk.cache->objc_methlist};
     const dzcrash_async_objc_section_t* holder = nullptr;
@@ -200,7 +210,8 @@ dzcrash_error_t walk_method_list(const Walk& walk, dzcrash_vm_address_t list, dz
             imp = decode(walk, entry, 2 * walk.width);
         }
         // A relative entry names its selector through the image's selector references.
-        if (const uint8_t* selref = in_section(walk.cache->selrefs, name, walk.width)) name = decode(walk, selref, 0);
+        if (const uint8_t* selref = in_section(walk.cache->selrefs, name, walk.width))
+            name = decode(walk, selref, 0);
         dzcrash_async_remote_string_t method_name;
         dzcrash_async_remote_string_init(&method_name, walk.image, name);
         walk.callback(is_class_method, class_name, &method_name, imp, walk.context);
@@ -232,7 +243,8 @@ const uint8_t* class_record(const Walk& walk, dzcrash_vm_address_t address) {
 dzcrash_error_t walk_classes(const Walk& walk) {
     const dzcrash_async_objc_section_t& list = walk.cache->classlist;
     const uint64_t count = dzcrash_async_mobject_length(&list.mobj) / walk.width;
-    const uint8_t* pointers = in_section(list, dzcrash_async_mobject_base_address(&list.mobj), count * walk.width);
+    const uint8_t* pointers =
+        in_section(list, dzcrash_async_mobject_base_address(&list.mobj), count * walk.width);
     if (pointers == nullptr && count != 0) return DZCRASH_EINVALID_DATA;
     for (uint64_t i = 0; i < count; ++i) {
         const uint8_t* cls = class_record(walk, decode(walk, pointers, i * walk.width));
@@ -257,28 +269,33 @@ dzcrash_error_t walk_classes(const Walk& walk) {
 dzcrash_error_t walk_categories(const Walk& walk) {
     const dzcrash_async_objc_section_t& list = walk.cache->catlist;
     const uint64_t count = dzcrash_async_mobject_length(&list.mobj) / walk.width;
-    const uint8_t* pointers = in_section(list, dzcrash_async_mobject_base_address(&list.mobj), count * walk.width);
+    const uint8_t* pointers =
+        in_section(list, dzcrash_async_mobject_base_address(&list.mobj), count * walk.width);
     if (pointers == nullptr && count != 0) return DZCRASH_EINVALID_DATA;
     dzcrash_error_t result = DZCRASH_ESUCCESS;
     for (uint64_t i = 0; i < count && (result == DZCRASH_ESUCCESS || result == DZCRASH_ENOTFOUND); ++i) {
-        const uint8_t* category = in_section(walk.cache->objc_const, decode(walk, pointers, i * walk.width), 6 * walk.width);
+        const uint8_t* category =
+            in_section(walk.cache->objc_const, decode(walk, pointers, i * walk.width), 6 * walk.width);
         if (category == nullptr) return DZCRASH_EINVALID_DATA;
         const dzcrash_vm_address_t cls_address = decode(walk, category, walk.width);
         uint8_t cls_bytes[40];
         const uint8_t* cls = in_section(walk.cache->objc_data, cls_address, 5 * walk.width);
         if (cls == nullptr) {
-            if (dzcrash_safe_read(walk.image->task, cls_address, 0, cls_bytes, 5 * walk.width) != DZCRASH_ESUCCESS) {
+            if (dzcrash_safe_read(walk.image->task, cls_address, 0, cls_bytes, 5 * walk.width) !=
+                DZCRASH_ESUCCESS) {
                 return DZCRASH_EINVALID_DATA;
             }
             cls = cls_bytes;
         }
         uint8_t ro[72];
-        if ((result = read_class_ro(walk, decode(walk, cls, 4 * walk.width), ro)) != DZCRASH_ESUCCESS) return result;
+        if ((result = read_class_ro(walk, decode(walk, cls, 4 * walk.width), ro)) != DZCRASH_ESUCCESS)
+            return result;
         dzcrash_async_remote_string_t class_name;
         dzcrash_async_remote_string_init(&class_name, walk.image, ro_name(walk, ro));
         const uint64_t instance_methods = decode(walk, category, 2 * walk.width);
         const uint64_t class_methods = decode(walk, category, 3 * walk.width);
-        result = instance_methods ? walk_method_list(walk, instance_methods, &class_name, false) : DZCRASH_ENOTFOUND;
+        result = instance_methods ? walk_method_list(walk, instance_methods, &class_name, false)
+                                  : DZCRASH_ENOTFOUND;
         if ((result == DZCRASH_ESUCCESS || result == DZCRASH_ENOTFOUND) && class_methods != 0) {
             result = walk_method_list(walk, class_methods, &class_name, true);
         }
@@ -299,7 +316,9 @@ dzcrash_error_t walk_legacy_class(const Walk& walk, const uint8_t* cls, bool is_
         uint32_t list = method_lists;
         if (!(info & kLegacyNoMethodArray)) {
             uint8_t word[4];
-            if ((error = dzcrash_safe_read(walk.image->task, method_lists, index * 4, word, 4)) != DZCRASH_ESUCCESS) break;
+            if ((error = dzcrash_safe_read(walk.image->task, method_lists, index * 4, word, 4)) !=
+                DZCRASH_ESUCCESS)
+                break;
             list = decode32(walk, word, 0);
             if (list == 0 || list == 0xffffffffu) break;
         }
@@ -308,7 +327,9 @@ dzcrash_error_t walk_legacy_class(const Walk& walk, const uint8_t* cls, bool is_
         const uint32_t count = decode32(walk, header, 4);
         for (uint32_t i = 0; i < count && error == DZCRASH_ESUCCESS; ++i) {
             uint8_t entry[12];
-            if ((error = dzcrash_safe_read(walk.image->task, list, 8 + int64_t{i} * 12, entry, 12)) != DZCRASH_ESUCCESS) break;
+            if ((error = dzcrash_safe_read(walk.image->task, list, 8 + int64_t{i} * 12, entry, 12)) !=
+                DZCRASH_ESUCCESS)
+                break;
             dzcrash_async_remote_string_t method_name;
             dzcrash_async_remote_string_init(&method_name, walk.image, decode32(walk, entry, 0));
             walk.callback(is_class_method, &class_name, &method_name, decode32(walk, entry, 8), walk.context);
@@ -327,7 +348,8 @@ dzcrash_error_t walk_legacy(const Walk& walk) {
     const dzcrash_vm_address_t base = dzcrash_async_mobject_base_address(&modules);
     const uint64_t count = dzcrash_async_mobject_length(&modules) / 16;
     for (uint64_t m = 0; m < count && error == DZCRASH_ESUCCESS; ++m) {
-        const uint8_t* module = static_cast<const uint8_t*>(dzcrash_async_mobject_remap_address(&modules, base, m * 16, 16));
+        const uint8_t* module =
+            static_cast<const uint8_t*>(dzcrash_async_mobject_remap_address(&modules, base, m * 16, 16));
         const uint32_t symtab = decode32(walk, module, 12);
         if (symtab == 0) continue;
         uint8_t header[12];
@@ -339,8 +361,10 @@ dzcrash_error_t walk_legacy(const Walk& walk) {
             uint8_t pointer[4];
             uint8_t cls[40];
             uint8_t meta[40];
-            if ((error = dzcrash_safe_read(walk.image->task, symtab, 12 + int64_t{c} * 4, pointer, 4)) != DZCRASH_ESUCCESS ||
-                (error = dzcrash_safe_read(walk.image->task, decode32(walk, pointer, 0), 0, cls, 40)) != DZCRASH_ESUCCESS ||
+            if ((error = dzcrash_safe_read(walk.image->task, symtab, 12 + int64_t{c} * 4, pointer, 4)) !=
+                    DZCRASH_ESUCCESS ||
+                (error = dzcrash_safe_read(walk.image->task, decode32(walk, pointer, 0), 0, cls, 40)) !=
+                    DZCRASH_ESUCCESS ||
                 (error = walk_legacy_class(walk, cls, false)) != DZCRASH_ESUCCESS) {
                 break;
             }
@@ -362,14 +386,15 @@ struct Nearest {
     void* context;
 };
 
-void keep_nearest(bool, dzcrash_async_remote_string_t*, dzcrash_async_remote_string_t*, dzcrash_vm_address_t imp,
-                  void* context) {
+void keep_nearest(bool, dzcrash_async_remote_string_t*, dzcrash_async_remote_string_t*,
+                  dzcrash_vm_address_t imp, void* context) {
     Nearest* nearest = static_cast<Nearest*>(context);
     if (imp <= nearest->pc && imp > nearest->best) nearest->best = imp;
 }
 
 void report_first_at_best(bool is_class_method, dzcrash_async_remote_string_t* class_name,
-                          dzcrash_async_remote_string_t* method_name, dzcrash_vm_address_t imp, void* context) {
+                          dzcrash_async_remote_string_t* method_name, dzcrash_vm_address_t imp,
+                          void* context) {
     Nearest* nearest = static_cast<Nearest*>(context);
     if (nearest->reported || imp != nearest->best) return;
     nearest->reported = true;
@@ -379,7 +404,8 @@ void report_first_at_best(bool is_class_method, dzcrash_async_remote_string_t* c
 // Maps `pages` pages at the string's address and looks for its NUL there.
 dzcrash_error_t load_string(dzcrash_async_remote_string_t* string) {
     for (dzcrash_vm_size_t size = kStringPage;; size += kStringPage) {
-        dzcrash_error_t error = dzcrash_async_mobject_init(&string->mobj, string->image->task, string->address, size, false);
+        dzcrash_error_t error =
+            dzcrash_async_mobject_init(&string->mobj, string->image->task, string->address, size, false);
         if (error != DZCRASH_ESUCCESS) return error;
         const dzcrash_vm_size_t held = dzcrash_async_mobject_length(&string->mobj);
         const char* bytes = static_cast<const char*>(
@@ -433,7 +459,8 @@ dzcrash_error_t dzcrash_async_remote_string_pointer(dzcrash_async_remote_string_
                                                     const char** pointer) noexcept {
     dzcrash_vm_size_t length = 0;
     if (dzcrash_async_remote_string_length(string, &length) != DZCRASH_ESUCCESS) return DZCRASH_EACCESS;
-    *pointer = static_cast<const char*>(dzcrash_async_mobject_remap_address(&string->mobj, string->address, 0, length + 1));
+    *pointer = static_cast<const char*>(
+        dzcrash_async_mobject_remap_address(&string->mobj, string->address, 0, length + 1));
     return *pointer ? DZCRASH_ESUCCESS : DZCRASH_EACCESS;
 }
 
@@ -443,7 +470,8 @@ void dzcrash_async_remote_string_free(dzcrash_async_remote_string_t* string) noe
 }
 
 dzcrash_error_t dzcrash_async_objc_parse(const dzcrash_macho_image* image, dzcrash_async_objc_cache_t* cache,
-                                         dzcrash_async_objc_found_method_cb callback, void* context) noexcept {
+                                         dzcrash_async_objc_found_method_cb callback,
+                                         void* context) noexcept {
     if (cache == nullptr) return DZCRASH_EACCESS;
     const Walk walk{image, cache, callback, context, image->m64 ? 8u : 4u};
     if (!cache->got_objc2_info) {

@@ -65,9 +65,9 @@ void dzcrash_async_remote_string_free(dzcrash_async_remote_string_t* string) noe
 
 // One method: whether it is a class method, its class's and its own name, its implementation.
 using dzcrash_async_objc_found_method_cb = void (*)(bool is_class_method,
-                                                     dzcrash_async_remote_string_t* class_name,
-                                                     dzcrash_async_remote_string_t* method_name,
-                                                     dzcrash_vm_address_t imp, void* context);
+                                                    dzcrash_async_remote_string_t* class_name,
+                                                    dzcrash_async_remote_string_t* method_name,
+                                                    dzcrash_vm_address_t imp, void* context);
 
 // Calls `callback` for every method of the image. DZCRASH_EACCESS without a cache, DZCRASH_ENOTFOUND
 // when the image has no Objective-C metadata, DZCRASH_EINVALID_DATA for metadata that points outside

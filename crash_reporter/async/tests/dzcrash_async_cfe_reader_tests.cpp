@@ -313,16 +313,21 @@ TEST(CompactUnwindApply, EachKindRestoresTheCallersRegistersFromAFakeStack) {
         const dzcrash_regnum_t scratch =
             is64 ? dzcrash_regnum_t{DZCRASH_X86_64_RAX} : dzcrash_regnum_t{DZCRASH_X86_EAX};
 
-        {  // Frame: fp at slot 10, the saved registers from two words below it; slot 0 holds rbx.
+        {  // Frame: fp at slot 10, the saved registers from three words below it: slots 1, 0, 2.
             FakeStack stack(cpu);
             stack.put(10, 0xF00D);  // caller's frame pointer
             stack.put(11, 0x4321);  // return address
-            stack.put(8, 0xBB);     // slot 0: rbx
+            stack.put(7, 0xBB);     // slot 0: rbx
+            stack.put(8, 0xEE);     // the empty slot's word
+            stack.put(9, 0x12);     // slot 2: r12 (ecx in i386)
             stack.set(DZCRASH_REG_FP, stack.at(10));
             stack.set(DZCRASH_REG_SP, stack.at(2));
             stack.set(scratch, 1);
             dzcrash_async_thread_state next;
-            ASSERT_EQ(stack.apply(0x01020001, &next), DZCRASH_ESUCCESS);
+            ASSERT_EQ(stack.apply(0x01030081, &next), DZCRASH_ESUCCESS);
+            EXPECT_EQ(
+                reg(&next, is64 ? dzcrash_regnum_t{DZCRASH_X86_64_R12} : dzcrash_regnum_t{DZCRASH_X86_ECX}),
+                0x12u);
             EXPECT_EQ(reg(&next, DZCRASH_REG_IP), 0x4321u);
             EXPECT_EQ(reg(&next, DZCRASH_REG_FP), 0xF00Du);
             EXPECT_EQ(reg(&next, DZCRASH_REG_SP), stack.at(12));
@@ -354,12 +359,14 @@ TEST(CompactUnwindApply, EachKindRestoresTheCallersRegistersFromAFakeStack) {
             stack.put(4, 0x7777);  // return address: (2 words + adjust 3 words) - 1
             stack.put(3, 0xBB);
             stack.set(DZCRASH_REG_SP, stack.at(0));
+            stack.set(DZCRASH_REG_FP, 0xFEFE);  // kept: the function saved no frame pointer
             dzcrash_async_thread_state next;
             const uint32_t encoding = 0x03000000 | (3 << 16) | (3 << 13) | (1 << 10) | 0;
             ASSERT_EQ(stack.apply(encoding, &next, reinterpret_cast<uint64_t>(function)), DZCRASH_ESUCCESS);
             EXPECT_EQ(reg(&next, DZCRASH_REG_IP), 0x7777u);
             EXPECT_EQ(reg(&next, DZCRASH_REG_SP), stack.at(5));
             EXPECT_EQ(reg(&next, rbx), 0xBBu);
+            EXPECT_EQ(reg(&next, DZCRASH_REG_FP), 0xFEFEu);
         }
     }
 }

@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -56,7 +57,8 @@ class ObjCImage {
     // A method list with pointer entries of `entrySize` bytes and `flags` in the low bits of its first word.
     uint64_t methodList(const std::vector<Method>& methods, uint32_t entrySize = 24, uint32_t flags = 0x3,
                         bool nameThroughSelRef = false) {
-        const uint64_t list = take(dataNext_[kConst], 8 + methods.size() * entrySize);
+        // Room for whole entries even when the stated size is too short for them.
+        const uint64_t list = take(dataNext_[kConst], 8 + methods.size() * std::max<uint64_t>(entrySize, 24));
         put32(list, entrySize | flags);
         put32(list + 4, static_cast<uint32_t>(methods.size()));
         for (size_t i = 0; i < methods.size(); ++i) {
@@ -157,18 +159,20 @@ TEST(ObjCMethodReader, WalksClassesMetaclassesCategoriesAndRelativeLists) {
     ObjCImage objc(2, 1);
     objc.place();
     // The first word 24 | 0x3 would read as 27-byte entries if the flags were kept.
-    const uint64_t widget = objc.cls("Widget", objc.methodList({{"draw", objc.code(0x10)}, {"resize:", objc.code(0x20)}}),
-                                     objc.methodList({{"new", objc.code(0x30)}}, 24, 0x3, true));
+    const uint64_t widget =
+        objc.cls("Widget", objc.methodList({{"draw", objc.code(0x10)}, {"resize:", objc.code(0x20)}}),
+                 objc.methodList({{"new", objc.code(0x30)}}, 24, 0x3, true));
     objc.cls("Gadget", objc.relativeMethodList({{"spin", objc.code(0x40)}, {"stop", objc.code(0x48)}}));
-    objc.category(widget, objc.methodList({{"extra", objc.code(0x50)}}), objc.methodList({{"shared", objc.code(0x58)}}));
+    objc.category(widget, objc.methodList({{"extra", objc.code(0x50)}}),
+                  objc.methodList({{"shared", objc.code(0x58)}}));
 
     ObjCCache cache;
     std::vector<Seen> seen;
     ASSERT_EQ(dzcrash_async_objc_parse(objc.image(), &cache.cache, record, &seen), DZCRASH_ESUCCESS);
     const std::vector<Seen> expected = {
-        {false, "Widget", "draw", objc.code(0x10)}, {false, "Widget", "resize:", objc.code(0x20)},
-        {true, "Widget", "new", objc.code(0x30)},   {false, "Gadget", "spin", objc.code(0x40)},
-        {false, "Gadget", "stop", objc.code(0x48)}, {false, "Widget", "extra", objc.code(0x50)},
+        {false, "Widget", "draw", objc.code(0x10)},  {false, "Widget", "resize:", objc.code(0x20)},
+        {true, "Widget", "new", objc.code(0x30)},    {false, "Gadget", "spin", objc.code(0x40)},
+        {false, "Gadget", "stop", objc.code(0x48)},  {false, "Widget", "extra", objc.code(0x50)},
         {true, "Widget", "shared", objc.code(0x58)},
     };
     EXPECT_EQ(seen, expected);
@@ -202,17 +206,32 @@ TEST(ObjCMethodReader, MetadataOutsideItsSectionsIsInvalid) {
     EXPECT_EQ(dzcrash_async_objc_parse(objc.image(), &cache.cache, record, &seen), DZCRASH_EINVALID_DATA);
 }
 
+// Entries too short for their three pointers would be read past the list's end.
+TEST(ObjCMethodReader, AMethodListWithEntriesTooShortIsInvalid) {
+    ObjCImage objc(1);
+    objc.place();
+    objc.cls("Short", objc.methodList({{"a", objc.code(0x10)}}, 16, 0));
+    ObjCCache cache;
+    std::vector<Seen> seen;
+    EXPECT_EQ(dzcrash_async_objc_parse(objc.image(), &cache.cache, record, &seen), DZCRASH_EINVALID_DATA);
+    EXPECT_TRUE(seen.empty());
+}
+
 TEST(ObjCMethodReader, FindsTheGreatestImplementationAtOrBelowPcAndTheFirstOfEquals) {
     ObjCImage objc(1);
     objc.place();
-    objc.cls("Twin", objc.methodList({{"first", objc.code(0x100)}, {"second", objc.code(0x100)}, {"later", objc.code(0x200)}}));
+    objc.cls("Twin",
+             objc.methodList(
+                 {{"first", objc.code(0x100)}, {"second", objc.code(0x100)}, {"later", objc.code(0x200)}}));
     ObjCCache cache;
     struct Case {
         uint64_t pc;
         dzcrash_error_t error;
         const char* method;
-    } cases[] = {{0x0ff, DZCRASH_ENOTFOUND, ""}, {0x100, DZCRASH_ESUCCESS, "first"},
-                 {0x1ff, DZCRASH_ESUCCESS, "first"}, {0x300, DZCRASH_ESUCCESS, "later"}};
+    } cases[] = {{0x0ff, DZCRASH_ENOTFOUND, ""},
+                 {0x100, DZCRASH_ESUCCESS, "first"},
+                 {0x1ff, DZCRASH_ESUCCESS, "first"},
+                 {0x300, DZCRASH_ESUCCESS, "later"}};
     for (const Case& c : cases) {
         std::vector<Seen> seen;
         EXPECT_EQ(dzcrash_async_objc_find_method(objc.image(), &cache.cache, objc.code(c.pc), record, &seen),
@@ -283,8 +302,8 @@ TEST(ObjCMethodReader, FindSymbolNamesMethodsOnATieAndCutsTheirNames) {
     };
     for (const Case& c : cases) {
         Named named;
-        ASSERT_EQ(dzcrash_macho_find_symbol(objc.image(), c.strategy, &cache.cache, image.loaded(c.pc), keepName,
-                                            &named),
+        ASSERT_EQ(dzcrash_macho_find_symbol(objc.image(), c.strategy, &cache.cache, image.loaded(c.pc),
+                                            keepName, &named),
                   DZCRASH_ESUCCESS)
             << c.strategy << " " << c.name;
         EXPECT_EQ(named.name, c.name);
@@ -307,10 +326,12 @@ TEST(ObjCMethodReader, ElfImagesAreNamedFromTheirDynamicSymbolsOnly) {
     ObjCCache cache;
     Named symbolsOnly;
     Named both;
-    EXPECT_EQ(dzcrash_macho_find_symbol(image, 1, &cache.cache, pc, keepName, &symbolsOnly), DZCRASH_ESUCCESS);
+    EXPECT_EQ(dzcrash_macho_find_symbol(image, 1, &cache.cache, pc, keepName, &symbolsOnly),
+              DZCRASH_ESUCCESS);
     EXPECT_EQ(dzcrash_macho_find_symbol(image, 3, &cache.cache, pc, keepName, &both), DZCRASH_ESUCCESS);
     Named methodsOnly;
-    EXPECT_EQ(dzcrash_macho_find_symbol(image, 2, &cache.cache, pc, keepName, &methodsOnly), DZCRASH_ENOTFOUND);
+    EXPECT_EQ(dzcrash_macho_find_symbol(image, 2, &cache.cache, pc, keepName, &methodsOnly),
+              DZCRASH_ENOTFOUND);
     dzcrash_image_list_set_reading(list, false);
     EXPECT_EQ(symbolsOnly.name, "dzcrash_objc_tests_exported");
     EXPECT_EQ(both.name, symbolsOnly.name);

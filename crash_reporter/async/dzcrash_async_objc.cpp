@@ -401,7 +401,7 @@ void report_first_at_best(bool is_class_method, dzcrash_async_remote_string_t* c
     nearest->callback(is_class_method, class_name, method_name, imp, nearest->context);
 }
 
-// Maps `pages` pages at the string's address and looks for its NUL there.
+// Maps a page at the string's address, then one more each time the NUL lies beyond the mapping.
 dzcrash_error_t load_string(dzcrash_async_remote_string_t* string) {
     for (dzcrash_vm_size_t size = kStringPage;; size += kStringPage) {
         dzcrash_error_t error =

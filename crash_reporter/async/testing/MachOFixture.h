@@ -70,6 +70,7 @@ class MachOFixture {
     std::vector<Symbol> symbols;
     std::optional<Dysymtab> dysymtab;
     std::vector<RawCommand> rawCommands;
+    bool lowMemory = false;             // placed in the low 4 GiB, so that 32-bit pointers can reach it
     bool lastNameUnterminated = false;  // the string table ends inside the last symbol's name
 
     MachOFixture() = default;
@@ -83,7 +84,8 @@ class MachOFixture {
     void place() {
         build();
         mapped_ = roundToPage(bytes_.size());
-        memory_ = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        memory_ = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | (lowMemory ? MAP_32BIT : 0), -1, 0);
         memcpy(memory_, bytes_.data(), bytes_.size());
     }
 

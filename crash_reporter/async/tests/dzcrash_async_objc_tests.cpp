@@ -206,6 +206,68 @@ TEST(ObjCMethodReader, MetadataOutsideItsSectionsIsInvalid) {
     EXPECT_EQ(dzcrash_async_objc_parse(objc.image(), &cache.cache, record, &seen), DZCRASH_EINVALID_DATA);
 }
 
+// The legacy metadata of a 32-bit image: modules, their symbol tables and class records, read
+// from the task; a class with one method list and a metaclass with an array of them.
+TEST(ObjCMethodReader, WalksTheLegacyMetadataOfA32BitImage) {
+    MachOFixture fixture;
+    fixture.is64 = false;
+    fixture.cpuType = CPU_TYPE_X86;
+    fixture.lowMemory = true;
+    fixture.textSections = {{"__text", std::vector<uint8_t>(0x100, 0x90)},
+                            {"__heap", std::vector<uint8_t>(0x400, 0)}};
+    fixture.dataSegment = "__OBJC";
+    fixture.dataSections = {{"__module_info", std::vector<uint8_t>(32, 0)}};
+    fixture.place();
+    const auto address = [](uint64_t at) { return static_cast<uint32_t>(at); };
+    uint64_t next = fixture.textSectionLoaded(1);
+    const auto take = [&next](uint64_t size) {
+        const uint64_t at = next;
+        next += (size + 7) / 8 * 8;
+        return at;
+    };
+    const auto put = [&fixture](uint64_t at, uint32_t value) { memcpy(fixture.bytesAt(at), &value, 4); };
+    const auto string = [&](const char* text) {
+        const uint64_t at = take(strlen(text) + 1);
+        memcpy(fixture.bytesAt(at), text, strlen(text) + 1);
+        return address(at);
+    };
+    const auto methodList = [&](const char* name, uint32_t imp) {
+        const uint64_t list = take(8 + 12);
+        put(list + 4, 1);
+        put(list + 8, string(name));
+        put(list + 16, imp);
+        return address(list);
+    };
+    const uint32_t code = address(fixture.textSectionLoaded(0));
+    const uint32_t className = string("Old");
+    const uint64_t meta = take(40);
+    put(meta + 8, className);
+    const uint64_t lists = take(12);
+    put(lists, methodList("create", code + 0x20));
+    put(meta + 28, address(lists));  // info 0: an array of lists, ended by 0
+    const uint64_t cls = take(40);
+    put(cls, address(meta) | 1);
+    put(cls + 8, className);
+    put(cls + 16, 0x4000);  // one list, no array
+    put(cls + 28, methodList("run", code + 0x10));
+    const uint64_t symtab = take(16);
+    put(symtab + 8, 1);  // one class definition
+    put(symtab + 12, address(cls));
+    put(fixture.dataSectionLoaded(0) + 16 + 12, address(symtab));  // the second module; the first has none
+
+    dzcrash_image_list list;
+    dzcrash_image_list_init(&list, mach_task_self());
+    dzcrash_image_list_add(&list, fixture.headerAddress(), "/fixture/legacy");
+    ObjCCache cache;
+    std::vector<Seen> seen;
+    ASSERT_EQ(dzcrash_async_objc_parse(dzcrash_image_list_find(&list, fixture.headerAddress()), &cache.cache,
+                                       record, &seen),
+              DZCRASH_ESUCCESS);
+    const std::vector<Seen> expected = {{false, "Old", "run", code + 0x10u},
+                                        {true, "Old", "create", code + 0x20u}};
+    EXPECT_EQ(seen, expected);
+}
+
 // Entries too short for their three pointers would be read past the list's end.
 TEST(ObjCMethodReader, AMethodListWithEntriesTooShortIsInvalid) {
     ObjCImage objc(1);

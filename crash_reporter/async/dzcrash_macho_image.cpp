@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crash_reporter/async/dzcrash_async_objc.h"
 #include "crash_reporter/async/dzcrash_elf_image.h"
 #include "platform/mach/mach_port.h"
 
@@ -466,9 +467,36 @@ void storeSymbol(dzcrash_vm_address_t address, const char* name, void* context) 
     found->stored = true;
 }
 
-// The Objective-C metadata is not read yet: no method covers any address.
-dzcrash_error_t findObjcMethod(const dzcrash_macho_image*, void*, dzcrash_vm_address_t, FoundName*) {
-    return DZCRASH_ENOTFOUND;
+// "-[Class method]" or "+[Class method]", cut to the name limit; a cut inside the method name leaves
+// the closing bracket out.
+void storeMethod(bool is_class_method, dzcrash_async_remote_string_t* class_name,
+                 dzcrash_async_remote_string_t* method_name, dzcrash_vm_address_t imp, void* context) {
+    auto* found = static_cast<FoundName*>(context);
+    if (found->stored && found->address > imp) return;
+    const char* cls = nullptr;
+    const char* sel = nullptr;
+    if (dzcrash_async_remote_string_pointer(class_name, &cls) != DZCRASH_ESUCCESS ||
+        dzcrash_async_remote_string_pointer(method_name, &sel) != DZCRASH_ESUCCESS) {
+        return;
+    }
+    size_t length = 0;
+    const auto append = [&](const char* text) {
+        while (*text != '\0' && length < kNameLimit - 1) found->name[length++] = *text++;
+    };
+    append(is_class_method ? "+[" : "-[");
+    append(cls);
+    append(" ");
+    append(sel);
+    append("]");
+    found->name[length] = '\0';
+    found->address = imp;
+    found->stored = true;
+}
+
+dzcrash_error_t findObjcMethod(const dzcrash_macho_image* image, void* cache, dzcrash_vm_address_t pc,
+                               FoundName* found) {
+    return dzcrash_async_objc_find_method(image, static_cast<dzcrash_async_objc_cache_t*>(cache), pc,
+                                          storeMethod, found);
 }
 
 }  // namespace

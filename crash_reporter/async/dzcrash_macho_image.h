@@ -128,7 +128,7 @@ inline constexpr uint32_t DZCRASH_SYMBOL_STRATEGY_SYMBOL_TABLE = 1;
 inline constexpr uint32_t DZCRASH_SYMBOL_STRATEGY_OBJC = 2;
 // The name a report gives `pc`: from the symbol table and/or the Objective-C metadata as `strategy`
 // asks, the nearer start winning, a method on a tie; at most 255 bytes of it. `objc_cache` is the
-// method reader's cache (null for none).
+// method reader's cache (a dzcrash_async_objc_cache_t, null for none).
 dzcrash_error_t dzcrash_macho_find_symbol(const dzcrash_macho_image* image, uint32_t strategy,
                                           void* objc_cache, dzcrash_vm_address_t pc,
                                           dzcrash_macho_found_symbol_cb callback, void* context) noexcept;

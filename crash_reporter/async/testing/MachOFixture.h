@@ -1,16 +1,20 @@
 #pragma once
 // Builds small Mach-O images in the test's own memory: 32- or 64-bit, in the host's byte order or
 // swapped, with a __TEXT segment and its sections, LC_UUID, a symbol table with its strings in
-// __LINKEDIT, and any odd load command a test needs. The image is laid out as loaded: file offsets
+// __LINKEDIT, a data segment whose section contents a test writes after placing the image (they hold
+// the image's own addresses), and any odd load command a test needs; `unwindInfo` lays out the bytes of an
+// __unwind_info section. The image is laid out as loaded: file offsets
 // equal offsets from the header, and the header sits at `headerAddress()`.
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/dyld/loader.h"
@@ -33,6 +37,21 @@ class MachOFixture {
         uint32_t cmdsize;         // as written; the bytes that follow the head fill max(cmdsize, 8)
         bool beforeText = false;  // else right after the __TEXT segment
     };
+    // One second-level page of __unwind_info. Regular entries are (function offset, encoding);
+    // compressed ones (offset from the page's function offset, encoding index).
+    struct UnwindPage {
+        uint32_t functionOffset = 0;
+        bool compressed = false;
+        std::vector<std::pair<uint32_t, uint32_t>> entries;
+        std::vector<uint32_t> pageEncodings;  // compressed only
+        std::optional<uint32_t> kind;         // overrides the kind the flag above gives
+    };
+    struct UnwindInfo {
+        uint32_t version = 1;
+        std::vector<uint32_t> commonEncodings;
+        std::vector<UnwindPage> pages;
+        uint32_t endOffset = 0xffffff;  // the first level's end sentinel
+    };
     struct Dysymtab {
         uint32_t ilocalsym, nlocalsym, iextdefsym, nextdefsym;
     };
@@ -45,10 +64,13 @@ class MachOFixture {
     uint64_t textVmaddr = 0x1000;
     bool withText = true;
     std::vector<Section> textSections{{"__text", std::vector<uint8_t>(64, 0x90)}};
+    std::string dataSegment = "__DATA";
+    std::vector<Section> dataSections;  // the segment is left out while this is empty
     std::optional<std::array<uint8_t, 16>> uuid;
     std::vector<Symbol> symbols;
     std::optional<Dysymtab> dysymtab;
     std::vector<RawCommand> rawCommands;
+    bool lowMemory = false;             // placed in the low 4 GiB, so that 32-bit pointers can reach it
     bool lastNameUnterminated = false;  // the string table ends inside the last symbol's name
 
     MachOFixture() = default;
@@ -62,7 +84,8 @@ class MachOFixture {
     void place() {
         build();
         mapped_ = roundToPage(bytes_.size());
-        memory_ = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        memory_ = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | (lowMemory ? MAP_32BIT : 0), -1, 0);
         memcpy(memory_, bytes_.data(), bytes_.size());
     }
 
@@ -72,6 +95,67 @@ class MachOFixture {
     uint64_t loaded(uint64_t vmaddr) const { return vmaddr + static_cast<uint64_t>(slide()); }
     uint64_t textSize() const { return textSize_; }
     uint64_t sectionAddress(size_t index) const { return textVmaddr + sectionOffsets_.at(index); }
+    // Where a text or data section lies in memory once placed.
+    uint64_t textSectionLoaded(size_t index) const { return headerAddress() + sectionOffsets_.at(index); }
+    uint64_t dataSectionLoaded(size_t index) const { return headerAddress() + dataOffsets_.at(index); }
+    // The placed image's bytes at a loaded address, for writing what holds the image's addresses.
+    uint8_t* bytesAt(uint64_t loadedAddress) const { return reinterpret_cast<uint8_t*>(loadedAddress); }
+
+    // Header, common encodings, first level with its sentinel, then the pages, in the host's order.
+    static std::vector<uint8_t> unwindInfo(const UnwindInfo& info) {
+        std::vector<uint8_t> out;
+        const auto put = [&out](size_t at, uint32_t value, size_t width) {
+            if (out.size() < at + width) out.resize(at + width);
+            memcpy(&out[at], &value, width);
+        };
+        const uint32_t common = 28;
+        const uint32_t index = common + static_cast<uint32_t>(info.commonEncodings.size()) * 4;
+        const uint32_t indexCount = static_cast<uint32_t>(info.pages.size()) + 1;
+        put(0, info.version, 4);
+        put(4, common, 4);
+        put(8, static_cast<uint32_t>(info.commonEncodings.size()), 4);
+        put(12, index, 4);
+        put(16, 0, 4);
+        put(20, index, 4);
+        put(24, indexCount, 4);
+        for (size_t i = 0; i < info.commonEncodings.size(); ++i)
+            put(common + i * 4, info.commonEncodings[i], 4);
+        uint32_t page = index + indexCount * 12;
+        for (size_t i = 0; i < info.pages.size(); ++i) {
+            const UnwindPage& p = info.pages[i];
+            put(index + i * 12, p.functionOffset, 4);
+            put(index + i * 12 + 4, page, 4);
+            put(index + i * 12 + 8, 0, 4);
+            const uint32_t headerSize = p.compressed ? 12 : 8;
+            const uint32_t entrySize = p.compressed ? 4 : 8;
+            const uint32_t count = static_cast<uint32_t>(p.entries.size());
+            put(page, p.kind.value_or(p.compressed ? 3 : 2), 4);
+            put(page + 4, headerSize, 2);
+            put(page + 6, count, 2);
+            if (p.compressed) {
+                put(page + 8, headerSize + count * 4, 2);
+                put(page + 10, static_cast<uint32_t>(p.pageEncodings.size()), 2);
+            }
+            for (uint32_t e = 0; e < count; ++e) {
+                const uint32_t at = page + headerSize + e * entrySize;
+                if (p.compressed) {
+                    put(at, (p.entries[e].second << 24) | (p.entries[e].first & 0xffffff), 4);
+                } else {
+                    put(at, p.entries[e].first, 4);
+                    put(at + 4, p.entries[e].second, 4);
+                }
+            }
+            uint32_t end = page + headerSize + count * entrySize;
+            for (uint32_t encoding : p.pageEncodings) {
+                put(end, encoding, 4);
+                end += 4;
+            }
+            page = end;
+        }
+        put(index + info.pages.size() * 12, info.endOffset, 4);
+        put(index + info.pages.size() * 12 + 4, 0, 4);
+        return out;
+    }
 
   private:
     static uint64_t roundToPage(uint64_t size) {
@@ -121,7 +205,7 @@ class MachOFixture {
 
     // Writes a segment command at `at`; answers its size.
     size_t putSegment(size_t at, const std::string& name, uint64_t vmaddr, uint64_t vmsize, uint64_t fileoff,
-                      const std::vector<Section>& sections) {
+                      const std::vector<Section>& sections, const std::vector<size_t>& offsets = {}) {
         put32(at, is64 ? LC_SEGMENT_64 : LC_SEGMENT);
         put32(at + 4, segmentSize() + static_cast<uint32_t>(sections.size()) * sectionSize());
         putName(at + 8, name);
@@ -137,9 +221,9 @@ class MachOFixture {
         for (size_t index = 0; index < sections.size(); ++index, record += sectionSize()) {
             putName(record, sections[index].name);
             putName(record + 16, name);
-            putWord(record + 32, textVmaddr + sectionOffsets_[index]);
+            putWord(record + 32, textVmaddr + offsets[index]);
             putWord(record + 32 + w, sections[index].bytes.size());
-            put32(record + 32 + 2 * w, static_cast<uint32_t>(sectionOffsets_[index]));
+            put32(record + 32 + 2 * w, static_cast<uint32_t>(offsets[index]));
         }
         return segmentSize() + sections.size() * sectionSize();
     }
@@ -147,6 +231,7 @@ class MachOFixture {
     size_t commandsSize() const {
         size_t size = 0;
         if (withText) size += segmentSize() + textSections.size() * sectionSize();
+        if (!dataSections.empty()) size += segmentSize() + dataSections.size() * sectionSize();
         size += segmentSize();  // __LINKEDIT
         if (uuid) size += sizeof(uuid_command);
         size += sizeof(symtab_command);
@@ -177,7 +262,13 @@ class MachOFixture {
             offset = (offset + section.bytes.size() + 15) / 16 * 16;
         }
         textSize_ = roundToPage(offset);
-        const size_t linkedit = textSize_;
+        offset = textSize_;
+        dataOffsets_.clear();
+        for (const Section& section : dataSections) {
+            dataOffsets_.push_back(offset);
+            offset = (offset + section.bytes.size() + 15) / 16 * 16;
+        }
+        const size_t linkedit = roundToPage(offset);
         const size_t symbolTable = linkedit;
         const size_t stringTable = symbolTable + symbols.size() * entrySize();
         std::string strings(1, '\0');
@@ -196,13 +287,17 @@ class MachOFixture {
         put32(8, static_cast<uint32_t>(cpuSubtype));
         put32(12, MH_DYLIB);
         uint32_t count = static_cast<uint32_t>(rawCommands.size()) + 2 + (withText ? 1 : 0) + (uuid ? 1 : 0) +
-                         (dysymtab ? 1 : 0);
+                         (dysymtab ? 1 : 0) + (dataSections.empty() ? 0 : 1);
         put32(16, count);
         put32(20, static_cast<uint32_t>(commands));
 
         size_t at = headerSize();
         at += putRaw(at, true);
-        if (withText) at += putSegment(at, "__TEXT", textVmaddr, textSize_, 0, textSections);
+        if (withText) at += putSegment(at, "__TEXT", textVmaddr, textSize_, 0, textSections, sectionOffsets_);
+        if (!dataSections.empty()) {
+            at += putSegment(at, dataSegment, textVmaddr + textSize_, linkedit - textSize_, textSize_,
+                             dataSections, dataOffsets_);
+        }
         at += putRaw(at, false);
         at += putSegment(at, "__LINKEDIT", textVmaddr + linkedit, linkeditSize, linkedit, {});
         if (uuid) {
@@ -232,6 +327,10 @@ class MachOFixture {
             memcpy(&bytes_[sectionOffsets_[index]], textSections[index].bytes.data(),
                    textSections[index].bytes.size());
         }
+        for (size_t index = 0; index < dataSections.size(); ++index) {
+            std::copy(dataSections[index].bytes.begin(), dataSections[index].bytes.end(),
+                      bytes_.begin() + static_cast<ptrdiff_t>(dataOffsets_[index]));
+        }
         for (size_t index = 0; index < symbols.size(); ++index) {
             const size_t entry = symbolTable + index * entrySize();
             put32(entry, nameOffsets[index]);
@@ -245,6 +344,7 @@ class MachOFixture {
 
     std::vector<uint8_t> bytes_;
     std::vector<size_t> sectionOffsets_;
+    std::vector<size_t> dataOffsets_;
     uint64_t textSize_ = 0;
     void* memory_ = nullptr;
     size_t mapped_ = 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "measurement/wire/UploadCodecs.h"
+#include "measurement/wire/ZDMPBConfigMessages.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "measurement/wire/tests/WireTestSupport.h"
 
@@ -248,11 +249,13 @@ void expectDecodedOrRefused(const Data& bytes) {
 
 }  // namespace
 
-// Every damaged variant of real messages either decodes to a message that encodes and decodes
-// again, or is refused; nothing reads out of bounds (the sanitizer build checks that).
+// Every damaged variant of real messages (each byte with each one of its bits flipped or replaced
+// by a boundary value, each truncation) either decodes to a message that encodes and decodes again, or is
+// refused; nothing reads out of bounds (the sanitizer build checks that).
 TEST(Codecs, DamagedBytesDecodeToAUsableMessageOrNone) {
     const std::pair<const char*, void (*)(const Data&)> fixtures[] = {
         {"MeasurementBundle.full", expectDecodedOrRefused<ZDMPBMeasurementBundle>},
+        {"MeasurementConfig.full", expectDecodedOrRefused<ZDMPBMeasurementConfig>},
         {"MeasurementBatch.full", expectDecodedOrRefused<ZDMPBMeasurementBatch>},
         {"EventParam.full", expectDecodedOrRefused<ZDMPBEventParam>},
     };
@@ -261,9 +264,11 @@ TEST(Codecs, DamagedBytesDecodeToAUsableMessageOrNone) {
         const Data original = golden(name);
         stdoutOf([&] {
             for (size_t i = 0; i < original.size(); ++i) {
-                for (uint8_t replacement :
-                     {uint8_t(original[i] ^ 0x01), uint8_t(original[i] ^ 0x80), uint8_t(0xff)}) {
-                    Data damaged = original;
+                Data damaged = original;
+                std::vector<uint8_t> replacements{0x00, 0x7f, 0x80, 0xff};
+                for (int bit = 0; bit < 8; ++bit) replacements.push_back(original[i] ^ (1u << bit));
+                for (uint8_t replacement : replacements) {
+                    if (replacement == original[i]) continue;
                     damaged[i] = replacement;
                     check(damaged);
                 }

@@ -7,8 +7,8 @@
 namespace {
 
 // Indexes 0-12 are tags 1-13; tags 14 and 15 have none, so they are read and never written.
-constexpr int32_t kMeasurementConfigTypeWords[] = {0x202,  0x2002, 0x82, 0x4008, 0x4008, 0x4008, 0x2002,
-                                                   0x22,   0x4008, 0x4008, 0x2002, 0x2002, 0x2002};
+constexpr int32_t kMeasurementConfigTypeWords[] = {0x202, 0x2002, 0x82,   0x4008, 0x4008, 0x4008, 0x2002,
+                                                   0x22,  0x4008, 0x4008, 0x2002, 0x2002, 0x2002};
 const ZDMPBFieldDescriptor kMeasurementConfigFields[] = {
     {1, "version", nullptr},
     {2, "app_id", nullptr},

@@ -12,15 +12,22 @@ const ZDMPBFieldDescriptor kExperimentRequestFields[] = {
 
 constexpr int32_t kAppPropertyTypeWords[] = {0x2002, 0x2002, 0x2002, 0x2002, 0x2002, 0x22, 0x202};
 const ZDMPBFieldDescriptor kAppPropertyFields[] = {
-    {1, "platform", nullptr}, {2, "opaque_string_2", nullptr}, {3, "opaque_string_3", nullptr},
-    {4, "language", nullptr}, {5, "bundle_id", nullptr},       {6, "app_store", nullptr},
+    {1, "platform", nullptr},
+    {2, "opaque_string_2", nullptr},
+    {3, "opaque_string_3", nullptr},
+    {4, "language", nullptr},
+    {5, "bundle_id", nullptr},
+    {6, "app_store", nullptr},
     {7, "experiment_sdk_version", nullptr},
 };
 
 constexpr int32_t kClientPropertyTypeWords[] = {0x2002, 0x2002, 0x202, 0x2002, 0x4008};
 const ZDMPBFieldDescriptor kClientPropertyFields[] = {
-    {1, "sdk_name", nullptr}, {2, "diversion", nullptr}, {3, "sdk_version", nullptr},
-    {4, "app_id", nullptr},   {5, "custom_properties", &kZDMPBCustomPropertyDescriptor},
+    {1, "sdk_name", nullptr},
+    {2, "diversion", nullptr},
+    {3, "sdk_version", nullptr},
+    {4, "app_id", nullptr},
+    {5, "custom_properties", &kZDMPBCustomPropertyDescriptor},
 };
 
 constexpr int32_t kCustomPropertyTypeWords[] = {0x2002, 0x2002};
@@ -60,14 +67,15 @@ const ZDMPBFieldDescriptor kFlagFields[] = {
     {4, "double_value", nullptr}, {5, "bool_value", nullptr},
 };
 
-constexpr int32_t kSkAdNetworkConversionValueRequestTypeWords[] = {0x202, 0x2002, 0x2002, 0x2002, 0x202, 0x202};
+constexpr int32_t kSkAdNetworkConversionValueRequestTypeWords[] = {0x202,  0x2002, 0x2002,
+                                                                   0x2002, 0x202,  0x202};
 const ZDMPBFieldDescriptor kSkAdNetworkConversionValueRequestFields[] = {
     {1, "opaque_int_1", nullptr},    {2, "opaque_string_2", nullptr}, {3, "opaque_string_3", nullptr},
     {4, "opaque_string_4", nullptr}, {5, "opaque_int_5", nullptr},    {6, "opaque_int_6", nullptr},
 };
 
 constexpr int32_t kSkAdNetworkConversionValueResponseTypeWords[] = {0x42, 0x2002, 0x82,  0x42,
-                                                                     0x22, 0x202,  0x202, 0x202};
+                                                                    0x22, 0x202,  0x202, 0x202};
 const ZDMPBFieldDescriptor kSkAdNetworkConversionValueResponseFields[] = {
     {1, "opaque_enum_1", nullptr}, {2, "opaque_string_2", nullptr}, {3, "opaque_int_3", nullptr},
     {4, "opaque_enum_4", nullptr}, {5, "opaque_flag_5", nullptr},   {6, "opaque_int_6", nullptr},

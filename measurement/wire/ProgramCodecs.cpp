@@ -23,7 +23,7 @@ const ZDMPBFieldDescriptor kOgtActivityFields[] = {
 
 constexpr int32_t kRuntimeEntityTypeWords[] = {0x42, 0x4008, 0x2002, 0x2002, 0x22, 0x1002};
 const ZDMPBFieldDescriptor kRuntimeEntityFields[] = {
-    {1, "type", nullptr},         {2, "value", &kZDMPBRuntimeEntityDescriptor},
+    {1, "type", nullptr},          {2, "value", &kZDMPBRuntimeEntityDescriptor},
     {3, "function_name", nullptr}, {4, "string_value", nullptr},
     {5, "boolean_value", nullptr}, {6, "number_value", nullptr},
 };

@@ -236,10 +236,12 @@ TEST(Codecs, HostileNestingFailsWithoutExhaustingTheStack) {
 
 namespace {
 
+// `thorough`: a message decoded from the bytes must also encode, and decode again to the same
+// bytes; otherwise decoding only has to end without a crash.
 template <class T>
-void expectDecodedOrRefused(const Data& bytes) {
+void expectDecodedOrRefused(const Data& bytes, bool thorough) {
     auto message = T::initWithBuffer(bytes);
-    if (!message) return;
+    if (!message || !thorough) return;
     auto encoded = message->protoBuffer();
     ASSERT_TRUE(encoded) << hex(bytes);
     auto again = T::initWithBuffer(*encoded);
@@ -247,13 +249,20 @@ void expectDecodedOrRefused(const Data& bytes) {
     EXPECT_EQ(again->protoBuffer(), encoded) << hex(bytes);
 }
 
+bool isBoundaryOrBitFlip(uint8_t original, uint8_t replacement) {
+    const uint8_t flipped = original ^ replacement;
+    return replacement == 0x00 || replacement == 0x7f || replacement == 0x80 || replacement == 0xff ||
+           (flipped & (flipped - 1)) == 0;
+}
+
 }  // namespace
 
-// Every damaged variant of real messages (each byte with each one of its bits flipped or replaced
-// by a boundary value, each truncation) either decodes to a message that encodes and decodes again, or is
-// refused; nothing reads out of bounds (the sanitizer build checks that).
+// Every damaged variant of real messages (each byte replaced by each other value, each
+// truncation) either decodes or is refused, and nothing reads out of bounds (the sanitizer build
+// checks that). Truncations, single-bit flips and boundary values must also leave a decoded message
+// that encodes and decodes again to the same bytes.
 TEST(Codecs, DamagedBytesDecodeToAUsableMessageOrNone) {
-    const std::pair<const char*, void (*)(const Data&)> fixtures[] = {
+    const std::pair<const char*, void (*)(const Data&, bool)> fixtures[] = {
         {"MeasurementBundle.full", expectDecodedOrRefused<ZDMPBMeasurementBundle>},
         {"MeasurementConfig.full", expectDecodedOrRefused<ZDMPBMeasurementConfig>},
         {"MeasurementBatch.full", expectDecodedOrRefused<ZDMPBMeasurementBatch>},
@@ -265,14 +274,13 @@ TEST(Codecs, DamagedBytesDecodeToAUsableMessageOrNone) {
         stdoutOf([&] {
             for (size_t i = 0; i < original.size(); ++i) {
                 Data damaged = original;
-                std::vector<uint8_t> replacements{0x00, 0x7f, 0x80, 0xff};
-                for (int bit = 0; bit < 8; ++bit) replacements.push_back(original[i] ^ (1u << bit));
-                for (uint8_t replacement : replacements) {
+                for (int value = 0; value < 256; ++value) {
+                    const auto replacement = static_cast<uint8_t>(value);
                     if (replacement == original[i]) continue;
                     damaged[i] = replacement;
-                    check(damaged);
+                    check(damaged, isBoundaryOrBitFlip(original[i], replacement));
                 }
-                check(Data(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(i)));
+                check(Data(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(i)), true);
             }
         });
     }

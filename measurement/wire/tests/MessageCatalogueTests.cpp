@@ -8,7 +8,10 @@
 #include <map>
 #include <string>
 
+#include "measurement/wire/AudienceCodecs.h"
 #include "measurement/wire/ConfigCodecs.h"
+#include "measurement/wire/ExperimentCodecs.h"
+#include "measurement/wire/ProgramCodecs.h"
 #include "measurement/wire/ZDMPBAudienceMessages.h"
 #include "measurement/wire/ZDMPBConfigMessages.h"
 #include "measurement/wire/ZDMPBExperimentMessages.h"
@@ -83,7 +86,8 @@ std::shared_ptr<NANOMessageBase> rebuilt(const NANOMessageBase& source, bool pop
             ZDMPBSetArray(copy.get(), i, *elements);
             continue;
         }
-        EXPECT_TRUE(!populated || ZDMPBHasField(&source, i)) << type.name << " index " << i << " is not populated";
+        EXPECT_TRUE(!populated || ZDMPBHasField(&source, i))
+            << type.name << " index " << i << " is not populated";
         if (!ZDMPBHasField(&source, i)) continue;
         if (word & ZDMPBFieldTypeBool) {
             ZDMPBSetBool(copy.get(), i, ZDMPBGetBool(&source, i));
@@ -127,15 +131,32 @@ std::shared_ptr<T> empty() {
 
 TEST(MessageCatalogue, EveryMessageBuiltThroughTheAccessorsEncodesAsProtocAndSurvivesDecodingAndCopying) {
     const char* const names[] = {
-        "MeasurementConfig", "Setting",           "EventConfig",
-        "DataControl",       "Region",            "Audience",
-        "EventFilter",       "PropertyFilter",    "Filter",
-        "StringFilter",      "NumberFilter",      "Program",
-        "OgtActivities",     "OgtActivity",       "RuntimeEntity",
-        "ExperimentRequest", "AppProperty",       "ClientProperty",
-        "CustomProperty",    "ExperimentResponse", "SdkResponse",
-        "Snapshot",          "Experiment",        "Flag",
-        "SkAdNetworkConversionValueRequest",      "SkAdNetworkConversionValueResponse",
+        "MeasurementConfig",
+        "Setting",
+        "EventConfig",
+        "DataControl",
+        "Region",
+        "Audience",
+        "EventFilter",
+        "PropertyFilter",
+        "Filter",
+        "StringFilter",
+        "NumberFilter",
+        "Program",
+        "OgtActivities",
+        "OgtActivity",
+        "RuntimeEntity",
+        "ExperimentRequest",
+        "AppProperty",
+        "ClientProperty",
+        "CustomProperty",
+        "ExperimentResponse",
+        "SdkResponse",
+        "Snapshot",
+        "Experiment",
+        "Flag",
+        "SkAdNetworkConversionValueRequest",
+        "SkAdNetworkConversionValueResponse",
     };
     ASSERT_EQ(std::size(names), 26u);
     for (const char* name : names) {
@@ -156,8 +177,90 @@ TEST(MessageCatalogue, EveryMessageBuiltThroughTheAccessorsEncodesAsProtocAndSur
         }
         ASSERT_TRUE(fromBytes);
         EXPECT_EQ(hex(encoded(fromBytes)), hex(expected)) << "decoded and encoded again";
-        EXPECT_EQ(hex(encoded(cls->initWithMessageInfo(fromBytes->messageInfo()))), hex(expected)) << "copied";
+        EXPECT_EQ(hex(encoded(cls->initWithMessageInfo(fromBytes->messageInfo()))), hex(expected))
+            << "copied";
         EXPECT_EQ(hex(encoded(rebuilt(*fromBytes, true))), hex(expected)) << "built through the accessors";
+    }
+}
+
+// A type word that disagrees with the generated table would move values of the wrong width
+// between a record and nanopb's struct.
+TEST(MessageCatalogue, TypeWordsAgreeWithTheGeneratedTables) {
+    for (const ZDMPBMessageDescriptor* type : {&kZDMPBMeasurementConfigDescriptor,
+                                               &kZDMPBSettingDescriptor,
+                                               &kZDMPBEventConfigDescriptor,
+                                               &kZDMPBDataControlDescriptor,
+                                               &kZDMPBRegionDescriptor,
+                                               &kZDMPBAudienceDescriptor,
+                                               &kZDMPBEventFilterDescriptor,
+                                               &kZDMPBPropertyFilterDescriptor,
+                                               &kZDMPBFilterDescriptor,
+                                               &kZDMPBStringFilterDescriptor,
+                                               &kZDMPBNumberFilterDescriptor,
+                                               &kZDMPBProgramDescriptor,
+                                               &kZDMPBOgtActivitiesDescriptor,
+                                               &kZDMPBOgtActivityDescriptor,
+                                               &kZDMPBRuntimeEntityDescriptor,
+                                               &kZDMPBExperimentRequestDescriptor,
+                                               &kZDMPBAppPropertyDescriptor,
+                                               &kZDMPBClientPropertyDescriptor,
+                                               &kZDMPBCustomPropertyDescriptor,
+                                               &kZDMPBExperimentResponseDescriptor,
+                                               &kZDMPBSdkResponseDescriptor,
+                                               &kZDMPBSnapshotDescriptor,
+                                               &kZDMPBExperimentDescriptor,
+                                               &kZDMPBFlagDescriptor,
+                                               &kZDMPBSkAdNetworkConversionValueRequestDescriptor,
+                                               &kZDMPBSkAdNetworkConversionValueResponseDescriptor}) {
+        SCOPED_TRACE(type->name);
+        Data generated(type->structSize);
+        for (int32_t i = 0; i < type->fieldCount; ++i) {
+            SCOPED_TRACE(i);
+            const int32_t word = type->typeWords[i];
+            pb_field_iter_t field;
+            ASSERT_TRUE(pb_field_iter_begin(&field, type->nanopb, generated.data()));
+            ASSERT_TRUE(pb_field_iter_find(&field, type->fields[i].tag));
+            EXPECT_EQ((word & ZDMPBFieldTypeRepeated) != 0, PB_HTYPE(field.type) == PB_HTYPE_REPEATED);
+            const auto kind = PB_LTYPE(field.type);
+            const bool callback = PB_ATYPE(field.type) == PB_ATYPE_CALLBACK;
+            switch (word & ~(ZDMPBFieldTypeOptional | ZDMPBFieldTypeRepeated)) {
+                case ZDMPBFieldTypeBool:
+                    EXPECT_EQ(kind, PB_LTYPE_BOOL);
+                    break;
+                case ZDMPBFieldTypeEnum:
+                case ZDMPBFieldTypeUInt32:
+                    EXPECT_EQ(kind, PB_LTYPE_UVARINT);
+                    EXPECT_TRUE(callback || field.data_size == 4);
+                    break;
+                case ZDMPBFieldTypeInt32:
+                    EXPECT_EQ(kind, PB_LTYPE_VARINT);
+                    EXPECT_TRUE(callback || field.data_size == 4);
+                    break;
+                case ZDMPBFieldTypeInt64:
+                    EXPECT_EQ(kind, PB_LTYPE_VARINT);
+                    EXPECT_TRUE(callback || field.data_size == 8);
+                    break;
+                case ZDMPBFieldTypeUInt64:
+                    EXPECT_EQ(kind, PB_LTYPE_UVARINT);
+                    EXPECT_TRUE(callback || field.data_size == 8);
+                    break;
+                case ZDMPBFieldTypeDouble:
+                    EXPECT_EQ(kind, PB_LTYPE_FIXED64);
+                    break;
+                case ZDMPBFieldTypeFloat:
+                    EXPECT_EQ(kind, PB_LTYPE_FIXED32);
+                    break;
+                case ZDMPBFieldTypeString:
+                    EXPECT_EQ(kind, PB_LTYPE_STRING);
+                    break;
+                case ZDMPBFieldTypeMessage:
+                    EXPECT_TRUE(kind == PB_LTYPE_SUBMESSAGE || kind == PB_LTYPE_SUBMSG_W_CB);
+                    EXPECT_TRUE(type->fields[i].message);
+                    break;
+                default:
+                    ADD_FAILURE() << "unknown type word " << word;
+            }
+        }
     }
 }
 
@@ -242,10 +345,18 @@ TEST(MessageCatalogue, FlagValueTakesTheFirstPresentFieldInItsOrder) {
         Value expected;
     };
     const Case cases[] = {
-        {"integer and bool", [](ZDMPBFlag* f) { ZDMPBSetInt64(f, 1, 7), ZDMPBSetBool(f, 4, true); }, Value(7)},
-        {"all four", [](ZDMPBFlag* f) { ZDMPBSetInt64(f, 1, -1), ZDMPBSetString(f, 2, "s"), ZDMPBSetDouble(f, 3, 2.5), ZDMPBSetBool(f, 4, true); }, Value(-1)},
-        {"string and double", [](ZDMPBFlag* f) { ZDMPBSetString(f, 2, "s"), ZDMPBSetDouble(f, 3, 2.5); }, Value(2.5)},
-        {"string and bool", [](ZDMPBFlag* f) { ZDMPBSetString(f, 2, "on"), ZDMPBSetBool(f, 4, false); }, Value("on")},
+        {"integer and bool", [](ZDMPBFlag* f) { ZDMPBSetInt64(f, 1, 7), ZDMPBSetBool(f, 4, true); },
+         Value(7)},
+        {"all four",
+         [](ZDMPBFlag* f) {
+             ZDMPBSetInt64(f, 1, -1), ZDMPBSetString(f, 2, "s"), ZDMPBSetDouble(f, 3, 2.5),
+                 ZDMPBSetBool(f, 4, true);
+         },
+         Value(-1)},
+        {"string and double", [](ZDMPBFlag* f) { ZDMPBSetString(f, 2, "s"), ZDMPBSetDouble(f, 3, 2.5); },
+         Value(2.5)},
+        {"string and bool", [](ZDMPBFlag* f) { ZDMPBSetString(f, 2, "on"), ZDMPBSetBool(f, 4, false); },
+         Value("on")},
         {"bool", [](ZDMPBFlag* f) { ZDMPBSetBool(f, 4, false); }, Value(false)},
         {"name only", [](ZDMPBFlag* f) { ZDMPBSetString(f, 0, "n"); }, Value()},
     };

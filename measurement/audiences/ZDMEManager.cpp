@@ -8,7 +8,8 @@ constinit SharedInstance<ZDMEManager::Monitor> sharedMonitor{
     [] { return std::make_shared<ZDMEManager::Monitor>(ZDMMeasurement::monitor()); }};
 }  // namespace
 
-ZDMEManager::Monitor::Monitor(std::shared_ptr<ZDMMonitor> engineMonitor) : engineMonitor_(std::move(engineMonitor)) {}
+ZDMEManager::Monitor::Monitor(std::shared_ptr<ZDMMonitor> engineMonitor)
+    : engineMonitor_(std::move(engineMonitor)) {}
 
 void ZDMEManager::Monitor::logWithLevel(int64_t level, int64_t messageCode, const std::string& message) {
     engineMonitor_->logWithLevel(level, messageCode, message);

@@ -14,7 +14,8 @@ class ZDMEManager {
       public:
         explicit Monitor(std::shared_ptr<ZDMMonitor> engineMonitor);
         void logWithLevel(int64_t level, int64_t messageCode, const std::string& message);
-        void logWithLevel(int64_t level, int64_t messageCode, const std::string& message, const Value& context);
+        void logWithLevel(int64_t level, int64_t messageCode, const std::string& message,
+                          const Value& context);
 
       private:
         const std::shared_ptr<ZDMMonitor> engineMonitor_;

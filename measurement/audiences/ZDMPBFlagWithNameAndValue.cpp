@@ -21,7 +21,8 @@ std::shared_ptr<ZDMPBFlag> ZDMPBFlagWithNameAndValue(const Value& name, const Va
         return nullptr;
     }
     if (!value.isNumber() && !value.isString()) {
-        ZDMEManager::monitor()->logWithLevel(1, 850002, "Flag value is invalid", Value(ZDMPBClassNameOf(value)));
+        ZDMEManager::monitor()->logWithLevel(1, 850002, "Flag value is invalid",
+                                             Value(ZDMPBClassNameOf(value)));
         return nullptr;
     }
     auto flag = ZDMPBFlag::initWithBuffer(nullptr);

@@ -1,5 +1,3 @@
-#include "measurement/audiences/ZDMPBFlagWithNameAndValue.h"
-
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -7,6 +5,7 @@
 #include <vector>
 
 #include "measurement/audiences/ZDMEManager.h"
+#include "measurement/audiences/ZDMPBFlagWithNameAndValue.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "platform/foundation/SharedInstance.h"
@@ -44,18 +43,16 @@ TEST_F(FlagBuilding, ValueGoesToTheFieldOfItsKind) {
         Value read;
     };
     const Case cases[] = {
-        {Value(1.5), 3, Value(1.5)},
-        {Value(7), 1, Value(7)},
-        {Value("on"), 2, Value("on")},
-        {Value(true), 1, Value(1)},
-        {Value(2.0), 3, Value(2.0)},
+        {Value(1.5), 3, Value(1.5)}, {Value(7), 1, Value(7)},     {Value("on"), 2, Value("on")},
+        {Value(true), 1, Value(1)},  {Value(2.0), 3, Value(2.0)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.index);
         auto flag = ZDMPBFlagWithNameAndValue(Value("feature"), c.value);
         ASSERT_TRUE(flag);
         EXPECT_EQ(ZDMPBGetString(flag.get(), 0), "feature");
-        for (int32_t index = 1; index <= 4; ++index) EXPECT_EQ(ZDMPBHasField(flag.get(), index), index == c.index);
+        for (int32_t index = 1; index <= 4; ++index)
+            EXPECT_EQ(ZDMPBHasField(flag.get(), index), index == c.index);
         const Value read = ZDMPBFlagValue(flag.get());
         EXPECT_EQ(read, c.read);
         EXPECT_EQ(read.type(), c.read.type());

@@ -3,8 +3,8 @@
 // and copied; and the behaviour their users rely on.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -16,7 +16,6 @@
 #include "measurement/wire/ZDMPBConfigMessages.h"
 #include "measurement/wire/ZDMPBExperimentMessages.h"
 #include "measurement/wire/ZDMPBProgramMessages.h"
-#include "measurement/wire/ZDMPBUploadMessages.h"
 #include "measurement/wire/tests/WireTestSupport.h"
 
 namespace {

@@ -94,8 +94,9 @@ const char* expectedMessageName(const NANOMessageBase* message, int32_t index) {
     return element ? element->name : "";
 }
 
-// The design's class name of a value, for the texts of refused elements.
-std::string classNameOf(const Value& value) {
+}  // namespace
+
+std::string ZDMPBClassNameOf(const Value& value) {
     switch (value.type()) {
         case Value::Type::Null:
             return "NSNull";
@@ -118,6 +119,8 @@ std::string classNameOf(const Value& value) {
     }
     return "NSObject";
 }
+
+namespace {
 
 std::optional<Value> elementValue(int32_t word, const void* element, const ZDMPBClass* elementClass) {
     const uint64_t bits =
@@ -161,7 +164,7 @@ std::optional<Value> elementValue(int32_t word, const void* element, const ZDMPB
 bool storeElement(const NANOMessageBase* message, const Field& f, const Value& item, void** element) {
     const int32_t w = f.word;
     auto refuse = [&](const char* expectation) {
-        NSLog("<ERROR> Invalid object type. %s. Type: %s", expectation, classNameOf(item).c_str());
+        NSLog("<ERROR> Invalid object type. %s. Type: %s", expectation, ZDMPBClassNameOf(item).c_str());
         return false;
     };
     if (w & ZDMPBFieldTypeBool) {
@@ -201,7 +204,7 @@ bool storeElement(const NANOMessageBase* message, const Field& f, const Value& i
         const char* expected = expectedMessageName(message, f.index);
         if (std::strcmp(sub->messageID(), expected) != 0) {
             NSLog("<ERROR> Invalid object type. Message fields expect ZDMPB%s. Type: %s", expected,
-                  classNameOf(item).c_str());
+                  ZDMPBClassNameOf(item).c_str());
             return false;
         }
         return sub->copyMessageInfoFn()(reinterpret_cast<ZDMPBMessageInfo**>(element), sub->messageInfo());

@@ -55,3 +55,7 @@ std::optional<Value::Array> ZDMPBGetArray(const NANOMessageBase* message, int32_
 // Replaces the elements; nullopt empties the field. An element of the wrong kind leaves the field
 // empty, never partly filled.
 void ZDMPBSetArray(NANOMessageBase* message, int32_t index, const std::optional<Value::Array>& elements);
+
+// The design's class name of a value ("NSNumber", "NSString", "NSData", a message's class, …), as
+// the texts about refused values print it.
+std::string ZDMPBClassNameOf(const Value& value);

@@ -18,8 +18,18 @@ constexpr std::string_view kMarkers = "^~$@#";
 
 // Main-row digit and sign keys and their keypad twins; other keys keep their code under "#".
 constexpr std::array<std::pair<uint16_t, uint16_t>, 12> kKeypadPairs = {{
-    {18, 83}, {19, 84}, {20, 85}, {21, 86}, {22, 88}, {23, 87},
-    {24, 81}, {25, 92}, {26, 89}, {27, 78}, {28, 91}, {29, 82},
+    {18, 83},
+    {19, 84},
+    {20, 85},
+    {21, 86},
+    {22, 88},
+    {23, 87},
+    {24, 81},
+    {25, 92},
+    {26, 89},
+    {27, 78},
+    {28, 91},
+    {29, 82},
 }};
 constexpr std::array<uint16_t, 18> kKeypadKeyCodes = {65, 67, 69, 71, 75, 76, 78, 81, 82,
                                                       83, 84, 85, 86, 87, 88, 89, 91, 92};
@@ -75,10 +85,10 @@ AnyObject KRKeyBindingTransformer::transformedValue(const AnyObject& value) cons
 
     const AnyObject code{Value(keyCode)};
     const AnyObject flagsObject{Value(flags)};
-    auto characters =
-        symbolic->transformedValue(code, flagsObject, AnyObject(), NSUserInterfaceLayoutDirection::LeftToRight);
-    auto charactersIgnoringModifiers =
-        symbolic->transformedValue(code, AnyObject(), flagsObject, NSUserInterfaceLayoutDirection::LeftToRight);
+    auto characters = symbolic->transformedValue(code, flagsObject, AnyObject(),
+                                                 NSUserInterfaceLayoutDirection::LeftToRight);
+    auto charactersIgnoringModifiers = symbolic->transformedValue(
+        code, AnyObject(), flagsObject, NSUserInterfaceLayoutDirection::LeftToRight);
     return AnyObject(KRShortcut::shortcutWithCode(keyCode, flags, std::move(characters),
                                                   std::move(charactersIgnoringModifiers)));
 }
@@ -100,6 +110,7 @@ AnyObject KRKeyBindingTransformer::reverseTransformedValue(const AnyObject& valu
     if (flags & NSEventModifierFlagOption) binding += '~';
     if (flags & NSEventModifierFlagShift) binding += '$';
     if (flags & NSEventModifierFlagCommand) binding += '@';
-    if (std::find(kKeypadKeyCodes.begin(), kKeypadKeyCodes.end(), keyCode) != kKeypadKeyCodes.end()) binding += '#';
+    if (std::find(kKeypadKeyCodes.begin(), kKeypadKeyCodes.end(), keyCode) != kKeypadKeyCodes.end())
+        binding += '#';
     return AnyObject(Value(binding + *keyCharacter));
 }

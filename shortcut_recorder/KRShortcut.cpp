@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr std::array<uint16_t, 20> kFunctionKeyCodes = {122, 120, 99,  118, 96,  97,  98,  100, 101, 109,
-                                                        103, 111, 105, 107, 113, 106, 64,  79,  80,  90};
+constexpr std::array<uint16_t, 20> kFunctionKeyCodes = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
+                                                        103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
 constexpr uint32_t kCarbonFunctionKeyFlag = 0x800000;
 
 constexpr NSEventModifierFlags Shift = NSEventModifierFlagShift;
@@ -115,7 +115,8 @@ std::shared_ptr<KRShortcut> KRShortcut::makeNew() {
     throw Exception(NSInvalidArgumentException, "+[KRShortcut new]: unrecognized selector sent to class");
 }
 
-KRShortcut::KRShortcut(uint16_t keyCode, NSEventModifierFlags modifierFlags, std::optional<std::string> characters,
+KRShortcut::KRShortcut(uint16_t keyCode, NSEventModifierFlags modifierFlags,
+                       std::optional<std::string> characters,
                        std::optional<std::string> charactersIgnoringModifiers) {
     assign(keyCode, modifierFlags, std::move(characters), std::move(charactersIgnoringModifiers));
 }
@@ -127,18 +128,19 @@ void KRShortcut::assign(uint16_t keyCode, NSEventModifierFlags modifierFlags,
     modifierFlags_ = modifierFlags & KRModifierFlagsMask;
     // The strings are computed with the flags as given: the layout may type differently with, say,
     // Caps Lock held, even though the shortcut does not keep it.
-    if (!characters && keyCode != KRKeyCodeNone) characters = asciiSymbol(keyCode, modifierFlags, std::nullopt);
+    if (!characters && keyCode != KRKeyCodeNone)
+        characters = asciiSymbol(keyCode, modifierFlags, std::nullopt);
     if (!charactersIgnoringModifiers && keyCode != KRKeyCodeNone)
         charactersIgnoringModifiers = asciiSymbol(keyCode, std::nullopt, modifierFlags);
     characters_ = std::move(characters);
     charactersIgnoringModifiers_ = std::move(charactersIgnoringModifiers);
 }
 
-std::shared_ptr<KRShortcut> KRShortcut::shortcutWithCode(uint16_t keyCode, NSEventModifierFlags modifierFlags,
-                                                         std::optional<std::string> characters,
-                                                         std::optional<std::string> charactersIgnoringModifiers) {
-    return std::shared_ptr<KRShortcut>(
-        new KRShortcut(keyCode, modifierFlags, std::move(characters), std::move(charactersIgnoringModifiers)));
+std::shared_ptr<KRShortcut> KRShortcut::shortcutWithCode(
+    uint16_t keyCode, NSEventModifierFlags modifierFlags, std::optional<std::string> characters,
+    std::optional<std::string> charactersIgnoringModifiers) {
+    return std::shared_ptr<KRShortcut>(new KRShortcut(keyCode, modifierFlags, std::move(characters),
+                                                      std::move(charactersIgnoringModifiers)));
 }
 
 std::shared_ptr<KRShortcut> KRShortcut::shortcutWithEvent(const NSEvent& event, bool ignoringCharacters) {
@@ -178,14 +180,15 @@ std::shared_ptr<KRShortcut> KRShortcut::shortcutWithKeyEquivalent(const std::str
 
     NSEventModifierFlags flags = 0;
     if (!modifiers.empty()) {
-        AnyObject parsed =
-            KRSymbolicModifierFlagsTransformer::sharedTransformer()->reverseTransformedValue(Value(modifiers));
+        AnyObject parsed = KRSymbolicModifierFlagsTransformer::sharedTransformer()->reverseTransformedValue(
+            Value(modifiers));
         if (!parsed.isNumber()) return nullptr;
         flags = static_cast<NSEventModifierFlags>(parsed.value()->integerOr(0));
     }
     uint16_t keyCode = KRKeyCodeNone;
     if (!key.empty()) {
-        AnyObject parsed = KRASCIILiteralKeyCodeTransformer::sharedTransformer()->reverseTransformedValue(Value(key));
+        AnyObject parsed =
+            KRASCIILiteralKeyCodeTransformer::sharedTransformer()->reverseTransformedValue(Value(key));
         if (!parsed.isNumber()) return nullptr;
         keyCode = static_cast<uint16_t>(parsed.value()->integerOr(0));
     }
@@ -193,7 +196,9 @@ std::shared_ptr<KRShortcut> KRShortcut::shortcutWithKeyEquivalent(const std::str
 }
 
 std::shared_ptr<KRShortcut> KRShortcut::shortcutWithKeyBinding(const std::string& keyBinding) {
-    return KRKeyBindingTransformer::sharedTransformer()->transformedValue(Value(keyBinding)).object<KRShortcut>();
+    return KRKeyBindingTransformer::sharedTransformer()
+        ->transformedValue(Value(keyBinding))
+        .object<KRShortcut>();
 }
 
 ArchiveClass KRShortcut::archiveClass() {
@@ -245,7 +250,8 @@ std::string KRShortcut::description() const {
 }
 
 uint32_t KRShortcut::carbonKeyCode() const {
-    if (keyCode_ == KRKeyCodeNone) traceLog(TraceLevel::Fault, "#Critical KRKeyCodeNone has no representation in Carbon");
+    if (keyCode_ == KRKeyCodeNone)
+        traceLog(TraceLevel::Fault, "#Critical KRKeyCodeNone has no representation in Carbon");
     return keyCode_;
 }
 
@@ -293,7 +299,8 @@ bool KRShortcut::isEqualToKeyEquivalent(const std::string& keyEquivalent,
     if (keyEquivalent.empty() || keyCode_ == KRKeyCodeNone) return false;
     return isEqualToKeyEquivalent(keyEquivalent, modifierFlags,
                                   *KRASCIISymbolicKeyCodeTransformer::sharedTransformer()) ||
-           isEqualToKeyEquivalent(keyEquivalent, modifierFlags, *KRSymbolicKeyCodeTransformer::sharedTransformer());
+           isEqualToKeyEquivalent(keyEquivalent, modifierFlags,
+                                  *KRSymbolicKeyCodeTransformer::sharedTransformer());
 }
 
 bool KRShortcut::isEqualToKeyEquivalent(const std::string& keyEquivalent, NSEventModifierFlags modifierFlags,
@@ -306,7 +313,8 @@ bool KRShortcut::isEqualToKeyEquivalent(const std::string& keyEquivalent, NSEven
 
     const auto direction = NSApplication::sharedApplication()->userInterfaceLayoutDirection();
     const AnyObject code{Value(keyCode_)};
-    const auto symbol = transformer.transformedValue(code, AnyObject(Value(0)), AnyObject(Value(flags)), direction);
+    const auto symbol =
+        transformer.transformedValue(code, AnyObject(Value(0)), AnyObject(Value(flags)), direction);
     if (symbol == keyEquivalent && mask == flags) return true;
     if (!isSubset(mask, flags)) return false;
 
@@ -334,10 +342,11 @@ bool KRShortcut::initWithCoder(KeyedUnarchiver& coder) {
     Archived keyCode = coder.decodeObject(KRShortcutKeyKeyCode);
     Archived flags = coder.decodeObject(KRShortcutKeyModifierFlags);
     auto numberOr = [](const Archived& archived, int64_t fallback) {
-        return archived.value() && archived.value()->isNumber() ? archived.value()->integerOr(fallback) : fallback;
+        return archived.value() && archived.value()->isNumber() ? archived.value()->integerOr(fallback)
+                                                                : fallback;
     };
-    assign(static_cast<uint16_t>(numberOr(keyCode, 0)),
-           static_cast<NSEventModifierFlags>(numberOr(flags, 0)), coder.decodeString(KRShortcutKeyCharacters),
+    assign(static_cast<uint16_t>(numberOr(keyCode, 0)), static_cast<NSEventModifierFlags>(numberOr(flags, 0)),
+           coder.decodeString(KRShortcutKeyCharacters),
            coder.decodeString(KRShortcutKeyCharactersIgnoringModifiers));
     return true;
 }

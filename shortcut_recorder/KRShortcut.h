@@ -27,12 +27,13 @@ class KRShortcut : public Codable, public std::enable_shared_from_this<KRShortcu
 
     // Flags outside the four modifiers are dropped. A missing string is what the key types on the
     // ASCII-capable layout (with the flags, resp. without them); none for KRKeyCodeNone.
-    static std::shared_ptr<KRShortcut> shortcutWithCode(uint16_t keyCode, NSEventModifierFlags modifierFlags,
-                                                        std::optional<std::string> characters,
-                                                        std::optional<std::string> charactersIgnoringModifiers);
+    static std::shared_ptr<KRShortcut> shortcutWithCode(
+        uint16_t keyCode, NSEventModifierFlags modifierFlags, std::optional<std::string> characters,
+        std::optional<std::string> charactersIgnoringModifiers);
     // Key down, key up and flags changed only (a flags-changed event names the modifier key that
     // changed, which counts as held); null with an error line for any other event.
-    static std::shared_ptr<KRShortcut> shortcutWithEvent(const NSEvent& event, bool ignoringCharacters = false);
+    static std::shared_ptr<KRShortcut> shortcutWithEvent(const NSEvent& event,
+                                                         bool ignoringCharacters = false);
     // Wrong kinds of values fall back: no key, no flags, no strings.
     static std::shared_ptr<KRShortcut> shortcutWithDictionary(const Dictionary& dictionary);
     // Modifier glyphs followed by a key name ("⇧⌘A", "⌥F5"); null when either part does not parse.
@@ -46,7 +47,9 @@ class KRShortcut : public Codable, public std::enable_shared_from_this<KRShortcu
     uint16_t keyCode() const { return keyCode_; }
     NSEventModifierFlags modifierFlags() const { return modifierFlags_; }
     const std::optional<std::string>& characters() const { return characters_; }
-    const std::optional<std::string>& charactersIgnoringModifiers() const { return charactersIgnoringModifiers_; }
+    const std::optional<std::string>& charactersIgnoringModifiers() const {
+        return charactersIgnoringModifiers_;
+    }
 
     // "keyCode" and "modifierFlags" always, the strings when there are any.
     Dictionary dictionaryRepresentation() const;

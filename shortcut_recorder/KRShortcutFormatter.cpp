@@ -30,8 +30,8 @@ std::optional<std::string> KRShortcutFormatter::stringForObjectValue(const AnyOb
         modifierTransformer = KRSymbolicModifierFlagsTransformer::sharedTransformer();
 
     const Value flags(shortcut->modifierFlags());
-    auto key = keyTransformer->transformedValue(AnyObject(Value(shortcut->keyCode())), AnyObject(), AnyObject(flags),
-                                                layoutDirection_);
+    auto key = keyTransformer->transformedValue(AnyObject(Value(shortcut->keyCode())), AnyObject(),
+                                                AnyObject(flags), layoutDirection_);
     if (!key) {
         char buffer[16];
         std::snprintf(buffer, sizeof buffer, "<%hu>", shortcut->keyCode());

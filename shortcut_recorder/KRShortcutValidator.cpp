@@ -70,7 +70,8 @@ bool KRShortcutValidator::validateShortcut(const KRShortcut& shortcut, Error* er
     TraceActivity activity("-[KRShortcutValidator validateShortcut:error:]");
     if (!validateShortcutAgainstDelegate(shortcut, error)) return false;
     auto delegate = delegate_.lock();
-    bool checkSystem = delegate ? delegate->shortcutValidatorShouldCheckSystemShortcuts(*this).value_or(true) : true;
+    bool checkSystem =
+        delegate ? delegate->shortcutValidatorShouldCheckSystemShortcuts(*this).value_or(true) : true;
     if (checkSystem && !validateShortcutAgainstSystemShortcuts(shortcut, error)) return false;
     bool checkMenu = delegate ? delegate->shortcutValidatorShouldCheckMenu(*this).value_or(true) : true;
     if (!checkMenu) return true;
@@ -86,8 +87,8 @@ bool KRShortcutValidator::validateShortcutAgainstDelegate(const KRShortcut& shor
     bool valid = true;
     if (auto answer = delegate->shortcutValidatorIsShortcutValid(*this, shortcut, &reason)) {
         valid = *answer;
-    } else if (auto taken = delegate->shortcutValidatorIsKeyCodeAndFlagsTaken(*this, shortcut.keyCode(),
-                                                                               shortcut.modifierFlags(), &reason)) {
+    } else if (auto taken = delegate->shortcutValidatorIsKeyCodeAndFlagsTaken(
+                   *this, shortcut.keyCode(), shortcut.modifierFlags(), &reason)) {
         valid = !*taken;
     }
     if (valid) return true;
@@ -105,17 +106,19 @@ bool KRShortcutValidator::validateShortcutAgainstSystemShortcuts(const KRShortcu
     TraceActivity activity("-[KRShortcutValidator validateShortcutAgainstSystemShortcuts:error:]");
     std::vector<Value> hotKeys;
     if (OSStatus status = CopySymbolicHotKeys(&hotKeys); status != noErr) {
-        traceLogFormat(TraceLevel::Error, "#Error Unable to read System Shortcuts: %d", static_cast<int>(status));
+        traceLogFormat(TraceLevel::Error, "#Error Unable to read System Shortcuts: %d",
+                       static_cast<int>(status));
         return false;
     }
     for (const Value& hotKey : hotKeys) {
         if (!matchesHotKey(hotKey, shortcut)) continue;
         if (error) {
-            *error = refusal(shortcut, formatted("The \"%@\" shortcut can't be used because it's already used by a "
-                                                 "system-wide keyboard shortcut. If you really want to use this "
-                                                 "shortcut, most shortcuts can be changed in the Keyboard panel in "
-                                                 "System Preferences.",
-                                                 {readableString(shortcut)}));
+            *error = refusal(shortcut,
+                             formatted("The \"%@\" shortcut can't be used because it's already used by a "
+                                       "system-wide keyboard shortcut. If you really want to use this "
+                                       "shortcut, most shortcuts can be changed in the Keyboard panel in "
+                                       "System Preferences.",
+                                       {readableString(shortcut)}));
         }
         return false;
     }
@@ -130,10 +133,11 @@ bool KRShortcutValidator::validateShortcut(const KRShortcut& shortcut, const NSM
             !shortcut.isEqualToKeyEquivalent(item->keyEquivalent(), item->keyEquivalentModifierMask()))
             continue;
         if (error) {
-            *error = refusal(shortcut,
-                             formatted("The \"%@\" shortcut can't be used because it's already used by the \"%@\" "
-                                       "menu item.",
-                                       {readableString(shortcut), KR_path(*item)}));
+            *error =
+                refusal(shortcut,
+                        formatted("The \"%@\" shortcut can't be used because it's already used by the \"%@\" "
+                                  "menu item.",
+                                  {readableString(shortcut), KR_path(*item)}));
         }
         return false;
     }
@@ -156,7 +160,8 @@ bool KRShortcutValidator::recorderControl(NSControl& control, const KRShortcut& 
 
 std::string KR_path(const NSMenuItem& item) {
     std::vector<std::string> titles{item.title()};
-    for (auto parent = item.parentItem(); parent && titles.size() < kMaxMenuPathItems; parent = parent->parentItem())
+    for (auto parent = item.parentItem(); parent && titles.size() < kMaxMenuPathItems;
+         parent = parent->parentItem())
         titles.push_back(parent->title());
     std::string path;
     for (auto title = titles.rbegin(); title != titles.rend(); ++title) {

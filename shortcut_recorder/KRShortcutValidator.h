@@ -25,7 +25,8 @@ class KRShortcutValidatorDelegate {
         return std::nullopt;
     }
     // The older form, asked only without the one above: whether the combination is taken.
-    virtual std::optional<bool> shortcutValidatorIsKeyCodeAndFlagsTaken(KRShortcutValidator&, uint16_t /*keyCode*/,
+    virtual std::optional<bool> shortcutValidatorIsKeyCodeAndFlagsTaken(KRShortcutValidator&,
+                                                                        uint16_t /*keyCode*/,
                                                                         NSEventModifierFlags /*flags*/,
                                                                         std::string* /*reason*/) {
         return std::nullopt;
@@ -33,7 +34,9 @@ class KRShortcutValidatorDelegate {
     virtual std::optional<bool> shortcutValidatorShouldCheckSystemShortcuts(KRShortcutValidator&) {
         return std::nullopt;
     }
-    virtual std::optional<bool> shortcutValidatorShouldCheckMenu(KRShortcutValidator&) { return std::nullopt; }
+    virtual std::optional<bool> shortcutValidatorShouldCheckMenu(KRShortcutValidator&) {
+        return std::nullopt;
+    }
     // Whether messages name keys as on the ASCII-capable layout (the default) or the current one.
     virtual std::optional<bool> shortcutValidatorShouldUseASCIIStringForKeyCodes(KRShortcutValidator&) {
         return std::nullopt;

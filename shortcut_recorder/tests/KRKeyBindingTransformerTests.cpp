@@ -1,7 +1,6 @@
-#include "shortcut_recorder/KRKeyBindingTransformer.h"
-
 #include <gtest/gtest.h>
 
+#include "shortcut_recorder/KRKeyBindingTransformer.h"
 #include "shortcut_recorder/KRShortcut.h"
 #include "shortcut_recorder/tests/ShortcutFixture.h"
 
@@ -15,12 +14,8 @@ TEST_F(KeyBindings, StringsBecomeShortcuts) {
         uint16_t keyCode;
         uint64_t flags;
     } cases[] = {
-        {"^$a", 0, kControl | kShift},
-        {"A", 0, kShift},
-        {"@#1", 83, kCommand},
-        {"@1", 18, kCommand},
-        {"#.", 47, 0},
-        {"~\uF700", 126, kOption},
+        {"^$a", 0, kControl | kShift}, {"A", 0, kShift}, {"@#1", 83, kCommand},
+        {"@1", 18, kCommand},          {"#.", 47, 0},    {"~\uF700", 126, kOption},
     };
     for (const auto& c : cases) {
         auto shortcut = KRShortcut::shortcutWithKeyBinding(c.binding);
@@ -54,8 +49,8 @@ TEST_F(KeyBindings, ShortcutsBecomeStringsWithMarkersInFixedOrder) {
     EXPECT_EQ(write(0, kCommand | kShift | kOption | kControl), "^~$@a");
     EXPECT_EQ(write(18, 0), "1");
 
-    AnyObject fromDictionary =
-        transformer->reverseTransformedValue(AnyObject(Value(Dictionary{{"keyCode", 83}, {"modifierFlags", "x"}})));
+    AnyObject fromDictionary = transformer->reverseTransformedValue(
+        AnyObject(Value(Dictionary{{"keyCode", 83}, {"modifierFlags", "x"}})));
     EXPECT_EQ(*fromDictionary.string(), "#1");
 }
 

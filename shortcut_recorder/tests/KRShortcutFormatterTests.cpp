@@ -1,8 +1,7 @@
-#include "shortcut_recorder/KRShortcutFormatter.h"
-
 #include <gtest/gtest.h>
 
 #include "shortcut_recorder/KRShortcut.h"
+#include "shortcut_recorder/KRShortcutFormatter.h"
 #include "shortcut_recorder/tests/ShortcutFixture.h"
 
 namespace {
@@ -24,7 +23,8 @@ TEST_F(ShortcutFormatter, DefaultsShowGlyphsThenTheKeyName) {
 }
 
 TEST_F(ShortcutFormatter, TakesTheApplicationsDirectionAtCreation) {
-    NSApplication::sharedApplication()->setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection::RightToLeft);
+    NSApplication::sharedApplication()->setUserInterfaceLayoutDirection(
+        NSUserInterfaceLayoutDirection::RightToLeft);
     EXPECT_EQ(KRShortcutFormatter().layoutDirection(), NSUserInterfaceLayoutDirection::RightToLeft);
 }
 

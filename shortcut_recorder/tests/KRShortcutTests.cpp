@@ -1,10 +1,9 @@
-#include "shortcut_recorder/KRShortcut.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/foundation/Exception.h"
 #include "shortcut_recorder/KRKeyCodeTransformer.h"
 #include "shortcut_recorder/KRKeyEquivalentTransformer.h"
+#include "shortcut_recorder/KRShortcut.h"
 #include "shortcut_recorder/tests/ShortcutFixture.h"
 
 namespace {
@@ -46,8 +45,8 @@ TEST_F(Shortcuts, FlagsChangedEventHoldsTheModifierKeyThatChanged) {
 }
 
 TEST_F(Shortcuts, KeyEventsGiveTheirCharactersUnlessIgnored) {
-    auto event = NSEvent::keyEvent(NSEventType::KeyDown, kKeyA, "å", kOption | NSEventModifierFlagCapsLock, nullptr,
-                                   "a");
+    auto event = NSEvent::keyEvent(NSEventType::KeyDown, kKeyA, "å", kOption | NSEventModifierFlagCapsLock,
+                                   nullptr, "a");
     auto recorded = KRShortcut::shortcutWithEvent(*event);
     EXPECT_EQ(recorded->keyCode(), kKeyA);
     EXPECT_EQ(recorded->modifierFlags(), kOption);
@@ -66,13 +65,15 @@ TEST_F(Shortcuts, OtherEventsGiveNilWithAnErrorLine) {
 
 TEST_F(Shortcuts, EqualityAndHashIgnoreCharactersAndForeignFlags) {
     auto a = KRShortcut::shortcutWithCode(kKeyA, kCommand, "a", "a");
-    auto b = KRShortcut::shortcutWithCode(kKeyA, kCommand | NSEventModifierFlagCapsLock | 0x8, "x", std::nullopt);
+    auto b =
+        KRShortcut::shortcutWithCode(kKeyA, kCommand | NSEventModifierFlagCapsLock | 0x8, "x", std::nullopt);
     EXPECT_EQ(b->modifierFlags(), kCommand);
     EXPECT_TRUE(a->isEqual(b.get()));
     EXPECT_EQ(a->hash(), b->hash());
     EXPECT_FALSE(a->isEqual(shortcut(kKeyA, kCommand | kShift).get()));
 
-    EXPECT_TRUE(a->isEqualToDictionary({{"keyCode", 0}, {"modifierFlags", kCommand | NSEventModifierFlagCapsLock}}));
+    EXPECT_TRUE(
+        a->isEqualToDictionary({{"keyCode", 0}, {"modifierFlags", kCommand | NSEventModifierFlagCapsLock}}));
     EXPECT_FALSE(a->isEqualToDictionary({{"keyCode", "0"}, {"modifierFlags", kCommand}}));
     EXPECT_FALSE(a->isEqualToDictionary({{"modifierFlags", kCommand}}));
     EXPECT_TRUE(shortcut(KRKeyCodeNone, kCommand)->isEqualToDictionary({{"modifierFlags", kCommand}}));
@@ -95,8 +96,10 @@ TEST_F(Shortcuts, StringsAreComputedFromTheKeyUnlessThereIsNone) {
 }
 
 TEST_F(Shortcuts, DictionaryValuesOfTheWrongKindFallBack) {
-    auto made = KRShortcut::shortcutWithDictionary(
-        {{"keyCode", "12"}, {"modifierFlags", Value()}, {"characters", Value()}, {"charactersIgnoringModifiers", "q"}});
+    auto made = KRShortcut::shortcutWithDictionary({{"keyCode", "12"},
+                                                    {"modifierFlags", Value()},
+                                                    {"characters", Value()},
+                                                    {"charactersIgnoringModifiers", "q"}});
     EXPECT_EQ(made->keyCode(), KRKeyCodeNone);
     EXPECT_EQ(made->modifierFlags(), 0u);
     EXPECT_EQ(made->characters(), std::nullopt);
@@ -194,7 +197,8 @@ TEST_F(Shortcuts, SurviveTheKeyedArchiverWithTheLibraryVersion) {
 
 TEST_F(Shortcuts, TransformersReadTheShortcutItself) {
     AnyObject shiftF5(shortcut(kKeyF5, kShift | kCommand));
-    EXPECT_EQ(*KRASCIILiteralKeyCodeTransformer::sharedTransformer()->transformedValue(shiftF5).string(), "F5");
+    EXPECT_EQ(*KRASCIILiteralKeyCodeTransformer::sharedTransformer()->transformedValue(shiftF5).string(),
+              "F5");
     EXPECT_EQ(*KRKeyEquivalentTransformer::sharedTransformer()->transformedValue(shiftF5).string(), "\uF708");
     EXPECT_EQ(*KRKeyEquivalentModifierMaskTransformer::sharedTransformer()->transformedValue(shiftF5).value(),
               Value(kShift | kCommand));

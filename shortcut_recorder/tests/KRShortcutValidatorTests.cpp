@@ -1,8 +1,7 @@
-#include "shortcut_recorder/KRShortcutValidator.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/appkit/NSWindow.h"
+#include "shortcut_recorder/KRShortcutValidator.h"
 #include "shortcut_recorder/tests/ShortcutFixture.h"
 
 namespace {
@@ -10,7 +9,8 @@ namespace {
 constexpr uint16_t kKeyS = 1;
 constexpr uint16_t kKeySpace = 49;
 constexpr const char* kSystemMessage =
-    "The \"Command-Space\" shortcut can't be used because it's already used by a system-wide keyboard shortcut. "
+    "The \"Command-Space\" shortcut can't be used because it's already used by a system-wide keyboard "
+    "shortcut. "
     "If you really want to use this shortcut, most shortcuts can be changed in the Keyboard panel in System "
     "Preferences.";
 
@@ -44,7 +44,8 @@ class Delegate : public KRShortcutValidatorDelegate {
         return valid;
     }
     std::optional<bool> shortcutValidatorIsKeyCodeAndFlagsTaken(KRShortcutValidator&, uint16_t,
-                                                                NSEventModifierFlags, std::string* out) override {
+                                                                NSEventModifierFlags,
+                                                                std::string* out) override {
         if (taken) *out = reason;
         return taken;
     }
@@ -130,7 +131,8 @@ TEST_F(ShortcutValidation, AMenuItemInASubmenuIsFoundAndNamedByItsPath) {
     Error error;
     EXPECT_FALSE(validator.validateShortcut(*shortcut(kKeyS, kCommand), &error));
     EXPECT_EQ(text(error, NSLocalizedDescriptionKey),
-              "The \"Command-S\" shortcut can't be used because it's already used by the \"File → Save\" menu item.");
+              "The \"Command-S\" shortcut can't be used because it's already used by the \"File → Save\" "
+              "menu item.");
     EXPECT_TRUE(validator.validateShortcut(*shortcut(kKeyS, kCommand | kShift)));
 }
 

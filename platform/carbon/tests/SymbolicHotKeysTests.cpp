@@ -7,7 +7,8 @@ namespace {
 
 TEST(SymbolicHotKeys, ListIsCopiedOrAFailureLeavesTheOutputAlone) {
     resetAllForTesting();
-    Value entry(Dictionary{{kHISymbolicHotKeyEnabled, true}, {kHISymbolicHotKeyCode, 49}, {kHISymbolicHotKeyModifiers, 0x100}});
+    Value entry(Dictionary{
+        {kHISymbolicHotKeyEnabled, true}, {kHISymbolicHotKeyCode, 49}, {kHISymbolicHotKeyModifiers, 0x100}});
     SimulatedSymbolicHotKeys::setHotKeys({entry});
     std::vector<Value> hotKeys;
     ASSERT_EQ(CopySymbolicHotKeys(&hotKeys), noErr);

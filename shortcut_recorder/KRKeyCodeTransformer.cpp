@@ -11,6 +11,7 @@
 #include "platform/foundation/UnicodeText.h"
 #include "shortcut_recorder/KRCommon.h"
 #include "shortcut_recorder/KRKeyCodeASCIITranslator.h"
+#include "shortcut_recorder/KRShortcut.h"
 
 namespace {
 
@@ -223,6 +224,10 @@ std::optional<std::string> KRKeyCodeTransformer::transformedValue(const AnyObjec
 }
 
 AnyObject KRKeyCodeTransformer::transformedValue(const AnyObject& value) const {
+    if (auto shortcut = value.object<KRShortcut>())
+        return stringObject(transformedValue(AnyObject(Value(shortcut->keyCode())), AnyObject(),
+                                             AnyObject(Value(shortcut->modifierFlags())),
+                                             NSUserInterfaceLayoutDirection::LeftToRight));
     return stringObject(
         transformedValue(value, AnyObject(), AnyObject(), NSUserInterfaceLayoutDirection::LeftToRight));
 }

@@ -39,7 +39,7 @@ class KRKeyCodeTransformer : public NSValueTransformer {
                                                         const AnyObject& implicitModifierFlags,
                                                         const AnyObject& explicitModifierFlags,
                                                         NSUserInterfaceLayoutDirection direction) const;
-    // The key code's form without flags, left-to-right.
+    // The key code's form without flags, left-to-right; for a KRShortcut, its key with its flags.
     AnyObject transformedValue(const AnyObject& value) const override;
     AnyObject reverseTransformedValue(const AnyObject& value) const override;
     bool allowsReverseTransformation() const override { return false; }

@@ -2,13 +2,17 @@
 
 #include "platform/foundation/SharedInstance.h"
 #include "shortcut_recorder/KRKeyCodeTransformer.h"
+#include "shortcut_recorder/KRShortcut.h"
 
 namespace {
 constinit SharedInstance<KRKeyEquivalentTransformer> sharedKeyEquivalent;
 constinit SharedInstance<KRKeyEquivalentModifierMaskTransformer> sharedModifierMask;
 
-const Dictionary* shortcutDictionary(const AnyObject& value) {
-    return value.value() ? value.value()->asDictionary() : nullptr;
+// A KRShortcut answers by its dictionary form.
+std::optional<Dictionary> shortcutDictionary(const AnyObject& value) {
+    if (auto shortcut = value.object<KRShortcut>()) return shortcut->dictionaryRepresentation();
+    if (value.value() && value.value()->asDictionary()) return *value.value()->asDictionary();
+    return std::nullopt;
 }
 }  // namespace
 
@@ -17,7 +21,7 @@ std::shared_ptr<KRKeyEquivalentTransformer> KRKeyEquivalentTransformer::sharedTr
 }
 
 AnyObject KRKeyEquivalentTransformer::transformedValue(const AnyObject& value) const {
-    const Dictionary* shortcut = shortcutDictionary(value);
+    const auto shortcut = shortcutDictionary(value);
     if (!shortcut) return {};
     const Value& keyCode = (*shortcut)["keyCode"];
     if (!keyCode.isNumber()) return {};
@@ -34,7 +38,7 @@ KRKeyEquivalentModifierMaskTransformer::sharedTransformer() {
 }
 
 AnyObject KRKeyEquivalentModifierMaskTransformer::transformedValue(const AnyObject& value) const {
-    const Dictionary* shortcut = shortcutDictionary(value);
+    const auto shortcut = shortcutDictionary(value);
     if (!shortcut) return {};
     const Value& flags = (*shortcut)["modifierFlags"];
     return flags.isNumber() ? AnyObject(flags) : AnyObject();

@@ -1,7 +1,7 @@
 #pragma once
 // What a menu item needs of a shortcut: its key equivalent (the character the key types without
 // modifiers on the ASCII-capable layout, or a function-key character) and its modifier mask. Both
-// read a shortcut's dictionary form ("keyCode", "modifierFlags").
+// read a KRShortcut or its dictionary form ("keyCode", "modifierFlags").
 #include <memory>
 
 #include "platform/foundation/NSValueTransformer.h"

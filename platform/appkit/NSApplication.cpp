@@ -64,6 +64,15 @@ std::shared_ptr<NSApplication> NSApplication::sharedApplication() {
     return sharedApp.get();
 }
 
+bool NSApplication::presentError(const Error& error) {
+    presentedErrors_.push_back({error, {}, false});
+    return false;
+}
+
+void NSApplication::presentErrorModalForWindow(const Error& error, const std::shared_ptr<NSWindow>& window) {
+    presentedErrors_.push_back({error, window, true});
+}
+
 void NSApplication::resetSharedApplication() {
     sharedApp.reset();
 }

@@ -3,9 +3,13 @@
 // and the notification of screen changes.
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "platform/appkit/NSEvent.h"
+#include "platform/appkit/NSMenu.h"
 #include "platform/appkit/NSObject.h"
+#include "platform/appkit/NSUserInterfaceLayoutDirection.h"
+#include "platform/foundation/Error.h"
 #include "platform/foundation/NotificationCenter.h"
 
 class NSApplication;
@@ -48,6 +52,15 @@ class NSApplicationDelegateObserver {
         return returnedValue;
     }
     virtual void applicationWillTerminate(const Notification&) {}
+};
+
+class NSWindow;
+
+// An error the application showed the user: alone, or as a sheet on `window`.
+struct NSPresentedError {
+    Error error;
+    std::weak_ptr<NSWindow> window;
+    bool asSheet = false;
 };
 
 class NSApplication {
@@ -95,6 +108,20 @@ class NSApplication {
     void deactivate();
     bool isActive() const { return active_; }
 
+    std::shared_ptr<NSMenu> mainMenu() const { return mainMenu_; }
+    void setMainMenu(std::shared_ptr<NSMenu> menu) { mainMenu_ = std::move(menu); }
+    // Left-to-right unless the application's language reads the other way.
+    NSUserInterfaceLayoutDirection userInterfaceLayoutDirection() const { return layoutDirection_; }
+    void setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection direction) {
+        layoutDirection_ = direction;
+    }
+
+    // Shows the error to the user. Headless, the alert is only recorded, and the user is taken to
+    // have dismissed it at once.
+    bool presentError(const Error& error);
+    void presentErrorModalForWindow(const Error& error, const std::shared_ptr<NSWindow>& window);
+    const std::vector<NSPresentedError>& presentedErrors() const { return presentedErrors_; }
+
   private:
     friend class SharedInstance<NSApplication>;
     NSApplication();
@@ -102,6 +129,9 @@ class NSApplication {
 
     std::shared_ptr<NSApplicationDelegate> delegate_;
     std::weak_ptr<NSApplicationDelegateObserver> delegateObserver_;
+    std::shared_ptr<NSMenu> mainMenu_;
+    NSUserInterfaceLayoutDirection layoutDirection_ = NSUserInterfaceLayoutDirection::LeftToRight;
+    std::vector<NSPresentedError> presentedErrors_;
     uint64_t screenObserver_ = 0;
     bool launched_ = false;
     bool running_ = false;

@@ -1,11 +1,13 @@
 #include "platform/appkit/NSEvent.h"
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "platform/appkit/NSObject.h"
 #include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSWindow.h"
+#include "platform/foundation/SharedInstance.h"
 
 std::shared_ptr<NSEvent> NSEvent::mouseEvent(NSEventType type, CGPoint locationInWindow,
                                              const std::shared_ptr<NSWindow>& window,
@@ -26,9 +28,11 @@ std::shared_ptr<NSEvent> NSEvent::mouseEvent(NSEventType type, CGPoint locationI
 
 std::shared_ptr<NSEvent> NSEvent::keyEvent(NSEventType type, uint16_t keyCode, std::string characters,
                                            NSEventModifierFlags modifierFlags,
-                                           const std::shared_ptr<NSWindow>& window) {
+                                           const std::shared_ptr<NSWindow>& window,
+                                           std::optional<std::string> charactersIgnoringModifiers) {
     auto e = std::make_shared<NSEvent>(type);
     e->keyCode_ = keyCode;
+    e->charactersIgnoringModifiers_ = charactersIgnoringModifiers.value_or(characters);
     e->characters_ = std::move(characters);
     e->modifierFlags_ = modifierFlags;
     e->window_ = window;
@@ -55,12 +59,29 @@ class LocalMonitor : public NSObject {
     NSEvent::LocalMonitorHandler handler;
 };
 
+std::atomic<NSEventModifierFlags>& currentFlags() {
+    static std::atomic<NSEventModifierFlags>* flags = [] {
+        auto* fresh = new std::atomic<NSEventModifierFlags>(0);  // never destroyed: read during exit
+        registerResetForTesting([] { NSEvent::setCurrentModifierFlags(0); });
+        return fresh;
+    }();
+    return *flags;
+}
+
 std::vector<std::shared_ptr<LocalMonitor>>& monitors() {
     static std::vector<std::shared_ptr<LocalMonitor>> list;
     return list;
 }
 
 }  // namespace
+
+NSEventModifierFlags NSEvent::currentModifierFlags() {
+    return currentFlags().load();
+}
+
+void NSEvent::setCurrentModifierFlags(NSEventModifierFlags flags) {
+    currentFlags().store(flags);
+}
 
 std::shared_ptr<NSObject> NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMask mask,
                                                                         LocalMonitorHandler handler) {

@@ -65,9 +65,15 @@ class NSEvent {
     static std::shared_ptr<NSEvent> mouseEvent(NSEventType type, CGPoint locationInWindow,
                                                const std::shared_ptr<NSWindow>& window,
                                                NSEventModifierFlags modifierFlags = 0, int clickCount = 1);
+    // A key down, key up or flags changed event (for flags changed the key code names the modifier
+    // key). Without `charactersIgnoringModifiers` the key types the same with and without modifiers.
     static std::shared_ptr<NSEvent> keyEvent(NSEventType type, uint16_t keyCode, std::string characters,
                                              NSEventModifierFlags modifierFlags,
-                                             const std::shared_ptr<NSWindow>& window);
+                                             const std::shared_ptr<NSWindow>& window,
+                                             std::optional<std::string> charactersIgnoringModifiers = {});
+    // The modifier keys held down now, for the whole application; the simulated keyboard sets them.
+    static NSEventModifierFlags currentModifierFlags();
+    static void setCurrentModifierFlags(NSEventModifierFlags flags);
     // The enter or exit event of a tracking area.
     static std::shared_ptr<NSEvent> enterExitEvent(NSEventType type, CGPoint locationInWindow,
                                                    const std::shared_ptr<NSTrackingArea>& area,
@@ -89,6 +95,7 @@ class NSEvent {
     NSEventModifierFlags modifierFlags() const { return modifierFlags_; }
     uint16_t keyCode() const { return keyCode_; }
     const std::string& characters() const { return characters_; }
+    const std::string& charactersIgnoringModifiers() const { return charactersIgnoringModifiers_; }
     int clickCount() const { return clickCount_; }
     std::shared_ptr<NSWindow> window() const { return window_.lock(); }
     std::shared_ptr<NSTrackingArea> trackingArea() const { return trackingArea_; }
@@ -104,6 +111,7 @@ class NSEvent {
     NSEventModifierFlags modifierFlags_ = 0;
     uint16_t keyCode_ = 0;
     std::string characters_;
+    std::string charactersIgnoringModifiers_;
     int clickCount_ = 0;
     std::weak_ptr<NSWindow> window_;
     std::shared_ptr<NSTrackingArea> trackingArea_;

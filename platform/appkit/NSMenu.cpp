@@ -11,10 +11,26 @@ std::shared_ptr<NSMenuItem> NSMenuItem::separatorItem() {
     return item;
 }
 
+void NSMenuItem::setSubmenu(std::shared_ptr<NSMenu> submenu) {
+    if (submenu_) submenu_->supermenuItem_.reset();
+    submenu_ = std::move(submenu);
+    if (submenu_) submenu_->supermenuItem_ = sharedAs<NSMenuItem>();
+}
+
+std::shared_ptr<NSMenuItem> NSMenuItem::parentItem() const {
+    auto holder = menu();
+    return holder ? holder->supermenuItem() : nullptr;
+}
+
+void NSMenu::addItem(std::shared_ptr<NSMenuItem> item) {
+    item->menu_ = weak_from_this();
+    items_.push_back(std::move(item));
+}
+
 std::shared_ptr<NSMenuItem> NSMenu::addItemWithTitle(std::string title, std::string action,
                                                      std::string keyEquivalent) {
     auto item = std::make_shared<NSMenuItem>(std::move(title), std::move(action), std::move(keyEquivalent));
-    items_.push_back(item);
+    addItem(item);
     return item;
 }
 

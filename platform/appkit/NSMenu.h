@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/appkit/NSEventModifierFlags.h"
 #include "platform/appkit/NSImage.h"
 #include "platform/appkit/NSObject.h"
 
@@ -27,8 +28,16 @@ class NSMenuItem : public NSObject {
     void setImage(std::shared_ptr<NSImage> image) { image_ = std::move(image); }
     std::shared_ptr<NSObject> target() const { return target_.lock(); }
     void setTarget(const std::shared_ptr<NSObject>& target) { target_ = target; }
+    // Command unless set otherwise, as for every new item.
+    NSEventModifierFlags keyEquivalentModifierMask() const { return keyEquivalentModifierMask_; }
+    void setKeyEquivalentModifierMask(NSEventModifierFlags mask) { keyEquivalentModifierMask_ = mask; }
     const std::shared_ptr<NSMenu>& submenu() const { return submenu_; }
-    void setSubmenu(std::shared_ptr<NSMenu> submenu) { submenu_ = std::move(submenu); }
+    // The submenu's items then have this item as their parent.
+    void setSubmenu(std::shared_ptr<NSMenu> submenu);
+    // The menu holding this item; null until it is added to one.
+    std::shared_ptr<NSMenu> menu() const { return menu_.lock(); }
+    // The item whose submenu holds this item; null for an item of a top-level menu.
+    std::shared_ptr<NSMenuItem> parentItem() const;
     int tag() const { return tag_; }
     void setTag(int tag) { tag_ = tag; }
 
@@ -38,17 +47,23 @@ class NSMenuItem : public NSObject {
     std::string keyEquivalent_;
     std::shared_ptr<NSImage> image_;
     std::weak_ptr<NSObject> target_;
+    NSEventModifierFlags keyEquivalentModifierMask_ = NSEventModifierFlagCommand;
     std::shared_ptr<NSMenu> submenu_;
+    std::weak_ptr<NSMenu> menu_;
     int tag_ = 0;
     bool separator_ = false;
+    friend class NSMenu;
 };
 
-class NSMenu {
+// Made as a shared object, so that its items and its parent item can refer back to it.
+class NSMenu : public std::enable_shared_from_this<NSMenu> {
   public:
     explicit NSMenu(std::string title = {}) : title_(std::move(title)) {}
 
     const std::string& title() const { return title_; }
-    void addItem(std::shared_ptr<NSMenuItem> item) { items_.push_back(std::move(item)); }
+    void addItem(std::shared_ptr<NSMenuItem> item);
+    // The item this menu is the submenu of.
+    std::shared_ptr<NSMenuItem> supermenuItem() const { return supermenuItem_.lock(); }
     std::shared_ptr<NSMenuItem> addItemWithTitle(std::string title, std::string action,
                                                  std::string keyEquivalent);
     const std::vector<std::shared_ptr<NSMenuItem>>& itemArray() const { return items_; }
@@ -61,4 +76,6 @@ class NSMenu {
   private:
     std::string title_;
     std::vector<std::shared_ptr<NSMenuItem>> items_;
+    std::weak_ptr<NSMenuItem> supermenuItem_;
+    friend class NSMenuItem;
 };

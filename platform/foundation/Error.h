@@ -46,3 +46,8 @@ inline void setError(Error* out, Error error) {
 
 // The domain of errors raised by the platform layer itself (archives, property lists, files).
 inline constexpr const char* kFoundationErrorDomain = "FoundationErrorDomain";
+
+// The platform's general error domain and the user-info keys of an error's texts.
+inline constexpr const char* NSCocoaErrorDomain = "NSCocoaErrorDomain";
+inline constexpr const char* NSLocalizedDescriptionKey = "NSLocalizedDescription";
+inline constexpr const char* NSLocalizedFailureReasonErrorKey = "NSLocalizedFailureReason";

@@ -258,6 +258,12 @@ TEST_F(SqliteStore, ALockedDatabaseIsAnErrorNotAnEmptyList) {
         << error.description;
     const std::string context = error.userInfo[kZDMMonitorContextKey].stringOr("");
     EXPECT_EQ(context.rfind("query records,5,A,", 0), 0u) << context;
+    // The free-space bucket: a power of ten of free MiB, or -1 under one MiB.
+    const std::string bucket =
+        context.substr(std::min(context.size(), std::string("query records,5,A,").size()));
+    EXPECT_TRUE(bucket == "-1" ||
+                (!bucket.empty() && bucket.find_first_not_of("0123456789") == std::string::npos))
+        << context;
 
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);

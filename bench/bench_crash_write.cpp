@@ -39,8 +39,8 @@ class ParkedThreads {
     }
     ~ParkedThreads() {
         release_.store(1);
-        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&release_), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr,
-                0);
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&release_), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr,
+                nullptr, 0);
         for (auto& thread : threads_) thread.join();
     }
 

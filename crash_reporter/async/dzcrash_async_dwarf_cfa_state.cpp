@@ -18,7 +18,8 @@ dwarf_cfa_state<T, S>::dwarf_cfa_state() noexcept {
 }
 
 template <typename T, typename S>
-bool dwarf_cfa_state<T, S>::set_register(uint32_t regnum, dzcrash_dwarf_cfa_reg_rule_t rule, T value) noexcept {
+bool dwarf_cfa_state<T, S>::set_register(uint32_t regnum, dzcrash_dwarf_cfa_reg_rule_t rule,
+                                         T value) noexcept {
     uint8_t* link = &table_[level_][regnum % kBuckets];
     while (*link != kNone) {
         entry& existing = pool_[*link];
@@ -222,12 +223,10 @@ struct OperandReader {
 }  // namespace
 
 template <typename T, typename S>
-dzcrash_error_t dwarf_cfa_state<T, S>::eval_program(const dzcrash_async_mobject_t* mobj, T pc, T initial_location,
-                                                    const dzcrash_async_dwarf_cie_info_t* cie,
-                                                    const gnu_ehptr_reader<T>* reader,
-                                                    const dzcrash_async_byteorder_t* byteorder,
-                                                    dzcrash_vm_address_t address, dzcrash_vm_off_t offset,
-                                                    dzcrash_vm_size_t length) noexcept {
+dzcrash_error_t dwarf_cfa_state<T, S>::eval_program(
+    const dzcrash_async_mobject_t* mobj, T pc, T initial_location, const dzcrash_async_dwarf_cie_info_t* cie,
+    const gnu_ehptr_reader<T>* reader, const dzcrash_async_byteorder_t* byteorder,
+    dzcrash_vm_address_t address, dzcrash_vm_off_t offset, dzcrash_vm_size_t length) noexcept {
     // The restore instructions go back to the rules in force when the program began.
     dwarf_cfa_state initial;
     {
@@ -298,14 +297,18 @@ dzcrash_error_t dwarf_cfa_state<T, S>::eval_program(const dzcrash_async_mobject_
                     case 0x02:  // DW_CFA_advance_loc1, 2 and 4
                     case 0x03:
                     case 0x04:
-                        DZCRASH_TRY(operands.fixed(opcode == 0x02 ? 1 : opcode == 0x03 ? 2 : 4, &unsigned_operand));
+                        DZCRASH_TRY(operands.fixed(opcode == 0x02   ? 1
+                                                   : opcode == 0x03 ? 2
+                                                                    : 4,
+                                                   &unsigned_operand));
                         location += static_cast<T>(unsigned_operand * code_alignment);
                         break;
                     case 0x05:  // DW_CFA_offset_extended
                         DZCRASH_TRY(operands.regnum(&regnum));
                         DZCRASH_TRY(operands.uleb(&unsigned_operand));
-                        stored = set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_OFFSET,
-                                              static_cast<T>(static_cast<S>(unsigned_operand) * data_alignment));
+                        stored =
+                            set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_OFFSET,
+                                         static_cast<T>(static_cast<S>(unsigned_operand) * data_alignment));
                         break;
                     case 0x06: {  // DW_CFA_restore_extended
                         DZCRASH_TRY(operands.regnum(&regnum));
@@ -354,7 +357,7 @@ dzcrash_error_t dwarf_cfa_state<T, S>::eval_program(const dzcrash_async_mobject_
                         cfa.reg = regnum;
                         break;
                     }
-                    case 0x0e:  // DW_CFA_def_cfa_offset
+                    case 0x0e:    // DW_CFA_def_cfa_offset
                     case 0x13: {  // DW_CFA_def_cfa_offset_sf
                         const dwarf_cfa_rule<T, S> cfa = cfa_[level_];
                         if (opcode == 0x0e) {
@@ -394,8 +397,9 @@ dzcrash_error_t dwarf_cfa_state<T, S>::eval_program(const dzcrash_async_mobject_
                     case 0x11:  // DW_CFA_offset_extended_sf
                         DZCRASH_TRY(operands.regnum(&regnum));
                         DZCRASH_TRY(operands.sleb(&signed_operand));
-                        stored = set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_OFFSET,
-                                              static_cast<T>(static_cast<S>(signed_operand) * data_alignment));
+                        stored =
+                            set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_OFFSET,
+                                         static_cast<T>(static_cast<S>(signed_operand) * data_alignment));
                         break;
                     case 0x12:  // DW_CFA_def_cfa_sf
                         DZCRASH_TRY(operands.regnum(&regnum));
@@ -405,14 +409,16 @@ dzcrash_error_t dwarf_cfa_state<T, S>::eval_program(const dzcrash_async_mobject_
                     case 0x14:  // DW_CFA_val_offset
                         DZCRASH_TRY(operands.regnum(&regnum));
                         DZCRASH_TRY(operands.uleb(&unsigned_operand));
-                        stored = set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
-                                              static_cast<T>(static_cast<S>(unsigned_operand) * data_alignment));
+                        stored =
+                            set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
+                                         static_cast<T>(static_cast<S>(unsigned_operand) * data_alignment));
                         break;
                     case 0x15:  // DW_CFA_val_offset_sf
                         DZCRASH_TRY(operands.regnum(&regnum));
                         DZCRASH_TRY(operands.sleb(&signed_operand));
-                        stored = set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
-                                              static_cast<T>(static_cast<S>(signed_operand) * data_alignment));
+                        stored =
+                            set_register(regnum, DZCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
+                                         static_cast<T>(static_cast<S>(signed_operand) * data_alignment));
                         break;
                     default:  // vendor and later opcodes, DW_CFA_GNU_args_size among them
                         return DZCRASH_ENOTSUP;
@@ -433,8 +439,8 @@ dzcrash_error_t evaluateBlock(task_t task, const dzcrash_async_thread_state* sta
                               dzcrash_vm_size_t length, const T* stack, size_t count, T* result) noexcept {
     dzcrash_async_mobject_t mobj;
     DZCRASH_TRY(dzcrash_async_mobject_init(&mobj, task, block, length, true));
-    const dzcrash_error_t error = dzcrash_async_dwarf_expression_eval<T, S>(&mobj, task, state, byteorder, block, 0,
-                                                                           length, stack, count, result);
+    const dzcrash_error_t error = dzcrash_async_dwarf_expression_eval<T, S>(
+        &mobj, task, state, byteorder, block, 0, length, stack, count, result);
     dzcrash_async_mobject_free(&mobj);
     return error;
 }
@@ -465,7 +471,8 @@ dzcrash_error_t dwarf_cfa_state<T, S>::apply_state(task_t task, const dzcrash_as
         case dwarf_cfa_rule<T, S>::REGISTER:
         case dwarf_cfa_rule<T, S>::REGISTER_SIGNED: {
             dzcrash_regnum_t reg;
-            if (!dzcrash_async_thread_state_map_dwarf_to_reg(thread_state, cfa_rule.reg, &reg)) return DZCRASH_ENOTSUP;
+            if (!dzcrash_async_thread_state_map_dwarf_to_reg(thread_state, cfa_rule.reg, &reg))
+                return DZCRASH_ENOTSUP;
             if (!dzcrash_async_thread_state_has_reg(thread_state, reg)) return DZCRASH_ENOTFOUND;
             cfa = static_cast<T>(dzcrash_async_thread_state_get_reg(thread_state, reg) + cfa_rule.offset);
             break;
@@ -500,7 +507,8 @@ dzcrash_error_t dwarf_cfa_state<T, S>::apply_state(task_t task, const dzcrash_as
                 break;
             case DZCRASH_DWARF_CFA_REG_RULE_REGISTER: {
                 dzcrash_regnum_t source;
-                if (!dzcrash_async_thread_state_map_dwarf_to_reg(thread_state, value, &source)) return DZCRASH_EINVAL;
+                if (!dzcrash_async_thread_state_map_dwarf_to_reg(thread_state, value, &source))
+                    return DZCRASH_EINVAL;
                 if (!dzcrash_async_thread_state_has_reg(thread_state, source)) return DZCRASH_ENOTFOUND;
                 result = dzcrash_async_thread_state_get_reg(thread_state, source);
                 break;
@@ -516,8 +524,8 @@ dzcrash_error_t dwarf_cfa_state<T, S>::apply_state(task_t task, const dzcrash_as
                 DZCRASH_TRY(task_read_uleb128(task, value, 0, &length, &size));
                 T address;
                 const T initial[1] = {cfa};
-                DZCRASH_TRY((evaluateBlock<T, S>(task, thread_state, byteorder, static_cast<T>(value + size), length,
-                                                 initial, 1, &address)));
+                DZCRASH_TRY((evaluateBlock<T, S>(task, thread_state, byteorder, static_cast<T>(value + size),
+                                                 length, initial, 1, &address)));
                 if (rule == DZCRASH_DWARF_CFA_REG_RULE_EXPRESSION) {
                     DZCRASH_TRY(loadWord(task, address, width, &result));
                 } else {

@@ -6,7 +6,8 @@ namespace {
 
 // One LEB128 decoder for both sources of bytes; `next` answers false for a byte it cannot give.
 template <class NextByte>
-dzcrash_error_t decodeLeb128(NextByte next, bool is_signed, uint64_t* result, dzcrash_vm_size_t* size) noexcept {
+dzcrash_error_t decodeLeb128(NextByte next, bool is_signed, uint64_t* result,
+                             dzcrash_vm_size_t* size) noexcept {
     uint64_t value = 0;
     unsigned shift = 0;
     dzcrash_vm_size_t count = 0;
@@ -37,8 +38,8 @@ dzcrash_error_t mobjectLeb128(const dzcrash_async_mobject_t* mobj, dzcrash_vm_ad
         is_signed, result, size);
 }
 
-dzcrash_error_t taskLeb128(task_t task, dzcrash_vm_address_t location, dzcrash_vm_off_t offset, bool is_signed,
-                           uint64_t* result, dzcrash_vm_size_t* size) noexcept {
+dzcrash_error_t taskLeb128(task_t task, dzcrash_vm_address_t location, dzcrash_vm_off_t offset,
+                           bool is_signed, uint64_t* result, dzcrash_vm_size_t* size) noexcept {
     dzcrash_vm_address_t start;
     if (!dzcrash_add_checked(location, offset, &start)) return DZCRASH_EINVAL;
     dzcrash_async_mobject_t mobj;
@@ -73,7 +74,8 @@ dzcrash_error_t task_read_sleb128(task_t task, dzcrash_vm_address_t location, dz
 }
 
 template <typename T>
-void gnu_ehptr_reader<T>::set_frame_section_base(dzcrash_vm_address_t base, dzcrash_vm_address_t vm_address) noexcept {
+void gnu_ehptr_reader<T>::set_frame_section_base(dzcrash_vm_address_t base,
+                                                 dzcrash_vm_address_t vm_address) noexcept {
     frame_section_ = {true, base};
     frame_section_vm_address_ = vm_address;
 }
@@ -150,8 +152,9 @@ dzcrash_error_t gnu_ehptr_reader<T>::read(const dzcrash_async_mobject_t* mobj, d
         case DW_EH_PE_sdata2: {
             uint16_t half = 0;
             error = dzcrash_async_mobject_read_uint16(mobj, byteorder_, field, 0, &half);
-            value = (encoding & 0x0f) == DW_EH_PE_sdata2 ? static_cast<uint64_t>(int64_t{static_cast<int16_t>(half)})
-                                                         : half;
+            value = (encoding & 0x0f) == DW_EH_PE_sdata2
+                        ? static_cast<uint64_t>(int64_t{static_cast<int16_t>(half)})
+                        : half;
             length = 2;
             break;
         }
@@ -159,8 +162,9 @@ dzcrash_error_t gnu_ehptr_reader<T>::read(const dzcrash_async_mobject_t* mobj, d
         case DW_EH_PE_sdata4: {
             uint32_t word = 0;
             error = dzcrash_async_mobject_read_uint32(mobj, byteorder_, field, 0, &word);
-            value = (encoding & 0x0f) == DW_EH_PE_sdata4 ? static_cast<uint64_t>(int64_t{static_cast<int32_t>(word)})
-                                                         : word;
+            value = (encoding & 0x0f) == DW_EH_PE_sdata4
+                        ? static_cast<uint64_t>(int64_t{static_cast<int32_t>(word)})
+                        : word;
             length = 4;
             break;
         }
@@ -195,7 +199,8 @@ namespace {
 // The length field at `address`: the header's size (4, or 12 for the 64-bit form) and the
 // entry's end; false when unreadable or when the end wraps.
 bool readEntryLength(const dzcrash_async_mobject_t* mobj, const dzcrash_async_byteorder_t* byteorder,
-                     dzcrash_vm_address_t address, uint64_t* length, uint64_t* header, uint64_t* end) noexcept {
+                     dzcrash_vm_address_t address, uint64_t* length, uint64_t* header,
+                     uint64_t* end) noexcept {
     uint32_t short_length;
     if (dzcrash_async_mobject_read_uint32(mobj, byteorder, address, 0, &short_length) != DZCRASH_ESUCCESS)
         return false;
@@ -213,9 +218,11 @@ bool readEntryLength(const dzcrash_async_mobject_t* mobj, const dzcrash_async_by
 // Reads an id or CIE pointer as wide as the length form says.
 bool readIdField(const dzcrash_async_mobject_t* mobj, const dzcrash_async_byteorder_t* byteorder,
                  dzcrash_vm_address_t address, bool wide, uint64_t* value) noexcept {
-    if (wide) return dzcrash_async_mobject_read_uint64(mobj, byteorder, address, 0, value) == DZCRASH_ESUCCESS;
+    if (wide)
+        return dzcrash_async_mobject_read_uint64(mobj, byteorder, address, 0, value) == DZCRASH_ESUCCESS;
     uint32_t word;
-    if (dzcrash_async_mobject_read_uint32(mobj, byteorder, address, 0, &word) != DZCRASH_ESUCCESS) return false;
+    if (dzcrash_async_mobject_read_uint32(mobj, byteorder, address, 0, &word) != DZCRASH_ESUCCESS)
+        return false;
     *value = word;
     return true;
 }
@@ -260,10 +267,10 @@ struct FieldCursor {
     }
 };
 
-#define DZCRASH_TRY(expression)                                     \
-    do {                                                            \
-        const dzcrash_error_t tried_ = (expression);                \
-        if (tried_ != DZCRASH_ESUCCESS) return tried_;              \
+#define DZCRASH_TRY(expression)                        \
+    do {                                               \
+        const dzcrash_error_t tried_ = (expression);   \
+        if (tried_ != DZCRASH_ESUCCESS) return tried_; \
     } while (0)
 
 }  // namespace
@@ -317,8 +324,9 @@ dzcrash_error_t dzcrash_async_dwarf_cie_info_init(dzcrash_async_dwarf_cie_info_t
         FieldCursor data{mobj, data_start, data_start + data_length};
         bool interpreting = true;
         for (dzcrash_vm_address_t at = augmentation + 1; interpreting; ++at) {
-            DZCRASH_TRY(dzcrash_async_mobject_read_uint8(mobj, at, 0, &letter) == DZCRASH_ESUCCESS ? DZCRASH_ESUCCESS
-                                                                                                : DZCRASH_EINVAL);
+            DZCRASH_TRY(dzcrash_async_mobject_read_uint8(mobj, at, 0, &letter) == DZCRASH_ESUCCESS
+                            ? DZCRASH_ESUCCESS
+                            : DZCRASH_EINVAL);
             auto& aug = info->eh_augmentation;
             switch (letter) {
                 case 'L':
@@ -405,7 +413,8 @@ dzcrash_error_t dzcrash_async_dwarf_fde_info_init(dzcrash_async_dwarf_fde_info_t
 void dzcrash_async_dwarf_fde_info_free(dzcrash_async_dwarf_fde_info_t*) noexcept {}
 
 void dwarf_frame_reader_init(dwarf_frame_reader* reader, const dzcrash_async_mobject_t* mobj,
-                             const dzcrash_async_byteorder_t* byteorder, bool m64, bool debug_frame) noexcept {
+                             const dzcrash_async_byteorder_t* byteorder, bool m64,
+                             bool debug_frame) noexcept {
     *reader = {mobj, byteorder, m64, debug_frame};
 }
 
@@ -418,7 +427,8 @@ dzcrash_error_t dwarf_frame_reader_find_fde(const dwarf_frame_reader* reader, dz
     if (!dzcrash_add_checked(section, offset, &position)) return DZCRASH_EINVAL;
     while (position < section_end) {
         uint64_t length, header, end;
-        if (!readEntryLength(mobj, reader->byteorder, position, &length, &header, &end)) return DZCRASH_EINVAL;
+        if (!readEntryLength(mobj, reader->byteorder, position, &length, &header, &end))
+            return DZCRASH_EINVAL;
         if (length == 0) return DZCRASH_ENOTFOUND;
         if (end > section_end) return DZCRASH_EINVAL;
         const bool wide = header == 12;

@@ -97,13 +97,16 @@ dzcrash_error_t dzcrash_async_dwarf_expression_eval(const dzcrash_async_mobject_
     };
     const auto registerValue = [&](uint64_t dwarf_reg, T* value) -> dzcrash_error_t {
         dzcrash_regnum_t reg;
-        if (!dzcrash_async_thread_state_map_dwarf_to_reg(thread_state, dwarf_reg, &reg)) return DZCRASH_ENOTSUP;
+        if (!dzcrash_async_thread_state_map_dwarf_to_reg(thread_state, dwarf_reg, &reg))
+            return DZCRASH_ENOTSUP;
         if (!dzcrash_async_thread_state_has_reg(thread_state, reg)) return DZCRASH_ENOTFOUND;
         *value = static_cast<T>(dzcrash_async_thread_state_get_reg(thread_state, reg));
         return DZCRASH_ESUCCESS;
     };
     // Too few values: a stack operation finds the block malformed, arithmetic an internal fault.
-    const auto need = [&](size_t count, dzcrash_error_t error) { return stack.count >= count ? DZCRASH_ESUCCESS : error; };
+    const auto need = [&](size_t count, dzcrash_error_t error) {
+        return stack.count >= count ? DZCRASH_ESUCCESS : error;
+    };
 
     size_t operations = 0;
     while (position < end) {
@@ -233,22 +236,22 @@ dzcrash_error_t dzcrash_async_dwarf_expression_eval(const dzcrash_async_mobject_
                 DZCRASH_TRY(need(1, DZCRASH_EINTERNAL));
                 stack.at(0) = static_cast<T>(stack.at(0) + static_cast<T>(operand));
                 break;
-            case 0x1a:  // DW_OP_and
-            case 0x1b:  // DW_OP_div
-            case 0x1c:  // DW_OP_minus
-            case 0x1d:  // DW_OP_mod
-            case 0x1e:  // DW_OP_mul
-            case 0x21:  // DW_OP_or
-            case 0x22:  // DW_OP_plus
-            case 0x24:  // DW_OP_shl
-            case 0x25:  // DW_OP_shr
-            case 0x26:  // DW_OP_shra
-            case 0x27:  // DW_OP_xor
-            case 0x29:  // DW_OP_eq
-            case 0x2a:  // DW_OP_ge
-            case 0x2b:  // DW_OP_gt
-            case 0x2c:  // DW_OP_le
-            case 0x2d:  // DW_OP_lt
+            case 0x1a:    // DW_OP_and
+            case 0x1b:    // DW_OP_div
+            case 0x1c:    // DW_OP_minus
+            case 0x1d:    // DW_OP_mod
+            case 0x1e:    // DW_OP_mul
+            case 0x21:    // DW_OP_or
+            case 0x22:    // DW_OP_plus
+            case 0x24:    // DW_OP_shl
+            case 0x25:    // DW_OP_shr
+            case 0x26:    // DW_OP_shra
+            case 0x27:    // DW_OP_xor
+            case 0x29:    // DW_OP_eq
+            case 0x2a:    // DW_OP_ge
+            case 0x2b:    // DW_OP_gt
+            case 0x2c:    // DW_OP_le
+            case 0x2d:    // DW_OP_lt
             case 0x2e: {  // DW_OP_ne
                 DZCRASH_TRY(need(2, DZCRASH_EINTERNAL));
                 const T b = stack.pop();
@@ -257,33 +260,62 @@ dzcrash_error_t dzcrash_async_dwarf_expression_eval(const dzcrash_async_mobject_
                 const S sb = static_cast<S>(b);
                 T value = 0;
                 switch (opcode) {
-                    case 0x1a: value = a & b; break;
+                    case 0x1a:
+                        value = a & b;
+                        break;
                     case 0x1b:
                         if (b == 0) return DZCRASH_EINVAL;
                         // The one quotient that does not fit wraps, as the hardware's would.
                         value = (sb == -1) ? static_cast<T>(T{0} - a) : static_cast<T>(sa / sb);
                         break;
-                    case 0x1c: value = static_cast<T>(a - b); break;
+                    case 0x1c:
+                        value = static_cast<T>(a - b);
+                        break;
                     case 0x1d:
                         if (b == 0) return DZCRASH_EINVAL;
                         value = a % b;
                         break;
-                    case 0x1e: value = static_cast<T>(a * b); break;
-                    case 0x21: value = a | b; break;
-                    case 0x22: value = static_cast<T>(a + b); break;
-                    // Shifts by the width or more are defined here as the bits running out.
-                    case 0x24: value = b >= kBits ? 0 : static_cast<T>(a << b); break;
-                    case 0x25: value = b >= kBits ? 0 : static_cast<T>(a >> b); break;
-                    case 0x26:
-                        value = static_cast<T>(b >= kBits ? (sa < 0 ? S{-1} : S{0}) : static_cast<S>(sa >> b));
+                    case 0x1e:
+                        value = static_cast<T>(a * b);
                         break;
-                    case 0x27: value = a ^ b; break;
-                    case 0x29: value = sa == sb; break;
-                    case 0x2a: value = sa >= sb; break;
-                    case 0x2b: value = sa > sb; break;
-                    case 0x2c: value = sa <= sb; break;
-                    case 0x2d: value = sa < sb; break;
-                    case 0x2e: value = sa != sb; break;
+                    case 0x21:
+                        value = a | b;
+                        break;
+                    case 0x22:
+                        value = static_cast<T>(a + b);
+                        break;
+                    // Shifts by the width or more are defined here as the bits running out.
+                    case 0x24:
+                        value = b >= kBits ? 0 : static_cast<T>(a << b);
+                        break;
+                    case 0x25:
+                        value = b >= kBits ? 0 : static_cast<T>(a >> b);
+                        break;
+                    case 0x26:
+                        value =
+                            static_cast<T>(b >= kBits ? (sa < 0 ? S{-1} : S{0}) : static_cast<S>(sa >> b));
+                        break;
+                    case 0x27:
+                        value = a ^ b;
+                        break;
+                    case 0x29:
+                        value = sa == sb;
+                        break;
+                    case 0x2a:
+                        value = sa >= sb;
+                        break;
+                    case 0x2b:
+                        value = sa > sb;
+                        break;
+                    case 0x2c:
+                        value = sa <= sb;
+                        break;
+                    case 0x2d:
+                        value = sa < sb;
+                        break;
+                    case 0x2e:
+                        value = sa != sb;
+                        break;
                 }
                 stack.push(value);
                 break;
@@ -323,11 +355,12 @@ dzcrash_error_t dzcrash_async_dwarf_expression_eval(const dzcrash_async_mobject_
 }
 
 template dzcrash_error_t dzcrash_async_dwarf_expression_eval<unsigned int, int>(
-    const dzcrash_async_mobject_t*, task_t, const dzcrash_async_thread_state*, const dzcrash_async_byteorder_t*,
-    dzcrash_vm_address_t, dzcrash_vm_off_t, dzcrash_vm_size_t, const unsigned int*, size_t, unsigned int*) noexcept;
+    const dzcrash_async_mobject_t*, task_t, const dzcrash_async_thread_state*,
+    const dzcrash_async_byteorder_t*, dzcrash_vm_address_t, dzcrash_vm_off_t, dzcrash_vm_size_t,
+    const unsigned int*, size_t, unsigned int*) noexcept;
 template dzcrash_error_t dzcrash_async_dwarf_expression_eval<unsigned long long, long long>(
-    const dzcrash_async_mobject_t*, task_t, const dzcrash_async_thread_state*, const dzcrash_async_byteorder_t*,
-    dzcrash_vm_address_t, dzcrash_vm_off_t, dzcrash_vm_size_t, const unsigned long long*, size_t,
-    unsigned long long*) noexcept;
+    const dzcrash_async_mobject_t*, task_t, const dzcrash_async_thread_state*,
+    const dzcrash_async_byteorder_t*, dzcrash_vm_address_t, dzcrash_vm_off_t, dzcrash_vm_size_t,
+    const unsigned long long*, size_t, unsigned long long*) noexcept;
 
 }  // namespace dzcrash::async

@@ -15,7 +15,8 @@ dzcrash_error_t dwarf_frame_section_map(dzcrash_image_list* image_list, uint64_t
         result = DZCRASH_ESUCCESS;
         if (dzcrash_macho_map_section(image, "__TEXT", "__eh_frame", &section->mobj) != DZCRASH_ESUCCESS) {
             section->debug_frame = true;
-            if (dzcrash_macho_map_section(image, "__DWARF", "__debug_frame", &section->mobj) != DZCRASH_ESUCCESS)
+            if (dzcrash_macho_map_section(image, "__DWARF", "__debug_frame", &section->mobj) !=
+                DZCRASH_ESUCCESS)
                 result = DZCRASH_ENOTSUP;
         }
     }

@@ -1,6 +1,6 @@
 #include "crash_reporter/async/dzcrash_async_dwarf_cfa_state.h"
-#include "crash_reporter/async/dzcrash_frame_readers.h"
 #include "crash_reporter/async/dzcrash_async_dwarf_section.h"
+#include "crash_reporter/async/dzcrash_frame_readers.h"
 
 namespace dzcrash::async {
 namespace {
@@ -44,10 +44,9 @@ dzcrash_async_frame_error_t step(task_t task, const dzcrash_async_mobject_t* sec
 }  // namespace
 }  // namespace dzcrash::async
 
-dzcrash_async_frame_error_t dzcrash_async_frame_dwarf_reader(task_t task, dzcrash_image_list* image_list,
-                                                             const dzcrash_async_thread_state* current_frame,
-                                                             const dzcrash_async_thread_state* previous_frame,
-                                                             dzcrash_async_thread_state* next_frame) noexcept {
+dzcrash_async_frame_error_t dzcrash_async_frame_dwarf_reader(
+    task_t task, dzcrash_image_list* image_list, const dzcrash_async_thread_state* current_frame,
+    const dzcrash_async_thread_state* previous_frame, dzcrash_async_thread_state* next_frame) noexcept {
     if (!dzcrash_async_thread_state_has_reg(current_frame, DZCRASH_REG_IP)) return DZCRASH_FRAME_EBADFRAME;
     const uint64_t pc = dzcrash_async_thread_state_get_reg(current_frame, DZCRASH_REG_IP);
     if (pc == 0 || image_list == nullptr) return DZCRASH_FRAME_ENOTSUP;
@@ -62,10 +61,11 @@ dzcrash_async_frame_error_t dzcrash_async_frame_dwarf_reader(task_t task, dzcras
     if (mapped == DZCRASH_ENOTFOUND) return DZCRASH_FRAME_ENOTSUP;
     if (mapped != DZCRASH_ESUCCESS) return DZCRASH_FRAME_ENOFRAME;
     const dzcrash_async_frame_error_t result =
-        section.m64 ? step<unsigned long long, long long>(task, &section.mobj, section.byteorder, section.debug_frame,
-                                                          true, lookup, current_frame, next_frame)
-                    : step<unsigned int, int>(task, &section.mobj, section.byteorder, section.debug_frame, false,
-                                              lookup, current_frame, next_frame);
+        section.m64
+            ? step<unsigned long long, long long>(task, &section.mobj, section.byteorder, section.debug_frame,
+                                                  true, lookup, current_frame, next_frame)
+            : step<unsigned int, int>(task, &section.mobj, section.byteorder, section.debug_frame, false,
+                                      lookup, current_frame, next_frame);
     dzcrash_async_mobject_free(&section.mobj);
     return result;
 }

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <execinfo.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -6,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "DwarfFixtureImage.h"
 #include "crash_reporter/async/dzcrash_async_dwarf_cfa_state.h"
 #include "crash_reporter/async/dzcrash_async_dwarf_expression.h"
 #include "crash_reporter/async/dzcrash_frame_cursor.h"
@@ -22,6 +25,9 @@
 #include "testing/ChildProcess.h"
 
 using namespace dzcrash::async;
+
+// From dzcrash_image_list.h, whose Mach-O constants clash with the thread-state headers'.
+dzcrash_image_list* dzcrash_shared_image_list();
 
 extern "C" {
 using dzcrash_test_unwind_callback = void (*)(void* context);
@@ -384,4 +390,239 @@ TEST(DwarfExpressions, ShiftsStackLimitsAndRefusals) {
             EXPECT_EQ(result, c.result);
         }
     }
+}
+
+TEST(DwarfEntries, DamagedEntriesEndTheStepWithTheirCodeAndNeverFault) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        dzcrash_error_t expected;
+    };
+    const auto withFde = [](FrameBytes::Cie cie, uint64_t start, uint64_t range, std::vector<uint8_t> program) {
+        FrameBytes frames;
+        frames.fde(frames.cie(cie), start, range, program);
+        frames.end();
+        return frames.bytes;
+    };
+    const auto patched = [](std::vector<uint8_t> bytes, size_t at, std::vector<uint8_t> replacement) {
+        std::copy(replacement.begin(), replacement.end(), bytes.begin() + static_cast<long>(at));
+        return bytes;
+    };
+    const std::vector<uint8_t> good = withFde({}, kFunction, 0x20, {});
+    const size_t fdeAt = good.size() - 4 - (4 + 4 + 8 + 8 + 1);
+    FrameBytes::Cie longLeb;
+    longLeb.instructions = {kDefCfa, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01};
+    FrameBytes::Cie unknownFormat;
+    unknownFormat.augmentationData = {0x07};
+    FrameBytes::Cie textRelative;
+    textRelative.augmentationData = {0x20};
+    FrameBytes::Cie expressionCfa;
+    expressionCfa.instructions = {kDefCfaExpression, 1, 0x03, kOffset | kReturnAddress, 1};
+    FrameBytes::Cie shortCie;
+    shortCie.version = 3;
+
+    const std::vector<Case> cases = {
+        {"a header cut short", {0x10, 0x00}, DZCRASH_EINVAL},
+        {"a length past the section", patched(good, 0, {0x00, 0x01, 0x00, 0x00}), DZCRASH_EINVAL},
+        {"a 64-bit length that wraps",
+         {0xff, 0xff, 0xff, 0xff, 0xf8, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0},
+         DZCRASH_EINVAL},
+        {"a CIE pointer reaching below the address space", patched(good, fdeAt + 4, {0xff, 0xff, 0xff, 0xff}),
+         DZCRASH_EINVAL},
+        {"a CIE pointer to the FDE itself", patched(good, fdeAt + 4, {0x04, 0x00, 0x00, 0x00}), DZCRASH_EINVAL},
+        {"a CIE cut inside its augmentation", patched(withFde(shortCie, kFunction, 0x20, {}), 0, {0x06, 0, 0, 0}),
+         DZCRASH_EINVAL},
+        {"a range that wraps", withFde({}, ~uint64_t{0} - 0x10, 0x20, {}), DZCRASH_EINVAL},
+        {"an unknown opcode", withFde({}, kFunction, 0x20, {0x2f}), DZCRASH_ENOTSUP},
+        {"an eleven-byte ULEB128", withFde(longLeb, kFunction, 0x20, {}), DZCRASH_ENOTSUP},
+        {"an unknown pointer format", withFde(unknownFormat, kFunction, 0x20, {}), DZCRASH_ENOTSUP},
+        {"a text-relative pointer", withFde(textRelative, kFunction, 0x20, {}), DZCRASH_ENOTSUP},
+        {"an unsupported expression operation", withFde(expressionCfa, kFunction, 0x20, {}), DZCRASH_ENOTSUP},
+        {"no FDE before the terminator", {0, 0, 0, 0}, DZCRASH_ENOTFOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stack stack;
+        dzcrash_async_thread_state next;
+        EXPECT_EQ(step64(c.bytes, kFunction, threadAt(kFunction, stack.at(0)), &next), c.expected);
+    }
+}
+
+namespace {
+
+// An .eh_frame for the fixture image: one FDE over its code, pc-relative as compilers write it.
+std::vector<uint8_t> fixtureFrames(const std::vector<uint8_t>& program) {
+    FrameBytes frames;
+    FrameBytes::Cie cie;
+    cie.augmentationData = {0x1b};  // pc-relative, signed 4 bytes
+    const size_t at = frames.cie(cie);
+    const size_t fde = frames.bytes.size();
+    frames.u32(0);
+    frames.u32(static_cast<uint32_t>(fde + 4 - at));
+    const size_t field = frames.bytes.size();
+    frames.u32(static_cast<uint32_t>(-static_cast<int64_t>(DwarfFixtureImage::kCodeSize + field)));
+    frames.u32(static_cast<uint32_t>(DwarfFixtureImage::kCodeSize));
+    frames.u8(0);
+    frames.raw(program.data(), program.size());
+    frames.put32(fde, static_cast<uint32_t>(frames.bytes.size() - fde - 4));
+    frames.end();
+    return frames.bytes;
+}
+
+}  // namespace
+
+TEST(DwarfReader, AnArgsSizeInstructionHandsTheStepToTheFramePointerReader) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> program;
+        uint64_t expectedReturn;
+    };
+    // The stack says 0x6000 by the call-frame rules, the frame-pointer chain 0x5000.
+    const std::vector<Case> cases = {
+        {"rules the reader follows", {}, 0x6000},
+        {"DW_CFA_GNU_args_size", {kArgsSize, 0}, 0x5000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DwarfFixtureImage image(fixtureFrames(c.program));
+        ASSERT_EQ(image.ehFrameAddress() - image.codeAddress(), DwarfFixtureImage::kCodeSize);
+        uint64_t stack[4] = {0x6000, 0, 0, 0x5000};
+        dzcrash_async_thread_state state = threadAt(image.codeAddress() + 4, reinterpret_cast<uint64_t>(&stack[0]));
+        dzcrash_async_thread_state_set_reg(&state, DZCRASH_REG_FP, reinterpret_cast<uint64_t>(&stack[2]));
+        dzcrash_async_frame_cursor cursor;
+        dzcrash_async_frame_cursor_init(&cursor, mach_task_self(), &state, image.list());
+        ASSERT_EQ(dzcrash_async_frame_cursor_next(&cursor), DZCRASH_FRAME_ESUCCESS);
+        ASSERT_EQ(dzcrash_async_frame_cursor_next(&cursor), DZCRASH_FRAME_ESUCCESS);
+        uint64_t ip = 0;
+        EXPECT_EQ(dzcrash_async_frame_cursor_get_reg(&cursor, DZCRASH_REG_IP, &ip), DZCRASH_FRAME_ESUCCESS);
+        EXPECT_EQ(ip, c.expectedReturn);
+        dzcrash_async_frame_cursor_free(&cursor);
+    }
+}
+
+namespace {
+
+constexpr size_t kMaxFrames = 64;
+
+struct Walk {
+    uint64_t addresses[kMaxFrames];
+    size_t count = 0;
+};
+
+// Walks the thread from `state` with the given readers, keeping each frame's instruction pointer.
+void walk(const dzcrash_async_thread_state* state, const dzcrash_async_frame_reader_t* readers, size_t readerCount,
+          Walk* out) {
+    dzcrash_async_frame_cursor cursor;
+    dzcrash_async_frame_cursor_init(&cursor, mach_task_self(), state, dzcrash_shared_image_list());
+    while (out->count < kMaxFrames &&
+           dzcrash_async_frame_cursor_next_with_readers(&cursor, readers, readerCount) == DZCRASH_FRAME_ESUCCESS) {
+        dzcrash_async_frame_cursor_get_reg(&cursor, DZCRASH_REG_IP, &out->addresses[out->count++]);
+    }
+    dzcrash_async_frame_cursor_free(&cursor);
+}
+
+struct Capture {
+    Walk dwarf;
+    void* backtraceAddresses[kMaxFrames];
+    int backtraceCount = 0;
+};
+
+dzcrash_error_t walkWithDwarfOnly(dzcrash_async_thread_state* state, void* context) {
+    static const dzcrash_async_frame_reader_t readers[] = {dzcrash_async_frame_dwarf_reader};
+    walk(state, readers, 1, &static_cast<Capture*>(context)->dwarf);
+    return DZCRASH_ESUCCESS;
+}
+
+// Runs in the innermost function of the library: both walks start here, one call apart.
+__attribute__((noinline)) void captureBoth(void* context) {
+    auto* capture = static_cast<Capture*>(context);
+    dzcrash_async_thread_state_capture_current(walkWithDwarfOnly, capture);
+    capture->backtraceCount = backtrace(capture->backtraceAddresses, kMaxFrames);
+}
+
+}  // namespace
+
+TEST(DwarfReader, WalksOptimisedCodeWithoutFramePointersAsTheSystemsBacktraceDoes) {
+    Capture capture;
+    dzcrash_shared_image_list();
+    ASSERT_GT(dzcrash_test_unwind_1(1, captureBoth, &capture), 0);
+    // Frame 0 of each is its own call site in captureBoth; from frame 1 on they are the callers:
+    // the five library functions, then this test and what runs it.
+    const size_t compared = std::min<size_t>(capture.dwarf.count, static_cast<size_t>(capture.backtraceCount));
+    ASSERT_GE(compared, 8u);
+    std::vector<uint64_t> fromDwarf(capture.dwarf.addresses + 1, capture.dwarf.addresses + compared);
+    std::vector<uint64_t> fromBacktrace;
+    for (size_t index = 1; index < compared; ++index)
+        fromBacktrace.push_back(reinterpret_cast<uint64_t>(capture.backtraceAddresses[index]));
+    EXPECT_EQ(fromDwarf, fromBacktrace);
+    for (int link = 5; link >= 1; --link) {
+        Dl_info info;
+        ASSERT_NE(dladdr(reinterpret_cast<void*>(fromDwarf[5 - link] - 1), &info), 0);
+        EXPECT_EQ(std::string(info.dli_sname), "dzcrash_test_unwind_" + std::to_string(link));
+    }
+}
+
+namespace {
+
+constexpr const char* kAbortReportVariable = "DZCRASH_TEST_ABORT_REPORT";
+int gReportFd = -1;
+
+// Walks the interrupted thread with the DWARF reader, then the frame-pointer one, and writes one
+// line per frame: the image's file name and the symbol that holds the frame's code. Only the walk
+// has to be async-signal-safe; naming the frames afterwards is the test's own business.
+void walkOnAbort(int, siginfo_t*, void* context) {
+    static const dzcrash_async_frame_reader_t readers[] = {dzcrash_async_frame_dwarf_reader,
+                                                           dzcrash_async_frame_fp_reader};
+    static Walk frames;
+    dzcrash_async_thread_state state;
+    dzcrash_async_thread_state_from_mcontext(&state, &static_cast<ucontext_t*>(context)->uc_mcontext);
+    walk(&state, readers, 2, &frames);
+    for (size_t index = 0; index < frames.count; ++index) {
+        // A caller's address is a return address: the call it returns from lies one byte before.
+        const uint64_t address = frames.addresses[index] - (index == 0 ? 0 : 1);
+        Dl_info info{};
+        dladdr(reinterpret_cast<void*>(address), &info);
+        dprintf(gReportFd, "%s %s\n", info.dli_fname ? info.dli_fname : "?", info.dli_sname ? info.dli_sname : "?");
+    }
+    _exit(0);
+}
+
+}  // namespace
+
+TEST(DwarfReaderChild, AbortsFromAFunctionWithoutFramePointers) {
+    const char* report = std::getenv(kAbortReportVariable);
+    if (!report) GTEST_SKIP() << "runs as a child process only";
+    gReportFd = open(report, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(gReportFd, 0);
+    dzcrash_shared_image_list();
+    struct sigaction action {};
+    action.sa_sigaction = walkOnAbort;
+    action.sa_flags = SA_SIGINFO;
+    sigaction(SIGABRT, &action, nullptr);
+    dzcrash_test_unwind_call_abort(1);
+}
+
+TEST(DwarfReader, AnAbortingThreadIsWalkedOutOfLibcThroughTheNoreturnCallerToMain) {
+    const std::string report = testing::TempDir() + "dwarf-abort-" + std::to_string(getpid()) + ".txt";
+    const pid_t child = spawnThisTestBinary("DwarfReaderChild.AbortsFromAFunctionWithoutFramePointers",
+                                            {.environment = {std::string(kAbortReportVariable) + "=" + report}});
+    ASSERT_GT(child, 0);
+    const std::optional<int> status = waitForChild(child);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+
+    std::ifstream lines(report);
+    std::vector<std::pair<std::string, std::string>> frames;
+    for (std::string image, symbol; lines >> image >> symbol;) frames.emplace_back(image, symbol);
+    std::remove(report.c_str());
+    ASSERT_FALSE(frames.empty());
+    size_t index = 0;
+    while (index < frames.size() && frames[index].first.find("libc.so") != std::string::npos) ++index;
+    ASSERT_GT(index, 0u) << "the walk does not start in libc";
+    ASSERT_LT(index + 1, frames.size());
+    EXPECT_EQ(frames[index].second, "dzcrash_test_unwind_abort_here");
+    EXPECT_EQ(frames[index + 1].second, "dzcrash_test_unwind_call_abort");
+    bool reachedMain = false;
+    for (; index < frames.size(); ++index) reachedMain = reachedMain || frames[index].second == "main";
+    EXPECT_TRUE(reachedMain);
 }

@@ -9,7 +9,8 @@ struct DwarfFixtureImage::Parts {
     dzcrash_image_list list;
 };
 
-DwarfFixtureImage::DwarfFixtureImage(const std::vector<uint8_t>& ehFrame) : parts_(std::make_unique<Parts>()) {
+DwarfFixtureImage::DwarfFixtureImage(const std::vector<uint8_t>& ehFrame)
+    : parts_(std::make_unique<Parts>()) {
     parts_->image.textSections = {{"__text", std::vector<uint8_t>(kCodeSize, 0x90)}, {"__eh_frame", ehFrame}};
     parts_->image.place();
     dzcrash_image_list_init(&parts_->list, mach_task_self());

@@ -1,6 +1,6 @@
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <execinfo.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -81,7 +81,7 @@ struct FrameBytes {
         u32(0);  // CIE id
         u8(cie.version);
         raw(cie.augmentation.c_str(), cie.augmentation.size() + 1);
-        u8(1);                                         // code alignment
+        u8(1);  // code alignment
         u8(static_cast<uint8_t>(cie.dataAlignment & 0x7f));
         u8(kReturnAddress);
         if (!cie.augmentation.empty() && cie.augmentation[0] == 'z') {
@@ -114,8 +114,9 @@ constexpr uint64_t kFunction = 0x401000;
 // One mapping of a byte vector of this process.
 struct Mapped {
     explicit Mapped(const std::vector<uint8_t>& bytes) : ok(!bytes.empty()) {
-        if (ok) ok = dzcrash_async_mobject_init(&mobj, mach_task_self(), reinterpret_cast<uint64_t>(bytes.data()),
-                                                bytes.size(), true) == DZCRASH_ESUCCESS;
+        if (ok)
+            ok = dzcrash_async_mobject_init(&mobj, mach_task_self(), reinterpret_cast<uint64_t>(bytes.data()),
+                                            bytes.size(), true) == DZCRASH_ESUCCESS;
     }
     ~Mapped() {
         if (ok) dzcrash_async_mobject_free(&mobj);
@@ -136,8 +137,9 @@ dzcrash_async_thread_state threadAt(uint64_t rip, uint64_t rsp) {
 
 // The reader's step over a section, stage by stage; answers the first stage's error.
 template <typename T, typename S>
-dzcrash_error_t step(const std::vector<uint8_t>& section, uint64_t pc, const dzcrash_async_thread_state& current,
-                     dzcrash_async_thread_state* next, dwarf_cfa_state<T, S>* rules, bool debugFrame = false) {
+dzcrash_error_t step(const std::vector<uint8_t>& section, uint64_t pc,
+                     const dzcrash_async_thread_state& current, dzcrash_async_thread_state* next,
+                     dwarf_cfa_state<T, S>* rules, bool debugFrame = false) {
     Mapped mapped(section);
     if (!mapped.ok) return DZCRASH_EINTERNAL;
     dwarf_frame_reader reader;
@@ -150,18 +152,19 @@ dzcrash_error_t step(const std::vector<uint8_t>& section, uint64_t pc, const dzc
     error = dzcrash_async_dwarf_cie_info_init<T>(&cie, &mapped.mobj, dzcrash_byteorder_direct(), &pointers,
                                                  mapped.base() + fde.cie_offset);
     if (error != DZCRASH_ESUCCESS) return error;
-    for (const auto& [offset, length] : {std::pair{cie.initial_instructions_offset, cie.initial_instructions_length},
-                                         std::pair{fde.fde_instruction_offset, fde.fde_instruction_length}}) {
-        error = rules->eval_program(&mapped.mobj, static_cast<T>(pc), static_cast<T>(fde.pc_start), &cie, &pointers,
-                                    dzcrash_byteorder_direct(), mapped.base(), static_cast<dzcrash_vm_off_t>(offset),
-                                    length);
+    for (const auto& [offset, length] :
+         {std::pair{cie.initial_instructions_offset, cie.initial_instructions_length},
+          std::pair{fde.fde_instruction_offset, fde.fde_instruction_length}}) {
+        error = rules->eval_program(&mapped.mobj, static_cast<T>(pc), static_cast<T>(fde.pc_start), &cie,
+                                    &pointers, dzcrash_byteorder_direct(), mapped.base(),
+                                    static_cast<dzcrash_vm_off_t>(offset), length);
         if (error != DZCRASH_ESUCCESS) return error;
     }
     return rules->apply_state(mach_task_self(), &cie, &current, dzcrash_byteorder_direct(), next);
 }
 
-dzcrash_error_t step64(const std::vector<uint8_t>& section, uint64_t pc, const dzcrash_async_thread_state& current,
-                       dzcrash_async_thread_state* next) {
+dzcrash_error_t step64(const std::vector<uint8_t>& section, uint64_t pc,
+                       const dzcrash_async_thread_state& current, dzcrash_async_thread_state* next) {
     dwarf_cfa_state<unsigned long long, long long> rules;
     return step(section, pc, current, next, &rules);
 }
@@ -207,7 +210,8 @@ TEST(DwarfEntries, AzPLRCieWithAnEightByteLsdaRunsFromTheFirstInstructionAfterTh
     // P: absolute 8-byte personality; L: 8-byte LSDA pointers; R: absolute pointers.
     cie.augmentationData = {0x00, 1, 2, 3, 4, 5, 6, 7, 8, 0x04, 0x00};
     const size_t at = frames.cie(cie);
-    const std::vector<uint8_t> lsda{0xc0, 0xc0, 0xc0, 0xc0, 0xc0, 0xc0, 0xc0, 0xc0};  // restores, were they run
+    const std::vector<uint8_t> lsda{0xc0, 0xc0, 0xc0, 0xc0,
+                                    0xc0, 0xc0, 0xc0, 0xc0};  // restores, were they run
     frames.fde(at, kFunction, 0x20, {kDefCfaOffset, 24, kOffset | kRbx, 2}, lsda);
     frames.end();
 
@@ -217,6 +221,67 @@ TEST(DwarfEntries, AzPLRCieWithAnEightByteLsdaRunsFromTheFirstInstructionAfterTh
     EXPECT_EQ(dzcrash_async_thread_state_get_reg(&next, DZCRASH_REG_SP), stack.at(3));
     EXPECT_EQ(dzcrash_async_thread_state_get_reg(&next, DZCRASH_REG_IP), stack.words[2]);
     EXPECT_EQ(dzcrash_async_thread_state_get_reg(&next, DZCRASH_X86_64_RBX), stack.words[1]);
+}
+
+namespace {
+
+// Debug-frame data: CIE ids of all ones, CIE pointers counted from the section's start, and no
+// augmentation; in 32- and 64-bit length forms.
+std::vector<uint8_t> debugFrame(bool wide) {
+    FrameBytes frames;
+    const auto header = [&](uint64_t id) {
+        const size_t at = frames.bytes.size();
+        if (wide) {
+            frames.u32(0xffffffff);
+            frames.u64(0);
+            frames.u64(id);
+        } else {
+            frames.u32(0);
+            frames.u32(static_cast<uint32_t>(id));
+        }
+        return at;
+    };
+    const auto close = [&](size_t at) {
+        const uint64_t length = frames.bytes.size() - at - (wide ? 12 : 4);
+        if (wide) {
+            std::memcpy(&frames.bytes[at + 4], &length, 8);
+        } else {
+            frames.put32(at, static_cast<uint32_t>(length));
+        }
+    };
+    frames.u64(0);  // not an entry: the walk starts after it, and the CIE's offset is not 0
+    const size_t cie = header(wide ? ~uint64_t{0} : 0xffffffff);
+    // Version 1, no augmentation, alignments 1 and -8, the CIE's usual rules.
+    const std::vector<uint8_t> body{1, 0, 1, 0x78, kReturnAddress, kDefCfa, kRsp, 8, kOffset | kReturnAddress,
+                                    1};
+    frames.raw(body.data(), body.size());
+    close(cie);
+    const size_t fde = header(cie);
+    frames.u64(kFunction);
+    frames.u64(0x20);
+    frames.u8(kNop);
+    close(fde);
+    return frames.bytes;
+}
+
+}  // namespace
+
+TEST(DwarfEntries, DebugFrameDataHasItsOwnIdsAndCiePointers) {
+    for (const bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "64-bit lengths" : "32-bit lengths");
+        const std::vector<uint8_t> bytes = debugFrame(wide);
+        // The walk starts at the CIE, 8 bytes in.
+        Mapped mapped(bytes);
+        dwarf_frame_reader reader;
+        dwarf_frame_reader_init(&reader, &mapped.mobj, dzcrash_byteorder_direct(), true, true);
+        dzcrash_async_dwarf_fde_info_t fde;
+        ASSERT_EQ(dwarf_frame_reader_find_fde(&reader, 8, kFunction + 4, &fde), DZCRASH_ESUCCESS);
+        EXPECT_EQ(fde.cie_offset, 8u);
+        EXPECT_EQ(fde.pc_end, kFunction + 0x20);
+        // Read as .eh_frame, the same CIE id is no CIE at all.
+        dwarf_frame_reader_init(&reader, &mapped.mobj, dzcrash_byteorder_direct(), true, false);
+        EXPECT_EQ(dwarf_frame_reader_find_fde(&reader, 8, kFunction + 4, &fde), DZCRASH_EINVAL);
+    }
 }
 
 TEST(DwarfEntries, TheThirtyTwoBitInstanceReadsFourBytePointers) {
@@ -250,7 +315,8 @@ TEST(DwarfEntries, TheThirtyTwoBitInstanceReadsFourBytePointers) {
     // The 32-bit map: DWARF 5 is esp, 8 eip.
     EXPECT_EQ(step(frames.bytes, 0x8004, current, &next, &rules), DZCRASH_ESUCCESS);
     EXPECT_EQ(dzcrash_async_thread_state_get_reg(&next, DZCRASH_REG_IP), 0x9123u);
-    EXPECT_EQ(dzcrash_async_thread_state_get_reg(&next, DZCRASH_REG_SP), reinterpret_cast<uint64_t>(words) + 4);
+    EXPECT_EQ(dzcrash_async_thread_state_get_reg(&next, DZCRASH_REG_SP),
+              reinterpret_cast<uint64_t>(words) + 4);
     munmap(page, 4096);
 }
 
@@ -279,8 +345,8 @@ TEST(DwarfPrograms, RememberAndRestoreLimitsAndRestoreExtended) {
         SCOPED_TRACE(c.name);
         Mapped mapped(c.program);
         dwarf_cfa_state<unsigned long long, long long> rules;
-        EXPECT_EQ(rules.eval_program(&mapped.mobj, 0, 0, &cie, &pointers, dzcrash_byteorder_direct(), mapped.base(), 0,
-                                     c.program.size()),
+        EXPECT_EQ(rules.eval_program(&mapped.mobj, 0, 0, &cie, &pointers, dzcrash_byteorder_direct(),
+                                     mapped.base(), 0, c.program.size()),
                   c.expected);
     }
 
@@ -289,11 +355,11 @@ TEST(DwarfPrograms, RememberAndRestoreLimitsAndRestoreExtended) {
     std::vector<uint8_t> program{kOffset | 3, 3, kOffset | 17, 4, kRestoreExtended, 3, kRestoreExtended, 12};
     dwarf_cfa_state<unsigned long long, long long> rules;
     Mapped first(initial), second(program);
-    ASSERT_EQ(rules.eval_program(&first.mobj, 0, 0, &cie, &pointers, dzcrash_byteorder_direct(), first.base(), 0,
-                                 initial.size()),
+    ASSERT_EQ(rules.eval_program(&first.mobj, 0, 0, &cie, &pointers, dzcrash_byteorder_direct(), first.base(),
+                                 0, initial.size()),
               DZCRASH_ESUCCESS);
-    ASSERT_EQ(rules.eval_program(&second.mobj, 0, 0, &cie, &pointers, dzcrash_byteorder_direct(), second.base(), 0,
-                                 program.size()),
+    ASSERT_EQ(rules.eval_program(&second.mobj, 0, 0, &cie, &pointers, dzcrash_byteorder_direct(),
+                                 second.base(), 0, program.size()),
               DZCRASH_ESUCCESS);
     dzcrash_dwarf_cfa_reg_rule_t rule;
     unsigned long long value;
@@ -398,7 +464,8 @@ TEST(DwarfEntries, DamagedEntriesEndTheStepWithTheirCodeAndNeverFault) {
         std::vector<uint8_t> bytes;
         dzcrash_error_t expected;
     };
-    const auto withFde = [](FrameBytes::Cie cie, uint64_t start, uint64_t range, std::vector<uint8_t> program) {
+    const auto withFde = [](FrameBytes::Cie cie, uint64_t start, uint64_t range,
+                            std::vector<uint8_t> program) {
         FrameBytes frames;
         frames.fde(frames.cie(cie), start, range, program);
         frames.end();
@@ -429,9 +496,10 @@ TEST(DwarfEntries, DamagedEntriesEndTheStepWithTheirCodeAndNeverFault) {
          DZCRASH_EINVAL},
         {"a CIE pointer reaching below the address space", patched(good, fdeAt + 4, {0xff, 0xff, 0xff, 0xff}),
          DZCRASH_EINVAL},
-        {"a CIE pointer to the FDE itself", patched(good, fdeAt + 4, {0x04, 0x00, 0x00, 0x00}), DZCRASH_EINVAL},
-        {"a CIE cut inside its augmentation", patched(withFde(shortCie, kFunction, 0x20, {}), 0, {0x06, 0, 0, 0}),
+        {"a CIE pointer to the FDE itself", patched(good, fdeAt + 4, {0x04, 0x00, 0x00, 0x00}),
          DZCRASH_EINVAL},
+        {"a CIE cut inside its augmentation",
+         patched(withFde(shortCie, kFunction, 0x20, {}), 0, {0x06, 0, 0, 0}), DZCRASH_EINVAL},
         {"a range that wraps", withFde({}, ~uint64_t{0} - 0x10, 0x20, {}), DZCRASH_EINVAL},
         {"an unknown opcode", withFde({}, kFunction, 0x20, {0x2f}), DZCRASH_ENOTSUP},
         {"an eleven-byte ULEB128", withFde(longLeb, kFunction, 0x20, {}), DZCRASH_ENOTSUP},
@@ -487,7 +555,8 @@ TEST(DwarfReader, AnArgsSizeInstructionHandsTheStepToTheFramePointerReader) {
         DwarfFixtureImage image(fixtureFrames(c.program));
         ASSERT_EQ(image.ehFrameAddress() - image.codeAddress(), DwarfFixtureImage::kCodeSize);
         uint64_t stack[4] = {0x6000, 0, 0, 0x5000};
-        dzcrash_async_thread_state state = threadAt(image.codeAddress() + 4, reinterpret_cast<uint64_t>(&stack[0]));
+        dzcrash_async_thread_state state =
+            threadAt(image.codeAddress() + 4, reinterpret_cast<uint64_t>(&stack[0]));
         dzcrash_async_thread_state_set_reg(&state, DZCRASH_REG_FP, reinterpret_cast<uint64_t>(&stack[2]));
         dzcrash_async_frame_cursor cursor;
         dzcrash_async_frame_cursor_init(&cursor, mach_task_self(), &state, image.list());
@@ -510,12 +579,12 @@ struct Walk {
 };
 
 // Walks the thread from `state` with the given readers, keeping each frame's instruction pointer.
-void walk(const dzcrash_async_thread_state* state, const dzcrash_async_frame_reader_t* readers, size_t readerCount,
-          Walk* out) {
+void walk(const dzcrash_async_thread_state* state, const dzcrash_async_frame_reader_t* readers,
+          size_t readerCount, Walk* out) {
     dzcrash_async_frame_cursor cursor;
     dzcrash_async_frame_cursor_init(&cursor, mach_task_self(), state, dzcrash_shared_image_list());
-    while (out->count < kMaxFrames &&
-           dzcrash_async_frame_cursor_next_with_readers(&cursor, readers, readerCount) == DZCRASH_FRAME_ESUCCESS) {
+    while (out->count < kMaxFrames && dzcrash_async_frame_cursor_next_with_readers(
+                                          &cursor, readers, readerCount) == DZCRASH_FRAME_ESUCCESS) {
         dzcrash_async_frame_cursor_get_reg(&cursor, DZCRASH_REG_IP, &out->addresses[out->count++]);
     }
     dzcrash_async_frame_cursor_free(&cursor);
@@ -548,7 +617,8 @@ TEST(DwarfReader, WalksOptimisedCodeWithoutFramePointersAsTheSystemsBacktraceDoe
     ASSERT_GT(dzcrash_test_unwind_1(1, captureBoth, &capture), 0);
     // Frame 0 of each is its own call site in captureBoth; from frame 1 on they are the callers:
     // the five library functions, then this test and what runs it.
-    const size_t compared = std::min<size_t>(capture.dwarf.count, static_cast<size_t>(capture.backtraceCount));
+    const size_t compared =
+        std::min<size_t>(capture.dwarf.count, static_cast<size_t>(capture.backtraceCount));
     ASSERT_GE(compared, 8u);
     std::vector<uint64_t> fromDwarf(capture.dwarf.addresses + 1, capture.dwarf.addresses + compared);
     std::vector<uint64_t> fromBacktrace;
@@ -582,7 +652,8 @@ void walkOnAbort(int, siginfo_t*, void* context) {
         const uint64_t address = frames.addresses[index] - (index == 0 ? 0 : 1);
         Dl_info info{};
         dladdr(reinterpret_cast<void*>(address), &info);
-        dprintf(gReportFd, "%s %s\n", info.dli_fname ? info.dli_fname : "?", info.dli_sname ? info.dli_sname : "?");
+        dprintf(gReportFd, "%s %s\n", info.dli_fname ? info.dli_fname : "?",
+                info.dli_sname ? info.dli_sname : "?");
     }
     _exit(0);
 }
@@ -604,8 +675,9 @@ TEST(DwarfReaderChild, AbortsFromAFunctionWithoutFramePointers) {
 
 TEST(DwarfReader, AnAbortingThreadIsWalkedOutOfLibcThroughTheNoreturnCallerToMain) {
     const std::string report = testing::TempDir() + "dwarf-abort-" + std::to_string(getpid()) + ".txt";
-    const pid_t child = spawnThisTestBinary("DwarfReaderChild.AbortsFromAFunctionWithoutFramePointers",
-                                            {.environment = {std::string(kAbortReportVariable) + "=" + report}});
+    const pid_t child =
+        spawnThisTestBinary("DwarfReaderChild.AbortsFromAFunctionWithoutFramePointers",
+                            {.environment = {std::string(kAbortReportVariable) + "=" + report}});
     ASSERT_GT(child, 0);
     const std::optional<int> status = waitForChild(child);
     ASSERT_TRUE(status.has_value());

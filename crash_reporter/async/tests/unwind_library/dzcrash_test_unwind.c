@@ -6,15 +6,16 @@ typedef void (*dzcrash_test_unwind_callback)(void* context);
 
 volatile int dzcrash_test_unwind_sink;
 
-#define LINK(name, next)                                                                          \
+#define LINK(name, next)                                                                                  \
     __attribute__((noinline)) int name(int value, dzcrash_test_unwind_callback callback, void* context) { \
-        volatile int scratch[6];                                                                  \
-        scratch[value % 6] = value;                                                               \
-        int result = next(value + 1, callback, context);                                          \
-        return result * 3 + scratch[value % 6];                                                   \
+        volatile int scratch[6];                                                                          \
+        scratch[value % 6] = value;                                                                       \
+        int result = next(value + 1, callback, context);                                                  \
+        return result * 3 + scratch[value % 6];                                                           \
     }
 
-__attribute__((noinline)) int dzcrash_test_unwind_5(int value, dzcrash_test_unwind_callback callback, void* context) {
+__attribute__((noinline)) int dzcrash_test_unwind_5(int value, dzcrash_test_unwind_callback callback,
+                                                    void* context) {
     volatile int scratch[10];
     scratch[value % 10] = value;
     callback(context);

@@ -3,8 +3,9 @@
 // 100 target-sized values, reading registers from a thread state and memory through bounded task
 // reads. DZCRASH_ENOTSUP for an operation it does not support or a register without a mapping,
 // DZCRASH_EINVAL for operands outside the block, a stack too short for a stack operation, a zero
-// divisor or a branch out of the block, DZCRASH_EINTERNAL for an overfull stack or too few values
-// for arithmetic, DZCRASH_ENOTFOUND for a register the state does not hold. Async-signal-safe.
+// divisor, a branch out of the block or more than 10000 operations (a block that loops);
+// DZCRASH_EINTERNAL for an overfull stack or too few values for arithmetic; DZCRASH_ENOTFOUND for a
+// register the state does not hold. Async-signal-safe.
 #include <cstddef>
 
 #include "crash_reporter/async/dzcrash_async_mobject.h"

@@ -705,3 +705,108 @@ TEST(DwarfReader, AnAbortingThreadIsWalkedOutOfLibcThroughTheNoreturnCallerToMai
     for (; index < frames.size(); ++index) reachedMain = reachedMain || frames[index].second == "main";
     EXPECT_TRUE(reachedMain);
 }
+
+TEST(DwarfEncoding, PointersAndLeb128) {
+    static const uint64_t target = 0xfeedface;  // what an indirect pointer points at
+    struct Case {
+        const char* name;
+        uint8_t encoding;
+        std::vector<uint8_t> bytes;
+        dzcrash_error_t expected;
+        uint64_t value;  // relative to the bytes' address for pc-relative cases
+        uint64_t size;
+    };
+    const auto le = [](uint64_t value, size_t size) {
+        std::vector<uint8_t> bytes(size);
+        std::memcpy(bytes.data(), &value, size);
+        return bytes;
+    };
+    const std::vector<Case> cases = {
+        {"absolute pointer", 0x00, le(0x1122334455667788, 8), DZCRASH_ESUCCESS, 0x1122334455667788, 8},
+        {"signed 2 bytes", 0x0a, le(0xfffe, 2), DZCRASH_ESUCCESS, ~uint64_t{0} - 1, 2},
+        {"SLEB128", 0x09, {0x7f}, DZCRASH_ESUCCESS, ~uint64_t{0}, 1},
+        {"pc-relative signed 4 bytes", 0x1b, le(0x10, 4), DZCRASH_ESUCCESS, 0x10, 4},
+        {"indirect absolute", 0x80, le(reinterpret_cast<uint64_t>(&target), 8), DZCRASH_ESUCCESS, target, 8},
+        {"omitted", 0xff, {0}, DZCRASH_ENOTFOUND, 0, 0},
+        {"unknown format", 0x05, {0}, DZCRASH_ENOTSUP, 0, 0},
+        {"data-relative without a base", 0x30, {0}, DZCRASH_ENOTSUP, 0, 0},
+        {"unknown application", 0x70, {0}, DZCRASH_ENOTSUP, 0, 0},
+        {"cut short", 0x04, {1, 2, 3}, DZCRASH_EINVAL, 0, 0},
+    };
+    const gnu_ehptr_reader<unsigned long long> reader(dzcrash_byteorder_direct());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Mapped mapped(c.bytes);
+        unsigned long long value = 0;
+        dzcrash_vm_size_t size = 0;
+        ASSERT_EQ(reader.read(&mapped.mobj, mapped.base(), 0, c.encoding, &value, &size), c.expected);
+        if (c.expected != DZCRASH_ESUCCESS) continue;
+        EXPECT_EQ(value, (c.encoding & 0x70) == 0x10 ? mapped.base() + c.value : c.value);
+        EXPECT_EQ(size, c.size);
+    }
+
+    struct Leb {
+        std::vector<uint8_t> bytes;
+        dzcrash_error_t expectedUnsigned;
+        uint64_t valueUnsigned;
+        dzcrash_error_t expectedSigned;
+        int64_t valueSigned;
+    };
+    const std::vector<uint8_t> ten{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x01};
+    std::vector<uint8_t> eleven(10, 0x80);
+    eleven.push_back(0x00);
+    const std::vector<Leb> lebs = {
+        {{0xe5, 0x8e, 0x26}, DZCRASH_ESUCCESS, 624485, DZCRASH_ESUCCESS, 624485},
+        {{0xc0, 0xbb, 0x78}, DZCRASH_ESUCCESS, 1973696, DZCRASH_ESUCCESS, -123456},
+        {ten, DZCRASH_ESUCCESS, ~uint64_t{0}, DZCRASH_ESUCCESS, -1},
+        {eleven, DZCRASH_ENOTSUP, 0, DZCRASH_ENOTSUP, 0},
+        {{0x80, 0x80}, DZCRASH_EINVAL, 0, DZCRASH_EINVAL, 0},
+    };
+    for (const Leb& leb : lebs) {
+        Mapped mapped(leb.bytes);
+        uint64_t unsignedValue = 0;
+        int64_t signedValue = 0;
+        dzcrash_vm_size_t size = 0;
+        EXPECT_EQ(read_uleb128(&mapped.mobj, mapped.base(), 0, &unsignedValue, &size), leb.expectedUnsigned);
+        EXPECT_EQ(read_sleb128(&mapped.mobj, mapped.base(), 0, &signedValue, &size), leb.expectedSigned);
+        if (leb.expectedUnsigned == DZCRASH_ESUCCESS) {
+            EXPECT_EQ(unsignedValue, leb.valueUnsigned);
+            EXPECT_EQ(signedValue, leb.valueSigned);
+            // The same bytes read from task memory.
+            EXPECT_EQ(task_read_uleb128(mach_task_self(), reinterpret_cast<uint64_t>(leb.bytes.data()), 0,
+                                        &unsignedValue, &size),
+                      DZCRASH_ESUCCESS);
+            EXPECT_EQ(unsignedValue, leb.valueUnsigned);
+            EXPECT_EQ(size, leb.bytes.size());
+        }
+    }
+}
+
+TEST(DwarfPrograms, ExpressionRulesAreEvaluatedWithTheCfaOnTheStack) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> program;
+        size_t expectedWord;  // rbx's value is the stack word at this index, or the CFA itself
+        bool cfaItself;
+    };
+    const std::vector<Case> cases = {
+        {"DW_CFA_expression: saved at CFA + 8", {0x10, kRbx, 2, 0x23, 8}, 2, false},
+        {"DW_CFA_val_expression: the CFA", {0x16, kRbx, 1, 0x12}, 0, true},
+        {"DW_CFA_def_cfa_expression: rsp + 16",
+         {kDefCfaExpression, 2, 0x77, 16, kOffset | kRbx, 1},
+         1,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameBytes frames;
+        frames.fde(frames.cie({}), kFunction, 0x20, c.program);
+        frames.end();
+        Stack stack;
+        dzcrash_async_thread_state next;
+        ASSERT_EQ(step64(frames.bytes, kFunction, threadAt(kFunction, stack.at(0)), &next), DZCRASH_ESUCCESS);
+        const uint64_t cfa = dzcrash_async_thread_state_get_reg(&next, DZCRASH_REG_SP);
+        EXPECT_EQ(dzcrash_async_thread_state_get_reg(&next, DZCRASH_X86_64_RBX),
+                  c.cfaItself ? cfa : stack.words[c.expectedWord]);
+    }
+}

@@ -10,7 +10,7 @@ cmake_minimum_required(VERSION 3.25)
 set(layers
   "quorvane_testing"
   "platform_.*"
-  "crash_reporter_async|crash_reporter_async_test_image"
+  "crash_reporter_async|crash_reporter_async_test_image|crash_reporter_async_test_unwind"
   "crash_reporter_format"
   "crash_reporter"
   "measurement_wire"

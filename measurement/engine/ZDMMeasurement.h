@@ -1,11 +1,18 @@
 #pragma once
-// The measurement engine. For now only the way every measurement class reaches the monitor.
+// The measurement engine. For now only the way every measurement class reaches the monitor and the
+// remote configuration.
 #include <memory>
 
 #include "measurement/foundation/ZDMMonitor.h"
+#include "measurement/foundation/ZDMRemoteConfig.h"
 
 class ZDMMeasurement {
   public:
     // The process-wide monitor, made once on first use with the library's version number.
     static std::shared_ptr<ZDMMonitor> monitor();
+    // The engine's configuration when it has one, else the default instance (never nullptr).
+    static std::shared_ptr<ZDMRemoteConfig> remoteConfig();
+    // Installs the configuration remoteConfig() answers until reset (nullptr removes it); the
+    // engine's start-up will own it, tests stand in for that.
+    static void setRemoteConfigForTesting(std::shared_ptr<ZDMRemoteConfig> remoteConfig);
 };

@@ -118,6 +118,10 @@ std::shared_ptr<ZDMMonitor> ZDMMonitor::sharedMonitor() {
     return sharedInstance.get();
 }
 
+void ZDMMonitor::setSharedMonitorForTesting(std::shared_ptr<ZDMMonitor> monitor) {
+    sharedInstance.set(std::move(monitor));
+}
+
 ZDMMonitor::ZDMMonitor(int64_t logLevel, std::shared_ptr<ZDMLogging> logger, int64_t libraryVersion,
                        ZDMMonitoringSampledData::RandomSource random)
     : logLevel_(logLevel),

@@ -38,6 +38,9 @@ class ZDMMonitor : public std::enable_shared_from_this<ZDMMonitor> {
         ZDMMonitoringSampledData::RandomSource random = ZDMMonitoringSampledData::systemRandomSource());
     // The process-wide monitor, made on first use with the library's version number.
     static std::shared_ptr<ZDMMonitor> sharedMonitor();
+    // Makes `monitor` the process-wide one until resetAllForTesting, so that a test sees what the
+    // library's classes report.
+    static void setSharedMonitorForTesting(std::shared_ptr<ZDMMonitor> monitor);
 
     static constexpr const char* kSuiteName = "com.zizoda.measurement.monitor";
     static constexpr const char* kHealthMonitorKey = "/zizoda/measurement/health_monitor";

@@ -40,6 +40,14 @@ void CCHmac(CCHmacAlgorithm algorithm, const void* key, size_t keyLength, const 
             void* macOut);
 unsigned char* CC_SHA256(const void* data, uint32_t length, unsigned char* md);
 unsigned char* CC_MD5(const void* data, uint32_t length, unsigned char* md);
+// The incremental form, for input longer than the one-shot call's 32-bit length. Final frees the
+// context's state; each returns 1 on success.
+struct CC_MD5_CTX {
+    void* state = nullptr;
+};
+int CC_MD5_Init(CC_MD5_CTX* context);
+int CC_MD5_Update(CC_MD5_CTX* context, const void* data, size_t length);
+int CC_MD5_Final(unsigned char* md, CC_MD5_CTX* context);
 
 // Compares in time that depends only on `length`, not on where the bytes differ; 0 when equal.
 int timingsafe_bcmp(const void* a, const void* b, size_t length);

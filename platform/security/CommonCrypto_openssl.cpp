@@ -86,6 +86,31 @@ unsigned char* CC_MD5(const void* data, uint32_t length, unsigned char* md) {
     return md;
 }
 
+int CC_MD5_Init(CC_MD5_CTX* context) {
+    EVP_MD_CTX* state = EVP_MD_CTX_new();
+    if (!state || EVP_DigestInit_ex(state, EVP_md5(), nullptr) != 1) {
+        EVP_MD_CTX_free(state);
+        context->state = nullptr;
+        return 0;
+    }
+    context->state = state;
+    return 1;
+}
+
+int CC_MD5_Update(CC_MD5_CTX* context, const void* data, size_t length) {
+    auto* state = static_cast<EVP_MD_CTX*>(context->state);
+    return state && EVP_DigestUpdate(state, data, length) == 1 ? 1 : 0;
+}
+
+int CC_MD5_Final(unsigned char* md, CC_MD5_CTX* context) {
+    auto* state = static_cast<EVP_MD_CTX*>(context->state);
+    context->state = nullptr;
+    unsigned int written = 0;
+    const bool done = state && EVP_DigestFinal_ex(state, md, &written) == 1;
+    EVP_MD_CTX_free(state);
+    return done ? 1 : 0;
+}
+
 int timingsafe_bcmp(const void* a, const void* b, size_t length) {
     return CRYPTO_memcmp(a, b, length) != 0;
 }

@@ -19,4 +19,19 @@ TEST(ZDMMeasurementTests, MonitorIsMadeOnceWithTheLibraryVersion) {
     resetAllForTesting();
 }
 
+TEST(ZDMMeasurementTests, RemoteConfigIsTheDefaultUntilTheEngineHasOne) {
+    resetAllForTesting();
+    const auto fallback = ZDMMeasurement::remoteConfig();
+    ASSERT_NE(fallback, nullptr);
+    EXPECT_TRUE(fallback->isDefaultInstance());
+    EXPECT_EQ(fallback, ZDMRemoteConfig::defaultInstance());
+
+    const auto engines = std::make_shared<ZDMRemoteConfig>("1:123456:ios:abcdef", nullptr, nullptr);
+    ZDMMeasurement::setRemoteConfigForTesting(engines);
+    EXPECT_EQ(ZDMMeasurement::remoteConfig(), engines);
+    resetAllForTesting();
+    EXPECT_EQ(ZDMMeasurement::remoteConfig(), ZDMRemoteConfig::defaultInstance());
+    resetAllForTesting();
+}
+
 }  // namespace

@@ -105,3 +105,32 @@ class MonitorFixture : public ::testing::Test {
     ScopedManualClock clock_;
     std::shared_ptr<RecordingLogger> logger_ = std::make_shared<RecordingLogger>();
 };
+
+// Makes a recording monitor the process-wide one, so that a test sees what the library's classes
+// report: console lines through logger_, and, since every report replaces the sample, the message of
+// the last monitorable report (levels 1, 2, 4, 5) through lastSampledMessage().
+class SharedMonitorFixture : public MonitorFixture {
+  protected:
+    SharedMonitorFixture() { ZDMMonitor::setSharedMonitorForTesting(monitor_); }
+    ~SharedMonitorFixture() override { flush(*monitor_); }
+
+    // "<E|W>:<message>" of the last monitorable report, empty when there was none.
+    std::string lastSampledMessage() {
+        flush(*monitor_);
+        const Value sample = storedSample();
+        if (!sample.asArray() || sample.asArray()->size() < 3) return {};
+        const std::string key = (*sample.asArray())[2].stringOr("");
+        const std::string prefix = "1E_" + std::to_string(kVersion) + ":";
+        const std::string warning = "1W_" + std::to_string(kVersion) + ":";
+        if (key.starts_with(prefix)) return "E:" + key.substr(prefix.size());
+        if (key.starts_with(warning)) return "W:" + key.substr(warning.size());
+        return key;
+    }
+    std::vector<int64_t> loggedCodes() {
+        flush(*monitor_);
+        return logger_->codes();
+    }
+
+    ScriptedRandom alwaysReplace_{{}};
+    std::shared_ptr<ZDMMonitor> monitor_ = makeMonitor(alwaysReplace_.source());
+};

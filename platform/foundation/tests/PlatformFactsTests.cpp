@@ -5,13 +5,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/DecimalNumber.h"
 #include "platform/foundation/FileAttributes.h"
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/Runtime.h"
+#include "platform/foundation/RuntimeObject.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "testing/ChildProcess.h"
@@ -49,6 +52,60 @@ TEST(Runtime, KnowsTheClassesRegistered) {
     EXPECT_TRUE(Runtime::classExists("ZUDConfiguration"));
     Runtime::unregisterClass("ZUDConfiguration");
     EXPECT_FALSE(Runtime::classExists("ZUDConfiguration"));
+}
+
+TEST(Runtime, ClassObjectsAnswerWhatTheyWereRegisteredWith) {
+    class Answering : public RuntimeObject {
+      public:
+        std::string className() const override { return "Answering"; }
+        bool respondsToSelector(std::string_view selector) const override { return selector == "status"; }
+        Value perform(std::string_view selector) const override {
+            return selector == "status" ? Value(3) : Value();
+        }
+    };
+    EXPECT_EQ(Runtime::classNamed("ATTrackingManager"), nullptr);
+    Runtime::registerClass("ATTrackingManager");
+    EXPECT_TRUE(Runtime::classExists("ATTrackingManager"));
+    EXPECT_EQ(Runtime::classNamed("ATTrackingManager"), nullptr);  // a name only
+
+    const auto classObject = std::make_shared<const Answering>();
+    Runtime::registerClass("ATTrackingManager", classObject);
+    Runtime::registerClass("ATTrackingManager");  // a name again keeps the object
+    ASSERT_EQ(Runtime::classNamed("ATTrackingManager"), classObject);
+    EXPECT_EQ(Runtime::classNamed("ATTrackingManager")->perform("status"), Value(3));
+    Runtime::unregisterClass("ATTrackingManager");
+    EXPECT_FALSE(Runtime::classExists("ATTrackingManager"));
+    EXPECT_EQ(Runtime::classNamed("ATTrackingManager"), nullptr);
+}
+
+TEST(DecimalNumber, HoldsThirtyEightDigitsWithinTheExponentRange) {
+    struct Case {
+        std::string text;
+        std::optional<std::string> rendered;
+    };
+    const std::string digits38(38, '9');
+    const Case cases[] = {
+        {"0", "0"},
+        {"-0", "0"},
+        {"-12.5000", "-12.5"},
+        {"0.00100", "0.001"},
+        {digits38, digits38},
+        {digits38 + "1", digits38 + "0"},  // the 39th digit is dropped, the magnitude kept
+        {"1" + std::string(127, '0'), "1" + std::string(127, '0')},
+        {"1" + std::string(128, '0'), std::nullopt},
+        {"0." + std::string(127, '0') + "1", "0." + std::string(127, '0') + "1"},
+        {"0." + std::string(128, '0') + "1", std::nullopt},
+        {"", std::nullopt},
+        {".", std::nullopt},
+        {"1e5", std::nullopt},
+        {"1.2.3", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto number = DecimalNumber::fromString(c.text);
+        EXPECT_EQ(number ? std::optional(number->stringValue()) : std::nullopt, c.rendered) << c.text;
+    }
+    EXPECT_EQ(DecimalNumber::fromString("-2.25")->doubleValue(), -2.25);
+    EXPECT_EQ(DecimalNumber::fromString("-2.25")->absoluteValue().stringValue(), "2.25");
 }
 
 TEST(BundleLocation, DefaultsToTheExecutablesDirectory) {

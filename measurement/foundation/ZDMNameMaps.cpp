@@ -1,0 +1,72 @@
+#include "measurement/foundation/ZDMNameMaps.h"
+
+const Dictionary& ZDMPublicToInternalUserPropertyNameMap() {
+    static const Dictionary* map = new Dictionary{
+        {"zudedaro_last_notification", "_ln"}, {"first_open_after_install", "_fi"},
+        {"first_open_time", "_fot"},           {"za_session_id", "_sid"},
+        {"za_session_number", "_sno"},         {"last_advertising_id_reset", "_lair"},
+        {"last_deep_link_referrer", "_ldl"},   {"lifetime_user_engagement", "_lte"},
+        {"session_user_engagement", "_se"},    {"user_id", "_id"},
+    };
+    return *map;
+}
+
+const Dictionary& ZDMPublicToInternalParameterNameMap() {
+    static const Dictionary* map = new Dictionary{
+        {"ad_event_id", "_aeid"},
+        {"ad_unit_id", "_ai"},
+        {"app_in_background", "_aib"},
+        {"deferred_analytics_collection", "_dac"},
+        {"engagement_time_msec", "_et"},
+        {"exposure_time", "_xt"},
+        {"zudedaro_conversion", "_c"},
+        {"zudedaro_debug", "_dbg"},
+        {"zudedaro_error", "_err"},
+        {"zudedaro_error_length", "_el"},
+        {"zudedaro_error_value", "_ev"},
+        {"zudedaro_event_origin", "_o"},
+        {"zudedaro_feature_rollouts", "_ffr"},
+        {"zudedaro_previous_class", "_pc"},
+        {"zudedaro_previous_id", "_pi"},
+        {"zudedaro_previous_screen", "_pn"},
+        {"zudedaro_realtime", "_r"},
+        {"zudedaro_screen", "_sn"},
+        {"zudedaro_screen_class", "_sc"},
+        {"zudedaro_screen_id", "_si"},
+        {"za_conversion", "_c"},
+        {"za_debug", "_dbg"},
+        {"za_dedupe_id", "_did"},
+        {"za_error", "_err"},
+        {"za_error_length", "_el"},
+        {"za_error_value", "_ev"},
+        {"za_event_id", "_eid"},
+        {"za_event_name", "_en"},
+        {"za_event_origin", "_o"},
+        {"za_extra_params_ct", "_epc"},
+        {"za_group_name", "_gn"},
+        {"za_index", "_i"},
+        {"za_list_length", "_ll"},
+        {"za_previous_class", "_pc"},
+        {"za_previous_id", "_pi"},
+        {"za_previous_screen", "_pn"},
+        {"za_realtime", "_r"},
+        {"za_screen", "_sn"},
+        {"za_screen_class", "_sc"},
+        {"za_screen_id", "_si"},
+        {"message_id", "_nmid"},
+        {"message_name", "_nmn"},
+        {"message_time", "_nmt"},
+        {"message_tracking_id", "_nmtid"},
+        {"message_type", "_nmc"},
+        {"message_device_time", "_ndt"},
+        {"previous_app_version", "_pv"},
+        {"previous_first_open_count", "_pfo"},
+        {"previous_zor_app_id", "_pzor"},
+        {"previous_os_version", "_po"},
+        {"session_id", "_sid"},
+        {"session_number", "_sno"},
+        {"topic", "_nt"},
+        {"update_with_analytics", "_uwa"},
+    };
+    return *map;
+}

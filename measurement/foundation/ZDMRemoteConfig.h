@@ -1,0 +1,148 @@
+#pragma once
+// The server-side measurement configuration of one app, turned into fast lookups: sixty-six named
+// settings with defaults and bounds. A setting arrives as the server's text and is parsed, converted
+// and bounded on the first read, then kept as a number until the next parse or reset; a text that
+// does not parse, or a number outside the bounds, yields the setting's default (never the bound).
+// Intervals arrive in milliseconds and are answered in seconds; flags count only 0 and 1.
+//
+// Getters may be called from any thread: the caches are thread-safe dictionaries, each operation
+// atomic, with no lock over a read-convert-store (two threads converting one text store the same
+// number).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+
+class ZDMDatabase;
+class ZDMEManager;
+class ZIZMutableDictionary;
+
+class ZDMRemoteConfig {
+  public:
+    // The process-wide instance without app ID or database: it never touches a database and
+    // answers every setting with its default.
+    static std::shared_ptr<ZDMRemoteConfig> defaultInstance();
+    // nullptr, logged, for an empty app ID or a missing database.
+    static std::shared_ptr<ZDMRemoteConfig> initWithAppID(const std::string& appID,
+                                                          const std::shared_ptr<ZDMDatabase>& database,
+                                                          std::shared_ptr<ZDMEManager> experimentManager);
+    // Every argument may be empty; without app ID and database it makes a default instance.
+    ZDMRemoteConfig(std::string appID, const std::shared_ptr<ZDMDatabase>& database,
+                    std::shared_ptr<ZDMEManager> experimentManager);
+    ~ZDMRemoteConfig();
+
+    bool isDefaultInstance() const { return isDefaultInstance_; }
+    const std::string& appID() const { return appID_; }
+    // Empties the caches and the data-control list.
+    void reset();
+    std::vector<std::string> dataControls() const;
+
+    // Shared readers behind the getters.
+    // A plain decimal text ("-12", "1500.9", ".5") whatever the locale: an integer when it has no
+    // point and fits, else a real. Null for other texts, and (logged) for anything but a text.
+    Value numberFromString(const Value& object) const;
+    // Stores the value under the key and answers it; a null value or empty key is logged and
+    // answered as null without storing.
+    Value cacheValue(const Value& value, const std::string& key) const;
+    // The cached number, else the cached text parsed, converted and checked against the bounds (a
+    // null bound is none), stored in place of the text; an absent key stores the default.
+    Value numberFromCacheWithKey(const std::string& key, const Value& defaultValue, const Value& maxValue,
+                                 const Value& minValue,
+                                 const std::function<Value(const Value&)>& block = nullptr) const;
+    // Milliseconds from the server, seconds in the bounds and the answer.
+    double timeIntervalInSecondsFromCacheWithKey(const std::string& key, double defaultValue, double maxValue,
+                                                 double minValue) const;
+    int32_t intValueFromCacheWithKey(const std::string& key, int32_t defaultValue, int32_t maxValue,
+                                     int32_t minValue) const;
+    int64_t int64ValueFromCacheWithKey(const std::string& key, int64_t defaultValue, int64_t maxValue,
+                                       int64_t minValue) const;
+    int64_t int64ValueFromCacheWithKey(const std::string& key, int64_t defaultValue) const;
+    // YES exactly when the setting reads as the int32 1 within 0..1.
+    bool boolValueFromCacheWithKey(const std::string& key, bool defaultValue) const;
+
+    // The settings. The six flags that an experiment may override read the setting while this
+    // build has no experiment client.
+    double uploadingBackoffInterval() const;
+    int32_t maxAudienceCount() const;
+    int32_t maxFiltersPerAudience() const;
+    int32_t maxFilterResultCount() const;
+    int32_t maxParametersPerFilter() const;
+    double databaseDeleteStaleBundlesInterval() const;
+    double maxQueueTime() const;
+    double adIDCacheTime() const;
+    bool gateIDFAOnATTMASEnabled() const;
+    double monitoringSamplePeriod() const;
+    bool isNetworkBackgroundSessionEnabled() const;
+    double networkTimeout() const;
+    double sessionDefaultMinimumInterval() const;
+    double sessionDefaultTimeoutInterval() const;
+    double sessionEventUserEngagementInterval() const;
+    bool efficientEngagementReportingEnabled() const;
+    bool redundantEngagementRemovalEnabled() const;
+    int32_t maxConversionsPerDay() const;
+    int32_t maxEventsPerDay() const;
+    int32_t maxPublicEventsPerDay() const;
+    int32_t maxErrorEventsPerDay() const;
+    int32_t maxTrackedCurrencies() const;
+    int32_t maxPublicUserProperties() const;
+    int32_t maxEventNameCardinality() const;
+    int32_t maxPublicEventParams() const;
+    int32_t maxEventsStored() const;
+    double uploadingInterval() const;
+    double uploadingInitialDelayInterval() const;
+    int64_t uploadMaxBundlesLimit() const;
+    int64_t uploadMaxEventsPerBundle() const;
+    int64_t uploadMaxSizeLimitBytes() const;
+    int32_t uploadingRetryCount() const;
+    double uploadingRetryInterval() const;
+    int32_t maxBundlesCreatedPerIteration() const;
+    int32_t maxRealtimeEventCountPerDay() const;
+    double uploadingDebugModeInterval() const;
+    double uploadingRealTimeInterval() const;
+    bool blocklistInternal() const;
+    bool blocklistPublic() const;
+    bool isEventSamplingEnabled() const;
+    int32_t analyticsAccountTimeZoneOffsetMinutes() const;
+    bool checksumEnabled() const;
+    bool appBackgroundedEventEnabled() const;
+    bool appInBackgroundParameterEnabled() const;
+    bool eesFeatureEnabled() const;
+    bool itemScopedCustomParameterEnabled() const;
+    int32_t maxItemScopedCustomParameters() const;
+    bool PSMFeatureEnabled() const;
+    int32_t maxPSMStartCount() const;
+    int32_t maxPSMRetryCount() const;
+    double PSMRetryInterval() const;
+    bool isDeferredDeepLinkEnabled() const;
+    int32_t maxDeferredDeepLinkRetryCount() const;
+    double attributionCacheTTLInterval() const;
+    double remoteConfigCacheTimeInterval() const;
+    bool isSessionIDEnabled() const;
+    bool persistentConfigInApplicationSupportEnabled() const;
+    bool sessionStitchingTokenFeatureEnabled() const;
+    bool SKANUpdateConversionValueEnabled() const;
+    double SKANInitialCVFetchDelay() const;
+    double SKANCVFetchRetryInterval() const;
+    int32_t SKANCVFetchRetryLimit() const;
+    double SKANFirstWindowCVFetchDelay() const;
+    double SKANFirstWindowCVFetchRetryInterval() const;
+    int32_t SKANFirstWindowCVFetchRetryLimit() const;
+    double SKANFirstWindowUploadInterval() const;
+
+  private:
+    std::shared_ptr<ZIZMutableDictionary> settingsCache() const;
+
+    const bool isDefaultInstance_;
+    const std::string appID_;
+    const std::weak_ptr<ZDMDatabase> database_;
+    const std::shared_ptr<ZDMEManager> experimentManager_;
+    // Replaced whole by reset(), so a reader holds the dictionary it took under the lock.
+    mutable std::mutex mutex_;
+    std::shared_ptr<ZIZMutableDictionary> cachedValueByRemoteConfigKeys_;
+    std::shared_ptr<ZIZMutableDictionary> cachedEventConfigByEventName_;
+    std::vector<std::string> cachedDataControls_;
+};

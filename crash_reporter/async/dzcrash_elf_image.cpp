@@ -67,6 +67,10 @@ bool forEachProgramHeader(const dzcrash_macho_image* image, Visit visit) {
     return true;
 }
 
+// Finds .eh_frame and its length once, when the image is listed: walking its records takes a
+// bounded read per record, far too many to repeat for every frame of every thread at crash time.
+void locateFrameSection(dzcrash_macho_image* image);
+
 }  // namespace
 
 dzcrash_error_t dzcrash_elf_image_init(dzcrash_macho_image* image) noexcept {
@@ -121,6 +125,7 @@ dzcrash_error_t dzcrash_elf_image_init(dzcrash_macho_image* image) noexcept {
     for (uint32_t index = 0; index < noteCount && !image->elf.has_build_id; ++index) {
         readBuildId(image, notes[index] + slide, noteSizes[index]);
     }
+    locateFrameSection(image);
     return DZCRASH_ESUCCESS;
 }
 
@@ -200,29 +205,45 @@ dzcrash_vm_size_t frameSectionLength(const dzcrash_macho_image* image, dzcrash_v
     return cursor - start;
 }
 
+void locateFrameSection(dzcrash_macho_image* image) {
+    image->elf.eh_frame = 0;
+    image->elf.eh_frame_length = 0;
+    image->elf.eh_frame_error = DZCRASH_ENOTFOUND;
+    if (!image->elf.eh_frame_header) return;
+    uint8_t head[4];  // version, pointer encoding, count encoding, table encoding
+    if (dzcrash_safe_read(image->task, image->elf.eh_frame_header, 0, head, sizeof head) !=
+        DZCRASH_ESUCCESS) {
+        image->elf.eh_frame_error = DZCRASH_EINTERNAL;
+        return;
+    }
+    if (head[0] != 1) {
+        image->elf.eh_frame_error = DZCRASH_EINVALID_DATA;
+        return;
+    }
+    if (head[1] == 0xff) return;
+    dzcrash_vm_address_t start;
+    image->elf.eh_frame_error = DZCRASH_EINVALID_DATA;
+    if (!readEncodedPointer(image, head[1], image->elf.eh_frame_header + 4, &start)) return;
+    const dzcrash_vm_address_t limit = segmentEnd(image, start);
+    if (limit == 0) return;
+    const dzcrash_vm_size_t length = frameSectionLength(image, start, limit);
+    if (length == 0) return;
+    image->elf.eh_frame = start;
+    image->elf.eh_frame_length = length;
+    image->elf.eh_frame_error = DZCRASH_ESUCCESS;
+}
+
 }  // namespace
 
 dzcrash_error_t dzcrash_elf_map_section(const dzcrash_macho_image* image, const char* segname,
                                         const char* sectname, dzcrash_async_mobject_t* mobj) noexcept {
     if (dzcrash_string_compare_n(segname, "__TEXT", 16) != 0 ||
-        dzcrash_string_compare_n(sectname, "__eh_frame", 16) != 0 || !image->elf.eh_frame_header) {
+        dzcrash_string_compare_n(sectname, "__eh_frame", 16) != 0) {
         return DZCRASH_ENOTFOUND;
     }
-    uint8_t head[4];  // version, pointer encoding, count encoding, table encoding
-    if (dzcrash_safe_read(image->task, image->elf.eh_frame_header, 0, head, sizeof head) !=
-        DZCRASH_ESUCCESS) {
-        return DZCRASH_EINTERNAL;
-    }
-    if (head[0] != 1) return DZCRASH_EINVALID_DATA;
-    if (head[1] == 0xff) return DZCRASH_ENOTFOUND;
-    dzcrash_vm_address_t start;
-    if (!readEncodedPointer(image, head[1], image->elf.eh_frame_header + 4, &start))
-        return DZCRASH_EINVALID_DATA;
-    const dzcrash_vm_address_t limit = segmentEnd(image, start);
-    if (limit == 0) return DZCRASH_EINVALID_DATA;
-    const dzcrash_vm_size_t length = frameSectionLength(image, start, limit);
-    if (length == 0) return DZCRASH_EINVALID_DATA;
-    return dzcrash_async_mobject_init(mobj, image->task, start, length, true);
+    if (image->elf.eh_frame_error != DZCRASH_ESUCCESS) return image->elf.eh_frame_error;
+    return dzcrash_async_mobject_init(mobj, image->task, image->elf.eh_frame, image->elf.eh_frame_length,
+                                      true);
 }
 
 namespace {

@@ -20,6 +20,10 @@ struct dzcrash_elf_image_info {
     dzcrash_vm_address_t dynamic;
     dzcrash_vm_size_t dynamic_size;
     dzcrash_vm_address_t eh_frame_header;
+    // .eh_frame as found when the image was read: where, how long, or why it cannot be mapped.
+    dzcrash_vm_address_t eh_frame;
+    dzcrash_vm_size_t eh_frame_length;
+    dzcrash_error_t eh_frame_error;
     bool has_build_id;
     uint8_t build_id[16];
 };

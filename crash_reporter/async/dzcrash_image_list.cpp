@@ -49,6 +49,8 @@ void dzcrash_image_list_remove(dzcrash_image_list* list, dzcrash_vm_address_t he
         break;
     }
     list->images.set_reading(false);
+    // The walk above counted as a reader, so the removal itself could not free the record.
+    list->images.free_unread();
 }
 
 void dzcrash_image_list_set_reading(dzcrash_image_list* list, bool reading) noexcept {

@@ -41,6 +41,9 @@ class dzcrash_safe_list {
     bool prepend(const Value& value);
     // Unlinks a node of this list; a node removed already is left alone.
     void remove(node* removed);
+    // Frees the removed nodes that wait for readers, when none is left. For a writer that had to
+    // read the list itself to find what it removed, and so could not free at the removal.
+    void free_unread();
 
     // Readers, async-signal-safe.
     void set_reading(bool reading) noexcept { readers_.fetch_add(reading ? 1 : -1); }
@@ -153,6 +156,13 @@ void dzcrash_safe_list<Value>::remove(node* removed) {
         removed->next_free = free_;
         free_ = removed;
     }
+    free_nodes_locked();
+    unlock();
+}
+
+template <class Value>
+void dzcrash_safe_list<Value>::free_unread() {
+    lock();
     free_nodes_locked();
     unlock();
 }

@@ -290,6 +290,12 @@ TEST(ImageList, KeepsOrderSkipsUnreadableImagesAndReleasesEverything) {
         EXPECT_EQ(names(), (std::vector<std::string>{"first", "third"}));
         dzcrash_image_list_remove(&list, first.headerAddress() + 1);  // no image starts there
         EXPECT_EQ(names(), (std::vector<std::string>{"first", "third"}));
+
+        // With no reader about, a removal releases the record at once, not at the next change.
+        const mach_port_urefs_t refsWithThird = taskReferences();
+        dzcrash_image_list_remove(&list, third.headerAddress());
+        EXPECT_EQ(names(), (std::vector<std::string>{"first"}));
+        EXPECT_LT(taskReferences(), refsWithThird);
     }
     EXPECT_EQ(taskReferences(), refsBefore);
 }

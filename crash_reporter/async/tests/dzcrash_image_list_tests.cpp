@@ -215,6 +215,11 @@ TEST(SharedImageList, ALibraryLoadedThroughTheLoaderComesAndGoesWhileReadersKeep
     ASSERT_EQ(dzcrash_macho_find_symbol_by_name(image, "dzcrash_test_image_function", &byName),
               DZCRASH_ESUCCESS);
     EXPECT_EQ(byName, function);
+    Found byPc;
+    ASSERT_EQ(dzcrash_macho_find_symbol(image, 1, nullptr, function + 1, recordFound, &byPc),
+              DZCRASH_ESUCCESS);
+    EXPECT_EQ(byPc.name, "dzcrash_test_image_function");
+    EXPECT_EQ(byPc.address, function);
 
     // Unloaded while this reader holds the list: gone from it, yet the record stays whole (the
     // sanitizer build fails here should it have been freed).

@@ -34,7 +34,8 @@ std::shared_ptr<DZCrashReportThreadInfo> crashedThread(const DZCrashReport& repo
 TEST(DZCrashReporterSymbolication, AllSourcesNameALiveThreadFromDynamicSymbolsAndKeepItsFrames) {
     PatientSuspensions patience;
     EnvironmentOverride environment;
-    const std::filesystem::path home = scratchDirectory() / ("symbolication-home-" + std::to_string(getpid()));
+    const std::filesystem::path home =
+        scratchDirectory() / ("symbolication-home-" + std::to_string(getpid()));
     std::filesystem::remove_all(home);
     environment.set("QUORVANE_HOME", home.c_str());
     ParkedThreads parked(1, 5);
@@ -61,7 +62,8 @@ TEST(DZCrashReporterSymbolication, AllSourcesNameALiveThreadFromDynamicSymbolsAn
     size_t symbols = 0;
     for (size_t i = 0; i < plain->stackFrames().size(); ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(named->stackFrames()[i]->instructionPointer(), plain->stackFrames()[i]->instructionPointer());
+        EXPECT_EQ(named->stackFrames()[i]->instructionPointer(),
+                  plain->stackFrames()[i]->instructionPointer());
         EXPECT_EQ(plain->stackFrames()[i]->symbolInfo(), nullptr);
         const auto symbol = named->stackFrames()[i]->symbolInfo();
         if (!symbol) continue;

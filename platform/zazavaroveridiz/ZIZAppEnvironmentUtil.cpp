@@ -2,6 +2,8 @@
 
 #include <sys/utsname.h>
 
+#include <atomic>
+
 #include "platform/foundation/FileLocations.h"
 
 namespace {
@@ -29,4 +31,16 @@ std::string ZIZAppEnvironmentUtil::deviceModel() {
 std::string ZIZAppEnvironmentUtil::systemVersion() {
     struct utsname names {};
     return ::uname(&names) == 0 ? names.release : "";
+}
+
+namespace {
+std::atomic<bool> fromAppStore{false};
+}  // namespace
+
+bool ZIZAppEnvironmentUtil::isFromAppStore() {
+    return fromAppStore.load();
+}
+
+void ZIZAppEnvironmentUtil::setFromAppStoreForTesting(bool isFromAppStore) {
+    fromAppStore.store(isFromAppStore);
 }

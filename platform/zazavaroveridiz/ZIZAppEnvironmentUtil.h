@@ -8,4 +8,8 @@ class ZIZAppEnvironmentUtil {
     static std::string deviceModel();
     // The kernel release.
     static std::string systemVersion();
+    // Whether the application was installed from the App Store: never on Linux, unless a test says
+    // otherwise.
+    static bool isFromAppStore();
+    static void setFromAppStoreForTesting(bool fromAppStore);
 };

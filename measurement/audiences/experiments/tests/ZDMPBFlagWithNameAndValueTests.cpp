@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "measurement/audiences/ZDMEManager.h"
-#include "measurement/audiences/ZDMPBFlagWithNameAndValue.h"
+#include "measurement/audiences/experiments/ZDMEManager.h"
+#include "measurement/audiences/experiments/ZDMPBFlagWithNameAndValue.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "platform/foundation/SharedInstance.h"

@@ -1,6 +1,6 @@
-#include "measurement/audiences/ZDMPBFlagWithNameAndValue.h"
+#include "measurement/audiences/experiments/ZDMPBFlagWithNameAndValue.h"
 
-#include "measurement/audiences/ZDMEManager.h"
+#include "measurement/audiences/experiments/ZDMEManager.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 
 namespace {

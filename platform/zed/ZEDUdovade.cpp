@@ -4,7 +4,8 @@
 
 ZEDUdovade::ZEDUdovade(std::string reachabilityHost)
     : reachabilityHost_(std::move(reachabilityHost)),
-      session_(URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration())) {}
+      session_(URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration())) {
+}
 
 std::shared_ptr<ZEDUdovade> ZEDUdovade::initWithReachabilityHost(std::string host) {
     return std::make_shared<ZEDUdovade>(std::move(host));

@@ -4,7 +4,9 @@
 
 ZDMEClient::ZDMEClient(std::shared_ptr<ZDMESDKProperty> property, std::vector<ZDMEFlag> defaultFlags,
                        std::weak_ptr<ZDMEManager> manager)
-    : SDKProperty_(std::move(property)), defaultFlags_(std::move(defaultFlags)), manager_(std::move(manager)) {}
+    : SDKProperty_(std::move(property)),
+      defaultFlags_(std::move(defaultFlags)),
+      manager_(std::move(manager)) {}
 
 std::shared_ptr<ZDMEClient> ZDMEClient::initWithSDKProperty(std::shared_ptr<ZDMESDKProperty> property,
                                                             std::vector<ZDMEFlag> defaultFlags,

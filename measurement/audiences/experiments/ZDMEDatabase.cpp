@@ -30,8 +30,8 @@ std::shared_ptr<ZDMESnapshot> snapshotFromRecord(const ZDMSqliteStore::Record& r
     return snapshot;
 }
 
-std::shared_ptr<ZDMPBSnapshot> snapshotMessage(const std::string& SDKName,
-                                               const std::vector<std::shared_ptr<ZDMEExperiment>>& experiments) {
+std::shared_ptr<ZDMPBSnapshot> snapshotMessage(
+    const std::string& SDKName, const std::vector<std::shared_ptr<ZDMEExperiment>>& experiments) {
     auto snapshot = ZDMESnapshot::initWithSDKName(SDKName, experiments);
     return snapshot ? snapshot->proto() : nullptr;
 }
@@ -58,8 +58,8 @@ bool ZDMEDatabase::initializeDatabaseResourcesWithContext(const std::string& con
         return false;
     }
     if (ensureAllTables()) return true;
-    ZDMEManager::monitor()->logWithLevel(1, 810002,
-                                         "Failed to create or validate required database tables (" + context + ")");
+    ZDMEManager::monitor()->logWithLevel(
+        1, 810002, "Failed to create or validate required database tables (" + context + ")");
     // Closed before the file goes, with its journal, so that no connection writes into a deleted
     // file and the next start opens a fresh one.
     if (!sqliteStore_->closeAndDeleteDatabase())
@@ -103,20 +103,23 @@ bool ZDMEDatabase::performTransaction(const std::function<bool()>& block) {
     return false;
 }
 
-std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> ZDMEDatabase::fetchAllActivatedSnapshots(Error* error) {
+std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> ZDMEDatabase::fetchAllActivatedSnapshots(
+    Error* error) {
     return fetchAllSnapshots(kActivatedTable, error);
 }
 
-std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> ZDMEDatabase::fetchAllPendingSnapshots(Error* error) {
+std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> ZDMEDatabase::fetchAllPendingSnapshots(
+    Error* error) {
     return fetchAllSnapshots(kPendingTable, error);
 }
 
-std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> ZDMEDatabase::fetchAllLaunchedSnapshots(Error* error) {
+std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> ZDMEDatabase::fetchAllLaunchedSnapshots(
+    Error* error) {
     return fetchAllSnapshots(kLaunchedTable, error);
 }
 
-std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> ZDMEDatabase::fetchAllSnapshots(const std::string& table,
-                                                                                          Error* error) {
+std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> ZDMEDatabase::fetchAllSnapshots(
+    const std::string& table, Error* error) {
     auto records = allDataTypesFromTableWithName(table, kFetchLimit, error);
     if (!records) return std::nullopt;
     std::vector<std::shared_ptr<ZDMESnapshot>> snapshots;
@@ -148,12 +151,13 @@ bool ZDMEDatabase::upsertSnapshot(const ZDMPBSnapshot& snapshot, const std::stri
     return sqliteStore_->upsertRecord(record, table, error);
 }
 
-bool ZDMEDatabase::upsertPendingExperimentSnapshots(const std::vector<std::shared_ptr<ZDMESnapshot>>& snapshots,
-                                                    Error* error) {
+bool ZDMEDatabase::upsertPendingExperimentSnapshots(
+    const std::vector<std::shared_ptr<ZDMESnapshot>>& snapshots, Error* error) {
     for (const auto& snapshot : snapshots) {
         auto message = snapshot ? snapshot->proto() : nullptr;
         if (!ZDMCheckObjectOrSetError(message.get(), error, 1, "Received nil pending snapshot")) return false;
-        if (!upsertSnapshot(*message, kPendingTable, snapshot->timestamp(), snapshot->manuallyActivated(), error))
+        if (!upsertSnapshot(*message, kPendingTable, snapshot->timestamp(), snapshot->manuallyActivated(),
+                            error))
             return false;
     }
     return true;
@@ -173,14 +177,16 @@ bool ZDMEDatabase::activateSnapshot(const std::shared_ptr<ZDMESnapshot>& snapsho
     const std::string& name = snapshot->SDKName();
     if (launched) {
         auto message = snapshotMessage(name, {launched});
-        if (!message || !upsertSnapshot(*message, kLaunchedTable, timestamp, std::nullopt, error)) return false;
+        if (!message || !upsertSnapshot(*message, kLaunchedTable, timestamp, std::nullopt, error))
+            return false;
     }
     // Also when no experiment is left: the activated row then holds none, as the manager's memory
     // does, so an older row's flags do not come back after a restart.
     auto message = snapshotMessage(name, activated);
     if (!message || !upsertSnapshot(*message, kActivatedTable, timestamp, std::nullopt, error)) return false;
-    return sqliteStore_->deleteRecordsFromTableWithName(kPendingTable, "sdk_name = ? AND timestamp <= ?",
-                                                        {Value(name), Value(timestamp)}, error)
+    return sqliteStore_
+        ->deleteRecordsFromTableWithName(kPendingTable, "sdk_name = ? AND timestamp <= ?",
+                                         {Value(name), Value(timestamp)}, error)
         .has_value();
 }
 
@@ -199,7 +205,8 @@ bool ZDMEDatabase::activatePendingSnapshotsAutomatically(Error* error) {
         if (!ZDMCheckObjectOrSetError(snapshot.get(), error, 2, "Received an invalid snapshot from database"))
             return false;
         if (!activateSnapshot(snapshot, snapshot->timestamp(), error)) return false;
-        if (!sqliteStore_->deleteRecordFromTableWithName(kPendingTable, "sdk_name", record["sdk_name"], error))
+        if (!sqliteStore_->deleteRecordFromTableWithName(kPendingTable, "sdk_name", record["sdk_name"],
+                                                         error))
             return false;
     }
     return true;
@@ -208,7 +215,8 @@ bool ZDMEDatabase::activatePendingSnapshotsAutomatically(Error* error) {
 bool ZDMEDatabase::deleteStaleActivatedSnapshots(Error* error) {
     if (!ZDMCheckObjectOrSetError(sqliteStore_.get(), error, 2, "Database not open")) return false;
     const double cutOff = Clock::current().now() - kStaleActivatedAge;
-    return sqliteStore_->deleteRecordsFromTableWithName(kActivatedTable, "timestamp <= ?", {Value(cutOff)}, error)
+    return sqliteStore_
+        ->deleteRecordsFromTableWithName(kActivatedTable, "timestamp <= ?", {Value(cutOff)}, error)
         .has_value();
 }
 

@@ -33,9 +33,12 @@ class ZDMEDatabase {
     bool performTransaction(const std::function<bool()>& block);
 
     // nullopt on a failed query (with its error) or when a row gives no snapshot (no error).
-    std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> fetchAllActivatedSnapshots(Error* error = nullptr);
-    std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> fetchAllPendingSnapshots(Error* error = nullptr);
-    std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> fetchAllLaunchedSnapshots(Error* error = nullptr);
+    std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> fetchAllActivatedSnapshots(
+        Error* error = nullptr);
+    std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> fetchAllPendingSnapshots(
+        Error* error = nullptr);
+    std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> fetchAllLaunchedSnapshots(
+        Error* error = nullptr);
 
     bool upsertSnapshot(const ZDMPBSnapshot& snapshot, const std::string& table, double timestamp,
                         std::optional<bool> manuallyActivated, Error* error = nullptr);
@@ -43,7 +46,8 @@ class ZDMEDatabase {
                                           Error* error = nullptr);
     // Experiment 0 becomes the launched row, the others the activated row, both at `timestamp`;
     // the SDK's pending rows up to that time go.
-    bool activateSnapshot(const std::shared_ptr<ZDMESnapshot>& snapshot, double timestamp, Error* error = nullptr);
+    bool activateSnapshot(const std::shared_ptr<ZDMESnapshot>& snapshot, double timestamp,
+                          Error* error = nullptr);
     // Pending rows not waiting for their client, each at its own timestamp.
     bool activatePendingSnapshotsAutomatically(Error* error = nullptr);
     bool deleteStaleActivatedSnapshots(Error* error = nullptr);
@@ -58,7 +62,7 @@ class ZDMEDatabase {
 
   private:
     std::optional<std::vector<std::shared_ptr<ZDMESnapshot>>> fetchAllSnapshots(const std::string& table,
-                                                                                 Error* error);
+                                                                                Error* error);
     bool deleteExperimentsOfSDKName(const std::string& SDKName, const std::string& table, Error* error);
 
     std::unique_ptr<ZDMSqliteStore> sqliteStore_;

@@ -52,8 +52,8 @@ void ZDMEExperiment::addFlag(const ZDMEFlag& flag) {
     }
     auto name = ZDMPBGetString(flag.get(), kFlagName);
     if (!ZDMPBHasField(flag.get(), kFlagName) || !name) {
-        ZDMEManager::monitor()->logWithLevel(2, 870006, "Cannot add a flag without name into an experiment. ID",
-                                             Value(experimentID_));
+        ZDMEManager::monitor()->logWithLevel(
+            2, 870006, "Cannot add a flag without name into an experiment. ID", Value(experimentID_));
         return;
     }
     flagsByName_.set(*name, flag);

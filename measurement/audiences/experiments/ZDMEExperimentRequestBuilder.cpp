@@ -45,7 +45,8 @@ std::shared_ptr<ZDMPBAppProperty> ZDMEExperimentRequestBuilder::appPropertyProto
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         ZDMPBSetString(message.get(), kLanguage, language);
     }
-    ZDMPBSetString(message.get(), kBundleID, Bundle::mainBundle()->bundleIdentifier());
+    if (auto bundle = Bundle::mainBundle())
+        ZDMPBSetString(message.get(), kBundleID, bundle->bundleIdentifier());
     ZDMPBSetBool(message.get(), kAppStore, ZIZAppEnvironmentUtil::isFromAppStore());
     ZDMPBSetInt64(message.get(), kLibraryVersion, ZDMEManager::version());
     return message;
@@ -56,8 +57,10 @@ std::shared_ptr<ZDMPBExperimentRequest> ZDMEExperimentRequestBuilder::request() 
     if (!message) return nullptr;
     Value::Array clientProperties;
     for (const auto& property : clientPropertyBySDKName_.values())
-        if (auto clientProperty = property->proto()) clientProperties.emplace_back(Value::ObjectPtr(clientProperty));
+        if (auto clientProperty = property->proto())
+            clientProperties.emplace_back(Value::ObjectPtr(clientProperty));
     if (!clientProperties.empty()) ZDMPBSetArray(message.get(), kClientProperties, clientProperties);
-    if (auto appProperty = appPropertyProto()) ZDMPBSetMessage(message.get(), kAppProperty, appProperty.get());
+    if (auto appProperty = appPropertyProto())
+        ZDMPBSetMessage(message.get(), kAppProperty, appProperty.get());
     return message;
 }

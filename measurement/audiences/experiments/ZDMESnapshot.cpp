@@ -9,7 +9,8 @@ constexpr int32_t kSnapshotSDKName = 0;
 constexpr int32_t kSnapshotExperiments = 1;
 }  // namespace
 
-ZDMESnapshot::ZDMESnapshot(std::string SDKName) : SDKName_(std::move(SDKName)), timestamp_(Clock::current().now()) {}
+ZDMESnapshot::ZDMESnapshot(std::string SDKName)
+    : SDKName_(std::move(SDKName)), timestamp_(Clock::current().now()) {}
 
 std::shared_ptr<ZDMESnapshot> ZDMESnapshot::initWithSDKName(
     const std::string& SDKName, const std::vector<std::shared_ptr<ZDMEExperiment>>& experiments) {
@@ -21,8 +22,8 @@ std::shared_ptr<ZDMESnapshot> ZDMESnapshot::initWithSDKName(
     auto snapshot = std::make_shared<ZDMESnapshot>(SDKName);
     for (const auto& experiment : experiments) {
         if (!experiment) {
-            ZDMEManager::monitor()->logWithLevel(2, 840002, "Cannot create snapshot with an invalid experiment",
-                                                 Value());
+            ZDMEManager::monitor()->logWithLevel(
+                2, 840002, "Cannot create snapshot with an invalid experiment", Value());
             return nullptr;
         }
         auto copy = experiment->copy();

@@ -52,18 +52,24 @@ void runCatching(const std::function<void()>& block, int64_t code, const char* m
 
 int64_t errorCodeForStatus(uint32_t status) {
     switch (status) {
-        case 1: return -2;
-        case 2: return -3;
-        case 3: return -4;
-        default: return -1;
+        case 1:
+            return -2;
+        case 2:
+            return -3;
+        case 3:
+            return -4;
+        default:
+            return -1;
     }
 }
 
 template <class Message>
 std::vector<std::shared_ptr<const Message>> messagesOf(const NANOMessageBase* message, int32_t index) {
     std::vector<std::shared_ptr<const Message>> messages;
-    for (const auto& element : ZDMPBGetArray(message, index, &Message::messageClass()).value_or(Value::Array{}))
-        if (auto typed = std::dynamic_pointer_cast<const Message>(element.asObject())) messages.push_back(typed);
+    for (const auto& element :
+         ZDMPBGetArray(message, index, &Message::messageClass()).value_or(Value::Array{}))
+        if (auto typed = std::dynamic_pointer_cast<const Message>(element.asObject()))
+            messages.push_back(typed);
     return messages;
 }
 }  // namespace
@@ -81,18 +87,19 @@ ZDMETaskManager::ZDMETaskManager(std::shared_ptr<DispatchQueue> queue, std::shar
 
 std::shared_ptr<ZDMETaskManager> ZDMETaskManager::init() {
     auto queue = DispatchQueue::serial(kWorkerQueueLabel);
-    return initWithQueue(queue, ZDMAlarm::make(queue, kAlarmName), ZEDUdovade::initWithReachabilityHost(kServiceHost),
+    return initWithQueue(queue, ZDMAlarm::make(queue, kAlarmName),
+                         ZEDUdovade::initWithReachabilityHost(kServiceHost),
                          std::make_shared<ZDMUserDefaults>(kSuiteName),
                          ZDMMeasurementSupportFilePath(ZDMEDatabase::kFileName), now());
 }
 
-std::shared_ptr<ZDMETaskManager> ZDMETaskManager::initWithQueue(std::shared_ptr<DispatchQueue> queue,
-                                                                std::shared_ptr<ZDMAlarm> alarm,
-                                                                std::shared_ptr<ZEDUdovade> network,
-                                                                std::shared_ptr<ZDMConfigStore> persistedStorage,
-                                                                std::string databasePath, double initTimestamp) {
+std::shared_ptr<ZDMETaskManager> ZDMETaskManager::initWithQueue(
+    std::shared_ptr<DispatchQueue> queue, std::shared_ptr<ZDMAlarm> alarm,
+    std::shared_ptr<ZEDUdovade> network, std::shared_ptr<ZDMConfigStore> persistedStorage,
+    std::string databasePath, double initTimestamp) {
     return std::make_shared<ZDMETaskManager>(std::move(queue), std::move(alarm), std::move(network),
-                                             std::move(persistedStorage), std::move(databasePath), initTimestamp);
+                                             std::move(persistedStorage), std::move(databasePath),
+                                             initTimestamp);
 }
 
 void ZDMETaskManager::dispatchAsyncOnWorkerQueue(std::function<void()> block) {
@@ -179,16 +186,17 @@ void ZDMETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
                                                     persistedStorage_->doubleForKey(kFailureTimestampKey));
     if (std::fabs(t) < kEpsilon) {
         persistedStorage_->removeObjectForKey(kSuccessTimestampKey);
-        monitor()->logWithLevel(2, 820024, "Network attempted too many times. Will not schedule new network.");
+        monitor()->logWithLevel(2, 820024,
+                                "Network attempted too many times. Will not schedule new network.");
         return;
     }
     const double current = now();
     const auto& scheduled = alarm_->scheduledTimestamp();
     const double pendingAt = scheduled ? scheduled->timeIntervalSince1970() : 0;
     if (pendingAt != 0 && t >= pendingAt) {
-        monitor()->logWithLevel(8, 820017,
-                                "Do not schedule a fetch task. Task already exists. Will be executed in seconds",
-                                Value(pendingAt - current));
+        monitor()->logWithLevel(
+            8, 820017, "Do not schedule a fetch task. Task already exists. Will be executed in seconds",
+            Value(pendingAt - current));
         return;
     }
     const double backoff = persistedStorage_->doubleForKey(kBackoffTimestampKey);
@@ -242,15 +250,16 @@ void ZDMETaskManager::fetchExperiments() {
                       });
 }
 
-void ZDMETaskManager::handleFetchingExperimentsResponse(const std::shared_ptr<const HTTPURLResponse>& response,
-                                                        const std::optional<Data>& data,
-                                                        const std::optional<Error>& error) {
+void ZDMETaskManager::handleFetchingExperimentsResponse(
+    const std::shared_ptr<const HTTPURLResponse>& response, const std::optional<Data>& data,
+    const std::optional<Error>& error) {
     const double current = now();
     // No answer at all is a failure like any refused status.
     const long status = response ? response->statusCode : 0;
     if (status != kZEDUdovadeHTTPStatusOK && status != kZEDUdovadeHTTPStatusNoContent) {
         persistedStorage_->setDouble(current, kFailureTimestampKey);
-        if (status == kZEDUdovadeHTTPStatusCodeUnavailable || status == kZEDUdovadeHTTPStatusCodeCannotAcceptTraffic)
+        if (status == kZEDUdovadeHTTPStatusCodeUnavailable ||
+            status == kZEDUdovadeHTTPStatusCodeCannotAcceptTraffic)
             persistedStorage_->setDouble(current, kBackoffTimestampKey);
         monitor()->logWithLevel(1, 820002, "Network fetch failed. Will retry later. Code, error",
                                 Value(int64_t{status}), error ? ErrorObject::value(*error) : Value());
@@ -258,15 +267,16 @@ void ZDMETaskManager::handleFetchingExperimentsResponse(const std::shared_ptr<co
         return;
     }
     auto message = ZDMPBExperimentResponse::initWithBuffer(data.value_or(Data()));
-    monitor()->logWithLevel(8, 820003, "Successful fetch. Got network response. Code, data", Value(int64_t{status}),
-                            message ? Value(Value::ObjectPtr(message)) : Value());
+    monitor()->logWithLevel(8, 820003, "Successful fetch. Got network response. Code, data",
+                            Value(int64_t{status}), message ? Value(Value::ObjectPtr(message)) : Value());
     persistedStorage_->setDouble(current, kSuccessTimestampKey);
     persistedStorage_->removeObjectForKey(kFailureTimestampKey);
     persistedStorage_->removeObjectForKey(kBackoffTimestampKey);
-    const Snapshots snapshots = experimentSnapshotsFromExperimentResponse(message.get()).value_or(Snapshots{});
-    const auto errors =
-        message ? errorsFromExperimentResponse(*message).value_or(std::map<std::string, Error>{})
-                : std::map<std::string, Error>{};
+    const Snapshots snapshots =
+        experimentSnapshotsFromExperimentResponse(message.get()).value_or(Snapshots{});
+    const auto errors = message
+                            ? errorsFromExperimentResponse(*message).value_or(std::map<std::string, Error>{})
+                            : std::map<std::string, Error>{};
     if (!snapshots.empty()) {
         Error upsertError(kErrorDomain, -1, "Database not open");
         if (!database_ || !database_->upsertPendingExperimentSnapshots(snapshots, &upsertError)) {
@@ -334,7 +344,8 @@ std::optional<ZDMETaskManager::Snapshots> ZDMETaskManager::experimentSnapshotsFr
     return experimentSnapshotsFromExperimentResponse(message.get());
 }
 
-void ZDMETaskManager::activatePendingSnapshot(const std::shared_ptr<ZDMESnapshot>& snapshot, double timestamp) {
+void ZDMETaskManager::activatePendingSnapshot(const std::shared_ptr<ZDMESnapshot>& snapshot,
+                                              double timestamp) {
     if (!snapshot) {
         monitor()->logWithLevel(0, 820013, "Cannot activate an empty snapshot");
         return;
@@ -380,7 +391,8 @@ void ZDMETaskManager::upsertPendingSnapshots(const Snapshots& snapshots) {
         if (!self) return;
         Error error(kErrorDomain, -1, "Database not open");
         if (self->database_ && self->database_->upsertPendingExperimentSnapshots(snapshots, &error)) {
-            if (auto delegate = self->delegate()) delegate->taskManagerDidUpsertPendingSnapshots(*self, snapshots);
+            if (auto delegate = self->delegate())
+                delegate->taskManagerDidUpsertPendingSnapshots(*self, snapshots);
         } else {
             monitor()->logWithLevel(1, 820021, "Cannot upsert pending snapshots into the database. Error",
                                     ErrorObject::value(error));

@@ -72,10 +72,13 @@ class ZDMETaskManager : public std::enable_shared_from_this<ZDMETaskManager> {
     void postponeFetchExperiments();
     // `data` is the inflated reply; no response means the request never got an answer.
     void handleFetchingExperimentsResponse(const std::shared_ptr<const HTTPURLResponse>& response,
-                                           const std::optional<Data>& data, const std::optional<Error>& error);
+                                           const std::optional<Data>& data,
+                                           const std::optional<Error>& error);
 
-    std::optional<Snapshots> experimentSnapshotsFromExperimentResponse(const ZDMPBExperimentResponse* response);
-    std::optional<std::map<std::string, Error>> errorsFromExperimentResponse(const ZDMPBExperimentResponse& response);
+    std::optional<Snapshots> experimentSnapshotsFromExperimentResponse(
+        const ZDMPBExperimentResponse* response);
+    std::optional<std::map<std::string, Error>> errorsFromExperimentResponse(
+        const ZDMPBExperimentResponse& response);
     std::optional<Snapshots> experimentSnapshotsFromData(const std::optional<Data>& data);
 
     // The manager's requests, each carried out asynchronously on the worker queue.

@@ -73,7 +73,8 @@ class ExperimentTest : public ::testing::Test {
     // A snapshot with one flag "f<ID>" = ID per experiment ID.
     static std::shared_ptr<ZDMESnapshot> snapshot(const std::string& name, const std::vector<int64_t>& IDs) {
         std::vector<std::shared_ptr<ZDMEExperiment>> experiments;
-        for (int64_t ID : IDs) experiments.push_back(experiment(ID, {flag("f" + std::to_string(ID), Value(ID))}));
+        for (int64_t ID : IDs)
+            experiments.push_back(experiment(ID, {flag("f" + std::to_string(ID), Value(ID))}));
         return ZDMESnapshot::initWithSDKName(name, experiments);
     }
     static std::vector<int64_t> IDsOf(const std::shared_ptr<ZDMESnapshot>& snapshot) {

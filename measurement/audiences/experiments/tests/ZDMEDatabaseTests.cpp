@@ -13,7 +13,9 @@ class RawFile {
   public:
     explicit RawFile(const std::string& path) { EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK); }
     ~RawFile() { sqlite3_close(db_); }
-    void exec(const std::string& sql) { EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql; }
+    void exec(const std::string& sql) {
+        EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    }
     std::vector<std::string> column(const std::string& sql) {
         std::vector<std::string> out;
         sqlite3_stmt* statement = nullptr;
@@ -35,23 +37,25 @@ class Store : public ExperimentTest {
     std::string path_ = ZDMMeasurementSupportFilePath(ZDMEDatabase::kFileName);
     std::unique_ptr<ZDMEDatabase> open() { return ZDMEDatabase::initWithPath(path_); }
     std::vector<std::string> rows(const std::string& table) {
-        return RawFile(path_).column("SELECT sdk_name || ':' || timestamp || ':' || ifnull(manually_activated, 'NULL') FROM " +
-                                     table + " ORDER BY sdk_name");
+        return RawFile(path_).column(
+            "SELECT sdk_name || ':' || timestamp || ':' || ifnull(manually_activated, 'NULL') FROM " + table +
+            " ORDER BY sdk_name");
     }
 };
 
 TEST_F(Store, NewFileHoldsTheThreeTablesAsDeclared) {
     ASSERT_TRUE(open());
     EXPECT_EQ(std::filesystem::path(path_).filename(), "zizoda_experimentation_database.sql");
-    EXPECT_EQ(RawFile(path_).column("SELECT sql FROM sqlite_master WHERE type = 'table' ORDER BY name"),
-              (std::vector<std::string>{
-                  "CREATE TABLE activated_snapshot_table ( sdk_name TEXT NOT NULL PRIMARY KEY, snapshotProto BLOB "
-                  "NOT NULL, timestamp REAL NOT NULL, manually_activated INTEGER)",
-                  "CREATE TABLE launched_snapshot_table ( sdk_name TEXT NOT NULL PRIMARY KEY, snapshotProto BLOB "
-                  "NOT NULL, timestamp REAL NOT NULL, manually_activated INTEGER)",
-                  "CREATE TABLE pending_snapshot_table ( sdk_name TEXT NOT NULL PRIMARY KEY, snapshotProto BLOB "
-                  "NOT NULL, timestamp REAL NOT NULL, manually_activated INTEGER)",
-              }));
+    EXPECT_EQ(
+        RawFile(path_).column("SELECT sql FROM sqlite_master WHERE type = 'table' ORDER BY name"),
+        (std::vector<std::string>{
+            "CREATE TABLE activated_snapshot_table ( sdk_name TEXT NOT NULL PRIMARY KEY, snapshotProto BLOB "
+            "NOT NULL, timestamp REAL NOT NULL, manually_activated INTEGER)",
+            "CREATE TABLE launched_snapshot_table ( sdk_name TEXT NOT NULL PRIMARY KEY, snapshotProto BLOB "
+            "NOT NULL, timestamp REAL NOT NULL, manually_activated INTEGER)",
+            "CREATE TABLE pending_snapshot_table ( sdk_name TEXT NOT NULL PRIMARY KEY, snapshotProto BLOB "
+            "NOT NULL, timestamp REAL NOT NULL, manually_activated INTEGER)",
+        }));
 }
 
 TEST_F(Store, UpsertingOneSDKTwiceKeepsOneRowWithTheLastValues) {
@@ -140,26 +144,30 @@ TEST_F(Store, StartUpDeletesStaleRowsBeforeActivatingPendingOnes) {
     const double now = clock_->now();
     const double fourDaysAgo = now - 4 * 86400;
     auto stale = snapshot("stale", {1});
-    ASSERT_TRUE(db->upsertSnapshot(*stale->proto(), ZDMEDatabase::kActivatedTable, fourDaysAgo, std::nullopt));
+    ASSERT_TRUE(
+        db->upsertSnapshot(*stale->proto(), ZDMEDatabase::kActivatedTable, fourDaysAgo, std::nullopt));
     auto automatic = snapshot("auto", {2});
     automatic->setTimestamp(fourDaysAgo);
     auto manual = snapshot("manual", {3});
     manual->setManuallyActivated(true);
     ASSERT_TRUE(db->upsertPendingExperimentSnapshots({automatic, manual}));
-    ASSERT_TRUE(db->upsertSnapshot(*snapshot("never", {4})->proto(), ZDMEDatabase::kPendingTable, now, std::nullopt));
+    ASSERT_TRUE(
+        db->upsertSnapshot(*snapshot("never", {4})->proto(), ZDMEDatabase::kPendingTable, now, std::nullopt));
 
-    ASSERT_TRUE(db->performTransaction([&] {
-        return db->deleteStaleActivatedSnapshots() && db->activatePendingSnapshotsAutomatically();
-    }));
+    ASSERT_TRUE(db->performTransaction(
+        [&] { return db->deleteStaleActivatedSnapshots() && db->activatePendingSnapshotsAutomatically(); }));
     // The automatically activated row keeps its old time and is not aged out in the same run.
-    EXPECT_EQ(rows(ZDMEDatabase::kActivatedTable), std::vector<std::string>{"auto:" + std::to_string(fourDaysAgo).substr(0, 10) + ".0:NULL"});
+    EXPECT_EQ(rows(ZDMEDatabase::kActivatedTable),
+              std::vector<std::string>{"auto:" + std::to_string(fourDaysAgo).substr(0, 10) + ".0:NULL"});
     EXPECT_EQ(rows(ZDMEDatabase::kPendingTable),
-              (std::vector<std::string>{"manual:" + std::to_string(now).substr(0, 10) + ".0:1", "never:" + std::to_string(now).substr(0, 10) + ".0:NULL"}));
+              (std::vector<std::string>{"manual:" + std::to_string(now).substr(0, 10) + ".0:1",
+                                        "never:" + std::to_string(now).substr(0, 10) + ".0:NULL"}));
 }
 
 TEST_F(Store, DeletesOfOneSDKAndTheEmptyNameRule) {
     auto db = open();
-    for (const char* table : {ZDMEDatabase::kPendingTable, ZDMEDatabase::kActivatedTable, ZDMEDatabase::kLaunchedTable})
+    for (const char* table :
+         {ZDMEDatabase::kPendingTable, ZDMEDatabase::kActivatedTable, ZDMEDatabase::kLaunchedTable})
         ASSERT_TRUE(db->upsertSnapshot(*snapshot("sdk", {1})->proto(), table, 5, std::nullopt));
     Error error;
     EXPECT_FALSE(db->deleteActivatedExperimentsOfSDKName("", &error));
@@ -169,13 +177,15 @@ TEST_F(Store, DeletesOfOneSDKAndTheEmptyNameRule) {
     EXPECT_TRUE(db->deleteActivatedExperimentsOfSDKName("sdk"));
     EXPECT_TRUE(db->deletePendingExperimentsOfSDKName("sdk"));
     EXPECT_TRUE(db->deleteLaunchedExperimentSDKName("sdk"));
-    for (const char* table : {ZDMEDatabase::kPendingTable, ZDMEDatabase::kActivatedTable, ZDMEDatabase::kLaunchedTable})
+    for (const char* table :
+         {ZDMEDatabase::kPendingTable, ZDMEDatabase::kActivatedTable, ZDMEDatabase::kLaunchedTable})
         EXPECT_TRUE(rows(table).empty()) << table;
 }
 
 TEST_F(Store, AnUnopenablePathIsLoggedWithTheContextWord) {
     std::filesystem::create_directories(home_.path() / "blocker");
-    std::filesystem::create_directories(home_.path() / "blocker" / "db.sql");  // a folder where the file should be
+    std::filesystem::create_directories(home_.path() / "blocker" /
+                                        "db.sql");  // a folder where the file should be
     EXPECT_FALSE(ZDMEDatabase::initWithPath((home_.path() / "blocker" / "db.sql").string()));
     auto report = monitor_->first(810001);
     ASSERT_TRUE(report);
@@ -191,7 +201,8 @@ TEST_F(Store, ARefusedTableDeletesTheFileAndTheNextStoreStartsFresh) {
     EXPECT_FALSE(open());
     EXPECT_TRUE(monitor_->logged(810004));
     EXPECT_TRUE(monitor_->logged(810002));
-    EXPECT_EQ(monitor_->first(810002)->message, "Failed to create or validate required database tables (Init)");
+    EXPECT_EQ(monitor_->first(810002)->message,
+              "Failed to create or validate required database tables (Init)");
     EXPECT_FALSE(std::filesystem::exists(path_));
     auto fresh = open();
     ASSERT_TRUE(fresh);

@@ -26,7 +26,8 @@ TEST_F(Model, ClientSubscriptChecksTheKeyBeforeTheManager) {
 
 TEST_F(Model, ClientOfAReleasedManagerAnswersNothing) {
     auto manager = ZDMEManager::initWithTaskManager(nullptr);
-    auto client = manager->registerSDKProperty(ZDMESDKProperty::initWithName("sdk"), Dictionary{{"f", Value(1)}});
+    auto client =
+        manager->registerSDKProperty(ZDMESDKProperty::initWithName("sdk"), Dictionary{{"f", Value(1)}});
     manager->dispatchSyncOnSerialQueue([] {});
     ASSERT_EQ(client->valueForFlag("f"), Value(1));
     manager.reset();
@@ -111,11 +112,13 @@ ClientPropertyFields fieldsOf(const ZDMPBClientProperty& message) {
     fields.diversion = ZDMPBGetString(decoded.get(), 1);
     fields.version = ZDMPBGetInt64(decoded.get(), 2);
     fields.appID = ZDMPBGetString(decoded.get(), 3);
-    auto custom = ZDMPBGetArray(decoded.get(), 4, &ZDMPBCustomProperty::messageClass()).value_or(Value::Array{});
+    auto custom =
+        ZDMPBGetArray(decoded.get(), 4, &ZDMPBCustomProperty::messageClass()).value_or(Value::Array{});
     fields.hasCustom = !custom.empty();
     for (const auto& entry : custom) {
         auto property = std::dynamic_pointer_cast<const ZDMPBCustomProperty>(entry.asObject());
-        fields.custom[ZDMPBGetString(property.get(), 0).value_or("")] = ZDMPBGetString(property.get(), 1).value_or("");
+        fields.custom[ZDMPBGetString(property.get(), 0).value_or("")] =
+            ZDMPBGetString(property.get(), 1).value_or("");
     }
     return fields;
 }
@@ -140,10 +143,8 @@ TEST_F(Model, ClientPropertyTakesTheOwnKeyElseTheIdentitysElseNone) {
         std::optional<std::string> diversion;  // nullopt: no message
     };
     const Case cases[] = {
-        {"own", "ident", "own-sdk"},
-        {std::nullopt, "ident", "ident-sdk"},
-        {"", "ident", "ident-sdk"},
-        {std::nullopt, std::nullopt, std::nullopt},
+        {"own", "ident", "own-sdk"},      {std::nullopt, "ident", "ident-sdk"},
+        {"", "ident", "ident-sdk"},       {std::nullopt, std::nullopt, std::nullopt},
         {std::nullopt, "", std::nullopt},
     };
     for (const auto& c : cases) {

@@ -1,0 +1,153 @@
+#pragma once
+// A task manager on a real store file, a real suite and a real network layer, with the manual
+// clock; a local HTTP server on 127.0.0.1 stands for the measurement service.
+#include <httplib.h>
+#include <zlib.h>
+
+#include <condition_variable>
+#include <thread>
+
+#include "measurement/audiences/experiments/ZDMEExperimentRequestBuilder.h"
+#include "measurement/audiences/experiments/tests/ExperimentFixture.h"
+#include "measurement/foundation/ZDMAlarm.h"
+#include "measurement/foundation/ZDMFileUtil.h"
+#include "measurement/foundation/ZDMUserDefaults.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/zazavaroveridiz/ZIZGzip.h"
+#include "platform/zed/ZEDUdovade.h"
+#include "testing/Eventually.h"
+
+inline Data gzipped(const Data& bytes) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Data out(deflateBound(&stream, bytes.size()) + 32);
+    stream.next_in = const_cast<Bytef*>(bytes.data());
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// The measurement service: records every request and answers with the reply set last.
+class LocalService {
+  public:
+    LocalService() {
+        server_.Post("/sdk-exp", [this](const httplib::Request& request, httplib::Response& response) {
+            std::lock_guard lock(mutex_);
+            bodies_.emplace_back(request.body.begin(), request.body.end());
+            paths_.push_back(request.path);
+            response.status = status_;
+            response.set_content(std::string(reply_.begin(), reply_.end()), "application/octet-stream");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // A stop before the accept loop runs would be missed and the loop would never end.
+        EXPECT_TRUE(eventually([this] { return server_.is_running(); }));
+    }
+    ~LocalService() { stop(); }
+    void stop() {
+        server_.stop();
+        if (thread_.joinable()) thread_.join();
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    void answer(int status, Data reply = {}) {
+        std::lock_guard lock(mutex_);
+        status_ = status;
+        reply_ = std::move(reply);
+    }
+    std::vector<Data> bodies() const {
+        std::lock_guard lock(mutex_);
+        return bodies_;
+    }
+
+  private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    int status_ = 204;
+    Data reply_;
+    std::vector<Data> bodies_;
+    std::vector<std::string> paths_;
+};
+
+class Observer : public ZDMEExperimentObserverDelegate {
+  public:
+    explicit Observer(std::shared_ptr<DispatchQueue> queue = nullptr, std::optional<bool> fetch = std::nullopt)
+        : queue_(std::move(queue)), fetch_(fetch) {}
+    bool takesNewSnapshots() const override { return true; }
+    void clientDidReceiveNewSnapshot(const std::shared_ptr<ZDMEClient>&) override {
+        std::lock_guard lock(mutex_);
+        ++snapshots_;
+        onItsQueue_ = queue_ && queue_->isCurrent();
+    }
+    bool takesFetchErrors() const override { return true; }
+    void clientDidReceiveFetchError(const std::shared_ptr<ZDMEClient>&, const Error& error) override {
+        std::lock_guard lock(mutex_);
+        errors_.push_back(error);
+    }
+    std::optional<bool> shouldFetchExperimentsForClient(const std::shared_ptr<ZDMEClient>&) override { return fetch_; }
+    std::optional<std::shared_ptr<DispatchQueue>> queue() const override {
+        if (!queue_) return std::nullopt;
+        return queue_;
+    }
+
+    int snapshots() const {
+        std::lock_guard lock(mutex_);
+        return snapshots_;
+    }
+    bool toldOnItsQueue() const {
+        std::lock_guard lock(mutex_);
+        return onItsQueue_;
+    }
+    std::vector<Error> errors() const {
+        std::lock_guard lock(mutex_);
+        return errors_;
+    }
+
+  private:
+    std::shared_ptr<DispatchQueue> queue_;
+    std::optional<bool> fetch_;
+    mutable std::mutex mutex_;
+    int snapshots_ = 0;
+    bool onItsQueue_ = false;
+    std::vector<Error> errors_;
+};
+
+class TaskManagerTest : public ExperimentTest {
+  protected:
+    std::shared_ptr<ZDMETaskManager> makeTaskManager() {
+        auto queue = DispatchQueue::serial(ZDMETaskManager::kWorkerQueueLabel);
+        auto taskManager = ZDMETaskManager::initWithQueue(
+            queue, ZDMAlarm::make(queue, ZDMETaskManager::kAlarmName), ZEDUdovade::initWithReachabilityHost("127.0.0.1"),
+            storage_, ZDMMeasurementSupportFilePath(ZDMEDatabase::kFileName), clock_->now());
+        taskManager->setServiceBaseURL(service_.url());
+        return taskManager;
+    }
+    // Runs on the worker queue and waits, as the task manager's own steps run.
+    template <class F>
+    auto onWorker(const std::shared_ptr<ZDMETaskManager>& taskManager, F&& f) {
+        using R = decltype(f());
+        if constexpr (std::is_void_v<R>) {
+            taskManager->dispatchSyncOnWorkerQueue(f);
+        } else {
+            R result{};
+            taskManager->dispatchSyncOnWorkerQueue([&] { result = f(); });
+            return result;
+        }
+    }
+    // The due time of the pending fetch, 0 for none.
+    double scheduledAt(const std::shared_ptr<ZDMETaskManager>& taskManager) {
+        return onWorker(taskManager, [&] {
+            const auto& at = taskManager->alarm()->scheduledTimestamp();
+            return at ? at->timeIntervalSince1970() : 0.0;
+        });
+    }
+    double stored(const char* key) { return storage_->doubleForKey(key); }
+
+    LocalService service_;
+    std::shared_ptr<ZDMUserDefaults> storage_ = std::make_shared<ZDMUserDefaults>(ZDMETaskManager::kSuiteName);
+};

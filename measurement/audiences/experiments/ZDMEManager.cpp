@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <exception>
 #include <limits>
 #include <string_view>
 
@@ -30,20 +29,6 @@ std::shared_ptr<ZDMEManager> makeSharedManager() {
 }
 constinit SharedInstance<ZDMEManager> sharedManager{&makeSharedManager};
 
-std::shared_ptr<ZDMEMonitor> monitor() {
-    return ZDMEManager::monitor();
-}
-
-// Runs a queue block so that an exception thrown by it ends the block, not the queue.
-void runCatching(const std::function<void()>& block, int64_t code, const char* message) {
-    try {
-        block();
-    } catch (const std::exception& exception) {
-        monitor()->logWithLevel(1, code, message, Value(exception.what()));
-    } catch (...) {
-        monitor()->logWithLevel(1, code, message, Value("unknown exception"));
-    }
-}
 }  // namespace
 
 std::shared_ptr<ZDMEManager> ZDMEManager::sharedInstance() {
@@ -77,12 +62,14 @@ std::shared_ptr<ZDMEManager> ZDMEManager::initWithTaskManager(std::shared_ptr<ZD
 
 void ZDMEManager::dispatchAsyncOnSerialQueue(std::function<void()> block) {
     queue_->async([block = std::move(block)] {
-        runCatching(block, 800017, "Exception on async Experimentation serial queue");
+        monitor()->runCatchingExceptions(block, 800017, "Exception on async Experimentation serial queue");
     });
 }
 
 void ZDMEManager::dispatchSyncOnSerialQueue(const std::function<void()>& block) {
-    queue_->sync([&block] { runCatching(block, 800018, "Exception on sync Experimentation serial queue"); });
+    queue_->sync([&block] {
+        monitor()->runCatchingExceptions(block, 800018, "Exception on sync Experimentation serial queue");
+    });
 }
 
 std::shared_ptr<ZDMEClient> ZDMEManager::registerSDKProperty(const std::shared_ptr<ZDMESDKProperty>& property,
@@ -290,23 +277,19 @@ void ZDMEManager::resetToDefaultsOfSDKName(const std::string& SDKName) {
 }
 
 void ZDMEManager::reset() {
-    std::weak_ptr<ZDMEManager> weak = weak_from_this();
-    dispatchAsyncOnSerialQueue([weak] {
-        auto self = weak.lock();
-        if (!self) return;
-        if (self->taskManager_) self->taskManager_->reset();
-        self->activatedSnapshotsBySDKName_.clear();
-        self->pendingSnapshotsBySDKName_.clear();
-        self->launchedSnapshotsBySDKName_.clear();
-    });
+    forgetSnapshotsAfter([](ZDMETaskManager& taskManager) { taskManager.reset(); });
 }
 
 void ZDMEManager::clearAndDelete() {
+    forgetSnapshotsAfter([](ZDMETaskManager& taskManager) { taskManager.clearAndDelete(); });
+}
+
+void ZDMEManager::forgetSnapshotsAfter(std::function<void(ZDMETaskManager&)> storageRequest) {
     std::weak_ptr<ZDMEManager> weak = weak_from_this();
-    dispatchAsyncOnSerialQueue([weak] {
+    dispatchAsyncOnSerialQueue([weak, storageRequest = std::move(storageRequest)] {
         auto self = weak.lock();
         if (!self) return;
-        if (self->taskManager_) self->taskManager_->clearAndDelete();
+        if (self->taskManager_) storageRequest(*self->taskManager_);
         self->activatedSnapshotsBySDKName_.clear();
         self->pendingSnapshotsBySDKName_.clear();
         self->launchedSnapshotsBySDKName_.clear();

@@ -77,6 +77,8 @@ class ZDMEManager : public ZDMETaskManagerDelegate, public std::enable_shared_fr
     using SnapshotMap = ZDMEConcurrentMap<std::string, std::shared_ptr<ZDMESnapshot>>;
     Value flagValueOnSerialQueue(const std::string& flagName, const std::string& SDKName);
     void notifyNewSnapshots(const Snapshots& snapshots);
+    // On the serial queue: the storage request, then the in-memory snapshots dropped.
+    void forgetSnapshotsAfter(std::function<void(ZDMETaskManager&)> storageRequest);
 
     SnapshotMap activatedSnapshotsBySDKName_;
     SnapshotMap pendingSnapshotsBySDKName_;

@@ -1,5 +1,7 @@
 #include "measurement/audiences/experiments/ZDMEMonitor.h"
 
+#include <exception>
+
 #include "measurement/foundation/ZDMMonitor.h"
 
 ZDMEMonitor::ZDMEMonitor(std::shared_ptr<ZDMMonitor> monitor) : monitor_(std::move(monitor)) {}
@@ -30,4 +32,15 @@ void ZDMEMonitor::clearMonitoringData() {
 void ZDMEMonitor::logWithContexts(int64_t level, int64_t messageCode, const std::string& message,
                                   const Value::Array& contexts) {
     if (monitor_) monitor_->logWithContexts(level, messageCode, message, contexts);
+}
+
+void ZDMEMonitor::runCatchingExceptions(const std::function<void()>& block, int64_t messageCode,
+                                        const std::string& message) {
+    try {
+        block();
+    } catch (const std::exception& exception) {
+        logWithLevel(1, messageCode, message, Value(exception.what()));
+    } catch (...) {
+        logWithLevel(1, messageCode, message, Value("unknown exception"));
+    }
 }

@@ -2,6 +2,7 @@
 // The log sink of the whole experiment area: every report goes unchanged to the measurement
 // library's monitor, so experiment messages keep their own codes among the library's.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,11 @@ class ZDMEMonitor {
     void logWithLevel(int64_t level, int64_t messageCode, const std::string& message, const Value& context,
                       const Value& context2, const Value& context3);
     void clearMonitoringData();
+
+    // Runs a queue block so that an exception thrown by it ends the block, not the queue: it is
+    // logged at level 1 under `messageCode` with the exception as context.
+    void runCatchingExceptions(const std::function<void()>& block, int64_t messageCode,
+                               const std::string& message);
 
   protected:
     // Every overload ends here; a test's monitor overrides it to see the reports.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 #include <limits>
 
 #include "measurement/audiences/experiments/ZDMEExperimentRequestBuilder.h"
@@ -38,16 +37,6 @@ std::shared_ptr<ZDMEMonitor> monitor() {
 
 double now() {
     return Clock::current().now();
-}
-
-void runCatching(const std::function<void()>& block, int64_t code, const char* message) {
-    try {
-        block();
-    } catch (const std::exception& exception) {
-        monitor()->logWithLevel(1, code, message, Value(exception.what()));
-    } catch (...) {
-        monitor()->logWithLevel(1, code, message, Value("unknown exception"));
-    }
 }
 
 int64_t errorCodeForStatus(uint32_t status) {
@@ -103,12 +92,14 @@ std::shared_ptr<ZDMETaskManager> ZDMETaskManager::initWithQueue(
 }
 
 void ZDMETaskManager::dispatchAsyncOnWorkerQueue(std::function<void()> block) {
-    workerQueue_->async(
-        [block = std::move(block)] { runCatching(block, 820026, "Exception on async worker queue"); });
+    workerQueue_->async([block = std::move(block)] {
+        monitor()->runCatchingExceptions(block, 820026, "Exception on async worker queue");
+    });
 }
 
 void ZDMETaskManager::dispatchSyncOnWorkerQueue(const std::function<void()>& block) {
-    workerQueue_->sync([&block] { runCatching(block, 820027, "Exception on sync worker queue"); });
+    workerQueue_->sync(
+        [&block] { monitor()->runCatchingExceptions(block, 820027, "Exception on sync worker queue"); });
 }
 
 void ZDMETaskManager::startTaskManager() {

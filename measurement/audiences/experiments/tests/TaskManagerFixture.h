@@ -19,7 +19,8 @@
 
 inline Data gzipped(const Data& bytes) {
     z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    EXPECT_EQ(deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY),
+              Z_OK);
     Data out(deflateBound(&stream, bytes.size()) + 32);
     stream.next_in = const_cast<Bytef*>(bytes.data());
     stream.avail_in = static_cast<uInt>(bytes.size());
@@ -38,7 +39,7 @@ class LocalService {
         server_.Post("/sdk-exp", [this](const httplib::Request& request, httplib::Response& response) {
             std::lock_guard lock(mutex_);
             bodies_.emplace_back(request.body.begin(), request.body.end());
-            paths_.push_back(request.path);
+            requests_.push_back(request.method + " " + request.path);
             response.status = status_;
             response.set_content(std::string(reply_.begin(), reply_.end()), "application/octet-stream");
         });
@@ -58,6 +59,11 @@ class LocalService {
         status_ = status;
         reply_ = std::move(reply);
     }
+    // "<method> <path>" of each request.
+    std::vector<std::string> requests() const {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
     std::vector<Data> bodies() const {
         std::lock_guard lock(mutex_);
         return bodies_;
@@ -71,12 +77,13 @@ class LocalService {
     int status_ = 204;
     Data reply_;
     std::vector<Data> bodies_;
-    std::vector<std::string> paths_;
+    std::vector<std::string> requests_;
 };
 
 class Observer : public ZDMEExperimentObserverDelegate {
   public:
-    explicit Observer(std::shared_ptr<DispatchQueue> queue = nullptr, std::optional<bool> fetch = std::nullopt)
+    explicit Observer(std::shared_ptr<DispatchQueue> queue = nullptr,
+                      std::optional<bool> fetch = std::nullopt)
         : queue_(std::move(queue)), fetch_(fetch) {}
     bool takesNewSnapshots() const override { return true; }
     void clientDidReceiveNewSnapshot(const std::shared_ptr<ZDMEClient>&) override {
@@ -89,7 +96,9 @@ class Observer : public ZDMEExperimentObserverDelegate {
         std::lock_guard lock(mutex_);
         errors_.push_back(error);
     }
-    std::optional<bool> shouldFetchExperimentsForClient(const std::shared_ptr<ZDMEClient>&) override { return fetch_; }
+    std::optional<bool> shouldFetchExperimentsForClient(const std::shared_ptr<ZDMEClient>&) override {
+        return fetch_;
+    }
     std::optional<std::shared_ptr<DispatchQueue>> queue() const override {
         if (!queue_) return std::nullopt;
         return queue_;
@@ -122,8 +131,9 @@ class TaskManagerTest : public ExperimentTest {
     std::shared_ptr<ZDMETaskManager> makeTaskManager() {
         auto queue = DispatchQueue::serial(ZDMETaskManager::kWorkerQueueLabel);
         auto taskManager = ZDMETaskManager::initWithQueue(
-            queue, ZDMAlarm::make(queue, ZDMETaskManager::kAlarmName), ZEDUdovade::initWithReachabilityHost("127.0.0.1"),
-            storage_, ZDMMeasurementSupportFilePath(ZDMEDatabase::kFileName), clock_->now());
+            queue, ZDMAlarm::make(queue, ZDMETaskManager::kAlarmName),
+            ZEDUdovade::initWithReachabilityHost("127.0.0.1"), storage_,
+            ZDMMeasurementSupportFilePath(ZDMEDatabase::kFileName), clock_->now());
         taskManager->setServiceBaseURL(service_.url());
         return taskManager;
     }
@@ -149,5 +159,6 @@ class TaskManagerTest : public ExperimentTest {
     double stored(const char* key) { return storage_->doubleForKey(key); }
 
     LocalService service_;
-    std::shared_ptr<ZDMUserDefaults> storage_ = std::make_shared<ZDMUserDefaults>(ZDMETaskManager::kSuiteName);
+    std::shared_ptr<ZDMUserDefaults> storage_ =
+        std::make_shared<ZDMUserDefaults>(ZDMETaskManager::kSuiteName);
 };

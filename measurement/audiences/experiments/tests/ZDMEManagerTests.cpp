@@ -22,7 +22,8 @@ class Manager : public TaskManagerTest {
         manager_->dispatchSyncOnSerialQueue([] {});
         return client;
     }
-    void load(std::optional<ZDMETaskManager::Snapshots> activated, std::optional<ZDMETaskManager::Snapshots> launched) {
+    void load(std::optional<ZDMETaskManager::Snapshots> activated,
+              std::optional<ZDMETaskManager::Snapshots> launched) {
         manager_->taskManagerDidStart(anyTaskManager(), activated, std::nullopt, launched);
         manager_->dispatchSyncOnSerialQueue([] {});
     }
@@ -45,7 +46,8 @@ TEST_F(Manager, LookupGoesActivatedThenLaunchedThenDefault) {
     auto activated = ZDMESnapshot::initWithSDKName("sdk", {experiment(4, {flag("a", Value(40))})});
     auto valueless = ZDMPBFlag::initWithBuffer(nullptr);
     ZDMPBSetString(valueless.get(), 0, "c");
-    auto launched = ZDMESnapshot::initWithSDKName("sdk", {experiment(0, {flag("a", Value(10)), flag("b", Value(20)), valueless})});
+    auto launched = ZDMESnapshot::initWithSDKName(
+        "sdk", {experiment(0, {flag("a", Value(10)), flag("b", Value(20)), valueless})});
     load(ZDMETaskManager::Snapshots{activated}, ZDMETaskManager::Snapshots{launched});
     struct Case {
         const char* flag;
@@ -60,14 +62,17 @@ TEST_F(Manager, LookupGoesActivatedThenLaunchedThenDefault) {
 }
 
 TEST_F(Manager, DefaultsComeBackAsTheKindTheyWereGiven) {
-    auto client = registered("sdk", Dictionary{{"real", Value(1.5)}, {"int", Value(7)}, {"text", Value("on")}});
+    auto client =
+        registered("sdk", Dictionary{{"real", Value(1.5)}, {"int", Value(7)}, {"text", Value("on")}});
     EXPECT_EQ(client->valueForFlag("real"), Value(1.5));
     EXPECT_TRUE(client->valueForFlag("real").isReal());
     EXPECT_EQ(client->valueForFlag("int"), Value(int64_t{7}));
     EXPECT_TRUE(client->valueForFlag("int").isInteger());
     EXPECT_EQ(client->valueForFlag("text"), Value("on"));
 
-    EXPECT_EQ(manager_->registerSDKProperty(ZDMESDKProperty::initWithName("bad"), Dictionary{{"x", Value(Data{1})}}), nullptr);
+    EXPECT_EQ(manager_->registerSDKProperty(ZDMESDKProperty::initWithName("bad"),
+                                            Dictionary{{"x", Value(Data{1})}}),
+              nullptr);
     EXPECT_TRUE(monitor_->logged(800002));
     EXPECT_EQ(manager_->clientForSDKName("bad"), nullptr);
     EXPECT_EQ(manager_->registerSDKProperty(nullptr, {}), nullptr);
@@ -147,7 +152,8 @@ class Restart : public TaskManagerTest {
         Life life;
         life.taskManager = makeTaskManager();
         life.manager = ZDMEManager::initWithTaskManager(life.taskManager);
-        life.client = life.manager->registerSDKProperty(ZDMESDKProperty::initWithName("sdk"), Dictionary{{"f", Value(-1)}});
+        life.client = life.manager->registerSDKProperty(ZDMESDKProperty::initWithName("sdk"),
+                                                        Dictionary{{"f", Value(-1)}});
         life.client->setDelegate(life.observer);
         life.manager->dispatchSyncOnSerialQueue([] {});
         life.taskManager->startTaskManager();
@@ -161,7 +167,8 @@ class Restart : public TaskManagerTest {
         }
     }
     void receiveAndActivate(const Life& life, std::vector<std::shared_ptr<ZDMEExperiment>> experiments) {
-        life.manager->taskManagerDidFinishFetching(*life.taskManager, {ZDMESnapshot::initWithSDKName("sdk", experiments)}, {});
+        life.manager->taskManagerDidFinishFetching(*life.taskManager,
+                                                   {ZDMESnapshot::initWithSDKName("sdk", experiments)}, {});
         settle(life);
         ASSERT_TRUE(life.client->activateLatestSnapshot());
         settle(life);
@@ -171,7 +178,8 @@ class Restart : public TaskManagerTest {
 TEST_F(Restart, ANewLifeOnTheSameFileAnswersTheSameFlags) {
     {
         auto first = start();
-        receiveAndActivate(first, {experiment(0, {flag("g", Value(10))}), experiment(5, {flag("f", Value(5))})});
+        receiveAndActivate(first,
+                           {experiment(0, {flag("g", Value(10))}), experiment(5, {flag("f", Value(5))})});
         EXPECT_EQ(first.client->valueForFlag("f"), Value(5));
         EXPECT_EQ(first.client->valueForFlag("g"), Value(10));
     }

@@ -1,3 +1,5 @@
+#include <stdexcept>
+
 #include "measurement/audiences/experiments/tests/TaskManagerFixture.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Locale.h"
@@ -47,7 +49,8 @@ TEST_F(Fetch, SchedulingSetsTheTimerOrGivesUp) {
     const Case cases[] = {
         {"a time in the past waits a millisecond", now - 5 * kHour, 0, 0, now + 0.001},
         {"ladder used up", 0, now + 200000, 0, 0},
-        {"back-off holds twelve hours from the failure", now - 5 * kHour, now - 600, now - 600, now - 600 + 43200},
+        {"back-off holds twelve hours from the failure", now - 5 * kHour, now - 600, now - 600,
+         now - 600 + 43200},
         {"an old back-off no longer holds", now - 5 * kHour, now - 600, now - 43300, now + 1800},
     };
     for (const auto& c : cases) {
@@ -101,14 +104,17 @@ SentRequest decode(const Data& body) {
     sent.bundleID = ZDMPBGetString(app.get(), 4);
     sent.appStore = ZDMPBGetBool(app.get(), 5);
     sent.version = ZDMPBGetInt64(app.get(), 6);
-    for (const auto& entry : ZDMPBGetArray(request.get(), 1, &ZDMPBClientProperty::messageClass()).value_or(Value::Array{}))
+    for (const auto& entry :
+         ZDMPBGetArray(request.get(), 1, &ZDMPBClientProperty::messageClass()).value_or(Value::Array{}))
         sent.diversions.push_back(
-            ZDMPBGetString(std::dynamic_pointer_cast<const ZDMPBClientProperty>(entry.asObject()).get(), 1).value_or(""));
+            ZDMPBGetString(std::dynamic_pointer_cast<const ZDMPBClientProperty>(entry.asObject()).get(), 1)
+                .value_or(""));
     return sent;
 }
 
-Data responseBytes(const std::vector<std::shared_ptr<ZDMESnapshot>>& snapshots,
-                   const std::vector<std::tuple<std::string, uint32_t, std::shared_ptr<ZDMESnapshot>>>& sdkResponses = {}) {
+Data responseBytes(
+    const std::vector<std::shared_ptr<ZDMESnapshot>>& snapshots,
+    const std::vector<std::tuple<std::string, uint32_t, std::shared_ptr<ZDMESnapshot>>>& sdkResponses = {}) {
     auto response = ZDMPBExperimentResponse::initWithBuffer(nullptr);
     Value::Array list;
     for (const auto& snapshot : snapshots) list.emplace_back(Value::ObjectPtr(snapshot->proto()));
@@ -127,7 +133,10 @@ Data responseBytes(const std::vector<std::shared_ptr<ZDMESnapshot>>& snapshots,
 
 class FetchRoundTrip : public TaskManagerTest {
   protected:
-    FetchRoundTrip() { Bundle::setMainBundle(std::make_shared<Bundle>(Dictionary{{"CFBundleIdentifier", Value("com.example.spaces")}})); }
+    FetchRoundTrip() {
+        Bundle::setMainBundle(
+            std::make_shared<Bundle>(Dictionary{{"CFBundleIdentifier", Value("com.example.spaces")}}));
+    }
 
     // A started manager with the engine's client, observed on its own queue.
     void start(std::shared_ptr<Observer> observer) {
@@ -171,6 +180,7 @@ TEST_F(FetchRoundTrip, ReplyBecomesAPendingRowAndTheObserverIsToldOnItsQueue) {
     start(std::make_shared<Observer>(observerQueue_));
     fetch();
 
+    EXPECT_EQ(service_.requests(), std::vector<std::string>{"POST /sdk-exp"});
     auto bodies = service_.bodies();
     ASSERT_EQ(bodies.size(), 1u);
     auto sent = decode(bodies[0]);
@@ -184,7 +194,8 @@ TEST_F(FetchRoundTrip, ReplyBecomesAPendingRowAndTheObserverIsToldOnItsQueue) {
 
     ASSERT_TRUE(eventually([&] { return observer_->snapshots() == 1; }));
     EXPECT_TRUE(observer_->toldOnItsQueue());
-    auto pending = onWorker(taskManager_, [&] { return taskManager_->database()->fetchAllPendingSnapshots(); });
+    auto pending =
+        onWorker(taskManager_, [&] { return taskManager_->database()->fetchAllPendingSnapshots(); });
     ASSERT_TRUE(pending);
     ASSERT_EQ(pending->size(), 1u);
     EXPECT_TRUE(pending->front()->manuallyActivated());
@@ -204,7 +215,8 @@ TEST_F(FetchRoundTrip, SdkResponsesGiveNamedSnapshotsAndErrorsReachTheirObserver
     start(std::make_shared<Observer>(observerQueue_));
     fetch();
     ASSERT_TRUE(eventually([&] { return observer_->snapshots() == 1; }));
-    auto pending = onWorker(taskManager_, [&] { return taskManager_->database()->fetchAllPendingSnapshots(); });
+    auto pending =
+        onWorker(taskManager_, [&] { return taskManager_->database()->fetchAllPendingSnapshots(); });
     ASSERT_TRUE(pending);
     ASSERT_EQ(pending->size(), 1u);
     EXPECT_EQ(pending->front()->SDKName(), "measurement_engine");
@@ -216,8 +228,12 @@ TEST_F(FetchRoundTrip, SdkResponsesGiveNamedSnapshotsAndErrorsReachTheirObserver
 
 TEST_F(FetchRoundTrip, ErrorsFromAReplyMapStatusesToCodes) {
     auto taskManager = makeTaskManager();
-    auto bytes = responseBytes({}, {{"a", 1, nullptr}, {"b", 2, nullptr}, {"c", 3, nullptr}, {"d", 9, nullptr},
-                                    {"e", 0, nullptr}, {"", 2, nullptr}});
+    auto bytes = responseBytes({}, {{"a", 1, nullptr},
+                                    {"b", 2, nullptr},
+                                    {"c", 3, nullptr},
+                                    {"d", 9, nullptr},
+                                    {"e", 0, nullptr},
+                                    {"", 2, nullptr}});
     auto errors = taskManager->errorsFromExperimentResponse(*ZDMPBExperimentResponse::initWithBuffer(bytes));
     ASSERT_TRUE(errors);
     std::map<std::string, int64_t> codes;
@@ -281,6 +297,19 @@ TEST(ExperimentNetwork, GzipInflationRefusesDataThatIsNotAWholeStream) {
     EXPECT_FALSE(ziz_dataByInflatingGzippedData(Data(packed.begin(), packed.end() - 4), &error));
     EXPECT_EQ(error.domain, kZIZGzipErrorDomain);
     EXPECT_FALSE(ziz_dataByInflatingGzippedData(text, &error));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Fetch, AnExceptionOnTheWorkerQueueIsLoggedAndTheQueueGoesOn) {
+    auto taskManager = makeTaskManager();
+    taskManager->dispatchAsyncOnWorkerQueue([] { throw std::runtime_error("boom"); });
+    taskManager->dispatchSyncOnWorkerQueue([] { throw std::runtime_error("bang"); });
+    taskManager->dispatchSyncOnWorkerQueue([] {});
+    EXPECT_EQ(monitor_->first(820026)->contexts[0], Value("boom"));
+    EXPECT_EQ(monitor_->first(820027)->contexts[0], Value("bang"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // All experiments of one SDK as received at one time, one experiment per ID (a later one of an ID
 // replaces the earlier). Created (and copied) with the current time of the process clock and not
 // manually activated: a copy is a new arrival, not the stored row it came from.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,7 +39,8 @@ class ZDMESnapshot {
 
   private:
     const std::string SDKName_;
-    double timestamp_;
-    bool manuallyActivated_ = false;
+    // Atomic: a snapshot handed from the manager's queue to the worker queue is read on both.
+    std::atomic<double> timestamp_;
+    std::atomic<bool> manuallyActivated_ = false;
     ZDMEConcurrentMap<int64_t, std::shared_ptr<ZDMEExperiment>> experimentsByID_;
 };

@@ -131,6 +131,35 @@ TEST_F(Manager, ActivationRefusalsAndResetToDefaults) {
     EXPECT_EQ(monitor_->codes().back(), 800026);
 }
 
+// Observes without saying on which queue, or says so and names none.
+class QueuelessObserver : public Observer {
+  public:
+    explicit QueuelessObserver(bool answersQueue) : answersQueue_(answersQueue) {}
+    std::optional<std::shared_ptr<DispatchQueue>> queue() const override {
+        if (!answersQueue_) return std::nullopt;
+        return std::shared_ptr<DispatchQueue>();
+    }
+
+  private:
+    bool answersQueue_;
+};
+
+TEST_F(Manager, NewSnapshotsWithoutAQueueOfTheObserverAreToldOnTheMainQueue) {
+    for (bool answersQueue : {false, true}) {
+        SCOPED_TRACE(answersQueue);
+        auto client = registered("sdk", {});
+        auto observer = std::make_shared<QueuelessObserver>(answersQueue);
+        client->setDelegate(observer);
+        manager_->taskManagerDidUpsertPendingSnapshots(anyTaskManager(), {snapshot("sdk", {1})});
+        EXPECT_EQ(observer->snapshots(), 0);
+        RunLoop::runUntilIdle();
+        EXPECT_EQ(observer->snapshots(), 1);
+    }
+    registered("silent", {});
+    manager_->taskManagerDidUpsertPendingSnapshots(anyTaskManager(), {snapshot("silent", {1})});
+    EXPECT_EQ(monitor_->codes().back(), 800021);
+}
+
 TEST_F(Manager, AnExceptionInAQueueBlockIsLoggedAndTheQueueGoesOn) {
     manager_->dispatchAsyncOnSerialQueue([] { throw std::runtime_error("boom"); });
     manager_->dispatchSyncOnSerialQueue([] { throw std::runtime_error("bang"); });

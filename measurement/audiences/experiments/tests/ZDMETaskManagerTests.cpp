@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <stdexcept>
 
 #include "measurement/audiences/experiments/tests/TaskManagerFixture.h"
@@ -287,6 +288,20 @@ TEST_F(FetchRoundTrip, AnObserverDecliningFetchesPostponesWithoutPosting) {
     EXPECT_EQ(stored(ZDMETaskManager::kSuccessTimestampKey), clock_->now());
     EXPECT_TRUE(service_.bodies().empty());
     EXPECT_DOUBLE_EQ(scheduledAt(taskManager_), clock_->now() + 4 * kHour);
+}
+
+TEST_F(FetchRoundTrip, ClearAndDeleteLeavesNoStoreNoTimestampsAndNoPendingFetch) {
+    start(std::make_shared<Observer>(observerQueue_));
+    storage_->setDouble(clock_->now(), ZDMETaskManager::kFailureTimestampKey);
+    ASSERT_GT(scheduledAt(taskManager_), 0);
+    manager_->clearAndDelete();
+    manager_->dispatchSyncOnSerialQueue([] {});
+    onWorker(taskManager_, [] {});
+    EXPECT_EQ(scheduledAt(taskManager_), 0);
+    EXPECT_EQ(stored(ZDMETaskManager::kFailureTimestampKey), 0);
+    EXPECT_FALSE(std::filesystem::exists(ZDMMeasurementSupportFilePath(ZDMEDatabase::kFileName)));
+    clock_->advance(86400);
+    EXPECT_TRUE(service_.bodies().empty());
 }
 
 TEST(ExperimentNetwork, GzipInflationRefusesDataThatIsNotAWholeStream) {

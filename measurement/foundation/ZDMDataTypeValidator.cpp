@@ -41,7 +41,8 @@ std::string kindText(int64_t type) {
 
 // Values are warnings: the application's event still goes on without them.
 bool isValueKind(int64_t type) {
-    return type == ZDMDataTypeValidator::kEventParameterValue || type == ZDMDataTypeValidator::kUserPropertyValue;
+    return type == ZDMDataTypeValidator::kEventParameterValue ||
+           type == ZDMDataTypeValidator::kUserPropertyValue;
 }
 
 void log(int64_t level, int64_t code, const std::string& message) {
@@ -71,8 +72,8 @@ bool hasOnlyNameCharacters(const std::string& name) {
 bool startsWithLetter(const std::string& name) {
     uint8_t bytes[4] = {};
     zdm_getUTF32Bytes(name, bytes, sizeof bytes);
-    const char32_t first = char32_t(bytes[0]) | char32_t(bytes[1]) << 8 | char32_t(bytes[2]) << 16 |
-                           char32_t(bytes[3]) << 24;
+    const char32_t first =
+        char32_t(bytes[0]) | char32_t(bytes[1]) << 8 | char32_t(bytes[2]) << 16 | char32_t(bytes[3]) << 24;
     return isLetterCharacter(first);
 }
 
@@ -95,7 +96,8 @@ std::shared_ptr<const ZDMValue> measurementValue(const Value& object, int64_t ty
     auto value = object.objectAs<ZDMValue>();
     if (!value) {
         refuse(failureCode, ZDMDataTypeValidator::kWrongType);
-        log(kLevelWarning, 13005, kindText(type) + " must be a ZDMValue instance. value", Value(ZDMClassName(object)));
+        log(kLevelWarning, 13005, kindText(type) + " must be a ZDMValue instance. value",
+            Value(ZDMClassName(object)));
     }
     return value;
 }
@@ -107,8 +109,8 @@ bool ZDMDataTypeValidator::hasReservedPrefixes(const std::string& name) {
     return false;
 }
 
-bool ZDMDataTypeValidator::isValidString(const Value& object, int64_t minLength, int64_t maxLength, int64_t type,
-                                         uint64_t* failureCode) {
+bool ZDMDataTypeValidator::isValidString(const Value& object, int64_t minLength, int64_t maxLength,
+                                         int64_t type, uint64_t* failureCode) {
     if (failureCode) *failureCode = kNoFailure;
     const int64_t level = isValueKind(type) ? kLevelWarning : kLevelError;
     if (object.isNull()) {
@@ -128,12 +130,14 @@ bool ZDMDataTypeValidator::isValidString(const Value& object, int64_t minLength,
     const int64_t length = int64_t(zdm_UTF32Length(*text));
     if (length > maxLength) {
         log(level, 13000,
-            kindText(type) + " is too long. The maximum supported length is " + std::to_string(maxLength), object);
+            kindText(type) + " is too long. The maximum supported length is " + std::to_string(maxLength),
+            object);
         return refuse(failureCode, kTooLong);
     }
     if (length < minLength) {
         log(level, 13000,
-            kindText(type) + " is too short. The minimum supported length is " + std::to_string(minLength), object);
+            kindText(type) + " is too short. The minimum supported length is " + std::to_string(minLength),
+            object);
         return refuse(failureCode, kTooShort);
     }
     return true;
@@ -159,8 +163,8 @@ bool ZDMDataTypeValidator::isValidPublicName(const Value& name, int64_t maxLengt
     return true;
 }
 
-bool ZDMDataTypeValidator::isValidValue(const Value& object, int64_t minLength, int64_t maxLength, int64_t type,
-                                        uint64_t* failureCode) {
+bool ZDMDataTypeValidator::isValidValue(const Value& object, int64_t minLength, int64_t maxLength,
+                                        int64_t type, uint64_t* failureCode) {
     if (failureCode) *failureCode = kNoFailure;
     auto value = measurementValue(object, type, failureCode);
     if (!value) return false;
@@ -172,7 +176,8 @@ bool ZDMDataTypeValidator::isValidPublicEventName(const Value& name, uint64_t* f
     if (!isValidPublicName(name, kNameLength, kEventName, failureCode)) return false;
     const std::string& text = *name.asString();
     if (text == "screen_view") return true;
-    if (ZDMPublicToInternalEventNameMap().contains(text) && !ZDMLoggableReservedEventNameMap().contains(text)) {
+    if (ZDMPublicToInternalEventNameMap().contains(text) &&
+        !ZDMLoggableReservedEventNameMap().contains(text)) {
         log(kLevelError, 13006, "Event name is reserved. Ignoring event", name);
         return refuse(failureCode, kReserved);
     }
@@ -272,7 +277,8 @@ bool ZDMDataTypeValidator::isValidNumericValue(const Value& value, uint64_t* fai
     auto measurement = measurementValue(value, kEventParameterValue, failureCode);
     if (!measurement) return false;
     if (measurement->isInt64() || measurement->isDouble()) return true;
-    log(kLevelWarning, 13011, kindText(kEventParameterValue) + " must be specified with a numeric type. value",
+    log(kLevelWarning, 13011,
+        kindText(kEventParameterValue) + " must be specified with a numeric type. value",
         Value(measurement->description()));
     return refuse(failureCode, kNotNumeric);
 }
@@ -290,9 +296,9 @@ bool ZDMDataTypeValidator::isValidCurrencyCode(const Value& value, uint64_t* fai
     return refuse(failureCode, kInvalidCurrency);
 }
 
-bool ZDMDataTypeValidator::isValidArrayParamForEvent(const std::string& eventName, const std::string& paramName,
-                                                     uint64_t arrayCount, bool isNestedArrayParam,
-                                                     uint64_t* failureCode) {
+bool ZDMDataTypeValidator::isValidArrayParamForEvent(const std::string& eventName,
+                                                     const std::string& paramName, uint64_t arrayCount,
+                                                     bool isNestedArrayParam, uint64_t* failureCode) {
     if (failureCode) *failureCode = kNoFailure;
     if (isNestedArrayParam) {
         log(kLevelError, 13013, "Nested array parameters are not allowed. Name", Value(paramName));

@@ -49,8 +49,8 @@ void appendUtf8(std::string& out, char32_t scalar) {
 std::optional<std::string> stringFromUTF32(const uint8_t* bytes, size_t count) {
     std::string out;
     for (size_t i = 0; i + 4 <= count; i += 4) {
-        const char32_t scalar = char32_t(bytes[i]) | char32_t(bytes[i + 1]) << 8 | char32_t(bytes[i + 2]) << 16 |
-                                char32_t(bytes[i + 3]) << 24;
+        const char32_t scalar = char32_t(bytes[i]) | char32_t(bytes[i + 1]) << 8 |
+                                char32_t(bytes[i + 2]) << 16 | char32_t(bytes[i + 3]) << 24;
         if (scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF)) return std::nullopt;
         appendUtf8(out, scalar);
     }
@@ -92,11 +92,13 @@ void logErrorEventParameters(const Dictionary& parameters) {
 }
 }  // namespace
 
-void ZDMAddErrorEventParameters(Dictionary& parameters, const Value& name, int64_t limit, const Value& value) {
+void ZDMAddErrorEventParameters(Dictionary& parameters, const Value& name, int64_t limit,
+                                const Value& value) {
     if (parameters.contains(kErrorValueKey) || parameters.contains(kErrorLengthKey)) return;
     std::string text = errorText(name);
     if (limit >= 0 && zdm_UTF32Length(text) > size_t(limit)) text = trimmedText(text, limit);
-    parameters.set(kErrorValueKey, measurementValue(ZDMValue::initWithValueType(ZDMValue::kTypeString, text)));
+    parameters.set(kErrorValueKey,
+                   measurementValue(ZDMValue::initWithValueType(ZDMValue::kTypeString, text)));
     if (!value.isNull())
         parameters.set(kErrorLengthKey, measurementValue(ZDMValue::initWithInt64(errorLength(value))));
 }
@@ -144,8 +146,9 @@ void ZDMLogErrorEventWithParameter(int64_t code, const Value& name, int64_t limi
     if (code == 0) return;
     Dictionary parameters{{kErrorCodeKey, Value(code)}};
     const std::string* text = unwrapped(value).asString();
-    const bool withValue = !value.isNull() && (code == 4 || code == 7 ||
-                                               (text && limit >= 0 && zdm_UTF32Length(*text) > size_t(limit)));
+    const bool withValue =
+        !value.isNull() &&
+        (code == 4 || code == 7 || (text && limit >= 0 && zdm_UTF32Length(*text) > size_t(limit)));
     ZDMAddErrorEventParameters(parameters, name, limit, withValue ? value : Value());
     logErrorEventParameters(parameters);
 }

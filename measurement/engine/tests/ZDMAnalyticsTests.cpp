@@ -4,7 +4,7 @@
 
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/foundation/ZDMErrorEventParameters.h"
-#include "measurement/foundation/ZDMValue.h"
+#include "measurement/foundation/tests/ParameterHelpers.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
 
@@ -15,15 +15,6 @@ struct LoggedEvent {
     std::string name;
     Dictionary parameters;
 };
-
-Dictionary plain(const Dictionary& parameters) {
-    Dictionary out;
-    for (const auto& [key, value] : parameters) {
-        auto measurement = value.objectAs<ZDMValue>();
-        out.set(key, measurement ? measurement->value() : value);
-    }
-    return out;
-}
 
 // Resets before the fixture's observer is registered, which a reset would drop.
 struct FreshProcessState {
@@ -38,7 +29,7 @@ class ErrorEvents : public ::testing::Test, private FreshProcessState {
     std::vector<LoggedEvent> events_;
     Cancellable observation_ = ZDMAnalytics::addInternalEventObserver(
         [this](const std::string& origin, const std::string& name, const Dictionary& parameters) {
-            events_.push_back({origin, name, plain(parameters)});
+            events_.push_back({origin, name, plainParameters(parameters)});
         });
 };
 

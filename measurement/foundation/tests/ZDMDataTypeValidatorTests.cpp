@@ -3,20 +3,11 @@
 #include "measurement/foundation/ZDMDataTypeValidator.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/foundation/tests/MonitorFixture.h"
+#include "measurement/foundation/tests/ParameterHelpers.h"
 
 namespace {
 
 using V = ZDMDataTypeValidator;
-
-Value measurement(const Value& plain) {
-    return Value(std::shared_ptr<const Object>(ZDMValue::valueFromObject(plain, true)));
-}
-
-std::string repeated(const std::string& piece, size_t count) {
-    std::string out;
-    for (size_t i = 0; i < count; ++i) out += piece;
-    return out;
-}
 
 class Validator : public SharedMonitorFixture {
   protected:
@@ -106,7 +97,7 @@ TEST_F(Validator, ARefusalLogsOneLineWithTheKindsText) {
     expectOneLine(0, 13001, "User property name is required and can't be nil");
 
     forget();
-    EXPECT_FALSE(V::isValidCurrencyCode(measurement("US1"), &failure));
+    EXPECT_FALSE(V::isValidCurrencyCode(measurementValue("US1"), &failure));
     expectOneLine(3, 13012, "Event parameter value must contain a 3-letter ISO_4217 currency code. value");
 
     forget();
@@ -115,7 +106,7 @@ TEST_F(Validator, ARefusalLogsOneLineWithTheKindsText) {
     expectOneLine(3, 13005, "Event parameter value must be a ZDMValue instance. value: NSString");
 
     forget();
-    EXPECT_FALSE(V::isValidNumericValue(measurement("abc"), &failure));
+    EXPECT_FALSE(V::isValidNumericValue(measurementValue("abc"), &failure));
     EXPECT_EQ(failure, 8u);
     expectOneLine(3, 13011, "Event parameter value must be specified with a numeric type. value: abc");
 
@@ -137,26 +128,66 @@ TEST_F(Validator, ValuesByKindAndBounds) {
         size_t lines;
     };
     const Case cases[] = {
-        {"empty event parameter value", [](uint64_t* f) { return V::isValidPublicEventParameterValue(measurement(""), f); }, 0, 0},
-        {"empty user property value", [](uint64_t* f) { return V::isValidPublicUserAttributeValue(measurement(""), f); }, 1, 0},
-        {"public value of 101", [](uint64_t* f) { return V::isValidPublicEventParameterValue(measurement(Value(repeated("v", 101))), f); }, 2, 1},
-        {"internal value of 256", [](uint64_t* f) { return V::isValidInternalEventParameterValue(measurement(Value(repeated("v", 256))), f); }, 0, 0},
-        {"number value", [](uint64_t* f) { return V::isValidPublicEventParameterValue(measurement(7), f); }, 0, 0},
+        {"empty event parameter value",
+         [](uint64_t* f) { return V::isValidPublicEventParameterValue(measurementValue(""), f); }, 0, 0},
+        {"empty user property value",
+         [](uint64_t* f) { return V::isValidPublicUserAttributeValue(measurementValue(""), f); }, 1, 0},
+        {"public value of 101",
+         [](uint64_t* f) {
+             return V::isValidPublicEventParameterValue(measurementValue(Value(repeated("v", 101))), f);
+         },
+         2, 1},
+        {"internal value of 256",
+         [](uint64_t* f) {
+             return V::isValidInternalEventParameterValue(measurementValue(Value(repeated("v", 256))), f);
+         },
+         0, 0},
+        {"number value",
+         [](uint64_t* f) { return V::isValidPublicEventParameterValue(measurementValue(7), f); }, 0, 0},
         {"nil value", [](uint64_t* f) { return V::isValidPublicEventParameterValue(Value(), f); }, 1, 1},
-        {"_id of 256", [](uint64_t* f) { return V::isValidInternalUserAttributeValue(measurement(Value(repeated("i", 256))), "_id", f); }, 0, 0},
-        {"_id of 257", [](uint64_t* f) { return V::isValidInternalUserAttributeValue(measurement(Value(repeated("i", 257))), "_id", f); }, 2, 1},
-        {"_fot of 36", [](uint64_t* f) { return V::isValidInternalUserAttributeValue(measurement(Value(repeated("t", 36))), "_fot", f); }, 0, 0},
-        {"_fot of 37", [](uint64_t* f) { return V::isValidInternalUserAttributeValue(measurement(Value(repeated("t", 37))), "_fot", f); }, 2, 1},
-        {"currency usd", [](uint64_t* f) { return V::isValidCurrencyCode(measurement("usd"), f); }, 0, 0},
-        {"currency US1", [](uint64_t* f) { return V::isValidCurrencyCode(measurement("US1"), f); }, 9, 1},
-        {"currency USDX", [](uint64_t* f) { return V::isValidCurrencyCode(measurement("USDX"), f); }, 9, 1},
-        {"currency number", [](uint64_t* f) { return V::isValidCurrencyCode(measurement(840), f); }, 9, 1},
-        {"numeric double", [](uint64_t* f) { return V::isValidNumericValue(measurement(9.99), f); }, 0, 0},
-        {"forwarded +ztm", [](uint64_t* f) { return V::isValidForwardedEventOrigin(Value("+ztm"), f); }, 1, 1},
-        {"forwarded auto+ztm", [](uint64_t* f) { return V::isValidForwardedEventOrigin(Value("auto+ztm"), f); }, 0, 0},
-        {"forwarded auto", [](uint64_t* f) { return V::isValidForwardedEventOrigin(Value("auto"), f); }, 6, 0},
+        {"_id of 256",
+         [](uint64_t* f) {
+             return V::isValidInternalUserAttributeValue(measurementValue(Value(repeated("i", 256))), "_id",
+                                                         f);
+         },
+         0, 0},
+        {"_id of 257",
+         [](uint64_t* f) {
+             return V::isValidInternalUserAttributeValue(measurementValue(Value(repeated("i", 257))), "_id",
+                                                         f);
+         },
+         2, 1},
+        {"_fot of 36",
+         [](uint64_t* f) {
+             return V::isValidInternalUserAttributeValue(measurementValue(Value(repeated("t", 36))), "_fot",
+                                                         f);
+         },
+         0, 0},
+        {"_fot of 37",
+         [](uint64_t* f) {
+             return V::isValidInternalUserAttributeValue(measurementValue(Value(repeated("t", 37))), "_fot",
+                                                         f);
+         },
+         2, 1},
+        {"currency usd", [](uint64_t* f) { return V::isValidCurrencyCode(measurementValue("usd"), f); }, 0,
+         0},
+        {"currency US1", [](uint64_t* f) { return V::isValidCurrencyCode(measurementValue("US1"), f); }, 9,
+         1},
+        {"currency USDX", [](uint64_t* f) { return V::isValidCurrencyCode(measurementValue("USDX"), f); }, 9,
+         1},
+        {"currency number", [](uint64_t* f) { return V::isValidCurrencyCode(measurementValue(840), f); }, 9,
+         1},
+        {"numeric double", [](uint64_t* f) { return V::isValidNumericValue(measurementValue(9.99), f); }, 0,
+         0},
+        {"forwarded +ztm", [](uint64_t* f) { return V::isValidForwardedEventOrigin(Value("+ztm"), f); }, 1,
+         1},
+        {"forwarded auto+ztm",
+         [](uint64_t* f) { return V::isValidForwardedEventOrigin(Value("auto+ztm"), f); }, 0, 0},
+        {"forwarded auto", [](uint64_t* f) { return V::isValidForwardedEventOrigin(Value("auto"), f); }, 6,
+         0},
         {"forwarded empty", [](uint64_t* f) { return V::isValidForwardedEventOrigin(Value(""), f); }, 1, 0},
-        {"internal origin of 33", [](uint64_t* f) { return V::isValidInternalEventOrigin(Value(repeated("o", 33)), f); }, 2, 1},
+        {"internal origin of 33",
+         [](uint64_t* f) { return V::isValidInternalEventOrigin(Value(repeated("o", 33)), f); }, 2, 1},
     };
     for (const auto& c : cases) {
         forget();
@@ -179,19 +210,22 @@ TEST_F(Validator, ArrayParametersOnlyAsItemsOfEcommerceEvents) {
     const Case cases[] = {
         {"purchase", "items", 200, false, 0, nullptr},
         {"purchase", "items", 201, false, 12,
-         "Array parameter has too many items. The maximum number of supported items is 200. Invalid array size: "
+         "Array parameter has too many items. The maximum number of supported items is 200. Invalid array "
+         "size: "
          "201"},
         {"cycled", "items", 1, false, 10,
          "Only ecommerce events are allowed to contain array parameters. Invalid ecommerce name: cycled"},
         {"purchase", "Items", 1, false, 11,
-         "Event parameter name is an invalid ecommerce items. The name of array parameters for ecommerce should "
+         "Event parameter name is an invalid ecommerce items. The name of array parameters for ecommerce "
+         "should "
          "be \"items\". Invalid parameter name: Items"},
         {"purchase", "items", 1, true, 13, "Nested array parameters are not allowed. Name: items"},
     };
     for (const auto& c : cases) {
         forget();
         uint64_t failure = 99;
-        EXPECT_EQ(V::isValidArrayParamForEvent(c.event, c.parameter, c.count, c.nested, &failure), c.failure == 0);
+        EXPECT_EQ(V::isValidArrayParamForEvent(c.event, c.parameter, c.count, c.nested, &failure),
+                  c.failure == 0);
         EXPECT_EQ(failure, c.failure);
         if (c.opening)
             expectOneLine(0, 13013, c.opening);
@@ -201,8 +235,10 @@ TEST_F(Validator, ArrayParametersOnlyAsItemsOfEcommerceEvents) {
 }
 
 TEST(ValidatorPrefixes, ReservedPrefixes) {
-    for (const char* name : {"zudedaro_x", "zizoda_x", "za_x"}) EXPECT_TRUE(V::hasReservedPrefixes(name)) << name;
-    for (const char* name : {"zax", "zudedarox", "_za_x", ""}) EXPECT_FALSE(V::hasReservedPrefixes(name)) << name;
+    for (const char* name : {"zudedaro_x", "zizoda_x", "za_x"})
+        EXPECT_TRUE(V::hasReservedPrefixes(name)) << name;
+    for (const char* name : {"zax", "zudedarox", "_za_x", ""})
+        EXPECT_FALSE(V::hasReservedPrefixes(name)) << name;
 }
 
 }  // namespace

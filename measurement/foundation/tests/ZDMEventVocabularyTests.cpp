@@ -4,26 +4,9 @@
 #include "measurement/foundation/ZDMEventVocabulary.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/foundation/tests/MonitorFixture.h"
+#include "measurement/foundation/tests/ParameterHelpers.h"
 
 namespace {
-
-// The plain value behind an error parameter.
-Value plain(const Value& value) {
-    if (auto measurement = value.objectAs<ZDMValue>()) return measurement->value();
-    return value;
-}
-
-Dictionary plain(const Dictionary& parameters) {
-    Dictionary out;
-    for (const auto& [key, value] : parameters) out.set(key, plain(value));
-    return out;
-}
-
-std::string repeated(const std::string& piece, size_t count) {
-    std::string out;
-    for (size_t i = 0; i < count; ++i) out += piece;
-    return out;
-}
 
 using Vocabulary = SharedMonitorFixture;
 
@@ -48,24 +31,47 @@ TEST_F(Vocabulary, TablesHoldTheirEntries) {
     };
     const Membership lists[] = {
         {ZDMIsEcommerceEventName,
-         {"add_payment_info", "add_shipping_info", "add_to_cart", "add_to_wishlist", "begin_checkout", "purchase",
-          "refund", "remove_from_cart", "select_item", "select_promotion", "view_cart", "view_item",
-          "view_item_list", "view_promotion", "ecommerce_purchase", "checkout_progress", "purchase_refund",
-          "select_content", "set_checkout_option", "view_search_results"},
+         {"add_payment_info",
+          "add_shipping_info",
+          "add_to_cart",
+          "add_to_wishlist",
+          "begin_checkout",
+          "purchase",
+          "refund",
+          "remove_from_cart",
+          "select_item",
+          "select_promotion",
+          "view_cart",
+          "view_item",
+          "view_item_list",
+          "view_promotion",
+          "ecommerce_purchase",
+          "checkout_progress",
+          "purchase_refund",
+          "select_content",
+          "set_checkout_option",
+          "view_search_results"},
          20},
         {ZDMIsEcommerceParameterName,
-         {"affiliation", "coupon", "creative_name", "creative_slot", "currency", "discount", "index", "item_id",
-          "item_brand", "item_category", "item_category2", "item_category3", "item_category4", "item_category5",
-          "item_list_name", "item_list_id", "item_name", "item_variant", "location_id", "payment_type", "price",
-          "promotion_id", "promotion_name", "quantity", "shipping", "shipping_tier", "tax", "transaction_id",
-          "value", "checkout_step", "checkout_option", "item_list", "item_location_id"},
+         {"affiliation",     "coupon",         "creative_name",
+          "creative_slot",   "currency",       "discount",
+          "index",           "item_id",        "item_brand",
+          "item_category",   "item_category2", "item_category3",
+          "item_category4",  "item_category5", "item_list_name",
+          "item_list_id",    "item_name",      "item_variant",
+          "location_id",     "payment_type",   "price",
+          "promotion_id",    "promotion_name", "quantity",
+          "shipping",        "shipping_tier",  "tax",
+          "transaction_id",  "value",          "checkout_step",
+          "checkout_option", "item_list",      "item_location_id"},
          33},
         {ZDMIsConversionEventName, {"ecommerce_purchase", "_f", "_iap", "purchase", "refund"}, 5},
     };
     for (const auto& list : lists) {
         EXPECT_EQ(std::set<std::string>(list.names.begin(), list.names.end()).size(), list.count);
         for (const auto& name : list.names) EXPECT_TRUE(list.predicate(name)) << name;
-        for (const char* other : {"", "Purchase", "items", "first_open"}) EXPECT_FALSE(list.predicate(other)) << other;
+        for (const char* other : {"", "Purchase", "items", "first_open"})
+            EXPECT_FALSE(list.predicate(other)) << other;
     }
 }
 
@@ -105,15 +111,15 @@ TEST_F(Vocabulary, ErrorTextIsCutToTheLimitAtCharacterBoundaries) {
     for (const auto& c : cases) {
         Dictionary parameters;
         ZDMAddErrorEventParameters(parameters, c.name, c.limit);
-        EXPECT_EQ(plain(parameters), (Dictionary{{"_ev", c.text}})) << c.text;
+        EXPECT_EQ(plainParameters(parameters), (Dictionary{{"_ev", c.text}})) << c.text;
     }
 
     Dictionary withValue;
     ZDMAddErrorEventParameters(withValue, Value("n"), 40, Value(repeated("\U0001F600", 4)));
-    EXPECT_EQ(plain(withValue), (Dictionary{{"_ev", "n"}, {"_el", 4}}));
+    EXPECT_EQ(plainParameters(withValue), (Dictionary{{"_ev", "n"}, {"_el", 4}}));
     Dictionary withArray;
     ZDMAddErrorEventParameters(withArray, Value("n"), 40, Value(Value::Array{1, 2}));
-    EXPECT_EQ(plain(withArray)["_el"], Value(2));
+    EXPECT_EQ(plainParameters(withArray)["_el"], Value(2));
 
     Dictionary present{{"_ev", "first"}};
     ZDMAddErrorEventParameters(present, Value("second"), 40, Value("x"));
@@ -125,7 +131,7 @@ TEST_F(Vocabulary, OnlyTheFirstProblemIsRecorded) {
     ZDMAddErrorParametersIfAbsent(parameters, 4, Value("first"), 40, Value("abc"));
     ZDMAddErrorParametersIfAbsent(parameters, 3, Value("second"), 40);
     ZDMSetErrorCodeIfAbsent(parameters, 5);
-    EXPECT_EQ(plain(parameters), (Dictionary{{"_err", 4}, {"_ev", "first"}, {"_el", 3}}));
+    EXPECT_EQ(plainParameters(parameters), (Dictionary{{"_err", 4}, {"_ev", "first"}, {"_el", 3}}));
     EXPECT_TRUE(parameters["_err"].objectAs<ZDMValue>());
 
     Dictionary codeOnly{{"_err", 9}};
@@ -139,14 +145,17 @@ TEST_F(Vocabulary, ArrayFailuresBecomeTheirErrorCodes) {
         Dictionary recorded;
     };
     const Case cases[] = {
-        {10, {{"_err", 21}, {"_ev", "cycled"}}}, {11, {{"_err", 20}, {"_ev", "Items"}}},
-        {12, {{"_err", 17}, {"_ev", "Items"}}},  {13, {{"_err", 22}, {"_ev", "Items"}}},
-        {14, {}},                                {2, {}},
+        {10, {{"_err", 21}, {"_ev", "cycled"}}},
+        {11, {{"_err", 20}, {"_ev", "Items"}}},
+        {12, {{"_err", 17}, {"_ev", "Items"}}},
+        {13, {{"_err", 22}, {"_ev", "Items"}}},
+        {14, {}},
+        {2, {}},
     };
     for (const auto& c : cases) {
         Dictionary parameters;
         ZDMAddArrayParameterError(parameters, c.failure, "Items", "cycled");
-        EXPECT_EQ(plain(parameters), c.recorded) << c.failure;
+        EXPECT_EQ(plainParameters(parameters), c.recorded) << c.failure;
     }
 }
 

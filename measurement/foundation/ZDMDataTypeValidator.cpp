@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "measurement/foundation/ZDMDescription.h"
 #include "measurement/foundation/ZDMEventVocabulary.h"
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMNameMaps.h"
@@ -11,6 +10,7 @@
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Unicode.h"
 #include "platform/foundation/UnicodeText.h"
+#include "platform/foundation/ValueClassName.h"
 
 namespace {
 constexpr int64_t kLevelError = 0;
@@ -97,7 +97,7 @@ std::shared_ptr<const ZDMValue> measurementValue(const Value& object, int64_t ty
     if (!value) {
         refuse(failureCode, ZDMDataTypeValidator::kWrongType);
         log(kLevelWarning, 13005, kindText(type) + " must be a ZDMValue instance. value",
-            Value(ZDMClassName(object)));
+            Value(classNameOf(object)));
     }
     return value;
 }

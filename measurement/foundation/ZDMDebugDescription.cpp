@@ -79,8 +79,8 @@ std::string ZDMDictionaryDescriptionForLog(const Value& dictionary, const std::s
     if (!entries || !isDebugModeEnabled()) return ZDMDescription(dictionary);
     std::vector<std::string> lines;
     for (const auto& [key, value] : *entries)
-        lines.push_back(indent + kNestedIndent + ZDMParameterNameForLog(Value(key)) + " = " + valueText(key, value) +
-                        ";\n");
+        lines.push_back(indent + kNestedIndent + ZDMParameterNameForLog(Value(key)) + " = " +
+                        valueText(key, value) + ";\n");
     std::stable_sort(lines.begin(), lines.end(), [](const std::string& left, const std::string& right) {
         return lowercaseString(left) < lowercaseString(right);
     });

@@ -59,27 +59,3 @@ std::string ZDMDescription(const Value& value) {
     }
     return {};
 }
-
-std::string ZDMClassName(const Value& value) {
-    switch (value.type()) {
-        case Value::Type::Null:
-            return "nil";
-        case Value::Type::Bool:
-        case Value::Type::Integer:
-        case Value::Type::Real:
-            return "NSNumber";
-        case Value::Type::String:
-            return "NSString";
-        case Value::Type::Data:
-            return "NSData";
-        case Value::Type::Date:
-            return "NSDate";
-        case Value::Type::Array:
-            return "NSArray";
-        case Value::Type::Dictionary:
-            return "NSDictionary";
-        case Value::Type::Object:
-            return value.asObject()->className();
-    }
-    return {};
-}

@@ -6,6 +6,3 @@
 #include "platform/foundation/Value.h"
 
 std::string ZDMDescription(const Value& value);
-// The class a value's object would have on the platform ("NSString", "NSNumber", ...; an object
-// of ours by its own class name), as refusals name what they were given.
-std::string ZDMClassName(const Value& value);

@@ -4,12 +4,12 @@
 #include <new>
 #include <optional>
 
-#include "measurement/foundation/ZDMDescription.h"
 #include "measurement/foundation/ZDMInternalEventLog.h"
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMStringAdditions.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "platform/foundation/Unicode.h"
+#include "platform/foundation/ValueClassName.h"
 
 namespace {
 constexpr const char* kErrorCodeKey = "_err";
@@ -77,7 +77,7 @@ std::string trimmedText(const std::string& text, int64_t limit) {
 std::string errorText(const Value& name) {
     if (name.isNull()) return "(nil)";
     if (const std::string* text = name.asString()) return *text;
-    return ZDMClassName(name);
+    return classNameOf(name);
 }
 
 int64_t errorLength(const Value& value) {

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "measurement/foundation/ZDMDataTypeValidator.h"
-#include "measurement/foundation/ZDMDescription.h"
 #include "measurement/foundation/ZDMErrorEventParameters.h"
 #include "measurement/foundation/ZDMEventVocabulary.h"
 #include "measurement/foundation/ZDMInstalledRemoteConfig.h"
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMStringAdditions.h"
 #include "measurement/foundation/ZDMValue.h"
+#include "platform/foundation/ValueClassName.h"
 
 namespace {
 constexpr int64_t kNameErrorLimit = 40;
@@ -61,8 +61,9 @@ void limitEventParameters(Dictionary& working) {
 bool ZDMIsValidEventParameterName(const std::string& name, bool isPublic, Dictionary& errorParameters) {
     const Value nameValue(name);
     uint64_t failure = 0;
-    const bool valid = (!isPublic || ZDMDataTypeValidator::isValidPublicEventParameterName(nameValue, &failure)) &&
-                       ZDMDataTypeValidator::isValidInternalEventParameterName(nameValue, &failure);
+    const bool valid =
+        (!isPublic || ZDMDataTypeValidator::isValidPublicEventParameterName(nameValue, &failure)) &&
+        ZDMDataTypeValidator::isValidInternalEventParameterName(nameValue, &failure);
     if (!valid && failure != 0 && !errorParameters.contains("_err")) {
         const int64_t code = failure == ZDMDataTypeValidator::kReserved ? 14 : 3;
         const bool reportName = zdm_UTF32Length(name) > size_t(kNameErrorLimit);
@@ -72,8 +73,9 @@ bool ZDMIsValidEventParameterName(const std::string& name, bool isPublic, Dictio
     return valid;
 }
 
-std::optional<Dictionary> ZDMSanitizeEventParameters(const Dictionary& parameters, const std::string& eventName,
-                                                     bool isPublic, bool itemMode) {
+std::optional<Dictionary> ZDMSanitizeEventParameters(const Dictionary& parameters,
+                                                     const std::string& eventName, bool isPublic,
+                                                     bool itemMode) {
     if (parameters.empty()) return std::nullopt;
     std::vector<std::string> removed;
     Dictionary additions;
@@ -88,18 +90,19 @@ std::optional<Dictionary> ZDMSanitizeEventParameters(const Dictionary& parameter
             removed.push_back(key);
             ZDMMonitor::sharedMonitor()->logWithLevel(
                 3, 18015, "Event parameter value must be of type NSString, NSNumber or NSArray. Type",
-                Value(ZDMClassName(original)));
+                Value(classNameOf(original)));
             continue;
         }
         uint64_t failure = 0;
-        bool refused = isPublic && !ZDMDataTypeValidator::isValidPublicEventParameterValue(objectValue(value), &failure);
+        bool refused =
+            isPublic && !ZDMDataTypeValidator::isValidPublicEventParameterValue(objectValue(value), &failure);
         if (!refused && key == kErrorValueKey)
             recordLongErrorValue(*value, additions);
         else if (!refused)
             refused = !ZDMDataTypeValidator::isValidInternalEventParameterValue(objectValue(value), &failure);
         if (!refused && value->isArray() && !heldAsValue) {
-            auto sanitized = ZDMSanitizeArrayParameter(*value->arrayValue(), key, eventName, additions, itemMode,
-                                                       isPublic, &failure);
+            auto sanitized = ZDMSanitizeArrayParameter(*value->arrayValue(), key, eventName, additions,
+                                                       itemMode, isPublic, &failure);
             if (sanitized)
                 value = sanitized;
             else
@@ -129,12 +132,14 @@ std::optional<Dictionary> ZDMSanitizeEventParameters(const Dictionary& parameter
     return working;
 }
 
-std::shared_ptr<const ZDMValue> ZDMSanitizeArrayParameter(const Value::Array& array, const std::string& parameterName,
-                                                          const std::string& eventName, Dictionary& errorParameters,
-                                                          bool nested, bool isPublic, uint64_t* failureCode) {
+std::shared_ptr<const ZDMValue> ZDMSanitizeArrayParameter(const Value::Array& array,
+                                                          const std::string& parameterName,
+                                                          const std::string& eventName,
+                                                          Dictionary& errorParameters, bool nested,
+                                                          bool isPublic, uint64_t* failureCode) {
     uint64_t failure = 0;
-    const bool valid =
-        ZDMDataTypeValidator::isValidArrayParamForEvent(eventName, parameterName, array.size(), nested, &failure);
+    const bool valid = ZDMDataTypeValidator::isValidArrayParamForEvent(eventName, parameterName, array.size(),
+                                                                       nested, &failure);
     if (failureCode) *failureCode = failure;
     if (!valid && failure != ZDMDataTypeValidator::kTooManyArrayItems) return nullptr;
     const size_t count = std::min(array.size(), size_t(ZDMDataTypeValidator::kMaxArrayItems));
@@ -144,7 +149,8 @@ std::shared_ptr<const ZDMValue> ZDMSanitizeArrayParameter(const Value::Array& ar
         const Value& item = array[index];
         if (!ZDMDataTypeValidator::isValidArrayParamItem(item)) {
             ZDMAddErrorParametersIfAbsent(errorParameters, 4,
-                                          Value(parameterName + "[" + std::to_string(index) + "]"), kNameErrorLimit);
+                                          Value(parameterName + "[" + std::to_string(index) + "]"),
+                                          kNameErrorLimit);
             continue;
         }
         if (auto sanitized = ZDMSanitizeEventParameters(*item.asDictionary(), eventName, isPublic, true))
@@ -186,9 +192,10 @@ bool ZDMValidateValueAndCurrency(Dictionary& parameters) {
         return false;
     }
     if (!ZDMDataTypeValidator::isValidCurrencyCode(std::as_const(parameters)["currency"])) {
-        ZDMMonitor::sharedMonitor()->logWithLevel(3, 18014,
-                                                  "Value parameter discarded. You must also supply a 3-letter "
-                                                  "ISO_4217 currency code in the currency parameter.");
+        ZDMMonitor::sharedMonitor()->logWithLevel(
+            3, 18014,
+            "Value parameter discarded. You must also supply a 3-letter "
+            "ISO_4217 currency code in the currency parameter.");
         parameters.erase("value");
         ZDMAddErrorParametersIfAbsent(parameters, 19, Value("currency"), kValueErrorLimit);
         return false;

@@ -16,13 +16,16 @@ class ZDMValue;
 
 // Name to ZDMValue; nullopt for empty input. An empty event name stands for none (default
 // parameters). Item mode sanitises one entry of an "items" array.
-std::optional<Dictionary> ZDMSanitizeEventParameters(const Dictionary& parameters, const std::string& eventName,
-                                                     bool isPublic, bool itemMode);
+std::optional<Dictionary> ZDMSanitizeEventParameters(const Dictionary& parameters,
+                                                     const std::string& eventName, bool isPublic,
+                                                     bool itemMode);
 // The "items" array of ecommerce events: at most 200 dictionaries, each sanitised in item mode.
 // nullptr when the array is refused; `failureCode` gets the validator's code (12 when cut).
-std::shared_ptr<const ZDMValue> ZDMSanitizeArrayParameter(const Value::Array& array, const std::string& parameterName,
-                                                          const std::string& eventName, Dictionary& errorParameters,
-                                                          bool nested, bool isPublic, uint64_t* failureCode);
+std::shared_ptr<const ZDMValue> ZDMSanitizeArrayParameter(const Value::Array& array,
+                                                          const std::string& parameterName,
+                                                          const std::string& eventName,
+                                                          Dictionary& errorParameters, bool nested,
+                                                          bool isPublic, uint64_t* failureCode);
 // Records a refused name as "_err" 14 (reserved) or 3 unless an error is recorded already.
 bool ZDMIsValidEventParameterName(const std::string& name, bool isPublic, Dictionary& errorParameters);
 // Public names; in item mode only those that are not ecommerce parameter names.

@@ -21,7 +21,8 @@ inline Value plainValue(const Value& value) {
     if (const Value::Array* array = inner.asArray()) {
         Value::Array items;
         for (const auto& item : *array)
-            items.push_back(item.asDictionary() ? Value(plainParameters(*item.asDictionary())) : plainValue(item));
+            items.push_back(item.asDictionary() ? Value(plainParameters(*item.asDictionary()))
+                                                : plainValue(item));
         return Value(std::move(items));
     }
     return inner;

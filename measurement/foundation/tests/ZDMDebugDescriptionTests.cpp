@@ -42,8 +42,8 @@ TEST_F(DebugDescription, InternalNamesShowTheirPublicNamesOnlyInDebugMode) {
 }
 
 TEST_F(DebugDescription, ParametersAreListedSortedInDebugMode) {
-    const Value parameters(Dictionary{
-        {"b", measurementValue(1)}, {"_err", measurementValue(5)}, {"A", measurementValue("x")}});
+    const Value parameters(
+        Dictionary{{"b", measurementValue(1)}, {"_err", measurementValue(5)}, {"A", measurementValue("x")}});
     EXPECT_EQ(ZDMParametersDescriptionForLog(parameters), ZDMDescription(parameters));
 
     debugView();
@@ -53,11 +53,12 @@ TEST_F(DebugDescription, ParametersAreListedSortedInDebugMode) {
               "{\n    za_error (_err) = 26;\n}");
     EXPECT_EQ(ZDMParametersDescriptionForLog(Value("text")), "text");
 
-    const Value withItems(Dictionary{
-        {"items", measurementValue(Value(Value::Array{Value(Dictionary{{"item_id", "a"}}),
-                                                      Value(Dictionary{{"price", 2}, {"Item_name", "n"}})}))}});
+    const Value withItems(Dictionary{{"items", measurementValue(Value(Value::Array{
+                                                   Value(Dictionary{{"item_id", "a"}}),
+                                                   Value(Dictionary{{"price", 2}, {"Item_name", "n"}})}))}});
     EXPECT_EQ(ZDMParametersDescriptionForLog(withItems),
-              "{\n    items = [\n    {\n        item_id = a;\n    },\n    {\n        Item_name = n;\n        price = "
+              "{\n    items = [\n    {\n        item_id = a;\n    },\n    {\n        Item_name = n;\n        "
+              "price = "
               "2;\n    }\n    ];\n}");
 }
 

@@ -20,7 +20,8 @@ Dictionary customParameters(int count, Dictionary base = {}) {
 
 class Sanitizer : public SharedMonitorFixture {
   protected:
-    Dictionary sanitized(const Dictionary& parameters, const std::string& eventName = "cycled", bool isPublic = true) {
+    Dictionary sanitized(const Dictionary& parameters, const std::string& eventName = "cycled",
+                         bool isPublic = true) {
         auto result = ZDMSanitizeEventParameters(parameters, eventName, isPublic, false);
         EXPECT_TRUE(result);
         return result ? plainParameters(*result) : Dictionary{};
@@ -35,7 +36,8 @@ class Sanitizer : public SharedMonitorFixture {
     Dictionary onlyItem(const Dictionary& result) {
         const Value::Array* items = result["items"].asArray();
         EXPECT_TRUE(items && items->size() == 1);
-        return items && !items->empty() && (*items)[0].asDictionary() ? *(*items)[0].asDictionary() : Dictionary{};
+        return items && !items->empty() && (*items)[0].asDictionary() ? *(*items)[0].asDictionary()
+                                                                      : Dictionary{};
     }
 };
 
@@ -71,11 +73,14 @@ TEST_F(Sanitizer, ItemsOfPurchases) {
          {{"items", Value(Value::Array{item, Value("sku2"), item})}},
          {{"items", Value(Value::Array{item, item})}, {"_err", 4}, {"_ev", "items[1]"}}},
         {"nested array in an item",
-         {{"items", Value(Value::Array{Value(Dictionary{{"item_id", "sku"}, {"items", Value(Value::Array{item})}})})}},
-         {{"items", Value(Value::Array{Value(Dictionary{{"item_id", "sku"}, {"_err", 22}, {"_ev", "items"}})})}}},
+         {{"items",
+           Value(Value::Array{Value(Dictionary{{"item_id", "sku"}, {"items", Value(Value::Array{item})}})})}},
+         {{"items",
+           Value(Value::Array{Value(Dictionary{{"item_id", "sku"}, {"_err", 22}, {"_ev", "items"}})})}}},
     };
     for (const auto& c : cases) EXPECT_EQ(sanitized(c.parameters, "purchase"), c.expected) << c.label;
-    EXPECT_EQ(sanitized({{"items", Value(Value::Array{item})}}, "cycled"), (Dictionary{{"_err", 21}, {"_ev", "cycled"}}));
+    EXPECT_EQ(sanitized({{"items", Value(Value::Array{item})}}, "cycled"),
+              (Dictionary{{"_err", 21}, {"_ev", "cycled"}}));
 }
 
 TEST_F(Sanitizer, AnItemKeepsItsAllowanceOfCustomParameters) {
@@ -108,24 +113,35 @@ TEST_F(Sanitizer, RecordsTheFirstBadParameterOnly) {
          {{"name", Value(repeated("v", 101))}, {"ok", 1}},
          true,
          {{"ok", 1}, {"_err", 4}, {"_ev", "name"}, {"_el", 101}}},
-        {"reserved prefix", {{"zudedaro_x", 1}, {"ok", 1}}, true, {{"ok", 1}, {"_err", 14}, {"_ev", "zudedaro_x"}}},
+        {"reserved prefix",
+         {{"zudedaro_x", 1}, {"ok", 1}},
+         true,
+         {{"ok", 1}, {"_err", 14}, {"_ev", "zudedaro_x"}}},
         {"hyphen", {{"a-b", 1}, {"ok", 1}}, true, {{"ok", 1}, {"_err", 3}, {"_ev", "a-b"}}},
         {"long _ev of an internal event",
          {{"_ev", Value(long300)}},
          false,
          {{"_ev", long300.substr(0, 256) + "..."}, {"_el", 300}}},
-        {"an _ev already cut", {{"_ev", Value(repeated("e", 256) + "...")}}, false, {{"_ev", repeated("e", 256) + "..."}}},
+        {"an _ev already cut",
+         {{"_ev", Value(repeated("e", 256) + "...")}},
+         false,
+         {{"_ev", repeated("e", 256) + "..."}}},
         {"two bad parameters",
          {{"b-1", 1}, {"a-2", 2}, {"ok", 1}},
          true,
          {{"ok", 1}, {"_err", 3}, {"_ev", "b-1"}}},
         {"only a bad parameter", {{"x-y", 1}}, true, {{"_err", 3}, {"_ev", "x-y"}}},
-        {"long bad name", {{repeated("n", 41), 1}}, true, {{"_err", 3}, {"_ev", repeated("n", 40) + "..."}, {"_el", 41}}},
+        {"long bad name",
+         {{repeated("n", 41), 1}},
+         true,
+         {{"_err", 3}, {"_ev", repeated("n", 40) + "..."}, {"_el", 41}}},
         {"unsupported value", {{"d", Value(Data{1})}, {"ok", 1}}, true, {{"ok", 1}}},
         {"values held as measurement values", {{"m", measurementValue(3)}}, true, {{"m", 3}}},
     };
-    for (const auto& c : cases) EXPECT_EQ(sanitized(c.parameters, "cycled", c.isPublic), c.expected) << c.label;
-    EXPECT_TRUE(logged(18015, 3, "Event parameter value must be of type NSString, NSNumber or NSArray. Type: NSData"));
+    for (const auto& c : cases)
+        EXPECT_EQ(sanitized(c.parameters, "cycled", c.isPublic), c.expected) << c.label;
+    EXPECT_TRUE(logged(18015, 3,
+                       "Event parameter value must be of type NSString, NSNumber or NSArray. Type: NSData"));
     EXPECT_FALSE(ZDMSanitizeEventParameters({}, "cycled", true, false));
 }
 
@@ -150,9 +166,10 @@ TEST_F(Sanitizer, ValueNeedsANumberAndACurrency) {
         EXPECT_EQ(ZDMValidateValueAndCurrency(parameters), c.valid) << c.label;
         EXPECT_EQ(plainParameters(parameters), c.after) << c.label;
     }
-    EXPECT_TRUE(logged(18014, 3,
-                       "Value parameter discarded. You must also supply a 3-letter ISO_4217 currency code in the "
-                       "currency parameter."));
+    EXPECT_TRUE(
+        logged(18014, 3,
+               "Value parameter discarded. You must also supply a 3-letter ISO_4217 currency code in the "
+               "currency parameter."));
 }
 
 TEST_F(Sanitizer, TrimmingCountsOnlyCustomNames) {

@@ -81,6 +81,9 @@ TEST_F(Sanitizer, ItemsOfPurchases) {
     for (const auto& c : cases) EXPECT_EQ(sanitized(c.parameters, "purchase"), c.expected) << c.label;
     EXPECT_EQ(sanitized({{"items", Value(Value::Array{item})}}, "cycled"),
               (Dictionary{{"_err", 21}, {"_ev", "cycled"}}));
+    // An array the caller already made a measurement value is kept as it is, unchecked.
+    EXPECT_EQ(sanitized({{"items", measurementValue(Value(Value::Array{item}))}}, "cycled"),
+              (Dictionary{{"items", Value(Value::Array{item})}}));
 }
 
 TEST_F(Sanitizer, AnItemKeepsItsAllowanceOfCustomParameters) {

@@ -154,7 +154,8 @@ TEST_F(Persistence, MoveFileReplacingFollowsItsSixSteps) {
         const fs::path source = dir / "a" / "source.plist", destination = dir / "b" / "c" / "dest.plist";
         if (c.source) c.sourceIsDirectory ? (void)fs::create_directories(source) : writeBytes(source, "new");
         if (c.destination)
-            c.destinationIsDirectory ? (void)fs::create_directories(destination) : writeBytes(destination, "old");
+            c.destinationIsDirectory ? (void)fs::create_directories(destination)
+                                     : writeBytes(destination, "old");
         EXPECT_EQ(ZDMMoveFileReplacing(source, destination, c.replace), c.result);
         EXPECT_EQ(content(source), c.sourceAfter);
         EXPECT_EQ(content(destination), c.destinationAfter);
@@ -339,7 +340,8 @@ TEST_F(Persistence, ServiceInfoPlistIsFoundAmongTheMainBundlesResources) {
     const auto bytes = plist::write(Value(info), plist::Format::XML);
     ASSERT_TRUE(bytes);
     writeBytes(bundle / "ZizodaService-Info.plist", std::string(bytes->begin(), bytes->end()));
-    EXPECT_EQ(ZDMInfoPlistFileUtil::zizodaServiceInfoPlistPath(), (bundle / "ZizodaService-Info.plist").string());
+    EXPECT_EQ(ZDMInfoPlistFileUtil::zizodaServiceInfoPlistPath(),
+              (bundle / "ZizodaService-Info.plist").string());
     EXPECT_EQ(ZDMInfoPlistFileUtil::dictionaryFromZizodaServiceInfoPlist(), info);
 }
 

@@ -127,6 +127,29 @@ TEST_F(Persistence, PlistStoreRefusesKeysAndValuesItCannotKeep) {
                           }));
 }
 
+TEST_F(Persistence, PlistStoreReportsWhatItCannotWriteAndWritesItAtTheNextChange) {
+    auto store = ZDMPersistentDictionary::make("blocked");
+    ASSERT_TRUE(store);
+    fs::create_directories(store->filePath());  // a directory where the file should go
+    store->setObject(Value(1), "first");
+    clock_->advance(1);
+    fs::remove(store->filePath());
+    store->setObject(Value(2), "second");
+    clock_->advance(1);
+    EXPECT_EQ(onDisk(store->filePath()), (Dictionary{{"first", 1}, {"second", 2}}));
+
+    // The support directory cannot be made where a file stands in its way.
+    const fs::path measurement = fs::path(ZDMMeasurementSupportPlistPath("x")).parent_path();
+    fs::remove_all(measurement);
+    writeBytes(measurement, "in the way");
+    EXPECT_FALSE(ZDMPersistentDictionary::make("other"));
+    EXPECT_EQ(zizLines(),
+              (std::vector<std::string>{
+                  "<DidAdirezarido>[I-ACS043000] Cannot persist configs to disk",
+                  "<DidAdirezarido>[I-ACS043004] Cannot create subdirectories for config plist files.",
+              }));
+}
+
 TEST_F(Persistence, MoveFileReplacingFollowsItsSixSteps) {
     const fs::path dir = FileLocations::applicationSupportDirectory() / "moves";
     struct Case {

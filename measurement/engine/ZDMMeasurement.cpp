@@ -9,7 +9,7 @@ constinit SharedInstance<ZDMRemoteConfig> engineRemoteConfig{nullptr};
 
 // As the engine loads: the persisted configuration below it takes the store choice for the next
 // launch from the configuration in force here.
-const bool remoteConfigSourceInstalled = [] {
+[[maybe_unused]] const bool remoteConfigSourceInstalled = [] {
     ZDMConfigStoreChoice::setRemoteConfigSource(&ZDMMeasurement::remoteConfig);
     return true;
 }();

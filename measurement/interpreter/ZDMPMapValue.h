@@ -1,0 +1,40 @@
+#pragma once
+// A program's object: named properties in an owned property map.
+#include "measurement/interpreter/ZDMPPropertyMap.h"
+#include "measurement/interpreter/ZDMPRuntimeValue.h"
+
+// What maps and functions share: properties, and calling a property as a method.
+class ZDMPPropertyOwner {
+  public:
+    bool hasProperty(const std::u16string& name) const { return propertyMap_.hasName(name); }
+    void setValue(ZDMPValueRef value, const std::u16string& name) { propertyMap_.setValue(std::move(value), name); }
+    const ZDMPValueRef& valueForProperty(const std::u16string& name) const { return propertyMap_.valueForName(name); }
+    void removeValueForProperty(const std::u16string& name) { propertyMap_.removeValueForName(name); }
+    std::vector<std::u16string> allPropertyNames() const { return propertyMap_.allNames(); }
+    ZDMPPropertyMap& propertyMap() { return propertyMap_; }
+    const ZDMPPropertyMap& propertyMap() const { return propertyMap_; }
+
+  protected:
+    // A property of that name is called (it must be a function, else code 17); "hasOwnProperty"
+    // with one evaluated argument answers whether the property exists; `*handled` is false for
+    // every other name, which the value's base rule then answers.
+    ZDMPValueRef applyProperty(const std::u16string& name, const ZDMPValueList& arguments,
+                               const ZDMPScopeRef& scope, Error* error, bool* handled);
+
+  private:
+    ZDMPPropertyMap propertyMap_;
+};
+
+class ZDMPMapValue final : public ZDMPRuntimeValue, public ZDMPPropertyOwner {
+  public:
+    static std::shared_ptr<ZDMPMapValue> make() { return std::make_shared<ZDMPMapValue>(); }
+    ZDMPValueKind kind() const override { return ZDMPValueKind::map; }
+    std::u16string stringValueOrError(Error*) const override { return u"[object Object]"; }
+    double doubleValueOrError(Error*) const override;
+    bool booleanValueOrError(Error*) const override { return true; }
+    ZDMPValueRef applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
+                               const ZDMPScopeRef& scope, Error* error) override;
+    // Same names, and equal values under each (recursively); a nesting deeper than the interpreter
+    // allows answers false.
+    bool isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const override;
+};

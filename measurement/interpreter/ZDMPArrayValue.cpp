@@ -12,7 +12,8 @@ namespace {
 constexpr double kSlotBytes = sizeof(ZDMPValueRef);
 
 bool isLengthKey(const ZDMPRuntimeValue& key) {
-    return key.kind() == ZDMPValueKind::string && static_cast<const ZDMPStringValue&>(key).value() == u"length";
+    return key.kind() == ZDMPValueKind::string &&
+           static_cast<const ZDMPStringValue&>(key).value() == u"length";
 }
 
 }  // namespace
@@ -23,7 +24,8 @@ const ZDMPValueRef& ZDMPArrayValue::emptyValue() {
 }
 
 std::shared_ptr<ZDMPArrayValue> ZDMPArrayValue::initWithArray(ZDMPValueList elements, Error* error) {
-    if (!ZDMPRunBudget::reserveBytes(static_cast<double>(elements.size()) * kSlotBytes, error)) return nullptr;
+    if (!ZDMPRunBudget::reserveBytes(static_cast<double>(elements.size()) * kSlotBytes, error))
+        return nullptr;
     return std::make_shared<ZDMPArrayValue>(std::move(elements));
 }
 
@@ -86,7 +88,8 @@ void ZDMPArrayValue::removeValueForProperty(const ZDMPRuntimeValue& key, Error* 
     }
     double index = 0;
     if (ZDMPIsArrayIndex(key, &index)) {
-        if (index < static_cast<double>(elements_.size())) elements_[static_cast<size_t>(index)] = emptyValue();
+        if (index < static_cast<double>(elements_.size()))
+            elements_[static_cast<size_t>(index)] = emptyValue();
         return;
     }
     propertyMap_.removeValueForName(name);
@@ -101,7 +104,8 @@ bool ZDMPArrayValue::hasProperty(const ZDMPRuntimeValue& key, Error* error) cons
     }
     double index = 0;
     if (ZDMPIsArrayIndex(key, &index)) {
-        return index < static_cast<double>(elements_.size()) && !isHole(elements_[static_cast<size_t>(index)]);
+        return index < static_cast<double>(elements_.size()) &&
+               !isHole(elements_[static_cast<size_t>(index)]);
     }
     return propertyMap_.hasName(name);
 }
@@ -132,7 +136,8 @@ std::shared_ptr<ZDMPArrayValue> ZDMPArrayValue::subarrayWithRange(size_t locatio
     location = std::min(location, elements_.size());
     length = std::min(length, elements_.size() - location);
     const auto begin = elements_.begin() + static_cast<std::ptrdiff_t>(location);
-    return std::make_shared<ZDMPArrayValue>(ZDMPValueList(begin, begin + static_cast<std::ptrdiff_t>(length)));
+    return std::make_shared<ZDMPArrayValue>(
+        ZDMPValueList(begin, begin + static_cast<std::ptrdiff_t>(length)));
 }
 
 ZDMPValueList ZDMPArrayValue::spliceFrom(int64_t from, int64_t deleteCount, const ZDMPValueList& values,
@@ -161,7 +166,9 @@ bool ZDMPArrayValue::concat(const ZDMPValueRef& value, Error* error) {
     return appendElements({value}, error) > 0;
 }
 
-void ZDMPArrayValue::reverse() { std::reverse(elements_.begin(), elements_.end()); }
+void ZDMPArrayValue::reverse() {
+    std::reverse(elements_.begin(), elements_.end());
+}
 
 ZDMPValueRef ZDMPArrayValue::removeFirstElement() {
     if (elements_.empty()) return ZDMPUndefined();
@@ -202,7 +209,8 @@ int64_t ZDMPArrayValue::indexOfValue(const ZDMPRuntimeValue& value, int64_t from
     return -1;
 }
 
-int64_t ZDMPArrayValue::lastIndexOfValue(const ZDMPRuntimeValue& value, int64_t fromIndex, Error* error) const {
+int64_t ZDMPArrayValue::lastIndexOfValue(const ZDMPRuntimeValue& value, int64_t fromIndex,
+                                         Error* error) const {
     if (elements_.empty() || fromIndex < 0) return -1;
     const auto start = std::min<int64_t>(fromIndex, static_cast<int64_t>(elements_.size()) - 1);
     for (int64_t i = start; i >= 0; --i) {
@@ -248,7 +256,8 @@ void ZDMPArrayValue::sortUsingFunctionValue(const std::shared_ptr<ZDMPFunctionVa
             const size_t middle = std::min(left + width, slots.size());
             const size_t right = std::min(left + 2 * width, slots.size());
             size_t i = left, j = middle, k = left;
-            while (i < middle && j < right) merged[k++] = compare(slots[j], slots[i]) < 0 ? slots[j++] : slots[i++];
+            while (i < middle && j < right)
+                merged[k++] = compare(slots[j], slots[i]) < 0 ? slots[j++] : slots[i++];
             while (i < middle) merged[k++] = slots[i++];
             while (j < right) merged[k++] = slots[j++];
         }
@@ -283,7 +292,9 @@ std::u16string ZDMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
     return text;
 }
 
-std::u16string ZDMPArrayValue::stringValueOrError(Error* error) const { return stringValueWithSeparator(u",", error); }
+std::u16string ZDMPArrayValue::stringValueOrError(Error* error) const {
+    return stringValueWithSeparator(u",", error);
+}
 
 double ZDMPArrayValue::doubleValueOrError(Error* error) const {
     Error failure;

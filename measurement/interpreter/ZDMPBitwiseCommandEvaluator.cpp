@@ -25,7 +25,9 @@ ZDMPValueRef binary(List values, Error* error, Operation operation) {
     return ZDMPNumberValue::make(static_cast<double>(operation(operands[0], operands[1])));
 }
 
-uint32_t shiftCount(double x) { return ZDMPToUint32(x) & 31; }
+uint32_t shiftCount(double x) {
+    return ZDMPToUint32(x) & 31;
+}
 
 ZDMPValueRef bitAnd(List values, Scope, Error* error) {
     return binary(values, error, [](double a, double b) { return ZDMPToInt32(a) & ZDMPToInt32(b); });

@@ -15,7 +15,8 @@ std::vector<std::u16string> ZDMPHandlerTableEvaluator::allSupportedCommands() co
     return codes;
 }
 
-ZDMPValueRef ZDMPHandlerTableEvaluator::evaluateCommand(const std::u16string& command, const ZDMPValueList& arguments,
+ZDMPValueRef ZDMPHandlerTableEvaluator::evaluateCommand(const std::u16string& command,
+                                                        const ZDMPValueList& arguments,
                                                         const ZDMPScopeRef& scope, Error* error) {
     const auto found = handlers_.find(command);
     if (found == handlers_.end()) return ZDMPUndefined();
@@ -37,8 +38,9 @@ ZDMPValueRef ZDMPHandlerTableEvaluator::run(Handler handler, const ZDMPValueList
     return handler(values, scope, error);
 }
 
-ZDMPValueRef ZDMPFunctionEvaluator::evaluateCommand(const std::u16string& command, const ZDMPValueList& arguments,
-                                                    const ZDMPScopeRef& scope, Error* error) {
+ZDMPValueRef ZDMPFunctionEvaluator::evaluateCommand(const std::u16string& command,
+                                                    const ZDMPValueList& arguments, const ZDMPScopeRef& scope,
+                                                    Error* error) {
     const ZDMPValueRef callee = scope->valueForName(command);
     auto* function = ZDMPAs<ZDMPFunctionValue>(callee);
     if (!function) return ZDMPUndefined();

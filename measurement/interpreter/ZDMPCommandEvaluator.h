@@ -34,7 +34,8 @@ class ZDMPHandlerTableEvaluator : public ZDMPCommandEvaluator {
         : arguments_(arguments), handlers_(std::move(handlers)) {}
 
   private:
-    ZDMPValueRef run(Handler handler, const ZDMPValueList& arguments, const ZDMPScopeRef& scope, Error* error) const;
+    ZDMPValueRef run(Handler handler, const ZDMPValueList& arguments, const ZDMPScopeRef& scope,
+                     Error* error) const;
 
     Arguments arguments_;
     std::map<std::u16string, Handler> handlers_;

@@ -16,7 +16,9 @@ constinit SharedInstance<ZDMPCommandRegistrar> sharedRegistrar(TestReset::keep);
 
 }  // namespace
 
-std::shared_ptr<ZDMPCommandRegistrar> ZDMPCommandRegistrar::sharedInstance() { return sharedRegistrar.get(); }
+std::shared_ptr<ZDMPCommandRegistrar> ZDMPCommandRegistrar::sharedInstance() {
+    return sharedRegistrar.get();
+}
 
 ZDMPCommandRegistrar::ZDMPCommandRegistrar() : functionEvaluator_(std::make_shared<ZDMPFunctionEvaluator>()) {
     registerEvaluator(std::make_shared<ZDMPBitwiseCommandEvaluator>());
@@ -48,8 +50,9 @@ ZDMPValueRef ZDMPCommandRegistrar::evaluateStatement(const ZDMPValueRef& value, 
     if (!nesting.entered(error)) return ZDMPUndefined();
     const ZDMPRunBudget::Activation activation(&budget);
     Error failure;
-    ZDMPValueRef result = evaluatorFor(statement->functionName())
-                              .evaluateCommand(statement->functionName(), statement->arguments(), scope, &failure);
+    ZDMPValueRef result =
+        evaluatorFor(statement->functionName())
+            .evaluateCommand(statement->functionName(), statement->arguments(), scope, &failure);
     if (!ZDMPFailed(failure)) return result;
     setError(error, std::move(failure));
     return ZDMPUndefined();

@@ -14,7 +14,9 @@ ZDMPValueRef evaluate(const ZDMPValueRef& value, Scope scope, Error* error) {
     return ZDMPEvaluator::evaluateStatement(value, scope, error);
 }
 
-bool isControl(const ZDMPValueRef& value) { return value->kind() == ZDMPValueKind::control; }
+bool isControl(const ZDMPValueRef& value) {
+    return value->kind() == ZDMPValueKind::control;
+}
 
 // Runs an array's elements as a statement list in `scope`; the list is copied first, so the
 // statements it runs may change the array.
@@ -83,7 +85,8 @@ std::shared_ptr<ZDMPFunctionValue> makeFunction(List arguments, Scope scope, Err
         if (ZDMPFailed(*error)) return nullptr;
     }
     ZDMPValueList body(arguments.begin() + 2, arguments.end());
-    return std::make_shared<ZDMPFunctionValue>(std::move(name), std::move(parameterNames), std::move(body), scope);
+    return std::make_shared<ZDMPFunctionValue>(std::move(name), std::move(parameterNames), std::move(body),
+                                               scope);
 }
 
 ZDMPValueRef functionExpression(List arguments, Scope scope, Error* error) {

@@ -13,7 +13,9 @@
 
 namespace {
 
-std::u16string widened(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string widened(std::string_view ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
 
 // "1.5e-07" → "1.5e-7", "1e+21" stays: the exponent without leading zeros.
 std::string withShortExponent(std::string text) {
@@ -122,7 +124,9 @@ int32_t ZDMPToInt32(double x) {
     return static_cast<int32_t>(r);
 }
 
-uint32_t ZDMPToUint32(double x) { return static_cast<uint32_t>(ZDMPToInt32(x)); }
+uint32_t ZDMPToUint32(double x) {
+    return static_cast<uint32_t>(ZDMPToInt32(x));
+}
 
 double ZDMPIntegerPart(double x) {
     if (std::isnan(x)) return 0;
@@ -134,12 +138,15 @@ bool ZDMPIsArrayIndex(const ZDMPRuntimeValue& value, double* index) {
     if (value.kind() != ZDMPValueKind::number && value.kind() != ZDMPValueKind::string) return false;
     Error error;
     const double number = value.doubleValueOrError(&error);
-    if (ZDMPFailed(error) || !std::isfinite(number) || number < 0 || std::trunc(number) != number) return false;
+    if (ZDMPFailed(error) || !std::isfinite(number) || number < 0 || std::trunc(number) != number)
+        return false;
     if (index) *index = number + 0.0;
     return true;
 }
 
-bool ZDMPIsWhiteSpace(char16_t unit) { return u_isUWhiteSpace(unit); }
+bool ZDMPIsWhiteSpace(char16_t unit) {
+    return u_isUWhiteSpace(unit);
+}
 
 std::u16string_view ZDMPTrimWhiteSpace(std::u16string_view text) {
     while (!text.empty() && ZDMPIsWhiteSpace(text.front())) text.remove_prefix(1);
@@ -156,6 +163,10 @@ int ZDMPCompareTexts(std::u16string_view a, std::u16string_view b) {
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
-std::u16string ZDMPUtf16(std::string_view utf8) { return utf16String(utf8); }
+std::u16string ZDMPUtf16(std::string_view utf8) {
+    return utf16String(utf8);
+}
 
-std::string ZDMPUtf8(std::u16string_view utf16) { return utf8String(utf16); }
+std::string ZDMPUtf8(std::u16string_view utf16) {
+    return utf8String(utf16);
+}

@@ -2,7 +2,8 @@
 
 #include "measurement/interpreter/ZDMPCommandRegistrar.h"
 
-ZDMPValueRef ZDMPEvaluator::evaluateStatement(const ZDMPValueRef& value, const ZDMPScopeRef& scope, Error* error) {
+ZDMPValueRef ZDMPEvaluator::evaluateStatement(const ZDMPValueRef& value, const ZDMPScopeRef& scope,
+                                              Error* error) {
     static const auto registrar = ZDMPCommandRegistrar::sharedInstance();
     return registrar->evaluateStatement(value, scope, error);
 }

@@ -11,7 +11,7 @@ struct ZDMPEvaluator {
     // Evaluates in order; a failure yields undefined, a control value ends the list and is its
     // result, otherwise the last value (undefined for an empty list).
     static ZDMPValueRef executeStatements(const ZDMPValueList& statements, const ZDMPScopeRef& scope,
-                                         Error* error);
+                                          Error* error);
     // Each value evaluated in order; at the first failure the results so far (the failed one
     // included) come back with the failure set.
     static ZDMPValueList evaluateArguments(const ZDMPValueList& arguments, const ZDMPScopeRef& scope,

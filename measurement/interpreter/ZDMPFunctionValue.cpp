@@ -39,7 +39,9 @@ ZDMPValueRef ZDMPFunctionValue::invokeWithEvaluatedArguments(const ZDMPValueList
     return result;
 }
 
-double ZDMPFunctionValue::doubleValueOrError(Error*) const { return std::numeric_limits<double>::quiet_NaN(); }
+double ZDMPFunctionValue::doubleValueOrError(Error*) const {
+    return std::numeric_limits<double>::quiet_NaN();
+}
 
 ZDMPValueRef ZDMPFunctionValue::applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
                                               const ZDMPScopeRef& scope, Error* error) {

@@ -29,4 +29,6 @@ enum class ZDMPErrorCode : int64_t {
 // Sets `error` (when given) to the interpreter error of `code`.
 void ZDMPSetError(Error* error, ZDMPErrorCode code);
 // Whether `error` holds a failure; operations leave a fresh Error untouched when they succeed.
-inline bool ZDMPFailed(const Error& error) { return !error.domain.empty(); }
+inline bool ZDMPFailed(const Error& error) {
+    return !error.domain.empty();
+}

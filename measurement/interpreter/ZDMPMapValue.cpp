@@ -35,7 +35,9 @@ ZDMPValueRef ZDMPPropertyOwner::applyProperty(const std::u16string& name, const 
     return ZDMPUndefined();
 }
 
-double ZDMPMapValue::doubleValueOrError(Error*) const { return std::numeric_limits<double>::quiet_NaN(); }
+double ZDMPMapValue::doubleValueOrError(Error*) const {
+    return std::numeric_limits<double>::quiet_NaN();
+}
 
 ZDMPValueRef ZDMPMapValue::applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
                                          const ZDMPScopeRef& scope, Error* error) {
@@ -52,7 +54,8 @@ bool ZDMPMapValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const {
     if (!nesting.entered()) return false;
     for (const auto& name : propertyMap().allNames()) {
         if (!map->propertyMap().hasName(name)) return false;
-        if (!propertyMap().valueForName(name)->isEqualToRuntimeValue(*map->propertyMap().valueForName(name))) {
+        if (!propertyMap().valueForName(name)->isEqualToRuntimeValue(
+                *map->propertyMap().valueForName(name))) {
             return false;
         }
     }

@@ -7,8 +7,12 @@
 class ZDMPPropertyOwner {
   public:
     bool hasProperty(const std::u16string& name) const { return propertyMap_.hasName(name); }
-    void setValue(ZDMPValueRef value, const std::u16string& name) { propertyMap_.setValue(std::move(value), name); }
-    const ZDMPValueRef& valueForProperty(const std::u16string& name) const { return propertyMap_.valueForName(name); }
+    void setValue(ZDMPValueRef value, const std::u16string& name) {
+        propertyMap_.setValue(std::move(value), name);
+    }
+    const ZDMPValueRef& valueForProperty(const std::u16string& name) const {
+        return propertyMap_.valueForName(name);
+    }
     void removeValueForProperty(const std::u16string& name) { propertyMap_.removeValueForName(name); }
     std::vector<std::u16string> allPropertyNames() const { return propertyMap_.allNames(); }
     ZDMPPropertyMap& propertyMap() { return propertyMap_; }

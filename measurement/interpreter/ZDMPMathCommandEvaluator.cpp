@@ -31,15 +31,21 @@ ZDMPValueRef add(List values, Scope, Error* error) {
     return ZDMPStringValue::make(std::move(text), error);
 }
 
-ZDMPValueRef divide(List values, Scope, Error* error) { return binary(values, error, std::divides<>()); }
+ZDMPValueRef divide(List values, Scope, Error* error) {
+    return binary(values, error, std::divides<>());
+}
 
 ZDMPValueRef remainder(List values, Scope, Error* error) {
     return binary(values, error, [](double a, double b) { return std::fmod(a, b); });
 }
 
-ZDMPValueRef multiply(List values, Scope, Error* error) { return binary(values, error, std::multiplies<>()); }
+ZDMPValueRef multiply(List values, Scope, Error* error) {
+    return binary(values, error, std::multiplies<>());
+}
 
-ZDMPValueRef subtract(List values, Scope, Error* error) { return binary(values, error, std::minus<>()); }
+ZDMPValueRef subtract(List values, Scope, Error* error) {
+    return binary(values, error, std::minus<>());
+}
 
 ZDMPValueRef negate(List values, Scope, Error* error) {
     if (!ZDMPEvaluator::hasExactly(values, 1, error)) return ZDMPUndefined();

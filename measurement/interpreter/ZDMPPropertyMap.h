@@ -26,7 +26,9 @@ class ZDMPPropertyMap {
     void removeAll();
 
   private:
-    bool refuses(const std::u16string& name) const { return immutable_ || immutableProperties_.contains(name); }
+    bool refuses(const std::u16string& name) const {
+        return immutable_ || immutableProperties_.contains(name);
+    }
 
     std::map<std::u16string, ZDMPValueRef> contents_;
     std::set<std::u16string> immutableProperties_;

@@ -41,7 +41,9 @@ ZDMPRunBudget::Activation::Activation(ZDMPRunBudget* budget) : previous_(activeB
     activeBudget = budget;
 }
 
-ZDMPRunBudget::Activation::~Activation() { activeBudget = previous_; }
+ZDMPRunBudget::Activation::~Activation() {
+    activeBudget = previous_;
+}
 
 void ZDMPRunBudget::registerScope(const std::shared_ptr<ZDMPScope>& scope) {
     if (scopes_.size() >= pruneAt_) {
@@ -59,9 +61,13 @@ void ZDMPRunBudget::releaseScopes() {
     }
 }
 
-ZDMPNestingGuard::ZDMPNestingGuard() { ++nestingDepth; }
+ZDMPNestingGuard::ZDMPNestingGuard() {
+    ++nestingDepth;
+}
 
-ZDMPNestingGuard::~ZDMPNestingGuard() { --nestingDepth; }
+ZDMPNestingGuard::~ZDMPNestingGuard() {
+    --nestingDepth;
+}
 
 bool ZDMPNestingGuard::entered(Error* error) const {
     if (nestingDepth <= ZDMPRunBudget::kMaximumNesting) return true;

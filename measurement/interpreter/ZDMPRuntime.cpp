@@ -10,14 +10,17 @@ ZDMPRuntime::ZDMPRuntime()
     resetInstructionCount();
 }
 
-ZDMPRuntime::~ZDMPRuntime() { initScope_->budget().releaseScopes(); }
+ZDMPRuntime::~ZDMPRuntime() {
+    initScope_->budget().releaseScopes();
+}
 
-ZDMPValueRef ZDMPRuntime::executeStatements(const std::vector<std::shared_ptr<const ZDMPBRuntimeEntity>>& entities,
-                                            Error* error) {
+ZDMPValueRef ZDMPRuntime::executeStatements(
+    const std::vector<std::shared_ptr<const ZDMPBRuntimeEntity>>& entities, Error* error) {
     ZDMPValueRef result = ZDMPUndefined();
     for (const auto& entity : entities) {
         Error failure;
-        const ZDMPValueRef value = ZDMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entity.get(), &failure);
+        const ZDMPValueRef value =
+            ZDMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entity.get(), &failure);
         if (!ZDMPFailed(failure)) result = ZDMPEvaluator::evaluateStatement(value, globalScope_, &failure);
         if (ZDMPFailed(failure)) {
             setError(error, std::move(failure));
@@ -27,10 +30,14 @@ ZDMPValueRef ZDMPRuntime::executeStatements(const std::vector<std::shared_ptr<co
     return result;
 }
 
-ZDMPScopeRef ZDMPRuntime::getRunScope() { return globalScope_->createChildScope(); }
+ZDMPScopeRef ZDMPRuntime::getRunScope() {
+    return globalScope_->createChildScope();
+}
 
 int32_t ZDMPRuntime::getInstructionCount(Error*) const {
     return ZDMPToInt32(static_cast<double>(initScope_->budget().instructionCount()));
 }
 
-void ZDMPRuntime::resetInstructionCount() { initScope_->budget().reset(); }
+void ZDMPRuntime::resetInstructionCount() {
+    initScope_->budget().reset();
+}

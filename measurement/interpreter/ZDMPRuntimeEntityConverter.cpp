@@ -27,7 +27,8 @@ ZDMPValueRef failWith(Error* error, Error failure) {
 
 }  // namespace
 
-ZDMPValueRef ZDMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const NANOMessageBase* entity, Error* error) {
+ZDMPValueRef ZDMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const NANOMessageBase* entity,
+                                                                       Error* error) {
     switch (ZDMPBGetInt32(entity, kKindField)) {
         case stringEntity:
             return stringValueFromRuntimeEntity(entity);
@@ -47,7 +48,8 @@ ZDMPValueRef ZDMPRuntimeEntityConverter::stringValueFromRuntimeEntity(const NANO
 }
 
 ZDMPValueRef ZDMPRuntimeEntityConverter::numberValueFromRuntimeEntity(const NANOMessageBase* entity) {
-    if (!ZDMPBHasField(entity, kNumberField)) return ZDMPNumberValue::make(std::numeric_limits<double>::quiet_NaN());
+    if (!ZDMPBHasField(entity, kNumberField))
+        return ZDMPNumberValue::make(std::numeric_limits<double>::quiet_NaN());
     return ZDMPNumberValue::make(ZDMPBGetDouble(entity, kNumberField));
 }
 
@@ -56,7 +58,7 @@ ZDMPValueRef ZDMPRuntimeEntityConverter::booleanValueFromRuntimeEntity(const NAN
 }
 
 ZDMPValueRef ZDMPRuntimeEntityConverter::statementValueFromRuntimeEntity(const NANOMessageBase* entity,
-                                                                        Error* error) {
+                                                                         Error* error) {
     const auto command = ZDMPBGetString(entity, kCommandField);
     if (!command) return ZDMPFail(error, ZDMPErrorCode::statementWithoutCommand);
     const ZDMPNestingGuard nesting;

@@ -36,8 +36,8 @@ bool ZDMPRuntimeValue::booleanValueOrError(Error* error) const {
     return false;
 }
 
-ZDMPValueRef ZDMPRuntimeValue::applyWithName(const std::u16string& name, const ZDMPValueList&, const ZDMPScopeRef&,
-                                             Error* error) {
+ZDMPValueRef ZDMPRuntimeValue::applyWithName(const std::u16string& name, const ZDMPValueList&,
+                                             const ZDMPScopeRef&, Error* error) {
     return applyBaseRule(name, error);
 }
 
@@ -52,7 +52,9 @@ ZDMPValueRef ZDMPRuntimeValue::applyBaseRule(const std::u16string& name, Error* 
     return ZDMPStringValue::make(std::move(text), error);
 }
 
-bool ZDMPRuntimeValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const { return this == &other; }
+bool ZDMPRuntimeValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const {
+    return this == &other;
+}
 
 bool ZDMPRuntimeValue::isStringLike() const {
     switch (kind()) {
@@ -71,10 +73,12 @@ const ZDMPValueRef& ZDMPUndefinedValue::sharedInstance() {
     return *instance;
 }
 
-double ZDMPUndefinedValue::doubleValueOrError(Error*) const { return kNaN; }
+double ZDMPUndefinedValue::doubleValueOrError(Error*) const {
+    return kNaN;
+}
 
-ZDMPValueRef ZDMPUndefinedValue::applyWithName(const std::u16string&, const ZDMPValueList&, const ZDMPScopeRef&,
-                                               Error* error) {
+ZDMPValueRef ZDMPUndefinedValue::applyWithName(const std::u16string&, const ZDMPValueList&,
+                                               const ZDMPScopeRef&, Error* error) {
     return ZDMPFail(error, ZDMPErrorCode::methodCallOnNothing);
 }
 
@@ -107,9 +111,13 @@ bool ZDMPBooleanValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) cons
     return boolean && boolean->value_ == value_;
 }
 
-std::u16string ZDMPNumberValue::stringValueOrError(Error*) const { return ZDMPNumberToText(value_); }
+std::u16string ZDMPNumberValue::stringValueOrError(Error*) const {
+    return ZDMPNumberToText(value_);
+}
 
-bool ZDMPNumberValue::booleanValueOrError(Error*) const { return !(value_ == 0 || std::isnan(value_)); }
+bool ZDMPNumberValue::booleanValueOrError(Error*) const {
+    return !(value_ == 0 || std::isnan(value_));
+}
 
 bool ZDMPNumberValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const {
     const auto* number = dynamic_cast<const ZDMPNumberValue*>(&other);
@@ -123,11 +131,14 @@ ZDMPValueRef ZDMPStringValue::make(std::u16string text, Error* error) {
     return std::make_shared<ZDMPStringValue>(std::move(text));
 }
 
-double ZDMPStringValue::doubleValueOrError(Error*) const { return ZDMPTextToNumber(value_); }
+double ZDMPStringValue::doubleValueOrError(Error*) const {
+    return ZDMPTextToNumber(value_);
+}
 
 ZDMPValueRef ZDMPStringValue::applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
                                             const ZDMPScopeRef& scope, Error* error) {
-    return ZDMPStringCommandEvaluator::sharedInstance()->evaluateCommand(name, value_, arguments, scope, error);
+    return ZDMPStringCommandEvaluator::sharedInstance()->evaluateCommand(name, value_, arguments, scope,
+                                                                         error);
 }
 
 bool ZDMPStringValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const {
@@ -202,7 +213,8 @@ bool ZDMPStrictlyEqual(const ZDMPRuntimeValue& a, const ZDMPRuntimeValue& b, Err
             return x == y;
         }
         case ZDMPValueKind::string:
-            return static_cast<const ZDMPStringValue&>(a).value() == static_cast<const ZDMPStringValue&>(b).value();
+            return static_cast<const ZDMPStringValue&>(a).value() ==
+                   static_cast<const ZDMPStringValue&>(b).value();
         default:
             return &a == &b;
     }

@@ -16,7 +16,19 @@ using ZDMPValueRef = std::shared_ptr<ZDMPRuntimeValue>;
 using ZDMPValueList = std::vector<ZDMPValueRef>;
 using ZDMPScopeRef = std::shared_ptr<ZDMPScope>;
 
-enum class ZDMPValueKind { base, undefined, null, boolean, number, string, map, function, array, statement, control };
+enum class ZDMPValueKind {
+    base,
+    undefined,
+    null,
+    boolean,
+    number,
+    string,
+    map,
+    function,
+    array,
+    statement,
+    control
+};
 
 class ZDMPRuntimeValue : public std::enable_shared_from_this<ZDMPRuntimeValue> {
   public:
@@ -167,9 +179,15 @@ class ZDMPControlValue final : public ZDMPRuntimeValue {
     ZDMPValueRef data_;
 };
 
-inline const ZDMPValueRef& ZDMPUndefined() { return ZDMPUndefinedValue::sharedInstance(); }
-inline const ZDMPValueRef& ZDMPNull() { return ZDMPNullValue::sharedInstance(); }
-inline const ZDMPValueRef& ZDMPBoolean(bool value) { return ZDMPBooleanValue::booleanValueWithBool(value); }
+inline const ZDMPValueRef& ZDMPUndefined() {
+    return ZDMPUndefinedValue::sharedInstance();
+}
+inline const ZDMPValueRef& ZDMPNull() {
+    return ZDMPNullValue::sharedInstance();
+}
+inline const ZDMPValueRef& ZDMPBoolean(bool value) {
+    return ZDMPBooleanValue::booleanValueWithBool(value);
+}
 
 // Code `code` in `error`, and the undefined value every failing operation yields.
 const ZDMPValueRef& ZDMPFail(Error* error, ZDMPErrorCode code);

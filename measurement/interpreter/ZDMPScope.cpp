@@ -11,7 +11,9 @@ ZDMPScopeRef ZDMPScope::initWithParentScope(ZDMPScopeRef parent) {
     return make(std::move(parent), std::move(budget));
 }
 
-ZDMPScopeRef ZDMPScope::createChildScope() { return make(shared_from_this(), budget_); }
+ZDMPScopeRef ZDMPScope::createChildScope() {
+    return make(shared_from_this(), budget_);
+}
 
 bool ZDMPScope::hasName(const std::u16string& name) const {
     for (const ZDMPScope* level = this; level; level = level->parent_.get()) {

@@ -13,6 +13,7 @@ std::shared_ptr<ZDMPStringCommandEvaluator> ZDMPStringCommandEvaluator::sharedIn
 }
 
 ZDMPValueRef ZDMPStringCommandEvaluator::evaluateCommand(const std::u16string&, const std::u16string&,
-                                                         const ZDMPValueList&, const ZDMPScopeRef&, Error* error) {
+                                                         const ZDMPValueList&, const ZDMPScopeRef&,
+                                                         Error* error) {
     return ZDMPFail(error, ZDMPErrorCode::unknownMethod);
 }

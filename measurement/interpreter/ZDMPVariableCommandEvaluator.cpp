@@ -92,7 +92,8 @@ ZDMPValueRef propertyRead(List values, Scope, Error* error) {
         if (ZDMPFailed(*error)) return ZDMPUndefined();
         return owner->valueForProperty(name);
     }
-    if (const auto* string = ZDMPAs<ZDMPStringValue>(object)) return stringProperty(string->value(), key, error);
+    if (const auto* string = ZDMPAs<ZDMPStringValue>(object))
+        return stringProperty(string->value(), key, error);
     return ZDMPUndefined();
 }
 
@@ -119,9 +120,13 @@ ZDMPValueRef typeOf(List values, Scope, Error* error) {
     return ZDMPStringValue::make(ZDMPTypeOfName(*values[0]), error);
 }
 
-ZDMPValueRef undefinedLiteral(List, Scope, Error*) { return ZDMPUndefined(); }
+ZDMPValueRef undefinedLiteral(List, Scope, Error*) {
+    return ZDMPUndefined();
+}
 
-ZDMPValueRef nullLiteral(List, Scope, Error*) { return ZDMPNull(); }
+ZDMPValueRef nullLiteral(List, Scope, Error*) {
+    return ZDMPNull();
+}
 
 }  // namespace
 

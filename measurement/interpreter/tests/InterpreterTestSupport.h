@@ -19,11 +19,21 @@
 
 namespace interpreter_test {
 
-inline ZDMPValueRef N(double x) { return ZDMPNumberValue::make(x); }
-inline ZDMPValueRef S(std::u16string text) { return std::make_shared<ZDMPStringValue>(std::move(text)); }
-inline ZDMPValueRef B(bool value) { return ZDMPBoolean(value); }
-inline ZDMPValueRef U() { return ZDMPUndefined(); }
-inline ZDMPValueRef Null() { return ZDMPNull(); }
+inline ZDMPValueRef N(double x) {
+    return ZDMPNumberValue::make(x);
+}
+inline ZDMPValueRef S(std::u16string text) {
+    return std::make_shared<ZDMPStringValue>(std::move(text));
+}
+inline ZDMPValueRef B(bool value) {
+    return ZDMPBoolean(value);
+}
+inline ZDMPValueRef U() {
+    return ZDMPUndefined();
+}
+inline ZDMPValueRef Null() {
+    return ZDMPNull();
+}
 inline std::shared_ptr<ZDMPArrayValue> A(ZDMPValueList elements = {}) {
     return std::make_shared<ZDMPArrayValue>(std::move(elements));
 }
@@ -31,15 +41,25 @@ inline std::shared_ptr<ZDMPArrayValue> A(ZDMPValueList elements = {}) {
 inline ZDMPValueRef C(std::u16string code, ZDMPValueList arguments = {}) {
     return std::make_shared<ZDMPStatementValue>(std::move(code), std::move(arguments));
 }
-inline ZDMPValueRef Var(std::u16string name) { return C(u"15", {S(std::move(name))}); }
-inline ZDMPValueRef Declare(std::u16string name) { return C(u"41", {S(std::move(name))}); }
+inline ZDMPValueRef Var(std::u16string name) {
+    return C(u"15", {S(std::move(name))});
+}
+inline ZDMPValueRef Declare(std::u16string name) {
+    return C(u"41", {S(std::move(name))});
+}
 inline ZDMPValueRef Assign(std::u16string name, ZDMPValueRef value) {
     return C(u"3", {S(std::move(name)), std::move(value)});
 }
-inline ZDMPValueRef List(ZDMPValueList statements) { return C(u"46", std::move(statements)); }
+inline ZDMPValueRef List(ZDMPValueList statements) {
+    return C(u"46", std::move(statements));
+}
 
-inline std::u16string text(const ZDMPValueRef& value) { return value->stringValueOrError(nullptr); }
-inline double number(const ZDMPValueRef& value) { return value->doubleValueOrError(nullptr); }
+inline std::u16string text(const ZDMPValueRef& value) {
+    return value->stringValueOrError(nullptr);
+}
+inline double number(const ZDMPValueRef& value) {
+    return value->doubleValueOrError(nullptr);
+}
 
 // The result and the failure code (0 when none) of one evaluation.
 struct Outcome {

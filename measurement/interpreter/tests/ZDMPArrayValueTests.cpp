@@ -12,7 +12,8 @@ namespace {
 
 std::vector<std::u16string> texts(const ZDMPArrayValue& array) {
     std::vector<std::u16string> result;
-    for (const auto& slot : array.slots()) result.push_back(ZDMPArrayValue::isHole(slot) ? u"<hole>" : text(slot));
+    for (const auto& slot : array.slots())
+        result.push_back(ZDMPArrayValue::isHole(slot) ? u"<hole>" : text(slot));
     return result;
 }
 
@@ -142,7 +143,8 @@ TEST(ZDMPArrayValue, AComparatorAnsweringAtRandomEndsWithAPermutation) {
 TEST(ZDMPArrayValue, AFailingComparisonIsPassedUpAfterTheSort) {
     Interpreter interpreter;
     const auto array = A({N(3), N(1), N(2)});
-    const auto failing = std::make_shared<NativeFunction>(u"failing", [](const ZDMPValueList&) { return C(u"0"); });
+    const auto failing =
+        std::make_shared<NativeFunction>(u"failing", [](const ZDMPValueList&) { return C(u"0"); });
     Error error;
     array->sortUsingFunctionValue(failing, interpreter.scope, &error);
     EXPECT_EQ(error.code, 4);
@@ -200,8 +202,9 @@ TEST(ZDMPArrayValue, ANamedPropertyShadowsAMethod) {
     Error error;
     array->applyWithName(u"push", {N(2)}, interpreter.scope, &error);
     EXPECT_EQ(error.code, 17);
-    array->setValueForProperty(std::make_shared<NativeFunction>(u"push", [](const ZDMPValueList&) { return N(42); }),
-                               *S(u"push"), nullptr);
+    array->setValueForProperty(
+        std::make_shared<NativeFunction>(u"push", [](const ZDMPValueList&) { return N(42); }), *S(u"push"),
+        nullptr);
     EXPECT_EQ(number(array->applyWithName(u"push", {N(2)}, interpreter.scope, nullptr)), 42);
     array->setValueForProperty(N(1), *S(u"push"), nullptr);
     error = Error();

@@ -43,12 +43,30 @@ TEST(ZDMPConversions, TextsConvertToNumbers) {
         std::u16string text;
         double number;
     } cases[] = {
-        {u"  12.5\n", 12.5}, {u"", 0},       {u"   ", 0},          {u"12px", nan},      {u"infinity", nan},
-        {u"+Infinity", nan}, {u"0x10", nan}, {u"1e", nan},         {u".5", 0.5},        {u"5.", 5},
-        {u"1e3", 1000},      {u"-Infinity", -kInfinity},           {u"Infinity", kInfinity},
-        {u"NaN", nan},       {u"inf", nan},  {u"+7", 7},           {u"-.5e-1", -0.05},  {u".", nan},
-        {u"1 2", nan},       {u"1e400", kInfinity},                {u"-1e400", -kInfinity},
-        {u"1e-400", 0},      {u"\u00a012\u3000", 12},              {u"\u0661", nan},
+        {u"  12.5\n", 12.5},
+        {u"", 0},
+        {u"   ", 0},
+        {u"12px", nan},
+        {u"infinity", nan},
+        {u"+Infinity", nan},
+        {u"0x10", nan},
+        {u"1e", nan},
+        {u".5", 0.5},
+        {u"5.", 5},
+        {u"1e3", 1000},
+        {u"-Infinity", -kInfinity},
+        {u"Infinity", kInfinity},
+        {u"NaN", nan},
+        {u"inf", nan},
+        {u"+7", 7},
+        {u"-.5e-1", -0.05},
+        {u".", nan},
+        {u"1 2", nan},
+        {u"1e400", kInfinity},
+        {u"-1e400", -kInfinity},
+        {u"1e-400", 0},
+        {u"\u00a012\u3000", 12},
+        {u"\u0661", nan},
     };
     for (const auto& c : cases) {
         const double converted = number(S(c.text));

@@ -19,13 +19,17 @@ void putVarint(Data& out, uint64_t value) {
     }
     out.push_back(static_cast<uint8_t>(value));
 }
-void putKey(Data& out, uint32_t field, uint32_t wireType) { putVarint(out, field << 3 | wireType); }
+void putKey(Data& out, uint32_t field, uint32_t wireType) {
+    putVarint(out, field << 3 | wireType);
+}
 void putBytes(Data& out, uint32_t field, const Data& bytes) {
     putKey(out, field, 2);
     putVarint(out, bytes.size());
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
-void putText(Data& out, uint32_t field, std::string_view text) { putBytes(out, field, Data(text.begin(), text.end())); }
+void putText(Data& out, uint32_t field, std::string_view text) {
+    putBytes(out, field, Data(text.begin(), text.end()));
+}
 Data kindOnly(uint32_t kind) {
     Data out;
     putKey(out, 1, 0);
@@ -65,7 +69,8 @@ std::shared_ptr<const ZDMPBRuntimeEntity> entity(const Data& bytes) {
 
 Outcome convert(const Data& bytes) {
     Error error;
-    ZDMPValueRef value = ZDMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entity(bytes).get(), &error);
+    ZDMPValueRef value =
+        ZDMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entity(bytes).get(), &error);
     return {std::move(value), error.code};
 }
 
@@ -112,7 +117,8 @@ TEST(ZDMPRuntime, RunsAProgramInTheGlobalScope) {
 
     const ZDMPValueRef result = runtime.executeStatements(
         {entity(statementEntity("41", {textEntity("x")})),
-         entity(statementEntity("3", {textEntity("x"), statementEntity("0", {numberEntity(40), numberEntity(2)})})),
+         entity(statementEntity(
+             "3", {textEntity("x"), statementEntity("0", {numberEntity(40), numberEntity(2)})})),
          entity(statementEntity("15", {textEntity("x")}))},
         &error);
     EXPECT_FALSE(ZDMPFailed(error));
@@ -128,10 +134,10 @@ TEST(ZDMPRuntime, RunsAProgramInTheGlobalScope) {
 TEST(ZDMPRuntime, AFailureEndsTheRun) {
     ZDMPRuntime runtime;
     Error error;
-    const ZDMPValueRef result = runtime.executeStatements(
-        {entity(statementEntity("3", {textEntity("undeclared"), numberEntity(1)})),
-         entity(statementEntity("41", {textEntity("after")}))},
-        &error);
+    const ZDMPValueRef result =
+        runtime.executeStatements({entity(statementEntity("3", {textEntity("undeclared"), numberEntity(1)})),
+                                   entity(statementEntity("41", {textEntity("after")}))},
+                                  &error);
     EXPECT_EQ(error.code, 2);
     EXPECT_EQ(result, ZDMPUndefined());
     EXPECT_FALSE(runtime.globalScope()->hasName(u"after"));
@@ -206,7 +212,8 @@ TEST(ZDMPRuntimeEntityConverter, HostObjectsBecomeValues) {
     dictionary.set("flag", Value(true));
     dictionary.set("list", Value(Value::Array{Value("a"), Value(), Value(2.5)}));
     Error error;
-    const ZDMPValueRef converted = ZDMPRuntimeEntityConverter::runtimeValueFromNSObject(Value(dictionary), &error);
+    const ZDMPValueRef converted =
+        ZDMPRuntimeEntityConverter::runtimeValueFromNSObject(Value(dictionary), &error);
     EXPECT_FALSE(ZDMPFailed(error));
     auto* map = ZDMPAs<ZDMPMapValue>(converted);
     ASSERT_TRUE(map);

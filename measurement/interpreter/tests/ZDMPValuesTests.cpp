@@ -16,8 +16,8 @@ std::shared_ptr<ZDMPMapValue> mapOf(std::initializer_list<std::pair<std::u16stri
 
 TEST(ZDMPValues, ConvertByKind) {
     const ZDMPValueRef statement = C(u"0");
-    const auto function = std::make_shared<ZDMPFunctionValue>(u"f", std::vector<std::u16string>{}, ZDMPValueList{},
-                                                              ZDMPScope::initWithParentScope(nullptr));
+    const auto function = std::make_shared<ZDMPFunctionValue>(
+        u"f", std::vector<std::u16string>{}, ZDMPValueList{}, ZDMPScope::initWithParentScope(nullptr));
     const struct {
         const char* name;
         ZDMPValueRef value;
@@ -52,7 +52,8 @@ TEST(ZDMPValues, ConvertByKind) {
             EXPECT_EQ(numberError.code, 4) << c.name;
             EXPECT_EQ(truthError.code, 3) << c.name;
         } else {
-            EXPECT_FALSE(ZDMPFailed(textError) || ZDMPFailed(numberError) || ZDMPFailed(truthError)) << c.name;
+            EXPECT_FALSE(ZDMPFailed(textError) || ZDMPFailed(numberError) || ZDMPFailed(truthError))
+                << c.name;
         }
     }
 }

@@ -284,10 +284,7 @@ std::u16string ZDMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
         }
         if (i + 1 < elements_.size()) text += separator;
         // The text is charged when a value is made of it; here it must only stay within reach.
-        if (static_cast<double>(text.size()) * sizeof(char16_t) > ZDMPRunBudget::kMaximumAllocationBytes) {
-            ZDMPSetError(error, ZDMPErrorCode::budgetExhausted);
-            return u"";
-        }
+        if (!ZDMPRunBudget::fitsBytes(static_cast<double>(text.size()) * sizeof(char16_t), error)) return u"";
     }
     return text;
 }

@@ -4,6 +4,7 @@
 #include "measurement/interpreter/ZDMPComparisonCommandEvaluator.h"
 #include "measurement/interpreter/ZDMPControlCommandEvaluator.h"
 #include "measurement/interpreter/ZDMPLogicalCommandEvaluator.h"
+#include "measurement/interpreter/ZDMPLoopCommandEvaluator.h"
 #include "measurement/interpreter/ZDMPMathCommandEvaluator.h"
 #include "measurement/interpreter/ZDMPScope.h"
 #include "measurement/interpreter/ZDMPVariableCommandEvaluator.h"
@@ -25,6 +26,7 @@ ZDMPCommandRegistrar::ZDMPCommandRegistrar() : functionEvaluator_(std::make_shar
     registerEvaluator(std::make_shared<ZDMPComparisonCommandEvaluator>());
     registerEvaluator(std::make_shared<ZDMPControlCommandEvaluator>());
     registerEvaluator(std::make_shared<ZDMPLogicalCommandEvaluator>());
+    registerEvaluator(std::make_shared<ZDMPLoopCommandEvaluator>());
     registerEvaluator(std::make_shared<ZDMPMathCommandEvaluator>());
     registerEvaluator(std::make_shared<ZDMPVariableCommandEvaluator>());
 }

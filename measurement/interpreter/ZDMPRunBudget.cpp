@@ -26,13 +26,16 @@ void ZDMPRunBudget::reset() {
     allocatedBytes_ = 0;
 }
 
+bool ZDMPRunBudget::fitsBytes(double bytes, Error* error) {
+    const double spent = activeBudget ? activeBudget->allocatedBytes_ : 0;
+    if (spent + bytes <= kMaximumAllocationBytes) return true;
+    ZDMPSetError(error, ZDMPErrorCode::budgetExhausted);
+    return false;
+}
+
 bool ZDMPRunBudget::reserveBytes(double bytes, Error* error) {
     if (bytes <= 0) return true;
-    const double spent = activeBudget ? activeBudget->allocatedBytes_ : 0;
-    if (!(spent + bytes <= kMaximumAllocationBytes)) {
-        ZDMPSetError(error, ZDMPErrorCode::budgetExhausted);
-        return false;
-    }
+    if (!fitsBytes(bytes, error)) return false;
     if (activeBudget) activeBudget->allocatedBytes_ += bytes;
     return true;
 }

@@ -29,6 +29,9 @@ class ZDMPRunBudget {
     // is active); otherwise records them. Takes a double so that sizes computed from script numbers
     // cannot wrap.
     static bool reserveBytes(double bytes, Error* error);
+    // Whether `bytes` more would still fit, charging nothing: for text being built that is charged
+    // once it becomes a value.
+    static bool fitsBytes(double bytes, Error* error);
 
     // Makes `budget` the one reserveBytes charges on this thread until the activation ends.
     class Activation {

@@ -51,7 +51,8 @@ TEST(ZDMPControlCommands, ProduceControlValuesAndResults) {
     EXPECT_EQ(text(interpreter.value(C(u"2", {N(12), S(u"toString"), C(u"7")}))), u"12");
     EXPECT_EQ(number(interpreter.value(C(u"22", {B(false), N(1), N(2)}))), 2);
     EXPECT_EQ(interpreter.value(C(u"22", {B(false), N(1)})), ZDMPUndefined());
-    EXPECT_EQ(interpreter.value(C(u"5", {List({N(1), C(u"6"), C(u"4")})})), ZDMPControlValue::continueValue());
+    EXPECT_EQ(interpreter.value(C(u"5", {List({N(1), C(u"6"), C(u"4")})})),
+              ZDMPControlValue::continueValue());
     EXPECT_EQ(number(interpreter.value(C(u"9", {List({N(1), N(3)})}))), 3);
 }
 
@@ -78,7 +79,8 @@ TEST(ZDMPControlCommands, AFunctionDeclarationReplacesAnOuterBinding) {
     interpreter.runtime.globalScope()->addValue(N(1), u"f");
     const auto inner = interpreter.scope->createChildScope();
     Error error;
-    ZDMPEvaluator::evaluateStatement(C(u"50", {S(u"f"), C(u"7", {S(u"a")}), C(u"36", {Var(u"a")})}), inner, &error);
+    ZDMPEvaluator::evaluateStatement(C(u"50", {S(u"f"), C(u"7", {S(u"a")}), C(u"36", {Var(u"a")})}), inner,
+                                     &error);
     EXPECT_FALSE(ZDMPFailed(error));
     const auto* function = ZDMPAs<ZDMPFunctionValue>(interpreter.runtime.globalScope()->valueForName(u"f"));
     ASSERT_TRUE(function);
@@ -128,7 +130,8 @@ TEST(ZDMPControlCommands, SwitchComparesStrictlyAndFallsThrough) {
         interpreter.value(C(u"38", {N(1), C(u"7", {N(1)}), List({C(u"36", {N(5)}), Declare(u"skipped")})}));
     EXPECT_EQ(number(ZDMPAs<ZDMPControlValue>(returned)->data()), 5);
     EXPECT_FALSE(interpreter.scope->hasName(u"skipped"));
-    EXPECT_EQ(interpreter.evaluate(C(u"38", {N(1), C(u"7", {N(1)}), List({C(u"3", {N(1), N(2)})})})).code, 10);
+    EXPECT_EQ(interpreter.evaluate(C(u"38", {N(1), C(u"7", {N(1)}), List({C(u"3", {N(1), N(2)})})})).code,
+              10);
 }
 
 }  // namespace

@@ -11,7 +11,8 @@ namespace {
 
 // The text of a result, with the sign of a zero shown.
 std::u16string shown(const ZDMPValueRef& value) {
-    if (value->kind() == ZDMPValueKind::number && number(value) == 0 && std::signbit(number(value))) return u"-0";
+    if (value->kind() == ZDMPValueKind::number && number(value) == 0 && std::signbit(number(value)))
+        return u"-0";
     return (value->kind() == ZDMPValueKind::string ? u"'" : u"") + text(value);
 }
 
@@ -62,7 +63,8 @@ TEST(ZDMPOperatorCommands, RowsOfEachOperator) {
         Interpreter interpreter;
         const Outcome outcome = interpreter.evaluate(C(row.code, row.operands));
         EXPECT_EQ(outcome.code, 0) << ZDMPUtf8(row.code);
-        EXPECT_EQ(shown(outcome.value), row.result) << ZDMPUtf8(row.code) << " → " << ZDMPUtf8(shown(outcome.value));
+        EXPECT_EQ(shown(outcome.value), row.result)
+            << ZDMPUtf8(row.code) << " → " << ZDMPUtf8(shown(outcome.value));
     }
 }
 
@@ -88,8 +90,8 @@ TEST(ZDMPOperatorCommands, PassThroughCommandsYieldTheSameObject) {
 
 TEST(ZDMPOperatorCommands, EqualityMatrix) {
     const auto sameArray = A({N(5)});
-    const ZDMPValueRef values[] = {U(), Null(), N(0), S(u""), S(u"1"), N(1), B(true), N(NAN), A(), sameArray,
-                                   sameArray, ZDMPMapValue::make()};
+    const ZDMPValueRef values[] = {U(),     Null(), N(0), S(u""),    S(u"1"),   N(1),
+                                   B(true), N(NAN), A(),  sameArray, sameArray, ZDMPMapValue::make()};
     const char* names[] = {"undefined", "null", "0", "''", "'1'", "1", "true", "NaN", "[]", "a", "a", "{}"};
     // Loose equality, row by row over the columns above ("a" is the same array twice).
     const char* loose[] = {
@@ -111,12 +113,17 @@ TEST(ZDMPOperatorCommands, EqualityMatrix) {
         for (size_t j = 0; j < std::size(values); ++j) {
             const bool expectedLoose = loose[i][j] == '1';
             const bool sameValue = values[i] == values[j] && !(i == 7 && j == 7);
-            const bool expectedStrict = sameValue || (i == 2 && j == 2) || ((i == 9 || i == 10) && (j == 9 || j == 10));
+            const bool expectedStrict =
+                sameValue || (i == 2 && j == 2) || ((i == 9 || i == 10) && (j == 9 || j == 10));
             const std::string pair = std::string(names[i]) + " vs " + names[j];
-            EXPECT_EQ(text(interpreter.value(C(u"12", {values[i], values[j]}))), text(B(expectedLoose))) << "12 " << pair;
-            EXPECT_EQ(text(interpreter.value(C(u"29", {values[i], values[j]}))), text(B(!expectedLoose))) << "29 " << pair;
-            EXPECT_EQ(text(interpreter.value(C(u"20", {values[i], values[j]}))), text(B(expectedStrict))) << "20 " << pair;
-            EXPECT_EQ(text(interpreter.value(C(u"21", {values[i], values[j]}))), text(B(!expectedStrict))) << "21 " << pair;
+            EXPECT_EQ(text(interpreter.value(C(u"12", {values[i], values[j]}))), text(B(expectedLoose)))
+                << "12 " << pair;
+            EXPECT_EQ(text(interpreter.value(C(u"29", {values[i], values[j]}))), text(B(!expectedLoose)))
+                << "29 " << pair;
+            EXPECT_EQ(text(interpreter.value(C(u"20", {values[i], values[j]}))), text(B(expectedStrict)))
+                << "20 " << pair;
+            EXPECT_EQ(text(interpreter.value(C(u"21", {values[i], values[j]}))), text(B(!expectedStrict)))
+                << "21 " << pair;
         }
     }
     EXPECT_EQ(interpreter.value(C(u"20", {S(u"x"), S(u"x")})), ZDMPBoolean(true));
@@ -129,14 +136,15 @@ TEST(ZDMPOperatorCommands, OperandCountsAreCheckedBeforeOrAfterEvaluatingByFamil
         size_t operands;
         bool evaluatesFirst;
     } rows[] = {
-        {u"12", 1, false}, {u"23", 3, false}, {u"1", 1, false},  {u"30", 3, false}, {u"28", 2, false},
-        {u"0", 3, true},   {u"27", 2, true},  {u"56", 1, true},  {u"58", 2, true},  {u"33", 1, true},
+        {u"12", 1, false}, {u"23", 3, false}, {u"1", 1, false}, {u"30", 3, false}, {u"28", 2, false},
+        {u"0", 3, true},   {u"27", 2, true},  {u"56", 1, true}, {u"58", 2, true},  {u"33", 1, true},
     };
     for (const auto& row : rows) {
         Interpreter interpreter;
         interpreter.value(Declare(u"x"));
         ZDMPValueList operands;
-        for (size_t i = 0; i < row.operands; ++i) operands.push_back(Assign(u"x", N(static_cast<double>(i + 1))));
+        for (size_t i = 0; i < row.operands; ++i)
+            operands.push_back(Assign(u"x", N(static_cast<double>(i + 1))));
         const Outcome outcome = interpreter.evaluate(C(row.code, operands));
         EXPECT_EQ(outcome.code, 9) << ZDMPUtf8(row.code);
         const ZDMPValueRef x = interpreter.value(Var(u"x"));
@@ -178,6 +186,7 @@ TEST(ZDMPCommandRegistrar, EveryCodeReachesItsFamily) {
         {"control",
          {u"2", u"4", u"5", u"6", u"9", u"13", u"22", u"36", u"38", u"39", u"46", u"50", u"51", u"53"}},
         {"logical", {u"1", u"28", u"30"}},
+        {"loop", {u"42", u"47", u"54", u"55", u"63", u"64", u"65", u"66"}},
         {"math", {u"0", u"10", u"25", u"26", u"27", u"32", u"33", u"34", u"35", u"37"}},
         {"variable", {u"3", u"7", u"8", u"15", u"16", u"17", u"40", u"41", u"43", u"44", u"45", u"52"}},
     };

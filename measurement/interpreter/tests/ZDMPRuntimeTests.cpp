@@ -71,7 +71,7 @@ Outcome convert(const Data& bytes) {
     Error error;
     ZDMPValueRef value =
         ZDMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entity(bytes).get(), &error);
-    return {std::move(value), error.code};
+    return {std::move(value), error.code, error.domain};
 }
 
 TEST(ZDMPRuntimeEntityConverter, ConvertsEntitiesByKind) {

@@ -37,8 +37,10 @@ TEST(ZDMPVariableCommands, DeclarationsStopAtTheFirstBadName) {
 TEST(ZDMPVariableCommands, ArgumentsBeforeAFailureKeepTheirEffects) {
     Interpreter interpreter;
     interpreter.value(Declare(u"x"));
-    EXPECT_EQ(interpreter.evaluate(C(u"7", {Assign(u"x", N(1)), Assign(u"undeclared", N(2)), Assign(u"x", N(3))})).code,
-              2);
+    EXPECT_EQ(
+        interpreter.evaluate(C(u"7", {Assign(u"x", N(1)), Assign(u"undeclared", N(2)), Assign(u"x", N(3))}))
+            .code,
+        2);
     EXPECT_EQ(number(interpreter.value(Var(u"x"))), 1);
 }
 

@@ -5,6 +5,7 @@
 
 #include "measurement/interpreter/ZDMPConversions.h"
 #include "measurement/interpreter/ZDMPFunctionValue.h"
+#include "measurement/interpreter/ZDMPMapValue.h"
 #include "measurement/interpreter/ZDMPRunBudget.h"
 
 namespace {
@@ -305,12 +306,7 @@ double ZDMPArrayValue::doubleValueOrError(Error* error) const {
 
 ZDMPValueRef ZDMPArrayValue::applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
                                            const ZDMPScopeRef& scope, Error* error) {
-    if (propertyMap_.hasName(name)) {
-        const ZDMPValueRef property = propertyMap_.valueForName(name);
-        auto* function = ZDMPAs<ZDMPFunctionValue>(property);
-        if (!function) return ZDMPFail(error, ZDMPErrorCode::unknownMethod);
-        return function->invokeWithArguments(arguments, scope, error);
-    }
+    if (ZDMPValueRef result = ZDMPCallProperty(propertyMap_, name, arguments, scope, error)) return result;
     // The array methods are not part of this interpreter yet: every built-in name is unknown.
     return ZDMPFail(error, ZDMPErrorCode::unknownMethod);
 }

@@ -45,9 +45,7 @@ double ZDMPFunctionValue::doubleValueOrError(Error*) const {
 
 ZDMPValueRef ZDMPFunctionValue::applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
                                               const ZDMPScopeRef& scope, Error* error) {
-    bool handled = false;
-    ZDMPValueRef result = applyProperty(name, arguments, scope, error, &handled);
-    return handled ? result : applyBaseRule(name, error);
+    return applyProperty(*this, name, arguments, scope, error);
 }
 
 bool ZDMPFunctionValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const {

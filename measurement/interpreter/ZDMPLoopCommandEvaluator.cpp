@@ -40,10 +40,12 @@ ZDMPValueList stringValues(std::vector<std::u16string> texts) {
 ZDMPValueList keysOf(const ZDMPValueRef& collection) {
     if (const auto* string = ZDMPAs<ZDMPStringValue>(collection)) {
         std::vector<std::u16string> indexes;
-        for (size_t i = 0; i < string->value().size(); ++i) indexes.push_back(ZDMPNumberToText(static_cast<double>(i)));
+        for (size_t i = 0; i < string->value().size(); ++i)
+            indexes.push_back(ZDMPNumberToText(static_cast<double>(i)));
         return stringValues(std::move(indexes));
     }
-    if (const auto* array = ZDMPAs<ZDMPArrayValue>(collection)) return stringValues(array->allPropertyNames());
+    if (const auto* array = ZDMPAs<ZDMPArrayValue>(collection))
+        return stringValues(array->allPropertyNames());
     if (const auto* map = ZDMPAs<ZDMPMapValue>(collection)) return stringValues(map->allPropertyNames());
     if (const auto* function = ZDMPAs<ZDMPFunctionValue>(collection)) {
         return stringValues(function->allPropertyNames());

@@ -6,32 +6,28 @@
 #include "measurement/interpreter/ZDMPFunctionValue.h"
 #include "measurement/interpreter/ZDMPRunBudget.h"
 
-ZDMPValueRef ZDMPPropertyOwner::applyProperty(const std::u16string& name, const ZDMPValueList& arguments,
-                                              const ZDMPScopeRef& scope, Error* error, bool* handled) {
-    *handled = true;
-    if (propertyMap_.hasName(name)) {
-        // Held here: the call may replace the property.
-        const ZDMPValueRef property = propertyMap_.valueForName(name);
-        auto* function = ZDMPAs<ZDMPFunctionValue>(property);
-        if (!function) return ZDMPFail(error, ZDMPErrorCode::unknownMethod);
-        return function->invokeWithArguments(arguments, scope, error);
-    }
-    if (name == u"hasOwnProperty") {
-        Error failure;
-        const ZDMPValueList values = ZDMPEvaluator::evaluateArguments(arguments, scope, &failure);
-        if (ZDMPFailed(failure)) {
-            setError(error, std::move(failure));
-            return ZDMPUndefined();
-        }
-        if (!ZDMPEvaluator::hasExactly(values, 1, error)) return ZDMPUndefined();
+ZDMPValueRef ZDMPCallProperty(const ZDMPPropertyMap& properties, const std::u16string& name,
+                              const ZDMPValueList& arguments, const ZDMPScopeRef& scope, Error* error) {
+    if (!properties.hasName(name)) return nullptr;
+    // Held here: the call may replace the property.
+    const ZDMPValueRef property = properties.valueForName(name);
+    auto* function = ZDMPAs<ZDMPFunctionValue>(property);
+    if (!function) return ZDMPFail(error, ZDMPErrorCode::unknownMethod);
+    return function->invokeWithArguments(arguments, scope, error);
+}
+
+ZDMPValueRef ZDMPPropertyOwner::applyProperty(const ZDMPRuntimeValue& value, const std::u16string& name,
+                                              const ZDMPValueList& arguments, const ZDMPScopeRef& scope,
+                                              Error* error) {
+    if (ZDMPValueRef result = ZDMPCallProperty(propertyMap_, name, arguments, scope, error)) return result;
+    if (name != u"hasOwnProperty") return value.applyBaseRule(name, error);
+    Error failure;
+    const ZDMPValueList values = ZDMPEvaluator::evaluateArguments(arguments, scope, &failure);
+    if (!ZDMPFailed(failure) && ZDMPEvaluator::hasExactly(values, 1, &failure)) {
         const std::u16string key = values[0]->stringValueOrError(&failure);
-        if (ZDMPFailed(failure)) {
-            setError(error, std::move(failure));
-            return ZDMPUndefined();
-        }
-        return ZDMPBoolean(propertyMap_.hasName(key));
+        if (!ZDMPFailed(failure)) return ZDMPBoolean(propertyMap_.hasName(key));
     }
-    *handled = false;
+    setError(error, std::move(failure));
     return ZDMPUndefined();
 }
 
@@ -41,9 +37,7 @@ double ZDMPMapValue::doubleValueOrError(Error*) const {
 
 ZDMPValueRef ZDMPMapValue::applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
                                          const ZDMPScopeRef& scope, Error* error) {
-    bool handled = false;
-    ZDMPValueRef result = applyProperty(name, arguments, scope, error, &handled);
-    return handled ? result : applyBaseRule(name, error);
+    return applyProperty(*this, name, arguments, scope, error);
 }
 
 bool ZDMPMapValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const {

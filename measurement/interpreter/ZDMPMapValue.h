@@ -3,6 +3,12 @@
 #include "measurement/interpreter/ZDMPPropertyMap.h"
 #include "measurement/interpreter/ZDMPRuntimeValue.h"
 
+// The function property `name` of `properties` called with the arguments: nullptr when there is no
+// property of that name, undefined with code 17 when it is not a function. A property shadows any
+// built-in method of the same name.
+ZDMPValueRef ZDMPCallProperty(const ZDMPPropertyMap& properties, const std::u16string& name,
+                              const ZDMPValueList& arguments, const ZDMPScopeRef& scope, Error* error);
+
 // What maps and functions share: properties, and calling a property as a method.
 class ZDMPPropertyOwner {
   public:
@@ -18,12 +24,11 @@ class ZDMPPropertyOwner {
     ZDMPPropertyMap& propertyMap() { return propertyMap_; }
     const ZDMPPropertyMap& propertyMap() const { return propertyMap_; }
 
-  protected:
-    // A property of that name is called (it must be a function, else code 17); "hasOwnProperty"
-    // with one evaluated argument answers whether the property exists; `*handled` is false for
-    // every other name, which the value's base rule then answers.
-    ZDMPValueRef applyProperty(const std::u16string& name, const ZDMPValueList& arguments,
-                               const ZDMPScopeRef& scope, Error* error, bool* handled);
+    // A property of that name is called (it must be a function, else code 17). Without one,
+    // "hasOwnProperty" with one evaluated argument answers whether the property exists, and every
+    // other name is `value`'s base rule.
+    ZDMPValueRef applyProperty(const ZDMPRuntimeValue& value, const std::u16string& name,
+                               const ZDMPValueList& arguments, const ZDMPScopeRef& scope, Error* error);
 
   private:
     ZDMPPropertyMap propertyMap_;

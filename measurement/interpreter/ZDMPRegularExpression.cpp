@@ -24,7 +24,8 @@ bool failed(UErrorCode status, Error* error) {
 }  // namespace
 
 std::optional<ZDMPRegularExpressionMatch> ZDMPFirstRegularExpressionMatch(std::u16string_view pattern,
-                                                                          std::u16string_view text, Error* error) {
+                                                                          std::u16string_view text,
+                                                                          Error* error) {
     UErrorCode status = U_ZERO_ERROR;
     UParseError parseError;
     std::unique_ptr<URegularExpression, RegexCloser> regex(
@@ -33,8 +34,8 @@ std::optional<ZDMPRegularExpressionMatch> ZDMPFirstRegularExpressionMatch(std::u
     if (failed(status, error)) return std::nullopt;
     uregex_setTimeLimit(regex.get(), kTimeLimit, &status);
     uregex_setStackLimit(regex.get(), kStackLimit, &status);
-    uregex_setText(regex.get(), reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size()),
-                   &status);
+    uregex_setText(regex.get(), reinterpret_cast<const UChar*>(text.data()),
+                   static_cast<int32_t>(text.size()), &status);
     if (failed(status, error)) return std::nullopt;
     const bool found = uregex_find(regex.get(), 0, &status);
     if (failed(status, error) || !found) return std::nullopt;

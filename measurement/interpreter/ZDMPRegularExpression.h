@@ -19,4 +19,5 @@ struct ZDMPRegularExpressionMatch {
 // The first match of `pattern` in the whole of `text`: nullopt when there is none, or when the pattern
 // does not compile or the match passes a limit (then with the engine's error).
 std::optional<ZDMPRegularExpressionMatch> ZDMPFirstRegularExpressionMatch(std::u16string_view pattern,
-                                                                          std::u16string_view text, Error* error);
+                                                                          std::u16string_view text,
+                                                                          Error* error);

@@ -41,7 +41,7 @@ ZDMPValueRef ZDMPRuntimeValue::applyWithName(const std::u16string& name, const Z
     return applyBaseRule(name, error);
 }
 
-ZDMPValueRef ZDMPRuntimeValue::applyBaseRule(const std::u16string& name, Error* error) {
+ZDMPValueRef ZDMPRuntimeValue::applyBaseRule(const std::u16string& name, Error* error) const {
     if (name != u"toString") return ZDMPFail(error, ZDMPErrorCode::unknownMethod);
     Error failure;
     std::u16string text = stringValueOrError(&failure);

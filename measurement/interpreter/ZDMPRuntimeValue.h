@@ -49,9 +49,8 @@ class ZDMPRuntimeValue : public std::enable_shared_from_this<ZDMPRuntimeValue> {
     // Strings, arrays, maps and functions: the operators join and order these as texts.
     bool isStringLike() const;
 
-  protected:
     // "toString", else code 17: what values without methods of their own answer.
-    ZDMPValueRef applyBaseRule(const std::u16string& name, Error* error);
+    ZDMPValueRef applyBaseRule(const std::u16string& name, Error* error) const;
 };
 
 class ZDMPUndefinedValue final : public ZDMPRuntimeValue {

@@ -174,13 +174,18 @@ double sliceBound(double value, size_t length) {
     return value < 0 ? std::max(value + size, 0.0) : std::min(value, size);
 }
 
+// At most two integer arguments, start (default 0) and end (default the length).
+bool rangeArguments(Text text, List values, Error* error, double* start, double* end) {
+    if (!ZDMPEvaluator::hasAtMost(values, 2, error)) return false;
+    *start = values.empty() ? 0 : integerArgument(values[0], error);
+    if (ZDMPFailed(*error)) return false;
+    *end = values.size() > 1 ? integerArgument(values[1], error) : static_cast<double>(text.size());
+    return !ZDMPFailed(*error);
+}
+
 ZDMPValueRef slice(Text text, List values, Scope, Error* error) {
-    if (!ZDMPEvaluator::hasAtMost(values, 2, error)) return ZDMPUndefined();
-    const double start = values.empty() ? 0 : integerArgument(values[0], error);
-    if (ZDMPFailed(*error)) return ZDMPUndefined();
-    const double end =
-        values.size() > 1 ? integerArgument(values[1], error) : static_cast<double>(text.size());
-    if (ZDMPFailed(*error)) return ZDMPUndefined();
+    double start = 0, end = 0;
+    if (!rangeArguments(text, values, error, &start, &end)) return ZDMPUndefined();
     const double from = sliceBound(start, text.size());
     const double to = sliceBound(end, text.size());
     if (to <= from) return string(u"", error);
@@ -243,12 +248,8 @@ double substringBound(double value, size_t length) {
 }
 
 ZDMPValueRef substring(Text text, List values, Scope, Error* error) {
-    if (!ZDMPEvaluator::hasAtMost(values, 2, error)) return ZDMPUndefined();
-    const double start = values.empty() ? 0 : integerArgument(values[0], error);
-    if (ZDMPFailed(*error)) return ZDMPUndefined();
-    const double end =
-        values.size() > 1 ? integerArgument(values[1], error) : static_cast<double>(text.size());
-    if (ZDMPFailed(*error)) return ZDMPUndefined();
+    double start = 0, end = 0;
+    if (!rangeArguments(text, values, error, &start, &end)) return ZDMPUndefined();
     const double a = substringBound(start, text.size());
     const double b = substringBound(end, text.size());
     const auto from = static_cast<size_t>(std::min(a, b));

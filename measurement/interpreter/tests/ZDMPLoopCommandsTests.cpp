@@ -44,7 +44,9 @@ TEST(ZDMPLoopCommands, KeyAndItemLoopsBindTheirItems) {
     }
 
     LoopFixture loop;
-    loop.value(C(u"55", {S(u"v"), S(u"ab"), List({C(u"22", {C(u"20", {Var(u"v"), N(0)}), S(u"x")}), Assign(u"log", C(u"40", {Var(u"v")}))})}));
+    loop.value(C(u"55", {S(u"v"), S(u"ab"),
+                         List({C(u"22", {C(u"20", {Var(u"v"), N(0)}), S(u"x")}),
+                               Assign(u"log", C(u"40", {Var(u"v")}))})}));
     EXPECT_EQ(loop.log(), u"string");
 }
 
@@ -85,12 +87,15 @@ TEST(ZDMPLoopCommands, BreakContinueAndReturn) {
     EXPECT_EQ(loop.log(), u"1");
 
     // return inside two loops inside a function returns from the function.
-    loop.value(C(u"50", {S(u"find"), C(u"7"),
-                         C(u"66", {S(u"a"), items,
-                                   List({C(u"66", {S(u"b"), items,
-                                                   List({C(u"22", {C(u"20", {C(u"26", {Var(u"a"), Var(u"b")}), N(6)}),
-                                                                   List({C(u"36", {C(u"7", {Var(u"a"), Var(u"b")})})})})})})})}),
-                         S(u"not found")}));
+    loop.value(
+        C(u"50",
+          {S(u"find"), C(u"7"),
+           C(u"66",
+             {S(u"a"), items,
+              List({C(u"66", {S(u"b"), items,
+                              List({C(u"22", {C(u"20", {C(u"26", {Var(u"a"), Var(u"b")}), N(6)}),
+                                              List({C(u"36", {C(u"7", {Var(u"a"), Var(u"b")})})})})})})})}),
+           S(u"not found")}));
     EXPECT_EQ(text(loop.value(C(u"find"))), u"2,3");
 }
 
@@ -129,8 +134,10 @@ TEST(ZDMPLoopCommands, CountedLoopIterationsKeepTheirOwnVariables) {
     loop.value(C(u"41", {S(u"i"), S(u"fns")}));
     loop.value(Assign(u"i", N(0)));
     loop.value(Assign(u"fns", C(u"7")));
-    loop.value(C(u"63", {C(u"7", {S(u"i")}), C(u"23", {Var(u"i"), N(3)}), Assign(u"i", C(u"0", {Var(u"i"), N(1)})),
-                         List({C(u"43", {Var(u"fns"), Var(u"i"), C(u"51", {S(u""), C(u"7"), C(u"36", {Var(u"i")})})})})}));
+    loop.value(
+        C(u"63",
+          {C(u"7", {S(u"i")}), C(u"23", {Var(u"i"), N(3)}), Assign(u"i", C(u"0", {Var(u"i"), N(1)})),
+           List({C(u"43", {Var(u"fns"), Var(u"i"), C(u"51", {S(u""), C(u"7"), C(u"36", {Var(u"i")})})})})}));
     EXPECT_EQ(number(loop.value(Var(u"i"))), 0);
     for (int k = 0; k < 3; ++k) {
         loop.value(Assign(u"log", C(u"16", {Var(u"fns"), N(k)})));

@@ -194,6 +194,15 @@ TEST(ZDMPRuntime, DeepNestingFailsInsteadOfOverflowingTheStack) {
     }
 }
 
+TEST(ZDMPRuntime, EndlessRecursionFailsInsteadOfOverflowingTheStack) {
+    Interpreter interpreter;
+    // function f() { return [f()]; } f();
+    interpreter.value(C(u"50", {S(u"f"), C(u"7"), C(u"36", {C(u"7", {C(u"f")})})}));
+    const Outcome outcome = interpreter.evaluate(C(u"f"));
+    EXPECT_EQ(outcome.code, 18);
+    EXPECT_EQ(outcome.value, ZDMPUndefined());
+}
+
 TEST(ZDMPCommandRegistrar, UnknownCodesCallTheFunctionOfThatName) {
     Interpreter interpreter;
     EXPECT_EQ(interpreter.evaluate(C(u"99", {N(1)})).value, ZDMPUndefined());

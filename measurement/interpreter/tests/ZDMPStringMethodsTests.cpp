@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <unicode/utypes.h>
 
 #include "measurement/interpreter/ZDMPRegularExpression.h"
@@ -14,7 +13,8 @@ std::u16string shown(const ZDMPValueRef& value) {
     if (value->kind() == ZDMPValueKind::string) return u"'" + text(value) + u"'";
     if (const auto* array = ZDMPAs<ZDMPArrayValue>(value)) {
         std::u16string joined = u"[";
-        for (size_t i = 0; i < array->count(); ++i) joined += (i ? u"|" : u"") + shown(array->allElements()[i]);
+        for (size_t i = 0; i < array->count(); ++i)
+            joined += (i ? u"|" : u"") + shown(array->allElements()[i]);
         return joined + u"]";
     }
     return text(value);
@@ -88,8 +88,8 @@ TEST(ZDMPStringMethods, RowsOfEachMethod) {
         Interpreter interpreter;
         const Outcome outcome = interpreter.evaluate(call(row.text, row.method, row.arguments));
         EXPECT_EQ(outcome.code, 0) << ZDMPUtf8(row.method) << " on " << ZDMPUtf8(row.text);
-        EXPECT_EQ(shown(outcome.value), row.result)
-            << ZDMPUtf8(row.method) << " on " << ZDMPUtf8(row.text) << " gave " << ZDMPUtf8(shown(outcome.value));
+        EXPECT_EQ(shown(outcome.value), row.result) << ZDMPUtf8(row.method) << " on " << ZDMPUtf8(row.text)
+                                                    << " gave " << ZDMPUtf8(shown(outcome.value));
     }
 }
 
@@ -101,9 +101,8 @@ TEST(ZDMPStringMethods, CountsAndNamesAreCheckedFirst) {
         size_t arguments;
         int64_t code;
     } rows[] = {
-        {u"toUpperCase", 1, 9}, {u"trim", 1, 9},    {u"charAt", 2, 9},
-        {u"slice", 3, 9},       {u"split", 3, 9},   {u"hasOwnProperty", 0, 9},
-        {u"padStart", 1, 17},   {u"length", 0, 17},
+        {u"toUpperCase", 1, 9}, {u"trim", 1, 9},           {u"charAt", 2, 9},    {u"slice", 3, 9},
+        {u"split", 3, 9},       {u"hasOwnProperty", 0, 9}, {u"padStart", 1, 17}, {u"length", 0, 17},
     };
     for (const auto& row : rows) {
         Error error;
@@ -158,16 +157,17 @@ TEST(ZDMPStringMethods, AConcatLoopStopsAtTheAllocationBudget) {
     Interpreter interpreter;
     interpreter.value(C(u"52", {S(u"limit"), N(0)}));
     interpreter.scope->addValue(S(u"0123456789abcdef"), u"s");
-    const Outcome outcome = interpreter.evaluate(C(
-        u"42", {B(true), N(0), B(false),
-                List({Assign(u"s", C(u"2", {Var(u"s"), S(u"concat"), C(u"7", {Var(u"s")})}))})}));
+    const Outcome outcome = interpreter.evaluate(
+        C(u"42", {B(true), N(0), B(false),
+                  List({Assign(u"s", C(u"2", {Var(u"s"), S(u"concat"), C(u"7", {Var(u"s")})}))})}));
     EXPECT_EQ(outcome.code, 18);
     const double length = static_cast<double>(text(interpreter.scope->valueForName(u"s")).size());
     EXPECT_LE(length * 2, ZDMPRunBudget::kMaximumAllocationBytes);
     EXPECT_GE(length * 2 * 4, ZDMPRunBudget::kMaximumAllocationBytes);
 
     interpreter.runtime.resetInstructionCount();
-    const Outcome cut = interpreter.evaluate(call(std::u16string(3 * 1024 * 1024, u','), u"split", {S(u",")}));
+    const Outcome cut =
+        interpreter.evaluate(call(std::u16string(3 * 1024 * 1024, u','), u"split", {S(u",")}));
     EXPECT_EQ(cut.code, 18);
 }
 

@@ -215,6 +215,21 @@ TEST(ZDMPCommandRegistrar, UnknownCodesCallTheFunctionOfThatName) {
     EXPECT_EQ(notAFunction.value, ZDMPUndefined());
 }
 
+TEST(ZDMPCommandRegistrar, ALaterRegistrationWins) {
+    class Claims final : public ZDMPCommandEvaluator {
+      public:
+        std::vector<std::u16string> allSupportedCommands() const override { return {u"0", u"200"}; }
+    };
+    ZDMPCommandRegistrar registrar;
+    const ZDMPCommandEvaluator* before = &registrar.evaluatorFor(u"0");
+    const auto claims = std::make_shared<Claims>();
+    registrar.registerEvaluator(claims);
+    EXPECT_NE(&registrar.evaluatorFor(u"0"), before);
+    EXPECT_EQ(&registrar.evaluatorFor(u"0"), claims.get());
+    EXPECT_EQ(&registrar.evaluatorFor(u"200"), claims.get());
+    EXPECT_EQ(&registrar.evaluatorFor(u"37"), &registrar.evaluatorFor(u"26"));
+}
+
 TEST(ZDMPRuntimeEntityConverter, HostObjectsBecomeValues) {
     Dictionary dictionary;
     dictionary.set("5", Value(int64_t{1}));

@@ -98,11 +98,15 @@ TEST_F(AudienceTimestampsCache, SequenceListsKeepTheirLastStoredTimeAndGrowWithi
 
     cache.addEvaluationTimestamp(40.7, eventFilter(5, false, true));
     cache.addEvaluationTimestamp(40.2, eventFilter(5, false, true));  // same second: not a new match
-    cache.addEvaluationTimestamp(12, ZDMPropertyFilter(kAudience, 8, "tier", Data(), false, false, true));
-    cache.addEvaluationTimestamp(15, ZDMPropertyFilter(kAudience, 8, "tier", Data(), false, false, true));
+    cache.addEvaluationTimestamp(35, eventFilter(5, false, true));    // out of order: kept, with a warning
+    EXPECT_EQ(lastSampledMessage(), "W:Adding a sequence timestamp less than the last added timestamp");
+    const ZDMPropertyFilter property(kAudience, 8, "tier", Data(), false, false, true);
+    cache.addEvaluationTimestamp(15, property);
+    cache.addEvaluationTimestamp(12, property);
+    EXPECT_EQ(lastSampledMessage(), "W:Setting a sequence timestamp less than the last set timestamp");
     // Populating again reloads nothing, so what was added in between stays.
     cache.populateCachedTimestamps(&row, kAudience);
-    EXPECT_EQ(sequenceTimes(cache), (Times{{5, {30, 40}}, {8, {15}}}));
+    EXPECT_EQ(sequenceTimes(cache), (Times{{5, {30, 35, 40}}, {8, {12}}}));
 }
 
 TEST_F(AudienceTimestampsCache, SequenceEntryExistsOnlyOncePopulatedOrAdded) {

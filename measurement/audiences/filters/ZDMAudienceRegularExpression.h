@@ -8,8 +8,9 @@
 
 class ZDMAudienceRegularExpression {
   public:
-    // Roughly tens of milliseconds of matching, far beyond what any sane audience pattern needs.
-    static constexpr int32_t kTimeLimitSteps = 1000;
+    // A hundred steps of the matcher, about a million backtracking moves (tens of milliseconds):
+    // far beyond what a sane pattern needs on an event value, short enough not to stall the queue.
+    static constexpr int32_t kTimeLimitSteps = 100;
     static constexpr int32_t kStackLimitBytes = 1 << 20;
 
     // nullptr with the engine's error name in `error` when the pattern does not compile.

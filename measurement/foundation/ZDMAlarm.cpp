@@ -38,7 +38,8 @@ void ZDMAlarm::runAfterDelay(std::function<void()> block, double delay) {
         if (auto self = weak.lock()) self->fire(block);
     });
     timer_->resume();
-    ZDMMonitor::sharedMonitor()->logWithLevel(7, 2002, name_ + " scheduled to fire in approx. (s)", Value(delay));
+    ZDMMonitor::sharedMonitor()->logWithLevel(7, 2002, name_ + " scheduled to fire in approx. (s)",
+                                              Value(delay));
 }
 
 void ZDMAlarm::fire(const std::function<void()>& block) {

@@ -4,7 +4,6 @@
 // plist in the support directory, NO: a defaults suite). The facade's own accessors of that flag
 // are these; the persisted configuration reads it at creation and sets it from the server's
 // configuration.
-#include <functional>
 #include <memory>
 
 class ZDMRemoteConfig;
@@ -17,9 +16,6 @@ class ZDMConfigStoreChoice {
     static bool persistentConfigInApplicationSupportEnabled();
     static void setPersistentConfigInApplicationSupportEnabled(bool enabled);
 
-    // The engine's current remote configuration. The engine sits above this library and installs
-    // its accessor when it loads; until then the default instance is in force.
-    using RemoteConfigSource = std::function<std::shared_ptr<ZDMRemoteConfig>()>;
-    static void setRemoteConfigSource(RemoteConfigSource source);
+    // The remote configuration in force: the engine's once it installed one, else the default.
     static std::shared_ptr<ZDMRemoteConfig> remoteConfig();
 };

@@ -44,7 +44,8 @@ double drawMidnightOffset() {
 
 std::shared_ptr<ZDMPersistedConfig> ZDMPersistedConfig::sharedInstance() {
     auto config = sharedConfig.get();
-    if (!config) ZDMMonitor::sharedMonitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
+    if (!config)
+        ZDMMonitor::sharedMonitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
     return config;
 }
 
@@ -54,7 +55,9 @@ std::shared_ptr<ZDMPersistedConfig> ZDMPersistedConfig::make(const std::string& 
 }
 
 ZDMPersistedConfig::ZDMPersistedConfig(std::string name, std::shared_ptr<ZDMConfigStore> store)
-    : name_(std::move(name)), store_(std::move(store)), serialQueue_(DispatchQueue::serial("ZDMPersistedConfig")) {}
+    : name_(std::move(name)),
+      store_(std::move(store)),
+      serialQueue_(DispatchQueue::serial("ZDMPersistedConfig")) {}
 
 ZDMPersistedConfig::~ZDMPersistedConfig() {
     cancelScheduledSynchronize();

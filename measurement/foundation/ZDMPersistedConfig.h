@@ -71,7 +71,9 @@ class ZDMPersistedConfig : public std::enable_shared_from_this<ZDMPersistedConfi
     std::optional<std::string> appIDFromAdSdk() { return stringForKey(key("adsdk_app_id")); }
     void setAppIDFromAdSdk(const std::optional<std::string>& v) { setString(v, key("adsdk_app_id")); }
     std::optional<std::string> hashedResettableDeviceID() { return stringForKey(key("hashed_idfa")); }
-    void setHashedResettableDeviceID(const std::optional<std::string>& v) { setString(v, key("hashed_idfa")); }
+    void setHashedResettableDeviceID(const std::optional<std::string>& v) {
+        setString(v, key("hashed_idfa"));
+    }
     std::optional<std::string> diversionKey() { return stringForKey(key("diversion_key")); }
     void setDiversionKey(const std::optional<std::string>& v) { setString(v, key("diversion_key")); }
     // Path S: the application's standard defaults.
@@ -89,12 +91,18 @@ class ZDMPersistedConfig : public std::enable_shared_from_this<ZDMPersistedConfi
     void setOSVersion(const std::optional<std::string>& v) { setString(v, key("os_version")); }
     // Drawn in [0, 86400) with millisecond resolution on first read and kept until cleared.
     double midnightOffset();
-    double lastMonitorDataSampledTimestamp() { return doubleForKey(key("last_monitor_data_sampled_timestamp")); }
-    void setLastMonitorDataSampledTimestamp(double v) { setDouble(v, key("last_monitor_data_sampled_timestamp")); }
+    double lastMonitorDataSampledTimestamp() {
+        return doubleForKey(key("last_monitor_data_sampled_timestamp"));
+    }
+    void setLastMonitorDataSampledTimestamp(double v) {
+        setDouble(v, key("last_monitor_data_sampled_timestamp"));
+    }
     int64_t firstOpenTimestampMilliseconds() { return int64ForKey(key("first_open_timestamp_ms")); }
     void setFirstOpenTimestampMilliseconds(int64_t v) { setInt64(v, key("first_open_timestamp_ms")); }
     // Read on path Q without a kind check.
-    std::optional<Value> configServerLastModifiedString() { return plainObject(key("last_modified_since_key")); }
+    std::optional<Value> configServerLastModifiedString() {
+        return plainObject(key("last_modified_since_key"));
+    }
     void setConfigServerLastModifiedString(const std::optional<std::string>& v) {
         setString(v, key("last_modified_since_key"));
     }
@@ -103,36 +111,54 @@ class ZDMPersistedConfig : public std::enable_shared_from_this<ZDMPersistedConfi
     std::optional<Value> loadTimestampValue() { return plainObject(key("load_timestamp")); }
     void setLoadTimestampValue(const std::optional<Value>& v) { setPlainObject(v, key("load_timestamp")); }
     std::optional<Value> allowPersonalizedAds() { return plainObject(key("allow_personalized_ads")); }
-    void setAllowPersonalizedAds(const std::optional<Value>& v) { setPlainObject(v, key("allow_personalized_ads")); }
-    std::optional<std::string> zudedaroFeatureRollouts() { return stringForKey(key("zudedaro_feature_rollouts")); }
+    void setAllowPersonalizedAds(const std::optional<Value>& v) {
+        setPlainObject(v, key("allow_personalized_ads"));
+    }
+    std::optional<std::string> zudedaroFeatureRollouts() {
+        return stringForKey(key("zudedaro_feature_rollouts"));
+    }
     void setZudedaroFeatureRollouts(const std::optional<std::string>& v) {
         setString(v, key("zudedaro_feature_rollouts"));
     }
-    std::optional<Value> deferredDeepLinkRetrievalComplete() { return plainObject(key("deep_link_retrieval_complete")); }
+    std::optional<Value> deferredDeepLinkRetrievalComplete() {
+        return plainObject(key("deep_link_retrieval_complete"));
+    }
     void setDeferredDeepLinkRetrievalComplete(const std::optional<Value>& v) {
         setPlainObject(v, key("deep_link_retrieval_complete"));
     }
     int64_t deferredDeepLinkRetryCount() { return int64ForKey(key("deep_link_retry_count")); }
     void setDeferredDeepLinkRetryCount(int64_t v) { setInt64(v, key("deep_link_retry_count")); }
-    bool shouldSetLastAdvertisingIDResetUserProperty() { return lowByte(key("set_last_advertising_id_reset")); }
-    void setShouldSetLastAdvertisingIDResetUserProperty(bool v) { setInt64(v, key("set_last_advertising_id_reset")); }
+    bool shouldSetLastAdvertisingIDResetUserProperty() {
+        return lowByte(key("set_last_advertising_id_reset"));
+    }
+    void setShouldSetLastAdvertisingIDResetUserProperty(bool v) {
+        setInt64(v, key("set_last_advertising_id_reset"));
+    }
     bool unmatchedFirstOpenWithoutIDFA() { return lowByte(key("unmatched_first_open")); }
     void setUnmatchedFirstOpenWithoutIDFA(bool v) { setInt64(v, key("unmatched_first_open")); }
     std::optional<Value> previousFirstOpenCount() { return numberForKey(key("previous_first_open_count")); }
-    void setPreviousFirstOpenCount(const std::optional<Value>& v) { setNumber(v, key("previous_first_open_count")); }
+    void setPreviousFirstOpenCount(const std::optional<Value>& v) {
+        setNumber(v, key("previous_first_open_count"));
+    }
     double lastSessionActivityClockTime() { return doubleForKey(key("last_engagement_end")); }
     void setLastSessionActivityClockTime(double v) { setDouble(v, key("last_engagement_end")); }
     int64_t sessionNumber() { return int64ForKey(key("session_number")); }
     void setSessionNumber(int64_t v) { setInt64(v, key("session_number")); }
-    std::optional<Dictionary> defaultEventParameters() { return dictionaryForKey(key("default_event_parameters")); }
+    std::optional<Dictionary> defaultEventParameters() {
+        return dictionaryForKey(key("default_event_parameters"));
+    }
     void setDefaultEventParameters(const std::optional<Dictionary>& v) {
         setDictionary(v, key("default_event_parameters"));
     }
     int64_t lastUploadedEventTimestampMillis() { return int64ForKey(key("last_uploaded_event_millis")); }
     void setLastUploadedEventTimestampMillis(int64_t v) { setInt64(v, key("last_uploaded_event_millis")); }
     int64_t SKANEvaluationEventTimeMillis() { return int64ForKey(key("skan_evaluation_event_time_millis")); }
-    void setSKANEvaluationEventTimeMillis(int64_t v) { setInt64(v, key("skan_evaluation_event_time_millis")); }
-    int64_t SKANEvaluationUpdateBackoffMillis() { return int64ForKey(key("skan_evaluation_update_backoff_millis")); }
+    void setSKANEvaluationEventTimeMillis(int64_t v) {
+        setInt64(v, key("skan_evaluation_event_time_millis"));
+    }
+    int64_t SKANEvaluationUpdateBackoffMillis() {
+        return int64ForKey(key("skan_evaluation_update_backoff_millis"));
+    }
     void setSKANEvaluationUpdateBackoffMillis(int64_t v) {
         setInt64(v, key("skan_evaluation_update_backoff_millis"));
     }

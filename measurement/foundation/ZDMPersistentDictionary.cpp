@@ -37,9 +37,9 @@ std::shared_ptr<ZDMPersistentDictionary> ZDMPersistentDictionary::make(const std
     } else if (fs::exists(fs::symlink_status(path, ec))) {
         const std::string aside = path + ".corrupt";
         fs::rename(path, aside, ec);
-        logWarning(kCorruptFileKeptCode, ec ? "Cannot read config plist file " + path +
-                                                  " and cannot move it aside: " + ec.message()
-                                            : "Cannot read config plist file, kept it as " + aside);
+        logWarning(kCorruptFileKeptCode,
+                   ec ? "Cannot read config plist file " + path + " and cannot move it aside: " + ec.message()
+                      : "Cannot read config plist file, kept it as " + aside);
     }
     return std::make_shared<ZDMPersistentDictionary>(path, std::move(content));
 }

@@ -127,6 +127,29 @@ TEST_F(Persistence, PlistStoreRefusesKeysAndValuesItCannotKeep) {
                           }));
 }
 
+TEST_F(Persistence, PlistStoreReportsWhatItCannotWriteAndWritesItAtTheNextChange) {
+    auto store = ZDMPersistentDictionary::make("blocked");
+    ASSERT_TRUE(store);
+    fs::create_directories(store->filePath());  // a directory where the file should go
+    store->setObject(Value(1), "first");
+    clock_->advance(1);
+    fs::remove(store->filePath());
+    store->setObject(Value(2), "second");
+    clock_->advance(1);
+    EXPECT_EQ(onDisk(store->filePath()), (Dictionary{{"first", 1}, {"second", 2}}));
+
+    // The support directory cannot be made where a file stands in its way.
+    const fs::path measurement = fs::path(ZDMMeasurementSupportPlistPath("x")).parent_path();
+    fs::remove_all(measurement);
+    writeBytes(measurement, "in the way");
+    EXPECT_FALSE(ZDMPersistentDictionary::make("other"));
+    EXPECT_EQ(zizLines(),
+              (std::vector<std::string>{
+                  "<DidAdirezarido>[I-ACS043000] Cannot persist configs to disk",
+                  "<DidAdirezarido>[I-ACS043004] Cannot create subdirectories for config plist files.",
+              }));
+}
+
 TEST_F(Persistence, MoveFileReplacingFollowsItsSixSteps) {
     const fs::path dir = FileLocations::applicationSupportDirectory() / "moves";
     struct Case {
@@ -154,7 +177,8 @@ TEST_F(Persistence, MoveFileReplacingFollowsItsSixSteps) {
         const fs::path source = dir / "a" / "source.plist", destination = dir / "b" / "c" / "dest.plist";
         if (c.source) c.sourceIsDirectory ? (void)fs::create_directories(source) : writeBytes(source, "new");
         if (c.destination)
-            c.destinationIsDirectory ? (void)fs::create_directories(destination) : writeBytes(destination, "old");
+            c.destinationIsDirectory ? (void)fs::create_directories(destination)
+                                     : writeBytes(destination, "old");
         EXPECT_EQ(ZDMMoveFileReplacing(source, destination, c.replace), c.result);
         EXPECT_EQ(content(source), c.sourceAfter);
         EXPECT_EQ(content(destination), c.destinationAfter);
@@ -339,7 +363,8 @@ TEST_F(Persistence, ServiceInfoPlistIsFoundAmongTheMainBundlesResources) {
     const auto bytes = plist::write(Value(info), plist::Format::XML);
     ASSERT_TRUE(bytes);
     writeBytes(bundle / "ZizodaService-Info.plist", std::string(bytes->begin(), bytes->end()));
-    EXPECT_EQ(ZDMInfoPlistFileUtil::zizodaServiceInfoPlistPath(), (bundle / "ZizodaService-Info.plist").string());
+    EXPECT_EQ(ZDMInfoPlistFileUtil::zizodaServiceInfoPlistPath(),
+              (bundle / "ZizodaService-Info.plist").string());
     EXPECT_EQ(ZDMInfoPlistFileUtil::dictionaryFromZizodaServiceInfoPlist(), info);
 }
 

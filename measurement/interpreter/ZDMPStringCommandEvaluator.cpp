@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <limits>
 
+#include "measurement/foundation/ZDMRegularExpression.h"
 #include "measurement/interpreter/ZDMPArrayValue.h"
 #include "measurement/interpreter/ZDMPConversions.h"
 #include "measurement/interpreter/ZDMPEvaluator.h"
 #include "measurement/interpreter/ZDMPFunctionValue.h"
-#include "measurement/interpreter/ZDMPRegularExpression.h"
 #include "measurement/interpreter/ZDMPRunBudget.h"
 #include "platform/foundation/Locale.h"
 #include "platform/foundation/SharedInstance.h"
@@ -117,7 +117,7 @@ ZDMPValueRef match(Text text, List values, Scope, Error* error) {
     if (ZDMPFailed(*error)) return ZDMPUndefined();
     std::u16string matched;
     if (!pattern.empty()) {
-        const auto found = ZDMPFirstRegularExpressionMatch(pattern, text, error);
+        const auto found = ZDMFirstRegularExpressionMatch(pattern, text, error);
         if (ZDMPFailed(*error)) return ZDMPUndefined();
         if (!found) return ZDMPNull();
         matched = text.substr(found->location, found->length);
@@ -163,7 +163,7 @@ ZDMPValueRef search(Text text, List values, Scope, Error* error) {
     const std::u16string pattern = textArgument(values, 0, error);
     if (ZDMPFailed(*error)) return ZDMPUndefined();
     if (pattern.empty()) return ZDMPNumberValue::make(0);
-    const auto found = ZDMPFirstRegularExpressionMatch(pattern, text, error);
+    const auto found = ZDMFirstRegularExpressionMatch(pattern, text, error);
     if (ZDMPFailed(*error)) return ZDMPUndefined();
     return ZDMPNumberValue::make(found ? static_cast<double>(found->location) : -1);
 }

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "measurement/audiences/filters/ZDMAudienceRegularExpression.h"
+#include "measurement/foundation/ZDMRegularExpression.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/wire/ZDMPBAudienceMessages.h"
 #include "platform/foundation/DecimalNumber.h"
@@ -70,7 +70,7 @@ std::optional<bool> ZDMEvaluateNumberFilterWithDouble(const ZDMPBNumberFilter* f
 // Logs the first failing check (9000-9004); a regular-expression filter hands out its compiled
 // pattern when `regex` is given.
 bool ZDMValidateStringFilter(const ZDMPBStringFilter* filter,
-                             std::unique_ptr<ZDMAudienceRegularExpression>* regex = nullptr);
+                             std::unique_ptr<ZDMRegularExpression>* regex = nullptr);
 bool ZDMIsValidStringFilter(const ZDMPBStringFilter* filter);
 // `value` nullptr stands for a missing text. Case-insensitive unless the filter asks otherwise.
 std::optional<bool> ZDMEvaluateStringFilter(const ZDMPBStringFilter* filter, const std::string* value);

@@ -82,18 +82,19 @@ bool isExactly(std::u16string_view text, std::u16string_view expected, bool case
 }
 
 std::optional<bool> searchRegularExpression(const ZDMPBStringFilter* filter,
-                                            const ZDMAudienceRegularExpression& regex,
-                                            const std::string& text) {
-    std::string error;
-    const auto found = regex.search(text, &error);
-    if (!found) log(9004, "Unable to parse regular expression", {context(filter), Value(error)});
-    return found;
+                                            const ZDMRegularExpression& regex, const std::string& text) {
+    Error error;
+    const auto found = regex.firstMatch(text, &error);
+    if (!error.domain.empty()) {
+        log(9004, "Unable to parse regular expression", {context(filter), Value(error.description)});
+        return std::nullopt;
+    }
+    return found.has_value();
 }
 
 }  // namespace
 
-bool ZDMValidateStringFilter(const ZDMPBStringFilter* filter,
-                             std::unique_ptr<ZDMAudienceRegularExpression>* regex) {
+bool ZDMValidateStringFilter(const ZDMPBStringFilter* filter, std::unique_ptr<ZDMRegularExpression>* regex) {
     if (!filter || !ZDMPBHasField(filter, kMatchTypeIndex)) {
         log(9000, "String filter has no match type", {context(filter)});
         return false;
@@ -114,11 +115,11 @@ bool ZDMValidateStringFilter(const ZDMPBStringFilter* filter,
         return false;
     }
     if (matchType != kRegularExpression) return true;
-    std::string error;
-    auto compiled = ZDMAudienceRegularExpression::compile(*expression,
-                                                          !ZDMPBGetBool(filter, kCaseSensitiveIndex), &error);
+    Error error;
+    auto compiled =
+        ZDMRegularExpression::compile(*expression, !ZDMPBGetBool(filter, kCaseSensitiveIndex), &error);
     if (!compiled) {
-        log(9004, "Unable to parse regular expression", {context(filter), Value(error)});
+        log(9004, "Unable to parse regular expression", {context(filter), Value(error.description)});
         return false;
     }
     if (regex) *regex = std::move(compiled);
@@ -134,7 +135,7 @@ std::optional<bool> ZDMEvaluateStringFilter(const ZDMPBStringFilter* filter, con
         log(9005, "Evaluation string is nil. Audience filter will not be evaluated", {context(filter)});
         return std::nullopt;
     }
-    std::unique_ptr<ZDMAudienceRegularExpression> regex;
+    std::unique_ptr<ZDMRegularExpression> regex;
     if (!ZDMValidateStringFilter(filter, &regex)) {
         log(9006, "String filter is invalid. Audience filter will not be evaluated", {context(filter)});
         return std::nullopt;

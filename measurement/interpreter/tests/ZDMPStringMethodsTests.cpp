@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <unicode/utypes.h>
 
-#include "measurement/interpreter/ZDMPRegularExpression.h"
+#include "measurement/foundation/ZDMRegularExpression.h"
 #include "measurement/interpreter/tests/InterpreterTestSupport.h"
 
 using namespace interpreter_test;
@@ -140,15 +140,15 @@ TEST(ZDMPStringMethods, RegularExpressionFailuresComeFromTheEngine) {
     const Outcome bad = interpreter.evaluate(call(u"abc", u"match", {S(u"(a")}));
     EXPECT_EQ(bad.value, ZDMPUndefined());
     Error error;
-    ZDMPFirstRegularExpressionMatch(u"(a", u"abc", &error);
-    EXPECT_EQ(error.domain, kZDMPRegularExpressionErrorDomain);
+    ZDMFirstRegularExpressionMatch(u"(a", u"abc", &error);
+    EXPECT_EQ(error.domain, kZDMRegularExpressionErrorDomain);
     EXPECT_EQ(error.code, U_REGEX_MISMATCHED_PAREN);
     EXPECT_EQ(bad.code, U_REGEX_MISMATCHED_PAREN);
-    EXPECT_EQ(bad.domain, kZDMPRegularExpressionErrorDomain);
+    EXPECT_EQ(bad.domain, kZDMRegularExpressionErrorDomain);
 
     const std::u16string backtracking = std::u16string(40, u'a') + u"b";
     error = Error();
-    EXPECT_FALSE(ZDMPFirstRegularExpressionMatch(u"(a+)+$", backtracking, &error));
+    EXPECT_FALSE(ZDMFirstRegularExpressionMatch(u"(a+)+$", backtracking, &error));
     EXPECT_EQ(error.code, U_REGEX_TIME_OUT);
     EXPECT_EQ(interpreter.evaluate(call(backtracking, u"search", {S(u"(a+)+$")})).code, U_REGEX_TIME_OUT);
 }

@@ -66,7 +66,9 @@ const std::vector<TableSchema>& schema() {
           {"current_session_count", "INTEGER"}},
          {}},
         {"user_attributes",
-         {{"name", "TEXT NOT NULL PRIMARY KEY"}, {"set_timestamp", "REAL NOT NULL"}, {"value", "BLOB NOT NULL"}},
+         {{"name", "TEXT NOT NULL PRIMARY KEY"},
+          {"set_timestamp", "REAL NOT NULL"},
+          {"value", "BLOB NOT NULL"}},
          {{"origin", "TEXT"}},
          {}},
         {"queue",
@@ -90,7 +92,9 @@ const std::vector<TableSchema>& schema() {
          {{"session_scoped", "INTEGER"}},
          {}},
         {"audience_filter_values",
-         {{"audience_id", "INTEGER NOT NULL PRIMARY KEY"}, {"current_results", "BLOB"}, {"previous_results", "BLOB"}},
+         {{"audience_id", "INTEGER NOT NULL PRIMARY KEY"},
+          {"current_results", "BLOB"},
+          {"previous_results", "BLOB"}},
          {},
          {}},
         {"purchase_transactions", {{"fingerprint", "TEXT NOT NULL PRIMARY KEY"}}, {}, {}},
@@ -159,9 +163,8 @@ std::optional<ZDMAppMetadata> appMetadataFromRow(const Record& row) {
 
 }  // namespace
 
-std::unique_ptr<ZDMDatabase> ZDMDatabase::initWithDatabaseName(const std::string& databaseName,
-                                                               std::shared_ptr<PersistedConfig> persistedConfig,
-                                                               Error* error) {
+std::unique_ptr<ZDMDatabase> ZDMDatabase::initWithDatabaseName(
+    const std::string& databaseName, std::shared_ptr<PersistedConfig> persistedConfig, Error* error) {
     if (!ZDMCheckLengthOrSetError(databaseName.size(), error, 1, "Received empty database name in init"))
         return nullptr;
     std::unique_ptr<ZDMDatabase> database(new ZDMDatabase);
@@ -177,14 +180,15 @@ bool ZDMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     sqliteStore_ = ZDMSqliteStore::make(path, error);
     if (!sqliteStore_) return false;
     if (!ensureAllTables()) {
-        monitor().logWithLevel(1, 12002, "Failed to create or validate required database tables (" + context + ")");
+        monitor().logWithLevel(1, 12002,
+                               "Failed to create or validate required database tables (" + context + ")");
         // The store still holds the file: it closes before deleting, and takes the journal and
         // write-ahead files along, so that the next open starts from a truly empty file.
         if (!sqliteStore_->closeAndDeleteDatabase())
-            monitor().logWithLevel(4, 12003,
-                                   "Failed to delete old database file after failed validation. Error (" +
-                                       context + ")",
-                                   Value(path));
+            monitor().logWithLevel(
+                4, 12003,
+                "Failed to delete old database file after failed validation. Error (" + context + ")",
+                Value(path));
         sqliteStore_.reset();
         return false;
     }
@@ -215,7 +219,8 @@ bool ZDMDatabase::ensureAllTables() {
     if (!sqliteStore_) return false;
     for (const TableSchema& table : schema()) {
         Error error;
-        if (!sqliteStore_->ensureTableWithName(table.name, table.elementary, table.addOn, table.modify, &error)) {
+        if (!sqliteStore_->ensureTableWithName(table.name, table.elementary, table.addOn, table.modify,
+                                               &error)) {
             monitor().logWithLevel(1, 12047, "Failed to ensure table. Table, error", Value(table.name),
                                    ErrorObject::value(error));
             return false;
@@ -227,9 +232,9 @@ bool ZDMDatabase::ensureAllTables() {
 bool ZDMDatabase::initializeAppMetadata() {
     return performTransaction([this] {
         Error error;
-        const auto existing = dataTypesFromTableWithName<bool>(
-            kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, &error,
-            [](const Record&, Error*) { return std::optional<bool>(true); });
+        const auto existing =
+            dataTypesFromTableWithName<bool>(kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, &error,
+                                             [](const Record&, Error*) { return std::optional<bool>(true); });
         if (!existing) {
             monitor().logWithLevel(1, 12005, "Failed to query app metadata");
             return false;
@@ -237,9 +242,9 @@ bool ZDMDatabase::initializeAppMetadata() {
         if (!existing->empty()) return true;
         const auto fresh = ZDMAppMetadata::initWithLastBundleIndex(0, 0.0, 0.0);
         const auto row = appMetadataRow(&*fresh, &error);
-        if (!row ||
-            !upsertDataType(*row, kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, 1, &error)) {
-            monitor().logWithLevel(1, 12006, "Unable to update the app metadata. Error", ErrorObject::value(error));
+        if (!row || !upsertDataType(*row, kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, 1, &error)) {
+            monitor().logWithLevel(1, 12006, "Unable to update the app metadata. Error",
+                                   ErrorObject::value(error));
             return false;
         }
         return true;
@@ -279,8 +284,9 @@ bool ZDMDatabase::insertDataType(const Record& record, const std::string& table,
     return sqliteStore_ && sqliteStore_->upsertRecord(record, table, error);
 }
 
-bool ZDMDatabase::upsertDataType(const Record& record, const std::string& table, const std::string& columnName,
-                                 const Value& columnValue, int64_t tableLimit, Error* error) {
+bool ZDMDatabase::upsertDataType(const Record& record, const std::string& table,
+                                 const std::string& columnName, const Value& columnValue, int64_t tableLimit,
+                                 Error* error) {
     if (!ZDMCheckLengthOrSetError(record.size(), error, 1, "Received empty data type to upsert") ||
         !ZDMCheckLengthOrSetError(table.size(), error, 1, "Received empty table name for checking upsert"))
         return false;
@@ -296,8 +302,8 @@ bool ZDMDatabase::upsertDataType(const Record& record, const std::string& table,
     return sqliteStore_->upsertRecord(record, table, error);
 }
 
-bool ZDMDatabase::updateDataType(const Record& record, const std::string& table, const std::string& columnName,
-                                 const Value& columnValue, Error* error) {
+bool ZDMDatabase::updateDataType(const Record& record, const std::string& table,
+                                 const std::string& columnName, const Value& columnValue, Error* error) {
     if (!ZDMCheckLengthOrSetError(record.size(), error, 1, "Received empty data type to update") ||
         !ZDMCheckLengthOrSetError(table.size(), error, 1, "Received empty table name for updating"))
         return false;
@@ -327,21 +333,21 @@ bool ZDMDatabase::updateAppMetadata(const ZDMAppMetadata* appMetadata, Error* er
 int32_t ZDMDatabase::today() const {
     const double offset = persistedConfig_ ? persistedConfig_->midnightOffset() : 0.0;
     const double day = std::floor((Clock::current().now() - offset) / 86400.0);
-    return static_cast<int32_t>(std::clamp<double>(day, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(
+        std::clamp<double>(day, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 std::optional<ZDMDailyCounts> ZDMDatabase::dailyCounts(Error* error) {
     const int32_t day = today();
     auto records = dataTypesFromTableWithName<ZDMDailyCounts>(
         kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error, [day](const Record& row, Error*) {
-            return std::optional<ZDMDailyCounts>(ZDMDailyCounts(int32Column(row, "day").value_or(day),
-                                                                int32Column(row, "daily_conversions_count").value_or(0),
-                                                                int32Column(row, "daily_events_count").value_or(0),
-                                                                int32Column(row, "daily_public_events_count").value_or(0),
-                                                                int32Column(row, "daily_error_events_count").value_or(0),
-                                                                int32Column(row, "daily_real_time_conversion_events_count")
-                                                                    .value_or(0)));
+            return std::optional<ZDMDailyCounts>(
+                ZDMDailyCounts(int32Column(row, "day").value_or(day),
+                               int32Column(row, "daily_conversions_count").value_or(0),
+                               int32Column(row, "daily_events_count").value_or(0),
+                               int32Column(row, "daily_public_events_count").value_or(0),
+                               int32Column(row, "daily_error_events_count").value_or(0),
+                               int32Column(row, "daily_real_time_conversion_events_count").value_or(0)));
         });
     if (!records || records->empty()) return std::nullopt;
     return records->front();

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "measurement/foundation/ZDMAppMetadata.h"
@@ -18,6 +19,9 @@
 #include "measurement/foundation/ZDMErrors.h"
 #include "measurement/foundation/ZDMSqliteStore.h"
 #include "platform/foundation/Error.h"
+
+class ZDMPBMeasurementBundle;
+class ZDMRemoteConfig;
 
 class ZDMDatabase {
   public:
@@ -31,7 +35,13 @@ class ZDMDatabase {
         virtual ~PersistedConfig() = default;
         // Seconds after midnight (UTC) at which the library's day begins.
         virtual double midnightOffset() = 0;
+        // When stale raw events and bundles were last deleted (seconds since 1970).
+        virtual double lastDeleteStaleBundlesTimestamp() = 0;
+        virtual void setLastDeleteStaleBundlesTimestamp(double timestamp) = 0;
     };
+    // A bundle read from the upload queue with its row ID.
+    using QueuedBundle = std::pair<std::shared_ptr<ZDMPBMeasurementBundle>, int64_t>;
+    using RemoteConfigSource = std::function<std::shared_ptr<ZDMRemoteConfig>()>;
 
     static constexpr const char* kAppMetadataTable = "app_metadata";
 
@@ -87,6 +97,49 @@ class ZDMDatabase {
     // Today's day number: whole days since 1970 counted from the library's midnight offset.
     int32_t today() const;
 
+    // Raw event metadata, stored once per fingerprint (the 64 low bits of the MD5 digest of the
+    // metadata's encoding).
+    bool insertIfNotExistsRawEventMetadata(const ZDMPBMeasurementBundle* metadata, Error* error = nullptr);
+    std::shared_ptr<ZDMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(int64_t fingerprint,
+                                                                                  Error* error = nullptr);
+    bool deleteRawEventMetadataWithMetadataFingerprint(int64_t fingerprint, Error* error = nullptr);
+    bool deleteUnusedRawEventsMetadata(Error* error = nullptr);
+
+    // Raw events. The number of rows removed so that the next insert makes `maxEventsStored`.
+    std::optional<int64_t> deleteRawEventsOverAbsoluteLimit(Error* error = nullptr);
+    std::optional<bool> isRawEventsTableEmpty(Error* error = nullptr);
+    std::optional<bool> containsRealtimeRawEventsWithError(Error* error = nullptr);
+    std::optional<bool> containsRawEventWithMetadataFingerprint(int64_t fingerprint, Error* error = nullptr);
+    // No time and no error for an empty table.
+    std::optional<double> queryLatestRawEventTime(Error* error = nullptr);
+    // The fingerprint of the oldest raw event; none and no error for an empty table.
+    std::optional<int64_t> nextMetadataFingerprintToProcess(Error* error = nullptr);
+    bool deleteRawEventsWithMaxRowID(int64_t rowID, Error* error = nullptr);
+    // Rows further than `maxAge` seconds from now, past or future, and metadata no row uses.
+    bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, Error* error = nullptr);
+
+    // The upload queue: gzip-compressed bundles in upload order.
+    bool insertBundle(const ZDMPBMeasurementBundle* bundle, bool isRealtime, Error* error = nullptr);
+    // At most `countLimit` bundles; past the first, only while their encodings fit `sizeLimit` bytes.
+    std::optional<std::vector<QueuedBundle>> queryBundlesWithCountLimit(int64_t countLimit, int64_t sizeLimit,
+                                                                        Error* error = nullptr);
+    std::optional<std::vector<QueuedBundle>> queryBundlesWithRowIDs(const Value::Array& rowIDs,
+                                                                    Error* error = nullptr);
+    bool deleteBundlesWithRowIDs(const Value::Array& rowIDs, Error* error = nullptr);
+    // Adds one failed upload to each bundle; a count at the largest int32 stays there (12054).
+    bool incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, Error* error = nullptr);
+    std::optional<bool> isQueuedBundleTableEmpty(Error* error = nullptr);
+    std::optional<bool> containsRealtimeBundlesWithError(Error* error = nullptr);
+    std::optional<double> queryLatestBundleTime(Error* error = nullptr);
+    // YES when stale raw events and bundles were deleted now, NO when that is not due yet, none on
+    // failure.
+    std::optional<bool> maybeDeleteStaleData(Error* error = nullptr);
+    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, Error* error = nullptr);
+
+    // Where the settings (stored-events limit, queue time, stale-data interval) come from: the
+    // engine's remote configuration. Until one is given, the defaults.
+    void setRemoteConfigSource(RemoteConfigSource source) { remoteConfigSource_ = std::move(source); }
+
     ZDMSqliteStore* sqliteStore() const { return sqliteStore_.get(); }
     const std::shared_ptr<PersistedConfig>& persistedConfig() const { return persistedConfig_; }
 
@@ -97,14 +150,22 @@ class ZDMDatabase {
     std::optional<std::vector<Record>> rowsFromTable(const std::string& table, const std::string& columnName,
                                                      const Value& columnValue, Error* error, bool hasBlock);
 
+    std::shared_ptr<ZDMRemoteConfig> remoteConfig() const;
+    std::optional<bool> booleanForQuery(const std::string& query, const Value::Array& values, Error* error);
+    bool deleteRecords(const std::string& table, const std::string& condition, const Value::Array& values,
+                       Error* error);
+    std::optional<QueuedBundle> queuedBundleFromRow(const Record& row, Error* error);
+    std::optional<std::vector<QueuedBundle>> queuedBundlesForQuery(const std::string& query,
+                                                                   const Value::Array& values, Error* error);
+
     std::unique_ptr<ZDMSqliteStore> sqliteStore_;
     std::shared_ptr<PersistedConfig> persistedConfig_;
+    RemoteConfigSource remoteConfigSource_;
 };
 
 template <class T>
-std::optional<std::vector<T>> ZDMDatabase::allDataTypesFromTableWithName(const std::string& table,
-                                                                         int64_t tableLimit, Error* error,
-                                                                         const CreateDataTypeBlock<T>& block) {
+std::optional<std::vector<T>> ZDMDatabase::allDataTypesFromTableWithName(
+    const std::string& table, int64_t tableLimit, Error* error, const CreateDataTypeBlock<T>& block) {
     auto rows = rowsFromTable(table, tableLimit, error, static_cast<bool>(block));
     if (!rows) return std::nullopt;
     std::vector<T> records;

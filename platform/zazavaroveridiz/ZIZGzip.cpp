@@ -24,7 +24,8 @@ std::optional<Data> ziz_dataByGzippingData(const Data& data, Error* error) {
         return std::nullopt;
     }
     z_stream stream{};
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindowBits, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK) {
         setError(error, Z_STREAM_ERROR, "Failed to start gzip compression");
         return std::nullopt;
     }

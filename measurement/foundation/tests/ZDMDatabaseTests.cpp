@@ -13,13 +13,11 @@
 #include "measurement/foundation/ZDMDailyCounts.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMFileUtil.h"
-#include "measurement/foundation/tests/MonitorFixture.h"
+#include "measurement/foundation/tests/DatabaseFixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kDatabaseName = "zizoda-measurement.sql";
 
 // Every table with its columns as PRAGMA table_info lists them on a fresh file: "table: name type,
 // ..." (add-on columns follow the elementary ones; raw_events was rebuilt with a real timestamp).
@@ -28,7 +26,8 @@ const std::vector<std::string> kFreshSchema = {
     "last_bundle_start_timestamp REAL, day INTEGER, daily_conversions_count INTEGER, daily_events_count "
     "INTEGER, daily_public_events_count INTEGER, daily_error_events_count INTEGER, remote_config_data BLOB, "
     "remote_config_timestamp REAL, daily_real_time_conversion_events_count INTEGER",
-    "audience_filter_values: audience_id INTEGER NOT NULL PRIMARY KEY, current_results BLOB, previous_results "
+    "audience_filter_values: audience_id INTEGER NOT NULL PRIMARY KEY, current_results BLOB, "
+    "previous_results "
     "BLOB",
     "conditional_properties: name TEXT NOT NULL PRIMARY KEY, origin TEXT NOT NULL, value BLOB NOT NULL, "
     "creation_timestamp REAL NOT NULL, active INTEGER NOT NULL, trigger_timeout REAL NOT NULL, "
@@ -36,113 +35,27 @@ const std::vector<std::string> kFreshSchema = {
     "BLOB, triggered_event BLOB, expired_event BLOB",
     "event_filters: audience_id INTEGER NOT NULL, filter_id INTEGER NOT NULL, event_name TEXT NOT NULL, data "
     "BLOB NOT NULL, session_scoped INTEGER, PRIMARY KEY (audience_id, filter_id)",
-    "events: name TEXT NOT NULL PRIMARY KEY, lifetime_count INTEGER NOT NULL, current_bundle_count INTEGER NOT "
+    "events: name TEXT NOT NULL PRIMARY KEY, lifetime_count INTEGER NOT NULL, current_bundle_count INTEGER "
+    "NOT "
     "NULL, last_fire_timestamp REAL NOT NULL, last_bundled_timestamp REAL, last_sampled_complex_event_id "
     "INTEGER, last_sampling_rate INTEGER, last_exempt_from_sampling INTEGER, last_bundled_day INTEGER, "
     "current_session_count INTEGER",
-    "main_event_params: event_id INTEGER NOT NULL PRIMARY KEY, children_to_process INTEGER NOT NULL, main_event "
+    "main_event_params: event_id INTEGER NOT NULL PRIMARY KEY, children_to_process INTEGER NOT NULL, "
+    "main_event "
     "BLOB NOT NULL",
-    "property_filters: audience_id INTEGER NOT NULL, filter_id INTEGER NOT NULL, property_name TEXT NOT NULL, "
+    "property_filters: audience_id INTEGER NOT NULL, filter_id INTEGER NOT NULL, property_name TEXT NOT "
+    "NULL, "
     "data BLOB NOT NULL, session_scoped INTEGER, PRIMARY KEY (audience_id, filter_id)",
     "purchase_transactions: fingerprint TEXT NOT NULL PRIMARY KEY",
     "queue: data BLOB NOT NULL, bundle_end_timestamp REAL NOT NULL, is_realtime INTEGER, retry_count INTEGER",
-    "raw_events: name TEXT NOT NULL, timestamp REAL NOT NULL, metadata_fingerprint INTEGER NOT NULL, data BLOB "
+    "raw_events: name TEXT NOT NULL, timestamp REAL NOT NULL, metadata_fingerprint INTEGER NOT NULL, data "
+    "BLOB "
     "NOT NULL, is_realtime INTEGER",
     "raw_events_metadata: metadata_fingerprint INTEGER NOT NULL PRIMARY KEY, metadata BLOB NOT NULL",
     "subscriptions: subscription_id TEXT NOT NULL PRIMARY KEY",
-    "user_attributes: name TEXT NOT NULL PRIMARY KEY, set_timestamp REAL NOT NULL, value BLOB NOT NULL, origin "
+    "user_attributes: name TEXT NOT NULL PRIMARY KEY, set_timestamp REAL NOT NULL, value BLOB NOT NULL, "
+    "origin "
     "TEXT",
-};
-
-class FixedMidnight : public ZDMDatabase::PersistedConfig {
-  public:
-    explicit FixedMidnight(double offset) : offset_(offset) {}
-    double midnightOffset() override { return offset_; }
-
-  private:
-    double offset_;
-};
-
-// A plain connection of the test's own to the database file, to look at or prepare it.
-class RawFile {
-  public:
-    explicit RawFile(const std::string& path) {
-        fs::create_directories(fs::path(path).parent_path());
-        EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK);
-    }
-    ~RawFile() { sqlite3_close(db_); }
-    void exec(const std::string& sql) {
-        char* message = nullptr;
-        EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
-            << sql << ": " << (message ? message : "");
-        sqlite3_free(message);
-    }
-    // The rows of a query, each as its columns' texts joined by "|" ("NULL" for NULL).
-    std::vector<std::string> rows(const std::string& sql) {
-        std::vector<std::string> out;
-        sqlite3_stmt* statement = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr), SQLITE_OK) << sql;
-        while (statement && sqlite3_step(statement) == SQLITE_ROW) {
-            std::string row;
-            for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-                const auto* text = sqlite3_column_text(statement, column);
-                row += (column ? "|" : "") + (text ? std::string(reinterpret_cast<const char*>(text)) : "NULL");
-            }
-            out.push_back(row);
-        }
-        sqlite3_finalize(statement);
-        return out;
-    }
-    // Each table's columns rebuilt from PRAGMA table_info: name, type, NOT NULL and the key.
-    std::vector<std::string> schema() {
-        std::vector<std::string> out;
-        for (const std::string& table : rows("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
-            const auto columns =
-                rows("SELECT name, type, \"notnull\", pk FROM pragma_table_info('" + table + "') ORDER BY cid");
-            const auto keys = rows("SELECT name FROM pragma_table_info('" + table + "') WHERE pk > 0 ORDER BY pk");
-            std::string line = table + ": ";
-            for (size_t i = 0; i < columns.size(); ++i) {
-                const std::vector<std::string> f = split(columns[i]);
-                line += (i ? ", " : "") + f[0] + " " + f[1] + (f[2] == "1" ? " NOT NULL" : "") +
-                        (f[3] != "0" && keys.size() == 1 ? " PRIMARY KEY" : "");
-            }
-            if (keys.size() > 1) line += ", PRIMARY KEY (" + keys[0] + ", " + keys[1] + ")";
-            out.push_back(line);
-        }
-        return out;
-    }
-
-  private:
-    static std::vector<std::string> split(const std::string& row) {
-        std::vector<std::string> fields;
-        size_t start = 0;
-        for (size_t bar; (bar = row.find('|', start)) != std::string::npos; start = bar + 1)
-            fields.push_back(row.substr(start, bar - start));
-        fields.push_back(row.substr(start));
-        return fields;
-    }
-
-    sqlite3* db_ = nullptr;
-};
-
-class Database : public SharedMonitorFixture {
-  protected:
-    std::string path() const { return ZDMMeasurementSupportFilePath(kDatabaseName); }
-    std::unique_ptr<ZDMDatabase> open() {
-        Error error;
-        auto database = ZDMDatabase::initWithDatabaseName(kDatabaseName, midnight_, &error);
-        EXPECT_TRUE(database) << error.description;
-        return database;
-    }
-    std::vector<std::string> messagesOf(int64_t code) {
-        flush(*monitor_);
-        std::vector<std::string> out;
-        for (const auto& line : logger_->lines())
-            if (line.code == code) out.push_back(line.message);
-        return out;
-    }
-
-    std::shared_ptr<FixedMidnight> midnight_ = std::make_shared<FixedMidnight>(3600.0);
 };
 
 using Row = ZDMDatabase::Record;
@@ -156,9 +69,10 @@ TEST_F(Database, FreshFileHoldsTheThirteenTablesAndTheBookkeepingRow) {
     ASSERT_TRUE(open());
     RawFile file(path());
     EXPECT_EQ(file.schema(), kFreshSchema);
-    EXPECT_EQ(file.rows("SELECT rowid, last_bundle_index, last_bundle_start_timestamp, last_bundle_end_timestamp "
-                        "FROM app_metadata"),
-              std::vector<std::string>{"1|0|0.0|0.0"});
+    EXPECT_EQ(
+        file.rows("SELECT rowid, last_bundle_index, last_bundle_start_timestamp, last_bundle_end_timestamp "
+                  "FROM app_metadata"),
+        std::vector<std::string>{"1|0|0.0|0.0"});
     const auto dump = file.rows("SELECT sql FROM sqlite_master ORDER BY name");
 
     ASSERT_TRUE(open());
@@ -170,20 +84,25 @@ TEST_F(Database, FreshFileHoldsTheThirteenTablesAndTheBookkeepingRow) {
 TEST_F(Database, OlderFilesAreMigratedWithTheirRowsKept) {
     {
         RawFile file(path());
-        file.exec("CREATE TABLE raw_events (name TEXT NOT NULL, timestamp INTEGER NOT NULL, "
-                  "metadata_fingerprint INTEGER NOT NULL, data BLOB NOT NULL)");
+        file.exec(
+            "CREATE TABLE raw_events (name TEXT NOT NULL, timestamp INTEGER NOT NULL, "
+            "metadata_fingerprint INTEGER NOT NULL, data BLOB NOT NULL)");
         for (int i = 1; i <= 3; ++i)
-            file.exec("INSERT INTO raw_events VALUES ('e" + std::to_string(i) + "', " + std::to_string(i * 1000) +
-                      ", 7, x'0" + std::to_string(i) + "')");
-        file.exec("CREATE TABLE queue (data BLOB NOT NULL, bundle_end_timestamp REAL NOT NULL, is_realtime INTEGER)");
+            file.exec("INSERT INTO raw_events VALUES ('e" + std::to_string(i) + "', " +
+                      std::to_string(i * 1000) + ", 7, x'0" + std::to_string(i) + "')");
+        file.exec(
+            "CREATE TABLE queue (data BLOB NOT NULL, bundle_end_timestamp REAL NOT NULL, is_realtime "
+            "INTEGER)");
         file.exec("INSERT INTO queue VALUES (x'aa', 5.0, 1)");
     }
     ASSERT_TRUE(open());
     RawFile file(path());
     EXPECT_EQ(file.schema(), kFreshSchema);
-    EXPECT_EQ(file.rows("SELECT name, timestamp, typeof(timestamp), metadata_fingerprint, hex(data) FROM raw_events "
-                        "ORDER BY rowid"),
-              (std::vector<std::string>{"e1|1000.0|real|7|01", "e2|2000.0|real|7|02", "e3|3000.0|real|7|03"}));
+    EXPECT_EQ(
+        file.rows(
+            "SELECT name, timestamp, typeof(timestamp), metadata_fingerprint, hex(data) FROM raw_events "
+            "ORDER BY rowid"),
+        (std::vector<std::string>{"e1|1000.0|real|7|01", "e2|2000.0|real|7|02", "e3|3000.0|real|7|03"}));
     EXPECT_EQ(file.rows("SELECT hex(data), is_realtime, retry_count FROM queue"),
               std::vector<std::string>{"AA|1|NULL"});
 }
@@ -196,10 +115,12 @@ TEST_F(Database, TableMissingARequiredColumnFailsTheOpenAndLeavesNoFile) {
     }
     Error error;
     EXPECT_EQ(ZDMDatabase::initWithDatabaseName(kDatabaseName, midnight_, &error), nullptr);
-    EXPECT_EQ(messagesOf(12002), std::vector<std::string>{"Failed to create or validate required database tables (Init)"});
-    EXPECT_EQ(messagesOf(12047), std::vector<std::string>{"Failed to ensure table. Table, error: events, Error "
-                                                          "Domain=com.zizoda.measurement Code=2 \"Table is missing "
-                                                          "required columns\""});
+    EXPECT_EQ(messagesOf(12002),
+              std::vector<std::string>{"Failed to create or validate required database tables (Init)"});
+    EXPECT_EQ(messagesOf(12047),
+              std::vector<std::string>{"Failed to ensure table. Table, error: events, Error "
+                                       "Domain=com.zizoda.measurement Code=2 \"Table is missing "
+                                       "required columns\""});
     for (const char* suffix : {"", "-journal", "-wal"}) EXPECT_FALSE(fs::exists(path() + suffix)) << suffix;
 
     // The engine's second attempt starts from an empty file.
@@ -259,8 +180,10 @@ TEST_F(Database, RowOperationsCheckTheirArguments) {
     };
     const Row row{{"fingerprint", Value("f")}};
     const Case cases[] = {
-        {[&](Error* e) { return database->insertDataType(row, "", e); }, 1, "Received empty table name for inserting"},
-        {[&](Error* e) { return database->insertDataType({}, "subscriptions", e); }, 2, "Failed to insert empty record"},
+        {[&](Error* e) { return database->insertDataType(row, "", e); }, 1,
+         "Received empty table name for inserting"},
+        {[&](Error* e) { return database->insertDataType({}, "subscriptions", e); }, 2,
+         "Failed to insert empty record"},
         {[&](Error* e) { return database->upsertDataType({}, "t", "c", Value(1), 1, e); }, 1,
          "Received empty data type to upsert"},
         {[&](Error* e) { return database->upsertDataType(row, "", "c", Value(1), 1, e); }, 1,
@@ -269,10 +192,13 @@ TEST_F(Database, RowOperationsCheckTheirArguments) {
          "Received empty data type to update"},
         {[&](Error* e) { return database->updateDataType(row, "", "c", Value(1), e); }, 1,
          "Received empty table name for updating"},
-        {[&](Error* e) { return database->allDataTypesFromTableWithName<Row>("events", -1, e, nullptr).has_value(); },
+        {[&](Error* e) {
+             return database->allDataTypesFromTableWithName<Row>("events", -1, e, nullptr).has_value();
+         },
          1, "Received nil block to get all data types"},
         {[&](Error* e) {
-             return database->dataTypesFromTableWithName<Row>("events", "name", Value(), e, kWholeRow).has_value();
+             return database->dataTypesFromTableWithName<Row>("events", "name", Value(), e, kWholeRow)
+                 .has_value();
          },
          1, "Received nil column value to create data type from table"},
         {[&](Error* e) {
@@ -299,12 +225,14 @@ TEST_F(Database, TransactionAnsweringNoLeavesNoChange) {
         EXPECT_TRUE(database->insertDataType(Row{{"fingerprint", Value("f")}}, "purchase_transactions"));
         return false;
     }));
-    EXPECT_EQ(RawFile(path()).rows("SELECT count(*) FROM purchase_transactions"), std::vector<std::string>{"0"});
+    EXPECT_EQ(RawFile(path()).rows("SELECT count(*) FROM purchase_transactions"),
+              std::vector<std::string>{"0"});
     EXPECT_EQ(messagesOf(12056), std::vector<std::string>{"Transaction failed. Transaction failed"});
     EXPECT_TRUE(database->performTransaction([&] {
         return database->insertDataType(Row{{"fingerprint", Value("f")}}, "purchase_transactions");
     }));
-    EXPECT_EQ(RawFile(path()).rows("SELECT count(*) FROM purchase_transactions"), std::vector<std::string>{"1"});
+    EXPECT_EQ(RawFile(path()).rows("SELECT count(*) FROM purchase_transactions"),
+              std::vector<std::string>{"1"});
 }
 
 TEST_F(Database, ResetLeavesAnEmptyDatabaseWithAFreshBookkeepingRow) {
@@ -362,7 +290,8 @@ TEST_F(Database, BundleIndexWrapsAtTheLargestInt32AndIsNeverNegative) {
     EXPECT_EQ(lastSampledMessage(), "");
 
     EXPECT_FALSE(ZDMAppMetadata::initWithLastBundleIndex(-1, 0, 0));
-    EXPECT_EQ(lastSampledMessage(), "E:Failed to create app metadata object. Received negative last bundle index.");
+    EXPECT_EQ(lastSampledMessage(),
+              "E:Failed to create app metadata object. Received negative last bundle index.");
 }
 
 TEST_F(Database, DailyCountsRollOverWhenTheDayChanges) {
@@ -374,18 +303,25 @@ TEST_F(Database, DailyCountsRollOverWhenTheDayChanges) {
     // Stored day 10: conversions 1, all 2, public 3, error 4, realtime 5.
     const Case cases[] = {
         {"five public conversions as one event, same day",
-         [](ZDMDailyCounts& c) { c.incrementCountsForCurrentDay(10, true, true, 5); }, {10, 2, 7, 8, 4, 5}},
-        {"plain event, same day", [](ZDMDailyCounts& c) { c.incrementCountsForCurrentDay(10, false, false); },
+         [](ZDMDailyCounts& c) { c.incrementCountsForCurrentDay(10, true, true, 5); },
+         {10, 2, 7, 8, 4, 5}},
+        {"plain event, same day",
+         [](ZDMDailyCounts& c) { c.incrementCountsForCurrentDay(10, false, false); },
          {10, 1, 3, 3, 4, 5}},
         {"public conversion of 5, new day",
-         [](ZDMDailyCounts& c) { c.incrementCountsForCurrentDay(11, true, true, 5); }, {11, 1, 5, 5, 0, 0}},
-        {"error event, same day", [](ZDMDailyCounts& c) { c.incrementErrorEventsCountForCurrentDay(10); },
+         [](ZDMDailyCounts& c) { c.incrementCountsForCurrentDay(11, true, true, 5); },
+         {11, 1, 5, 5, 0, 0}},
+        {"error event, same day",
+         [](ZDMDailyCounts& c) { c.incrementErrorEventsCountForCurrentDay(10); },
          {10, 1, 3, 3, 5, 5}},
-        {"error event, new day", [](ZDMDailyCounts& c) { c.incrementErrorEventsCountForCurrentDay(11); },
+        {"error event, new day",
+         [](ZDMDailyCounts& c) { c.incrementErrorEventsCountForCurrentDay(11); },
          {11, 0, 1, 0, 1, 0}},
-        {"realtime event, same day", [](ZDMDailyCounts& c) { c.incrementRealtimeCountsForCurrentDay(10); },
+        {"realtime event, same day",
+         [](ZDMDailyCounts& c) { c.incrementRealtimeCountsForCurrentDay(10); },
          {10, 1, 2, 3, 4, 6}},
-        {"realtime event, new day", [](ZDMDailyCounts& c) { c.incrementRealtimeCountsForCurrentDay(9); },
+        {"realtime event, new day",
+         [](ZDMDailyCounts& c) { c.incrementRealtimeCountsForCurrentDay(9); },
          {9, 0, 0, 0, 0, 1}},
         {"decrement", [](ZDMDailyCounts& c) { c.decrementAllEventsCount(); }, {10, 1, 1, 3, 4, 5}},
         {"reset", [](ZDMDailyCounts& c) { c.resetWithNewDay(12); }, {12, 0, 0, 0, 0, 0}},

@@ -29,8 +29,8 @@ std::string run(const std::string& command) {
 }
 
 void writeFile(const std::filesystem::path& path, const Data& data) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                static_cast<std::streamsize>(data.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 }  // namespace
@@ -45,7 +45,8 @@ TEST(Gzip, SystemGzipReadsWhatWeWriteAndWeReadWhatItWrites) {
         const auto file = home.path() / "bundle.gz";
         writeFile(file, *compressed);
         EXPECT_EQ(run("gzip -t '" + file.string() + "' 2>&1"), "|exit=0");
-        EXPECT_EQ(run("gzip -dc '" + file.string() + "'"), std::string(input.begin(), input.end()) + "|exit=0");
+        EXPECT_EQ(run("gzip -dc '" + file.string() + "'"),
+                  std::string(input.begin(), input.end()) + "|exit=0");
 
         writeFile(home.path() / "plain", input);
         std::filesystem::remove(home.path() / "plain.gz");

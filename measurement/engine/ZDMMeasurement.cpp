@@ -1,22 +1,17 @@
 #include "measurement/engine/ZDMMeasurement.h"
 
-#include "platform/foundation/SharedInstance.h"
-
-namespace {
-// Empty until something installs the engine's configuration.
-constinit SharedInstance<ZDMRemoteConfig> engineRemoteConfig{nullptr};
-}  // namespace
+#include "measurement/foundation/ZDMInstalledRemoteConfig.h"
 
 // The foundation's classes log before any engine exists, so the monitor itself is kept there.
 std::shared_ptr<ZDMMonitor> ZDMMeasurement::monitor() {
     return ZDMMonitor::sharedMonitor();
 }
 
+// The foundation's rules read the configuration too, so the slot is kept there as well.
 std::shared_ptr<ZDMRemoteConfig> ZDMMeasurement::remoteConfig() {
-    if (auto remoteConfig = engineRemoteConfig.existing()) return remoteConfig;
-    return ZDMRemoteConfig::defaultInstance();
+    return ZDMInstalledRemoteConfig();
 }
 
 void ZDMMeasurement::setRemoteConfigForTesting(std::shared_ptr<ZDMRemoteConfig> remoteConfig) {
-    engineRemoteConfig.set(std::move(remoteConfig));
+    ZDMInstallRemoteConfig(std::move(remoteConfig));
 }

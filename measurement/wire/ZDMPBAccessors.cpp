@@ -6,6 +6,7 @@
 #include "measurement/wire/ZDMPBCodec.h"
 #include "platform/foundation/SystemLog.h"
 #include "platform/foundation/Unicode.h"
+#include "platform/foundation/ValueClassName.h"
 
 namespace {
 
@@ -97,27 +98,7 @@ const char* expectedMessageName(const NANOMessageBase* message, int32_t index) {
 }  // namespace
 
 std::string ZDMPBClassNameOf(const Value& value) {
-    switch (value.type()) {
-        case Value::Type::Null:
-            return "NSNull";
-        case Value::Type::Bool:
-        case Value::Type::Integer:
-        case Value::Type::Real:
-            return "NSNumber";
-        case Value::Type::String:
-            return "NSString";
-        case Value::Type::Data:
-            return "NSData";
-        case Value::Type::Date:
-            return "NSDate";
-        case Value::Type::Array:
-            return "NSArray";
-        case Value::Type::Dictionary:
-            return "NSDictionary";
-        case Value::Type::Object:
-            return value.asObject()->className();
-    }
-    return "NSObject";
+    return classNameOf(value);
 }
 
 namespace {

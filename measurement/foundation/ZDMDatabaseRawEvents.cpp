@@ -41,7 +41,8 @@ std::optional<std::string> rowIDCondition(const Value::Array& rowIDs, Error* err
         return std::nullopt;
     std::string placeholders;
     for (const Value& rowID : rowIDs) {
-        if (!ZDMCheckConditionOrSetError(rowID.isNumber(), error, 3, "Received invalid type for row ID to process"))
+        if (!ZDMCheckConditionOrSetError(rowID.isNumber(), error, 3,
+                                         "Received invalid type for row ID to process"))
             return std::nullopt;
         placeholders += placeholders.empty() ? "?" : ",?";
     }
@@ -73,15 +74,16 @@ std::optional<bool> ZDMDatabase::booleanForQuery(const std::string& query, const
 }
 
 // Any count of deleted rows, 0 included, is a success.
-bool ZDMDatabase::deleteRecords(const std::string& table, const std::string& condition, const Value::Array& values,
-                                Error* error) {
+bool ZDMDatabase::deleteRecords(const std::string& table, const std::string& condition,
+                                const Value::Array& values, Error* error) {
     return sqliteStore_ && sqliteStore_->deleteRecordsFromTableWithName(table, condition, values, error);
 }
 
 bool ZDMDatabase::insertIfNotExistsRawEventMetadata(const ZDMPBMeasurementBundle* metadata, Error* error) {
     const std::optional<Data> encoding = metadata ? metadata->protoBuffer() : std::nullopt;
     if (!encoding) {
-        ZDMSetError(error, 3, "Received empty measurement bundle metadata for getting dictionary representation");
+        ZDMSetError(error, 3,
+                    "Received empty measurement bundle metadata for getting dictionary representation");
         return false;
     }
     const int64_t fingerprint = zdm_64LSBMD5(*encoding);
@@ -91,8 +93,8 @@ bool ZDMDatabase::insertIfNotExistsRawEventMetadata(const ZDMPBMeasurementBundle
                           kMaxRawEventsMetadataRows, error);
 }
 
-std::shared_ptr<ZDMPBMeasurementBundle> ZDMDatabase::queryRawEventsMetadataWithFingerprint(int64_t fingerprint,
-                                                                                           Error* error) {
+std::shared_ptr<ZDMPBMeasurementBundle> ZDMDatabase::queryRawEventsMetadataWithFingerprint(
+    int64_t fingerprint, Error* error) {
     auto records = dataTypesFromTableWithName<std::shared_ptr<ZDMPBMeasurementBundle>>(
         kRawEventsMetadataTable, "metadata_fingerprint", Value(fingerprint), error,
         [](const Record& row, Error* rowError) -> std::optional<std::shared_ptr<ZDMPBMeasurementBundle>> {
@@ -110,8 +112,8 @@ bool ZDMDatabase::deleteRawEventMetadataWithMetadataFingerprint(int64_t fingerpr
 
 bool ZDMDatabase::deleteUnusedRawEventsMetadata(Error* error) {
     return deleteRecords(kRawEventsMetadataTable,
-                         "metadata_fingerprint NOT IN (SELECT DISTINCT metadata_fingerprint FROM raw_events)", {},
-                         error);
+                         "metadata_fingerprint NOT IN (SELECT DISTINCT metadata_fingerprint FROM raw_events)",
+                         {}, error);
 }
 
 std::optional<int64_t> ZDMDatabase::deleteRawEventsOverAbsoluteLimit(Error* error) {
@@ -128,7 +130,8 @@ std::optional<bool> ZDMDatabase::isRawEventsTableEmpty(Error* error) {
 }
 
 std::optional<bool> ZDMDatabase::containsRealtimeRawEventsWithError(Error* error) {
-    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {}, error);
+    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {},
+                           error);
 }
 
 std::optional<bool> ZDMDatabase::containsRawEventWithMetadataFingerprint(int64_t fingerprint, Error* error) {
@@ -159,11 +162,13 @@ bool ZDMDatabase::deleteRawEventsWithMaxRowID(int64_t rowID, Error* error) {
 }
 
 bool ZDMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, Error* error) {
-    if (!ZDMCheckConditionOrSetError(maxAge >= 0, error, 1, "Cannot delete stale raw events given negative time period"))
+    if (!ZDMCheckConditionOrSetError(maxAge >= 0, error, 1,
+                                     "Cannot delete stale raw events given negative time period"))
         return false;
     if (!sqliteStore_) return false;
     const auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
-        kRawEventsTable, "abs(timestamp - cast(? as REAL)) > cast(? as REAL)", {Value(now()), Value(maxAge)}, error);
+        kRawEventsTable, "abs(timestamp - cast(? as REAL)) > cast(? as REAL)", {Value(now()), Value(maxAge)},
+        error);
     if (!deleted) return false;
     return *deleted == 0 || deleteUnusedRawEventsMetadata(error);
 }
@@ -173,10 +178,12 @@ bool ZDMDatabase::insertBundle(const ZDMPBMeasurementBundle* bundle, bool isReal
     if (!ZDMCheckConditionOrSetError(encoding && !encoding->empty(), error, 1, "Failed to insert nil bundle"))
         return false;
     const auto appID = ZDMPBGetString(bundle, kBundleAppIDIndex);
-    if (!ZDMCheckConditionOrSetError(appID && !appID->empty(), error, 1, "Failed to insert bundle without App ID"))
+    if (!ZDMCheckConditionOrSetError(appID && !appID->empty(), error, 1,
+                                     "Failed to insert bundle without App ID"))
         return false;
     const int64_t endMillis = ZDMPBGetInt64(bundle, kBundleEndTimestampIndex);
-    if (!ZDMCheckConditionOrSetError(endMillis > 0, error, 1, "Failed to insert bundle without valid timestamp"))
+    if (!ZDMCheckConditionOrSetError(endMillis > 0, error, 1,
+                                     "Failed to insert bundle without valid timestamp"))
         return false;
     if (!maybeDeleteStaleData(error).has_value()) return false;
 
@@ -184,9 +191,11 @@ bool ZDMDatabase::insertBundle(const ZDMPBMeasurementBundle* bundle, bool isReal
     if (remoteConfig()->maxQueueTime() < std::fabs(now() - endSeconds))
         monitor().logWithLevel(4, 12016, "Storing bundle outside of the max uploading time span");
     const auto compressed = ziz_dataByGzippingData(*encoding);
-    if (!ZDMCheckConditionOrSetError(compressed && !compressed->empty(), error, 2, "Failed to compress bundle"))
+    if (!ZDMCheckConditionOrSetError(compressed && !compressed->empty(), error, 2,
+                                     "Failed to compress bundle"))
         return false;
-    monitor().logWithLevel(7, 12018, "Saving bundle. size (bytes)", Value(std::to_string(compressed->size())));
+    monitor().logWithLevel(7, 12018, "Saving bundle. size (bytes)",
+                           Value(std::to_string(compressed->size())));
     Record row{{"bundle_end_timestamp", Value(endSeconds)},
                {"data", Value(*compressed)},
                {"is_realtime", Value(isRealtime)}};
@@ -198,9 +207,11 @@ bool ZDMDatabase::insertBundle(const ZDMPBMeasurementBundle* bundle, bool isReal
 }
 
 std::optional<ZDMDatabase::QueuedBundle> ZDMDatabase::queuedBundleFromRow(const Record& row, Error* error) {
-    if (!ZDMCheckConditionOrSetError(!row.empty(), error, 3, "Cannot process empty rowData")) return std::nullopt;
+    if (!ZDMCheckConditionOrSetError(!row.empty(), error, 3, "Cannot process empty rowData"))
+        return std::nullopt;
     const Data* data = row["data"].asData();
-    if (!ZDMCheckConditionOrSetError(data && !data->empty(), error, 3, "Cannot decompress an empty bundle data"))
+    if (!ZDMCheckConditionOrSetError(data && !data->empty(), error, 3,
+                                     "Cannot decompress an empty bundle data"))
         return std::nullopt;
     Error inflateError;
     const auto inflated = ziz_dataByInflatingGzippedData(*data, &inflateError);
@@ -220,9 +231,8 @@ std::optional<ZDMDatabase::QueuedBundle> ZDMDatabase::queuedBundleFromRow(const 
     return QueuedBundle{bundle, *rowID};
 }
 
-std::optional<std::vector<ZDMDatabase::QueuedBundle>> ZDMDatabase::queuedBundlesForQuery(const std::string& query,
-                                                                                         const Value::Array& values,
-                                                                                         Error* error) {
+std::optional<std::vector<ZDMDatabase::QueuedBundle>> ZDMDatabase::queuedBundlesForQuery(
+    const std::string& query, const Value::Array& values, Error* error) {
     if (!sqliteStore_) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery(query, values, error);
     if (!rows) return std::nullopt;
@@ -232,11 +242,10 @@ std::optional<std::vector<ZDMDatabase::QueuedBundle>> ZDMDatabase::queuedBundles
     return bundles;
 }
 
-std::optional<std::vector<ZDMDatabase::QueuedBundle>> ZDMDatabase::queryBundlesWithCountLimit(int64_t countLimit,
-                                                                                              int64_t sizeLimit,
-                                                                                              Error* error) {
-    auto decoded = queuedBundlesForQuery("SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
-                                         {Value(countLimit)}, error);
+std::optional<std::vector<ZDMDatabase::QueuedBundle>> ZDMDatabase::queryBundlesWithCountLimit(
+    int64_t countLimit, int64_t sizeLimit, Error* error) {
+    auto decoded = queuedBundlesForQuery(
+        "SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?", {Value(countLimit)}, error);
     if (!decoded) return std::nullopt;
     std::vector<QueuedBundle> taken;
     // Summed in 64 bits: a 32-bit sum could overflow past 2 GiB, where it would be undefined.
@@ -252,11 +261,12 @@ std::optional<std::vector<ZDMDatabase::QueuedBundle>> ZDMDatabase::queryBundlesW
     return taken;
 }
 
-std::optional<std::vector<ZDMDatabase::QueuedBundle>> ZDMDatabase::queryBundlesWithRowIDs(const Value::Array& rowIDs,
-                                                                                          Error* error) {
+std::optional<std::vector<ZDMDatabase::QueuedBundle>> ZDMDatabase::queryBundlesWithRowIDs(
+    const Value::Array& rowIDs, Error* error) {
     const auto condition = rowIDCondition(rowIDs, error);
     if (!condition) return std::nullopt;
-    return queuedBundlesForQuery("SELECT rowid, data, retry_count FROM queue WHERE " + *condition, rowIDs, error);
+    return queuedBundlesForQuery("SELECT rowid, data, retry_count FROM queue WHERE " + *condition, rowIDs,
+                                 error);
 }
 
 bool ZDMDatabase::deleteBundlesWithRowIDs(const Value::Array& rowIDs, Error* error) {
@@ -268,14 +278,15 @@ bool ZDMDatabase::incrementRetryCounterForBundlesWithIDs(const Value::Array& row
     if (!ZDMCheckLengthOrSetError(rowIDs.size(), error, 1, "Failed to increment retry counter")) return false;
     const auto condition = rowIDCondition(rowIDs, error);
     if (!condition || !sqliteStore_) return false;
-    if (booleanForQuery("SELECT EXISTS (SELECT 1 FROM queue WHERE retry_count = ? LIMIT 1)", {Value(kMaxRetryCount)},
-                        nullptr)
+    if (booleanForQuery("SELECT EXISTS (SELECT 1 FROM queue WHERE retry_count = ? LIMIT 1)",
+                        {Value(kMaxRetryCount)}, nullptr)
             .value_or(false))
-        monitor().logWithLevel(1, 12054, "The number of upload retries exceeds the limit. Will remain unchanged.");
+        monitor().logWithLevel(1, 12054,
+                               "The number of upload retries exceeds the limit. Will remain unchanged.");
     Value::Array values = rowIDs;
     values.push_back(Value(kMaxRetryCount));
-    return sqliteStore_->increaseColumn("retry_count", 1, kQueueTable, *condition + " AND retry_count < ?", values,
-                                        error);
+    return sqliteStore_->increaseColumn("retry_count", 1, kQueueTable, *condition + " AND retry_count < ?",
+                                        values, error);
 }
 
 std::optional<bool> ZDMDatabase::isQueuedBundleTableEmpty(Error* error) {
@@ -298,14 +309,16 @@ std::optional<bool> ZDMDatabase::maybeDeleteStaleData(Error* error) {
     const auto config = remoteConfig();
     if (std::fabs(current - last) <= config->databaseDeleteStaleBundlesInterval()) return false;
     const double maxAge = config->maxQueueTime();
-    if (!deleteStaleRawEventsDataOlderThanMaxAge(maxAge, error) || !deleteStaleBundlesOlderThanMaxAge(maxAge, error))
+    if (!deleteStaleRawEventsDataOlderThanMaxAge(maxAge, error) ||
+        !deleteStaleBundlesOlderThanMaxAge(maxAge, error))
         return std::nullopt;
     if (persistedConfig_) persistedConfig_->setLastDeleteStaleBundlesTimestamp(current);
     return true;
 }
 
 bool ZDMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, Error* error) {
-    if (!ZDMCheckConditionOrSetError(maxAge >= 0, error, 1, "Cannot delete stale bundles after negative time period"))
+    if (!ZDMCheckConditionOrSetError(maxAge >= 0, error, 1,
+                                     "Cannot delete stale bundles after negative time period"))
         return false;
     return deleteRecords(kQueueTable, "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
                          {Value(now()), Value(maxAge)}, error);

@@ -182,7 +182,8 @@ TEST_F(RawEventsAndQueue, StoredBundleIsGzipOfItsEncoding) {
         compressed.push_back(static_cast<uint8_t>(std::stoul(hexData.substr(i, 2), nullptr, 16)));
     const auto file = home_.path() / "row.gz";
     std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(compressed.data()), static_cast<std::streamsize>(compressed.size()));
+        .write(reinterpret_cast<const char*>(compressed.data()),
+               static_cast<std::streamsize>(compressed.size()));
     EXPECT_EQ(run("gzip -t '" + file.string() + "' 2>&1"), "|exit=0");
     EXPECT_EQ(ziz_dataByInflatingGzippedData(compressed), stored->protoBuffer());
     EXPECT_EQ(rows("SELECT bundle_end_timestamp, is_realtime, retry_count FROM queue"),
@@ -192,7 +193,8 @@ TEST_F(RawEventsAndQueue, StoredBundleIsGzipOfItsEncoding) {
 }
 
 TEST_F(RawEventsAndQueue, QueueReadsStopAtTheSizeLimitButAlwaysTakeTheFirst) {
-    for (size_t size : {300, 400, 500}) ASSERT_TRUE(database_->insertBundle(bundleOfSize(size, 1767225600000).get(), false));
+    for (size_t size : {300, 400, 500})
+        ASSERT_TRUE(database_->insertBundle(bundleOfSize(size, 1767225600000).get(), false));
     struct Case {
         int64_t sizeLimit;
         std::vector<int64_t> rowIDs;
@@ -220,15 +222,19 @@ TEST_F(RawEventsAndQueue, QueueReadsStopAtTheSizeLimitButAlwaysTakeTheFirst) {
 }
 
 TEST_F(RawEventsAndQueue, RetryCountsAreCountedUpToTheLargestInt32AndReadIntoTheBundle) {
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(database_->insertBundle(bundle("app", 1767225600000).get(), false));
-    RawFile(path()).exec("UPDATE queue SET retry_count = CASE rowid WHEN 1 THEN 2 WHEN 2 THEN 0 ELSE 2147483647 END");
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(database_->insertBundle(bundle("app", 1767225600000).get(), false));
+    RawFile(path()).exec(
+        "UPDATE queue SET retry_count = CASE rowid WHEN 1 THEN 2 WHEN 2 THEN 0 ELSE 2147483647 END");
     ASSERT_TRUE(database_->incrementRetryCounterForBundlesWithIDs({1, 2, 3}));
     EXPECT_EQ(rows("SELECT retry_count FROM queue ORDER BY rowid"),
               (std::vector<std::string>{"3", "1", "2147483647"}));
-    EXPECT_EQ(messagesOf(12054),
-              std::vector<std::string>{"The number of upload retries exceeds the limit. Will remain unchanged."});
+    EXPECT_EQ(
+        messagesOf(12054),
+        std::vector<std::string>{"The number of upload retries exceeds the limit. Will remain unchanged."});
 
-    RawFile(path()).exec("UPDATE queue SET retry_count = CASE rowid WHEN 1 THEN 3 WHEN 2 THEN 0 ELSE NULL END");
+    RawFile(path()).exec(
+        "UPDATE queue SET retry_count = CASE rowid WHEN 1 THEN 3 WHEN 2 THEN 0 ELSE NULL END");
     auto bundles = database_->queryBundlesWithCountLimit(10, 1 << 20);
     ASSERT_TRUE(bundles && bundles->size() == 3u);
     EXPECT_EQ(ZDMPBGetInt32((*bundles)[0].first.get(), kRetryCountIndex), 3);
@@ -247,9 +253,11 @@ TEST_F(RawEventsAndQueue, StaleDataGoesOncePerIntervalPastAndFuture) {
     insertRawRows(1, 22, now + maxQueueTime + 100);
     insertRawRows(1, 23, now - 100);
     for (int64_t fingerprint : {21, 22, 23, 24})
-        RawFile(path()).exec("INSERT INTO raw_events_metadata VALUES (" + std::to_string(fingerprint) + ", x'01')");
+        RawFile(path()).exec("INSERT INTO raw_events_metadata VALUES (" + std::to_string(fingerprint) +
+                             ", x'01')");
     for (double end : {now - maxQueueTime - 10, now + maxQueueTime + 100, now - 100})
-        RawFile(path()).exec("INSERT INTO queue (data, bundle_end_timestamp) VALUES (x'01', " + std::to_string(end) + ")");
+        RawFile(path()).exec("INSERT INTO queue (data, bundle_end_timestamp) VALUES (x'01', " +
+                             std::to_string(end) + ")");
     midnight_->setLastDeleteStaleBundlesTimestamp(now - 86400 + 60);
 
     Error error;

@@ -20,7 +20,10 @@
 #include "measurement/foundation/ZDMSqliteStore.h"
 #include "platform/foundation/Error.h"
 
+class ZDMEvent;
+class ZDMPBEventParam;
 class ZDMPBMeasurementBundle;
+class ZDMRawEventData;
 class ZDMRemoteConfig;
 
 class ZDMDatabase {
@@ -105,7 +108,16 @@ class ZDMDatabase {
     bool deleteRawEventMetadataWithMetadataFingerprint(int64_t fingerprint, Error* error = nullptr);
     bool deleteUnusedRawEventsMetadata(Error* error = nullptr);
 
-    // Raw events. The number of rows removed so that the next insert makes `maxEventsStored`.
+    // Raw events. The stored event is its wire form without the name, which has its own column.
+    bool insertRawEvent(const ZDMEvent* event, int64_t metadataFingerprint, bool isRealtime,
+                        Error* error = nullptr);
+    // At most 1000 rows of the fingerprint in insertion order; the filter sees each row before it is
+    // decoded and its first NO ends the read. Rows that do not decode are left out.
+    using RawEventFilter = std::function<bool(int64_t rowIndex, const Record& row)>;
+    std::optional<std::vector<std::shared_ptr<ZDMRawEventData>>> rawEventsWithMetadataFingerprint(
+        int64_t fingerprint, Error* error, const RawEventFilter& eventFilter);
+    std::shared_ptr<ZDMRawEventData> rawEventDataFromDictionary(const Record& row, Error* error = nullptr);
+    // The number of rows removed so that the next insert makes `maxEventsStored`.
     std::optional<int64_t> deleteRawEventsOverAbsoluteLimit(Error* error = nullptr);
     std::optional<bool> isRawEventsTableEmpty(Error* error = nullptr);
     std::optional<bool> containsRealtimeRawEventsWithError(Error* error = nullptr);

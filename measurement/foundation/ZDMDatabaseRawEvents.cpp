@@ -5,8 +5,11 @@
 
 #include "measurement/foundation/ZDMDataMD5.h"
 #include "measurement/foundation/ZDMDatabase.h"
+#include "measurement/foundation/ZDMEvent.h"
 #include "measurement/foundation/ZDMMonitor.h"
+#include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
+#include "measurement/foundation/ZDMValue.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/dispatch/Clock.h"
@@ -322,4 +325,152 @@ bool ZDMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, Error* error)
         return false;
     return deleteRecords(kQueueTable, "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
                          {Value(now()), Value(maxAge)}, error);
+}
+
+namespace {
+
+constexpr int64_t kRawEventsReadLimit = 1000;
+// EventParam fields by index.
+constexpr int32_t kParamName = 0;
+constexpr int32_t kParamString = 1;
+constexpr int32_t kParamInt64 = 2;
+constexpr int32_t kParamDouble = 4;
+constexpr int32_t kParamChildren = 5;
+
+std::vector<std::shared_ptr<const ZDMPBEventParam>> childrenOf(const ZDMPBEventParam* param) {
+    std::vector<std::shared_ptr<const ZDMPBEventParam>> children;
+    for (const Value& child :
+         ZDMPBGetArray(param, kParamChildren, &ZDMPBEventParam::messageClass()).value_or(Value::Array()))
+        if (auto p = child.objectAs<ZDMPBEventParam>()) children.push_back(p);
+    return children;
+}
+
+// One stored parameter as name -> ZDMValue. At top level an array parameter becomes an array of
+// item dictionaries under its name; nested, a nameless item answers the dictionary of its own
+// entries.
+std::optional<Dictionary> decodeParameter(const ZDMPBEventParam* param, bool nested, Error* error) {
+    if (!param) {
+        ZDMSetError(error, 1, "Failed to parse empty event params data");
+        return std::nullopt;
+    }
+    const auto name = ZDMPBGetString(param, kParamName);
+    if (!nested && !name) {
+        ZDMSetError(error, 1, "Event parameter name is empty");
+        return std::nullopt;
+    }
+    const std::string key = name.value_or("");
+    if (auto text = ZDMPBGetString(param, kParamString))
+        return Dictionary{{key, Value(ZDMValue::initWithString(Value(*text)))}};
+    if (ZDMPBHasField(param, kParamInt64))
+        return Dictionary{{key, Value(ZDMValue::initWithInt64(ZDMPBGetInt64(param, kParamInt64)))}};
+    if (ZDMPBHasField(param, kParamDouble))
+        return Dictionary{{key, Value(ZDMValue::initWithDouble(ZDMPBGetDouble(param, kParamDouble)))}};
+    const auto children = childrenOf(param);
+    if (children.empty()) {
+        ZDMSetError(error, 2, "Failed to parse invalid event params data");
+        return std::nullopt;
+    }
+    if (!nested) {
+        Value::Array items;
+        for (const auto& child : children)
+            if (auto item = decodeParameter(child.get(), true, error))
+                items.push_back(Value(std::move(*item)));
+        return Dictionary{{key, Value(ZDMValue::initWithArray(Value(std::move(items))))}};
+    }
+    Dictionary entries;
+    for (const auto& child : children) {
+        auto decoded = decodeParameter(child.get(), true, error);
+        const auto childName = ZDMPBGetString(child.get(), kParamName);
+        if (decoded && childName && !decoded->empty() && decoded->begin()->first == *childName)
+            entries.set(*childName, decoded->begin()->second);
+    }
+    return entries;
+}
+
+}  // namespace
+
+bool ZDMDatabase::insertRawEvent(const ZDMEvent* event, int64_t metadataFingerprint, bool isRealtime,
+                                 Error* error) {
+    if (!ZDMCheckConditionOrSetError(event != nullptr, error, 1,
+                                     "Received empty event for inserting in the database"))
+        return false;
+    auto proto = event->protoEvent();
+    // The name has its own column.
+    ZDMPBClearField(proto.get(), 1);
+    const auto encoding = proto->protoBuffer();
+    if (!ZDMCheckConditionOrSetError(encoding.has_value(), error, 3,
+                                     "Received empty raw event data for getting dictionary representation"))
+        return false;
+    const Record row{{"name", Value(event->name())},
+                     {"timestamp", Value(event->timestamp())},
+                     {"metadata_fingerprint", Value(metadataFingerprint)},
+                     {"data", Value(*encoding)},
+                     {"is_realtime", Value(isRealtime)}};
+    return insertDataType(row, kRawEventsTable, error);
+}
+
+std::optional<std::vector<std::shared_ptr<ZDMRawEventData>>> ZDMDatabase::rawEventsWithMetadataFingerprint(
+    int64_t fingerprint, Error* error, const RawEventFilter& eventFilter) {
+    if (!sqliteStore_) return std::nullopt;
+    const ZDMSqliteStore::RecordFilter filter = [&](int64_t index, const Record& row) {
+        return !eventFilter || eventFilter(index, row);
+    };
+    auto rows = sqliteStore_->recordsForQuery(
+        "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
+        {Value(fingerprint), Value(kRawEventsReadLimit)}, error, filter);
+    if (!rows) return std::nullopt;
+    std::vector<std::shared_ptr<ZDMRawEventData>> events;
+    for (const Record& row : *rows)
+        if (auto data = rawEventDataFromDictionary(row, error)) events.push_back(std::move(data));
+    if (!rows->empty() && events.empty()) return std::nullopt;
+    return events;
+}
+
+std::shared_ptr<ZDMRawEventData> ZDMDatabase::rawEventDataFromDictionary(const Record& row, Error* error) {
+    if (!ZDMCheckConditionOrSetError(!row.empty(), error, 1,
+                                     "Received empty dictionary for getting raw event data") ||
+        !ZDMCheckObjectOrSetError(row["rowid"], error, 1,
+                                  "Unable to find row ID in the database dictionary") ||
+        !ZDMCheckObjectOrSetError(row["data"], error, 1,
+                                  "Unable to find event data in the database dictionary") ||
+        !ZDMCheckObjectOrSetError(row["metadata_fingerprint"], error, 1,
+                                  "Unable to find event metadata in the database dictionary"))
+        return nullptr;
+    const Data* data = row["data"].asData();
+    auto proto = data ? ZDMPBEvent::initWithBuffer(*data) : nullptr;
+    if (!ZDMCheckObjectOrSetError(proto, error, 3, "Failed to parse event from data")) return nullptr;
+    const std::string name = row["name"].asString() ? *row["name"].asString() : std::string();
+    const double timestamp = row["timestamp"].asReal().value_or(0.0);
+    const double previous = static_cast<double>(ZDMPBGetInt64(proto.get(), 3)) / 1000.0;
+
+    std::string origin;
+    Dictionary parameters;
+    for (const Value& element :
+         ZDMPBGetArray(proto.get(), 0, &ZDMPBEventParam::messageClass()).value_or(Value::Array())) {
+        auto param = element.objectAs<ZDMPBEventParam>();
+        const auto paramName = param ? ZDMPBGetString(param.get(), kParamName) : std::nullopt;
+        if (paramName == "_o") {
+            const auto text = ZDMPBGetString(param.get(), kParamString);
+            if (!ZDMCheckConditionOrSetError(
+                    text.has_value(), error, 2,
+                    "Cannot create an event from database. Origin parameter is not a string"))
+                return nullptr;
+            origin = *text;
+            continue;
+        }
+        auto decoded = decodeParameter(param.get(), false, error);
+        const Value* value = decoded && paramName ? decoded->find(*paramName) : nullptr;
+        if (!ZDMCheckConditionOrSetError(value != nullptr, error, 2, "Failed to parse event params data"))
+            return nullptr;
+        parameters.set(*paramName, *value);
+    }
+    if (!ZDMCheckConditionOrSetError(!origin.empty(), error, 2,
+                                     "Cannot create an event from database. Missing origin parameter"))
+        return nullptr;
+    auto event = ZDMEvent::initWithOrigin(origin, false, name, timestamp, previous, parameters);
+    auto rawEvent = ZDMRawEventData::initWithRawEvent(event, row["rowid"].asInteger().value_or(-1),
+                                                      row["metadata_fingerprint"].asInteger().value_or(0));
+    if (!ZDMCheckObjectOrSetError(rawEvent, error, 2, "Failed to initialize raw event data from dictionary"))
+        return nullptr;
+    return rawEvent;
 }

@@ -52,7 +52,8 @@ std::optional<std::string> screenText(const Value& value) {
     return std::nullopt;
 }
 
-bool validScreenText(const Value& given, int64_t code, const char* message, std::optional<std::string>& text) {
+bool validScreenText(const Value& given, int64_t code, const char* message,
+                     std::optional<std::string>& text) {
     text = screenText(given);
     if (!text) return false;
     if (!ZDMDataTypeValidator::isValidScreenParameterValue(Value(*text))) {
@@ -64,18 +65,20 @@ bool validScreenText(const Value& given, int64_t code, const char* message, std:
 
 }  // namespace
 
-std::shared_ptr<ZDMEvent> ZDMEvent::initWithOrigin(const std::string& origin, bool isPublic, const std::string& name,
-                                                   double timestamp, double previousTimestamp,
-                                                   const Dictionary& parameters) {
+std::shared_ptr<ZDMEvent> ZDMEvent::initWithOrigin(const std::string& origin, bool isPublic,
+                                                   const std::string& name, double timestamp,
+                                                   double previousTimestamp, const Dictionary& parameters) {
     std::shared_ptr<ZDMEvent> event(new ZDMEvent);
-    return event->initialize(origin, isPublic, name, timestamp, previousTimestamp, parameters) ? event : nullptr;
+    return event->initialize(origin, isPublic, name, timestamp, previousTimestamp, parameters) ? event
+                                                                                               : nullptr;
 }
 
-std::shared_ptr<ZADERodez> ZADERodez::initWithOrigin(const std::string& origin, bool isPublic, const std::string& name,
-                                                     double timestamp, double previousTimestamp,
-                                                     const Dictionary& parameters) {
+std::shared_ptr<ZADERodez> ZADERodez::initWithOrigin(const std::string& origin, bool isPublic,
+                                                     const std::string& name, double timestamp,
+                                                     double previousTimestamp, const Dictionary& parameters) {
     std::shared_ptr<ZADERodez> event(new ZADERodez);
-    return event->initialize(origin, isPublic, name, timestamp, previousTimestamp, parameters) ? event : nullptr;
+    return event->initialize(origin, isPublic, name, timestamp, previousTimestamp, parameters) ? event
+                                                                                               : nullptr;
 }
 
 bool ZDMEvent::initialize(const std::string& origin, bool isPublic, const std::string& name, double timestamp,
@@ -133,7 +136,8 @@ void ZDMEvent::setConversion(bool conversion) {
         if (!ZDMValidateValueAndCurrency(parameters_)) return;
         parameters_.set("_c", int64Value(1));
         auto error = parameters_["_err"].objectAs<ZDMValue>();
-        if (error && error->isInt64() && error->int64Value() == kConversionEventLimitReached) parameters_.erase("_err");
+        if (error && error->isInt64() && error->int64Value() == kConversionEventLimitReached)
+            parameters_.erase("_err");
         return;
     }
     if (!parameters_.contains("_c")) return;
@@ -177,7 +181,8 @@ void ZDMEvent::applyParameters(const Dictionary& defaults) {
 }
 
 bool ZDMEvent::addScreenParameters(const Dictionary& screenParameters) {
-    if (screenParameters.empty() || ZDMParametersContainScreenParameters(parameters_) || !screenParameters.contains("_si"))
+    if (screenParameters.empty() || ZDMParametersContainScreenParameters(parameters_) ||
+        !screenParameters.contains("_si"))
         return false;
     std::optional<std::string> screenClass, screenName;
     if (screenParameters.contains("_sc") &&
@@ -197,16 +202,19 @@ bool ZDMEvent::addScreenParameters(const Dictionary& screenParameters) {
     return true;
 }
 
-std::shared_ptr<ZDMPBEventParam> ZDMEvent::eventParam(const std::string& name, const Value& value, bool nested) const {
+std::shared_ptr<ZDMPBEventParam> ZDMEvent::eventParam(const std::string& name, const Value& value,
+                                                      bool nested) const {
     auto z = value.objectAs<ZDMValue>();
     if (!z) {
         monitor().logWithLevel(2, 16005, "Invalid event param value. Event name, param name",
-                               Value(ZDMEventNameForLog(Value(name_))), Value(ZDMParameterNameForLog(Value(name))));
+                               Value(ZDMEventNameForLog(Value(name_))),
+                               Value(ZDMParameterNameForLog(Value(name))));
         return nullptr;
     }
     if (z->isArray() && nested) {
-        monitor().logWithLevel(2, 16007, "Nested params cannot have more than 1 level. Event name, param name",
-                               Value(ZDMEventNameForLog(Value(name_))), Value(ZDMParameterNameForLog(Value(name))));
+        monitor().logWithLevel(
+            2, 16007, "Nested params cannot have more than 1 level. Event name, param name",
+            Value(ZDMEventNameForLog(Value(name_))), Value(ZDMParameterNameForLog(Value(name))));
         return nullptr;
     }
     auto param = ZDMPBEventParam::initWithMessageInfo(nullptr);
@@ -225,7 +233,8 @@ std::shared_ptr<ZDMPBEventParam> ZDMEvent::eventParam(const std::string& name, c
             if (!entries) continue;
             Value::Array children;
             for (const auto& [key, entry] : *entries)
-                if (auto child = eventParam(key, entry, true)) children.push_back(Value(std::shared_ptr<const Object>(child)));
+                if (auto child = eventParam(key, entry, true))
+                    children.push_back(Value(std::shared_ptr<const Object>(child)));
             auto element = ZDMPBEventParam::initWithMessageInfo(nullptr);
             ZDMPBSetArray(element.get(), kParamChildren, children);
             elements.push_back(Value(std::shared_ptr<const Object>(element)));
@@ -243,7 +252,8 @@ std::shared_ptr<ZDMPBEvent> ZDMEvent::protoEvent() const {
     ZDMPBSetInt64(event.get(), kEventTimestamp, milliseconds(timestamp_));
     Value::Array params;
     for (const auto& [key, value] : parameters_)
-        if (auto param = eventParam(key, value, false)) params.push_back(Value(std::shared_ptr<const Object>(param)));
+        if (auto param = eventParam(key, value, false))
+            params.push_back(Value(std::shared_ptr<const Object>(param)));
     ZDMPBSetArray(event.get(), kEventParams, params);
     return event;
 }
@@ -255,20 +265,23 @@ std::shared_ptr<ZDMEvent> ZDMEvent::initWithEventProto(const ZDMPBEvent* proto) 
     const double previous = static_cast<double>(ZDMPBGetInt64(proto, kEventPreviousTimestamp)) / 1000.0;
     std::string origin;
     Dictionary parameters;
-    const auto params = ZDMPBGetArray(proto, kEventParams, &ZDMPBEventParam::messageClass()).value_or(Value::Array());
+    const auto params =
+        ZDMPBGetArray(proto, kEventParams, &ZDMPBEventParam::messageClass()).value_or(Value::Array());
     for (const Value& element : params) {
         auto param = element.objectAs<ZDMPBEventParam>();
         if (!param) continue;
         const auto paramName = ZDMPBGetString(param.get(), kParamName);
         if (!paramName) {
-            monitor().logWithLevel(2, 15000, "Ignoring parameter. Parameter name is nil. Event name", Value(name));
+            monitor().logWithLevel(2, 15000, "Ignoring parameter. Parameter name is nil. Event name",
+                                   Value(name));
             continue;
         }
         if (*paramName == "_o") {
             const auto text = ZDMPBGetString(param.get(), kParamString);
             if (!text) {
                 monitor().logWithLevel(
-                    2, 15001, "Cannot create an event from event proto. Origin parameter is not a string. Event name",
+                    2, 15001,
+                    "Cannot create an event from event proto. Origin parameter is not a string. Event name",
                     Value(name));
                 return nullptr;
             }
@@ -283,9 +296,10 @@ std::shared_ptr<ZDMEvent> ZDMEvent::initWithEventProto(const ZDMPBEvent* proto) 
         else if (ZDMPBHasField(param.get(), kParamDouble))
             value = ZDMValue::initWithDouble(ZDMPBGetDouble(param.get(), kParamDouble));
         if (!value) {
-            monitor().logWithLevel(
-                5, 15002, "Unknown event parameter type from converting an event proto into ZDMEvent instance. Event param name",
-                Value(ZDMParameterNameForLog(Value(*paramName))));
+            monitor().logWithLevel(5, 15002,
+                                   "Unknown event parameter type from converting an event proto into "
+                                   "ZDMEvent instance. Event param name",
+                                   Value(ZDMParameterNameForLog(Value(*paramName))));
             continue;
         }
         parameters.set(*paramName, Value(value));
@@ -315,6 +329,7 @@ int64_t ZDMEventArrayParameterItemCount(const ZDMEvent* event) {
     if (!event) return 0;
     int64_t count = 0;
     for (const auto& [key, value] : event->parameters())
-        if (auto z = value.objectAs<ZDMValue>(); z && z->isArray()) count += static_cast<int64_t>(z->arrayValue()->size());
+        if (auto z = value.objectAs<ZDMValue>(); z && z->isArray())
+            count += static_cast<int64_t>(z->arrayValue()->size());
     return count;
 }

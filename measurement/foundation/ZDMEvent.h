@@ -19,9 +19,9 @@ class ZDMEvent {
 
     // `parameters` may hold ZDMValues, strings, numbers and arrays. nullptr when the origin or the
     // name is refused (the validator has logged why).
-    static std::shared_ptr<ZDMEvent> initWithOrigin(const std::string& origin, bool isPublic, const std::string& name,
-                                                    double timestamp, double previousTimestamp,
-                                                    const Dictionary& parameters);
+    static std::shared_ptr<ZDMEvent> initWithOrigin(const std::string& origin, bool isPublic,
+                                                    const std::string& name, double timestamp,
+                                                    double previousTimestamp, const Dictionary& parameters);
     // From the wire form: timestamps in milliseconds, the origin from the "_o" parameter; arrays and
     // floats are dropped. nullptr without a usable "_o" or when construction refuses the event.
     static std::shared_ptr<ZDMEvent> initWithEventProto(const ZDMPBEvent* proto);
@@ -66,7 +66,8 @@ class ZDMEvent {
   private:
     bool hasInt64One(std::string_view key) const;
     void setFlag(const char* key, bool on);
-    std::shared_ptr<ZDMPBEventParam> eventParam(const std::string& name, const Value& value, bool nested) const;
+    std::shared_ptr<ZDMPBEventParam> eventParam(const std::string& name, const Value& value,
+                                                bool nested) const;
 
     std::string origin_;
     std::string name_;
@@ -79,9 +80,9 @@ class ZDMEvent {
 // The analytics connector's kind of event, with nothing of its own.
 class ZADERodez final : public ZDMEvent {
   public:
-    static std::shared_ptr<ZADERodez> initWithOrigin(const std::string& origin, bool isPublic, const std::string& name,
-                                                     double timestamp, double previousTimestamp,
-                                                     const Dictionary& parameters);
+    static std::shared_ptr<ZADERodez> initWithOrigin(const std::string& origin, bool isPublic,
+                                                     const std::string& name, double timestamp,
+                                                     double previousTimestamp, const Dictionary& parameters);
 };
 
 // Predicates over events.

@@ -18,14 +18,15 @@ void increment(int32_t& count, int64_t code, const char* overflowMessage) {
 
 }  // namespace
 
-std::shared_ptr<ZDMEventAggregates> ZDMEventAggregates::initWithName(const std::string& name, int32_t lifetimeCount,
+std::shared_ptr<ZDMEventAggregates> ZDMEventAggregates::initWithName(const std::string& name,
+                                                                     int32_t lifetimeCount,
                                                                      int32_t currentBundleCount,
                                                                      int32_t currentSessionCount,
                                                                      double lastFireTimestamp) {
     if (!ZDMDataTypeValidator::isValidInternalEventName(Value(name))) return nullptr;
     if (lifetimeCount < 0 || currentBundleCount < 0 || currentSessionCount < 0) {
-        ZDMMonitor::sharedMonitor()->logWithLevel(5, 17000,
-                                                  "Failed to create event aggregates object. Received negative count.");
+        ZDMMonitor::sharedMonitor()->logWithLevel(
+            5, 17000, "Failed to create event aggregates object. Received negative count.");
         return nullptr;
     }
     std::shared_ptr<ZDMEventAggregates> aggregates(new ZDMEventAggregates);

@@ -11,7 +11,8 @@ class ZDMEventAggregates {
   public:
     // nullptr for a name that is not a valid internal event name or a negative count (17000).
     static std::shared_ptr<ZDMEventAggregates> initWithName(const std::string& name, int32_t lifetimeCount,
-                                                            int32_t currentBundleCount, int32_t currentSessionCount,
+                                                            int32_t currentBundleCount,
+                                                            int32_t currentSessionCount,
                                                             double lastFireTimestamp);
 
     void incrementLifetimeCount();

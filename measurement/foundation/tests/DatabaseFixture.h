@@ -58,6 +58,18 @@ class RawFile {
         sqlite3_finalize(statement);
         return out;
     }
+    // The first column of the first row as bytes.
+    std::optional<Data> blob(const std::string& sql) {
+        sqlite3_stmt* statement = nullptr;
+        std::optional<Data> out;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            const auto* bytes = static_cast<const uint8_t*>(sqlite3_column_blob(statement, 0));
+            out = Data(bytes, bytes + sqlite3_column_bytes(statement, 0));
+        }
+        sqlite3_finalize(statement);
+        return out;
+    }
     // Each table's columns rebuilt from PRAGMA table_info: name, type, NOT NULL and the key.
     std::vector<std::string> schema() {
         std::vector<std::string> out;

@@ -1,16 +1,23 @@
 // Raw-event metadata, the raw-event table's bookkeeping and the gzip upload queue, on a real
 // sqlite file and the manual clock; gzip checked with the system's gzip tool.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 
+#include "measurement/foundation/ZDMEvent.h"
+#include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
+#include "measurement/foundation/ZDMValue.h"
 #include "measurement/foundation/tests/DatabaseFixture.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/zazavaroveridiz/ZIZGzip.h"
+#include "testing/ChildProcess.h"
 
 namespace {
 
@@ -276,4 +283,114 @@ TEST_F(RawEventsAndQueue, StaleDataGoesOncePerIntervalPastAndFuture) {
     EXPECT_EQ(error.description, "Cannot delete stale bundles after negative time period");
     EXPECT_FALSE(database_->deleteStaleRawEventsDataOlderThanMaxAge(-1, &error));
     EXPECT_EQ(error.description, "Cannot delete stale raw events given negative time period");
+}
+
+namespace {
+
+Value zText(const char* text) {
+    return Value(ZDMValue::initWithString(Value(text)));
+}
+Value zInt(int64_t v) {
+    return Value(ZDMValue::initWithInt64(v));
+}
+
+std::shared_ptr<ZDMEvent> purchase(int64_t number) {
+    return ZDMEvent::initWithOrigin("app", false, "purchase", 100.0 + static_cast<double>(number), 0,
+                                    {{"n", zInt(number)}});
+}
+
+}  // namespace
+
+TEST_F(RawEventsAndQueue, RawEventsOfAFingerprintComeBackInOrderAtMostAThousand) {
+    ASSERT_TRUE(database_->performTransaction([&] {
+        for (int i = 0; i < 1002; ++i)
+            if (!database_->insertRawEvent(purchase(i).get(), 7, false)) return false;
+        return database_->insertRawEvent(purchase(5000).get(), 8, true);
+    }));
+    EXPECT_EQ(rows("SELECT count(*) FROM raw_events WHERE name = 'purchase'"),
+              std::vector<std::string>{"1003"});
+    Error error;
+    auto all = database_->rawEventsWithMetadataFingerprint(7, &error, nullptr);
+    ASSERT_TRUE(all);
+    ASSERT_EQ(all->size(), 1000u);
+    for (size_t i = 0; i < all->size(); ++i) {
+        EXPECT_EQ((*all)[i]->rowID(), static_cast<int64_t>(i + 1));
+        EXPECT_EQ((*all)[i]->rawEvent()->parameters()["n"].objectAs<ZDMValue>()->int64Value(),
+                  static_cast<int64_t>(i));
+    }
+    EXPECT_EQ((*all)[3]->rawEvent()->name(), "purchase");
+    EXPECT_EQ((*all)[3]->rawEvent()->origin(), "app");
+    EXPECT_EQ((*all)[3]->rawEvent()->timestamp(), 103.0);
+    EXPECT_FALSE((*all)[3]->rawEvent()->isPublic());
+
+    auto two = database_->rawEventsWithMetadataFingerprint(
+        7, &error, [](int64_t index, const Record&) { return index < 2; });
+    ASSERT_TRUE(two);
+    EXPECT_EQ(two->size(), 2u);
+    EXPECT_EQ(database_->rawEventsWithMetadataFingerprint(9, &error, nullptr)->size(), 0u);
+}
+
+TEST_F(RawEventsAndQueue, RowWithoutAnOriginIsRefusedAndTheOthersAreRead) {
+    ASSERT_TRUE(database_->insertRawEvent(purchase(1).get(), 7, false));
+    // A stored event whose parameters lack "_o": only its timestamp, 5000 ms (tag 3).
+    ASSERT_TRUE(database_->insertDataType(Record{{"name", Value("_e")},
+                                                 {"timestamp", Value(5.0)},
+                                                 {"metadata_fingerprint", Value(7)},
+                                                 {"data", Value(Data{0x18, 0x88, 0x27})}},
+                                          "raw_events"));
+    ASSERT_TRUE(database_->insertRawEvent(purchase(3).get(), 7, false));
+    Error error;
+    auto events = database_->rawEventsWithMetadataFingerprint(7, &error, nullptr);
+    ASSERT_TRUE(events);
+    ASSERT_EQ(events->size(), 2u);
+    EXPECT_EQ((*events)[1]->rowID(), 3);
+    EXPECT_EQ(error.description, "Cannot create an event from database. Missing origin parameter");
+}
+
+TEST_F(RawEventsAndQueue, StoredItemsComeBackAsOneDictionaryPerItem) {
+    const Value items(ZDMValue::initWithArray(Value(Value::Array{
+        Value(Dictionary{{"item_name", zText("pen")}, {"quantity", zInt(2)}}),
+        Value(Dictionary{{"item_name", zText("ink")}}),
+    })));
+    auto event = ZDMEvent::initWithOrigin("app", false, "purchase", 5, 2.5, {{"items", items}});
+    ASSERT_TRUE(event);
+    ASSERT_TRUE(database_->insertRawEvent(event.get(), 7, false));
+    auto read = database_->rawEventsWithMetadataFingerprint(7, nullptr, nullptr);
+    ASSERT_TRUE(read && read->size() == 1u);
+    const auto& back = (*read)[0]->rawEvent();
+    EXPECT_EQ(back->previousTimestamp(), 2.5);
+    auto array = back->parameters()["items"].objectAs<ZDMValue>();
+    ASSERT_TRUE(array && array->isArray());
+    ASSERT_EQ(array->arrayValue()->size(), 2u);
+    const Dictionary* first = (*array->arrayValue())[0].asDictionary();
+    ASSERT_TRUE(first);
+    EXPECT_EQ((*first)["item_name"].objectAs<ZDMValue>()->stringValue(), "pen");
+    EXPECT_EQ((*first)["quantity"].objectAs<ZDMValue>()->int64Value(), 2);
+    // The name lives in its own column, not in the stored event.
+    EXPECT_EQ(rows("SELECT name FROM raw_events"), std::vector<std::string>{"purchase"});
+    auto stored = ZDMPBEvent::initWithBuffer(*RawFile(path()).blob("SELECT data FROM raw_events"));
+    ASSERT_TRUE(stored);
+    EXPECT_FALSE(ZDMPBHasField(stored.get(), 1));
+}
+
+TEST_F(RawEventsAndQueue, RawEventSurvivesTheProcessBeingKilledRightAfterTheInsert) {
+    const pid_t child = spawnThisTestBinary("RawEventsChild.InsertsAndIsKilled",
+                                            {.environment = {"ZDM_RAW_EVENTS_CHILD=1"}, .quiet = true});
+    ASSERT_GT(child, 0);
+    const auto status = waitForChild(child);
+    ASSERT_TRUE(status && WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+    Error error;
+    auto events = database_->rawEventsWithMetadataFingerprint(42, &error, nullptr);
+    ASSERT_TRUE(events) << error.description;
+    ASSERT_EQ(events->size(), 1u);
+    EXPECT_EQ((*events)[0]->rawEvent()->parameters()["n"].objectAs<ZDMValue>()->int64Value(), 9);
+}
+
+// Runs only as the child of RawEventSurvivesTheProcessBeingKilledRightAfterTheInsert, in its home.
+TEST(RawEventsChild, InsertsAndIsKilled) {
+    if (!std::getenv("ZDM_RAW_EVENTS_CHILD")) GTEST_SKIP() << "runs as a child process only";
+    auto database = ZDMDatabase::initWithDatabaseName(kDatabaseName, nullptr);
+    ASSERT_TRUE(database);
+    ASSERT_TRUE(database->insertRawEvent(purchase(9).get(), 42, false));
+    kill(getpid(), SIGKILL);
 }

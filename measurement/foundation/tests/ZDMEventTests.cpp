@@ -36,8 +36,8 @@ class Events : public SharedMonitorFixture {
         const auto input = home_.path() / "event.txtpb";
         std::ofstream(input) << text;
         const std::string dir = MEASUREMENT_WIRE_PROTO_DIR;
-        const std::string command = "protoc -I'" + dir + "' --encode=zdmpb.Event '" + dir + "/upload.proto' < '" +
-                                    input.string() + "'";
+        const std::string command = "protoc -I'" + dir + "' --encode=zdmpb.Event '" + dir +
+                                    "/upload.proto' < '" + input.string() + "'";
         Data out;
         FILE* pipe = popen(command.c_str(), "r");
         EXPECT_TRUE(pipe);
@@ -114,11 +114,12 @@ TEST_F(Events, WireFormIsProtocsEncoding) {
                          Value(Dictionary{{"item_name", z("ink")}, {"price", zd(3.5)}})});
     auto withItems = event({{"items", items}});
     ASSERT_TRUE(withItems);
-    EXPECT_EQ(withItems->protoEvent()->protoBuffer(),
-              protoc("params { name: \"items\" params { params { name: \"item_name\" string_value: \"pen\" } "
-                     "params { name: \"quantity\" int_value: 2 } } params { params { name: \"item_name\" "
-                     "string_value: \"ink\" } params { name: \"price\" double_value: 3.5 } } } "
-                     "params { name: \"_o\" string_value: \"app\" } name: \"purchase\" timestamp_millis: 5000"));
+    EXPECT_EQ(
+        withItems->protoEvent()->protoBuffer(),
+        protoc("params { name: \"items\" params { params { name: \"item_name\" string_value: \"pen\" } "
+               "params { name: \"quantity\" int_value: 2 } } params { params { name: \"item_name\" "
+               "string_value: \"ink\" } params { name: \"price\" double_value: 3.5 } } } "
+               "params { name: \"_o\" string_value: \"app\" } name: \"purchase\" timestamp_millis: 5000"));
 }
 
 TEST_F(Events, ItemEntriesThatAreNotValuesOrAreArraysAreSkipped) {
@@ -128,25 +129,29 @@ TEST_F(Events, ItemEntriesThatAreNotValuesOrAreArraysAreSkipped) {
     };
     const Case cases[] = {
         {Value("plain"), "E:Invalid event param value. Event name, param name"},
-        {zArray({Value(Dictionary{{"a", z(1)}})}), "E:Nested params cannot have more than 1 level. Event name, param name"},
+        {zArray({Value(Dictionary{{"a", z(1)}})}),
+         "E:Nested params cannot have more than 1 level. Event name, param name"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         auto e = event({{"items", zArray({Value(Dictionary{{"bad", c.entry}, {"good", z(1)}})})}});
         ASSERT_TRUE(e);
-        EXPECT_EQ(e->protoEvent()->protoBuffer(),
-                  protoc("params { name: \"items\" params { params { name: \"good\" int_value: 1 } } } "
-                         "params { name: \"_o\" string_value: \"app\" } name: \"purchase\" timestamp_millis: 5000"));
+        EXPECT_EQ(
+            e->protoEvent()->protoBuffer(),
+            protoc(
+                "params { name: \"items\" params { params { name: \"good\" int_value: 1 } } } "
+                "params { name: \"_o\" string_value: \"app\" } name: \"purchase\" timestamp_millis: 5000"));
         EXPECT_EQ(sampled().rfind(c.message, 0), 0u);
     }
 }
 
 TEST_F(Events, FromTheWireArraysAreDroppedAndTheOriginIsRequired) {
     auto back = ZDMEvent::initWithEventProto(
-        ZDMPBEvent::initWithBuffer(protoc("params { name: \"items\" params { params { name: \"a\" int_value: 1 } } } "
-                                          "params { name: \"v\" double_value: 2.5 } "
-                                          "params { name: \"_o\" string_value: \"auto\" } name: \"_e\" "
-                                          "timestamp_millis: 5000 previous_timestamp_millis: 1500"))
+        ZDMPBEvent::initWithBuffer(
+            protoc("params { name: \"items\" params { params { name: \"a\" int_value: 1 } } } "
+                   "params { name: \"v\" double_value: 2.5 } "
+                   "params { name: \"_o\" string_value: \"auto\" } name: \"_e\" "
+                   "timestamp_millis: 5000 previous_timestamp_millis: 1500"))
             .get());
     ASSERT_TRUE(back);
     EXPECT_EQ(sampled().rfind("W:Unknown event parameter type", 0), 0u);
@@ -157,17 +162,22 @@ TEST_F(Events, FromTheWireArraysAreDroppedAndTheOriginIsRequired) {
     EXPECT_EQ(back->parameters()["v"].objectAs<ZDMValue>()->doubleValue(), 2.5);
     EXPECT_FALSE(back->isPublic());
 
-    EXPECT_EQ(ZDMEvent::initWithEventProto(
-                  ZDMPBEvent::initWithBuffer(protoc("params { name: \"_o\" int_value: 1 } name: \"_e\"")).get()),
-              nullptr);
-    EXPECT_EQ(sampled().rfind("E:Cannot create an event from event proto. Origin parameter is not a string", 0), 0u);
-    EXPECT_EQ(ZDMEvent::initWithEventProto(
-                  ZDMPBEvent::initWithBuffer(protoc("params { name: \"v\" int_value: 1 } name: \"_e\"")).get()),
-              nullptr);
+    EXPECT_EQ(
+        ZDMEvent::initWithEventProto(
+            ZDMPBEvent::initWithBuffer(protoc("params { name: \"_o\" int_value: 1 } name: \"_e\"")).get()),
+        nullptr);
+    EXPECT_EQ(
+        sampled().rfind("E:Cannot create an event from event proto. Origin parameter is not a string", 0),
+        0u);
+    EXPECT_EQ(
+        ZDMEvent::initWithEventProto(
+            ZDMPBEvent::initWithBuffer(protoc("params { name: \"v\" int_value: 1 } name: \"_e\"")).get()),
+        nullptr);
 }
 
 TEST_F(Events, FlagsLiveInReservedParameters) {
-    auto conversion = ZDMEvent::initWithOrigin("app", false, "purchase", 5, 0, {{"_c", z(1)}, {"value", zd(9.99)}});
+    auto conversion =
+        ZDMEvent::initWithOrigin("app", false, "purchase", 5, 0, {{"_c", z(1)}, {"value", zd(9.99)}});
     ASSERT_TRUE(conversion);
     EXPECT_FALSE(conversion->parameters().contains("value"));
     EXPECT_FALSE(conversion->isConversion());
@@ -221,9 +231,10 @@ TEST_F(Events, AggregatesCountUpAndWrap) {
 }
 
 TEST_F(Events, PredicatesOverEvents) {
-    auto twoAndThree = event({{"items", zArray({Value(Dictionary{{"a", z(1)}}), Value(Dictionary{{"a", z(2)}})})},
-                              {"more", zArray({Value(Dictionary{{"b", z(1)}}), Value(Dictionary{{"b", z(2)}}),
-                                               Value(Dictionary{{"b", z(3)}})})}});
+    auto twoAndThree =
+        event({{"items", zArray({Value(Dictionary{{"a", z(1)}}), Value(Dictionary{{"a", z(2)}})})},
+               {"more", zArray({Value(Dictionary{{"b", z(1)}}), Value(Dictionary{{"b", z(2)}}),
+                                Value(Dictionary{{"b", z(3)}})})}});
     ASSERT_TRUE(twoAndThree);
     EXPECT_EQ(ZDMEventArrayParameterItemCount(twoAndThree.get()), 5);
     EXPECT_EQ(ZDMEventArrayParameterItemCount(nullptr), 0);
@@ -232,7 +243,8 @@ TEST_F(Events, PredicatesOverEvents) {
     };
     EXPECT_TRUE(ZDMIsSubscriptionPurchaseEvent(iap(1).get()));
     EXPECT_FALSE(ZDMIsSubscriptionPurchaseEvent(iap(0).get()));
-    EXPECT_TRUE(ZDMIsSubscriptionPurchaseEvent(ZDMEvent::initWithOrigin("app", false, "_assc", 5, 0, {}).get()));
+    EXPECT_TRUE(
+        ZDMIsSubscriptionPurchaseEvent(ZDMEvent::initWithOrigin("app", false, "_assc", 5, 0, {}).get()));
     EXPECT_TRUE(ZDMIsErrorEvent(ZDMEvent::initWithOrigin("auto", false, "_err", 5, 0, {}).get()));
     EXPECT_FALSE(ZDMIsErrorEvent(iap(1).get()));
 }

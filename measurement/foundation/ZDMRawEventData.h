@@ -9,8 +9,8 @@ class ZDMEvent;
 class ZDMRawEventData {
   public:
     // nullptr for no event (28000) or a negative row ID (28001); row ID 0 is accepted.
-    static std::shared_ptr<ZDMRawEventData> initWithRawEvent(std::shared_ptr<ZDMEvent> rawEvent, int64_t rowID,
-                                                             int64_t metadataFingerprint);
+    static std::shared_ptr<ZDMRawEventData> initWithRawEvent(std::shared_ptr<ZDMEvent> rawEvent,
+                                                             int64_t rowID, int64_t metadataFingerprint);
 
     const std::shared_ptr<ZDMEvent>& rawEvent() const { return rawEvent_; }
     int64_t rowID() const { return rowID_; }

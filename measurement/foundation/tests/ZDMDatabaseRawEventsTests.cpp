@@ -18,20 +18,11 @@
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/zazavaroveridiz/ZIZGzip.h"
 #include "testing/ChildProcess.h"
+#include "testing/CommandOutput.h"
 
 namespace {
 
 constexpr int32_t kRetryCountIndex = 35;
-
-// The output of a shell command, then "|exit=<status>".
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    return out + "|exit=" + std::to_string(pclose(pipe));
-}
 
 std::shared_ptr<ZDMPBMeasurementBundle> bundle(const char* appID, int64_t endMillis) {
     auto b = ZDMPBMeasurementBundle::initWithMessageInfo(nullptr);
@@ -97,7 +88,7 @@ TEST_F(RawEventsAndQueue, MetadataIsStoredOnceUnderTheLow64BitsOfItsDigest) {
     const auto file = home_.path() / "metadata.bin";
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(encoding.data()), static_cast<std::streamsize>(encoding.size()));
-    const std::string digest = run("md5sum '" + file.string() + "'").substr(0, 32);
+    const std::string digest = commandOutput("md5sum '" + file.string() + "'").substr(0, 32);
     const auto expected = static_cast<int64_t>(std::stoull(digest.substr(16), nullptr, 16));
     EXPECT_EQ(stored[0].substr(0, stored[0].find('|')), std::to_string(expected));
 
@@ -191,7 +182,7 @@ TEST_F(RawEventsAndQueue, StoredBundleIsGzipOfItsEncoding) {
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(compressed.data()),
                static_cast<std::streamsize>(compressed.size()));
-    EXPECT_EQ(run("gzip -t '" + file.string() + "' 2>&1"), "|exit=0");
+    EXPECT_EQ(commandOutput("gzip -t '" + file.string() + "' 2>&1"), "|exit=0");
     EXPECT_EQ(ziz_dataByInflatingGzippedData(compressed), stored->protoBuffer());
     EXPECT_EQ(rows("SELECT bundle_end_timestamp, is_realtime, retry_count FROM queue"),
               std::vector<std::string>{"1767225600.0|1|NULL"});

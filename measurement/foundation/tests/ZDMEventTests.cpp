@@ -2,7 +2,7 @@
 // back from the wire, the per-event counters and the predicates over events.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <fstream>
 #include <limits>
 #include <string>
@@ -13,6 +13,7 @@
 #include "measurement/foundation/tests/MonitorFixture.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
+#include "testing/CommandOutput.h"
 
 namespace {
 
@@ -38,13 +39,11 @@ class Events : public SharedMonitorFixture {
         const std::string dir = MEASUREMENT_WIRE_PROTO_DIR;
         const std::string command = "protoc -I'" + dir + "' --encode=zdmpb.Event '" + dir +
                                     "/upload.proto' < '" + input.string() + "'";
-        Data out;
-        FILE* pipe = popen(command.c_str(), "r");
-        EXPECT_TRUE(pipe);
-        if (!pipe) return out;
-        for (int c; (c = fgetc(pipe)) != EOF;) out.push_back(static_cast<uint8_t>(c));
-        EXPECT_EQ(pclose(pipe), 0) << command;
-        return out;
+        const std::string out = commandOutput(command);
+        const std::string success = "|exit=0";
+        EXPECT_TRUE(out.ends_with(success)) << command;
+        return Data(out.begin(),
+                    out.end() - static_cast<std::ptrdiff_t>(std::min(out.size(), success.size())));
     }
     std::string sampled() {
         const std::string message = lastSampledMessage();

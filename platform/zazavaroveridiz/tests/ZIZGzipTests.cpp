@@ -8,6 +8,7 @@
 
 #include "platform/foundation/testing/TestHome.h"
 #include "platform/zazavaroveridiz/ZIZGzip.h"
+#include "testing/CommandOutput.h"
 
 namespace {
 
@@ -15,17 +16,6 @@ Data sample(size_t size) {
     Data data(size);
     for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>((i * 7919) % 251);
     return data;
-}
-
-// The output of a shell command over a file of ours.
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    out += "|exit=" + std::to_string(pclose(pipe));
-    return out;
 }
 
 void writeFile(const std::filesystem::path& path, const Data& data) {
@@ -44,13 +34,13 @@ TEST(Gzip, SystemGzipReadsWhatWeWriteAndWeReadWhatItWrites) {
         ASSERT_TRUE(compressed && !compressed->empty());
         const auto file = home.path() / "bundle.gz";
         writeFile(file, *compressed);
-        EXPECT_EQ(run("gzip -t '" + file.string() + "' 2>&1"), "|exit=0");
-        EXPECT_EQ(run("gzip -dc '" + file.string() + "'"),
+        EXPECT_EQ(commandOutput("gzip -t '" + file.string() + "' 2>&1"), "|exit=0");
+        EXPECT_EQ(commandOutput("gzip -dc '" + file.string() + "'"),
                   std::string(input.begin(), input.end()) + "|exit=0");
 
         writeFile(home.path() / "plain", input);
         std::filesystem::remove(home.path() / "plain.gz");
-        ASSERT_EQ(run("gzip -n '" + (home.path() / "plain").string() + "'"), "|exit=0");
+        ASSERT_EQ(commandOutput("gzip -n '" + (home.path() / "plain").string() + "'"), "|exit=0");
         std::ifstream in(home.path() / "plain.gz", std::ios::binary);
         const Data theirs((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(ziz_dataByInflatingGzippedData(theirs), input);

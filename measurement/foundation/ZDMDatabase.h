@@ -44,7 +44,6 @@ class ZDMDatabase {
     };
     // A bundle read from the upload queue with its row ID.
     using QueuedBundle = std::pair<std::shared_ptr<ZDMPBMeasurementBundle>, int64_t>;
-    using RemoteConfigSource = std::function<std::shared_ptr<ZDMRemoteConfig>()>;
 
     static constexpr const char* kAppMetadataTable = "app_metadata";
 
@@ -148,10 +147,6 @@ class ZDMDatabase {
     std::optional<bool> maybeDeleteStaleData(Error* error = nullptr);
     bool deleteStaleBundlesOlderThanMaxAge(double maxAge, Error* error = nullptr);
 
-    // Where the settings (stored-events limit, queue time, stale-data interval) come from: the
-    // engine's remote configuration. Until one is given, the defaults.
-    void setRemoteConfigSource(RemoteConfigSource source) { remoteConfigSource_ = std::move(source); }
-
     ZDMSqliteStore* sqliteStore() const { return sqliteStore_.get(); }
     const std::shared_ptr<PersistedConfig>& persistedConfig() const { return persistedConfig_; }
 
@@ -162,7 +157,8 @@ class ZDMDatabase {
     std::optional<std::vector<Record>> rowsFromTable(const std::string& table, const std::string& columnName,
                                                      const Value& columnValue, Error* error, bool hasBlock);
 
-    std::shared_ptr<ZDMRemoteConfig> remoteConfig() const;
+    // The engine's remote configuration (stored-events limit, queue time, stale-data interval).
+    static std::shared_ptr<ZDMRemoteConfig> remoteConfig();
     std::optional<bool> booleanForQuery(const std::string& query, const Value::Array& values, Error* error);
     bool deleteRecords(const std::string& table, const std::string& condition, const Value::Array& values,
                        Error* error);
@@ -172,7 +168,6 @@ class ZDMDatabase {
 
     std::unique_ptr<ZDMSqliteStore> sqliteStore_;
     std::shared_ptr<PersistedConfig> persistedConfig_;
-    RemoteConfigSource remoteConfigSource_;
 };
 
 template <class T>

@@ -6,6 +6,7 @@
 #include "measurement/foundation/ZDMDataMD5.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEvent.h"
+#include "measurement/foundation/ZDMInstalledRemoteConfig.h"
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
@@ -63,9 +64,8 @@ std::shared_ptr<ZDMPBMeasurementBundle> metadataFromRow(const Record& row, Error
 
 }  // namespace
 
-std::shared_ptr<ZDMRemoteConfig> ZDMDatabase::remoteConfig() const {
-    auto config = remoteConfigSource_ ? remoteConfigSource_() : nullptr;
-    return config ? config : ZDMRemoteConfig::defaultInstance();
+std::shared_ptr<ZDMRemoteConfig> ZDMDatabase::remoteConfig() {
+    return ZDMInstalledRemoteConfig();
 }
 
 std::optional<bool> ZDMDatabase::booleanForQuery(const std::string& query, const Value::Array& values,

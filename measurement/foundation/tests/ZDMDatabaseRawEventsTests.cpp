@@ -10,6 +10,7 @@
 #include <string>
 
 #include "measurement/foundation/ZDMEvent.h"
+#include "measurement/foundation/ZDMInstalledRemoteConfig.h"
 #include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
 #include "measurement/foundation/ZDMValue.h"
@@ -51,7 +52,7 @@ class RawEventsAndQueue : public Database {
     void installSetting(const std::string& key, const std::string& value) {
         if (!config_) config_ = std::make_shared<ZDMRemoteConfig>("1:1:ios:1", nullptr, nullptr);
         config_->cacheValue(Value(value), key);
-        database_->setRemoteConfigSource([config = config_] { return config; });
+        ZDMInstallRemoteConfig(config_);
     }
     void insertRawRows(int count, int64_t fingerprint, double timestamp) {
         ASSERT_TRUE(database_->performTransaction([&] {
@@ -115,7 +116,7 @@ TEST_F(RawEventsAndQueue, StoredEventsLimitKeepsRoomForTheNextInsert) {
     for (const Case& c : {Case{"5", 5}, Case{nullptr, 100000}}) {
         SCOPED_TRACE(c.limit);
         ASSERT_TRUE(database_->reset());
-        database_->setRemoteConfigSource(nullptr);
+        ZDMInstallRemoteConfig(nullptr);
         config_.reset();
         if (c.setting) installSetting("measurement.store.max_stored_events_per_app", c.setting);
         insertRawRows(c.limit, 7, 1.0);

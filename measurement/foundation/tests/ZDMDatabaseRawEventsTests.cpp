@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <string>
 
 #include "measurement/foundation/ZDMEvent.h"
@@ -239,6 +240,11 @@ TEST_F(RawEventsAndQueue, RetryCountsAreCountedUpToTheLargestInt32AndReadIntoThe
     EXPECT_EQ(ZDMPBGetInt32((*bundles)[0].first.get(), kRetryCountIndex), 3);
     EXPECT_FALSE(ZDMPBHasField((*bundles)[1].first.get(), kRetryCountIndex));
     EXPECT_FALSE(ZDMPBHasField((*bundles)[2].first.get(), kRetryCountIndex));
+
+    // A count beyond the int32 range (a damaged file) reads as the largest one, not cut to its bits.
+    RawFile(path()).exec("UPDATE queue SET retry_count = 4294967299 WHERE rowid = 1");
+    EXPECT_EQ(ZDMPBGetInt32(database_->queryBundlesWithRowIDs({1})->at(0).first.get(), kRetryCountIndex),
+              std::numeric_limits<int32_t>::max());
 
     Error error;
     EXPECT_FALSE(database_->incrementRetryCounterForBundlesWithIDs({}, &error));

@@ -271,6 +271,12 @@ TEST_F(Database, BookkeepingRowRoundTripsAndOldRowsReadAZeroStart) {
     RawFile(path()).exec("UPDATE app_metadata SET last_bundle_start_timestamp = NULL");
     EXPECT_EQ(database->queryAppMetadata()->lastBundleStartTimestamp(), 0.0);
 
+    // A damaged file: an index beyond int32 is held at the bound, a negative one gives no record.
+    RawFile(path()).exec("UPDATE app_metadata SET last_bundle_index = 5000000000");
+    EXPECT_EQ(database->queryAppMetadata()->lastBundleIndex(), std::numeric_limits<int32_t>::max());
+    RawFile(path()).exec("UPDATE app_metadata SET last_bundle_index = -2");
+    EXPECT_FALSE(database->queryAppMetadata());
+
     Error error;
     EXPECT_FALSE(database->updateAppMetadata(nullptr, &error));
     EXPECT_EQ(error.description, "Received empty app metadata for getting dictionary representation");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <limits>
 #include <string>
@@ -246,4 +247,24 @@ TEST_F(Events, PredicatesOverEvents) {
         ZDMIsSubscriptionPurchaseEvent(ZDMEvent::initWithOrigin("app", false, "_assc", 5, 0, {}).get()));
     EXPECT_TRUE(ZDMIsErrorEvent(ZDMEvent::initWithOrigin("auto", false, "_err", 5, 0, {}).get()));
     EXPECT_FALSE(ZDMIsErrorEvent(iap(1).get()));
+}
+
+// A time no int64 holds in milliseconds is held at the nearest bound instead of being converted
+// with undefined behaviour.
+TEST_F(Events, TimesBeyondTheWireRangeAreHeldAtItsBounds) {
+    struct Case {
+        double timestamp;
+        int64_t millis;
+    };
+    const Case cases[] = {
+        {1e300, std::numeric_limits<int64_t>::max()},
+        {-1e300, std::numeric_limits<int64_t>::min()},
+        {std::nan(""), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.timestamp);
+        auto e = event({}, c.timestamp);
+        ASSERT_TRUE(e);
+        EXPECT_EQ(ZDMPBGetInt64(e->protoEvent().get(), 2), c.millis);
+    }
 }

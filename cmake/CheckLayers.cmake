@@ -17,6 +17,7 @@ set(layers
   "measurement_foundation"
   "measurement_engine"
   "measurement_audiences"
+  "measurement_interpreter"
   "shortcut_recorder"
   "DudIzizoz_util"
   "DudIzizoz_model|DudIzizoz_delegateforwarder"

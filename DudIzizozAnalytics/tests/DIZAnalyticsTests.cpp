@@ -15,6 +15,7 @@
 #include "DudIzizozAnalytics/Model/DIZStartSessionLog.h"
 #include "DudIzizozAnalytics/tests/DIZClientTesting.h"
 #include "platform/appkit/NSApplication.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/UUID.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -414,6 +415,36 @@ TEST_F(DIZAnalyticsTest, ComingBackAfterALongSilentAbsenceStartsANewSession) {
         auto events = prepared->of("event");
         ASSERT_FALSE(events.empty());
         EXPECT_EQ(events.back().log->sid(), current);
+        settle();
+        forgetTheProcess();
+    }
+}
+
+// Active again after a short absence, with no log for longer than the timeout: an application keeps
+// its session, an extension (its executable inside an ".appex" bundle) starts a new one.
+TEST_F(DIZAnalyticsTest, AnExtensionEndsItsSessionOnSilenceAlone) {
+    struct Case {
+        const char* name;
+        bool extension;
+    } cases[] = {{"application", false}, {"extension", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto bundle = DIZHostBundle();
+        if (c.extension) bundle->setBundlePath(home.path() / "Share.appex");
+        Bundle::setMainBundle(bundle);
+        startBoth();
+        auto app = NSApplication::sharedApplication();
+        app->activateIgnoringOtherApps(true);
+        const auto first = DIZSessionContext::sharedInstance()->sessionId();
+        ASSERT_TRUE(first);
+        settle();
+        clock->advance(15);
+        app->deactivate();
+        clock->advance(10);
+        app->activateIgnoringOtherApps(true);
+        const auto current = DIZSessionContext::sharedInstance()->sessionId();
+        ASSERT_TRUE(current);
+        EXPECT_EQ(*current != *first, c.extension);
         settle();
         forgetTheProcess();
     }

@@ -35,10 +35,13 @@ void dzcrash_image_list_add(dzcrash_image_list* list, dzcrash_vm_address_t heade
         free(image);
         return;
     }
-    if (!list->images.append(image)) {
+    auto* node = list->images.append(image);
+    if (!node) {
         dzcrash_macho_image_free(image);
         free(image);
+        return;
     }
+    __atomic_store_n(&image->list_node, node, __ATOMIC_RELEASE);
 }
 
 void dzcrash_image_list_remove(dzcrash_image_list* list, dzcrash_vm_address_t header_addr) {
@@ -49,21 +52,30 @@ void dzcrash_image_list_remove(dzcrash_image_list* list, dzcrash_vm_address_t he
         break;
     }
     list->images.set_reading(false);
+    // The walk above counted as a reader, so the removal itself could not free the record.
+    list->images.free_unread();
 }
 
 void dzcrash_image_list_set_reading(dzcrash_image_list* list, bool reading) noexcept {
     list->images.set_reading(reading);
 }
 
-// Walks from the head: the record keeps no link of its own, and the walk is short beside a report.
+// From the record's own node, which still leads on once the record has left the list. A reader
+// that met the record before its node was noted walks from the head to find it.
 dzcrash_macho_image* dzcrash_image_list_next(dzcrash_image_list* list,
                                              const dzcrash_macho_image* previous) noexcept {
-    auto* node = list->images.next(nullptr);
+    using node_t = decltype(list->images)::node;
+    const node_t* node = nullptr;
     if (previous) {
-        while (node && node->value != previous) node = list->images.next(node);
-        if (node) node = list->images.next(node);
+        node = static_cast<const node_t*>(__atomic_load_n(&previous->list_node, __ATOMIC_ACQUIRE));
+        if (!node) {
+            node = list->images.next(nullptr);
+            while (node && node->value != previous) node = list->images.next(node);
+            if (!node) return nullptr;
+        }
     }
-    return node ? node->value : nullptr;
+    const node_t* following = list->images.next(node);
+    return following ? following->value : nullptr;
 }
 
 dzcrash_macho_image* dzcrash_image_list_find(dzcrash_image_list* list,

@@ -23,8 +23,8 @@ void dzcrash_image_list_remove(dzcrash_image_list* list, dzcrash_vm_address_t he
 
 // Async-signal-safe.
 void dzcrash_image_list_set_reading(dzcrash_image_list* list, bool reading) noexcept;
-// The image after `previous`, or the first when it is null; null at the end (or when `previous`
-// has left the list).
+// The image after `previous`, or the first when it is null; null at the end. From an image removed
+// while the caller reads, the walk goes on with the image that followed it.
 dzcrash_macho_image* dzcrash_image_list_next(dzcrash_image_list* list,
                                              const dzcrash_macho_image* previous) noexcept;
 // The first image whose text holds `address`, or null.

@@ -43,6 +43,9 @@ struct dzcrash_macho_image {
     const dzcrash_async_byteorder_t* byteorder;
     dzcrash_image_format format;
     dzcrash_elf_image_info elf;
+    // The image list's node holding this record, so that a walk goes on from a record removed
+    // under it; null until listed. Written and read with atomic builtins: the record is plain memory.
+    void* list_node;
 };
 
 // Reads the image whose header is at `header_addr` of `task` into a zeroed record. DZCRASH_EINTERNAL

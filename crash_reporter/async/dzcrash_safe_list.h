@@ -36,11 +36,14 @@ class dzcrash_safe_list {
     dzcrash_safe_list(const dzcrash_safe_list&) = delete;
     dzcrash_safe_list& operator=(const dzcrash_safe_list&) = delete;
 
-    // Writers, ordinary code only. False when no memory is left for a node.
-    bool append(const Value& value);
-    bool prepend(const Value& value);
+    // Writers, ordinary code only. The node now holding the value, null when no memory is left.
+    node* append(const Value& value);
+    node* prepend(const Value& value);
     // Unlinks a node of this list; a node removed already is left alone.
     void remove(node* removed);
+    // Frees the removed nodes that wait for readers, when none is left. For a writer that had to
+    // read the list itself to find what it removed, and so could not free at the removal.
+    void free_unread();
 
     // Readers, async-signal-safe.
     void set_reading(bool reading) noexcept { readers_.fetch_add(reading ? 1 : -1); }
@@ -82,12 +85,12 @@ dzcrash_safe_list<Value>::~dzcrash_safe_list() {
 }
 
 template <class Value>
-bool dzcrash_safe_list<Value>::append(const Value& value) {
+typename dzcrash_safe_list<Value>::node* dzcrash_safe_list<Value>::append(const Value& value) {
     lock();
     node* added = take_node_locked();
     if (!added) {
         unlock();
-        return false;
+        return nullptr;
     }
     added->value = value;
     added->previous = tail_;
@@ -102,16 +105,16 @@ bool dzcrash_safe_list<Value>::append(const Value& value) {
     tail_ = added;
     free_nodes_locked();
     unlock();
-    return true;
+    return added;
 }
 
 template <class Value>
-bool dzcrash_safe_list<Value>::prepend(const Value& value) {
+typename dzcrash_safe_list<Value>::node* dzcrash_safe_list<Value>::prepend(const Value& value) {
     lock();
     node* added = take_node_locked();
     if (!added) {
         unlock();
-        return false;
+        return nullptr;
     }
     node* first = head_.load();
     added->value = value;
@@ -129,7 +132,7 @@ bool dzcrash_safe_list<Value>::prepend(const Value& value) {
     }
     free_nodes_locked();
     unlock();
-    return true;
+    return added;
 }
 
 template <class Value>
@@ -153,6 +156,13 @@ void dzcrash_safe_list<Value>::remove(node* removed) {
         removed->next_free = free_;
         free_ = removed;
     }
+    free_nodes_locked();
+    unlock();
+}
+
+template <class Value>
+void dzcrash_safe_list<Value>::free_unread() {
+    lock();
     free_nodes_locked();
     unlock();
 }

@@ -1,7 +1,5 @@
 #include "DudIzizozAnalytics/Internals/Session/DIZSessionTracker.h"
 
-#include <filesystem>
-
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
 #include "DudIzizoz/Internals/Model/DIZStartServiceLog.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
@@ -9,6 +7,7 @@
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "DudIzizozAnalytics/Model/DIZStartSessionLog.h"
 #include "platform/appkit/NSApplication.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/UUID.h"
 
 namespace {
@@ -16,10 +15,11 @@ constexpr const char* kLogTag = "DudIzizozAnalytics";
 constexpr const char* kPastSessionsKey = "PastSessions";
 
 // An application extension ends its sessions on silence alone: it has no active state of its own.
+// Its executable lies inside its ".appex" bundle.
 bool isApplicationExtension() {
-    std::error_code ec;
-    auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return !ec && executable.string().find(".appex/") != std::string::npos;
+    const auto bundle = Bundle::mainBundle();
+    const auto executable = bundle->bundlePath() / bundle->executableName();
+    return executable.string().find(".appex/") != std::string::npos;
 }
 }  // namespace
 

@@ -215,6 +215,11 @@ TEST(SharedImageList, ALibraryLoadedThroughTheLoaderComesAndGoesWhileReadersKeep
     ASSERT_EQ(dzcrash_macho_find_symbol_by_name(image, "dzcrash_test_image_function", &byName),
               DZCRASH_ESUCCESS);
     EXPECT_EQ(byName, function);
+    Found byPc;
+    ASSERT_EQ(dzcrash_macho_find_symbol(image, 1, nullptr, function + 1, recordFound, &byPc),
+              DZCRASH_ESUCCESS);
+    EXPECT_EQ(byPc.name, "dzcrash_test_image_function");
+    EXPECT_EQ(byPc.address, function);
 
     // Unloaded while this reader holds the list: gone from it, yet the record stays whole (the
     // sanitizer build fails here should it have been freed).
@@ -283,13 +288,20 @@ TEST(ImageList, KeepsOrderSkipsUnreadableImagesAndReleasesEverything) {
         ASSERT_NE(held, nullptr);
         EXPECT_STREQ(held->name, "second");
         dzcrash_image_list_remove(&list, second.headerAddress());
-        EXPECT_EQ(dzcrash_image_list_next(&list, held), nullptr)
-            << "a record that left the list ends the walk";
+        dzcrash_macho_image* following = dzcrash_image_list_next(&list, held);
+        ASSERT_NE(following, nullptr) << "a walk standing on a removed record goes on";
+        EXPECT_STREQ(following->name, "third");
         EXPECT_EQ(dzcrash_image_list_find(&list, second.headerAddress() + 8), nullptr);
         dzcrash_image_list_set_reading(&list, false);
         EXPECT_EQ(names(), (std::vector<std::string>{"first", "third"}));
         dzcrash_image_list_remove(&list, first.headerAddress() + 1);  // no image starts there
         EXPECT_EQ(names(), (std::vector<std::string>{"first", "third"}));
+
+        // With no reader about, a removal releases the record at once, not at the next change.
+        const mach_port_urefs_t refsWithThird = taskReferences();
+        dzcrash_image_list_remove(&list, third.headerAddress());
+        EXPECT_EQ(names(), (std::vector<std::string>{"first"}));
+        EXPECT_LT(taskReferences(), refsWithThird);
     }
     EXPECT_EQ(taskReferences(), refsBefore);
 }

@@ -1,0 +1,43 @@
+#include "measurement/interpreter/ZDMPRuntime.h"
+
+#include "measurement/interpreter/ZDMPConversions.h"
+#include "measurement/interpreter/ZDMPEvaluator.h"
+#include "measurement/interpreter/ZDMPRuntimeEntityConverter.h"
+#include "measurement/interpreter/ZDMPScope.h"
+
+ZDMPRuntime::ZDMPRuntime()
+    : initScope_(ZDMPScope::initWithParentScope(nullptr)), globalScope_(initScope_->createChildScope()) {
+    resetInstructionCount();
+}
+
+ZDMPRuntime::~ZDMPRuntime() {
+    initScope_->budget().releaseScopes();
+}
+
+ZDMPValueRef ZDMPRuntime::executeStatements(
+    const std::vector<std::shared_ptr<const ZDMPBRuntimeEntity>>& entities, Error* error) {
+    ZDMPValueRef result = ZDMPUndefined();
+    for (const auto& entity : entities) {
+        Error failure;
+        const ZDMPValueRef value =
+            ZDMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entity.get(), &failure);
+        if (!ZDMPFailed(failure)) result = ZDMPEvaluator::evaluateStatement(value, globalScope_, &failure);
+        if (ZDMPFailed(failure)) {
+            setError(error, std::move(failure));
+            return ZDMPUndefined();
+        }
+    }
+    return result;
+}
+
+ZDMPScopeRef ZDMPRuntime::getRunScope() {
+    return globalScope_->createChildScope();
+}
+
+int32_t ZDMPRuntime::getInstructionCount(Error*) const {
+    return ZDMPToInt32(static_cast<double>(initScope_->budget().instructionCount()));
+}
+
+void ZDMPRuntime::resetInstructionCount() {
+    initScope_->budget().reset();
+}

@@ -1,0 +1,39 @@
+#pragma once
+// One interpreter instance: a root scope, a global scope below it that keeps a program's top-level
+// names between runs, and the run budget. The statement count is kept in the budget, out of reach
+// of every name a program can read or assign. Used on one thread at a time.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "measurement/interpreter/ZDMPRuntimeValue.h"
+#include "measurement/wire/ZDMPBProgramMessages.h"
+
+class ZDMPRuntime {
+  public:
+    ZDMPRuntime();
+    // Empties every scope the runtime made that is still alive, so that closures kept in the
+    // scope they were made in do not keep each other alive.
+    ~ZDMPRuntime();
+    ZDMPRuntime(const ZDMPRuntime&) = delete;
+    ZDMPRuntime& operator=(const ZDMPRuntime&) = delete;
+
+    static int64_t runtimeVersion() { return 0; }
+
+    // Converts and evaluates each entity in the global scope; the first failure ends the run with
+    // undefined. The result is the last entity's value.
+    ZDMPValueRef executeStatements(const std::vector<std::shared_ptr<const ZDMPBRuntimeEntity>>& entities,
+                                   Error* error);
+    // A new, empty child of the global scope: names a run declares at its top level end with it.
+    ZDMPScopeRef getRunScope();
+    // Evaluations counted since the last reset, read as a 32-bit integer.
+    int32_t getInstructionCount(Error* error) const;
+    // Starts a new run's budget (statements and allocations).
+    void resetInstructionCount();
+
+    const ZDMPScopeRef& globalScope() const { return globalScope_; }
+
+  private:
+    ZDMPScopeRef initScope_;
+    ZDMPScopeRef globalScope_;
+};

@@ -16,6 +16,7 @@
 
 #include "measurement/foundation/ZDMAppMetadata.h"
 #include "measurement/foundation/ZDMDailyCounts.h"
+#include "measurement/foundation/ZDMDatabasePersistedConfig.h"
 #include "measurement/foundation/ZDMErrors.h"
 #include "measurement/foundation/ZDMSqliteStore.h"
 #include "platform/foundation/Error.h"
@@ -32,16 +33,7 @@ class ZDMDatabase {
     template <class T>
     using CreateDataTypeBlock = std::function<std::optional<T>(const Record& row, Error* error)>;
 
-    // What the database reads of the library's persisted configuration.
-    class PersistedConfig {
-      public:
-        virtual ~PersistedConfig() = default;
-        // Seconds after midnight (UTC) at which the library's day begins.
-        virtual double midnightOffset() = 0;
-        // When stale raw events and bundles were last deleted (seconds since 1970).
-        virtual double lastDeleteStaleBundlesTimestamp() = 0;
-        virtual void setLastDeleteStaleBundlesTimestamp(double timestamp) = 0;
-    };
+    using PersistedConfig = ZDMDatabasePersistedConfig;
     // A bundle read from the upload queue with its row ID.
     using QueuedBundle = std::pair<std::shared_ptr<ZDMPBMeasurementBundle>, int64_t>;
 

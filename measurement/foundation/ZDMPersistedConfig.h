@@ -12,10 +12,12 @@
 #include <string>
 
 #include "measurement/foundation/ZDMConfigStore.h"
+#include "measurement/foundation/ZDMDatabasePersistedConfig.h"
 
 class DispatchQueue;
 
-class ZDMPersistedConfig : public std::enable_shared_from_this<ZDMPersistedConfig> {
+class ZDMPersistedConfig : public ZDMDatabasePersistedConfig,
+                           public std::enable_shared_from_this<ZDMPersistedConfig> {
   public:
     static constexpr const char* kSuiteName = "com.zizoda.measurement.config";
 
@@ -55,8 +57,8 @@ class ZDMPersistedConfig : public std::enable_shared_from_this<ZDMPersistedConfi
     void updateConfigStoreMigrationFlagIfNeeded();
 
     // Path T unless noted.
-    double lastDeleteStaleBundlesTimestamp() { return doubleForKey(key("last_delete_stale")); }
-    void setLastDeleteStaleBundlesTimestamp(double v) { setDouble(v, key("last_delete_stale")); }
+    double lastDeleteStaleBundlesTimestamp() override { return doubleForKey(key("last_delete_stale")); }
+    void setLastDeleteStaleBundlesTimestamp(double v) override { setDouble(v, key("last_delete_stale")); }
     // Path D: on the calling thread; the setter keeps only numbers.
     std::optional<Value> searchAdCampaignValue();
     void setSearchAdCampaignValue(const std::optional<Value>& value);
@@ -90,7 +92,7 @@ class ZDMPersistedConfig : public std::enable_shared_from_this<ZDMPersistedConfi
     std::optional<std::string> osVersion() { return stringForKey(key("os_version")); }
     void setOSVersion(const std::optional<std::string>& v) { setString(v, key("os_version")); }
     // Drawn in [0, 86400) with millisecond resolution on first read and kept until cleared.
-    double midnightOffset();
+    double midnightOffset() override;
     double lastMonitorDataSampledTimestamp() {
         return doubleForKey(key("last_monitor_data_sampled_timestamp"));
     }

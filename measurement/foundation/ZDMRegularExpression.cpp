@@ -70,7 +70,8 @@ struct ZDMRegularExpression::Compiled {
     }
 };
 
-ZDMRegularExpression::ZDMRegularExpression(std::unique_ptr<Compiled> compiled) : compiled_(std::move(compiled)) {}
+ZDMRegularExpression::ZDMRegularExpression(std::unique_ptr<Compiled> compiled)
+    : compiled_(std::move(compiled)) {}
 
 ZDMRegularExpression::~ZDMRegularExpression() = default;
 

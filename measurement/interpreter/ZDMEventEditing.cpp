@@ -37,8 +37,9 @@ std::shared_ptr<ZDMPEvent> ZDMEventEditEvent(const ZDMEvent& event) {
     Dictionary parameters;
     for (const auto& [key, value] : event.parameters())
         if (auto converted = plainValue(value, true)) parameters.set(key, std::move(*converted));
-    return ZDMPEvent::initWithName(publicName && publicName->asString() ? *publicName->asString() : event.name(),
-                                   event.timestamp(), std::move(parameters));
+    return ZDMPEvent::initWithName(
+        publicName && publicName->asString() ? *publicName->asString() : event.name(), event.timestamp(),
+        std::move(parameters));
 }
 
 std::shared_ptr<ZDMEvent> ZDMEventFromEditEvent(const ZDMPEvent& editEvent) {

@@ -12,6 +12,7 @@
 
 #include "measurement/foundation/ZDMEvent.h"
 #include "measurement/foundation/ZDMInstalledRemoteConfig.h"
+#include "measurement/foundation/ZDMPersistedConfig.h"
 #include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
 #include "measurement/foundation/ZDMValue.h"
@@ -281,6 +282,21 @@ TEST_F(RawEventsAndQueue, StaleDataGoesOncePerIntervalPastAndFuture) {
     EXPECT_EQ(error.description, "Cannot delete stale bundles after negative time period");
     EXPECT_FALSE(database_->deleteStaleRawEventsDataOlderThanMaxAge(-1, &error));
     EXPECT_EQ(error.description, "Cannot delete stale raw events given negative time period");
+}
+
+// The library hands the database its own persisted configuration: the time of the last deletion
+// lands there and a later launch reads it back, so stale data is not swept again at every start.
+TEST_F(Database, StaleDeletionTimeIsKeptInThePersistedConfiguration) {
+    auto persisted = ZDMPersistedConfig::make(ZDMPersistedConfig::kSuiteName);
+    ASSERT_TRUE(persisted);
+    Error error;
+    auto database = ZDMDatabase::initWithDatabaseName(kDatabaseName, persisted, &error);
+    ASSERT_TRUE(database) << error.description;
+    EXPECT_EQ(database->maybeDeleteStaleData(&error), true) << error.description;
+    EXPECT_EQ(database->maybeDeleteStaleData(&error), false) << "once per interval";
+    persisted->synchronizeToDisk();
+    EXPECT_EQ(ZDMPersistedConfig::make(ZDMPersistedConfig::kSuiteName)->lastDeleteStaleBundlesTimestamp(),
+              Clock::current().now());
 }
 
 namespace {

@@ -35,7 +35,8 @@ TEST(ZDMRegularExpression, OneCompiledPatternServesManySearches) {
         const char* text;
         bool found;
     };
-    const Case cases[] = {{false, "xABCx", false}, {true, "xABCx", true}, {true, "abc", true}, {true, "ab", false}};
+    const Case cases[] = {
+        {false, "xABCx", false}, {true, "xABCx", true}, {true, "abc", true}, {true, "ab", false}};
     for (const Case& c : cases) {
         Error error;
         const auto regex = ZDMRegularExpression::compile(std::string_view("abc"), c.caseInsensitive, &error);

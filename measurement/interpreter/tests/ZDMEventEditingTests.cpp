@@ -28,8 +28,9 @@ TEST_F(EventEditing, ScreenViewGoesOutUnderItsPublicNameAndComesBackUnderItsInte
         {"item_name", z("pen")},
         {"nested", Value(ZDMValue::initWithArray(Value(Value::Array{Value(Dictionary{{"a", z("b")}})})))},
     })})));
-    auto event = ZDMEvent::initWithOrigin("auto", false, "_vs", 12.5, 3,
-                                          {{"_sn", z("Home")}, {"_si", Value(ZDMValue::initWithInt64(4))}, {"items", items}});
+    auto event = ZDMEvent::initWithOrigin(
+        "auto", false, "_vs", 12.5, 3,
+        {{"_sn", z("Home")}, {"_si", Value(ZDMValue::initWithInt64(4))}, {"items", items}});
     ASSERT_TRUE(event);
     auto edit = ZDMEventEditEvent(*event);
     ASSERT_TRUE(edit);
@@ -38,7 +39,8 @@ TEST_F(EventEditing, ScreenViewGoesOutUnderItsPublicNameAndComesBackUnderItsInte
     EXPECT_EQ(edit->parameters()["_sn"], Value("Home"));
     EXPECT_EQ(edit->parameters()["_si"], Value(4));
     EXPECT_EQ(edit->parameters()["_o"], Value("auto"));
-    EXPECT_EQ(edit->parameters()["items"], Value(Value::Array{Value(Dictionary{{"item_name", Value("pen")}})}));
+    EXPECT_EQ(edit->parameters()["items"],
+              Value(Value::Array{Value(Dictionary{{"item_name", Value("pen")}})}));
 
     auto back = ZDMEventFromEditEvent(*edit);
     ASSERT_TRUE(back);

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
+#include "platform/appkit/AppKitBundle.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSController.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/NSAssertionHandler.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/SystemTrace.h"
+#include "platform/foundation/TextPropertyList.h"
 
 namespace {
 
@@ -60,15 +64,24 @@ KRKeyEventKind KR_keyEventTypeForEventType(unsigned long eventType, uint16_t key
     NSEventModifierFlags flag = 0;
     switch (keyCode) {
         case 54:
-        case 55: flag = NSEventModifierFlagCommand; break;
+        case 55:
+            flag = NSEventModifierFlagCommand;
+            break;
         case 58:
-        case 61: flag = NSEventModifierFlagOption; break;
+        case 61:
+            flag = NSEventModifierFlagOption;
+            break;
         case 56:
-        case 60: flag = NSEventModifierFlagShift; break;
+        case 60:
+            flag = NSEventModifierFlagShift;
+            break;
         case 59:
-        case 62: flag = NSEventModifierFlagControl; break;
+        case 62:
+            flag = NSEventModifierFlagControl;
+            break;
         default:
-            traceLog(TraceLevel::Error, format("#Error Unexpected key code %hu for the FlagsChanged event", keyCode));
+            traceLog(TraceLevel::Error,
+                     format("#Error Unexpected key code %hu for the FlagsChanged event", keyCode));
             return KRKeyEventKindDown;
     }
     return (modifierFlags & flag) ? KRKeyEventKindDown : KRKeyEventKindUp;
@@ -85,9 +98,8 @@ std::shared_ptr<KRShortcutAction> KRShortcutAction::create() {
     return std::shared_ptr<KRShortcutAction>(new KRShortcutAction());
 }
 
-std::shared_ptr<KRShortcutAction> KRShortcutAction::shortcutActionWithShortcut(std::shared_ptr<KRShortcut> shortcut,
-                                                                               std::shared_ptr<NSObject> target,
-                                                                               std::string action, int64_t tag) {
+std::shared_ptr<KRShortcutAction> KRShortcutAction::shortcutActionWithShortcut(
+    std::shared_ptr<KRShortcut> shortcut, std::shared_ptr<NSObject> target, std::string action, int64_t tag) {
     auto made = create();
     made->setShortcut(std::move(shortcut));
     made->setTarget(target);
@@ -96,8 +108,8 @@ std::shared_ptr<KRShortcutAction> KRShortcutAction::shortcutActionWithShortcut(s
     return made;
 }
 
-std::shared_ptr<KRShortcutAction> KRShortcutAction::shortcutActionWithShortcut(std::shared_ptr<KRShortcut> shortcut,
-                                                                               ActionHandler actionHandler) {
+std::shared_ptr<KRShortcutAction> KRShortcutAction::shortcutActionWithShortcut(
+    std::shared_ptr<KRShortcut> shortcut, ActionHandler actionHandler) {
     auto made = create();
     made->setShortcut(std::move(shortcut));
     made->setActionHandler(std::move(actionHandler));
@@ -116,7 +128,8 @@ std::shared_ptr<KRShortcutAction> KRShortcutAction::shortcutActionWithKeyPath(
 }
 
 std::shared_ptr<KRShortcutAction> KRShortcutAction::shortcutActionWithKeyPath(
-    const std::string& keyPath, const std::shared_ptr<NSKeyValueObserving>& object, ActionHandler actionHandler) {
+    const std::string& keyPath, const std::shared_ptr<NSKeyValueObserving>& object,
+    ActionHandler actionHandler) {
     auto made = create();
     made->setObservedObject(object, keyPath);
     made->setActionHandler(std::move(actionHandler));
@@ -259,7 +272,8 @@ std::shared_ptr<KRShortcut> KRShortcutAction::shortcutFromObservedValue(const An
     if (auto shortcut = value.object<KRShortcut>()) return shortcut;
     const Value* plain = value.value();
     if (!plain) return nullptr;
-    if (const Dictionary* dictionary = plain->asDictionary()) return KRShortcut::shortcutWithDictionary(*dictionary);
+    if (const Dictionary* dictionary = plain->asDictionary())
+        return KRShortcut::shortcutWithDictionary(*dictionary);
     if (const Data* data = plain->asData()) {
         auto decoded = KeyedUnarchiver::unarchivedObject(*data, {KRShortcut::archiveClass()});
         return decoded ? decoded->objectAs<KRShortcut>() : nullptr;
@@ -433,7 +447,8 @@ std::vector<std::shared_ptr<KRShortcut>> KRShortcutMonitor::shortcuts() const {
     return out;
 }
 
-std::vector<std::shared_ptr<KRShortcutAction>> KRShortcutMonitor::actionsForKeyEvent(KRKeyEventKind kind) const {
+std::vector<std::shared_ptr<KRShortcutAction>> KRShortcutMonitor::actionsForKeyEvent(
+    KRKeyEventKind kind) const {
     checkKind(kind);
     std::lock_guard guard(lock_);
     std::vector<std::shared_ptr<KRShortcutAction>> out;
@@ -488,7 +503,8 @@ void KRShortcutMonitor::addAction(const std::shared_ptr<KRShortcutAction>& actio
 }
 
 std::shared_ptr<KRShortcutAction> KRShortcutMonitor::addAction(const std::string& selector,
-                                                               const std::string& keyEquivalent, int64_t tag) {
+                                                               const std::string& keyEquivalent,
+                                                               int64_t tag) {
     auto shortcut = KRShortcut::shortcutWithKeyEquivalent(keyEquivalent);
     if (!shortcut) return nullptr;
     auto action = KRShortcutAction::shortcutActionWithShortcut(shortcut, nullptr, selector, tag);
@@ -557,9 +573,10 @@ void KRShortcutMonitor::removeAllActions() {
     didChangeValueForKey("actions");
 }
 
-std::shared_ptr<KRShortcut> KRShortcutMonitor::shortcutForEnabledAction(const KRShortcutAction& action,
-                                                                        const std::shared_ptr<KRShortcut>& hint) {
-    NSAssert(isEnabledInMonitor(&action), "Invalid parameter not satisfying: [_enabledActions containsObject:anAction]");
+std::shared_ptr<KRShortcut> KRShortcutMonitor::shortcutForEnabledAction(
+    const KRShortcutAction& action, const std::shared_ptr<KRShortcut>& hint) {
+    NSAssert(isEnabledInMonitor(&action),
+             "Invalid parameter not satisfying: [_enabledActions containsObject:anAction]");
     auto filedUnder = [&](const std::shared_ptr<KRShortcut>& candidate) {
         if (!candidate) return false;
         for (KRKeyEventKind kind : {KRKeyEventKindDown, KRKeyEventKindUp}) {
@@ -582,7 +599,8 @@ void KRShortcutMonitor::addEnabledAction(const std::shared_ptr<KRShortcutAction>
                                          const std::shared_ptr<KRShortcut>& shortcut, KRKeyEventKind kind) {
     auto& filed = table(kind);
     auto entry = findShortcut(filed, *shortcut);
-    NSAssert(entry == filed.end() || std::find(entry->second.begin(), entry->second.end(), action) == entry->second.end(),
+    NSAssert(entry == filed.end() ||
+                 std::find(entry->second.begin(), entry->second.end(), action) == entry->second.end(),
              "Invalid parameter not satisfying: ![actions containsObject:anAction]");
     auto counted = std::find_if(shortcuts_.begin(), shortcuts_.end(),
                                 [&](const auto& e) { return e.first->isEqual(shortcut.get()); });
@@ -596,7 +614,8 @@ void KRShortcutMonitor::addEnabledAction(const std::shared_ptr<KRShortcutAction>
         entry->second.push_back(action);
 }
 
-void KRShortcutMonitor::removeEnabledAction(const KRShortcutAction& action, const std::shared_ptr<KRShortcut>& shortcut,
+void KRShortcutMonitor::removeEnabledAction(const KRShortcutAction& action,
+                                            const std::shared_ptr<KRShortcut>& shortcut,
                                             KRKeyEventKind kind) {
     auto& filed = table(kind);
     auto entry = findShortcut(filed, *shortcut);
@@ -634,7 +653,8 @@ void KRShortcutMonitor::enabledActionDidChangeShortcut(const std::shared_ptr<KRS
     if (oldLeaves || newEnters) didChangeValueForKey("shortcuts");
 }
 
-void KRShortcutMonitor::actionDidChangeEnabled(const std::shared_ptr<KRShortcutAction>& action, bool enabled) {
+void KRShortcutMonitor::actionDidChangeEnabled(const std::shared_ptr<KRShortcutAction>& action,
+                                               bool enabled) {
     if (enabled) {
         // Under the lock like every other change of the enabled set: threads enabling actions while
         // another files or removes actions would otherwise corrupt it.
@@ -708,7 +728,8 @@ std::string KRShortcutMonitor::debugDescription() const {
         out += title;
         for (const auto& [shortcut, actions] : filed) {
             out += "\t" + shortcut->description() + ": {\n";
-            for (const auto& action : actions) out += format("\t\t<KRShortcutAction: %p>\n", static_cast<const void*>(action.get()));
+            for (const auto& action : actions)
+                out += format("\t\t<KRShortcutAction: %p>\n", static_cast<const void*>(action.get()));
             out += "\t}\n";
         }
         out += "}\n";
@@ -732,7 +753,8 @@ const bool counterResets = [] {
 }();
 
 Value shortcutPayload(const KRShortcut& shortcut) {
-    return Value(Dictionary{{"keyCode", uint64_t(shortcut.keyCode())}, {"modifierFlags", uint64_t(shortcut.modifierFlags())}});
+    return Value(Dictionary{{"keyCode", uint64_t(shortcut.keyCode())},
+                            {"modifierFlags", uint64_t(shortcut.modifierFlags())}});
 }
 
 OSStatus carbonEventHandler(EventHandlerCallRef, EventRef event, void* userData) {
@@ -789,7 +811,8 @@ void KRGlobalShortcutMonitor::didRemoveEventHandler() {
 void KRGlobalShortcutMonitor::registerHotKeyForShortcutIfNeeded(const std::shared_ptr<KRShortcut>& shortcut) {
     if (findRegistration(*shortcut) != registrations_.end()) return;
     if (shortcut->keyCode() == KRKeyCodeNone) {
-        traceLog(TraceLevel::Error, "#Error Shortcut without a key code cannot be registered as Carbon hot key");
+        traceLog(TraceLevel::Error,
+                 "#Error Shortcut without a key code cannot be registered as Carbon hot key");
         return;
     }
     // The id is spent even when the registration fails.
@@ -807,17 +830,20 @@ void KRGlobalShortcutMonitor::registerHotKeyForShortcutIfNeeded(const std::share
     registrations_.push_back({shortcut, hotKey, id});
 }
 
-void KRGlobalShortcutMonitor::unregisterHotKeyForShortcutIfNeeded(const std::shared_ptr<KRShortcut>& shortcut) {
+void KRGlobalShortcutMonitor::unregisterHotKeyForShortcutIfNeeded(
+    const std::shared_ptr<KRShortcut>& shortcut) {
     auto found = findRegistration(*shortcut);
     if (found == registrations_.end()) return;
     const uint32_t id = found->id;
     traceLog(TraceLevel::Default, format("Removing Carbon hot key %u", id), shortcutPayload(*shortcut));
     const OSStatus status = UnregisterEventHotKey(found->hotKey);
     if (status != noErr)
-        traceLog(TraceLevel::Fault, format("#Critical Failed to unregister Carbon hot key %u: %d", id, status),
+        traceLog(TraceLevel::Fault,
+                 format("#Critical Failed to unregister Carbon hot key %u: %d", id, status),
                  shortcutPayload(*shortcut));
     else
-        traceLog(TraceLevel::Default, format("Unregistered Carbon hot key %u", id), shortcutPayload(*shortcut));
+        traceLog(TraceLevel::Default, format("Unregistered Carbon hot key %u", id),
+                 shortcutPayload(*shortcut));
     registrations_.erase(found);
 }
 
@@ -841,7 +867,8 @@ void KRGlobalShortcutMonitor::removeEventHandlerIfNeeded() {
     if (!carbonEventHandler_ || (disableCounter_ <= 0 && !registrations_.empty())) return;
     traceLog(TraceLevel::Default, "Removing Carbon hot key event handler");
     const OSStatus status = RemoveEventHandler(carbonEventHandler_);
-    if (status != noErr) traceLog(TraceLevel::Error, format("#Error Failed to remove event handler: %d", status));
+    if (status != noErr)
+        traceLog(TraceLevel::Error, format("#Error Failed to remove event handler: %d", status));
     carbonEventHandler_ = nullptr;
     didRemoveEventHandler();
 }
@@ -849,7 +876,8 @@ void KRGlobalShortcutMonitor::removeEventHandlerIfNeeded() {
 void KRGlobalShortcutMonitor::pause() {
     std::lock_guard guard(lock());
     const int64_t old = disableCounter_++;
-    traceLog(TraceLevel::Debug, format("Global Shortcut Monitor counter: %ld -> %ld", long(old), long(old + 1)));
+    traceLog(TraceLevel::Debug,
+             format("Global Shortcut Monitor counter: %ld -> %ld", long(old), long(old + 1)));
     if (old == 0)
         for (const auto& shortcut : shortcuts()) unregisterHotKeyForShortcutIfNeeded(shortcut);
     removeEventHandlerIfNeeded();
@@ -858,7 +886,8 @@ void KRGlobalShortcutMonitor::pause() {
 void KRGlobalShortcutMonitor::resume() {
     std::lock_guard guard(lock());
     const int64_t old = disableCounter_--;
-    traceLog(TraceLevel::Debug, format("Global Shortcut Monitor counter: %ld -> %ld", long(old), long(old - 1)));
+    traceLog(TraceLevel::Debug,
+             format("Global Shortcut Monitor counter: %ld -> %ld", long(old), long(old - 1)));
     if (disableCounter_ == 0)
         for (const auto& shortcut : shortcuts()) registerHotKeyForShortcutIfNeeded(shortcut);
     installEventHandlerIfNeeded();
@@ -880,8 +909,8 @@ OSStatus KRGlobalShortcutMonitor::handleEvent(EventRef event) {
         return result;
     }
     if (hotKeyID.id == 0 || hotKeyID.signature != kSignature) {
-        traceLog(TraceLevel::Error, format("#Error Unexpected hot key with id %u and signature: %u", hotKeyID.id,
-                                           hotKeyID.signature));
+        traceLog(TraceLevel::Error, format("#Error Unexpected hot key with id %u and signature: %u",
+                                           hotKeyID.id, hotKeyID.signature));
         return result;
     }
     auto registration = std::find_if(registrations_.begin(), registrations_.end(),
@@ -894,10 +923,15 @@ OSStatus KRGlobalShortcutMonitor::handleEvent(EventRef event) {
     const auto shortcut = registration->shortcut;
     KRKeyEventKind kind;
     switch (GetEventKind(event)) {
-        case kEventHotKeyPressed: kind = KRKeyEventKindDown; break;
-        case kEventHotKeyReleased: kind = KRKeyEventKindUp; break;
+        case kEventHotKeyPressed:
+            kind = KRKeyEventKindDown;
+            break;
+        case kEventHotKeyReleased:
+            kind = KRKeyEventKindUp;
+            break;
         default:
-            traceLog(TraceLevel::Default, format("#Error Unexpected key event of type %u", GetEventKind(event)));
+            traceLog(TraceLevel::Default,
+                     format("#Error Unexpected key event of type %u", GetEventKind(event)));
             return result;
     }
     const auto actions = enabledActionsForShortcut(*shortcut, kind);
@@ -912,4 +946,240 @@ OSStatus KRGlobalShortcutMonitor::handleEvent(EventRef event) {
         }
     }
     return result;
+}
+
+// MARK: - KRLocalShortcutMonitor
+
+namespace {
+
+// The platform's standard commands and their key equivalents, in the order they are filed.
+constexpr KRLocalShortcutMonitor::TableEntry kStandardTable[] = {
+    {"moveForward:", "⌃F"},
+    {"moveRight:", "→"},
+    {"moveBackward:", "⌃B"},
+    {"moveLeft:", "←"},
+    {"moveUp:", "↑"},
+    {"moveUp:", "⌃P"},
+    {"moveDown:", "↓"},
+    {"moveDown:", "⌃N"},
+    {"moveWordForward:", "⌥F"},
+    {"moveWordBackward:", "⌥B"},
+    {"moveToBeginningOfLine:", "⌃A"},
+    {"moveToEndOfLine:", "⌃E"},
+    {"moveToEndOfDocument:", "⌘↓"},
+    {"moveToBeginningOfDocument:", "⌘↑"},
+    {"pageDown:", "⌃V"},
+    {"pageUp:", "⌥V"},
+    {"centerSelectionInVisibleArea:", "⌃L"},
+    {"moveBackwardAndModifySelection:", "⇧⌃B"},
+    {"moveForwardAndModifySelection:", "⇧⌃F"},
+    {"moveWordForwardAndModifySelection:", "⇧⌥F"},
+    {"moveWordBackwardAndModifySelection:", "⇧⌥B"},
+    {"moveUpAndModifySelection:", "⇧↑"},
+    {"moveUpAndModifySelection:", "⇧⌃P"},
+    {"moveDownAndModifySelection:", "⇧↓"},
+    {"moveDownAndModifySelection:", "⇧⌃N"},
+    {"moveToBeginningOfLineAndModifySelection:", "⇧⌃A"},
+    {"moveToBeginningOfLineAndModifySelection:", "⇧⌘←"},
+    {"moveToEndOfLineAndModifySelection:", "⇧⌃E"},
+    {"moveToEndOfLineAndModifySelection:", "⇧⌘→"},
+    {"moveToEndOfDocumentAndModifySelection:", "⇧⌘↓"},
+    {"moveToBeginningOfDocumentAndModifySelection:", "⇧⌘↑"},
+    {"pageDownAndModifySelection:", "⇧⌃V"},
+    {"pageUpAndModifySelection:", "⇧⌥V"},
+    {"moveWordRight:", "⌥→"},
+    {"moveWordLeft:", "⌥←"},
+    {"moveRightAndModifySelection:", "⇧→"},
+    {"moveLeftAndModifySelection:", "⇧←"},
+    {"moveWordRightAndModifySelection:", "⇧⌥→"},
+    {"moveWordLeftAndModifySelection:", "⇧⌥←"},
+    {"moveToLeftEndOfLine:", "⌘←"},
+    {"moveToRightEndOfLine:", "⌘→"},
+    {"moveToLeftEndOfLineAndModifySelection:", "⇧⌘←"},
+    {"moveToRightEndOfLineAndModifySelection:", "⇧⌘→"},
+    {"scrollPageUp:", "⇞"},
+    {"scrollPageDown:", "⇟"},
+    {"scrollToBeginningOfDocument:", "↖"},
+    {"scrollToEndOfDocument:", "↘"},
+    {"transpose:", "⌃T"},
+    {"transposeWords:", "⌥T"},
+    {"selectAll:", "⌘A"},
+    {"insertNewline:", "⌃O"},
+    {"deleteForward:", "⌦"},
+    {"deleteBackward:", "⌫"},
+    {"deleteWordForward:", "⌥⌦"},
+    {"deleteWordBackward:", "⌥⌫"},
+    {"deleteToEndOfLine:", "⌃K"},
+    {"deleteToBeginningOfLine:", "⌃W"},
+    {"yank:", "⌃Y"},
+    {"setMark:", "⌃Space"},
+    {"complete:", "⌥⎋"},
+    {"cancelOperation:", "⌘."},
+};
+constexpr KRLocalShortcutMonitor::TableEntry kMainMenuTable[] = {
+    {"hide:", "⌘H"},
+    {"hideOtherApplications:", "⌥⌘H"},
+    {"terminate:", "⌘Q"},
+    {"newDocument:", "⌘N"},
+    {"openDocument:", "⌘O"},
+    {"performClose:", "⌘W"},
+    {"saveDocument:", "⌘S"},
+    {"saveDocumentAs:", "⇧⌘S"},
+    {"revertDocumentToSaved:", "⌘R"},
+    {"runPageLayout:", "⇧⌘P"},
+    {"print:", "⌘P"},
+    {"undo:", "⌘Z"},
+    {"redo:", "⇧⌘Z"},
+    {"cut:", "⌘X"},
+    {"copy:", "⌘C"},
+    {"paste:", "⌘V"},
+    {"pasteAsPlainText:", "⌥⇧⌘V"},
+    {"selectAll:", "⌘A"},
+    {"performTextFinderAction:", "⌘F", 1},
+    {"performTextFinderAction:", "⌥⌘F", 12},
+    {"performTextFinderAction:", "⌘G", 2},
+    {"performTextFinderAction:", "⇧⌘G", 3},
+    {"performTextFinderAction:", "⌘E", 7},
+    {"centerSelectionInVisibleArea:", "⌘J"},
+    {"showGuessPanel:", "⇧⌘;"},
+    {"checkSpelling:", "⌘;"},
+    {"orderFrontFontPanel:", "⌘T"},
+    {"addFontTrait:", "⌘B", 2},
+    {"addFontTrait:", "⌘I", 1},
+    {"underline:", "⌘U"},
+    {"modifyFont:", "⌘=", 3},
+    {"modifyFont:", "⇧⌘=", 3},
+    {"modifyFont:", "⌘-", 4},
+    {"modifyFont:", "⇧⌘-", 4},
+    {"orderFrontColorPanel:", "⇧⌘C"},
+    {"copyFont:", "⌥⌘C"},
+    {"pasteFont:", "⌥⌘V"},
+    {"alignLeft:", "⇧⌘["},
+    {"alignCenter:", "⇧⌘\\"},
+    {"alignRight:", "⇧⌘]"},
+    {"copyRuler:", "⌃⌘C"},
+    {"pasteRuler:", "⌃⌘V"},
+    {"toggleToolbarShown:", "⌥⌘T"},
+    {"toggleSidebar:", "⌃⌘S"},
+    {"toggleFullScreen:", "⌃⌘F"},
+    {"performMiniaturize:", "⌘M"},
+    {"showHelp:", "⇧⌘/"},
+};
+constexpr KRLocalShortcutMonitor::TableEntry kClipboardTable[] = {
+    {"cut:", "⌘X"},  {"copy:", "⌘C"},  {"paste:", "⌘V"}, {"pasteAsPlainText:", "⌥⇧⌘V"},
+    {"undo:", "⌘Z"}, {"redo:", "⇧⌘Z"},
+};
+constexpr KRLocalShortcutMonitor::TableEntry kWindowTable[] = {
+    {"performClose:", "⌘W"},
+    {"performMiniaturize:", "⌘M"},
+    {"toggleFullScreen:", "⌃⌘F"},
+};
+// Unlike the main menu, documents save as under ⇧⌥⌘S and duplicate under ⇧⌘S.
+constexpr KRLocalShortcutMonitor::TableEntry kDocumentTable[] = {
+    {"print:", "⌘P"},        {"runPageLayout:", "⇧⌘P"},   {"revertDocumentToSaved:", "⌘R"},
+    {"saveDocument:", "⌘S"}, {"saveDocumentAs:", "⇧⌥⌘S"}, {"duplicateDocument:", "⇧⌘S"},
+    {"openDocument:", "⌘O"},
+};
+constexpr KRLocalShortcutMonitor::TableEntry kAppTable[] = {
+    {"hide:", "⌘H"},
+    {"hideOtherApplications:", "⌥⌘H"},
+    {"terminate:", "⌘Q"},
+};
+
+}  // namespace
+
+std::shared_ptr<KRLocalShortcutMonitor> KRLocalShortcutMonitor::withTable(const TableEntry* begin,
+                                                                          const TableEntry* end) {
+    auto monitor = std::make_shared<KRLocalShortcutMonitor>();
+    for (const TableEntry* entry = begin; entry != end; ++entry)
+        monitor->addAction(entry->selector, entry->keyEquivalent, entry->tag);
+    return monitor;
+}
+
+std::shared_ptr<KRLocalShortcutMonitor> KRLocalShortcutMonitor::standardShortcuts() {
+    auto monitor = withTable(std::begin(kStandardTable), std::end(kStandardTable));
+    monitor->updateWithCocoaTextKeyBindings();
+    return monitor;
+}
+
+std::shared_ptr<KRLocalShortcutMonitor> KRLocalShortcutMonitor::mainMenuShortcuts() {
+    return withTable(std::begin(kMainMenuTable), std::end(kMainMenuTable));
+}
+
+std::shared_ptr<KRLocalShortcutMonitor> KRLocalShortcutMonitor::clipboardShortcuts() {
+    return withTable(std::begin(kClipboardTable), std::end(kClipboardTable));
+}
+
+std::shared_ptr<KRLocalShortcutMonitor> KRLocalShortcutMonitor::windowShortcuts() {
+    return withTable(std::begin(kWindowTable), std::end(kWindowTable));
+}
+
+std::shared_ptr<KRLocalShortcutMonitor> KRLocalShortcutMonitor::documentShortcuts() {
+    return withTable(std::begin(kDocumentTable), std::end(kDocumentTable));
+}
+
+std::shared_ptr<KRLocalShortcutMonitor> KRLocalShortcutMonitor::appShortcuts() {
+    return withTable(std::begin(kAppTable), std::end(kAppTable));
+}
+
+bool KRLocalShortcutMonitor::handleEvent(const NSEvent& event, NSObject* target) {
+    auto shortcut = KRShortcut::shortcutWithEvent(event, true);
+    if (!shortcut) {
+        traceLog(TraceLevel::Error, "#Error Not a keyboard event");
+        return false;
+    }
+    const auto actions = enabledActionsForShortcut(*shortcut, KR_keyEventType(event));
+    for (auto it = actions.rbegin(); it != actions.rend(); ++it)
+        if ((*it)->performActionOnTarget(target)) return true;
+    return false;
+}
+
+namespace {
+Dictionary readKeyBindings(const std::optional<std::filesystem::path>& file, TraceLevel level,
+                           const char* line) {
+    Error error(kFoundationErrorDomain, 260, "The key bindings file could not be found.");
+    if (file)
+        if (auto bindings = dictionaryWithContentsOfURL(*file, &error)) return *bindings;
+    traceLog(level, line, Value(Dictionary{{"error", error.description}}));
+    return {};
+}
+}  // namespace
+
+Dictionary KRLocalShortcutMonitor::parseSystemKeyBindings() {
+    auto appKit = NSAppKitBundle();
+    return readKeyBindings(appKit ? appKit->pathForResource("StandardKeyBinding", "dict") : std::nullopt,
+                           TraceLevel::Error, "#Error unable to read system key bindings");
+}
+
+Dictionary KRLocalShortcutMonitor::parseUserKeyBindings() {
+    const char* home = std::getenv("HOME");
+    std::optional<std::filesystem::path> file;
+    if (home && *home) file = std::filesystem::path(home) / "Library/KeyBindings/DefaultKeyBinding.dict";
+    return readKeyBindings(file, TraceLevel::Debug, "#Error unable to read user key bindings");
+}
+
+void KRLocalShortcutMonitor::updateWithCocoaTextKeyBindings() {
+    Dictionary bindings = parseSystemKeyBindings();
+    for (const auto& [key, value] : parseUserKeyBindings()) bindings.set(key, value);
+
+    std::lock_guard guard(lock());
+    for (const auto& [key, value] : bindings) {
+        if (key.empty()) continue;
+        auto shortcut = KRShortcut::shortcutWithKeyBinding(key);
+        if (!shortcut) continue;
+        const Value::Array selectors = value.asArray() ? *value.asArray() : Value::Array{value};
+        for (const Value& element : selectors) {
+            const std::string* selector = element.asString();
+            if (!selector) continue;  // nested dictionaries are key sequences, not shortcuts
+            if (selector->empty() || *selector == "noop:") {
+                // Taken out through the monitor's own removal, so that its counts, its enabled set
+                // and its action sets agree with the key-down order afterwards.
+                for (const auto& action : enabledActionsForShortcut(*shortcut, KRKeyEventKindDown))
+                    if (!action->observedObject()) removeAction(action, KRKeyEventKindDown);
+                continue;
+            }
+            addAction(KRShortcutAction::shortcutActionWithShortcut(shortcut, nullptr, *selector, 0),
+                      KRKeyEventKindDown);
+        }
+    }
 }

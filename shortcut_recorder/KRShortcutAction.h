@@ -247,3 +247,36 @@ class KRGlobalShortcutMonitor : public KRShortcutMonitor {
     EventHandlerRef carbonEventHandler_ = nullptr;
     int64_t disableCounter_ = 0;
 };
+
+// Shortcuts inside the application: the client hands it key events with a target, and the monitor
+// performs the matching enabled actions on that target. The factories fill monitors with the
+// platform's standard commands, each action carrying the command's selector (and tag).
+class KRLocalShortcutMonitor : public KRShortcutMonitor {
+  public:
+    // The text-editing commands, then the system's and the user's text key bindings.
+    static std::shared_ptr<KRLocalShortcutMonitor> standardShortcuts();
+    static std::shared_ptr<KRLocalShortcutMonitor> mainMenuShortcuts();
+    static std::shared_ptr<KRLocalShortcutMonitor> clipboardShortcuts();
+    static std::shared_ptr<KRLocalShortcutMonitor> windowShortcuts();
+    static std::shared_ptr<KRLocalShortcutMonitor> documentShortcuts();
+    static std::shared_ptr<KRLocalShortcutMonitor> appShortcuts();
+
+    // True when an action was performed; a non-null target replaces each action's own.
+    bool handleEvent(const NSEvent& event, NSObject* target);
+    // Adds an action per selector of every binding, the user's replacing the system's for the same
+    // key; a binding of "" or "noop:" takes the key's key-down actions out, so it does nothing.
+    void updateWithCocoaTextKeyBindings();
+
+    // Never fail: an unreadable file is logged and reads as empty.
+    static Dictionary parseSystemKeyBindings();
+    static Dictionary parseUserKeyBindings();
+
+    struct TableEntry {
+        const char* selector;
+        const char* keyEquivalent;
+        int64_t tag = 0;
+    };
+
+  private:
+    static std::shared_ptr<KRLocalShortcutMonitor> withTable(const TableEntry* begin, const TableEntry* end);
+};

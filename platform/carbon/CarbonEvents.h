@@ -47,7 +47,7 @@ inline constexpr OSType kEventClassKeyboard = 0x6B657962;  // 'keyb'
 inline constexpr uint32_t kEventHotKeyPressed = 5;
 inline constexpr uint32_t kEventHotKeyReleased = 6;
 inline constexpr EventParamName kEventParamDirectObject = 0x2D2D2D2D;  // '----'
-inline constexpr EventParamType typeEventHotKeyID = 0x686B6964;       // 'hkid'
+inline constexpr EventParamType typeEventHotKeyID = 0x686B6964;        // 'hkid'
 
 EventTargetRef GetApplicationEventTarget();
 

@@ -52,8 +52,8 @@ State& state() {
         auto* fresh = new State;  // never destroyed: a key may arrive on any thread during exit
         registerResetForTesting(&SimulatedCarbonEvents::reset);
         // Hot keys belong to the session: they see every key before any application does.
-        static auto* keyboard = new SimulatedInputSubscription(SimulatedDesktop::shared().subscribeToInput(
-            SimulatedDesktop::InputStage::Session, &handleKey));
+        static auto* keyboard = new SimulatedInputSubscription(
+            SimulatedDesktop::shared().subscribeToInput(SimulatedDesktop::InputStage::Session, &handleKey));
         (void)keyboard;
         return fresh;
     }();
@@ -122,8 +122,8 @@ OSStatus RegisterEventHotKey(uint32_t keyCode, uint32_t modifiers, EventHotKeyID
             (hotKey->hotKey.modifiers & kCarbonModifierKeys) == (modifiers & kCarbonModifierKeys))
             return eventHotKeyExistsErr;
     }
-    s.hotKeys.push_back(std::make_unique<OpaqueEventHotKeyRef>(
-        OpaqueEventHotKeyRef{{keyCode, modifiers, hotKeyID}}));
+    s.hotKeys.push_back(
+        std::make_unique<OpaqueEventHotKeyRef>(OpaqueEventHotKeyRef{{keyCode, modifiers, hotKeyID}}));
     *outRef = s.hotKeys.back().get();
     return noErr;
 }
@@ -201,7 +201,8 @@ bool isInstalled(State& s, const OpaqueEventHandlerRef* handler) {
 }
 }  // namespace
 
-std::unique_ptr<Event> makeEvent(OSType eventClass, uint32_t eventKind, std::optional<EventHotKeyID> hotKeyID) {
+std::unique_ptr<Event> makeEvent(OSType eventClass, uint32_t eventKind,
+                                 std::optional<EventHotKeyID> hotKeyID) {
     return std::make_unique<OwnedEvent>(OpaqueEventRef{eventClass, eventKind, hotKeyID});
 }
 

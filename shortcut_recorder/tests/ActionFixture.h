@@ -62,8 +62,8 @@ class NoticeRecorder : public NSKeyValueObserver {
     }
     ~NoticeRecorder() override { stop(); }
 
-    void observeValueForKeyPath(const std::string& keyPath, NSKeyValueObserving&, const NSKeyValueChange& change,
-                                void*) override {
+    void observeValueForKeyPath(const std::string& keyPath, NSKeyValueObserving&,
+                                const NSKeyValueChange& change, void*) override {
         notices.push_back(change.notificationIsPrior ? "prior " + keyPath : keyPath);
     }
 

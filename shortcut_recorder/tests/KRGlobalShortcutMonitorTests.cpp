@@ -20,19 +20,24 @@ class GlobalShortcutMonitors : public ActionTest {
         resetAllForTesting();
     }
 
-    std::shared_ptr<KRShortcutAction> counting(uint16_t keyCode, uint64_t flags, int& count, bool answer = true) {
-        return KRShortcutAction::shortcutActionWithShortcut(shortcut(keyCode, flags), [&count, answer](KRShortcutAction&) {
-            ++count;
-            return answer;
-        });
+    std::shared_ptr<KRShortcutAction> counting(uint16_t keyCode, uint64_t flags, int& count,
+                                               bool answer = true) {
+        return KRShortcutAction::shortcutActionWithShortcut(shortcut(keyCode, flags),
+                                                            [&count, answer](KRShortcutAction&) {
+                                                                ++count;
+                                                                return answer;
+                                                            });
     }
     static std::vector<uint32_t> hotKeyIds() {
         std::vector<uint32_t> ids;
-        for (const auto& hotKey : SimulatedCarbonEvents::registeredHotKeys()) ids.push_back(hotKey.hotKeyID.id);
+        for (const auto& hotKey : SimulatedCarbonEvents::registeredHotKeys())
+            ids.push_back(hotKey.hotKeyID.id);
         return ids;
     }
-    static OSStatus press(uint32_t id, uint32_t kind = kEventHotKeyPressed, OSType signature = KRGlobalShortcutMonitor::kSignature) {
-        auto event = SimulatedCarbonEvents::makeEvent(kEventClassKeyboard, kind, EventHotKeyID{signature, id});
+    static OSStatus press(uint32_t id, uint32_t kind = kEventHotKeyPressed,
+                          OSType signature = KRGlobalShortcutMonitor::kSignature) {
+        auto event =
+            SimulatedCarbonEvents::makeEvent(kEventClassKeyboard, kind, EventHotKeyID{signature, id});
         return SimulatedCarbonEvents::dispatch(event->ref());
     }
 
@@ -49,8 +54,10 @@ TEST_F(GlobalShortcutMonitors, HotKeysGetNewIdsAfterAPause) {
     EXPECT_EQ(SimulatedCarbonEvents::installedHandlerCount(), 1u);
     EXPECT_EQ(trace.count("Registered Carbon hot key 1"), 1u);
     auto lines = trace.lines();
-    auto registered = std::find_if(lines.begin(), lines.end(), [](auto& l) { return l.message == "Registered Carbon hot key 1"; });
-    EXPECT_EQ(registered->payload, Value(Dictionary{{"keyCode", uint64_t(kKeyK)}, {"modifierFlags", kCommand | kShift}}));
+    auto registered = std::find_if(lines.begin(), lines.end(),
+                                   [](auto& l) { return l.message == "Registered Carbon hot key 1"; });
+    EXPECT_EQ(registered->payload,
+              Value(Dictionary{{"keyCode", uint64_t(kKeyK)}, {"modifierFlags", kCommand | kShift}}));
 
     monitor->pause();
     monitor->pause();
@@ -105,10 +112,12 @@ TEST_F(GlobalShortcutMonitors, EventsNotForThisMonitorChangeNothing) {
     EXPECT_EQ(press(1, kEventHotKeyPressed, 0x41424344), eventNotHandledErr);
     EXPECT_EQ(press(0), eventNotHandledErr);
     EXPECT_EQ(trace.count("#Error Unexpected hot key with id 0 and signature: 1397904210"), 1u);
-    EXPECT_EQ(monitor->handleEvent(SimulatedCarbonEvents::makeEvent(kEventClassKeyboard, kEventHotKeyPressed)->ref()),
+    EXPECT_EQ(monitor->handleEvent(
+                  SimulatedCarbonEvents::makeEvent(kEventClassKeyboard, kEventHotKeyPressed)->ref()),
               eventNotHandledErr);
     EXPECT_EQ(trace.count("#Critical Failed to get hot key ID: -9874"), 1u);
-    auto mouse = SimulatedCarbonEvents::makeEvent(0x6D6F7573, 1, EventHotKeyID{KRGlobalShortcutMonitor::kSignature, 1});
+    auto mouse = SimulatedCarbonEvents::makeEvent(0x6D6F7573, 1,
+                                                  EventHotKeyID{KRGlobalShortcutMonitor::kSignature, 1});
     EXPECT_EQ(SimulatedCarbonEvents::dispatch(mouse->ref()), eventNotHandledErr);
     EXPECT_EQ(performed, 0);
     EXPECT_EQ(hotKeyIds(), std::vector<uint32_t>{1});

@@ -53,14 +53,14 @@ TEST_F(ShortcutActions, AHandlerAndATargetExcludeEachOther) {
     recorder.observe(*action, {"target", "actionHandler"});
 
     action->setActionHandler([](KRShortcutAction&) { return true; });
-    EXPECT_EQ(recorder.notices, (std::vector<std::string>{"prior actionHandler", "prior target", "target",
-                                                          "actionHandler"}));
+    EXPECT_EQ(recorder.notices,
+              (std::vector<std::string>{"prior actionHandler", "prior target", "target", "actionHandler"}));
     EXPECT_NE(action->target(), std::static_pointer_cast<NSObject>(target));
     recorder.notices.clear();
 
     action->setTarget(target);
-    EXPECT_EQ(recorder.notices, (std::vector<std::string>{"prior target", "prior actionHandler", "actionHandler",
-                                                          "target"}));
+    EXPECT_EQ(recorder.notices,
+              (std::vector<std::string>{"prior target", "prior actionHandler", "actionHandler", "target"}));
     EXPECT_FALSE(action->actionHandler());
     recorder.notices.clear();
 
@@ -71,7 +71,8 @@ TEST_F(ShortcutActions, AHandlerAndATargetExcludeEachOther) {
 TEST_F(ShortcutActions, SettingAnEqualShortcutStillEndsTheBinding) {
     auto model = std::make_shared<Model>();
     model->value = AnyObject(shortcut(kKeyA, kCommand));
-    auto action = KRShortcutAction::shortcutActionWithKeyPath("shortcut", model, [](KRShortcutAction&) { return true; });
+    auto action = KRShortcutAction::shortcutActionWithKeyPath("shortcut", model,
+                                                              [](KRShortcutAction&) { return true; });
     ASSERT_TRUE(action->shortcut());
     EXPECT_EQ(action->observedObject(), model);
     NoticeRecorder recorder;
@@ -93,8 +94,8 @@ TEST_F(ShortcutActions, SettingAnEqualShortcutStillEndsTheBinding) {
 TEST_F(ShortcutActions, ABoundKeyPathSetsTheShortcutFromEachKindOfValue) {
     auto model = std::make_shared<Model>();
     model->value = AnyObject(Value(Dictionary{{"keyCode", kKeyA}, {"modifierFlags", kCommand}}));
-    auto action = KRShortcutAction::shortcutActionWithKeyPath("shortcut", model, std::make_shared<ActionTarget>(),
-                                                              "voidAction:", 3);
+    auto action = KRShortcutAction::shortcutActionWithKeyPath(
+        "shortcut", model, std::make_shared<ActionTarget>(), "voidAction:", 3);
     ASSERT_TRUE(action->shortcut());  // at once, from the current value
     EXPECT_TRUE(action->shortcut()->isEqual(shortcut(kKeyA, kCommand).get()));
     EXPECT_EQ(action->tag(), 3);
@@ -118,7 +119,8 @@ TEST_F(ShortcutActions, ABoundKeyPathSetsTheShortcutFromEachKindOfValue) {
 
 TEST_F(ShortcutActions, AControllersValueIsReadAgain) {
     auto controller = std::make_shared<Controller>();
-    auto action = KRShortcutAction::shortcutActionWithKeyPath("content", controller, [](KRShortcutAction&) { return true; });
+    auto action = KRShortcutAction::shortcutActionWithKeyPath("content", controller,
+                                                              [](KRShortcutAction&) { return true; });
     EXPECT_EQ(action->shortcut(), nullptr);
     controller->setContent(AnyObject(shortcut(kKeyA, kControl)));
     ASSERT_TRUE(action->shortcut());
@@ -142,7 +144,8 @@ TEST_F(ShortcutActions, PerformingUsesTheSelectorsSignature) {
     };
     for (const auto& c : cases) {
         auto target = std::make_shared<ActionTarget>(c.answer);
-        auto action = KRShortcutAction::shortcutActionWithShortcut(shortcut(kKeyA, kCommand), target, c.selector, 0);
+        auto action =
+            KRShortcutAction::shortcutActionWithShortcut(shortcut(kKeyA, kCommand), target, c.selector, 0);
         EXPECT_EQ(action->performActionOnTarget(nullptr), c.performed) << c.selector;
         EXPECT_EQ(target->calls, c.calls) << c.selector;
         if (std::string(c.selector) == "voidAction:") {
@@ -157,7 +160,8 @@ TEST_F(ShortcutActions, PerformingUsesTheSelectorsSignature) {
 
 TEST_F(ShortcutActions, RefusalsEachWriteTheirLine) {
     auto refusing = std::make_shared<ActionTarget>(true, false);
-    auto action = KRShortcutAction::shortcutActionWithShortcut(shortcut(kKeyA, kCommand), refusing, "voidAction:", 0);
+    auto action =
+        KRShortcutAction::shortcutActionWithShortcut(shortcut(kKeyA, kCommand), refusing, "voidAction:", 0);
     EXPECT_FALSE(action->performActionOnTarget(nullptr));
     EXPECT_TRUE(refusing->calls.empty());
     EXPECT_EQ(refusing->validatedActions, std::vector<std::string>{"voidAction:"});
@@ -173,7 +177,8 @@ TEST_F(ShortcutActions, RefusalsEachWriteTheirLine) {
     EXPECT_EQ(trace.count("Not performed: disabled"), 1u);
 
     // The application answers no selector of these.
-    auto untargeted = KRShortcutAction::shortcutActionWithShortcut(shortcut(kKeyA, 0), nullptr, "voidAction:", 0);
+    auto untargeted =
+        KRShortcutAction::shortcutActionWithShortcut(shortcut(kKeyA, 0), nullptr, "voidAction:", 0);
     EXPECT_FALSE(untargeted->performActionOnTarget(nullptr));
     EXPECT_EQ(trace.count("Not performed: target cannot respond to action"), 1u);
 }
@@ -193,7 +198,8 @@ TEST_F(ShortcutActions, HandlersAndProtocolTargetsPerform) {
         int performed = 0;
     };
     auto target = std::make_shared<ProtocolTarget>();
-    auto viaProtocol = KRShortcutAction::shortcutActionWithShortcut(shortcut(kKeyA, 0), target, "missing:", 0);
+    auto viaProtocol =
+        KRShortcutAction::shortcutActionWithShortcut(shortcut(kKeyA, 0), target, "missing:", 0);
     EXPECT_TRUE(viaProtocol->performActionOnTarget(nullptr));
     EXPECT_EQ(target->performed, 1);
     EXPECT_EQ(trace.count("Using protocol"), 1u);
@@ -206,13 +212,14 @@ TEST_F(ShortcutActions, FlagsChangesAreKeyDownWhileTheModifierIsHeld) {
         uint64_t flags;
         KRKeyEventKind kind;
     } cases[] = {
-        {10, kKeyA, 0, KRKeyEventKindDown}, {11, kKeyA, kCommand, KRKeyEventKindUp},
-        {12, 61, kOption, KRKeyEventKindDown}, {12, 61, 0, KRKeyEventKindUp},
+        {10, kKeyA, 0, KRKeyEventKindDown},     {11, kKeyA, kCommand, KRKeyEventKindUp},
+        {12, 61, kOption, KRKeyEventKindDown},  {12, 61, 0, KRKeyEventKindUp},
         {12, 55, kCommand, KRKeyEventKindDown}, {12, 60, kCommand, KRKeyEventKindUp},
         {12, 59, kControl, KRKeyEventKindDown}, {12, 57, 0, KRKeyEventKindDown},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(KR_keyEventTypeForEventType(c.type, c.keyCode, c.flags), c.kind) << c.type << " " << c.keyCode;
+        EXPECT_EQ(KR_keyEventTypeForEventType(c.type, c.keyCode, c.flags), c.kind)
+            << c.type << " " << c.keyCode;
     EXPECT_EQ(trace.count("#Error Unexpected key code 57 for the FlagsChanged event"), 1u);
     auto event = NSEvent::keyEvent(NSEventType::FlagsChanged, 58, "", kOption, nullptr);
     EXPECT_EQ(KR_keyEventType(*event), KRKeyEventKindDown);

@@ -17,8 +17,12 @@ class HookedMonitor : public KRShortcutMonitor {
     std::vector<std::string> hooks;
 
   protected:
-    void willAddShortcut(const std::shared_ptr<KRShortcut>& s) override { hooks.push_back("will add " + s->description()); }
-    void didAddShortcut(const std::shared_ptr<KRShortcut>& s) override { hooks.push_back("did add " + s->description()); }
+    void willAddShortcut(const std::shared_ptr<KRShortcut>& s) override {
+        hooks.push_back("will add " + s->description());
+    }
+    void didAddShortcut(const std::shared_ptr<KRShortcut>& s) override {
+        hooks.push_back("did add " + s->description());
+    }
     void willRemoveShortcut(const std::shared_ptr<KRShortcut>& s) override {
         hooks.push_back("will remove " + s->description());
     }
@@ -30,7 +34,8 @@ class HookedMonitor : public KRShortcutMonitor {
 class ShortcutMonitors : public ActionTest {
   protected:
     std::shared_ptr<KRShortcutAction> action(uint16_t keyCode, uint64_t flags = kCommand) {
-        return KRShortcutAction::shortcutActionWithShortcut(shortcut(keyCode, flags), [](KRShortcutAction&) { return true; });
+        return KRShortcutAction::shortcutActionWithShortcut(shortcut(keyCode, flags),
+                                                            [](KRShortcutAction&) { return true; });
     }
     HookedMonitor monitor;
 };
@@ -73,7 +78,9 @@ TEST_F(ShortcutMonitors, TheLastFiledIsTriedFirstAndAddingAgainMovesItThere) {
     auto a = action(kKeyS), b = action(kKeyS);
     monitor.addAction(a, KRKeyEventKindDown);
     monitor.addAction(b, KRKeyEventKindDown);
-    auto order = [&] { return monitor.enabledActionsForShortcut(*shortcut(kKeyS, kCommand), KRKeyEventKindDown); };
+    auto order = [&] {
+        return monitor.enabledActionsForShortcut(*shortcut(kKeyS, kCommand), KRKeyEventKindDown);
+    };
     EXPECT_EQ(order(), (std::vector<std::shared_ptr<KRShortcutAction>>{a, b}));
     monitor.addAction(a, KRKeyEventKindDown);
     EXPECT_EQ(order(), (std::vector<std::shared_ptr<KRShortcutAction>>{b, a}));
@@ -117,9 +124,11 @@ TEST_F(ShortcutMonitors, KeyEquivalentsDescriptionsAndRemovingEverything) {
     EXPECT_EQ(copy->tag(), 4);
     EXPECT_EQ(copy->action(), "copy:");
     EXPECT_EQ(copy->target(), std::static_pointer_cast<NSObject>(NSApplication::sharedApplication()));
-    EXPECT_EQ(monitor.actionsForKeyEvent(KRKeyEventKindDown), std::vector<std::shared_ptr<KRShortcutAction>>{copy});
+    EXPECT_EQ(monitor.actionsForKeyEvent(KRKeyEventKindDown),
+              std::vector<std::shared_ptr<KRShortcutAction>>{copy});
     const std::string description = monitor.debugDescription();
-    EXPECT_EQ(description.rfind("Key Down Shortcuts: {\n\t⌘C: {\n\t\t<KRShortcutAction: ", 0), 0u) << description;
+    EXPECT_EQ(description.rfind("Key Down Shortcuts: {\n\t⌘C: {\n\t\t<KRShortcutAction: ", 0), 0u)
+        << description;
     EXPECT_EQ(description.substr(description.size() - 5), "\t}\n}\n");
 
     monitor.addAction(action(kKeyS), KRKeyEventKindUp);

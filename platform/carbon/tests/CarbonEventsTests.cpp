@@ -20,7 +20,8 @@ struct Heard {
 
 OSStatus recordHotKey(EventHandlerCallRef, EventRef event, void* userData) {
     EventHotKeyID id{};
-    EXPECT_EQ(GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof id, nullptr, &id),
+    EXPECT_EQ(GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof id,
+                                nullptr, &id),
               noErr);
     static_cast<std::vector<Heard>*>(userData)->push_back({GetEventKind(event), id});
     return noErr;
@@ -52,12 +53,16 @@ TEST_F(CarbonEvents, APressedHotKeyReachesTheHandlersOnTheMainRunLoop) {
     std::vector<Heard> heard;
     int declined = 0;
     EventHandlerRef recorder = nullptr, decliner = nullptr;
-    ASSERT_EQ(InstallEventHandler(GetApplicationEventTarget(), &recordHotKey, 2, types, &heard, &recorder), noErr);
-    ASSERT_EQ(InstallEventHandler(GetApplicationEventTarget(), &declineHotKey, 2, types, &declined, &decliner), noErr);
+    ASSERT_EQ(InstallEventHandler(GetApplicationEventTarget(), &recordHotKey, 2, types, &heard, &recorder),
+              noErr);
+    ASSERT_EQ(
+        InstallEventHandler(GetApplicationEventTarget(), &declineHotKey, 2, types, &declined, &decliner),
+        noErr);
     EventHotKeyRef hotKey = nullptr;
-    ASSERT_EQ(RegisterEventHotKey(kKeyK, 0x0300, {kSignature, 7}, GetApplicationEventTarget(), 0, &hotKey), noErr);
+    ASSERT_EQ(RegisterEventHotKey(kKeyK, 0x0300, {kSignature, 7}, GetApplicationEventTarget(), 0, &hotKey),
+              noErr);
 
-    EXPECT_FALSE(postKey(10, kKeyK, 0x100000));  // Command alone is other keys
+    EXPECT_FALSE(postKey(10, kKeyK, 0x100000));                // Command alone is other keys
     EXPECT_TRUE(postKey(10, kKeyK, kCommandShift | 0x10000));  // Caps Lock does not count
     EXPECT_TRUE(heard.empty());
     RunLoop::runUntilIdle();
@@ -82,25 +87,28 @@ TEST_F(CarbonEvents, APressedHotKeyReachesTheHandlersOnTheMainRunLoop) {
 
 TEST_F(CarbonEvents, TakenKeysAndInjectedStatusesFailWithoutChange) {
     EventHotKeyRef first = nullptr, second = nullptr;
-    ASSERT_EQ(RegisterEventHotKey(kKeyK, 0x0100, {kSignature, 1}, GetApplicationEventTarget(), 0, &first), noErr);
+    ASSERT_EQ(RegisterEventHotKey(kKeyK, 0x0100, {kSignature, 1}, GetApplicationEventTarget(), 0, &first),
+              noErr);
     EXPECT_EQ(RegisterEventHotKey(kKeyK, 0x0100, {kSignature, 2}, GetApplicationEventTarget(), 0, &second),
               eventHotKeyExistsErr);
     SimulatedCarbonEvents::setRegisterStatus(-9868);
-    EXPECT_EQ(RegisterEventHotKey(kKeyK, 0x0200, {kSignature, 3}, GetApplicationEventTarget(), 0, &second), -9868);
+    EXPECT_EQ(RegisterEventHotKey(kKeyK, 0x0200, {kSignature, 3}, GetApplicationEventTarget(), 0, &second),
+              -9868);
     SimulatedCarbonEvents::setUnregisterStatus(-50);
     EXPECT_EQ(UnregisterEventHotKey(first), -50);
     ASSERT_EQ(SimulatedCarbonEvents::registeredHotKeys().size(), 1u);
     SimulatedCarbonEvents::setInstallStatus(-108);
     EventHandlerRef handler = nullptr;
-    EXPECT_EQ(InstallEventHandler(GetApplicationEventTarget(), &declineHotKey, 2, types, nullptr, &handler), -108);
+    EXPECT_EQ(InstallEventHandler(GetApplicationEventTarget(), &declineHotKey, 2, types, nullptr, &handler),
+              -108);
     EXPECT_EQ(SimulatedCarbonEvents::installedHandlerCount(), 0u);
 }
 
 TEST_F(CarbonEvents, EventsWithoutAHotKeyIdHaveNoDirectObject) {
     auto event = SimulatedCarbonEvents::makeEvent(kEventClassKeyboard, kEventHotKeyPressed);
     EventHotKeyID id{};
-    EXPECT_EQ(GetEventParameter(event->ref(), kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof id, nullptr,
-                                &id),
+    EXPECT_EQ(GetEventParameter(event->ref(), kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof id,
+                                nullptr, &id),
               eventParameterNotFoundErr);
     EXPECT_EQ(GetEventClass(event->ref()), kEventClassKeyboard);
     EXPECT_EQ(SimulatedCarbonEvents::dispatch(event->ref()), eventNotHandledErr);

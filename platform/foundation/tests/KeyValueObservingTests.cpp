@@ -37,8 +37,8 @@ struct Notice {
 
 class Recorder : public NSKeyValueObserver {
   public:
-    void observeValueForKeyPath(const std::string& keyPath, NSKeyValueObserving&, const NSKeyValueChange& change,
-                                void* context) override {
+    void observeValueForKeyPath(const std::string& keyPath, NSKeyValueObserving&,
+                                const NSKeyValueChange& change, void* context) override {
         notices.push_back({keyPath, change, context});
     }
     std::vector<Notice> notices;
@@ -85,7 +85,8 @@ TEST(KeyValueObserving, NilIsReportedAsNull) {
     Model model;
     model.name = "a";
     Recorder recorder;
-    model.addObserver(&recorder, "name", NSKeyValueObservingOptionOld | NSKeyValueObservingOptionNew, nullptr);
+    model.addObserver(&recorder, "name", NSKeyValueObservingOptionOld | NSKeyValueObservingOptionNew,
+                      nullptr);
     model.setName(std::nullopt);
     ASSERT_EQ(recorder.notices.size(), 1u);
     EXPECT_EQ(text(recorder.notices[0].change.oldValue), "a");

@@ -1183,3 +1183,78 @@ void KRLocalShortcutMonitor::updateWithCocoaTextKeyBindings() {
         }
     }
 }
+
+// MARK: - KRAXGlobalShortcutMonitor
+
+std::shared_ptr<KRAXGlobalShortcutMonitor> KRAXGlobalShortcutMonitor::create(CFRunLoopRef runLoop,
+                                                                             CGEventTapOptions options) {
+    std::shared_ptr<KRAXGlobalShortcutMonitor> monitor(new KRAXGlobalShortcutMonitor());
+    constexpr CGEventMask mask = CGEventMaskBit(kCGEventKeyDown) | CGEventMaskBit(kCGEventKeyUp) |
+                                 CGEventMaskBit(kCGEventFlagsChanged);
+    CFMachPortRef tap = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, options, mask,
+                                         &tapCallback, monitor.get());
+    if (!tap) {
+        traceLog(TraceLevel::Fault,
+                 "#Critical Unable to create event tap: make sure Accessibility is enabled");
+        return nullptr;
+    }
+    monitor->eventTap_ = tap;
+    monitor->eventTapSource_ = CFMachPortCreateRunLoopSource(nullptr, tap, 0);
+    monitor->canActivelyFilterEvents_ = (options & kCGEventTapOptionListenOnly) == 0;
+    monitor->eventTapRunLoop_ = runLoop;
+    CFRunLoopAddSource(runLoop, monitor->eventTapSource_, kCFRunLoopDefaultMode);
+    return monitor;
+}
+
+KRAXGlobalShortcutMonitor::~KRAXGlobalShortcutMonitor() {
+    if (eventTap_) {
+        CFMachPortInvalidate(eventTap_);
+        CFRunLoopRemoveSource(eventTapRunLoop_, eventTapSource_, kCFRunLoopDefaultMode);
+        CFRelease(eventTapSource_);
+        CFRelease(eventTap_);
+    }
+    stopObservingActions();
+}
+
+void KRAXGlobalShortcutMonitor::didAddShortcut(const std::shared_ptr<KRShortcut>&) {
+    if (!shortcuts().empty()) CGEventTapEnable(eventTap_, true);
+}
+
+void KRAXGlobalShortcutMonitor::willRemoveShortcut(const std::shared_ptr<KRShortcut>&) {
+    if (shortcuts().size() == 1) CGEventTapEnable(eventTap_, false);
+}
+
+CGEventRef KRAXGlobalShortcutMonitor::tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event,
+                                                  void* userInfo) {
+    auto* monitor = static_cast<KRAXGlobalShortcutMonitor*>(userInfo);
+    if (type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput) {
+        traceLog(TraceLevel::Error,
+                 format("#Error #Developer The system disabled event tap due to %u", type));
+        CGEventTapEnable(monitor->eventTap_, true);
+        return event;
+    }
+    if (type != kCGEventKeyDown && type != kCGEventKeyUp && type != kCGEventFlagsChanged) {
+        traceLog(TraceLevel::Error, format("#Error #Developer Unexpected event of type %u", type));
+        return event;
+    }
+    return monitor->handleEvent(event);
+}
+
+CGEventRef KRAXGlobalShortcutMonitor::handleEvent(CGEventRef event) {
+    TraceActivity activity("-[KRAXGlobalShortcutMonitor handleEvent:]");
+    const CGEventType type = CGEventGetType(event);
+    const auto keyCode = static_cast<uint16_t>(CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode));
+    const NSEventModifierFlags flags = CGEventGetFlags(event) & KRModifierFlagsMask;
+    auto shortcut = KRShortcut::shortcutWithCode(type == kCGEventFlagsChanged ? KRKeyCodeNone : keyCode,
+                                                 flags, std::nullopt, std::nullopt);
+    const KRKeyEventKind kind = KR_keyEventTypeForEventType(type, keyCode, flags);
+    const auto actions = enabledActionsForShortcut(*shortcut, kind);
+    bool performed = false;
+    for (auto it = actions.rbegin(); it != actions.rend() && !performed; ++it)
+        performed = (*it)->performActionOnTarget(nullptr);
+    if (!performed) return event;
+    if (!canActivelyFilterEvents_)
+        traceLog(TraceLevel::Error,
+                 "#Developer #Error The monitor is not configured to actively filter events");
+    return nullptr;
+}

@@ -21,6 +21,7 @@
 #include "platform/appkit/NSObject.h"
 #include "platform/carbon/CarbonEvents.h"
 #include "platform/foundation/KeyValueObserving.h"
+#include "platform/windowserver/CGEventTap.h"
 #include "shortcut_recorder/KRShortcut.h"
 
 // The key event kinds the monitors keep their tables by: the values of the key-down and key-up
@@ -246,6 +247,41 @@ class KRGlobalShortcutMonitor : public KRShortcutMonitor {
     std::vector<Registration> registrations_;
     EventHandlerRef carbonEventHandler_ = nullptr;
     int64_t disableCounter_ = 0;
+};
+
+// System-wide shortcuts through an event tap on the session: it sees every key down, key up and
+// modifier change, so modifier-only shortcuts work too, and an active tap swallows the keys of a
+// performed shortcut. Needs the process to be trusted for Accessibility. The tap is enabled while
+// the table holds a shortcut (and when the system turned it off).
+class KRAXGlobalShortcutMonitor : public KRShortcutMonitor {
+  public:
+    // Null, with a critical line, when the tap cannot be made. Listen-only unless `options` is 0.
+    static std::shared_ptr<KRAXGlobalShortcutMonitor> create(
+        CFRunLoopRef runLoop = CFRunLoopGetCurrent(),
+        CGEventTapOptions options = kCGEventTapOptionListenOnly);
+    // The tap is invalidated and its source leaves the run loop first: no callback reaches a
+    // monitor that is going.
+    ~KRAXGlobalShortcutMonitor() override;
+
+    // The event to pass on, or null to swallow it (which only an active tap can).
+    CGEventRef handleEvent(CGEventRef event);
+
+    CFMachPortRef eventTap() const { return eventTap_; }
+    CFRunLoopSourceRef eventTapSource() const { return eventTapSource_; }
+    CFRunLoopRef eventTapRunLoop() const { return eventTapRunLoop_; }
+
+  protected:
+    KRAXGlobalShortcutMonitor() = default;
+    void didAddShortcut(const std::shared_ptr<KRShortcut>& shortcut) override;
+    void willRemoveShortcut(const std::shared_ptr<KRShortcut>& shortcut) override;
+
+  private:
+    static CGEventRef tapCallback(CGEventTapProxy proxy, CGEventType type, CGEventRef event, void* userInfo);
+
+    bool canActivelyFilterEvents_ = false;
+    CFMachPortRef eventTap_ = nullptr;
+    CFRunLoopSourceRef eventTapSource_ = nullptr;
+    CFRunLoopRef eventTapRunLoop_ = nullptr;
 };
 
 // Shortcuts inside the application: the client hands it key events with a target, and the monitor

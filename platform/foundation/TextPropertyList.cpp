@@ -147,21 +147,29 @@ class TextReader {
             if (pos_ >= text_.size()) break;
             c = text_[pos_++];
             switch (c) {
-                case 'n': out += '\n'; break;
-                case 't': out += '\t'; break;
-                case 'r': out += '\r'; break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
                 case 'U': {
                     // \Uxxxx: one UTF-16 unit, as the form writes characters outside ASCII.
                     uint32_t unit = 0;
                     size_t digits = 0;
                     for (; digits < 4 && pos_ < text_.size() && std::isxdigit(uint8_t(text_[pos_])); ++digits)
-                        unit = unit * 16 + uint32_t(std::isdigit(uint8_t(text_[pos_])) ? text_[pos_++] - '0'
-                                                                                       : (text_[pos_++] | 0x20) - 'a' + 10);
+                        unit = unit * 16 + uint32_t(std::isdigit(uint8_t(text_[pos_]))
+                                                        ? text_[pos_++] - '0'
+                                                        : (text_[pos_++] | 0x20) - 'a' + 10);
                     if (digits != 4 || (unit >= 0xD800 && unit < 0xE000)) return fail("bad \\U escape");
                     appendUtf8(out, unit);
                     break;
                 }
-                default: out += c;  // \" \\ \' and any other character stand for themselves
+                default:
+                    out += c;  // \" \\ \' and any other character stand for themselves
             }
         }
         if (pos_ >= text_.size()) return fail("unterminated string");
@@ -207,7 +215,8 @@ std::optional<Dictionary> dictionaryWithContentsOfURL(const std::filesystem::pat
     std::optional<Value> value =
         looksLikePlist(*data)
             ? plist::read(*data, error)
-            : plist::readText(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()), error);
+            : plist::readText(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()),
+                              error);
     if (!value) return std::nullopt;
     if (const Dictionary* dictionary = value->asDictionary()) return *dictionary;
     setError(error, Error(kFoundationErrorDomain, kPropertyListReadCorruptError,

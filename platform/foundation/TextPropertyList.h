@@ -16,4 +16,5 @@ std::optional<Value> readText(std::string_view text, Error* error = nullptr);
 
 // The dictionary a property-list file holds, in any of the three forms; nullopt with an Error when
 // the file cannot be read or holds no dictionary.
-std::optional<Dictionary> dictionaryWithContentsOfURL(const std::filesystem::path& url, Error* error = nullptr);
+std::optional<Dictionary> dictionaryWithContentsOfURL(const std::filesystem::path& url,
+                                                      Error* error = nullptr);

@@ -26,7 +26,9 @@ class LocalShortcutMonitors : public ActionTest {
     }
     ~LocalShortcutMonitors() override { std::filesystem::remove_all(root); }
 
-    void writeSystem(const std::string& text) { std::ofstream(root / "appkit" / "StandardKeyBinding.dict") << text; }
+    void writeSystem(const std::string& text) {
+        std::ofstream(root / "appkit" / "StandardKeyBinding.dict") << text;
+    }
     void writeUser(const std::string& text) {
         std::ofstream(root / "home" / "Library" / "KeyBindings" / "DefaultKeyBinding.dict") << text;
     }
@@ -47,8 +49,8 @@ TEST_F(LocalShortcutMonitors, FactoriesFillTheirTables) {
         std::shared_ptr<KRLocalShortcutMonitor> monitor;
         size_t actions;
     } cases[] = {
-        {KRLocalShortcutMonitor::mainMenuShortcuts(), 47},  {KRLocalShortcutMonitor::clipboardShortcuts(), 6},
-        {KRLocalShortcutMonitor::windowShortcuts(), 3},     {KRLocalShortcutMonitor::documentShortcuts(), 7},
+        {KRLocalShortcutMonitor::mainMenuShortcuts(), 47}, {KRLocalShortcutMonitor::clipboardShortcuts(), 6},
+        {KRLocalShortcutMonitor::windowShortcuts(), 3},    {KRLocalShortcutMonitor::documentShortcuts(), 7},
         {KRLocalShortcutMonitor::appShortcuts(), 3},
     };
     for (const auto& c : cases) EXPECT_EQ(c.monitor->actions().size(), c.actions);
@@ -66,8 +68,9 @@ TEST_F(LocalShortcutMonitors, FactoriesFillTheirTables) {
 
     // Save As differs between the document table and the main menu.
     auto document = KRLocalShortcutMonitor::documentShortcuts();
-    EXPECT_EQ(selectors(document->enabledActionsForShortcut(*shortcut(1, kShift | kCommand), KRKeyEventKindDown)),
-              std::vector<std::string>{"duplicateDocument:"});
+    EXPECT_EQ(
+        selectors(document->enabledActionsForShortcut(*shortcut(1, kShift | kCommand), KRKeyEventKindDown)),
+        std::vector<std::string>{"duplicateDocument:"});
     EXPECT_EQ(selectors(menu->enabledActionsForShortcut(*shortcut(1, kShift | kCommand), KRKeyEventKindDown)),
               std::vector<std::string>{"saveDocumentAs:"});
 }
@@ -135,8 +138,9 @@ TEST_F(LocalShortcutMonitors, MissingFilesAreLoggedAndReadAsEmpty) {
     auto user = KRLocalShortcutMonitor::parseUserKeyBindings();
     EXPECT_TRUE(user.empty());
     auto lines = trace.lines();
-    auto line = std::find_if(lines.begin(), lines.end(),
-                             [](const TraceLine& l) { return l.message == "#Error unable to read user key bindings"; });
+    auto line = std::find_if(lines.begin(), lines.end(), [](const TraceLine& l) {
+        return l.message == "#Error unable to read user key bindings";
+    });
     ASSERT_NE(line, lines.end());
     EXPECT_EQ(line->level, TraceLevel::Debug);
     EXPECT_NE(line->payload.asDictionary()->find("error"), nullptr);

@@ -43,9 +43,15 @@ TEST(TextPropertyList, MalformedTextIsAnErrorNamingTheLine) {
         const char* text;
         const char* line;
     } cases[] = {
-        {"{ a = b }", "line 1"},     {"{\n a = b;\n c = ;\n}", "line 3"}, {"( a, b", "line 1"},
-        {"\"open", "line 1"},        {"/* never closed", "line 1"},        {"{ (a) = b; }", "line 1"},
-        {"{ a = \"\\U12\"; }", "line 1"}, {"a b", "line 1"},            {"", "line 1"},
+        {"{ a = b }", "line 1"},
+        {"{\n a = b;\n c = ;\n}", "line 3"},
+        {"( a, b", "line 1"},
+        {"\"open", "line 1"},
+        {"/* never closed", "line 1"},
+        {"{ (a) = b; }", "line 1"},
+        {"{ a = \"\\U12\"; }", "line 1"},
+        {"a b", "line 1"},
+        {"", "line 1"},
     };
     for (const auto& c : cases) {
         Error error;
@@ -61,8 +67,9 @@ TEST(TextPropertyList, FilesAreReadInEveryForm) {
     auto xml = plist::write(Value(Dictionary{{"@a", "selectAll:"}}), plist::Format::XML);
     auto binary = plist::write(Value(Dictionary{{"@a", "selectAll:"}}), plist::Format::Binary);
     ASSERT_TRUE(xml && binary);
-    for (const auto& bytes : {std::string(xml->begin(), xml->end()), std::string(binary->begin(), binary->end()),
-                              std::string("{ \"@a\" = selectAll:; }")}) {
+    for (const auto& bytes :
+         {std::string(xml->begin(), xml->end()), std::string(binary->begin(), binary->end()),
+          std::string("{ \"@a\" = selectAll:; }")}) {
         Error error;
         auto read = dictionaryWithContentsOfURL(writeTemporary("bindings.dict", bytes), &error);
         ASSERT_TRUE(read) << error.description;

@@ -128,15 +128,26 @@ OSStatus RegisterEventHotKey(uint32_t keyCode, uint32_t modifiers, EventHotKeyID
     return noErr;
 }
 
-OSStatus UnregisterEventHotKey(EventHotKeyRef hotKey) {
+namespace {
+// Ends a record the caller was handed: the injected status if there is one, `unknown` for a record
+// that is not (or no longer) there.
+template <class T>
+OSStatus removeRecord(std::vector<std::unique_ptr<T>> State::*records, OSStatus State::*injected,
+                      const T* record, OSStatus unknown) {
     State& s = state();
     std::lock_guard lock(s.mutex);
-    if (s.unregisterStatus != noErr) return s.unregisterStatus;
-    auto found = std::find_if(s.hotKeys.begin(), s.hotKeys.end(),
-                              [&](const auto& entry) { return entry.get() == hotKey; });
-    if (found == s.hotKeys.end()) return eventHotKeyInvalidErr;
-    s.hotKeys.erase(found);
+    if (s.*injected != noErr) return s.*injected;
+    auto& list = s.*records;
+    auto found =
+        std::find_if(list.begin(), list.end(), [&](const auto& entry) { return entry.get() == record; });
+    if (found == list.end()) return unknown;
+    list.erase(found);
     return noErr;
+}
+}  // namespace
+
+OSStatus UnregisterEventHotKey(EventHotKeyRef hotKey) {
+    return removeRecord(&State::hotKeys, &State::unregisterStatus, hotKey, eventHotKeyInvalidErr);
 }
 
 OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, ItemCount numTypes,
@@ -152,14 +163,7 @@ OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, Ite
 }
 
 OSStatus RemoveEventHandler(EventHandlerRef handler) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    if (s.removeStatus != noErr) return s.removeStatus;
-    auto found = std::find_if(s.handlers.begin(), s.handlers.end(),
-                              [&](const auto& entry) { return entry.get() == handler; });
-    if (found == s.handlers.end()) return paramErr;
-    s.handlers.erase(found);
-    return noErr;
+    return removeRecord(&State::handlers, &State::removeStatus, handler, paramErr);
 }
 
 OSType GetEventClass(EventRef event) {

@@ -20,7 +20,11 @@ constexpr CGEventMask CGEventMaskBit(CGEventType type) {
 }
 using CGEventFlags = uint64_t;
 
-enum CGEventTapLocation : uint32_t { kCGHIDEventTap = 0, kCGSessionEventTap = 1, kCGAnnotatedSessionEventTap = 2 };
+enum CGEventTapLocation : uint32_t {
+    kCGHIDEventTap = 0,
+    kCGSessionEventTap = 1,
+    kCGAnnotatedSessionEventTap = 2
+};
 enum CGEventTapPlacement : uint32_t { kCGHeadInsertEventTap = 0, kCGTailAppendEventTap = 1 };
 enum CGEventTapOptions : uint32_t { kCGEventTapOptionDefault = 0, kCGEventTapOptionListenOnly = 1 };
 enum CGEventField : uint32_t { kCGKeyboardEventKeycode = 9 };
@@ -34,15 +38,17 @@ using CFMachPortRef = CFMachPort*;
 using CFRunLoopSourceRef = CFRunLoopSource*;
 using CFRunLoopRef = CFRunLoop*;
 using CGEventTapProxy = void*;
-using CGEventTapCallBack = CGEventRef (*)(CGEventTapProxy proxy, CGEventType type, CGEventRef event, void* userInfo);
+using CGEventTapCallBack = CGEventRef (*)(CGEventTapProxy proxy, CGEventType type, CGEventRef event,
+                                          void* userInfo);
 
 CGEventType CGEventGetType(CGEventRef event);
 int64_t CGEventGetIntegerValueField(CGEventRef event, CGEventField field);
 CGEventFlags CGEventGetFlags(CGEventRef event);
 
 // Null when the process is not trusted for Accessibility. The tap starts enabled; the caller owns it.
-CFMachPortRef CGEventTapCreate(CGEventTapLocation location, CGEventTapPlacement placement, CGEventTapOptions options,
-                               CGEventMask eventsOfInterest, CGEventTapCallBack callback, void* userInfo);
+CFMachPortRef CGEventTapCreate(CGEventTapLocation location, CGEventTapPlacement placement,
+                               CGEventTapOptions options, CGEventMask eventsOfInterest,
+                               CGEventTapCallBack callback, void* userInfo);
 void CGEventTapEnable(CFMachPortRef tap, bool enable);
 bool CGEventTapIsEnabled(CFMachPortRef tap);
 // After this the tap's callback is never called again.

@@ -39,8 +39,8 @@ bool deliverToTaps(const SimulatedInputEvent& input);
 State& state() {
     static auto* shared = [] {
         auto* fresh = new State;  // never destroyed: a key may arrive on any thread during exit
-        static auto* keyboard = new SimulatedInputSubscription(
-            SimulatedDesktop::shared().subscribeToInput(SimulatedDesktop::InputStage::EventTap, &deliverToTaps));
+        static auto* keyboard = new SimulatedInputSubscription(SimulatedDesktop::shared().subscribeToInput(
+            SimulatedDesktop::InputStage::EventTap, &deliverToTaps));
         (void)keyboard;
         return fresh;
     }();
@@ -100,8 +100,8 @@ CGEventFlags CGEventGetFlags(CGEventRef event) {
     return event ? event->flags : 0;
 }
 
-CFMachPortRef CGEventTapCreate(CGEventTapLocation, CGEventTapPlacement, CGEventTapOptions options, CGEventMask mask,
-                               CGEventTapCallBack callback, void* userInfo) {
+CFMachPortRef CGEventTapCreate(CGEventTapLocation, CGEventTapPlacement, CGEventTapOptions options,
+                               CGEventMask mask, CGEventTapCallBack callback, void* userInfo) {
     if (!callback || !SimulatedDesktop::shared().trusted()) return nullptr;
     State& s = state();
     std::lock_guard lock(s.mutex);
@@ -109,10 +109,17 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation, CGEventTapPlacement, CGEventT
     return s.taps.back();
 }
 
-void CGEventTapEnable(CFMachPortRef tap, bool enable) {
+namespace {
+// Sets a flag of a tap that is still there; a released one is left alone.
+void setTapFlag(CFMachPortRef tap, bool CFMachPort::*flag, bool value) {
     State& s = state();
     std::lock_guard lock(s.mutex);
-    if (tap && isLive(s, tap)) tap->enabled = enable;
+    if (tap && isLive(s, tap)) tap->*flag = value;
+}
+}  // namespace
+
+void CGEventTapEnable(CFMachPortRef tap, bool enable) {
+    setTapFlag(tap, &CFMachPort::enabled, enable);
 }
 
 bool CGEventTapIsEnabled(CFMachPortRef tap) {
@@ -122,9 +129,7 @@ bool CGEventTapIsEnabled(CFMachPortRef tap) {
 }
 
 void CFMachPortInvalidate(CFMachPortRef port) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    if (port && isLive(s, port)) port->valid = false;
+    setTapFlag(port, &CFMachPort::valid, false);
 }
 
 void CFRelease(CFMachPortRef port) {

@@ -79,4 +79,13 @@ class ActionTest : public ShortcutTest {
     static std::shared_ptr<KRShortcut> shortcut(uint16_t keyCode, uint64_t flags) {
         return KRShortcut::shortcutWithCode(keyCode, flags, std::nullopt, std::nullopt);
     }
+    // An action on that shortcut whose handler counts its calls and answers `answer`.
+    static std::shared_ptr<KRShortcutAction> counting(uint16_t keyCode, uint64_t flags, int& count,
+                                                      bool answer = true) {
+        return KRShortcutAction::shortcutActionWithShortcut(shortcut(keyCode, flags),
+                                                            [&count, answer](KRShortcutAction&) {
+                                                                ++count;
+                                                                return answer;
+                                                            });
+    }
 };

@@ -29,12 +29,6 @@ class EventTapMonitors : public ActionTest {
     EventTapMonitors() { SimulatedDesktop::shared().setTrusted(true); }
     ~EventTapMonitors() override { SimulatedDesktop::shared().setTrusted(true); }
 
-    std::shared_ptr<KRShortcutAction> counting(uint16_t keyCode, uint64_t flags, int& count, bool answer = true) {
-        return KRShortcutAction::shortcutActionWithShortcut(shortcut(keyCode, flags), [&count, answer](KRShortcutAction&) {
-            ++count;
-            return answer;
-        });
-    }
     static void key(NSEventType type, uint16_t keyCode, uint64_t flags) {
         simulate::post(type, flags, keyCode, "", {}, nullptr);
     }

@@ -20,14 +20,6 @@ class GlobalShortcutMonitors : public ActionTest {
         resetAllForTesting();
     }
 
-    std::shared_ptr<KRShortcutAction> counting(uint16_t keyCode, uint64_t flags, int& count,
-                                               bool answer = true) {
-        return KRShortcutAction::shortcutActionWithShortcut(shortcut(keyCode, flags),
-                                                            [&count, answer](KRShortcutAction&) {
-                                                                ++count;
-                                                                return answer;
-                                                            });
-    }
     static std::vector<uint32_t> hotKeyIds() {
         std::vector<uint32_t> ids;
         for (const auto& hotKey : SimulatedCarbonEvents::registeredHotKeys())

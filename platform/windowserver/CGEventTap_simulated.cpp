@@ -205,6 +205,10 @@ void postTapDisabled(CGEventType type) {
     }
 }
 
+std::shared_ptr<CGEvent> makeKeyEvent(CGEventType type, uint16_t keyCode, CGEventFlags flags) {
+    return std::make_shared<CGEvent>(CGEvent{type, keyCode, flags});
+}
+
 size_t liveTapCount() {
     State& s = state();
     std::lock_guard lock(s.mutex);

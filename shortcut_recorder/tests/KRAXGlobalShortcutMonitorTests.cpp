@@ -53,6 +53,12 @@ TEST_F(EventTapMonitors, AListenOnlyTapCannotSwallowWhatItPerforms) {
     EXPECT_EQ(performed, 1);
     EXPECT_EQ(trace.count("#Developer #Error The monitor is not configured to actively filter events"), 1u);
     EXPECT_EQ(application.received, std::vector<uint16_t>{kKeyK});
+
+    auto performedEvent = SimulatedEventTaps::makeKeyEvent(kCGEventKeyDown, kKeyK, kCommand);
+    EXPECT_EQ(monitor->handleEvent(performedEvent.get()), nullptr);
+    auto otherEvent = SimulatedEventTaps::makeKeyEvent(kCGEventKeyDown, kKeyK, kOption);
+    EXPECT_EQ(monitor->handleEvent(otherEvent.get()), otherEvent.get());
+    EXPECT_EQ(performed, 2);
 }
 
 TEST_F(EventTapMonitors, AnActiveTapSwallowsOnlyPerformedKeys) {

@@ -138,6 +138,7 @@ TEST_F(LocalShortcutMonitors, MissingFilesAreLoggedAndReadAsEmpty) {
     auto user = KRLocalShortcutMonitor::parseUserKeyBindings();
     EXPECT_TRUE(user.empty());
     auto lines = trace.lines();
+    EXPECT_EQ(lines.size(), 1u);  // the debug line only
     auto line = std::find_if(lines.begin(), lines.end(), [](const TraceLine& l) {
         return l.message == "#Error unable to read user key bindings";
     });

@@ -146,18 +146,24 @@ std::shared_ptr<KRShortcut> KRShortcutAction::shortcut() const {
     return shortcut_;
 }
 
+// The action's lock guards its state only: notices go out with it released. A monitor that hears them
+// takes its own lock, and it reads actions while holding that lock, so posting under ours would order
+// the two locks both ways and two threads could deadlock.
 void KRShortcutAction::setShortcut(std::shared_ptr<KRShortcut> shortcut) {
-    std::lock_guard lock(lock_);
     willChangeValueForKey("observedObject");
     willChangeValueForKey("observedKeyPath");
-    if (sameShortcut(shortcut, shortcut_)) {
-        invalidateObserving();
-    } else {
-        willChangeValueForKey("shortcut");
-        invalidateObserving();
-        shortcut_ = std::move(shortcut);
-        didChangeValueForKey("shortcut");
+    bool changes;
+    {
+        std::lock_guard lock(lock_);
+        changes = !sameShortcut(shortcut, shortcut_);
     }
+    if (changes) willChangeValueForKey("shortcut");
+    {
+        std::lock_guard lock(lock_);
+        invalidateObserving();
+        if (changes) shortcut_ = std::move(shortcut);
+    }
+    if (changes) didChangeValueForKey("shortcut");
     didChangeValueForKey("observedKeyPath");
     didChangeValueForKey("observedObject");
 }
@@ -169,15 +175,20 @@ std::shared_ptr<NSObject> KRShortcutAction::target() const {
 }
 
 void KRShortcutAction::setTarget(const std::shared_ptr<NSObject>& target) {
-    std::lock_guard lock(lock_);
-    if (target == target_.lock()) return;
-    willChangeValueForKey("target");
-    target_ = target;
-    if (target && actionHandler_) {
-        willChangeValueForKey("actionHandler");
-        actionHandler_ = nullptr;
-        didChangeValueForKey("actionHandler");
+    bool clearsHandler;
+    {
+        std::lock_guard lock(lock_);
+        if (target == target_.lock()) return;
+        clearsHandler = target && actionHandler_;
     }
+    willChangeValueForKey("target");
+    if (clearsHandler) willChangeValueForKey("actionHandler");
+    {
+        std::lock_guard lock(lock_);
+        target_ = target;
+        if (target) actionHandler_ = nullptr;
+    }
+    if (clearsHandler) didChangeValueForKey("actionHandler");
     didChangeValueForKey("target");
 }
 
@@ -187,14 +198,19 @@ KRShortcutAction::ActionHandler KRShortcutAction::actionHandler() const {
 }
 
 void KRShortcutAction::setActionHandler(ActionHandler actionHandler) {
-    std::lock_guard lock(lock_);
-    willChangeValueForKey("actionHandler");
-    actionHandler_ = std::move(actionHandler);
-    if (actionHandler_ && target_.lock()) {
-        willChangeValueForKey("target");
-        target_.reset();
-        didChangeValueForKey("target");
+    bool clearsTarget;
+    {
+        std::lock_guard lock(lock_);
+        clearsTarget = actionHandler && target_.lock();
     }
+    willChangeValueForKey("actionHandler");
+    if (clearsTarget) willChangeValueForKey("target");
+    {
+        std::lock_guard lock(lock_);
+        if (actionHandler) target_.reset();
+        actionHandler_ = std::move(actionHandler);
+    }
+    if (clearsTarget) didChangeValueForKey("target");
     didChangeValueForKey("actionHandler");
 }
 
@@ -246,13 +262,18 @@ std::string KRShortcutAction::observedKeyPath() const {
 
 void KRShortcutAction::setObservedObject(const std::shared_ptr<NSKeyValueObserving>& object,
                                          const std::string& keyPath) {
-    std::lock_guard lock(lock_);
-    if (object == observedObject_.lock() && keyPath == observedKeyPath_) return;
+    {
+        std::lock_guard lock(lock_);
+        if (object == observedObject_.lock() && keyPath == observedKeyPath_) return;
+    }
     willChangeValueForKey("observedObject");
     willChangeValueForKey("observedKeyPath");
-    invalidateObserving();
-    observedObject_ = object;
-    observedKeyPath_ = keyPath;
+    {
+        std::lock_guard lock(lock_);
+        invalidateObserving();
+        observedObject_ = object;
+        observedKeyPath_ = keyPath;
+    }
     // The Initial notice brings the current value at once.
     if (object)
         object->addObserver(this, keyPath, NSKeyValueObservingOptionInitial | NSKeyValueObservingOptionNew,
@@ -291,10 +312,15 @@ void KRShortcutAction::observeValueForKeyPath(const std::string& keyPath, NSKeyV
     if (missing && dynamic_cast<NSController*>(&object)) value = object.valueForKeyPath(keyPath);
     auto shortcut = shortcutFromObservedValue(value);
 
-    std::lock_guard lock(lock_);
-    if (sameShortcut(shortcut, shortcut_)) return;
+    {
+        std::lock_guard lock(lock_);
+        if (sameShortcut(shortcut, shortcut_)) return;
+    }
     willChangeValueForKey("shortcut");
-    shortcut_ = std::move(shortcut);
+    {
+        std::lock_guard lock(lock_);
+        shortcut_ = std::move(shortcut);
+    }
     didChangeValueForKey("shortcut");
 }
 

@@ -198,6 +198,12 @@ class OwnedEvent : public Event {
     OpaqueEventRef event_;
 };
 
+void inject(OSStatus State::*injected, OSStatus status) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.*injected = status;
+}
+
 bool isInstalled(State& s, const OpaqueEventHandlerRef* handler) {
     std::lock_guard lock(s.mutex);
     return std::any_of(s.handlers.begin(), s.handlers.end(),
@@ -247,27 +253,19 @@ size_t installedHandlerCount() {
 }
 
 void setRegisterStatus(OSStatus status) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.registerStatus = status;
+    inject(&State::registerStatus, status);
 }
 
 void setUnregisterStatus(OSStatus status) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.unregisterStatus = status;
+    inject(&State::unregisterStatus, status);
 }
 
 void setInstallStatus(OSStatus status) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.installStatus = status;
+    inject(&State::installStatus, status);
 }
 
 void setRemoveStatus(OSStatus status) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.removeStatus = status;
+    inject(&State::removeStatus, status);
 }
 
 void reset() {

@@ -63,7 +63,8 @@ struct NSPresentedError {
     bool asSheet = false;
 };
 
-class NSApplication {
+// An object like any other to target/action: actions without a target of their own go to it.
+class NSApplication : public NSObject {
   public:
     static std::shared_ptr<NSApplication> sharedApplication();
     // Drops the shared instance, so a test can launch anew.

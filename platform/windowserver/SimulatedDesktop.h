@@ -82,11 +82,11 @@ class SimulatedDesktop {
     // calls not recorded. Screen observers and input subscribers stay.
     void reset();
 
-    // The one input stream of the keyboard and the mouse. An event goes to the session's
-    // subscribers (hotkeys) before the application's, each in the order they subscribed, until one
-    // consumes it (answers true). Subscribers run on the posting thread with no lock held, so they
-    // may post, subscribe and unsubscribe; one that unsubscribed meanwhile is skipped.
-    enum class InputStage { Session, Application };
+    // The one input stream of the keyboard and the mouse. An event goes to the event taps first,
+    // then to the session's subscribers (hotkeys), then to the application's, each in the order
+    // they subscribed, until one consumes it (answers true). Subscribers run on the posting thread with no
+    // lock held, so they may post, subscribe and unsubscribe; one that unsubscribed meanwhile is skipped.
+    enum class InputStage { EventTap, Session, Application };
     using InputSubscriber = std::function<bool(const SimulatedInputEvent& event)>;
     [[nodiscard]] SimulatedInputSubscription subscribeToInput(InputStage stage, InputSubscriber subscriber);
     // True when a subscriber consumed the event.

@@ -12,16 +12,19 @@
 #include <mutex>
 
 #include "crash_reporter/DZCrashSignalHandler.h"
+#include "crash_reporter/async/DZCrashHostInfo.h"
 #include "crash_reporter/async/dzcrash_async.h"
 #include "crash_reporter/async/dzcrash_image_list.h"
 #include "crash_reporter/dzcrash_crash_context.h"
 #include "crash_reporter/dzcrash_fatal_signal.h"
 #include "crash_reporter/dzcrash_log_writer.h"
+#include "crash_reporter/dzcrash_mach_exception.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FatalError.h"
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/SystemLog.h"
+#include "platform/mach/mach_port.h"
 
 namespace fs = std::filesystem;
 
@@ -230,23 +233,62 @@ bool DZCrashReporter::enableCrashReporter(Error* error) {
         dzcrash_log_writer_store_custom_data(&crash->writer, customData_->data(), customData_->size());
     }
 
-    if (config_->signalHandlerType() == DZCrashReporterSignalHandlerTypeBSD) {
+    const uint64_t type = config_->signalHandlerType();
+    if (type == DZCrashReporterSignalHandlerTypeBSD || type == DZCrashReporterSignalHandlerTypeMach) {
         auto handler = DZCrashSignalHandler::sharedHandler();
         if (!handler) {
             dzcrash_make_posix_error(error, ENOMEM, "Could not initialize alternative signal stack");
             return false;
         }
+        // abort() raises SIGABRT without any fault: it comes only ever as a signal.
         for (int signal : kDZCrashFatalSignals) {
+            if (type == DZCrashReporterSignalHandlerTypeMach && signal != SIGABRT) continue;
             if (!handler->registerHandlerForSignal(signal, dzcrash_fatal_signal_callback, crash, error)) {
                 return false;
             }
         }
+    }
+    if (type == DZCrashReporterSignalHandlerTypeMach) {
+        std::shared_ptr<DZCrashMachExceptionPortSet> previous;
+        auto server = enableMachExceptionServerWithPreviousPortSet(&previous, dzcrash_mach_exception_callback,
+                                                                   crash, error);
+        if (!server) return false;
+        machServer_ = server;
+        previousMachPorts_ = previous;
+        crash->previous_mach_ports =
+            previous ? previous->asyncSafeRepresentation() : dzcrash_mach_exception_port_set{};
     }
     if (config_->shouldRegisterUncaughtExceptionHandler()) {
         NSSetUncaughtExceptionHandler(dzcrash_uncaught_nsexception_handler);
     }
     enabled_ = true;
     return true;
+}
+
+std::shared_ptr<DZCrashMachExceptionServer> DZCrashReporter::enableMachExceptionServerWithPreviousPortSet(
+    std::shared_ptr<DZCrashMachExceptionPortSet>* previous, DZCrashMachExceptionServerCallback callback,
+    void* context, Error* error) {
+    const auto host = DZCrashHostInfo::currentHostInfo();
+    const exception_mask_t mask = dzcrash_mach_exception_mask(host.get());
+    Error underlying;
+    auto server = DZCrashMachExceptionServer::initWithCallBack(callback, context, &underlying);
+    if (!server) {
+        dzcrash_make_error(error, DZCrashReporterErrorOperatingSystem,
+                           "Failed to instantiate the Mach exception server.", &underlying);
+        return nullptr;
+    }
+    auto port = server->exceptionPortWithMask(mask, &underlying);
+    if (!port) {
+        dzcrash_make_error(error, DZCrashReporterErrorOperatingSystem,
+                           "Failed to instantiate the Mach exception port.", &underlying);
+        return nullptr;
+    }
+    if (!port->registerForTask(mach_task_self(), previous, &underlying)) {
+        dzcrash_make_error(error, DZCrashReporterErrorOperatingSystem,
+                           "Failed to set the target task's mach exception ports.", &underlying);
+        return nullptr;
+    }
+    return server;
 }
 
 void DZCrashReporter::setCrashCallbacks(const DZCrashReporterCallbacks* callbacks) {

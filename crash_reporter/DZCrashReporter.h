@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "crash_reporter/DZCrashMachExceptionPortSet.h"
+#include "crash_reporter/DZCrashMachExceptionServer.h"
 #include "crash_reporter/DZCrashReporterConfig.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Data.h"
@@ -72,6 +74,13 @@ class DZCrashReporter {
     // Also copied at once into the state a crash is written from, so a later crash carries it.
     void setCustomData(std::optional<Data> customData);
 
+    // Starts an exception server with `callback` and registers its port for the own task, for the
+    // exception types the host has; `previous` gets the ports it replaced. Null, with code 1, when a
+    // step fails.
+    std::shared_ptr<DZCrashMachExceptionServer> enableMachExceptionServerWithPreviousPortSet(
+        std::shared_ptr<DZCrashMachExceptionPortSet>* previous, DZCrashMachExceptionServerCallback callback,
+        void* context, Error* error = nullptr);
+
     // The strategy bits the crash-time symbol lookup knows.
     uint32_t mapToAsyncSymbolicationStrategy(uint64_t strategy) const;
 
@@ -95,4 +104,6 @@ class DZCrashReporter {
     std::string crashReportDirectory_;
     std::optional<Data> customData_;
     bool enabled_ = false;
+    std::shared_ptr<DZCrashMachExceptionServer> machServer_;
+    std::shared_ptr<DZCrashMachExceptionPortSet> previousMachPorts_;
 };

@@ -105,15 +105,16 @@ bool dzcrash_signal_handler_next(dzcrash_signal_handler_callback* next, int sign
     return next ? next->callback(signal, info, uap, next->node) : false;
 }
 
-bool dzcrash_signal_run_callbacks(int signal, siginfo_t* info, ucontext_t* uap, void* previous_node) noexcept {
+bool dzcrash_signal_run_callbacks(int signal, siginfo_t* info, ucontext_t* uap,
+                                  void* previous_node) noexcept {
     auto& list = callbacks();
     using Node = dzcrash_safe_list<CallbackEntry>::node;
     list.set_reading(true);
     bool handled = false;
     if (Node* node = list.next(static_cast<const Node*>(previous_node))) {
         dzcrash_signal_handler_callback next{dzcrash_signal_run_callbacks, node};
-        handled = node->value.callback(signal, info, uap, node->value.context,
-                                       node->next.load() ? &next : nullptr);
+        handled =
+            node->value.callback(signal, info, uap, node->value.context, node->next.load() ? &next : nullptr);
     }
     list.set_reading(false);
     return handled;

@@ -39,9 +39,10 @@ class CrashChild {
     }
     pid_t start(const std::vector<std::string>& arguments) {
         // The sanitizer's own fault handling would take the signals the reporter is there to see.
-        return spawnChild(arguments, {.environment = {"ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
-                                                      "handle_sigill=0:handle_abort=0:allow_user_segv_handler=1"},
-                                      .quiet = true});
+        return spawnChild(arguments,
+                          {.environment = {"ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
+                                           "handle_sigill=0:handle_abort=0:allow_user_segv_handler=1"},
+                           .quiet = true});
     }
 
     const std::filesystem::path& base() const { return base_; }
@@ -51,7 +52,9 @@ class CrashChild {
                    DZCrashReporterConfig::initWithBasePath(base_.string()))
             ->crashReportPath();
     }
-    Data reportFile() const { return FileLocations::readFile(reportPath(), nullptr, 1 << 20).value_or(Data{}); }
+    Data reportFile() const {
+        return FileLocations::readFile(reportPath(), nullptr, 1 << 20).value_or(Data{});
+    }
     std::shared_ptr<DZCrashReport> report(Error* error = nullptr) const {
         return DZCrashReport::initWithData(reportFile(), error);
     }

@@ -41,10 +41,10 @@ TEST(DZCrashSignalCapture, EachFatalFaultEndsTheChildByItsSignalAndLeavesADecoda
         const char* name;
         const char* code;
     } cases[] = {
-        {"null", SIGSEGV, "SIGSEGV", "SEGV_MAPERR"},  {"abort", SIGABRT, "SIGABRT", "#0"},
-        {"trap", SIGILL, "SIGILL", "ILL_ILLOPN"},      {"divide", SIGFPE, "SIGFPE", "FPE_INTDIV"},
-        {"bus", SIGBUS, "SIGBUS", "BUS_ADRERR"},       {"int3", SIGTRAP, "SIGTRAP", "TRAP_BRKPT"},
-        {"cxx", SIGABRT, "SIGABRT", "#0"},             {"overflow", SIGSEGV, "SIGSEGV", nullptr},
+        {"null", SIGSEGV, "SIGSEGV", "SEGV_MAPERR"}, {"abort", SIGABRT, "SIGABRT", "#0"},
+        {"trap", SIGILL, "SIGILL", "ILL_ILLOPN"},    {"divide", SIGFPE, "SIGFPE", "FPE_INTDIV"},
+        {"bus", SIGBUS, "SIGBUS", "BUS_ADRERR"},     {"int3", SIGTRAP, "SIGTRAP", "TRAP_BRKPT"},
+        {"cxx", SIGABRT, "SIGABRT", "#0"},           {"overflow", SIGSEGV, "SIGSEGV", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.crash);
@@ -115,7 +115,8 @@ TEST(DZCrashSignalCapture, AnUncaughtExceptionIsWrittenWithItsReasonAndReturnAdd
     EXPECT_EQ(report->exceptionInfo()->exceptionReason(), "");
     ASSERT_TRUE(report->exceptionInfo()->stackFrames().has_value());
     std::vector<uint64_t> pcs;
-    for (const auto& frame : *report->exceptionInfo()->stackFrames()) pcs.push_back(frame->instructionPointer());
+    for (const auto& frame : *report->exceptionInfo()->stackFrames())
+        pcs.push_back(frame->instructionPointer());
     EXPECT_EQ(pcs, (std::vector<uint64_t>{0x1111, 0x2222, 0x3333}));
 }
 
@@ -151,7 +152,8 @@ void previousPlain(int signal) {
     previousSignal.store(signal);
 }
 
-bool passDownTheChain(int signal, siginfo_t* info, ucontext_t* uap, void*, dzcrash_signal_handler_callback* next) {
+bool passDownTheChain(int signal, siginfo_t* info, ucontext_t* uap, void*,
+                      dzcrash_signal_handler_callback* next) {
     chainAnswer.store(dzcrash_signal_handler_next(next, signal, info, uap));
     return chainAnswer.load();
 }
@@ -238,9 +240,9 @@ TEST(DZCrashSignalHandler, RegistrationsBehaveAsTheirChildrenShow) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.test);
-        const auto status = waitForChild(spawnThisTestBinary(std::string("DZCrashSignalHandlerChild.") + c.test,
-                                                             {.environment = {std::string(kChildVariable) + "=1"},
-                                                              .quiet = true}));
+        const auto status = waitForChild(
+            spawnThisTestBinary(std::string("DZCrashSignalHandlerChild.") + c.test,
+                                {.environment = {std::string(kChildVariable) + "=1"}, .quiet = true}));
         if (c.signal) {
             EXPECT_TRUE(endedBySignal(status, c.signal));
         } else {
@@ -297,10 +299,9 @@ TEST(DZCrashReporterEnableChild, EnablesOnceWithItsDirectoriesAndThenRefuses) {
 
 TEST(DZCrashReporterEnable, EnablesOnceWithItsDirectoriesAndThenRefuses) {
     CrashChild directory("enable");
-    const auto status =
-        waitForChild(spawnThisTestBinary("DZCrashReporterEnableChild.EnablesOnceWithItsDirectoriesAndThenRefuses",
-                                         {.environment = {std::string(kChildVariable) + "=" + directory.base().string()},
-                                          .quiet = true}));
+    const auto status = waitForChild(spawnThisTestBinary(
+        "DZCrashReporterEnableChild.EnablesOnceWithItsDirectoriesAndThenRefuses",
+        {.environment = {std::string(kChildVariable) + "=" + directory.base().string()}, .quiet = true}));
     EXPECT_TRUE(exitedWith(status, kChildPassed));
 }
 

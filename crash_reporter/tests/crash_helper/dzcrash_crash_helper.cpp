@@ -4,8 +4,8 @@
 // callback creates [marker] when one is named. Exits 3 when enabling fails, 2 on a bad command line.
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <linux/futex.h>
 #include <link.h>
+#include <linux/futex.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -165,7 +165,8 @@ int crash(const std::string& kind, const std::string& base) {
     } else if (kind == "overflow") {
         return crashByStackOverflow(0);
     } else if (kind == "exception") {
-        NSGetUncaughtExceptionHandler()(ExceptionRecord("NSGenericException", "", {}, {0x1111, 0x2222, 0x3333}));
+        NSGetUncaughtExceptionHandler()(
+            ExceptionRecord("NSGenericException", "", {}, {0x1111, 0x2222, 0x3333}));
     } else if (kind == "exception-race") {
         raceUncaughtExceptions();
     } else if (kind == "wait") {
@@ -191,7 +192,8 @@ int main(int argc, char** argv) {
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
 
-    const uint64_t type = mode == "mach" ? DZCrashReporterSignalHandlerTypeMach : DZCrashReporterSignalHandlerTypeBSD;
+    const uint64_t type =
+        mode == "mach" ? DZCrashReporterSignalHandlerTypeMach : DZCrashReporterSignalHandlerTypeBSD;
     auto reporter = DZCrashReporter::initWithApplicationIdentifier(
         "com.quorvane.crash-helper", "1", std::nullopt,
         DZCrashReporterConfig::initWithSignalHandlerType(type, 0, true, base));
@@ -209,7 +211,8 @@ int main(int argc, char** argv) {
     while (parked.load() < workers) std::this_thread::yield();
     const int result = crash(argv[4], base);
     release.store(1);
-    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&release), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&release), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr,
+            0);
     for (auto& thread : threads) thread.join();
     return result;
 }

@@ -10,7 +10,8 @@ class DZCrashMachExceptionPortSet;
 
 class DZCrashMachExceptionPort {
   public:
-    static std::shared_ptr<DZCrashMachExceptionPort> initWithServerPort(mach_port_t port, exception_mask_t mask,
+    static std::shared_ptr<DZCrashMachExceptionPort> initWithServerPort(mach_port_t port,
+                                                                        exception_mask_t mask,
                                                                         exception_behavior_t behavior,
                                                                         thread_state_flavor_t flavor);
     ~DZCrashMachExceptionPort();
@@ -29,7 +30,8 @@ class DZCrashMachExceptionPort {
     bool registerForThread(thread_t thread, std::shared_ptr<DZCrashMachExceptionPortSet>* previous,
                            Error* error = nullptr);
     // The ports registered now for the types of `mask`.
-    static std::shared_ptr<DZCrashMachExceptionPortSet> exceptionPortsForTask(task_t task, exception_mask_t mask,
+    static std::shared_ptr<DZCrashMachExceptionPortSet> exceptionPortsForTask(task_t task,
+                                                                              exception_mask_t mask,
                                                                               Error* error = nullptr);
     static std::shared_ptr<DZCrashMachExceptionPortSet> exceptionPortsForThread(thread_t thread,
                                                                                 exception_mask_t mask,

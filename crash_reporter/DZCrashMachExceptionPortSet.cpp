@@ -19,7 +19,8 @@ namespace {
 }  // namespace
 
 std::shared_ptr<DZCrashMachExceptionPortSet> DZCrashMachExceptionPortSet::initWithSet(Ports ports) {
-    if (ports.size() > static_cast<size_t>(EXC_TYPES_COUNT)) tooMany("Set size of %lu exceeds EXC_TYPES_COUNT (%lu)", ports.size());
+    if (ports.size() > static_cast<size_t>(EXC_TYPES_COUNT))
+        tooMany("Set size of %lu exceeds EXC_TYPES_COUNT (%lu)", ports.size());
     std::shared_ptr<DZCrashMachExceptionPortSet> set(new DZCrashMachExceptionPortSet());
     auto& representation = set->representation_;
     for (const auto& port : ports) {
@@ -39,14 +40,15 @@ std::shared_ptr<DZCrashMachExceptionPortSet> DZCrashMachExceptionPortSet::initWi
         tooMany("Count of %lu exceeds EXC_TYPES_COUNT (%lu)", representation.count);
     Ports ports;
     for (uint32_t i = 0; i < representation.count; ++i) {
-        ports.push_back(DZCrashMachExceptionPort::initWithServerPort(representation.ports[i], representation.masks[i],
-                                                                     representation.behaviors[i],
-                                                                     representation.flavors[i]));
+        ports.push_back(DZCrashMachExceptionPort::initWithServerPort(
+            representation.ports[i], representation.masks[i], representation.behaviors[i],
+            representation.flavors[i]));
         if (!MACH_PORT_VALID(representation.ports[i])) continue;
         const kern_return_t result = mach_port_deallocate(mach_task_self(), representation.ports[i]);
         if (result != KERN_SUCCESS) {
             systemLog(SystemLogLevel::Info,
-                      "[DZCrashReporter] Unexpected error decrementing mach port reference: " + std::to_string(result));
+                      "[DZCrashReporter] Unexpected error decrementing mach port reference: " +
+                          std::to_string(result));
         }
     }
     return initWithSet(std::move(ports));

@@ -56,7 +56,8 @@ void releaseMade(dzcrash_exception_server_context* context) {
         // The send right added at set-up, now a dead name.
         mach_port_deallocate(self, context->notify_port);
     }
-    if (MACH_PORT_VALID(context->port_set)) mach_port_mod_refs(self, context->port_set, MACH_PORT_RIGHT_PORT_SET, -1);
+    if (MACH_PORT_VALID(context->port_set))
+        mach_port_mod_refs(self, context->port_set, MACH_PORT_RIGHT_PORT_SET, -1);
     if (context->cond_made) pthread_cond_destroy(&context->server_cond);
     if (context->lock_made) pthread_mutex_destroy(&context->lock);
     delete context;
@@ -70,7 +71,8 @@ void answer(const mach_msg_header_t* request, kern_return_t result) {
     reply.Head.msgh_id = request->msgh_id + 100;
     reply.NDR = NDR_record;
     reply.RetCode = result;
-    mach_msg(&reply.Head, MACH_SEND_MSG, sizeof reply, 0, MACH_PORT_NULL, MACH_MSG_TIMEOUT_NONE, MACH_PORT_NULL);
+    mach_msg(&reply.Head, MACH_SEND_MSG, sizeof reply, 0, MACH_PORT_NULL, MACH_MSG_TIMEOUT_NONE,
+             MACH_PORT_NULL);
 }
 
 kern_return_t handleRequest(dzcrash_exception_server_context* context, const mach_msg_header_t* message) {
@@ -161,20 +163,24 @@ bool startThread(dzcrash_exception_server_context* context, Error* error) {
 
 bool setUp(dzcrash_exception_server_context* context, Error* error) {
     const task_t self = mach_task_self();
-    if (!posixStep(pthread_mutex_init(&context->lock, nullptr), "Mutex initialization failed", error)) return false;
+    if (!posixStep(pthread_mutex_init(&context->lock, nullptr), "Mutex initialization failed", error))
+        return false;
     context->lock_made = true;
-    if (!posixStep(pthread_cond_init(&context->server_cond, nullptr), "Condition initialization failed", error))
+    if (!posixStep(pthread_cond_init(&context->server_cond, nullptr), "Condition initialization failed",
+                   error))
         return false;
     context->cond_made = true;
     return machStep(mach_port_allocate(self, MACH_PORT_RIGHT_RECEIVE, &context->server_port),
                     "Failed to allocate exception server's port", error) &&
            machStep(mach_port_allocate(self, MACH_PORT_RIGHT_RECEIVE, &context->notify_port),
                     "Failed to allocate exception server's port", error) &&
-           machStep(mach_port_insert_right(self, context->notify_port, context->notify_port, MACH_MSG_TYPE_MAKE_SEND),
+           machStep(mach_port_insert_right(self, context->notify_port, context->notify_port,
+                                           MACH_MSG_TYPE_MAKE_SEND),
                     "Failed to add send right to exception server's port", error) &&
-           machStep(mach_port_request_notification(self, context->server_port, MACH_NOTIFY_NO_SENDERS, 0,
-                                                   context->notify_port, MACH_MSG_TYPE_MAKE_SEND_ONCE, nullptr),
-                    "Failed to request MACH_NOTIFY_NO_SENDERS on the exception server's port", error) &&
+           machStep(
+               mach_port_request_notification(self, context->server_port, MACH_NOTIFY_NO_SENDERS, 0,
+                                              context->notify_port, MACH_MSG_TYPE_MAKE_SEND_ONCE, nullptr),
+               "Failed to request MACH_NOTIFY_NO_SENDERS on the exception server's port", error) &&
            machStep(mach_port_allocate(self, MACH_PORT_RIGHT_PORT_SET, &context->port_set),
                     "Failed to allocate exception server's port set", error) &&
            machStep(mach_port_move_member(self, context->server_port, context->port_set),
@@ -224,12 +230,12 @@ DZCrashMachExceptionServer::~DZCrashMachExceptionServer() {
     releaseMade(context_);
 }
 
-std::shared_ptr<DZCrashMachExceptionPort> DZCrashMachExceptionServer::exceptionPortWithMask(exception_mask_t mask,
-                                                                                          Error* error) {
+std::shared_ptr<DZCrashMachExceptionPort> DZCrashMachExceptionServer::exceptionPortWithMask(
+    exception_mask_t mask, Error* error) {
     const mach_port_t port = copySendRightForServer(error);
     if (port == MACH_PORT_NULL) return nullptr;
-    auto exceptionPort = DZCrashMachExceptionPort::initWithServerPort(port, mask, EXCEPTION_DEFAULT | MACH_EXCEPTION_CODES,
-                                                                      x86_THREAD_STATE);
+    auto exceptionPort = DZCrashMachExceptionPort::initWithServerPort(
+        port, mask, EXCEPTION_DEFAULT | MACH_EXCEPTION_CODES, x86_THREAD_STATE);
     // The port object holds a reference of its own.
     mach_port_deallocate(mach_task_self(), port);
     return exceptionPort;
@@ -237,8 +243,8 @@ std::shared_ptr<DZCrashMachExceptionPort> DZCrashMachExceptionServer::exceptionP
 
 mach_port_t DZCrashMachExceptionServer::copySendRightForServer(Error* error) {
     pthread_mutex_lock(&context_->lock);
-    const kern_return_t result = mach_port_insert_right(mach_task_self(), context_->server_port, context_->server_port,
-                                                        MACH_MSG_TYPE_MAKE_SEND);
+    const kern_return_t result = mach_port_insert_right(mach_task_self(), context_->server_port,
+                                                        context_->server_port, MACH_MSG_TYPE_MAKE_SEND);
     const mach_port_t port = context_->server_port;
     pthread_mutex_unlock(&context_->lock);
     if (result != KERN_SUCCESS) {

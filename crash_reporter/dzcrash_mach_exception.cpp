@@ -46,8 +46,8 @@ struct MachWrite {
 
 dzcrash_error_t writeFromServerThread(dzcrash_async_thread_state* state, void* context) {
     auto* write = static_cast<MachWrite*>(context);
-    return dzcrash_write_report_file(&write->crash->writer, write->crash->report_path, dzcrash_shared_image_list(),
-                                     write->thread, state, write->signal);
+    return dzcrash_write_report_file(&write->crash->writer, write->crash->report_path,
+                                     dzcrash_shared_image_list(), write->thread, state, write->signal);
 }
 
 // The machine state the post-crash callback is handed on this road: there is none of the faulting
@@ -134,10 +134,10 @@ kern_return_t dzcrash_mach_exception_forward(task_t task, thread_t thread, excep
             return wide ? mach_exception_raise(port, thread, task, type, wideCodes, code_count)
                         : exception_raise(port, thread, task, type, narrowCodes, code_count);
         case EXCEPTION_STATE:
-            return wide ? mach_exception_raise_state(port, type, wideCodes, code_count, &flavor, state, stateCount,
-                                                     state, &newCount)
-                        : exception_raise_state(port, type, narrowCodes, code_count, &flavor, state, stateCount,
-                                                state, &newCount);
+            return wide ? mach_exception_raise_state(port, type, wideCodes, code_count, &flavor, state,
+                                                     stateCount, state, &newCount)
+                        : exception_raise_state(port, type, narrowCodes, code_count, &flavor, state,
+                                                stateCount, state, &newCount);
         case EXCEPTION_STATE_IDENTITY:
             return wide ? mach_exception_raise_state_identity(port, thread, task, type, wideCodes, code_count,
                                                               &flavor, state, stateCount, state, &newCount)

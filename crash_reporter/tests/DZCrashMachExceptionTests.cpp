@@ -33,12 +33,18 @@ TEST(DZCrashMachException, ExceptionsMapToSignalsAsTheTableSays) {
         const char* signal;
         const char* code;
     } cases[] = {
-        {EXC_BAD_ACCESS, 1, "SIGSEGV", "SEGV_MAPERR"}, {EXC_BAD_ACCESS, 2, "SIGBUS", "BUS_ADRERR"},
-        {EXC_BAD_ACCESS, 10, "SIGBUS", "BUS_ADRERR"},  {EXC_BAD_INSTRUCTION, 1, "SIGILL", "ILL_NOOP"},
-        {EXC_ARITHMETIC, 1, "SIGFPE", "FPE_NOOP"},     {EXC_EMULATION, 1, "SIGEMT", "#0"},
-        {EXC_SOFTWARE, 0x10000, "SIGSYS", "#0"},       {EXC_SOFTWARE, 0x10001, "SIGPIPE", "#0"},
-        {EXC_SOFTWARE, 0x10002, "SIGABRT", "#0"},      {EXC_SOFTWARE, 0x10003, "SIGKILL", "#0"},
-        {EXC_SOFTWARE, 7, "SIGABRT", "#0"},            {EXC_BREAKPOINT, 1, "SIGTRAP", "TRAP_BRKPT"},
+        {EXC_BAD_ACCESS, 1, "SIGSEGV", "SEGV_MAPERR"},
+        {EXC_BAD_ACCESS, 2, "SIGBUS", "BUS_ADRERR"},
+        {EXC_BAD_ACCESS, 10, "SIGBUS", "BUS_ADRERR"},
+        {EXC_BAD_INSTRUCTION, 1, "SIGILL", "ILL_NOOP"},
+        {EXC_ARITHMETIC, 1, "SIGFPE", "FPE_NOOP"},
+        {EXC_EMULATION, 1, "SIGEMT", "#0"},
+        {EXC_SOFTWARE, 0x10000, "SIGSYS", "#0"},
+        {EXC_SOFTWARE, 0x10001, "SIGPIPE", "#0"},
+        {EXC_SOFTWARE, 0x10002, "SIGABRT", "#0"},
+        {EXC_SOFTWARE, 0x10003, "SIGKILL", "#0"},
+        {EXC_SOFTWARE, 7, "SIGABRT", "#0"},
+        {EXC_BREAKPOINT, 1, "SIGTRAP", "TRAP_BRKPT"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.type << "/" << c.code0);
@@ -109,7 +115,8 @@ mig_reply_error_t request(mach_port_t server, mach_msg_size_t size, exception_ty
     auto* header = reinterpret_cast<mach_msg_header_t*>(bytes.data());
     EXPECT_EQ(mach_msg(header, MACH_SEND_MSG, size, 0, MACH_PORT_NULL, 0, MACH_PORT_NULL), MACH_MSG_SUCCESS);
     mig_reply_error_t answer{};
-    EXPECT_EQ(mach_msg(&answer.Head, MACH_RCV_MSG | MACH_RCV_TIMEOUT, 0, sizeof answer, reply, 60000, MACH_PORT_NULL),
+    EXPECT_EQ(mach_msg(&answer.Head, MACH_RCV_MSG | MACH_RCV_TIMEOUT, 0, sizeof answer, reply, 60000,
+                       MACH_PORT_NULL),
               MACH_MSG_SUCCESS);
     mach_port_mod_refs(mach_task_self(), reply, MACH_PORT_RIGHT_RECEIVE, -1);
     return answer;
@@ -181,9 +188,11 @@ TEST(DZCrashMachExceptionServer, ASetUpFailingAtThreadCreationAnswersNilAndLeaks
 TEST(DZCrashMachExceptionPortSet, FifteenPortsAreAnAssertionFailure) {
     DZCrashMachExceptionPortSet::Ports ports;
     for (int i = 0; i < 15; ++i) {
-        ports.push_back(DZCrashMachExceptionPort::initWithServerPort(MACH_PORT_NULL, 0, EXCEPTION_DEFAULT, 7));
+        ports.push_back(
+            DZCrashMachExceptionPort::initWithServerPort(MACH_PORT_NULL, 0, EXCEPTION_DEFAULT, 7));
     }
-    EXPECT_DEATH(DZCrashMachExceptionPortSet::initWithSet(ports), "Set size of 15 exceeds EXC_TYPES_COUNT \\(14\\)");
+    EXPECT_DEATH(DZCrashMachExceptionPortSet::initWithSet(ports),
+                 "Set size of 15 exceeds EXC_TYPES_COUNT \\(14\\)");
 }
 
 // ---- Forwarding to the ports registered before, and the crash callback ----
@@ -209,7 +218,8 @@ class DebuggerPort {
     void serve() {
         alignas(8) uint8_t buffer[kMachMessageSizeMax];
         auto* message = reinterpret_cast<mach_msg_header_t*>(buffer);
-        while (mach_msg(message, MACH_RCV_MSG, 0, sizeof buffer, port_, 0, MACH_PORT_NULL) == MACH_MSG_SUCCESS) {
+        while (mach_msg(message, MACH_RCV_MSG, 0, sizeof buffer, port_, 0, MACH_PORT_NULL) ==
+               MACH_MSG_SUCCESS) {
             lastId_.store(message->msgh_id);
             if (message->msgh_id == kMachExceptionRaiseStateId) {
                 // Header, NDR, type, count, two codes, flavour, state count, then the state.
@@ -246,7 +256,8 @@ class MachCallback : public testing::Test {
 
     kern_return_t raiseBadAccess(thread_t thread) {
         mach_exception_data_type_t codes[] = {KERN_INVALID_ADDRESS, 0x10};
-        return dzcrash_mach_exception_callback(mach_task_self(), thread, EXC_BAD_ACCESS, codes, 2, context_.get());
+        return dzcrash_mach_exception_callback(mach_task_self(), thread, EXC_BAD_ACCESS, codes, 2,
+                                               context_.get());
     }
     void previous(mach_port_t port, exception_mask_t mask, exception_behavior_t behavior) {
         context_->previous_mach_ports = {1, {mask}, {port}, {behavior}, {x86_THREAD_STATE}};
@@ -365,8 +376,7 @@ TEST(DZCrashMachMode, FaultsReachTheServerAndAreReportedWithTheirException) {
 
 TEST(DZCrashMachMode, ASignalSentFromOutsideIsNoException) {
     CrashChild child("mach-kill");
-    const pid_t pid =
-        child.start({DZCRASH_CRASH_HELPER, child.base().string(), "mach", "0", "wait"});
+    const pid_t pid = child.start({DZCRASH_CRASH_HELPER, child.base().string(), "mach", "0", "wait"});
     ASSERT_GT(pid, 0);
     const bool ready = eventually([&] { return std::filesystem::exists(child.base() / "ready"); });
     kill(pid, SIGSEGV);

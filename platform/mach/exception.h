@@ -101,8 +101,9 @@ kern_return_t thread_get_exception_ports(thread_act_t thread, exception_mask_t m
 
 // Raise an exception on `port` and wait for the answer, which they return. The state forms carry
 // `old_state` and give back the handler's new state. 32-bit codes, then 64-bit ones.
-kern_return_t exception_raise(mach_port_t port, mach_port_t thread, mach_port_t task, exception_type_t exception,
-                              exception_data_t code, mach_msg_type_number_t code_count) noexcept;
+kern_return_t exception_raise(mach_port_t port, mach_port_t thread, mach_port_t task,
+                              exception_type_t exception, exception_data_t code,
+                              mach_msg_type_number_t code_count) noexcept;
 kern_return_t exception_raise_state(mach_port_t port, exception_type_t exception, exception_data_t code,
                                     mach_msg_type_number_t code_count, int* flavor, thread_state_t old_state,
                                     mach_msg_type_number_t old_state_count, thread_state_t new_state,
@@ -116,13 +117,15 @@ kern_return_t exception_raise_state_identity(mach_port_t port, mach_port_t threa
 kern_return_t mach_exception_raise(mach_port_t port, mach_port_t thread, mach_port_t task,
                                    exception_type_t exception, mach_exception_data_t code,
                                    mach_msg_type_number_t code_count) noexcept;
-kern_return_t mach_exception_raise_state(mach_port_t port, exception_type_t exception, mach_exception_data_t code,
-                                         mach_msg_type_number_t code_count, int* flavor, thread_state_t old_state,
+kern_return_t mach_exception_raise_state(mach_port_t port, exception_type_t exception,
+                                         mach_exception_data_t code, mach_msg_type_number_t code_count,
+                                         int* flavor, thread_state_t old_state,
                                          mach_msg_type_number_t old_state_count, thread_state_t new_state,
                                          mach_msg_type_number_t* new_state_count) noexcept;
 kern_return_t mach_exception_raise_state_identity(mach_port_t port, mach_port_t thread, mach_port_t task,
                                                   exception_type_t exception, mach_exception_data_t code,
                                                   mach_msg_type_number_t code_count, int* flavor,
                                                   thread_state_t old_state,
-                                                  mach_msg_type_number_t old_state_count, thread_state_t new_state,
+                                                  mach_msg_type_number_t old_state_count,
+                                                  thread_state_t new_state,
                                                   mach_msg_type_number_t* new_state_count) noexcept;

@@ -82,8 +82,9 @@ kern_return_t collect(const Registrations& from, exception_mask_t mask, exceptio
             ports[found] = handler.port;
             behaviors[found] = handler.behavior;
             flavors[found] = handler.flavor;
-            if (MACH_PORT_VALID(handler.port)) mach_port_insert_right(mach_task_self(), handler.port, handler.port,
-                                                                      MACH_MSG_TYPE_COPY_SEND);
+            // The kernel's own right to a registered port is copied out to the task.
+            if (MACH_PORT_VALID(handler.port))
+                mach_port_mod_refs(mach_task_self(), handler.port, MACH_PORT_RIGHT_SEND, 1);
             ++found;
         }
         masks[entry] |= 1u << type;
@@ -94,10 +95,10 @@ kern_return_t collect(const Registrations& from, exception_mask_t mask, exceptio
 
 void installFaultHandlers();
 
-kern_return_t swap(Registrations& into, exception_mask_t mask, mach_port_t port, exception_behavior_t behavior,
-                   thread_state_flavor_t flavor, exception_mask_array_t masks, mach_msg_type_number_t* count,
-                   exception_port_array_t ports, exception_behavior_array_t behaviors,
-                   exception_flavor_array_t flavors) {
+kern_return_t swap(Registrations& into, exception_mask_t mask, mach_port_t port,
+                   exception_behavior_t behavior, thread_state_flavor_t flavor, exception_mask_array_t masks,
+                   mach_msg_type_number_t* count, exception_port_array_t ports,
+                   exception_behavior_array_t behaviors, exception_flavor_array_t flavors) {
     if (mask >= (1u << EXC_TYPES_COUNT) || (mask & 1u) != 0) return KERN_INVALID_ARGUMENT;
     const exception_behavior_t plain = behavior & ~MACH_EXCEPTION_CODES;
     if (plain < EXCEPTION_DEFAULT || plain > EXCEPTION_STATE_IDENTITY) return KERN_INVALID_ARGUMENT;
@@ -115,8 +116,8 @@ kern_return_t swap(Registrations& into, exception_mask_t mask, mach_port_t port,
 }
 
 kern_return_t get(const Registrations* from, exception_mask_t mask, exception_mask_array_t masks,
-                  mach_msg_type_number_t* count, exception_port_array_t ports, exception_behavior_array_t behaviors,
-                  exception_flavor_array_t flavors) {
+                  mach_msg_type_number_t* count, exception_port_array_t ports,
+                  exception_behavior_array_t behaviors, exception_flavor_array_t flavors) {
     // Never written: a thread without registrations of its own answers as this empty record.
     static Registrations none;
     pthread_mutex_lock(&registrationMutex);
@@ -173,7 +174,8 @@ struct RaiseRequest {
 };
 
 kern_return_t raise(const RaiseRequest& request) {
-    if (request.codeCount > 2 || (request.state && (!request.flavor || request.oldStateCount > THREAD_STATE_MAX)))
+    if (request.codeCount > 2 ||
+        (request.state && (!request.flavor || request.oldStateCount > THREAD_STATE_MAX)))
         return KERN_INVALID_ARGUMENT;
     mach_port_name_t reply = MACH_PORT_NULL;
     if (mach_port_allocate(mach_task_self(), MACH_PORT_RIGHT_RECEIVE, &reply) != KERN_SUCCESS)
@@ -202,8 +204,8 @@ kern_return_t raise(const RaiseRequest& request) {
         out.putBytes(request.oldState, request.oldStateCount * sizeof(natural_t));
     }
     auto* message = reinterpret_cast<mach_msg_header_t*>(buffer.bytes);
-    mach_msg_return_t result = mach_msg(message, MACH_SEND_MSG | MACH_RCV_MSG, out.size(), sizeof buffer, reply,
-                                        MACH_MSG_TIMEOUT_NONE, MACH_PORT_NULL);
+    mach_msg_return_t result = mach_msg(message, MACH_SEND_MSG | MACH_RCV_MSG, out.size(), sizeof buffer,
+                                        reply, MACH_MSG_TIMEOUT_NONE, MACH_PORT_NULL);
     mach_port_mod_refs(mach_task_self(), reply, MACH_PORT_RIGHT_RECEIVE, -1);
     if (result != MACH_MSG_SUCCESS) return result;
     mig_reply_error_t answer;
@@ -215,7 +217,8 @@ kern_return_t raise(const RaiseRequest& request) {
         mach_msg_type_number_t count = 0;
         memcpy(request.flavor, buffer.bytes + sizeof answer, sizeof(int));
         memcpy(&count, buffer.bytes + sizeof answer + 4, sizeof count);
-        if (count > *request.newStateCount || sizeof answer + 8 + count * 4 > message->msgh_size) return KERN_FAILURE;
+        if (count > *request.newStateCount || sizeof answer + 8 + count * 4 > message->msgh_size)
+            return KERN_FAILURE;
         memcpy(request.newState, buffer.bytes + sizeof answer + 8, count * sizeof(natural_t));
         *request.newStateCount = count;
     }
@@ -261,8 +264,8 @@ FaultException exceptionOf(int signal, const siginfo_t* info) {
     const auto address = static_cast<int64_t>(reinterpret_cast<uintptr_t>(info->si_addr));
     switch (signal) {
         case SIGSEGV:
-            return {EXC_BAD_ACCESS, {info->si_code == SEGV_ACCERR ? KERN_PROTECTION_FAILURE : KERN_INVALID_ADDRESS,
-                                     address}};
+            return {EXC_BAD_ACCESS,
+                    {info->si_code == SEGV_ACCERR ? KERN_PROTECTION_FAILURE : KERN_INVALID_ADDRESS, address}};
         case SIGBUS:
             return {EXC_BAD_ACCESS, {10, address}};  // KERN_MEMORY_ERROR
         case SIGILL:
@@ -329,6 +332,11 @@ void onFault(int signal, siginfo_t* info, void* uap) {
     const bool published = mach_fault_context_publish(static_cast<const ucontext_t*>(uap));
     const kern_return_t answer = raiseFault(handler, fault, static_cast<const ucontext_t*>(uap));
     if (published) mach_fault_context_withdraw();
+    // A port whose receiver is gone takes no exception: the fault goes on as if none were registered.
+    if (answer == MACH_SEND_INVALID_DEST) {
+        passOn(signal, info, uap);
+        return;
+    }
     if (answer != KERN_SUCCESS) restoreDefault(signal);
 }
 
@@ -388,8 +396,9 @@ kern_return_t thread_get_exception_ports(thread_act_t thread, exception_mask_t m
     return get(registrationsOfThread(thread, false), mask, masks, count, ports, behaviors, flavors);
 }
 
-kern_return_t exception_raise(mach_port_t port, mach_port_t thread, mach_port_t task, exception_type_t exception,
-                              exception_data_t code, mach_msg_type_number_t code_count) noexcept {
+kern_return_t exception_raise(mach_port_t port, mach_port_t thread, mach_port_t task,
+                              exception_type_t exception, exception_data_t code,
+                              mach_msg_type_number_t code_count) noexcept {
     return raise({port, kExceptionRaiseId, true, false, thread, task, exception, code, 4, code_count, nullptr,
                   nullptr, 0, nullptr, nullptr});
 }
@@ -398,8 +407,8 @@ kern_return_t exception_raise_state(mach_port_t port, exception_type_t exception
                                     mach_msg_type_number_t code_count, int* flavor, thread_state_t old_state,
                                     mach_msg_type_number_t old_state_count, thread_state_t new_state,
                                     mach_msg_type_number_t* new_state_count) noexcept {
-    return raise({port, kExceptionRaiseStateId, false, true, MACH_PORT_NULL, MACH_PORT_NULL, exception, code, 4,
-                  code_count, flavor, old_state, old_state_count, new_state, new_state_count});
+    return raise({port, kExceptionRaiseStateId, false, true, MACH_PORT_NULL, MACH_PORT_NULL, exception, code,
+                  4, code_count, flavor, old_state, old_state_count, new_state, new_state_count});
 }
 
 kern_return_t exception_raise_state_identity(mach_port_t port, mach_port_t thread, mach_port_t task,
@@ -408,31 +417,33 @@ kern_return_t exception_raise_state_identity(mach_port_t port, mach_port_t threa
                                              thread_state_t old_state, mach_msg_type_number_t old_state_count,
                                              thread_state_t new_state,
                                              mach_msg_type_number_t* new_state_count) noexcept {
-    return raise({port, kExceptionRaiseStateIdentityId, true, true, thread, task, exception, code, 4, code_count,
-                  flavor, old_state, old_state_count, new_state, new_state_count});
+    return raise({port, kExceptionRaiseStateIdentityId, true, true, thread, task, exception, code, 4,
+                  code_count, flavor, old_state, old_state_count, new_state, new_state_count});
 }
 
 kern_return_t mach_exception_raise(mach_port_t port, mach_port_t thread, mach_port_t task,
                                    exception_type_t exception, mach_exception_data_t code,
                                    mach_msg_type_number_t code_count) noexcept {
-    return raise({port, kMachExceptionRaiseId, true, false, thread, task, exception, code, 8, code_count, nullptr,
-                  nullptr, 0, nullptr, nullptr});
+    return raise({port, kMachExceptionRaiseId, true, false, thread, task, exception, code, 8, code_count,
+                  nullptr, nullptr, 0, nullptr, nullptr});
 }
 
-kern_return_t mach_exception_raise_state(mach_port_t port, exception_type_t exception, mach_exception_data_t code,
-                                         mach_msg_type_number_t code_count, int* flavor, thread_state_t old_state,
+kern_return_t mach_exception_raise_state(mach_port_t port, exception_type_t exception,
+                                         mach_exception_data_t code, mach_msg_type_number_t code_count,
+                                         int* flavor, thread_state_t old_state,
                                          mach_msg_type_number_t old_state_count, thread_state_t new_state,
                                          mach_msg_type_number_t* new_state_count) noexcept {
-    return raise({port, kMachExceptionRaiseStateId, false, true, MACH_PORT_NULL, MACH_PORT_NULL, exception, code, 8,
-                  code_count, flavor, old_state, old_state_count, new_state, new_state_count});
+    return raise({port, kMachExceptionRaiseStateId, false, true, MACH_PORT_NULL, MACH_PORT_NULL, exception,
+                  code, 8, code_count, flavor, old_state, old_state_count, new_state, new_state_count});
 }
 
 kern_return_t mach_exception_raise_state_identity(mach_port_t port, mach_port_t thread, mach_port_t task,
                                                   exception_type_t exception, mach_exception_data_t code,
                                                   mach_msg_type_number_t code_count, int* flavor,
                                                   thread_state_t old_state,
-                                                  mach_msg_type_number_t old_state_count, thread_state_t new_state,
+                                                  mach_msg_type_number_t old_state_count,
+                                                  thread_state_t new_state,
                                                   mach_msg_type_number_t* new_state_count) noexcept {
-    return raise({port, kMachExceptionRaiseStateIdentityId, true, true, thread, task, exception, code, 8, code_count,
-                  flavor, old_state, old_state_count, new_state, new_state_count});
+    return raise({port, kMachExceptionRaiseStateIdentityId, true, true, thread, task, exception, code, 8,
+                  code_count, flavor, old_state, old_state_count, new_state, new_state_count});
 }

@@ -7,20 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/mach/KeptErrno.h"
 #include "platform/mach/exception.h"
 #include "platform/mach/fault_context.h"
 #include "platform/mach/mach_port.h"
 
 namespace {
-
-class KeptErrno {
-  public:
-    KeptErrno() : saved_(errno) {}
-    ~KeptErrno() { errno = saved_; }
-
-  private:
-    int saved_;
-};
 
 // One registration per exception type.
 struct Handler {

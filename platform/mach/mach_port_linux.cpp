@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/mach/KeptErrno.h"
 #include "platform/mach/mach_port.h"
 #include "platform/mach/testing/MachTesting.h"
 
@@ -21,15 +22,6 @@ constexpr mach_port_name_t kTaskSelfName = 0x40000103;
 constexpr uint64_t kMaxUserReferences = 0xffff;
 
 std::atomic<mach_port_urefs_t> taskSendReferences{1};
-
-class KeptErrno {
-  public:
-    KeptErrno() : saved_(errno) {}
-    ~KeptErrno() { errno = saved_; }
-
-  private:
-    int saved_;
-};
 
 bool isLiveThreadOfTask(mach_port_name_t name) {
     if (name == 0 || name >= kTaskSelfName) return false;

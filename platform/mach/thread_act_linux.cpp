@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/mach/KeptErrno.h"
 #include "platform/mach/fault_context.h"
 #include "platform/mach/mach_port.h"
 #include "platform/mach/testing/MachTesting.h"
@@ -16,15 +17,6 @@
 #include "platform/mach/vm_map.h"
 
 namespace {
-
-class KeptErrno {
-  public:
-    KeptErrno() : saved_(errno) {}
-    ~KeptErrno() { errno = saved_; }
-
-  private:
-    int saved_;
-};
 
 constexpr long kDefaultAnswerTimeoutMilliseconds = 100;
 std::atomic<long> answerTimeoutMilliseconds{kDefaultAnswerTimeoutMilliseconds};

@@ -83,11 +83,13 @@ TEST(MachMessage, ASetReceivesForItsMembersAndALargeMessageWaitsForRoom) {
     const mach_port_name_t set = allocate(MACH_PORT_RIGHT_PORT_SET);
     const mach_port_name_t port = allocate();
     ASSERT_EQ(mach_port_move_member(task, port, set), KERN_SUCCESS);
-    ASSERT_EQ(sendHeader(port, kMachExceptionRaiseId, sizeof(mach_exception_raise_request_t)), MACH_MSG_SUCCESS);
+    ASSERT_EQ(sendHeader(port, kMachExceptionRaiseId, sizeof(mach_exception_raise_request_t)),
+              MACH_MSG_SUCCESS);
 
     alignas(8) uint8_t buffer[256];
     auto* header = reinterpret_cast<mach_msg_header_t*>(buffer);
-    ASSERT_EQ(mach_msg(header, MACH_RCV_MSG | MACH_RCV_LARGE, 0, 64, set, 0, MACH_PORT_NULL), MACH_RCV_TOO_LARGE);
+    ASSERT_EQ(mach_msg(header, MACH_RCV_MSG | MACH_RCV_LARGE, 0, 64, set, 0, MACH_PORT_NULL),
+              MACH_RCV_TOO_LARGE);
     EXPECT_EQ(header->msgh_size, 84u);
     ASSERT_EQ(mach_msg(header, MACH_RCV_MSG | MACH_RCV_LARGE, 0, sizeof buffer, set, 0, MACH_PORT_NULL),
               MACH_MSG_SUCCESS);
@@ -117,8 +119,8 @@ TEST(MachMessage, ExceptionPortsAreSwappedAndReadWithMaskBehaviourAndFlavour) {
     exception_behavior_t behaviors[EXC_TYPES_COUNT];
     thread_state_flavor_t flavors[EXC_TYPES_COUNT];
     mach_msg_type_number_t count = EXC_TYPES_COUNT;
-    ASSERT_EQ(task_swap_exception_ports(task, EXC_MASK_BAD_ACCESS, second, EXCEPTION_STATE, x86_THREAD_STATE, masks,
-                                        &count, ports, behaviors, flavors),
+    ASSERT_EQ(task_swap_exception_ports(task, EXC_MASK_BAD_ACCESS, second, EXCEPTION_STATE, x86_THREAD_STATE,
+                                        masks, &count, ports, behaviors, flavors),
               KERN_SUCCESS);
     ASSERT_EQ(count, 1u);
     EXPECT_EQ(masks[0], EXC_MASK_BAD_ACCESS);
@@ -128,8 +130,8 @@ TEST(MachMessage, ExceptionPortsAreSwappedAndReadWithMaskBehaviourAndFlavour) {
     EXPECT_EQ(sendRefs(first), 1u) << "a port answered comes with a send right";
 
     count = EXC_TYPES_COUNT;
-    ASSERT_EQ(task_get_exception_ports(task, EXC_MASK_BAD_ACCESS | EXC_MASK_ARITHMETIC | EXC_MASK_BREAKPOINT, masks,
-                                       &count, ports, behaviors, flavors),
+    ASSERT_EQ(task_get_exception_ports(task, EXC_MASK_BAD_ACCESS | EXC_MASK_ARITHMETIC | EXC_MASK_BREAKPOINT,
+                                       masks, &count, ports, behaviors, flavors),
               KERN_SUCCESS);
     ASSERT_EQ(count, 3u);
     EXPECT_EQ(ports[0], second);
@@ -138,8 +140,9 @@ TEST(MachMessage, ExceptionPortsAreSwappedAndReadWithMaskBehaviourAndFlavour) {
     EXPECT_EQ(masks[2], EXC_MASK_BREAKPOINT);
 
     // Nothing stays registered for the tests that follow.
-    ASSERT_EQ(task_set_exception_ports(task, (1u << EXC_TYPES_COUNT) - 2, MACH_PORT_NULL, EXCEPTION_DEFAULT, 0),
-              KERN_SUCCESS);
+    ASSERT_EQ(
+        task_set_exception_ports(task, (1u << EXC_TYPES_COUNT) - 2, MACH_PORT_NULL, EXCEPTION_DEFAULT, 0),
+        KERN_SUCCESS);
     for (mach_port_name_t port : {first, second}) {
         mach_port_mod_refs(task, port, MACH_PORT_RIGHT_RECEIVE, -1);
         while (mach_port_deallocate(task, port) == KERN_SUCCESS) {
@@ -164,19 +167,20 @@ TEST(MachMessage, AFaultBecomesARequestWhileTheThreadWaitsStoppedAtTheFault) {
     std::thread thread([&] {
         const auto self = static_cast<thread_act_t>(syscall(SYS_gettid));
         mach_msg_type_number_t none = 0;
-        registered.store(thread_swap_exception_ports(self, EXC_MASK_BAD_ACCESS, port,
-                                                     EXCEPTION_DEFAULT | MACH_EXCEPTION_CODES, x86_THREAD_STATE,
-                                                     nullptr, &none, nullptr, nullptr, nullptr) == KERN_SUCCESS);
+        registered.store(thread_swap_exception_ports(
+                             self, EXC_MASK_BAD_ACCESS, port, EXCEPTION_DEFAULT | MACH_EXCEPTION_CODES,
+                             x86_THREAD_STATE, nullptr, &none, nullptr, nullptr, nullptr) == KERN_SUCCESS);
         faulting.store(self);
         if (registered.load()) read.store(readGuardedPage(static_cast<const int*>(page)));
-        thread_swap_exception_ports(self, EXC_MASK_BAD_ACCESS, MACH_PORT_NULL, EXCEPTION_DEFAULT, 0, nullptr, &none,
-                                    nullptr, nullptr, nullptr);
+        thread_swap_exception_ports(self, EXC_MASK_BAD_ACCESS, MACH_PORT_NULL, EXCEPTION_DEFAULT, 0, nullptr,
+                                    &none, nullptr, nullptr, nullptr);
     });
 
     alignas(8) uint8_t buffer[kMachMessageSizeMax];
     auto* header = reinterpret_cast<mach_msg_header_t*>(buffer);
-    ASSERT_EQ(mach_msg(header, MACH_RCV_MSG | MACH_RCV_TIMEOUT, 0, sizeof buffer, port, 60000, MACH_PORT_NULL),
-              MACH_MSG_SUCCESS);
+    ASSERT_EQ(
+        mach_msg(header, MACH_RCV_MSG | MACH_RCV_TIMEOUT, 0, sizeof buffer, port, 60000, MACH_PORT_NULL),
+        MACH_MSG_SUCCESS);
     EXPECT_TRUE(registered.load());
     mach_exception_raise_request_t request;
     memcpy(&request, buffer, sizeof request);
@@ -192,8 +196,9 @@ TEST(MachMessage, AFaultBecomesARequestWhileTheThreadWaitsStoppedAtTheFault) {
     ASSERT_EQ(thread_suspend(faulting.load()), KERN_SUCCESS);
     x86_thread_state_t state{};
     mach_msg_type_number_t count = x86_THREAD_STATE_COUNT;
-    ASSERT_EQ(thread_get_state(faulting.load(), x86_THREAD_STATE, reinterpret_cast<thread_state_t>(&state), &count),
-              KERN_SUCCESS);
+    ASSERT_EQ(
+        thread_get_state(faulting.load(), x86_THREAD_STATE, reinterpret_cast<thread_state_t>(&state), &count),
+        KERN_SUCCESS);
     Dl_info info{};
     ASSERT_NE(dladdr(reinterpret_cast<void*>(state.uts.ts64.rip), &info), 0);
     EXPECT_EQ(info.dli_saddr, reinterpret_cast<void*>(&readGuardedPage));

@@ -6,16 +6,25 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
+#include "crash_reporter/DZCrashSignalHandler.h"
+#include "crash_reporter/async/DZCrashHostInfo.h"
 #include "crash_reporter/async/dzcrash_async.h"
 #include "crash_reporter/async/dzcrash_image_list.h"
+#include "crash_reporter/dzcrash_crash_context.h"
+#include "crash_reporter/dzcrash_fatal_signal.h"
 #include "crash_reporter/dzcrash_log_writer.h"
+#include "crash_reporter/dzcrash_mach_exception.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/FatalError.h"
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/SystemLog.h"
+#include "platform/mach/mach_port.h"
 
 namespace fs = std::filesystem;
 
@@ -27,8 +36,16 @@ constexpr const char* kReporterDirectoryName = "com.quorvane.crash-reporter";
 constexpr const char* kPendingReportName = "live_report.dzcrash";
 constexpr const char* kQueuedReportsName = "queued_reports";
 
-// The state a crash is written from; it lives for the whole process, as crash time needs it.
-dzcrash_log_writer_state crashWriterState{};
+// One reporter per process is enabled; the flag is never cleared, also when enabling fails.
+std::mutex enableMutex;
+bool reporterEnabled = false;
+
+bool claimEnable() {
+    std::lock_guard<std::mutex> lock(enableMutex);
+    if (reporterEnabled) return false;
+    reporterEnabled = true;
+    return true;
+}
 
 void logLine(const std::string& text) {
     systemLog(SystemLogLevel::Info, "[DZCrashReporter] " + text);
@@ -157,8 +174,8 @@ std::string DZCrashReporter::crashReportPath() const {
 bool DZCrashReporter::populateCrashReportDirectory(Error* error) const {
     for (const std::string& directory : {crashReportDirectory_, queuedCrashReportDirectory()}) {
         std::error_code code;
-        fs::create_directories(directory, code);
-        if (!code) {
+        // Only a directory made here gets its mode: one that exists keeps what its owner gave it.
+        if (!fs::is_directory(directory, code) && fs::create_directories(directory, code)) {
             fs::permissions(directory, fs::perms(0755), fs::perm_options::replace, code);
         }
         if (code) {
@@ -189,10 +206,99 @@ bool DZCrashReporter::purgePendingCrashReport(Error* error) const {
 void DZCrashReporter::setCustomData(std::optional<Data> customData) {
     customData_ = std::move(customData);
     if (customData_) {
-        dzcrash_log_writer_store_custom_data(&crashWriterState, customData_->data(), customData_->size());
+        dzcrash_log_writer_store_custom_data(&dzcrash_shared_crash_context()->writer, customData_->data(),
+                                             customData_->size());
     } else {
-        dzcrash_log_writer_store_custom_data(&crashWriterState, nullptr, 0);
+        dzcrash_log_writer_store_custom_data(&dzcrash_shared_crash_context()->writer, nullptr, 0);
     }
+}
+
+bool DZCrashReporter::enableCrashReporter(Error* error) {
+    if (!claimEnable()) {
+        dzcrash_make_error(error, DZCrashReporterErrorResourceBusy,
+                           "A DZCrashReporter instance has already been enabled");
+        return false;
+    }
+    if (!populateCrashReportDirectory(error)) return false;
+
+    dzcrash_crash_context* crash = dzcrash_shared_crash_context();
+    free(crash->report_path);
+    crash->report_path = strdup(crashReportPath().c_str());
+    // Custom data set before enabling lives in the state; it is copied in again below.
+    dzcrash_log_writer_release(&crash->writer);
+    dzcrash_log_writer_init(&crash->writer, applicationIdentifier_.c_str(), applicationVersion_.c_str(),
+                            applicationMarketingVersion_ ? applicationMarketingVersion_->c_str() : nullptr,
+                            mapToAsyncSymbolicationStrategy(config_->symbolicationStrategy()), false);
+    if (customData_) {
+        dzcrash_log_writer_store_custom_data(&crash->writer, customData_->data(), customData_->size());
+    }
+
+    const uint64_t type = config_->signalHandlerType();
+    if (type == DZCrashReporterSignalHandlerTypeBSD || type == DZCrashReporterSignalHandlerTypeMach) {
+        auto handler = DZCrashSignalHandler::sharedHandler();
+        if (!handler) {
+            dzcrash_make_posix_error(error, ENOMEM, "Could not initialize alternative signal stack");
+            return false;
+        }
+        // abort() raises SIGABRT without any fault: it comes only ever as a signal.
+        for (int signal : kDZCrashFatalSignals) {
+            if (type == DZCrashReporterSignalHandlerTypeMach && signal != SIGABRT) continue;
+            if (!handler->registerHandlerForSignal(signal, dzcrash_fatal_signal_callback, crash, error)) {
+                return false;
+            }
+        }
+    }
+    if (type == DZCrashReporterSignalHandlerTypeMach) {
+        std::shared_ptr<DZCrashMachExceptionPortSet> previous;
+        auto server = enableMachExceptionServerWithPreviousPortSet(&previous, dzcrash_mach_exception_callback,
+                                                                   crash, error);
+        if (!server) return false;
+        machServer_ = server;
+        previousMachPorts_ = previous;
+        crash->previous_mach_ports =
+            previous ? previous->asyncSafeRepresentation() : dzcrash_mach_exception_port_set{};
+    }
+    if (config_->shouldRegisterUncaughtExceptionHandler()) {
+        NSSetUncaughtExceptionHandler(dzcrash_uncaught_nsexception_handler);
+    }
+    enabled_ = true;
+    return true;
+}
+
+std::shared_ptr<DZCrashMachExceptionServer> DZCrashReporter::enableMachExceptionServerWithPreviousPortSet(
+    std::shared_ptr<DZCrashMachExceptionPortSet>* previous, DZCrashMachExceptionServerCallback callback,
+    void* context, Error* error) {
+    const auto host = DZCrashHostInfo::currentHostInfo();
+    const exception_mask_t mask = dzcrash_mach_exception_mask(host.get());
+    Error underlying;
+    auto server = DZCrashMachExceptionServer::initWithCallBack(callback, context, &underlying);
+    if (!server) {
+        dzcrash_make_error(error, DZCrashReporterErrorOperatingSystem,
+                           "Failed to instantiate the Mach exception server.", &underlying);
+        return nullptr;
+    }
+    auto port = server->exceptionPortWithMask(mask, &underlying);
+    if (!port) {
+        dzcrash_make_error(error, DZCrashReporterErrorOperatingSystem,
+                           "Failed to instantiate the Mach exception port.", &underlying);
+        return nullptr;
+    }
+    if (!port->registerForTask(mach_task_self(), previous, &underlying)) {
+        dzcrash_make_error(error, DZCrashReporterErrorOperatingSystem,
+                           "Failed to set the target task's mach exception ports.", &underlying);
+        return nullptr;
+    }
+    return server;
+}
+
+void DZCrashReporter::setCrashCallbacks(const DZCrashReporterCallbacks* callbacks) {
+    if (enabled_) throw Exception(DZCrashReporterException, "The crash reporter has already been enabled");
+    if (!callbacks) {
+        dzcrash_set_post_crash_callback(nullptr, nullptr);
+        return;
+    }
+    if (callbacks->version != 0) fatalError("callbacks->version == 0");
+    dzcrash_set_post_crash_callback(callbacks->post_crash_callback, callbacks->context);
 }
 
 uint32_t DZCrashReporter::mapToAsyncSymbolicationStrategy(uint64_t strategy) const {

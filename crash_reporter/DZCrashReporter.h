@@ -3,16 +3,29 @@
 // owns the report directory with the pending report of the previous run, keeps the custom data that
 // a crash report carries, and writes live reports of the running process on demand. Pending-report
 // access is plain file work with no lock; custom data is set from ordinary code before a crash.
+#include <signal.h>
+#include <ucontext.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "crash_reporter/DZCrashMachExceptionPortSet.h"
+#include "crash_reporter/DZCrashMachExceptionServer.h"
 #include "crash_reporter/DZCrashReporterConfig.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
 #include "platform/mach/mach_types.h"
+
+// The callbacks the application hands the reporter before enabling it. `post_crash_callback` runs at
+// crash time, after a report has been written, so it must be async-signal-safe.
+struct DZCrashReporterCallbacks {
+    uint16_t version;  // must be 0
+    void* context;
+    void (*post_crash_callback)(siginfo_t* info, ucontext_t* uap, void* context);
+};
 
 class DZCrashReporter {
   public:
@@ -48,9 +61,25 @@ class DZCrashReporter {
     // Of the calling thread.
     std::optional<Data> generateLiveReport(Error* error = nullptr);
 
+    // Installs the crash handlers of the configured kind and prepares the report that a crash writes.
+    // One reporter per process can be enabled, once: later attempts, on any reporter, fail with
+    // DZCrashReporterErrorResourceBusy. A failure part-way leaves the handlers installed so far.
+    bool enableCrashReporter(Error* error = nullptr);
+    bool enableCrashReporterAndReturnError(Error* error) { return enableCrashReporter(error); }
+    // Before enabling only: afterwards it raises an Exception named DZCrashReporterException. A
+    // version other than 0 is fatal. Null clears the callbacks.
+    void setCrashCallbacks(const DZCrashReporterCallbacks* callbacks);
+
     const std::optional<Data>& customData() const { return customData_; }
     // Also copied at once into the state a crash is written from, so a later crash carries it.
     void setCustomData(std::optional<Data> customData);
+
+    // Starts an exception server with `callback` and registers its port for the own task, for the
+    // exception types the host has; `previous` gets the ports it replaced. Null, with code 1, when a
+    // step fails.
+    std::shared_ptr<DZCrashMachExceptionServer> enableMachExceptionServerWithPreviousPortSet(
+        std::shared_ptr<DZCrashMachExceptionPortSet>* previous, DZCrashMachExceptionServerCallback callback,
+        void* context, Error* error = nullptr);
 
     // The strategy bits the crash-time symbol lookup knows.
     uint32_t mapToAsyncSymbolicationStrategy(uint64_t strategy) const;
@@ -74,4 +103,7 @@ class DZCrashReporter {
     std::optional<std::string> applicationMarketingVersion_;
     std::string crashReportDirectory_;
     std::optional<Data> customData_;
+    bool enabled_ = false;
+    std::shared_ptr<DZCrashMachExceptionServer> machServer_;
+    std::shared_ptr<DZCrashMachExceptionPortSet> previousMachPorts_;
 };

@@ -579,8 +579,9 @@ dzcrash_error_t dzcrash_log_writer_write(dzcrash_log_writer_state* writer, threa
             writeThread(sink, context, number++, true, state, walk);
             continue;
         }
-        // The calling thread is only shown as the crashed thread, with the state its caller holds.
-        if (thread == self && (!crashed_thread_state || thread != crashed_thread)) continue;
+        // The calling thread is shown with the state its caller holds, and left out without one. On the
+        // Mach road that is the exception server's thread, written beside the faulting one.
+        if (thread == self && !crashed_thread_state) continue;
         const bool crashed = thread == crashed_thread;
         const dzcrash_async_thread_state* state =
             stateOfThread(thread, self, list.isSuspended(i), crashed_thread_state, &storage);

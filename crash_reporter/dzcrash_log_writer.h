@@ -103,8 +103,8 @@ void dzcrash_log_writer_store_custom_data(dzcrash_log_writer_state* writer, cons
 // Writes the whole report to `sink`, which keeps it within its limit: the fixed sections, the
 // signal, the crashed thread, the images, the exception and the custom data get their room first,
 // and whatever no longer fits (a thread, a frame, an image) is left out whole, so the file always
-// decodes. `crashed_thread_state` is the crashed thread's state when the caller holds it (it is
-// then the calling thread), null to read it from the suspended thread.
+// decodes. `crashed_thread_state` is the calling thread's state: it is written with it (as the
+// crashed thread when it is the one named), and left out when it is null.
 dzcrash_error_t dzcrash_log_writer_write(dzcrash_log_writer_state* writer, thread_t crashed_thread,
                                          dzcrash_image_list* image_list, dzcrash_report_sink* sink,
                                          const dzcrash_log_writer_signal* signal,

@@ -19,6 +19,11 @@ using mach_vm_address_t = uint64_t;
 using mach_vm_size_t = uint64_t;
 
 inline constexpr mach_port_t MACH_PORT_NULL = 0;
+inline constexpr mach_port_t MACH_PORT_DEAD = ~mach_port_t{0};
+// Neither null nor dead: a name that may denote a right.
+constexpr bool MACH_PORT_VALID(mach_port_name_t name) {
+    return name != MACH_PORT_NULL && name != MACH_PORT_DEAD;
+}
 
 inline constexpr kern_return_t KERN_SUCCESS = 0;
 inline constexpr kern_return_t KERN_INVALID_ADDRESS = 1;
@@ -37,3 +42,5 @@ inline constexpr kern_return_t KERN_OPERATION_TIMED_OUT = 49;
 inline constexpr mach_port_right_t MACH_PORT_RIGHT_SEND = 0;
 inline constexpr mach_port_right_t MACH_PORT_RIGHT_RECEIVE = 1;
 inline constexpr mach_port_right_t MACH_PORT_RIGHT_SEND_ONCE = 2;
+inline constexpr mach_port_right_t MACH_PORT_RIGHT_PORT_SET = 3;
+inline constexpr mach_port_right_t MACH_PORT_RIGHT_DEAD_NAME = 4;

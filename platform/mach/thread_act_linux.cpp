@@ -9,21 +9,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/mach/KeptErrno.h"
+#include "platform/mach/fault_context.h"
 #include "platform/mach/mach_port.h"
 #include "platform/mach/testing/MachTesting.h"
 #include "platform/mach/thread_act.h"
 #include "platform/mach/vm_map.h"
 
 namespace {
-
-class KeptErrno {
-  public:
-    KeptErrno() : saved_(errno) {}
-    ~KeptErrno() { errno = saved_; }
-
-  private:
-    int saved_;
-};
 
 constexpr long kDefaultAnswerTimeoutMilliseconds = 100;
 std::atomic<long> answerTimeoutMilliseconds{kDefaultAnswerTimeoutMilliseconds};
@@ -258,7 +251,51 @@ long readThreadIds(int directory, thread_act_t* into, long capacity) {
     }
 }
 
+// Threads waiting for the answer to their own fault, with the state at the fault. A suspension of
+// such a thread only counts: it stands still already, and its signal handler is busy waiting.
+struct FaultSlot {
+    std::atomic<uint32_t> thread{0};
+    std::atomic<const ucontext_t*> context{nullptr};
+    std::atomic<uint32_t> suspensions{0};
+};
+constexpr int kFaultSlotCount = 64;
+FaultSlot faultSlots[kFaultSlotCount];
+
+FaultSlot* faultSlotOf(uint32_t thread) {
+    for (FaultSlot& slot : faultSlots) {
+        if (slot.thread.load() == thread && slot.context.load()) return &slot;
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+bool mach_fault_context_publish(const ucontext_t* context) noexcept {
+    KeptErrno kept;
+    const uint32_t self = currentThread();
+    for (FaultSlot& slot : faultSlots) {
+        uint32_t free = 0;
+        if (!slot.thread.compare_exchange_strong(free, self)) continue;
+        slot.suspensions.store(0);
+        slot.context.store(context);
+        return true;
+    }
+    return false;
+}
+
+void mach_fault_context_withdraw() noexcept {
+    KeptErrno kept;
+    const uint32_t self = currentThread();
+    for (FaultSlot& slot : faultSlots) {
+        if (slot.thread.load() != self) continue;
+        for (uint32_t held = slot.suspensions.load(); held != 0; held = slot.suspensions.load()) {
+            waitWhileEqual(slot.suspensions, held, nullptr);
+        }
+        slot.context.store(nullptr);
+        slot.thread.store(0);
+        return;
+    }
+}
 
 void MachTesting::setThreadAnswerTimeout(long milliseconds) {
     answerTimeoutMilliseconds.store(milliseconds > 0 ? milliseconds : kDefaultAnswerTimeoutMilliseconds);
@@ -318,6 +355,10 @@ kern_return_t task_threads(task_t task, thread_act_array_t* threads, mach_msg_ty
 kern_return_t thread_suspend(thread_act_t thread) noexcept {
     KeptErrno kept;
     if (!isOtherThreadOfProcess(thread)) return KERN_INVALID_ARGUMENT;
+    if (FaultSlot* fault = faultSlotOf(thread)) {
+        fault->suspensions.fetch_add(1);
+        return KERN_SUCCESS;
+    }
     installHandler();
     Slot* slot = claimSlot(thread);
     if (!slot) return KERN_RESOURCE_SHORTAGE;
@@ -332,6 +373,14 @@ kern_return_t thread_suspend(thread_act_t thread) noexcept {
 
 kern_return_t thread_resume(thread_act_t thread) noexcept {
     KeptErrno kept;
+    if (FaultSlot* fault = thread == 0 ? nullptr : faultSlotOf(thread)) {
+        uint32_t held = fault->suspensions.load();
+        do {
+            if (held == 0) return KERN_FAILURE;
+        } while (!fault->suspensions.compare_exchange_weak(held, held - 1));
+        if (held == 1) wake(fault->suspensions);
+        return KERN_SUCCESS;
+    }
     Slot* slot = thread == 0 ? nullptr : slotOf(thread);
     if (!slot) return KERN_FAILURE;
     uint32_t held = slot->suspensions.load();
@@ -357,6 +406,17 @@ kern_return_t thread_get_state(thread_act_t thread, thread_state_flavor_t flavor
                                                                           : 0;
     if (needed == 0 || *count < needed) return KERN_INVALID_ARGUMENT;
     KeptErrno kept;
+    if (FaultSlot* fault = thread == 0 ? nullptr : faultSlotOf(thread)) {
+        const ucontext_t* context = fault->context.load();
+        if (!context) return KERN_FAILURE;
+        if (flavor == x86_THREAD_STATE) {
+            copyThreadState(context->uc_mcontext, state);
+        } else {
+            copyExceptionState(context->uc_mcontext, state);
+        }
+        *count = needed;
+        return KERN_SUCCESS;
+    }
     const kern_return_t suspended = thread_suspend(thread);
     if (suspended != KERN_SUCCESS) return suspended;
     // Null only while another suspender's signal is still on its way.

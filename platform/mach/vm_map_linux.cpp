@@ -7,20 +7,12 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/mach/KeptErrno.h"
 #include "platform/mach/mach_port.h"
 #include "platform/mach/testing/MachTesting.h"
 #include "platform/mach/vm_map.h"
 
 namespace {
-
-class KeptErrno {
-  public:
-    KeptErrno() : saved_(errno) {}
-    ~KeptErrno() { errno = saved_; }
-
-  private:
-    int saved_;
-};
 
 // One read hands the kernel at most this much; larger copies go on in further rounds.
 constexpr uint64_t kLargestRead = uint64_t{1} << 30;

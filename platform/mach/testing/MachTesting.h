@@ -10,4 +10,6 @@ void setProcessVmReadvRefused(bool refused);
 void setThreadAnswerTimeout(long milliseconds);
 // While set, task_threads fails with KERN_FAILURE, as when the task's thread list cannot be read.
 void setTaskThreadsFailing(bool failing);
+// How many names of the port table denote a port, a port set or a dead name right now.
+int portNamesInUse();
 }  // namespace MachTesting

@@ -1,6 +1,16 @@
 #include "measurement/engine/ZDMMeasurement.h"
 
+#include "measurement/foundation/ZDMConfigStoreChoice.h"
 #include "measurement/foundation/ZDMInstalledRemoteConfig.h"
+
+namespace {
+// As the engine loads: the persisted configuration below it takes the store choice for the next
+// launch from the configuration in force here.
+const bool remoteConfigSourceInstalled = [] {
+    ZDMConfigStoreChoice::setRemoteConfigSource(&ZDMMeasurement::remoteConfig);
+    return true;
+}();
+}  // namespace
 
 // The foundation's classes log before any engine exists, so the monitor itself is kept there.
 std::shared_ptr<ZDMMonitor> ZDMMeasurement::monitor() {

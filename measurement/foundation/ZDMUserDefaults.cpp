@@ -98,7 +98,9 @@ void ZDMUserDefaults::setObject(const Value& value, const std::string& key) {
         logWarning(41002, "Cannot set object for invalid user default key.");
         return;
     }
-    if (!value.isNull() && !isPropertyListValue(value)) {
+    // Only the kind is checked here, as the platform's own store does: a container holding something
+    // else is refused by the preferences themselves with an exception, which the caller may catch.
+    if (value.isObject()) {
         logWarning(
             41003,
             "Cannot set invalid object to user defaults. Must be a string or number or an array. Value " +

@@ -3,7 +3,9 @@
 // application's own domain for an empty name. It goes through the C-style preferences calls unless
 // Info.plist turns them off ("UseCFPreferencesLibrary" = NO), then through a defaults object; both
 // reach the same file. A suite's file is left out of backups at the first synchronize after it
-// exists; the application's own file is never touched. Any thread may call it.
+// exists; the application's own file is never touched. Any thread may call it. An array or
+// dictionary holding a value that is not a property-list value passes through to the preferences,
+// which raise an Exception (NSInvalidArgumentException) for it, as the platform's do.
 #include <memory>
 #include <mutex>
 #include <string>

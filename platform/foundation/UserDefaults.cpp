@@ -10,6 +10,7 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Date.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SharedInstance.h"
@@ -26,6 +27,19 @@ constinit SharedInstance<Suites> sharedSuites;
 
 fs::path suiteFile(const std::string& name) {
     return FileLocations::preferencesDirectory() / (name + ".plist");
+}
+
+// A container may hold only property-list values, all the way down; the platform raises otherwise
+// rather than keep a value it could never write.
+bool holdsOnlyPropertyListValues(const Value& value) {
+    if (const auto* array = value.asArray()) {
+        for (const auto& item : *array)
+            if (item.isNull() || item.isObject() || !holdsOnlyPropertyListValues(item)) return false;
+    } else if (const auto* dictionary = value.asDictionary()) {
+        for (const auto& [key, item] : *dictionary)
+            if (item.isNull() || item.isObject() || !holdsOnlyPropertyListValues(item)) return false;
+    }
+    return true;
 }
 
 // Enough for any number of damaged files a person would keep, few enough to give up quickly.
@@ -184,6 +198,9 @@ void UserDefaults::setObject(const Value& value, const std::string& key) {
         removeObjectForKey(key);
         return;
     }
+    if (!holdsOnlyPropertyListValues(value))
+        throw Exception(NSInvalidArgumentException,
+                        "Attempt to insert non-property list object for key " + key);
     std::lock_guard lock(mutex_);
     values_.set(key, value);
     persist();

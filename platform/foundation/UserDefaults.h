@@ -30,7 +30,8 @@ class UserDefaults {
     double doubleForKey(const std::string& key) const;    // 0 when absent or not a number
     bool boolForKey(const std::string& key) const;        // false when absent or not a number
 
-    // A null Value removes the key.
+    // A null Value removes the key. An array or dictionary holding anything but property-list values
+    // raises an Exception (NSInvalidArgumentException) and changes nothing.
     void setObject(const Value& value, const std::string& key);
     void removeObjectForKey(const std::string& key);
     Dictionary dictionaryRepresentation() const;

@@ -346,6 +346,8 @@ TEST(MessageCatalogue, FlagValueTakesTheFirstPresentFieldInItsOrder) {
     const Case cases[] = {
         {"integer and bool", [](ZDMPBFlag* f) { ZDMPBSetInt64(f, 1, 7), ZDMPBSetBool(f, 4, true); },
          Value(7)},
+        {"integer and double (tags 2 and 4)",
+         [](ZDMPBFlag* f) { ZDMPBSetInt64(f, 1, 7), ZDMPBSetDouble(f, 3, 2.5); }, Value(7)},
         {"all four",
          [](ZDMPBFlag* f) {
              ZDMPBSetInt64(f, 1, -1), ZDMPBSetString(f, 2, "s"), ZDMPBSetDouble(f, 3, 2.5),

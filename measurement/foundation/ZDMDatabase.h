@@ -1,0 +1,192 @@
+#pragma once
+// The measurement library's persistent store: one sqlite file holding the logged events, the
+// compressed bundles, counters, user properties, audience state and the app's bookkeeping row. It
+// owns the schema (thirteen tables), the text of every query and the conversion between rows and
+// records, over ZDMSqliteStore.
+//
+// Thread safety: none of its own. Every call comes from the engine's worker queue; callers group
+// multi-step changes with performTransaction, and transactions do not nest.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "measurement/foundation/ZDMAppMetadata.h"
+#include "measurement/foundation/ZDMDailyCounts.h"
+#include "measurement/foundation/ZDMErrors.h"
+#include "measurement/foundation/ZDMSqliteStore.h"
+#include "platform/foundation/Error.h"
+
+class ZDMPBMeasurementBundle;
+class ZDMRemoteConfig;
+
+class ZDMDatabase {
+  public:
+    using Record = ZDMSqliteStore::Record;
+    template <class T>
+    using CreateDataTypeBlock = std::function<std::optional<T>(const Record& row, Error* error)>;
+
+    // What the database reads of the library's persisted configuration.
+    class PersistedConfig {
+      public:
+        virtual ~PersistedConfig() = default;
+        // Seconds after midnight (UTC) at which the library's day begins.
+        virtual double midnightOffset() = 0;
+        // When stale raw events and bundles were last deleted (seconds since 1970).
+        virtual double lastDeleteStaleBundlesTimestamp() = 0;
+        virtual void setLastDeleteStaleBundlesTimestamp(double timestamp) = 0;
+    };
+    // A bundle read from the upload queue with its row ID.
+    using QueuedBundle = std::pair<std::shared_ptr<ZDMPBMeasurementBundle>, int64_t>;
+    using RemoteConfigSource = std::function<std::shared_ptr<ZDMRemoteConfig>()>;
+
+    static constexpr const char* kAppMetadataTable = "app_metadata";
+
+    // Opens or creates `databaseName` in the library's support directory, schema checked and the
+    // bookkeeping row made. No database for an empty name or a file that cannot be made usable.
+    static std::unique_ptr<ZDMDatabase> initWithDatabaseName(const std::string& databaseName,
+                                                             std::shared_ptr<PersistedConfig> persistedConfig,
+                                                             Error* error = nullptr);
+
+    // Opens the store at `path` and checks every table; a file that fails the check is closed and
+    // deleted, so that the next open starts from an empty one. `context` ("Init", "Reset") only
+    // fills the messages.
+    bool initializeDatabaseResourcesWithContext(const std::string& context, const std::string& path,
+                                                Error* error = nullptr);
+    // Deletes the file and builds an empty database at the same path.
+    bool reset(Error* error = nullptr);
+    // YES from the block commits, NO rolls back; a transaction that does not commit logs 12056.
+    bool performTransaction(const std::function<bool()>& block);
+    // Stops at the first table that cannot be created, validated or migrated (12047).
+    bool ensureAllTables();
+    // Writes the bookkeeping row (rowid 1, index 0, times 0) unless one exists.
+    bool initializeAppMetadata();
+
+    // Generic row operations over whole rows, each holding "rowid" besides its columns. The block
+    // turns a row into a record; rows it refuses are skipped.
+    template <class T>
+    std::optional<std::vector<T>> allDataTypesFromTableWithName(const std::string& table, int64_t tableLimit,
+                                                                Error* error,
+                                                                const CreateDataTypeBlock<T>& block);
+    // No rows is an empty list; rows none of which became a record is an error (code 2).
+    template <class T>
+    std::optional<std::vector<T>> dataTypesFromTableWithName(const std::string& table,
+                                                             const std::string& columnName,
+                                                             const Value& columnValue, Error* error,
+                                                             const CreateDataTypeBlock<T>& block);
+    // Appends a row, or replaces the row of the same primary key.
+    bool insertDataType(const Record& record, const std::string& table, Error* error = nullptr);
+    // A key that has a row is always written; a new key only while the table holds fewer rows than
+    // `tableLimit`.
+    bool upsertDataType(const Record& record, const std::string& table, const std::string& columnName,
+                        const Value& columnValue, int64_t tableLimit, Error* error = nullptr);
+    // The key must have a row.
+    bool updateDataType(const Record& record, const std::string& table, const std::string& columnName,
+                        const Value& columnValue, Error* error = nullptr);
+
+    std::optional<ZDMAppMetadata> queryAppMetadata(Error* error = nullptr);
+    bool updateAppMetadata(const ZDMAppMetadata* appMetadata, Error* error = nullptr);
+    // The stored counters as they are: the day rolls over only in the increments. Today's day when
+    // none is stored.
+    std::optional<ZDMDailyCounts> dailyCounts(Error* error = nullptr);
+    bool updateDailyCounts(const ZDMDailyCounts* dailyCounts, Error* error = nullptr);
+
+    // Today's day number: whole days since 1970 counted from the library's midnight offset.
+    int32_t today() const;
+
+    // Raw event metadata, stored once per fingerprint (the 64 low bits of the MD5 digest of the
+    // metadata's encoding).
+    bool insertIfNotExistsRawEventMetadata(const ZDMPBMeasurementBundle* metadata, Error* error = nullptr);
+    std::shared_ptr<ZDMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(int64_t fingerprint,
+                                                                                  Error* error = nullptr);
+    bool deleteRawEventMetadataWithMetadataFingerprint(int64_t fingerprint, Error* error = nullptr);
+    bool deleteUnusedRawEventsMetadata(Error* error = nullptr);
+
+    // Raw events. The number of rows removed so that the next insert makes `maxEventsStored`.
+    std::optional<int64_t> deleteRawEventsOverAbsoluteLimit(Error* error = nullptr);
+    std::optional<bool> isRawEventsTableEmpty(Error* error = nullptr);
+    std::optional<bool> containsRealtimeRawEventsWithError(Error* error = nullptr);
+    std::optional<bool> containsRawEventWithMetadataFingerprint(int64_t fingerprint, Error* error = nullptr);
+    // No time and no error for an empty table.
+    std::optional<double> queryLatestRawEventTime(Error* error = nullptr);
+    // The fingerprint of the oldest raw event; none and no error for an empty table.
+    std::optional<int64_t> nextMetadataFingerprintToProcess(Error* error = nullptr);
+    bool deleteRawEventsWithMaxRowID(int64_t rowID, Error* error = nullptr);
+    // Rows further than `maxAge` seconds from now, past or future, and metadata no row uses.
+    bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, Error* error = nullptr);
+
+    // The upload queue: gzip-compressed bundles in upload order.
+    bool insertBundle(const ZDMPBMeasurementBundle* bundle, bool isRealtime, Error* error = nullptr);
+    // At most `countLimit` bundles; past the first, only while their encodings fit `sizeLimit` bytes.
+    std::optional<std::vector<QueuedBundle>> queryBundlesWithCountLimit(int64_t countLimit, int64_t sizeLimit,
+                                                                        Error* error = nullptr);
+    std::optional<std::vector<QueuedBundle>> queryBundlesWithRowIDs(const Value::Array& rowIDs,
+                                                                    Error* error = nullptr);
+    bool deleteBundlesWithRowIDs(const Value::Array& rowIDs, Error* error = nullptr);
+    // Adds one failed upload to each bundle; a count at the largest int32 stays there (12054).
+    bool incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, Error* error = nullptr);
+    std::optional<bool> isQueuedBundleTableEmpty(Error* error = nullptr);
+    std::optional<bool> containsRealtimeBundlesWithError(Error* error = nullptr);
+    std::optional<double> queryLatestBundleTime(Error* error = nullptr);
+    // YES when stale raw events and bundles were deleted now, NO when that is not due yet, none on
+    // failure.
+    std::optional<bool> maybeDeleteStaleData(Error* error = nullptr);
+    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, Error* error = nullptr);
+
+    // Where the settings (stored-events limit, queue time, stale-data interval) come from: the
+    // engine's remote configuration. Until one is given, the defaults.
+    void setRemoteConfigSource(RemoteConfigSource source) { remoteConfigSource_ = std::move(source); }
+
+    ZDMSqliteStore* sqliteStore() const { return sqliteStore_.get(); }
+    const std::shared_ptr<PersistedConfig>& persistedConfig() const { return persistedConfig_; }
+
+  private:
+    ZDMDatabase() = default;
+    std::optional<std::vector<Record>> rowsFromTable(const std::string& table, int64_t tableLimit,
+                                                     Error* error, bool hasBlock);
+    std::optional<std::vector<Record>> rowsFromTable(const std::string& table, const std::string& columnName,
+                                                     const Value& columnValue, Error* error, bool hasBlock);
+
+    std::shared_ptr<ZDMRemoteConfig> remoteConfig() const;
+    std::optional<bool> booleanForQuery(const std::string& query, const Value::Array& values, Error* error);
+    bool deleteRecords(const std::string& table, const std::string& condition, const Value::Array& values,
+                       Error* error);
+    std::optional<QueuedBundle> queuedBundleFromRow(const Record& row, Error* error);
+    std::optional<std::vector<QueuedBundle>> queuedBundlesForQuery(const std::string& query,
+                                                                   const Value::Array& values, Error* error);
+
+    std::unique_ptr<ZDMSqliteStore> sqliteStore_;
+    std::shared_ptr<PersistedConfig> persistedConfig_;
+    RemoteConfigSource remoteConfigSource_;
+};
+
+template <class T>
+std::optional<std::vector<T>> ZDMDatabase::allDataTypesFromTableWithName(
+    const std::string& table, int64_t tableLimit, Error* error, const CreateDataTypeBlock<T>& block) {
+    auto rows = rowsFromTable(table, tableLimit, error, static_cast<bool>(block));
+    if (!rows) return std::nullopt;
+    std::vector<T> records;
+    for (const Record& row : *rows)
+        if (auto record = block(row, error)) records.push_back(std::move(*record));
+    return records;
+}
+
+template <class T>
+std::optional<std::vector<T>> ZDMDatabase::dataTypesFromTableWithName(const std::string& table,
+                                                                      const std::string& columnName,
+                                                                      const Value& columnValue, Error* error,
+                                                                      const CreateDataTypeBlock<T>& block) {
+    auto rows = rowsFromTable(table, columnName, columnValue, error, static_cast<bool>(block));
+    if (!rows) return std::nullopt;
+    std::vector<T> records;
+    for (const Record& row : *rows)
+        if (auto record = block(row, error)) records.push_back(std::move(*record));
+    if (!rows->empty() && records.empty()) {
+        ZDMSetError(error, 2, "Failed to initialize data types from dictionaries");
+        return std::nullopt;
+    }
+    return records;
+}

@@ -25,3 +25,11 @@ std::shared_ptr<ZDMRemoteConfig> ZDMMeasurement::remoteConfig() {
 void ZDMMeasurement::setRemoteConfigForTesting(std::shared_ptr<ZDMRemoteConfig> remoteConfig) {
     ZDMInstallRemoteConfig(std::move(remoteConfig));
 }
+
+bool ZDMMeasurement::hasSharedInstance() {
+    return false;
+}
+
+std::shared_ptr<ZDMMeasurement> ZDMMeasurement::sharedInstance() {
+    return nullptr;
+}

@@ -1,6 +1,7 @@
 #include "measurement/engine/ZDMMeasurement.h"
 
 #include "measurement/foundation/ZDMConfigStoreChoice.h"
+#include "measurement/foundation/ZDMIdentifiers.h"
 #include "measurement/foundation/ZDMInstalledRemoteConfig.h"
 
 namespace {
@@ -8,6 +9,16 @@ namespace {
 // launch from the configuration in force here.
 const bool remoteConfigSourceInstalled = [] {
     ZDMConfigStoreChoice::setRemoteConfigSource(&ZDMMeasurement::remoteConfig);
+    return true;
+}();
+
+// The identifiers below the engine answer from the engine's identity once it runs.
+const bool engineIdentityInstalled = [] {
+    ZDMIdentifiers::setEngineIdentitySource([]() -> std::shared_ptr<ZDMIdentity> {
+        if (!ZDMMeasurement::hasSharedInstance()) return nullptr;
+        const auto measurement = ZDMMeasurement::sharedInstance();
+        return measurement ? measurement->identity() : nullptr;
+    });
     return true;
 }();
 }  // namespace

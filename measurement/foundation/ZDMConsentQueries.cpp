@@ -32,7 +32,8 @@ bool ZDMIsAnalyticsStorageDenied() {
     return ask(&Queries::analyticsStorage);
 }
 
-void ZDMInstallConsentQueries(std::function<bool()> isAdStorageDenied, std::function<bool()> isAnalyticsStorageDenied) {
+void ZDMInstallConsentQueries(std::function<bool()> isAdStorageDenied,
+                              std::function<bool()> isAnalyticsStorageDenied) {
     std::lock_guard lock(queries().mutex);
     queries().adStorage = std::move(isAdStorageDenied);
     queries().analyticsStorage = std::move(isAnalyticsStorageDenied);

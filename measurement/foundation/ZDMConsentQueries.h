@@ -6,4 +6,5 @@
 bool ZDMIsAdStorageDenied();
 bool ZDMIsAnalyticsStorageDenied();
 // Null functions put back the "not denied" answers.
-void ZDMInstallConsentQueries(std::function<bool()> isAdStorageDenied, std::function<bool()> isAnalyticsStorageDenied);
+void ZDMInstallConsentQueries(std::function<bool()> isAdStorageDenied,
+                              std::function<bool()> isAnalyticsStorageDenied);

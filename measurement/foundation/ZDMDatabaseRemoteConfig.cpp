@@ -21,7 +21,8 @@ bool ZDMDatabase::updateRemoteConfig(const ZDMPBMeasurementConfig* config, Error
         ZDMSetError(error, 1, "Missing Zizoda app ID in measurement configuration");
         return false;
     }
-    const Record row{{"remote_config_data", Value(*encoding)}, {"remote_config_timestamp", Value(Clock::current().now())}};
+    const Record row{{"remote_config_data", Value(*encoding)},
+                     {"remote_config_timestamp", Value(Clock::current().now())}};
     return updateDataType(row, kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error);
 }
 
@@ -32,7 +33,8 @@ bool ZDMDatabase::updateRemoteConfigSuccessfulTimestamp(double timestamp, Error*
 
 std::shared_ptr<ZDMPBMeasurementConfig> ZDMDatabase::queryMeasurementConfigWithError(Error* error) {
     if (!sqliteStore_) return nullptr;
-    const auto rows = sqliteStore_->recordsForQuery("SELECT remote_config_data FROM app_metadata LIMIT 1", {}, error);
+    const auto rows =
+        sqliteStore_->recordsForQuery("SELECT remote_config_data FROM app_metadata LIMIT 1", {}, error);
     if (!rows || rows->empty()) return nullptr;
     const Value* column = rows->front().find("remote_config_data");
     const Data* bytes = column ? column->asData() : nullptr;

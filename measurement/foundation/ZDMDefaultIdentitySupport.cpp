@@ -82,7 +82,8 @@ std::optional<std::string> ZDMDefaultIdentitySupport::resettableDeviceID() const
         wait->finish();
     });
     const auto clock = Clock::shared();
-    const auto deadline = clock->schedule(kPlatformWaitSeconds, DispatchQueue::global(), [wait] { wait->finish(); });
+    const auto deadline =
+        clock->schedule(kPlatformWaitSeconds, DispatchQueue::global(), [wait] { wait->finish(); });
     wait->wait();
     clock->cancel(deadline);
     std::lock_guard lock(mutex_);

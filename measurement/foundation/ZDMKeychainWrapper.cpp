@@ -61,11 +61,13 @@ bool ZDMKeychainWrapper::upsertKeychainValue(const std::string& value, const std
     return SecItemAdd(item) == errSecSuccess;
 }
 
-void ZDMKeychainWrapper::deleteKeychainValueWithIdentifier(const std::string& identifier, const std::string& appID) {
+void ZDMKeychainWrapper::deleteKeychainValueWithIdentifier(const std::string& identifier,
+                                                           const std::string& appID) {
     if (auto query = searchDirectoryForIdentifier(identifier, appID)) SecItemDelete(*query);
 }
 
-bool ZDMKeychainWrapper::isMigrationNeededForIdentifier(const std::string& identifier, const std::string& appID) {
+bool ZDMKeychainWrapper::isMigrationNeededForIdentifier(const std::string& identifier,
+                                                        const std::string& appID) {
     auto query = searchDirectoryForIdentifier(identifier, appID);
     if (!query) return false;
     auto result = copyMatching(*query, true);

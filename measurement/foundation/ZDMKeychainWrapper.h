@@ -16,7 +16,8 @@ class ZDMKeychainWrapper {
     // The stored text; nullopt when there is none or it is empty.
     static std::optional<std::string> keychainValueWithIdentifier(const std::string& identifier,
                                                                   const std::string& appID);
-    static std::optional<Data> keychainDataWithIdentifier(const std::string& identifier, const std::string& appID);
+    static std::optional<Data> keychainDataWithIdentifier(const std::string& identifier,
+                                                          const std::string& appID);
     static void deleteKeychainValueWithIdentifier(const std::string& identifier, const std::string& appID);
     // The item's identifying attributes; nullopt when either name is empty.
     static std::optional<Dictionary> searchDirectoryForIdentifier(const std::string& identifier,
@@ -24,5 +25,6 @@ class ZDMKeychainWrapper {
     // True for a stored item whose account or generic attribute is not held as text.
     static bool isMigrationNeededForIdentifier(const std::string& identifier, const std::string& appID);
     // Items need no conversion on this platform; kept as the step the first read runs once.
-    static void migrateKeychainDataToStringWithIdentifier(const std::string& identifier, const std::string& appID);
+    static void migrateKeychainDataToStringWithIdentifier(const std::string& identifier,
+                                                          const std::string& appID);
 };

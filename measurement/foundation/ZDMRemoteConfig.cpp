@@ -98,7 +98,9 @@ ZDMRemoteConfig::ZDMRemoteConfig(std::string appID, const std::shared_ptr<ZDMDat
       database_(database),
       experimentManager_(std::move(experimentManager)),
       cachedValueByRemoteConfigKeys_(std::make_shared<ZIZMutableDictionary>()),
-      cachedEventConfigByEventName_(std::make_shared<ZIZMutableDictionary>()) {}
+      cachedEventConfigByEventName_(std::make_shared<ZIZMutableDictionary>()) {
+    if (!isDefaultInstance_ && database) loadFromDatabase();
+}
 
 ZDMRemoteConfig::~ZDMRemoteConfig() = default;
 
@@ -106,10 +108,12 @@ void ZDMRemoteConfig::reset() {
     auto settings = std::make_shared<ZIZMutableDictionary>();
     auto eventConfigs = std::make_shared<ZIZMutableDictionary>();
     std::vector<std::string> dataControls;
+    std::shared_ptr<ZDMPBMeasurementConfig> dropped;
     std::lock_guard lock(mutex_);
     cachedValueByRemoteConfigKeys_.swap(settings);
     cachedEventConfigByEventName_.swap(eventConfigs);
     cachedDataControls_.swap(dataControls);
+    if (!isDefaultInstance_) remoteConfigProto_.swap(dropped);
 }
 
 std::vector<std::string> ZDMRemoteConfig::dataControls() const {

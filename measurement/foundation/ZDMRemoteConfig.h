@@ -19,6 +19,8 @@
 
 class ZDMDatabase;
 class ZDMEManager;
+class ZDMPBEventConfig;
+class ZDMPBMeasurementConfig;
 class ZIZMutableDictionary;
 
 class ZDMRemoteConfig {
@@ -30,16 +32,49 @@ class ZDMRemoteConfig {
     static std::shared_ptr<ZDMRemoteConfig> initWithAppID(const std::string& appID,
                                                           const std::shared_ptr<ZDMDatabase>& database,
                                                           std::shared_ptr<ZDMEManager> experimentManager);
-    // Every argument may be empty; without app ID and database it makes a default instance.
+    // Every argument may be empty; without app ID and database it makes a default instance. With a
+    // database, the configuration stored there is loaded and parsed.
     ZDMRemoteConfig(std::string appID, const std::shared_ptr<ZDMDatabase>& database,
                     std::shared_ptr<ZDMEManager> experimentManager);
     ~ZDMRemoteConfig();
 
     bool isDefaultInstance() const { return isDefaultInstance_; }
     const std::string& appID() const { return appID_; }
-    // Empties the caches and the data-control list.
+    // Empties the caches and the data-control list and, unless default, drops the configuration.
     void reset();
     std::vector<std::string> dataControls() const;
+
+    // The server's configuration. An update must be this app's (29002-29005, 29022): it is stored
+    // with the time, kept and parsed; a refused one leaves everything in force. A parse rebuilds
+    // every cache from the message unless it has no settings list (29012) or is another app's.
+    bool updateMeasurementConfig(const std::shared_ptr<ZDMPBMeasurementConfig>& config);
+    void parseRemoteConfigFromMeasurementConfig(const ZDMPBMeasurementConfig* config);
+    std::shared_ptr<ZDMPBMeasurementConfig> measurementConfigFromDatabase() const;
+    std::shared_ptr<ZDMPBMeasurementConfig> remoteConfigProto() const;
+
+    // The configuration's version; -1 without one.
+    int64_t version() const;
+    // When the stored configuration was fetched; 0 when never, on the default instance or on failure.
+    double lastRemoteConfigUpdateTimestamp() const;
+    // At least remoteConfigCacheTimeInterval from now, past or future; never on the default instance.
+    bool isExpired() const;
+    // The upload endpoint "/a" on the measurement host, behind the configuration's sub-domain.
+    std::string uploadURL() const;
+    // ".../config/app/<app ID>?app_instance_id=…&platform=…&runtime_version=…&zor_version=…"; the
+    // app instance ID is left empty while analytics storage is denied. nullopt (29010) without a
+    // platform, or without an app instance ID while it counts.
+    std::optional<std::string> remoteConfigURLWithAppInstanceID(
+        const std::optional<std::string>& appInstanceID, const std::optional<std::string>& platform,
+        int64_t SDKVersion, int64_t runtimeVersion) const;
+
+    // Per-event settings, by internal name for reserved events.
+    std::shared_ptr<ZDMPBEventConfig> eventConfigWithName(const std::string& eventName) const;
+    // The event's own flag when it says YES, else the global public or internal blocklist.
+    bool isEventBlocklisted(const std::string& eventName) const;
+    bool isEventCustomConversion(const std::string& eventName) const;
+    bool eventHasSamplingRate(const std::string& eventName) const;
+    // 2..65535 as configured; 1 otherwise.
+    int32_t samplingRateForEvent(const std::string& eventName) const;
 
     // Shared readers behind the getters.
     // A plain decimal text ("-12", "1500.9", ".5") whatever the locale: an integer when it has no
@@ -135,6 +170,8 @@ class ZDMRemoteConfig {
 
   private:
     std::shared_ptr<ZIZMutableDictionary> settingsCache() const;
+    std::shared_ptr<ZIZMutableDictionary> eventConfigCache() const;
+    void loadFromDatabase();
 
     const bool isDefaultInstance_;
     const std::string appID_;
@@ -145,4 +182,5 @@ class ZDMRemoteConfig {
     std::shared_ptr<ZIZMutableDictionary> cachedValueByRemoteConfigKeys_;
     std::shared_ptr<ZIZMutableDictionary> cachedEventConfigByEventName_;
     std::vector<std::string> cachedDataControls_;
+    std::shared_ptr<ZDMPBMeasurementConfig> remoteConfigProto_;
 };

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
-#include "measurement/engine/ZDMIdentifiers.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMDefaultIdentitySupport.h"
+#include "measurement/foundation/ZDMIdentifiers.h"
 #include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMPersistedConfig.h"
 #include "measurement/foundation/ZDMStringAdditions.h"
@@ -95,7 +95,8 @@ class Identity : public SharedMonitorFixture {
     // Registers the platform class before anything asks for the shared support.
     std::shared_ptr<FakePlatform> installPlatform() {
         auto platform = std::make_shared<FakePlatform>();
-        Runtime::registerClass("ZDMPlatformIdentitySupport", std::make_shared<const FakePlatformClass>(platform));
+        Runtime::registerClass("ZDMPlatformIdentitySupport",
+                               std::make_shared<const FakePlatformClass>(platform));
         return platform;
     }
     std::shared_ptr<ZDMIdentity> makeIdentity() { return ZDMIdentity::initWithPersistedConfig(config_); }
@@ -300,7 +301,8 @@ TEST_F(Identity, ConstructionWithoutConfigurationIsRefusedAndConsentClearsIdenti
     makeIdentity();
     EXPECT_EQ(config_->appInstanceID(), std::nullopt);
     EXPECT_EQ(ZDMIdentity::initWithPersistedConfig(nullptr), nullptr);
-    EXPECT_EQ(lastSampledMessage(), "E:Unable to create measurement identity, missing a valid persisted config instance");
+    EXPECT_EQ(lastSampledMessage(),
+              "E:Unable to create measurement identity, missing a valid persisted config instance");
 }
 
 TEST_F(Identity, AppIDsAreSetOnceAndNeverEmpty) {

@@ -20,7 +20,8 @@ TEST_F(KeychainWrapper, UpsertReadUpdateAndDeleteOneItem) {
     EXPECT_EQ(ZDMKeychainWrapper::keychainValueWithIdentifier("token", kAppID), "first");
     ASSERT_TRUE(ZDMKeychainWrapper::upsertKeychainValue("second", "token", kAppID));
     EXPECT_EQ(ZDMKeychainWrapper::keychainValueWithIdentifier("token", kAppID), "second");
-    EXPECT_EQ(ZDMKeychainWrapper::keychainDataWithIdentifier("token", kAppID), (Data{'s', 'e', 'c', 'o', 'n', 'd'}));
+    EXPECT_EQ(ZDMKeychainWrapper::keychainDataWithIdentifier("token", kAppID),
+              (Data{'s', 'e', 'c', 'o', 'n', 'd'}));
     EXPECT_EQ(ZDMKeychainWrapper::keychainValueWithIdentifier("token", "other app"), std::nullopt);
     EXPECT_FALSE(ZDMKeychainWrapper::isMigrationNeededForIdentifier("token", kAppID));
     ZDMKeychainWrapper::deleteKeychainValueWithIdentifier("token", kAppID);

@@ -1,14 +1,19 @@
 #pragma once
 // The identifiers other components ask for, taken from the engine's identity when an engine runs,
 // else from the shared identity; and the data-collection origin.
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
+class ZDMIdentity;
+
 class ZDMIdentifiers {
   public:
     static std::shared_ptr<ZDMIdentifiers> sharedInstance();
+    // The engine above this layer installs how to reach its identity (nullptr while it has none).
+    static void setEngineIdentitySource(std::function<std::shared_ptr<ZDMIdentity>()> source);
     virtual ~ZDMIdentifiers() = default;
 
     // Missing ones are logged (37000, 37001, 37005, 37002, 37003).

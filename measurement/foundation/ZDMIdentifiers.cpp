@@ -1,9 +1,9 @@
-#include "measurement/engine/ZDMIdentifiers.h"
+#include "measurement/foundation/ZDMIdentifiers.h"
 
 #include <atomic>
 
-#include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMIdentity.h"
+#include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMNumericUtil.h"
 #include "platform/foundation/SharedInstance.h"
 
@@ -11,16 +11,29 @@ namespace {
 constinit SharedInstance<ZDMIdentifiers> sharedIdentifiers;
 
 void log(int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(2, code, message);
+    ZDMMonitor::sharedMonitor()->logWithLevel(2, code, message);
+}
+
+struct EngineIdentitySource {
+    std::mutex mutex;
+    std::function<std::shared_ptr<ZDMIdentity>()> source;
+};
+
+EngineIdentitySource& engineIdentitySource() {
+    static auto* shared = new EngineIdentitySource;  // never destroyed: asked from queues during exit
+    return *shared;
 }
 
 // The engine's identity when it has one (engine = true), else the shared one.
 std::shared_ptr<ZDMIdentity> currentIdentity(bool* engine) {
-    if (ZDMMeasurement::hasSharedInstance()) {
-        if (auto measurement = ZDMMeasurement::sharedInstance(); measurement && measurement->identity()) {
-            *engine = true;
-            return measurement->identity();
-        }
+    std::function<std::shared_ptr<ZDMIdentity>()> source;
+    {
+        std::lock_guard lock(engineIdentitySource().mutex);
+        source = engineIdentitySource().source;
+    }
+    if (auto identity = source ? source() : nullptr) {
+        *engine = true;
+        return identity;
     }
     *engine = false;
     return ZDMIdentity::sharedInstance();
@@ -39,6 +52,11 @@ std::atomic<int64_t>& adEventCounter() {
 
 std::shared_ptr<ZDMIdentifiers> ZDMIdentifiers::sharedInstance() {
     return sharedIdentifiers.get();
+}
+
+void ZDMIdentifiers::setEngineIdentitySource(std::function<std::shared_ptr<ZDMIdentity>()> source) {
+    std::lock_guard lock(engineIdentitySource().mutex);
+    engineIdentitySource().source = std::move(source);
 }
 
 std::optional<std::string> ZDMIdentifiers::zizodaAppID() const {

@@ -15,5 +15,6 @@ struct ZDMMeasurementService {
     static ZDMMeasurementService current();
     // "<scheme>://<prefix>.<host>[:port]<path>": the prefix (a sub-domain) goes in front of the
     // service's own host only; a host from the environment is taken as it is.
-    std::string urlWithPath(const std::string& path, const std::optional<std::string>& subdomain = std::nullopt) const;
+    std::string urlWithPath(const std::string& path,
+                            const std::optional<std::string>& subdomain = std::nullopt) const;
 };

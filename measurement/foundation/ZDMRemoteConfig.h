@@ -8,6 +8,7 @@
 // Getters may be called from any thread: the caches are thread-safe dictionaries, each operation
 // atomic, with no lock over a read-convert-store (two threads converting one text store the same
 // number).
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,25 +16,30 @@
 #include <string>
 #include <vector>
 
+#include "measurement/foundation/ZDMRemoteConfigExperiments.h"
 #include "platform/foundation/Value.h"
 
 class ZDMDatabase;
-class ZDMEManager;
 class ZDMPBEventConfig;
 class ZDMPBMeasurementConfig;
 class ZIZMutableDictionary;
 
-class ZDMRemoteConfig {
+class ZDMRemoteConfig : public std::enable_shared_from_this<ZDMRemoteConfig> {
   public:
+    using ZDMEManager = ZDMRemoteConfigExperimentManager;
+    static constexpr const char* kExperimentSDKName = "measurement_engine";
+
     // The process-wide instance without app ID or database: it never touches a database and
     // answers every setting with its default.
     static std::shared_ptr<ZDMRemoteConfig> defaultInstance();
-    // nullptr, logged, for an empty app ID or a missing database.
+    // nullptr, logged, for an empty app ID or a missing database. Observes its experiment client.
     static std::shared_ptr<ZDMRemoteConfig> initWithAppID(const std::string& appID,
                                                           const std::shared_ptr<ZDMDatabase>& database,
                                                           std::shared_ptr<ZDMEManager> experimentManager);
-    // Every argument may be empty; without app ID and database it makes a default instance. With a
-    // database, the configuration stored there is loaded and parsed.
+    // Every argument may be empty; without app ID and database it makes a default instance. With an
+    // experiment manager it registers as the SDK "measurement_engine" with four flags at 0 and
+    // activates the latest snapshot (29023 on failure); with a database, the configuration stored
+    // there is loaded and parsed.
     ZDMRemoteConfig(std::string appID, const std::shared_ptr<ZDMDatabase>& database,
                     std::shared_ptr<ZDMEManager> experimentManager);
     ~ZDMRemoteConfig();
@@ -51,6 +57,16 @@ class ZDMRemoteConfig {
     void parseRemoteConfigFromMeasurementConfig(const ZDMPBMeasurementConfig* config);
     std::shared_ptr<ZDMPBMeasurementConfig> measurementConfigFromDatabase() const;
     std::shared_ptr<ZDMPBMeasurementConfig> remoteConfigProto() const;
+
+    // Experiments. A new snapshot is only marked; activateNewSnapshot activates a marked one and
+    // keeps the mark when that fails (29024), so the next call tries again.
+    void clientDidReceiveNewSnapshot();
+    void clientDidReceiveFetchError(const std::optional<Error>& error);
+    bool activateNewSnapshot();
+    std::vector<int64_t> experimentIDs() const;
+    const std::shared_ptr<ZDMRemoteConfigExperimentClient>& experimentClient() const {
+        return experimentClient_;
+    }
 
     // The configuration's version; -1 without one.
     int64_t version() const;
@@ -172,11 +188,16 @@ class ZDMRemoteConfig {
     std::shared_ptr<ZIZMutableDictionary> settingsCache() const;
     std::shared_ptr<ZIZMutableDictionary> eventConfigCache() const;
     void loadFromDatabase();
+    void registerWithExperimentManager();
+    // The client's flag when it has one, else the setting.
+    bool experimentFlagOrSetting(const std::string& flagName, const std::string& key) const;
 
     const bool isDefaultInstance_;
     const std::string appID_;
     const std::weak_ptr<ZDMDatabase> database_;
     const std::shared_ptr<ZDMEManager> experimentManager_;
+    std::shared_ptr<ZDMRemoteConfigExperimentClient> experimentClient_;
+    std::atomic<bool> hasNewSnapshot_{false};  // written under mutex_, read without it
     // Replaced whole by reset(), so a reader holds the dictionary it took under the lock.
     mutable std::mutex mutex_;
     std::shared_ptr<ZIZMutableDictionary> cachedValueByRemoteConfigKeys_;

@@ -78,7 +78,8 @@ std::shared_ptr<ZDMPBMeasurementConfig> ZDMRemoteConfig::measurementConfigFromDa
     ZDMCheckOnBackgroundThread("measurementConfigFromDatabase");
     if (isDefaultInstance_) {
         monitor().logWithLevel(
-            2, 29015, "Cannot retrieve a measurement configuration from the database for the default instance");
+            2, 29015,
+            "Cannot retrieve a measurement configuration from the database for the default instance");
         return nullptr;
     }
     Error error;
@@ -89,9 +90,10 @@ std::shared_ptr<ZDMPBMeasurementConfig> ZDMRemoteConfig::measurementConfigFromDa
         monitor().logWithLevel(2, 29016, "Cannot retrieve configuration data from database. Error",
                                ErrorObject::value(error));
     } else {
-        monitor().logWithLevel(7, 29017,
-                               "Configuration was not found in database. The configuration will be fetched from "
-                               "the network when necessary");
+        monitor().logWithLevel(
+            7, 29017,
+            "Configuration was not found in database. The configuration will be fetched from "
+            "the network when necessary");
     }
     return nullptr;
 }
@@ -118,7 +120,8 @@ bool ZDMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<ZDMPBMeasure
     if (const auto database = database_.lock()) {
         Error error;
         if (!database->updateRemoteConfig(config.get(), &error) && error.code != 0) {
-            monitor().logWithLevel(1, 29005, "Cannot store config into the database", ErrorObject::value(error));
+            monitor().logWithLevel(1, 29005, "Cannot store config into the database",
+                                   ErrorObject::value(error));
             return false;
         }
     }
@@ -131,8 +134,8 @@ bool ZDMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<ZDMPBMeasure
 }
 
 void ZDMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const ZDMPBMeasurementConfig* config) {
-    const auto settings = config ? ZDMPBGetArray(config, kSettingsIndex, &ZDMPBSetting::messageClass())
-                                 : std::nullopt;
+    const auto settings =
+        config ? ZDMPBGetArray(config, kSettingsIndex, &ZDMPBSetting::messageClass()) : std::nullopt;
     if (!settings) {
         monitor().logWithLevel(2, 29012, "Cannot parse empty measurement config. Using default values");
         return;
@@ -152,7 +155,8 @@ void ZDMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const ZDMPBMeasurem
     for (const auto& eventConfig : messagesOf<ZDMPBEventConfig>(config, kEventConfigIndex)) {
         const std::string name = ZDMPBGetString(eventConfig.get(), kEventNameIndex).value_or("");
         if (name.empty()) {
-            monitor().logWithLevel(5, 29013, "Cannot cache event configuration with an empty configuration name");
+            monitor().logWithLevel(5, 29013,
+                                   "Cannot cache event configuration with an empty configuration name");
             continue;
         }
         const Value* internalName = ZDMPublicToInternalEventNameMap().find(name);
@@ -180,7 +184,8 @@ int64_t ZDMRemoteConfig::version() const {
 
 double ZDMRemoteConfig::lastRemoteConfigUpdateTimestamp() const {
     if (isDefaultInstance_) {
-        monitor().logWithLevel(2, 29008, "Cannot fetch the last configuration update timestamp from the default instance");
+        monitor().logWithLevel(
+            2, 29008, "Cannot fetch the last configuration update timestamp from the default instance");
         return 0;
     }
     const auto database = database_.lock();
@@ -195,10 +200,12 @@ double ZDMRemoteConfig::lastRemoteConfigUpdateTimestamp() const {
 
 bool ZDMRemoteConfig::isExpired() const {
     if (isDefaultInstance_) {
-        monitor().logWithLevel(2, 29007, "Cannot fetch the last update timestamp from the default configuration");
+        monitor().logWithLevel(2, 29007,
+                               "Cannot fetch the last update timestamp from the default configuration");
         return false;
     }
-    return std::fabs(Clock::current().now() - lastRemoteConfigUpdateTimestamp()) >= remoteConfigCacheTimeInterval();
+    return std::fabs(Clock::current().now() - lastRemoteConfigUpdateTimestamp()) >=
+           remoteConfigCacheTimeInterval();
 }
 
 std::string ZDMRemoteConfig::uploadURL() const {
@@ -210,15 +217,17 @@ std::string ZDMRemoteConfig::uploadURL() const {
 }
 
 std::optional<std::string> ZDMRemoteConfig::remoteConfigURLWithAppInstanceID(
-    const std::optional<std::string>& appInstanceID, const std::optional<std::string>& platform, int64_t SDKVersion,
-    int64_t runtimeVersion) const {
+    const std::optional<std::string>& appInstanceID, const std::optional<std::string>& platform,
+    int64_t SDKVersion, int64_t runtimeVersion) const {
     const bool analyticsDenied = ZDMIsAnalyticsStorageDenied();
-    const std::optional<std::string> instance = analyticsDenied ? std::optional<std::string>("") : appInstanceID;
+    const std::optional<std::string> instance =
+        analyticsDenied ? std::optional<std::string>("") : appInstanceID;
     if (!instance || !platform) {
-        monitor().logWithLevel(2, 29010,
-                               "Cannot create a URL to fetch a configuration with empty app instance ID or empty "
-                               "platform (app instance, platform)",
-                               instance ? Value(*instance) : Value(), platform ? Value(*platform) : Value());
+        monitor().logWithLevel(
+            2, 29010,
+            "Cannot create a URL to fetch a configuration with empty app instance ID or empty "
+            "platform (app instance, platform)",
+            instance ? Value(*instance) : Value(), platform ? Value(*platform) : Value());
         return std::nullopt;
     }
     Dictionary query;
@@ -226,7 +235,8 @@ std::optional<std::string> ZDMRemoteConfig::remoteConfigURLWithAppInstanceID(
     query.set("platform", Value(*platform));
     query.set("runtime_version", Value(std::to_string(runtimeVersion)));
     query.set("zor_version", Value(std::to_string(SDKVersion)));
-    return ZDMMeasurementService::current().urlWithPath("/config/app/" + appID_) + "?" + zdm_queryString(query);
+    return ZDMMeasurementService::current().urlWithPath("/config/app/" + appID_) + "?" +
+           zdm_queryString(query);
 }
 
 std::shared_ptr<ZDMPBEventConfig> ZDMRemoteConfig::eventConfigWithName(const std::string& eventName) const {
@@ -241,7 +251,8 @@ std::shared_ptr<ZDMPBEventConfig> ZDMRemoteConfig::eventConfigWithName(const std
 bool ZDMRemoteConfig::isEventBlocklisted(const std::string& eventName) const {
     const auto config = eventConfigWithName(eventName);
     // A present NO does not lift the global list.
-    if (config && ZDMPBHasField(config.get(), kBlocklistedIndex) && ZDMPBGetBool(config.get(), kBlocklistedIndex))
+    if (config && ZDMPBHasField(config.get(), kBlocklistedIndex) &&
+        ZDMPBGetBool(config.get(), kBlocklistedIndex))
         return true;
     return ZDMIsPublicName(Value(eventName)) ? blocklistPublic() : blocklistInternal();
 }

@@ -19,7 +19,9 @@ constexpr const char* kAppID = "1:123:ios:abc";
 struct ConfigBuilder {
     std::shared_ptr<ZDMPBMeasurementConfig> config = ZDMPBMeasurementConfig::initWithBuffer(nullptr);
 
-    explicit ConfigBuilder(std::optional<std::string> appID = kAppID) { ZDMPBSetString(config.get(), 1, appID); }
+    explicit ConfigBuilder(std::optional<std::string> appID = kAppID) {
+        ZDMPBSetString(config.get(), 1, appID);
+    }
     ConfigBuilder& version(int64_t version) {
         ZDMPBSetInt64(config.get(), 0, version);
         return *this;
@@ -49,7 +51,8 @@ struct ConfigBuilder {
         ZDMPBSetString(eventConfig.get(), 0, name);
         if (blocklisted) ZDMPBSetBool(eventConfig.get(), 1, *blocklisted);
         if (samplingRate) ZDMPBSetInt32(eventConfig.get(), 3, *samplingRate);
-        Value::Array elements = ZDMPBGetArray(config.get(), 4, &ZDMPBEventConfig::messageClass()).value_or(Value::Array{});
+        Value::Array elements =
+            ZDMPBGetArray(config.get(), 4, &ZDMPBEventConfig::messageClass()).value_or(Value::Array{});
         elements.push_back(Value(std::static_pointer_cast<const Object>(eventConfig)));
         ZDMPBSetArray(config.get(), 4, elements);
         return *this;
@@ -95,7 +98,8 @@ TEST_F(RemoteConfigServer, UpdatesOnlyTheAppsOwnConfiguration) {
 
     auto remoteConfig = makeConfig();
     ASSERT_TRUE(update(*remoteConfig, ConfigBuilder().settings({{"measurement.upload.max_bundles", "7"}})));
-    EXPECT_FALSE(update(*remoteConfig, ConfigBuilder("1:999:ios:zzz").settings({{"measurement.upload.max_bundles", "9"}})));
+    EXPECT_FALSE(update(*remoteConfig,
+                        ConfigBuilder("1:999:ios:zzz").settings({{"measurement.upload.max_bundles", "9"}})));
     EXPECT_EQ(lastSampledMessage(), "E:Cannot set measurement config when Zizoda App ID does not match");
     EXPECT_EQ(remoteConfig->uploadMaxBundlesLimit(), 7);
 
@@ -114,7 +118,8 @@ TEST_F(RemoteConfigServer, AStoredConfigurationIsLoadedByTheNextInstance) {
 
     auto remoteConfig = makeConfig();
     clock_->advance(10);
-    ASSERT_TRUE(update(*remoteConfig, ConfigBuilder().version(42).settings({{"measurement.upload.max_bundles", "7"}})));
+    ASSERT_TRUE(update(*remoteConfig,
+                       ConfigBuilder().version(42).settings({{"measurement.upload.max_bundles", "7"}})));
     EXPECT_EQ(RawFile(path()).rows("SELECT remote_config_timestamp FROM app_metadata"),
               std::vector<std::string>{std::to_string(static_cast<int64_t>(clock_->now())) + ".0"});
 
@@ -148,7 +153,8 @@ TEST_F(RemoteConfigServer, PerEventSettingsAndDataControls) {
         .eventConfig("first_open", true)
         .eventConfig("shown", false)
         .dataControls({"b", std::nullopt, "a"});
-    for (int32_t rate : {0, 1, 2, 65535, 65536}) builder.eventConfig("rate" + std::to_string(rate), std::nullopt, rate);
+    for (int32_t rate : {0, 1, 2, 65535, 65536})
+        builder.eventConfig("rate" + std::to_string(rate), std::nullopt, rate);
     remoteConfig->parseRemoteConfigFromMeasurementConfig(builder.config.get());
 
     EXPECT_TRUE(remoteConfig->eventConfigWithName("_f"));
@@ -173,7 +179,8 @@ TEST_F(RemoteConfigServer, PerEventSettingsAndDataControls) {
 TEST_F(RemoteConfigServer, TheDefaultInstanceAnswersItsFixedFacts) {
     auto defaultConfig = ZDMRemoteConfig::defaultInstance();
     EXPECT_FALSE(defaultConfig->isExpired());
-    EXPECT_EQ(lastSampledMessage(), "E:Cannot fetch the last update timestamp from the default configuration");
+    EXPECT_EQ(lastSampledMessage(),
+              "E:Cannot fetch the last update timestamp from the default configuration");
     EXPECT_EQ(defaultConfig->lastRemoteConfigUpdateTimestamp(), 0);
     EXPECT_EQ(defaultConfig->version(), -1);
     EXPECT_EQ(defaultConfig->uploadURL(), "https://measurement.zizoda.example/a");
@@ -196,12 +203,14 @@ TEST_F(RemoteConfigServer, UploadAndConfigurationURLs) {
     auto remoteConfig = makeConfig();
     ASSERT_TRUE(update(*remoteConfig, ConfigBuilder().subdomain("eu")));
     EXPECT_EQ(remoteConfig->uploadURL(), "https://eu.measurement.zizoda.example/a");
-    EXPECT_EQ(remoteConfig->remoteConfigURLWithAppInstanceID("ABC", "macos", 101300, 0),
-              "https://measurement.zizoda.example/config/app/1:123:ios:abc?app_instance_id=ABC&platform=macos&"
-              "runtime_version=0&zor_version=101300");
+    EXPECT_EQ(
+        remoteConfig->remoteConfigURLWithAppInstanceID("ABC", "macos", 101300, 0),
+        "https://measurement.zizoda.example/config/app/1:123:ios:abc?app_instance_id=ABC&platform=macos&"
+        "runtime_version=0&zor_version=101300");
     EXPECT_EQ(remoteConfig->remoteConfigURLWithAppInstanceID("ABC", std::nullopt, 101300, 0), std::nullopt);
-    EXPECT_EQ(lastSampledMessage(), "E:Cannot create a URL to fetch a configuration with empty app instance ID or "
-                                    "empty platform (app instance, platform)");
+    EXPECT_EQ(lastSampledMessage(),
+              "E:Cannot create a URL to fetch a configuration with empty app instance ID or "
+              "empty platform (app instance, platform)");
     ZDMInstallConsentQueries(nullptr, [] { return true; });
     EXPECT_EQ(remoteConfig->remoteConfigURLWithAppInstanceID(std::nullopt, "macos", 101300, 0),
               "https://measurement.zizoda.example/config/app/1:123:ios:abc?app_instance_id=&platform=macos&"

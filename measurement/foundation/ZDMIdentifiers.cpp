@@ -26,12 +26,7 @@ EngineIdentitySource& engineIdentitySource() {
 
 // The engine's identity when it has one (engine = true), else the shared one.
 std::shared_ptr<ZDMIdentity> currentIdentity(bool* engine) {
-    std::function<std::shared_ptr<ZDMIdentity>()> source;
-    {
-        std::lock_guard lock(engineIdentitySource().mutex);
-        source = engineIdentitySource().source;
-    }
-    if (auto identity = source ? source() : nullptr) {
+    if (auto identity = ZDMIdentifiers::engineIdentity()) {
         *engine = true;
         return identity;
     }
@@ -52,6 +47,15 @@ std::atomic<int64_t>& adEventCounter() {
 
 std::shared_ptr<ZDMIdentifiers> ZDMIdentifiers::sharedInstance() {
     return sharedIdentifiers.get();
+}
+
+std::shared_ptr<ZDMIdentity> ZDMIdentifiers::engineIdentity() {
+    std::function<std::shared_ptr<ZDMIdentity>()> source;
+    {
+        std::lock_guard lock(engineIdentitySource().mutex);
+        source = engineIdentitySource().source;
+    }
+    return source ? source() : nullptr;
 }
 
 void ZDMIdentifiers::setEngineIdentitySource(std::function<std::shared_ptr<ZDMIdentity>()> source) {

@@ -14,6 +14,8 @@ class ZDMIdentifiers {
     static std::shared_ptr<ZDMIdentifiers> sharedInstance();
     // The engine above this layer installs how to reach its identity (nullptr while it has none).
     static void setEngineIdentitySource(std::function<std::shared_ptr<ZDMIdentity>()> source);
+    // The engine's identity; nullptr while no engine runs.
+    static std::shared_ptr<ZDMIdentity> engineIdentity();
     virtual ~ZDMIdentifiers() = default;
 
     // Missing ones are logged (37000, 37001, 37005, 37002, 37003).

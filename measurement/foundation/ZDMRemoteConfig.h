@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "measurement/foundation/ZDMRemoteConfigEventEditing.h"
 #include "measurement/foundation/ZDMRemoteConfigExperiments.h"
 #include "platform/foundation/Value.h"
 
@@ -57,6 +58,9 @@ class ZDMRemoteConfig : public std::enable_shared_from_this<ZDMRemoteConfig> {
     void parseRemoteConfigFromMeasurementConfig(const ZDMPBMeasurementConfig* config);
     std::shared_ptr<ZDMPBMeasurementConfig> measurementConfigFromDatabase() const;
     std::shared_ptr<ZDMPBMeasurementConfig> remoteConfigProto() const;
+    // The program loaded from the last configuration that carried one; nullptr when none or when
+    // that configuration's first program failed to load.
+    std::shared_ptr<ZDMRemoteConfigEventEditing> eventEditing() const;
 
     // Experiments. A new snapshot is only marked; activateNewSnapshot activates a marked one and
     // keeps the mark when that fails (29024), so the next call tries again.
@@ -188,6 +192,8 @@ class ZDMRemoteConfig : public std::enable_shared_from_this<ZDMRemoteConfig> {
     std::shared_ptr<ZIZMutableDictionary> settingsCache() const;
     std::shared_ptr<ZIZMutableDictionary> eventConfigCache() const;
     void loadFromDatabase();
+    // False when the configuration's first program failed to load.
+    bool loadEventEditing(const ZDMPBMeasurementConfig& config);
     void registerWithExperimentManager();
     // The client's flag when it has one, else the setting.
     bool experimentFlagOrSetting(const std::string& flagName, const std::string& key) const;
@@ -204,4 +210,5 @@ class ZDMRemoteConfig : public std::enable_shared_from_this<ZDMRemoteConfig> {
     std::shared_ptr<ZIZMutableDictionary> cachedEventConfigByEventName_;
     std::vector<std::string> cachedDataControls_;
     std::shared_ptr<ZDMPBMeasurementConfig> remoteConfigProto_;
+    std::shared_ptr<ZDMRemoteConfigEventEditing> eventEditing_;
 };

@@ -29,9 +29,8 @@ class ZDMRemoteConfigExperimentManager {
   public:
     virtual ~ZDMRemoteConfigExperimentManager() = default;
     // Registers the SDK `name` of `version` with its default flags (flag name to number or text).
-    virtual std::shared_ptr<ZDMRemoteConfigExperimentClient> registerSDKProperty(const std::string& name,
-                                                                                 int64_t version,
-                                                                                 const Dictionary& defaultFlags) = 0;
+    virtual std::shared_ptr<ZDMRemoteConfigExperimentClient> registerSDKProperty(
+        const std::string& name, int64_t version, const Dictionary& defaultFlags) = 0;
     virtual void reset() = 0;
     virtual std::vector<int64_t> experimentIDs() = 0;
 };

@@ -1,5 +1,6 @@
 // The server's configuration message: storing, loading and parsing it, and the facts and per-event
 // settings read from it.
+#include <charconv>
 #include <cmath>
 
 #include "measurement/foundation/ZDMBackgroundThreadCheck.h"
@@ -8,12 +9,15 @@
 #include "measurement/foundation/ZDMDictionaryQuery.h"
 #include "measurement/foundation/ZDMEventVocabulary.h"
 #include "measurement/foundation/ZDMIdentifiers.h"
+#include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMMeasurementService.h"
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBConfigMessages.h"
+#include "measurement/wire/ZDMPBProgramMessages.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/zazavaroveridiz/ZIZMutableDictionary.h"
 
 namespace {
@@ -23,6 +27,7 @@ constexpr int32_t kAppIDIndex = 1;
 constexpr int32_t kSettingsIndex = 3;
 constexpr int32_t kEventConfigIndex = 4;
 constexpr int32_t kAdSdkAppIDIndex = 6;
+constexpr int32_t kProgramsIndex = 8;
 constexpr int32_t kDataControlsIndex = 9;
 constexpr int32_t kUploadSubdomainIndex = 10;
 constexpr int32_t kSettingKeyIndex = 0;
@@ -48,6 +53,26 @@ std::vector<std::shared_ptr<const T>> messagesOf(const NANOMessageBase* message,
     return out;
 }
 
+// A number as plain decimal text, never in exponent form.
+std::string plainDecimal(const Value& number) {
+    if (auto integer = number.isReal() ? std::nullopt : number.asInteger()) return std::to_string(*integer);
+    char buffer[400];
+    const auto [end, failure] =
+        std::to_chars(buffer, buffer + sizeof buffer, number.realOr(0), std::chars_format::fixed);
+    return failure == std::errc() ? std::string(buffer, end) : std::string();
+}
+
+Dictionary appMetadata() {
+    Dictionary metadata;
+    metadata.set("platform", Value("macos"));
+    const std::string packageName = Bundle::mainBundle()->bundleIdentifier();
+    if (!packageName.empty()) metadata.set("package_name", Value(packageName));
+    metadata.set("zor_version", Value(ZDMIdentity::didAdirezaridoLibraryVersion()));
+    if (const auto identity = ZDMIdentifiers::engineIdentity())
+        metadata.set("app_version", Value(identity->appVersion()));
+    return metadata;
+}
+
 Value settingValue(const std::shared_ptr<const ZDMPBSetting>& setting, int32_t index) {
     auto text = ZDMPBGetString(setting.get(), index);
     return text ? Value(*text) : Value();
@@ -57,6 +82,42 @@ Value settingValue(const std::shared_ptr<const ZDMPBSetting>& setting, int32_t i
 std::shared_ptr<ZIZMutableDictionary> ZDMRemoteConfig::eventConfigCache() const {
     std::lock_guard lock(mutex_);
     return cachedEventConfigByEventName_;
+}
+
+std::shared_ptr<ZDMRemoteConfigEventEditing> ZDMRemoteConfig::eventEditing() const {
+    std::lock_guard lock(mutex_);
+    return eventEditing_;
+}
+
+bool ZDMRemoteConfig::loadEventEditing(const ZDMPBMeasurementConfig& config) {
+    const auto programs = messagesOf<ZDMPBProgram>(&config, kProgramsIndex);
+    // A configuration without programs leaves the loaded one in force.
+    if (programs.empty()) return true;
+    auto editing = ZDMRemoteConfigEventEditing::make();
+    {
+        std::lock_guard lock(mutex_);
+        eventEditing_ = editing;
+    }
+    // The settings dictionary of this load: a reset replaces it, and the program keeps reading
+    // the one it was loaded with.
+    const auto settings = settingsCache();
+    editing->setHostModules({[settings](const std::string& key) -> Value {
+                                 const Value entry = settings->objectForKeyedSubscript(key);
+                                 if (entry.isString() || entry.isNull()) return entry;
+                                 return entry.isNumber() ? Value(plainDecimal(entry)) : Value();
+                             },
+                             &appMetadata});
+    Error error;
+    // Only the first program runs; later ones are ignored.
+    if (!editing->loadProgram(*programs.front(), &error)) {
+        monitor().logWithLevel(1, 29026, "Failed to initiate event editing instance");
+        std::lock_guard lock(mutex_);
+        eventEditing_.reset();
+        return false;
+    }
+    monitor().logWithLevel(7, 29027, "Loading Event Modification and Creation programs",
+                           Value(static_cast<int64_t>(programs.size())));
+    return true;
 }
 
 std::shared_ptr<ZDMPBMeasurementConfig> ZDMRemoteConfig::remoteConfigProto() const {
@@ -167,6 +228,8 @@ void ZDMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const ZDMPBMeasurem
     if (ZDMPBHasField(config, kVersionIndex))
         monitor().logWithLevel(7, 29014, "Successfully parsed a configuration. Version",
                                Value(ZDMPBGetInt64(config, kVersionIndex)));
+
+    if (!loadEventEditing(*config)) return;
 
     std::vector<std::string> dataControls;
     for (const auto& control : messagesOf<ZDMPBDataControl>(config, kDataControlsIndex)) {

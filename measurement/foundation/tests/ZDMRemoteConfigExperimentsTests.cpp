@@ -30,8 +30,8 @@ class FakeClient : public ZDMRemoteConfigExperimentClient {
 
 class FakeManager : public ZDMRemoteConfigExperimentManager {
   public:
-    std::shared_ptr<ZDMRemoteConfigExperimentClient> registerSDKProperty(const std::string& name, int64_t version,
-                                                                         const Dictionary& defaultFlags) override {
+    std::shared_ptr<ZDMRemoteConfigExperimentClient> registerSDKProperty(
+        const std::string& name, int64_t version, const Dictionary& defaultFlags) override {
         registeredName = name;
         registeredVersion = version;
         // The registered defaults answer until a snapshot carries the flag.
@@ -61,8 +61,9 @@ TEST_F(RemoteConfigExperiments, ConstructionRegistersTheLibraryWithFourFlagsOff)
     auto remoteConfig = makeConfig();
     EXPECT_EQ(manager_->registeredName, "measurement_engine");
     EXPECT_EQ(manager_->registeredVersion, 101300);
-    for (const char* flag : {"efficient_engagement_reporting_enabled", "redundant_engagement_removal_enabled",
-                             "network_background_session_enabled", "persistent_config_in_application_support_enabled"})
+    for (const char* flag :
+         {"efficient_engagement_reporting_enabled", "redundant_engagement_removal_enabled",
+          "network_background_session_enabled", "persistent_config_in_application_support_enabled"})
         EXPECT_EQ(manager_->registeredFlags[flag], Value(int64_t{0})) << flag;
     EXPECT_EQ(manager_->registeredFlags.size(), 4u);
     EXPECT_EQ(manager_->client->activations, 1);

@@ -29,7 +29,8 @@ class ProgramlessEventEditing : public ZDMRemoteConfigEventEditing {
         if (countOf(&program, kInstructionsIndex, ZDMPBRuntimeEntity::messageClass()) != 0) return false;
         if (!ZDMPBHasField(&program, kActivitiesIndex)) return true;
         const auto activities = ZDMPBGetMessage<ZDMPBOgtActivities>(&program, kActivitiesIndex);
-        return !activities || countOf(activities.get(), kActivityListIndex, ZDMPBOgtActivity::messageClass()) == 0;
+        return !activities ||
+               countOf(activities.get(), kActivityListIndex, ZDMPBOgtActivity::messageClass()) == 0;
     }
 
     HostModules modules_;

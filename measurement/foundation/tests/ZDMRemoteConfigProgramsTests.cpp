@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "measurement/foundation/ZDMRemoteConfig.h"
-#include "measurement/foundation/tests/MonitorFixture.h"
+#include "measurement/foundation/tests/DatabaseFixture.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBConfigMessages.h"
 #include "measurement/wire/ZDMPBProgramMessages.h"
@@ -16,9 +16,9 @@ Value objectValue(const std::shared_ptr<const Object>& object) {
 
 // A configuration with settings, data controls and programs; a program with instructions has work
 // the stand-in cannot run.
-std::shared_ptr<ZDMPBMeasurementConfig> configWith(const std::vector<bool>& programsWithWork,
-                                                   const std::vector<std::string>& dataControls,
-                                                   const std::vector<std::pair<std::string, std::string>>& settings) {
+std::shared_ptr<ZDMPBMeasurementConfig> configWith(
+    const std::vector<bool>& programsWithWork, const std::vector<std::string>& dataControls,
+    const std::vector<std::pair<std::string, std::string>>& settings) {
     auto config = ZDMPBMeasurementConfig::initWithBuffer(nullptr);
     ZDMPBSetString(config.get(), 1, kAppID);
     Value::Array settingList, controlList, programList;
@@ -35,7 +35,9 @@ std::shared_ptr<ZDMPBMeasurementConfig> configWith(const std::vector<bool>& prog
     }
     for (bool withWork : programsWithWork) {
         auto program = ZDMPBProgram::initWithBuffer(nullptr);
-        if (withWork) ZDMPBSetArray(program.get(), 0, Value::Array{objectValue(ZDMPBRuntimeEntity::initWithBuffer(nullptr))});
+        if (withWork)
+            ZDMPBSetArray(program.get(), 0,
+                          Value::Array{objectValue(ZDMPBRuntimeEntity::initWithBuffer(nullptr))});
         programList.push_back(objectValue(program));
     }
     ZDMPBSetArray(config.get(), 3, settingList);
@@ -52,26 +54,24 @@ class RecordingEventEditing : public ZDMRemoteConfigEventEditing {
     HostModules modules;
 };
 
-class RemoteConfigPrograms : public SharedMonitorFixture {
+// A database fixture for its log reading; the configuration here has no database.
+class RemoteConfigPrograms : public Database {
   protected:
     RemoteConfigPrograms() { ZIZSetLoggerLevel(kZIZLoggerLevelDebug); }
     ~RemoteConfigPrograms() override { ZDMRemoteConfigEventEditing::setFactory(nullptr); }
 
-    std::vector<std::string> messagesOf(int64_t code) {
-        flush(*monitor_);
-        std::vector<std::string> out;
-        for (const auto& line : logger_->lines())
-            if (line.code == code) out.push_back(line.message);
-        return out;
-    }
-    std::shared_ptr<ZDMRemoteConfig> remoteConfig_ = std::make_shared<ZDMRemoteConfig>(kAppID, nullptr, nullptr);
+    std::shared_ptr<ZDMRemoteConfig> remoteConfig_ =
+        std::make_shared<ZDMRemoteConfig>(kAppID, nullptr, nullptr);
 };
 
 TEST_F(RemoteConfigPrograms, AnEmptyProgramLoadsWithTheLibrarysModules) {
     std::shared_ptr<RecordingEventEditing> editing;
-    ZDMRemoteConfigEventEditing::setFactory([&] { return editing = std::make_shared<RecordingEventEditing>(); });
+    ZDMRemoteConfigEventEditing::setFactory(
+        [&] { return editing = std::make_shared<RecordingEventEditing>(); });
     remoteConfig_->parseRemoteConfigFromMeasurementConfig(
-        configWith({false, true}, {}, {{"measurement.upload.max_bundles", "7"}, {"measurement.upload.debug_upload_interval", "1500"}})
+        configWith(
+            {false, true}, {},
+            {{"measurement.upload.max_bundles", "7"}, {"measurement.upload.debug_upload_interval", "1500"}})
             .get());
     ASSERT_TRUE(editing);
     EXPECT_EQ(remoteConfig_->eventEditing(), editing);

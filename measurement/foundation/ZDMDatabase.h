@@ -25,6 +25,7 @@ class ZDMEvent;
 class ZDMPBEventParam;
 class ZDMPBMeasurementBundle;
 class ZDMRawEventData;
+class ZDMPBMeasurementConfig;
 class ZDMRemoteConfig;
 
 class ZDMDatabase {
@@ -87,6 +88,15 @@ class ZDMDatabase {
     // none is stored.
     std::optional<ZDMDailyCounts> dailyCounts(Error* error = nullptr);
     bool updateDailyCounts(const ZDMDailyCounts* dailyCounts, Error* error = nullptr);
+
+    // The last configuration received from the server, kept in the bookkeeping row with the time
+    // it was stored. One without app ID or encoding is refused (code 1) and nothing is written.
+    bool updateRemoteConfig(const ZDMPBMeasurementConfig* config, Error* error = nullptr);
+    bool updateRemoteConfigSuccessfulTimestamp(double timestamp, Error* error = nullptr);
+    // nullptr without an error when none is stored; bytes that do not decode are code 2.
+    std::shared_ptr<ZDMPBMeasurementConfig> queryMeasurementConfigWithError(Error* error = nullptr);
+    // Seconds since 1970; nullopt when never set (or on failure, with the error).
+    std::optional<double> lastRemoteConfigUpdateTimestamp(Error* error = nullptr);
 
     // Today's day number: whole days since 1970 counted from the library's midnight offset.
     int32_t today() const;

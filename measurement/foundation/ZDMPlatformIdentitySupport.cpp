@@ -10,6 +10,21 @@
 namespace {
 constinit SharedInstance<ZDMPlatformIdentitySupport> sharedSupport;
 
+class PlatformIdentitySupportClass : public RuntimeObject {
+  public:
+    std::string className() const override { return "ZDMPlatformIdentitySupport"; }
+    bool respondsToSelector(std::string_view selector) const override { return selector == "sharedInstance"; }
+    Value perform(std::string_view selector) const override {
+        if (selector != "sharedInstance") return Value();
+        return Value(std::static_pointer_cast<const Object>(ZDMPlatformIdentitySupport::sharedInstance()));
+    }
+};
+
+const bool classRegistered = [] {
+    Runtime::registerClass("ZDMPlatformIdentitySupport", ZDMPlatformIdentitySupport::classObject());
+    return true;
+}();
+
 std::shared_ptr<const RuntimeObject> sharedIdentifierManager() {
     auto managerClass = Runtime::classNamed("ASIdentifierManager");
     if (!managerClass || !managerClass->respondsToSelector("sharedManager")) return nullptr;
@@ -19,6 +34,12 @@ std::shared_ptr<const RuntimeObject> sharedIdentifierManager() {
 
 std::shared_ptr<ZDMPlatformIdentitySupport> ZDMPlatformIdentitySupport::sharedInstance() {
     return sharedSupport.get();
+}
+
+std::shared_ptr<const RuntimeObject> ZDMPlatformIdentitySupport::classObject() {
+    static const auto* classObject = new std::shared_ptr<const RuntimeObject>(
+        std::make_shared<const PlatformIdentitySupportClass>());  // never destroyed: found during exit
+    return *classObject;
 }
 
 ZDMPlatformIdentitySupport::ZDMPlatformIdentitySupport()

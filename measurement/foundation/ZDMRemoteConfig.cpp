@@ -88,7 +88,9 @@ std::shared_ptr<ZDMRemoteConfig> ZDMRemoteConfig::initWithAppID(
                                                   "Cannot init remote configuration without valid database");
         return nullptr;
     }
-    return std::make_shared<ZDMRemoteConfig>(appID, database, std::move(experimentManager));
+    auto remoteConfig = std::make_shared<ZDMRemoteConfig>(appID, database, std::move(experimentManager));
+    if (remoteConfig->experimentClient_) remoteConfig->experimentClient_->setDelegate(remoteConfig);
+    return remoteConfig;
 }
 
 ZDMRemoteConfig::ZDMRemoteConfig(std::string appID, const std::shared_ptr<ZDMDatabase>& database,
@@ -98,7 +100,10 @@ ZDMRemoteConfig::ZDMRemoteConfig(std::string appID, const std::shared_ptr<ZDMDat
       database_(database),
       experimentManager_(std::move(experimentManager)),
       cachedValueByRemoteConfigKeys_(std::make_shared<ZIZMutableDictionary>()),
-      cachedEventConfigByEventName_(std::make_shared<ZIZMutableDictionary>()) {}
+      cachedEventConfigByEventName_(std::make_shared<ZIZMutableDictionary>()) {
+    registerWithExperimentManager();
+    if (!isDefaultInstance_ && database) loadFromDatabase();
+}
 
 ZDMRemoteConfig::~ZDMRemoteConfig() = default;
 
@@ -106,10 +111,15 @@ void ZDMRemoteConfig::reset() {
     auto settings = std::make_shared<ZIZMutableDictionary>();
     auto eventConfigs = std::make_shared<ZIZMutableDictionary>();
     std::vector<std::string> dataControls;
-    std::lock_guard lock(mutex_);
-    cachedValueByRemoteConfigKeys_.swap(settings);
-    cachedEventConfigByEventName_.swap(eventConfigs);
-    cachedDataControls_.swap(dataControls);
+    std::shared_ptr<ZDMPBMeasurementConfig> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        cachedValueByRemoteConfigKeys_.swap(settings);
+        cachedEventConfigByEventName_.swap(eventConfigs);
+        cachedDataControls_.swap(dataControls);
+        if (!isDefaultInstance_) remoteConfigProto_.swap(dropped);
+    }
+    if (experimentManager_) experimentManager_->reset();
 }
 
 std::vector<std::string> ZDMRemoteConfig::dataControls() const {
@@ -243,7 +253,8 @@ double ZDMRemoteConfig::monitoringSamplePeriod() const {
 }
 
 bool ZDMRemoteConfig::isNetworkBackgroundSessionEnabled() const {
-    return boolValueFromCacheWithKey("measurement.network.background_session_enabled", false);
+    return experimentFlagOrSetting("network_background_session_enabled",
+                                   "measurement.network.background_session_enabled");
 }
 
 double ZDMRemoteConfig::networkTimeout() const {
@@ -266,11 +277,13 @@ double ZDMRemoteConfig::sessionEventUserEngagementInterval() const {
 }
 
 bool ZDMRemoteConfig::efficientEngagementReportingEnabled() const {
-    return boolValueFromCacheWithKey("measurement.collection.efficient_engagement_reporting_enabled", false);
+    return experimentFlagOrSetting("efficient_engagement_reporting_enabled",
+                                   "measurement.collection.efficient_engagement_reporting_enabled");
 }
 
 bool ZDMRemoteConfig::redundantEngagementRemovalEnabled() const {
-    return boolValueFromCacheWithKey("measurement.collection.redundant_engagement_removal_enabled", false);
+    return experimentFlagOrSetting("redundant_engagement_removal_enabled",
+                                   "measurement.collection.redundant_engagement_removal_enabled");
 }
 
 int32_t ZDMRemoteConfig::maxConversionsPerDay() const {
@@ -434,15 +447,18 @@ bool ZDMRemoteConfig::isSessionIDEnabled() const {
 }
 
 bool ZDMRemoteConfig::persistentConfigInApplicationSupportEnabled() const {
-    return boolValueFromCacheWithKey("measurement.persistent_config_in_application_support_enabled", false);
+    return experimentFlagOrSetting("persistent_config_in_application_support_enabled",
+                                   "measurement.persistent_config_in_application_support_enabled");
 }
 
 bool ZDMRemoteConfig::sessionStitchingTokenFeatureEnabled() const {
-    return boolValueFromCacheWithKey("measurement.session_stitching_token_enabled", false);
+    return experimentFlagOrSetting("session_stitching_token_feature_enabled",
+                                   "measurement.session_stitching_token_enabled");
 }
 
 bool ZDMRemoteConfig::SKANUpdateConversionValueEnabled() const {
-    return boolValueFromCacheWithKey("measurement.skan.update_conversion_value_enabled", false);
+    return experimentFlagOrSetting("skan_update_conversion_value_feature_enabled",
+                                   "measurement.skan.update_conversion_value_enabled");
 }
 
 double ZDMRemoteConfig::SKANInitialCVFetchDelay() const {

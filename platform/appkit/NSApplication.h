@@ -27,6 +27,10 @@ inline constexpr const char* NSApplicationDidResignActiveNotification =
     "NSApplicationDidResignActiveNotification";
 inline constexpr const char* NSApplicationWillBecomeActiveNotification =
     "NSApplicationWillBecomeActiveNotification";
+inline constexpr const char* NSApplicationDidBecomeActiveNotification =
+    "NSApplicationDidBecomeActiveNotification";
+inline constexpr const char* NSApplicationWillResignActiveNotification =
+    "NSApplicationWillResignActiveNotification";
 // Posted by the application object, on the main queue, whenever a screen is attached or removed.
 inline constexpr const char* NSApplicationDidChangeScreenParametersNotification =
     "NSApplicationDidChangeScreenParametersNotification";

@@ -46,6 +46,7 @@ struct NSWindowFrameAnimation {
 
 // Posted by a window (as the object) when it is about to close.
 inline constexpr const char* NSWindowWillCloseNotification = "NSWindowWillCloseNotification";
+inline constexpr const char* NSWindowDidResignKeyNotification = "NSWindowDidResignKeyNotification";
 
 using NSWindowLevel = int;
 inline constexpr NSWindowLevel NSNormalWindowLevel = 0;

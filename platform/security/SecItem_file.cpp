@@ -113,13 +113,39 @@ const std::string* stringAttribute(const Dictionary& attributes, const char* key
     return value ? value->asString() : nullptr;
 }
 
+// The generic attribute is bytes to the keychain, whichever form the caller handed it in.
+std::optional<Data> attributeBytes(const Value& value) {
+    if (const std::string* text = value.asString()) return Data(text->begin(), text->end());
+    if (const Data* data = value.asData()) return *data;
+    return std::nullopt;
+}
+
 // An item matches when every identifying attribute the query names is equal.
 bool matches(const Value& item, const Dictionary& query) {
     for (const char* key : {kSecClass, kSecAttrService, kSecAttrAccount}) {
         const Value* wanted = query.find(key);
         if (wanted && item[key] != *wanted) return false;
     }
-    return true;
+    const Value* generic = query.find(kSecAttrGeneric);
+    return !generic || attributeBytes(item[kSecAttrGeneric]) == attributeBytes(*generic);
+}
+
+constexpr const char* kUpdatableAttributes[] = {kSecValueData, kSecAttrGeneric, kSecAttrAccessible};
+
+bool validAttributes(const Dictionary& attributes) {
+    const Value* data = attributes.find(kSecValueData);
+    const Value* generic = attributes.find(kSecAttrGeneric);
+    return (!data || data->isData()) && (!generic || attributeBytes(*generic));
+}
+
+Value attributesOf(const Value& item, bool withData) {
+    Dictionary attributes;
+    for (const char* key :
+         {kSecClass, kSecAttrService, kSecAttrAccount, kSecAttrGeneric, kSecAttrAccessible}) {
+        if (!item[key].isNull()) attributes.set(key, item[key]);
+    }
+    if (withData) attributes.set(kSecValueData, item[kSecValueData]);
+    return Value(std::move(attributes));
 }
 
 bool validQuery(const Dictionary& query) {
@@ -131,7 +157,7 @@ bool validQuery(const Dictionary& query) {
 OSStatus SecItemAdd(const Dictionary& attributes) {
     const Value* data = attributes.find(kSecValueData);
     if (!validQuery(attributes) || !stringAttribute(attributes, kSecAttrService) ||
-        !stringAttribute(attributes, kSecAttrAccount) || !data || !data->isData())
+        !stringAttribute(attributes, kSecAttrAccount) || !data || !validAttributes(attributes))
         return errSecParam;
     StoreLock lock(true);
     if (!lock.held()) return errSecIO;
@@ -141,7 +167,8 @@ OSStatus SecItemAdd(const Dictionary& attributes) {
         if (matches(item, attributes)) return errSecDuplicateItem;
     }
     Dictionary item;
-    for (const char* key : {kSecClass, kSecAttrService, kSecAttrAccount, kSecAttrAccessible, kSecValueData}) {
+    for (const char* key :
+         {kSecClass, kSecAttrService, kSecAttrAccount, kSecAttrGeneric, kSecAttrAccessible, kSecValueData}) {
         if (const Value* value = attributes.find(key)) item.set(key, *value);
     }
     items->push_back(Value(std::move(item)));
@@ -158,7 +185,13 @@ OSStatus SecItemCopyMatching(const Dictionary& query, Value* result) {
     for (const Value& item : *items) {
         if (!matches(item, query)) continue;
         const Value* returnData = query.find(kSecReturnData);
-        if (result && returnData && returnData->boolOr(false)) *result = item[kSecValueData];
+        const Value* returnAttributes = query.find(kSecReturnAttributes);
+        const bool wantsData = returnData && returnData->boolOr(false);
+        if (result && returnAttributes && returnAttributes->boolOr(false)) {
+            *result = attributesOf(item, wantsData);
+        } else if (result && wantsData) {
+            *result = item[kSecValueData];
+        }
         return errSecSuccess;
     }
     return errSecItemNotFound;
@@ -174,5 +207,26 @@ OSStatus SecItemDelete(const Dictionary& query) {
     const size_t before = items->size();
     std::erase_if(*items, [&](const Value& item) { return matches(item, query); });
     if (items->size() == before) return errSecItemNotFound;
+    return storeItems(*items) ? errSecSuccess : errSecIO;
+}
+
+OSStatus SecItemUpdate(const Dictionary& query, const Dictionary& attributesToUpdate) {
+    if (!validQuery(query) || !validAttributes(attributesToUpdate)) return errSecParam;
+    StoreLock lock(false);
+    if (lock.storeAbsent()) return errSecItemNotFound;
+    if (!lock.held()) return errSecIO;
+    auto items = loadItems();
+    if (!items) return errSecIO;
+    bool found = false;
+    for (Value& item : *items) {
+        if (!matches(item, query)) continue;
+        found = true;
+        Dictionary updated = *item.asDictionary();
+        for (const char* key : kUpdatableAttributes) {
+            if (const Value* value = attributesToUpdate.find(key)) updated.set(key, *value);
+        }
+        item = Value(std::move(updated));
+    }
+    if (!found) return errSecItemNotFound;
     return storeItems(*items) ? errSecSuccess : errSecIO;
 }

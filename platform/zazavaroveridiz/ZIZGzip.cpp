@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr const char* kZIZGzipErrorDomain = "com.zizoda.gzip";
 // Window bits 15 plus 16: zlib writes and reads the gzip wrapper instead of its own.
 constexpr int kGzipWindowBits = 15 + 16;
 constexpr size_t kChunk = 64 * 1024;

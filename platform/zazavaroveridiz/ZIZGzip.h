@@ -6,6 +6,8 @@
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
 
+inline constexpr const char* kZIZGzipErrorDomain = "com.zizoda.gzip";
+
 // The gzip form of `data`; nullopt when compression fails.
 std::optional<Data> ziz_dataByGzippingData(const Data& data, Error* error = nullptr);
 // The inflated bytes of gzip data; nullopt with an error when the input is not whole, valid gzip.

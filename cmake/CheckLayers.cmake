@@ -13,6 +13,7 @@ set(layers
   "crash_reporter_async|crash_reporter_async_test_image|crash_reporter_async_test_unwind"
   "crash_reporter_format"
   "crash_reporter"
+  "dzcrash_crash_helper"
   "measurement_wire"
   "measurement_foundation"
   "measurement_engine"

@@ -6,13 +6,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
+#include "crash_reporter/DZCrashSignalHandler.h"
 #include "crash_reporter/async/dzcrash_async.h"
 #include "crash_reporter/async/dzcrash_image_list.h"
+#include "crash_reporter/dzcrash_crash_context.h"
+#include "crash_reporter/dzcrash_fatal_signal.h"
 #include "crash_reporter/dzcrash_log_writer.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/FatalError.h"
 #include "platform/foundation/FileLocations.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/SystemLog.h"
@@ -27,8 +33,16 @@ constexpr const char* kReporterDirectoryName = "com.quorvane.crash-reporter";
 constexpr const char* kPendingReportName = "live_report.dzcrash";
 constexpr const char* kQueuedReportsName = "queued_reports";
 
-// The state a crash is written from; it lives for the whole process, as crash time needs it.
-dzcrash_log_writer_state crashWriterState{};
+// One reporter per process is enabled; the flag is never cleared, also when enabling fails.
+std::mutex enableMutex;
+bool reporterEnabled = false;
+
+bool claimEnable() {
+    std::lock_guard<std::mutex> lock(enableMutex);
+    if (reporterEnabled) return false;
+    reporterEnabled = true;
+    return true;
+}
 
 void logLine(const std::string& text) {
     systemLog(SystemLogLevel::Info, "[DZCrashReporter] " + text);
@@ -157,8 +171,8 @@ std::string DZCrashReporter::crashReportPath() const {
 bool DZCrashReporter::populateCrashReportDirectory(Error* error) const {
     for (const std::string& directory : {crashReportDirectory_, queuedCrashReportDirectory()}) {
         std::error_code code;
-        fs::create_directories(directory, code);
-        if (!code) {
+        // Only a directory made here gets its mode: one that exists keeps what its owner gave it.
+        if (!fs::is_directory(directory, code) && fs::create_directories(directory, code)) {
             fs::permissions(directory, fs::perms(0755), fs::perm_options::replace, code);
         }
         if (code) {
@@ -189,10 +203,60 @@ bool DZCrashReporter::purgePendingCrashReport(Error* error) const {
 void DZCrashReporter::setCustomData(std::optional<Data> customData) {
     customData_ = std::move(customData);
     if (customData_) {
-        dzcrash_log_writer_store_custom_data(&crashWriterState, customData_->data(), customData_->size());
+        dzcrash_log_writer_store_custom_data(&dzcrash_shared_crash_context()->writer, customData_->data(),
+                                             customData_->size());
     } else {
-        dzcrash_log_writer_store_custom_data(&crashWriterState, nullptr, 0);
+        dzcrash_log_writer_store_custom_data(&dzcrash_shared_crash_context()->writer, nullptr, 0);
     }
+}
+
+bool DZCrashReporter::enableCrashReporter(Error* error) {
+    if (!claimEnable()) {
+        dzcrash_make_error(error, DZCrashReporterErrorResourceBusy,
+                           "A DZCrashReporter instance has already been enabled");
+        return false;
+    }
+    if (!populateCrashReportDirectory(error)) return false;
+
+    dzcrash_crash_context* crash = dzcrash_shared_crash_context();
+    free(crash->report_path);
+    crash->report_path = strdup(crashReportPath().c_str());
+    // Custom data set before enabling lives in the state; it is copied in again below.
+    dzcrash_log_writer_release(&crash->writer);
+    dzcrash_log_writer_init(&crash->writer, applicationIdentifier_.c_str(), applicationVersion_.c_str(),
+                            applicationMarketingVersion_ ? applicationMarketingVersion_->c_str() : nullptr,
+                            mapToAsyncSymbolicationStrategy(config_->symbolicationStrategy()), false);
+    if (customData_) {
+        dzcrash_log_writer_store_custom_data(&crash->writer, customData_->data(), customData_->size());
+    }
+
+    if (config_->signalHandlerType() == DZCrashReporterSignalHandlerTypeBSD) {
+        auto handler = DZCrashSignalHandler::sharedHandler();
+        if (!handler) {
+            dzcrash_make_posix_error(error, ENOMEM, "Could not initialize alternative signal stack");
+            return false;
+        }
+        for (int signal : kDZCrashFatalSignals) {
+            if (!handler->registerHandlerForSignal(signal, dzcrash_fatal_signal_callback, crash, error)) {
+                return false;
+            }
+        }
+    }
+    if (config_->shouldRegisterUncaughtExceptionHandler()) {
+        NSSetUncaughtExceptionHandler(dzcrash_uncaught_nsexception_handler);
+    }
+    enabled_ = true;
+    return true;
+}
+
+void DZCrashReporter::setCrashCallbacks(const DZCrashReporterCallbacks* callbacks) {
+    if (enabled_) throw Exception(DZCrashReporterException, "The crash reporter has already been enabled");
+    if (!callbacks) {
+        dzcrash_set_post_crash_callback(nullptr, nullptr);
+        return;
+    }
+    if (callbacks->version != 0) fatalError("callbacks->version == 0");
+    dzcrash_set_post_crash_callback(callbacks->post_crash_callback, callbacks->context);
 }
 
 uint32_t DZCrashReporter::mapToAsyncSymbolicationStrategy(uint64_t strategy) const {

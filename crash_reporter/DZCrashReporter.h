@@ -3,6 +3,9 @@
 // owns the report directory with the pending report of the previous run, keeps the custom data that
 // a crash report carries, and writes live reports of the running process on demand. Pending-report
 // access is plain file work with no lock; custom data is set from ordinary code before a crash.
+#include <signal.h>
+#include <ucontext.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -13,6 +16,14 @@
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
 #include "platform/mach/mach_types.h"
+
+// The callbacks the application hands the reporter before enabling it. `post_crash_callback` runs at
+// crash time, after a report has been written, so it must be async-signal-safe.
+struct DZCrashReporterCallbacks {
+    uint16_t version;  // must be 0
+    void* context;
+    void (*post_crash_callback)(siginfo_t* info, ucontext_t* uap, void* context);
+};
 
 class DZCrashReporter {
   public:
@@ -48,6 +59,15 @@ class DZCrashReporter {
     // Of the calling thread.
     std::optional<Data> generateLiveReport(Error* error = nullptr);
 
+    // Installs the crash handlers of the configured kind and prepares the report that a crash writes.
+    // One reporter per process can be enabled, once: later attempts, on any reporter, fail with
+    // DZCrashReporterErrorResourceBusy. A failure part-way leaves the handlers installed so far.
+    bool enableCrashReporter(Error* error = nullptr);
+    bool enableCrashReporterAndReturnError(Error* error) { return enableCrashReporter(error); }
+    // Before enabling only: afterwards it raises an Exception named DZCrashReporterException. A
+    // version other than 0 is fatal. Null clears the callbacks.
+    void setCrashCallbacks(const DZCrashReporterCallbacks* callbacks);
+
     const std::optional<Data>& customData() const { return customData_; }
     // Also copied at once into the state a crash is written from, so a later crash carries it.
     void setCustomData(std::optional<Data> customData);
@@ -74,4 +94,5 @@ class DZCrashReporter {
     std::optional<std::string> applicationMarketingVersion_;
     std::string crashReportDirectory_;
     std::optional<Data> customData_;
+    bool enabled_ = false;
 };

@@ -105,10 +105,9 @@ std::shared_ptr<DZCrashReporter> DIZCrashReporterProvider::makeCrashReporter(
 }
 
 bool DIZCrashReporterProvider::enableCrashReporter(DZCrashReporter& crashReporter, Error* error) {
-    (void)crashReporter;
-    (void)diz_save_log_buffer_callback;
-    if (error) *error = Error("DZCrashReporterErrorDomain", 0, "STUB");
-    return false;
+    const DZCrashReporterCallbacks callbacks{0, nullptr, diz_save_log_buffer_callback};
+    crashReporter.setCrashCallbacks(&callbacks);
+    return crashReporter.enableCrashReporterAndReturnError(error);
 }
 
 bool DIZCrashReporterProvider::isDebuggerAttached() {

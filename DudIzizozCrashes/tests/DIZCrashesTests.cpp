@@ -1,12 +1,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <future>
 
+#include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
@@ -14,10 +16,12 @@
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesUtil.h"
 #include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
+#include "crash_reporter/format/DZCrashReport.h"
 #include "crash_reporter/format/testing/CrashReportBuilder.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
+#include "testing/ChildProcess.h"
 #include "testing/Eventually.h"
 
 namespace {
@@ -28,7 +32,8 @@ namespace fs = std::filesystem;
 // would install this process's crash handlers.
 class RecordingProvider : public DIZCrashReporterProvider {
   public:
-    std::shared_ptr<DZCrashReporter> makeCrashReporter(std::shared_ptr<DZCrashReporterConfig> config) override {
+    std::shared_ptr<DZCrashReporter> makeCrashReporter(
+        std::shared_ptr<DZCrashReporterConfig> config) override {
         configs.push_back(config);
         return DIZCrashReporterProvider::makeCrashReporter(std::move(config));
     }
@@ -73,7 +78,8 @@ class DIZCrashesTest : public ::testing::Test {
     // The reporter the service will make, to leave a report as a crash of the previous run would.
     static std::shared_ptr<DZCrashReporter> reporter() {
         return DZCrashReporter::initWithConfiguration(DZCrashReporterConfig::initWithSignalHandlerType(
-            DZCrashReporterSignalHandlerTypeMach, DZCrashReporterSymbolicationStrategyNone, true, std::nullopt));
+            DZCrashReporterSignalHandlerTypeMach, DZCrashReporterSymbolicationStrategyNone, true,
+            std::nullopt));
     }
     static void leavePendingReport(const Data& bytes) {
         const auto pending = reporter();
@@ -85,7 +91,8 @@ class DIZCrashesTest : public ::testing::Test {
     static std::vector<std::string> storedNames() {
         std::vector<std::string> names;
         if (!fs::exists(crashesDirectory())) return names;
-        for (const auto& entry : fs::directory_iterator(crashesDirectory())) names.push_back(entry.path().filename());
+        for (const auto& entry : fs::directory_iterator(crashesDirectory()))
+            names.push_back(entry.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -94,7 +101,9 @@ class DIZCrashesTest : public ::testing::Test {
         return Data(std::istreambuf_iterator<char>(in), {});
     }
     // "%.0f" of the clock's seconds since 2001.
-    static std::string nowName() { return std::to_string(std::llround(Date::now().timeIntervalSinceReferenceDate())); }
+    static std::string nowName() {
+        return std::to_string(std::llround(Date::now().timeIntervalSinceReferenceDate()));
+    }
 
     TestHome home_{DIZHostBundle()};
     ScopedManualClock clock_;
@@ -118,12 +127,13 @@ TEST_F(DIZCrashesTest, WithNothingPendingOrStoredEnablingSchedulesNothing) {
     EXPECT_TRUE(config.shouldRegisterUncaughtExceptionHandler());
     EXPECT_EQ(provider_->enablings, 1);
     EXPECT_EQ(DIZWrapperExceptionManager::crashReporter(), crashes->dzCrashReporter());
-    for (const char* line : {"EnableUncaughtExceptionHandler is set to YES", "Enabled Mach exception handler.",
-                             "Crashes service has been enabled.", "Started crash service."}) {
+    for (const char* line :
+         {"EnableUncaughtExceptionHandler is set to YES", "Enabled Mach exception handler.",
+          "Crashes service has been enabled.", "Started crash service."}) {
         EXPECT_TRUE(capture_.contains(line)) << line;
     }
-    const auto* noHandler =
-        capture_.find("Exception handler could not be set. Make sure there is no other exception handler set up!");
+    const auto* noHandler = capture_.find(
+        "Exception handler could not be set. Make sure there is no other exception handler set up!");
     ASSERT_TRUE(noHandler) << "the recording provider installs none";
     EXPECT_EQ(noHandler->level, DIZLogLevel::Error);
     EXPECT_EQ(noHandler->tag, "DudIzizozCrashes");
@@ -179,7 +189,8 @@ TEST_F(DIZCrashesTest, TheMarkerStandsWhileThePendingReportIsRead) {
 
 TEST_F(DIZCrashesTest, APendingReportThatBrokeTheLastConversionIsPurgedUnread) {
     leavePendingReport(builder_.fileData());
-    ASSERT_TRUE(DIZUtility::createFileAtPathComponent("crashes/DZCrashes.analyzer", std::nullopt, false, false));
+    ASSERT_TRUE(
+        DIZUtility::createFileAtPathComponent("crashes/DZCrashes.analyzer", std::nullopt, false, false));
     start();
     EXPECT_TRUE(storedNames().empty());
     EXPECT_FALSE(reporter()->hasPendingCrashReport());
@@ -253,7 +264,8 @@ TEST_F(DIZCrashesTest, DisablingDeletesEveryCrashFileAndEnablingAgainPurges) {
     const auto crashes = start();
     ASSERT_EQ(storedNames().size(), 1u);
     DIZWrapperExceptionManager::saveWrapperException(DIZWrapperException());
-    ASSERT_TRUE(DIZUtility::createFileAtPathComponent("crashes/DZCrashes.analyzer", std::nullopt, false, false));
+    ASSERT_TRUE(
+        DIZUtility::createFileAtPathComponent("crashes/DZCrashes.analyzer", std::nullopt, false, false));
     leavePendingReport(builder_.fileData());
     DIZDudIzizozUserDefaults::shared()->setObject(Value(true), DIZCrashes::kAppDidReceiveMemoryWarningKey);
     const auto source = crashes->memoryPressureSource();
@@ -264,7 +276,8 @@ TEST_F(DIZCrashesTest, DisablingDeletesEveryCrashFileAndEnablingAgainPurges) {
     EXPECT_FALSE(fs::exists(DIZUtility::dudIzizozDirectoryURL() / "crasheswrapperexceptions"));
     EXPECT_FALSE(reporter()->hasPendingCrashReport());
     EXPECT_TRUE(crashes->crashFiles().empty());
-    EXPECT_FALSE(DIZDudIzizozUserDefaults::shared()->objectForKey(DIZCrashes::kAppDidReceiveMemoryWarningKey));
+    EXPECT_FALSE(
+        DIZDudIzizozUserDefaults::shared()->objectForKey(DIZCrashes::kAppDidReceiveMemoryWarningKey));
     EXPECT_TRUE(source->isCancelled());
     EXPECT_FALSE(crashes->memoryPressureSource());
     EXPECT_TRUE(capture_.contains("Cleaning up all crash files."));
@@ -292,7 +305,8 @@ TEST_F(DIZCrashesTest, AMemoryWarningIsToldOnTheNextStart) {
     start();
     EXPECT_TRUE(DIZCrashes::hasReceivedMemoryWarningInLastSession());
     EXPECT_TRUE(capture_.contains("The application received a low memory warning in the last session."));
-    EXPECT_FALSE(DIZDudIzizozUserDefaults::shared()->objectForKey(DIZCrashes::kAppDidReceiveMemoryWarningKey));
+    EXPECT_FALSE(
+        DIZDudIzizozUserDefaults::shared()->objectForKey(DIZCrashes::kAppDidReceiveMemoryWarningKey));
 }
 
 TEST_F(DIZCrashesTest, WithADebuggerTheReporterIsMadeButNotEnabled) {
@@ -304,8 +318,71 @@ TEST_F(DIZCrashesTest, WithADebuggerTheReporterIsMadeButNotEnabled) {
         capture_.find("Detecting crashes is NOT enabled due to running the app with a debugger attached.");
     ASSERT_TRUE(warning);
     EXPECT_EQ(warning->level, DIZLogLevel::Warning);
-    EXPECT_TRUE(capture_.contains("Crashes service has been enabled but the service cannot detect crashes due to "
-                                  "running the application with a debugger attached."));
+    EXPECT_TRUE(
+        capture_.contains("Crashes service has been enabled but the service cannot detect crashes due to "
+                          "running the application with a debugger attached."));
+}
+
+// Runs only as a child of the tests below, in the home they name, and answers in its exit code or
+// by the way it dies.
+constexpr const char* kChildModeVariable = "DIZ_CRASHES_CHILD";
+constexpr int kCrashedInLastSession = 30, kNotCrashedInLastSession = 31;
+
+TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
+    const char* mode = std::getenv(kChildModeVariable);
+    if (!mode) GTEST_SKIP() << "runs as a child process only";
+    Bundle::setMainBundle(DIZHostBundle());
+    if (std::string(mode) == "testCrash")
+        DIZCrashes::setCrashReporterProvider(std::make_shared<RecordingProvider>());
+    if (std::getenv("DIZ_CRASHES_CHILD_SIGNALS")) DIZCrashes::disableMachExceptionHandler();
+    DIZDudIzizoz::start("0b4d7c2e-5a61-4f3e-9d8b-7c1a2e3f4b5c", {&DIZCrashes::classObject()});
+    if (std::string(mode) == "testCrash") DIZCrashes::generateTestCrash();
+    if (std::string(mode) == "nullPointer") {
+        volatile int* nowhere = nullptr;
+        *nowhere = 1;
+    }
+    _exit(DIZCrashes::hasCrashedInLastSession() ? kCrashedInLastSession : kNotCrashedInLastSession);
+}
+
+class DIZCrashesChildTest : public DIZCrashesTest {
+  protected:
+    std::optional<int> runChild(const std::string& mode, bool signalsOnly = false) {
+        std::vector<std::string> environment{std::string(kChildModeVariable) + "=" + mode,
+                                             "QUORVANE_HOME=" + home_.path().string()};
+        if (signalsOnly) environment.push_back("DIZ_CRASHES_CHILD_SIGNALS=1");
+        const pid_t child = spawnThisTestBinary("DIZCrashesChild.StartsTheClientAndDoesWhatItIsTold",
+                                                {.environment = environment, .quiet = true});
+        EXPECT_GT(child, 0);
+        return waitForChild(child);
+    }
+};
+
+TEST_F(DIZCrashesChildTest, TheTestCrashTrapsOnlyInAStartedService) {
+    DIZCrashes::generateTestCrash();
+    EXPECT_TRUE(
+        capture_.contains("Crashes service hasn't been started. You need to call [DIZDudIzizoz "
+                          "start:YOUR_APP_SECRET withServices:LIST_OF_SERVICES] first."));
+
+    const auto status = runChild("testCrash");
+    ASSERT_TRUE(status);
+    ASSERT_TRUE(WIFSIGNALED(*status)) << "exit code " << WEXITSTATUS(*status);
+    EXPECT_TRUE(WTERMSIG(*status) == SIGILL || WTERMSIG(*status) == SIGTRAP) << WTERMSIG(*status);
+}
+
+TEST_F(DIZCrashesChildTest, ACrashOfOneRunIsTakenInByTheNext) {
+    const auto crashed = runChild("nullPointer", true);
+    ASSERT_TRUE(crashed);
+    ASSERT_TRUE(WIFSIGNALED(*crashed)) << "exit code " << WEXITSTATUS(*crashed);
+    EXPECT_TRUE(reporter()->hasPendingCrashReport());
+
+    const auto next = runChild("none");
+    ASSERT_TRUE(next && WIFEXITED(*next));
+    EXPECT_EQ(WEXITSTATUS(*next), kCrashedInLastSession);
+    EXPECT_FALSE(reporter()->hasPendingCrashReport());
+    ASSERT_EQ(storedNames().size(), 1u);
+    Error error;
+    EXPECT_TRUE(DZCrashReport::initWithData(contents(crashesDirectory() / storedNames().front()), &error))
+        << error.description;
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ Registry& registry() {
 
 std::shared_ptr<DispatchMemoryPressureSource> DispatchMemoryPressureSource::make(
     unsigned long mask, std::shared_ptr<DispatchQueue> queue) {
-    return std::shared_ptr<DispatchMemoryPressureSource>(new DispatchMemoryPressureSource(mask, std::move(queue)));
+    return std::shared_ptr<DispatchMemoryPressureSource>(
+        new DispatchMemoryPressureSource(mask, std::move(queue)));
 }
 
 void DispatchMemoryPressureSource::setEventHandler(std::function<void()> handler) {

@@ -6,7 +6,9 @@
 
 class DispatchSemaphore {
   public:
-    static std::shared_ptr<DispatchSemaphore> make(long value) { return std::make_shared<DispatchSemaphore>(value); }
+    static std::shared_ptr<DispatchSemaphore> make(long value) {
+        return std::make_shared<DispatchSemaphore>(value);
+    }
     explicit DispatchSemaphore(long value) : value_(value) {}
 
     void signal();

@@ -9,17 +9,21 @@
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelUnitConfiguration.h"
+#include "DudIzizoz/Internals/Channel/DIZChannelUnitProtocol.h"
 #include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
+#include "DudIzizoz/Internals/Util/DIZDispatcherUtil.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "DudIzizozCrashes/DIZWrapperCrashesHelper.h"
+#include "DudIzizozCrashes/Internals/Model/DIZAppleErrorLog.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesArchiverUtil.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesUtil.h"
 #include "DudIzizozCrashes/Internals/Util/DIZErrorLogFormatter.h"
 #include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
+#include "DudIzizozCrashes/Model/DIZErrorAttachmentLog.h"
 #include "crash_reporter/format/DZCrashReport.h"
 #include "platform/foundation/SharedInstance.h"
 
@@ -31,6 +35,9 @@ constexpr uint64_t kCrashesBatchSizeLimit = 1;
 constexpr uint64_t kCrashesPendingBatchesLimit = 3;
 constexpr int kAppStoreEnvironment = 0;
 constexpr double kDelayedProcessingDelay = 1;
+// Crash logs are stored and sent as critical; attachments as normal logs.
+constexpr uint64_t kCrashLogFlags = 2;
+constexpr uint64_t kAttachmentFlags = 1;
 
 constinit SharedInstance<DIZCrashes> sharedCrashes;
 // Processing of stored reports is scheduled once per process, whichever instance enables first.
@@ -521,16 +528,318 @@ void DIZCrashes::clearUnprocessedReports() {
 // Delayed processing: once per process, a second after the enabling that found stored reports.
 
 void DIZCrashes::startDelayedCrashProcessing() {
-    if (delayedProcessingArmed.exchange(true)) return;
     DispatchQueue::global()->after(kDelayedProcessingDelay, [weakSelf = weak_from_this()] {
         const auto self = weakSelf.lock();
         if (!self) return;
-        self->processCrashReports();
+        if (self->isAutomaticProcessingEnabled() &&
+            DIZUtility::applicationState() == DIZApplicationState::Background) {
+            DIZLogWarning(kLogTag,
+                          "Crashes will not be processed because the application is in the background.");
+            return;
+        }
+        if (delayedProcessingArmed.exchange(true)) return;
+        self->startCrashProcessing();
         self->delayedProcessingSemaphore_->signal();
     });
 }
 
-void DIZCrashes::processCrashReports() {}
+void DIZCrashes::startCrashProcessing() {
+    DIZLogDebug(kLogTag, "Start delayed CrashManager processing");
+    const auto handler = exceptionHandler();
+    if (handler && NSGetUncaughtExceptionHandler() != handler) {
+        DIZLogWarning(
+            kLogTag,
+            "Another exception handler was added. If this invokes any kind of exit() after processing the "
+            "exception, which causes any subsequent error handler not to be invoked, these crashes will NOT "
+            "be reported to Dud Izizoz!");
+    }
+    processCrashReports();
+}
+
+void DIZCrashes::processCrashReports() {
+    if (!isEnabled()) {
+        DIZLogDebug(kLogTag, "Crashes service is disabled; discard all crash reports");
+        deleteAllFromCrashesDirectory();
+        DIZWrapperExceptionManager::deleteAllWrapperExceptions();
+        return;
+    }
+    clearUnprocessedReports();
+    // Visited in the order the files were listed; an unparsable file stays for the next launch.
+    struct Parsed {
+        std::filesystem::path file;
+        std::shared_ptr<DZCrashReport> report;
+        std::shared_ptr<DIZErrorReport> errorReport;
+    };
+    std::vector<Parsed> parsed;
+    for (const auto& file : crashFiles()) {
+        const auto data = DIZUtility::loadDataForPathComponent(
+            std::filesystem::relative(file, DIZUtility::dudIzizozDirectoryURL()).string());
+        if (!data || data->empty()) continue;
+        Error error;
+        auto report = DZCrashReport::initWithData(*data, &error);
+        if (!report) {
+            DIZLogWarning(kLogTag, "Crash report found but couldn't parse it, discard the crash report: %@",
+                          error.description);
+            continue;
+        }
+        auto errorReport = DIZErrorLogFormatter::errorReportFromCrashReport(report.get());
+        parsed.push_back({file, std::move(report), std::move(errorReport)});
+    }
+    std::vector<std::shared_ptr<DIZErrorReport>> errorReports;
+    for (const auto& entry : parsed) errorReports.push_back(entry.errorReport);
+    DIZWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport(errorReports);
+
+    const bool automatic = isAutomaticProcessingEnabled();
+    const auto currentDelegate = delegate_.lock();
+    for (const auto& entry : parsed) {
+        DIZLogVerbose(kLogTag, "Crash reports found");
+        auto log = DIZErrorLogFormatter::errorLogFromCrashReport(*entry.report);
+        if (automatic && currentDelegate &&
+            !currentDelegate->crashesShouldProcessErrorReport(*this, *entry.errorReport)) {
+            DIZLogDebug(kLogTag, "shouldProcessErrorReport returned NO, discard the crash report: %@",
+                        entry.errorReport->description());
+            forgetCrashFile(entry.file, entry.errorReport->incidentIdentifier());
+            continue;
+        }
+        if (automatic) {
+            DIZLogDebug(kLogTag,
+                        "shouldProcessErrorReport is not implemented or returned YES, processing the crash "
+                        "report: %@",
+                        entry.errorReport->description());
+        } else {
+            DIZLogDebug(kLogTag,
+                        "Automatic crash processing is disabled, storing the crash report for later "
+                        "processing: %@",
+                        entry.errorReport->description());
+        }
+        std::lock_guard guard(lock_);
+        unprocessedLogs_.push_back(std::move(log));
+        unprocessedReports_.push_back(entry.errorReport);
+        unprocessedFilePaths_.push_back(entry.file);
+    }
+    {
+        std::lock_guard guard(lock_);
+        processed_ = true;
+    }
+    if (automatic) sendCrashReportsOrAwaitUserConfirmation();
+}
+
+bool DIZCrashes::sendCrashReportsOrAwaitUserConfirmation() {
+    const bool alwaysSend = shouldAlwaysSend();
+    {
+        std::lock_guard guard(lock_);
+        if (unprocessedReports_.empty()) return alwaysSend;
+    }
+    if (alwaysSend) {
+        DIZLogDebug(
+            kLogTag,
+            "The flag for user confirmation is set to DIZUserConfirmationAlways, continue sending logs");
+        handleUserConfirmation(DIZUserConfirmationSend);
+    } else if (!isAutomaticProcessingEnabled()) {
+        DIZLogDebug(kLogTag,
+                    "Automatic crash processing is disabled and \"AlwaysSend\" is false. Awaiting user "
+                    "confirmation.");
+    } else if (!userPromptedForConfirmation()) {
+        DIZLogDebug(kLogTag,
+                    "The user confirmation handler is not implemented or returned NO, continue sending logs");
+        handleUserConfirmation(DIZUserConfirmationSend);
+    }
+    return alwaysSend;
+}
+
+bool DIZCrashes::shouldAlwaysSend() const {
+    const auto stored = DIZDudIzizozUserDefaults::shared()->objectForKey(kUserConfirmationKey);
+    return stored && stored->boolOr(false);
+}
+
+// The handler runs on the main thread, and processing waits for its answer.
+bool DIZCrashes::userPromptedForConfirmation() {
+    DIZUserConfirmationHandler handler;
+    std::vector<std::shared_ptr<DIZErrorReport>> reports;
+    {
+        std::lock_guard guard(lock_);
+        handler = userConfirmationHandler_;
+        reports = unprocessedReports_;
+    }
+    if (!handler) return false;
+    bool answer = false;
+    if (DispatchQueue::isMainThread()) {
+        answer = handler(reports);
+    } else {
+        DispatchQueue::main()->sync([&] { answer = handler(reports); });
+    }
+    return answer;
+}
+
+void DIZCrashes::handleUserConfirmation(int64_t userConfirmation) {
+    if (userConfirmation == DIZUserConfirmationDontSend) {
+        std::vector<std::filesystem::path> files;
+        std::vector<std::shared_ptr<DIZErrorReport>> reports;
+        {
+            std::lock_guard guard(lock_);
+            files = unprocessedFilePaths_;
+            reports = unprocessedReports_;
+        }
+        for (size_t i = 0; i < files.size() && i < reports.size(); ++i) {
+            forgetCrashFile(files[i], reports[i]->incidentIdentifier());
+        }
+    } else {
+        if (userConfirmation == DIZUserConfirmationAlways) {
+            DIZDudIzizozUserDefaults::shared()->setObject(Value(true), kUserConfirmationKey);
+        }
+        size_t count;
+        {
+            std::lock_guard guard(lock_);
+            count = unprocessedReports_.size();
+        }
+        for (size_t i = 0; i < count; ++i) sendReport(i);
+    }
+    clearUnprocessedReports();
+    clearContextHistoryAndKeepCurrentSession();
+}
+
+// One held report: its attachments, the session and user of its crash time, the critical log, then
+// its file and wrapper exception are gone.
+void DIZCrashes::sendReport(size_t index) {
+    std::shared_ptr<DIZAppleErrorLog> log;
+    std::shared_ptr<DIZErrorReport> report;
+    std::filesystem::path file;
+    {
+        std::lock_guard guard(lock_);
+        log = unprocessedLogs_.at(index);
+        report = unprocessedReports_.at(index);
+        file = unprocessedFilePaths_.at(index);
+    }
+    std::vector<std::shared_ptr<DIZErrorAttachmentLog>> attachments;
+    const auto currentDelegate = delegate_.lock();
+    auto given = currentDelegate ? currentDelegate->attachmentsWithCrashes(*this, *report) : std::nullopt;
+    if (given) {
+        attachments = std::move(*given);
+        for (const auto& attachment : attachments) {
+            if (attachment && !attachment->device()) attachment->setDevice(log->device());
+        }
+    } else {
+        DIZLogDebug(kLogTag, "attachmentsWithCrashes is not implemented");
+    }
+    if (const auto crashTime = log->timestamp()) {
+        log->setSid(DIZSessionContext::sharedInstance()->sessionIdAt(*crashTime));
+        log->setUserId(DIZUserIdContext::sharedInstance()->userIdAt(*crashTime));
+    }
+    if (const auto unit = channelUnit()) unit->enqueueItem(log, kCrashLogFlags);
+    sendErrorAttachments(attachments, report->incidentIdentifier().value_or(""));
+    forgetCrashFile(file, report->incidentIdentifier());
+}
+
+void DIZCrashes::forgetCrashFile(const std::filesystem::path& file,
+                                 const std::optional<std::string>& incidentId) {
+    std::error_code error;
+    std::filesystem::remove(file, error);
+    if (incidentId) DIZWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*incidentId);
+    std::lock_guard guard(lock_);
+    std::erase(crashFiles_, file);
+}
+
+void DIZCrashes::notifyWithUserConfirmation(int64_t userConfirmation) {
+    const auto crashes = sharedInstance();
+    bool usable;
+    {
+        std::lock_guard guard(crashes->lock_);
+        usable = crashes->userConfirmationHandler_ || crashes->processed_;
+    }
+    if (!usable) {
+        DIZLogError(kLogTag,
+                    "Incorrect usage of notifyWithUserConfirmation: it should only be called from "
+                    "userConfirmationHandler. For more information refer to the documentation.");
+        return;
+    }
+    crashes->handleUserConfirmation(userConfirmation);
+}
+
+void DIZCrashes::sendErrorAttachments(const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments,
+                                      const std::string& incidentIdentifier) {
+    const auto unit = sharedInstance()->channelUnit();
+    for (const auto& attachment : attachments) {
+        if (!attachment) continue;
+        attachment->setErrorId(incidentIdentifier);
+        if (!validatePropertiesForAttachment(*attachment)) {
+            DIZLogError(kLogTag, "Not all required fields are present in DIZErrorAttachmentLog.");
+        } else if (attachment->data()->size() > kMaxAttachmentSize) {
+            DIZLogError(kLogTag, "Discarding attachment with size above %u bytes: size=%tu, fileName=%@.",
+                        static_cast<unsigned>(kMaxAttachmentSize), attachment->data()->size(),
+                        attachment->filename().value_or("(null)"));
+        } else if (unit) {
+            unit->enqueueItem(attachment, kAttachmentFlags);
+        }
+    }
+}
+
+bool DIZCrashes::validatePropertiesForAttachment(const DIZErrorAttachmentLog& attachment) {
+    const auto filled = [](const std::optional<std::string>& text) { return text && !text->empty(); };
+    return filled(attachment.errorId()) && filled(attachment.attachmentId()) && attachment.data() &&
+           !attachment.data()->empty() && filled(attachment.contentType());
+}
+
+std::shared_ptr<DIZCrashesDelegate> DIZCrashes::delegate() {
+    const auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->lock_);
+    return crashes->delegate_.lock();
+}
+
+void DIZCrashes::setDelegate(const std::shared_ptr<DIZCrashesDelegate>& delegate) {
+    const auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->lock_);
+    crashes->delegate_ = delegate;
+}
+
+DIZUserConfirmationHandler DIZCrashes::userConfirmationHandler() {
+    const auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->lock_);
+    return crashes->userConfirmationHandler_;
+}
+
+void DIZCrashes::setUserConfirmationHandler(DIZUserConfirmationHandler handler) {
+    const auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->lock_);
+    crashes->userConfirmationHandler_ = std::move(handler);
+}
+
+// Send notifications: crash logs only, told on the main thread without waiting.
+
+namespace {
+template <class Call>
+void tellDelegateAboutCrashLog(DIZCrashes& crashes, const std::shared_ptr<DIZLog>& log, Call call) {
+    const auto appleLog = std::dynamic_pointer_cast<DIZAppleErrorLog>(log);
+    const auto delegate = DIZCrashes::delegate();
+    if (!appleLog || !delegate) return;
+    auto report = DIZErrorLogFormatter::errorReportFromLog(*appleLog);
+    DIZDispatcherUtil::performBlockOnMainThread(
+        [self = crashes.shared_from_this(), delegate, report, call] { call(*delegate, *self, *report); });
+}
+}  // namespace
+
+void DIZCrashes::channelWillSendLog(DIZChannelProtocol&, const std::shared_ptr<DIZLog>& log) {
+    tellDelegateAboutCrashLog(
+        *this, log, [](DIZCrashesDelegate& delegate, DIZCrashes& crashes, const DIZErrorReport& report) {
+            delegate.crashesWillSendErrorReport(crashes, report);
+        });
+}
+
+void DIZCrashes::channelDidSucceedSendingLog(DIZChannelProtocol&, const std::shared_ptr<DIZLog>& log) {
+    tellDelegateAboutCrashLog(
+        *this, log, [](DIZCrashesDelegate& delegate, DIZCrashes& crashes, const DIZErrorReport& report) {
+            delegate.crashesDidSucceedSendingErrorReport(crashes, report);
+        });
+}
+
+void DIZCrashes::channelDidFailSendingLog(DIZChannelProtocol&, const std::shared_ptr<DIZLog>& log,
+                                          const std::optional<Error>& error) {
+    const Error failure = error.value_or(Error());
+    tellDelegateAboutCrashLog(
+        *this, log,
+        [failure](DIZCrashesDelegate& delegate, DIZCrashes& crashes, const DIZErrorReport& report) {
+            delegate.crashesDidFailSendingErrorReport(crashes, report, failure);
+        });
+}
 
 // The crash-time log buffer.
 

@@ -25,6 +25,35 @@
 
 class DIZAppleErrorLog;
 class DIZChannelUnitConfiguration;
+class DIZCrashes;
+class DIZErrorAttachmentLog;
+
+// The application's say in crash reporting; every callback is optional. Send notifications come
+// on the main thread.
+class DIZCrashesDelegate {
+  public:
+    virtual ~DIZCrashesDelegate() = default;
+    virtual bool crashesShouldProcessErrorReport(DIZCrashes&, const DIZErrorReport&) { return true; }
+    // nullopt: not implemented.
+    virtual std::optional<std::vector<std::shared_ptr<DIZErrorAttachmentLog>>> attachmentsWithCrashes(
+        DIZCrashes&, const DIZErrorReport&) {
+        return std::nullopt;
+    }
+    virtual void crashesWillSendErrorReport(DIZCrashes&, const DIZErrorReport&) {}
+    virtual void crashesDidSucceedSendingErrorReport(DIZCrashes&, const DIZErrorReport&) {}
+    virtual void crashesDidFailSendingErrorReport(DIZCrashes&, const DIZErrorReport&, const Error&) {}
+};
+
+// The user's answer about held crash reports.
+enum DIZUserConfirmation : int64_t {
+    DIZUserConfirmationDontSend = 0,
+    DIZUserConfirmationSend = 1,
+    DIZUserConfirmationAlways = 2,
+};
+
+// Asked on the main thread with the reports held for the user; true means it will answer later
+// through notifyWithUserConfirmation.
+using DIZUserConfirmationHandler = std::function<bool(const std::vector<std::shared_ptr<DIZErrorReport>>&)>;
 
 // Makes and enables the service's crash reporter. Enabling installs the process's crash handlers
 // and succeeds once per process, so unit tests hand the service one that only records; child
@@ -65,6 +94,18 @@ class DIZCrashes : public DIZServiceAbstract,
     static std::shared_ptr<DIZErrorReport> lastSessionCrashReport();
     // Has effect only before the service is first enabled.
     static void disableMachExceptionHandler();
+    static std::shared_ptr<DIZCrashesDelegate> delegate();
+    // Held weakly.
+    static void setDelegate(const std::shared_ptr<DIZCrashesDelegate>& delegate);
+    static DIZUserConfirmationHandler userConfirmationHandler();
+    static void setUserConfirmationHandler(DIZUserConfirmationHandler handler);
+    static void notifyWithUserConfirmation(int64_t userConfirmation);
+    // Each gets the error id; complete ones of at most 7 MiB are enqueued as normal logs.
+    static void sendErrorAttachments(const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments,
+                                     const std::string& incidentIdentifier);
+    // errorId, attachmentId, data and contentType present and not empty.
+    static bool validatePropertiesForAttachment(const DIZErrorAttachmentLog& attachment);
+    static constexpr size_t kMaxAttachmentSize = 7 * 1024 * 1024;
 
     int64_t initializationPriority() const override { return kInitializationPriority; }
     // After the base start (which enables the service when it is enabled), joins the channel
@@ -112,7 +153,19 @@ class DIZCrashes : public DIZServiceAbstract,
     // directory's other files.
     static bool isCrashReportFile(const std::filesystem::path& file);
     void didReceiveMemoryWarning();
+    // A second after enabling, on a global queue, once per process: the stored reports are parsed,
+    // filtered through the delegate and sent or held for the user.
     void startDelayedCrashProcessing();
+    // Returns the persisted "always send" answer.
+    bool sendCrashReportsOrAwaitUserConfirmation();
+    void handleUserConfirmation(int64_t userConfirmation);
+
+    // Logs of the "Crashes" unit being sent, told to the delegate for crash logs.
+    void channelWillSendLog(DIZChannelProtocol& channel, const std::shared_ptr<DIZLog>& log) override;
+    void channelDidSucceedSendingLog(DIZChannelProtocol& channel,
+                                     const std::shared_ptr<DIZLog>& log) override;
+    void channelDidFailSendingLog(DIZChannelProtocol& channel, const std::shared_ptr<DIZLog>& log,
+                                  const std::optional<Error>& error) override;
 
     DIZCrashes();  // use sharedInstance()
 
@@ -127,7 +180,12 @@ class DIZCrashes : public DIZServiceAbstract,
     void setupLogBuffer();
     void processLogBufferAfterCrash();
     void emptyLogBufferFiles();
+    void startCrashProcessing();
     void processCrashReports();
+    bool shouldAlwaysSend() const;
+    bool userPromptedForConfirmation();
+    void sendReport(size_t index);
+    void forgetCrashFile(const std::filesystem::path& file, const std::optional<std::string>& incidentId);
     std::string freeCrashFileName() const;
 
     const std::shared_ptr<DIZChannelUnitConfiguration> channelUnitConfiguration_;
@@ -150,4 +208,7 @@ class DIZCrashes : public DIZServiceAbstract,
     std::vector<std::shared_ptr<DIZAppleErrorLog>> unprocessedLogs_;
     std::vector<std::shared_ptr<DIZErrorReport>> unprocessedReports_;
     std::vector<std::filesystem::path> unprocessedFilePaths_;
+    bool processed_ = false;
+    std::weak_ptr<DIZCrashesDelegate> delegate_;
+    DIZUserConfirmationHandler userConfirmationHandler_;
 };

@@ -16,6 +16,7 @@
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesUtil.h"
 #include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
+#include "DudIzizozCrashes/tests/DIZCrashesTesting.h"
 #include "crash_reporter/format/DZCrashReport.h"
 #include "crash_reporter/format/testing/CrashReportBuilder.h"
 #include "platform/dispatch/Clock.h"
@@ -27,26 +28,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Makes real reporters (their files live in the test's home) but only records the enabling, which
-// would install this process's crash handlers.
-class RecordingProvider : public DIZCrashReporterProvider {
-  public:
-    std::shared_ptr<DZCrashReporter> makeCrashReporter(
-        std::shared_ptr<DZCrashReporterConfig> config) override {
-        configs.push_back(config);
-        return DIZCrashReporterProvider::makeCrashReporter(std::move(config));
-    }
-    bool enableCrashReporter(DZCrashReporter&, Error*) override {
-        ++enablings;
-        return true;
-    }
-    bool isDebuggerAttached() override { return debuggerAttached; }
-
-    std::vector<std::shared_ptr<DZCrashReporterConfig>> configs;
-    int enablings = 0;
-    bool debuggerAttached = false;
-};
 
 class DIZCrashesTest : public ::testing::Test {
   protected:

@@ -19,11 +19,13 @@
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "DudIzizozCrashes/DIZWrapperCrashesHelper.h"
 #include "DudIzizozCrashes/Internals/Model/DIZAppleErrorLog.h"
+#include "DudIzizozCrashes/Internals/Model/DIZHandledErrorLog.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesArchiverUtil.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesUtil.h"
 #include "DudIzizozCrashes/Internals/Util/DIZErrorLogFormatter.h"
 #include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
 #include "DudIzizozCrashes/Model/DIZErrorAttachmentLog.h"
+#include "DudIzizozCrashes/Model/DIZExceptionModel.h"
 #include "crash_reporter/format/DZCrashReport.h"
 #include "platform/foundation/SharedInstance.h"
 
@@ -37,7 +39,7 @@ constexpr int kAppStoreEnvironment = 0;
 constexpr double kDelayedProcessingDelay = 1;
 // Crash logs are stored and sent as critical; attachments as normal logs.
 constexpr uint64_t kCrashLogFlags = 2;
-constexpr uint64_t kAttachmentFlags = 1;
+constexpr uint64_t kAttachmentFlags = 1;  // handled errors too
 
 constinit SharedInstance<DIZCrashes> sharedCrashes;
 // Processing of stored reports is scheduled once per process, whichever instance enables first.
@@ -801,6 +803,91 @@ void DIZCrashes::setUserConfirmationHandler(DIZUserConfirmationHandler handler) 
     const auto crashes = sharedInstance();
     std::lock_guard guard(crashes->lock_);
     crashes->userConfirmationHandler_ = std::move(handler);
+}
+
+// Wrapper SDKs and handled errors.
+
+std::vector<std::shared_ptr<DIZErrorReport>> DIZCrashes::unprocessedCrashReports() {
+    // Processing runs once; the signal is given back for the next waiter.
+    while (!delayedProcessingSemaphore_->wait(3600)) {
+    }
+    delayedProcessingSemaphore_->signal();
+    std::lock_guard guard(lock_);
+    return unprocessedReports_;
+}
+
+bool DIZCrashes::sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
+    const std::vector<std::string>& filteredIds) {
+    std::vector<std::shared_ptr<DIZAppleErrorLog>> logs;
+    std::vector<std::shared_ptr<DIZErrorReport>> reports;
+    std::vector<std::filesystem::path> files;
+    {
+        std::lock_guard guard(lock_);
+        logs.swap(unprocessedLogs_);
+        reports.swap(unprocessedReports_);
+        files.swap(unprocessedFilePaths_);
+    }
+    std::vector<std::shared_ptr<DIZAppleErrorLog>> keptLogs;
+    std::vector<std::shared_ptr<DIZErrorReport>> keptReports;
+    std::vector<std::filesystem::path> keptFiles;
+    for (size_t i = 0; i < reports.size() && i < logs.size() && i < files.size(); ++i) {
+        const auto id = reports[i]->incidentIdentifier();
+        if (id && std::find(filteredIds.begin(), filteredIds.end(), *id) != filteredIds.end()) {
+            keptLogs.push_back(logs[i]);
+            keptReports.push_back(reports[i]);
+            keptFiles.push_back(files[i]);
+        } else {
+            forgetCrashFile(files[i], id);
+        }
+    }
+    {
+        std::lock_guard guard(lock_);
+        unprocessedLogs_ = std::move(keptLogs);
+        unprocessedReports_ = std::move(keptReports);
+        unprocessedFilePaths_ = std::move(keptFiles);
+    }
+    return sendCrashReportsOrAwaitUserConfirmation();
+}
+
+std::shared_ptr<DIZErrorReport> DIZCrashes::buildHandledErrorReportWithErrorID(
+    const std::string& errorId) const {
+    return std::make_shared<DIZErrorReport>(errorId, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                            appStartTime_, Date::now(), std::nullopt, std::nullopt,
+                                            std::nullopt, std::nullopt, std::nullopt,
+                                            DIZDeviceTracker::sharedInstance()->device(), 0);
+}
+
+std::optional<std::string> DIZCrashes::trackError(
+    const Error& error, const std::optional<Dictionary>& properties,
+    const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments) {
+    auto exception = std::make_shared<DIZExceptionModel>();
+    exception->initWithError(error);
+    return sharedInstance()->trackModelException(exception, properties, attachments);
+}
+
+std::optional<std::string> DIZCrashes::trackException(
+    const std::shared_ptr<DIZExceptionModel>& exception, const std::optional<Dictionary>& properties,
+    const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments) {
+    return sharedInstance()->trackModelException(exception, properties, attachments);
+}
+
+std::optional<std::string> DIZCrashes::trackModelException(
+    const std::shared_ptr<DIZExceptionModel>& exception, const std::optional<Dictionary>& properties,
+    const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments) {
+    std::unique_lock guard(lock_);
+    if (!canBeUsed() || !isEnabled()) return std::nullopt;
+    auto log = std::make_shared<DIZHandledErrorLog>();
+    log->setUserId(DIZUserIdContext::sharedInstance()->userId());
+    const std::string errorId = UUID().uuidString();
+    log->setErrorId(errorId);
+    log->setException(exception);
+    if (properties && !properties->empty()) {
+        log->setProperties(DIZUtility::validateProperties(*properties, "ErrorLog: " + errorId, *log->type()));
+    }
+    guard.unlock();
+    if (const auto unit = channelUnit()) unit->enqueueItem(log, kAttachmentFlags);
+    if (!attachments.empty()) sendErrorAttachments(attachments, errorId);
+    return errorId;
 }
 
 // Send notifications: crash logs only, told on the main thread without waiting.

@@ -27,6 +27,7 @@ class DIZAppleErrorLog;
 class DIZChannelUnitConfiguration;
 class DIZCrashes;
 class DIZErrorAttachmentLog;
+class DIZExceptionModel;
 
 // The application's say in crash reporting; every callback is optional. Send notifications come
 // on the main thread.
@@ -106,6 +107,14 @@ class DIZCrashes : public DIZServiceAbstract,
     // errorId, attachmentId, data and contentType present and not empty.
     static bool validatePropertiesForAttachment(const DIZErrorAttachmentLog& attachment);
     static constexpr size_t kMaxAttachmentSize = 7 * 1024 * 1024;
+    // Handled errors, enqueued as normal logs while the service is usable and enabled; they answer
+    // the new error id, or nullopt.
+    static std::optional<std::string> trackError(
+        const Error& error, const std::optional<Dictionary>& properties,
+        const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments);
+    static std::optional<std::string> trackException(
+        const std::shared_ptr<DIZExceptionModel>& exception, const std::optional<Dictionary>& properties,
+        const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments);
 
     int64_t initializationPriority() const override { return kInitializationPriority; }
     // After the base start (which enables the service when it is enabled), joins the channel
@@ -159,6 +168,14 @@ class DIZCrashes : public DIZServiceAbstract,
     // Returns the persisted "always send" answer.
     bool sendCrashReportsOrAwaitUserConfirmation();
     void handleUserConfirmation(int64_t userConfirmation);
+    // For wrapper SDKs: waits until delayed processing has run and answers the held reports.
+    std::vector<std::shared_ptr<DIZErrorReport>> unprocessedCrashReports();
+    // Keeps the held reports of these ids, deletes the others, then decides as processing does.
+    bool sendCrashReportsOrAwaitUserConfirmationForFilteredIds(const std::vector<std::string>& filteredIds);
+    std::shared_ptr<DIZErrorReport> buildHandledErrorReportWithErrorID(const std::string& errorId) const;
+    std::optional<std::string> trackModelException(
+        const std::shared_ptr<DIZExceptionModel>& exception, const std::optional<Dictionary>& properties,
+        const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments);
 
     // Logs of the "Crashes" unit being sent, told to the delegate for crash logs.
     void channelWillSendLog(DIZChannelProtocol& channel, const std::shared_ptr<DIZLog>& log) override;

@@ -15,6 +15,7 @@
 #include "DudIzizoz/Internals/Util/tests/DIZHostBundle.h"
 #include "DudIzizoz/Internals/Util/tests/DIZLogCapture.h"
 #include "DudIzizozCrashes/DIZCrashes.h"
+#include "DudIzizozCrashes/DIZWrapperCrashesHelper.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesUtil.h"
 #include "DudIzizozCrashes/Model/DIZErrorAttachmentLog.h"
 #include "DudIzizozCrashes/tests/DIZCrashesTesting.h"
@@ -88,7 +89,8 @@ class DIZCrashesSendingTest : public ::testing::Test {
     void storeReport(const std::string& name, uint64_t address) {
         builder_.report().signal->address = address;
         builder_.report().report_info->has_uuid = false;
-        ASSERT_TRUE(DIZUtility::createFileAtPathComponent("crashes/" + name, builder_.fileData(), true, true));
+        ASSERT_TRUE(
+            DIZUtility::createFileAtPathComponent("crashes/" + name, builder_.fileData(), true, true));
     }
     // Starts the client and lets the delayed processing run to its end.
     std::shared_ptr<DIZCrashes> startAndProcess() {
@@ -96,6 +98,7 @@ class DIZCrashesSendingTest : public ::testing::Test {
         const auto crashes = DIZCrashes::sharedInstance();
         clock_->advance(1);
         EXPECT_TRUE(crashes->delayedProcessingSemaphore()->wait(60));
+        crashes->delayedProcessingSemaphore()->signal();  // given back, as every waiter does
         RunLoop::runUntilIdle();
         settle();
         return crashes;
@@ -235,8 +238,9 @@ TEST_F(DIZCrashesSendingTest, TheUsersAnswerDecidesWhatHappensToHeldReports) {
         settle();
         EXPECT_TRUE(crashFileNames().empty());
         EXPECT_EQ(storedLogs().size() - storedBefore, c.crashLogs);
-        EXPECT_EQ(DIZDudIzizozUserDefaults::shared()->objectForKey(DIZCrashes::kUserConfirmationKey).has_value(),
-                  c.alwaysAfterwards);
+        EXPECT_EQ(
+            DIZDudIzizozUserDefaults::shared()->objectForKey(DIZCrashes::kUserConfirmationKey).has_value(),
+            c.alwaysAfterwards);
 
         // The next run: a stored answer sends without asking.
         DIZCrashes::resetSharedInstance();
@@ -262,10 +266,10 @@ TEST_F(DIZCrashesSendingTest, TheUsersAnswerDecidesWhatHappensToHeldReports) {
 TEST_F(DIZCrashesSendingTest, AttachmentsAreSentUpToSevenMebibytes) {
     storeReport("721000000", 0x10);
     auto delegate = std::make_shared<RecordingDelegate>();
-    auto atLimit = DIZErrorAttachmentLog::attachmentWithBinary(Data(DIZCrashes::kMaxAttachmentSize, 0x61), "limit.bin",
-                                                               "application/octet-stream");
-    auto overLimit = DIZErrorAttachmentLog::attachmentWithBinary(Data(DIZCrashes::kMaxAttachmentSize + 1, 0x62),
-                                                                 "over.bin", "application/octet-stream");
+    auto atLimit = DIZErrorAttachmentLog::attachmentWithBinary(Data(DIZCrashes::kMaxAttachmentSize, 0x61),
+                                                               "limit.bin", "application/octet-stream");
+    auto overLimit = DIZErrorAttachmentLog::attachmentWithBinary(
+        Data(DIZCrashes::kMaxAttachmentSize + 1, 0x62), "over.bin", "application/octet-stream");
     auto untyped = DIZErrorAttachmentLog::attachmentWithBinary(Data{1}, "untyped.bin", std::nullopt);
     delegate->attachments = std::vector{atLimit, overLimit, untyped};
     DIZCrashes::setDelegate(delegate);
@@ -274,12 +278,61 @@ TEST_F(DIZCrashesSendingTest, AttachmentsAreSentUpToSevenMebibytes) {
     EXPECT_EQ(storedLogs(), (std::vector<std::string>{"Crashes|2", "Crashes|1"}));
     ASSERT_TRUE(atLimit->errorId());
     EXPECT_TRUE(atLimit->device()) << "the crash log's device";
-    EXPECT_TRUE(capture_.contains("Discarding attachment with size above 7340032 bytes: size=7340033, "
-                                  "fileName=over.bin."));
+    EXPECT_TRUE(
+        capture_.contains("Discarding attachment with size above 7340032 bytes: size=7340033, "
+                          "fileName=over.bin."));
     EXPECT_TRUE(capture_.contains("Not all required fields are present in DIZErrorAttachmentLog."));
     const auto logs = sentCrashLogs(1);
     ASSERT_FALSE(logs.empty());
     EXPECT_EQ(atLimit->errorId(), logs.front()["id"].stringOr(""));
+}
+
+TEST_F(DIZCrashesSendingTest, AWrapperKeepsOnlyTheReportsItNames) {
+    storeReport("721000000", 0x10);
+    storeReport("721000001", 0x20);
+    DIZWrapperCrashesHelper::setAutomaticProcessing(false);
+    DIZDudIzizoz::setNetworkRequestsAllowed(false);
+    startAndProcess();
+    EXPECT_FALSE(DIZWrapperCrashesHelper::automaticProcessing());
+    const auto held = DIZWrapperCrashesHelper::unprocessedCrashReports();
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_EQ(crashFileNames().size(), 2u) << "nothing sent while automatic processing is off";
+    EXPECT_TRUE(storedLogs().empty());
+
+    EXPECT_FALSE(DIZWrapperCrashesHelper::sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
+        {*held[1]->incidentIdentifier()}));
+    EXPECT_EQ(crashFileNames(), std::vector<std::string>{"721000001"}) << "the other one is deleted";
+    ASSERT_EQ(DIZWrapperCrashesHelper::unprocessedCrashReports().size(), 1u);
+    EXPECT_TRUE(capture_.contains(
+        "Automatic crash processing is disabled and \"AlwaysSend\" is false. Awaiting user confirmation."));
+    DIZCrashes::notifyWithUserConfirmation(DIZUserConfirmationSend);
+    settle();
+    EXPECT_TRUE(crashFileNames().empty());
+    EXPECT_EQ(storedLogs(), std::vector<std::string>{"Crashes|2"});
+}
+
+TEST_F(DIZCrashesSendingTest, HandledErrorsAreNormalLogsOfAnEnabledService) {
+    const Error failure("com.quorvane.errors", 7, "failed",
+                        Value(Dictionary{{"reason", Value("disk full")}}));
+    EXPECT_FALSE(DIZCrashes::trackError(failure, std::nullopt, {})) << "not started";
+
+    DIZDudIzizoz::setNetworkRequestsAllowed(false);
+    DIZDudIzizoz::start(kSecret, {&DIZCrashes::classObject()});
+    const auto errorId = DIZCrashes::trackError(failure, Dictionary{{"k", Value("v")}},
+                                                {DIZErrorAttachmentLog::attachmentWithText("note", "n.txt")});
+    ASSERT_TRUE(errorId);
+    EXPECT_TRUE(UUID::fromString(*errorId));
+    settle();
+    EXPECT_EQ(storedLogs(), (std::vector<std::string>{"Crashes|1", "Crashes|1"}));
+
+    const auto report = DIZWrapperCrashesHelper::buildHandledErrorReportWithErrorID(*errorId);
+    EXPECT_EQ(report->incidentIdentifier(), errorId);
+    EXPECT_EQ(report->appStartTime(), DIZCrashes::sharedInstance()->appStartTime());
+    EXPECT_EQ(report->appProcessIdentifier(), 0u);
+    EXPECT_TRUE(report->device());
+
+    DIZCrashes::sharedInstance()->setEnabled(false);
+    EXPECT_FALSE(DIZCrashes::trackException(std::make_shared<DIZExceptionModel>(), std::nullopt, {}));
 }
 
 }  // namespace

@@ -211,6 +211,7 @@ TEST_F(DIZCrashesSendingTest, TheUsersAnswerDecidesWhatHappensToHeldReports) {
     } cases[] = {{DIZUserConfirmationDontSend, 0, false},
                  {DIZUserConfirmationSend, 1, false},
                  {DIZUserConfirmationAlways, 1, true}};
+    size_t storedCrashLogs = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer);
         storeReport("721000000", 0x10);
@@ -233,11 +234,13 @@ TEST_F(DIZCrashesSendingTest, TheUsersAnswerDecidesWhatHappensToHeldReports) {
         EXPECT_EQ(asked, 1);
         EXPECT_EQ(crashFileNames().size(), 1u) << "held until the user answers";
 
-        const size_t storedBefore = storedLogs().size();
         DIZCrashes::notifyWithUserConfirmation(c.answer);
         settle();
         EXPECT_TRUE(crashFileNames().empty());
-        EXPECT_EQ(storedLogs().size() - storedBefore, c.crashLogs);
+        // Nothing is sent in this test, so the crash logs of every answer so far stay stored.
+        storedCrashLogs += c.crashLogs;
+        EXPECT_TRUE(eventually([&] { return storedLogs().size() == storedCrashLogs; }))
+            << storedLogs().size();
         EXPECT_EQ(
             DIZDudIzizozUserDefaults::shared()->objectForKey(DIZCrashes::kUserConfirmationKey).has_value(),
             c.alwaysAfterwards);
@@ -333,6 +336,44 @@ TEST_F(DIZCrashesSendingTest, HandledErrorsAreNormalLogsOfAnEnabledService) {
 
     DIZCrashes::sharedInstance()->setEnabled(false);
     EXPECT_FALSE(DIZCrashes::trackException(std::make_shared<DIZExceptionModel>(), std::nullopt, {}));
+}
+
+TEST_F(DIZCrashesSendingTest, ACrashOfTheLastRunIsSentAsAFatalAppleError) {
+    struct Case {
+        const char* mode;
+        const char* signal;
+        const char* code;
+        const char* address;
+    } cases[] = {{"nullPointer", "SIGSEGV", "SEGV_MAPERR", "0x0"},
+                 {"abort", "SIGABRT", nullptr, nullptr},
+                 {"throw", "SIGABRT", nullptr, nullptr}};
+    size_t requests = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const auto crashed = runCrashesChild(home_.path(), c.mode, true);
+        ASSERT_TRUE(crashed && WIFSIGNALED(*crashed));
+        // This process is the next run, in the same home.
+        startAndProcess();
+        EXPECT_TRUE(crashFileNames().empty());
+        const auto logs = sentCrashLogs(++requests);
+        ASSERT_EQ(logs.size(), requests);
+        const Value& log = logs.back();
+        EXPECT_EQ(log["fatal"], Value(true));
+        EXPECT_EQ(log["osExceptionType"], Value(c.signal));
+        if (c.code) {
+            EXPECT_EQ(log["osExceptionCode"], Value(c.code));
+            EXPECT_EQ(log["osExceptionAddress"], Value(c.address));
+        }
+        EXPECT_TRUE(log["threads"].asArray() && !log["threads"].asArray()->empty());
+        EXPECT_TRUE(log["binaries"].asArray() && !log["binaries"].asArray()->empty());
+        EXPECT_TRUE(log["errorThreadId"].asInteger());
+
+        DIZCrashes::resetSharedInstance();
+        resetAllForTesting();
+        RunLoop::runUntilIdle();
+        DIZCrashesUtil::resetDirectory();
+        DIZDudIzizoz::setLogUrl(server_.url());
+    }
 }
 
 }  // namespace

@@ -3,6 +3,11 @@
 // delegate that the crash service consults whenever it sets up its crash handlers.
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
+
+class DIZErrorAttachmentLog;
+class DIZErrorReport;
 
 // Told around the crash reporter's configuration; every callback is optional.
 class DIZCrashHandlerSetupDelegate {
@@ -22,6 +27,17 @@ class DIZWrapperCrashesHelper {
     static void setCrashHandlerSetupDelegate(const std::shared_ptr<DIZCrashHandlerSetupDelegate>& delegate);
     static std::shared_ptr<DIZCrashHandlerSetupDelegate> crashHandlerSetupDelegate();
     static std::shared_ptr<DIZCrashHandlerSetupDelegate> getCrashHandlerSetupDelegate();
+
+    // These act on the crash service's shared instance.
+    static void setAutomaticProcessing(bool automaticProcessing);
+    static bool automaticProcessing();
+    // Waits until the crash service's delayed processing has run.
+    static std::vector<std::shared_ptr<DIZErrorReport>> unprocessedCrashReports();
+    static bool sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
+        const std::vector<std::string>& filteredIds);
+    static void sendErrorAttachments(const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments,
+                                     const std::string& incidentIdentifier);
+    static std::shared_ptr<DIZErrorReport> buildHandledErrorReportWithErrorID(const std::string& errorId);
 
     DIZWrapperCrashesHelper() = default;  // use sharedInstance()
 

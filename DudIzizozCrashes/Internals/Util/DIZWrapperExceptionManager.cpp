@@ -1,5 +1,6 @@
 #include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
 
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -7,6 +8,7 @@
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesUtil.h"
+#include "crash_reporter/DZCrashReporter.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace {
@@ -48,6 +50,24 @@ void DIZWrapperExceptionManager::saveWrapperExceptionAndCrashReport(
         return;
     }
     saveWrapperException(wrapperException);
+    saveLiveReport(*crashReporter());
+}
+
+// The wrapper's runtime is about to end the process, so the report of this moment goes where the
+// next start looks for the previous run's crash.
+void DIZWrapperExceptionManager::saveLiveReport(DZCrashReporter& crashReporter) {
+    const std::string path = crashReporter.crashReportPath();
+    const std::filesystem::path directory = std::filesystem::path(path).parent_path();
+    if (!DIZUtility::createDirectoryAtURL(directory)) {
+        DIZLogError(kDIZLogTag, "Couldn't create a directory at path %@", directory.string());
+        return;
+    }
+    const auto report = crashReporter.generateLiveReport();
+    if (report && DIZUtility::createFileAtPath(path, *report)) {
+        DIZLogError(kDIZLogTag, "Crash report was saved successfully at path %@", path);
+    } else {
+        DIZLogError(kDIZLogTag, "Couldn't save crash report at path %@", path);
+    }
 }
 
 void DIZWrapperExceptionManager::saveWrapperException(const DIZWrapperException& wrapperException) {

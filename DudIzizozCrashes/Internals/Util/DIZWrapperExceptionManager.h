@@ -23,7 +23,8 @@ class DIZWrapperExceptionManager {
     static std::shared_ptr<DZCrashReporter> crashReporter();
 
     // For a wrapper SDK at the moment of its fatal exception: saves the record as the last saved
-    // one, or only logs an error while no reporter is set.
+    // one and a live report of the process as the reporter's pending report, or only logs an error
+    // while no reporter is set.
     static void saveWrapperExceptionAndCrashReport(const DIZWrapperException& wrapperException);
     static void saveWrapperException(const DIZWrapperException& wrapperException);
     // Takes the last saved record off the disk and gives it to the first report of the same
@@ -46,4 +47,7 @@ class DIZWrapperExceptionManager {
     static std::shared_ptr<DIZWrapperException> loadWrapperExceptionWithBaseFilename(
         const std::string& baseFilename);
     static void deleteWrapperExceptionWithBaseFilename(const std::string& baseFilename);
+
+  private:
+    static void saveLiveReport(DZCrashReporter& crashReporter);
 };

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -11,6 +12,7 @@
 #include "DudIzizozCrashes/Internals/Util/DIZErrorLogFormatter.h"
 #include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
 #include "DudIzizozCrashes/Model/DIZWrapperExceptionModel.h"
+#include "crash_reporter/DZCrashReporter.h"
 #include "crash_reporter/format/testing/CrashReportBuilder.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
@@ -76,14 +78,24 @@ TEST_F(DIZWrapperExceptionManagerTest, SavingAtCrashTimeNeedsTheReporter) {
     EXPECT_EQ(message->level, DIZLogLevel::Error);
     EXPECT_EQ(message->tag, "DudIzizoz");
 
-    // The reporter is only held here, never used, so any object stands in for it.
-    auto standIn = std::make_shared<int>(0);
-    DIZWrapperExceptionManager::setCrashReporter(
-        std::shared_ptr<DZCrashReporter>(standIn, reinterpret_cast<DZCrashReporter*>(standIn.get())));
+    // The reporter's directory does not exist yet: saving makes it.
+    auto reporter = DZCrashReporter::initWithApplicationIdentifier(
+        "com.example.wrapped", "7", std::nullopt,
+        DZCrashReporterConfig::initWithBasePath((home_.path() / "reports").string()));
+    DIZWrapperExceptionManager::setCrashReporter(reporter);
+    DIZWrapperExceptionManager::saveWrapperException(*record(1));
     DIZWrapperExceptionManager::saveWrapperExceptionAndCrashReport(*record(77));
-    EXPECT_TRUE(fs::exists(file(kLastSaved)));
     EXPECT_EQ(json(DIZWrapperExceptionManager::loadWrapperExceptionWithBaseFilename(kLastSaved)),
-              json(record(77)));
+              json(record(77)))
+        << "replaces the one saved before";
+    ASSERT_TRUE(reporter->hasPendingCrashReport());
+    Error error;
+    const auto pending = DZCrashReport::initWithData(*reporter->loadPendingCrashReportData(), &error);
+    ASSERT_TRUE(pending) << error.description;
+    EXPECT_EQ(pending->processInfo()->processID(), static_cast<uint64_t>(getpid()));
+    message = capture_.find("Crash report was saved successfully at path " + reporter->crashReportPath());
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->level, DIZLogLevel::Error);
 }
 
 TEST_F(DIZWrapperExceptionManagerTest, PairingGivesTheRecordToTheFirstReportOfItsProcess) {

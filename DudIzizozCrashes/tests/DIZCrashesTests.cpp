@@ -354,7 +354,7 @@ TEST_F(DIZCrashesChildTest, TheTestCrashTrapsOnlyInAStartedService) {
 }
 
 TEST_F(DIZCrashesChildTest, ACrashOfOneRunIsTakenInByTheNext) {
-    const auto crashed = runChild("nullPointer", true);
+    const auto crashed = runChild("nullPointer");
     ASSERT_TRUE(crashed);
     ASSERT_TRUE(WIFSIGNALED(*crashed)) << "exit code " << WEXITSTATUS(*crashed);
     EXPECT_TRUE(reporter()->hasPendingCrashReport());

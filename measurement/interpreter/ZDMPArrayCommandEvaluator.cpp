@@ -57,8 +57,8 @@ void visitElements(Array array, const Function& callback, Error* error, Step ste
         const ZDMPValueRef element = presentElement(array, i, &failure);
         if (ZDMPFailed(failure)) return (void)setError(error, std::move(failure));
         if (!element) continue;
-        const ZDMPValueRef result =
-            callback->invokeWithEvaluatedArguments({element, number(static_cast<double>(i)), array}, &failure);
+        const ZDMPValueRef result = callback->invokeWithEvaluatedArguments(
+            {element, number(static_cast<double>(i)), array}, &failure);
         if (ZDMPFailed(failure)) return (void)setError(error, std::move(failure));
         if (!step(i, element, result, &failure)) {
             if (ZDMPFailed(failure)) setError(error, std::move(failure));
@@ -74,10 +74,11 @@ ZDMPValueRef testElements(Array array, List values, Error* error, bool stopOn) {
     if (!callback) return ZDMPUndefined();
     Error failure;
     bool stopped = false;
-    visitElements(array, callback, &failure, [&](size_t, const ZDMPValueRef&, const ZDMPValueRef& r, Error* e) {
-        stopped = r->booleanValueOrError(e) == stopOn;
-        return !ZDMPFailed(*e) && !stopped;
-    });
+    visitElements(array, callback, &failure,
+                  [&](size_t, const ZDMPValueRef&, const ZDMPValueRef& r, Error* e) {
+                      stopped = r->booleanValueOrError(e) == stopOn;
+                      return !ZDMPFailed(*e) && !stopped;
+                  });
     if (ZDMPFailed(failure)) return failed(error, std::move(failure));
     return ZDMPBoolean(stopped ? stopOn : !stopOn);
 }
@@ -96,10 +97,11 @@ ZDMPValueRef filter(Array array, List values, Scope, Error* error) {
     if (!callback) return ZDMPUndefined();
     const auto result = std::make_shared<ZDMPArrayValue>();
     Error failure;
-    visitElements(array, callback, &failure, [&](size_t, const ZDMPValueRef& v, const ZDMPValueRef& r, Error* e) {
-        if (r->booleanValueOrError(e) && !ZDMPFailed(*e)) result->appendElements({v}, e);
-        return !ZDMPFailed(*e);
-    });
+    visitElements(array, callback, &failure,
+                  [&](size_t, const ZDMPValueRef& v, const ZDMPValueRef& r, Error* e) {
+                      if (r->booleanValueOrError(e) && !ZDMPFailed(*e)) result->appendElements({v}, e);
+                      return !ZDMPFailed(*e);
+                  });
     if (ZDMPFailed(failure)) return failed(error, std::move(failure));
     return result;
 }
@@ -109,9 +111,8 @@ ZDMPValueRef forEach(Array array, List values, Scope, Error* error) {
     const Function callback = functionArgument(values[0], error);
     if (!callback) return ZDMPUndefined();
     Error failure;
-    visitElements(array, callback, &failure, [](size_t, const ZDMPValueRef&, const ZDMPValueRef&, Error*) {
-        return true;
-    });
+    visitElements(array, callback, &failure,
+                  [](size_t, const ZDMPValueRef&, const ZDMPValueRef&, Error*) { return true; });
     if (ZDMPFailed(failure)) return failed(error, std::move(failure));
     return ZDMPUndefined();
 }
@@ -123,10 +124,11 @@ ZDMPValueRef map(Array array, List values, Scope, Error* error) {
     // Index writes leave skipped indexes as holes and end the result after the last visited element.
     const auto result = std::make_shared<ZDMPArrayValue>();
     Error failure;
-    visitElements(array, callback, &failure, [&](size_t i, const ZDMPValueRef&, const ZDMPValueRef& r, Error* e) {
-        result->setValueForProperty(r, *number(static_cast<double>(i)), e);
-        return !ZDMPFailed(*e);
-    });
+    visitElements(array, callback, &failure,
+                  [&](size_t i, const ZDMPValueRef&, const ZDMPValueRef& r, Error* e) {
+                      result->setValueForProperty(r, *number(static_cast<double>(i)), e);
+                      return !ZDMPFailed(*e);
+                  });
     if (ZDMPFailed(failure)) return failed(error, std::move(failure));
     return result;
 }
@@ -358,29 +360,38 @@ std::shared_ptr<ZDMPArrayCommandEvaluator> ZDMPArrayCommandEvaluator::sharedInst
 
 ZDMPArrayCommandEvaluator::ZDMPArrayCommandEvaluator()
     : handlers_({
-          {u"concat", concat},   {u"every", every},
-          {u"filter", filter},   {u"forEach", forEach},
+          {u"concat", concat},
+          {u"every", every},
+          {u"filter", filter},
+          {u"forEach", forEach},
           {u"hasOwnProperty", hasOwnProperty},
-          {u"indexOf", indexOf}, {u"join", join},
+          {u"indexOf", indexOf},
+          {u"join", join},
           {u"lastIndexOf", lastIndexOf},
-          {u"map", map},         {u"pop", pop},
-          {u"push", push},       {u"reduce", reduce},
+          {u"map", map},
+          {u"pop", pop},
+          {u"push", push},
+          {u"reduce", reduce},
           {u"reduceRight", reduceRight},
-          {u"reverse", reverse}, {u"shift", shift},
-          {u"slice", slice},     {u"some", some},
-          {u"sort", sort},       {u"splice", splice},
+          {u"reverse", reverse},
+          {u"shift", shift},
+          {u"slice", slice},
+          {u"some", some},
+          {u"sort", sort},
+          {u"splice", splice},
           {u"toString", toString},
           {u"unshift", unshift},
       }) {}
 
 ZDMPValueRef ZDMPArrayCommandEvaluator::evaluateCommand(const std::u16string& name, Array array,
-                                                        const ZDMPValueList& arguments, const ZDMPScopeRef& scope,
-                                                        Error* error) const {
+                                                        const ZDMPValueList& arguments,
+                                                        const ZDMPScopeRef& scope, Error* error) const {
     const auto found = handlers_.find(name);
     if (found == handlers_.end()) return ZDMPFail(error, ZDMPErrorCode::unknownMethod);
     Error failure;
     const ZDMPValueList values = ZDMPEvaluator::evaluateArguments(arguments, scope, &failure);
-    ZDMPValueRef result = ZDMPFailed(failure) ? ZDMPUndefined() : found->second(array, values, scope, &failure);
+    ZDMPValueRef result =
+        ZDMPFailed(failure) ? ZDMPUndefined() : found->second(array, values, scope, &failure);
     if (!ZDMPFailed(failure)) return result;
     return failed(error, std::move(failure));
 }

@@ -13,18 +13,6 @@ const ZDMPValueRef& hole() {
     return ZDMPArrayValue::emptyValue();
 }
 
-// Texts quoted, holes as _, arrays as [a|b], everything else by its text.
-std::u16string shown(const ZDMPValueRef& value) {
-    if (ZDMPArrayValue::isHole(value)) return u"_";
-    if (value->kind() == ZDMPValueKind::string) return u"'" + text(value) + u"'";
-    if (const auto* array = ZDMPAs<ZDMPArrayValue>(value)) {
-        std::u16string joined = u"[";
-        for (size_t i = 0; i < array->count(); ++i) joined += (i ? u"|" : u"") + shown(array->slots()[i]);
-        return joined + u"]";
-    }
-    return text(value);
-}
-
 // A program calling `method` of `array` with the arguments as written.
 ZDMPValueRef call(ZDMPValueRef array, std::u16string method, ZDMPValueList arguments) {
     return C(u"2", {std::move(array), S(std::move(method)), C(u"7", std::move(arguments))});
@@ -64,7 +52,8 @@ TEST(ZDMPArrayMethods, CallbacksVisitThePresentElementsOfTheStartingCount) {
     EXPECT_EQ(array->count(), 4u);
 
     const auto positive = function({u"v"}, C(u"18", {Var(u"v"), N(0)}));
-    EXPECT_EQ(shown(interpreter.value(call(A({N(1), N(-1), hole(), N(2)}), u"filter", {positive}))), u"[1|2]");
+    EXPECT_EQ(shown(interpreter.value(call(A({N(1), N(-1), hole(), N(2)}), u"filter", {positive}))),
+              u"[1|2]");
     EXPECT_EQ(text(interpreter.value(call(A({N(1), N(-1)}), u"every", {positive}))), u"false");
     EXPECT_EQ(text(interpreter.value(call(A({N(-1), N(1)}), u"some", {positive}))), u"true");
     EXPECT_EQ(text(interpreter.value(call(A(), u"every", {never}))), u"true");
@@ -102,7 +91,8 @@ TEST(ZDMPArrayMethods, ReductionsTakeTheirAccumulatorByTheRules) {
     };
     for (const auto& row : rows) {
         const Outcome outcome = interpreter.evaluate(call(row.array, row.method, row.arguments));
-        EXPECT_EQ(shown(outcome.value), row.result) << ZDMPUtf8(shown(row.array)) << " " << ZDMPUtf8(row.method);
+        EXPECT_EQ(shown(outcome.value), row.result)
+            << ZDMPUtf8(shown(row.array)) << " " << ZDMPUtf8(row.method);
         EXPECT_EQ(outcome.code, row.code) << ZDMPUtf8(shown(row.array));
     }
     EXPECT_EQ(never->calls, 0);
@@ -168,7 +158,8 @@ TEST(ZDMPArrayMethods, SearchConversionAndCopyRows) {
     for (const auto& row : rows) {
         const Outcome outcome = interpreter.evaluate(call(row.array, row.method, row.arguments));
         EXPECT_EQ(outcome.code, 0) << ZDMPUtf8(row.method);
-        EXPECT_EQ(shown(outcome.value), row.result) << ZDMPUtf8(row.method) << " -> " << ZDMPUtf8(shown(outcome.value));
+        EXPECT_EQ(shown(outcome.value), row.result)
+            << ZDMPUtf8(row.method) << " -> " << ZDMPUtf8(shown(outcome.value));
         EXPECT_EQ(shown(row.array), row.after) << ZDMPUtf8(row.method) << " → " << ZDMPUtf8(shown(row.array));
     }
 }
@@ -177,8 +168,9 @@ TEST(ZDMPArrayMethods, ReverseAndSortGiveTheArrayItself) {
     Interpreter interpreter;
     const auto array = A({N(2), N(1)});
     EXPECT_EQ(interpreter.value(call(array, u"reverse", {})), array);
-    EXPECT_EQ(interpreter.value(call(array, u"sort", {function({u"a", u"b"}, C(u"37", {Var(u"b"), Var(u"a")}))})),
-              array);
+    EXPECT_EQ(
+        interpreter.value(call(array, u"sort", {function({u"a", u"b"}, C(u"37", {Var(u"b"), Var(u"a")}))})),
+        array);
     EXPECT_EQ(shown(array), u"[2|1]");
 }
 
@@ -217,7 +209,8 @@ TEST(ZDMPArrayMethods, NamesCountsAndKindsAreChecked) {
     for (const auto& row : rows) {
         const auto array = A({N(2), N(1)});
         Error error;
-        const ZDMPValueRef result = array->applyWithName(row.method, row.arguments, interpreter.scope, &error);
+        const ZDMPValueRef result =
+            array->applyWithName(row.method, row.arguments, interpreter.scope, &error);
         EXPECT_EQ(error.code, row.code) << ZDMPUtf8(row.method);
         EXPECT_EQ(result, ZDMPUndefined()) << ZDMPUtf8(row.method);
         EXPECT_EQ(shown(array), u"[2|1]") << ZDMPUtf8(row.method);
@@ -234,7 +227,8 @@ TEST(ZDMPArrayMethods, AFailingCallbackStopsWithItsEffectsKept) {
         return ++calls == 2 ? ZDMPValueRef(ZDMPControlValue::breakValue()) : N(1);
     });
     // A control value has no number conversion: the comparator's second answer ends the sort.
-    const Outcome outcome = interpreter.evaluate(call(array, u"map", {function({u"v"}, Assign(u"nowhere", N(1)))}));
+    const Outcome outcome =
+        interpreter.evaluate(call(array, u"map", {function({u"v"}, Assign(u"nowhere", N(1)))}));
     EXPECT_EQ(outcome.code, 2);
     const Outcome sorted = interpreter.evaluate(call(A({N(1), N(2), N(3)}), u"sort", {failing}));
     EXPECT_EQ(sorted.code, 4);

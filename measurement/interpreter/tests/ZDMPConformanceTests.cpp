@@ -67,7 +67,8 @@ const Row kRows[] = {
     {"own rule: 35 passes its value through", R"((35 7))", "7"},
     // (c) break, continue and return through switch, loops and functions
     {"control", R"((50 "f" (7) (64 "v" (7 1 2 3) (46 (22 (20 $v 2) (46 (36 $v)))))) (f))", "2"},
-    {"control", R"((41 "i") (3 "i" 0) (42 true (3 "i" (0 $i 1)) false (46 (22 (20 $i 3) (46 (4))))) $i)", "3"},
+    {"control", R"((41 "i") (3 "i" 0) (42 true (3 "i" (0 $i 1)) false (46 (22 (20 $i 3) (46 (4))))) $i)",
+     "3"},
     {"control", R"((41 "s") (3 "s" "") (64 "v" (7 1 2 3) (46 (22 (20 $v 2) (46 (6))) (3 "s" (0 $s $v)))) $s)",
      "'13'"},
     {"control", R"((41 "s") (3 "s" "") (38 1 (7 1 2) (46 (4) (3 "s" "b") (3 "s" "d"))) $s)", "''"},
@@ -82,7 +83,8 @@ const Row kRows[] = {
     {"own rule: a constant ignores writes", R"((52 "k" 1) (3 "k" 2) $k)", "1"},
     {"own rule: assigning an undeclared name fails", R"((3 "nowhere" 1))", "!2"},
     {"own rule: key loops give named properties first",
-     R"((41 "a") (3 "a" (7 1)) (43 $a "n" 2) (41 "s") (3 "s" "") (47 "k" $a (46 (3 "s" (0 $s $k)))) $s)", "'n0'"},
+     R"((41 "a") (3 "a" (7 1)) (43 $a "n" 2) (41 "s") (3 "s" "") (47 "k" $a (46 (3 "s" (0 $s $k)))) $s)",
+     "'n0'"},
     {"own rule: 01 is an index", R"((41 "a") (3 "a" (7 1 2)) (16 $a "01"))", "2"},
     // (d) string methods
     {"string", R"((2 "abc" "charAt" (7 1)))", "'b'"},
@@ -107,7 +109,8 @@ const Row kRows[] = {
     {"array", R"((41 "a") (3 "a" (7)) (43 $a 1 5) (2 $a "shift" (7)))", "undefined"},
     {"own rule: join(undefined) uses no separator", R"((2 (7 1 2) "join" (7 (44))))", "'12'"},
     {"own rule: map stops at the last element",
-     R"((41 "a") (3 "a" (7 1)) (43 $a 2 3) (43 $a "length" 4) (2 $a "map" (7 (51 "" (7 "v") (36 $v)))))", "[1|_|3]"},
+     R"((41 "a") (3 "a" (7 1)) (43 $a 2 3) (43 $a "length" 4) (2 $a "map" (7 (51 "" (7 "v") (36 $v)))))",
+     "[1|_|3]"},
     {"own rule: splice(Infinity) starts at 0", R"((2 (7 "a" "b") "splice" (7 Infinity)))", "['a'|'b']"},
     {"own rule: callbacks take one argument", R"((2 (7 1) "forEach" (7 (51 "" (7)) 0)))", "!9"},
     // (f) budget and caps
@@ -135,8 +138,10 @@ TEST(ZDMPConformance, EveryRowGivesItsValueOrFailure) {
 
 TEST(ZDMPConformance, EveryFamilyIsPresent) {
     std::set<std::string> families;
-    for (const Row& row : kRows) families.insert(std::string(row.family).substr(0, std::string(row.family).find(':')));
-    for (const char* family : {"conversion", "operator", "equality", "control", "string", "array", "budget", "own rule"})
+    for (const Row& row : kRows)
+        families.insert(std::string(row.family).substr(0, std::string(row.family).find(':')));
+    for (const char* family :
+         {"conversion", "operator", "equality", "control", "string", "array", "budget", "own rule"})
         EXPECT_TRUE(families.count(family)) << family;
 }
 

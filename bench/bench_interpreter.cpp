@@ -29,8 +29,8 @@ ZDMPValueRef Assign(std::u16string name, ZDMPValueRef value) {
 // while (i < n) { body; i = i + 1 } with i declared and set to 0 first.
 ZDMPValueList counted(double n, ZDMPValueList body) {
     return {C(u"41", {S(u"i")}), Assign(u"i", N(0)),
-            C(u"42", {C(u"23", {Var(u"i"), N(n)}), Assign(u"i", C(u"0", {Var(u"i"), N(1)})), ZDMPBoolean(false),
-                      C(u"46", std::move(body))})};
+            C(u"42", {C(u"23", {Var(u"i"), N(n)}), Assign(u"i", C(u"0", {Var(u"i"), N(1)})),
+                      ZDMPBoolean(false), C(u"46", std::move(body))})};
 }
 ZDMPValueRef method(ZDMPValueRef object, std::u16string name, ZDMPValueList arguments) {
     return C(u"2", {std::move(object), S(std::move(name)), C(u"7", std::move(arguments))});
@@ -56,7 +56,8 @@ BENCHMARK(BM_CountingLoop)->Unit(benchmark::kMicrosecond);
 
 void BM_TextBuild(benchmark::State& state) {
     ZDMPValueList program = {C(u"41", {S(u"t")}), Assign(u"t", S(u""))};
-    for (auto& statement : counted(200, {Assign(u"t", C(u"0", {Var(u"t"), method(Var(u"i"), u"toString", {})}))}))
+    for (auto& statement :
+         counted(200, {Assign(u"t", C(u"0", {Var(u"t"), method(Var(u"i"), u"toString", {})}))}))
         program.push_back(statement);
     program.push_back(method(Var(u"t"), u"toUpperCase", {}));
     run(state, program);
@@ -65,9 +66,11 @@ BENCHMARK(BM_TextBuild)->Unit(benchmark::kMicrosecond);
 
 void BM_ArrayFillMapSort(benchmark::State& state) {
     ZDMPValueList program = {C(u"41", {S(u"a")}), Assign(u"a", C(u"7"))};
-    for (auto& statement : counted(200, {method(Var(u"a"), u"push", {C(u"25", {C(u"26", {Var(u"i"), N(7919)}), N(1000)})})}))
+    for (auto& statement :
+         counted(200, {method(Var(u"a"), u"push", {C(u"25", {C(u"26", {Var(u"i"), N(7919)}), N(1000)})})}))
         program.push_back(statement);
-    const ZDMPValueRef twice = C(u"51", {S(u""), C(u"7", {S(u"v")}), C(u"36", {C(u"26", {Var(u"v"), N(2)})})});
+    const ZDMPValueRef twice =
+        C(u"51", {S(u""), C(u"7", {S(u"v")}), C(u"36", {C(u"26", {Var(u"v"), N(2)})})});
     const ZDMPValueRef ascending =
         C(u"51", {S(u""), C(u"7", {S(u"x"), S(u"y")}), C(u"36", {C(u"37", {Var(u"x"), Var(u"y")})})});
     program.push_back(method(method(Var(u"a"), u"map", {twice}), u"sort", {ascending}));

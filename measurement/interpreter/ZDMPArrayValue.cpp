@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "measurement/interpreter/ZDMPArrayCommandEvaluator.h"
 #include "measurement/interpreter/ZDMPConversions.h"
 #include "measurement/interpreter/ZDMPFunctionValue.h"
 #include "measurement/interpreter/ZDMPMapValue.h"
@@ -307,8 +308,8 @@ double ZDMPArrayValue::doubleValueOrError(Error* error) const {
 ZDMPValueRef ZDMPArrayValue::applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
                                            const ZDMPScopeRef& scope, Error* error) {
     if (ZDMPValueRef result = ZDMPCallProperty(propertyMap_, name, arguments, scope, error)) return result;
-    // The array methods are not part of this interpreter yet: every built-in name is unknown.
-    return ZDMPFail(error, ZDMPErrorCode::unknownMethod);
+    return ZDMPArrayCommandEvaluator::sharedInstance()->evaluateCommand(
+        name, std::static_pointer_cast<ZDMPArrayValue>(shared_from_this()), arguments, scope, error);
 }
 
 bool ZDMPArrayValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const {

@@ -97,7 +97,22 @@ std::u16string ZDMPNumberToText(double x) {
         magnitude >= 1e21 || magnitude < 1e-6 ? std::chars_format::scientific : std::chars_format::fixed;
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, x, format);
     std::string text(buffer, result.ptr);
-    if (format == std::chars_format::scientific) text = withShortExponent(std::move(text));
+    if (format == std::chars_format::scientific) return widened(withShortExponent(std::move(text)));
+    if (magnitude >= 1e16) {
+        // Fixed notation spells out every digit of the binary value (123456789012345683968); the
+        // shortest digits that read back as the same number, padded with zeros, are what is wanted.
+        const auto shortest = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::scientific);
+        const std::string scientific(buffer, shortest.ptr);
+        const size_t e = scientific.find('e');
+        std::string digits;
+        for (char c : scientific.substr(0, e)) {
+            if (c != '.') digits += c;
+        }
+        const int exponent = std::stoi(scientific.substr(e + 1));
+        const size_t sign = x < 0 ? 1 : 0;
+        if (exponent + 1 + sign >= digits.size())
+            text = digits + std::string(exponent + 1 + sign - digits.size(), '0');
+    }
     return widened(text);
 }
 

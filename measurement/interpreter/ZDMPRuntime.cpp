@@ -6,8 +6,16 @@
 #include "measurement/interpreter/ZDMPScope.h"
 
 ZDMPRuntime::ZDMPRuntime()
-    : initScope_(ZDMPScope::initWithParentScope(nullptr)), globalScope_(initScope_->createChildScope()) {
+    : initScope_(ZDMPScope::initWithParentScope(nullptr)),
+      globalScope_(initScope_->createChildScope()),
+      provider_(std::make_shared<ZDMPDynamicProvider>()) {
     resetInstructionCount();
+    provider_->setModuleCreator([] { return std::make_shared<ZDMPRuntimePlatform>(); }, u"internal.platform");
+    globalScope_->addValue(std::make_shared<ZDMPRequire>(provider_), u"require");
+}
+
+void ZDMPRuntime::setModuleCreator(ZDMPModuleCreator creator, const std::u16string& name) {
+    provider_->setModuleCreator(std::move(creator), name);
 }
 
 ZDMPRuntime::~ZDMPRuntime() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "measurement/interpreter/ZDMPNativeFunctions.h"
 #include "measurement/interpreter/ZDMPRuntimeValue.h"
 #include "measurement/wire/ZDMPBProgramMessages.h"
 
@@ -32,8 +33,11 @@ class ZDMPRuntime {
     void resetInstructionCount();
 
     const ZDMPScopeRef& globalScope() const { return globalScope_; }
+    // Makes the module "require" gives for `name` (replacing an earlier creator of that name).
+    void setModuleCreator(ZDMPModuleCreator creator, const std::u16string& name);
 
   private:
     ZDMPScopeRef initScope_;
     ZDMPScopeRef globalScope_;
+    std::shared_ptr<ZDMPDynamicProvider> provider_;
 };

@@ -61,6 +61,18 @@ inline double number(const ZDMPValueRef& value) {
     return value->doubleValueOrError(nullptr);
 }
 
+// Texts quoted, holes as _, arrays as [a|b], everything else by its text.
+inline std::u16string shown(const ZDMPValueRef& value) {
+    if (ZDMPArrayValue::isHole(value)) return u"_";
+    if (value->kind() == ZDMPValueKind::string) return u"'" + text(value) + u"'";
+    if (const auto* array = ZDMPAs<ZDMPArrayValue>(value)) {
+        std::u16string joined = u"[";
+        for (size_t i = 0; i < array->count(); ++i) joined += (i ? u"|" : u"") + shown(array->slots()[i]);
+        return joined + u"]";
+    }
+    return text(value);
+}
+
 // The result and the failure code (0 when none) of one evaluation.
 struct Outcome {
     ZDMPValueRef value;

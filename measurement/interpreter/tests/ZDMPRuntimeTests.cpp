@@ -6,66 +6,11 @@
 #include "measurement/interpreter/ZDMPCommandRegistrar.h"
 #include "measurement/interpreter/ZDMPRuntimeEntityConverter.h"
 #include "measurement/interpreter/tests/InterpreterTestSupport.h"
+#include "measurement/interpreter/tests/ProgramText.h"
 
 using namespace interpreter_test;
 
 namespace {
-
-// Runtime entities as the server sends them, encoded field by field.
-void putVarint(Data& out, uint64_t value) {
-    while (value >= 0x80) {
-        out.push_back(static_cast<uint8_t>(value | 0x80));
-        value >>= 7;
-    }
-    out.push_back(static_cast<uint8_t>(value));
-}
-void putKey(Data& out, uint32_t field, uint32_t wireType) {
-    putVarint(out, field << 3 | wireType);
-}
-void putBytes(Data& out, uint32_t field, const Data& bytes) {
-    putKey(out, field, 2);
-    putVarint(out, bytes.size());
-    out.insert(out.end(), bytes.begin(), bytes.end());
-}
-void putText(Data& out, uint32_t field, std::string_view text) {
-    putBytes(out, field, Data(text.begin(), text.end()));
-}
-Data kindOnly(uint32_t kind) {
-    Data out;
-    putKey(out, 1, 0);
-    putVarint(out, kind);
-    return out;
-}
-Data textEntity(std::string_view text) {
-    Data out = kindOnly(1);
-    putText(out, 4, text);
-    return out;
-}
-Data numberEntity(double number) {
-    Data out = kindOnly(2);
-    putKey(out, 6, 1);
-    uint8_t bytes[8];
-    std::memcpy(bytes, &number, 8);
-    out.insert(out.end(), bytes, bytes + 8);
-    return out;
-}
-Data booleanEntity(bool value) {
-    Data out = kindOnly(3);
-    putKey(out, 5, 0);
-    putVarint(out, value);
-    return out;
-}
-Data statementEntity(std::optional<std::string_view> command, std::initializer_list<Data> arguments) {
-    Data out = kindOnly(4);
-    for (const Data& argument : arguments) putBytes(out, 2, argument);
-    if (command) putText(out, 3, *command);
-    return out;
-}
-std::shared_ptr<const ZDMPBRuntimeEntity> entity(const Data& bytes) {
-    auto decoded = ZDMPBRuntimeEntity::initWithBuffer(bytes);
-    EXPECT_TRUE(decoded);
-    return decoded;
-}
 
 Outcome convert(const Data& bytes) {
     Error error;

@@ -8,18 +8,6 @@ using namespace interpreter_test;
 
 namespace {
 
-// Texts as quoted, arrays as [a|b], everything else by its text.
-std::u16string shown(const ZDMPValueRef& value) {
-    if (value->kind() == ZDMPValueKind::string) return u"'" + text(value) + u"'";
-    if (const auto* array = ZDMPAs<ZDMPArrayValue>(value)) {
-        std::u16string joined = u"[";
-        for (size_t i = 0; i < array->count(); ++i)
-            joined += (i ? u"|" : u"") + shown(array->allElements()[i]);
-        return joined + u"]";
-    }
-    return text(value);
-}
-
 ZDMPValueRef call(std::u16string text, std::u16string method, ZDMPValueList arguments) {
     return C(u"2", {S(std::move(text)), S(std::move(method)), C(u"7", std::move(arguments))});
 }

@@ -47,7 +47,7 @@ std::shared_ptr<DIZWrapperExceptionModel> fullWrapperException() {
     wrapper->setMessage("bad state");
     wrapper->setStackTrace("at Main()");
     wrapper->setFrames(std::vector{fullFrame()});
-    wrapper->setWrapperSdkName("dudizizoz.xamarin");
+    wrapper->setWrapperSdkName("dudizizoz.wrapper");
     wrapper->setInnerExceptions(std::vector{inner});
     return wrapper;
 }

@@ -28,7 +28,7 @@ std::shared_ptr<DIZWrapperException> record(int64_t processId) {
     auto model = std::make_shared<DIZWrapperExceptionModel>();
     model->setType("System.NullReferenceException");
     model->setMessage("object is null");
-    model->setWrapperSdkName("dudizizoz.xamarin");
+    model->setWrapperSdkName("dudizizoz.wrapper");
     auto wrapperException = std::make_shared<DIZWrapperException>();
     wrapperException->setModelException(model);
     wrapperException->setExceptionData(Data{0x00, 0x01, 0xff});

@@ -38,16 +38,26 @@ TEST_F(ConsentSettings, SignalsDenialsAndDescriptionFollowTheSettings) {
         bool adDenied, analyticsDenied;
         const char* description;
     } cases[] = {
-        {{{"ad_storage", "DENIED"}}, "G10-", true, false, "ad_storage is DENIED. analytics_storage is granted."},
+        {{{"ad_storage", "DENIED"}},
+         "G10-",
+         true,
+         false,
+         "ad_storage is DENIED. analytics_storage is granted."},
         {{{"ad_storage", "granted"}, {"analytics_storage", "denied"}},
          "G110",
          false,
          true,
          "ad_storage is granted. analytics_storage is denied."},
-        {{{"ad_storage", "Granted"}, {"analytics_storage", "GRANTED"}}, "G111", false, false,
+        {{{"ad_storage", "Granted"}, {"analytics_storage", "GRANTED"}},
+         "G111",
+         false,
+         false,
          "ad_storage is Granted. analytics_storage is GRANTED."},
         // Values that are neither word, or not text, count as not set and deny nothing.
-        {{{"ad_storage", "maybe"}, {"analytics_storage", 0}}, "G1--", false, false,
+        {{{"ad_storage", "maybe"}, {"analytics_storage", 0}},
+         "G1--",
+         false,
+         false,
          "ad_storage is maybe. analytics_storage is 0."},
         {{}, "G1--", false, false, "ad_storage is granted. analytics_storage is granted."},
     };
@@ -85,8 +95,8 @@ TEST_F(ConsentSettings, UpdatesMergeIntoTheSettings) {
 }
 
 TEST_F(ConsentSettings, FromADictionaryOnlyTheTwoStorageEntriesAreTaken) {
-    EXPECT_EQ(Util::consentSettingsFromDictionary(
-                  Dictionary{{"wait_for_update", 500}, {"analytics_storage", "denied"}, {"ad_storage", "granted"}}),
+    EXPECT_EQ(Util::consentSettingsFromDictionary(Dictionary{
+                  {"wait_for_update", 500}, {"analytics_storage", "denied"}, {"ad_storage", "granted"}}),
               (Dictionary{{"ad_storage", "granted"}, {"analytics_storage", "denied"}}));
     EXPECT_EQ(Util::consentSettingsFromDictionary(Dictionary{{"region", "EU"}}), Dictionary());
 }
@@ -98,7 +108,8 @@ TEST_F(ConsentSettings, InfoPlistDefaultsCountOnlyWhenTheyAreNumbers) {
     } cases[] = {
         {{{"ZIZODA_ANALYTICS_DEFAULT_ALLOW_AD_STORAGE", false}}, {{"ad_storage", "denied"}}},
         {{{"ZIZODA_ANALYTICS_DEFAULT_ALLOW_AD_STORAGE", "NO"}}, {}},
-        {{{"ZIZODA_ANALYTICS_DEFAULT_ALLOW_AD_STORAGE", true}, {"ZIZODA_ANALYTICS_DEFAULT_ALLOW_ANALYTICS_STORAGE", 0}},
+        {{{"ZIZODA_ANALYTICS_DEFAULT_ALLOW_AD_STORAGE", true},
+          {"ZIZODA_ANALYTICS_DEFAULT_ALLOW_ANALYTICS_STORAGE", 0}},
          {{"ad_storage", "granted"}, {"analytics_storage", "denied"}}},
         {{}, {}},
     };

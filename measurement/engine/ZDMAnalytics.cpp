@@ -4,7 +4,11 @@
 #include <mutex>
 #include <vector>
 
+#include "measurement/engine/ZDMConsentSettingsUtil.h"
+#include "measurement/foundation/ZDMConfigStoreChoice.h"
 #include "measurement/foundation/ZDMInternalEventLog.h"
+#include "measurement/foundation/ZDMUserDefaults.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace {
@@ -52,4 +56,140 @@ Cancellable ZDMAnalytics::addInternalEventObserver(InternalEventObserver observe
             std::erase_if(registry->entries, [id](const Observers::Entry& entry) { return entry.id == id; });
         }
     });
+}
+
+namespace {
+ZDMUserDefaults suite() {
+    return ZDMUserDefaults(ZDMAnalytics::kSuiteName);
+}
+
+std::optional<Dictionary> suiteDictionary(const char* key) {
+    return suite().dictionaryForKey(key);
+}
+
+// The load timestamp outlives no test: a reset makes the next read or hook record it anew.
+struct LoadTimestamp {
+    std::mutex mutex;
+    std::optional<double> value;
+};
+LoadTimestamp& loadTimestampState() {
+    static LoadTimestamp* state = [] {
+        auto* made = new LoadTimestamp;
+        registerResetForTesting([made] {
+            std::lock_guard lock(made->mutex);
+            made->value.reset();
+        });
+        return made;
+    }();
+    return *state;
+}
+}  // namespace
+
+double ZDMAnalytics::loadTimestamp() {
+    auto& state = loadTimestampState();
+    std::lock_guard lock(state.mutex);
+    if (!state.value) state.value = Clock::current().now();
+    return *state.value;
+}
+
+void ZDMAnalytics::setLoadTimestamp(double timestamp) {
+    auto& state = loadTimestampState();
+    std::lock_guard lock(state.mutex);
+    state.value = timestamp;
+}
+
+void registerMeasurementHooks() {
+    ZDMAnalytics::loadTimestamp();
+}
+
+int64_t ZDMAnalytics::resetRetryCount() {
+    return suite().integerForKey(kResetRetryCountKey);
+}
+
+void ZDMAnalytics::setResetRetryCount(int64_t count) {
+    if (count < 1) return suite().removeObjectForKey(kResetRetryCountKey);
+    suite().setInteger(count, kResetRetryCountKey);
+}
+
+bool ZDMAnalytics::needFirstOpenAfterReset() {
+    return suite().boolForKey(kNeedFirstOpenAfterResetKey);
+}
+
+void ZDMAnalytics::setNeedFirstOpenAfterReset(bool need) {
+    suite().setBool(need, kNeedFirstOpenAfterResetKey);
+}
+
+void ZDMAnalytics::removeNeedFirstOpenAfterReset() {
+    suite().removeObjectForKey(kNeedFirstOpenAfterResetKey);
+}
+
+std::optional<std::string> ZDMAnalytics::appInstanceIDAfterReset() {
+    return suite().stringForKey(kAppInstanceIDAfterResetKey);
+}
+
+void ZDMAnalytics::setAppInstanceIDAfterReset(const std::optional<std::string>& appInstanceID) {
+    if (!appInstanceID || appInstanceID->empty())
+        return suite().removeObjectForKey(kAppInstanceIDAfterResetKey);
+    suite().setObject(Value(*appInstanceID), kAppInstanceIDAfterResetKey);
+}
+
+std::optional<Value> ZDMAnalytics::deferredAnalyticsCollection() {
+    return suite().objectForKey(kDeferredAnalyticsCollectionKey);
+}
+
+void ZDMAnalytics::setDeferredAnalyticsCollection(const std::optional<Value>& value) {
+    if (!value || value->isNull()) return suite().removeObjectForKey(kDeferredAnalyticsCollectionKey);
+    suite().setObject(*value, kDeferredAnalyticsCollectionKey);
+}
+
+bool ZDMAnalytics::persistentConfigInApplicationSupportEnabled() {
+    return ZDMConfigStoreChoice::persistentConfigInApplicationSupportEnabled();
+}
+
+void ZDMAnalytics::setPersistentConfigInApplicationSupportEnabled(bool enabled) {
+    ZDMConfigStoreChoice::setPersistentConfigInApplicationSupportEnabled(enabled);
+}
+
+void ZDMAnalytics::persistConsentSettings(const Dictionary& settings, int64_t source) {
+    auto store = suite();
+    store.setObject(Value(settings), source < 21 ? kConsentSettings3PKey : kConsentSettingsKey);
+    store.setInteger(source, kConsentSourceKey);
+}
+
+std::optional<Dictionary> ZDMAnalytics::consentSettings1P() {
+    return suiteDictionary(kConsentSettingsKey);
+}
+
+std::optional<Dictionary> ZDMAnalytics::consentSettings3P() {
+    return suiteDictionary(kConsentSettings3PKey);
+}
+
+std::optional<Dictionary> ZDMAnalytics::consentSettings1PStart() {
+    return suiteDictionary(kConsentSettingsOnStartKey);
+}
+
+int64_t ZDMAnalytics::persistedConsentSource() {
+    const auto stored = suite().objectForKey(kConsentSourceKey);
+    if (!stored || !stored->isNumber()) return ZDMConsentSettingsUtil::kSourceNone;
+    return suite().integerForKey(kConsentSourceKey);
+}
+
+void ZDMAnalytics::removeStartUpConsentSettings() {
+    suite().removeObjectForKey(kConsentSettingsOnStartKey);
+}
+
+bool ZDMAnalytics::deferredResetOnDeniedConsent() {
+    return suite().boolForKey(kDeferredConsentResetKey);
+}
+
+void ZDMAnalytics::removeDeferredResetOnDeniedConsent() {
+    suite().removeObjectForKey(kDeferredConsentResetKey);
+}
+
+void ZDMAnalytics::clearConsent() {
+    auto store = suite();
+    for (const char* key : {kConsentSourceKey, kConsentSettings3PKey, kConsentSettingsKey,
+                            kConsentSettingsOnStartKey, kDeferredConsentResetKey})
+        store.removeObjectForKey(key);
+    ZDMConsentSettingsUtil::setConsentSettings(std::nullopt);
 }

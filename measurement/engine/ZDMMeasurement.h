@@ -1,29 +1,222 @@
 #pragma once
-// The measurement engine. For now only the way every measurement class reaches the monitor and the
-// remote configuration, and the questions whether an engine exists and what its identity is.
+// The measurement engine: one shared instance per process that owns the database, the identity,
+// the persisted and remote configuration, the audience evaluator, the session reporter, the network
+// client, the upload alarm and the serial worker queue. It is made disabled or enabled by what the
+// app and the persisted state say; its components are made once, on the worker queue, at the first
+// successful enable. Everything but the class operations, the accessors and the three scheduling
+// calls (setEnabled, setSessionTimeoutInterval, reachabilityDidChange) runs on the worker queue.
+//
+// Tests make an engine of their own with initWithDatabaseName and their own scheduler and
+// persisted configuration; the shared instance is only what initializeSharedInstanceWithAppID made.
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
+#include "platform/foundation/Value.h"
 
+class ZDMAlarm;
+class ZDMAudience;
+class ZDMDatabase;
 class ZDMIdentity;
+class ZDMPersistedConfig;
+class ZDMScheduler;
+class ZDMSessionReporter;
+class ZEDUdovade;
 
-class ZDMMeasurement {
+// Told of nothing yet; held weakly.
+class ZDMMeasurementDelegate {
   public:
-    // No engine is made yet in this build: false and nullptr.
+    virtual ~ZDMMeasurementDelegate() = default;
+};
+
+class ZDMMeasurement : public std::enable_shared_from_this<ZDMMeasurement> {
+  public:
+    using ExperimentManager = ZDMRemoteConfigExperimentManager;
+    using ExperimentManagerSource = std::function<std::shared_ptr<ExperimentManager>()>;
+
+    static constexpr const char* kDatabaseName = "zizoda-measurement.sql";
+    // The version reported when no analytics interface names its own.
+    static constexpr const char* kDefaultVersion = "101300000";
+    static constexpr const char* kAlarmName = "Measurement timer";
+
+    // Acts on its first call only, and marks initialisation as attempted even for an empty app ID,
+    // so that a later call never retries. Makes the shared instance for a non-empty ID.
+    static void initializeSharedInstanceWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
+                                                  bool isAnalyticsCollectionDeactivated,
+                                                  std::vector<std::string> safelistedEvents);
+    // Internal callers ask this first: it never warns.
     static bool hasSharedInstance();
+    // Before initialisation, while the analytics interface class is present, each call warns that
+    // the app has not been configured (I-ACS023147).
     static std::shared_ptr<ZDMMeasurement> sharedInstance();
-    // Nullptr before start.
-    std::shared_ptr<ZDMIdentity> identity() const { return identity_; }
+    // Back to no instance and no attempt (tests).
+    static void resetSharedInstance();
+    // The experiment manager the shared instance is made with; the experiment layer installs it.
+    static void setExperimentManagerSource(ExperimentManagerSource source);
 
     // The process-wide monitor, made once on first use with the library's version number.
     static std::shared_ptr<ZDMMonitor> monitor();
     // The engine's configuration when it has one, else the default instance (never nullptr).
     static std::shared_ptr<ZDMRemoteConfig> remoteConfig();
-    // Installs the configuration remoteConfig() answers until reset (nullptr removes it); the
-    // engine's start-up will own it, tests stand in for that.
+    // Installs the configuration remoteConfig() answers until reset (nullptr removes it); tests
+    // stand in for a running engine with it.
     static void setRemoteConfigForTesting(std::shared_ptr<ZDMRemoteConfig> remoteConfig);
 
+    // nullptr for an empty app ID (23170). Makes the network client, the scheduler with the worker
+    // queue and the alarm, then the engine over the shared persisted configuration.
+    static std::shared_ptr<ZDMMeasurement> initWithAppID(
+        const std::string& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
+        std::vector<std::string> safelistedEvents, std::shared_ptr<ExperimentManager> experimentManager);
+    // Every collaborator passed in. Takes its init timestamp from the stored load timestamp, else
+    // from the facade's (and stores that), then asks for collection as shouldEnableMeasurement says.
+    static std::shared_ptr<ZDMMeasurement> initWithDatabaseName(
+        std::string databaseName, std::shared_ptr<ZDMPersistedConfig> persistedConfig,
+        std::shared_ptr<ZEDUdovade> network, std::shared_ptr<ZDMScheduler> scheduler,
+        std::shared_ptr<ZDMAlarm> alarm, std::string appID, bool isAnalyticsCollectionEnabled,
+        bool isAnalyticsCollectionDeactivated, std::vector<std::string> safelistedEvents,
+        std::shared_ptr<ExperimentManager> experimentManager);
+    ~ZDMMeasurement();
+    ZDMMeasurement(const ZDMMeasurement&) = delete;
+    ZDMMeasurement& operator=(const ZDMMeasurement&) = delete;
+
+    // NO when deactivated; else by the persisted enable state: 1 YES, 2 NO, otherwise the app's switch.
+    bool shouldEnableMeasurement();
+    // Any thread: schedules setEnabledOnWorkerQueue; nothing happens once the engine is gone.
+    void setEnabled(bool enabled);
+    void setEnabledOnWorkerQueue(bool enabled);
+    // Makes the components on the first call that succeeds; NO when making them failed.
+    bool startMeasurementOnWorkerQueue();
+    bool didInitializeComponents() const { return didInitializeComponents_.load(); }
+    void setDidInitializeComponents(bool initialized) { didInitializeComponents_.exchange(initialized); }
+
+    // Whether the app's data must be wiped because its app IDs changed (or an earlier wipe did not
+    // finish). Empty strings count as absent.
+    bool shouldWipeDataWithAppID(const std::optional<std::string>& appID,
+                                 const std::optional<std::string>& appIDFromZOR,
+                                 const std::optional<std::string>& appIDFromAdSdk,
+                                 const std::optional<std::string>& persistedAppIDFromZOR,
+                                 const std::optional<std::string>& persistedAppIDFromAdSdk);
+    // Chooses the consent in force for this run among the Info.plist defaults, the third party's and
+    // the settings kept from the last start, by source priority.
+    void setProspectiveConsentSettings();
+    void updatePersistedAppIDFromZORAndAdSdk();
+    // Deletes the app's measurement data and starts the components over; NO when the database could
+    // not be reset. Before the database is open, its file and its journals are deleted instead.
+    bool wipeoutAnalyticsDataAndResetComponents();
+    void resetPSMCounts();
+
+    // The next whole hour after `millis` (an exact hour moves a whole hour on).
+    static int64_t timestampMillisRoundedUpToNextHour(int64_t millis);
+    // The file system's facts about the item; nullopt for an empty path or when they cannot be read
+    // (23022).
+    std::optional<Dictionary> fileAttributesForPath(const std::string& path);
+    // Any thread: hands the app's session timeout to the session reporter on the worker queue.
+    void setSessionTimeoutInterval(double interval);
+    // The network client's reachability changed: the upload schedule is reconsidered.
+    void reachabilityDidChange();
+
+    // The network client's log lines go to the monitor, its levels mapped to the monitor's.
+    static int64_t monitorLevelForNetworkLevel(int networkLevel);
+    void ZEDUdovade_logWithLevel(int level, int64_t messageCode, const std::string& message,
+                                 const Value::Array& contexts);
+
+    // Accessors. The components are nullptr until made.
+    const std::shared_ptr<ZDMAlarm>& alarm() const { return alarm_; }
+    std::shared_ptr<ZDMAudience> audience() const;
+    const std::shared_ptr<ZDMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
+    std::shared_ptr<ZDMRemoteConfig> remoteConfigInstance() const;
+    const std::shared_ptr<ZDMScheduler>& scheduler() const { return scheduler_; }
+    const std::vector<std::string>& safelistedEvents() const { return safelistedEvents_; }
+    std::shared_ptr<ZDMIdentity> identity() const;
+    const std::shared_ptr<ZEDUdovade>& network() const { return network_; }
+    std::shared_ptr<ZDMDatabase> database() const;
+    std::shared_ptr<ZDMSessionReporter> sessionReporter() const;
+    const std::shared_ptr<ExperimentManager>& experimentManager() const { return experimentManager_; }
+    const std::string& appID() const { return appID_; }
+    const std::string& databaseName() const { return databaseName_; }
+    bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
+    bool isEnabled() const { return enabled_; }
+    bool isAnalyticsCollectionEnabled() const { return isAnalyticsCollectionEnabled_; }
+    void setIsAnalyticsCollectionEnabled(bool enabled) { isAnalyticsCollectionEnabled_ = enabled; }
+    bool isAnalyticsCollectionDeactivated() const { return isAnalyticsCollectionDeactivated_; }
+    void setIsAnalyticsCollectionDeactivated(bool deactivated) {
+        isAnalyticsCollectionDeactivated_ = deactivated;
+    }
+    bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
+    void setIsNetworkRequestPending(bool pending) { isNetworkRequestPending_ = pending; }
+    std::shared_ptr<ZDMMeasurementDelegate> measurementDelegate() const;
+    void setMeasurementDelegate(std::weak_ptr<ZDMMeasurementDelegate> delegate);
+    // Seconds since boot; non-zero while uploads are suspended.
+    double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
+    void setSuspendedUploadTimestamp(double timestamp) { suspendedUploadTimestamp_ = timestamp; }
+    // Worker queue. The engine's load time, seconds since 1970.
+    double initTimestamp() const { return initTimestamp_; }
+    // Worker queue. The measurement app ID in force before the last wipe.
+    const std::optional<std::string>& previousZORAppID() const { return previousZORAppID_; }
+    int32_t PSMStartCount() const { return PSMStartCount_; }
+    int32_t PSMRetryCount() const { return PSMRetryCount_; }
+
   private:
+    ZDMMeasurement() = default;
+
+    bool initializeComponentsOnWorkerQueue();
+    bool makeDatabaseOnWorkerQueue();
+    void excludeSupportDirectoryFromBackup();
+    void deleteDatabaseFilesBeforeOpening();
+    bool isZudedaroRemoteConfigSDKPresent() const;
+    // Runs `work` on the worker queue with the engine, unless it is gone by then.
+    void scheduleOnWorkerQueue(const std::string& blockID, std::function<void(ZDMMeasurement&)> work);
+
+    // Start-up's call points for work this build does not do yet; each keeps its place in the order.
+    void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
+    void reportFirstOpenOnWorkerQueue() {}
+    void backfillSessionNumber() {}
+    void reportAppUpdateOnWorkerQueue() {}
+    void reportOSUpdateOnWorkerQueue() {}
+    void checkPSMDependencyOnWorkerQueue() {}
+    void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
+    void reportStoredCampaignEventOnWorkerQueue() {}
+    bool shouldAllowRequestDeferredDeepLink() { return false; }
+    void requestDeferredDeepLink() {}
+    void startSearchAdReporterOnWorkerQueue(bool /*enabled*/) {}
+    void subscribeForAppForegroundBackgroundNotifications() {}
+    void updateSchedule() {}
+
+    std::string databaseName_;
+    std::atomic<bool> didInitializeComponents_{false};
+    std::mutex initializeComponentsLock_;
+    std::shared_ptr<ZDMAlarm> alarm_;
+    std::shared_ptr<ZEDUdovade> network_;
+    std::shared_ptr<ZDMPersistedConfig> persistedConfig_;
+    std::shared_ptr<ZDMScheduler> scheduler_;
+    std::shared_ptr<ExperimentManager> experimentManager_;
+
+    // Made on the worker queue, read from any thread.
+    mutable std::mutex componentsMutex_;
     std::shared_ptr<ZDMIdentity> identity_;
+    std::shared_ptr<ZDMDatabase> database_;
+    std::shared_ptr<ZDMRemoteConfig> remoteConfig_;
+    std::shared_ptr<ZDMAudience> audience_;
+    std::shared_ptr<ZDMSessionReporter> sessionReporter_;
+    std::weak_ptr<ZDMMeasurementDelegate> measurementDelegate_;
+
+    int32_t PSMStartCount_ = 0;
+    int32_t PSMRetryCount_ = 0;
+    std::optional<std::string> previousZORAppID_;
+    double initTimestamp_ = 0;
+    std::atomic<double> suspendedUploadTimestamp_{0};
+    std::string appID_;
+    std::vector<std::string> safelistedEvents_;
+    std::atomic<bool> enabled_{false};
+    bool wasEnabledDuringInitialization_ = false;
+    std::atomic<bool> isAnalyticsCollectionEnabled_{false};
+    std::atomic<bool> isAnalyticsCollectionDeactivated_{false};
+    std::atomic<bool> isNetworkRequestPending_{false};
 };

@@ -1,0 +1,92 @@
+#pragma once
+// An engine of the test's own: a private home with real sqlite files, the manual clock, the shared
+// recording monitor, a fresh worker queue per engine and the facade's load hooks run first. Lines of
+// the outside utility logger are recorded too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMConsentSettingsUtil.h"
+#include "measurement/engine/ZDMMeasurement.h"
+#include "measurement/engine/ZDMScheduler.h"
+#include "measurement/foundation/ZDMAlarm.h"
+#include "measurement/foundation/ZDMFileUtil.h"
+#include "measurement/foundation/ZDMPersistedConfig.h"
+#include "measurement/foundation/ZDMUserDefaults.h"
+#include "measurement/foundation/tests/DatabaseFixture.h"
+#include "platform/zazavaroveridiz/ZIZLogger.h"
+
+class EngineFixture : public SharedMonitorFixture {
+  protected:
+    EngineFixture() {
+        ZDMConsentSettingsUtil::resetForTesting();
+        registerMeasurementHooks();
+        // Debug lines (7) are what tell the start's steps apart.
+        ZIZSetLoggerLevel(kZIZLoggerLevelDebug);
+    }
+    ~EngineFixture() override {
+        for (const auto& engine : engines_) drain(*engine);
+        engines_.clear();
+        ZDMMeasurement::resetSharedInstance();
+        ZDMConsentSettingsUtil::resetForTesting();
+    }
+
+    // An engine over the shared persisted configuration, with no network; it has asked for
+    // collection as its settings say, but the worker queue may not have acted yet.
+    std::shared_ptr<ZDMMeasurement> makeEngine(const std::string& appID, bool collectionEnabled = true,
+                                               bool deactivated = false) {
+        auto scheduler = ZDMScheduler::initWithWorkerQueueLabel(ZDMScheduler::kWorkerQueueLabel);
+        auto alarm = ZDMAlarm::make(scheduler->workerQueue(), ZDMMeasurement::kAlarmName);
+        auto engine = ZDMMeasurement::initWithDatabaseName(
+            ZDMMeasurement::kDatabaseName, ZDMPersistedConfig::sharedInstance(), nullptr, std::move(scheduler),
+            std::move(alarm), appID, collectionEnabled, deactivated, {}, nullptr);
+        if (engine) engines_.push_back(engine);
+        return engine;
+    }
+    // Waits until the worker queue has run what was scheduled so far and what that scheduled in turn
+    // (a failed enable schedules its disable).
+    static void drain(ZDMMeasurement& engine) {
+        for (int round = 0; round < 3; ++round)
+            engine.scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [] {});
+    }
+    static void onWorkerQueue(ZDMMeasurement& engine, const std::function<void()>& block) {
+        engine.scheduler()->dispatchSyncOnWorkerQueueBlockID("test", block);
+    }
+    static std::string databasePath() { return ZDMMeasurementSupportFilePath(ZDMMeasurement::kDatabaseName); }
+    static ZDMUserDefaults facadeSuite() { return ZDMUserDefaults(ZDMAnalytics::kSuiteName); }
+
+    // Whether every code of `expected` was logged, in that order (others may come between).
+    bool loggedInOrder(const std::vector<int64_t>& expected) {
+        const auto codes = loggedCodes();
+        auto at = codes.begin();
+        for (int64_t code : expected) {
+            at = std::find(at, codes.end(), code);
+            if (at == codes.end()) return false;
+            ++at;
+        }
+        return true;
+    }
+    int64_t countOf(int64_t code) {
+        const auto codes = loggedCodes();
+        return std::count(codes.begin(), codes.end(), code);
+    }
+
+    std::vector<std::string> utilityLines() {
+        std::lock_guard lock(utilityMutex_);
+        return utilityLines_;
+    }
+
+  private:
+    std::vector<std::shared_ptr<ZDMMeasurement>> engines_;
+    std::mutex utilityMutex_;
+    std::vector<std::string> utilityLines_;
+    ZIZLoggerCapture utilityCapture_{[this](int, const std::string& line) {
+        std::lock_guard lock(utilityMutex_);
+        utilityLines_.push_back(line);
+    }};
+};

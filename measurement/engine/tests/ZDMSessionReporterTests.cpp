@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "measurement/engine/ZDMSessionReporter.h"
+#include "measurement/engine/tests/EngineFixture.h"
+
+namespace {
+
+class SessionClock : public EngineFixture {
+  protected:
+    std::shared_ptr<ZDMPersistedConfig> persisted_ = ZDMPersistedConfig::sharedInstance();
+    std::shared_ptr<ZDMSessionReporter> reporter_ = ZDMSessionReporter::initWithPersistedConfig(persisted_);
+};
+
+TEST_F(SessionClock, ASessionExpiresStrictlyAfterTheTimeoutEitherWay) {
+    EXPECT_EQ(reporter_->timeoutSessionInterval(), 1800);
+    struct Case {
+        double lastActivityAgo;
+        bool expired;
+    } cases[] = {
+        {0, false}, {1800, false}, {1800.001, true}, {-1800, false}, {-1801, true},  // clock moved back
+    };
+    for (const Case& c : cases) {
+        persisted_->setLastSessionActivityClockTime(clock_->now() - c.lastActivityAgo);
+        EXPECT_EQ(reporter_->isSessionExpired(), c.expired) << c.lastActivityAgo;
+    }
+}
+
+TEST_F(SessionClock, ExtendingMovesTheActivityOnlyWithinALiveSession) {
+    const double start = clock_->now();
+    persisted_->setLastSessionActivityClockTime(start);
+    clock_->advance(1000);
+    EXPECT_TRUE(reporter_->extendSession());
+    EXPECT_EQ(persisted_->lastSessionActivityClockTime(), start + 1000);
+    clock_->advance(1801);
+    EXPECT_FALSE(reporter_->extendSession());
+    EXPECT_EQ(persisted_->lastSessionActivityClockTime(), start + 1000);
+}
+
+TEST_F(SessionClock, ANewSessionTakesTheNextNumberAndStartsItsActivityNow) {
+    persisted_->setSessionNumber(4);
+    persisted_->setLastSessionActivityClockTime(0);
+    EXPECT_TRUE(reporter_->isSessionExpired());
+    reporter_->updatePropertiesForNewSessionStart();
+    EXPECT_EQ(persisted_->sessionNumber(), 5);
+    EXPECT_EQ(persisted_->lastSessionActivityClockTime(), clock_->now());
+    EXPECT_FALSE(reporter_->isSessionExpired());
+}
+
+TEST_F(SessionClock, ANegativeTimeoutIsLoggedAndTakenAsZero) {
+    reporter_->setTimeoutSessionInterval(60);
+    EXPECT_EQ(reporter_->timeoutSessionInterval(), 60);
+    reporter_->setTimeoutSessionInterval(-5);
+    EXPECT_EQ(reporter_->timeoutSessionInterval(), 0);
+    EXPECT_EQ(countOf(33001), 1);
+    persisted_->setLastSessionActivityClockTime(clock_->now());
+    EXPECT_FALSE(reporter_->isSessionExpired()) << "no time passed";
+    clock_->advance(0.001);
+    EXPECT_TRUE(reporter_->isSessionExpired());
+}
+
+TEST_F(SessionClock, ReportingIsASwitchOfItsOwn) {
+    EXPECT_FALSE(reporter_->isReportingEnabled());
+    reporter_->setReportingEnabled(true);
+    EXPECT_TRUE(reporter_->isReportingEnabled());
+}
+
+}  // namespace

@@ -94,10 +94,10 @@ std::optional<std::shared_ptr<Filter>> filterFromRow(const Record& row, Error*) 
     const Data data = stored ? *stored : Data();
     const auto message = Kind::Message::initWithBuffer(data);
     const auto flag = [&message](int32_t index) { return message && ZDMPBGetBool(message.get(), index); };
-    return std::make_shared<Filter>(static_cast<int32_t>(row["audience_id"].integerOr(0)),
-                                    static_cast<int32_t>(row["filter_id"].integerOr(0)),
-                                    row[Kind::texts.nameColumn].stringOr(""), data, flag(Kind::flags.sessionScoped),
-                                    flag(Kind::flags.dynamic), flag(Kind::flags.sequence));
+    return std::make_shared<Filter>(
+        static_cast<int32_t>(row["audience_id"].integerOr(0)),
+        static_cast<int32_t>(row["filter_id"].integerOr(0)), row[Kind::texts.nameColumn].stringOr(""), data,
+        flag(Kind::flags.sessionScoped), flag(Kind::flags.dynamic), flag(Kind::flags.sequence));
 }
 
 template <class Filter>
@@ -116,15 +116,16 @@ std::optional<Record> filterRow(const Filter* filter, Error* error) {
 
 // "(audience_id=1 AND filter_id=2) OR …"; none for an empty list or a missing filter.
 template <class Filter>
-std::optional<std::string> filterKeyCondition(const std::vector<std::shared_ptr<Filter>>& filters, Error* error) {
+std::optional<std::string> filterKeyCondition(const std::vector<std::shared_ptr<Filter>>& filters,
+                                              Error* error) {
     using Kind = FilterKind<Filter>;
     if (!ZDMCheckLengthOrSetError(filters.size(), error, 1, Kind::texts.emptyDelete)) return std::nullopt;
     std::string condition;
     for (const auto& filter : filters) {
         if (!ZDMCheckObjectOrSetError(filter, error, 1, Kind::texts.unknownDelete)) return std::nullopt;
-        condition += std::string(condition.empty() ? "" : " OR ") + "(audience_id=" +
-                     std::to_string(filter->audienceID()) + " AND filter_id=" + std::to_string(filter->filterID()) +
-                     ")";
+        condition += std::string(condition.empty() ? "" : " OR ") +
+                     "(audience_id=" + std::to_string(filter->audienceID()) +
+                     " AND filter_id=" + std::to_string(filter->filterID()) + ")";
     }
     return condition;
 }
@@ -157,11 +158,12 @@ std::optional<std::vector<int32_t>> ZDMDatabase::allAudienceIDs(Error* error) {
 
 template <class Filter>
 static std::optional<std::vector<std::shared_ptr<Filter>>> filtersForName(ZDMDatabase& database,
-                                                                          const std::string& name, Error* error) {
+                                                                          const std::string& name,
+                                                                          Error* error) {
     using Kind = FilterKind<Filter>;
     if (!ZDMCheckLengthOrSetError(name.size(), error, 1, Kind::texts.emptyName)) return std::nullopt;
-    return database.dataTypesFromTableWithName<std::shared_ptr<Filter>>(Kind::texts.table, Kind::texts.nameColumn,
-                                                                        Value(name), error, filterFromRow<Filter>);
+    return database.dataTypesFromTableWithName<std::shared_ptr<Filter>>(
+        Kind::texts.table, Kind::texts.nameColumn, Value(name), error, filterFromRow<Filter>);
 }
 
 std::optional<std::vector<std::shared_ptr<ZDMEventFilter>>> ZDMDatabase::eventFiltersForEventName(
@@ -191,8 +193,8 @@ bool ZDMDatabase::updateEventFilters(const std::vector<std::shared_ptr<ZDMEventF
     return updateFilters(sqliteStore_.get(), eventFilters, error);
 }
 
-bool ZDMDatabase::updatePropertyFilters(const std::vector<std::shared_ptr<ZDMPropertyFilter>>& propertyFilters,
-                                        Error* error) {
+bool ZDMDatabase::updatePropertyFilters(
+    const std::vector<std::shared_ptr<ZDMPropertyFilter>>& propertyFilters, Error* error) {
     return updateFilters(sqliteStore_.get(), propertyFilters, error);
 }
 
@@ -202,8 +204,8 @@ bool ZDMDatabase::deleteEventFilters(const std::vector<std::shared_ptr<ZDMEventF
     return condition && deleteRecords(kEventFiltersTable, *condition, {}, error);
 }
 
-bool ZDMDatabase::deletePropertyFilters(const std::vector<std::shared_ptr<ZDMPropertyFilter>>& propertyFilters,
-                                        Error* error) {
+bool ZDMDatabase::deletePropertyFilters(
+    const std::vector<std::shared_ptr<ZDMPropertyFilter>>& propertyFilters, Error* error) {
     const auto condition = filterKeyCondition(propertyFilters, error);
     return condition && deleteRecords(kPropertyFiltersTable, *condition, {}, error);
 }
@@ -232,9 +234,10 @@ std::optional<std::map<int32_t, std::vector<int32_t>>> ZDMDatabase::allSessionSc
 
 // Audience results.
 
-std::optional<std::map<int32_t, std::shared_ptr<ZDMFilterResult>>> ZDMDatabase::allFilterResults(Error* error) {
-    auto results = allDataTypesFromTableWithName<std::shared_ptr<ZDMFilterResult>>(kFilterResultsTable, -1, error,
-                                                                                   filterResultFromRow);
+std::optional<std::map<int32_t, std::shared_ptr<ZDMFilterResult>>> ZDMDatabase::allFilterResults(
+    Error* error) {
+    auto results = allDataTypesFromTableWithName<std::shared_ptr<ZDMFilterResult>>(
+        kFilterResultsTable, -1, error, filterResultFromRow);
     if (!results) return std::nullopt;
     std::map<int32_t, std::shared_ptr<ZDMFilterResult>> byAudience;
     for (auto& result : *results) byAudience[result->audienceID()] = std::move(result);
@@ -249,19 +252,21 @@ std::shared_ptr<ZDMFilterResult> ZDMDatabase::filterResultForAudienceID(int32_t 
 
 bool ZDMDatabase::updateFilterResults(const std::vector<std::shared_ptr<ZDMFilterResult>>& filterResults,
                                       Error* error) {
-    if (!ZDMCheckLengthOrSetError(filterResults.size(), error, 1, "Received empty filter results to update") ||
+    if (!ZDMCheckLengthOrSetError(filterResults.size(), error, 1,
+                                  "Received empty filter results to update") ||
         !sqliteStore_)
         return false;
     for (const auto& result : filterResults) {
         if (!ZDMCheckObjectOrSetError(result, error, 3,
                                       "Received empty filter result for getting dictionary representation") ||
-            !ZDMCheckLengthOrSetError(result->currentResults().size(), error, 3,
-                                      "Received filter result with empty data for getting dictionary representation"))
+            !ZDMCheckLengthOrSetError(
+                result->currentResults().size(), error, 3,
+                "Received filter result with empty data for getting dictionary representation"))
             return false;
-        const Record row{
-            {"audience_id", Value(result->audienceID())},
-            {"current_results", Value(result->currentResults())},
-            {"previous_results", result->previousResults().empty() ? Value() : Value(result->previousResults())}};
+        const Record row{{"audience_id", Value(result->audienceID())},
+                         {"current_results", Value(result->currentResults())},
+                         {"previous_results",
+                          result->previousResults().empty() ? Value() : Value(result->previousResults())}};
         if (!sqliteStore_->upsertRecord(row, kFilterResultsTable, error)) return false;
     }
     return true;
@@ -273,7 +278,8 @@ bool ZDMDatabase::deleteFilterResults(const std::vector<std::shared_ptr<ZDMFilte
         return false;
     std::set<int32_t> audienceIDs;
     for (const auto& result : filterResults) {
-        if (!ZDMCheckObjectOrSetError(result, error, 1, "Received unknown type to delete filter result")) return false;
+        if (!ZDMCheckObjectOrSetError(result, error, 1, "Received unknown type to delete filter result"))
+            return false;
         audienceIDs.insert(result->audienceID());
     }
     std::string list;
@@ -298,9 +304,10 @@ std::optional<bool> ZDMDatabase::insertIfNotDuplicatePurchaseFingerprint(const s
                                                                          Error* error) {
     const auto inserted = insertIfNotDuplicate("purchase_transactions", "fingerprint", fingerprint, error);
     if (!inserted || !*inserted) return inserted;
-    if (!deleteRecords("purchase_transactions",
-                       "rowid IN (SELECT rowid FROM purchase_transactions ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
-                       {Value(kKeptPurchasesAndSubscriptions)}, error))
+    if (!deleteRecords(
+            "purchase_transactions",
+            "rowid IN (SELECT rowid FROM purchase_transactions ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
+            {Value(kKeptPurchasesAndSubscriptions)}, error))
         return std::nullopt;
     return true;
 }
@@ -319,11 +326,12 @@ std::optional<int64_t> ZDMDatabase::deleteSubscriptionsOverLimit(Error* error) {
 
 // Complex events.
 
-std::optional<std::pair<std::shared_ptr<ZDMEvent>, int64_t>> ZDMDatabase::mainEventAndChildCountPairWithEventID(
-    int64_t eventID, Error* error) {
+std::optional<std::pair<std::shared_ptr<ZDMEvent>, int64_t>>
+ZDMDatabase::mainEventAndChildCountPairWithEventID(int64_t eventID, Error* error) {
     if (!sqliteStore_) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery(
-        std::string("SELECT * FROM ") + kMainEventTable + " WHERE event_id=? LIMIT 1", {Value(eventID)}, error);
+        std::string("SELECT * FROM ") + kMainEventTable + " WHERE event_id=? LIMIT 1", {Value(eventID)},
+        error);
     if (!rows || rows->empty()) return std::nullopt;
     const Record& row = rows->front();
     if (!ZDMCheckObjectOrSetError(row["main_event"], error, 3, "Main event blob is nil in database"))
@@ -331,16 +339,19 @@ std::optional<std::pair<std::shared_ptr<ZDMEvent>, int64_t>> ZDMDatabase::mainEv
     auto event = eventFromStoredObject(row["main_event"], error);
     if (!event) return std::nullopt;
     const auto children = row["children_to_process"].asInteger();
-    if (!ZDMCheckObjectOrSetError(children, error, 3, "Complex event does not have children count in database"))
+    if (!ZDMCheckObjectOrSetError(children, error, 3,
+                                  "Complex event does not have children count in database"))
         return std::nullopt;
     return std::make_pair(std::move(event), *children);
 }
 
 bool ZDMDatabase::updateComplexEventForAudienceEvaluationWithEventID(int64_t eventID, int64_t childEventCount,
-                                                                     const ZDMEvent* mainEvent, Error* error) {
+                                                                     const ZDMEvent* mainEvent,
+                                                                     Error* error) {
     if (!ZDMCheckObjectOrSetError(mainEvent, error, 1, "Received nil main event")) return false;
     auto encoding = mainEvent->protoEvent()->protoBuffer();
-    if (!ZDMCheckConditionOrSetError(encoding && !encoding->empty(), error, 1, "Cannot create the main event blob") ||
+    if (!ZDMCheckConditionOrSetError(encoding && !encoding->empty(), error, 1,
+                                     "Cannot create the main event blob") ||
         !sqliteStore_)
         return false;
     const Record row{{"main_event", Value(std::move(*encoding))},

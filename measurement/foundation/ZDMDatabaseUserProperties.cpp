@@ -46,7 +46,8 @@ std::optional<std::shared_ptr<ZDMEventAggregates>> eventAggregatesFromRow(const 
     auto aggregates = ZDMEventAggregates::initWithName(
         name ? *name : std::string(), static_cast<int32_t>(row["lifetime_count"].integerOr(0)),
         static_cast<int32_t>(row["current_bundle_count"].integerOr(0)),
-        static_cast<int32_t>(row["current_session_count"].integerOr(0)), row["last_fire_timestamp"].realOr(0));
+        static_cast<int32_t>(row["current_session_count"].integerOr(0)),
+        row["last_fire_timestamp"].realOr(0));
     if (!aggregates) return std::nullopt;
     aggregates->setLastBundledTimestamp(row["last_bundled_timestamp"].realOr(0.0));
     if (row["last_sampled_complex_event_id"].isNumber())
@@ -72,19 +73,21 @@ bool readStoredEvent(const Record& row, std::string_view column,
                      ZDMConditionalUserProperty& property, Error* error);
 
 std::optional<std::shared_ptr<ZDMConditionalUserProperty>> conditionalPropertyFromRow(const Record& row,
-                                                                                       Error* error) {
+                                                                                      Error* error) {
     auto property = std::make_shared<ZDMConditionalUserProperty>();
     property->setName(row["name"].stringOr(""));
     property->setOrigin(row["origin"].stringOr(""));
     property->setValue(ZDMValue::valueFromObject(row["value"]));
     property->setTriggerTimeout(row["trigger_timeout"].realOr(0));
     property->setTimeToLive(row["time_to_live"].realOr(0));
-    if (const std::string* trigger = row["trigger_event_name"].asString()) property->setTriggerEventName(*trigger);
+    if (const std::string* trigger = row["trigger_event_name"].asString())
+        property->setTriggerEventName(*trigger);
     if (!readStoredEvent(row, "triggered_event", &ZDMConditionalUserProperty::setTriggeredEvent, *property,
                          error) ||
         !readStoredEvent(row, "timed_out_event", &ZDMConditionalUserProperty::setTimedOutEvent, *property,
                          error) ||
-        !readStoredEvent(row, "expired_event", &ZDMConditionalUserProperty::setExpiredEvent, *property, error))
+        !readStoredEvent(row, "expired_event", &ZDMConditionalUserProperty::setExpiredEvent, *property,
+                         error))
         return std::nullopt;
     property->setActive(row["active"].integerOr(0) != 0);
     property->setCreationTimestamp(row["creation_timestamp"].realOr(0));
@@ -104,8 +107,9 @@ bool readStoredEvent(const Record& row, std::string_view column,
 }
 
 std::optional<Record> conditionalPropertyRow(const ZDMConditionalUserProperty* property, Error* error) {
-    if (!ZDMCheckObjectOrSetError(property, error, 3,
-                                  "Received empty conditional user property for getting dictionary representation") ||
+    if (!ZDMCheckObjectOrSetError(
+            property, error, 3,
+            "Received empty conditional user property for getting dictionary representation") ||
         !ZDMCheckLengthOrSetError(
             property->name().size(), error, 3,
             "Received conditional user property with empty name for getting dictionary representation") ||
@@ -124,14 +128,16 @@ std::optional<Record> conditionalPropertyRow(const ZDMConditionalUserProperty* p
                {"trigger_timeout", Value(property->triggerTimeout())},
                {"triggered_timestamp", Value(property->triggeredTimestamp())},
                {"time_to_live", Value(property->timeToLive())}};
-    if (!property->triggerEventName().empty()) row.set("trigger_event_name", Value(property->triggerEventName()));
+    if (!property->triggerEventName().empty())
+        row.set("trigger_event_name", Value(property->triggerEventName()));
     const std::pair<const char*, const std::shared_ptr<ZDMEvent>*> events[] = {
         {"triggered_event", &property->triggeredEvent()},
         {"timed_out_event", &property->timedOutEvent()},
         {"expired_event", &property->expiredEvent()}};
     for (const auto& [column, event] : events)
         if (*event)
-            if (auto encoding = (*event)->protoEvent()->protoBuffer()) row.set(column, Value(std::move(*encoding)));
+            if (auto encoding = (*event)->protoEvent()->protoBuffer())
+                row.set(column, Value(std::move(*encoding)));
     return row;
 }
 
@@ -163,21 +169,23 @@ std::optional<int64_t> ZDMDatabase::publicEventCount(Error* error) {
     return countForQuery("SELECT count(1) FROM events WHERE name NOT LIKE '!_%' ESCAPE '!'", {}, error);
 }
 
-std::optional<std::vector<std::shared_ptr<ZDMEventAggregates>>> ZDMDatabase::allEventAggregates(Error* error) {
+std::optional<std::vector<std::shared_ptr<ZDMEventAggregates>>> ZDMDatabase::allEventAggregates(
+    Error* error) {
     return allDataTypesFromTableWithName<std::shared_ptr<ZDMEventAggregates>>(
         kEventsTable, kMaxRowsPerNameTable, error, eventAggregatesFromRow);
 }
 
-std::shared_ptr<ZDMEventAggregates> ZDMDatabase::eventAggregatesWithName(const std::string& name, Error* error) {
-    auto records = dataTypesFromTableWithName<std::shared_ptr<ZDMEventAggregates>>(kEventsTable, "name",
-                                                                                   Value(name), error,
-                                                                                   eventAggregatesFromRow);
+std::shared_ptr<ZDMEventAggregates> ZDMDatabase::eventAggregatesWithName(const std::string& name,
+                                                                         Error* error) {
+    auto records = dataTypesFromTableWithName<std::shared_ptr<ZDMEventAggregates>>(
+        kEventsTable, "name", Value(name), error, eventAggregatesFromRow);
     return records && !records->empty() ? records->front() : nullptr;
 }
 
 bool ZDMDatabase::updateEventAggregates(const ZDMEventAggregates* aggregates, Error* error) {
-    if (!ZDMCheckObjectOrSetError(aggregates, error, 3,
-                                  "Received empty event aggregates object for getting dictionary representation") ||
+    if (!ZDMCheckObjectOrSetError(
+            aggregates, error, 3,
+            "Received empty event aggregates object for getting dictionary representation") ||
         !ZDMCheckLengthOrSetError(
             aggregates->name().size(), error, 1,
             "Received event aggregates object with empty name for getting dictionary representation"))
@@ -197,8 +205,8 @@ bool ZDMDatabase::updateEventAggregates(const ZDMEventAggregates* aggregates, Er
 }
 
 bool ZDMDatabase::clearCurrentSessionCounts(Error* error) {
-    return sqliteStore_ &&
-           sqliteStore_->updateAllRecordsInTableWithName(kEventsTable, "current_session_count", Value(0), error);
+    return sqliteStore_ && sqliteStore_->updateAllRecordsInTableWithName(
+                               kEventsTable, "current_session_count", Value(0), error);
 }
 
 // User properties.
@@ -209,16 +217,18 @@ std::optional<int64_t> ZDMDatabase::publicUserAttributeCount(Error* error) {
 }
 
 std::optional<int64_t> ZDMDatabase::userAttributeCountForOrigin(const std::string& origin, Error* error) {
-    if (!ZDMCheckLengthOrSetError(origin.size(), error, 1, "Received empty user property origin for count query"))
+    if (!ZDMCheckLengthOrSetError(origin.size(), error, 1,
+                                  "Received empty user property origin for count query"))
         return std::nullopt;
     return countForQuery("SELECT count(1) FROM user_attributes WHERE origin = ?", {Value(origin)}, error);
 }
 
 std::optional<bool> ZDMDatabase::containsUserAttributeWithName(const std::string& name, Error* error) {
-    if (!ZDMCheckLengthOrSetError(name.size(), error, 1, "Received empty user property name for exists query"))
+    if (!ZDMCheckLengthOrSetError(name.size(), error, 1,
+                                  "Received empty user property name for exists query"))
         return std::nullopt;
-    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ? LIMIT 1)", {Value(name)},
-                           error);
+    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ? LIMIT 1)",
+                           {Value(name)}, error);
 }
 
 std::shared_ptr<ZDMUserAttribute> ZDMDatabase::userAttributeWithName(const std::string& name, Error* error) {
@@ -259,12 +269,15 @@ std::optional<std::vector<std::shared_ptr<ZDMUserAttribute>>> ZDMDatabase::allLi
 bool ZDMDatabase::updateUserAttribute(const ZDMUserAttribute* attribute, Error* error) {
     if (!ZDMCheckObjectOrSetError(attribute, error, 3,
                                   "Received empty user property for getting dictionary representation") ||
-        !ZDMCheckLengthOrSetError(attribute->origin().size(), error, 3,
-                                  "Received user property with empty origin for getting dictionary representation") ||
-        !ZDMCheckLengthOrSetError(attribute->name().size(), error, 1,
-                                  "Received user property with empty name for getting dictionary representation") ||
-        !ZDMCheckObjectOrSetError(attribute->value(), error, 3,
-                                  "Received user property with nil value for getting dictionary representation"))
+        !ZDMCheckLengthOrSetError(
+            attribute->origin().size(), error, 3,
+            "Received user property with empty origin for getting dictionary representation") ||
+        !ZDMCheckLengthOrSetError(
+            attribute->name().size(), error, 1,
+            "Received user property with empty name for getting dictionary representation") ||
+        !ZDMCheckObjectOrSetError(
+            attribute->value(), error, 3,
+            "Received user property with nil value for getting dictionary representation"))
         return false;
     const auto text = attribute->value()->stringValue();
     if (!ZDMCheckConditionOrSetError(!text || !text->empty(), error, 1,
@@ -285,8 +298,8 @@ bool ZDMDatabase::deleteUserAttributeWithName(const std::string& name, Error* er
 
 // Conditional user properties.
 
-std::shared_ptr<ZDMConditionalUserProperty> ZDMDatabase::conditionalUserPropertyWithName(const std::string& name,
-                                                                                         Error* error) {
+std::shared_ptr<ZDMConditionalUserProperty> ZDMDatabase::conditionalUserPropertyWithName(
+    const std::string& name, Error* error) {
     auto records = dataTypesFromTableWithName<std::shared_ptr<ZDMConditionalUserProperty>>(
         kConditionalPropertiesTable, "name", Value(name), error, conditionalPropertyFromRow);
     return records && !records->empty() ? records->front() : nullptr;
@@ -300,14 +313,14 @@ bool ZDMDatabase::updateConditionalUserProperty(const ZDMConditionalUserProperty
 }
 
 bool ZDMDatabase::deleteConditionalUserPropertyWithName(const std::string& name, Error* error) {
-    return sqliteStore_ &&
-           sqliteStore_->deleteRecordFromTableWithName(kConditionalPropertiesTable, "name", Value(name), error);
+    return sqliteStore_ && sqliteStore_->deleteRecordFromTableWithName(kConditionalPropertiesTable, "name",
+                                                                       Value(name), error);
 }
 
 std::optional<ZDMDatabase::ConditionalUserProperties> ZDMDatabase::timedOutConditionalUserPropertiesWithError(
     Error* error) {
-    return conditionalUserPropertiesWithCondition("active=0 and abs(? - creation_timestamp) > trigger_timeout",
-                                                  {Value(Clock::current().now())}, error);
+    return conditionalUserPropertiesWithCondition(
+        "active=0 and abs(? - creation_timestamp) > trigger_timeout", {Value(Clock::current().now())}, error);
 }
 
 std::optional<ZDMDatabase::ConditionalUserProperties> ZDMDatabase::expiredConditionalUserPropertiesWithError(
@@ -318,8 +331,9 @@ std::optional<ZDMDatabase::ConditionalUserProperties> ZDMDatabase::expiredCondit
 
 std::optional<ZDMDatabase::ConditionalUserProperties>
 ZDMDatabase::triggeredConditionalUserPropertiesWithEventName(const std::string& eventName, Error* error) {
-    if (!ZDMCheckLengthOrSetError(eventName.size(), error, 1,
-                                  "Received nil/empty event name for querying triggered conditional user properties"))
+    if (!ZDMCheckLengthOrSetError(
+            eventName.size(), error, 1,
+            "Received nil/empty event name for querying triggered conditional user properties"))
         return std::nullopt;
     return conditionalUserPropertiesWithCondition(
         "active=0 and trigger_event_name=? and abs(? - creation_timestamp) <= trigger_timeout",

@@ -31,7 +31,8 @@ std::shared_ptr<ZDMUserAttribute> ZDMUserAttribute::initWithOrigin(const std::st
                                                                    std::shared_ptr<const ZDMValue> value,
                                                                    double lastSetTimestamp) {
     if (!isValid(name, value)) return nullptr;
-    return std::shared_ptr<ZDMUserAttribute>(new ZDMUserAttribute(origin, name, std::move(value), lastSetTimestamp));
+    return std::shared_ptr<ZDMUserAttribute>(
+        new ZDMUserAttribute(origin, name, std::move(value), lastSetTimestamp));
 }
 
 std::shared_ptr<ZUDAUserAttribute> ZUDAUserAttribute::initWithOrigin(const std::string& origin,

@@ -14,7 +14,8 @@ class ZDMUserAttribute {
 
     // nullptr when the name is not a valid internal user-property name or the value breaks the
     // limits of that name; the validator has logged why, the record adds nothing.
-    static std::shared_ptr<ZDMUserAttribute> initWithOrigin(const std::string& origin, const std::string& name,
+    static std::shared_ptr<ZDMUserAttribute> initWithOrigin(const std::string& origin,
+                                                            const std::string& name,
                                                             std::shared_ptr<const ZDMValue> value,
                                                             double lastSetTimestamp);
 
@@ -46,7 +47,8 @@ class ZDMUserAttribute {
 // The analytics connector's name for the same record.
 class ZUDAUserAttribute : public ZDMUserAttribute {
   public:
-    static std::shared_ptr<ZUDAUserAttribute> initWithOrigin(const std::string& origin, const std::string& name,
+    static std::shared_ptr<ZUDAUserAttribute> initWithOrigin(const std::string& origin,
+                                                             const std::string& name,
                                                              std::shared_ptr<const ZDMValue> value,
                                                              double lastSetTimestamp);
 

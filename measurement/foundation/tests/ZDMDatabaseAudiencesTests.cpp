@@ -23,16 +23,18 @@ Data filterMessage(std::initializer_list<uint8_t> trueTags) {
 }
 
 // Event filter tags: 6 dynamic, 7 sequence, 8 session scoped.
-std::shared_ptr<ZDMEventFilter> eventFilter(int32_t audience, int32_t filter, const std::string& name = "purchase",
+std::shared_ptr<ZDMEventFilter> eventFilter(int32_t audience, int32_t filter,
+                                            const std::string& name = "purchase",
                                             Data data = filterMessage({}), bool sessionScoped = false) {
-    return std::make_shared<ZDMEventFilter>(audience, filter, name, std::move(data), sessionScoped, false, false);
+    return std::make_shared<ZDMEventFilter>(audience, filter, name, std::move(data), sessionScoped, false,
+                                            false);
 }
 
 // Property filter tags: 4 dynamic, 5 sequence, 6 session scoped.
-std::shared_ptr<ZDMPropertyFilter> propertyFilter(int32_t audience, int32_t filter, Data data = filterMessage({}),
-                                                  bool sessionScoped = false) {
-    return std::make_shared<ZDMPropertyFilter>(audience, filter, "color", std::move(data), sessionScoped, false,
-                                               false);
+std::shared_ptr<ZDMPropertyFilter> propertyFilter(int32_t audience, int32_t filter,
+                                                  Data data = filterMessage({}), bool sessionScoped = false) {
+    return std::make_shared<ZDMPropertyFilter>(audience, filter, "color", std::move(data), sessionScoped,
+                                               false, false);
 }
 
 std::vector<std::pair<int32_t, int32_t>> keysOf(const auto& filters) {
@@ -105,8 +107,8 @@ TEST_F(Audiences, TheFirstRefusedFilterEndsTheWrite) {
         Error error;
         bool answered = true;
         database->performTransaction([&] {
-            answered = database->updateEventFilters({eventFilter(1, 1), eventFilter(1, 2, ""), eventFilter(1, 3)},
-                                                    &error);
+            answered = database->updateEventFilters(
+                {eventFilter(1, 1), eventFilter(1, 2, ""), eventFilter(1, 3)}, &error);
             return commit;
         });
         EXPECT_FALSE(answered);
@@ -130,14 +132,14 @@ TEST_F(Audiences, FilterArgumentsAreChecked) {
          "Received empty event filters to update"},
         {[](ZDMDatabase& d, Error* e) { return d.updateEventFilters({nullptr}, e); }, 3,
          "Received empty event filter for getting dictionary representation"},
-        {[](ZDMDatabase& d, Error* e) { return d.updateEventFilters({eventFilter(1, 1, "x", Data())}, e); }, 3,
-         "Received event filter with empty data for getting dictionary representation"},
+        {[](ZDMDatabase& d, Error* e) { return d.updateEventFilters({eventFilter(1, 1, "x", Data())}, e); },
+         3, "Received event filter with empty data for getting dictionary representation"},
         {[](ZDMDatabase& d, Error* e) { return d.updatePropertyFilters({}, e); }, 1,
          "Received empty property filters to update"},
         {[](ZDMDatabase& d, Error* e) { return d.updatePropertyFilters({nullptr}, e); }, 3,
          "Received empty property filter for getting dictionary representation"},
-        {[](ZDMDatabase& d, Error* e) { return d.updatePropertyFilters({propertyFilter(1, 1, Data())}, e); }, 3,
-         "Received property filter with empty data for getting dictionary representation"},
+        {[](ZDMDatabase& d, Error* e) { return d.updatePropertyFilters({propertyFilter(1, 1, Data())}, e); },
+         3, "Received property filter with empty data for getting dictionary representation"},
         {[](ZDMDatabase& d, Error* e) { return d.deleteEventFilters({}, e); }, 1,
          "Received empty event filters to delete"},
         {[](ZDMDatabase& d, Error* e) { return d.deletePropertyFilters({nullptr}, e); }, 1,
@@ -180,8 +182,9 @@ TEST_F(Audiences, DeletingFiltersRemovesExactlyTheNamedOnes) {
 
 TEST_F(Audiences, SessionScopedFiltersAreGroupedByAudience) {
     auto database = open();
-    ASSERT_TRUE(database->updateEventFilters(
-        {eventFilter(1, 1, "a", filterMessage({}), true), eventFilter(1, 2), eventFilter(2, 4, "a", filterMessage({}), true)}));
+    ASSERT_TRUE(
+        database->updateEventFilters({eventFilter(1, 1, "a", filterMessage({}), true), eventFilter(1, 2),
+                                      eventFilter(2, 4, "a", filterMessage({}), true)}));
     ASSERT_TRUE(database->updatePropertyFilters({propertyFilter(1, 3, filterMessage({}), true)}));
     EXPECT_EQ(database->allSessionScopedFilters(),
               (std::map<int32_t, std::vector<int32_t>>{{1, {1, 3}}, {2, {4}}}));
@@ -195,8 +198,9 @@ TEST_F(Audiences, FilterResultsStoreNoPreviousResultsAsNull) {
                                                std::make_shared<ZDMFilterResult>(8, current, previous),
                                                std::make_shared<ZDMFilterResult>(9, current, Data())}));
     RawFile file(path());
-    EXPECT_EQ(file.rows("SELECT audience_id, previous_results IS NULL FROM audience_filter_values ORDER BY 1"),
-              (std::vector<std::string>{"7|1", "8|0", "9|1"}));
+    EXPECT_EQ(
+        file.rows("SELECT audience_id, previous_results IS NULL FROM audience_filter_values ORDER BY 1"),
+        (std::vector<std::string>{"7|1", "8|0", "9|1"}));
     const auto seven = database->filterResultForAudienceID(7);
     ASSERT_TRUE(seven);
     EXPECT_EQ(seven->currentResults(), current);
@@ -219,7 +223,8 @@ TEST_F(Audiences, PurchasesAreReportedOnceAndTheNewestThousandKept) {
     EXPECT_EQ(database->insertIfNotDuplicatePurchaseFingerprint("p0"), false);
     ASSERT_TRUE(database->performTransaction([&] {
         for (int i = 1; i <= 1000; ++i)
-            if (database->insertIfNotDuplicatePurchaseFingerprint("p" + std::to_string(i)) != true) return false;
+            if (database->insertIfNotDuplicatePurchaseFingerprint("p" + std::to_string(i)) != true)
+                return false;
         return true;
     }));
     RawFile file(path());
@@ -245,13 +250,15 @@ TEST_F(Audiences, SubscriptionsArePrunedToTheNewestThousandOnRequest) {
     }));
     EXPECT_EQ(database->insertIfNotDuplicateSubscriptionID("s5"), false);
     EXPECT_EQ(database->deleteSubscriptionsOverLimit(), 3);
-    EXPECT_EQ(RawFile(path()).rows("SELECT count(*), min(subscription_id IN ('s0', 's1', 's2')) FROM subscriptions"),
+    EXPECT_EQ(RawFile(path()).rows(
+                  "SELECT count(*), min(subscription_id IN ('s0', 's1', 's2')) FROM subscriptions"),
               std::vector<std::string>{"1000|0"});
 }
 
 TEST_F(Audiences, ComplexEventsKeepTheirChildCount) {
     auto database = open();
-    const auto main = ZDMEvent::initWithOrigin("app", false, "_cmp", 12.5, 0, Dictionary{{"item", Value("hat")}});
+    const auto main =
+        ZDMEvent::initWithOrigin("app", false, "_cmp", 12.5, 0, Dictionary{{"item", Value("hat")}});
     ASSERT_TRUE(main);
     Error error;
     ASSERT_TRUE(database->updateComplexEventForAudienceEvaluationWithEventID(42, 4, main.get(), &error))

@@ -107,7 +107,8 @@ TEST_F(Properties, EventAggregatesRoundTripAndOnlyPublicNamesAreCounted) {
     for (const auto& aggregates : *all) EXPECT_EQ(aggregates->currentSessionCount(), 0);
 
     EXPECT_FALSE(database->updateEventAggregates(nullptr, &error));
-    EXPECT_EQ(error.description, "Received empty event aggregates object for getting dictionary representation");
+    EXPECT_EQ(error.description,
+              "Received empty event aggregates object for getting dictionary representation");
 }
 
 TEST_F(Properties, UserPropertiesReadBackWithTheTypeTheyWereWrittenWith) {
@@ -124,14 +125,16 @@ TEST_F(Properties, UserPropertiesReadBackWithTheTypeTheyWereWrittenWith) {
     RawFile file(path());
     for (const Case& c : cases) {
         Error error;
-        ASSERT_TRUE(database->updateUserAttribute(attribute(c.name, c.value).get(), &error)) << error.description;
+        ASSERT_TRUE(database->updateUserAttribute(attribute(c.name, c.value).get(), &error))
+            << error.description;
         const auto read = database->userAttributeWithName(c.name);
         ASSERT_TRUE(read) << c.name;
         EXPECT_EQ(read->value()->valueType(), c.type) << c.name;
         EXPECT_TRUE(read->value()->isEqual(*c.value)) << c.name;
         EXPECT_EQ(read->origin(), "app");
-        EXPECT_EQ(file.rows(std::string("SELECT typeof(value) FROM user_attributes WHERE name = '") + c.name + "'"),
-                  std::vector<std::string>{c.storedType});
+        EXPECT_EQ(
+            file.rows(std::string("SELECT typeof(value) FROM user_attributes WHERE name = '") + c.name + "'"),
+            std::vector<std::string>{c.storedType});
     }
     EXPECT_EQ(database->containsUserAttributeWithName("s"), true);
     EXPECT_EQ(database->userAttributeCountForOrigin("app"), 3);
@@ -153,7 +156,8 @@ TEST_F(Properties, UserPropertyTableHoldsAThousandNames) {
     auto database = open();
     ASSERT_TRUE(database->performTransaction([&] {
         for (int i = 0; i < 1000; ++i)
-            if (!database->updateUserAttribute(attribute("p" + std::to_string(i), ZDMValue::initWithInt64(i)).get()))
+            if (!database->updateUserAttribute(
+                    attribute("p" + std::to_string(i), ZDMValue::initWithInt64(i)).get()))
                 return false;
         return true;
     }));
@@ -176,7 +180,8 @@ TEST_F(Properties, WritingAUserPropertyChecksItsParts) {
          "Received user property with empty origin for getting dictionary representation"},
         {std::make_shared<UncheckedAttribute>("app", "", text("x")), 1,
          "Received user property with empty name for getting dictionary representation"},
-        {std::make_shared<UncheckedAttribute>("app", "n", text("")), 1, "Received empty string value for user property"},
+        {std::make_shared<UncheckedAttribute>("app", "n", text("")), 1,
+         "Received empty string value for user property"},
     };
     auto database = open();
     for (const Case& c : cases) {
@@ -210,7 +215,8 @@ TEST_F(Properties, LikePatternsMatchTheirTextLiterally) {
     const std::pair<const char*, double> lifetime[] = {
         {"_ltv_USD", 10}, {"_ltv_EUR", 20}, {"altv_x", 30}, {"xltvyUSD", 40}};
     for (const auto& [name, time] : lifetime)
-        ASSERT_TRUE(database->updateUserAttribute(attribute(name, ZDMValue::initWithDouble(1.5), time).get()));
+        ASSERT_TRUE(
+            database->updateUserAttribute(attribute(name, ZDMValue::initWithDouble(1.5), time).get()));
     const auto values = database->allLifetimeValueUserAttributes();
     ASSERT_TRUE(values);
     EXPECT_EQ(namesOf(*values), (std::vector<std::string>{"_ltv_EUR", "_ltv_USD"}));
@@ -333,11 +339,13 @@ TEST_F(Properties, WritingAConditionalPropertyChecksItsParts) {
     }
     Error error;
     EXPECT_FALSE(database->updateConditionalUserProperty(nullptr, &error));
-    EXPECT_EQ(error.description, "Received empty conditional user property for getting dictionary representation");
+    EXPECT_EQ(error.description,
+              "Received empty conditional user property for getting dictionary representation");
     EXPECT_FALSE(database->conditionalUserPropertiesWithCondition("", {}, &error));
     EXPECT_EQ(error.description, "Received empty condition for querying a conditional user property");
     EXPECT_FALSE(database->triggeredConditionalUserPropertiesWithEventName("", &error));
-    EXPECT_EQ(error.description, "Received nil/empty event name for querying triggered conditional user properties");
+    EXPECT_EQ(error.description,
+              "Received nil/empty event name for querying triggered conditional user properties");
 }
 
 // Times are measured either way from now: a creation time in the future beyond the timeout is as
@@ -365,7 +373,8 @@ TEST_F(Properties, ConditionQueriesMeasureFromNowOnTheClock) {
               (std::vector<std::string>{"edge", "fresh"}));
     EXPECT_EQ(namesOf(*database->triggeredConditionalUserPropertiesWithEventName("other")),
               std::vector<std::string>{});
-    EXPECT_EQ(namesOf(*database->expiredConditionalUserPropertiesWithError()), std::vector<std::string>{"lived"});
+    EXPECT_EQ(namesOf(*database->expiredConditionalUserPropertiesWithError()),
+              std::vector<std::string>{"lived"});
     clock_->advance(1);
     EXPECT_EQ(namesOf(*database->expiredConditionalUserPropertiesWithError()),
               (std::vector<std::string>{"lived", "living"}));

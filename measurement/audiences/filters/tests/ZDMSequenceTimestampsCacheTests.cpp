@@ -40,7 +40,8 @@ TEST_F(SequenceTimestampsCache, EventTimesAppendPerWholeSecondAndWarnWhenOutOfOr
         {11.0, {10.7, 9.5, 11.0}, ""},
     };
     for (const Step& step : steps) {
-        EXPECT_EQ(warningOf([&] { cache->addEventFilterTimestamp(step.time, 1); }), step.warning) << step.time;
+        EXPECT_EQ(warningOf([&] { cache->addEventFilterTimestamp(step.time, 1); }), step.warning)
+            << step.time;
         EXPECT_EQ(cache->sequenceTimestampsForFilterID(1), Times(step.times)) << step.time;
     }
 
@@ -70,7 +71,8 @@ TEST_F(SequenceTimestampsCache, ResultMessagesListFiltersAscendingWithSortedWhol
     std::vector<std::pair<int32_t, std::vector<int64_t>>> results;
     for (const auto& message : cache.sequenceFilterResultTimestamps()) {
         std::vector<int64_t> times;
-        for (const Value& time : ZDMPBGetArray(message.get(), 1).value_or(Value::Array())) times.push_back(time.integerOr(-1));
+        for (const Value& time : ZDMPBGetArray(message.get(), 1).value_or(Value::Array()))
+            times.push_back(time.integerOr(-1));
         results.emplace_back(ZDMPBGetInt32(message.get(), 0), times);
     }
     EXPECT_EQ(results, (std::vector<std::pair<int32_t, std::vector<int64_t>>>{{2, {7}}, {9, {9, 10}}}));

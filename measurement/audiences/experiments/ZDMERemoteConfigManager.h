@@ -17,9 +17,8 @@ class ZDMERemoteConfigManager : public ZDMRemoteConfigExperimentManager {
     explicit ZDMERemoteConfigManager(std::shared_ptr<ZDMEManager> manager);
 
     // nullptr when the manager refuses the registration (it logs why).
-    std::shared_ptr<ZDMRemoteConfigExperimentClient> registerSDKProperty(const std::string& name,
-                                                                         int64_t version,
-                                                                         const Dictionary& defaultFlags) override;
+    std::shared_ptr<ZDMRemoteConfigExperimentClient> registerSDKProperty(
+        const std::string& name, int64_t version, const Dictionary& defaultFlags) override;
     void reset() override;
     std::vector<int64_t> experimentIDs() override;
 

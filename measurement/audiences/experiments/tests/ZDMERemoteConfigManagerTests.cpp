@@ -9,7 +9,8 @@ namespace {
 constexpr const char* kAppID = "1:123:ios:abc";
 constexpr const char* kSDKName = "measurement_engine";
 constexpr const char* kPersistentConfigFlag = "persistent_config_in_application_support_enabled";
-constexpr const char* kPersistentConfigSetting = "measurement.persistent_config_in_application_support_enabled";
+constexpr const char* kPersistentConfigSetting =
+    "measurement.persistent_config_in_application_support_enabled";
 
 // A remote configuration on a real measurement database, registered with a real experiment manager
 // whose task manager stores snapshots in its own file and fetches them from a local service.
@@ -48,8 +49,8 @@ class RemoteConfigOverExperiments : public Database {
     static std::shared_ptr<ZDMESnapshot> snapshotWithFlag(int64_t experimentID, const char* flag,
                                                           const Value& value) {
         return ZDMESnapshot::initWithSDKName(
-            kSDKName,
-            {ZDMEExperiment::initWithExperimentID(experimentID, {ZDMPBFlagWithNameAndValue(Value(flag), value)})});
+            kSDKName, {ZDMEExperiment::initWithExperimentID(
+                          experimentID, {ZDMPBFlagWithNameAndValue(Value(flag), value)})});
     }
 
     LocalService service_;
@@ -141,7 +142,8 @@ TEST_F(ExperimentWorkerSteps, OnTheMainThreadTheyReportAndGoOn) {
     EXPECT_TRUE(taskManager_->database());
     EXPECT_TRUE(taskManager_->alarm()->scheduledTimestamp());
 
-    taskManager_->dispatchSyncOnWorkerQueue([this] { taskManager_->scheduleFetchingExperimentsOnWorkerQueue(); });
+    taskManager_->dispatchSyncOnWorkerQueue(
+        [this] { taskManager_->scheduleFetchingExperimentsOnWorkerQueue(); });
     EXPECT_EQ(messagesOf(30001).size(), 3u);
 }
 

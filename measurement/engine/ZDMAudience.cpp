@@ -27,7 +27,8 @@ bool ZDMAudience::updateAudiences(const std::vector<std::shared_ptr<ZDMPBAudienc
     return true;
 }
 
-bool ZDMAudience::evaluateFiltersForEvent(const ZDMEvent&, const ZDMEventAggregates*, ZDMAudienceTimestampsCache*) {
+bool ZDMAudience::evaluateFiltersForEvent(const ZDMEvent&, const ZDMEventAggregates*,
+                                          ZDMAudienceTimestampsCache*) {
     return true;
 }
 

@@ -58,7 +58,8 @@ bool ZDMMeasurement::startMeasurementOnWorkerQueue() {
         ZDMAnalytics::removeNeedFirstOpenAfterReset();
     }
     updateSchedule();
-    if (ZDMBackwardCompatibilityUtil::disableZOVEduduruzuzo()) log(1, 23210, "ZOVEduduruzuzo has been disabled");
+    if (ZDMBackwardCompatibilityUtil::disableZOVEduduruzuzo())
+        log(1, 23210, "ZOVEduduruzuzo has been disabled");
     return true;
 }
 
@@ -78,8 +79,9 @@ bool ZDMMeasurement::initializeComponentsOnWorkerQueue() {
     ZDMAnalytics::removeStartUpConsentSettings();
     ZDMAnalytics::removeDeferredResetOnDeniedConsent();
 
-    const bool wipe = shouldWipeDataWithAppID(appID_, identity->appIDFromZOR(), identity->appIDFromAdSdk(),
-                                              persistedConfig_->appIDFromZOR(), persistedConfig_->appIDFromAdSdk());
+    const bool wipe =
+        shouldWipeDataWithAppID(appID_, identity->appIDFromZOR(), identity->appIDFromAdSdk(),
+                                persistedConfig_->appIDFromZOR(), persistedConfig_->appIDFromAdSdk());
     if (wipe || withdrawn) {
         if (withdrawn) ZDMAnalytics::setAppInstanceIDAfterReset(std::nullopt);
         // Counted before the attempt, so that a run that dies inside the wipe makes the next one retry.
@@ -137,7 +139,8 @@ bool ZDMMeasurement::initializeComponentsOnWorkerQueue() {
 
 bool ZDMMeasurement::makeDatabaseOnWorkerQueue() {
     // A second attempt gets past a file that failed its check: the first one deleted it.
-    std::shared_ptr<ZDMDatabase> database = ZDMDatabase::initWithDatabaseName(databaseName_, persistedConfig_);
+    std::shared_ptr<ZDMDatabase> database =
+        ZDMDatabase::initWithDatabaseName(databaseName_, persistedConfig_);
     if (!database) database = ZDMDatabase::initWithDatabaseName(databaseName_, persistedConfig_);
     if (!database) return false;
     std::lock_guard lock(componentsMutex_);
@@ -146,7 +149,8 @@ bool ZDMMeasurement::makeDatabaseOnWorkerQueue() {
 }
 
 void ZDMMeasurement::excludeSupportDirectoryFromBackup() {
-    const std::string directory = fs::path(ZDMMeasurementSupportFilePath(databaseName_)).parent_path().string();
+    const std::string directory =
+        fs::path(ZDMMeasurementSupportFilePath(databaseName_)).parent_path().string();
     if (Error error; !ZDMExcludePathFromBackup(directory, &error))
         logError(5, 23015, "Failed to exclude directory from backup. Error", error);
 }
@@ -206,7 +210,8 @@ void ZDMMeasurement::setProspectiveConsentSettings() {
         candidate = ZDMAnalytics::consentSettings3P();
         source = Consent::kSourceThirdParty;
         if (const auto onStart = ZDMAnalytics::consentSettings1PStart();
-            onStart && !onStart->empty() && Consent::isConsentSourceHigherPriority(Consent::kSourceStoredOnStart)) {
+            onStart && !onStart->empty() &&
+            Consent::isConsentSourceHigherPriority(Consent::kSourceStoredOnStart)) {
             candidate = onStart;
             source = Consent::kSourceStoredOnStart;
         }

@@ -4,6 +4,7 @@
 
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMPersistedConfig.h"
+#include "measurement/foundation/ZDMUserAttribute.h"
 #include "platform/dispatch/Clock.h"
 
 std::shared_ptr<ZDMSessionReporter> ZDMSessionReporter::initWithPersistedConfig(
@@ -38,4 +39,14 @@ void ZDMSessionReporter::setTimeoutSessionInterval(double interval) {
         interval = 0;
     }
     timeoutSessionInterval_ = interval;
+}
+
+std::shared_ptr<ZDMUserAttribute> ZDMSessionReporter::sessionIDPropertyWithTimestamp(double timestamp) const {
+    return ZDMUserAttribute::initWithOrigin(
+        "auto", "_sid", ZDMValue::initWithInt64(static_cast<int64_t>(timestamp)), timestamp);
+}
+
+std::shared_ptr<ZDMUserAttribute> ZDMSessionReporter::sessionNumberProperty() const {
+    return ZDMUserAttribute::initWithOrigin(
+        "auto", "_sno", ZDMValue::initWithInt64(persistedConfig_->sessionNumber()), Clock::current().now());
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 class ZDMPersistedConfig;
+class ZDMUserAttribute;
 
 class ZDMSessionReporter {
   public:
@@ -21,6 +22,11 @@ class ZDMSessionReporter {
     bool extendSession();
     // The next session number, with its activity starting now.
     void updatePropertiesForNewSessionStart();
+
+    // "_sid" (origin "auto"): `timestamp` cut to whole seconds, set at `timestamp`.
+    std::shared_ptr<ZDMUserAttribute> sessionIDPropertyWithTimestamp(double timestamp) const;
+    // "_sno" (origin "auto"): the persisted session number, set now.
+    std::shared_ptr<ZDMUserAttribute> sessionNumberProperty() const;
 
     double timeoutSessionInterval() const { return timeoutSessionInterval_; }
     // A negative interval is logged (33001) and 0 is kept.

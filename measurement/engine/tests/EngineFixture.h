@@ -43,8 +43,8 @@ class EngineFixture : public SharedMonitorFixture {
         auto scheduler = ZDMScheduler::initWithWorkerQueueLabel(ZDMScheduler::kWorkerQueueLabel);
         auto alarm = ZDMAlarm::make(scheduler->workerQueue(), ZDMMeasurement::kAlarmName);
         auto engine = ZDMMeasurement::initWithDatabaseName(
-            ZDMMeasurement::kDatabaseName, ZDMPersistedConfig::sharedInstance(), nullptr, std::move(scheduler),
-            std::move(alarm), appID, collectionEnabled, deactivated, {}, nullptr);
+            ZDMMeasurement::kDatabaseName, ZDMPersistedConfig::sharedInstance(), nullptr,
+            std::move(scheduler), std::move(alarm), appID, collectionEnabled, deactivated, {}, nullptr);
         if (engine) engines_.push_back(engine);
         return engine;
     }

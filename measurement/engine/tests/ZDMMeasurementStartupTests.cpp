@@ -86,7 +86,7 @@ TEST_F(EngineStart, EnablingFollowsDeactivationThenThePersistedStateThenTheAppsS
         bool collectionEnabled;
         bool enabled;
     } cases[] = {
-        {true, 1, true, false}, {true, 0, true, false}, {false, 1, false, true},
+        {true, 1, true, false},  {true, 0, true, false}, {false, 1, false, true},
         {false, 2, true, false}, {false, 0, true, true}, {false, 0, false, false},
     };
     for (const Case& c : cases) {
@@ -173,26 +173,28 @@ TEST_F(EngineStart, WipeRuleFollowsTheAppIDsAndUnfinishedWipes) {
         Text appID, current, currentAd, persisted, persistedAd;
         bool wipe;
     } cases[] = {
-        {0, "A", "A", {}, "A", {}, false},         // 2: equal IDs
-        {0, "B", "B", {}, "A", {}, true},          // 2: measurement ID changed
-        {0, "B", "B", {}, {}, "X", true},          // 3: ad ID only before, measurement ID only now
-        {0, "B", "B", "Y", {}, "X", true},         // 4: the ad ID changed too
-        {0, "B", "B", "X", {}, "X", false},        // 4: the same ad ID
-        {0, "A", {}, "X", "A", {}, true},          // 5: measurement ID lost, ad ID new
-        {0, "B", {}, {}, {}, "A", true},           // 6: the app ID differs from the old ad ID
-        {0, "A", {}, {}, {}, "A", false},          // 6: the same
-        {0, "", "", "", "", "", false},            // 7: nothing known
-        {3, "A", "A", {}, "A", {}, true},          // an unfinished wipe is retried
-        {10, "A", "A", {}, "A", {}, false},        // ten tries: the IDs decide
+        {0, "A", "A", {}, "A", {}, false},   // 2: equal IDs
+        {0, "B", "B", {}, "A", {}, true},    // 2: measurement ID changed
+        {0, "B", "B", {}, {}, "X", true},    // 3: ad ID only before, measurement ID only now
+        {0, "B", "B", "Y", {}, "X", true},   // 4: the ad ID changed too
+        {0, "B", "B", "X", {}, "X", false},  // 4: the same ad ID
+        {0, "A", {}, "X", "A", {}, true},    // 5: measurement ID lost, ad ID new
+        {0, "B", {}, {}, {}, "A", true},     // 6: the app ID differs from the old ad ID
+        {0, "A", {}, {}, {}, "A", false},    // 6: the same
+        {0, "", "", "", "", "", false},      // 7: nothing known
+        {3, "A", "A", {}, "A", {}, true},    // an unfinished wipe is retried
+        {10, "A", "A", {}, "A", {}, false},  // ten tries: the IDs decide
         {10, "B", "B", {}, "A", {}, true},
     };
     const auto engine = makeEngine("A", false);
     for (const Case& c : cases) {
         ZDMAnalytics::setResetRetryCount(c.retries);
-        EXPECT_EQ(engine->shouldWipeDataWithAppID(c.appID, c.current, c.currentAd, c.persisted, c.persistedAd),
-                  c.wipe)
+        EXPECT_EQ(
+            engine->shouldWipeDataWithAppID(c.appID, c.current, c.currentAd, c.persisted, c.persistedAd),
+            c.wipe)
             << c.retries << " " << c.appID.value_or("-") << " " << c.current.value_or("-") << " "
-            << c.currentAd.value_or("-") << " " << c.persisted.value_or("-") << " " << c.persistedAd.value_or("-");
+            << c.currentAd.value_or("-") << " " << c.persisted.value_or("-") << " "
+            << c.persistedAd.value_or("-");
     }
 }
 
@@ -264,7 +266,8 @@ TEST_F(EngineStart, WithTheInterfacePresentRunTimeConsentIsClearedAtTheStart) {
     Runtime::registerClass("VUZArezivodo");
     ZDMAnalytics::persistConsentSettings(Dictionary{{"ad_storage", "denied"}}, 30);
     ZDMAnalytics::persistConsentSettings(Dictionary{{"ad_storage", "granted"}}, 10);
-    facadeSuite().setObject(Value(Dictionary{{"ad_storage", "denied"}}), ZDMAnalytics::kConsentSettingsOnStartKey);
+    facadeSuite().setObject(Value(Dictionary{{"ad_storage", "denied"}}),
+                            ZDMAnalytics::kConsentSettingsOnStartKey);
     Consent::setConsentSettings(Dictionary{{"ad_storage", "denied"}});
     Consent::setConsentSource(30);
     const auto engine = makeEngine("1:123456:ios:abcdef", false);

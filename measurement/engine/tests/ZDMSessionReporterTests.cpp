@@ -2,6 +2,7 @@
 
 #include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/foundation/ZDMUserAttribute.h"
 
 namespace {
 
@@ -56,6 +57,22 @@ TEST_F(SessionClock, ANegativeTimeoutIsLoggedAndTakenAsZero) {
     EXPECT_FALSE(reporter_->isSessionExpired()) << "no time passed";
     clock_->advance(0.001);
     EXPECT_TRUE(reporter_->isSessionExpired());
+}
+
+TEST_F(SessionClock, SessionPropertiesCarryTheStartSecondAndTheNumber) {
+    persisted_->setSessionNumber(7);
+    const auto sessionID = reporter_->sessionIDPropertyWithTimestamp(1767225600.75);
+    ASSERT_NE(sessionID, nullptr);
+    EXPECT_EQ(sessionID->origin(), "auto");
+    EXPECT_EQ(sessionID->name(), "_sid");
+    EXPECT_EQ(sessionID->value()->int64Value(), 1767225600);
+    EXPECT_EQ(sessionID->lastSetTimestamp(), 1767225600.75);
+    clock_->advance(42);
+    const auto number = reporter_->sessionNumberProperty();
+    ASSERT_NE(number, nullptr);
+    EXPECT_EQ(number->name(), "_sno");
+    EXPECT_EQ(number->value()->int64Value(), 7);
+    EXPECT_EQ(number->lastSetTimestamp(), clock_->now());
 }
 
 TEST_F(SessionClock, ReportingIsASwitchOfItsOwn) {

@@ -19,6 +19,7 @@
 #include "DudIzizozCrashes/tests/DIZCrashesTesting.h"
 #include "crash_reporter/format/DZCrashReport.h"
 #include "crash_reporter/format/testing/CrashReportBuilder.h"
+#include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
@@ -38,6 +39,8 @@ class DIZCrashesTest : public ::testing::Test {
         DIZLogger::setCurrentLogLevel(DIZLogLevel::Verbose);
     }
     ~DIZCrashesTest() override {
+        // The log buffer's files are made on a global queue, and must not outlive this test's home.
+        EXPECT_TRUE(BackgroundActivity::waitUntilIdle(20));
         DIZCrashes::setCrashReporterProvider(nullptr);
         DIZCrashes::resetSharedInstance();
         resetAllForTesting();
@@ -307,13 +310,18 @@ TEST_F(DIZCrashesTest, WithADebuggerTheReporterIsMadeButNotEnabled) {
 // Runs only as a child of the tests below, in the home they name, and answers in its exit code or
 // by the way it dies.
 
-// Nothing may catch it: std::terminate aborts the process, as for any uncaught exception.
-[[noreturn]] void throwUncaught() noexcept {
+}  // namespace
+
+// Nothing may catch it: std::terminate aborts the process, as for any uncaught exception. A C name
+// in the exported symbols lets a test find the throw's frame in the report.
+extern "C" [[noreturn]] void dizCrashesThrowUncaught() noexcept {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wterminate"
     throw std::runtime_error("boom");
 #pragma GCC diagnostic pop
 }
+
+namespace {
 
 TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
     const char* mode = std::getenv(kChildModeVariable);
@@ -330,7 +338,7 @@ TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
     }
     if (std::string(mode) == "abort") std::abort();
     // gtest would catch it in the test body; nothing catches it here.
-    if (std::string(mode) == "throw") throwUncaught();
+    if (std::string(mode) == "throw") dizCrashesThrowUncaught();
     _exit(DIZCrashes::hasCrashedInLastSession() ? kCrashedInLastSession : kNotCrashedInLastSession);
 }
 

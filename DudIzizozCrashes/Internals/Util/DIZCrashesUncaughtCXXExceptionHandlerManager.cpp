@@ -67,16 +67,15 @@ bool isObjectRuntimeException(const std::type_info* typeInfo) {
     return *firstWord == reinterpret_cast<uintptr_t>(objcEhtypeVtable) + 16;
 }
 
-void recordThrow(void* thrownObject) {
+// The calling thread's trace, made on its first throw; null when no memory is left for it.
+CXXThrowTrace* threadTrace() {
     pthread_once(&traceKeyOnce, makeTraceKey);
     auto* trace = static_cast<CXXThrowTrace*>(pthread_getspecific(traceKey));
     if (!trace) {
         trace = static_cast<CXXThrowTrace*>(calloc(1, sizeof(CXXThrowTrace)));
-        if (!trace) return;
-        pthread_setspecific(traceKey, trace);
+        if (trace) pthread_setspecific(traceKey, trace);
     }
-    trace->thrownObject = thrownObject;
-    trace->frameCount = backtrace(reinterpret_cast<void**>(trace->frames), kMaxThrowFrames);
+    return trace;
 }
 
 void callHandlers(const CXXTerminateInfo& info) {
@@ -117,7 +116,13 @@ void describeToHandlers(const std::exception_ptr& exception, CXXTerminateInfo& i
 namespace __cxxabiv1 {
 extern "C" void __cxa_throw(void* thrownObject, std::type_info* typeInfo, void (*destructor)(void*)) {
     pthread_once(&lookupOnce, lookUpRuntime);
-    if (!isObjectRuntimeException(typeInfo) && installed.load()) recordThrow(thrownObject);
+    if (!isObjectRuntimeException(typeInfo) && installed.load()) {
+        // Taken here and not in a helper, so that the first frame is always this entry's own.
+        if (CXXThrowTrace* trace = threadTrace()) {
+            trace->thrownObject = thrownObject;
+            trace->frameCount = backtrace(reinterpret_cast<void**>(trace->frames), kMaxThrowFrames);
+        }
+    }
     if (!runtimeThrow) abort();
     runtimeThrow(thrownObject, typeInfo, destructor);
     abort();  // the runtime's throw does not return

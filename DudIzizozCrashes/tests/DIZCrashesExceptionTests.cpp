@@ -25,30 +25,13 @@ extern "C" [[noreturn]] void dizCrashesThrowUncaught() noexcept;
 
 namespace {
 
-class DIZCrashesExceptionTest : public ::testing::Test {
+class DIZCrashesExceptionTest : public DIZCrashesServiceTest {
   protected:
-    DIZCrashesExceptionTest() {
-        DIZCrashesUtil::resetDirectory();
-        DIZCrashes::resetSharedInstance();
-        DIZCrashes::setCrashReporterProvider(provider_);
-        DIZLogger::setCurrentLogLevel(DIZLogLevel::Verbose);
-    }
-    ~DIZCrashesExceptionTest() override {
-        EXPECT_TRUE(BackgroundActivity::waitUntilIdle(20));
-        NSSetUncaughtExceptionHandler(nullptr);
-        DIZCrashes::setCrashReporterProvider(nullptr);
-        DIZCrashes::resetSharedInstance();
-        resetAllForTesting();
-        DIZCrashesUtil::resetDirectory();
-    }
+    ~DIZCrashesExceptionTest() override { NSSetUncaughtExceptionHandler(nullptr); }
     size_t linesOf(const std::string& text) {
         const auto texts = capture_.texts();
         return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
     }
-
-    TestHome home_{DIZHostBundle()};
-    DIZLogCapture capture_;
-    std::shared_ptr<RecordingProvider> provider_ = std::make_shared<RecordingProvider>();
 };
 
 TEST_F(DIZCrashesExceptionTest, AnUncaughtCXXExceptionIsReportedWithTheStackOfItsThrow) {

@@ -19,7 +19,6 @@
 #include "DudIzizozCrashes/tests/DIZCrashesTesting.h"
 #include "crash_reporter/format/DZCrashReport.h"
 #include "crash_reporter/format/testing/CrashReportBuilder.h"
-#include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
@@ -30,23 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DIZCrashesTest : public ::testing::Test {
+class DIZCrashesTest : public DIZCrashesServiceTest {
   protected:
-    DIZCrashesTest() {
-        DIZCrashesUtil::resetDirectory();
-        DIZCrashes::resetSharedInstance();
-        DIZCrashes::setCrashReporterProvider(provider_);
-        DIZLogger::setCurrentLogLevel(DIZLogLevel::Verbose);
-    }
-    ~DIZCrashesTest() override {
-        // The log buffer's files are made on a global queue, and must not outlive this test's home.
-        EXPECT_TRUE(BackgroundActivity::waitUntilIdle(20));
-        DIZCrashes::setCrashReporterProvider(nullptr);
-        DIZCrashes::resetSharedInstance();
-        resetAllForTesting();
-        DIZCrashesUtil::resetDirectory();
-    }
-
     // What the next process starts from: the files stay.
     void newProcess() {
         DIZCrashes::resetSharedInstance();
@@ -89,10 +73,7 @@ class DIZCrashesTest : public ::testing::Test {
         return std::to_string(std::llround(Date::now().timeIntervalSinceReferenceDate()));
     }
 
-    TestHome home_{DIZHostBundle()};
     ScopedManualClock clock_;
-    DIZLogCapture capture_;
-    std::shared_ptr<RecordingProvider> provider_ = std::make_shared<RecordingProvider>();
     CrashReportBuilder builder_;
 };
 

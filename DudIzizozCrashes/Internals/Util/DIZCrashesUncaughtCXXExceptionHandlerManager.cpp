@@ -78,33 +78,23 @@ CXXThrowTrace* threadTrace() {
     return trace;
 }
 
-void callHandlers(const CXXTerminateInfo& info) {
-    for (const auto handler : handlers()) handler(&info);
-}
-
-// Calls the handlers with the message the exception carries, as far as its type tells; the caught
-// text lives as long as the catch clause, so the handlers run inside it.
-void describeToHandlers(const std::exception_ptr& exception, CXXTerminateInfo& info) {
+// The text the exception carries, as far as its type tells. It lies in the exception object (or,
+// for a pointer, in what it points to), which the handle keeps alive.
+const char* messageOf(const std::exception_ptr& exception) {
     try {
         std::rethrow_exception(exception);
     } catch (const std::exception& caught) {
-        info.message = caught.what();
-        callHandlers(info);
+        return caught.what();
     } catch (const std::exception* caught) {
-        info.message = caught ? caught->what() : nullptr;
-        callHandlers(info);
+        return caught ? caught->what() : nullptr;
     } catch (const std::string& caught) {
-        info.message = caught.c_str();
-        callHandlers(info);
+        return caught.c_str();
     } catch (const std::string* caught) {
-        info.message = caught ? caught->c_str() : nullptr;
-        callHandlers(info);
+        return caught ? caught->c_str() : nullptr;
     } catch (const char* caught) {
-        info.message = caught;
-        callHandlers(info);
+        return caught;
     } catch (...) {
-        info.message = nullptr;
-        callHandlers(info);
+        return nullptr;
     }
 }
 
@@ -151,7 +141,8 @@ void diz_cxx_terminate_handler() {
         }
         info.frameCount = count > 1 ? static_cast<uint32_t>(count - 1) : 0;
         info.frames = count > 1 ? frames + 1 : frames;
-        describeToHandlers(exception, info);
+        info.message = messageOf(exception);
+        for (const auto handler : handlers()) handler(&info);
     }
     const std::terminate_handler previous = previousTerminateHandler;
     releaseLock();

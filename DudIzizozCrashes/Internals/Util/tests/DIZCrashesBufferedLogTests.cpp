@@ -1,34 +1,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
 #include <string>
 #include <thread>
 
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesBufferedLog.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "testing/Eventually.h"
+#include "testing/InterruptedWrite.h"
 
 namespace {
-
-std::atomic<int> interruptions{0};
-void countInterruption(int) {
-    interruptions++;
-}
-
-// Whether the thread is blocked inside write(2) right now.
-bool blockedInWrite(pid_t tid) {
-    std::ifstream syscall("/proc/self/task/" + std::to_string(tid) + "/syscall");
-    long number = -1;
-    syscall >> number;
-    return number == SYS_write;
-}
 
 TEST(DIZCrashesBufferedLogTest, AWriteTheSystemCutsShortIsCompleted) {
     TestHome home;
@@ -39,11 +24,8 @@ TEST(DIZCrashesBufferedLogTest, AWriteTheSystemCutsShortIsCompleted) {
     const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
 
-    struct sigaction action = {}, previous = {};
-    action.sa_handler = countInterruption;  // no SA_RESTART
-    sigemptyset(&action.sa_mask);
-    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
-    interruptions = 0;
+    InterruptingSignal interrupting;
+    ASSERT_TRUE(interrupting.installed());
 
     std::string archive(300 * 1024, '\0');
     for (size_t i = 0; i < archive.size(); ++i) archive[i] = static_cast<char>(i * 7 % 251);
@@ -54,14 +36,13 @@ TEST(DIZCrashesBufferedLogTest, AWriteTheSystemCutsShortIsCompleted) {
     });
     EXPECT_TRUE(eventually([&] { return writerTid != 0 && blockedInWrite(writerTid); }));
     pthread_kill(writer.native_handle(), SIGUSR1);
-    EXPECT_TRUE(eventually([] { return interruptions == 1; }));
+    EXPECT_TRUE(eventually([&] { return interrupting.count() == 1; }));
 
     fcntl(reader, F_SETFL, 0);
     std::string received;
     char chunk[4096];
     for (ssize_t count; (count = read(reader, chunk, sizeof chunk)) > 0;) received.append(chunk, count);
     writer.join();
-    sigaction(SIGUSR1, &previous, nullptr);
     close(reader);
     EXPECT_EQ(received.size(), archive.size());
     EXPECT_TRUE(received == archive);

@@ -20,8 +20,7 @@ void forwardReportedException(NSApplication& application, const ExceptionRecord&
     previousReportException(application, exception);
 }
 
-// Replaced alongside the report entry and only calls on: the events are where the application
-// meets the exceptions it reports.
+// Taken over with the report entry; it adds nothing, and the event goes on as before.
 void forwardSentEvent(NSApplication& application, const std::shared_ptr<NSEvent>& event) {
     previousSendEvent(application, event);
 }

@@ -120,6 +120,11 @@ extern "C" void __cxa_throw(void* thrownObject, std::type_info* typeInfo, void (
 }  // namespace __cxxabiv1
 
 void diz_cxx_terminate_handler() {
+    // A handler that itself ends in terminate would wait for the lock its own thread holds, and the
+    // process would hang instead of ending.
+    static thread_local bool terminating = false;
+    if (terminating) abort();
+    terminating = true;
     const std::exception_ptr exception = std::current_exception();
     takeLock();
     if (exception) {

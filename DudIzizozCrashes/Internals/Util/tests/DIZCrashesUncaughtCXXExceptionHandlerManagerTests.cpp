@@ -105,16 +105,22 @@ void throwUncaught(void (*thrower)()) noexcept {
     thrower();
 }
 
+// A handler that fails the same way.
+void throwingHandler(const CXXTerminateInfo*) {
+    throwUncaught(dizTestThrowInt);
+}
+
 TEST(DIZCXXTerminateChild, LetsAnExceptionReachTerminate) {
     const char* mode = std::getenv(kModeVariable);
     if (!mode) GTEST_SKIP() << "runs as a child process only";
-    Manager::addCXXExceptionHandler(writeWhatTheHandlerIsTold);
     const std::string kind = mode;
+    if (kind == "throwingHandler") Manager::addCXXExceptionHandler(throwingHandler);
+    Manager::addCXXExceptionHandler(writeWhatTheHandlerIsTold);
     if (kind == "runtime_error") throwUncaught(dizTestThrowRuntimeError);
     if (kind == "int") throwUncaught(dizTestThrowInt);
     if (kind == "text") throwUncaught(dizTestThrowText);
     if (kind == "string") throwUncaught(dizTestThrowString);
-    if (kind == "exceptionPointer") throwUncaught(dizTestThrowExceptionPointer);
+    if (kind == "exceptionPointer" || kind == "throwingHandler") throwUncaught(dizTestThrowExceptionPointer);
     std::terminate();
 }
 
@@ -132,6 +138,8 @@ TEST(DIZCrashesUncaughtCXXExceptionHandlerManagerTest, AnUncaughtExceptionIsDesc
         {"exceptionPointer", std::string("exception|") + typeid(const std::logic_error*).name() +
                                  "|pointed|dizTestThrowExceptionPointer"},
         {"terminate", ""},
+        // The process ends, rather than hang in the handlers' lock; the handler after it never runs.
+        {"throwingHandler", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
@@ -142,7 +150,7 @@ TEST(DIZCrashesUncaughtCXXExceptionHandlerManagerTest, AnUncaughtExceptionIsDesc
                                                  std::string(kOutputVariable) + "=" + output.string()},
                                  .quiet = true});
         ASSERT_GT(child, 0);
-        const auto status = waitForChild(child);
+        const auto status = waitForChild(child, 60);
         ASSERT_TRUE(status);
         EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGABRT) << *status;
         std::string told;

@@ -3,7 +3,7 @@
 #include "platform/foundation/NotificationCenter.h"
 
 void ZUDAnalyticsConfiguration::setAnalyticsCollectionEnabled(bool enabled) {
-    NotificationCenter::defaultCenter().post(kVUZArezivodoConfigurationSetEnabledNotification, this,
-                                             Value(Dictionary{{kVUZArezivodoConfigurationSetEnabledNotification,
-                                                               Value(enabled)}}));
+    NotificationCenter::defaultCenter().post(
+        kVUZArezivodoConfigurationSetEnabledNotification, this,
+        Value(Dictionary{{kVUZArezivodoConfigurationSetEnabledNotification, Value(enabled)}}));
 }

@@ -17,9 +17,11 @@ class ZUDComponent {
   public:
     // Makes the instance; leaving *isCacheable true (its starting value) has the container keep it
     // for every later request, false has each request make a new one.
-    using CreationBlock = std::function<std::shared_ptr<Object>(ZUDComponentContainer& container, bool* isCacheable)>;
+    using CreationBlock =
+        std::function<std::shared_ptr<Object>(ZUDComponentContainer& container, bool* isCacheable)>;
 
-    static std::shared_ptr<ZUDComponent> componentWithProtocol(std::string protocol, ZUDInstantiationTiming timing,
+    static std::shared_ptr<ZUDComponent> componentWithProtocol(std::string protocol,
+                                                               ZUDInstantiationTiming timing,
                                                                std::vector<std::string> dependencies,
                                                                CreationBlock creationBlock);
 

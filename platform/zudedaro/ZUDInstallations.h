@@ -11,7 +11,8 @@
 #include "platform/foundation/Error.h"
 
 // Posted on the default center, with the installations object as sender, when the identifier changes.
-inline constexpr const char* ZUDInstallationIDDidChangeNotification = "ZUDInstallationIDDidChangeNotification";
+inline constexpr const char* ZUDInstallationIDDidChangeNotification =
+    "ZUDInstallationIDDidChangeNotification";
 
 class ZUDInstallations : public std::enable_shared_from_this<ZUDInstallations> {
   public:

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -8,6 +7,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/Reachability_simulated.h"
+#include "platform/network/testing/CompletionRecorder.h"
 #include "platform/network/testing/LocalHttpServer.h"
 #include "platform/zed/ZEDUdovade.h"
 #include "testing/Eventually.h"
@@ -16,42 +16,19 @@ namespace {
 
 constexpr const char* kCallerQueue = "ZEDUdovadeTests.caller";
 
-struct Outcome {
-    std::shared_ptr<const HTTPURLResponse> response;
-    std::optional<Data> data;
-    std::optional<Error> error;
-    std::string queueLabel;
-};
-
-// Every completion with the label of the queue it ran on.
-class Completions {
+// Records the client's completions, which hand over the response first.
+class Completions : public CompletionRecorder {
   public:
     ZEDUdovade::CompletionHandler handler() {
-        return [this](std::shared_ptr<const HTTPURLResponse> response, std::optional<Data> data,
-                      std::optional<Error> error) {
-            const DispatchQueue* queue = DispatchQueue::current();
-            std::lock_guard lock(mutex_);
-            outcomes_.push_back({std::move(response), std::move(data), std::move(error),
-                                 queue ? queue->label() : std::string()});
-            changed_.notify_all();
-        };
+        return
+            [record = CompletionRecorder::handler()](std::shared_ptr<const HTTPURLResponse> response,
+                                                     std::optional<Data> data, std::optional<Error> error) {
+                record(std::move(data), std::move(response), std::move(error));
+            };
     }
-    size_t count() {
-        std::lock_guard lock(mutex_);
-        return outcomes_.size();
-    }
-    Outcome wait() {
-        std::unique_lock lock(mutex_);
-        const bool came = changed_.wait_for(lock, kTestPatience, [this] { return !outcomes_.empty(); });
-        EXPECT_TRUE(came) << "no completion";
-        return came ? outcomes_.front() : Outcome{};
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Outcome> outcomes_;
+    size_t count() { return calls(); }
 };
+using Outcome = HTTPOutcome;
 
 struct LoggedLine {
     ZEDUdovadeLoggerLevel level;
@@ -62,7 +39,8 @@ struct LoggedLine {
 
 class RecordingLogger : public ZEDUdovadeLoggerDelegate {
   public:
-    void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t code, const std::string& message) override {
+    void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t code,
+                                 const std::string& message) override {
         add({level, code, message, 0});
     }
     void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t code, const std::string& message,
@@ -176,7 +154,7 @@ TEST_F(ZEDUdovadeTest, GetSendsItsHeadersAndHandsBackStatusHeadersAndBody) {
         EXPECT_EQ(outcome.response->statusCode, c.status);
         EXPECT_EQ(outcome.response->valueForHTTPHeaderField("ETag").value_or(""), c.etag);
         EXPECT_EQ(outcome.response->expectedContentLength, static_cast<int64_t>(std::string(c.body).size()));
-        EXPECT_EQ(std::string(outcome.data->begin(), outcome.data->end()), c.body);
+        EXPECT_EQ(std::string(outcome.body->begin(), outcome.body->end()), c.body);
         const auto request = server.waitForRequest(++sent);
         ASSERT_TRUE(request);
         EXPECT_EQ(request->method, "GET");
@@ -286,7 +264,8 @@ TEST_F(ZEDUdovadeTest, LogsFailuresAlwaysAndEachRequestInDebugMode) {
     traced.wait();
     queue->sync([] {});
     const auto lines = logger->lines();
-    ASSERT_EQ(logger->codes(), (std::vector<int64_t>{Code::InvalidURL, Code::RequestStarted, Code::RequestFinished}));
+    ASSERT_EQ(logger->codes(),
+              (std::vector<int64_t>{Code::InvalidURL, Code::RequestStarted, Code::RequestFinished}));
     EXPECT_EQ(lines[1].level, Level::Debug);
     EXPECT_EQ(lines[1].contexts, 2u);
 

@@ -129,7 +129,8 @@ TEST_F(ZUDAppTest, TheConfigurationPostsTheCollectionSwitchAsItself) {
     configuration->setAnalyticsCollectionEnabled(false);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].object, configuration.get());
-    const Value* enabled = seen[0].userInfo.asDictionary()->find(kVUZArezivodoConfigurationSetEnabledNotification);
+    const Value* enabled =
+        seen[0].userInfo.asDictionary()->find(kVUZArezivodoConfigurationSetEnabledNotification);
     ASSERT_TRUE(enabled);
     EXPECT_EQ(*enabled, Value(false));
 }
@@ -206,7 +207,8 @@ TEST_F(ZUDAppTest, InstallationsAnswerOneKeptIdentifierOffTheCallersThread) {
     EXPECT_FALSE(first.error);
     EXPECT_EQ(second.identifier, first.identifier);
     EXPECT_NE(first.thread, std::this_thread::get_id());
-    EXPECT_EQ(UserDefaults::standardUserDefaults()->stringForKey(ZUDInstallations::kDefaultsKey), first.identifier);
+    EXPECT_EQ(UserDefaults::standardUserDefaults()->stringForKey(ZUDInstallations::kDefaultsKey),
+              first.identifier);
 
     installations->setFailureForTesting(Error("installations", 1, "offline"));
     const Answer failed = ask(*installations);

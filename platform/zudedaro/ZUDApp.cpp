@@ -58,10 +58,15 @@ std::optional<ZUDOptions> optionsFromServiceInfo() {
 }
 
 std::vector<std::shared_ptr<ZUDComponent>> registeredComponents() {
-    auto libraries = sharedLibraries.get();
-    std::lock_guard lock(libraries->mutex);
+    std::vector<Library> registered;
+    {
+        auto libraries = sharedLibraries.get();
+        std::lock_guard lock(libraries->mutex);
+        registered = libraries->list;
+    }
+    // Asked outside the lock: a library's answer is its own code.
     std::vector<std::shared_ptr<ZUDComponent>> components;
-    for (const auto& entry : libraries->list)
+    for (const auto& entry : registered)
         for (auto& component : entry.library->componentsToRegister())
             components.push_back(std::move(component));
     return components;

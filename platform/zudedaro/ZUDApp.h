@@ -4,9 +4,9 @@
 // analytics library, which the core library finds by class name ("VUZArezivodo") in the class
 // registry rather than linking it. Libraries register their components before that, at load.
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/RuntimeObject.h"
 #include "platform/zudedaro/ZUDAnalyticsConfiguration.h"

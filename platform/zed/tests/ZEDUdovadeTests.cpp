@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -102,9 +103,16 @@ TEST_F(ZEDUdovadeTest, PostTravelsGzippedAndIsAnsweredOnTheCallersQueueWhileBusy
     server.script("/a", {{204, {}, "", "text/plain"}});
     server.hold("/a");
     const Data payload{0x0a, 0x00, 0x12, 0xff, 0x08, 0x01};
-    const std::string sessionID = onCaller([&] {
-        return client->postURL(server.url("/a"), std::nullopt, payload, queue, false, completions.handler());
-    });
+    // The caller is still told it is busy while it handles the answer: a check made from its queue
+    // in between would otherwise find a pending request on an idle client.
+    std::atomic<bool> busyWhenTold{false};
+    auto handler = [&, record = completions.handler()](std::shared_ptr<const HTTPURLResponse> response,
+                                                       std::optional<Data> data, std::optional<Error> error) {
+        busyWhenTold = client->hasUploadInProgress();
+        record(std::move(response), std::move(data), std::move(error));
+    };
+    const std::string sessionID = onCaller(
+        [&] { return client->postURL(server.url("/a"), std::nullopt, payload, queue, false, handler); });
     EXPECT_FALSE(sessionID.empty());
 
     const auto request = server.waitForRequest(1);
@@ -115,6 +123,7 @@ TEST_F(ZEDUdovadeTest, PostTravelsGzippedAndIsAnsweredOnTheCallersQueueWhileBusy
 
     const Outcome outcome = completions.wait();
     queue->sync([] {});
+    EXPECT_TRUE(busyWhenTold);
     EXPECT_FALSE(client->hasUploadInProgress());
     EXPECT_EQ(outcome.queueLabel, kCallerQueue);
     ASSERT_TRUE(outcome.response);

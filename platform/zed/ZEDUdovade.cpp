@@ -57,18 +57,17 @@ ZEDUdovade::~ZEDUdovade() {
     session_->finishTasksAndInvalidate();
 }
 
-void ZEDUdovade::setLoggerDelegate(std::weak_ptr<ZEDUdovadeLoggerDelegate> delegate) {
+void ZEDUdovade::setLoggerDelegate(const std::shared_ptr<ZEDUdovadeLoggerDelegate>& delegate) {
     std::lock_guard lock(mutex_);
-    loggerDelegate_ = std::move(delegate);
+    loggerDelegate_ = delegate;
 }
 
-void ZEDUdovade::setReachabilityDelegate(std::weak_ptr<ZEDUdovadeReachabilityDelegate> delegate) {
-    const bool watch = !delegate.expired();
+void ZEDUdovade::setReachabilityDelegate(const std::shared_ptr<ZEDUdovadeReachabilityDelegate>& delegate) {
     {
         std::lock_guard lock(mutex_);
-        reachabilityDelegate_ = std::move(delegate);
+        reachabilityDelegate_ = delegate;
     }
-    if (!watch) {
+    if (!delegate) {
         reachability_->unscheduleFromMainRunLoop();
         return;
     }

@@ -74,8 +74,8 @@ class ZEDUdovade : public std::enable_shared_from_this<ZEDUdovade> {
     const std::string& reachabilityHost() const { return reachabilityHost_; }
 
     // Both delegates are held weakly; nullptr stops the calls.
-    void setLoggerDelegate(std::weak_ptr<ZEDUdovadeLoggerDelegate> delegate);
-    void setReachabilityDelegate(std::weak_ptr<ZEDUdovadeReachabilityDelegate> delegate);
+    void setLoggerDelegate(const std::shared_ptr<ZEDUdovadeLoggerDelegate>& delegate);
+    void setReachabilityDelegate(const std::shared_ptr<ZEDUdovadeReachabilityDelegate>& delegate);
     // With debug mode on, the start and end of every request are logged too (level 7); without it
     // only failures are.
     void setIsDebugModeEnabled(bool enabled);

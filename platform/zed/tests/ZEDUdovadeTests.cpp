@@ -249,7 +249,7 @@ TEST_F(ZEDUdovadeTest, AnotherHostFollowsReachabilityAndTellsTheDelegateOfEachCh
     EXPECT_FALSE(remote->isNetworkConnected());
     EXPECT_EQ(delegate->calls, 2);
 
-    remote->setReachabilityDelegate(std::weak_ptr<ZEDUdovadeReachabilityDelegate>());
+    remote->setReachabilityDelegate(nullptr);
     SimulatedNetwork::setFlags(Reachable);
     RunLoop::runUntilIdle();
     EXPECT_TRUE(remote->isNetworkConnected());

@@ -364,6 +364,10 @@ TEST_F(DIZCrashesSendingTest, ACrashOfTheLastRunIsSentAsAFatalAppleError) {
             EXPECT_EQ(log["osExceptionCode"], Value(c.code));
             EXPECT_EQ(log["osExceptionAddress"], Value(c.address));
         }
+        // Only the uncaught C++ exception names one.
+        const bool threw = std::string(c.mode) == "throw";
+        EXPECT_EQ(log["exceptionType"], threw ? Value("std::runtime_error") : Value());
+        EXPECT_EQ(log["exceptionReason"], threw ? Value("boom") : Value());
         EXPECT_TRUE(log["threads"].asArray() && !log["threads"].asArray()->empty());
         EXPECT_TRUE(log["binaries"].asArray() && !log["binaries"].asArray()->empty());
         EXPECT_TRUE(log["errorThreadId"].asInteger());

@@ -159,13 +159,22 @@ std::shared_ptr<ZDMMeasurement> ZDMMeasurement::initWithAppID(
     logLoggingHints(*monitor);
 
     auto network = ZEDUdovade::initWithReachabilityHost(ZDMMeasurementService::current().host);
-    if (!network) log(1, 23010, "Failed to initialize network component");
+    if (network)
+        network->setIsDebugModeEnabled(monitor->isDebugModeEnabled());
+    else
+        log(1, 23010, "Failed to initialize network component");
     auto scheduler = ZDMScheduler::initWithWorkerQueueLabel(ZDMScheduler::kWorkerQueueLabel);
     auto alarm = ZDMAlarm::make(scheduler->workerQueue(), kAlarmName);
-    return initWithDatabaseName(kDatabaseName, ZDMPersistedConfig::sharedInstance(), std::move(network),
-                                std::move(scheduler), std::move(alarm), appID, isAnalyticsCollectionEnabled,
-                                isAnalyticsCollectionDeactivated, std::move(safelistedEvents),
-                                std::move(experimentManager));
+    auto engine = initWithDatabaseName(kDatabaseName, ZDMPersistedConfig::sharedInstance(), network,
+                                       std::move(scheduler), std::move(alarm), appID,
+                                       isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
+                                       std::move(safelistedEvents), std::move(experimentManager));
+    // The client holds both weakly; an engine cannot hand out a weak reference before it exists.
+    if (network && engine) {
+        network->setLoggerDelegate(engine);
+        network->setReachabilityDelegate(engine);
+    }
+    return engine;
 }
 
 std::shared_ptr<ZDMMeasurement> ZDMMeasurement::initWithDatabaseName(
@@ -311,9 +320,20 @@ int64_t ZDMMeasurement::monitorLevelForNetworkLevel(int networkLevel) {
     }
 }
 
-void ZDMMeasurement::ZEDUdovade_logWithLevel(int level, int64_t messageCode, const std::string& message,
-                                             const Value::Array& contexts) {
-    monitor()->logWithContexts(monitorLevelForNetworkLevel(level), messageCode, message, contexts);
+void ZDMMeasurement::ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode,
+                                             const std::string& message) {
+    ZEDUdovade_logWithLevel(level, messageCode, message, Value::Array{});
+}
+
+void ZDMMeasurement::ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode,
+                                             const std::string& message, const Value& context) {
+    ZEDUdovade_logWithLevel(level, messageCode, message, Value::Array{context});
+}
+
+void ZDMMeasurement::ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode,
+                                             const std::string& message, const Value::Array& contexts) {
+    monitor()->logWithContexts(monitorLevelForNetworkLevel(static_cast<int>(level)), messageCode, message,
+                               contexts);
 }
 
 std::shared_ptr<ZDMAudience> ZDMMeasurement::audience() const {

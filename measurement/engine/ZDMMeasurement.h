@@ -20,6 +20,7 @@
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
 #include "platform/foundation/Value.h"
+#include "platform/zed/ZEDUdovade.h"
 
 class ZDMAlarm;
 class ZDMAudience;
@@ -28,7 +29,6 @@ class ZDMIdentity;
 class ZDMPersistedConfig;
 class ZDMScheduler;
 class ZDMSessionReporter;
-class ZEDUdovade;
 
 // Told of nothing yet; held weakly.
 class ZDMMeasurementDelegate {
@@ -36,7 +36,9 @@ class ZDMMeasurementDelegate {
     virtual ~ZDMMeasurementDelegate() = default;
 };
 
-class ZDMMeasurement : public std::enable_shared_from_this<ZDMMeasurement> {
+class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
+                       public ZEDUdovadeReachabilityDelegate,
+                       public std::enable_shared_from_this<ZDMMeasurement> {
   public:
     using ExperimentManager = ZDMRemoteConfigExperimentManager;
     using ExperimentManagerSource = std::function<std::shared_ptr<ExperimentManager>()>;
@@ -120,12 +122,17 @@ class ZDMMeasurement : public std::enable_shared_from_this<ZDMMeasurement> {
     // Any thread: hands the app's session timeout to the session reporter on the worker queue.
     void setSessionTimeoutInterval(double interval);
     // The network client's reachability changed: the upload schedule is reconsidered.
-    void reachabilityDidChange();
+    void reachabilityDidChange() override;
 
-    // The network client's log lines go to the monitor, its levels mapped to the monitor's.
+    // The network client's log lines go to the monitor, its levels mapped to the monitor's; any
+    // thread.
     static int64_t monitorLevelForNetworkLevel(int networkLevel);
-    void ZEDUdovade_logWithLevel(int level, int64_t messageCode, const std::string& message,
-                                 const Value::Array& contexts);
+    void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode,
+                                 const std::string& message) override;
+    void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode, const std::string& message,
+                                 const Value& context) override;
+    void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode, const std::string& message,
+                                 const Value::Array& contexts) override;
 
     // Accessors. The components are nullptr until made.
     const std::shared_ptr<ZDMAlarm>& alarm() const { return alarm_; }

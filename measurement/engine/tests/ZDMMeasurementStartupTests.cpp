@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "measurement/engine/ZDMAudience.h"
 #include "measurement/engine/ZDMSessionReporter.h"
@@ -11,6 +12,7 @@
 #include "measurement/foundation/ZDMIdentifiers.h"
 #include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMInstalledRemoteConfig.h"
+#include "measurement/foundation/ZDMMeasurementService.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Runtime.h"
 
@@ -70,8 +72,28 @@ TEST_F(EngineStart, TheSharedInstanceIsMadeOnceWithItsOwnWorkerQueue) {
     EXPECT_EQ(engine->safelistedEvents(), std::vector<std::string>{"purchase"});
     EXPECT_EQ(engine->alarm()->name(), "Measurement timer");
     EXPECT_TRUE(loggedInOrder({23007, 23008, 23009, 23207}));
+    ASSERT_NE(engine->network(), nullptr);
+    EXPECT_EQ(engine->network()->reachabilityHost(), ZDMMeasurementService::current().host);
+    EXPECT_EQ(engine->network()->isDebugModeEnabled(), ZDMMeasurement::monitor()->isDebugModeEnabled());
     drain(*engine);
     EXPECT_FALSE(engine->isEnabled());
+}
+
+TEST_F(EngineStart, TheNetworkClientLogsThroughTheEngine) {
+    const auto engine = ZDMMeasurement::initWithAppID("1:123456:ios:abcdef", false, false, {}, nullptr);
+    ASSERT_NE(engine, nullptr);
+    drain(*engine);
+    ASSERT_NE(engine->network(), nullptr);
+    std::promise<void> answered;
+    engine->network()->getURL("not a url", std::nullopt, engine->scheduler()->workerQueue(), false,
+                              [&](auto, auto, auto) { answered.set_value(); });
+    answered.get_future().wait();
+    flush(*monitor_);
+    const auto lines = logger_->lines();
+    const auto line =
+        std::find_if(lines.begin(), lines.end(), [](const LoggedLine& x) { return x.code == 901001; });
+    ASSERT_NE(line, lines.end());
+    EXPECT_EQ(line->level, 1) << "the client's errors are the monitor's level 1";
 }
 
 TEST_F(EngineStart, AnEmptyAppIDMakesNoEngine) {
@@ -321,7 +343,8 @@ TEST_F(EngineStart, SmallOperationsAnswerAsTheirTablesSay) {
     drain(*engine);
     for (const Level& l : levels) {
         EXPECT_EQ(ZDMMeasurement::monitorLevelForNetworkLevel(l.network), l.monitor) << l.network;
-        engine->ZEDUdovade_logWithLevel(l.network, 901000 + l.network, "network line", {Value("context")});
+        engine->ZEDUdovade_logWithLevel(static_cast<ZEDUdovadeLoggerLevel>(l.network), 901000 + l.network,
+                                        "network line", Value("context"));
     }
     flush(*monitor_);
     for (const Level& l : levels) {

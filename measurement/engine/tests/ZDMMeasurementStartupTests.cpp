@@ -188,6 +188,20 @@ TEST_F(EngineStart, AFileInPlaceOfTheDirectoryFailsTheStartUntilItIsRemoved) {
     EXPECT_EQ(countOf(23012), 1);
 }
 
+// The first attempt refuses a database whose table lacks its columns and deletes the file; the
+// start goes on only because a second attempt is made.
+TEST_F(EngineStart, ASecondDatabaseAttemptFollowsAFailedFirst) {
+    RawFile(databasePath()).exec("CREATE TABLE raw_events (x INTEGER)");
+    const auto engine = makeEngine("1:123456:ios:abcdef");
+    drain(*engine);
+    EXPECT_EQ(countOf(12002), 1) << "the first attempt failed";
+    EXPECT_EQ(countOf(23011), 0);
+    EXPECT_TRUE(engine->isEnabled());
+    ASSERT_NE(engine->database(), nullptr);
+    RawFile file(databasePath());
+    EXPECT_FALSE(file.rows("SELECT name FROM pragma_table_info('raw_events') WHERE name = 'x'").size());
+}
+
 TEST_F(EngineStart, WipeRuleFollowsTheAppIDsAndUnfinishedWipes) {
     using Text = std::optional<std::string>;
     struct Case {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -108,19 +110,31 @@ class DIZCrashesSendingTest : public ::testing::Test {
         clock_->advance(1);
         EXPECT_TRUE(server_.waitForRequests(requests));
         settle();
-        std::vector<Value> logs;
-        for (const auto& request : server_.received()) {
-            EXPECT_EQ(request.target, "/logs?api-version=1.0.0");
-            const Value body = json::parse(request.body).value_or(Value());
+        return appleErrorLogs(server_.received());
+    }
+    // The Apple error logs of the requests from `first` on, each request's in its own vector.
+    static std::vector<std::vector<Value>> appleErrorLogsByRequest(
+        const std::vector<LocalHttpServer::Request>& requests, size_t first = 0) {
+        std::vector<std::vector<Value>> byRequest;
+        for (size_t i = first; i < requests.size(); ++i) {
+            EXPECT_EQ(requests[i].target, "/logs?api-version=1.0.0");
+            const Value body = json::parse(requests[i].body).value_or(Value());
             const auto* sent = body["logs"].asArray();
             if (!sent) {
-                ADD_FAILURE() << request.body;
+                ADD_FAILURE() << requests[i].body;
                 continue;
             }
+            auto& logs = byRequest.emplace_back();
             for (const auto& log : *sent) {
                 if (log["type"].stringOr("") == "appleError") logs.push_back(log);
             }
         }
+        return byRequest;
+    }
+    static std::vector<Value> appleErrorLogs(const std::vector<LocalHttpServer::Request>& requests) {
+        std::vector<Value> logs;
+        for (auto& sent : appleErrorLogsByRequest(requests))
+            logs.insert(logs.end(), sent.begin(), sent.end());
         return logs;
     }
     // groupId|priority of every log stored for the crash service, in order.
@@ -350,7 +364,7 @@ TEST_F(DIZCrashesSendingTest, ACrashOfTheLastRunIsSentAsAFatalAppleError) {
     size_t requests = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
-        const auto crashed = runCrashesChild(home_.path(), c.mode, true);
+        const auto crashed = runCrashesChild(home_.path(), c.mode);
         ASSERT_TRUE(crashed && WIFSIGNALED(*crashed));
         // This process is the next run, in the same home.
         startAndProcess();
@@ -373,6 +387,83 @@ TEST_F(DIZCrashesSendingTest, ACrashOfTheLastRunIsSentAsAFatalAppleError) {
         RunLoop::runUntilIdle();
         DIZCrashesUtil::resetDirectory();
         DIZDudIzizoz::setLogUrl(server_.url());
+    }
+}
+
+// What a run of the helper program printed and how it ended (a status as waitpid gives it).
+struct HelperRun {
+    int status;
+    std::map<std::string, std::string> printed;  // "sessionId" and "userId"
+};
+
+// Runs the helper program in this test's home, sending to `logUrl`. Through the shell, which execs
+// it, so that the status is the helper's own, a crash's signal included.
+HelperRun runHelper(const std::string& arguments, const std::string& logUrl) {
+    const std::string command =
+        "QUORVANE_LOG_URL='" + logUrl + "' exec '" DIZ_CRASHES_HELPER "' " + arguments + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return {-1, {}};
+    HelperRun run{0, {}};
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::string text(line);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        const auto space = text.find(' ');
+        if (space != std::string::npos) run.printed[text.substr(0, space)] = text.substr(space + 1);
+    }
+    run.status = pclose(pipe);
+    return run;
+}
+
+// One process crashes in the services' default mode; the next one, started in the same home, sends
+// its crash to the collector with the session and user of the process that crashed.
+TEST_F(DIZCrashesSendingTest, TheNextRunSendsTheCrashWithTheSessionAndUserOfTheRunThatCrashed) {
+    struct Case {
+        const char* mode;
+        int signal;
+        const char* type;
+        const char* code;
+        const char* address;
+    } cases[] = {{"nullPointer", SIGSEGV, "SIGSEGV", "SEGV_MAPERR", "0x0"},
+                 {"abort", SIGABRT, "SIGABRT", nullptr, nullptr},
+                 {"throw", SIGABRT, "SIGABRT", nullptr, nullptr}};
+    size_t seen = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const HelperRun crashed = runHelper(std::string(c.mode) + " c:first-run", server_.url());
+        ASSERT_TRUE(WIFSIGNALED(crashed.status) && WTERMSIG(crashed.status) == c.signal) << crashed.status;
+        ASSERT_FALSE(crashed.printed.at("sessionId").empty());
+        EXPECT_EQ(crashed.printed.at("userId"), "c:first-run");
+        EXPECT_EQ(server_.received().size(), seen) << "the crashed run never sent";
+
+        const HelperRun next = runHelper("advance c:next-run 6", server_.url());
+        ASSERT_TRUE(WIFEXITED(next.status) && WEXITSTATUS(next.status) == 0) << next.status;
+        EXPECT_NE(next.printed.at("sessionId"), crashed.printed.at("sessionId"));
+
+        const auto requests = server_.received();
+        std::vector<std::vector<Value>> crashLogs = appleErrorLogsByRequest(requests, seen);
+        std::erase_if(crashLogs, [](const auto& logs) { return logs.empty(); });
+        ASSERT_EQ(crashLogs.size(), 1u) << "one request";
+        ASSERT_EQ(crashLogs.front().size(), 1u) << "one crash log";
+        const Value& log = crashLogs.front().front();
+        EXPECT_EQ(log["fatal"], Value(true));
+        EXPECT_EQ(log["osExceptionType"], Value(c.type));
+        if (c.code) {
+            EXPECT_EQ(log["osExceptionCode"], Value(c.code));
+            EXPECT_EQ(log["osExceptionAddress"], Value(c.address));
+        }
+        EXPECT_EQ(log["sid"], Value(crashed.printed.at("sessionId")));
+        EXPECT_EQ(log["userId"], Value("c:first-run"));
+        EXPECT_TRUE(log["threads"].asArray() && !log["threads"].asArray()->empty());
+        EXPECT_TRUE(log["binaries"].asArray() && !log["binaries"].asArray()->empty());
+        EXPECT_TRUE(log["errorThreadId"].asInteger());
+
+        EXPECT_TRUE(crashFileNames().empty());
+        EXPECT_EQ(sqlite_test::column(DIZUtility::dudIzizozDirectoryURL() / kDIZLogsDatabaseFilename,
+                                      "SELECT COUNT(*) FROM logs"),
+                  std::vector<std::string>{"0"})
+            << "nothing pending";
+        seen = requests.size();
     }
 }
 

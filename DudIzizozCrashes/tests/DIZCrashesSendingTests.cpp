@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "DudIzizoz/DIZDudIzizoz.h"
+#include "DudIzizoz/Internals/Context/DIZDeviceTracker.h"
 #include "DudIzizoz/Internals/Context/DIZSessionContext.h"
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
 #include "DudIzizoz/Internals/Storage/DIZLogDBStorage.h"
@@ -143,6 +144,12 @@ class DIZCrashesSendingTest : public ::testing::Test {
                                    "SELECT groupId || '|' || IFNULL(priority, '') FROM logs WHERE groupId = "
                                    "'Crashes' ORDER BY id");
     }
+    // The entries of the device, session and user-id histories.
+    static std::vector<size_t> historySizes() {
+        return {DIZDeviceTracker::sharedInstance()->deviceHistory().size(),
+                DIZSessionContext::sharedInstance()->sessionHistory().size(),
+                DIZUserIdContext::sharedInstance()->userIdHistory().size()};
+    }
     static std::vector<std::string> crashFileNames() {
         std::vector<std::string> names;
         const fs::path directory = DIZUtility::dudIzizozDirectoryURL() / "crashes";
@@ -228,6 +235,12 @@ TEST_F(DIZCrashesSendingTest, TheUsersAnswerDecidesWhatHappensToHeldReports) {
     size_t storedCrashLogs = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer);
+        // The run that crashed leaves its entries in every history.
+        DIZSessionContext::sharedInstance()->setSessionId("session-of-the-crash");
+        DIZUserIdContext::sharedInstance()->setUserId("c:alice");
+        DIZDeviceTracker::sharedInstance();
+        resetAllForTesting();
+        DIZDudIzizoz::setLogUrl(server_.url());
         storeReport("721000000", 0x10);
         // Held here, so that what the answer enqueues stays countable.
         DIZDudIzizoz::setNetworkRequestsAllowed(false);
@@ -247,9 +260,11 @@ TEST_F(DIZCrashesSendingTest, TheUsersAnswerDecidesWhatHappensToHeldReports) {
         }));
         EXPECT_EQ(asked, 1);
         EXPECT_EQ(crashFileNames().size(), 1u) << "held until the user answers";
+        for (size_t entries : historySizes()) EXPECT_GT(entries, 1u) << "earlier runs' entries";
 
         DIZCrashes::notifyWithUserConfirmation(c.answer);
         settle();
+        EXPECT_EQ(historySizes(), (std::vector<size_t>{1, 1, 1})) << "only this run's entries are kept";
         EXPECT_TRUE(crashFileNames().empty());
         // Nothing is sent in this test, so the crash logs of every answer so far stay stored.
         storedCrashLogs += c.crashLogs;

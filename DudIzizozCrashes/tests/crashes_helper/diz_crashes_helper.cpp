@@ -53,12 +53,14 @@ int main(int argc, char** argv) {
     // on, so that its own session and user never fall before the crash it sends.
     ScopedManualClock clock(wallNow() + (advancing ? 2 : 0));
     Bundle::setMainBundle(DIZHostBundle());
-    if (const char* logUrl = std::getenv("QUORVANE_LOG_URL"); logUrl && *logUrl) DIZDudIzizoz::setLogUrl(logUrl);
+    if (const char* logUrl = std::getenv("QUORVANE_LOG_URL"); logUrl && *logUrl)
+        DIZDudIzizoz::setLogUrl(logUrl);
     DIZDudIzizoz::start(kAppSecret, {&DIZAnalytics::classObject(), &DIZCrashes::classObject()});
     DIZAnalytics::trackEvent("helper_ran");
     DIZDudIzizoz::setUserId(std::string(argv[2]));
     settle();
-    std::printf("sessionId %s\nuserId %s\n", DIZSessionContext::sharedInstance()->sessionId().value_or("").c_str(),
+    std::printf("sessionId %s\nuserId %s\n",
+                DIZSessionContext::sharedInstance()->sessionId().value_or("").c_str(),
                 DIZDudIzizoz::userId().value_or("").c_str());
     std::fflush(stdout);
 

@@ -213,6 +213,26 @@ TEST_F(DIZCrashesSendingTest, StoredReportsAreSentInOnePassWithTheSessionAndUser
     }
 }
 
+// A report keeps its crash time in whole seconds. The run that crashed set its session and user
+// within that second, and this run started within it too: the crash still gets the crashed run's.
+TEST_F(DIZCrashesSendingTest, ARunStartedWithinTheSecondOfTheCrashLeavesItTheSessionAndUserOfTheCrashedRun) {
+    clock_->setWallTime(kCrashTime + 0.2);
+    DIZSessionContext::sharedInstance()->setSessionId("session-of-the-crash");
+    DIZUserIdContext::sharedInstance()->setUserId("c:alice");
+    resetAllForTesting();
+    DIZDudIzizoz::setLogUrl(server_.url());
+    clock_->setWallTime(kCrashTime + 0.5);
+    DIZSessionContext::sharedInstance()->setSessionId("session-of-this-run");
+    DIZUserIdContext::sharedInstance()->setUserId("c:bob");
+    storeReport("721000000", 0x10);
+
+    startAndProcess();
+    const auto logs = sentCrashLogs(1);
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0]["sid"], Value("session-of-the-crash"));
+    EXPECT_EQ(logs[0]["userId"], Value("c:alice"));
+}
+
 TEST_F(DIZCrashesSendingTest, AReportTheDelegateRefusesIsDeletedAndNotSent) {
     storeReport("721000000", 0x10);
     auto delegate = std::make_shared<RecordingDelegate>();

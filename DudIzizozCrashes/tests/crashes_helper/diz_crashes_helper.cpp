@@ -48,10 +48,8 @@ int main(int argc, char** argv) {
     if (!advancing && mode != "nullPointer" && mode != "abort" && mode != "throw") return kUsageError;
     const int seconds = advancing && argc > 3 ? std::atoi(argv[3]) : 0;
 
-    // The reporter stamps a crash with the real time in whole seconds, and the crash service places
-    // the crash at the end of that second; a run that processes the crash starts its clock two seconds
-    // on, so that its own session and user never fall before the crash it sends.
-    ScopedManualClock clock(wallNow() + (advancing ? 2 : 0));
+    // On the real time, as the reporter stamps its crashes with it; moved by hand from there.
+    ScopedManualClock clock(wallNow());
     Bundle::setMainBundle(DIZHostBundle());
     if (const char* logUrl = std::getenv("QUORVANE_LOG_URL"); logUrl && *logUrl)
         DIZDudIzizoz::setLogUrl(logUrl);

@@ -95,6 +95,15 @@ class DIZCrashesSendingTest : public ::testing::Test {
         ASSERT_TRUE(
             DIZUtility::createFileAtPathComponent("crashes/" + name, builder_.fileData(), true, true));
     }
+    // The run that crashed leaves its session and user (and its device) in the histories; then the
+    // next run begins.
+    void endRunThatSet(const std::string& sessionId, const std::string& userId) {
+        DIZSessionContext::sharedInstance()->setSessionId(sessionId);
+        DIZUserIdContext::sharedInstance()->setUserId(userId);
+        DIZDeviceTracker::sharedInstance();
+        resetAllForTesting();
+        DIZDudIzizoz::setLogUrl(server_.url());
+    }
     // Starts the client and lets the delayed processing run to its end.
     std::shared_ptr<DIZCrashes> startAndProcess() {
         DIZDudIzizoz::start(kSecret, {&DIZCrashes::classObject()});
@@ -169,10 +178,7 @@ class DIZCrashesSendingTest : public ::testing::Test {
 TEST_F(DIZCrashesSendingTest, StoredReportsAreSentInOnePassWithTheSessionAndUserOfTheirCrash) {
     // The run that crashed, then this one.
     clock_->setWallTime(kCrashTime - 10);
-    DIZSessionContext::sharedInstance()->setSessionId("session-of-the-crash");
-    DIZUserIdContext::sharedInstance()->setUserId("c:alice");
-    resetAllForTesting();
-    DIZDudIzizoz::setLogUrl(server_.url());
+    endRunThatSet("session-of-the-crash", "c:alice");
     clock_->setWallTime(kCrashTime + 100000);
     DIZSessionContext::sharedInstance()->setSessionId("session-of-this-run");
     DIZUserIdContext::sharedInstance()->setUserId("c:bob");
@@ -224,10 +230,7 @@ TEST_F(DIZCrashesSendingTest, StoredReportsAreSentInOnePassWithTheSessionAndUser
 // within that second, and this run started within it too: the crash still gets the crashed run's.
 TEST_F(DIZCrashesSendingTest, ARunStartedWithinTheSecondOfTheCrashLeavesItTheSessionAndUserOfTheCrashedRun) {
     clock_->setWallTime(kCrashTime + 0.2);
-    DIZSessionContext::sharedInstance()->setSessionId("session-of-the-crash");
-    DIZUserIdContext::sharedInstance()->setUserId("c:alice");
-    resetAllForTesting();
-    DIZDudIzizoz::setLogUrl(server_.url());
+    endRunThatSet("session-of-the-crash", "c:alice");
     clock_->setWallTime(kCrashTime + 0.5);
     DIZSessionContext::sharedInstance()->setSessionId("session-of-this-run");
     DIZUserIdContext::sharedInstance()->setUserId("c:bob");
@@ -262,12 +265,7 @@ TEST_F(DIZCrashesSendingTest, TheUsersAnswerDecidesWhatHappensToHeldReports) {
     size_t storedCrashLogs = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer);
-        // The run that crashed leaves its entries in every history.
-        DIZSessionContext::sharedInstance()->setSessionId("session-of-the-crash");
-        DIZUserIdContext::sharedInstance()->setUserId("c:alice");
-        DIZDeviceTracker::sharedInstance();
-        resetAllForTesting();
-        DIZDudIzizoz::setLogUrl(server_.url());
+        endRunThatSet("session-of-the-crash", "c:alice");
         storeReport("721000000", 0x10);
         // Held here, so that what the answer enqueues stays countable.
         DIZDudIzizoz::setNetworkRequestsAllowed(false);

@@ -20,6 +20,7 @@
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "DudIzizozCrashes/DIZWrapperCrashesHelper.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesUtil.h"
+#include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
 #include "DudIzizozCrashes/Model/DIZErrorAttachmentLog.h"
 #include "DudIzizozCrashes/tests/DIZCrashesTesting.h"
 #include "crash_reporter/format/testing/CrashReportBuilder.h"
@@ -40,10 +41,18 @@ constexpr const char* kSecret = "0b4d7c2e-5a61-4f3e-9d8b-7c1a2e3f4b5c";
 // The builder's reports crash at 2023-11-14 22:13:20 UTC.
 constexpr double kCrashTime = 1700000000;
 
+fs::path wrapperExceptionsDirectory() {
+    return DIZUtility::dudIzizozDirectoryURL() / DIZCrashesUtil::wrapperExceptionsDir();
+}
+
 // Answers what the test sets and records what it is told, and on which thread.
 class RecordingDelegate : public DIZCrashesDelegate {
   public:
-    bool crashesShouldProcessErrorReport(DIZCrashes&, const DIZErrorReport&) override { return process; }
+    bool crashesShouldProcessErrorReport(DIZCrashes&, const DIZErrorReport& report) override {
+        pairedAtFilter =
+            fs::exists(wrapperExceptionsDirectory() / report.incidentIdentifier().value_or("none"));
+        return process;
+    }
     std::optional<std::vector<std::shared_ptr<DIZErrorAttachmentLog>>> attachmentsWithCrashes(
         DIZCrashes&, const DIZErrorReport&) override {
         return attachments;
@@ -64,6 +73,7 @@ class RecordingDelegate : public DIZCrashesDelegate {
     }
 
     bool process = true;
+    bool pairedAtFilter = false;  // the report's wrapper exception was on disk when it was filtered
     std::optional<std::vector<std::shared_ptr<DIZErrorAttachmentLog>>> attachments;
     std::mutex mutex;
     std::vector<std::string> calls;
@@ -245,11 +255,16 @@ TEST_F(DIZCrashesSendingTest, ARunStartedWithinTheSecondOfTheCrashLeavesItTheSes
 
 TEST_F(DIZCrashesSendingTest, AReportTheDelegateRefusesIsDeletedAndNotSent) {
     storeReport("721000000", 0x10);
+    DIZWrapperException exception;
+    exception.setProcessId(builder_.report().process_info->process_id);
+    DIZWrapperExceptionManager::saveWrapperException(exception);
     auto delegate = std::make_shared<RecordingDelegate>();
     delegate->process = false;
     DIZCrashes::setDelegate(delegate);
     startAndProcess();
+    EXPECT_TRUE(delegate->pairedAtFilter);
     EXPECT_TRUE(crashFileNames().empty());
+    EXPECT_TRUE(fs::is_empty(wrapperExceptionsDirectory())) << "nor its wrapper exception";
     EXPECT_TRUE(storedLogs().empty());
     EXPECT_TRUE(DIZCrashes::sharedInstance()->crashFiles().empty());
 }
@@ -496,7 +511,11 @@ TEST_F(DIZCrashesSendingTest, TheNextRunSendsTheCrashWithTheSessionAndUserOfTheR
         EXPECT_EQ(log["userId"], Value("c:first-run"));
         EXPECT_TRUE(log["threads"].asArray() && !log["threads"].asArray()->empty());
         EXPECT_TRUE(log["binaries"].asArray() && !log["binaries"].asArray()->empty());
-        EXPECT_TRUE(log["errorThreadId"].asInteger());
+        const auto* threads = log["threads"].asArray();
+        ASSERT_TRUE(threads && log["errorThreadId"].asInteger());
+        EXPECT_TRUE(std::any_of(threads->begin(), threads->end(), [&](const Value& thread) {
+            return thread["id"] == log["errorThreadId"];
+        })) << "the crashed thread is one of the threads";
 
         EXPECT_TRUE(crashFileNames().empty());
         EXPECT_EQ(sqlite_test::column(DIZUtility::dudIzizozDirectoryURL() / kDIZLogsDatabaseFilename,

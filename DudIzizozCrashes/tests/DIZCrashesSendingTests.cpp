@@ -433,6 +433,10 @@ TEST_F(DIZCrashesSendingTest, ACrashOfTheLastRunIsSentAsAFatalAppleError) {
             EXPECT_EQ(log["osExceptionCode"], Value(c.code));
             EXPECT_EQ(log["osExceptionAddress"], Value(c.address));
         }
+        // Only the uncaught C++ exception names one.
+        const bool threw = std::string(c.mode) == "throw";
+        EXPECT_EQ(log["exceptionType"], threw ? Value("std::runtime_error") : Value());
+        EXPECT_EQ(log["exceptionReason"], threw ? Value("boom") : Value());
         EXPECT_TRUE(log["threads"].asArray() && !log["threads"].asArray()->empty());
         EXPECT_TRUE(log["binaries"].asArray() && !log["binaries"].asArray()->empty());
         EXPECT_TRUE(log["errorThreadId"].asInteger());
@@ -507,6 +511,9 @@ TEST_F(DIZCrashesSendingTest, TheNextRunSendsTheCrashWithTheSessionAndUserOfTheR
             EXPECT_EQ(log["osExceptionCode"], Value(c.code));
             EXPECT_EQ(log["osExceptionAddress"], Value(c.address));
         }
+        const bool threw = std::string(c.mode) == "throw";
+        EXPECT_EQ(log["exceptionType"], threw ? Value("std::runtime_error") : Value());
+        EXPECT_EQ(log["exceptionReason"], threw ? Value("boom") : Value());
         EXPECT_EQ(log["sid"], Value(crashed.printed.at("sessionId")));
         EXPECT_EQ(log["userId"], Value("c:first-run"));
         EXPECT_TRUE(log["threads"].asArray() && !log["threads"].asArray()->empty());

@@ -29,21 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DIZCrashesTest : public ::testing::Test {
+class DIZCrashesTest : public DIZCrashesServiceTest {
   protected:
-    DIZCrashesTest() {
-        DIZCrashesUtil::resetDirectory();
-        DIZCrashes::resetSharedInstance();
-        DIZCrashes::setCrashReporterProvider(provider_);
-        DIZLogger::setCurrentLogLevel(DIZLogLevel::Verbose);
-    }
-    ~DIZCrashesTest() override {
-        DIZCrashes::setCrashReporterProvider(nullptr);
-        DIZCrashes::resetSharedInstance();
-        resetAllForTesting();
-        DIZCrashesUtil::resetDirectory();
-    }
-
     // What the next process starts from: the files stay.
     void newProcess() {
         DIZCrashes::resetSharedInstance();
@@ -86,10 +73,7 @@ class DIZCrashesTest : public ::testing::Test {
         return std::to_string(std::llround(Date::now().timeIntervalSinceReferenceDate()));
     }
 
-    TestHome home_{DIZHostBundle()};
     ScopedManualClock clock_;
-    DIZLogCapture capture_;
-    std::shared_ptr<RecordingProvider> provider_ = std::make_shared<RecordingProvider>();
     CrashReportBuilder builder_;
 };
 
@@ -307,13 +291,18 @@ TEST_F(DIZCrashesTest, WithADebuggerTheReporterIsMadeButNotEnabled) {
 // Runs only as a child of the tests below, in the home they name, and answers in its exit code or
 // by the way it dies.
 
-// Nothing may catch it: std::terminate aborts the process, as for any uncaught exception.
-[[noreturn]] void throwUncaught() noexcept {
+}  // namespace
+
+// Nothing may catch it: std::terminate aborts the process, as for any uncaught exception. A C name
+// in the exported symbols lets a test find the throw's frame in the report.
+extern "C" [[noreturn]] void dizCrashesThrowUncaught() noexcept {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wterminate"
     throw std::runtime_error("boom");
 #pragma GCC diagnostic pop
 }
+
+namespace {
 
 TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
     const char* mode = std::getenv(kChildModeVariable);
@@ -329,7 +318,7 @@ TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
     }
     if (std::string(mode) == "abort") std::abort();
     // gtest would catch it in the test body; nothing catches it here.
-    if (std::string(mode) == "throw") throwUncaught();
+    if (std::string(mode) == "throw") dizCrashesThrowUncaught();
     _exit(DIZCrashes::hasCrashedInLastSession() ? kCrashedInLastSession : kNotCrashedInLastSession);
 }
 

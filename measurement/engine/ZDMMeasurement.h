@@ -1,6 +1,7 @@
 #pragma once
 // The measurement engine. For now only the way every measurement class reaches the monitor and the
 // remote configuration, and the questions whether an engine exists and what its identity is.
+#include <atomic>
 #include <memory>
 
 #include "measurement/foundation/ZDMMonitor.h"
@@ -15,6 +16,8 @@ class ZDMMeasurement {
     static std::shared_ptr<ZDMMeasurement> sharedInstance();
     // Nullptr before start.
     std::shared_ptr<ZDMIdentity> identity() const { return identity_; }
+    // Whether collection is on; off until start-up turns it on.
+    bool isEnabled() const { return enabled_; }
 
     // The process-wide monitor, made once on first use with the library's version number.
     static std::shared_ptr<ZDMMonitor> monitor();
@@ -26,4 +29,5 @@ class ZDMMeasurement {
 
   private:
     std::shared_ptr<ZDMIdentity> identity_;
+    std::atomic<bool> enabled_{false};
 };

@@ -8,6 +8,7 @@
 // multi-step changes with performTransaction, and transactions do not nest.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,8 +22,14 @@
 #include "measurement/foundation/ZDMSqliteStore.h"
 #include "platform/foundation/Error.h"
 
+class ZDMConditionalUserProperty;
 class ZDMEvent;
+class ZDMEventAggregates;
+class ZDMEventFilter;
+class ZDMFilterResult;
 class ZDMPBEventParam;
+class ZDMPropertyFilter;
+class ZDMUserAttribute;
 class ZDMPBMeasurementBundle;
 class ZDMRawEventData;
 class ZDMPBMeasurementConfig;
@@ -149,6 +156,111 @@ class ZDMDatabase {
     std::optional<bool> maybeDeleteStaleData(Error* error = nullptr);
     bool deleteStaleBundlesOlderThanMaxAge(double maxAge, Error* error = nullptr);
 
+    // Event aggregates: one row of counters per event name, at most 1000 names.
+    std::optional<int64_t> publicEventCount(Error* error = nullptr);
+    // The first 1000 rows in insertion order.
+    std::optional<std::vector<std::shared_ptr<ZDMEventAggregates>>> allEventAggregates(
+        Error* error = nullptr);
+    // nullptr without an error when the name has no row.
+    std::shared_ptr<ZDMEventAggregates> eventAggregatesWithName(const std::string& name,
+                                                                Error* error = nullptr);
+    bool updateEventAggregates(const ZDMEventAggregates* eventAggregates, Error* error = nullptr);
+    bool clearCurrentSessionCounts(Error* error = nullptr);
+
+    // User properties: one row per name, at most 1000. A row from before the origin column existed
+    // reads with an empty origin.
+    std::optional<int64_t> publicUserAttributeCount(Error* error = nullptr);
+    std::optional<int64_t> userAttributeCountForOrigin(const std::string& origin, Error* error = nullptr);
+    std::optional<bool> containsUserAttributeWithName(const std::string& name, Error* error = nullptr);
+    // nullptr without an error when the name has no row.
+    std::shared_ptr<ZDMUserAttribute> userAttributeWithName(const std::string& name, Error* error = nullptr);
+    // Without internal ones, names beginning with "_", carrying a reserved prefix or reserved as a
+    // public name of an internal property are left out.
+    std::optional<std::vector<std::shared_ptr<ZDMUserAttribute>>> userAttributesIncludingInternal(
+        bool includeInternal, Error* error = nullptr);
+    // The properties named "_ltv_…", most recently set first; none when a row does not convert.
+    std::optional<std::vector<std::shared_ptr<ZDMUserAttribute>>> allLifetimeValueUserAttributes(
+        Error* error = nullptr);
+    bool updateUserAttribute(const ZDMUserAttribute* userAttribute, Error* error = nullptr);
+    bool deleteUserAttributeWithName(const std::string& name, Error* error = nullptr);
+
+    // Conditional user properties, one row per name, at most 1000. A write replaces the whole row.
+    std::shared_ptr<ZDMConditionalUserProperty> conditionalUserPropertyWithName(const std::string& name,
+                                                                                Error* error = nullptr);
+    bool updateConditionalUserProperty(const ZDMConditionalUserProperty* property, Error* error = nullptr);
+    bool deleteConditionalUserPropertyWithName(const std::string& name, Error* error = nullptr);
+    using ConditionalUserProperties = std::vector<std::shared_ptr<ZDMConditionalUserProperty>>;
+    // Waiting longer than the trigger timeout, measured either way from now.
+    std::optional<ConditionalUserProperties> timedOutConditionalUserPropertiesWithError(
+        Error* error = nullptr);
+    // Active longer than the time to live, measured either way from now.
+    std::optional<ConditionalUserProperties> expiredConditionalUserPropertiesWithError(
+        Error* error = nullptr);
+    // Waiting for `eventName` and not timed out.
+    std::optional<ConditionalUserProperties> triggeredConditionalUserPropertiesWithEventName(
+        const std::string& eventName, Error* error = nullptr);
+    // Names beginning with `prefix` and the origin `origin`, both taken literally; an empty one does
+    // not filter.
+    std::optional<ConditionalUserProperties> conditionalUserPropertiesWithPrefix(const std::string& prefix,
+                                                                                 const std::string& origin,
+                                                                                 Error* error = nullptr);
+    // In insertion order; none when one row does not convert.
+    std::optional<ConditionalUserProperties> conditionalUserPropertiesWithCondition(
+        const std::string& condition, const Value::Array& parameterValues, Error* error = nullptr);
+
+    // Audience filters, keyed by (audience ID, filter ID); the flags come from the stored message.
+    std::optional<std::vector<int32_t>> allAudienceIDs(Error* error = nullptr);
+    std::optional<std::vector<std::shared_ptr<ZDMEventFilter>>> eventFiltersForEventName(
+        const std::string& eventName, Error* error = nullptr);
+    std::optional<std::vector<std::shared_ptr<ZDMPropertyFilter>>> propertyFiltersForPropertyName(
+        const std::string& propertyName, Error* error = nullptr);
+    // Writes in order; the first filter refused or not written ends the call, the ones before it
+    // stay unless the caller's transaction rolls back.
+    bool updateEventFilters(const std::vector<std::shared_ptr<ZDMEventFilter>>& eventFilters,
+                            Error* error = nullptr);
+    bool updatePropertyFilters(const std::vector<std::shared_ptr<ZDMPropertyFilter>>& propertyFilters,
+                               Error* error = nullptr);
+    bool deleteEventFilters(const std::vector<std::shared_ptr<ZDMEventFilter>>& eventFilters,
+                            Error* error = nullptr);
+    bool deletePropertyFilters(const std::vector<std::shared_ptr<ZDMPropertyFilter>>& propertyFilters,
+                               Error* error = nullptr);
+    bool deleteAllEventFilters(Error* error = nullptr);
+    bool deleteAllPropertyFilters(Error* error = nullptr);
+    // Audience ID to the IDs of its session-scoped filters, event and property alike.
+    std::optional<std::map<int32_t, std::vector<int32_t>>> allSessionScopedFilters(Error* error = nullptr);
+
+    // Audience results, one row per audience.
+    std::optional<std::map<int32_t, std::shared_ptr<ZDMFilterResult>>> allFilterResults(
+        Error* error = nullptr);
+    // nullptr without an error when the audience has no row.
+    std::shared_ptr<ZDMFilterResult> filterResultForAudienceID(int32_t audienceID, Error* error = nullptr);
+    bool updateFilterResults(const std::vector<std::shared_ptr<ZDMFilterResult>>& filterResults,
+                             Error* error = nullptr);
+    bool deleteFilterResults(const std::vector<std::shared_ptr<ZDMFilterResult>>& filterResults,
+                             Error* error = nullptr);
+
+    // Reported purchases and subscriptions: YES when new and now stored, NO when empty or known,
+    // none on failure. Purchases keep the newest 1000.
+    std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint,
+                                                                Error* error = nullptr);
+    std::optional<bool> insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID,
+                                                           Error* error = nullptr);
+    // Keeps the newest 1000 subscriptions; the number deleted.
+    std::optional<int64_t> deleteSubscriptionsOverLimit(Error* error = nullptr);
+
+    // A complex event kept with the number of its child events still to process; none without an
+    // error when the ID has no row.
+    std::optional<std::pair<std::shared_ptr<ZDMEvent>, int64_t>> mainEventAndChildCountPairWithEventID(
+        int64_t eventID, Error* error = nullptr);
+    bool updateComplexEventForAudienceEvaluationWithEventID(int64_t eventID, int64_t childEventCount,
+                                                            const ZDMEvent* mainEvent,
+                                                            Error* error = nullptr);
+    bool deleteComplexEventForAudienceEvaluationWithEventID(int64_t eventID, Error* error = nullptr);
+
+    // An event stored beside a conditional property or a complex event: the encoding of its wire
+    // form; anything else is code 2.
+    static std::shared_ptr<ZDMEvent> eventFromStoredObject(const Value& object, Error* error = nullptr);
+
     ZDMSqliteStore* sqliteStore() const { return sqliteStore_.get(); }
     const std::shared_ptr<PersistedConfig>& persistedConfig() const { return persistedConfig_; }
 
@@ -164,6 +276,9 @@ class ZDMDatabase {
     std::optional<bool> booleanForQuery(const std::string& query, const Value::Array& values, Error* error);
     bool deleteRecords(const std::string& table, const std::string& condition, const Value::Array& values,
                        Error* error);
+    std::optional<int64_t> countForQuery(const std::string& query, const Value::Array& values, Error* error);
+    std::optional<bool> insertIfNotDuplicate(const std::string& table, const std::string& column,
+                                             const std::string& text, Error* error);
     std::optional<QueuedBundle> queuedBundleFromRow(const Record& row, Error* error);
     std::optional<std::vector<QueuedBundle>> queuedBundlesForQuery(const std::string& query,
                                                                    const Value::Array& values, Error* error);

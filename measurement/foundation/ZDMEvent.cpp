@@ -7,6 +7,7 @@
 #include "measurement/foundation/ZDMDebugDescription.h"
 #include "measurement/foundation/ZDMEventVocabulary.h"
 #include "measurement/foundation/ZDMMonitor.h"
+#include "measurement/foundation/ZDMNumericUtil.h"
 #include "measurement/foundation/ZDMSanitizer.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/wire/ZDMPBAccessors.h"
@@ -34,16 +35,6 @@ ZDMMonitor& monitor() {
 
 Value int64Value(int64_t v) {
     return Value(ZDMValue::initWithInt64(v));
-}
-
-// Seconds to whole milliseconds, truncated; a time no int64 holds (or NaN) is clamped rather than
-// converted with undefined behaviour.
-int64_t milliseconds(double seconds) {
-    const double millis = seconds * 1000.0;
-    if (std::isnan(millis)) return 0;
-    if (millis >= 9.2233720368547758e18) return INT64_MAX;
-    if (millis <= -9.2233720368547758e18) return INT64_MIN;
-    return static_cast<int64_t>(millis);
 }
 
 std::optional<std::string> screenText(const Value& value) {
@@ -248,8 +239,8 @@ std::shared_ptr<ZDMPBEvent> ZDMEvent::protoEvent() const {
     auto event = ZDMPBEvent::initWithMessageInfo(nullptr);
     ZDMPBSetString(event.get(), kEventName, name_);
     if (previousTimestamp_ > DBL_EPSILON)
-        ZDMPBSetInt64(event.get(), kEventPreviousTimestamp, milliseconds(previousTimestamp_));
-    ZDMPBSetInt64(event.get(), kEventTimestamp, milliseconds(timestamp_));
+        ZDMPBSetInt64(event.get(), kEventPreviousTimestamp, ZDMMillisecondsFromSeconds(previousTimestamp_));
+    ZDMPBSetInt64(event.get(), kEventTimestamp, ZDMMillisecondsFromSeconds(timestamp_));
     Value::Array params;
     for (const auto& [key, value] : parameters_)
         if (auto param = eventParam(key, value, false))

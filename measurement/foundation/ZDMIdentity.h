@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "measurement/foundation/ZDMBundleIdentitySource.h"
+
 class DispatchQueue;
 class ZDMPersistedConfig;
 
-class ZDMIdentity : public std::enable_shared_from_this<ZDMIdentity> {
+class ZDMIdentity : public ZDMBundleIdentitySource, public std::enable_shared_from_this<ZDMIdentity> {
   public:
     static constexpr double kSessionStitchingTokenLifetime = 86400;
 
@@ -33,18 +35,18 @@ class ZDMIdentity : public std::enable_shared_from_this<ZDMIdentity> {
     static std::string randomAppInstanceID();
 
     // Refreshed first.
-    std::optional<std::string> appInstanceID();
+    std::optional<std::string> appInstanceID() override;
     std::optional<std::string> hashedResettableDeviceID();
-    std::optional<std::string> resettableDeviceID();
-    bool limitedAdTracking();
-    uint64_t appleConsentStatus();
-    bool hasLimitedAdTracking();
+    std::optional<std::string> resettableDeviceID() override;
+    bool limitedAdTracking() override;
+    uint64_t appleConsentStatus() override;
+    bool hasLimitedAdTracking() override;
 
     std::optional<std::string> appIDFromZOR();
     std::optional<std::string> appIDFromAdSdk();
     bool shouldSetLastAdvertisingIDResetUserProperty();
     std::string diversionKey();
-    std::string ephemeralAppInstanceID();
+    std::string ephemeralAppInstanceID() override;
     // nullopt while analytics storage is denied.
     std::optional<std::string> sessionStitchingTokenWithSessionNumber(int64_t sessionNumber,
                                                                       bool sessionExpired,
@@ -73,8 +75,9 @@ class ZDMIdentity : public std::enable_shared_from_this<ZDMIdentity> {
     std::optional<bool> isIDFVCollectionEnabled() const { return isIDFVCollectionEnabled_; }
     std::optional<std::string> zudedaroInstallationID() const;
     void setZudedaroInstallationID(const std::optional<std::string>& installationID);
-    static bool iOS14OrAbove() { return true; }
-    std::optional<std::string> identifierForVendor() const { return std::nullopt; }
+    bool iOS14OrAbove() const override { return true; }
+    // The platform has no vendor identifier.
+    std::optional<std::string> identifierForVendor() const override { return std::nullopt; }
     bool isFromAppStore() const;
 
     explicit ZDMIdentity(std::shared_ptr<ZDMPersistedConfig> persistedConfig);

@@ -1,6 +1,7 @@
 #include "measurement/foundation/ZDMNumericUtil.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -71,4 +72,12 @@ int64_t ZDMNumericUtil::randomInt64() {
                                                   std::generic_category().message(error));
     }
     return value;
+}
+
+int64_t ZDMMillisecondsFromSeconds(double seconds) {
+    const double millis = seconds * 1000.0;
+    if (std::isnan(millis)) return 0;
+    if (millis >= 9.2233720368547758e18) return INT64_MAX;
+    if (millis <= -9.2233720368547758e18) return INT64_MIN;
+    return static_cast<int64_t>(millis);
 }

@@ -12,6 +12,9 @@ bool ZDMIsDecimalNumberString(std::string_view text);
 // The exact number of a text that passes the check; nullopt (logged) for any other text and for
 // one whose digits the decimal type cannot hold exactly.
 std::optional<DecimalNumber> ZDMDecimalNumberFromString(std::string_view text);
+// Seconds to whole milliseconds, truncated toward zero; a time no int64 holds (or NaN) is clamped
+// rather than converted with undefined behaviour.
+int64_t ZDMMillisecondsFromSeconds(double seconds);
 
 class ZDMNumericUtil {
   public:

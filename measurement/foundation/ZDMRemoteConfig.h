@@ -119,8 +119,8 @@ class ZDMRemoteConfig : public std::enable_shared_from_this<ZDMRemoteConfig> {
     // YES exactly when the setting reads as the int32 1 within 0..1.
     bool boolValueFromCacheWithKey(const std::string& key, bool defaultValue) const;
 
-    // The settings. The six flags that an experiment may override read the setting while this
-    // build has no experiment client.
+    // The settings. The six flags that an experiment may override read the setting only when the
+    // experiment client has no value for them (or there is no client).
     double uploadingBackoffInterval() const;
     int32_t maxAudienceCount() const;
     int32_t maxFiltersPerAudience() const;

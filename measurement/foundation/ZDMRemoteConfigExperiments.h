@@ -1,8 +1,8 @@
 #pragma once
 // What the remote configuration asks of the experiment system, which lives in a layer above this
-// one: that layer implements these two over its manager and client and hands the manager in when
-// the engine makes the configuration. The configuration is the client's observer: the experiment
-// layer tells it of new snapshots and fetch errors through its public operations.
+// one: that layer implements these two over its manager and client (ZDMERemoteConfigManager) and
+// hands the manager in when the engine makes the configuration. The configuration is the client's observer:
+// the experiment layer tells it of new snapshots and fetch errors through its public operations.
 #include <cstdint>
 #include <memory>
 #include <string>

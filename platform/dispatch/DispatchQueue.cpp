@@ -17,14 +17,23 @@ namespace {
 const std::thread::id kMainThread = std::this_thread::get_id();
 
 thread_local DispatchQueue* tCurrentQueue = nullptr;
+thread_local std::string tCurrentLabel;
 
 class CurrentQueueScope {
   public:
-    explicit CurrentQueueScope(DispatchQueue* queue) : saved_(tCurrentQueue) { tCurrentQueue = queue; }
-    ~CurrentQueueScope() { tCurrentQueue = saved_; }
+    explicit CurrentQueueScope(DispatchQueue* queue)
+        : savedQueue_(tCurrentQueue), savedLabel_(tCurrentLabel) {
+        tCurrentQueue = queue;
+        tCurrentLabel = queue->label();
+    }
+    ~CurrentQueueScope() {
+        tCurrentQueue = savedQueue_;
+        tCurrentLabel = std::move(savedLabel_);
+    }
 
   private:
-    DispatchQueue* saved_;
+    DispatchQueue* savedQueue_;
+    std::string savedLabel_;
 };
 
 // One worker thread, started with the first block, runs the blocks in order. The worker shares
@@ -220,6 +229,11 @@ void DispatchQueue::sync(const Block& block) {
 DispatchQueue* DispatchQueue::current() {
     if (tCurrentQueue) return tCurrentQueue;
     return isMainThread() ? &mainQueue() : nullptr;
+}
+
+std::string DispatchQueue::currentLabel() {
+    if (tCurrentQueue) return tCurrentLabel;
+    return isMainThread() ? mainQueue().label() : std::string();
 }
 
 bool DispatchQueue::isMainThread() {

@@ -16,6 +16,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     static std::shared_ptr<DispatchQueue> global();
     // The queue running the calling code, or null on a thread of no queue.
     static DispatchQueue* current();
+    // The label of that queue, "" on a thread of no queue. A copy kept by the running thread, so it
+    // stays valid even when the queue is released inside its own block.
+    static std::string currentLabel();
     static bool isMainThread();
 
     const std::string& label() const { return label_; }

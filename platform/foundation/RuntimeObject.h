@@ -11,4 +11,8 @@ class RuntimeObject : public Object {
     // The answer to a selector it responds to (an object answer is a Value holding it); null for
     // any other selector.
     virtual Value perform(std::string_view selector) const = 0;
+    // The same for a selector that takes one argument; objects that have none answer null.
+    virtual Value performWithObject(std::string_view /*selector*/, const Value& /*argument*/) const {
+        return Value();
+    }
 };

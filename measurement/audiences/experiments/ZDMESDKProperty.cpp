@@ -1,6 +1,7 @@
 #include "measurement/audiences/experiments/ZDMESDKProperty.h"
 
 #include "measurement/audiences/experiments/ZDMEManager.h"
+#include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "platform/foundation/SharedInstance.h"
 
@@ -14,6 +15,13 @@ constexpr int32_t kCustomKey = 0;
 constexpr int32_t kCustomValue = 1;
 
 constinit SharedInstance<ZDMESDKProperty::IdentityDiversionKey> identityDiversionKey{nullptr};
+
+// The installation's key: the shared identity's, unless another source was installed.
+std::optional<std::string> installationDiversionKey() {
+    if (auto source = identityDiversionKey.get()) return (*source)();
+    const auto identity = ZDMIdentity::sharedInstance();
+    return identity ? std::optional(identity->diversionKey()) : std::nullopt;
+}
 }  // namespace
 
 std::shared_ptr<ZDMESDKProperty> ZDMESDKProperty::initWithName(const std::string& name) {
@@ -76,9 +84,7 @@ void ZDMESDKProperty::setIdentityDiversionKey(IdentityDiversionKey source) {
 
 std::shared_ptr<ZDMPBClientProperty> ZDMESDKProperty::proto() const {
     std::string key = diversionKey().value_or("");
-    if (key.empty()) {
-        if (auto source = identityDiversionKey.get()) key = (*source)().value_or("");
-    }
+    if (key.empty()) key = installationDiversionKey().value_or("");
     if (key.empty()) {
         ZDMEManager::monitor()->logWithLevel(1, 860001, "Diversion key is empty");
         return nullptr;

@@ -25,7 +25,8 @@ class ZDMESDKPropertyProviderDelegate {
 class ZDMESDKProperty {
   public:
     using CustomProperties = std::map<std::string, std::string>;
-    // The installation's own diversion key, used for SDKs without a key of their own.
+    // The installation's own diversion key, used for SDKs without a key of their own; the shared
+    // identity's unless replaced.
     using IdentityDiversionKey = std::function<std::optional<std::string>()>;
 
     // Any name passes, the empty one included.
@@ -48,7 +49,7 @@ class ZDMESDKProperty {
     // installation has a diversion key, since the service cannot divert without one.
     std::shared_ptr<ZDMPBClientProperty> proto() const;
 
-    // Where the installation's key comes from; without a source there is none.
+    // Replaces the shared identity as the source of the installation's key; nullptr restores it.
     static void setIdentityDiversionKey(IdentityDiversionKey source);
 
   private:

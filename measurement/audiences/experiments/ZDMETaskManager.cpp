@@ -6,6 +6,7 @@
 
 #include "measurement/audiences/experiments/ZDMEExperimentRequestBuilder.h"
 #include "measurement/audiences/experiments/ZDMEManager.h"
+#include "measurement/engine/ZDMScheduler.h"
 #include "measurement/foundation/ZDMAlarm.h"
 #include "measurement/foundation/ZDMFileUtil.h"
 #include "measurement/foundation/ZDMUserDefaults.h"
@@ -107,6 +108,7 @@ void ZDMETaskManager::startTaskManager() {
 }
 
 void ZDMETaskManager::startTaskManagerOnWorkerQueue() {
+    ZDMScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue");
     // Without storage nothing is loaded or fetched in this run; the next start tries again.
     database_ = ZDMEDatabase::initWithPath(databasePath_);
     if (!database_) return;
@@ -115,6 +117,7 @@ void ZDMETaskManager::startTaskManagerOnWorkerQueue() {
 }
 
 void ZDMETaskManager::fetchAllSnapshotsOnWorkerQueue() {
+    ZDMScheduler::checkOnBackgroundThreadWithMethodName("fetchAllSnapshotsOnWorkerQueue");
     if (!database_) return;
     // Stale rows go before pending ones are activated, so that a pending snapshot activated now
     // with an old timestamp survives this run.
@@ -173,6 +176,7 @@ double ZDMETaskManager::fetchTimeFromLastSuccessfulTimestamp(double lastSuccess,
 }
 
 void ZDMETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
+    ZDMScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue");
     double t = fetchTimeFromLastSuccessfulTimestamp(persistedStorage_->doubleForKey(kSuccessTimestampKey),
                                                     persistedStorage_->doubleForKey(kFailureTimestampKey));
     if (std::fabs(t) < kEpsilon) {

@@ -62,6 +62,7 @@ class ZDMETaskManager : public std::enable_shared_from_this<ZDMETaskManager> {
                                                           std::string databasePath, double initTimestamp);
 
     void startTaskManager();
+    // Worker-queue steps: called on the main thread they report it (30001) and go on.
     void startTaskManagerOnWorkerQueue();
     void fetchAllSnapshotsOnWorkerQueue();
     void scheduleFetchingExperimentsOnWorkerQueue();

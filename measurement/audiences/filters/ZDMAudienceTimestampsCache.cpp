@@ -1,7 +1,7 @@
 #include "measurement/audiences/filters/ZDMAudienceTimestampsCache.h"
 
-#include "measurement/audiences/filters/ZDMEventFilter.h"
 #include "measurement/engine/ZDMMeasurement.h"
+#include "measurement/foundation/ZDMEventFilter.h"
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "measurement/audiences/filters/ZDMAudienceFilter.h"
-#include "measurement/audiences/filters/ZDMFilterResult.h"
 #include "measurement/audiences/filters/ZDMSequenceTimestampsCache.h"
+#include "measurement/foundation/ZDMAudienceFilter.h"
+#include "measurement/foundation/ZDMFilterResult.h"
 #include "measurement/wire/ZDMPBAudienceMessages.h"
 
 class ZDMAudienceTimestampsCache {

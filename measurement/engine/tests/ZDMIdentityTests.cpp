@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "measurement/engine/ZDMBundleIdentifiers.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMDefaultIdentitySupport.h"
@@ -15,6 +16,8 @@
 #include "measurement/foundation/ZDMStringAdditions.h"
 #include "measurement/foundation/ZDMUserDefaults.h"
 #include "measurement/foundation/tests/MonitorFixture.h"
+#include "measurement/wire/ZDMPBAccessors.h"
+#include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Runtime.h"
 #include "platform/foundation/RuntimeObject.h"
@@ -226,6 +229,28 @@ TEST_F(Identity, TheGateWithholdsTheIdentifierUnlessTrackingIsAuthorised) {
     auto identity = makeIdentity();
     EXPECT_EQ(identity->resettableDeviceID(), std::nullopt);
     EXPECT_EQ(identity->hashedResettableDeviceID(), std::nullopt);
+}
+
+TEST_F(Identity, StampsBundlesWithoutAVendorIDOnThisPlatform) {
+    installPlatform();
+    config_->setAppInstanceID("INSTANCE");
+    auto identity = makeIdentity();
+    EXPECT_EQ(identity->identifierForVendor(), std::nullopt);
+    struct Case {
+        const char* signals;
+        std::optional<std::string> resettableDeviceID;
+        std::optional<std::string> appInstanceID;
+    } cases[] = {{"G111", kIdentifier, "INSTANCE"},
+                 {"G101", std::nullopt, "INSTANCE"},
+                 {"G110", kIdentifier, std::nullopt}};
+    for (const Case& c : cases) {
+        auto bundle = ZDMPBMeasurementBundle::initWithMessageInfo(nullptr);
+        ZDMStampBundleIdentifiers(*bundle, c.signals, false, *identity);
+        EXPECT_EQ(ZDMPBGetString(bundle.get(), 19), c.resettableDeviceID) << c.signals;
+        EXPECT_FALSE(ZDMPBHasField(bundle.get(), 20)) << c.signals;  // the vendor ID's index
+        EXPECT_EQ(ZDMPBGetString(bundle.get(), 22), c.appInstanceID) << c.signals;
+        EXPECT_EQ(ZDMPBGetInt32(bundle.get(), 41), 3) << c.signals;
+    }
 }
 
 TEST_F(Identity, ASecondRefreshWithinTheCacheTimeIsSkipped) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "measurement/foundation/ZDMDatabase.h"
@@ -106,6 +107,15 @@ class RawFile {
 
 class Database : public SharedMonitorFixture {
   protected:
+    // The configuration's and the database's work belongs off the main thread, where its check stays
+    // silent.
+    template <class Work>
+    static auto offMain(Work work) {
+        decltype(work()) result{};
+        std::thread worker([&] { result = work(); });
+        worker.join();
+        return result;
+    }
     std::string path() const { return ZDMMeasurementSupportFilePath(kDatabaseName); }
     std::unique_ptr<ZDMDatabase> open() {
         Error error;

@@ -73,14 +73,6 @@ class RemoteConfigServer : public Database {
   protected:
     ~RemoteConfigServer() override { ZDMInstallConsentQueries(nullptr, nullptr); }
 
-    // The configuration's work belongs off the main thread, where its check stays silent.
-    template <class Work>
-    static auto offMain(Work work) {
-        decltype(work()) result{};
-        std::thread worker([&] { result = work(); });
-        worker.join();
-        return result;
-    }
     std::shared_ptr<ZDMRemoteConfig> makeConfig() {
         return offMain([this] { return std::make_shared<ZDMRemoteConfig>(kAppID, database_, nullptr); });
     }
@@ -137,8 +129,14 @@ TEST_F(RemoteConfigServer, ParseRebuildsTheSettingsFromTheMessage) {
             .config.get());
     EXPECT_EQ(remoteConfig->uploadMaxBundlesLimit(), 8);
 
+    ZIZSetLoggerLevel(kZIZLoggerLevelDebug);
+    const size_t linesBefore = loggedCodes().size();
     remoteConfig->parseRemoteConfigFromMeasurementConfig(
-        ConfigBuilder("1:999:ios:zzz").settings({{"measurement.upload.max_bundles", "9"}}).config.get());
+        ConfigBuilder("1:999:ios:zzz")
+            .version(9)
+            .settings({{"measurement.upload.max_bundles", "9"}})
+            .config.get());
+    EXPECT_EQ(loggedCodes().size(), linesBefore);  // not even a debug line
     EXPECT_EQ(remoteConfig->uploadMaxBundlesLimit(), 8);
     EXPECT_EQ(lastSampledMessage(), "");
 

@@ -4,6 +4,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/dispatch/BackgroundActivity.h"
@@ -153,6 +154,43 @@ TEST(DispatchQueue, QueueReleasedInsideItsOwnBlockFinishesTheBlocksAfterIt) {
     released.set_value();
     ASSERT_EQ(last.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(ran, 1);
+}
+
+TEST(DispatchQueue, CurrentLabelIsThatOfTheQueueRunningTheCaller) {
+    auto queue = DispatchQueue::serial("labelled");
+    auto other = DispatchQueue::serial("other");
+    std::string onPlainThread = "unset", onQueue, nestedSync, afterNestedSync, onGlobal;
+    std::thread([&] { onPlainThread = DispatchQueue::currentLabel(); }).join();
+    queue->sync([&] {
+        onQueue = DispatchQueue::currentLabel();
+        other->sync([&] { nestedSync = DispatchQueue::currentLabel(); });
+        afterNestedSync = DispatchQueue::currentLabel();
+    });
+    DispatchQueue::global()->sync([&] { onGlobal = DispatchQueue::currentLabel(); });
+
+    EXPECT_EQ(DispatchQueue::currentLabel(), DispatchQueue::main()->label());
+    EXPECT_EQ(onPlainThread, "");
+    EXPECT_EQ(onQueue, "labelled");
+    EXPECT_EQ(nestedSync, "other");
+    EXPECT_EQ(afterNestedSync, "labelled");
+    EXPECT_EQ(onGlobal, "com.quorvane.global");
+}
+
+TEST(DispatchQueue, CurrentLabelOutlivesAQueueReleasedInsideItsOwnBlock) {
+    auto holder = std::make_shared<std::shared_ptr<DispatchQueue>>(DispatchQueue::serial("self-released"));
+    std::promise<void> released;
+    std::promise<std::string> label;
+    auto queue = *holder;
+    queue->async([holder, waitFor = released.get_future().share()] {
+        waitFor.wait();
+        holder->reset();  // the last reference
+    });
+    queue->async([&label] { label.set_value(DispatchQueue::currentLabel()); });
+    queue.reset();
+    released.set_value();
+    auto future = label.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(future.get(), "self-released");
 }
 
 TEST(BackgroundActivity, BlocksOfSerialAndGlobalQueuesAreAwaitedUntilTheLastHasRun) {

@@ -126,16 +126,70 @@ class Observer : public ZDMEExperimentObserverDelegate {
     std::vector<Error> errors_;
 };
 
+// The request as the service reads it.
+struct SentRequest {
+    std::optional<std::string> platform, language, bundleID;
+    bool hasLanguage = false, appStore = true;
+    int64_t version = 0;
+    std::vector<std::string> diversions;
+};
+
+inline SentRequest decode(const Data& body) {
+    SentRequest sent;
+    auto request = ZDMPBExperimentRequest::initWithBuffer(body);
+    EXPECT_TRUE(request);
+    auto app = ZDMPBGetMessage<ZDMPBAppProperty>(request.get(), 0);
+    EXPECT_TRUE(app);
+    sent.platform = ZDMPBGetString(app.get(), 0);
+    sent.hasLanguage = ZDMPBHasField(app.get(), 3);
+    sent.language = ZDMPBGetString(app.get(), 3);
+    sent.bundleID = ZDMPBGetString(app.get(), 4);
+    sent.appStore = ZDMPBGetBool(app.get(), 5);
+    sent.version = ZDMPBGetInt64(app.get(), 6);
+    for (const auto& entry :
+         ZDMPBGetArray(request.get(), 1, &ZDMPBClientProperty::messageClass()).value_or(Value::Array{}))
+        sent.diversions.push_back(
+            ZDMPBGetString(std::dynamic_pointer_cast<const ZDMPBClientProperty>(entry.asObject()).get(), 1)
+                .value_or(""));
+    return sent;
+}
+
+// The service's reply: the snapshots, else answers per SDK (name, status, snapshot or none).
+inline Data responseBytes(
+    const std::vector<std::shared_ptr<ZDMESnapshot>>& snapshots,
+    const std::vector<std::tuple<std::string, uint32_t, std::shared_ptr<ZDMESnapshot>>>& sdkResponses = {}) {
+    auto response = ZDMPBExperimentResponse::initWithBuffer(nullptr);
+    Value::Array list;
+    for (const auto& snapshot : snapshots) list.emplace_back(Value::ObjectPtr(snapshot->proto()));
+    ZDMPBSetArray(response.get(), 0, list);
+    Value::Array answers;
+    for (const auto& [name, status, snapshot] : sdkResponses) {
+        auto answer = ZDMPBSdkResponse::initWithBuffer(nullptr);
+        ZDMPBSetString(answer.get(), 0, name);
+        ZDMPBSetInt32(answer.get(), 1, static_cast<int32_t>(status));
+        if (snapshot) ZDMPBSetMessage(answer.get(), 2, snapshot->proto().get());
+        answers.emplace_back(Value::ObjectPtr(answer));
+    }
+    ZDMPBSetArray(response.get(), 1, answers);
+    return *response->protoBuffer();
+}
+
+// A task manager on its own worker queue and the store file in the home, posting to the service.
+inline std::shared_ptr<ZDMETaskManager> makeLocalTaskManager(std::shared_ptr<ZDMConfigStore> storage,
+                                                             const LocalService& service, double now) {
+    auto queue = DispatchQueue::serial(ZDMETaskManager::kWorkerQueueLabel);
+    auto taskManager =
+        ZDMETaskManager::initWithQueue(queue, ZDMAlarm::make(queue, ZDMETaskManager::kAlarmName),
+                                       ZEDUdovade::initWithReachabilityHost("127.0.0.1"), std::move(storage),
+                                       ZDMMeasurementSupportFilePath(ZDMEDatabase::kFileName), now);
+    taskManager->setServiceBaseURL(service.url());
+    return taskManager;
+}
+
 class TaskManagerTest : public ExperimentTest {
   protected:
     std::shared_ptr<ZDMETaskManager> makeTaskManager() {
-        auto queue = DispatchQueue::serial(ZDMETaskManager::kWorkerQueueLabel);
-        auto taskManager = ZDMETaskManager::initWithQueue(
-            queue, ZDMAlarm::make(queue, ZDMETaskManager::kAlarmName),
-            ZEDUdovade::initWithReachabilityHost("127.0.0.1"), storage_,
-            ZDMMeasurementSupportFilePath(ZDMEDatabase::kFileName), clock_->now());
-        taskManager->setServiceBaseURL(service_.url());
-        return taskManager;
+        return makeLocalTaskManager(storage_, service_, clock_->now());
     }
     // Runs on the worker queue and waits, as the task manager's own steps run.
     template <class F>

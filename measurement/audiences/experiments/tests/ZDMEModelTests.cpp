@@ -1,6 +1,7 @@
 #include <map>
 
 #include "measurement/audiences/experiments/tests/ExperimentFixture.h"
+#include "measurement/foundation/ZDMIdentity.h"
 
 namespace {
 
@@ -167,6 +168,12 @@ TEST_F(Model, ClientPropertyTakesTheOwnKeyElseTheIdentitysElseNone) {
         EXPECT_EQ(fields.version, 42);
         EXPECT_EQ(fields.appID, "app-1");
     }
+    // Unless replaced, the installation's key is the shared identity's.
+    ZDMESDKProperty::setIdentityDiversionKey(nullptr);
+    auto property = ZDMESDKProperty::initWithName("sdk");
+    const std::string identityKey = ZDMIdentity::sharedInstance()->diversionKey();
+    EXPECT_EQ(identityKey.size(), 5u);
+    EXPECT_EQ(fieldsOf(*property->proto()).diversion, identityKey + "-sdk");
 }
 
 TEST_F(Model, DynamicCustomPropertiesReplaceStaticOnesAndNoneGiveNoField) {

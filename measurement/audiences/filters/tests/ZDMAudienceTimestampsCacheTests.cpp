@@ -2,9 +2,9 @@
 #include <vector>
 
 #include "measurement/audiences/filters/ZDMAudienceTimestampsCache.h"
-#include "measurement/audiences/filters/ZDMEventFilter.h"
-#include "measurement/audiences/filters/ZDMPropertyFilter.h"
 #include "measurement/audiences/filters/tests/FilterFixture.h"
+#include "measurement/foundation/ZDMEventFilter.h"
+#include "measurement/foundation/ZDMPropertyFilter.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 
 namespace {

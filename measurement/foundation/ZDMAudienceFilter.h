@@ -1,6 +1,7 @@
 #pragma once
 // A stored audience filter row, event or property: its keys, the name of what it applies to, the
-// encoded filter message and the flags that decide whether its match times are kept. Immutable.
+// encoded filter message and the flags that decide whether its match times are kept. Not made on
+// its own, only as one of the two kinds; immutable, so shared freely between threads.
 #include <cstdint>
 #include <string>
 
@@ -11,10 +12,10 @@ class ZDMAudienceFilter {
     virtual ~ZDMAudienceFilter() = default;
     int32_t audienceID() const { return audienceID_; }
     int32_t filterID() const { return filterID_; }
-    const Data& data() const { return data_; }
     bool isSessionScoped() const { return sessionScoped_; }
     bool isDynamic() const { return dynamic_; }
     bool isSequence() const { return sequence_; }
+    const Data& data() const { return data_; }
 
   protected:
     ZDMAudienceFilter(int32_t audienceID, int32_t filterID, std::string name, Data data, bool sessionScoped,

@@ -1,5 +1,6 @@
 #pragma once
-// One stored audience result row: the encoded current and previous result messages.
+// One stored audience result row: the encoded current and previous result messages, which only the
+// audience code reads. Empty previous results stand for none.
 #include <cstdint>
 
 #include "platform/foundation/Data.h"

@@ -1,6 +1,6 @@
 #pragma once
 // A stored event-filter row; `data` is the encoded event filter message.
-#include "measurement/audiences/filters/ZDMAudienceFilter.h"
+#include "measurement/foundation/ZDMAudienceFilter.h"
 
 class ZDMEventFilter final : public ZDMAudienceFilter {
   public:

@@ -1,6 +1,6 @@
 #pragma once
 // A stored property-filter row; `data` is the encoded property filter message.
-#include "measurement/audiences/filters/ZDMAudienceFilter.h"
+#include "measurement/foundation/ZDMAudienceFilter.h"
 
 class ZDMPropertyFilter final : public ZDMAudienceFilter {
   public:

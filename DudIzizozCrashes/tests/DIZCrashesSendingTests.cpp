@@ -41,6 +41,37 @@ constexpr const char* kSecret = "0b4d7c2e-5a61-4f3e-9d8b-7c1a2e3f4b5c";
 // The builder's reports crash at 2023-11-14 22:13:20 UTC.
 constexpr double kCrashTime = 1700000000;
 
+// The ways a child process crashes, and what its crash log then says.
+struct CrashKind {
+    const char* mode;
+    int signal;
+    const char* type;
+    const char* code;     // for a fault only
+    const char* address;  // for a fault only
+};
+constexpr CrashKind kCrashKinds[] = {{"nullPointer", SIGSEGV, "SIGSEGV", "SEGV_MAPERR", "0x0"},
+                                     {"abort", SIGABRT, "SIGABRT", nullptr, nullptr},
+                                     {"throw", SIGABRT, "SIGABRT", nullptr, nullptr}};
+
+void expectCrashLogOf(const CrashKind& kind, const Value& log) {
+    EXPECT_EQ(log["fatal"], Value(true));
+    EXPECT_EQ(log["osExceptionType"], Value(kind.type));
+    if (kind.code) {
+        EXPECT_EQ(log["osExceptionCode"], Value(kind.code));
+        EXPECT_EQ(log["osExceptionAddress"], Value(kind.address));
+    }
+    // Only the uncaught C++ exception names one.
+    const bool threw = std::string(kind.mode) == "throw";
+    EXPECT_EQ(log["exceptionType"], threw ? Value("std::runtime_error") : Value());
+    EXPECT_EQ(log["exceptionReason"], threw ? Value("boom") : Value());
+    EXPECT_TRUE(log["binaries"].asArray() && !log["binaries"].asArray()->empty());
+    const auto* threads = log["threads"].asArray();
+    ASSERT_TRUE(threads && !threads->empty() && log["errorThreadId"].asInteger());
+    EXPECT_TRUE(std::any_of(threads->begin(), threads->end(), [&](const Value& thread) {
+        return thread["id"] == log["errorThreadId"];
+    })) << "the crashed thread is one of the threads";
+}
+
 fs::path wrapperExceptionsDirectory() {
     return DIZUtility::dudIzizozDirectoryURL() / DIZCrashesUtil::wrapperExceptionsDir();
 }
@@ -408,38 +439,17 @@ TEST_F(DIZCrashesSendingTest, HandledErrorsAreNormalLogsOfAnEnabledService) {
 }
 
 TEST_F(DIZCrashesSendingTest, ACrashOfTheLastRunIsSentAsAFatalAppleError) {
-    struct Case {
-        const char* mode;
-        const char* signal;
-        const char* code;
-        const char* address;
-    } cases[] = {{"nullPointer", "SIGSEGV", "SEGV_MAPERR", "0x0"},
-                 {"abort", "SIGABRT", nullptr, nullptr},
-                 {"throw", "SIGABRT", nullptr, nullptr}};
     size_t requests = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode);
-        const auto crashed = runCrashesChild(home_.path(), c.mode);
+    for (const auto& kind : kCrashKinds) {
+        SCOPED_TRACE(kind.mode);
+        const auto crashed = runCrashesChild(home_.path(), kind.mode);
         ASSERT_TRUE(crashed && WIFSIGNALED(*crashed));
         // This process is the next run, in the same home.
         startAndProcess();
         EXPECT_TRUE(crashFileNames().empty());
         const auto logs = sentCrashLogs(++requests);
         ASSERT_EQ(logs.size(), requests);
-        const Value& log = logs.back();
-        EXPECT_EQ(log["fatal"], Value(true));
-        EXPECT_EQ(log["osExceptionType"], Value(c.signal));
-        if (c.code) {
-            EXPECT_EQ(log["osExceptionCode"], Value(c.code));
-            EXPECT_EQ(log["osExceptionAddress"], Value(c.address));
-        }
-        // Only the uncaught C++ exception names one.
-        const bool threw = std::string(c.mode) == "throw";
-        EXPECT_EQ(log["exceptionType"], threw ? Value("std::runtime_error") : Value());
-        EXPECT_EQ(log["exceptionReason"], threw ? Value("boom") : Value());
-        EXPECT_TRUE(log["threads"].asArray() && !log["threads"].asArray()->empty());
-        EXPECT_TRUE(log["binaries"].asArray() && !log["binaries"].asArray()->empty());
-        EXPECT_TRUE(log["errorThreadId"].asInteger());
+        expectCrashLogOf(kind, logs.back());
 
         DIZCrashes::resetSharedInstance();
         resetAllForTesting();
@@ -477,20 +487,11 @@ HelperRun runHelper(const std::string& arguments, const std::string& logUrl) {
 // One process crashes in the services' default mode; the next one, started in the same home, sends
 // its crash to the collector with the session and user of the process that crashed.
 TEST_F(DIZCrashesSendingTest, TheNextRunSendsTheCrashWithTheSessionAndUserOfTheRunThatCrashed) {
-    struct Case {
-        const char* mode;
-        int signal;
-        const char* type;
-        const char* code;
-        const char* address;
-    } cases[] = {{"nullPointer", SIGSEGV, "SIGSEGV", "SEGV_MAPERR", "0x0"},
-                 {"abort", SIGABRT, "SIGABRT", nullptr, nullptr},
-                 {"throw", SIGABRT, "SIGABRT", nullptr, nullptr}};
     size_t seen = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode);
-        const HelperRun crashed = runHelper(std::string(c.mode) + " c:first-run", server_.url());
-        ASSERT_TRUE(WIFSIGNALED(crashed.status) && WTERMSIG(crashed.status) == c.signal) << crashed.status;
+    for (const auto& kind : kCrashKinds) {
+        SCOPED_TRACE(kind.mode);
+        const HelperRun crashed = runHelper(std::string(kind.mode) + " c:first-run", server_.url());
+        ASSERT_TRUE(WIFSIGNALED(crashed.status) && WTERMSIG(crashed.status) == kind.signal) << crashed.status;
         ASSERT_FALSE(crashed.printed.at("sessionId").empty());
         EXPECT_EQ(crashed.printed.at("userId"), "c:first-run");
         EXPECT_EQ(server_.received().size(), seen) << "the crashed run never sent";
@@ -505,24 +506,9 @@ TEST_F(DIZCrashesSendingTest, TheNextRunSendsTheCrashWithTheSessionAndUserOfTheR
         ASSERT_EQ(crashLogs.size(), 1u) << "one request";
         ASSERT_EQ(crashLogs.front().size(), 1u) << "one crash log";
         const Value& log = crashLogs.front().front();
-        EXPECT_EQ(log["fatal"], Value(true));
-        EXPECT_EQ(log["osExceptionType"], Value(c.type));
-        if (c.code) {
-            EXPECT_EQ(log["osExceptionCode"], Value(c.code));
-            EXPECT_EQ(log["osExceptionAddress"], Value(c.address));
-        }
-        const bool threw = std::string(c.mode) == "throw";
-        EXPECT_EQ(log["exceptionType"], threw ? Value("std::runtime_error") : Value());
-        EXPECT_EQ(log["exceptionReason"], threw ? Value("boom") : Value());
+        expectCrashLogOf(kind, log);
         EXPECT_EQ(log["sid"], Value(crashed.printed.at("sessionId")));
         EXPECT_EQ(log["userId"], Value("c:first-run"));
-        EXPECT_TRUE(log["threads"].asArray() && !log["threads"].asArray()->empty());
-        EXPECT_TRUE(log["binaries"].asArray() && !log["binaries"].asArray()->empty());
-        const auto* threads = log["threads"].asArray();
-        ASSERT_TRUE(threads && log["errorThreadId"].asInteger());
-        EXPECT_TRUE(std::any_of(threads->begin(), threads->end(), [&](const Value& thread) {
-            return thread["id"] == log["errorThreadId"];
-        })) << "the crashed thread is one of the threads";
 
         EXPECT_TRUE(crashFileNames().empty());
         EXPECT_EQ(sqlite_test::column(DIZUtility::dudIzizozDirectoryURL() / kDIZLogsDatabaseFilename,

@@ -36,6 +36,7 @@ set(layers
   "DudIzizozCrashes_util"
   "DudIzizozAnalytics_transmissiontarget"
   "DudIzizozAnalytics|DudIzizozCrashes"
+  "diz_crashes_helper"
   "Settings|login_item"
   "quorvane_app"
   "quorvane_simulation"

@@ -217,6 +217,7 @@ bool ZDMAudience::isFilterResult(const ZDMFilterResult* filterResult, int32_t fi
 std::shared_ptr<ZDMFilterResult> ZDMAudience::updatedFilterResultWithFilterID(
     int32_t filterID, int32_t audienceID, const ZDMFilterResult* currentFilterResult,
     bool newEvaluationResult, const ZDMAudienceTimestampsCache& audienceTimestampsCache) {
+    if (filterID < 0) return nullptr;
     std::vector<uint64_t> status;
     std::vector<uint64_t> results;
     if (currentFilterResult && !currentFilterResult->currentResults().empty()) {
@@ -262,7 +263,8 @@ bool ZDMAudience::evaluateFilters(const std::optional<std::vector<std::shared_pt
     std::map<int32_t, std::shared_ptr<ZDMFilterResult>> updated;
     std::map<int32_t, std::shared_ptr<ZDMFilterResult>> loaded;
     for (const auto& filter : filters.value_or(std::vector<std::shared_ptr<Filter>>())) {
-        if (!filter) continue;
+        // A negative filter ID names no bit; stored definitions never hold one, a damaged file might.
+        if (!filter || filter->filterID() < 0) continue;
         const int32_t audienceID = filter->audienceID();
         std::shared_ptr<ZDMFilterResult> row;
         if (auto found = updated.find(audienceID); found != updated.end()) {

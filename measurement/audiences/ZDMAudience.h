@@ -65,7 +65,7 @@ class ZDMAudience {
     // Both bits set; NO for no row.
     static bool isFilterResult(const ZDMFilterResult* filterResult, int32_t filterID);
     // The row with the filter's status bit set and its results bit after `newEvaluationResult`, the
-    // match times from the cache and the previous results kept.
+    // match times from the cache and the previous results kept. nullptr for a negative filter ID.
     static std::shared_ptr<ZDMFilterResult> updatedFilterResultWithFilterID(
         int32_t filterID, int32_t audienceID, const ZDMFilterResult* currentFilterResult,
         bool newEvaluationResult, const ZDMAudienceTimestampsCache& audienceTimestampsCache);

@@ -115,11 +115,15 @@ TEST_F(Bundling, ASessionStartClearsOnlyTheSessionScopedFilters) {
     store({audienceMessage(1, {{.id = 1, .name = "a"}, {.id = 2, .name = "b", .sessionScoped = true}},
                            {{.id = 70, .sessionScoped = true}}),
            audienceMessage(2, {{.id = 3, .name = "c", .sessionScoped = true}}),
-           audienceMessage(3, {{.id = 1, .name = "d"}})});
+           audienceMessage(3, {{.id = 1, .name = "d"}}),
+           audienceMessage(4, {{.id = 1, .name = "e", .sessionScoped = true}})});
     const ResultBits one{{6, 64}, {2, 64}, {{1, 10}, {2, 20}}, {{2, {20, 21}}, {1, {9}}}};
     storeRow(1, one);
     storeRow(2, {{8}, {8}, {{3, 30}}, {}});
     storeRow(3, {{2}, {2}, {}, {}});
+    Error error;
+    ASSERT_TRUE(
+        database_->updateFilterResults({std::make_shared<ZDMFilterResult>(4, Data{0xff}, Data())}, &error));
     const Data oldOne = row(1)->currentResults();
     const Data oldThree = row(3)->currentResults();
 
@@ -129,6 +133,8 @@ TEST_F(Bundling, ASessionStartClearsOnlyTheSessionScopedFilters) {
     EXPECT_EQ(row(2), nullptr);
     EXPECT_EQ(row(3)->currentResults(), oldThree);
     EXPECT_TRUE(row(3)->previousResults().empty());
+    // A row that does not decode is kept as it is, not taken for an empty one and deleted.
+    EXPECT_EQ(row(4)->currentResults(), Data{0xff});
 }
 
 }  // namespace

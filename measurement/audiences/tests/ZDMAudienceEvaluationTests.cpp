@@ -136,6 +136,12 @@ TEST_F(Evaluation, ARowWithoutWordsReadsFalseAndIsReported) {
     const ZDMFilterResult oneWord(4, encodedBits({{1}, {1}, {}, {}}), Data());
     EXPECT_TRUE(ZDMAudience::isFilterResult(&oneWord, 0));
     EXPECT_FALSE(ZDMAudience::isFilterResult(&oneWord, 64));
+    EXPECT_FALSE(ZDMAudience::isFilterResult(&oneWord, -1));
+    // A results array shorter than the status array (a damaged row) reads false past its end.
+    const ZDMFilterResult shortResults(4, encodedBits({{1, 1}, {1}, {}, {}}), Data());
+    EXPECT_FALSE(ZDMAudience::isFilterResult(&shortResults, 64));
+    ZDMAudienceTimestampsCache cache;
+    EXPECT_EQ(ZDMAudience::updatedFilterResultWithFilterID(-1, 4, &oneWord, true, cache), nullptr);
 }
 
 TEST_F(Evaluation, TheEventCountFilterReadsTheAggregates) {

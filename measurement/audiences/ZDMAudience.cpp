@@ -54,13 +54,26 @@ std::shared_ptr<ZDMMonitor> monitor() {
     return ZDMMeasurement::monitor();
 }
 
-Value errorContext(const Error& error) {
-    return ErrorObject::value(error);
-}
-
 // A database answer of nothing is a failure only when it came with an error.
 bool hasError(const Error& error) {
     return !error.domain.empty() || error.code != 0 || !error.description.empty();
+}
+
+// Logs one failed database call with its error; NO for the caller to hand on.
+bool failed(int64_t level, int64_t code, const char* message, const Error& error) {
+    ZDMMeasurement::monitor()->logWithLevel(level, code, message, ErrorObject::value(error));
+    return false;
+}
+
+// The database's answer, nothing without an error read as an empty one; nullopt, logged at level 1,
+// on failure.
+template <class T>
+std::optional<T> answerOrFailure(std::optional<T> answer, const Error& error, int64_t code,
+                                 const char* message) {
+    if (answer) return answer;
+    if (!hasError(error)) return T();
+    failed(1, code, message, error);
+    return std::nullopt;
 }
 
 Value messageContext(const std::shared_ptr<NANOMessageBase>& message) {
@@ -138,33 +151,37 @@ bool ZDMShouldApplyPropertyResult(bool outcome, const ZDMPropertyFilter& filter)
     return outcome || (filter.isDynamic() && !filter.isSessionScoped());
 }
 
+namespace {
+// The stored filter's message; nullptr, logged, when its bytes are empty or do not decode.
+template <class Message>
+std::shared_ptr<Message> decodedFilter(const ZDMAudienceFilter& filter, const Value& nameForLog, int64_t code,
+                                       const char* text) {
+    auto message = filter.data().empty() ? nullptr : Message::initWithBuffer(filter.data());
+    if (!message)
+        monitor()->logWithContexts(
+            1, code, text,
+            {nameForLog, Value(filter.filterID()), Value(filter.audienceID()), Value(filter.isDynamic())});
+    return message;
+}
+}  // namespace
+
 std::optional<bool> ZDMEvaluateStoredEventFilter(const ZDMEventFilter& filter, const Dictionary& parameters,
                                                  const ZDMEventAggregates* eventAggregates) {
-    const auto message = filter.data().empty() ? nullptr : ZDMPBEventFilter::initWithBuffer(filter.data());
-    if (!message) {
-        monitor()->logWithContexts(
-            1, 6035,
-            "Event filter contains no data or corrupt data. Event will not be "
-            "evaluated. Event name, filter ID, audience ID, dynamic",
-            {Value(ZDMEventNameForLog(Value(filter.eventName()))), Value(filter.filterID()),
-             Value(filter.audienceID()), Value(filter.isDynamic())});
-        return std::nullopt;
-    }
+    const auto message = decodedFilter<ZDMPBEventFilter>(
+        filter, Value(ZDMEventNameForLog(Value(filter.eventName()))), 6035,
+        "Event filter contains no data or corrupt data. Event will not be evaluated. Event name, filter ID, "
+        "audience ID, dynamic");
+    if (!message) return std::nullopt;
     return ZDMEvaluateEventFilter(message.get(), filter.eventName(), parameters, eventAggregates);
 }
 
 std::optional<bool> ZDMEvaluateStoredPropertyFilter(bool currentValue, const ZDMPropertyFilter& filter,
                                                     const ZDMUserAttribute& userProperty) {
-    const auto message = filter.data().empty() ? nullptr : ZDMPBPropertyFilter::initWithBuffer(filter.data());
-    if (!message) {
-        monitor()->logWithContexts(
-            1, 6036,
-            "User property filter contains no data or corrupt data. User property "
-            "will not be evaluated. User property name, filter ID, audience ID, dynamic",
-            {Value(ZDMUserPropertyNameForLog(Value(filter.propertyName()))), Value(filter.filterID()),
-             Value(filter.audienceID()), Value(filter.isDynamic())});
-        return std::nullopt;
-    }
+    const auto message = decodedFilter<ZDMPBPropertyFilter>(
+        filter, Value(ZDMUserPropertyNameForLog(Value(filter.propertyName()))), 6036,
+        "User property filter contains no data or corrupt data. User property will not be evaluated. User "
+        "property name, filter ID, audience ID, dynamic");
+    if (!message) return std::nullopt;
     const auto outcome = ZDMEvaluatePropertyFilter(message.get(), &userProperty);
     if (!currentValue || outcome == true || filter.isDynamic() || filter.isSequence()) return outcome;
     // A plain filter that was true stays so unless its truth is only for the session.
@@ -250,14 +267,56 @@ std::shared_ptr<ZDMFilterResult> ZDMAudience::updatedFilterResultWithFilterID(
 
 // Evaluation -------------------------------------------------------------------------------------
 
+// The monitor reports of one kind of evaluation: the filter query, the result query and the save.
+struct ZDMAudience::EvaluationReports {
+    int64_t filtersCode;
+    const char* filters;
+    int64_t resultCode;
+    const char* result;
+    int64_t saveCode;
+    const char* save;
+};
+
+namespace {
+
+const ZDMAudience::EvaluationReports kEventReports{
+    6000, "Unable to query event filters for event. Event will not be evaluated. Event name, error",
+    6001, "Unable to query filter result for audience. Event will not be evaluated. Event name, error",
+    6003, "Unable to save updated Audience filter results. Event will not be evaluated. Event name, error"};
+const ZDMAudience::EvaluationReports kPropertyReports{
+    6004,
+    "Unable to query property filters for property. Property will not be evaluated. Property name, error",
+    6005,
+    "Unable to query filter result for audience. Property will not be evaluated. Property name, error",
+    6007,
+    "Unable to save updated Audience filter results. User property will not be evaluated. User property "
+    "name, "
+    "error"};
+
+bool failedFor(const Value& nameForLog, int64_t code, const char* message, const Error& error) {
+    ZDMMeasurement::monitor()->logWithLevel(1, code, message, nameForLog, ErrorObject::value(error));
+    return false;
+}
+
+// What one evaluation decides: the result to store and whether the filter matched just now.
+struct Outcome {
+    bool result;
+    bool matched;
+};
+
+}  // namespace
+
 // The loop shared by events and user properties: each filter in database order against the
 // audience's latest row, one save of every changed row at the end. `evaluate` answers the new
 // result (nullopt leaves the row alone) and whether the match time is recorded.
 template <class Filter, class Evaluate>
 bool ZDMAudience::evaluateFilters(const std::optional<std::vector<std::shared_ptr<Filter>>>& filters,
+                                  const Error& filtersError,
                                   ZDMAudienceTimestampsCache* audienceTimestampsCache, double timestamp,
-                                  const Evaluate& evaluate, int64_t resultQueryCode, int64_t saveCode,
+                                  const Evaluate& evaluate, const EvaluationReports& reports,
                                   const Value& nameForLog) {
+    if (!filters && hasError(filtersError))
+        return failedFor(nameForLog, reports.filtersCode, reports.filters, filtersError);
     ZDMAudienceTimestampsCache ownCache;
     ZDMAudienceTimestampsCache& cache = audienceTimestampsCache ? *audienceTimestampsCache : ownCache;
     std::map<int32_t, std::shared_ptr<ZDMFilterResult>> updated;
@@ -274,17 +333,8 @@ bool ZDMAudience::evaluateFilters(const std::optional<std::vector<std::shared_pt
         } else {
             Error error;
             row = database_->filterResultForAudienceID(audienceID, &error);
-            if (!row && hasError(error)) {
-                monitor()->logWithLevel(
-                    1, resultQueryCode,
-                    resultQueryCode == 6001
-                        ? "Unable to query filter result for audience. Event will not be "
-                          "evaluated. Event name, error"
-                        : "Unable to query filter result for audience. Property will not be "
-                          "evaluated. Property name, error",
-                    nameForLog, errorContext(error));
-                return false;
-            }
+            if (!row && hasError(error))
+                return failedFor(nameForLog, reports.resultCode, reports.result, error);
             loaded[audienceID] = row;
         }
         const bool current = isFilterResult(row.get(), filter->filterID());
@@ -301,26 +351,10 @@ bool ZDMAudience::evaluateFilters(const std::optional<std::vector<std::shared_pt
     std::vector<std::shared_ptr<ZDMFilterResult>> rows;
     for (const auto& [audienceID, row] : updated) rows.push_back(row);
     Error error;
-    if (!database_->updateFilterResults(rows, &error)) {
-        monitor()->logWithLevel(1, saveCode,
-                                saveCode == 6003
-                                    ? "Unable to save updated Audience filter results. Event will "
-                                      "not be evaluated. Event name, error"
-                                    : "Unable to save updated Audience filter results. User "
-                                      "property will not be evaluated. User property name, error",
-                                nameForLog, errorContext(error));
-        return false;
-    }
+    if (!database_->updateFilterResults(rows, &error))
+        return failedFor(nameForLog, reports.saveCode, reports.save, error);
     return true;
 }
-
-namespace {
-// What one evaluation decides: the result to store and whether the filter matched just now.
-struct Outcome {
-    bool result;
-    bool matched;
-};
-}  // namespace
 
 bool ZDMAudience::evaluateFiltersForEvent(const ZDMEvent& event, const ZDMEventAggregates* eventAggregates,
                                           ZDMAudienceTimestampsCache* audienceTimestampsCache) {
@@ -332,16 +366,8 @@ bool ZDMAudience::evaluateFiltersForEventName(const std::string& eventName, cons
                                               const ZDMEventAggregates* eventAggregates,
                                               double eventTimestamp,
                                               ZDMAudienceTimestampsCache* audienceTimestampsCache) {
-    const Value nameForLog(ZDMEventNameForLog(Value(eventName)));
     Error error;
     const auto filters = database_->eventFiltersForEventName(eventName, &error);
-    if (!filters && hasError(error)) {
-        monitor()->logWithLevel(1, 6000,
-                                "Unable to query event filters for event. Event will not be evaluated. Event "
-                                "name, error",
-                                nameForLog, errorContext(error));
-        return false;
-    }
     const auto evaluate = [&](bool current, const ZDMEventFilter& filter) -> std::optional<Outcome> {
         const auto matched = ZDMEvaluateStoredEventFilter(filter, eventParameters, eventAggregates);
         if (!matched) return std::nullopt;
@@ -349,30 +375,22 @@ bool ZDMAudience::evaluateFiltersForEventName(const std::string& eventName, cons
         // back.
         return Outcome{*matched || current, *matched};
     };
-    return evaluateFilters(filters, audienceTimestampsCache, eventTimestamp, evaluate, 6001, 6003,
-                           nameForLog);
+    return evaluateFilters(filters, error, audienceTimestampsCache, eventTimestamp, evaluate, kEventReports,
+                           Value(ZDMEventNameForLog(Value(eventName))));
 }
 
 bool ZDMAudience::evaluateFiltersForUserProperty(const ZDMUserAttribute& userProperty,
                                                  ZDMAudienceTimestampsCache* audienceTimestampsCache,
                                                  double evaluationTimestamp) {
-    const Value nameForLog(ZDMUserPropertyNameForLog(Value(userProperty.name())));
     Error error;
     const auto filters = database_->propertyFiltersForPropertyName(userProperty.name(), &error);
-    if (!filters && hasError(error)) {
-        monitor()->logWithLevel(1, 6004,
-                                "Unable to query property filters for property. Property will not be "
-                                "evaluated. Property name, error",
-                                nameForLog, errorContext(error));
-        return false;
-    }
     const auto evaluate = [&](bool current, const ZDMPropertyFilter& filter) -> std::optional<Outcome> {
         const auto matched = ZDMEvaluateStoredPropertyFilter(current, filter, userProperty);
         if (!matched) return std::nullopt;
         return Outcome{ZDMShouldApplyPropertyResult(*matched, filter) ? *matched : current, *matched};
     };
-    return evaluateFilters(filters, audienceTimestampsCache, evaluationTimestamp, evaluate, 6005, 6007,
-                           nameForLog);
+    return evaluateFilters(filters, error, audienceTimestampsCache, evaluationTimestamp, evaluate,
+                           kPropertyReports, Value(ZDMUserPropertyNameForLog(Value(userProperty.name()))));
 }
 
 bool ZDMAudience::evaluateFiltersForNanoUserProperty(const ZDMPBUserAttribute& userProperty,
@@ -572,72 +590,61 @@ bool ZDMAudience::updateAudiences(const std::vector<std::shared_ptr<ZDMPBAudienc
         }
         monitor()->logWithLevel(2, 6009,
                                 "Audience definition is invalid. Audience will not be saved. Audience, error",
-                                messageContext(audience), errorContext(error));
+                                messageContext(audience), ErrorObject::value(error));
     }
     if (!maybeDeleteStaleFilterResults(audienceIDs)) return false;
 
-    const auto failed = [&](int64_t code, const char* message, const Error& error) {
-        monitor()->logWithLevel(1, code, message, errorContext(error));
-        return false;
-    };
     Error error;
     if (!database_->deleteAllEventFilters(&error))
-        return failed(6010,
+        return failed(1, 6010,
                       "Unable to delete existing Audience event filters. Audiences will not be saved. Error",
                       error);
     if (!database_->deleteAllPropertyFilters(&error))
         return failed(
-            6011,
+            1, 6011,
             "Unable to delete existing Audience user property filters. Audiences will not be saved. "
             "Error",
             error);
     if (!eventRows.empty() && !database_->updateEventFilters(eventRows, &error))
-        return failed(6012, "Unable to save Audience event filters. Audiences will not be saved. Error",
+        return failed(1, 6012, "Unable to save Audience event filters. Audiences will not be saved. Error",
                       error);
     if (!propertyRows.empty() && !database_->updatePropertyFilters(propertyRows, &error))
-        return failed(
-            6013, "Unable to save Audience user property filters. Audiences will not be saved. Error", error);
+        return failed(1, 6013,
+                      "Unable to save Audience user property filters. Audiences will not be saved. Error",
+                      error);
     return true;
 }
 
 bool ZDMAudience::maybeDeleteStaleFilterResults(const std::set<int32_t>& newAudienceIDs) {
     Error error;
-    const auto rows = database_->allFilterResults(&error);
-    if (!rows && hasError(error)) {
-        monitor()->logWithLevel(1, 6015,
-                                "Unable to query Audience filter results. Audiences will not be saved. Error",
-                                errorContext(error));
-        return false;
-    }
+    const auto rows =
+        answerOrFailure(database_->allFilterResults(&error), error, 6015,
+                        "Unable to query Audience filter results. Audiences will not be saved. Error");
+    if (!rows) return false;
     const auto limit = ZDMMeasurement::remoteConfig()->maxFilterResultCount();
-    const size_t count = rows ? rows->size() : 0;
+    const size_t count = rows->size();
     if (count <= static_cast<size_t>(std::max(limit, 0))) return true;
     monitor()->logWithLevel(
         3, 6016,
         "Too many Audience filter results. Deleting filter results for deleted Audiences. "
         "Filter result count, max filter result count",
         Value(count), Value(limit));
-    const auto storedIDs = database_->allAudienceIDs(&error);
-    if (!storedIDs && hasError(error)) {
-        monitor()->logWithLevel(1, 6017,
-                                "Unable to query current Audience IDs. Audiences will not be saved. Error",
-                                errorContext(error));
-        return false;
-    }
+    const auto storedIDs =
+        answerOrFailure(database_->allAudienceIDs(&error), error, 6017,
+                        "Unable to query current Audience IDs. Audiences will not be saved. Error");
+    if (!storedIDs) return false;
     auto stale = *rows;
-    for (int32_t audienceID : storedIDs.value_or(std::vector<int32_t>())) stale.erase(audienceID);
+    for (int32_t audienceID : *storedIDs) stale.erase(audienceID);
     for (int32_t audienceID : newAudienceIDs) stale.erase(audienceID);
     // Every row may still be wanted; the database refuses an empty delete, which would otherwise
     // refuse the whole configuration.
     if (stale.empty()) return true;
     std::vector<std::shared_ptr<ZDMFilterResult>> doomed;
     for (const auto& [audienceID, row] : stale) doomed.push_back(row);
-    if (!database_->deleteFilterResults(doomed, &error)) {
-        monitor()->logWithLevel(
-            1, 6018, "Unable to delete stale Audience filter results. Audiences will not be saved. Error",
-            errorContext(error));
-        return false;
-    }
+    if (!database_->deleteFilterResults(doomed, &error))
+        return failed(1, 6018,
+                      "Unable to delete stale Audience filter results. Audiences will not be saved. Error",
+                      error);
     return true;
 }
 
@@ -674,18 +681,13 @@ bool ZDMAudience::resultsForBundling(std::vector<std::shared_ptr<ZDMPBAudienceLe
     std::vector<std::shared_ptr<ZDMPBAudienceLeafFilterResult>> leaves;
     if (results) results->clear();
     Error error;
-    const auto rows = database_->allFilterResults(&error);
-    if (!rows && hasError(error)) {
-        monitor()->logWithLevel(
-            1, 6019,
-            "Unable to query Audience filter results. Audience results will not be bundled. "
-            "Error",
-            errorContext(error));
-        return false;
-    }
+    const auto rows =
+        answerOrFailure(database_->allFilterResults(&error), error, 6019,
+                        "Unable to query Audience filter results. Audience results will not be bundled. "
+                        "Error");
+    if (!rows) return false;
     std::vector<std::shared_ptr<ZDMFilterResult>> newRows;
-    for (const auto& [audienceID, row] :
-         rows.value_or(std::map<int32_t, std::shared_ptr<ZDMFilterResult>>())) {
+    for (const auto& [audienceID, row] : *rows) {
         auto current = row ? decodedResults(row->currentResults()) : nullptr;
         if (!current) {
             monitor()->logWithLevel(
@@ -720,45 +722,32 @@ bool ZDMAudience::resultsForBundling(std::vector<std::shared_ptr<ZDMPBAudienceLe
             std::make_shared<ZDMFilterResult>(audienceID, encoded(*current), row->currentResults()));
     }
     // With no result to move on, there is nothing to write (the database refuses an empty update).
-    if (!newRows.empty() && !database_->updateFilterResults(newRows, &error)) {
-        monitor()->logWithLevel(
-            1, 6022,
-            "Unable to save updated Audience filter results. Audience results will not be "
-            "bundled. Error",
-            errorContext(error));
-        return false;
-    }
+    if (!newRows.empty() && !database_->updateFilterResults(newRows, &error))
+        return failed(1, 6022,
+                      "Unable to save updated Audience filter results. Audience results will not be "
+                      "bundled. Error",
+                      error);
     if (results) *results = std::move(leaves);
     return true;
 }
 
 bool ZDMAudience::clearEvaluationResultsForSessionScopedFilters() {
     Error error;
-    const auto sessionScoped = database_->allSessionScopedFilters(&error);
-    if (!sessionScoped && hasError(error)) {
-        monitor()->logWithLevel(
-            1, 6040,
-            "Unable to query all session scoped filters. Session scoped results will not be "
-            "cleared. Error",
-            errorContext(error));
-        return false;
-    }
-    const auto rows = database_->allFilterResults(&error);
-    if (!rows && hasError(error)) {
-        monitor()->logWithLevel(
-            1, 6041,
-            "Unable to query all filter results. Session scoped results will not be cleared. "
-            "Error",
-            errorContext(error));
-        return false;
-    }
+    const auto sessionScoped =
+        answerOrFailure(database_->allSessionScopedFilters(&error), error, 6040,
+                        "Unable to query all session scoped filters. Session scoped results will not be "
+                        "cleared. Error");
+    if (!sessionScoped) return false;
+    const auto rows =
+        answerOrFailure(database_->allFilterResults(&error), error, 6041,
+                        "Unable to query all filter results. Session scoped results will not be cleared. "
+                        "Error");
+    if (!rows) return false;
     std::vector<std::shared_ptr<ZDMFilterResult>> kept;
     std::vector<std::shared_ptr<ZDMFilterResult>> emptied;
-    const auto storedRows = rows.value_or(std::map<int32_t, std::shared_ptr<ZDMFilterResult>>());
-    for (const auto& [audienceID, filterIDList] :
-         sessionScoped.value_or(std::map<int32_t, std::vector<int32_t>>())) {
-        const auto row = storedRows.find(audienceID);
-        if (row == storedRows.end() || !row->second) continue;
+    for (const auto& [audienceID, filterIDList] : *sessionScoped) {
+        const auto row = rows->find(audienceID);
+        if (row == rows->end() || !row->second) continue;
         // A row that does not decode is left as it is rather than lost.
         auto current = decodedResults(row->second->currentResults());
         if (!current) continue;
@@ -784,17 +773,13 @@ bool ZDMAudience::clearEvaluationResultsForSessionScopedFilters() {
         kept.push_back(
             std::make_shared<ZDMFilterResult>(audienceID, encoded(*current), row->second->currentResults()));
     }
-    if (!emptied.empty() && !database_->deleteFilterResults(emptied, &error)) {
-        monitor()->logWithLevel(
-            1, 6042, "Unable to delete filter results. Session scoped results will not be cleared. Error",
-            errorContext(error));
-        return false;
-    }
-    if (!kept.empty() && !database_->updateFilterResults(kept, &error)) {
-        monitor()->logWithLevel(
-            2, 6043, "Unable to update filter results. Session scoped results will not be cleared. Error",
-            errorContext(error));
-        return false;
-    }
+    if (!emptied.empty() && !database_->deleteFilterResults(emptied, &error))
+        return failed(1, 6042,
+                      "Unable to delete filter results. Session scoped results will not be cleared. Error",
+                      error);
+    if (!kept.empty() && !database_->updateFilterResults(kept, &error))
+        return failed(2, 6043,
+                      "Unable to update filter results. Session scoped results will not be cleared. Error",
+                      error);
     return true;
 }

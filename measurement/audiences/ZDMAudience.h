@@ -72,11 +72,14 @@ class ZDMAudience {
 
     const std::shared_ptr<ZDMDatabase>& database() const { return database_; }
 
+    // The monitor codes and texts of one kind of evaluation.
+    struct EvaluationReports;
+
   private:
     template <class Filter, class Evaluate>
     bool evaluateFilters(const std::optional<std::vector<std::shared_ptr<Filter>>>& filters,
-                         ZDMAudienceTimestampsCache* audienceTimestampsCache, double timestamp,
-                         const Evaluate& evaluate, int64_t resultQueryCode, int64_t saveCode,
+                         const Error& filtersError, ZDMAudienceTimestampsCache* audienceTimestampsCache,
+                         double timestamp, const Evaluate& evaluate, const EvaluationReports& reports,
                          const Value& nameForLog);
 
     const std::shared_ptr<ZDMDatabase> database_;

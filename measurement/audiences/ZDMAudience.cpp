@@ -487,7 +487,7 @@ bool checkPropertyFilter(Checks& check, const ZDMPBPropertyFilter& filter, const
                        "Duplicate property filter ID"))
         return false;
     const auto value = ZDMPBGetMessage<ZDMPBFilter>(&filter, PropertyFilterField::kFilter);
-    // The number check repeats the "exactly one" text: the server's tooling matches these texts.
+    // An invalid number filter reports under the "exactly one" text; the texts stand as they are fixed.
     return check(static_cast<bool>(value), 11, "Property filter has no filter") &&
            checkValueFilter(check, *value, 11,
                             "Property filter must have exactly one of number or string filter",

@@ -26,15 +26,23 @@ void log(int64_t level, int64_t code, const std::string& message, const Value& a
     ZDMMeasurement::monitor()->logWithLevel(level, code, message, a, b, c);
 }
 
-Value nameForLog(const std::string& name) { return Value(ZDMUserPropertyNameForLog(Value(name))); }
-Value errorForLog(const Error& error) { return ErrorObject::value(error); }
+Value nameForLog(const std::string& name) {
+    return Value(ZDMUserPropertyNameForLog(Value(name)));
+}
+Value errorForLog(const Error& error) {
+    return ErrorObject::value(error);
+}
 Value valueObject(const std::shared_ptr<const ZDMValue>& value) {
     return value ? Value(Value::ObjectPtr(value)) : Value();
 }
-bool hasError(const Error& error) { return error.code != 0 || !error.domain.empty(); }
+bool hasError(const Error& error) {
+    return error.code != 0 || !error.domain.empty();
+}
 
 // The negated test also refuses NaN.
-bool isValidDuration(double seconds) { return seconds >= kMinDuration && seconds <= kMaxDuration; }
+bool isValidDuration(double seconds) {
+    return seconds >= kMinDuration && seconds <= kMaxDuration;
+}
 
 // Events a record stores are templates: what is logged is a new internal event of the record's
 // origin at the moment of the transition. nullptr when the event is refused; the caller skips it.
@@ -42,8 +50,8 @@ std::shared_ptr<ZDMEvent> internalEvent(const std::string& origin, const ZDMEven
     return ZDMEvent::initWithOrigin(origin, false, stored.name(), timestamp, 0, stored.parameters());
 }
 
-bool writeUserProperty(ZDMDatabase& database, const ZDMConditionalUserProperty& record, double lastSetTimestamp,
-                       Error* error) {
+bool writeUserProperty(ZDMDatabase& database, const ZDMConditionalUserProperty& record,
+                       double lastSetTimestamp, Error* error) {
     const auto attribute =
         ZDMUserAttribute::initWithOrigin(record.origin(), record.name(), record.value(), lastSetTimestamp);
     return attribute && database.updateUserAttribute(attribute.get(), error);
@@ -88,8 +96,8 @@ std::shared_ptr<ZDMConditionalUserPropertyEngine> ZDMConditionalUserPropertyCont
     return engine_.lock();
 }
 
-void ZDMConditionalUserPropertyController::setConditionalUserProperty(const ZDMConditionalUserProperty* property,
-                                                                      const std::string& name) {
+void ZDMConditionalUserPropertyController::setConditionalUserProperty(
+    const ZDMConditionalUserProperty* property, const std::string& name) {
     if (!property) {
         log(2, 11002, "Cannot set nil conditional user property");
         return;
@@ -189,8 +197,8 @@ ZDMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(co
     if (!answer->answered) return std::nullopt;
     if (answer->rows) return std::move(answer->rows);
     if (hasError(answer->error))
-        log(2, 11006, "Cannot query for conditional user properties. Name prefix, origin, error", prefix, origin,
-            errorForLog(answer->error));
+        log(2, 11006, "Cannot query for conditional user properties. Name prefix, origin, error", prefix,
+            origin, errorForLog(answer->error));
     return std::nullopt;
 }
 
@@ -231,12 +239,13 @@ void ZDMConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQue
         Error error;
         const auto stored = database->conditionalUserPropertyWithName(record->name(), &error);
         if (hasError(error)) {
-            log(1, 11009, "Cannot query conditional user property. Name, origin, error", nameForLog(record->name()),
-                Value(record->origin()), errorForLog(error));
+            log(1, 11009, "Cannot query conditional user property. Name, origin, error",
+                nameForLog(record->name()), Value(record->origin()), errorForLog(error));
             return false;
         }
         if (stored && stored->origin() != record->origin())
-            log(5, 11010, "Updating a conditional user property with different origin. Name, origin, saved origin",
+            log(5, 11010,
+                "Updating a conditional user property with different origin. Name, origin, saved origin",
                 nameForLog(record->name()), Value(record->origin()), Value(stored->origin()));
 
         bool activatedNow = false;
@@ -262,10 +271,12 @@ void ZDMConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQue
                 log(7, 11012, "User property updated. Name, origin", nameForLog(record->name()),
                     Value(record->origin()));
             else
-                log(1, 11011, "Cannot update user property from conditional user property. Name, origin, error",
+                log(1, 11011,
+                    "Cannot update user property from conditional user property. Name, origin, error",
                     nameForLog(record->name()), Value(record->origin()), errorForLog(userPropertyError));
             if (activatedNow && record->triggeredEvent())
-                eventToLog = internalEvent(record->origin(), *record->triggeredEvent(), record->triggeredTimestamp());
+                eventToLog =
+                    internalEvent(record->origin(), *record->triggeredEvent(), record->triggeredTimestamp());
         }
 
         if (!database->updateConditionalUserProperty(record.get(), &error)) {
@@ -311,8 +322,8 @@ void ZDMConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
                     nameForLog(name), Value(request->origin()), errorForLog(error));
                 return false;
             }
-            log(4, 11018, "Cannot remove nonexistent conditional user property. Name, origin", nameForLog(name),
-                Value(request->origin()));
+            log(4, 11018, "Cannot remove nonexistent conditional user property. Name, origin",
+                nameForLog(name), Value(request->origin()));
             return true;
         }
         if (!database->deleteConditionalUserPropertyWithName(name, &error)) {
@@ -322,7 +333,8 @@ void ZDMConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
         }
         if (stored->isActive() && !database->deleteUserAttributeWithName(name, &error)) {
             log(1, 11020,
-                "Cannot remove conditional user property. Failed to delete the user property. Name, origin, error",
+                "Cannot remove conditional user property. Failed to delete the user property. Name, origin, "
+                "error",
                 nameForLog(name), Value(request->origin()), errorForLog(error));
             return false;
         }
@@ -377,12 +389,13 @@ bool ZDMConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(E
     for (const auto& record : *records) {
         log(7, 10002, "Conditional user property has timed out. Name", nameForLog(record->name()));
         if (!database->deleteConditionalUserPropertyWithName(record->name(), &error)) {
-            log(1, 10003, "Cannot delete timed out condition user property. Name, error", nameForLog(record->name()),
-                errorForLog(error));
+            log(1, 10003, "Cannot delete timed out condition user property. Name, error",
+                nameForLog(record->name()), errorForLog(error));
             return false;
         }
         if (record->timedOutEvent())
-            appendIfMade(events, internalEvent(record->origin(), *record->timedOutEvent(), Clock::current().now()));
+            appendIfMade(events,
+                         internalEvent(record->origin(), *record->timedOutEvent(), Clock::current().now()));
     }
     if (timedOutEvents) *timedOutEvents = std::move(events);
     return true;
@@ -402,17 +415,19 @@ bool ZDMConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(Eve
     Events events;
     for (const auto& record : *records) {
         const auto& expired = record->expiredEvent();
-        log(7, 10005, "Conditional user property has expired. Name, expired event", nameForLog(record->name()),
+        log(7, 10005, "Conditional user property has expired. Name, expired event",
+            nameForLog(record->name()),
             expired ? Value(ZDMEventNameForLog(Value(expired->name()))) : Value());
         if (!database->deleteUserAttributeWithName(record->name(), &error)) {
             log(1, 10006,
-                "Cannot remove conditional user property. Failed to delete the user property. Name, origin, error",
+                "Cannot remove conditional user property. Failed to delete the user property. Name, origin, "
+                "error",
                 nameForLog(record->name()), Value(record->origin()), errorForLog(error));
             return false;
         }
         if (!database->deleteConditionalUserPropertyWithName(record->name(), &error)) {
-            log(1, 10007, "Cannot delete expired condition user property. Name, error", nameForLog(record->name()),
-                errorForLog(error));
+            log(1, 10007, "Cannot delete expired condition user property. Name, error",
+                nameForLog(record->name()), errorForLog(error));
             return false;
         }
         if (expired) appendIfMade(events, internalEvent(record->origin(), *expired, Clock::current().now()));
@@ -451,8 +466,8 @@ ZDMConditionalUserPropertyController::updateConditionalUserPropertiesWithEventNa
         record->setActive(true);
         record->setTriggeredTimestamp(now);
         if (!database->updateConditionalUserProperty(record.get(), &error)) {
-            log(1, 10011, "Cannot update conditional user property. Name, origin, error", nameForLog(record->name()),
-                Value(record->origin()), errorForLog(error));
+            log(1, 10011, "Cannot update conditional user property. Name, origin, error",
+                nameForLog(record->name()), Value(record->origin()), errorForLog(error));
             return std::nullopt;
         }
     }

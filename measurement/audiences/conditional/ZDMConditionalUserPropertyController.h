@@ -47,14 +47,16 @@ class ZDMConditionalUserPropertyController
 
     // Worker queue only.
     void setConditionalUserPropertyOnWorkerQueue(const std::shared_ptr<ZDMConditionalUserProperty>& property);
-    void removeConditionalUserPropertyOnWorkerQueue(const std::shared_ptr<ZDMConditionalUserProperty>& request);
+    void removeConditionalUserPropertyOnWorkerQueue(
+        const std::shared_ptr<ZDMConditionalUserProperty>& request);
     // Removes the timed-out and expired records, writes their events, and answers the events of the
     // records `event` triggered for the engine to write after it; nullopt when nothing changed.
     std::optional<Events> processEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
     // The three steps of processing, each inside the caller's transaction.
     bool removeTimedOutCUPWithTimedOutEvents(Events* timedOutEvents);
     bool removeExpiredCUPWithExpiredEvents(Events* expiredEvents);
-    std::optional<Events> updateConditionalUserPropertiesWithEventNameOnWorkerQueue(const std::string& eventName);
+    std::optional<Events> updateConditionalUserPropertiesWithEventNameOnWorkerQueue(
+        const std::string& eventName);
 
   private:
     std::shared_ptr<ZDMConditionalUserPropertyEngine> engine() const;

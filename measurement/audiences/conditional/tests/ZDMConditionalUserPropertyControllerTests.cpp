@@ -54,7 +54,7 @@ class TestEngine : public ZDMConditionalUserPropertyEngine {
     ZDMScheduler& scheduler() override { return scheduler_; }
     void writeEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event) override {
         RawFile file(path_);
-        Written written{event->name(),    event->origin(),       event->timestamp(),
+        Written written{event->name(),     event->origin(),  event->timestamp(),
                         event->isPublic(), recordRows(file), userPropertyRows(file)};
         std::lock_guard lock(mutex_);
         written_.push_back(std::move(written));
@@ -79,7 +79,9 @@ class TestEngine : public ZDMConditionalUserPropertyEngine {
     std::vector<Written> written_;
 };
 
-std::shared_ptr<const ZDMValue> text(const std::string& value) { return ZDMValue::initWithString(Value(value)); }
+std::shared_ptr<const ZDMValue> text(const std::string& value) {
+    return ZDMValue::initWithString(Value(value));
+}
 
 std::shared_ptr<ZDMEvent> storedEvent(const std::string& name) {
     return ZDMEvent::initWithOrigin("app", true, name, 1, 0, Dictionary{{"level", Value(int64_t{3})}});
@@ -87,7 +89,8 @@ std::shared_ptr<ZDMEvent> storedEvent(const std::string& name) {
 
 // A record as a caller fills it: events named after the property, "<name>_on", "_late", "_gone".
 ZDMConditionalUserProperty record(const std::string& name, const std::string& value,
-                                  const std::string& trigger = "", double timeout = 100, double timeToLive = 100) {
+                                  const std::string& trigger = "", double timeout = 100,
+                                  double timeToLive = 100) {
     ZDMConditionalUserProperty property;
     property.setName(name);
     property.setOrigin("app");
@@ -233,7 +236,8 @@ TEST_F(Conditional, ClearingRemovesWhatTheRecordsStateHolds) {
         engine_ = std::make_shared<TestEngine>(database_.get(), path());
         controller_->setEngine(engine_);
         onWorker([&] {
-            database_->updateUserAttribute(ZDMUserAttribute::initWithOrigin("app", "color", text("mine"), kStart).get());
+            database_->updateUserAttribute(
+                ZDMUserAttribute::initWithOrigin("app", "color", text("mine"), kStart).get());
         });
         if (c.trigger) set(record("color", "blue", c.trigger));
         const size_t missing = count(11018);
@@ -345,7 +349,8 @@ TEST_F(Conditional, AnAnswerAfterTheWaitGaveUpIsDroppedSafely) {
     std::optional<ZDMConditionalUserPropertyController::Properties> answer{
         ZDMConditionalUserPropertyController::Properties{}};
     const size_t timers = clock_->pendingTimers();
-    std::thread caller([&] { answer = controller_->conditionalUserPropertiesWithNamePrefix(Value(), Value()); });
+    std::thread caller(
+        [&] { answer = controller_->conditionalUserPropertiesWithNamePrefix(Value(), Value()); });
     EXPECT_TRUE(eventually([&] { return clock_->pendingTimers() == timers + 1; }));
     clock_->advance(ZDMConditionalUserPropertyController::kQueryTimeout);
     caller.join();
@@ -358,7 +363,8 @@ TEST_F(Conditional, AnAnswerAfterTheWaitGaveUpIsDroppedSafely) {
 TEST_F(Conditional, AFailedRecordWriteLeavesNoUserPropertyAndNoEvent) {
     file_.exec(
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
-        "INSERT INTO conditional_properties (name, origin, value, creation_timestamp, active, trigger_timeout, "
+        "INSERT INTO conditional_properties (name, origin, value, creation_timestamp, active, "
+        "trigger_timeout, "
         "triggered_timestamp, time_to_live, trigger_event_name) "
         "SELECT 'full' || i, 'app', 'x', " +
         std::to_string(kStart) + ", 0, 1000, 0, 100, 'go' FROM n");
@@ -398,7 +404,9 @@ TEST_F(Conditional, DisabledMeasurementAndMissingInputAreLoggedAndChangeNothing)
         const char* sampled;
     };
     const Case cases[] = {
-        {[&] { EXPECT_FALSE(controller_->conditionalUserPropertiesWithNamePrefix(Value(int64_t{1}), Value())); },
+        {[&] {
+             EXPECT_FALSE(controller_->conditionalUserPropertiesWithNamePrefix(Value(int64_t{1}), Value()));
+         },
          "E:Cannot query for conditional user properties. Name prefix is not a string. Class"},
         {[&] { EXPECT_FALSE(controller_->conditionalUserPropertiesWithNamePrefix(Value(), Value(true))); },
          "E:Cannot query for conditional user properties. Origin is not a string. Class"},

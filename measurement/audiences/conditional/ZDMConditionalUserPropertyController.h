@@ -50,7 +50,8 @@ class ZDMConditionalUserPropertyController
     void removeConditionalUserPropertyOnWorkerQueue(
         const std::shared_ptr<ZDMConditionalUserProperty>& request);
     // Removes the timed-out and expired records, writes their events, and answers the events of the
-    // records `event` triggered for the engine to write after it; nullopt when nothing changed.
+    // records `event` triggered for the engine to write after it; nullopt when the transaction
+    // rolled back, leaving everything as it was and nothing written.
     std::optional<Events> processEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
     // The three steps of processing, each inside the caller's transaction.
     bool removeTimedOutCUPWithTimedOutEvents(Events* timedOutEvents);

@@ -741,9 +741,10 @@ void DIZCrashes::sendReport(size_t index) {
     } else {
         DIZLogDebug(kLogTag, "attachmentsWithCrashes is not implemented");
     }
+    // The crash ended an earlier run, so this run's own session and user never answer for it.
     if (const auto crashTime = log->timestamp()) {
-        log->setSid(DIZSessionContext::sharedInstance()->sessionIdAt(*crashTime));
-        log->setUserId(DIZUserIdContext::sharedInstance()->userIdAt(*crashTime));
+        log->setSid(DIZSessionContext::sharedInstance()->sessionIdOfEarlierRunAt(*crashTime));
+        log->setUserId(DIZUserIdContext::sharedInstance()->userIdOfEarlierRunAt(*crashTime));
     }
     if (const auto unit = channelUnit()) unit->enqueueItem(log, kCrashLogFlags);
     sendErrorAttachments(attachments, report->incidentIdentifier().value_or(""));

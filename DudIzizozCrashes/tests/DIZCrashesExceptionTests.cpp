@@ -35,7 +35,7 @@ class DIZCrashesExceptionTest : public DIZCrashesServiceTest {
 };
 
 TEST_F(DIZCrashesExceptionTest, AnUncaughtCXXExceptionIsReportedWithTheStackOfItsThrow) {
-    const auto crashed = runCrashesChild(home_.path(), "throw", true);
+    const auto crashed = runCrashesChild(home_.path(), "throw");
     ASSERT_TRUE(crashed && WIFSIGNALED(*crashed));
     const auto reporter =
         DZCrashReporter::initWithConfiguration(DZCrashReporterConfig::initWithSignalHandlerType(

@@ -67,11 +67,9 @@ class DIZCrashesServiceTest : public ::testing::Test {
 inline constexpr const char* kChildModeVariable = "DIZ_CRASHES_CHILD";
 inline constexpr int kCrashedInLastSession = 30, kNotCrashedInLastSession = 31;
 
-inline std::optional<int> runCrashesChild(const std::filesystem::path& home, const std::string& mode,
-                                          bool signalsOnly) {
+inline std::optional<int> runCrashesChild(const std::filesystem::path& home, const std::string& mode) {
     std::vector<std::string> environment{std::string(kChildModeVariable) + "=" + mode,
                                          "QUORVANE_HOME=" + home.string()};
-    if (signalsOnly) environment.push_back("DIZ_CRASHES_CHILD_SIGNALS=1");
     const pid_t child = spawnThisTestBinary("DIZCrashesChild.StartsTheClientAndDoesWhatItIsTold",
                                             {.environment = environment, .quiet = true});
     if (child <= 0) return std::nullopt;

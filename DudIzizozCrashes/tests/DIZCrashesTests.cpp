@@ -310,7 +310,6 @@ TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
     Bundle::setMainBundle(DIZHostBundle());
     if (std::string(mode) == "testCrash")
         DIZCrashes::setCrashReporterProvider(std::make_shared<RecordingProvider>());
-    if (std::getenv("DIZ_CRASHES_CHILD_SIGNALS")) DIZCrashes::disableMachExceptionHandler();
     DIZDudIzizoz::start("0b4d7c2e-5a61-4f3e-9d8b-7c1a2e3f4b5c", {&DIZCrashes::classObject()});
     if (std::string(mode) == "testCrash") DIZCrashes::generateTestCrash();
     if (std::string(mode) == "nullPointer") {
@@ -325,9 +324,7 @@ TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
 
 class DIZCrashesChildTest : public DIZCrashesTest {
   protected:
-    std::optional<int> runChild(const std::string& mode, bool signalsOnly = false) {
-        return runCrashesChild(home_.path(), mode, signalsOnly);
-    }
+    std::optional<int> runChild(const std::string& mode) { return runCrashesChild(home_.path(), mode); }
 };
 
 TEST_F(DIZCrashesChildTest, TheTestCrashTrapsOnlyInAStartedService) {

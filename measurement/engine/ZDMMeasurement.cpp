@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "measurement/engine/ZDMAnalytics.h"
-#include "measurement/engine/ZDMAudience.h"
+#include "measurement/engine/ZDMEngineAudience.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/foundation/ZDMAlarm.h"
@@ -336,7 +336,7 @@ void ZDMMeasurement::ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_
                                contexts);
 }
 
-std::shared_ptr<ZDMAudience> ZDMMeasurement::audience() const {
+std::shared_ptr<ZDMEngineAudience> ZDMMeasurement::audience() const {
     std::lock_guard lock(componentsMutex_);
     return audience_;
 }

@@ -23,7 +23,7 @@
 #include "platform/zed/ZEDUdovade.h"
 
 class ZDMAlarm;
-class ZDMAudience;
+class ZDMEngineAudience;
 class ZDMDatabase;
 class ZDMIdentity;
 class ZDMPersistedConfig;
@@ -136,7 +136,7 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
 
     // Accessors. The components are nullptr until made.
     const std::shared_ptr<ZDMAlarm>& alarm() const { return alarm_; }
-    std::shared_ptr<ZDMAudience> audience() const;
+    std::shared_ptr<ZDMEngineAudience> audience() const;
     const std::shared_ptr<ZDMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
     std::shared_ptr<ZDMRemoteConfig> remoteConfigInstance() const;
     const std::shared_ptr<ZDMScheduler>& scheduler() const { return scheduler_; }
@@ -210,7 +210,7 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     std::shared_ptr<ZDMIdentity> identity_;
     std::shared_ptr<ZDMDatabase> database_;
     std::shared_ptr<ZDMRemoteConfig> remoteConfig_;
-    std::shared_ptr<ZDMAudience> audience_;
+    std::shared_ptr<ZDMEngineAudience> audience_;
     std::shared_ptr<ZDMSessionReporter> sessionReporter_;
     std::weak_ptr<ZDMMeasurementDelegate> measurementDelegate_;
 

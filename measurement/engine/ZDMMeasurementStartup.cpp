@@ -3,9 +3,9 @@
 #include <filesystem>
 
 #include "measurement/engine/ZDMAnalytics.h"
-#include "measurement/engine/ZDMAudience.h"
 #include "measurement/engine/ZDMBackwardCompatibilityUtil.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
+#include "measurement/engine/ZDMEngineAudience.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/engine/ZDMSessionReporter.h"
@@ -104,7 +104,7 @@ bool ZDMMeasurement::initializeComponentsOnWorkerQueue() {
     if (!remoteConfig) return false;
     // The library's rules below the engine read the configuration of the engine that runs.
     ZDMInstallRemoteConfig(remoteConfig);
-    auto audience = ZDMAudience::initWithDatabase(database());
+    auto audience = ZDMEngineAudience::initWithDatabase(database());
     if (!audience) return false;
     {
         std::lock_guard lock(componentsMutex_);

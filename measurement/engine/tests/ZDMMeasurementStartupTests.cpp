@@ -5,7 +5,7 @@
 #include <fstream>
 #include <future>
 
-#include "measurement/engine/ZDMAudience.h"
+#include "measurement/engine/ZDMEngineAudience.h"
 #include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/engine/tests/EngineFixture.h"
 #include "measurement/foundation/ZDMDatabase.h"
@@ -13,6 +13,7 @@
 #include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMInstalledRemoteConfig.h"
 #include "measurement/foundation/ZDMMeasurementService.h"
+#include "measurement/wire/ZDMPBAudienceMessages.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Runtime.h"
 
@@ -395,16 +396,33 @@ TEST_F(EngineStart, TheSessionTimeoutReachesTheReporterThroughTheWorkerQueue) {
 }
 
 TEST_F(EngineStart, TheLeastAudienceEvaluatorAcceptsEverythingAndReportsNothing) {
-    EXPECT_EQ(ZDMAudience::initWithDatabase(nullptr), nullptr);
+    EXPECT_EQ(ZDMEngineAudience::initWithDatabase(nullptr), nullptr);
     const auto engine = makeEngine("1:123456:ios:abcdef");
     drain(*engine);
     const auto audience = engine->audience();
     ASSERT_NE(audience, nullptr);
     EXPECT_TRUE(audience->updateAudiences({}));
-    const auto results = audience->resultsForBundling();
-    ASSERT_TRUE(results);
-    EXPECT_TRUE(results->empty());
-    audience->clearEvaluationResultsForSessionScopedFilters();
+    std::vector<std::shared_ptr<ZDMPBAudienceLeafFilterResult>> results(1);
+    EXPECT_TRUE(audience->resultsForBundling(&results));
+    EXPECT_TRUE(results.empty());
+    EXPECT_TRUE(audience->clearEvaluationResultsForSessionScopedFilters());
+}
+
+TEST_F(EngineStart, TheEngineMakesTheAudienceEvaluatorTheLayerAboveInstalled) {
+    struct Installed : ZDMEngineAudience {
+        std::shared_ptr<ZDMDatabase> database;
+    };
+    ZDMEngineAudience::setFactory([](std::shared_ptr<ZDMDatabase> database) {
+        auto made = std::make_shared<Installed>();
+        made->database = std::move(database);
+        return made;
+    });
+    const auto engine = makeEngine("1:123456:ios:abcdef");
+    drain(*engine);
+    ZDMEngineAudience::setFactory(nullptr);
+    const auto installed = std::dynamic_pointer_cast<Installed>(engine->audience());
+    ASSERT_NE(installed, nullptr);
+    EXPECT_EQ(installed->database, engine->database());
 }
 
 }  // namespace

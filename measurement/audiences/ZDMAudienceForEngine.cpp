@@ -18,7 +18,8 @@ class AudienceForEngine final : public ZDMEngineAudience {
     bool evaluateFiltersForNanoUserProperty(const ZDMPBUserAttribute& userProperty,
                                             ZDMAudienceTimestampsCache* audienceTimestampsCache,
                                             std::optional<double> evaluationTime) override {
-        return audience_->evaluateFiltersForNanoUserProperty(userProperty, audienceTimestampsCache, evaluationTime);
+        return audience_->evaluateFiltersForNanoUserProperty(userProperty, audienceTimestampsCache,
+                                                             evaluationTime);
     }
     bool resultsForBundling(std::vector<std::shared_ptr<ZDMPBAudienceLeafFilterResult>>* results) override {
         return audience_->resultsForBundling(results);
@@ -33,9 +34,10 @@ class AudienceForEngine final : public ZDMEngineAudience {
 }  // namespace
 
 void ZDMInstallAudienceForEngine() {
-    ZDMEngineAudience::setFactory([](std::shared_ptr<ZDMDatabase> database) -> std::shared_ptr<ZDMEngineAudience> {
-        auto audience = ZDMAudience::initWithDatabase(std::move(database));
-        if (!audience) return nullptr;
-        return std::make_shared<AudienceForEngine>(std::move(audience));
-    });
+    ZDMEngineAudience::setFactory(
+        [](std::shared_ptr<ZDMDatabase> database) -> std::shared_ptr<ZDMEngineAudience> {
+            auto audience = ZDMAudience::initWithDatabase(std::move(database));
+            if (!audience) return nullptr;
+            return std::make_shared<AudienceForEngine>(std::move(audience));
+        });
 }

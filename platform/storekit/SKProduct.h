@@ -31,7 +31,9 @@ class SKProduct {
     const std::optional<std::string>& localizedTitle() const { return localizedTitle_; }
     void setLocalizedTitle(std::optional<std::string> title) { localizedTitle_ = std::move(title); }
     const std::optional<SKProductDiscount>& introductoryPrice() const { return introductoryPrice_; }
-    void setIntroductoryPrice(std::optional<SKProductDiscount> discount) { introductoryPrice_ = std::move(discount); }
+    void setIntroductoryPrice(std::optional<SKProductDiscount> discount) {
+        introductoryPrice_ = std::move(discount);
+    }
 
   private:
     std::string productIdentifier_;

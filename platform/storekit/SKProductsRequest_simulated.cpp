@@ -41,7 +41,8 @@ Answer answerFor(const std::set<std::string>& identifiers) {
 }
 }  // namespace
 
-std::shared_ptr<SKProductsRequest> SKProductsRequest::initWithProductIdentifiers(std::set<std::string> identifiers) {
+std::shared_ptr<SKProductsRequest> SKProductsRequest::initWithProductIdentifiers(
+    std::set<std::string> identifiers) {
     {
         auto shared = store.get();
         std::lock_guard lock(shared->mutex);

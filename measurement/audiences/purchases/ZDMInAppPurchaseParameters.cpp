@@ -52,7 +52,8 @@ void setChainIdentifier(Dictionary& parameters, const ZDMInAppPurchaseItem* reco
 }
 
 // A renewal follows an earlier record of the chain; it converts a trial when that one was free.
-void classifyRenewal(Dictionary& parameters, const Records& productRecords, const ZDMInAppPurchaseItem* record) {
+void classifyRenewal(Dictionary& parameters, const Records& productRecords,
+                     const ZDMInAppPurchaseItem* record) {
     // Without a record there is no chain to follow, so nothing is called a renewal.
     if (!record || productRecords.empty() || record->originalTransactionID == record->transactionID) return;
     const ZDMInAppPurchaseItem* previous = nullptr;
@@ -66,8 +67,8 @@ void markInvalidSubscription(Dictionary& parameters) {
     setInt(parameters, "subscription", 1);
 }
 
-void classifySubscription(Dictionary& parameters, const SKPaymentTransaction& transaction, const Records& productRecords,
-                          const ZDMInAppPurchaseItem* match) {
+void classifySubscription(Dictionary& parameters, const SKPaymentTransaction& transaction,
+                          const Records& productRecords, const ZDMInAppPurchaseItem* match) {
     if (match && match->originalTransactionID == match->transactionID) setInt(parameters, "subscription", 1);
     setChainIdentifier(parameters, match, true);
     const bool freeTrial = match && match->isFreeTrial();
@@ -95,15 +96,17 @@ void classifySubscription(Dictionary& parameters, const SKPaymentTransaction& tr
 
 // The purchase has records: tell one-off purchases from subscriptions and find this transaction's
 // record by its date.
-void classifyBacked(Dictionary& parameters, const SKPaymentTransaction& transaction, const Records& productRecords) {
+void classifyBacked(Dictionary& parameters, const SKPaymentTransaction& transaction,
+                    const Records& productRecords) {
     const ZDMInAppPurchaseItem& last = *productRecords.back();
     const bool subscriptionLike = last.purchaseType == ZDMInAppPurchaseItem::kAutoRenewableSubscription ||
                                   last.webOrderLineItemID ||
                                   last.purchaseType == ZDMInAppPurchaseItem::kNonRenewingSubscription;
     if (productRecords.size() == 1 && !subscriptionLike) {
         if (last.transactionID != last.originalTransactionID) {
-            log(40007, "Transaction with mismatched transaction ID and original transaction ID will be reported as "
-                       "consumable");
+            log(40007,
+                "Transaction with mismatched transaction ID and original transaction ID will be reported as "
+                "consumable");
             return;
         }
         if (last.purchaseType == ZDMInAppPurchaseItem::kConsumable)
@@ -116,10 +119,12 @@ void classifyBacked(Dictionary& parameters, const SKPaymentTransaction& transact
     Records matches;
     const auto date = transaction.transactionDate();
     for (const auto* record : productRecords)
-        if (date && ZDMInAppPurchaseDateFromString(record->purchaseDateIA5String) == date) matches.push_back(record);
+        if (date && ZDMInAppPurchaseDateFromString(record->purchaseDateIA5String) == date)
+            matches.push_back(record);
     const std::string& productID = last.productID;
     if (subscriptionLike && matches.empty()) {
-        log(40023, "Subscription transaction without a purchase record of its date will be reported as invalid",
+        log(40023,
+            "Subscription transaction without a purchase record of its date will be reported as invalid",
             {Value(productID)});
         markInvalidSubscription(parameters);
         return;
@@ -167,13 +172,16 @@ void applyDiscount(Dictionary& parameters, const SKProduct& product, int64_t qua
 void setBaseParameters(Dictionary& parameters, const SKProduct& product, int64_t quantity) {
     setText(parameters, "product_id", product.productIdentifier());
     if (product.price()) {
-        if (auto micros = product.price()->int64ByMultiplyingBy(kMicros)) setInt(parameters, "price", *micros);
+        if (auto micros = product.price()->int64ByMultiplyingBy(kMicros))
+            setInt(parameters, "price", *micros);
         if (quantity != 0) {
-            if (auto value = ZDMInAppPurchaseValue(*product.price(), quantity)) setInt(parameters, "value", *value);
+            if (auto value = ZDMInAppPurchaseValue(*product.price(), quantity))
+                setInt(parameters, "value", *value);
             setInt(parameters, "quantity", quantity);
         }
     }
-    if (product.priceLocaleCurrencyCode()) setText(parameters, "currency", *product.priceLocaleCurrencyCode());
+    if (product.priceLocaleCurrencyCode())
+        setText(parameters, "currency", *product.priceLocaleCurrencyCode());
     if (product.localizedTitle()) setText(parameters, "product_name", *product.localizedTitle());
 }
 
@@ -188,7 +196,8 @@ std::optional<int> digits(std::string_view text, size_t at, size_t count) {
 }
 }  // namespace
 
-std::optional<Dictionary> ZDMInAppPurchaseParameters(const SKProduct* product, const SKPaymentTransaction* transaction,
+std::optional<Dictionary> ZDMInAppPurchaseParameters(const SKProduct* product,
+                                                     const SKPaymentTransaction* transaction,
                                                      const std::vector<ZDMInAppPurchaseItem>& records) {
     if (!product) {
         log(40026, "IAP Transaction cannot be created from nil product");
@@ -236,7 +245,8 @@ std::optional<int64_t> ZDMInAppPurchaseValue(const DecimalNumber& price, int64_t
 }
 
 int64_t ZDMInAppPurchaseChainIdentifier(const std::string& originalTransactionID,
-                                        std::optional<int64_t> webOrderLineItemID, const std::string& productID) {
+                                        std::optional<int64_t> webOrderLineItemID,
+                                        const std::string& productID) {
     if (originalTransactionID.empty() || productID.empty()) return -1;
     std::string text = originalTransactionID;
     if (webOrderLineItemID) text += std::to_string(*webOrderLineItemID);

@@ -20,16 +20,18 @@ std::shared_ptr<const SKProduct> ZDMInAppPurchaseProductCache::cachedProductForP
     return product;
 }
 
-void ZDMInAppPurchaseProductCache::requestProductsWithProductIdentifiers(std::set<std::string> identifiers,
-                                                                         std::shared_ptr<DispatchQueue> queue,
-                                                                         ZDMProductsRequest::CompletionHandler handler) {
+void ZDMInAppPurchaseProductCache::requestProductsWithProductIdentifiers(
+    std::set<std::string> identifiers, std::shared_ptr<DispatchQueue> queue,
+    ZDMProductsRequest::CompletionHandler handler) {
     if (!queue || !handler) return;
     std::weak_ptr<ZDMInAppPurchaseProductCache> weakSelf = weak_from_this();
     ZDMProductsRequest::requestProductsWithProductIdentifiers(
-        std::move(identifiers), lockQueue_, [weakSelf, queue, handler](auto products, auto invalid, auto error) {
+        std::move(identifiers), lockQueue_,
+        [weakSelf, queue, handler](auto products, auto invalid, auto error) {
             auto self = weakSelf.lock();
             if (!self) return;
-            self->refill(products.value_or(ZDMProductsRequest::Products()), invalid.value_or(std::set<std::string>()));
+            self->refill(products.value_or(ZDMProductsRequest::Products()),
+                         invalid.value_or(std::set<std::string>()));
             queue->async([handler, products = std::move(products), invalid = std::move(invalid),
                           error = std::move(error)] { handler(products, invalid, error); });
         });

@@ -20,7 +20,8 @@ class ZDMInAppPurchaseProductCache : public std::enable_shared_from_this<ZDMInAp
     std::shared_ptr<const SKProduct> cachedProductForProductIdentifier(const std::string& identifier);
     // Nothing without both queue and handler. Fetches, refills the cache, then calls the handler on
     // `queue` with the store's answer as it came. Nothing is called once the cache has gone.
-    void requestProductsWithProductIdentifiers(std::set<std::string> identifiers, std::shared_ptr<DispatchQueue> queue,
+    void requestProductsWithProductIdentifiers(std::set<std::string> identifiers,
+                                               std::shared_ptr<DispatchQueue> queue,
                                                ZDMProductsRequest::CompletionHandler handler);
 
   private:

@@ -57,7 +57,8 @@ std::vector<ZDMInAppPurchaseItem> ZDMInAppPurchaseTransactionReporter::currentPu
     return provider ? provider() : std::vector<ZDMInAppPurchaseItem>();
 }
 
-void ZDMInAppPurchaseTransactionReporter::paymentQueue(SKPaymentQueue*, const Transactions& updatedFilteredTransactions) {
+void ZDMInAppPurchaseTransactionReporter::paymentQueue(SKPaymentQueue*,
+                                                       const Transactions& updatedFilteredTransactions) {
     auto cache = ZDMInAppPurchaseProductCache::sharedInstance();
     Transactions kept;
     std::set<std::string> uncached;
@@ -120,7 +121,8 @@ std::optional<std::string> ZDMInAppPurchaseTransactionReporter::transactionFinge
         return std::nullopt;
     }
     if (identifier->find_first_not_of("0-") == std::string::npos) {
-        monitor->logWithLevel(2, 21017, "Transaction identifier is only zeroes. Code", errorCodeOf(*transaction));
+        monitor->logWithLevel(2, 21017, "Transaction identifier is only zeroes. Code",
+                              errorCodeOf(*transaction));
         return std::nullopt;
     }
     return zdm_MD5String(*identifier);

@@ -15,7 +15,8 @@
 
 class SKPaymentQueue;
 
-class ZDMInAppPurchaseTransactionReporter : public std::enable_shared_from_this<ZDMInAppPurchaseTransactionReporter> {
+class ZDMInAppPurchaseTransactionReporter
+    : public std::enable_shared_from_this<ZDMInAppPurchaseTransactionReporter> {
   public:
     using Transactions = std::vector<std::shared_ptr<const SKPaymentTransaction>>;
     // The app's purchase records in purchase-date order; may be called on any thread.

@@ -8,7 +8,9 @@ void ZDMProductsRequest::requestProductsWithProductIdentifiers(std::set<std::str
     if (!queue || !handler) return;
     auto request = initWithProductIdentifiers(std::move(identifiers));
     if (!request) {
-        queue->async([handler] { handler(std::nullopt, std::nullopt, zdm_errorWithCode(1, "Invalid product identifiers.")); });
+        queue->async([handler] {
+            handler(std::nullopt, std::nullopt, zdm_errorWithCode(1, "Invalid product identifiers."));
+        });
         return;
     }
     // The handler holds the request until it has run: nothing else keeps a request alive.
@@ -17,7 +19,8 @@ void ZDMProductsRequest::requestProductsWithProductIdentifiers(std::set<std::str
     });
 }
 
-std::shared_ptr<ZDMProductsRequest> ZDMProductsRequest::initWithProductIdentifiers(std::set<std::string> identifiers) {
+std::shared_ptr<ZDMProductsRequest> ZDMProductsRequest::initWithProductIdentifiers(
+    std::set<std::string> identifiers) {
     auto request = SKProductsRequest::initWithProductIdentifiers(std::move(identifiers));
     if (!request) return nullptr;
     return std::shared_ptr<ZDMProductsRequest>(new ZDMProductsRequest(std::move(request)));
@@ -42,8 +45,10 @@ void ZDMProductsRequest::productsRequest(SKProductsRequest&, const SKProductsRes
     if (!handler || !queue) return;
     Products products;
     for (const auto& product : response.products)
-        if (product && !product->productIdentifier().empty()) products[product->productIdentifier()] = product;
-    std::set<std::string> invalid(response.invalidProductIdentifiers.begin(), response.invalidProductIdentifiers.end());
+        if (product && !product->productIdentifier().empty())
+            products[product->productIdentifier()] = product;
+    std::set<std::string> invalid(response.invalidProductIdentifiers.begin(),
+                                  response.invalidProductIdentifiers.end());
     queue->async([handler, products = std::move(products), invalid = std::move(invalid)] {
         handler(products, invalid, std::nullopt);
     });
@@ -55,7 +60,8 @@ void ZDMProductsRequest::requestDidFailWithError(SKProductsRequest&, const Error
     queue->async([handler, error] { handler(std::nullopt, std::nullopt, error); });
 }
 
-std::pair<ZDMProductsRequest::CompletionHandler, std::shared_ptr<DispatchQueue>> ZDMProductsRequest::clearInstance() {
+std::pair<ZDMProductsRequest::CompletionHandler, std::shared_ptr<DispatchQueue>>
+ZDMProductsRequest::clearInstance() {
     std::lock_guard lock(mutex_);
     productsRequest_.reset();
     return {std::exchange(completionHandler_, nullptr), std::exchange(queue_, nullptr)};

@@ -14,16 +14,18 @@
 #include "platform/foundation/Error.h"
 #include "platform/storekit/SKProductsRequest.h"
 
-class ZDMProductsRequest : public SKProductsRequestDelegate, public std::enable_shared_from_this<ZDMProductsRequest> {
+class ZDMProductsRequest : public SKProductsRequestDelegate,
+                           public std::enable_shared_from_this<ZDMProductsRequest> {
   public:
     using Products = std::map<std::string, std::shared_ptr<const SKProduct>>;
-    using CompletionHandler = std::function<void(std::optional<Products>, std::optional<std::set<std::string>>,
-                                                 std::optional<Error>)>;
+    using CompletionHandler = std::function<void(std::optional<Products>,
+                                                 std::optional<std::set<std::string>>, std::optional<Error>)>;
 
     // Nothing without both queue and handler. When the store cannot make the request the handler
     // gets error code 1 "Invalid product identifiers.".
     static void requestProductsWithProductIdentifiers(std::set<std::string> identifiers,
-                                                      std::shared_ptr<DispatchQueue> queue, CompletionHandler handler);
+                                                      std::shared_ptr<DispatchQueue> queue,
+                                                      CompletionHandler handler);
     // nullptr when the store cannot make the request.
     static std::shared_ptr<ZDMProductsRequest> initWithProductIdentifiers(std::set<std::string> identifiers);
     // Nothing without both; otherwise starts the store's request.
@@ -33,7 +35,8 @@ class ZDMProductsRequest : public SKProductsRequestDelegate, public std::enable_
     void requestDidFailWithError(SKProductsRequest& request, const Error& error) override;
 
   private:
-    explicit ZDMProductsRequest(std::shared_ptr<SKProductsRequest> request) : productsRequest_(std::move(request)) {}
+    explicit ZDMProductsRequest(std::shared_ptr<SKProductsRequest> request)
+        : productsRequest_(std::move(request)) {}
     // Hands the pending handler and queue out and forgets them with the store's request, so that a
     // second answer finds nothing to call.
     std::pair<CompletionHandler, std::shared_ptr<DispatchQueue>> clearInstance();

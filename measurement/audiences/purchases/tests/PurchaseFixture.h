@@ -23,8 +23,9 @@ inline Plain plain(const Dictionary& parameters) {
     Plain out;
     for (const auto& [key, value] : parameters) {
         auto typed = value.objectAs<ZDMValue>();
-        out[key] = !typed ? Value("<not a ZDMValue>") : typed->isString() ? Value(*typed->stringValue())
-                                                                           : Value(typed->int64Value());
+        out[key] = !typed              ? Value("<not a ZDMValue>")
+                   : typed->isString() ? Value(*typed->stringValue())
+                                       : Value(typed->int64Value());
     }
     return out;
 }
@@ -50,7 +51,8 @@ class PurchaseFixture : public SharedMonitorFixture {
         monitor_->setVerboseLoggingEnabled(true);
     }
 
-    static std::shared_ptr<SKProduct> product(const std::string& identifier, std::optional<std::string> price = "0.99") {
+    static std::shared_ptr<SKProduct> product(const std::string& identifier,
+                                              std::optional<std::string> price = "0.99") {
         auto product = std::make_shared<SKProduct>();
         product->setProductIdentifier(identifier);
         if (price) product->setPrice(DecimalNumber::fromString(*price));
@@ -68,15 +70,17 @@ class PurchaseFixture : public SharedMonitorFixture {
         transaction->setTransactionDate(dateOfDay(1));
         return transaction;
     }
-    static ZDMInAppPurchaseItem record(const std::string& productID, int64_t type, const std::string& original,
-                                       const std::string& identifier, int dayNumber = 1) {
+    static ZDMInAppPurchaseItem record(const std::string& productID, int64_t type,
+                                       const std::string& original, const std::string& identifier,
+                                       int dayNumber = 1) {
         ZDMInAppPurchaseItem item;
         item.productID = productID;
         item.purchaseType = type;
         item.originalTransactionID = original;
         item.transactionID = identifier;
         item.purchaseDateIA5String = day(dayNumber);
-        if (type == ZDMInAppPurchaseItem::kAutoRenewableSubscription) item.webOrderLineItemID = 500 + dayNumber;
+        if (type == ZDMInAppPurchaseItem::kAutoRenewableSubscription)
+            item.webOrderLineItemID = 500 + dayNumber;
         return item;
     }
 

@@ -13,7 +13,7 @@ using Item = ZDMInAppPurchaseItem;
 
 // The parameters every complete event of product "p" at 0.99 USD, quantity 1, carries.
 Plain base(Plain extra = {}, int64_t price = 990000, int64_t value = 990000) {
-    Plain out{{"product_id", Value("p")}, {"price", Value(price)},  {"value", Value(value)},
+    Plain out{{"product_id", Value("p")}, {"price", Value(price)},    {"value", Value(value)},
               {"quantity", Value(1)},     {"currency", Value("USD")}, {"product_name", Value("Pro")}};
     for (auto& [key, entry] : extra) out[key] = entry;
     return out;
@@ -40,7 +40,9 @@ TEST_F(PurchaseClassification, BuildsTheParametersOfEveryKindOfPurchase) {
         original->setTransactionIdentifier("t1");
         t.setOriginalTransaction(original);
     };
-    const auto onDay = [](int n) { return [n](SKProduct&, SKPaymentTransaction& t) { t.setTransactionDate(dateOfDay(n)); }; };
+    const auto onDay = [](int n) {
+        return [n](SKProduct&, SKPaymentTransaction& t) { t.setTransactionDate(dateOfDay(n)); };
+    };
     const auto introductory = [](std::string price, SKProductDiscountPaymentMode mode) {
         return [=](SKProduct& p, SKPaymentTransaction&) {
             p.setIntroductoryPrice(SKProductDiscount{DecimalNumber::fromString(price), mode});
@@ -55,29 +57,62 @@ TEST_F(PurchaseClassification, BuildsTheParametersOfEveryKindOfPurchase) {
     const Item consumable = record("p", Item::kConsumable, "t1", "t1");
 
     const Row rows[] = {
-        {"no price", [](SKProduct& p, SKPaymentTransaction&) { p.setPrice(std::nullopt); }, {consumable},
-         std::nullopt, {40021}},
-        {"quantity 0", [](SKProduct&, SKPaymentTransaction& t) { t.setPayment({"p", 0}); }, {consumable},
-         std::nullopt, {40021}},
-        {"no currency", [](SKProduct& p, SKPaymentTransaction&) { p.setPriceLocaleCurrencyCode(std::nullopt); },
-         {consumable}, std::nullopt, {40021}},
-        {"0.99 x 3", [](SKProduct&, SKPaymentTransaction& t) { t.setPayment({"p", 3}); }, {consumable},
+        {"no price",
+         [](SKProduct& p, SKPaymentTransaction&) { p.setPrice(std::nullopt); },
+         {consumable},
+         std::nullopt,
+         {40021}},
+        {"quantity 0",
+         [](SKProduct&, SKPaymentTransaction& t) {
+             t.setPayment({"p", 0});
+         },
+         {consumable},
+         std::nullopt,
+         {40021}},
+        {"no currency",
+         [](SKProduct& p, SKPaymentTransaction&) { p.setPriceLocaleCurrencyCode(std::nullopt); },
+         {consumable},
+         std::nullopt,
+         {40021}},
+        {"0.99 x 3",
+         [](SKProduct&, SKPaymentTransaction& t) {
+             t.setPayment({"p", 3});
+         },
+         {consumable},
          [&] {
              Plain out = base({{"_did", did("t1", std::nullopt)}}, 990000, 2970000);
              out["quantity"] = Value(3);
              return out;
          }(),
          {40021}},
-        {"non-consumable", nothing, {record("p", Item::kNonConsumable, "t1", "t1")},
-         base({{"_did", did("t1", std::nullopt)}}), {40022}},
-        {"no records", nothing, {record("other", Item::kConsumable, "t1", "t1")}, base({{"invalid", Value(1)}}),
+        {"non-consumable",
+         nothing,
+         {record("p", Item::kNonConsumable, "t1", "t1")},
+         base({{"_did", did("t1", std::nullopt)}}),
+         {40022}},
+        {"no records",
+         nothing,
+         {record("other", Item::kConsumable, "t1", "t1")},
+         base({{"invalid", Value(1)}}),
          {40020}},
-        {"empty transaction identifier", [](SKProduct&, SKPaymentTransaction& t) { t.setTransactionIdentifier(""); },
-         {}, base({{"invalid", Value(1)}}), {40003, 40020}},
-        {"restore of a non-consumable", restored, {record("p", Item::kNonConsumable, "t1", "t1")},
-         base({{"invalid", Value(1)}}), {40005}},
-        {"one record with mismatched IDs", nothing, {record("p", Item::kConsumable, "t0", "t1")}, base(), {40007}},
-        {"free-trial subscription", nothing, {trial},
+        {"empty transaction identifier",
+         [](SKProduct&, SKPaymentTransaction& t) { t.setTransactionIdentifier(""); },
+         {},
+         base({{"invalid", Value(1)}}),
+         {40003, 40020}},
+        {"restore of a non-consumable",
+         restored,
+         {record("p", Item::kNonConsumable, "t1", "t1")},
+         base({{"invalid", Value(1)}}),
+         {40005}},
+        {"one record with mismatched IDs",
+         nothing,
+         {record("p", Item::kConsumable, "t0", "t1")},
+         base(),
+         {40007}},
+        {"free-trial subscription",
+         nothing,
+         {trial},
          base({{"subscription", Value(1)},
                {"_did", did("t1", 501)},
                {"free_trial", Value(1)},
@@ -85,7 +120,9 @@ TEST_F(PurchaseClassification, BuildsTheParametersOfEveryKindOfPurchase) {
                {"original_price", Value(990000)}},
               0, 0),
          {40009, 40010}},
-        {"repurchase of a free trial", restored, {trial},
+        {"repurchase of a free trial",
+         restored,
+         {trial},
          base({{"subscription", Value(1)},
                {"_did", did("t1", 501)},
                {"free_trial", Value(1)},
@@ -94,33 +131,55 @@ TEST_F(PurchaseClassification, BuildsTheParametersOfEveryKindOfPurchase) {
                {"original_price", Value(990000)}},
               0, 0),
          {40011}},
-        {"introductory price 0.49", introductory("0.49", SKProductDiscountPaymentMode::payAsYouGo), {offer},
+        {"introductory price 0.49",
+         introductory("0.49", SKProductDiscountPaymentMode::payAsYouGo),
+         {offer},
          base({{"subscription", Value(1)},
                {"_did", did("t1", 501)},
                {"price_is_discounted", Value(1)},
                {"original_price", Value(990000)}},
               490000, 490000),
          {40018, 40010}},
-        {"introductory free trial", introductory("0", SKProductDiscountPaymentMode::freeTrial), {offer},
+        {"introductory free trial",
+         introductory("0", SKProductDiscountPaymentMode::freeTrial),
+         {offer},
          base({{"subscription", Value(1)},
                {"_did", did("t1", 501)},
                {"price_is_discounted", Value(1)},
                {"original_price", Value(990000)}},
               0, 0),
          {40018, 40010}},
-        {"renewal after a free trial", onDay(2), {trial, renewal},
-         base({{"_did", did("t1", 502)}, {"sub_convert", Value(1)}}), {40008}},
-        {"renewal after a paid period", onDay(2), {paid, renewal},
-         base({{"_did", did("t1", 502)}, {"sub_renew", Value(1)}}), {40008}},
-        {"first subscription period", nothing, {paid, renewal},
-         base({{"subscription", Value(1)}, {"_did", did("t1", 501)}}), {40008}},
-        {"subscription without a record of its date", onDay(5), {paid, renewal},
-         base({{"invalid", Value(1)}, {"subscription", Value(1)}}), {40023}},
-        {"two records with the transaction's date", nothing, {paid, record("p", Item::kAutoRenewableSubscription, "t1", "t3", 1)},
-         base({{"invalid", Value(1)}, {"subscription", Value(1)}}), {40024}},
-        {"non-renewing subscription", nothing,
-         {record("p", Item::kNonRenewingSubscription, "t1", "t1"), record("p", Item::kNonRenewingSubscription, "t1", "t1", 2)},
-         base({{"subscription", Value(1)}, {"_did", did("t1", std::nullopt)}}), {40025}},
+        {"renewal after a free trial",
+         onDay(2),
+         {trial, renewal},
+         base({{"_did", did("t1", 502)}, {"sub_convert", Value(1)}}),
+         {40008}},
+        {"renewal after a paid period",
+         onDay(2),
+         {paid, renewal},
+         base({{"_did", did("t1", 502)}, {"sub_renew", Value(1)}}),
+         {40008}},
+        {"first subscription period",
+         nothing,
+         {paid, renewal},
+         base({{"subscription", Value(1)}, {"_did", did("t1", 501)}}),
+         {40008}},
+        {"subscription without a record of its date",
+         onDay(5),
+         {paid, renewal},
+         base({{"invalid", Value(1)}, {"subscription", Value(1)}}),
+         {40023}},
+        {"two records with the transaction's date",
+         nothing,
+         {paid, record("p", Item::kAutoRenewableSubscription, "t1", "t3", 1)},
+         base({{"invalid", Value(1)}, {"subscription", Value(1)}}),
+         {40024}},
+        {"non-renewing subscription",
+         nothing,
+         {record("p", Item::kNonRenewingSubscription, "t1", "t1"),
+          record("p", Item::kNonRenewingSubscription, "t1", "t1", 2)},
+         base({{"subscription", Value(1)}, {"_did", did("t1", std::nullopt)}}),
+         {40025}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -131,7 +190,8 @@ TEST_F(PurchaseClassification, BuildsTheParametersOfEveryKindOfPurchase) {
         const auto parameters = ZDMInAppPurchaseParameters(p.get(), t.get(), row.records);
         EXPECT_EQ(parameters ? std::optional(plain(*parameters)) : std::nullopt, row.expected);
         const auto codes = purchaseCodes();
-        EXPECT_EQ(std::vector<int64_t>(codes.begin() + static_cast<std::ptrdiff_t>(before), codes.end()), row.codes);
+        EXPECT_EQ(std::vector<int64_t>(codes.begin() + static_cast<std::ptrdiff_t>(before), codes.end()),
+                  row.codes);
     }
 }
 
@@ -140,7 +200,8 @@ TEST_F(PurchaseClassification, BeforeTheOfferPaymentModesAnIntroductoryFreeTrial
     Item offer = record("p", Item::kAutoRenewableSubscription, "t1", "t1", 1);
     offer.introductoryOffer = true;
     auto p = product("p");
-    p->setIntroductoryPrice(SKProductDiscount{DecimalNumber::fromString("0.10"), SKProductDiscountPaymentMode::freeTrial});
+    p->setIntroductoryPrice(
+        SKProductDiscount{DecimalNumber::fromString("0.10"), SKProductDiscountPaymentMode::freeTrial});
     const auto parameters = ZDMInAppPurchaseParameters(p.get(), transaction("p").get(), {offer});
     ProcessInfo::resetOperatingSystemVersion();
     ASSERT_TRUE(parameters);

@@ -16,7 +16,8 @@ namespace {
 constinit SharedInstance<ZDMInAppPurchaseTransactionReporter> sharedReporter;
 
 bool takeFlag(Dictionary& parameters, const char* key) {
-    auto value = parameters[key].objectAs<ZDMValue>();
+    const Value* entry = parameters.find(key);
+    auto value = entry ? entry->objectAs<ZDMValue>() : nullptr;
     if (!value || !value->isInt64() || value->int64Value() != 1) return false;
     parameters.erase(key);
     return true;

@@ -21,12 +21,11 @@ class ProductCache : public PurchaseFixture {
     Answer fetch(std::set<std::string> identifiers) {
         auto answer = std::make_shared<std::optional<Answer>>();
         auto mutex = std::make_shared<std::mutex>();
-        cache_->requestProductsWithProductIdentifiers(std::move(identifiers), callerQueue_,
-                                                      [answer, mutex](auto products, auto invalid, auto error) {
-                                                          std::lock_guard lock(*mutex);
-                                                          *answer = Answer{products, invalid, error,
-                                                                           DispatchQueue::currentLabel()};
-                                                      });
+        cache_->requestProductsWithProductIdentifiers(
+            std::move(identifiers), callerQueue_, [answer, mutex](auto products, auto invalid, auto error) {
+                std::lock_guard lock(*mutex);
+                *answer = Answer{products, invalid, error, DispatchQueue::currentLabel()};
+            });
         EXPECT_TRUE(eventually([&] {
             std::lock_guard lock(*mutex);
             return answer->has_value();
@@ -34,7 +33,9 @@ class ProductCache : public PurchaseFixture {
         std::lock_guard lock(*mutex);
         return answer->value_or(Answer{});
     }
-    bool cached(const std::string& identifier) { return cache_->cachedProductForProductIdentifier(identifier) != nullptr; }
+    bool cached(const std::string& identifier) {
+        return cache_->cachedProductForProductIdentifier(identifier) != nullptr;
+    }
 
     std::shared_ptr<ZDMInAppPurchaseProductCache> cache_ = ZDMInAppPurchaseProductCache::sharedInstance();
     std::shared_ptr<DispatchQueue> callerQueue_ = DispatchQueue::serial("caller");

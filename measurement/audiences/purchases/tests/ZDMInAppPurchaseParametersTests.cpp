@@ -174,6 +174,12 @@ TEST_F(PurchaseClassification, BuildsTheParametersOfEveryKindOfPurchase) {
          {paid, record("p", Item::kAutoRenewableSubscription, "t1", "t3", 1)},
          base({{"invalid", Value(1)}, {"subscription", Value(1)}}),
          {40024}},
+        // No record of its date: nothing to follow a chain from, so no renewal either.
+        {"several consumables, none of its date",
+         onDay(5),
+         {consumable, record("p", Item::kConsumable, "t2", "t2", 2)},
+         base({{"_did", Value(-1)}}),
+         {40008}},
         {"non-renewing subscription",
          nothing,
          {record("p", Item::kNonRenewingSubscription, "t1", "t1"),

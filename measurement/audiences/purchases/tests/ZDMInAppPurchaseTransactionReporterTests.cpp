@@ -15,7 +15,9 @@ using Reporter = ZDMInAppPurchaseTransactionReporter;
 
 class PurchaseReporting : public PurchaseFixture {
   protected:
-    void report(const Reporter::Transactions& transactions) { reporter_->paymentQueue(nullptr, transactions); }
+    void report(const Reporter::Transactions& transactions) {
+        reporter_->paymentQueue(nullptr, transactions);
+    }
     void provideRecords(std::vector<Item> records) {
         reporter_->setPurchaseRecordProvider([records] { return records; });
     }
@@ -110,7 +112,8 @@ TEST_F(PurchaseReporting, EventNamesFollowTheClassification) {
         const LoggedEvent event = events().back();
         Bundle::resetMainBundle();
         EXPECT_EQ(event.name, row.event);
-        for (const char* flag : {"invalid", "sandbox", "sub_renew", "sub_convert", "free_trial", "subscription"}) {
+        for (const char* flag :
+             {"invalid", "sandbox", "sub_renew", "sub_convert", "free_trial", "subscription"}) {
             auto expected = row.flags.find(flag);
             auto found = event.parameters.find(flag);
             EXPECT_EQ(found == event.parameters.end() ? Value() : found->second,
@@ -160,7 +163,8 @@ TEST_F(PurchaseReporting, FingerprintsOnlyPurchasedTransactionsWithARealIdentifi
         {"not purchased", transaction("a", "1000000123", State::restored), std::nullopt, ""},
         {"no identifier", failing(std::nullopt), std::nullopt, "E:Transaction identifier is nil. Code|7"},
         {"empty identifier", failing(""), std::nullopt, "E:Transaction identifier is empty. Code|7"},
-        {"zeros and hyphens", failing("000-0"), std::nullopt, "E:Transaction identifier is only zeroes. Code|7"},
+        {"zeros and hyphens", failing("000-0"), std::nullopt,
+         "E:Transaction identifier is only zeroes. Code|7"},
         {"real identifier", transaction("a", "1000000123"), "afccd9bcc0e95ca4e2f2f0a95a2f0087", ""},
     };
     for (const auto& row : rows) {

@@ -1,10 +1,10 @@
 #include "DudIzizozCrashes/DIZCrashes.h"
 
-#include <signal.h>
-#include <ucontext.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <limits>
 
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/Channel/DIZChannelGroupProtocol.h"
@@ -15,12 +15,16 @@
 #include "DudIzizoz/Internals/Context/DIZUserIdContext.h"
 #include "DudIzizoz/Internals/Util/DIZDispatcherUtil.h"
 #include "DudIzizoz/Internals/Util/DIZDudIzizozUserDefaults.h"
+#include "DudIzizoz/Internals/Util/DIZEncrypter.h"
 #include "DudIzizoz/Internals/Util/DIZLogger.h"
 #include "DudIzizoz/Internals/Util/DIZUtility.h"
+#include "DudIzizozCrashes/DIZApplicationForwarder.h"
 #include "DudIzizozCrashes/DIZWrapperCrashesHelper.h"
 #include "DudIzizozCrashes/Internals/Model/DIZAppleErrorLog.h"
 #include "DudIzizozCrashes/Internals/Model/DIZHandledErrorLog.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesArchiverUtil.h"
+#include "DudIzizozCrashes/Internals/Util/DIZCrashesBufferedLog.h"
+#include "DudIzizozCrashes/Internals/Util/DIZCrashesUncaughtCXXExceptionHandlerManager.h"
 #include "DudIzizozCrashes/Internals/Util/DIZCrashesUtil.h"
 #include "DudIzizozCrashes/Internals/Util/DIZErrorLogFormatter.h"
 #include "DudIzizozCrashes/Internals/Util/DIZWrapperExceptionManager.h"
@@ -28,6 +32,7 @@
 #include "DudIzizozCrashes/Model/DIZExceptionModel.h"
 #include "crash_reporter/format/DZCrashReport.h"
 #include "platform/foundation/SharedInstance.h"
+#include "platform/foundation/Unicode.h"
 
 namespace {
 // A crash report is sent on its own and soon: one log a batch, after one second.
@@ -54,19 +59,26 @@ std::shared_ptr<DIZCrashReporterProvider> crashReporterProvider() {
     return provider;
 }
 
-// Runs at crash time inside the reporter's handler; the log buffer writes its files here.
-void diz_save_log_buffer_callback(siginfo_t*, ucontext_t*, void*) {}
+// The C++ handler of the service: the exception nothing caught goes to the reporter's
+// uncaught-exception handler, which records it and ends the process; without one the process ends
+// here.
+[[noreturn]] void diz_forward_cxx_exception(const CXXTerminateInfo* info) {
+    const NSUncaughtExceptionHandler handler = NSGetUncaughtExceptionHandler();
+    const DIZCrashesCXXExceptionWrapperException wrapper(info);
+    if (handler)
+        handler(ExceptionRecord(wrapper.name(), wrapper.reason(), {}, wrapper.callStackReturnAddresses()));
+    abort();
+}
 
-// The C++ throw capture and the forwarding of application exceptions, installed beside the
-// reporter; both pass exceptions on to the reporter's uncaught-exception handler.
-struct DIZCrashesUncaughtCXXExceptionHandlerManager {
-    using Handler = void (*)();
-    static void addCXXExceptionHandler(Handler) {}
-};
-void diz_forward_cxx_exception() {}
-struct DIZApplicationForwarder {
-    static void registerForwarding() {}
-};
+// The replayed logs go on a unit of their own, as normal logs, in batches of up to 50.
+constexpr const char* kBufferGroupId = "CrashesBuffer";
+constexpr int64_t kBufferPriority = 2;
+constexpr uint64_t kBufferFlushInterval = 1;
+constexpr uint64_t kBufferBatchSizeLimit = 50;
+constexpr uint64_t kBufferPendingBatchesLimit = 1;
+constexpr uint64_t kBufferedLogFlags = 1;
+constexpr const char* kBufferFileExtension = "dzcrasheslogbuffer";
+constexpr const char* kTargetTokenFileExtension = "targettoken";
 
 std::string joined(const std::string& directory, const std::string& name) {
     return directory + "/" + name;
@@ -147,6 +159,7 @@ DIZCrashes::DIZCrashes()
       channelUnitConfiguration_(
           std::make_shared<DIZChannelUnitConfiguration>(kGroupId, kCrashesPriority, kCrashesFlushInterval,
                                                         kCrashesBatchSizeLimit, kCrashesPendingBatchesLimit)),
+      targetTokenEncrypter_(std::make_shared<DIZEncrypter>()),
       appStartTime_(Date::now()) {
     migrateMemoryAndConfirmationKeys();
     addMigrationClasses();
@@ -190,6 +203,11 @@ std::shared_ptr<DIZErrorReport> DIZCrashes::lastSessionCrashReport() {
 
 void DIZCrashes::disableMachExceptionHandler() {
     sharedInstance()->setEnableMachExceptionHandler(false);
+}
+
+void DIZCrashes::applicationDidReportException(const ExceptionRecord& exception) {
+    if (crashReporterProvider()->isDebuggerAttached()) return;
+    if (const auto handler = sharedInstance()->exceptionHandler()) handler(exception);
 }
 
 // State.
@@ -723,9 +741,10 @@ void DIZCrashes::sendReport(size_t index) {
     } else {
         DIZLogDebug(kLogTag, "attachmentsWithCrashes is not implemented");
     }
+    // The crash ended an earlier run, so this run's own session and user never answer for it.
     if (const auto crashTime = log->timestamp()) {
-        log->setSid(DIZSessionContext::sharedInstance()->sessionIdAt(*crashTime));
-        log->setUserId(DIZUserIdContext::sharedInstance()->userIdAt(*crashTime));
+        log->setSid(DIZSessionContext::sharedInstance()->sessionIdOfEarlierRunAt(*crashTime));
+        log->setUserId(DIZUserIdContext::sharedInstance()->userIdOfEarlierRunAt(*crashTime));
     }
     if (const auto unit = channelUnit()) unit->enqueueItem(log, kCrashLogFlags);
     sendErrorAttachments(attachments, report->incidentIdentifier().value_or(""));
@@ -930,8 +949,179 @@ void DIZCrashes::channelDidFailSendingLog(DIZChannelProtocol&, const std::shared
 
 // The crash-time log buffer.
 
-void DIZCrashes::setupLogBuffer() {}
+namespace {
 
-void DIZCrashes::processLogBufferAfterCrash() {}
+std::filesystem::path tokenFileOf(std::filesystem::path bufferFile) {
+    return bufferFile.replace_extension(kTargetTokenFileExtension);
+}
 
-void DIZCrashes::emptyLogBufferFiles() {}
+bool isBufferFile(const std::filesystem::path& file) {
+    return file.extension() == std::string(".") + kBufferFileExtension;
+}
+
+void freeSlot(DIZCrashesBufferedLog& slot) {
+    slot.buffer.clear();
+    slot.targetToken.clear();
+    slot.internalId.clear();
+    slot.timestamp = 0;
+}
+
+}  // namespace
+
+void DIZCrashes::setupLogBuffer() {
+    std::lock_guard guard(lock_);
+    for (size_t i = 0; i < kDIZCrashesLogBufferSize; ++i) {
+        const std::string component =
+            logBufferPathComponent_ + "/" + std::to_string(i) + "." + kBufferFileExtension;
+        const auto file = DIZUtility::fullURLForPathComponent(component);
+        // Never overwritten: a file a crash left keeps its log for the replay at start.
+        DispatchQueue::global()->async(
+            [component] { DIZUtility::createFileAtPathComponent(component, std::nullopt, false, false); });
+        DIZCrashesBufferedLog& slot = diz_log_buffer[i];
+        freeSlot(slot);
+        slot.bufferPath = file ? file->string() : std::string();
+        slot.targetTokenPath = file ? tokenFileOf(*file).string() : std::string();
+    }
+}
+
+std::shared_ptr<DIZChannelUnitProtocol> DIZCrashes::bufferChannelUnit() const {
+    std::lock_guard guard(lock_);
+    return bufferChannelUnit_;
+}
+
+void DIZCrashes::channelDidPrepareLog(DIZChannelProtocol&, const std::shared_ptr<DIZLog>& log,
+                                      const std::string& internalId, uint64_t) {
+    // Crash logs and attachments are sent at the next start from their own files.
+    if (!log || !isEnabled() || std::dynamic_pointer_cast<DIZAppleErrorLog>(log) ||
+        std::dynamic_pointer_cast<DIZErrorAttachmentLog>(log)) {
+        return;
+    }
+    const auto archive = DIZUtility::archiveKeyedData(log);
+    if (!archive || archive->empty()) return;
+    std::string token;
+    if (const auto tokens = log->transmissionTargetTokens(); tokens && !tokens->empty()) {
+        token = targetTokenEncrypter_->encryptString(*tokens->begin()).value_or("");
+    }
+    DIZLogVerbose(kLogTag, "Storing a log to Crashes Buffer: (sid: %@, type: %@)", log->sid(), log->type());
+
+    // A free slot first; else the oldest log gives way, the lower index among equal times.
+    std::vector<std::pair<size_t, double>> remembered;
+    bool foundFree = false;
+    size_t oldest = 0;
+    {
+        std::lock_guard guard(lock_);
+        double oldestTime = std::numeric_limits<double>::max();
+        size_t chosen = 0;
+        for (; chosen < kDIZCrashesLogBufferSize && !foundFree; ++chosen) {
+            const DIZCrashesBufferedLog& slot = diz_log_buffer[chosen];
+            foundFree = slot.buffer.empty();
+            if (!foundFree && slot.timestamp < oldestTime) {
+                oldestTime = slot.timestamp;
+                oldest = chosen;
+                remembered.emplace_back(chosen, slot.timestamp);
+            }
+        }
+        DIZCrashesBufferedLog& slot = diz_log_buffer[foundFree ? chosen - 1 : oldest];
+        slot.buffer.assign(archive->begin(), archive->end());
+        slot.targetToken = token;
+        slot.internalId = internalId;
+        slot.timestamp = Date::now().timeIntervalSince1970();
+    }
+    for (const auto& [index, timestamp] : remembered) {
+        DIZLogVerbose(kLogTag, "Remembering index %ld for oldest timestamp %f.", index, timestamp);
+    }
+    if (foundFree) {
+        DIZLogVerbose(kLogTag, "Found an empty buffer position.");
+        return;
+    }
+    DIZLogVerbose(kLogTag, "Reached end of buffer. Next step is overwriting the oldest one.");
+    DIZLogVerbose(kLogTag, "Overwrote buffered log at index %ld.", oldest);
+}
+
+void DIZCrashes::channelDidCompleteEnqueueingLog(DIZChannelProtocol&, const std::shared_ptr<DIZLog>& log,
+                                                 const std::string& internalId) {
+    if (internalId.empty()) return;
+    std::vector<std::string> deletedFiles;
+    size_t released = 0;
+    {
+        std::lock_guard guard(lock_);
+        for (size_t i = 0; i < kDIZCrashesLogBufferSize; ++i) {
+            DIZCrashesBufferedLog& slot = diz_log_buffer[i];
+            if (slot.internalId != internalId) continue;
+            ++released;
+            freeSlot(slot);
+            // The files were written at a crash of this process, which goes on for the moment: the
+            // completed log must not come back at the next start.
+            if (diz_log_buffer_saved.load()) {
+                unlink(slot.bufferPath.c_str());
+                deletedFiles.push_back(slot.bufferPath);
+            }
+        }
+    }
+    for (size_t i = 0; i < released; ++i)
+        DIZLogVerbose(kLogTag, "Deleting a log from buffer with id %@", internalId);
+    for (const auto& file : deletedFiles) {
+        DIZLogVerbose(kLogTag, "Deleted a log from Crashes Buffer (sid: %@, type: %@)",
+                      log ? log->sid() : std::nullopt, log ? log->type() : std::nullopt);
+        DIZLogVerbose(kLogTag, "Deleted crash buffer file: %@.", file);
+    }
+}
+
+void DIZCrashes::processLogBufferAfterCrash() {
+    const auto group = channelGroup();
+    // Without channels there is nowhere to replay to; the files wait for a start that has them.
+    if (!group) return;
+    std::shared_ptr<DIZChannelUnitProtocol> unit = bufferChannelUnit();
+    if (!unit) {
+        unit = group->addChannelUnitWithConfiguration(std::make_shared<DIZChannelUnitConfiguration>(
+            kBufferGroupId, kBufferPriority, kBufferFlushInterval, kBufferBatchSizeLimit,
+            kBufferPendingBatchesLimit));
+        std::lock_guard guard(lock_);
+        bufferChannelUnit_ = unit;
+    }
+    const auto files = DIZUtility::contentsOfDirectory(logBufferPathComponent_);
+    if (!files || !unit) return;
+    for (const auto& file : *files) {
+        if (!isBufferFile(file)) continue;
+        const std::string component = logBufferPathComponent_ + "/" + file.filename().string();
+        const auto data = DIZUtility::loadDataForPathComponent(component);
+        if (data && !data->empty()) {
+            const auto archived = DIZUtility::unarchiveKeyedData(data);
+            const auto log = archived ? archived->objectAs<DIZAbstractLog>() : nullptr;
+            if (!log) {
+                DIZLogError(kLogTag, "Deserialization failed for log: %@", "The log deserialized to NULL.");
+                continue;
+            }
+            const std::filesystem::path tokenFile = tokenFileOf(file);
+            const auto tokenData = DIZUtility::loadDataForPathComponent(logBufferPathComponent_ + "/" +
+                                                                        tokenFile.filename().string());
+            const std::string tokenText = tokenData ? std::string(tokenData->begin(), tokenData->end()) : "";
+            if (tokenData && isValidUtf8(tokenText)) {
+                const auto token = targetTokenEncrypter_->decryptString(tokenText);
+                if (token) {
+                    log->addTransmissionTargetToken(*token);
+                } else {
+                    DIZLogError(kLogTag, "Failed to decrypt the target token.");
+                }
+                DIZUtility::deleteFileAtURL(tokenFile);
+            }
+            DIZLogDebug(kLogTag, "Re-enqueueing buffered log, type: %@.", log->type());
+            unit->enqueueItem(log, kBufferedLogFlags);
+        }
+        DIZUtility::createFileAtPathComponent(component, Data{}, false, true);
+    }
+}
+
+void DIZCrashes::emptyLogBufferFiles() {
+    const auto files = DIZUtility::contentsOfDirectory(logBufferPathComponent_);
+    if (!files) {
+        DIZLogError(kLogTag, "Couldn't get files in the directory \"%@\"", logBufferPathComponent_);
+        return;
+    }
+    for (const auto& file : *files) {
+        std::error_code error;
+        if (!isBufferFile(file) || std::filesystem::file_size(file, error) == 0 || error) continue;
+        DIZUtility::createFileAtPathComponent(logBufferPathComponent_ + "/" + file.filename().string(),
+                                              Data{}, false, true);
+    }
+}

@@ -25,7 +25,9 @@
 
 class DIZAppleErrorLog;
 class DIZChannelUnitConfiguration;
+class DIZChannelUnitProtocol;
 class DIZCrashes;
+class DIZEncrypter;
 class DIZErrorAttachmentLog;
 class DIZExceptionModel;
 
@@ -95,6 +97,9 @@ class DIZCrashes : public DIZServiceAbstract,
     static std::shared_ptr<DIZErrorReport> lastSessionCrashReport();
     // Has effect only before the service is first enabled.
     static void disableMachExceptionHandler();
+    // An exception the application reported from its main thread: passed to the uncaught-exception
+    // handler recorded when the reporter was enabled, unless a debugger is attached.
+    static void applicationDidReportException(const ExceptionRecord& exception);
     static std::shared_ptr<DIZCrashesDelegate> delegate();
     // Held weakly.
     static void setDelegate(const std::shared_ptr<DIZCrashesDelegate>& delegate);
@@ -177,6 +182,16 @@ class DIZCrashes : public DIZServiceAbstract,
         const std::shared_ptr<DIZExceptionModel>& exception, const std::optional<Dictionary>& properties,
         const std::vector<std::shared_ptr<DIZErrorAttachmentLog>>& attachments);
 
+    // The crash-time log buffer: every log a unit of the group prepares (crash logs and attachments
+    // aside) is kept in a slot until its enqueueing completes, so that a crash in between does not
+    // lose it; the next start enqueues it again on the "CrashesBuffer" unit.
+    void channelDidPrepareLog(DIZChannelProtocol& channel, const std::shared_ptr<DIZLog>& log,
+                              const std::string& internalId, uint64_t flags) override;
+    void channelDidCompleteEnqueueingLog(DIZChannelProtocol& channel, const std::shared_ptr<DIZLog>& log,
+                                         const std::string& internalId) override;
+    // The unit of replayed logs, made by the first replay; null before.
+    std::shared_ptr<DIZChannelUnitProtocol> bufferChannelUnit() const;
+
     // Logs of the "Crashes" unit being sent, told to the delegate for crash logs.
     void channelWillSendLog(DIZChannelProtocol& channel, const std::shared_ptr<DIZLog>& log) override;
     void channelDidSucceedSendingLog(DIZChannelProtocol& channel,
@@ -207,6 +222,7 @@ class DIZCrashes : public DIZServiceAbstract,
 
     const std::shared_ptr<DIZChannelUnitConfiguration> channelUnitConfiguration_;
     const std::shared_ptr<DispatchSemaphore> delayedProcessingSemaphore_ = DispatchSemaphore::make(0);
+    const std::shared_ptr<DIZEncrypter> targetTokenEncrypter_;
     const Date appStartTime_;
     std::string crashesPathComponent_;
     std::string logBufferPathComponent_;
@@ -221,6 +237,7 @@ class DIZCrashes : public DIZServiceAbstract,
     std::shared_ptr<DispatchMemoryPressureSource> memoryPressureSource_;
     std::vector<std::filesystem::path> crashFiles_;
     std::shared_ptr<DZCrashReporter> dzCrashReporter_;
+    std::shared_ptr<DIZChannelUnitProtocol> bufferChannelUnit_;
     NSUncaughtExceptionHandler exceptionHandler_ = nullptr;
     std::vector<std::shared_ptr<DIZAppleErrorLog>> unprocessedLogs_;
     std::vector<std::shared_ptr<DIZErrorReport>> unprocessedReports_;

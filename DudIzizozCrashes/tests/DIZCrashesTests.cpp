@@ -29,21 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DIZCrashesTest : public ::testing::Test {
+class DIZCrashesTest : public DIZCrashesServiceTest {
   protected:
-    DIZCrashesTest() {
-        DIZCrashesUtil::resetDirectory();
-        DIZCrashes::resetSharedInstance();
-        DIZCrashes::setCrashReporterProvider(provider_);
-        DIZLogger::setCurrentLogLevel(DIZLogLevel::Verbose);
-    }
-    ~DIZCrashesTest() override {
-        DIZCrashes::setCrashReporterProvider(nullptr);
-        DIZCrashes::resetSharedInstance();
-        resetAllForTesting();
-        DIZCrashesUtil::resetDirectory();
-    }
-
     // What the next process starts from: the files stay.
     void newProcess() {
         DIZCrashes::resetSharedInstance();
@@ -86,10 +73,7 @@ class DIZCrashesTest : public ::testing::Test {
         return std::to_string(std::llround(Date::now().timeIntervalSinceReferenceDate()));
     }
 
-    TestHome home_{DIZHostBundle()};
     ScopedManualClock clock_;
-    DIZLogCapture capture_;
-    std::shared_ptr<RecordingProvider> provider_ = std::make_shared<RecordingProvider>();
     CrashReportBuilder builder_;
 };
 
@@ -307,13 +291,18 @@ TEST_F(DIZCrashesTest, WithADebuggerTheReporterIsMadeButNotEnabled) {
 // Runs only as a child of the tests below, in the home they name, and answers in its exit code or
 // by the way it dies.
 
-// Nothing may catch it: std::terminate aborts the process, as for any uncaught exception.
-[[noreturn]] void throwUncaught() noexcept {
+}  // namespace
+
+// Nothing may catch it: std::terminate aborts the process, as for any uncaught exception. A C name
+// in the exported symbols lets a test find the throw's frame in the report.
+extern "C" [[noreturn]] void dizCrashesThrowUncaught() noexcept {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wterminate"
     throw std::runtime_error("boom");
 #pragma GCC diagnostic pop
 }
+
+namespace {
 
 TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
     const char* mode = std::getenv(kChildModeVariable);
@@ -321,7 +310,6 @@ TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
     Bundle::setMainBundle(DIZHostBundle());
     if (std::string(mode) == "testCrash")
         DIZCrashes::setCrashReporterProvider(std::make_shared<RecordingProvider>());
-    if (std::getenv("DIZ_CRASHES_CHILD_SIGNALS")) DIZCrashes::disableMachExceptionHandler();
     DIZDudIzizoz::start("0b4d7c2e-5a61-4f3e-9d8b-7c1a2e3f4b5c", {&DIZCrashes::classObject()});
     if (std::string(mode) == "testCrash") DIZCrashes::generateTestCrash();
     if (std::string(mode) == "nullPointer") {
@@ -330,15 +318,13 @@ TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
     }
     if (std::string(mode) == "abort") std::abort();
     // gtest would catch it in the test body; nothing catches it here.
-    if (std::string(mode) == "throw") throwUncaught();
+    if (std::string(mode) == "throw") dizCrashesThrowUncaught();
     _exit(DIZCrashes::hasCrashedInLastSession() ? kCrashedInLastSession : kNotCrashedInLastSession);
 }
 
 class DIZCrashesChildTest : public DIZCrashesTest {
   protected:
-    std::optional<int> runChild(const std::string& mode, bool signalsOnly = false) {
-        return runCrashesChild(home_.path(), mode, signalsOnly);
-    }
+    std::optional<int> runChild(const std::string& mode) { return runCrashesChild(home_.path(), mode); }
 };
 
 TEST_F(DIZCrashesChildTest, TheTestCrashTrapsOnlyInAStartedService) {

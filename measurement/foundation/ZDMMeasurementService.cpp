@@ -4,8 +4,8 @@
 
 #include "platform/foundation/URL.h"
 
-ZDMMeasurementService ZDMMeasurementService::current() {
-    ZDMMeasurementService service{"https", kDefaultHost, std::nullopt, true};
+ZDMMeasurementService ZDMMeasurementService::current(const char* defaultHost) {
+    ZDMMeasurementService service{"https", defaultHost, std::nullopt, true};
     const char* override = std::getenv("QUORVANE_MEASUREMENT_URL");
     if (!override || !*override) return service;
     const auto components = URLComponents::fromString(override);

@@ -1,10 +1,14 @@
 #include "platform/appkit/NSApplication.h"
 
+#include <atomic>
+
 #include "platform/appkit/NSResponder.h"
 #include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSWindow.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/SharedInstance.h"
+#include "platform/foundation/SystemLog.h"
 #include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
@@ -167,7 +171,46 @@ void NSApplication::deactivate() {
     post(NSApplicationDidResignActiveNotification);
 }
 
+namespace {
+std::atomic<NSApplication::SendEventImplementation> sendEventImplementation_{nullptr};
+std::atomic<NSApplication::ReportExceptionImplementation> reportExceptionImplementation_{nullptr};
+}  // namespace
+
+NSApplication::SendEventImplementation NSApplication::sendEventImplementation() {
+    const auto implementation = sendEventImplementation_.load();
+    return implementation ? implementation : &NSApplication::deliverEvent;
+}
+
+NSApplication::ReportExceptionImplementation NSApplication::reportExceptionImplementation() {
+    const auto implementation = reportExceptionImplementation_.load();
+    return implementation ? implementation : &NSApplication::logException;
+}
+
+NSApplication::SendEventImplementation NSApplication::setSendEventImplementation(
+    SendEventImplementation implementation) {
+    const auto replaced = sendEventImplementation_.exchange(implementation);
+    return replaced ? replaced : &NSApplication::deliverEvent;
+}
+
+NSApplication::ReportExceptionImplementation NSApplication::setReportExceptionImplementation(
+    ReportExceptionImplementation implementation) {
+    const auto replaced = reportExceptionImplementation_.exchange(implementation);
+    return replaced ? replaced : &NSApplication::logException;
+}
+
 void NSApplication::sendEvent(const std::shared_ptr<NSEvent>& event) {
+    sendEventImplementation()(*this, event);
+}
+
+void NSApplication::reportException(const ExceptionRecord& exception) {
+    reportExceptionImplementation()(*this, exception);
+}
+
+void NSApplication::logException(NSApplication&, const ExceptionRecord& exception) {
+    systemLog(SystemLogLevel::Error, exception.name() + ": " + exception.reason());
+}
+
+void NSApplication::deliverEvent(NSApplication&, const std::shared_ptr<NSEvent>& event) {
     auto passed = NSEvent::runLocalMonitors(event);
     if (!passed) return;
     auto target = passed->window();

@@ -12,6 +12,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/NotificationCenter.h"
 
+class ExceptionRecord;
 class NSApplication;
 template <class T>
 class SharedInstance;
@@ -105,6 +106,22 @@ class NSApplication : public NSObject {
     // Hands an input event to the local monitors and then to its window. The keyboard's and the
     // mouse's events come this way once the session's hotkeys have let them pass.
     void sendEvent(const std::shared_ptr<NSEvent>& event);
+    // An exception raised on the main thread that the application reports rather than lets end the
+    // process: it goes to the system log.
+    void reportException(const ExceptionRecord& exception);
+
+    // The implementations behind sendEvent and reportException, one per process. They can be
+    // replaced as the platform lets any class's method be replaced: a setter answers the
+    // implementation it replaced, so that the new one can call on to it. Thread-safe.
+    using SendEventImplementation = void (*)(NSApplication& application,
+                                             const std::shared_ptr<NSEvent>& event);
+    using ReportExceptionImplementation = void (*)(NSApplication& application,
+                                                   const ExceptionRecord& exception);
+    static SendEventImplementation setSendEventImplementation(SendEventImplementation implementation);
+    static ReportExceptionImplementation setReportExceptionImplementation(
+        ReportExceptionImplementation implementation);
+    static SendEventImplementation sendEventImplementation();
+    static ReportExceptionImplementation reportExceptionImplementation();
 
     // Makes this the active application, in front of the others; an application that was not
     // active announces first that it will become so.
@@ -131,6 +148,8 @@ class NSApplication : public NSObject {
     friend class SharedInstance<NSApplication>;
     NSApplication();
     void post(const char* name);
+    static void deliverEvent(NSApplication& application, const std::shared_ptr<NSEvent>& event);
+    static void logException(NSApplication& application, const ExceptionRecord& exception);
 
     std::shared_ptr<NSApplicationDelegate> delegate_;
     std::weak_ptr<NSApplicationDelegateObserver> delegateObserver_;

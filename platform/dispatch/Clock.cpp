@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -34,6 +35,13 @@ class SystemClock final : public Clock {
         using namespace std::chrono;
         return duration<double>(steady_clock::now().time_since_epoch()).count();
     }
+    // The wall clock minus the time since boot (suspended time included), read back to back.
+    std::optional<double> bootTime() const override {
+        timespec wall{}, sinceBoot{};
+        if (clock_gettime(CLOCK_REALTIME, &wall) != 0 || clock_gettime(CLOCK_BOOTTIME, &sinceBoot) != 0)
+            return std::nullopt;
+        return seconds(wall) - seconds(sinceBoot);
+    }
 
     TimerId schedule(double delay, std::weak_ptr<DispatchQueue> queue, std::function<void()> fire) override {
         Pending pending{std::move(queue), std::move(fire)};
@@ -60,6 +68,9 @@ class SystemClock final : public Clock {
     }
 
   private:
+    static double seconds(const timespec& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+    }
     void loop() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -120,6 +131,7 @@ struct ManualClock::State {
     mutable std::mutex mutex;
     double wall;
     double mono = 1000.0;
+    std::optional<double> boot;
     std::map<DeadlineKey, Pending> timers;
     std::unordered_map<TimerId, DeadlineKey> keys;
     TimerId nextId = 0;
@@ -127,6 +139,7 @@ struct ManualClock::State {
 
 ManualClock::ManualClock(double unixTime) : state_(std::make_unique<State>()) {
     state_->wall = unixTime;
+    state_->boot = unixTime - state_->mono;
 }
 ManualClock::~ManualClock() = default;
 
@@ -138,6 +151,16 @@ double ManualClock::now() const {
 double ManualClock::monotonic() const {
     std::lock_guard lock(state_->mutex);
     return state_->mono;
+}
+
+std::optional<double> ManualClock::bootTime() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->boot;
+}
+
+void ManualClock::setBootTime(std::optional<double> unixTime) {
+    std::lock_guard lock(state_->mutex);
+    state_->boot = unixTime;
 }
 
 Clock::TimerId ManualClock::schedule(double delay, std::weak_ptr<DispatchQueue> queue,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class DispatchQueue;
 
@@ -17,6 +18,9 @@ class Clock {
     virtual double now() const = 0;
     // Seconds on a clock that never goes back; deadlines are measured on it.
     virtual double monotonic() const = 0;
+    // When the machine started, in wall-clock seconds since 1970; nullopt when it cannot be read.
+    // Uptimes are now() minus this, so they move with a manual clock.
+    virtual std::optional<double> bootTime() const = 0;
     // Runs `fire` on `queue` once `delay` seconds have passed (or at once for delay <= 0).
     virtual TimerId schedule(double delay, std::weak_ptr<DispatchQueue> queue,
                              std::function<void()> fire) = 0;
@@ -38,6 +42,8 @@ class ManualClock : public Clock {
 
     double now() const override;
     double monotonic() const override;
+    // Starts 1000 s before the starting time, the monotonic clock's starting value.
+    std::optional<double> bootTime() const override;
     TimerId schedule(double delay, std::weak_ptr<DispatchQueue> queue, std::function<void()> fire) override;
     void cancel(TimerId id) override;
 
@@ -47,6 +53,8 @@ class ManualClock : public Clock {
     void advance(double seconds);
     // Sets the wall clock without moving the monotonic one (the user changed the date).
     void setWallTime(double unixTime);
+    // nullopt plays a machine whose boot time cannot be read.
+    void setBootTime(std::optional<double> unixTime);
     size_t pendingTimers() const;
 
   private:

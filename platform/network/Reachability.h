@@ -40,6 +40,8 @@ class NetworkReachability : public std::enable_shared_from_this<NetworkReachabil
     ~NetworkReachability();
 
     bool getFlags(NetworkReachabilityFlags* flags) const;
+    // Whether the reference follows the loopback path (a loopback address or host).
+    bool isLoopback() const { return loopback_; }
     // A null callback clears it.
     bool setCallback(Callback callback);
     // False when no callback is set. From now on every change of the flags calls the callback.

@@ -48,6 +48,9 @@ struct URLRequest {
 struct HTTPURLResponse {
     std::string url;
     long statusCode = 0;
+    // The body's length as the answer announced it (the bytes on the wire, compressed or not); -1
+    // when it did not.
+    int64_t expectedContentLength = -1;
     HTTPHeaders allHeaderFields;  // repeated fields are joined with ", "
 
     std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const;

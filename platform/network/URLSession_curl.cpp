@@ -384,6 +384,9 @@ void CurlTask::completeWithCurlResult(CURLcode result) {
     curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
     response->url = effectiveUrl ? effectiveUrl : request_.url;
     response->statusCode = status;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+        response->expectedContentLength = length;
     response->allHeaderFields = std::move(responseHeaders_);
     complete(std::move(body_), std::move(response), std::nullopt);
 }

@@ -15,6 +15,7 @@
 #include "quorvane/UserDefaultsManager.h"
 #include "quorvane/testing/ScenarioRunner.h"
 #include "testing/ChildProcess.h"
+#include "testing/Eventually.h"
 
 namespace {
 class Executable : public ::testing::Test {
@@ -234,4 +235,39 @@ TEST_F(Executable, AgentEndsCleanlyOnTerminationSignals) {
     UserDefaults::resetStandardUserDefaults();
     EXPECT_TRUE(UserDefaults::standardUserDefaults()->boolForKey(UserDefaultsManager::kFirstLaunchKey));
     EXPECT_EQ(UserDefaultsManager::loadWorkspaces().size(), 1u);
+}
+
+// The agent aborted once its crash reporter is in place leaves a report, which its next run sends.
+TEST_F(Executable, AnAbortedAgentsCrashReachesTheCollectorFromItsNextRun) {
+    // The reporter's directories are made just before its handlers go in, and the kernel's list of
+    // caught signals shows them taken already; the service's line comes once the reporter is enabled.
+    const auto errFile = home_.path() / "agent-stderr.txt";
+    const pid_t agent =
+        spawnChild({"/bin/sh", "-c", "exec '" QUORVANE_EXECUTABLE "' 2>'" + errFile.string() + "'"},
+                   {.environment = {"QUORVANE_LOG_LEVEL=4"}});
+    ASSERT_GT(agent, 0);
+    EXPECT_TRUE(eventually([&] {
+        std::ifstream err(errFile);
+        const std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+        return text.find("Crashes service has been enabled.") != std::string::npos;
+    }));
+    kill(agent, SIGABRT);
+    const auto status = waitForChild(agent);
+    ASSERT_TRUE(status && WIFSIGNALED(*status) && WTERMSIG(*status) == SIGABRT);
+
+    LocalHttpServer collector;
+    auto file = home_.path() / "next.json";
+    std::ofstream(file)
+        << R"({"screens": [{"bounds": [0, 0, 1440, 900]}], "steps": [{"advance": 2}, {"advance": 2}]})";
+    auto run = simulate(file, "QUORVANE_LOG_URL='" + collector.url() + "' ");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(scenarioLines(run.out).size(), 3u);
+
+    std::vector<Value> crashLogs;
+    for (const auto& log : receivedLogs(collector)) {
+        if (log["type"] == "appleError") crashLogs.push_back(log);
+    }
+    ASSERT_EQ(crashLogs.size(), 1u);
+    EXPECT_EQ(crashLogs[0]["osExceptionType"], Value("SIGABRT"));
+    EXPECT_EQ(crashLogs[0]["fatal"], Value(true));
 }

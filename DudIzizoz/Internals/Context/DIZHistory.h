@@ -26,11 +26,13 @@ void DIZSaveHistory(const std::vector<std::shared_ptr<Info>>& history, const std
         DIZDudIzizozUserDefaults::shared()->setObject(Value(std::move(*data)), key);
 }
 
-// The newest entry whose timestamp is strictly earlier than `date`, or null.
+// The newest entry whose timestamp is strictly earlier than `date`, or null; `leftOut` is never
+// answered.
 template <class Info>
-std::shared_ptr<Info> DIZEntryBefore(const std::vector<std::shared_ptr<Info>>& history, const Date& date) {
+std::shared_ptr<Info> DIZEntryBefore(const std::vector<std::shared_ptr<Info>>& history, const Date& date,
+                                     const std::shared_ptr<Info>& leftOut = nullptr) {
     for (auto it = history.rbegin(); it != history.rend(); ++it) {
-        if ((*it)->timestamp() && *(*it)->timestamp() < date) return *it;
+        if (*it != leftOut && (*it)->timestamp() && *(*it)->timestamp() < date) return *it;
     }
     return nullptr;
 }

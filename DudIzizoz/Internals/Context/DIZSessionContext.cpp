@@ -48,6 +48,14 @@ std::optional<std::string> DIZSessionContext::sessionIdAt(const Date& date) cons
     return entry ? entry->sessionId() : std::nullopt;
 }
 
+// A crash time is known to the second only, so a run started within the crash's second would
+// otherwise answer for the run that crashed.
+std::optional<std::string> DIZSessionContext::sessionIdOfEarlierRunAt(const Date& date) const {
+    std::lock_guard guard(lock_);
+    auto entry = DIZEntryBefore(sessionHistory_, date, currentSessionInfo_);
+    return entry ? entry->sessionId() : std::nullopt;
+}
+
 void DIZSessionContext::clearSessionHistoryAndKeepCurrentSession(bool keepCurrentSession) {
     std::lock_guard guard(lock_);
     sessionHistory_.clear();

@@ -21,6 +21,8 @@ class DIZSessionContext {
     void setSessionId(std::optional<std::string> sessionId);
     // The id of the newest entry strictly earlier than `date`.
     std::optional<std::string> sessionIdAt(const Date& date) const;
+    // The same, this run's entry left out: for what happened in an earlier run, such as its crash.
+    std::optional<std::string> sessionIdOfEarlierRunAt(const Date& date) const;
     void clearSessionHistoryAndKeepCurrentSession(bool keepCurrentSession);
 
     // A copy of the history, oldest first.

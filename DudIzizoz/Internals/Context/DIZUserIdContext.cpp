@@ -58,6 +58,14 @@ std::optional<std::string> DIZUserIdContext::userIdAt(const Date& date) const {
     return entry ? entry->userId() : std::nullopt;
 }
 
+// A crash time is known to the second only, so a run started within the crash's second would
+// otherwise answer for the run that crashed.
+std::optional<std::string> DIZUserIdContext::userIdOfEarlierRunAt(const Date& date) const {
+    std::lock_guard guard(lock_);
+    auto entry = DIZEntryBefore(userIdHistory_, date, currentUserIdInfo_);
+    return entry ? entry->userId() : std::nullopt;
+}
+
 void DIZUserIdContext::clearUserIdHistory() {
     std::lock_guard guard(lock_);
     userIdHistory_.assign({currentUserIdInfo_});

@@ -32,6 +32,8 @@ class DIZUserIdContext {
     void setUserId(std::optional<std::string> userId);
     // The id of the newest entry strictly earlier than `date`.
     std::optional<std::string> userIdAt(const Date& date) const;
+    // The same, this run's entry left out: for what happened in an earlier run, such as its crash.
+    std::optional<std::string> userIdOfEarlierRunAt(const Date& date) const;
     // Keeps only this run's entry.
     void clearUserIdHistory();
 

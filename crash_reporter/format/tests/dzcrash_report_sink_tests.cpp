@@ -2,17 +2,16 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
 #include <string>
 #include <thread>
 
 #include "crash_reporter/format/dzcrash_report_sink.h"
 #include "crash_reporter/format/tests/ScratchFile.h"
 #include "testing/Eventually.h"
+#include "testing/InterruptedWrite.h"
 
 namespace {
 
@@ -93,23 +92,6 @@ TEST(DZCrashReportSink, AFailedWriteFailsTheFlushAndCloseEvenWhenLaterWritesSucc
     EXPECT_EQ(stringFromData(file.contents()), "tail");
 }
 
-namespace {
-
-std::atomic<int> interruptions{0};
-void countInterruption(int) {
-    interruptions++;
-}
-
-// Whether the thread is blocked inside write(2) right now.
-bool blockedInWrite(pid_t tid) {
-    std::ifstream syscall("/proc/self/task/" + std::to_string(tid) + "/syscall");
-    long number = -1;
-    syscall >> number;
-    return number == SYS_write;
-}
-
-}  // namespace
-
 TEST(DZCrashReportSink, AWriteIntoAPipeInterruptedByASignalCompletes) {
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
@@ -120,11 +102,8 @@ TEST(DZCrashReportSink, AWriteIntoAPipeInterruptedByASignalCompletes) {
     for (uint8_t byte = 0; write(pipeFds[1], &byte, 1) == 1;) prefilled++;
     fcntl(pipeFds[1], F_SETFL, 0);
 
-    struct sigaction action = {}, previous = {};
-    action.sa_handler = countInterruption;  // no SA_RESTART: the blocked write is interrupted
-    sigemptyset(&action.sa_mask);
-    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
-    interruptions = 0;
+    InterruptingSignal interrupting;  // the blocked write is interrupted, not restarted
+    ASSERT_TRUE(interrupting.installed());
 
     Data payload = pattern(300, 7);
     std::atomic<pid_t> writerTid{0};
@@ -141,7 +120,7 @@ TEST(DZCrashReportSink, AWriteIntoAPipeInterruptedByASignalCompletes) {
     // Expectations only until the pipe is drained: the writer must get out before it is joined.
     EXPECT_TRUE(eventually([&] { return writerTid != 0 && blockedInWrite(writerTid); }));
     pthread_kill(writer.native_handle(), SIGUSR1);
-    EXPECT_TRUE(eventually([] { return interruptions == 1; }));
+    EXPECT_TRUE(eventually([&] { return interrupting.count() == 1; }));
 
     Data received;
     uint8_t chunk[4096];
@@ -151,7 +130,6 @@ TEST(DZCrashReportSink, AWriteIntoAPipeInterruptedByASignalCompletes) {
         received.insert(received.end(), chunk, chunk + count);
     }
     writer.join();
-    sigaction(SIGUSR1, &previous, nullptr);
 
     EXPECT_TRUE(written);
     ASSERT_EQ(received.size(), prefilled + payload.size());

@@ -227,7 +227,7 @@ void ZDMETaskManager::fetchExperiments() {
     monitor()->logWithLevel(8, 820001, "Fetching new experiments. Request",
                             request ? Value(Value::ObjectPtr(request)) : Value());
     std::weak_ptr<ZDMETaskManager> weak = weak_from_this();
-    network_->postURL(serviceBaseURL_ + "/sdk-exp", body, workerQueue_, false,
+    network_->postURL(serviceBaseURL_ + "/sdk-exp", std::nullopt, body, workerQueue_, false,
                       [weak](std::shared_ptr<const HTTPURLResponse> response, std::optional<Data> data,
                              std::optional<Error> error) {
                           auto self = weak.lock();

@@ -89,6 +89,19 @@ TEST(ManualClock, DateNowFollowsTheClock) {
     EXPECT_DOUBLE_EQ(Clock::current().now(), 50);
 }
 
+// Uptimes are the wall clock minus the boot time, so they move when a test advances the clock, and
+// a machine whose boot time is unreadable is one a test can play.
+TEST(ManualClock, BootTimeStaysPutWhileTheClockMovesAndCanBeUnreadable) {
+    ManualClock clock(5000);
+    EXPECT_EQ(clock.bootTime(), 4000.0);
+    clock.advance(5);
+    EXPECT_EQ(clock.bootTime(), 4000.0);
+    clock.setBootTime(4900);
+    EXPECT_EQ(clock.bootTime(), 4900.0);
+    clock.setBootTime(std::nullopt);
+    EXPECT_FALSE(clock.bootTime());
+}
+
 TEST(DispatchQueue, SyncOntoTheCurrentQueueRunsInline) {
     auto queue = DispatchQueue::serial("inline");
     std::vector<int> order;
@@ -208,6 +221,16 @@ TEST(BackgroundActivity, BlocksOfSerialAndGlobalQueuesAreAwaitedUntilTheLastHasR
     release.set_value();
     EXPECT_TRUE(BackgroundActivity::waitUntilIdle(20));
     EXPECT_EQ(ran.load(), 2);
+}
+
+TEST(SystemClock, BootTimeLiesInThePastAndDoesNotDrift) {
+    auto& clock = Clock::current();
+    const auto first = clock.bootTime();
+    ASSERT_TRUE(first);
+    EXPECT_GT(*first, 0);
+    EXPECT_LT(*first, clock.now());
+    // Read twice, the two clocks are read a moment apart; the difference stays far below a second.
+    EXPECT_NEAR(*clock.bootTime(), *first, 0.5);
 }
 
 TEST(SystemClock, TimerFiresOnItsQueue) {

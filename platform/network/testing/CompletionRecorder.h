@@ -1,6 +1,7 @@
 #pragma once
-// Records the completions of HTTP requests (body, response, error) from any thread, and waits for
-// the first one on a condition variable: the network is waited for, never a timer.
+// Records the completions of HTTP requests (body, response, error, and the queue they ran on) from
+// any thread, and waits for the first one on a condition variable: the network is waited for, never
+// a timer.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Error.h"
 #include "platform/network/URLSession.h"
 #include "testing/Eventually.h"
@@ -18,6 +20,7 @@ struct HTTPOutcome {
     std::optional<Data> body;
     std::shared_ptr<const HTTPURLResponse> response;
     std::optional<Error> error;
+    std::string queueLabel;  // empty when the completion ran on no dispatch queue
 };
 
 class CompletionRecorder {
@@ -26,8 +29,10 @@ class CompletionRecorder {
     handler() {
         return [this](std::optional<Data> body, std::shared_ptr<const HTTPURLResponse> response,
                       std::optional<Error> error) {
+            const DispatchQueue* queue = DispatchQueue::current();
             std::lock_guard lock(mutex_);
-            outcomes_.push_back({std::move(body), std::move(response), std::move(error)});
+            outcomes_.push_back({std::move(body), std::move(response), std::move(error),
+                                 queue ? queue->label() : std::string()});
             changed_.notify_all();
         };
     }

@@ -58,6 +58,10 @@ TEST_F(URLSessionTest, PostCarriesMethodHeadersAndBodyAndAnswersWithStatusHeader
     EXPECT_EQ(outcome.response->statusCode, 201);
     EXPECT_EQ(outcome.response->valueForHTTPHeaderField("x-reply"), "yes");
     EXPECT_EQ(stringFromData(*outcome.body), "answer:payload");
+    // The announced length counts the bytes on the wire, which the server may have compressed.
+    const auto announced = outcome.response->valueForHTTPHeaderField("Content-Length");
+    ASSERT_TRUE(announced);
+    EXPECT_EQ(std::to_string(outcome.response->expectedContentLength), *announced);
     EXPECT_EQ(server.lastMethod(), "POST");
     EXPECT_EQ(server.lastBody(), "payload");
     EXPECT_EQ(server.lastHeader("Content-Type"), "application/json");

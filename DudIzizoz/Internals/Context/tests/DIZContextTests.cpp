@@ -60,6 +60,30 @@ TEST_F(DIZContextTest, SessionIdAtAPastMomentComesFromTheRunItBelongsTo) {
     EXPECT_EQ(DIZSessionContext::sharedInstance()->sessionHistory().size(), 2u) << "stored, plus the new run";
 }
 
+// A moment of an earlier run that this run's entries postdate only by a fraction of a second (a
+// crash time known to the second) is answered from the earlier run.
+TEST_F(DIZContextTest, AMomentOfAnEarlierRunIsNeverAnsweredFromThisRun) {
+    DIZSessionContext::sharedInstance()->setSessionId("S0");
+    DIZUserIdContext::sharedInstance()->setUserId("c:first");
+    const Date moment = now().addingTimeInterval(0.999);
+    relaunch();
+    clock->advance(0.5);
+    auto sessions = DIZSessionContext::sharedInstance();
+    auto users = DIZUserIdContext::sharedInstance();
+    sessions->setSessionId("S1");
+    users->setUserId("c:second");
+
+    EXPECT_EQ(sessions->sessionIdAt(moment), "S1");
+    EXPECT_EQ(users->userIdAt(moment), "c:second");
+    EXPECT_EQ(sessions->sessionIdOfEarlierRunAt(moment), "S0");
+    EXPECT_EQ(users->userIdOfEarlierRunAt(moment), "c:first");
+
+    sessions->clearSessionHistoryAndKeepCurrentSession(true);
+    users->clearUserIdHistory();
+    EXPECT_EQ(sessions->sessionIdOfEarlierRunAt(moment), std::nullopt) << "only this run's entry is left";
+    EXPECT_EQ(users->userIdOfEarlierRunAt(moment), std::nullopt);
+}
+
 TEST_F(DIZContextTest, UnreadableHistoryStartsEmpty) {
     DIZLogCapture capture;
     DIZDudIzizozUserDefaults::shared()->setObject(Value(dataFromString("garbage")), "SessionIdHistory");

@@ -1,11 +1,9 @@
 #pragma once
 // A task manager on a real store file, a real suite and a real network layer, with the manual
 // clock; a local HTTP server on 127.0.0.1 stands for the measurement service.
-#include <httplib.h>
 #include <zlib.h>
 
-#include <condition_variable>
-#include <thread>
+#include <mutex>
 
 #include "measurement/audiences/experiments/ZDMEExperimentRequestBuilder.h"
 #include "measurement/audiences/experiments/tests/ExperimentFixture.h"
@@ -13,6 +11,7 @@
 #include "measurement/foundation/ZDMFileUtil.h"
 #include "measurement/foundation/ZDMUserDefaults.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/network/testing/LocalHttpServer.h"
 #include "platform/zazavaroveridiz/ZIZGzip.h"
 #include "platform/zed/ZEDUdovade.h"
 #include "testing/Eventually.h"
@@ -35,49 +34,30 @@ inline Data gzipped(const Data& bytes) {
 // The measurement service: records every request and answers with the reply set last.
 class LocalService {
   public:
-    LocalService() {
-        server_.Post("/sdk-exp", [this](const httplib::Request& request, httplib::Response& response) {
-            std::lock_guard lock(mutex_);
-            bodies_.emplace_back(request.body.begin(), request.body.end());
-            requests_.push_back(request.method + " " + request.path);
-            response.status = status_;
-            response.set_content(std::string(reply_.begin(), reply_.end()), "application/octet-stream");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // A stop before the accept loop runs would be missed and the loop would never end.
-        EXPECT_TRUE(eventually([this] { return server_.is_running(); }));
-    }
-    ~LocalService() { stop(); }
-    void stop() {
-        server_.stop();
-        if (thread_.joinable()) thread_.join();
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    LocalService() { answer(204); }
+    void stop() { server_.stop(); }
+    std::string url() const { return server_.url(); }
     void answer(int status, Data reply = {}) {
-        std::lock_guard lock(mutex_);
-        status_ = status;
-        reply_ = std::move(reply);
+        server_.script(kPath,
+                       {{status, {}, std::string(reply.begin(), reply.end()), "application/octet-stream"}});
     }
     // "<method> <path>" of each request.
-    std::vector<std::string> requests() const {
-        std::lock_guard lock(mutex_);
-        return requests_;
+    std::vector<std::string> requests() {
+        std::vector<std::string> requests;
+        for (const auto& request : server_.received())
+            requests.push_back(request.method + " " + request.path);
+        return requests;
     }
-    std::vector<Data> bodies() const {
-        std::lock_guard lock(mutex_);
-        return bodies_;
+    std::vector<Data> bodies() {
+        std::vector<Data> bodies;
+        for (const auto& request : server_.received())
+            bodies.emplace_back(request.body.begin(), request.body.end());
+        return bodies;
     }
 
   private:
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    int status_ = 204;
-    Data reply_;
-    std::vector<Data> bodies_;
-    std::vector<std::string> requests_;
+    static constexpr const char* kPath = "/sdk-exp";
+    LocalHttpServer server_;
 };
 
 class Observer : public ZDMEExperimentObserverDelegate {

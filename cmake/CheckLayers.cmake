@@ -17,7 +17,7 @@ set(layers
   "measurement_wire"
   "measurement_foundation"
   "measurement_engine"
-  "measurement_audiences_filters|measurement_audiences_experiments|measurement_audiences_conditional"
+  "measurement_audiences_filters|measurement_audiences_experiments|measurement_audiences_conditional|measurement_audiences_purchases"
   "measurement_audiences"
   "measurement_interpreter"
   "shortcut_recorder"

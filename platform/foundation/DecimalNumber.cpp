@@ -1,6 +1,7 @@
 #include "platform/foundation/DecimalNumber.h"
 
 #include <charconv>
+#include <cstdint>
 
 namespace {
 bool isDigit(char c) {
@@ -71,4 +72,18 @@ double DecimalNumber::doubleValue() const {
     double value = 0;
     std::from_chars(text.data(), text.data() + text.size(), value);
     return value;
+}
+
+std::optional<int64_t> DecimalNumber::int64ByMultiplyingBy(int64_t factor) const {
+    const bool negative = negative_ != (factor < 0);
+    const auto magnitude =
+        static_cast<unsigned __int128>(factor < 0 ? -static_cast<__int128>(factor) : factor);
+    unsigned __int128 product = 0;
+    if (__builtin_mul_overflow(mantissa_, magnitude, &product)) return std::nullopt;
+    for (int e = exponent_; e > 0; --e)
+        if (__builtin_mul_overflow(product, 10, &product)) return std::nullopt;
+    for (int e = exponent_; e < 0 && product != 0; ++e) product /= 10;
+    const auto limit = static_cast<unsigned __int128>(INT64_MAX) + (negative ? 1 : 0);
+    if (product > limit) return std::nullopt;
+    return negative ? static_cast<int64_t>(-static_cast<__int128>(product)) : static_cast<int64_t>(product);
 }

@@ -25,6 +25,10 @@ class DecimalNumber {
     // "-" for a negative number; zero is "0".
     std::string stringValue() const;
     double doubleValue() const;
+    // This number times `factor`, truncated toward zero, computed exactly (money in micro-units
+    // must not lose the cent a double would); nullopt when it does not fit 64 bits or the exact
+    // product exceeds 128 bits on the way.
+    std::optional<int64_t> int64ByMultiplyingBy(int64_t factor) const;
     bool operator==(const DecimalNumber&) const = default;
 
   private:

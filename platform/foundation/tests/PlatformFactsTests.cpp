@@ -108,6 +108,34 @@ TEST(DecimalNumber, HoldsThirtyEightDigitsWithinTheExponentRange) {
     EXPECT_EQ(DecimalNumber::fromString("-2.25")->absoluteValue().stringValue(), "2.25");
 }
 
+TEST(DecimalNumber, MultipliesExactlyAndTruncatesTowardZero) {
+    struct Case {
+        std::string text;
+        int64_t factor;
+        std::optional<int64_t> product;
+    };
+    const Case cases[] = {
+        {"0.99", 1000000, 990000},  // a double gives 989999
+        {"0.99", 3000000, 2970000},
+        {"1.0000009", 1000000, 1000000},
+        {"-1.0000009", 1000000, -1000000},
+        {"2.5", -3, -7},
+        {"0", 7, 0},
+        {"12", 0, 0},
+        {"9223372036854775807", 1, INT64_MAX},
+        {"9223372036854775808", 1, std::nullopt},
+        {"-9223372036854775808", 1, INT64_MIN},
+        {"1" + std::string(100, '0'), 1, std::nullopt},
+        {std::string(38, '9'), 1000000, std::nullopt},
+        {"0." + std::string(100, '0') + "1", 1000000, 0},
+    };
+    for (const auto& c : cases) {
+        const auto number = DecimalNumber::fromString(c.text);
+        ASSERT_TRUE(number) << c.text;
+        EXPECT_EQ(number->int64ByMultiplyingBy(c.factor), c.product) << c.text << " x " << c.factor;
+    }
+}
+
 TEST(BundleLocation, DefaultsToTheExecutablesDirectory) {
     Bundle bundle(Dictionary{});
     EXPECT_EQ(bundle.bundlePath(), fs::read_symlink("/proc/self/exe").parent_path().string());

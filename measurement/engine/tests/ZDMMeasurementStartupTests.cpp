@@ -102,6 +102,17 @@ TEST_F(EngineStart, AnEmptyAppIDMakesNoEngine) {
     EXPECT_EQ(countOf(23170), 1);
 }
 
+TEST_F(EngineStart, NoEngineIsMadeWithoutAPersistedConfigurationOrAScheduler) {
+    auto scheduler = ZDMScheduler::initWithWorkerQueueLabel(ZDMScheduler::kWorkerQueueLabel);
+    EXPECT_EQ(ZDMMeasurement::initWithDatabaseName(ZDMMeasurement::kDatabaseName, nullptr, nullptr, scheduler,
+                                                   nullptr, "1:123456:ios:abcdef", true, false, {}, nullptr),
+              nullptr);
+    EXPECT_EQ(ZDMMeasurement::initWithDatabaseName(ZDMMeasurement::kDatabaseName,
+                                                   ZDMPersistedConfig::sharedInstance(), nullptr, nullptr,
+                                                   nullptr, "1:123456:ios:abcdef", true, false, {}, nullptr),
+              nullptr);
+}
+
 TEST_F(EngineStart, EnablingFollowsDeactivationThenThePersistedStateThenTheAppsSwitch) {
     struct Case {
         bool deactivated;

@@ -8,13 +8,16 @@
 #include <vector>
 
 #include "platform/appkit/CALayer.h"
+#include "platform/appkit/NSAppearance.h"
 #include "platform/appkit/NSCursor.h"
 #include "platform/appkit/NSGraphicsContext.h"
 #include "platform/appkit/NSLayoutConstraint.h"
 #include "platform/appkit/NSResponder.h"
 #include "platform/appkit/NSTrackingArea.h"
+#include "platform/appkit/NSUserInterfaceLayoutDirection.h"
 #include "platform/foundation/Geometry.h"
 
+class NSLayoutGuide;
 class NSViewController;
 class NSWindow;
 
@@ -91,6 +94,15 @@ class NSView : public NSResponder {
     NSLayoutAnchor heightAnchor() { return {this, NSLayoutAttribute::Height}; }
     NSLayoutAnchor centerXAnchor() { return {this, NSLayoutAttribute::CenterX}; }
     NSLayoutAnchor centerYAnchor() { return {this, NSLayoutAttribute::CenterY}; }
+    // Rectangles of this view that constraints place without a view of their own. A guide belongs
+    // to one view at a time; removing it drops the constraints that refer to it.
+    void addLayoutGuide(const std::shared_ptr<NSLayoutGuide>& guide);
+    void removeLayoutGuide(const std::shared_ptr<NSLayoutGuide>& guide);
+    const std::vector<std::shared_ptr<NSLayoutGuide>>& layoutGuides() const { return layoutGuides_; }
+    bool needsUpdateConstraints() const { return needsUpdateConstraints_; }
+    void setNeedsUpdateConstraints(bool needs) { needsUpdateConstraints_ = needs; }
+    // Tells the view that what intrinsicContentSize answers has changed.
+    virtual void invalidateIntrinsicContentSize() {}
     // The constraints this view holds.
     const std::vector<ConstraintPtr>& constraints() const { return constraints_; }
     void addConstraint(const ConstraintPtr& constraint);
@@ -109,12 +121,17 @@ class NSView : public NSResponder {
     // Drawing.
     bool needsDisplay() const { return needsDisplay_; }
     void setNeedsDisplay(bool needs) { needsDisplay_ = needs; }
+    // Marks a part of the bounds; the rectangles marked since the last display pass, in order.
+    void setNeedsDisplayInRect(const CGRect& rect);
+    const std::vector<CGRect>& dirtyRects() const { return dirtyRects_; }
     // Lays out and draws this view and its visible subviews.
     void display();
     // Draws the subtree when this view or a view below it needs display.
     void displayIfNeeded();
     virtual void drawRect(const CGRect& dirtyRect);
     virtual void drawFocusRingMask() {}
+    // Tells the view that the shape drawFocusRingMask draws has changed.
+    virtual void noteFocusRingMaskChanged() {}
     // What this view drew in its last display pass; null before its first.
     const NSGraphicsContext* drawing() const { return drawing_.get(); }
 
@@ -137,6 +154,17 @@ class NSView : public NSResponder {
     void setShadow(std::optional<NSShadow> shadow) { shadow_ = std::move(shadow); }
     const std::string& identifier() const { return identifier_; }
     void setIdentifier(std::string identifier) { identifier_ = std::move(identifier); }
+
+    // Null unless set: the view then looks like its ancestors.
+    const std::shared_ptr<NSAppearance>& appearance() const { return appearance_; }
+    void setAppearance(std::shared_ptr<NSAppearance> appearance) { appearance_ = std::move(appearance); }
+    // Its own appearance, else the nearest ancestor's, else the application's current one.
+    std::shared_ptr<NSAppearance> effectiveAppearance() const;
+    // Its own direction when set, else the application's.
+    NSUserInterfaceLayoutDirection userInterfaceLayoutDirection() const;
+    void setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection direction) {
+        layoutDirection_ = direction;
+    }
 
     // Called by the window that takes or drops this view's subtree.
     void setWindowOfSubtree(NSWindow* window);
@@ -170,7 +198,12 @@ class NSView : public NSResponder {
     std::unique_ptr<CALayer> layer_;
     bool translatesAutoresizing_ = true;
     std::vector<ConstraintPtr> constraints_;
+    std::vector<std::shared_ptr<NSLayoutGuide>> layoutGuides_;
+    bool needsUpdateConstraints_ = false;
     bool needsDisplay_ = true;
+    std::vector<CGRect> dirtyRects_;
+    std::shared_ptr<NSAppearance> appearance_;
+    std::optional<NSUserInterfaceLayoutDirection> layoutDirection_;
     std::unique_ptr<NSGraphicsContext> drawing_;
     std::vector<std::shared_ptr<NSTrackingArea>> trackingAreas_;
     std::vector<std::pair<CGRect, NSCursor>> cursorRects_;

@@ -14,15 +14,17 @@ bool isSameImage(const ImagePtr& a, const ImagePtr& b) {
     return a->name() == b->name() && a->size() == b->size();
 }
 
-ConstraintPtr makeConstraint(const NSLayoutAnchor& first, NSLayoutRelation relation, const NSLayoutAnchor* second,
-                             const char* identifier, NSLayoutPriority priority = NSLayoutPriorityRequired) {
+ConstraintPtr makeConstraint(const NSLayoutAnchor& first, NSLayoutRelation relation,
+                             const NSLayoutAnchor* second, const char* identifier,
+                             NSLayoutPriority priority = NSLayoutPriorityRequired) {
     ConstraintPtr made;
     if (second) {
         made = relation == NSLayoutRelation::Equal ? first.constraintEqualToAnchor(*second)
                                                    : first.constraintGreaterThanOrEqualToAnchor(*second);
     } else {
-        NSAssert(first.attribute() == NSLayoutAttribute::Width || first.attribute() == NSLayoutAttribute::Height,
-                 "Only dimensional anchors allow constant constraints.");
+        NSAssert(
+            first.attribute() == NSLayoutAttribute::Width || first.attribute() == NSLayoutAttribute::Height,
+            "Only dimensional anchors allow constant constraints.");
         made = relation == NSLayoutRelation::Equal ? first.constraintEqualToConstant(0)
                                                    : first.constraintGreaterThanOrEqualToConstant(0);
     }
@@ -88,12 +90,12 @@ const std::vector<KRRecorderControlStyle::ImageSlot>& KRRecorderControlStyle::im
 
 std::shared_ptr<KRRecorderControlStyle> KRRecorderControlStyle::initWithIdentifier(
     const std::optional<std::string>& identifier, KRComponentsPtr components) {
-    std::string name = identifier ? *identifier
-                                  : (ProcessInfo::isOperatingSystemAtLeastVersion({10, 14, 0}) ? "sr-mojave"
-                                                                                               : "sr-yosemite");
-    return std::shared_ptr<KRRecorderControlStyle>(
-        new KRRecorderControlStyle(std::move(name), components ? components->copy()
-                                                               : KRRecorderControlStyleComponents::init()));
+    std::string name =
+        identifier
+            ? *identifier
+            : (ProcessInfo::isOperatingSystemAtLeastVersion({10, 14, 0}) ? "sr-mojave" : "sr-yosemite");
+    return std::shared_ptr<KRRecorderControlStyle>(new KRRecorderControlStyle(
+        std::move(name), components ? components->copy() : KRRecorderControlStyleComponents::init()));
 }
 
 KRRecorderControlStyle::KRRecorderControlStyle(std::string identifier, KRComponentsPtr preferred)
@@ -164,8 +166,9 @@ void KRRecorderControlStyle::prepareForRecorderControl(const std::shared_ptr<NSV
 void KRRecorderControlStyle::prepareForRemoval() {
     auto control = recorderControl();
     NSAssert(control, "Style was not applied properly.");
-    for (const auto& guide : {alignmentGuide_, backgroundDrawingGuide_, labelDrawingGuide_, cancelButtonDrawingGuide_,
-                              clearButtonDrawingGuide_, cancelButtonLayoutGuide_, clearButtonLayoutGuide_})
+    for (const auto& guide :
+         {alignmentGuide_, backgroundDrawingGuide_, labelDrawingGuide_, cancelButtonDrawingGuide_,
+          clearButtonDrawingGuide_, cancelButtonLayoutGuide_, clearButtonLayoutGuide_})
         control->removeLayoutGuide(guide);
     // The next control gets constraints of its own, made without constants: forgetting what was
     // applied makes the next attachment fill them in again.
@@ -174,8 +177,9 @@ void KRRecorderControlStyle::prepareForRemoval() {
 }
 
 void KRRecorderControlStyle::addConstraints(NSView& control) {
-    for (const auto& guide : {alignmentGuide_, backgroundDrawingGuide_, labelDrawingGuide_, cancelButtonDrawingGuide_,
-                              clearButtonDrawingGuide_, cancelButtonLayoutGuide_, clearButtonLayoutGuide_})
+    for (const auto& guide :
+         {alignmentGuide_, backgroundDrawingGuide_, labelDrawingGuide_, cancelButtonDrawingGuide_,
+          clearButtonDrawingGuide_, cancelButtonLayoutGuide_, clearButtonLayoutGuide_})
         control.addLayoutGuide(guide);
     NSLayoutGuide& alignment = *alignmentGuide_;
     NSLayoutGuide& background = *backgroundDrawingGuide_;
@@ -189,10 +193,10 @@ void KRRecorderControlStyle::addConstraints(NSView& control) {
         equal(alignment.topAnchor(), background.topAnchor(), "KR_backgroundDrawingGuide_topToAlignment");
     backgroundLeftConstraint_ =
         equal(alignment.leftAnchor(), background.leftAnchor(), "KR_backgroundDrawingGuide_leftToAlignment");
-    backgroundBottomConstraint_ =
-        equal(background.bottomAnchor(), alignment.bottomAnchor(), "KR_backgroundDrawingGuide_bottomToAlignment");
-    backgroundRightConstraint_ =
-        equal(background.rightAnchor(), alignment.rightAnchor(), "KR_backgroundDrawingGuide_rightToAlignment");
+    backgroundBottomConstraint_ = equal(background.bottomAnchor(), alignment.bottomAnchor(),
+                                        "KR_backgroundDrawingGuide_bottomToAlignment");
+    backgroundRightConstraint_ = equal(background.rightAnchor(), alignment.rightAnchor(),
+                                       "KR_backgroundDrawingGuide_rightToAlignment");
     alignmentToLabelConstraint_ =
         atLeast(label.leadingAnchor(), alignment.leadingAnchor(), "KR_labelDrawingGuide_leadingToAlignment");
     alwaysConstraints_ = {
@@ -212,25 +216,29 @@ void KRRecorderControlStyle::addConstraints(NSView& control) {
               NSLayoutPriorityDefaultHigh - 1),
     };
 
-    labelToAlignmentConstraint_ =
-        atLeast(alignment.trailingAnchor(), label.trailingAnchor(), "KR_labelDrawingGuide_trailingToAlignment");
+    labelToAlignmentConstraint_ = atLeast(alignment.trailingAnchor(), label.trailingAnchor(),
+                                          "KR_labelDrawingGuide_trailingToAlignment");
     displayingConstraints_ = {labelToAlignmentConstraint_};
 
-    labelToCancelConstraint_ =
-        atLeast(cancelDrawing.leadingAnchor(), label.trailingAnchor(), "KR_labelDrawingGuide_trailingToCancel");
+    labelToCancelConstraint_ = atLeast(cancelDrawing.leadingAnchor(), label.trailingAnchor(),
+                                       "KR_labelDrawingGuide_trailingToCancel");
     cancelToAlignmentConstraint_ = equal(alignment.trailingAnchor(), cancelDrawing.trailingAnchor(),
                                          "KR_cancelButtonDrawingGuide_trailingToAlignment");
     cancelButtonWidthConstraint_ = constant(cancelDrawing.widthAnchor(), "KR_cancelButtonDrawingGuide_width");
-    cancelButtonHeightConstraint_ = constant(cancelDrawing.heightAnchor(), "KR_cancelButtonDrawingGuide_height");
+    cancelButtonHeightConstraint_ =
+        constant(cancelDrawing.heightAnchor(), "KR_cancelButtonDrawingGuide_height");
     recordingWithNoValueConstraints_ = {
         labelToCancelConstraint_,
         cancelToAlignmentConstraint_,
-        equal(cancelDrawing.centerYAnchor(), alignment.centerYAnchor(), "KR_cancelButtonDrawingGuide_centerYAlignment"),
+        equal(cancelDrawing.centerYAnchor(), alignment.centerYAnchor(),
+              "KR_cancelButtonDrawingGuide_centerYAlignment"),
         cancelButtonWidthConstraint_,
         cancelButtonHeightConstraint_,
         equal(cancelLayout.topAnchor(), alignment.topAnchor(), "KR_cancelButtonLayoutGuide_topToAlignment"),
-        equal(cancelLayout.leadingAnchor(), cancelDrawing.leadingAnchor(), "KR_cancelButtonLayoutGuide_leadingToDrawing"),
-        equal(cancelLayout.bottomAnchor(), alignment.bottomAnchor(), "KR_cancelButtonLayoutGuide_bottomToAlignment"),
+        equal(cancelLayout.leadingAnchor(), cancelDrawing.leadingAnchor(),
+              "KR_cancelButtonLayoutGuide_leadingToDrawing"),
+        equal(cancelLayout.bottomAnchor(), alignment.bottomAnchor(),
+              "KR_cancelButtonLayoutGuide_bottomToAlignment"),
         equal(cancelLayout.trailingAnchor(), alignment.trailingAnchor(),
               "KR_cancelButtonLayoutGuide_trailingToAlignment"),
     };
@@ -248,19 +256,25 @@ void KRRecorderControlStyle::addConstraints(NSView& control) {
         cancelToClearConstraint_,
         cancelButtonWidthConstraint_,
         cancelButtonHeightConstraint_,
-        equal(clearDrawing.centerYAnchor(), alignment.centerYAnchor(), "KR_clearButtonDrawingGuide_centerYToAlignment"),
+        equal(clearDrawing.centerYAnchor(), alignment.centerYAnchor(),
+              "KR_clearButtonDrawingGuide_centerYToAlignment"),
         clearToAlignmentConstraint_,
         clearButtonWidthConstraint_,
         clearButtonHeightConstraint_,
         equal(cancelLayout.topAnchor(), alignment.topAnchor(), "KR_cancelButtonLayoutGuide_topToAlignment"),
-        equal(cancelLayout.leadingAnchor(), cancelDrawing.leadingAnchor(), "KR_cancelButtonLayoutGuide_leadingToDrawing"),
-        equal(cancelLayout.bottomAnchor(), alignment.bottomAnchor(), "KR_cancelButtonLayoutGuide_bottomToAlignment"),
+        equal(cancelLayout.leadingAnchor(), cancelDrawing.leadingAnchor(),
+              "KR_cancelButtonLayoutGuide_leadingToDrawing"),
+        equal(cancelLayout.bottomAnchor(), alignment.bottomAnchor(),
+              "KR_cancelButtonLayoutGuide_bottomToAlignment"),
         equal(cancelLayout.trailingAnchor(), cancelDrawing.trailingAnchor(),
               "KR_cancelButtonLayoutGuide_trailingToDrawing"),
         equal(clearLayout.topAnchor(), alignment.topAnchor(), "KR_clearButtonLayoutGuide_topToAlignment"),
-        equal(clearLayout.leadingAnchor(), clearDrawing.leadingAnchor(), "KR_clearButtonLayoutGuide_leadingToDrawing"),
-        equal(clearLayout.bottomAnchor(), alignment.bottomAnchor(), "KR_clearButtonLayoutGuide_bottomToAlignment"),
-        equal(clearLayout.trailingAnchor(), alignment.trailingAnchor(), "KR_clearButtonLayoutGuide_trailingToAlignment"),
+        equal(clearLayout.leadingAnchor(), clearDrawing.leadingAnchor(),
+              "KR_clearButtonLayoutGuide_leadingToDrawing"),
+        equal(clearLayout.bottomAnchor(), alignment.bottomAnchor(),
+              "KR_clearButtonLayoutGuide_bottomToAlignment"),
+        equal(clearLayout.trailingAnchor(), alignment.trailingAnchor(),
+              "KR_clearButtonLayoutGuide_trailingToAlignment"),
     };
     control.setNeedsUpdateConstraints(true);
 }
@@ -278,7 +292,8 @@ void KRRecorderControlStyle::recorderControlAppearanceDidChange(const void*) {
         effectiveComponents_ = KRRecorderControlStyleComponents::initWithAppearance(
             firstSpecified(p.appearance(), current->appearance()),
             firstSpecified(p.accessibility(), current->accessibility()),
-            firstSpecified(p.layoutDirection(), current->layoutDirection()), firstSpecified(p.tint(), current->tint()));
+            firstSpecified(p.layoutDirection(), current->layoutDirection()),
+            firstSpecified(p.tint(), current->tint()));
     }
     didChangeValueForKey("effectiveComponents");
     // Images, sizes and metrics go into the constraints and the redisplay of a control: without
@@ -339,10 +354,9 @@ void KRRecorderControlStyle::applyMetrics(NSView& control) {
                       clearToAlignmentConstraint_->constant();
     CGFloat trailing = std::max(labelToAlignmentConstraint_->constant(), buttons);
     const NSEdgeInsets& insets = alignmentRectInsets_;
-    intrinsicContentSize_ = {
-        std::max(std::max(0.0, metrics.minSize.width - (insets.left + insets.right)),
-                 label + alignmentToLabelConstraint_->constant() + trailing),
-        std::max(0.0, metrics.minSize.height - (insets.top + insets.bottom))};
+    intrinsicContentSize_ = {std::max(std::max(0.0, metrics.minSize.width - (insets.left + insets.right)),
+                                      label + alignmentToLabelConstraint_->constant() + trailing),
+                             std::max(0.0, metrics.minSize.height - (insets.top + insets.bottom))};
     control.noteFocusRingMaskChanged();
     control.invalidateIntrinsicContentSize();
     control.setNeedsDisplay(true);

@@ -89,9 +89,11 @@ class KRRecorderControlStyle : public KRRecorderControlStyling, public NSKeyValu
   public:
     // Identifier null: "sr-mojave" on 10.14 and later, "sr-yosemite" before. Components null: all
     // unspecified, so the look in effect decides every field.
-    static std::shared_ptr<KRRecorderControlStyle> initWithIdentifier(const std::optional<std::string>& identifier,
-                                                                      KRComponentsPtr components);
-    static std::shared_ptr<KRRecorderControlStyle> init() { return initWithIdentifier(std::nullopt, nullptr); }
+    static std::shared_ptr<KRRecorderControlStyle> initWithIdentifier(
+        const std::optional<std::string>& identifier, KRComponentsPtr components);
+    static std::shared_ptr<KRRecorderControlStyle> init() {
+        return initWithIdentifier(std::nullopt, nullptr);
+    }
     // Shared by every style.
     static std::shared_ptr<KRRecorderControlStyleResourceLoader> resourceLoader();
 
@@ -107,7 +109,9 @@ class KRRecorderControlStyle : public KRRecorderControlStyling, public NSKeyValu
     bool isOpaque() const override { return false; }
     bool isLabelDrawingFrameOpaque() const override { return true; }
     CGFloat baselineDrawingOffsetFromBottom() const override { return baselineDrawingOffsetFromBottom_; }
-    std::optional<CGFloat> baselineLayoutOffsetFromBottom() const override { return baselineLayoutOffsetFromBottom_; }
+    std::optional<CGFloat> baselineLayoutOffsetFromBottom() const override {
+        return baselineLayoutOffsetFromBottom_;
+    }
     NSEdgeInsets alignmentRectInsets() const override { return alignmentRectInsets_; }
     std::optional<CGSize> focusRingCornerRadius() const override { return focusRingCornerRadius_; }
     std::optional<NSEdgeInsets> focusRingInsets() const override { return focusRingInsets_; }
@@ -146,7 +150,9 @@ class KRRecorderControlStyle : public KRRecorderControlStyling, public NSKeyValu
     GuidePtr clearButtonLayoutGuide() const override { return clearButtonLayoutGuide_; }
 
     const std::vector<ConstraintPtr>& alwaysConstraints() const override { return alwaysConstraints_; }
-    const std::vector<ConstraintPtr>& displayingConstraints() const override { return displayingConstraints_; }
+    const std::vector<ConstraintPtr>& displayingConstraints() const override {
+        return displayingConstraints_;
+    }
     const std::vector<ConstraintPtr>& recordingWithNoValueConstraints() const override {
         return recordingWithNoValueConstraints_;
     }

@@ -19,8 +19,7 @@ bool isMojaveOrLater() {
 }
 
 [[noreturn]] void raiseUnrepresentable(uint64_t value, const char* type) {
-    throw Exception(NSInvalidArgumentException,
-                    std::to_string(value) + " cannot be represented as " + type);
+    throw Exception(NSInvalidArgumentException, std::to_string(value) + " cannot be represented as " + type);
 }
 
 // Built once: which system the process runs on does not change under it.
@@ -31,7 +30,8 @@ const std::map<std::string, KRRecorderControlStyleComponentsAppearance>& appeara
             {NSAppearanceNameVibrantLight, KRRecorderControlStyleComponentsAppearanceVibrantLight},
             {NSAppearanceNameVibrantDark, KRRecorderControlStyleComponentsAppearanceVibrantDark},
         };
-        if (isMojaveOrLater()) made[NSAppearanceNameDarkAqua] = KRRecorderControlStyleComponentsAppearanceDarkAqua;
+        if (isMojaveOrLater())
+            made[NSAppearanceNameDarkAqua] = KRRecorderControlStyleComponentsAppearanceDarkAqua;
         return made;
     }();
     return table;
@@ -116,8 +116,10 @@ KRComponentsPtr KRRecorderControlStyleComponents::init() {
     return initWithAppearance(0, 0, 0, 0);
 }
 
-KRComponentsPtr KRRecorderControlStyleComponents::initWithAppearance(uint64_t appearance, uint64_t accessibility,
-                                                                     uint64_t layoutDirection, uint64_t tint) {
+KRComponentsPtr KRRecorderControlStyleComponents::initWithAppearance(uint64_t appearance,
+                                                                     uint64_t accessibility,
+                                                                     uint64_t layoutDirection,
+                                                                     uint64_t tint) {
     NSAssert(appearance < KRRecorderControlStyleComponentsAppearanceMax,
              "anAppearance is outside of the allowed range.");
     NSAssert(tint < KRRecorderControlStyleComponentsTintMax, "aTint is outside of the allowed range.");
@@ -158,12 +160,14 @@ std::string KRRecorderControlStyleComponents::stringRepresentation() const {
     static constexpr std::array<const char*, 3> directions = {"", "-ltr", "-rtl"};
     static constexpr std::array<const char*, 3> tints = {"", "-blue", "-graphite"};
     NSAssert(appearance_ < appearances.size(), "Unexpected appearance.");
-    NSAssert(accessibility_ <= KRRecorderControlStyleComponentsAccessibilityMask, "Unexpected accessibility.");
+    NSAssert(accessibility_ <= KRRecorderControlStyleComponentsAccessibilityMask,
+             "Unexpected accessibility.");
     NSAssert(layoutDirection_ < directions.size(), "Unexpected layout direction.");
     NSAssert(tint_ < tints.size(), "Unexpected tint.");
     const char* accessibility =
         (accessibility_ & KRRecorderControlStyleComponentsAccessibilityHighContrast) ? "-acc" : "";
-    return std::string(appearances[appearance_]) + accessibility + directions[layoutDirection_] + tints[tint_];
+    return std::string(appearances[appearance_]) + accessibility + directions[layoutDirection_] +
+           tints[tint_];
 }
 
 namespace {
@@ -193,8 +197,8 @@ size_t choiceRank(uint64_t relative, uint64_t value) {
 
 }  // namespace
 
-NSComparisonResult KRRecorderControlStyleComponents::compare(const KRRecorderControlStyleComponents& other,
-                                                             const KRRecorderControlStyleComponents& relative) const {
+NSComparisonResult KRRecorderControlStyleComponents::compare(
+    const KRRecorderControlStyleComponents& other, const KRRecorderControlStyleComponents& relative) const {
     if (appearance_ != other.appearance_) {
         if (relative.appearance_ == 0) return NSComparisonResult::OrderedSame;
         return order(appearanceRank(relative.appearance_, appearance_) <
@@ -222,7 +226,8 @@ NSComparisonResult KRRecorderControlStyleComponents::compare(const KRRecorderCon
 }
 
 namespace {
-bool compareComponents(const KRRecorderControlStyleComponents& self, const KRRecorderControlStyleComponents& other) {
+bool compareComponents(const KRRecorderControlStyleComponents& self,
+                       const KRRecorderControlStyleComponents& other) {
     return self.isEqualToComponents(&other);
 }
 }  // namespace
@@ -236,7 +241,8 @@ bool KRRecorderControlStyleComponents::isEqual(const KRRecorderControlStyleCompo
     return KR_isEqual(*this, other, componentsClass());
 }
 
-bool KRRecorderControlStyleComponents::isEqualToComponents(const KRRecorderControlStyleComponents* other) const {
+bool KRRecorderControlStyleComponents::isEqualToComponents(
+    const KRRecorderControlStyleComponents* other) const {
     if (other == this) return true;
     if (!other) return false;
     return appearance_ == other->appearance_ && accessibility_ == other->accessibility_ &&

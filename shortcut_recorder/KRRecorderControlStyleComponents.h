@@ -15,24 +15,35 @@
 class NSView;
 
 using KRRecorderControlStyleComponentsAppearance = uint64_t;
-inline constexpr KRRecorderControlStyleComponentsAppearance KRRecorderControlStyleComponentsAppearanceUnspecified = 0;
-inline constexpr KRRecorderControlStyleComponentsAppearance KRRecorderControlStyleComponentsAppearanceAqua = 1;
-inline constexpr KRRecorderControlStyleComponentsAppearance KRRecorderControlStyleComponentsAppearanceVibrantLight = 2;
-inline constexpr KRRecorderControlStyleComponentsAppearance KRRecorderControlStyleComponentsAppearanceDarkAqua = 3;
-inline constexpr KRRecorderControlStyleComponentsAppearance KRRecorderControlStyleComponentsAppearanceVibrantDark = 4;
+inline constexpr KRRecorderControlStyleComponentsAppearance
+    KRRecorderControlStyleComponentsAppearanceUnspecified = 0;
+inline constexpr KRRecorderControlStyleComponentsAppearance KRRecorderControlStyleComponentsAppearanceAqua =
+    1;
+inline constexpr KRRecorderControlStyleComponentsAppearance
+    KRRecorderControlStyleComponentsAppearanceVibrantLight = 2;
+inline constexpr KRRecorderControlStyleComponentsAppearance
+    KRRecorderControlStyleComponentsAppearanceDarkAqua = 3;
+inline constexpr KRRecorderControlStyleComponentsAppearance
+    KRRecorderControlStyleComponentsAppearanceVibrantDark = 4;
 inline constexpr uint64_t KRRecorderControlStyleComponentsAppearanceMax = 5;
 
 // A bit set.
 using KRRecorderControlStyleComponentsAccessibility = uint64_t;
-inline constexpr KRRecorderControlStyleComponentsAccessibility KRRecorderControlStyleComponentsAccessibilityUnspecified = 0;
-inline constexpr KRRecorderControlStyleComponentsAccessibility KRRecorderControlStyleComponentsAccessibilityNone = 1 << 0;
-inline constexpr KRRecorderControlStyleComponentsAccessibility KRRecorderControlStyleComponentsAccessibilityHighContrast = 1 << 1;
+inline constexpr KRRecorderControlStyleComponentsAccessibility
+    KRRecorderControlStyleComponentsAccessibilityUnspecified = 0;
+inline constexpr KRRecorderControlStyleComponentsAccessibility
+    KRRecorderControlStyleComponentsAccessibilityNone = 1 << 0;
+inline constexpr KRRecorderControlStyleComponentsAccessibility
+    KRRecorderControlStyleComponentsAccessibilityHighContrast = 1 << 1;
 inline constexpr uint64_t KRRecorderControlStyleComponentsAccessibilityMask = 3;
 
 using KRRecorderControlStyleComponentsLayoutDirection = uint64_t;
-inline constexpr KRRecorderControlStyleComponentsLayoutDirection KRRecorderControlStyleComponentsLayoutDirectionUnspecified = 0;
-inline constexpr KRRecorderControlStyleComponentsLayoutDirection KRRecorderControlStyleComponentsLayoutDirectionLeftToRight = 1;
-inline constexpr KRRecorderControlStyleComponentsLayoutDirection KRRecorderControlStyleComponentsLayoutDirectionRightToLeft = 2;
+inline constexpr KRRecorderControlStyleComponentsLayoutDirection
+    KRRecorderControlStyleComponentsLayoutDirectionUnspecified = 0;
+inline constexpr KRRecorderControlStyleComponentsLayoutDirection
+    KRRecorderControlStyleComponentsLayoutDirectionLeftToRight = 1;
+inline constexpr KRRecorderControlStyleComponentsLayoutDirection
+    KRRecorderControlStyleComponentsLayoutDirectionRightToLeft = 2;
 inline constexpr uint64_t KRRecorderControlStyleComponentsLayoutDirectionMax = 3;
 
 using KRRecorderControlStyleComponentsTint = uint64_t;
@@ -55,7 +66,8 @@ NSUserInterfaceLayoutDirection KRUserInterfaceLayoutDirectionForComponentsLayout
 
 enum class NSComparisonResult { OrderedAscending = -1, OrderedSame = 0, OrderedDescending = 1 };
 
-class KRRecorderControlStyleComponents : public std::enable_shared_from_this<KRRecorderControlStyleComponents> {
+class KRRecorderControlStyleComponents
+    : public std::enable_shared_from_this<KRRecorderControlStyleComponents> {
   public:
     using Ptr = std::shared_ptr<const KRRecorderControlStyleComponents>;
 
@@ -100,7 +112,10 @@ class KRRecorderControlStyleComponents : public std::enable_shared_from_this<KRR
   protected:
     KRRecorderControlStyleComponents(uint64_t appearance, uint64_t accessibility, uint64_t layoutDirection,
                                      uint64_t tint)
-        : appearance_(appearance), accessibility_(accessibility), layoutDirection_(layoutDirection), tint_(tint) {}
+        : appearance_(appearance),
+          accessibility_(accessibility),
+          layoutDirection_(layoutDirection),
+          tint_(tint) {}
 
   private:
     uint64_t appearance_;

@@ -49,7 +49,8 @@ class InfoReader {
         return *value->asArray();
     }
     static const Dictionary& dictionary(const Value* value, const std::string& path) {
-        if (!value || !value->isDictionary()) fail(path + ": expected NSDictionary but got " + className(value));
+        if (!value || !value->isDictionary())
+            fail(path + ": expected NSDictionary but got " + className(value));
         return *value->asDictionary();
     }
     static double number(const Value* value, const std::string& path) {
@@ -90,7 +91,8 @@ class InfoReader {
         for (size_t i = 0; i < entries.size(); ++i) {
             std::string at = path + ".[" + std::to_string(i) + "]";
             const Dictionary& entry = dictionary(&entries[i], at);
-            uint64_t appearance = bounded(entry, "appearance", at, KRRecorderControlStyleComponentsAppearanceMax);
+            uint64_t appearance =
+                bounded(entry, "appearance", at, KRRecorderControlStyleComponentsAppearanceMax);
             uint64_t accessibility =
                 masked(entry, "accessibility", at, KRRecorderControlStyleComponentsAccessibilityMask);
             uint64_t direction =
@@ -100,9 +102,10 @@ class InfoReader {
             // fail an assertion deep inside the components.
             if (accessibility == (KRRecorderControlStyleComponentsAccessibilityNone |
                                   KRRecorderControlStyleComponentsAccessibilityHighContrast))
-                fail(member(at, "accessibility") + ": None cannot be combined with other accessibility options.");
-            out.push_back(
-                KRRecorderControlStyleComponents::initWithAppearance(appearance, accessibility, direction, tint));
+                fail(member(at, "accessibility") +
+                     ": None cannot be combined with other accessibility options.");
+            out.push_back(KRRecorderControlStyleComponents::initWithAppearance(appearance, accessibility,
+                                                                               direction, tint));
         }
         out.push_back(KRRecorderControlStyleComponents::init());
         return out;
@@ -124,7 +127,8 @@ class InfoReader {
     }
     static NSEdgeInsets insets(const Value* value, const std::string& path) {
         const Dictionary& object = fixedObject(value, path, {"top", "left", "bottom", "right"});
-        return {number(object.find("top"), member(path, "top")), number(object.find("left"), member(path, "left")),
+        return {number(object.find("top"), member(path, "top")),
+                number(object.find("left"), member(path, "left")),
                 number(object.find("bottom"), member(path, "bottom")),
                 number(object.find("right"), member(path, "right"))};
     }
@@ -133,13 +137,15 @@ class InfoReader {
             fixedObject(value, path, {"fontName", "fontSize", "fontColorCatalogName", "fontColorName"});
         const std::string& fontName = string(object.find("fontName"), member(path, "fontName"));
         double fontSize = number(object.find("fontSize"), member(path, "fontSize"));
-        const std::string& catalog = string(object.find("fontColorCatalogName"), member(path, "fontColorCatalogName"));
+        const std::string& catalog =
+            string(object.find("fontColorCatalogName"), member(path, "fontColorCatalogName"));
         const std::string& colorName = string(object.find("fontColorName"), member(path, "fontColorName"));
 
         KRLabelAttributes attributes;
         attributes.paragraphStyle = {NSTextAlignment::Center, NSLineBreakMode::ByTruncatingMiddle};
-        std::optional<NSFont> font = fontName == NSFont::systemFontName ? NSFont::systemFontOfSize(fontSize)
-                                                                        : NSFont::fontWithName(fontName, fontSize);
+        std::optional<NSFont> font = fontName == NSFont::systemFontName
+                                         ? NSFont::systemFontOfSize(fontSize)
+                                         : NSFont::fontWithName(fontName, fontSize);
         // Without these the label would be drawn in whatever the drawing code falls back to: refuse
         // the file instead, naming what the system lacks.
         if (!font) fail(member(path, "fontName") + ": no font named " + fontName);
@@ -168,7 +174,8 @@ class InfoReader {
         m.focusRingInsets = insets(object.find("focusRingInsets"), "focusRingInsets");
         m.alignmentInsets = insets(object.find("alignmentInsets"), "alignmentInsets");
         m.normalLabelAttributes = label(object.find("normalLabelAttributes"), "normalLabelAttributes");
-        m.recordingLabelAttributes = label(object.find("recordingLabelAttributes"), "recordingLabelAttributes");
+        m.recordingLabelAttributes =
+            label(object.find("recordingLabelAttributes"), "recordingLabelAttributes");
         m.disabledLabelAttributes = label(object.find("disabledLabelAttributes"), "disabledLabelAttributes");
         return m;
     }
@@ -194,7 +201,8 @@ bool KRRecorderControlStyleResourceLoader::PrefixesKey::operator==(const Prefixe
 }
 
 bool KRRecorderControlStyleResourceLoader::ImageKey::operator==(const ImageKey& other) const {
-    return identifier == other.identifier && name == other.name && components->isEqual(other.components.get());
+    return identifier == other.identifier && name == other.name &&
+           components->isEqual(other.components.get());
 }
 
 size_t KRRecorderControlStyleResourceLoader::KeyHash::operator()(const Key& key) const {
@@ -216,7 +224,8 @@ std::shared_ptr<const KRStyleInfo> KRRecorderControlStyleResourceLoader::infoFor
     return lockedInfo(style.identifier());
 }
 
-std::shared_ptr<const KRStyleInfo> KRRecorderControlStyleResourceLoader::lockedInfo(const std::string& identifier) {
+std::shared_ptr<const KRStyleInfo> KRRecorderControlStyleResourceLoader::lockedInfo(
+    const std::string& identifier) {
     traceLog(TraceLevel::Debug, "Fetching info", Dictionary{{"identifier", identifier}});
     if (auto hit = cache_.objectForKey(identifier)) {
         traceLog(TraceLevel::Debug, "Info is in cache");
@@ -227,8 +236,8 @@ std::shared_ptr<const KRStyleInfo> KRRecorderControlStyleResourceLoader::lockedI
     auto asset = infoAsset(name);
     if (!asset) fail("Missing " + name);
     Error error;
-    auto root = json::parse(std::string_view(reinterpret_cast<const char*>(asset->data().data()), asset->data().size()),
-                            &error);
+    auto root = json::parse(
+        std::string_view(reinterpret_cast<const char*>(asset->data().data()), asset->data().size()), &error);
     if (!root) fail(name + " is an invalid JSON: " + error.description);
     auto info = std::make_shared<const KRStyleInfo>(InfoReader::read(*root, name));
     cache_.setObject(info, identifier);
@@ -252,9 +261,10 @@ std::shared_ptr<const std::vector<std::string>> KRRecorderControlStyleResourceLo
     }
     traceLog(TraceLevel::Debug, "Lookup prefixes are not in cache");
     auto supported = lockedInfo(identifier)->supportedComponents;
-    std::stable_sort(supported.begin(), supported.end(), [&](const KRComponentsPtr& a, const KRComponentsPtr& b) {
-        return a->compare(*b, *components) == NSComparisonResult::OrderedAscending;
-    });
+    std::stable_sort(supported.begin(), supported.end(),
+                     [&](const KRComponentsPtr& a, const KRComponentsPtr& b) {
+                         return a->compare(*b, *components) == NSComparisonResult::OrderedAscending;
+                     });
     auto prefixes = std::make_shared<std::vector<std::string>>();
     for (const auto& entry : supported) prefixes->push_back(identifier + entry->stringRepresentation());
     std::shared_ptr<const std::vector<std::string>> result = prefixes;
@@ -262,12 +272,13 @@ std::shared_ptr<const std::vector<std::string>> KRRecorderControlStyleResourceLo
     return result;
 }
 
-std::shared_ptr<NSImage> KRRecorderControlStyleResourceLoader::imageNamed(const std::string& name,
-                                                                         const KRRecorderControlStyle& style) {
+std::shared_ptr<NSImage> KRRecorderControlStyleResourceLoader::imageNamed(
+    const std::string& name, const KRRecorderControlStyle& style) {
     TraceActivity activity("-[KRRecorderControlStyleResourceLoader imageNamed:forStyle:]");
     std::lock_guard lock(mutex_);
     const std::string& identifier = style.identifier();
-    traceLog(TraceLevel::Debug, "Fetching image name", Dictionary{{"identifier", identifier}, {"image", name}});
+    traceLog(TraceLevel::Debug, "Fetching image name",
+             Dictionary{{"identifier", identifier}, {"image", name}});
     Key key = ImageKey{identifier, style.effectiveComponents(), name};
     if (auto hit = cache_.objectForKey(key)) {
         traceLog(TraceLevel::Debug, "Image name is in cache");

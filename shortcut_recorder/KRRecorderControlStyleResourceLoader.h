@@ -54,7 +54,8 @@ class KRRecorderControlStyleResourceLoader {
     std::shared_ptr<const KRStyleInfo> infoForStyle(const KRRecorderControlStyle& style);
     // "<identifier><suffix>" for every supported entry, closest to the style's effective components
     // first; the bare identifier last.
-    std::shared_ptr<const std::vector<std::string>> lookupPrefixesForStyle(const KRRecorderControlStyle& style);
+    std::shared_ptr<const std::vector<std::string>> lookupPrefixesForStyle(
+        const KRRecorderControlStyle& style);
     // "<prefix>-<name>" under the first prefix that has it, from the library's bundle, else the
     // program's images.
     std::shared_ptr<NSImage> imageNamed(const std::string& name, const KRRecorderControlStyle& style);
@@ -76,8 +77,8 @@ class KRRecorderControlStyleResourceLoader {
         bool fromResourceBundle;
     };
     using Key = std::variant<std::string, PrefixesKey, ImageKey>;
-    using Entry = std::variant<std::shared_ptr<const KRStyleInfo>, std::shared_ptr<const std::vector<std::string>>,
-                               ImageEntry>;
+    using Entry = std::variant<std::shared_ptr<const KRStyleInfo>,
+                               std::shared_ptr<const std::vector<std::string>>, ImageEntry>;
     struct KeyHash {
         size_t operator()(const Key& key) const;
     };

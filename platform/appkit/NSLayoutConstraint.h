@@ -17,6 +17,8 @@ inline constexpr NSLayoutPriority NSLayoutPriorityRequired = 1000;
 inline constexpr NSLayoutPriority NSLayoutPriorityDefaultHigh = 750;
 inline constexpr NSLayoutPriority NSLayoutPriorityDefaultLow = 250;
 
+enum class NSLayoutConstraintOrientation { Horizontal = 0, Vertical = 1 };
+
 enum class NSLayoutAttribute {
     NotAnAttribute = 0,
     Left = 1,

@@ -168,6 +168,7 @@ bool NSView::isDescendantOf(const NSView* view) const {
 }
 
 void NSView::setWindowOfSubtree(NSWindow* window) {
+    if (window_ != window) viewWillMoveToWindow(window);
     if (window_ != window && window_) {
         for (auto& area : trackingAreas_) area->setPointerInside(false);
     }

@@ -111,6 +111,20 @@ class NSView : public NSResponder {
     void removeConstraints(const std::vector<ConstraintPtr>& constraints);
     // Every active constraint that refers to this view, wherever it is held.
     std::vector<ConstraintPtr> constraintsAffecting() const;
+    // How hard the view holds to its intrinsic size against stretching (hugging) and squeezing
+    // (compression resistance), per orientation.
+    NSLayoutPriority contentHuggingPriority(NSLayoutConstraintOrientation o) const {
+        return hugging_[int(o)];
+    }
+    void setContentHuggingPriority(NSLayoutPriority p, NSLayoutConstraintOrientation o) {
+        hugging_[int(o)] = p;
+    }
+    NSLayoutPriority contentCompressionResistancePriority(NSLayoutConstraintOrientation o) const {
+        return compressionResistance_[int(o)];
+    }
+    void setContentCompressionResistancePriority(NSLayoutPriority p, NSLayoutConstraintOrientation o) {
+        compressionResistance_[int(o)] = p;
+    }
     virtual CGSize intrinsicContentSize() const { return {NSViewNoIntrinsicMetric, NSViewNoIntrinsicMetric}; }
     // The smallest size the view's constraints and content allow.
     virtual CGSize fittingSize() const;
@@ -166,6 +180,8 @@ class NSView : public NSResponder {
         layoutDirection_ = direction;
     }
 
+    // Told before the view joins another window (null: none).
+    virtual void viewWillMoveToWindow(NSWindow*) {}
     // Called by the window that takes or drops this view's subtree.
     void setWindowOfSubtree(NSWindow* window);
     // The controller whose view this is: it follows the view in the responder chain.
@@ -200,6 +216,8 @@ class NSView : public NSResponder {
     std::vector<ConstraintPtr> constraints_;
     std::vector<std::shared_ptr<NSLayoutGuide>> layoutGuides_;
     bool needsUpdateConstraints_ = false;
+    NSLayoutPriority hugging_[2] = {NSLayoutPriorityDefaultLow, NSLayoutPriorityDefaultLow};
+    NSLayoutPriority compressionResistance_[2] = {NSLayoutPriorityDefaultHigh, NSLayoutPriorityDefaultHigh};
     bool needsDisplay_ = true;
     std::vector<CGRect> dirtyRects_;
     std::shared_ptr<NSAppearance> appearance_;

@@ -24,8 +24,10 @@ TEST_F(KRStyleComponents, AppearanceNamesOnACurrentSystem) {
         {NSAppearanceNameAccessibilityHighContrastVibrantDark, 4},
         {"NoSuchAppearance", 0},
     };
-    for (const auto& [name, number] : rows) EXPECT_EQ(KRComponentsAppearanceForAppearanceName(name), number) << name;
-    for (uint64_t a : {1, 2, 3, 4}) EXPECT_EQ(KRComponentsAppearanceForAppearanceName(KRAppearanceNameForComponentsAppearance(a)), a);
+    for (const auto& [name, number] : rows)
+        EXPECT_EQ(KRComponentsAppearanceForAppearanceName(name), number) << name;
+    for (uint64_t a : {1, 2, 3, 4})
+        EXPECT_EQ(KRComponentsAppearanceForAppearanceName(KRAppearanceNameForComponentsAppearance(a)), a);
     for (uint64_t a : {0, 5})
         EXPECT_EQ(raisedReason([&] { KRAppearanceNameForComponentsAppearance(a); }),
                   std::to_string(a) + " cannot be represented as NSAppearanceName");
@@ -64,9 +66,14 @@ TEST_F(KRStyleComponents, TintsAndDirections) {
         EXPECT_EQ(raisedReason([&] { KRControlTintForComponentsTint(t); }),
                   std::to_string(t) + " cannot be represented as NSControlTint");
 
-    EXPECT_EQ(KRComponentsLayoutDirectionForUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection::LeftToRight), 1u);
-    EXPECT_EQ(KRComponentsLayoutDirectionForUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection::RightToLeft), 2u);
-    EXPECT_EQ(KRComponentsLayoutDirectionForUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection(7)), 0u);
+    EXPECT_EQ(KRComponentsLayoutDirectionForUserInterfaceLayoutDirection(
+                  NSUserInterfaceLayoutDirection::LeftToRight),
+              1u);
+    EXPECT_EQ(KRComponentsLayoutDirectionForUserInterfaceLayoutDirection(
+                  NSUserInterfaceLayoutDirection::RightToLeft),
+              2u);
+    EXPECT_EQ(KRComponentsLayoutDirectionForUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection(7)),
+              0u);
     auto rtl = NSUserInterfaceLayoutDirection::RightToLeft;
     EXPECT_EQ(KRUserInterfaceLayoutDirectionForComponentsLayoutDirection(
                   KRComponentsLayoutDirectionForUserInterfaceLayoutDirection(rtl)),
@@ -115,7 +122,9 @@ TEST_F(KRStyleComponents, OutOfRangeValuesAreRefusedInOrder) {
         {0, 3, 3, 0, "None cannot be combined with other accessibility options."},
     };
     for (const auto& r : rows)
-        EXPECT_EQ(raisedReason([&] { Components::initWithAppearance(r.appearance, r.accessibility, r.direction, r.tint); }),
+        EXPECT_EQ(raisedReason([&] {
+                      Components::initWithAppearance(r.appearance, r.accessibility, r.direction, r.tint);
+                  }),
                   r.reason);
 }
 
@@ -137,7 +146,8 @@ TEST_F(KRStyleComponents, CurrentComponentsFollowTheSystemAndTheView) {
     NSWorkspace::sharedWorkspace()->setAccessibilityDisplayShouldIncreaseContrast(true);
     NSAppearance::setCurrentAppearance(NSAppearance::appearanceNamed(NSAppearanceNameDarkAqua));
     NSColor::setCurrentControlTint(NSGraphiteControlTint);
-    NSApplication::sharedApplication()->setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection::RightToLeft);
+    NSApplication::sharedApplication()->setUserInterfaceLayoutDirection(
+        NSUserInterfaceLayoutDirection::RightToLeft);
     EXPECT_TRUE(Components::currentComponents()->isEqual(Components::initWithAppearance(3, 2, 2, 2).get()));
 
     // A view's own look outranks the application's.
@@ -148,14 +158,16 @@ TEST_F(KRStyleComponents, CurrentComponentsFollowTheSystemAndTheView) {
     view->setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection::LeftToRight);
     NSWorkspace::sharedWorkspace()->setAccessibilityDisplayShouldIncreaseContrast(false);
     NSColor::setCurrentControlTint(NSClearControlTint);
-    EXPECT_TRUE(Components::currentComponentsForView(view.get())->isEqual(Components::initWithAppearance(2, 1, 1, 0).get()));
+    EXPECT_TRUE(Components::currentComponentsForView(view.get())
+                    ->isEqual(Components::initWithAppearance(2, 1, 1, 0).get()));
 }
 
 // Sorts `candidates` stably by closeness to `relative`, as the resource loader does.
 std::vector<std::string> sorted(std::vector<KRComponentsPtr> candidates, const KRComponentsPtr& relative) {
-    std::stable_sort(candidates.begin(), candidates.end(), [&](const KRComponentsPtr& a, const KRComponentsPtr& b) {
-        return a->compare(*b, *relative) == NSComparisonResult::OrderedAscending;
-    });
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](const KRComponentsPtr& a, const KRComponentsPtr& b) {
+                         return a->compare(*b, *relative) == NSComparisonResult::OrderedAscending;
+                     });
     std::vector<std::string> out;
     for (const auto& c : candidates) out.push_back(c->stringRepresentation());
     return out;
@@ -171,28 +183,40 @@ TEST_F(KRStyleComponents, OrderingByClosenessToTheRelative) {
     const Row rows[] = {
         // Appearance decides before anything else matches.
         {make(3, 1, 1, 1), {make(1, 1, 1, 1), make(4, 0, 0, 0)}, {"-vibrantdark", "-aqua-ltr-blue"}},
-        {make(1, 0, 0, 0), {make(0, 0, 0, 0), make(4, 0, 0, 0), make(3, 0, 0, 0), make(2, 0, 0, 0), make(1, 0, 0, 0)},
+        {make(1, 0, 0, 0),
+         {make(0, 0, 0, 0), make(4, 0, 0, 0), make(3, 0, 0, 0), make(2, 0, 0, 0), make(1, 0, 0, 0)},
          {"-aqua", "-vibrantlight", "-darkaqua", "-vibrantdark", ""}},
-        {make(2, 0, 0, 0), {make(0, 0, 0, 0), make(3, 0, 0, 0), make(4, 0, 0, 0), make(1, 0, 0, 0), make(2, 0, 0, 0)},
+        {make(2, 0, 0, 0),
+         {make(0, 0, 0, 0), make(3, 0, 0, 0), make(4, 0, 0, 0), make(1, 0, 0, 0), make(2, 0, 0, 0)},
          {"-vibrantlight", "-aqua", "-vibrantdark", "-darkaqua", ""}},
-        {make(4, 0, 0, 0), {make(1, 0, 0, 0), make(2, 0, 0, 0), make(3, 0, 0, 0), make(4, 0, 0, 0)},
+        {make(4, 0, 0, 0),
+         {make(1, 0, 0, 0), make(2, 0, 0, 0), make(3, 0, 0, 0), make(4, 0, 0, 0)},
          {"-vibrantdark", "-darkaqua", "-vibrantlight", "-aqua"}},
         // An unspecified relative appearance leaves the given order, even where a later field differs.
         {make(0, 1, 1, 1), {make(2, 0, 2, 0), make(1, 0, 1, 0)}, {"-vibrantlight-rtl", "-aqua-ltr"}},
         // Accessibility relative to none, then to high contrast.
-        {make(1, 1, 1, 1), {make(1, 2, 0, 0), make(1, 0, 0, 0), make(1, 1, 0, 0)}, {"-aqua", "-aqua", "-aqua-acc"}},
-        {make(1, 2, 1, 1), {make(1, 1, 0, 0), make(1, 0, 0, 0), make(1, 2, 0, 0)}, {"-aqua-acc", "-aqua", "-aqua"}},
+        {make(1, 1, 1, 1),
+         {make(1, 2, 0, 0), make(1, 0, 0, 0), make(1, 1, 0, 0)},
+         {"-aqua", "-aqua", "-aqua-acc"}},
+        {make(1, 2, 1, 1),
+         {make(1, 1, 0, 0), make(1, 0, 0, 0), make(1, 2, 0, 0)},
+         {"-aqua-acc", "-aqua", "-aqua"}},
         // Direction and tint: the relative's value, the other one, unspecified.
-        {make(1, 1, 2, 1), {make(1, 1, 0, 0), make(1, 1, 1, 0), make(1, 1, 2, 0)}, {"-aqua-rtl", "-aqua-ltr", "-aqua"}},
-        {make(1, 1, 1, 2), {make(1, 1, 1, 0), make(1, 1, 1, 1), make(1, 1, 1, 2)},
+        {make(1, 1, 2, 1),
+         {make(1, 1, 0, 0), make(1, 1, 1, 0), make(1, 1, 2, 0)},
+         {"-aqua-rtl", "-aqua-ltr", "-aqua"}},
+        {make(1, 1, 1, 2),
+         {make(1, 1, 1, 0), make(1, 1, 1, 1), make(1, 1, 1, 2)},
          {"-aqua-ltr-graphite", "-aqua-ltr-blue", "-aqua-ltr"}},
     };
-    for (const auto& r : rows) EXPECT_EQ(sorted(r.candidates, r.relative), r.expected) << r.relative->description();
+    for (const auto& r : rows)
+        EXPECT_EQ(sorted(r.candidates, r.relative), r.expected) << r.relative->description();
 
     // Of the two accessibility "-aqua" entries above, none comes before unspecified relative to none.
     auto noneFirst = make(1, 1, 0, 0);
     EXPECT_EQ(noneFirst->compare(*make(1, 0, 0, 0), *make(1, 1, 1, 1)), NSComparisonResult::OrderedAscending);
-    EXPECT_EQ(make(1, 0, 0, 0)->compare(*make(1, 0, 0, 0), *make(1, 1, 1, 1)), NSComparisonResult::OrderedSame);
+    EXPECT_EQ(make(1, 0, 0, 0)->compare(*make(1, 0, 0, 0), *make(1, 1, 1, 1)),
+              NSComparisonResult::OrderedSame);
 }
 
 }  // namespace

@@ -8,7 +8,8 @@ using Components = KRRecorderControlStyleComponents;
 
 class KRStyleResourceLoader : public StyleTest {
   protected:
-    std::shared_ptr<KRRecorderControlStyleResourceLoader> loader = std::make_shared<KRRecorderControlStyleResourceLoader>();
+    std::shared_ptr<KRRecorderControlStyleResourceLoader> loader =
+        std::make_shared<KRRecorderControlStyleResourceLoader>();
 };
 
 const char* kOneComponent = R"([{"appearance": 1}])";
@@ -18,8 +19,9 @@ std::string without(std::string text, const std::string& piece) {
 }
 
 TEST_F(KRStyleResourceLoader, ReadsMetricsAndLabelAttributes) {
-    writeInfo("test-read", infoJSON(R"([{"appearance": 3, "tint": 2}, {"layoutDirection": 2, "accessibility": 2}])",
-                                    standardMetrics()));
+    writeInfo("test-read",
+              infoJSON(R"([{"appearance": 3, "tint": 2}, {"layoutDirection": 2, "accessibility": 2}])",
+                       standardMetrics()));
     auto info = loader->infoForStyle(*KRRecorderControlStyle::initWithIdentifier("test-read", nullptr));
     ASSERT_EQ(info->supportedComponents.size(), 3u);
     EXPECT_EQ(info->supportedComponents[0]->stringRepresentation(), "-darkaqua-graphite");
@@ -56,17 +58,21 @@ TEST_F(KRStyleResourceLoader, BadInfoFilesFailWithThePathOfTheBadValue) {
     const Row rows[] = {
         {"test-nofile", "", "Missing test-nofile-info"},
         {"test-json", "{\"supportedComponents\": [", "test-json-info is an invalid JSON: "},
-        {"test-minsize-extra", infoJSON(kOneComponent, metricsWith(R"("minSize": {"width": 1, "height": 2, "depth": 3})")),
+        {"test-minsize-extra",
+         infoJSON(kOneComponent, metricsWith(R"("minSize": {"width": 1, "height": 2, "depth": 3})")),
          "minSize: unexpected keys"},
-        {"test-minsize-missing", infoJSON(kOneComponent, metricsWith(R"("minSize": {"width": 1, "depth": 3})")),
+        {"test-minsize-missing",
+         infoJSON(kOneComponent, metricsWith(R"("minSize": {"width": 1, "depth": 3})")),
          "minSize: missing height"},
-        {"test-minsize-type", infoJSON(kOneComponent, metricsWith(R"("minSize": {"width": "1", "height": 2})")),
+        {"test-minsize-type",
+         infoJSON(kOneComponent, metricsWith(R"("minSize": {"width": "1", "height": 2})")),
          "minSize.width: expected NSNumber but got NSString"},
         {"test-mask", infoJSON(R"([{"accessibility": 4}])", standardMetrics()),
          "supportedComponents.[0].accessibility: value must be with mask 3"},
         {"test-upper", infoJSON(R"([{"appearance": 5}])", standardMetrics()),
          "supportedComponents.[0].appearance: value >= 5"},
-        {"test-lower", infoJSON(R"([{}, {}, {"tint": -1}])", standardMetrics()), "supportedComponents.[2].tint: value < 0"},
+        {"test-lower", infoJSON(R"([{}, {}, {"tint": -1}])", standardMetrics()),
+         "supportedComponents.[2].tint: value < 0"},
         {"test-element", infoJSON(R"([{}, 7])", standardMetrics()),
          "supportedComponents.[1]: expected NSDictionary but got NSNumber"},
         {"test-components", infoJSON(R"({"appearance": 1})", standardMetrics()),
@@ -74,14 +80,17 @@ TEST_F(KRStyleResourceLoader, BadInfoFilesFailWithThePathOfTheBadValue) {
         {"test-nometrics", R"({"supportedComponents": []})", "metrics: expected NSDictionary but got (null)"},
         {"test-nonumber", infoJSON(kOneComponent, without(standardMetrics(), R"("labelToCancel": 4,)")),
          "labelToCancel: expected NSNumber but got (null)"},
-        {"test-insets", infoJSON(kOneComponent, standardMetrics(R"({"width": 100, "height": 22})", R"({"top": 1})")),
+        {"test-insets",
+         infoJSON(kOneComponent, standardMetrics(R"({"width": 100, "height": 22})", R"({"top": 1})")),
          "alignmentInsets: unexpected keys"},
         // Mended: a font or colour the system lacks, a "none" combined with high contrast, and a
         // file that is no object are refused with a reason rather than read into nothing.
-        {"test-font", infoJSON(kOneComponent, standardMetrics() + R"(, "normalLabelAttributes": {"fontName": "NoFont",
+        {"test-font",
+         infoJSON(kOneComponent, standardMetrics() + R"(, "normalLabelAttributes": {"fontName": "NoFont",
              "fontSize": 13, "fontColorCatalogName": "System", "fontColorName": "controlTextColor"})"),
          "normalLabelAttributes.fontName: no font named NoFont"},
-        {"test-color", infoJSON(kOneComponent, standardMetrics() + R"(, "disabledLabelAttributes": {"fontName": "Menlo",
+        {"test-color",
+         infoJSON(kOneComponent, standardMetrics() + R"(, "disabledLabelAttributes": {"fontName": "Menlo",
              "fontSize": 13, "fontColorCatalogName": "System", "fontColorName": "plaid"})"),
          "disabledLabelAttributes.fontColorName: no color named plaid in System"},
         {"test-nonebits", infoJSON(R"([{"accessibility": 3}])", standardMetrics()),
@@ -107,10 +116,11 @@ TEST_F(KRStyleResourceLoader, PrefixesOfTheStandardStyleFollowTheLookInEffect) {
     NSAppearance::setCurrentAppearance(NSAppearance::appearanceNamed(NSAppearanceNameDarkAqua));
     auto dark = KRRecorderControlStyle::init();
     EXPECT_EQ(*loader->lookupPrefixesForStyle(*dark),
-              (std::vector<std::string>{"sr-mojave-darkaqua-ltr", "sr-mojave-darkaqua-rtl", "sr-mojave-aqua-ltr",
-                                        "sr-mojave-aqua-rtl", "sr-mojave"}));
+              (std::vector<std::string>{"sr-mojave-darkaqua-ltr", "sr-mojave-darkaqua-rtl",
+                                        "sr-mojave-aqua-ltr", "sr-mojave-aqua-rtl", "sr-mojave"}));
     NSAppearance::setCurrentAppearance(nullptr);
-    NSApplication::sharedApplication()->setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection::RightToLeft);
+    NSApplication::sharedApplication()->setUserInterfaceLayoutDirection(
+        NSUserInterfaceLayoutDirection::RightToLeft);
     auto rtl = KRRecorderControlStyle::init();
     EXPECT_EQ(*loader->lookupPrefixesForStyle(*rtl),
               (std::vector<std::string>{"sr-mojave-aqua-rtl", "sr-mojave-aqua-ltr", "sr-mojave-darkaqua-rtl",
@@ -118,7 +128,8 @@ TEST_F(KRStyleResourceLoader, PrefixesOfTheStandardStyleFollowTheLookInEffect) {
     // Every image of both standard styles is there, for every look they support.
     for (const char* identifier : {"sr-mojave", "sr-yosemite"})
         for (const auto& look : {NSAppearanceNameAqua, NSAppearanceNameDarkAqua})
-            for (auto direction : {NSUserInterfaceLayoutDirection::LeftToRight, NSUserInterfaceLayoutDirection::RightToLeft}) {
+            for (auto direction :
+                 {NSUserInterfaceLayoutDirection::LeftToRight, NSUserInterfaceLayoutDirection::RightToLeft}) {
                 NSAppearance::setCurrentAppearance(NSAppearance::appearanceNamed(look));
                 NSApplication::sharedApplication()->setUserInterfaceLayoutDirection(direction);
                 auto style = KRRecorderControlStyle::initWithIdentifier(identifier, nullptr);
@@ -127,11 +138,13 @@ TEST_F(KRStyleResourceLoader, PrefixesOfTheStandardStyleFollowTheLookInEffect) {
                 auto suffix = style->effectiveComponents()->stringRepresentation();
                 auto bezel = loader->imageNamed("bezel-normal-left", *style);
                 ASSERT_TRUE(bezel);
-                EXPECT_EQ(bezel->name(), std::string(identifier) +
-                                             (look == std::string(NSAppearanceNameAqua) ? "-aqua" : "-darkaqua") +
-                                             (direction == NSUserInterfaceLayoutDirection::LeftToRight ? "-ltr" : "-rtl") +
-                                             "-bezel-normal-left");
-                for (const auto& name : styleImageNames()) EXPECT_TRUE(loader->imageNamed(name, *style)) << name;
+                EXPECT_EQ(bezel->name(),
+                          std::string(identifier) +
+                              (look == std::string(NSAppearanceNameAqua) ? "-aqua" : "-darkaqua") +
+                              (direction == NSUserInterfaceLayoutDirection::LeftToRight ? "-ltr" : "-rtl") +
+                              "-bezel-normal-left");
+                for (const auto& name : styleImageNames())
+                    EXPECT_TRUE(loader->imageNamed(name, *style)) << name;
             }
 }
 
@@ -150,7 +163,8 @@ TEST_F(KRStyleResourceLoader, AnImageOnlyInTheProgramsResourcesIsFoundAndCached)
     EXPECT_EQ(again->size(), (CGSize{9, 7}));
     // The library's own image, found in its bundle.
     EXPECT_EQ(loader->imageNamed("button-clear-normal", *style)->size(), (CGSize{14, 14}));
-    EXPECT_EQ(raisedReason([&] { loader->imageNamed("no-such-image", *style); }), "Missing image named no-such-image");
+    EXPECT_EQ(raisedReason([&] { loader->imageNamed("no-such-image", *style); }),
+              "Missing image named no-such-image");
 }
 
 TEST_F(KRStyleResourceLoader, CacheEntriesAreSharedByKeyAndRebuiltAfterEviction) {
@@ -181,7 +195,8 @@ TEST_F(KRStyleResourceLoader, CacheEntriesAreSharedByKeyAndRebuiltAfterEviction)
 
     // Each line ran inside its method's activity, the fetch lines naming what was asked.
     auto lines = trace.lines();
-    auto fetch = std::find_if(lines.begin(), lines.end(), [](const TraceLine& l) { return l.message == "Fetching image name"; });
+    auto fetch = std::find_if(lines.begin(), lines.end(),
+                              [](const TraceLine& l) { return l.message == "Fetching image name"; });
     ASSERT_NE(fetch, lines.end());
     EXPECT_EQ(fetch->activity, "-[KRRecorderControlStyleResourceLoader imageNamed:forStyle:]");
     EXPECT_EQ(fetch->payload.asDictionary()->find("image")->stringOr(""), "bezel-normal-left");

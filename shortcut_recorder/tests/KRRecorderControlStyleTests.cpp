@@ -40,9 +40,10 @@ TEST_F(KRStyle, DefaultsOfANewStyle) {
     EXPECT_EQ(style->intrinsicContentSize(), (CGSize{NSViewNoIntrinsicMetric, NSViewNoIntrinsicMetric}));
     EXPECT_TRUE(style->alwaysConstraints().empty());
     EXPECT_TRUE(style->recordingWithValueConstraints().empty());
-    for (const auto& guide : {style->alignmentGuide(), style->backgroundDrawingGuide(), style->labelDrawingGuide(),
-                              style->cancelButtonDrawingGuide(), style->clearButtonDrawingGuide(),
-                              style->cancelButtonLayoutGuide(), style->clearButtonLayoutGuide()})
+    for (const auto& guide :
+         {style->alignmentGuide(), style->backgroundDrawingGuide(), style->labelDrawingGuide(),
+          style->cancelButtonDrawingGuide(), style->clearButtonDrawingGuide(),
+          style->cancelButtonLayoutGuide(), style->clearButtonLayoutGuide()})
         EXPECT_TRUE(guide);
     EXPECT_EQ(style->noValueNormalLabel(), "Record Shortcut");
     EXPECT_EQ(style->noValueDisableLabel(), "Record Shortcut");
@@ -62,7 +63,8 @@ TEST_F(KRStyle, EffectiveComponentsHoldNoUnspecifiedField) {
     EXPECT_EQ(effective.stringRepresentation(), "-aqua-ltr-blue");
 
     // Preferred fields win; the rest comes from the control's look.
-    auto preferring = KRRecorderControlStyle::initWithIdentifier(std::nullopt, Components::initWithAppearance(3, 0, 2, 0));
+    auto preferring =
+        KRRecorderControlStyle::initWithIdentifier(std::nullopt, Components::initWithAppearance(3, 0, 2, 0));
     auto other = std::make_shared<CountingControl>();
     other->setAppearance(NSAppearance::appearanceNamed(NSAppearanceNameVibrantLight));
     NSWorkspace::sharedWorkspace()->setAccessibilityDisplayShouldIncreaseContrast(true);
@@ -76,21 +78,23 @@ TEST_F(KRStyle, AttachingBuildsTheFourConstraintSets) {
     style->prepareForRecorderControl(control);
     EXPECT_EQ(control->layoutGuides().size(), 7u);
     EXPECT_TRUE(control->needsUpdateConstraints());
-    expectConstraints(style->alwaysConstraints(), {
-                                                      {"KR_alignmentGuide_topToView", eq, 1000},
-                                                      {"KR_alignmentGuide_leftToView", eq, 1000},
-                                                      {"KR_alignmentGuide_rightToView", eq, 1000},
-                                                      {"KR_alignmentGuide_bottomToView", eq, 750},
-                                                      {"KR_backgroundDrawingGuide_topToAlignment", eq, 1000},
-                                                      {"KR_backgroundDrawingGuide_leftToAlignment", eq, 1000},
-                                                      {"KR_backgroundDrawingGuide_bottomToAlignment", eq, 1000},
-                                                      {"KR_backgroundDrawingGuide_rightToAlignment", eq, 1000},
-                                                      {"KR_labelDrawingGuide_topToAlignment", eq, 1000},
-                                                      {"KR_labelDrawingGuide_leadingToAlignment", ge, 1000},
-                                                      {"KR_labelDrawingGuide_bottomToAlignment", eq, 1000},
-                                                      {"KR_labelDrawingGuide_centerXToAlignment", eq, 749},
-                                                  });
-    expectConstraints(style->displayingConstraints(), {{"KR_labelDrawingGuide_trailingToAlignment", ge, 1000}});
+    expectConstraints(style->alwaysConstraints(),
+                      {
+                          {"KR_alignmentGuide_topToView", eq, 1000},
+                          {"KR_alignmentGuide_leftToView", eq, 1000},
+                          {"KR_alignmentGuide_rightToView", eq, 1000},
+                          {"KR_alignmentGuide_bottomToView", eq, 750},
+                          {"KR_backgroundDrawingGuide_topToAlignment", eq, 1000},
+                          {"KR_backgroundDrawingGuide_leftToAlignment", eq, 1000},
+                          {"KR_backgroundDrawingGuide_bottomToAlignment", eq, 1000},
+                          {"KR_backgroundDrawingGuide_rightToAlignment", eq, 1000},
+                          {"KR_labelDrawingGuide_topToAlignment", eq, 1000},
+                          {"KR_labelDrawingGuide_leadingToAlignment", ge, 1000},
+                          {"KR_labelDrawingGuide_bottomToAlignment", eq, 1000},
+                          {"KR_labelDrawingGuide_centerXToAlignment", eq, 749},
+                      });
+    expectConstraints(style->displayingConstraints(),
+                      {{"KR_labelDrawingGuide_trailingToAlignment", ge, 1000}});
     expectConstraints(style->recordingWithNoValueConstraints(),
                       {
                           {"KR_labelDrawingGuide_trailingToCancel", ge, 1000},
@@ -126,7 +130,8 @@ TEST_F(KRStyle, AttachingBuildsTheFourConstraintSets) {
     const auto& noValue = style->recordingWithNoValueConstraints();
     const auto& withValue = style->recordingWithValueConstraints();
     for (size_t i : {0, 3, 4}) EXPECT_EQ(withValue[i], noValue[i]);
-    for (size_t i : {1, 2, 5, 6, 7, 8}) EXPECT_EQ(std::count(noValue.begin(), noValue.end(), withValue[i]), 0);
+    for (size_t i : {1, 2, 5, 6, 7, 8})
+        EXPECT_EQ(std::count(noValue.begin(), noValue.end(), withValue[i]), 0);
 
     // Anchors: the first item of each is what its identifier names.
     const auto& always = style->alwaysConstraints();
@@ -142,16 +147,17 @@ TEST_F(KRStyle, AttachingBuildsTheFourConstraintSets) {
     EXPECT_EQ(noValue[3]->constant(), 14);
     EXPECT_EQ(noValue[4]->constant(), 14);
     EXPECT_EQ(withValue[7]->constant(), 14);
-    EXPECT_EQ(always[6]->constant(), 1);  // alignment insets' bottom
-    EXPECT_EQ(always[9]->constant(), 6);  // alignmentToLabel
-    EXPECT_EQ(noValue[1]->constant(), 5);  // buttonToAlignment
+    EXPECT_EQ(always[6]->constant(), 1);     // alignment insets' bottom
+    EXPECT_EQ(always[9]->constant(), 6);     // alignmentToLabel
+    EXPECT_EQ(noValue[1]->constant(), 5);    // buttonToAlignment
     EXPECT_EQ(withValue[2]->constant(), 5);  // cancelToClear
 }
 
 TEST_F(KRStyle, IntrinsicSizeFromMinSizeInsetsAndLabels) {
     // A 1-point font keeps the labels short; the minimum size less the insets decides.
-    writeInfo("test-size", infoJSON("[]", standardMetrics(R"({"width": 100, "height": 22})",
-                                                         R"({"top": 1, "left": 2, "bottom": 3, "right": 4})", 1)));
+    writeInfo("test-size",
+              infoJSON("[]", standardMetrics(R"({"width": 100, "height": 22})",
+                                             R"({"top": 1, "left": 2, "bottom": 3, "right": 4})", 1)));
     writeImages("test-size");
     auto style = KRRecorderControlStyle::initWithIdentifier("test-size", nullptr);
     style->prepareForRecorderControl(control);
@@ -168,7 +174,8 @@ TEST_F(KRStyle, IntrinsicSizeFromMinSizeInsetsAndLabels) {
     writeImages("test-wide");
     auto wide = KRRecorderControlStyle::initWithIdentifier("test-wide", nullptr);
     wide->prepareForRecorderControl(std::make_shared<CountingControl>());
-    CGFloat label = std::ceil(NSStringSize("Record Shortcut", {NSFont::systemFontOfSize(13), std::nullopt}).width);
+    CGFloat label =
+        std::ceil(NSStringSize("Record Shortcut", {NSFont::systemFontOfSize(13), std::nullopt}).width);
     EXPECT_EQ(wide->intrinsicContentSize().width, label + 7 + (4 + 14 + 5 + 14 + 6));
 }
 
@@ -214,7 +221,8 @@ TEST_F(KRStyle, AttachRemoveAndAttachElsewhere) {
     EXPECT_EQ(raisedReason([&] { style->prepareForRemoval(); }), "Style was not applied properly.");
     style->prepareForRecorderControl(control);
     EXPECT_EQ(style->recorderControl(), control);
-    EXPECT_EQ(raisedReason([&] { style->prepareForRecorderControl(control); }), "Style was not removed properly.");
+    EXPECT_EQ(raisedReason([&] { style->prepareForRecorderControl(control); }),
+              "Style was not removed properly.");
 
     auto firstWidth = style->recordingWithNoValueConstraints()[3];
     style->alwaysConstraints()[0]->setActive(true);
@@ -232,14 +240,16 @@ TEST_F(KRStyle, AttachRemoveAndAttachElsewhere) {
     EXPECT_NE(width, firstWidth);
     EXPECT_EQ(width->constant(), 14);
     EXPECT_EQ(style->alwaysConstraints()[9]->constant(), 6);
-    EXPECT_EQ(observer.keys, (std::vector<std::string>{"recorderControl", "recorderControl", "recorderControl"}));
+    EXPECT_EQ(observer.keys,
+              (std::vector<std::string>{"recorderControl", "recorderControl", "recorderControl"}));
     style->removeObserver(&observer, "recorderControl", nullptr);
 }
 
 TEST_F(KRStyle, ACopyIsDetachedWithTheSameIdentifierAndPreferences) {
     writeInfo("test-copy", infoJSON("[]", standardMetrics()));
     writeImages("test-copy");
-    auto style = KRRecorderControlStyle::initWithIdentifier("test-copy", Components::initWithAppearance(1, 0, 2, 0));
+    auto style =
+        KRRecorderControlStyle::initWithIdentifier("test-copy", Components::initWithAppearance(1, 0, 2, 0));
     style->prepareForRecorderControl(control);
     auto copy = std::dynamic_pointer_cast<KRRecorderControlStyle>(style->copy());
     ASSERT_TRUE(copy);

@@ -60,10 +60,10 @@ inline void writePNG(const std::filesystem::path& file, uint32_t width, uint32_t
 // The sixteen images a style draws with.
 inline const std::vector<std::string>& styleImageNames() {
     static const std::vector<std::string> names = {
-        "bezel-normal-left",    "bezel-normal-center",    "bezel-normal-right",    "bezel-pressed-left",
-        "bezel-pressed-center", "bezel-pressed-right",    "bezel-recording-left",  "bezel-recording-center",
+        "bezel-normal-left",     "bezel-normal-center",   "bezel-normal-right",    "bezel-pressed-left",
+        "bezel-pressed-center",  "bezel-pressed-right",   "bezel-recording-left",  "bezel-recording-center",
         "bezel-recording-right", "bezel-disabled-left",   "bezel-disabled-center", "bezel-disabled-right",
-        "button-cancel-normal", "button-cancel-pressed", "button-clear-normal",   "button-clear-pressed"};
+        "button-cancel-normal",  "button-cancel-pressed", "button-clear-normal",   "button-clear-pressed"};
     return names;
 }
 
@@ -78,10 +78,10 @@ inline std::string labelJSON(int fontSize) {
            R"(, "fontColorCatalogName": "System", "fontColorName": "controlTextColor"})";
 }
 
-inline std::string standardMetrics(const std::string& minSize = R"({"width": 100, "height": 22})",
-                                   const std::string& alignmentInsets =
-                                       R"({"top": 1, "left": 2, "bottom": 3, "right": 4})",
-                                   int fontSize = 13) {
+inline std::string standardMetrics(
+    const std::string& minSize = R"({"width": 100, "height": 22})",
+    const std::string& alignmentInsets = R"({"top": 1, "left": 2, "bottom": 3, "right": 4})",
+    int fontSize = 13) {
     return R"("minSize": )" + minSize +
            R"(, "labelToCancel": 4, "cancelToClear": 5, "buttonToAlignment": 6, "baselineFromTop": 15,
               "alignmentToLabel": 7, "labelToAlignment": 8, "baselineLayoutOffsetFromBottom": 9,

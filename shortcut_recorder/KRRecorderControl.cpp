@@ -89,14 +89,80 @@ void KRRecorderControl::initInternalState() {
     setContentCompressionResistancePriority(750, NSLayoutConstraintOrientation::Vertical);
 }
 
+std::shared_ptr<KRRecorderControlStyling> KRRecorderControl::makeDefaultStyle() {
+    return KRRecorderControlStyle::init();
+}
+
 std::shared_ptr<KRRecorderControlStyling> KRRecorderControl::style() {
     if (!style_) {
         isLazilyInitializingStyle_ = true;
-        style_ = KRRecorderControlStyle::init();
-        style_->prepareForRecorderControl(sharedAs<NSView>());
+        setStyle(makeDefaultStyle());
         isLazilyInitializingStyle_ = false;
     }
     return style_;
+}
+
+void KRRecorderControl::setStyle(std::shared_ptr<KRRecorderControlStyling> style) {
+    if (!style) style = makeDefaultStyle();
+    if (style == style_) return;
+    attachStyle(style->copy());
+}
+
+void KRRecorderControl::attachStyle(std::shared_ptr<KRRecorderControlStyling> style) {
+    NSCancelPreviousPerformRequests(this);
+    if (style_) style_->prepareForRemoval();
+    style_ = std::move(style);
+    style_->prepareForRecorderControl(sharedAs<NSView>());
+    if (labelWidthConstraint_) labelWidthConstraint_->setActive(false);
+    labelWidthConstraint_ = style_->labelDrawingGuide()->widthAnchor().constraintEqualToConstant(0);
+    labelWidthConstraint_->setPriority(NSLayoutPriorityDefaultHigh + 1);
+    labelWidthConstraint_->setActive(true);
+    if (isRecording_)
+        setToolTip(style_->recordingTooltip().value_or(KRLocalizedString("Press keys now")));
+    else
+        setToolTip(style_->normalTooltip().value_or(KRLocalizedString("Click to record shortcut")));
+}
+
+NSUserInterfaceLayoutDirection KRRecorderControl::userInterfaceLayoutDirection() const {
+    if (storedLayoutDirection_) return *storedLayoutDirection_;
+    if (!isLazilyInitializingStyle_ && style_) {
+        if (auto preferred = style_->preferredComponents(); preferred && preferred->layoutDirection())
+            return KRUserInterfaceLayoutDirectionForComponentsLayoutDirection(preferred->layoutDirection());
+    }
+    return NSControl::userInterfaceLayoutDirection();
+}
+
+void KRRecorderControl::setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection direction) {
+    if (storedLayoutDirection_ == direction) return;
+    storedLayoutDirection_ = direction;
+    scheduleControlViewAppearanceDidChange(nullptr);
+}
+
+void KRRecorderControl::scheduleControlViewAppearanceDidChange(const void* reason) {
+    if (!style_) return;
+    NSCancelPreviousPerformRequests(this);
+    pendingAppearanceReason_ = reason;
+    std::weak_ptr<KRRecorderControl> weak = sharedAs<KRRecorderControl>();
+    NSPerformAfterDelay(this, 0, [weak] {
+        if (auto self = weak.lock(); self && self->style_)
+            self->style_->recorderControlAppearanceDidChange(self->pendingAppearanceReason_);
+    });
+}
+
+void KRRecorderControl::controlTintDidChange(const Notification& notification) {
+    scheduleControlViewAppearanceDidChange(&notification);
+}
+
+void KRRecorderControl::accessibilityDisplayOptionsDidChange(const Notification& notification) {
+    scheduleControlViewAppearanceDidChange(&notification);
+}
+
+void KRRecorderControl::viewDidChangeBackingProperties() {
+    scheduleControlViewAppearanceDidChange(nullptr);
+}
+
+void KRRecorderControl::viewDidChangeEffectiveAppearance() {
+    scheduleControlViewAppearanceDidChange(nullptr);
 }
 
 // --- Value ---------------------------------------------------------------------------------------
@@ -618,4 +684,188 @@ std::vector<std::string> KRRecorderControl::keyPathsForValuesAffectingValueForKe
     if (key == "attributedStringValue") return {"stringValue"};
     if (key == "userInterfaceLayoutDirection") return {"style"};
     return NSKeyValueObserving::keyPathsForValuesAffectingValueForKey(key);
+}
+
+// --- Layout --------------------------------------------------------------------------------------
+
+CGFloat KRRecorderControl::baselineOffsetFromBottom() const {
+    if (!style_) return 0;
+    return style_->baselineLayoutOffsetFromBottom().value_or(style_->baselineDrawingOffsetFromBottom());
+}
+
+CGFloat KRRecorderControl::firstBaselineOffsetFromTop() const {
+    if (!style_) return 0;
+    return style_->alignmentGuide()->frame().size.height - baselineOffsetFromBottom();
+}
+
+void KRRecorderControl::updateConstraints() {
+    updateActiveConstraints();
+    updateLabelConstraints();
+    setNeedsUpdateConstraints(false);
+}
+
+void KRRecorderControl::updateActiveConstraints() {
+    requestedUpdates_.push_back("updateActiveConstraints");
+    auto style = this->style();
+    NSLayoutConstraint::activateConstraints(style->alwaysConstraints());
+    if (isRecording_ && objectValue_) {
+        NSLayoutConstraint::deactivateConstraints(style->displayingConstraints());
+        NSLayoutConstraint::deactivateConstraints(style->recordingWithNoValueConstraints());
+        NSLayoutConstraint::activateConstraints(style->recordingWithValueConstraints());
+    } else {
+        NSLayoutConstraint::deactivateConstraints(isRecording_ ? style->displayingConstraints()
+                                                               : style->recordingWithNoValueConstraints());
+        NSLayoutConstraint::deactivateConstraints(style->recordingWithValueConstraints());
+        NSLayoutConstraint::activateConstraints(isRecording_ ? style->recordingWithNoValueConstraints()
+                                                             : style->displayingConstraints());
+    }
+}
+
+void KRRecorderControl::updateLabelConstraints() {
+    requestedUpdates_.push_back("updateLabelConstraints");
+    style();
+    std::string label = drawingLabel();
+    const KRLabelAttributes* attributes = drawingLabelAttributes();
+    TextAttributes text = attributes ? attributes->text : TextAttributes{};
+    CGFloat width = NSStringSize(label, text).width;
+    CGFloat minimal = attributes ? attributes->minimalDrawableWidth : 0;
+    labelWidthConstraint_->setConstant(std::ceil(std::max(minimal, width) + 2.0));
+}
+
+// --- Drawing -------------------------------------------------------------------------------------
+
+std::string KRRecorderControl::drawingLabel() {
+    auto style = this->style();
+    std::string label;
+    if (isRecording_) {
+        if (lastSeenModifierFlags_) {
+            auto direction = stringValueRespectsDirection_ ? userInterfaceLayoutDirection()
+                                                           : NSUserInterfaceLayoutDirection::LeftToRight;
+            label = KRSymbolicModifierFlagsTransformer::sharedTransformer()
+                        ->transformedValue(Value(lastSeenModifierFlags_), direction)
+                        .value_or("");
+        } else {
+            label = stringValue();
+        }
+        if (label.empty())
+            label = style->noValueRecordingLabel().value_or(KRLocalizedString("Press keys now"));
+    } else {
+        label = stringValue();
+        if (label.empty()) label = style->noValueNormalLabel().value_or(KRLocalizedString("Record Shortcut"));
+    }
+    return label;
+}
+
+const KRLabelAttributes* KRRecorderControl::drawingLabelAttributes() {
+    auto style = this->style();
+    if (!isEnabled()) return style->disabledLabelAttributes();
+    return isRecording_ ? style->recordingLabelAttributes() : style->normalLabelAttributes();
+}
+
+bool KRRecorderControl::shouldDraw(const CGRect& frame, const CGRect& dirtyRect) const {
+    return !NSIsEmptyRect(frame) && CGRectIntersectsRect(frame, dirtyRect);
+}
+
+void KRRecorderControl::drawRect(const CGRect& dirtyRect) {
+    drawBackground(dirtyRect);
+    drawInterior(dirtyRect);
+}
+
+void KRRecorderControl::drawBackground(const CGRect& dirtyRect) {
+    auto style = this->style();
+    auto guide = style->backgroundDrawingGuide();
+    CGRect frame = centerScanRect(guide ? guide->frame() : bounds());
+    if (!shouldDraw(frame, dirtyRect)) return;
+    auto* context = NSGraphicsContext::currentContext();
+    if (context) context->saveGraphicsState();
+    ImagePtr left, center, right;
+    if (isRecording_) {
+        left = style->bezelRecordingLeft(), center = style->bezelRecordingCenter(),
+        right = style->bezelRecordingRight();
+    } else if (isMainButtonHighlighted()) {
+        left = style->bezelPressedLeft(), center = style->bezelPressedCenter(),
+        right = style->bezelPressedRight();
+    } else if (isEnabled()) {
+        left = style->bezelNormalLeft(), center = style->bezelNormalCenter(),
+        right = style->bezelNormalRight();
+    } else {
+        left = style->bezelDisabledLeft(), center = style->bezelDisabledCenter(),
+        right = style->bezelDisabledRight();
+    }
+    if (left && center && right) {
+        traceLog(TraceLevel::Debug, "#Developer drawing background using images");
+        NSDrawThreePartImage(frame, *left, *center, *right);
+    } else {
+        traceLog(TraceLevel::Debug, "#Developer drawing background using color");
+        (isOpaque() ? NSColor::windowBackgroundColor() : NSColor::clearColor()).setFill();
+        NSRectFill(CGRectIntersection(frame, dirtyRect));
+    }
+    if (context) context->restoreGraphicsState();
+}
+
+void KRRecorderControl::drawInterior(const CGRect& dirtyRect) {
+    drawLabel(dirtyRect);
+    if (!isRecording_) return;
+    drawCancelButton(dirtyRect);
+    if (objectValue_) drawClearButton(dirtyRect);
+}
+
+void KRRecorderControl::drawLabel(const CGRect& dirtyRect) {
+    auto style = this->style();
+    CGRect frame = style->labelDrawingGuide()->frame();
+    if (!shouldDraw(frame, dirtyRect)) return;
+    CGFloat baseline =
+        style->baselineLayoutOffsetFromBottom().value_or(style->baselineDrawingOffsetFromBottom());
+    CGRect rect = frame;
+    rect.origin.y = frame.origin.y + frame.size.height - baseline;
+    // Outward on the minimum edges, inward on the maximum ones: whole points that stay inside.
+    CGFloat minX = std::floor(rect.minX()), minY = std::floor(rect.minY());
+    CGRect aligned{minX, minY, std::max(0.0, std::floor(rect.maxX()) - minX),
+                   std::max(0.0, std::floor(rect.maxY()) - minY)};
+    const KRLabelAttributes* attributes = drawingLabelAttributes();
+    CGFloat minimal = attributes ? attributes->minimalDrawableWidth : 0;
+    if (aligned.size.width < minimal) return;
+    NSStringDraw(drawingLabel(), aligned, 0, attributes ? attributes->text : TextAttributes{});
+}
+
+void KRRecorderControl::drawButton(const GuidePtr& guide, const ImagePtr& image) {
+    CGRect frame = centerScanRect(guide ? guide->frame() : CGRectZero);
+    if (NSIsEmptyRect(frame) || !image) return;
+    image->drawInRect(frame);
+}
+
+void KRRecorderControl::drawCancelButton(const CGRect& dirtyRect) {
+    auto style = this->style();
+    auto guide = style->cancelButtonDrawingGuide();
+    if (!guide || !shouldDraw(centerScanRect(guide->frame()), dirtyRect)) return;
+    drawButton(guide, isCancelButtonHighlighted() ? style->cancelButtonPressed() : style->cancelButton());
+}
+
+void KRRecorderControl::drawClearButton(const CGRect& dirtyRect) {
+    auto style = this->style();
+    auto guide = style->clearButtonDrawingGuide();
+    if (!guide || !shouldDraw(centerScanRect(guide->frame()), dirtyRect)) return;
+    drawButton(guide, isClearButtonHighlighted() ? style->clearButtonPressed() : style->clearButton());
+}
+
+NSBezierPath KRRecorderControl::focusRingShape() {
+    auto style = this->style();
+    auto guide = style->backgroundDrawingGuide();
+    CGRect frame = guide ? guide->frame() : bounds();
+    NSEdgeInsets a = style->alignmentRectInsets();
+    NSEdgeInsets f = style->focusRingInsets().value_or(NSEdgeInsets{});
+    CGSize radius = style->focusRingCornerRadius().value_or(CGSize{});
+    CGRect shape{frame.origin.x + a.left + f.left, frame.origin.y + a.top + f.top,
+                 std::max(0.0, frame.size.width - a.left - f.left - a.right - f.right),
+                 std::max(0.0, frame.size.height - a.top - f.top - a.bottom - f.bottom)};
+    return NSBezierPath::bezierPathWithRoundedRect(shape, radius.width, radius.height);
+}
+
+void KRRecorderControl::drawFocusRingMask() {
+    if (isEnabled() && window() && window()->firstResponder() == this) focusRingShape().fill();
+}
+
+CGRect KRRecorderControl::focusRingMaskBounds() {
+    if (isEnabled() && window() && window()->firstResponder() == this) return focusRingShape().bounds();
+    return CGRectZero;
 }

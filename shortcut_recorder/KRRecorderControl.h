@@ -13,6 +13,7 @@
 
 #include "platform/appkit/NSControl.h"
 #include "platform/appkit/NSEvent.h"
+#include "platform/appkit/NSGraphicsContext.h"
 #include "platform/appkit/NSKeyValueBinding.h"
 #include "platform/foundation/KeyValueObserving.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -124,8 +125,63 @@ class KRRecorderControl : public NSControl, public NSKeyValueObserving {
     uint64_t mouseTrackingButtonTag() const { return mouseTrackingButtonTag_; }
     void setMouseTrackingButtonTag(uint64_t tag) { mouseTrackingButtonTag_ = tag; }
 
+    // --- Style, layout and drawing --------------------------------------------------------------
     // The style, the standard one unless set; installed on first use.
     std::shared_ptr<KRRecorderControlStyling> style();
+    // Null installs a new standard style; the attached style itself changes nothing; any other is
+    // attached as a copy.
+    void setStyle(std::shared_ptr<KRRecorderControlStyling> style);
+    static std::shared_ptr<KRRecorderControlStyling> makeDefaultStyle();
+
+    // A stored direction wins; then the style's preferred one (not while the default style is being
+    // installed); then the view's own.
+    NSUserInterfaceLayoutDirection userInterfaceLayoutDirection() const override;
+    void setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection direction) override;
+    // Tells the style of a change of look on a later pass of the main run loop: several changes in
+    // one pass reach it once, with the last reason.
+    void scheduleControlViewAppearanceDidChange(const void* reason);
+    void controlTintDidChange(const Notification& notification);
+    void accessibilityDisplayOptionsDidChange(const Notification& notification);
+    void viewDidChangeBackingProperties();
+    void viewDidChangeEffectiveAppearance();
+
+    bool isFlipped() const override { return true; }
+    // From the style; zero without one.
+    bool isOpaque() const { return style_ && style_->isOpaque(); }
+    bool allowsVibrancy() const { return style_ && style_->allowsVibrancy(); }
+    NSEdgeInsets alignmentRectInsets() const {
+        return style_ ? style_->alignmentRectInsets() : NSEdgeInsets{};
+    }
+    CGSize intrinsicContentSize() const override {
+        return style_ ? style_->intrinsicContentSize() : CGSize{};
+    }
+    CGFloat baselineOffsetFromBottom() const;
+    CGFloat firstBaselineOffsetFromTop() const;
+    void updateConstraints();
+    // Activates the style's constraint set of the current state.
+    void updateActiveConstraints();
+    // Sizes the label: ceil(max(minimal drawable width, measured width)) + 2 points.
+    void updateLabelConstraints();
+    const ConstraintPtr& labelWidthConstraint() const { return labelWidthConstraint_; }
+
+    // The modifier glyphs while keys are held during a recording, else the value, else the style's
+    // placeholder.
+    std::string drawingLabel();
+    const KRLabelAttributes* drawingLabelAttributes();
+    void drawRect(const CGRect& dirtyRect) override;
+    void drawBackground(const CGRect& dirtyRect);
+    void drawInterior(const CGRect& dirtyRect);
+    void drawLabel(const CGRect& dirtyRect);
+    void drawCancelButton(const CGRect& dirtyRect);
+    void drawClearButton(const CGRect& dirtyRect);
+    // The background inset by the alignment and focus-ring insets, rounded by the style's radii.
+    NSBezierPath focusRingShape();
+    void drawFocusRingMask() override;
+    CGRect focusRingMaskBounds();
+    // Mouse highlights; no button is pressed while the mouse is not tracked.
+    bool isMainButtonHighlighted() const { return false; }
+    bool isCancelButtonHighlighted() const { return false; }
+    bool isClearButtonHighlighted() const { return false; }
 
     // --- Recording -----------------------------------------------------------------------------
     bool beginRecording();
@@ -204,9 +260,10 @@ class KRRecorderControl : public NSControl, public NSKeyValueObserving {
     void initInternalState();
     // Key names from an ASCII-capable layout, or the current one.
     std::shared_ptr<KRKeyCodeTransformer> keyCodeTransformer() const;
-    void updateActiveConstraints() { requestedUpdates_.push_back("updateActiveConstraints"); }
-    void updateLabelConstraints() { requestedUpdates_.push_back("updateLabelConstraints"); }
     void updateTrackingAreas() { requestedUpdates_.push_back("updateTrackingAreas"); }
+    void attachStyle(std::shared_ptr<KRRecorderControlStyling> style);
+    bool shouldDraw(const CGRect& frame, const CGRect& dirtyRect) const;
+    void drawButton(const GuidePtr& guide, const ImagePtr& image);
     void markLabelForDisplay();
     void updateForRecordingState();
     void enableCompatibilityMode();
@@ -237,6 +294,9 @@ class KRRecorderControl : public NSControl, public NSKeyValueObserving {
     uint64_t allowedModifierFlags_ = 0x1E0000;
     uint64_t requiredModifierFlags_ = 0;
 
+    ConstraintPtr labelWidthConstraint_;
+    std::optional<NSUserInterfaceLayoutDirection> storedLayoutDirection_;
+    const void* pendingAppearanceReason_ = nullptr;
     NSBindings bindings_;
     std::vector<NotificationCenter::Token> windowObservers_;
     std::vector<std::string> requestedUpdates_;

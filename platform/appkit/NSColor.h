@@ -11,6 +11,8 @@ inline constexpr NSControlTint NSDefaultControlTint = NSControlTint::Default;
 inline constexpr NSControlTint NSBlueControlTint = NSControlTint::Blue;
 inline constexpr NSControlTint NSGraphiteControlTint = NSControlTint::Graphite;
 inline constexpr NSControlTint NSClearControlTint = NSControlTint::Clear;
+// Posted by the application object when the user picks another control tint.
+inline constexpr const char* NSControlTintDidChangeNotification = "NSControlTintDidChangeNotification";
 
 class NSColor {
   public:

@@ -1,6 +1,7 @@
 #include "platform/appkit/NSView.h"
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "platform/appkit/NSApplication.h"
@@ -548,6 +549,11 @@ bool NSView::subtreeNeedsDisplay() const {
     if (needsDisplay_) return true;
     return std::any_of(subviews_.begin(), subviews_.end(),
                        [](const auto& s) { return s->subtreeNeedsDisplay(); });
+}
+
+CGRect NSView::centerScanRect(const CGRect& rect) const {
+    CGFloat minX = std::floor(rect.minX()), minY = std::floor(rect.minY());
+    return {minX, minY, std::ceil(rect.maxX()) - minX, std::ceil(rect.maxY()) - minY};
 }
 
 void NSView::setNeedsDisplayInRect(const CGRect& rect) {

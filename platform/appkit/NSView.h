@@ -135,6 +135,8 @@ class NSView : public NSResponder {
     // Drawing.
     bool needsDisplay() const { return needsDisplay_; }
     void setNeedsDisplay(bool needs) { needsDisplay_ = needs; }
+    // `rect` with its edges moved out to whole points of the backing store (scale 1).
+    CGRect centerScanRect(const CGRect& rect) const;
     // Marks a part of the bounds; the rectangles marked since the last display pass, in order.
     void setNeedsDisplayInRect(const CGRect& rect);
     const std::vector<CGRect>& dirtyRects() const { return dirtyRects_; }
@@ -175,8 +177,8 @@ class NSView : public NSResponder {
     // Its own appearance, else the nearest ancestor's, else the application's current one.
     std::shared_ptr<NSAppearance> effectiveAppearance() const;
     // Its own direction when set, else the application's.
-    NSUserInterfaceLayoutDirection userInterfaceLayoutDirection() const;
-    void setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection direction) {
+    virtual NSUserInterfaceLayoutDirection userInterfaceLayoutDirection() const;
+    virtual void setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection direction) {
         layoutDirection_ = direction;
     }
 

@@ -4,6 +4,7 @@
 #include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSPerformRequest.h"
 #include "platform/appkit/NSWindow.h"
+#include "platform/appkit/NSWorkspace.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/SystemLog.h"
 #include "platform/foundation/SystemTrace.h"
@@ -117,6 +118,12 @@ void KRRecorderControl::attachStyle(std::shared_ptr<KRRecorderControlStyling> st
     labelWidthConstraint_ = style_->labelDrawingGuide()->widthAnchor().constraintEqualToConstant(0);
     labelWidthConstraint_->setPriority(NSLayoutPriorityDefaultHigh + 1);
     labelWidthConstraint_->setActive(true);
+    // The look the style prefers is the control's own from the start.
+    auto preferred = style_->preferredComponents();
+    uint64_t appearance = preferred ? preferred->appearance() : 0;
+    setAppearance(appearance
+                      ? NSAppearance::appearanceNamed(KRAppearanceNameForComponentsAppearance(appearance))
+                      : nullptr);
     if (isRecording_)
         setToolTip(style_->recordingTooltip().value_or(KRLocalizedString("Press keys now")));
     else
@@ -520,9 +527,17 @@ void KRRecorderControl::prepareForReuse() {
 
 void KRRecorderControl::viewWillMoveToWindow(NSWindow* window) {
     windowObservers_.clear();
-    if (window)
-        windowObservers_.push_back(NotificationCenter::defaultCenter().addObserver(
-            NSWindowDidResignKeyNotification, [this](const Notification&) { endRecording(); }, window));
+    if (!window) return;
+    // The tokens go with the control, so `this` is never called once the control is gone.
+    auto& center = NotificationCenter::defaultCenter();
+    windowObservers_.push_back(center.addObserver(
+        NSWindowDidResignKeyNotification, [this](const Notification&) { endRecording(); }, window));
+    windowObservers_.push_back(center.addObserver(
+        NSControlTintDidChangeNotification, [this](const Notification& n) { controlTintDidChange(n); },
+        NSApplication::sharedApplication().get()));
+    windowObservers_.push_back(NSWorkspace::sharedWorkspace()->notificationCenter().addObserver(
+        NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification,
+        [this](const Notification& n) { accessibilityDisplayOptionsDidChange(n); }));
 }
 
 void KRRecorderControl::markLabelForDisplay() {

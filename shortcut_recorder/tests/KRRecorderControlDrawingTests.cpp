@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/appkit/NSApplication.h"
+#include "platform/appkit/NSWorkspace.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "shortcut_recorder/tests/RecorderFixture.h"
 
@@ -203,6 +205,26 @@ TEST_F(KRRecorderDrawing, AppearanceChangesInOnePassReachTheStyleOnce) {
     control->controlTintDidChange(tint);
     RunLoop::runUntilIdle();
     EXPECT_EQ(style->reasons, (std::vector<const void*>{nullptr, &tint}));
+
+    // The notifications themselves, while the control is in a window.
+    NotificationCenter::defaultCenter().post(NSControlTintDidChangeNotification,
+                                             NSApplication::sharedApplication().get());
+    NSWorkspace::sharedWorkspace()->notificationCenter().post(
+        NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification);
+    RunLoop::runUntilIdle();
+    ASSERT_EQ(style->reasons.size(), 3u);
+    EXPECT_NE(style->reasons.back(), nullptr);
+}
+
+TEST_F(KRRecorderDrawing, TheControlTakesTheLookTheStylePrefers) {
+    attach([](TestStyle::Options& o) {
+        o.preferred = KRRecorderControlStyleComponents::initWithAppearance(3, 0, 0, 0);
+    });
+    ASSERT_TRUE(control->appearance());
+    EXPECT_EQ(control->appearance()->name(), NSAppearanceNameDarkAqua);
+    EXPECT_EQ(control->style()->bezelNormalLeft()->name(), "sr-mojave-darkaqua-ltr-bezel-normal-left");
+    attach();
+    EXPECT_EQ(control->appearance(), nullptr);
 }
 
 TEST_F(KRRecorderDrawing, ADirectionSetOnTheControlOutranksTheStyles) {

@@ -138,6 +138,10 @@ class NSApplication : public NSObject {
         layoutDirection_ = direction;
     }
 
+    // Whether the user moves the focus to every control with Tab (off unless the user turned it on).
+    bool isFullKeyboardAccessEnabled() const { return fullKeyboardAccess_; }
+    void setFullKeyboardAccessEnabled(bool enabled) { fullKeyboardAccess_ = enabled; }
+
     // Shows the error to the user. Headless, the alert is only recorded, and the user is taken to
     // have dismissed it at once.
     bool presentError(const Error& error);
@@ -156,6 +160,7 @@ class NSApplication : public NSObject {
     std::shared_ptr<NSMenu> mainMenu_;
     NSUserInterfaceLayoutDirection layoutDirection_ = NSUserInterfaceLayoutDirection::LeftToRight;
     std::vector<NSPresentedError> presentedErrors_;
+    bool fullKeyboardAccess_ = false;
     uint64_t screenObserver_ = 0;
     bool launched_ = false;
     bool running_ = false;

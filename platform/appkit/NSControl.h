@@ -7,9 +7,8 @@
 #include <string>
 
 #include "platform/appkit/NSFont.h"
+#include "platform/appkit/NSParagraphStyle.h"
 #include "platform/appkit/NSView.h"
-
-enum class NSTextAlignment { Left, Center, Right, Justified, Natural };
 
 class NSControl : public NSView {
   public:

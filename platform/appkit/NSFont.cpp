@@ -1,5 +1,9 @@
 #include "platform/appkit/NSFont.h"
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 NSFont NSFont::systemFontOfSize(CGFloat size, NSFontWeight weight) {
     return NSFont(size, weight);
 }
@@ -15,4 +19,13 @@ CGFloat NSFont::systemFontSizeForControlSize(NSControlSize size) {
             break;
     }
     return 13;
+}
+
+std::optional<NSFont> NSFont::fontWithName(const std::string& name, CGFloat size) {
+    static constexpr std::array<std::string_view, 6> families = {
+        systemFontName, "Helvetica", "Helvetica Neue", "Lucida Grande", "Menlo", "Monaco"};
+    if (std::find(families.begin(), families.end(), name) == families.end()) return std::nullopt;
+    NSFont font(size, NSFontWeightRegular);
+    font.name_ = name;
+    return font;
 }

@@ -56,6 +56,16 @@ void NSGraphicsContext::strokePath(const CGRect& rect, CGFloat cornerRadius, CGF
     ops_.push_back(std::move(d));
 }
 
+void NSGraphicsContext::drawImages(DrawOperation::Kind kind, std::vector<std::string> images,
+                                   const CGRect& rect, NSCompositingOperation op) {
+    DrawOperation d;
+    d.kind = kind;
+    d.rect = rect;
+    d.images = std::move(images);
+    d.operation = op;
+    ops_.push_back(std::move(d));
+}
+
 void NSGraphicsContext::drawString(std::string text, const CGRect& rect, int options,
                                    const TextAttributes& attributes) {
     DrawOperation d;

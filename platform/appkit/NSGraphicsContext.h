@@ -13,7 +13,7 @@
 enum class NSCompositingOperation { Clear = 0, Copy = 1, SourceOver = 2 };
 
 struct DrawOperation {
-    enum class Kind { FillRect, FillPath, StrokePath, String };
+    enum class Kind { FillRect, FillPath, StrokePath, String, Image, ThreePartImage };
     Kind kind = Kind::FillRect;
     CGRect rect;  // the shape's bounding rectangle, or the string's rectangle
     CGFloat cornerRadius = 0;
@@ -21,6 +21,8 @@ struct DrawOperation {
     CGFloat lineWidth = 0;
     NSCompositingOperation operation = NSCompositingOperation::SourceOver;
     std::string text;
+    // The image drawn, or the left, centre and right images of a three-part image, by name.
+    std::vector<std::string> images;
     TextAttributes attributes;
     int options = 0;
 };
@@ -42,6 +44,9 @@ class NSGraphicsContext {
     void fillPath(const CGRect& rect, CGFloat cornerRadius);
     void strokePath(const CGRect& rect, CGFloat cornerRadius, CGFloat lineWidth);
     void drawString(std::string text, const CGRect& rect, int options, const TextAttributes& attributes);
+    // Images by name into `rect`: one, or the three parts of a horizontal three-part image.
+    void drawImages(DrawOperation::Kind kind, std::vector<std::string> images, const CGRect& rect,
+                    NSCompositingOperation op);
 
     const std::vector<DrawOperation>& operations() const { return ops_; }
     // The strings drawn, in order.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/appkit/NSGraphicsContext.h"
 #include "platform/foundation/FileLocations.h"
 
 namespace {
@@ -99,4 +100,16 @@ std::shared_ptr<NSImage> NSImage::imageNamed(const std::string& name, const std:
         if (auto size = pngSize(*bytes)) return std::make_shared<NSImage>(name, *size);
     }
     return nullptr;
+}
+
+void NSImage::drawInRect(const CGRect& rect) const {
+    if (auto* context = NSGraphicsContext::currentContext())
+        context->drawImages(DrawOperation::Kind::Image, {name_}, rect, NSCompositingOperation::SourceOver);
+}
+
+void NSDrawThreePartImage(const CGRect& frame, const NSImage& left, const NSImage& center,
+                          const NSImage& right) {
+    if (auto* context = NSGraphicsContext::currentContext())
+        context->drawImages(DrawOperation::Kind::ThreePartImage, {left.name(), center.name(), right.name()},
+                            frame, NSCompositingOperation::SourceOver);
 }

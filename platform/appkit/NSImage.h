@@ -18,6 +18,9 @@ class NSImage {
 
     NSImage(std::string name, CGSize size) : name_(std::move(name)), size_(size) {}
 
+    // Records the whole image drawn into `rect` of the current context.
+    void drawInRect(const CGRect& rect) const;
+
     const std::string& name() const { return name_; }
     CGSize size() const { return size_; }
     void setSize(CGSize size) { size_ = size; }
@@ -26,3 +29,7 @@ class NSImage {
     std::string name_;
     CGSize size_;
 };
+
+// A left cap, a stretched centre and a right cap drawn across `frame` of the current context.
+void NSDrawThreePartImage(const CGRect& frame, const NSImage& left, const NSImage& center,
+                          const NSImage& right);

@@ -10,6 +10,15 @@
 
 class NSView;
 
+// How much a constraint matters: required ones always hold; of two optional ones that cannot both
+// hold, the higher wins.
+using NSLayoutPriority = float;
+inline constexpr NSLayoutPriority NSLayoutPriorityRequired = 1000;
+inline constexpr NSLayoutPriority NSLayoutPriorityDefaultHigh = 750;
+inline constexpr NSLayoutPriority NSLayoutPriorityDefaultLow = 250;
+
+enum class NSLayoutConstraintOrientation { Horizontal = 0, Vertical = 1 };
+
 enum class NSLayoutAttribute {
     NotAnAttribute = 0,
     Left = 1,
@@ -49,6 +58,11 @@ class NSLayoutConstraint : public std::enable_shared_from_this<NSLayoutConstrain
     CGFloat multiplier() const { return multiplier_; }
     CGFloat constant() const { return constant_; }
     void setConstant(CGFloat constant) { constant_ = constant; }
+    NSLayoutPriority priority() const { return priority_; }
+    void setPriority(NSLayoutPriority priority) { priority_ = priority; }
+    // A name for reading layouts back; it does not take part in solving.
+    const std::string& identifier() const { return identifier_; }
+    void setIdentifier(std::string identifier) { identifier_ = std::move(identifier); }
 
     bool isActive() const;
     void setActive(bool active);
@@ -70,6 +84,8 @@ class NSLayoutConstraint : public std::enable_shared_from_this<NSLayoutConstrain
     NSLayoutAttribute firstAttribute_, secondAttribute_;
     NSLayoutRelation relation_;
     CGFloat multiplier_, constant_;
+    NSLayoutPriority priority_ = NSLayoutPriorityRequired;
+    std::string identifier_;
 };
 
 using ConstraintPtr = std::shared_ptr<NSLayoutConstraint>;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/NSValueTransformer.h"
 #include "platform/foundation/Value.h"
 
 // The shape of a method: what it returns ("c" BOOL, "v" nothing) and how many arguments it takes,
@@ -48,6 +49,11 @@ class NSObject : public std::enable_shared_from_this<NSObject> {
     virtual std::optional<Value> valueForKey(std::string_view) const { return std::nullopt; }
     // False when the object has no settable property of that key.
     virtual bool setValueForKey(const Value&, std::string_view) { return false; }
+    // The same for any object (a binding writes back what its view holds); by default a Value goes
+    // to setValueForKey and any other object is refused.
+    virtual bool setValueForKeyPath(const AnyObject& value, std::string_view keyPath) {
+        return value.value() && setValueForKey(*value.value(), keyPath);
+    }
 
     // This object as a shared pointer of its own class; null when it is not owned by one.
     template <class T>

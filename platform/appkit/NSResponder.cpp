@@ -27,6 +27,9 @@ void NSResponder::keyDown(const NSEvent& e) {
 void NSResponder::keyUp(const NSEvent& e) {
     if (auto* next = nextResponder()) next->keyUp(e);
 }
+void NSResponder::flagsChanged(const NSEvent& e) {
+    if (auto* next = nextResponder()) next->flagsChanged(e);
+}
 
 std::shared_ptr<NSObject> NSResponder::supplementalTargetForAction(std::string_view, NSObject*) {
     return nullptr;

@@ -21,6 +21,8 @@ class NSResponder : public NSObject {
     virtual void mouseExited(const NSEvent& event);
     virtual void keyDown(const NSEvent& event);
     virtual void keyUp(const NSEvent& event);
+    // A modifier key went down or up.
+    virtual void flagsChanged(const NSEvent& event);
 
     // A further object to try for an action this responder does not answer itself.
     virtual std::shared_ptr<NSObject> supplementalTargetForAction(std::string_view action, NSObject* sender);

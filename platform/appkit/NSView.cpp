@@ -1,8 +1,11 @@
 #include "platform/appkit/NSView.h"
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
+#include "platform/appkit/NSApplication.h"
+#include "platform/appkit/NSLayoutGuide.h"
 #include "platform/appkit/NSViewController.h"
 #include "platform/appkit/NSWindow.h"
 
@@ -13,6 +16,8 @@ NSView::~NSView() {
         child->superview_ = nullptr;
         child->setWindowOfSubtree(nullptr);
     }
+    // A guide may outlive its view (whoever made it may keep it): it must not point back here.
+    for (auto& guide : layoutGuides_) guide->superview_ = nullptr;
 }
 
 void NSView::setFrame(const CGRect& frame) {
@@ -164,6 +169,7 @@ bool NSView::isDescendantOf(const NSView* view) const {
 }
 
 void NSView::setWindowOfSubtree(NSWindow* window) {
+    if (window_ != window) viewWillMoveToWindow(window);
     if (window_ != window && window_) {
         for (auto& area : trackingAreas_) area->setPointerInside(false);
     }
@@ -208,6 +214,32 @@ void NSView::setWantsLayer(bool wants) {
 }
 
 // --- Constraints -------------------------------------------------------------------------------
+
+void NSView::addLayoutGuide(const std::shared_ptr<NSLayoutGuide>& guide) {
+    if (!guide || guide->superview_ == this) return;
+    if (NSView* owner = guide->superview_) owner->removeLayoutGuide(guide);
+    layoutGuides_.push_back(guide);
+    guide->superview_ = this;
+}
+
+void NSView::removeLayoutGuide(const std::shared_ptr<NSLayoutGuide>& guide) {
+    if (!guide || guide->superview_ != this) return;
+    for (NSView* v = this; v; v = v->superview_)
+        std::erase_if(v->constraints_, [&](const ConstraintPtr& c) { return c->involves(guide.get()); });
+    std::erase(layoutGuides_, guide);
+    guide->superview_ = nullptr;
+}
+
+std::shared_ptr<NSAppearance> NSView::effectiveAppearance() const {
+    for (const NSView* v = this; v; v = v->superview_)
+        if (v->appearance_) return v->appearance_;
+    return NSAppearance::currentAppearance();
+}
+
+NSUserInterfaceLayoutDirection NSView::userInterfaceLayoutDirection() const {
+    if (layoutDirection_) return *layoutDirection_;
+    return NSApplication::sharedApplication()->userInterfaceLayoutDirection();
+}
 
 void NSView::addConstraint(const ConstraintPtr& constraint) {
     if (!constraint) return;
@@ -519,8 +551,19 @@ bool NSView::subtreeNeedsDisplay() const {
                        [](const auto& s) { return s->subtreeNeedsDisplay(); });
 }
 
+CGRect NSView::centerScanRect(const CGRect& rect) const {
+    CGFloat minX = std::floor(rect.minX()), minY = std::floor(rect.minY());
+    return {minX, minY, std::ceil(rect.maxX()) - minX, std::ceil(rect.maxY()) - minY};
+}
+
+void NSView::setNeedsDisplayInRect(const CGRect& rect) {
+    dirtyRects_.push_back(rect);
+    needsDisplay_ = true;
+}
+
 void NSView::displaySubtree() {
     needsDisplay_ = false;
+    dirtyRects_.clear();
     if (hidden_) return;
     drawing_ = std::make_unique<NSGraphicsContext>();
     NSGraphicsContext* previous = NSGraphicsContext::setCurrentContext(drawing_.get());

@@ -8,13 +8,16 @@
 #include <vector>
 
 #include "platform/appkit/CALayer.h"
+#include "platform/appkit/NSAppearance.h"
 #include "platform/appkit/NSCursor.h"
 #include "platform/appkit/NSGraphicsContext.h"
 #include "platform/appkit/NSLayoutConstraint.h"
 #include "platform/appkit/NSResponder.h"
 #include "platform/appkit/NSTrackingArea.h"
+#include "platform/appkit/NSUserInterfaceLayoutDirection.h"
 #include "platform/foundation/Geometry.h"
 
+class NSLayoutGuide;
 class NSViewController;
 class NSWindow;
 
@@ -91,6 +94,15 @@ class NSView : public NSResponder {
     NSLayoutAnchor heightAnchor() { return {this, NSLayoutAttribute::Height}; }
     NSLayoutAnchor centerXAnchor() { return {this, NSLayoutAttribute::CenterX}; }
     NSLayoutAnchor centerYAnchor() { return {this, NSLayoutAttribute::CenterY}; }
+    // Rectangles of this view that constraints place without a view of their own. A guide belongs
+    // to one view at a time; removing it drops the constraints that refer to it.
+    void addLayoutGuide(const std::shared_ptr<NSLayoutGuide>& guide);
+    void removeLayoutGuide(const std::shared_ptr<NSLayoutGuide>& guide);
+    const std::vector<std::shared_ptr<NSLayoutGuide>>& layoutGuides() const { return layoutGuides_; }
+    bool needsUpdateConstraints() const { return needsUpdateConstraints_; }
+    void setNeedsUpdateConstraints(bool needs) { needsUpdateConstraints_ = needs; }
+    // Tells the view that what intrinsicContentSize answers has changed.
+    virtual void invalidateIntrinsicContentSize() {}
     // The constraints this view holds.
     const std::vector<ConstraintPtr>& constraints() const { return constraints_; }
     void addConstraint(const ConstraintPtr& constraint);
@@ -99,6 +111,20 @@ class NSView : public NSResponder {
     void removeConstraints(const std::vector<ConstraintPtr>& constraints);
     // Every active constraint that refers to this view, wherever it is held.
     std::vector<ConstraintPtr> constraintsAffecting() const;
+    // How hard the view holds to its intrinsic size against stretching (hugging) and squeezing
+    // (compression resistance), per orientation.
+    NSLayoutPriority contentHuggingPriority(NSLayoutConstraintOrientation o) const {
+        return hugging_[int(o)];
+    }
+    void setContentHuggingPriority(NSLayoutPriority p, NSLayoutConstraintOrientation o) {
+        hugging_[int(o)] = p;
+    }
+    NSLayoutPriority contentCompressionResistancePriority(NSLayoutConstraintOrientation o) const {
+        return compressionResistance_[int(o)];
+    }
+    void setContentCompressionResistancePriority(NSLayoutPriority p, NSLayoutConstraintOrientation o) {
+        compressionResistance_[int(o)] = p;
+    }
     virtual CGSize intrinsicContentSize() const { return {NSViewNoIntrinsicMetric, NSViewNoIntrinsicMetric}; }
     // The smallest size the view's constraints and content allow.
     virtual CGSize fittingSize() const;
@@ -109,12 +135,19 @@ class NSView : public NSResponder {
     // Drawing.
     bool needsDisplay() const { return needsDisplay_; }
     void setNeedsDisplay(bool needs) { needsDisplay_ = needs; }
+    // `rect` with its edges moved out to whole points of the backing store (scale 1).
+    CGRect centerScanRect(const CGRect& rect) const;
+    // Marks a part of the bounds; the rectangles marked since the last display pass, in order.
+    void setNeedsDisplayInRect(const CGRect& rect);
+    const std::vector<CGRect>& dirtyRects() const { return dirtyRects_; }
     // Lays out and draws this view and its visible subviews.
     void display();
     // Draws the subtree when this view or a view below it needs display.
     void displayIfNeeded();
     virtual void drawRect(const CGRect& dirtyRect);
     virtual void drawFocusRingMask() {}
+    // Tells the view that the shape drawFocusRingMask draws has changed.
+    virtual void noteFocusRingMaskChanged() {}
     // What this view drew in its last display pass; null before its first.
     const NSGraphicsContext* drawing() const { return drawing_.get(); }
 
@@ -138,6 +171,19 @@ class NSView : public NSResponder {
     const std::string& identifier() const { return identifier_; }
     void setIdentifier(std::string identifier) { identifier_ = std::move(identifier); }
 
+    // Null unless set: the view then looks like its ancestors.
+    const std::shared_ptr<NSAppearance>& appearance() const { return appearance_; }
+    void setAppearance(std::shared_ptr<NSAppearance> appearance) { appearance_ = std::move(appearance); }
+    // Its own appearance, else the nearest ancestor's, else the application's current one.
+    std::shared_ptr<NSAppearance> effectiveAppearance() const;
+    // Its own direction when set, else the application's.
+    virtual NSUserInterfaceLayoutDirection userInterfaceLayoutDirection() const;
+    virtual void setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection direction) {
+        layoutDirection_ = direction;
+    }
+
+    // Told before the view joins another window (null: none).
+    virtual void viewWillMoveToWindow(NSWindow*) {}
     // Called by the window that takes or drops this view's subtree.
     void setWindowOfSubtree(NSWindow* window);
     // The controller whose view this is: it follows the view in the responder chain.
@@ -170,7 +216,14 @@ class NSView : public NSResponder {
     std::unique_ptr<CALayer> layer_;
     bool translatesAutoresizing_ = true;
     std::vector<ConstraintPtr> constraints_;
+    std::vector<std::shared_ptr<NSLayoutGuide>> layoutGuides_;
+    bool needsUpdateConstraints_ = false;
+    NSLayoutPriority hugging_[2] = {NSLayoutPriorityDefaultLow, NSLayoutPriorityDefaultLow};
+    NSLayoutPriority compressionResistance_[2] = {NSLayoutPriorityDefaultHigh, NSLayoutPriorityDefaultHigh};
     bool needsDisplay_ = true;
+    std::vector<CGRect> dirtyRects_;
+    std::shared_ptr<NSAppearance> appearance_;
+    std::optional<NSUserInterfaceLayoutDirection> layoutDirection_;
     std::unique_ptr<NSGraphicsContext> drawing_;
     std::vector<std::shared_ptr<NSTrackingArea>> trackingAreas_;
     std::vector<std::pair<CGRect, NSCursor>> cursorRects_;

@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include "platform/appkit/NSApplication.h"
+#include "platform/appkit/NSWorkspace.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "shortcut_recorder/tests/RecorderFixture.h"
+
+namespace {
+
+// The standard style with what a test changes: bezels present or not, opacity, a fixed label and
+// its attributes; it counts attachments and appearance notices.
+class TestStyle : public KRRecorderControlStyle {
+  public:
+    struct Options {
+        bool bezels = true;
+        bool opaque = false;
+        std::optional<std::string> label;
+        std::optional<KRLabelAttributes> attributes;
+        KRComponentsPtr preferred;
+    };
+    static std::shared_ptr<TestStyle> make(Options options) {
+        return std::shared_ptr<TestStyle>(new TestStyle(std::move(options)));
+    }
+    std::shared_ptr<KRRecorderControlStyling> copy() const override { return make(options_); }
+
+    bool isOpaque() const override { return options_.opaque; }
+    ImagePtr bezelNormalCenter() const override {
+        return options_.bezels ? KRRecorderControlStyle::bezelNormalCenter() : nullptr;
+    }
+    ImagePtr bezelRecordingCenter() const override {
+        return options_.bezels ? KRRecorderControlStyle::bezelRecordingCenter() : nullptr;
+    }
+    std::optional<std::string> noValueNormalLabel() const override {
+        return options_.label ? options_.label : KRRecorderControlStyle::noValueNormalLabel();
+    }
+    const KRLabelAttributes* normalLabelAttributes() const override {
+        return options_.attributes ? &*options_.attributes : KRRecorderControlStyle::normalLabelAttributes();
+    }
+    void prepareForRecorderControl(const std::shared_ptr<NSView>& control) override {
+        ++attachments;
+        if (control) directionSeen = control->userInterfaceLayoutDirection();
+        KRRecorderControlStyle::prepareForRecorderControl(control);
+    }
+    void recorderControlAppearanceDidChange(const void* reason) override {
+        reasons.push_back(reason);
+        KRRecorderControlStyle::recorderControlAppearanceDidChange(reason);
+    }
+
+    int attachments = 0;
+    std::optional<NSUserInterfaceLayoutDirection> directionSeen;
+    std::vector<const void*> reasons;
+
+  private:
+    explicit TestStyle(Options options)
+        : KRRecorderControlStyle(
+              "sr-mojave", options.preferred ? options.preferred : KRRecorderControlStyleComponents::init()),
+          options_(std::move(options)) {}
+    Options options_;
+};
+
+class KRRecorderDrawing : public RecorderTest {
+  protected:
+    // Attaches a copy of a test style and gives its guides the frames a layout pass would.
+    std::shared_ptr<TestStyle> attach(const std::function<void(TestStyle::Options&)>& change = {}) {
+        TestStyle::Options options;
+        if (change) change(options);
+        control->setStyle(TestStyle::make(std::move(options)));
+        auto style = std::dynamic_pointer_cast<TestStyle>(control->style());
+        style->backgroundDrawingGuide()->setFrame({0, 0, 150, 23});
+        style->labelDrawingGuide()->setFrame({6, 0, 100, 23});
+        style->cancelButtonDrawingGuide()->setFrame({108, 4, 14, 14});
+        style->clearButtonDrawingGuide()->setFrame({127, 4, 14, 14});
+        return style;
+    }
+    std::vector<DrawOperation> draw() {
+        control->display();
+        return control->drawing()->operations();
+    }
+    static size_t count(const std::vector<DrawOperation>& ops, DrawOperation::Kind kind) {
+        return std::count_if(ops.begin(), ops.end(),
+                             [&](const DrawOperation& op) { return op.kind == kind; });
+    }
+    static std::vector<std::string> images(const std::vector<DrawOperation>& ops) {
+        std::vector<std::string> names;
+        for (const auto& op : ops)
+            if (op.kind == DrawOperation::Kind::Image)
+                names.insert(names.end(), op.images.begin(), op.images.end());
+        return names;
+    }
+};
+
+TEST_F(KRRecorderDrawing, WithoutBezelImagesTheBackgroundIsAFlatColour) {
+    for (bool opaque : {true, false}) {
+        attach([&](TestStyle::Options& o) {
+            o.bezels = false;
+            o.opaque = opaque;
+        });
+        auto ops = draw();
+        ASSERT_FALSE(ops.empty());
+        EXPECT_EQ(ops[0].kind, DrawOperation::Kind::FillRect);
+        EXPECT_EQ(ops[0].color, opaque ? NSColor::windowBackgroundColor() : NSColor::clearColor());
+        EXPECT_EQ(ops[0].rect, CGRectIntersection({0, 0, 150, 23}, control->bounds()));
+        EXPECT_EQ(trace.count("#Developer drawing background using color"), opaque ? 1u : 2u);
+    }
+    attach();
+    auto ops = draw();
+    ASSERT_EQ(ops[0].kind, DrawOperation::Kind::ThreePartImage);
+    EXPECT_EQ(ops[0].images, (std::vector<std::string>{"sr-mojave-aqua-ltr-bezel-normal-left",
+                                                       "sr-mojave-aqua-ltr-bezel-normal-center",
+                                                       "sr-mojave-aqua-ltr-bezel-normal-right"}));
+}
+
+TEST_F(KRRecorderDrawing, ButtonsFollowTheRecordingState) {
+    attach();
+    EXPECT_TRUE(images(draw()).empty());
+    EXPECT_EQ(control->drawing()->strings(), std::vector<std::string>{"Record Shortcut"});
+    ASSERT_TRUE(control->beginRecording());
+    EXPECT_EQ(images(draw()), std::vector<std::string>{"sr-mojave-button-cancel-normal"});
+    EXPECT_EQ(control->drawing()->strings(), std::vector<std::string>{"Press keys now"});
+    control->endRecordingWithObjectValue(shortcut(kKeyA, kCommand));
+    window->makeFirstResponder(control.get());
+    ASSERT_TRUE(control->beginRecording());
+    auto ops = draw();
+    EXPECT_EQ(images(ops),
+              (std::vector<std::string>{"sr-mojave-button-cancel-normal", "sr-mojave-button-clear-normal"}));
+    EXPECT_EQ(ops[0].images[0], "sr-mojave-aqua-ltr-bezel-recording-left");
+
+    // A label frame narrower than "…" draws no label; background and buttons still draw.
+    control->style()->labelDrawingGuide()->setFrame({6, 0, 5, 23});
+    ops = draw();
+    EXPECT_TRUE(control->drawing()->strings().empty());
+    EXPECT_EQ(count(ops, DrawOperation::Kind::ThreePartImage), 1u);
+    EXPECT_EQ(images(ops).size(), 2u);
+}
+
+TEST_F(KRRecorderDrawing, LabelWidthAndActiveConstraintSets) {
+    // Four characters of 0.55 × 16.909… points each measure 37.2.
+    KRLabelAttributes attributes;
+    attributes.text.font = NSFont::systemFontOfSize(37.2 / (4 * 0.55));
+    attach([&](TestStyle::Options& o) {
+        o.label = "abcd";
+        o.attributes = attributes;
+    });
+    control->updateLabelConstraints();
+    EXPECT_EQ(control->labelWidthConstraint()->constant(), 40);
+    EXPECT_EQ(control->labelWidthConstraint()->priority(), 751);
+    EXPECT_TRUE(control->labelWidthConstraint()->isActive());
+
+    auto style = control->style();
+    auto active = [](const std::vector<ConstraintPtr>& set) {
+        return std::all_of(set.begin(), set.end(), [](const ConstraintPtr& c) { return c->isActive(); });
+    };
+    auto inactive = [](const std::vector<ConstraintPtr>& set, std::vector<size_t> shared = {}) {
+        for (size_t i = 0; i < set.size(); ++i)
+            if (std::find(shared.begin(), shared.end(), i) == shared.end() && set[i]->isActive())
+                return false;
+        return true;
+    };
+    control->updateConstraints();
+    EXPECT_TRUE(active(style->alwaysConstraints()));
+    EXPECT_TRUE(active(style->displayingConstraints()));
+    EXPECT_TRUE(inactive(style->recordingWithNoValueConstraints()));
+    ASSERT_TRUE(control->beginRecording());
+    EXPECT_TRUE(inactive(style->displayingConstraints()));
+    EXPECT_TRUE(active(style->recordingWithNoValueConstraints()));
+    control->endRecordingWithObjectValue(shortcut(kKeyA, kCommand));
+    window->makeFirstResponder(control.get());
+    ASSERT_TRUE(control->beginRecording());
+    EXPECT_TRUE(active(style->recordingWithValueConstraints()));
+    EXPECT_TRUE(inactive(style->recordingWithNoValueConstraints(), {0, 3, 4}));
+    EXPECT_TRUE(inactive(style->displayingConstraints()));
+}
+
+TEST_F(KRRecorderDrawing, StylesAreAttachedAsCopiesAndOnlyWhenNew) {
+    auto given = TestStyle::make(TestStyle::Options());
+    control->setStyle(given);
+    auto attached = std::dynamic_pointer_cast<TestStyle>(control->style());
+    ASSERT_TRUE(attached);
+    EXPECT_NE(attached, given);
+    EXPECT_EQ(attached->attachments, 1);
+    control->setStyle(attached);
+    EXPECT_EQ(control->style(), attached);
+    EXPECT_EQ(attached->attachments, 1);
+    control->setStyle(nullptr);
+    EXPECT_NE(control->style(), attached);
+    EXPECT_TRUE(std::dynamic_pointer_cast<KRRecorderControlStyle>(control->style()));
+    EXPECT_EQ(attached->recorderControl(), nullptr);  // removed from the control
+}
+
+TEST_F(KRRecorderDrawing, AppearanceChangesInOnePassReachTheStyleOnce) {
+    auto style = attach();
+    RunLoop::runUntilIdle();
+    style->reasons.clear();
+    Notification tint{NSControlTintDidChangeNotification, nullptr, {}};
+    Notification display{"NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification", nullptr, {}};
+    control->controlTintDidChange(tint);
+    control->accessibilityDisplayOptionsDidChange(display);
+    control->viewDidChangeBackingProperties();
+    control->viewDidChangeEffectiveAppearance();
+    EXPECT_TRUE(style->reasons.empty());
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(style->reasons, std::vector<const void*>{nullptr});
+
+    control->viewDidChangeEffectiveAppearance();
+    control->controlTintDidChange(tint);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(style->reasons, (std::vector<const void*>{nullptr, &tint}));
+
+    // The notifications themselves, while the control is in a window.
+    NotificationCenter::defaultCenter().post(NSControlTintDidChangeNotification,
+                                             NSApplication::sharedApplication().get());
+    NSWorkspace::sharedWorkspace()->notificationCenter().post(
+        NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification);
+    RunLoop::runUntilIdle();
+    ASSERT_EQ(style->reasons.size(), 3u);
+    EXPECT_NE(style->reasons.back(), nullptr);
+}
+
+TEST_F(KRRecorderDrawing, TheControlTakesTheLookTheStylePrefers) {
+    attach([](TestStyle::Options& o) {
+        o.preferred = KRRecorderControlStyleComponents::initWithAppearance(3, 0, 0, 0);
+    });
+    ASSERT_TRUE(control->appearance());
+    EXPECT_EQ(control->appearance()->name(), NSAppearanceNameDarkAqua);
+    EXPECT_EQ(control->style()->bezelNormalLeft()->name(), "sr-mojave-darkaqua-ltr-bezel-normal-left");
+    attach();
+    EXPECT_EQ(control->appearance(), nullptr);
+}
+
+TEST_F(KRRecorderDrawing, ADirectionSetOnTheControlOutranksTheStyles) {
+    EXPECT_EQ(control->userInterfaceLayoutDirection(), NSUserInterfaceLayoutDirection::LeftToRight);
+    auto style = attach([](TestStyle::Options& o) {
+        o.preferred = KRRecorderControlStyleComponents::initWithAppearance(0, 0, 2, 0);
+    });
+    EXPECT_EQ(style->directionSeen, NSUserInterfaceLayoutDirection::RightToLeft);
+    EXPECT_EQ(control->userInterfaceLayoutDirection(), NSUserInterfaceLayoutDirection::RightToLeft);
+    control->setUserInterfaceLayoutDirection(NSUserInterfaceLayoutDirection::LeftToRight);
+    EXPECT_EQ(control->userInterfaceLayoutDirection(), NSUserInterfaceLayoutDirection::LeftToRight);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(style->reasons.back(), nullptr);
+}
+
+TEST_F(KRRecorderDrawing, FocusRingFromTheBackgroundAndInsets) {
+    auto style = attach();
+    // Standard style: alignment insets bottom 1, focus ring insets 0, radii 4.
+    auto shape = control->focusRingShape();
+    EXPECT_EQ(shape.bounds(), CGRect(0, 0, 150, 22));
+    EXPECT_EQ(control->focusRingMaskBounds(), CGRect(0, 0, 150, 22));
+    window->makeFirstResponder(nullptr);
+    EXPECT_EQ(control->focusRingMaskBounds(), CGRectZero);
+    EXPECT_EQ(control->baselineOffsetFromBottom(), 7);
+}
+
+}  // namespace

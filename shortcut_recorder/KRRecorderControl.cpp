@@ -884,3 +884,163 @@ CGRect KRRecorderControl::focusRingMaskBounds() {
     if (isEnabled() && window() && window()->firstResponder() == this) return focusRingShape().bounds();
     return CGRectZero;
 }
+
+// --- Mouse tracking and tool tips -------------------------------------------------------------
+
+namespace {
+
+CGRect guideFrame(const GuidePtr& guide) {
+    return guide ? guide->frame() : CGRectZero;
+}
+
+}  // namespace
+
+CGRect KRRecorderControl::hitArea(uint64_t button) const {
+    if (button == KRRecorderControlMainButton) return bounds();
+    // Until a style is installed there are no buttons to hit.
+    if (!style_) return CGRectZero;
+    bool cancel = button == KRRecorderControlCancelButton;
+    GuidePtr layout = cancel ? style_->cancelButtonLayoutGuide() : style_->clearButtonLayoutGuide();
+    GuidePtr drawing = cancel ? style_->cancelButtonDrawingGuide() : style_->clearButtonDrawingGuide();
+    return guideFrame(layout ? layout : drawing);
+}
+
+CGRect KRRecorderControl::cancelButtonHitArea() const {
+    return hitArea(KRRecorderControlCancelButton);
+}
+
+CGRect KRRecorderControl::clearButtonHitArea() const {
+    return hitArea(KRRecorderControlClearButton);
+}
+
+CGRect KRRecorderControl::drawingArea(uint64_t button) {
+    auto style = this->style();
+    switch (button) {
+        case KRRecorderControlMainButton:
+            return guideFrame(style->backgroundDrawingGuide());
+        case KRRecorderControlCancelButton:
+            return guideFrame(style->cancelButtonDrawingGuide());
+        default:
+            return guideFrame(style->clearButtonDrawingGuide());
+    }
+}
+
+bool KRRecorderControl::isButtonHighlighted(uint64_t button) const {
+    if (mouseTrackingButtonTag_ != button || !window()) return false;
+    // The pointer now, not at the press: a pressed button looks pressed only while under it.
+    CGPoint location = convertPointFromView(window()->mouseLocationOutsideOfEventStream(), nullptr);
+    return CGRectContainsPoint(hitArea(button), location);
+}
+
+bool KRRecorderControl::isMainButtonHighlighted() const {
+    return isButtonHighlighted(KRRecorderControlMainButton);
+}
+
+bool KRRecorderControl::isCancelButtonHighlighted() const {
+    return isButtonHighlighted(KRRecorderControlCancelButton);
+}
+
+bool KRRecorderControl::isClearButtonHighlighted() const {
+    return isButtonHighlighted(KRRecorderControlClearButton);
+}
+
+void KRRecorderControl::updateTrackingAreas() {
+    requestedUpdates_.push_back("updateTrackingAreas");
+    style();
+    CGRect cancelArea = cancelButtonHitArea(), clearArea = clearButtonHitArea();
+    auto self = sharedAs<KRRecorderControl>();
+    if (mainButtonTrackingArea_) removeTrackingArea(mainButtonTrackingArea_);
+    mainButtonTrackingArea_ =
+        std::make_shared<NSTrackingArea>(bounds(), KRRecorderControlTrackingOptions, self);
+    addTrackingArea(mainButtonTrackingArea_);
+    for (auto* area : {&cancelButtonTrackingArea_, &clearButtonTrackingArea_}) {
+        if (*area) removeTrackingArea(*area);
+        area->reset();
+    }
+    for (auto* tag : {&cancelButtonToolTipTag_, &clearButtonToolTipTag_}) {
+        if (*tag != KRRecorderControlNoToolTip) removeToolTip(*tag);
+        *tag = KRRecorderControlNoToolTip;
+    }
+    if (isRecording_) {
+        auto add = [&](const CGRect& rect, std::shared_ptr<NSTrackingArea>& area, int64_t& tag) {
+            if (NSIsEmptyRect(rect)) return;
+            area = std::make_shared<NSTrackingArea>(rect, KRRecorderControlTrackingOptions, self);
+            addTrackingArea(area);
+            tag = addToolTipRect(area->rect(), self, nullptr);
+        };
+        add(cancelArea, cancelButtonTrackingArea_, cancelButtonToolTipTag_);
+        if (objectValue_) add(clearArea, clearButtonTrackingArea_, clearButtonToolTipTag_);
+    }
+}
+
+void KRRecorderControl::mouseDown(const NSEvent& event) {
+    if (!isEnabled()) return NSControl::mouseDown(event);
+    style();
+    CGPoint location = convertPointFromView(event.locationInWindow(), nullptr);
+    if (isRecording_) {
+        if (CGRectContainsPoint(cancelButtonHitArea(), location)) {
+            mouseTrackingButtonTag_ = KRRecorderControlCancelButton;
+            setNeedsDisplayInRect(cancelButtonHitArea());
+        } else if (CGRectContainsPoint(clearButtonHitArea(), location)) {
+            mouseTrackingButtonTag_ = KRRecorderControlClearButton;
+            setNeedsDisplayInRect(clearButtonHitArea());
+        } else {
+            NSControl::mouseDown(event);
+        }
+    } else if (CGRectContainsPoint(bounds(), location)) {
+        mouseTrackingButtonTag_ = KRRecorderControlMainButton;
+        setNeedsDisplay(true);
+    } else {
+        NSControl::mouseDown(event);
+    }
+}
+
+void KRRecorderControl::mouseUp(const NSEvent& event) {
+    if (!isEnabled() || mouseTrackingButtonTag_ == KRRecorderControlNoButton)
+        return NSControl::mouseUp(event);
+    uint64_t button = mouseTrackingButtonTag_;
+    if (window() && window()->isKeyWindow()) {
+        CGPoint location = convertPointFromView(event.locationInWindow(), nullptr);
+        if (button == KRRecorderControlMainButton && CGRectContainsPoint(bounds(), location))
+            beginRecording();
+        else if (button == KRRecorderControlCancelButton &&
+                 CGRectContainsPoint(cancelButtonHitArea(), location))
+            endRecording();
+        else if (button == KRRecorderControlClearButton &&
+                 CGRectContainsPoint(clearButtonHitArea(), location))
+            clearAndEndRecording();
+    } else {
+        setNeedsDisplay(true);
+    }
+    mouseTrackingButtonTag_ = KRRecorderControlNoButton;
+}
+
+void KRRecorderControl::redisplayTrackedButtonFor(const NSEvent& event) {
+    if (!isEnabled() || !event.trackingArea()) return;
+    const auto& area = event.trackingArea();
+    if ((mouseTrackingButtonTag_ == KRRecorderControlMainButton && area == mainButtonTrackingArea_) ||
+        (mouseTrackingButtonTag_ == KRRecorderControlCancelButton && area == cancelButtonTrackingArea_) ||
+        (mouseTrackingButtonTag_ == KRRecorderControlClearButton && area == clearButtonTrackingArea_))
+        setNeedsDisplayInRect(drawingArea(mouseTrackingButtonTag_));
+}
+
+void KRRecorderControl::mouseEntered(const NSEvent& event) {
+    redisplayTrackedButtonFor(event);
+    NSControl::mouseEntered(event);
+}
+
+void KRRecorderControl::mouseExited(const NSEvent& event) {
+    redisplayTrackedButtonFor(event);
+    NSControl::mouseExited(event);
+}
+
+std::optional<std::string> KRRecorderControl::viewStringForToolTip(NSView&, NSToolTipTag tag, CGPoint,
+                                                                   void*) {
+    if (tag == cancelButtonToolTipTag_)
+        return style()->cancelButtonTooltip().value_or(
+            KRLocalizedString(objectValue_ ? "Use old shortcut" : "Cancel recording"));
+    if (tag == clearButtonToolTipTag_)
+        return style()->clearButtonTooltip().value_or(KRLocalizedString("Delete current shortcut"));
+    // Not one of ours: the view has nothing to add.
+    return std::nullopt;
+}

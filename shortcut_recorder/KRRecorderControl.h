@@ -58,10 +58,17 @@ class KRRecorderControlDelegate {
     virtual bool keyRecorderDidEndRecording(KRRecorderControl&) { return false; }
 };
 
+// The buttons a press can be tracked in.
+inline constexpr uint64_t KRRecorderControlCancelButton = 0;
+inline constexpr uint64_t KRRecorderControlClearButton = 1;
+inline constexpr uint64_t KRRecorderControlMainButton = 2;
 inline constexpr uint64_t KRRecorderControlNoButton = std::numeric_limits<uint64_t>::max();
+// Entries and exits, only while first responder, also during a drag.
+inline constexpr NSTrackingAreaOptions KRRecorderControlTrackingOptions =
+    NSTrackingMouseEnteredAndExited | NSTrackingActiveWhenFirstResponder | NSTrackingEnabledDuringMouseDrag;
 inline constexpr int64_t KRRecorderControlNoToolTip = std::numeric_limits<int64_t>::max();
 
-class KRRecorderControl : public NSControl, public NSKeyValueObserving {
+class KRRecorderControl : public NSControl, public NSKeyValueObserving, public NSViewToolTipOwner {
   public:
     static std::shared_ptr<KRRecorderControl> initWithFrame(CGRect frame);
     // A control read from an archive: what the archive says of the enabled state does not matter,
@@ -178,10 +185,32 @@ class KRRecorderControl : public NSControl, public NSKeyValueObserving {
     NSBezierPath focusRingShape();
     void drawFocusRingMask() override;
     CGRect focusRingMaskBounds();
-    // Mouse highlights; no button is pressed while the mouse is not tracked.
-    bool isMainButtonHighlighted() const { return false; }
-    bool isCancelButtonHighlighted() const { return false; }
-    bool isClearButtonHighlighted() const { return false; }
+    // --- Mouse ---------------------------------------------------------------------------------
+    // A button looks pressed while its press is tracked and the pointer is over it.
+    bool isMainButtonHighlighted() const;
+    bool isCancelButtonHighlighted() const;
+    bool isClearButtonHighlighted() const;
+    bool isHighlighted() const { return isMainButtonHighlighted(); }
+    // Where a button takes presses (bounds coordinates); the zero rectangle when the style has none.
+    CGRect cancelButtonHitArea() const;
+    CGRect clearButtonHitArea() const;
+    // Rebuilds the tracking areas and the button tool tips for the recording state.
+    void updateTrackingAreas();
+    const std::shared_ptr<NSTrackingArea>& mainButtonTrackingArea() const { return mainButtonTrackingArea_; }
+    const std::shared_ptr<NSTrackingArea>& cancelButtonTrackingArea() const {
+        return cancelButtonTrackingArea_;
+    }
+    const std::shared_ptr<NSTrackingArea>& clearButtonTrackingArea() const {
+        return clearButtonTrackingArea_;
+    }
+    int64_t cancelButtonToolTipTag() const { return cancelButtonToolTipTag_; }
+    int64_t clearButtonToolTipTag() const { return clearButtonToolTipTag_; }
+    void mouseDown(const NSEvent& event) override;
+    void mouseUp(const NSEvent& event) override;
+    void mouseEntered(const NSEvent& event) override;
+    void mouseExited(const NSEvent& event) override;
+    std::optional<std::string> viewStringForToolTip(NSView& view, NSToolTipTag tag, CGPoint point,
+                                                    void* userData) override;
 
     // --- Recording -----------------------------------------------------------------------------
     bool beginRecording();
@@ -260,7 +289,10 @@ class KRRecorderControl : public NSControl, public NSKeyValueObserving {
     void initInternalState();
     // Key names from an ASCII-capable layout, or the current one.
     std::shared_ptr<KRKeyCodeTransformer> keyCodeTransformer() const;
-    void updateTrackingAreas() { requestedUpdates_.push_back("updateTrackingAreas"); }
+    bool isButtonHighlighted(uint64_t button) const;
+    CGRect hitArea(uint64_t button) const;
+    CGRect drawingArea(uint64_t button);
+    void redisplayTrackedButtonFor(const NSEvent& event);
     void attachStyle(std::shared_ptr<KRRecorderControlStyling> style);
     bool shouldDraw(const CGRect& frame, const CGRect& dirtyRect) const;
     void drawButton(const GuidePtr& guide, const ImagePtr& image);
@@ -276,6 +308,8 @@ class KRRecorderControl : public NSControl, public NSKeyValueObserving {
     uint64_t mouseTrackingButtonTag_ = KRRecorderControlNoButton;
     int64_t cancelButtonToolTipTag_ = KRRecorderControlNoToolTip;
     int64_t clearButtonToolTipTag_ = KRRecorderControlNoToolTip;
+    std::shared_ptr<NSTrackingArea> mainButtonTrackingArea_, cancelButtonTrackingArea_,
+        clearButtonTrackingArea_;
     std::shared_ptr<KRShortcut> objectValue_;
     uint64_t lastSeenModifierFlags_ = 0;
     bool isLazilyInitializingStyle_ = false;

@@ -18,6 +18,8 @@ inline constexpr NSTrackingAreaOptions NSTrackingActiveInKeyWindow = 0x20;
 inline constexpr NSTrackingAreaOptions NSTrackingActiveInActiveApp = 0x40;
 inline constexpr NSTrackingAreaOptions NSTrackingActiveAlways = 0x80;
 inline constexpr NSTrackingAreaOptions NSTrackingInVisibleRect = 0x200;
+// Entries and exits are also reported while a mouse button is held down.
+inline constexpr NSTrackingAreaOptions NSTrackingEnabledDuringMouseDrag = 0x400;
 
 class NSTrackingArea {
   public:

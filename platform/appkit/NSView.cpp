@@ -556,6 +556,31 @@ CGRect NSView::centerScanRect(const CGRect& rect) const {
     return {minX, minY, std::ceil(rect.maxX()) - minX, std::ceil(rect.maxY()) - minY};
 }
 
+NSToolTipTag NSView::addToolTipRect(const CGRect& rect, const std::shared_ptr<NSObject>& owner,
+                                    void* userData) {
+    // Tags are unique in the process, so a stale tag never removes another view's rectangle.
+    static NSToolTipTag nextTag = 1;
+    NSToolTipTag tag = nextTag++;
+    toolTipRects_.push_back({tag, rect, owner, userData});
+    return tag;
+}
+
+void NSView::removeToolTip(NSToolTipTag tag) {
+    std::erase_if(toolTipRects_, [tag](const NSToolTipRect& r) { return r.tag == tag; });
+}
+
+std::optional<std::string> NSView::toolTipAtPoint(CGPoint point) {
+    for (auto it = toolTipRects_.rbegin(); it != toolTipRects_.rend(); ++it) {
+        if (!CGRectContainsPoint(it->rect, point)) continue;
+        auto owner = it->owner.lock();
+        auto* answering = dynamic_cast<NSViewToolTipOwner*>(owner.get());
+        if (!answering) return std::nullopt;
+        return answering->viewStringForToolTip(*this, it->tag, point, it->userData);
+    }
+    if (toolTip_.empty()) return std::nullopt;
+    return toolTip_;
+}
+
 void NSView::setNeedsDisplayInRect(const CGRect& rect) {
     dirtyRects_.push_back(rect);
     needsDisplay_ = true;

@@ -21,6 +21,24 @@ class NSLayoutGuide;
 class NSViewController;
 class NSWindow;
 
+using NSToolTipTag = int64_t;
+
+// Answers the text of a tool-tip rectangle it owns; nullopt shows none.
+class NSViewToolTipOwner {
+  public:
+    virtual ~NSViewToolTipOwner() = default;
+    virtual std::optional<std::string> viewStringForToolTip(NSView& view, NSToolTipTag tag, CGPoint point,
+                                                            void* userData) = 0;
+};
+
+struct NSToolTipRect {
+    NSToolTipTag tag = 0;
+    CGRect rect;
+    // Held weakly: the owner is often the view itself.
+    std::weak_ptr<NSObject> owner;
+    void* userData = nullptr;
+};
+
 struct NSEdgeInsets {
     CGFloat top = 0, left = 0, bottom = 0, right = 0;
 };
@@ -165,6 +183,13 @@ class NSView : public NSResponder {
     virtual NSView* hitTest(CGPoint point);
 
     const std::string& toolTip() const { return toolTip_; }
+    // Rectangles of the bounds whose tool tip the owner answers when the pointer rests there.
+    NSToolTipTag addToolTipRect(const CGRect& rect, const std::shared_ptr<NSObject>& owner, void* userData);
+    void removeToolTip(NSToolTipTag tag);
+    const std::vector<NSToolTipRect>& toolTipRects() const { return toolTipRects_; }
+    // What the pointer resting at `point` (bounds coordinates) shows: the topmost rectangle's
+    // owner's answer, else the view's own tool tip.
+    std::optional<std::string> toolTipAtPoint(CGPoint point);
     void setToolTip(std::string toolTip) { toolTip_ = std::move(toolTip); }
     const std::optional<NSShadow>& shadow() const { return shadow_; }
     void setShadow(std::optional<NSShadow> shadow) { shadow_ = std::move(shadow); }
@@ -228,6 +253,7 @@ class NSView : public NSResponder {
     std::vector<std::shared_ptr<NSTrackingArea>> trackingAreas_;
     std::vector<std::pair<CGRect, NSCursor>> cursorRects_;
     std::string toolTip_, identifier_;
+    std::vector<NSToolTipRect> toolTipRects_;
     std::optional<NSShadow> shadow_;
     NSViewController* viewController_ = nullptr;
     std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);

@@ -264,6 +264,18 @@ bool NSWindow::makeFirstResponder(NSResponder* responder) {
 }
 
 void NSWindow::sendEvent(const NSEvent& event) {
+    switch (event.type()) {
+        case NSEventType::LeftMouseDown:
+        case NSEventType::LeftMouseUp:
+        case NSEventType::RightMouseDown:
+        case NSEventType::RightMouseUp:
+        case NSEventType::LeftMouseDragged:
+        case NSEventType::MouseMoved:
+            mouseLocation_ = event.locationInWindow();
+            break;
+        default:
+            break;
+    }
     dispatchEvent(event);
     // As at the end of a run-loop turn: what the event changed is drawn before the next one.
     if (visible_) displayIfNeeded();
@@ -286,6 +298,7 @@ void NSWindow::dispatchEvent(const NSEvent& event) {
             return;
         }
         case NSEventType::LeftMouseDragged:
+            updateTrackingAreas(event, true);
             if (auto* view = dynamic_cast<NSView*>(mouseDownView_.lock().get())) view->mouseDragged(event);
             return;
         case NSEventType::LeftMouseUp:
@@ -301,7 +314,7 @@ void NSWindow::dispatchEvent(const NSEvent& event) {
             return;
         }
         case NSEventType::MouseMoved:
-            updateTrackingAreas(event);
+            updateTrackingAreas(event, false);
             return;
         case NSEventType::MouseEntered:
         case NSEventType::MouseExited:
@@ -330,13 +343,15 @@ void NSWindow::dispatchEvent(const NSEvent& event) {
     }
 }
 
-void NSWindow::updateTrackingAreas(const NSEvent& event) {
+void NSWindow::updateTrackingAreas(const NSEvent& event, bool dragging) {
     auto self = sharedAs<NSWindow>();
     std::vector<std::pair<std::shared_ptr<NSTrackingArea>, bool>> changes;
     forEachVisibleView(contentView_.get(), [&](NSView* view) {
         CGPoint local = view->convertPointFromView(event.locationInWindow(), nullptr);
         for (const auto& area : view->trackingAreas()) {
             if (!(area->options() & NSTrackingMouseEnteredAndExited)) continue;
+            if (dragging && !(area->options() & NSTrackingEnabledDuringMouseDrag)) continue;
+            if ((area->options() & NSTrackingActiveWhenFirstResponder) && firstResponder() != view) continue;
             CGRect rect = (area->options() & NSTrackingInVisibleRect) ? view->visibleRect() : area->rect();
             bool inside = CGRectContainsPoint(rect, local);
             if (inside == area->pointerInside()) continue;

@@ -139,6 +139,9 @@ class NSWindow : public NSResponder {
     // Asks the current first responder to resign and `responder` to take over; null clears it.
     bool makeFirstResponder(NSResponder* responder);
 
+    // Where the pointer was at the last mouse event the window was sent (window coordinates).
+    CGPoint mouseLocationOutsideOfEventStream() const { return mouseLocation_; }
+
     // Routes the event, then draws what needs display while the window is on screen.
     virtual void sendEvent(const NSEvent& event);
 
@@ -156,7 +159,8 @@ class NSWindow : public NSResponder {
 
   private:
     void dispatchEvent(const NSEvent& event);
-    void updateTrackingAreas(const NSEvent& event);
+    // While dragging only the areas that ask for it hear entries and exits.
+    void updateTrackingAreas(const NSEvent& event, bool dragging);
     void saveFrame() const;
     void removeFromScreenList();
 
@@ -181,4 +185,5 @@ class NSWindow : public NSResponder {
     bool closed_ = false;
     std::weak_ptr<NSObject> firstResponder_;
     std::weak_ptr<NSObject> mouseDownView_;
+    CGPoint mouseLocation_;
 };

@@ -70,6 +70,8 @@ class KRRecorderDrawing : public RecorderTest {
         style->labelDrawingGuide()->setFrame({6, 0, 100, 23});
         style->cancelButtonDrawingGuide()->setFrame({108, 4, 14, 14});
         style->clearButtonDrawingGuide()->setFrame({127, 4, 14, 14});
+        style->cancelButtonLayoutGuide()->setFrame({104, 0, 22, 23});
+        style->clearButtonLayoutGuide()->setFrame({123, 0, 22, 23});
         return style;
     }
     std::vector<DrawOperation> draw() {
@@ -249,6 +251,124 @@ TEST_F(KRRecorderDrawing, FocusRingFromTheBackgroundAndInsets) {
     window->makeFirstResponder(nullptr);
     EXPECT_EQ(control->focusRingMaskBounds(), CGRectZero);
     EXPECT_EQ(control->baselineOffsetFromBottom(), 7);
+}
+
+// Presses, drags and releases sent through the window. The control sits at (10, 10) in the
+// window's content, 150 x 24 and flipped: a window point (x, y) is (x - 10, 34 - y) in the control.
+class KRRecorderMouse : public KRRecorderDrawing {
+  protected:
+    static constexpr CGPoint kMain{20, 20}, kCancel{125, 23}, kClear{144, 23}, kOutside{250, 50};
+
+    KRRecorderMouse() {
+        attach();
+        // As the view kit does once the control is laid out in its window.
+        window->display();
+        control->updateTrackingAreas();
+        send(NSEventType::MouseMoved, kMain);
+    }
+    void send(NSEventType type, CGPoint at) { window->sendEvent(*NSEvent::mouseEvent(type, at, window)); }
+    // The bezel the last display pass drew: "normal", "pressed" or "recording".
+    std::string bezel() const {
+        for (const auto& op : control->drawing()->operations())
+            if (op.kind == DrawOperation::Kind::ThreePartImage) {
+                std::string left = op.images.at(0);
+                auto from = left.find("bezel-") + 6;
+                return left.substr(from, left.rfind('-') - from);
+            }
+        return "";
+    }
+};
+
+TEST_F(KRRecorderMouse, APressActsOnlyWhenReleasedOverTheButtonItBeganIn) {
+    send(NSEventType::LeftMouseDown, kMain);
+    EXPECT_EQ(control->mouseTrackingButtonTag(), KRRecorderControlMainButton);
+    EXPECT_EQ(bezel(), "pressed");
+    EXPECT_TRUE(control->isHighlighted());
+    send(NSEventType::LeftMouseDragged, kOutside);
+    EXPECT_EQ(bezel(), "normal");
+    EXPECT_FALSE(control->isMainButtonHighlighted());
+    send(NSEventType::LeftMouseUp, kOutside);
+    EXPECT_FALSE(control->isRecording());
+    EXPECT_EQ(control->mouseTrackingButtonTag(), KRRecorderControlNoButton);
+
+    send(NSEventType::LeftMouseDown, kMain);
+    send(NSEventType::LeftMouseDragged, kOutside);
+    send(NSEventType::LeftMouseDragged, kMain);
+    EXPECT_EQ(bezel(), "pressed");
+    send(NSEventType::LeftMouseUp, kMain);
+    EXPECT_TRUE(control->isRecording());
+    EXPECT_EQ(control->mouseTrackingButtonTag(), KRRecorderControlNoButton);
+}
+
+TEST_F(KRRecorderMouse, CancelAndClearActOnReleaseOverThem) {
+    struct Case {
+        CGPoint press, release;
+        bool recording, hasValue;
+    } cases[] = {
+        {kCancel, kCancel, false, true},  // cancel keeps the value
+        {kClear, kClear, false, false},   // clear drops it
+        {kCancel, kClear, true, true},    // released over the other button: nothing
+        {kClear, kOutside, true, true},
+    };
+    for (const auto& c : cases) {
+        control->setObjectValue(AnyObject(shortcut(kKeyA, kCommand)));
+        ASSERT_TRUE(control->beginRecording());
+        send(NSEventType::LeftMouseDown, c.press);
+        EXPECT_NE(control->mouseTrackingButtonTag(), KRRecorderControlNoButton);
+        send(NSEventType::LeftMouseUp, c.release);
+        EXPECT_EQ(control->isRecording(), c.recording);
+        EXPECT_EQ(control->shortcut() != nullptr, c.hasValue);
+        control->endRecording();
+    }
+}
+
+TEST_F(KRRecorderMouse, AReleaseInAWindowThatIsNotKeyOnlyRedisplays) {
+    auto other = std::make_shared<NSWindow>(CGRect{400, 0, 100, 100}, NSWindowStyleMaskTitled,
+                                            NSBackingStoreType::Buffered, false);
+    send(NSEventType::LeftMouseDown, kMain);
+    other->makeKeyAndOrderFront(nullptr);
+    control->display();
+    send(NSEventType::LeftMouseUp, kMain);
+    EXPECT_FALSE(control->isRecording());
+    EXPECT_EQ(control->mouseTrackingButtonTag(), KRRecorderControlNoButton);
+    EXPECT_EQ(bezel(), "normal");  // drawn again, no longer pressed
+    other->close();
+}
+
+TEST_F(KRRecorderMouse, SpaceDoesNotBeginRecordingWhileAPressIsTracked) {
+    send(NSEventType::LeftMouseDown, kMain);
+    window->sendEvent(*key(kKeySpace, 0, " "));
+    EXPECT_FALSE(control->isRecording());
+    send(NSEventType::LeftMouseUp, kMain);
+    EXPECT_TRUE(control->isRecording());
+}
+
+TEST_F(KRRecorderMouse, ButtonAreasAndToolTipsFollowTheRecordingState) {
+    auto local = [&](CGPoint p) { return control->convertPointFromView(p, nullptr); };
+    EXPECT_EQ(control->trackingAreas().size(), 1u);
+    EXPECT_TRUE(control->toolTipRects().empty());
+
+    ASSERT_TRUE(control->beginRecording());  // without a value
+    ASSERT_EQ(control->trackingAreas().size(), 2u);
+    for (const auto& area : control->trackingAreas()) {
+        EXPECT_EQ(area->options(), 0x411u);
+        EXPECT_EQ(area->owner().get(), control.get());
+    }
+    EXPECT_EQ(control->cancelButtonTrackingArea()->rect(), (CGRect{104, 0, 22, 23}));
+    EXPECT_EQ(control->clearButtonTrackingArea(), nullptr);
+    EXPECT_EQ(control->clearButtonToolTipTag(), KRRecorderControlNoToolTip);
+    EXPECT_EQ(control->toolTipRects().size(), 1u);
+    EXPECT_EQ(control->toolTipAtPoint(local(kCancel)), "Cancel recording");
+    control->endRecording();
+    EXPECT_TRUE(control->toolTipRects().empty());
+    EXPECT_EQ(control->cancelButtonToolTipTag(), KRRecorderControlNoToolTip);
+
+    control->setObjectValue(AnyObject(shortcut(kKeyA, kCommand)));
+    ASSERT_TRUE(control->beginRecording());
+    EXPECT_EQ(control->trackingAreas().size(), 3u);
+    EXPECT_EQ(control->toolTipAtPoint(local(kCancel)), "Use old shortcut");
+    EXPECT_EQ(control->toolTipAtPoint(local(kClear)), "Delete current shortcut");
+    EXPECT_EQ(control->toolTipAtPoint(local(kMain)), "Press keys now");  // the control's own
 }
 
 }  // namespace

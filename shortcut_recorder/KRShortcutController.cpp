@@ -27,10 +27,13 @@ const std::array<const char*, 8>& KRShortcutController::computedKeys() {
     return keys;
 }
 
-std::shared_ptr<KRShortcutController> KRShortcutController::initWithContent(std::shared_ptr<KRShortcut> content) {
+std::shared_ptr<KRShortcutController> KRShortcutController::initWithContent(
+    std::shared_ptr<KRShortcut> content) {
     std::shared_ptr<KRShortcutController> controller(new KRShortcutController());
-    if (content) controller->setContent(AnyObject(std::move(content)));
-    else controller->recomputeFields();
+    if (content)
+        controller->setContent(AnyObject(std::move(content)));
+    else
+        controller->recomputeFields();
     return controller;
 }
 
@@ -148,8 +151,8 @@ void KRShortcutController::setShortcutActionTarget(const std::shared_ptr<NSObjec
         shortcutAction_->setTarget(target);
     } else if (target) {
         willChangeValueForKey("shortcutAction");
-        shortcutAction_ =
-            KRShortcutAction::shortcutActionWithKeyPath("content", sharedAs<KRShortcutController>(), target, "", 0);
+        shortcutAction_ = KRShortcutAction::shortcutActionWithKeyPath(
+            "content", sharedAs<KRShortcutController>(), target, "", 0);
         shortcutAction_->setIdentifier(identifier_);
         KRGlobalShortcutMonitor::sharedMonitor()->addAction(shortcutAction_, KRKeyEventKindDown);
         didChangeValueForKey("shortcutAction");

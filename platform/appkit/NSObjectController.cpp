@@ -16,7 +16,8 @@ void NSObjectController::setContent(AnyObject content) {
 AnyObject NSObjectController::valueForKeyPath(std::string_view keyPath) const {
     if (keyPath == "content") return content_;
     if (keyPath == "selection") return content_.isNil() ? AnyObject(NSNoSelectionMarker()) : content_;
-    if (keyPath.starts_with(kSelectionPrefix)) return singleValueForKey(keyPath.substr(kSelectionPrefix.size()));
+    if (keyPath.starts_with(kSelectionPrefix))
+        return singleValueForKey(keyPath.substr(kSelectionPrefix.size()));
     return {};
 }
 

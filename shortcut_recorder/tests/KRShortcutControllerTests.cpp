@@ -63,8 +63,8 @@ TEST_F(KRShortcutControllers, SelectionStringsFollowTheContent) {
     EXPECT_FALSE(controller->isSelectedKeyboardInputSourceObserved());
 
     controller->addObject(AnyObject(shortcut(kKeyA, kShift | kCommand)));
-    EXPECT_EQ(selectionValues(*controller),
-              (std::vector<std::string>{"a", std::to_string(0x120000), "A", "a", "A", "a", "Shift-Command", "⇧⌘"}));
+    EXPECT_EQ(selectionValues(*controller), (std::vector<std::string>{"a", std::to_string(0x120000), "A", "a",
+                                                                      "A", "a", "Shift-Command", "⇧⌘"}));
     EXPECT_TRUE(controller->isSelectedKeyboardInputSourceObserved());
 
     controller->removeObject(AnyObject(shortcut(kKeyA, kShift | kCommand)));
@@ -87,17 +87,17 @@ TEST_F(KRShortcutControllers, ALayoutChangeAnnouncesTheKeyStrings) {
     auto controller = KRShortcutController::initWithContent(shortcut(kKeyZ, kCommand));
     NoticeRecorder recorder;
     std::vector<std::string> paths;
-    for (const char* key : KRShortcutController::computedKeys()) paths.push_back(std::string("selection.") + key);
+    for (const char* key : KRShortcutController::computedKeys())
+        paths.push_back(std::string("selection.") + key);
     recorder.observe(*controller, paths);
     ASSERT_EQ(TISSelectInputSource(SimulatedTextInput::qwertzLayout()), noErr);
     RunLoop::runUntilIdle();
-    EXPECT_EQ(recorder.notices,
-              (std::vector<std::string>{
-                  "prior selection.keyEquivalent", "prior selection.literalKeyCode",
-                  "prior selection.symbolicKeyCode", "prior selection.literalASCIIKeyCode",
-                  "prior selection.symbolicASCIIKeyCode", "selection.symbolicASCIIKeyCode",
-                  "selection.literalASCIIKeyCode", "selection.symbolicKeyCode", "selection.literalKeyCode",
-                  "selection.keyEquivalent"}));
+    EXPECT_EQ(recorder.notices, (std::vector<std::string>{
+                                    "prior selection.keyEquivalent", "prior selection.literalKeyCode",
+                                    "prior selection.symbolicKeyCode", "prior selection.literalASCIIKeyCode",
+                                    "prior selection.symbolicASCIIKeyCode", "selection.symbolicASCIIKeyCode",
+                                    "selection.literalASCIIKeyCode", "selection.symbolicKeyCode",
+                                    "selection.literalKeyCode", "selection.keyEquivalent"}));
     auto values = selectionValues(*controller);
     EXPECT_EQ(values[0], "y");
     EXPECT_EQ(values[2], "Y");

@@ -34,7 +34,7 @@ class ZDMPPropertyOwner {
     ZDMPPropertyMap propertyMap_;
 };
 
-class ZDMPMapValue final : public ZDMPRuntimeValue, public ZDMPPropertyOwner {
+class ZDMPMapValue : public ZDMPRuntimeValue, public ZDMPPropertyOwner {
   public:
     static std::shared_ptr<ZDMPMapValue> make() { return std::make_shared<ZDMPMapValue>(); }
     ZDMPValueKind kind() const override { return ZDMPValueKind::map; }

@@ -17,13 +17,16 @@ void ZDMPSetError(Error* error, ZDMPEventEditingErrorCode code) {
     setError(error, Error(kZDMPEventEditingErrorDomain, static_cast<int64_t>(code)));
 }
 
-bool ZDMPEditingCallbackHandler::registerWithPriority(int32_t priority, std::shared_ptr<ZDMPFunctionValue> callback,
+bool ZDMPEditingCallbackHandler::registerWithPriority(int32_t priority,
+                                                      std::shared_ptr<ZDMPFunctionValue> callback,
                                                       const std::u16string& ruleType, Error* error) {
     if (editCallbacks_.size() + createCallbacks_.size() >= kMaximumCallbacks) {
         ZDMPSetError(error, ZDMPEventEditingErrorCode::tooManyCallbacks);
         return false;
     }
-    Table* table = ruleType == u"create" ? &createCallbacks_ : ruleType == u"edit" ? &editCallbacks_ : nullptr;
+    Table* table = ruleType == u"create" ? &createCallbacks_
+                   : ruleType == u"edit" ? &editCallbacks_
+                                         : nullptr;
     if (!table) {
         ZDMPSetError(error, ZDMPEventEditingErrorCode::unknownRuleType);
         return false;
@@ -34,8 +37,8 @@ bool ZDMPEditingCallbackHandler::registerWithPriority(int32_t priority, std::sha
     return true;
 }
 
-bool ZDMPEditingCallbackHandler::triggerCallbacksWithScope(const ZDMPScopeRef& scope,
-                                                           const std::shared_ptr<ZDMPEventContext>& eventContext, Error* error) {
+bool ZDMPEditingCallbackHandler::triggerCallbacksWithScope(
+    const ZDMPScopeRef& scope, const std::shared_ptr<ZDMPEventContext>& eventContext, Error* error) {
     const auto eventHandler = std::make_shared<ZDMPEventNativeFunctions>(eventContext);
     // Copies: a callback may register further callbacks while the tables are being walked.
     const Table edits = editCallbacks_;
@@ -92,7 +95,8 @@ std::vector<int64_t> ZDMPEditingCallbackHandler::createPriorities() const {
     return prioritiesOf(createCallbacks_);
 }
 
-void ZDMPEditingCallbackHandler::forEachCallback(const std::function<void(const ZDMPValueRef&)>& visit) const {
+void ZDMPEditingCallbackHandler::forEachCallback(
+    const std::function<void(const ZDMPValueRef&)>& visit) const {
     for (const Table* table : {&editCallbacks_, &createCallbacks_})
         for (const auto& [priority, callback] : *table) visit(callback);
 }
@@ -107,8 +111,8 @@ ZDMPRegisterCallbackNativeFunctionValue::ZDMPRegisterCallbackNativeFunctionValue
     : ZDMPNativeFunction(u"internal.registerCallback"), callbackHandler_(std::move(handler)) {}
 
 ZDMPValueRef ZDMPRegisterCallbackNativeFunctionValue::invokeWithArguments(const ZDMPValueList& arguments,
-                                                                         const ZDMPScopeRef& scope,
-                                                                         Error* error) {
+                                                                          const ZDMPScopeRef& scope,
+                                                                          Error* error) {
     if (!ZDMPEvaluator::hasExactly(arguments, 3, error)) return ZDMPUndefined();
     Error failure;
     const ZDMPValueList values = ZDMPEvaluator::evaluateArguments(arguments, scope, &failure);
@@ -127,7 +131,8 @@ ZDMPValueRef ZDMPRegisterCallbackNativeFunctionValue::invokeWithArguments(const 
     int32_t priority = kDefaultPriority;
     if (!ZDMPFailed(failure) && options->hasProperty(u"priority"))
         priority = ZDMPToInt32(options->valueForProperty(u"priority")->doubleValueOrError(&failure));
-    if (!ZDMPFailed(failure)) callbackHandler_->registerWithPriority(priority, std::move(callback), ruleType, &failure);
+    if (!ZDMPFailed(failure))
+        callbackHandler_->registerWithPriority(priority, std::move(callback), ruleType, &failure);
     if (ZDMPFailed(failure)) setError(error, std::move(failure));
     return ZDMPUndefined();
 }

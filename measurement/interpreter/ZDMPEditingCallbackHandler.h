@@ -37,10 +37,12 @@ class ZDMPEditingCallbackHandler {
                               const std::u16string& ruleType, Error* error);
     // Edit callbacks, then create callbacks. An edit callback that fails has its changes undone
     // and stops the run; one answering 2 or a value that is no number has them undone.
-    bool triggerCallbacksWithScope(const ZDMPScopeRef& scope, const std::shared_ptr<ZDMPEventContext>& eventContext, Error* error);
+    bool triggerCallbacksWithScope(const ZDMPScopeRef& scope,
+                                   const std::shared_ptr<ZDMPEventContext>& eventContext, Error* error);
     // 2 on failure (with the failure set), a number's 32-bit conversion, else -1.
     int32_t invokeCallbackWithScope(const ZDMPScopeRef& scope, ZDMPFunctionValue& function,
-                                    const std::shared_ptr<ZDMPEventNativeFunctions>& eventHandler, Error* error);
+                                    const std::shared_ptr<ZDMPEventNativeFunctions>& eventHandler,
+                                    Error* error);
 
     // Ascending, as the callbacks run.
     std::vector<int64_t> editPriorities() const;

@@ -31,10 +31,13 @@ ZDMPEventEditing::ZDMPEventEditing(std::shared_ptr<ZDMPRuntime> runtime)
       eventContext_(std::make_shared<ZDMPEventContext>()),
       callbackHandler_(std::make_shared<ZDMPEditingCallbackHandler>()) {
     runtime_->setModuleCreator(
-        [handler = callbackHandler_] { return std::make_shared<ZDMPRegisterCallbackNativeFunctionValue>(handler); },
+        [handler = callbackHandler_] {
+            return std::make_shared<ZDMPRegisterCallbackNativeFunctionValue>(handler);
+        },
         u"internal.registerCallback");
-    runtime_->setModuleCreator([context = eventContext_] { return std::make_shared<ZDMPEventLogger>(context); },
-                               u"internal.eventLogger");
+    runtime_->setModuleCreator(
+        [context = eventContext_] { return std::make_shared<ZDMPEventLogger>(context); },
+        u"internal.eventLogger");
 }
 
 ZDMPEventEditing::~ZDMPEventEditing() {
@@ -48,10 +51,12 @@ void ZDMPEventEditing::setModuleCreator(ZDMPModuleCreator creator, const std::u1
 }
 
 bool ZDMPEventEditing::loadProgram(const ZDMPBProgram& program, Error* error) {
+    const ZDMPRunBudget::Activation activation(&runtime_->globalScope()->budget());
     Error failure;
-    const ZDMPValueRef result =
-        runtime_->executeStatements(messagesOf<ZDMPBRuntimeEntity>(&program, kInstructionsField), &failure);
-    if (!ZDMPFailed(failure) && result->kind() == ZDMPValueKind::control)
+    const ZDMPValueKind last =
+        runtime_->executeStatements(messagesOf<ZDMPBRuntimeEntity>(&program, kInstructionsField), &failure)
+            ->kind();
+    if (!ZDMPFailed(failure) && last == ZDMPValueKind::control)
         ZDMPSetError(&failure, ZDMPEventEditingErrorCode::programEndsInControlValue);
     if (!ZDMPFailed(failure)) {
         if (const auto activities = ZDMPBGetMessage<ZDMPBOgtActivities>(&program, kActivitiesField)) {
@@ -81,7 +86,8 @@ bool ZDMPEventEditing::loadActivityData(const ZDMPBOgtActivity& activity, Error*
     return true;
 }
 
-bool ZDMPEventEditing::registerRuleWithName(const std::u16string& name, const ZDMPValueRef& rule, Error* error) {
+bool ZDMPEventEditing::registerRuleWithName(const std::u16string& name, const ZDMPValueRef& rule,
+                                            Error* error) {
     const ZDMPScopeRef scope = runtime_->getRunScope();
     const auto function = std::dynamic_pointer_cast<ZDMPFunctionValue>(scope->valueForName(name));
     if (!function) {
@@ -98,6 +104,8 @@ bool ZDMPEventEditing::registerRuleWithName(const std::u16string& name, const ZD
 bool ZDMPEventEditing::handleEvent(const std::shared_ptr<ZDMPEvent>& event, Error* error) {
     eventContext_->setInputEvent(event);
     runtime_->resetInstructionCount();
+    // Makes what the run creates outside any statement (the callbacks' argument) the run's own.
+    const ZDMPRunBudget::Activation activation(&runtime_->globalScope()->budget());
     Error failure;
     callbackHandler_->triggerCallbacksWithScope(runtime_->getRunScope(), eventContext_, &failure);
     reclaim();
@@ -116,4 +124,8 @@ bool ZDMPEventEditing::hasCreatedEvents() const {
     return !eventContext_->eventsToLog().empty();
 }
 
-void ZDMPEventEditing::reclaim() {}
+void ZDMPEventEditing::reclaim() {
+    ZDMPValueList callbacks;
+    callbackHandler_->forEachCallback([&](const ZDMPValueRef& callback) { callbacks.push_back(callback); });
+    runtime_->reclaimUnreachable(callbacks);
+}

@@ -83,7 +83,8 @@ const std::map<std::u16string, Handler>& handlers() {
 ZDMPEventNativeFunctions::ZDMPEventNativeFunctions(std::shared_ptr<ZDMPEventContext> eventContext)
     : eventContext_(std::move(eventContext)) {}
 
-ZDMPValueRef ZDMPEventNativeFunctions::applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
+ZDMPValueRef ZDMPEventNativeFunctions::applyWithName(const std::u16string& name,
+                                                     const ZDMPValueList& arguments,
                                                      const ZDMPScopeRef& scope, Error* error) {
     const auto handler = handlers().find(name);
     if (handler == handlers().end()) return ZDMPMapValue::applyWithName(name, arguments, scope, error);

@@ -7,6 +7,7 @@
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/interpreter/ZDMPConversions.h"
 #include "measurement/interpreter/ZDMPEvaluator.h"
+#include "measurement/interpreter/ZDMPReclaimer.h"
 #include "measurement/interpreter/ZDMPRuntime.h"
 #include "measurement/interpreter/ZDMPRuntimeEntityConverter.h"
 #include "measurement/interpreter/ZDMPScope.h"
@@ -59,6 +60,17 @@ ZDMPValueRef ZDMPRequire::invokeWithArguments(const ZDMPValueList& arguments, co
     // An unknown name caches undefined: a creator registered later is not seen by this runtime.
     modules_[name] = module;
     return module;
+}
+
+void ZDMPRequire::collectReferences(ZDMPReferences& references) const {
+    ZDMPFunctionValue::collectReferences(references);
+    for (const auto& [name, module] : modules_) references.values.push_back(module.get());
+}
+
+void ZDMPRequire::releaseReferences() {
+    ZDMPFunctionValue::releaseReferences();
+    auto modules = std::move(modules_);
+    modules_.clear();
 }
 
 ZDMPRuntimePlatform::ZDMPRuntimePlatform() : ZDMPNativeFunction(u"internal.platform") {

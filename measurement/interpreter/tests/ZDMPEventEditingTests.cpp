@@ -18,7 +18,8 @@ constexpr int64_t kMaxInt64 = std::numeric_limits<int64_t>::max();
 // "cycled" at 10 s: an internal integer, an integer, a floating-point number and a text.
 std::shared_ptr<ZDMPEvent> cycled() {
     return ZDMPEvent::initWithName(
-        "cycled", 10, {{"_c", Value(int64_t{1})}, {"value", Value(int64_t{3})}, {"f", Value(1.5)}, {"x", Value("t")}});
+        "cycled", 10,
+        {{"_c", Value(int64_t{1})}, {"value", Value(int64_t{3})}, {"f", Value(1.5)}, {"x", Value("t")}});
 }
 
 // Binds "r" to the registering module, so that callbacks read (r 0 (51 ...) (8 "type" ...)).
@@ -62,13 +63,15 @@ const Value& outputParameter(const ZDMPEventEditing& editing, const char* name) 
 
 TEST(ZDMPEventEditing, CallbacksOfTheSamePriorityRunInRegistrationOrder) {
     ZDMPEditingCallbackHandler handler;
-    const auto callback = std::make_shared<ZDMPFunctionValue>(u"f", std::vector<std::u16string>{}, ZDMPValueList{},
-                                                              ZDMPScope::initWithParentScope(nullptr));
-    for (int32_t priority : {5, 5, 3}) ASSERT_TRUE(handler.registerWithPriority(priority, callback, u"edit", nullptr));
+    const auto callback = std::make_shared<ZDMPFunctionValue>(
+        u"f", std::vector<std::u16string>{}, ZDMPValueList{}, ZDMPScope::initWithParentScope(nullptr));
+    for (int32_t priority : {5, 5, 3})
+        ASSERT_TRUE(handler.registerWithPriority(priority, callback, u"edit", nullptr));
     EXPECT_EQ(handler.editPriorities(), (std::vector<int64_t>{3, 5, 6}));
 
-    const auto editing = runOverCycled(kPrelude + editCallback(R"((2 $e "setEventName" (7 "a")) 0)") +
-                                       editCallback(R"((2 $e "setEventName" (7 (0 (2 $e "getEventName" (7)) "b"))) 0)"));
+    const auto editing =
+        runOverCycled(kPrelude + editCallback(R"((2 $e "setEventName" (7 "a")) 0)") +
+                      editCallback(R"((2 $e "setEventName" (7 (0 (2 $e "getEventName" (7)) "b"))) 0)"));
     EXPECT_EQ(editing->eventContext().outputEvent()->name(), "ab");
 }
 
@@ -77,14 +80,15 @@ TEST(ZDMPEventEditing, OutcomesDecideWhetherAnEditStays) {
         const char* outcome;
         bool kept;
     };
-    const Row rows[] = {{"true", false}, {"2", false}, {"\"0\"", false}, {"0", true}, {"1", true}, {"-3", true}};
+    const Row rows[] = {{"true", false}, {"2", false}, {"\"0\"", false},
+                        {"0", true},     {"1", true},  {"-3", true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.outcome);
         bool changed = false;
-        const auto editing =
-            runOverCycled(kPrelude + editCallback(std::string(R"((2 $e "setEventName" (7 "renamed")) (36 )") +
-                                                  row.outcome + ")"),
-                          nullptr, &changed);
+        const auto editing = runOverCycled(
+            kPrelude +
+                editCallback(std::string(R"((2 $e "setEventName" (7 "renamed")) (36 )") + row.outcome + ")"),
+            nullptr, &changed);
         EXPECT_EQ(editing->eventContext().outputEvent()->name(), row.kept ? "renamed" : "cycled");
         EXPECT_EQ(editing->hasEdits(), row.kept);
         EXPECT_EQ(changed, row.kept);
@@ -98,24 +102,24 @@ TEST(ZDMPEventEditing, WrittenParametersAreCoercedAgainstTheirCurrentValue) {
         Value stored;
     };
     const Row rows[] = {
-        {"_c", "5", Value(int64_t{1})},                  // an internal integer keeps its value
-        {"value", "2.5", Value(int64_t{2})},             // an integer takes the whole part
-        {"f", "2.5", Value(2.5)},                        // a floating-point number takes it as it is
-        {"x", "7", Value("7")},                          // a text takes the number's text
-        {"_el", "3.9", Value(int64_t{3})},               // no current value, whole part by name
-        {"fresh", "3.9", Value(3.9)},                    // no current value, as it is
-        {"_el", "Infinity", Value(kMaxInt64)},           // the nearest bound, never an undefined cast
-        {"value", "1e300", Value(kMaxInt64)},            // beyond the range: the nearest bound
+        {"_c", "5", Value(int64_t{1})},         // an internal integer keeps its value
+        {"value", "2.5", Value(int64_t{2})},    // an integer takes the whole part
+        {"f", "2.5", Value(2.5)},               // a floating-point number takes it as it is
+        {"x", "7", Value("7")},                 // a text takes the number's text
+        {"_el", "3.9", Value(int64_t{3})},      // no current value, whole part by name
+        {"fresh", "3.9", Value(3.9)},           // no current value, as it is
+        {"_el", "Infinity", Value(kMaxInt64)},  // the nearest bound, never an undefined cast
+        {"value", "1e300", Value(kMaxInt64)},   // beyond the range: the nearest bound
         {"value", "-1e300", Value(std::numeric_limits<int64_t>::min())},
-        {"value", "NaN", Value("NaN")},                  // NaN is written as its text
-        {"value", "(44)", Value("")},                    // undefined is the empty text
+        {"value", "NaN", Value("NaN")},  // NaN is written as its text
+        {"value", "(44)", Value("")},    // undefined is the empty text
         {"value", "\"text\"", Value("text")},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.name) + " = " + row.value);
-        const auto editing = runOverCycled(
-            kPrelude + editCallback(std::string(R"((2 $e "setParamValue" (7 ")") + row.name + "\" " + row.value +
-                                    ")) 0"));
+        const auto editing =
+            runOverCycled(kPrelude + editCallback(std::string(R"((2 $e "setParamValue" (7 ")") + row.name +
+                                                  "\" " + row.value + ")) 0"));
         const Value& stored = outputParameter(*editing, row.name);
         EXPECT_EQ(stored, row.stored);
         EXPECT_EQ(stored.isReal(), row.stored.isReal());
@@ -132,8 +136,8 @@ TEST(ZDMPEventEditing, ACurrentIntegerUnderscoreParameterKeepsItsValue) {
 
 TEST(ZDMPEventEditing, RemovingOnlyAParameterIsAnEdit) {
     bool changed = false;
-    const auto editing = runOverCycled(kPrelude + editCallback(R"((2 $e "setParamValue" (7 "x" (45))) 0)"),
-                                       nullptr, &changed);
+    const auto editing =
+        runOverCycled(kPrelude + editCallback(R"((2 $e "setParamValue" (7 "x" (45))) 0)"), nullptr, &changed);
     EXPECT_FALSE(editing->eventContext().outputEvent()->hasParameterName("x"));
     EXPECT_TRUE(editing->hasEdits());
     EXPECT_TRUE(changed);
@@ -204,15 +208,27 @@ TEST(ZDMPEventEditing, FailuresCarryTheirCodes) {
         kPrelude +
         R"((41 "i") (3 "i" 0) (42 (23 $i 1001) (3 "i" (0 $i 1)) false (46 (r 0 (51 "" (7 "e") 0) (8 "type" "edit")))))";
     const Row rows[] = {
-        {"options without type", {kPrelude + R"((r 0 (51 "" (7)) (8 "priority" 1)))"}, kZDMPEventEditingErrorDomain, 2},
-        {"rule type delete", {kPrelude + R"((r 0 (51 "" (7)) (8 "type" "delete")))"}, kZDMPEventEditingErrorDomain, 3},
+        {"options without type",
+         {kPrelude + R"((r 0 (51 "" (7)) (8 "priority" 1)))"},
+         kZDMPEventEditingErrorDomain,
+         2},
+        {"rule type delete",
+         {kPrelude + R"((r 0 (51 "" (7)) (8 "type" "delete")))"},
+         kZDMPEventEditingErrorDomain,
+         3},
         {"the 1001st registration", {register1001}, kZDMPEventEditingErrorDomain, 4},
         {"top level ends in return", {"(41 \"a\") (36 1)"}, kZDMPEventEditingErrorDomain, 5},
         {"top level ends in break", {"(4)"}, kZDMPEventEditingErrorDomain, 5},
         {"activity not a map", {registerOnce, {{"rules", "5"}}}, kZDMPEventEditingErrorDomain, 6},
-        {"activity naming a number", {R"((41 "n") (3 "n" 4))", {{"n", "(8)"}}}, kZDMPEventEditingErrorDomain, 7},
+        {"activity naming a number",
+         {R"((41 "n") (3 "n" 4))", {{"n", "(8)"}}},
+         kZDMPEventEditingErrorDomain,
+         7},
         {"activity naming nothing", {"", {{"absent", "(8)"}}}, kZDMPEventEditingErrorDomain, 7},
-        {"callback not a function", {kPrelude + R"((r 0 5 (8 "type" "edit")))"}, kZDMPInterpreterErrorDomain, 10},
+        {"callback not a function",
+         {kPrelude + R"((r 0 5 (8 "type" "edit")))"},
+         kZDMPInterpreterErrorDomain,
+         10},
         {"two arguments", {kPrelude + R"((r 0 (51 "" (7))))"}, kZDMPInterpreterErrorDomain, 9},
         {"a failing top level", {R"((3 "nowhere" 1))"}, kZDMPInterpreterErrorDomain, 2},
     };
@@ -225,9 +241,10 @@ TEST(ZDMPEventEditing, FailuresCarryTheirCodes) {
 }
 
 TEST(ZDMPEventEditing, ActivitiesHandTheirMapsToTheRuleFunction) {
-    const Loaded loaded = load({R"((50 "rules" (7 "options") (41 "r") (3 "r" (require "internal.registerCallback"))
+    const Loaded loaded =
+        load({R"((50 "rules" (7 "options") (41 "r") (3 "r" (require "internal.registerCallback"))
             (r 0 (51 "" (7 "e") (2 $e "setEventName" (7 (16 $options "to"))) 0) (8 "type" "edit"))) (41 "unused"))",
-                                {{"rules", R"((8 "to" "first") (8 "to" "second"))"}}});
+              {{"rules", R"((8 "to" "first") (8 "to" "second"))"}}});
     ASSERT_FALSE(ZDMPFailed(loaded.error)) << loaded.error.code;
     EXPECT_TRUE(loaded.editing->handleEvent(cycled(), nullptr));
     // Both registered at 1000: the second runs last.
@@ -235,9 +252,10 @@ TEST(ZDMPEventEditing, ActivitiesHandTheirMapsToTheRuleFunction) {
 }
 
 TEST(ZDMPEventEditing, AFailingCallbackLeavesTheEventAsItWasAndStopsTheRest) {
-    const std::string program = kPrelude + editCallback(R"((2 $e "setEventName" (7 "first")) 0)", 1) +
-                                editCallback(R"((2 $e "setEventName" (7 "second")) (2 $e "nothing" (7)))", 2) +
-                                editCallback(R"((2 $e "setEventName" (7 "third")) 0)", 3);
+    const std::string program =
+        kPrelude + editCallback(R"((2 $e "setEventName" (7 "first")) 0)", 1) +
+        editCallback(R"((2 $e "setEventName" (7 "second")) (2 $e "nothing" (7)))", 2) +
+        editCallback(R"((2 $e "setEventName" (7 "third")) 0)", 3);
     Error error;
     bool changed = true;
     const auto editing = runOverCycled(program, &error, &changed);
@@ -265,7 +283,8 @@ class ZDMPEventEditingMonitor : public SharedMonitorFixture {};
 TEST_F(ZDMPEventEditingMonitor, ProgramLinesReachTheLibraryMonitorWithTheirCode) {
     Interpreter interpreter;
     interpreter.runtime.setModuleCreator(
-        [] { return std::make_shared<ZDMPMessageLogger>(std::make_shared<ZDMPixieLogger>()); }, u"internal.logger");
+        [] { return std::make_shared<ZDMPMessageLogger>(std::make_shared<ZDMPixieLogger>()); },
+        u"internal.logger");
     for (const char* program : {R"((2 (require "internal.logger") "log" (7 "x")))",
                                 R"((2 (require "internal.logger") "log" (7 5 "m" "a" "b" "c" "d")))"}) {
         Error error;
@@ -285,4 +304,31 @@ TEST_F(ZDMPEventEditingMonitor, ProgramLinesReachTheLibraryMonitorWithTheirCode)
     EXPECT_NE(lines[1].message.find("m"), std::string::npos);
     EXPECT_NE(lines[1].message.find("c"), std::string::npos);
     EXPECT_EQ(lines[1].message.find("d"), std::string::npos);
+}
+
+TEST(ZDMPEventEditing, ScopesAndValuesOfPastEventsAreFreedEvenInCycles) {
+    // Each event: a nested function kept in the scope it closes over, a map holding itself, an
+    // array holding itself and the callbacks' argument stored into a global map.
+    const std::string program = R"((41 "kept") (3 "kept" (8)) )" + kPrelude + editCallback(R"(
+        (50 "inner" (7) (36 $e))
+        (41 "m") (3 "m" (8)) (43 $m "self" $m) (43 $m "f" $inner)
+        (41 "a") (3 "a" (7)) (43 $a 0 $a) (43 $a 1 $m)
+        (43 $kept "last" $e) (43 $e "loop" $e)
+        (2 $e "setParamValue" (7 "n" (0 (2 $e "getParamValue" (7 "value")) 1))) 0)");
+    const auto editing = runOverCycled(program);
+    const size_t scopes = editing->runtime().liveScopeCount();
+    const size_t values = editing->runtime().liveValueCount();
+    for (int i = 0; i < 10000; ++i) ASSERT_TRUE(editing->handleEvent(cycled(), nullptr));
+    EXPECT_EQ(editing->runtime().liveScopeCount(), scopes);
+    EXPECT_EQ(editing->runtime().liveValueCount(), values);
+    EXPECT_EQ(outputParameter(*editing, "n"), Value(4.0));
+}
+
+TEST(ZDMPEventEditing, WhatTheGlobalScopeStillReachesSurvivesReclaiming) {
+    const std::string program = R"((41 "kept") (3 "kept" (7)) )" + kPrelude + editCallback(R"(
+        (41 "m") (3 "m" (8 "count" (0 (16 $kept "length") 1))) (43 $m "self" $m)
+        (2 $kept "push" (7 $m)) (2 $e "setParamValue" (7 "n" (16 (16 (16 $kept 0) "self") "count"))) 0)");
+    const auto editing = runOverCycled(program);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(editing->handleEvent(cycled(), nullptr));
+    EXPECT_EQ(outputParameter(*editing, "n"), Value(1.0));
 }

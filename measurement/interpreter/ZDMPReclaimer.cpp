@@ -39,7 +39,8 @@ void ZDMPReclaimer::reclaimUnreachable(const ZDMPReferences& roots) {
         }
         const ZDMPRuntimeValue* value = work.values.back();
         work.values.pop_back();
-        if (value && mayHoldReferences(*value) && reached.insert(value).second) value->collectReferences(work);
+        if (value && mayHoldReferences(*value) && reached.insert(value).second)
+            value->collectReferences(work);
     }
     release(&reached);
 }

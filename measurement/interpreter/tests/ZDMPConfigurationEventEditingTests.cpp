@@ -106,7 +106,8 @@ class ConfigurationEventEditing : public SharedMonitorFixture {
         return out;
     }
 
-    std::shared_ptr<ZDMRemoteConfig> remoteConfig_ = std::make_shared<ZDMRemoteConfig>(kAppID, nullptr, nullptr);
+    std::shared_ptr<ZDMRemoteConfig> remoteConfig_ =
+        std::make_shared<ZDMRemoteConfig>(kAppID, nullptr, nullptr);
 };
 
 }  // namespace
@@ -150,13 +151,15 @@ TEST_F(ConfigurationEventEditing, AnEventNoCallbackChangesIsStoredAsReceived) {
     auto other = ZDMEvent::initWithOrigin("app", true, "other", 20, 0, {{"x", z("t")}});
     ZDMRemoteConfigEventEditing::EditedEvents edited;
     Error error;
-    ASSERT_TRUE(remoteConfig_->eventEditing()->editEvent(*other, &edited, &error)) << error.domain << error.code;
+    ASSERT_TRUE(remoteConfig_->eventEditing()->editEvent(*other, &edited, &error))
+        << error.domain << error.code;
     EXPECT_FALSE(edited.editedEvent);
     EXPECT_TRUE(edited.createdEvents.empty());
 }
 
 TEST_F(ConfigurationEventEditing, RemovingOneParameterStoresTheEventWithoutIt) {
-    ASSERT_TRUE(load({kModules + R"((r 0 (51 "" (7 "e") (2 $e "setParamValue" (7 "x" (45))) 0) (8 "type" "edit")))"}));
+    ASSERT_TRUE(load(
+        {kModules + R"((r 0 (51 "" (7 "e") (2 $e "setParamValue" (7 "x" (45))) 0) (8 "type" "edit")))"}));
     ZDMRemoteConfigEventEditing::EditedEvents edited;
     ASSERT_TRUE(remoteConfig_->eventEditing()->editEvent(*cycled(), &edited, nullptr));
     ASSERT_TRUE(edited.editedEvent);

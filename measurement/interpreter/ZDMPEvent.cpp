@@ -1,7 +1,6 @@
 #include "measurement/interpreter/ZDMPEvent.h"
 
 #include <cmath>
-#include <limits>
 
 #include "measurement/interpreter/ZDMPConversions.h"
 
@@ -69,13 +68,4 @@ Value ZDMPCoerceParameter(const std::string& name, const Value* current, Value v
     }
     if (current && current->isString()) return decimalText(value);
     return value;
-}
-
-int64_t ZDMPInt64Part(double x) {
-    if (std::isnan(x)) return 0;
-    // 2^63 is exactly representable; every double below it in magnitude converts without overflow.
-    constexpr double kLimit = 9223372036854775808.0;
-    if (x >= kLimit) return std::numeric_limits<int64_t>::max();
-    if (x < -kLimit) return std::numeric_limits<int64_t>::min();
-    return static_cast<int64_t>(x);
 }

@@ -44,7 +44,3 @@ class ZDMPEvent {
 // internal ("_") integer parameter keeps its value, a text parameter takes the number's text.
 // Values that are not numbers pass unchanged.
 Value ZDMPCoerceParameter(const std::string& name, const Value* current, Value value);
-
-// The whole part of `x` as a 64-bit integer: infinities and values beyond the range give the
-// nearest bound, NaN gives 0. A plain cast would be undefined for those.
-int64_t ZDMPInt64Part(double x);

@@ -127,7 +127,8 @@ inline const Row kRows[] = {
         (r 0 (51 "" (7 "e") (2 $e "setEventName" (7 (0 (2 $e "getEventName" (7)) "b"))) 1)
            (8 "type" "edit" "priority" 5)))",
      "ab@10{_c=1,f=1.5,value=3,x='t'}"},
-    {"editing", R"((r 0 (51 "" (7 "e") (2 $e "setParamValue" (7 "_c" 5)) (2 $e "setParamValue" (7 "value" 2.5))
+    {"editing",
+     R"((r 0 (51 "" (7 "e") (2 $e "setParamValue" (7 "_c" 5)) (2 $e "setParamValue" (7 "value" 2.5))
         (2 $e "setParamValue" (7 "f" 2.5)) (2 $e "setParamValue" (7 "x" 7)) (2 $e "setParamValue" (7 "_el" 3.9)) 0)
         (8 "type" "edit")))",
      "cycled@10{_c=1,_el=3,f=2.5,value=2,x='7'}"},
@@ -136,18 +137,21 @@ inline const Row kRows[] = {
     {"editing", R"((r 0 (51 "" (7 "e") (2 $e "setParamValue" (7 "_el" Infinity))
         (2 $e "setParamValue" (7 "value" 1e300)) 0) (8 "type" "edit")))",
      "cycled@10{_c=1,_el=9223372036854775807,f=1.5,value=9223372036854775807,x='t'}"},
-    {"editing", R"((r 0 (51 "" (7 "e") (log "extra" 12.7 (8 "_o" "fa" "value" 2.5 "none" (45)))) (8 "type" "create")))",
+    {"editing",
+     R"((r 0 (51 "" (7 "e") (log "extra" 12.7 (8 "_o" "fa" "value" 2.5 "none" (45)))) (8 "type" "create")))",
      "cycled@10{_c=1,f=1.5,value=3,x='t'} + extra@12{_o='fa',value=2}"},
-    {"editing", R"((r 0 (51 "" (7 "e") (2 $e "setParamValue" (7 "all" (2 (2 $e "getParams" (7)) "hasOwnProperty"
+    {"editing",
+     R"((r 0 (51 "" (7 "e") (2 $e "setParamValue" (7 "all" (2 (2 $e "getParams" (7)) "hasOwnProperty"
         (7 "_c")))) (2 $e "setParamValue" (7 "at" (2 $e "getTimestamp" (7)))) 0) (8 "type" "edit")))",
      "cycled@10{_c=1,all=1.0,at=10.0,f=1.5,value=3,x='t'}"},
     {"editing", R"((r 0 (51 "" (7 "e") 0) (8 "priority" 1)))", "!2"},
     {"editing", R"((r 0 (51 "" (7 "e") 0) (8 "type" "delete")))", "!3"},
-    {"editing", R"((41 "i") (3 "i" 0) (42 (23 $i 1001) (3 "i" (0 $i 1)) false (46 (r 0 (51 "" (7)) (8 "type" "edit")))))",
+    {"editing",
+     R"((41 "i") (3 "i" 0) (42 (23 $i 1001) (3 "i" (0 $i 1)) false (46 (r 0 (51 "" (7)) (8 "type" "edit")))))",
      "!4"},
     {"editing", R"((36 1))", "!5"},
-    {"editing", R"((50 "down" (7 "n") (36 (down (0 $n 1)))) (r 0 (51 "" (7 "e") (down 0)) (8 "type" "edit")))",
-     "!18"},
+    {"editing",
+     R"((50 "down" (7 "n") (36 (down (0 $n 1)))) (r 0 (51 "" (7 "e") (down 0)) (8 "type" "edit")))", "!18"},
     {"editing", R"((r 0 (51 "" (7 "e") (2 $e "getEventName" (7 1))) (8 "type" "edit")))", "!9"},
     {"editing", R"((r 0 (51 "" (7 "e") (2 $e "setEventName" (7 (45)))) (8 "type" "edit")))", "!10"},
     {"editing", R"((r 0 (51 "" (7 "e") (log "x" 1 5)) (8 "type" "create")))", "!10"},

@@ -12,7 +12,8 @@ namespace {
 // Program lines go nowhere: the monitor's queue and files are not what is being fuzzed.
 class DiscardingLogger final : public ZDMPLoggerDelegate {
   public:
-    void logWithLevel(int64_t, const std::u16string&, const std::vector<std::u16string>&, bool, bool) override {}
+    void logWithLevel(int64_t, const std::u16string&, const std::vector<std::u16string>&, bool,
+                      bool) override {}
 };
 
 void addHostModules(ZDMPEventEditing& editing) {
@@ -36,7 +37,8 @@ void addHostModules(ZDMPEventEditing& editing) {
         },
         u"internal.appMetadata");
     editing.setModuleCreator(
-        [] { return std::make_shared<ZDMPMessageLogger>(std::make_shared<DiscardingLogger>()); }, u"internal.logger");
+        [] { return std::make_shared<ZDMPMessageLogger>(std::make_shared<DiscardingLogger>()); },
+        u"internal.logger");
 }
 
 std::shared_ptr<ZDMPEvent> fixedEvent() {

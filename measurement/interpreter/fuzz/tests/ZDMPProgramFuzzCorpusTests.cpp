@@ -45,6 +45,12 @@ const ProgramSource kModulePrograms[] = {
         (r 0 (51 "" (7 "e") (2 $e "setEventName" (7 (16 $o "to"))) 0) (8 "type" "edit" "priority" (16 $o "at")))))",
      {{"rules", R"((8 "to" "first" "at" 2) (8 "to" "second" "at" 1))"}}},
     {R"((41 "v") (3 "v" (2 (require "internal.platform") "getVersion" (7))))", {{"v", "(8)"}}},
+    // Comparators that change the array they sort, and one answering at random: the fuzzer's
+    // sanitizer build replays these first on every run.
+    {R"((41 "a") (3 "a" (7 5 3 9 1 7 2 8)) (2 $a "sort" (7 (51 "" (7 "x" "y") (2 $a "push" (7 $x)) (2 $a "pop" (7))
+        (2 $a "shift" (7)) (2 $a "unshift" (7 $y)) (36 (37 $x $y))))))"},
+    {R"((41 "n") (3 "n" 1) (41 "a") (3 "a" (7 5 3 9 1 7 2 8 4 6)) (2 $a "sort" (7 (51 "" (7 "x" "y")
+        (3 "n" (25 (0 (26 $n 7) 3) 11)) (36 (37 $n 5))))))"},
 };
 
 std::vector<Data> tablePrograms() {
@@ -62,7 +68,8 @@ TEST(ZDMPProgramFuzzCorpus, EveryTableProgramIsASeed) {
     if (std::getenv("QUORVANE_WRITE_FUZZ_SEEDS")) {
         for (const Data& program : tablePrograms()) {
             std::ofstream out(corpus / seedName(program), std::ios::binary);
-            out.write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
+            out.write(reinterpret_cast<const char*>(program.data()),
+                      static_cast<std::streamsize>(program.size()));
         }
     }
     std::set<Data> seeds;

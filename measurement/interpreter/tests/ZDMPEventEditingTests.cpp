@@ -68,6 +68,11 @@ TEST(ZDMPEventEditing, CallbacksOfTheSamePriorityRunInRegistrationOrder) {
     for (int32_t priority : {5, 5, 3})
         ASSERT_TRUE(handler.registerWithPriority(priority, callback, u"edit", nullptr));
     EXPECT_EQ(handler.editPriorities(), (std::vector<int64_t>{3, 5, 6}));
+    // After the largest 32-bit priority the next is one more, not a wrapped negative one.
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(
+            handler.registerWithPriority(std::numeric_limits<int32_t>::max(), callback, u"create", nullptr));
+    EXPECT_EQ(handler.createPriorities(), (std::vector<int64_t>{2147483647, 2147483648}));
 
     const auto editing =
         runOverCycled(kPrelude + editCallback(R"((2 $e "setEventName" (7 "a")) 0)") +

@@ -323,3 +323,15 @@ bool ZDMPArrayValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const 
     }
     return true;
 }
+
+void ZDMPArrayValue::collectReferences(ZDMPReferences& references) const {
+    propertyMap_.collectValues(references.values);
+    for (const auto& element : elements_) references.values.push_back(element.get());
+}
+
+void ZDMPArrayValue::releaseReferences() {
+    // Destroying the elements may reach this array again; empty it first.
+    ZDMPValueList elements = std::move(elements_);
+    elements_.clear();
+    propertyMap_.removeAll();
+}

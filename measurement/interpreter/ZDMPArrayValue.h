@@ -11,7 +11,7 @@
 
 class ZDMPFunctionValue;
 
-class ZDMPArrayValue final : public ZDMPRuntimeValue {
+class ZDMPArrayValue final : public ZDMPTrackedValue {
   public:
     // The hole marker: one shared instance of the base value.
     static const ZDMPValueRef& emptyValue();
@@ -62,6 +62,8 @@ class ZDMPArrayValue final : public ZDMPRuntimeValue {
     ZDMPValueRef applyWithName(const std::u16string& name, const ZDMPValueList& arguments,
                                const ZDMPScopeRef& scope, Error* error) override;
     bool isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const override;
+    void collectReferences(ZDMPReferences& references) const override;
+    void releaseReferences() override;
 
   private:
     bool grow(double newCount, Error* error);

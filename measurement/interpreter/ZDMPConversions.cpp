@@ -185,3 +185,12 @@ std::u16string ZDMPUtf16(std::string_view utf8) {
 std::string ZDMPUtf8(std::u16string_view utf16) {
     return utf8String(utf16);
 }
+
+int64_t ZDMPInt64Part(double x) {
+    if (std::isnan(x)) return 0;
+    // 2^63 is exactly representable; every double below it in magnitude converts without overflow.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (x >= kLimit) return std::numeric_limits<int64_t>::max();
+    if (x < -kLimit) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(x);
+}

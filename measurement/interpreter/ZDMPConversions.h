@@ -19,6 +19,9 @@ int32_t ZDMPToInt32(double x);
 uint32_t ZDMPToUint32(double x);
 // NaN → 0; infinities and zeros unchanged; else truncated toward zero.
 double ZDMPIntegerPart(double x);
+// The whole part as a 64-bit integer: infinities and values beyond the range give the nearest
+// bound, NaN gives 0. A plain cast would be undefined for those.
+int64_t ZDMPInt64Part(double x);
 // A number or string whose number conversion is a finite whole number ≥ 0; `index` gets it.
 bool ZDMPIsArrayIndex(const ZDMPRuntimeValue& value, double* index = nullptr);
 

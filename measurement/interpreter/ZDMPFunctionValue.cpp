@@ -53,3 +53,8 @@ bool ZDMPFunctionValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) con
     const auto* function = dynamic_cast<const ZDMPFunctionValue*>(&other);
     return function && !functionName_.empty() && function->functionName_ == functionName_;
 }
+
+void ZDMPFunctionValue::collectReferences(ZDMPReferences& references) const {
+    propertyMap().collectValues(references.values);
+    references.scopes.push_back(definingScope_.get());
+}

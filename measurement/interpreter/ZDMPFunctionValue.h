@@ -6,7 +6,7 @@
 
 #include "measurement/interpreter/ZDMPMapValue.h"
 
-class ZDMPFunctionValue : public ZDMPRuntimeValue, public ZDMPPropertyOwner {
+class ZDMPFunctionValue : public ZDMPTrackedValue, public ZDMPPropertyOwner {
   public:
     ZDMPFunctionValue(std::u16string functionName, std::vector<std::u16string> parameterNames,
                       ZDMPValueList statements, ZDMPScopeRef definingScope);
@@ -29,6 +29,10 @@ class ZDMPFunctionValue : public ZDMPRuntimeValue, public ZDMPPropertyOwner {
                                const ZDMPScopeRef& scope, Error* error) override;
     // Equal names, when the name is not empty: two anonymous functions are equal only to themselves.
     bool isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const override;
+    // The properties and the defining scope. The body is not walked: it holds only the program's
+    // own statements and literals, never a value made at run time.
+    void collectReferences(ZDMPReferences& references) const override;
+    void releaseReferences() override { propertyMap().removeAll(); }
 
   private:
     std::u16string functionName_;

@@ -55,3 +55,7 @@ bool ZDMPMapValue::isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const {
     }
     return true;
 }
+
+void ZDMPMapValue::collectReferences(ZDMPReferences& references) const {
+    propertyMap().collectValues(references.values);
+}

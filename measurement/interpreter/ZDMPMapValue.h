@@ -34,7 +34,7 @@ class ZDMPPropertyOwner {
     ZDMPPropertyMap propertyMap_;
 };
 
-class ZDMPMapValue final : public ZDMPRuntimeValue, public ZDMPPropertyOwner {
+class ZDMPMapValue : public ZDMPTrackedValue, public ZDMPPropertyOwner {
   public:
     static std::shared_ptr<ZDMPMapValue> make() { return std::make_shared<ZDMPMapValue>(); }
     ZDMPValueKind kind() const override { return ZDMPValueKind::map; }
@@ -46,4 +46,6 @@ class ZDMPMapValue final : public ZDMPRuntimeValue, public ZDMPPropertyOwner {
     // Same names, and equal values under each (recursively); a nesting deeper than the interpreter
     // allows answers false.
     bool isEqualToRuntimeValue(const ZDMPRuntimeValue& other) const override;
+    void collectReferences(ZDMPReferences& references) const override;
+    void releaseReferences() override { propertyMap().removeAll(); }
 };

@@ -7,6 +7,7 @@
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/interpreter/ZDMPConversions.h"
 #include "measurement/interpreter/ZDMPEvaluator.h"
+#include "measurement/interpreter/ZDMPReclaimer.h"
 #include "measurement/interpreter/ZDMPRuntime.h"
 #include "measurement/interpreter/ZDMPRuntimeEntityConverter.h"
 #include "measurement/interpreter/ZDMPScope.h"
@@ -18,12 +19,10 @@ ZDMPValueRef failed(Error* error, Error&& failure) {
     return ZDMPUndefined();
 }
 
-// Truncated toward zero; values beyond the 64-bit range give the nearest bound and NaN the lowest,
-// checked rather than cast (a cast of those is undefined).
+// Truncated toward zero, values beyond the 64-bit range at the nearest bound; NaN the lowest, so
+// that it counts as "other" and not as a level of the table.
 int64_t integer64(double x) {
-    if (std::isnan(x) || x < -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
-    if (x >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
-    return static_cast<int64_t>(x);
+    return std::isnan(x) ? std::numeric_limits<int64_t>::min() : ZDMPInt64Part(x);
 }
 
 }  // namespace
@@ -59,6 +58,17 @@ ZDMPValueRef ZDMPRequire::invokeWithArguments(const ZDMPValueList& arguments, co
     // An unknown name caches undefined: a creator registered later is not seen by this runtime.
     modules_[name] = module;
     return module;
+}
+
+void ZDMPRequire::collectReferences(ZDMPReferences& references) const {
+    ZDMPFunctionValue::collectReferences(references);
+    for (const auto& [name, module] : modules_) references.values.push_back(module.get());
+}
+
+void ZDMPRequire::releaseReferences() {
+    ZDMPFunctionValue::releaseReferences();
+    auto modules = std::move(modules_);
+    modules_.clear();
 }
 
 ZDMPRuntimePlatform::ZDMPRuntimePlatform() : ZDMPNativeFunction(u"internal.platform") {

@@ -42,6 +42,9 @@ class ZDMPRequire final : public ZDMPNativeFunction {
     ZDMPValueRef invokeWithArguments(const ZDMPValueList& arguments, const ZDMPScopeRef& scope,
                                      Error* error) override;
 
+    void collectReferences(ZDMPReferences& references) const override;
+    void releaseReferences() override;
+
   private:
     std::shared_ptr<ZDMPDynamicProvider> provider_;
     std::map<std::u16string, ZDMPValueRef> modules_;

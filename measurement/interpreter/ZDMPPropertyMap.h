@@ -22,6 +22,9 @@ class ZDMPPropertyMap {
     size_t count() const { return contents_.size(); }
     void makeImmutable() { immutable_ = true; }
     bool isImmutable() const { return immutable_; }
+    void collectValues(std::vector<const ZDMPRuntimeValue*>& values) const {
+        for (const auto& entry : contents_) values.push_back(entry.second.get());
+    }
     // Drops every entry regardless of immutability: only for breaking reference cycles at teardown.
     void removeAll();
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "measurement/interpreter/ZDMPInterpreterErrors.h"
-#include "measurement/interpreter/ZDMPScope.h"
 
 namespace {
 
@@ -48,20 +47,8 @@ ZDMPRunBudget::Activation::~Activation() {
     activeBudget = previous_;
 }
 
-void ZDMPRunBudget::registerScope(const std::shared_ptr<ZDMPScope>& scope) {
-    if (scopes_.size() >= pruneAt_) {
-        std::erase_if(scopes_, [](const std::weak_ptr<ZDMPScope>& s) { return s.expired(); });
-        pruneAt_ = std::max<size_t>(64, scopes_.size() * 2);
-    }
-    scopes_.push_back(scope);
-}
-
-void ZDMPRunBudget::releaseScopes() {
-    std::vector<std::weak_ptr<ZDMPScope>> scopes;
-    scopes.swap(scopes_);
-    for (const auto& weak : scopes) {
-        if (auto scope = weak.lock()) scope->removeAllValues();
-    }
+ZDMPRunBudget* ZDMPRunBudget::active() {
+    return activeBudget;
 }
 
 ZDMPNestingGuard::ZDMPNestingGuard() {

@@ -8,9 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "measurement/interpreter/ZDMPReclaimer.h"
 #include "platform/foundation/Error.h"
-
-class ZDMPScope;
 
 class ZDMPRunBudget {
   public:
@@ -45,16 +44,15 @@ class ZDMPRunBudget {
         ZDMPRunBudget* previous_;
     };
 
-    // Scopes register here so that the runtime can break the reference cycles that closures and
-    // scopes form (a function stored in the scope it was defined in) when it goes away.
-    void registerScope(const std::shared_ptr<ZDMPScope>& scope);
-    void releaseScopes();
+    // The budget of the run evaluating on this thread; nullptr outside runs.
+    static ZDMPRunBudget* active();
+    // Where the scopes and values of this budget's runs are registered.
+    const std::shared_ptr<ZDMPReclaimer>& reclaimer() const { return reclaimer_; }
 
   private:
     int64_t instructions_ = 0;
     double allocatedBytes_ = 0;
-    std::vector<std::weak_ptr<ZDMPScope>> scopes_;
-    size_t pruneAt_ = 64;
+    std::shared_ptr<ZDMPReclaimer> reclaimer_ = std::make_shared<ZDMPReclaimer>();
 };
 
 // One level of nesting for the life of the guard. `entered()` fails with code 18 when the thread

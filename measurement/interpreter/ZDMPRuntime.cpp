@@ -8,10 +8,11 @@
 ZDMPRuntime::ZDMPRuntime()
     : initScope_(ZDMPScope::initWithParentScope(nullptr)),
       globalScope_(initScope_->createChildScope()),
-      provider_(std::make_shared<ZDMPDynamicProvider>()) {
+      provider_(std::make_shared<ZDMPDynamicProvider>()),
+      require_(std::make_shared<ZDMPRequire>(provider_)) {
     resetInstructionCount();
     provider_->setModuleCreator([] { return std::make_shared<ZDMPRuntimePlatform>(); }, u"internal.platform");
-    globalScope_->addValue(std::make_shared<ZDMPRequire>(provider_), u"require");
+    globalScope_->addValue(require_, u"require");
 }
 
 void ZDMPRuntime::setModuleCreator(ZDMPModuleCreator creator, const std::u16string& name) {
@@ -19,7 +20,24 @@ void ZDMPRuntime::setModuleCreator(ZDMPModuleCreator creator, const std::u16stri
 }
 
 ZDMPRuntime::~ZDMPRuntime() {
-    initScope_->budget().releaseScopes();
+    initScope_->budget().reclaimer()->releaseAll();
+    require_->releaseReferences();
+}
+
+void ZDMPRuntime::reclaimUnreachable(const ZDMPValueList& roots) {
+    ZDMPReferences references;
+    references.scopes.push_back(globalScope_.get());
+    references.values.push_back(require_.get());
+    for (const auto& root : roots) references.values.push_back(root.get());
+    initScope_->budget().reclaimer()->reclaimUnreachable(references);
+}
+
+size_t ZDMPRuntime::liveScopeCount() const {
+    return initScope_->budget().reclaimer()->liveScopeCount();
+}
+
+size_t ZDMPRuntime::liveValueCount() const {
+    return initScope_->budget().reclaimer()->liveValueCount();
 }
 
 ZDMPValueRef ZDMPRuntime::executeStatements(

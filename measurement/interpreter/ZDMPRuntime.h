@@ -13,8 +13,8 @@
 class ZDMPRuntime {
   public:
     ZDMPRuntime();
-    // Empties every scope the runtime made that is still alive, so that closures kept in the
-    // scope they were made in do not keep each other alive.
+    // Empties every scope and value the runtime made that is still alive, so that closures kept in
+    // the scope they were made in do not keep each other alive.
     ~ZDMPRuntime();
     ZDMPRuntime(const ZDMPRuntime&) = delete;
     ZDMPRuntime& operator=(const ZDMPRuntime&) = delete;
@@ -36,8 +36,15 @@ class ZDMPRuntime {
     // Makes the module "require" gives for `name` (replacing an earlier creator of that name).
     void setModuleCreator(ZDMPModuleCreator creator, const std::u16string& name);
 
+    // Between runs: frees the scopes and values that neither the global scope, the "require"
+    // cache nor `roots` lead to. Values the caller still holds must be among the roots.
+    void reclaimUnreachable(const ZDMPValueList& roots);
+    size_t liveScopeCount() const;
+    size_t liveValueCount() const;
+
   private:
     ZDMPScopeRef initScope_;
     ZDMPScopeRef globalScope_;
     std::shared_ptr<ZDMPDynamicProvider> provider_;
+    std::shared_ptr<ZDMPRequire> require_;
 };

@@ -5,6 +5,7 @@
 #include <typeinfo>
 
 #include "measurement/interpreter/ZDMPConversions.h"
+#include "measurement/interpreter/ZDMPReclaimer.h"
 #include "measurement/interpreter/ZDMPRunBudget.h"
 #include "measurement/interpreter/ZDMPStringCommandEvaluator.h"
 
@@ -173,6 +174,18 @@ const ZDMPValueRef& ZDMPControlValue::continueValue() {
 
 ZDMPValueRef ZDMPControlValue::returnValueWithData(ZDMPValueRef data) {
     return std::make_shared<ZDMPControlValue>(Type::returnType, std::move(data));
+}
+
+ZDMPTrackedValue::ZDMPTrackedValue() : reclaimer_(ZDMPReclaimer::active()) {
+    if (reclaimer_) reclaimer_->addValue(this);
+}
+
+ZDMPTrackedValue::~ZDMPTrackedValue() {
+    if (reclaimer_) reclaimer_->removeValue(this);
+}
+
+void ZDMPControlValue::collectReferences(ZDMPReferences& references) const {
+    references.values.push_back(data_.get());
 }
 
 ZDMPControlValue::ZDMPControlValue(Type type, ZDMPValueRef data)

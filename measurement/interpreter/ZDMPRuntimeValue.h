@@ -11,6 +11,8 @@
 #include "platform/foundation/Error.h"
 
 class ZDMPScope;
+class ZDMPReclaimer;
+struct ZDMPReferences;
 class ZDMPRuntimeValue;
 using ZDMPValueRef = std::shared_ptr<ZDMPRuntimeValue>;
 using ZDMPValueList = std::vector<ZDMPValueRef>;
@@ -51,6 +53,22 @@ class ZDMPRuntimeValue : public std::enable_shared_from_this<ZDMPRuntimeValue> {
 
     // "toString", else code 17: what values without methods of their own answer.
     ZDMPValueRef applyBaseRule(const std::u16string& name, Error* error) const;
+
+    // The values and scopes this value holds, for the reclaimer's walk.
+    virtual void collectReferences(ZDMPReferences&) const {}
+    // Lets go of everything held, to break a cycle nothing reachable holds.
+    virtual void releaseReferences() {}
+};
+
+// Values that can hold others (maps, arrays, functions) register with the reclaimer of the run
+// that makes them, so that cycles among them can be freed.
+class ZDMPTrackedValue : public ZDMPRuntimeValue {
+  public:
+    ZDMPTrackedValue();
+    ~ZDMPTrackedValue() override;
+
+  private:
+    std::shared_ptr<ZDMPReclaimer> reclaimer_;
 };
 
 class ZDMPUndefinedValue final : public ZDMPRuntimeValue {
@@ -167,6 +185,7 @@ class ZDMPControlValue final : public ZDMPRuntimeValue {
     std::u16string type() const;
     const ZDMPValueRef& data() const { return data_; }
     ZDMPValueKind kind() const override { return ZDMPValueKind::control; }
+    void collectReferences(ZDMPReferences& references) const override;
     ZDMPValueRef applyWithName(const std::u16string& name, const ZDMPValueList&, const ZDMPScopeRef&,
                                Error* error) override {
         return applyBaseRule(name, error);

@@ -2,8 +2,17 @@
 
 ZDMPScopeRef ZDMPScope::make(ZDMPScopeRef parent, std::shared_ptr<ZDMPRunBudget> budget) {
     ZDMPScopeRef scope(new ZDMPScope(std::move(parent), std::move(budget)));
-    scope->budget_->registerScope(scope);
+    scope->budget_->reclaimer()->addScope(scope.get());
     return scope;
+}
+
+ZDMPScope::~ZDMPScope() {
+    budget_->reclaimer()->removeScope(this);
+}
+
+void ZDMPScope::collectReferences(ZDMPReferences& references) const {
+    contents_.collectValues(references.values);
+    references.scopes.push_back(parent_.get());
 }
 
 ZDMPScopeRef ZDMPScope::initWithParentScope(ZDMPScopeRef parent) {

@@ -9,6 +9,9 @@
 
 class ZDMPScope : public std::enable_shared_from_this<ZDMPScope> {
   public:
+    ~ZDMPScope();
+    ZDMPScope(const ZDMPScope&) = delete;
+    ZDMPScope& operator=(const ZDMPScope&) = delete;
     // A root scope (no parent) starts a budget of its own; a child shares its parent's.
     static ZDMPScopeRef initWithParentScope(ZDMPScopeRef parent);
     ZDMPScopeRef createChildScope();
@@ -28,8 +31,10 @@ class ZDMPScope : public std::enable_shared_from_this<ZDMPScope> {
     void makeImmutable() { contents_.makeImmutable(); }
 
     ZDMPRunBudget& budget() const { return *budget_; }
-    // Empties this level, for the runtime's teardown of reference cycles.
+    // Empties this level, to break reference cycles nothing reachable holds.
     void removeAllValues() { contents_.removeAll(); }
+    // The values of this level and the parent, for the reclaimer's walk.
+    void collectReferences(ZDMPReferences& references) const;
 
   private:
     ZDMPScope(ZDMPScopeRef parent, std::shared_ptr<ZDMPRunBudget> budget)

@@ -38,11 +38,12 @@ class Dictionary {
     // A null Value when absent.
     const Value& operator[](std::string_view key) const;
     bool erase(std::string_view key);
-    size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    // Defined below Value: their bodies need Value complete.
+    size_t size() const;
+    bool empty() const;
     std::vector<std::string> keys() const;
-    auto begin() const { return entries_.begin(); }
-    auto end() const { return entries_.end(); }
+    std::vector<Entry>::const_iterator begin() const;
+    std::vector<Entry>::const_iterator end() const;
     bool operator==(const Dictionary& other) const;
 
   private:
@@ -139,3 +140,16 @@ class Value {
                  std::shared_ptr<const ::Object>>
         v_;
 };
+
+inline size_t Dictionary::size() const {
+    return entries_.size();
+}
+inline bool Dictionary::empty() const {
+    return entries_.empty();
+}
+inline std::vector<Dictionary::Entry>::const_iterator Dictionary::begin() const {
+    return entries_.begin();
+}
+inline std::vector<Dictionary::Entry>::const_iterator Dictionary::end() const {
+    return entries_.end();
+}

@@ -137,4 +137,25 @@ class ProgramText {
     size_t at_ = 0;
 };
 
+// A whole program: top-level instructions and activities (name, entities), each in the compact form.
+struct ProgramSource {
+    std::string instructions;
+    std::vector<std::pair<std::string, std::string>> activities = {};
+};
+inline Data programBytes(const ProgramSource& source) {
+    Data program;
+    for (const Data& instruction : ProgramText(source.instructions).entities())
+        putBytes(program, 1, instruction);
+    if (source.activities.empty()) return program;
+    Data activities;
+    for (const auto& [name, entities] : source.activities) {
+        Data activity;
+        putText(activity, 1, name);
+        for (const Data& rule : ProgramText(entities).entities()) putBytes(activity, 2, rule);
+        putBytes(activities, 1, activity);
+    }
+    putBytes(program, 2, activities);
+    return program;
+}
+
 }  // namespace interpreter_test

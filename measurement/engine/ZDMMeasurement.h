@@ -26,7 +26,11 @@ class ZDMAlarm;
 class ZDMEngineAudience;
 class ZDMDatabase;
 class ZDMIdentity;
+class ZDMDailyCounts;
+class ZDMEvent;
+class ZDMPBMeasurementBundle;
 class ZDMPersistedConfig;
+class ZDMRawEventData;
 class ZDMScheduler;
 class ZDMSessionReporter;
 
@@ -133,6 +137,23 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
                                  const Value& context) override;
     void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode, const std::string& message,
                                  const Value::Array& contexts) override;
+
+    // Worker queue. Bundling: each call turns the oldest group of raw events into at most one queued
+    // bundle in one transaction (ZDMMeasurementBundling.cpp); YES when one was queued.
+    using RawEvents = std::vector<std::shared_ptr<ZDMRawEventData>>;
+    using Events = std::vector<std::shared_ptr<ZDMEvent>>;
+    bool bundleRawEvents();
+    std::optional<RawEvents> rawEventsWithMetadataFingerprint(int64_t fingerprint);
+    std::optional<Events> processRawEvents(const RawEvents& rawEvents, int64_t fingerprint);
+    std::optional<Events> eventsAfterUpdatingEventAggregates(const Events& events);
+    // The checks each bundled event passes again; the two counting ones answer whether they changed
+    // the day's counts.
+    std::shared_ptr<ZDMEvent> internalEventFromPublicEvent(const std::shared_ptr<ZDMEvent>& event);
+    bool checkConversion(ZDMEvent& event, ZDMDailyCounts& counts);
+    bool checkRealtime(ZDMEvent& event, ZDMDailyCounts& counts);
+    std::shared_ptr<ZDMEvent> validatePurchaseEvent(const std::shared_ptr<ZDMEvent>& event);
+    bool updateAppMetadataForBundle(ZDMPBMeasurementBundle& bundle, double start, double end);
+    void addBundleMetadataIntoBundle(ZDMPBMeasurementBundle& bundle, double start, double end);
 
     // Accessors. The components are nullptr until made.
     const std::shared_ptr<ZDMAlarm>& alarm() const { return alarm_; }

@@ -1,0 +1,247 @@
+// Bundling raw events into the upload queue: raw rows and their metadata are put into the engine's
+// real sqlite file directly, bundles are read back from the queue table and gunzipped.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "measurement/engine/ZDMMeasurementBundling.h"
+#include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/foundation/ZDMDataMD5.h"
+#include "measurement/foundation/ZDMDatabase.h"
+#include "measurement/foundation/ZDMEvent.h"
+#include "measurement/foundation/ZDMValue.h"
+#include "measurement/wire/ZDMPBAccessors.h"
+#include "measurement/wire/ZDMPBUploadMessages.h"
+#include "platform/zazavaroveridiz/ZIZGzip.h"
+
+namespace {
+
+// 2026-01-01 00:00:00 UTC, the fixture's clock.
+constexpr double kDay = 1767225600.0;
+constexpr double kHour = 3600.0;
+
+// MeasurementBundle and Event fields by index.
+constexpr int32_t kEvents = 1, kStart = 4, kEnd = 5, kPreviousStart = 6, kPreviousEnd = 7, kAppID = 14,
+                  kBundleIndex = 24;
+constexpr int32_t kEventParams = 0, kEventName = 1;
+constexpr int32_t kParamName = 0, kParamInt = 2;
+
+Data fromHex(const std::string& hex) {
+    Data out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+class Bundling : public EngineFixture {
+  protected:
+    Bundling() {
+        engine_ = makeEngine("1:123456:ios:abcdef");
+        drain(*engine_);
+        db_ = engine_->database();
+    }
+
+    void setting(const std::string& key, Value value) {
+        engine_->remoteConfigInstance()->cacheValue(value, key);
+    }
+    // A metadata row whose bundle names `appID`; answers its fingerprint.
+    int64_t metadata(const std::string& appID) {
+        auto bundle = ZDMPBMeasurementBundle::initWithMessageInfo(nullptr);
+        ZDMPBSetString(bundle.get(), kAppID, appID);
+        EXPECT_TRUE(db_->insertIfNotExistsRawEventMetadata(bundle.get()));
+        return zdm_64LSBMD5(*bundle->protoBuffer());
+    }
+    void raw(const std::string& name, double timestamp, int64_t fingerprint, Dictionary parameters = {},
+             bool conversion = false) {
+        const auto event = ZDMEvent::initWithOrigin("app", !name.starts_with("_"), name, timestamp, 0, parameters);
+        ASSERT_TRUE(event) << name;
+        if (conversion) event->setConversion(true);
+        ASSERT_EQ(event->isConversion(), conversion);
+        encodedSizes_.push_back(event->protoEvent()->protoBuffer()->size());
+        ASSERT_TRUE(db_->insertRawEvent(event.get(), fingerprint, false));
+    }
+    bool bundle() {
+        bool answer = false;
+        onWorkerQueue(*engine_, [&] { answer = engine_->bundleRawEvents(); });
+        return answer;
+    }
+    std::vector<std::string> rows(const std::string& sql) { return RawFile(databasePath()).rows(sql); }
+    // Every queued bundle, gunzipped and decoded, in queue order.
+    std::vector<std::shared_ptr<ZDMPBMeasurementBundle>> queued() {
+        std::vector<std::shared_ptr<ZDMPBMeasurementBundle>> out;
+        for (const auto& hex : rows("SELECT hex(data) FROM queue ORDER BY rowid")) {
+            const auto bytes = ziz_dataByInflatingGzippedData(fromHex(hex));
+            EXPECT_TRUE(bytes);
+            if (bytes) out.push_back(ZDMPBMeasurementBundle::initWithBuffer(*bytes));
+        }
+        return out;
+    }
+    static std::vector<std::string> names(const ZDMPBMeasurementBundle& bundle) {
+        std::vector<std::string> out;
+        const auto events = ZDMPBGetArray(&bundle, kEvents, &ZDMPBEvent::messageClass()).value_or(Value::Array{});
+        for (const auto& e : events)
+            out.push_back(ZDMPBGetString(e.objectAs<NANOMessageBase>().get(), kEventName).value_or(""));
+        return out;
+    }
+    // The integer parameters of the bundle's events, "name=value" joined by ",", one text per event.
+    static std::vector<std::string> intParams(const ZDMPBMeasurementBundle& bundle) {
+        std::vector<std::string> out;
+        const auto events = ZDMPBGetArray(&bundle, kEvents, &ZDMPBEvent::messageClass()).value_or(Value::Array{});
+        for (const auto& e : events) {
+            std::string text;
+            const auto params = ZDMPBGetArray(e.objectAs<NANOMessageBase>().get(), kEventParams,
+                                              &ZDMPBEventParam::messageClass())
+                                    .value_or(Value::Array{});
+            for (const auto& p : params) {
+                const auto param = p.objectAs<NANOMessageBase>();
+                if (!ZDMPBHasField(param.get(), kParamInt)) continue;
+                text += (text.empty() ? "" : ",") + ZDMPBGetString(param.get(), kParamName).value_or("") + "=" +
+                        std::to_string(ZDMPBGetInt64(param.get(), kParamInt));
+            }
+            out.push_back(text);
+        }
+        return out;
+    }
+    // Every row of the table, each column quoted so that blobs compare whole.
+    std::vector<std::string> dump(const std::string& table) {
+        std::string columns;
+        for (const auto& info : rows("SELECT name FROM pragma_table_info('" + table + "')"))
+            columns += (columns.empty() ? "" : " || '|' || ") + std::string("quote(") + info + ")";
+        return rows("SELECT " + columns + " FROM " + table + " ORDER BY rowid");
+    }
+    static Value integer(int64_t value) { return Value(ZDMValue::initWithInt64(value)); }
+
+    std::vector<size_t> encodedSizes_;
+    std::shared_ptr<ZDMMeasurement> engine_;
+    std::shared_ptr<ZDMDatabase> db_;
+};
+
+}  // namespace
+
+TEST_F(Bundling, AClockHourEndsABundleAndBundlesAreNumberedAndChained) {
+    const int64_t fp = metadata("app.one");
+    // Row order is not time order: the bundle keeps row order but spans the smallest to largest time.
+    raw("a", kDay + 10 * kHour + 3599, fp);
+    raw("b", kDay + 10 * kHour + 1800.5, fp);
+    raw("c", kDay + 11 * kHour, fp);
+
+    EXPECT_TRUE(bundle());
+    EXPECT_TRUE(bundle());
+    EXPECT_FALSE(bundle());
+
+    const auto bundles = queued();
+    ASSERT_EQ(bundles.size(), 2u);
+    const auto& first = *bundles[0];
+    const auto& second = *bundles[1];
+    EXPECT_EQ(names(first), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(names(second), (std::vector<std::string>{"c"}));
+    EXPECT_EQ(ZDMPBGetInt32(&first, kBundleIndex), 1);
+    EXPECT_EQ(ZDMPBGetInt32(&second, kBundleIndex), 2);
+    EXPECT_EQ(ZDMPBGetInt64(&first, kStart), static_cast<int64_t>((kDay + 10 * kHour + 1800.5) * 1000));
+    EXPECT_EQ(ZDMPBGetInt64(&first, kEnd), static_cast<int64_t>((kDay + 10 * kHour + 3599) * 1000));
+    EXPECT_FALSE(ZDMPBHasField(&first, kPreviousEnd));
+    EXPECT_FALSE(ZDMPBHasField(&first, kPreviousStart));
+    EXPECT_EQ(ZDMPBGetInt64(&second, kPreviousEnd), ZDMPBGetInt64(&first, kEnd));
+    EXPECT_EQ(ZDMPBGetInt64(&second, kPreviousStart), ZDMPBGetInt64(&first, kStart));
+    EXPECT_EQ(ZDMPBGetString(&second, kAppID), "app.one");
+
+    // Consumed rows and the metadata no row uses any more are gone; the engine may upload again.
+    EXPECT_TRUE(rows("SELECT rowid FROM raw_events").empty());
+    EXPECT_TRUE(rows("SELECT metadata_fingerprint FROM raw_events_metadata").empty());
+    EXPECT_EQ(engine_->suspendedUploadTimestamp(), 0);
+    EXPECT_EQ(countOf(23116), 2);
+}
+
+TEST_F(Bundling, AGapInRowIDsEndsTheGroupsBundle) {
+    const int64_t a = metadata("app.a");
+    const int64_t b = metadata("app.b");
+    raw("a1", kDay + 1, a);
+    raw("b1", kDay + 2, b);
+    raw("a2", kDay + 3, a);
+
+    EXPECT_TRUE(bundle());
+    EXPECT_TRUE(bundle());
+    EXPECT_TRUE(bundle());
+    EXPECT_FALSE(bundle());
+
+    std::vector<std::string> seen;
+    for (const auto& q : queued()) {
+        for (const auto& name : names(*q)) seen.push_back(*ZDMPBGetString(q.get(), kAppID) + ":" + name);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"app.a:a1", "app.b:b1", "app.a:a2"}));
+}
+
+TEST_F(Bundling, AnEventTooLargeForAnyBundleTravelsAloneAndTheRestFollow) {
+    setting("measurement.upload.max_batch_size", Value("100"));
+    const int64_t fp = metadata("app.one");
+    raw("a", kDay + 1, fp);
+    const std::string text(30, 'x');
+    raw("big", kDay + 2, fp, Dictionary{{"p1", text}, {"p2", text}, {"p3", text}, {"p4", text}});
+    raw("c", kDay + 3, fp);
+    raw("d", kDay + 4, fp);
+    ASSERT_GE(encodedSizes_[1], 100u);
+    ASSERT_LT(encodedSizes_[0] + encodedSizes_[2] + encodedSizes_[3], 100u);
+
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(bundle()) << i;
+    EXPECT_FALSE(bundle());
+    std::vector<std::vector<std::string>> groups;
+    for (const auto& q : queued()) groups.push_back(names(*q));
+    EXPECT_EQ(groups, (std::vector<std::vector<std::string>>{{"a"}, {"big"}, {"c", "d"}}));
+}
+
+TEST_F(Bundling, AnAllBlocklistedGroupIsDeletedWithItsMetadataAndMakesNoBundle) {
+    setting("measurement.upload.blacklist_public", Value("1"));
+    const int64_t fp = metadata("app.one");
+    raw("x", kDay + 1, fp);
+    raw("y", kDay + 2, fp);
+
+    EXPECT_FALSE(bundle());
+    EXPECT_TRUE(rows("SELECT rowid FROM raw_events").empty());
+    EXPECT_TRUE(rows("SELECT metadata_fingerprint FROM raw_events_metadata").empty());
+    EXPECT_TRUE(rows("SELECT rowid FROM queue").empty());
+    EXPECT_TRUE(loggedInOrder({23099, 23099, 23100}));
+}
+
+TEST_F(Bundling, AFailedInsertLeavesEveryTableAsItWas) {
+    const int64_t fp = metadata("app.one");
+    raw("a", kDay + 1, fp);
+    raw("b", kDay + 2, fp);
+    ASSERT_TRUE(bundle());  // aggregates, bundle index and times exist before the failing attempt
+    ASSERT_EQ(metadata("app.one"), fp);
+    raw("a", kDay + 3, fp);
+    raw("_s", kDay + 4, fp);
+    RawFile(databasePath()).exec("CREATE TRIGGER refuse BEFORE INSERT ON queue BEGIN SELECT RAISE(ABORT, 'no'); END");
+
+    std::vector<std::vector<std::string>> before;
+    const auto tables = rows("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
+    for (const auto& table : tables) before.push_back(dump(table));
+    EXPECT_FALSE(bundle());
+    EXPECT_EQ(countOf(23115), 1);
+    for (size_t i = 0; i < tables.size(); ++i)
+        EXPECT_EQ(dump(tables[i]), before[i]) << tables[i];
+
+    RawFile(databasePath()).exec("DROP TRIGGER refuse");
+    EXPECT_TRUE(bundle());
+    ASSERT_EQ(queued().size(), 2u);
+    EXPECT_EQ(names(*queued()[1]), (std::vector<std::string>{"a", "_s"}));
+}
+
+TEST_F(Bundling, ConversionsBeyondTheDailyLimitLoseTheirMarkAndReservedNamesBecomeInternal) {
+    setting("measurement.upload.max_conversions_per_day", Value("1"));
+    const int64_t fp = metadata("app.one");
+    raw("x", kDay + 1, fp, {}, true);
+    raw("x", kDay + 2, fp, {}, true);
+    raw("ad_impression", kDay + 3, fp);
+
+    ASSERT_TRUE(bundle());
+    const auto bundles = queued();
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(names(*bundles[0]), (std::vector<std::string>{"x", "x", "_ai"}));
+    const auto params = intParams(*bundles[0]);
+    ASSERT_EQ(params.size(), 3u);
+    EXPECT_NE(params[0].find("_c=1"), std::string::npos) << params[0];
+    EXPECT_EQ(params[1].find("_c="), std::string::npos) << params[1];
+    EXPECT_NE(params[1].find("_err="), std::string::npos) << params[1];
+    EXPECT_EQ(countOf(23102), 1);
+}

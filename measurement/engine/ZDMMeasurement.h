@@ -145,6 +145,10 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     bool bundleRawEvents();
     std::optional<RawEvents> rawEventsWithMetadataFingerprint(int64_t fingerprint);
     std::optional<Events> processRawEvents(const RawEvents& rawEvents, int64_t fingerprint);
+    // Session start and engagement time of the group; its failures are logged and end only this step.
+    void evaluationTimeFromRawEvents(const RawEvents& rawEvents, ZDMPBMeasurementBundle& bundle);
+    // Adds `millis` to "_se" (session scoped) or "_lte", stored and mirrored into the bundle.
+    bool updateUserEngagement(int64_t millis, ZDMPBMeasurementBundle& bundle, bool sessionScoped);
     std::optional<Events> eventsAfterUpdatingEventAggregates(const Events& events);
     // The checks each bundled event passes again; the two counting ones answer whether they changed
     // the day's counts.

@@ -3,6 +3,7 @@
 // aggregates and the bundle index exactly as they were and the next upload tries again.
 #include "measurement/engine/ZDMMeasurementBundling.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -18,15 +19,18 @@
 #include "measurement/foundation/ZDMEventVocabulary.h"
 #include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMRawEventData.h"
+#include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBAudienceMessages.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
+#include "platform/dispatch/Clock.h"
 
 namespace {
 // MeasurementBundle fields by index (the wire tag after each).
 enum BundleField : int32_t {
     kEvents = 1,                  // tag 2
+    kUserAttributes = 2,          // tag 3
     kStartMillis = 4,             // tag 5
     kEndMillis = 5,               // tag 6
     kPreviousStartMillis = 6,     // tag 26
@@ -47,9 +51,23 @@ void log(int64_t level, int64_t code, const std::string& message, const Value& c
     ZDMMeasurement::monitor()->logWithLevel(level, code, message, context);
 }
 
-int64_t millis(double seconds) { return static_cast<int64_t>(seconds * 1000); }
+// UserAttribute fields by index.
+constexpr int32_t kAttributeSetMillis = 0, kAttributeName = 1, kAttributeInt = 3;
 
-Value intValue(int64_t value) { return Value(ZDMValue::initWithInt64(value)); }
+std::optional<int64_t> integerParameter(const ZDMEvent& event, std::string_view name) {
+    const Value* parameter = event.parameters().find(name);
+    const auto value = parameter ? parameter->objectAs<ZDMValue>() : nullptr;
+    if (!value || !value->isInt64()) return std::nullopt;
+    return value->int64Value();
+}
+
+int64_t millis(double seconds) {
+    return static_cast<int64_t>(seconds * 1000);
+}
+
+Value intValue(int64_t value) {
+    return Value(ZDMValue::initWithInt64(value));
+}
 
 std::shared_ptr<ZDMEvent> withParameter(const ZDMEvent& event, const std::string& name, int64_t value) {
     Dictionary parameters = event.parameters();
@@ -79,7 +97,8 @@ bool ZDMDeleteProcessedRawEvents(ZDMDatabase& database, int64_t lastRowID, int64
     return true;
 }
 
-std::optional<ZDMMeasurement::RawEvents> ZDMMeasurement::rawEventsWithMetadataFingerprint(int64_t fingerprint) {
+std::optional<ZDMMeasurement::RawEvents> ZDMMeasurement::rawEventsWithMetadataFingerprint(
+    int64_t fingerprint) {
     const auto db = database();
     const auto config = remoteConfigInstance();
     if (!db || !config) return std::nullopt;
@@ -134,16 +153,15 @@ std::optional<ZDMMeasurement::Events> ZDMMeasurement::processRawEvents(const Raw
             kept.push_back(raw);
             continue;
         }
-        const bool blocked = config->isEventBlocklisted(event.name()) ||
-                             (mapped && mapped->isString() && config->isEventBlocklisted(*mapped->asString()));
+        const bool blocked =
+            config->isEventBlocklisted(event.name()) ||
+            (mapped && mapped->isString() && config->isEventBlocklisted(*mapped->asString()));
         if (blocked) {
             log(4, 23099, "Rejected event. Event name", Value(event.name()));
             continue;
         }
         if (config->redundantEngagementRemovalEnabled() && event.name() == "_e") {
-            const Value* fr = event.parameters().find("_fr");
-            const auto value = fr ? fr->objectAs<ZDMValue>() : nullptr;
-            if (value && value->isInt64() && value->int64Value() == 1) continue;
+            if (integerParameter(event, "_fr") == 1) continue;
         }
         kept.push_back(raw);
     }
@@ -173,7 +191,8 @@ std::optional<ZDMMeasurement::Events> ZDMMeasurement::processRawEvents(const Raw
     return events;
 }
 
-std::shared_ptr<ZDMEvent> ZDMMeasurement::internalEventFromPublicEvent(const std::shared_ptr<ZDMEvent>& event) {
+std::shared_ptr<ZDMEvent> ZDMMeasurement::internalEventFromPublicEvent(
+    const std::shared_ptr<ZDMEvent>& event) {
     const Value* internal = ZDMLoggableReservedEventNameMap().find(event->name());
     if (!internal || !internal->isString()) return event;
     auto renamed = ZDMEvent::initWithOrigin(event->origin(), false, *internal->asString(), event->timestamp(),
@@ -231,7 +250,86 @@ std::shared_ptr<ZDMEvent> ZDMMeasurement::validatePurchaseEvent(const std::share
     return sandbox ? sandbox : event;
 }
 
-std::optional<ZDMMeasurement::Events> ZDMMeasurement::eventsAfterUpdatingEventAggregates(const Events& events) {
+void ZDMMeasurement::evaluationTimeFromRawEvents(const RawEvents& rawEvents, ZDMPBMeasurementBundle& bundle) {
+    const auto db = database();
+    const bool sessionStart =
+        std::ranges::any_of(rawEvents, [](const auto& raw) { return raw->rawEvent()->name() == "_s"; });
+    if (sessionStart) {
+        const auto evaluator = audience();
+        if (evaluator) evaluator->clearEvaluationResultsForSessionScopedFilters();
+        const auto attributes = ZDMPBGetArray(&bundle, kUserAttributes, &ZDMPBUserAttribute::messageClass())
+                                    .value_or(Value::Array{});
+        for (const auto& element : attributes) {
+            const auto attribute = element.objectAs<ZDMPBUserAttribute>();
+            if (evaluator && attribute &&
+                !evaluator->evaluateFiltersForNanoUserProperty(*attribute, nullptr, std::nullopt))
+                return;
+        }
+        Error error;
+        if (!db->clearCurrentSessionCounts(&error)) {
+            log(1, 23185, "Failed to clear event session counts. Error", Value(error.description));
+            return;
+        }
+    }
+    int64_t sum = 0;
+    for (const auto& raw : rawEvents) {
+        const auto& event = *raw->rawEvent();
+        if (event.parameters().contains("_fr")) continue;
+        if (const auto engagement = integerParameter(event, "_et")) sum += *engagement;
+    }
+    if (!updateUserEngagement(sum, bundle, false)) return;
+    Error error;
+    if (sessionStart && !db->deleteUserAttributeWithName("_se", &error)) {
+        log(1, 23188, "Unable to delete session engagement property on session start. Error",
+            Value(error.description));
+        return;
+    }
+    updateUserEngagement(sum, bundle, true);
+}
+
+bool ZDMMeasurement::updateUserEngagement(int64_t amount, ZDMPBMeasurementBundle& bundle,
+                                          bool sessionScoped) {
+    if (amount < 0) {
+        log(2, 23186, "User engagement time is negative.");
+        return false;
+    }
+    if (amount == 0) return true;
+    const auto db = database();
+    const std::string name = sessionScoped ? "_se" : "_lte";
+    Error error;
+    const auto stored = db->userAttributeWithName(name, &error);
+    if (!stored && error.code != 0) {
+        log(1, 23187, "Failed to query for user engagement user property. Name, error", Value(name));
+        return false;
+    }
+    int64_t total = amount;
+    if (stored && stored->value() && stored->value()->isInt64()) total += stored->value()->int64Value();
+    const double now = Clock::current().now();
+    const auto attribute =
+        ZDMUserAttribute::initWithOrigin("auto", name, ZDMValue::initWithInt64(total), now);
+    if (!attribute || !db->updateUserAttribute(attribute.get(), &error)) return false;
+
+    auto attributes =
+        ZDMPBGetArray(&bundle, kUserAttributes, &ZDMPBUserAttribute::messageClass()).value_or(Value::Array{});
+    bool found = false;
+    for (auto& element : attributes) {
+        const auto entry = element.objectAs<ZDMPBUserAttribute>();
+        if (!entry || ZDMPBGetString(entry.get(), kAttributeName) != name) continue;
+        // Array elements are shared; the stored copy is changed on a copy of its own.
+        auto copy = ZDMPBUserAttribute::initWithBuffer(*entry->protoBuffer());
+        ZDMPBSetInt64(copy.get(), kAttributeInt, total);
+        ZDMPBSetInt64(copy.get(), kAttributeSetMillis, millis(now));
+        element = Value(std::static_pointer_cast<const Object>(copy));
+        found = true;
+    }
+    if (!found)
+        attributes.push_back(Value(std::static_pointer_cast<const Object>(attribute->protoUserAttribute())));
+    ZDMPBSetArray(&bundle, kUserAttributes, attributes);
+    return true;
+}
+
+std::optional<ZDMMeasurement::Events> ZDMMeasurement::eventsAfterUpdatingEventAggregates(
+    const Events& events) {
     const auto db = database();
     const auto evaluator = audience();
     Events updated;
@@ -329,13 +427,15 @@ bool ZDMMeasurement::bundleRawEvents() {
         if (!raw || raw->empty()) return false;
         auto bundle = db->queryRawEventsMetadataWithFingerprint(fingerprint, &error);
         if (!bundle) {
-            log(1, 23098, "Unable to fetch event metadata. Metadata fingerprint, error", Value(error.description));
+            log(1, 23098, "Unable to fetch event metadata. Metadata fingerprint, error",
+                Value(error.description));
             return false;
         }
         const auto processed = processRawEvents(*raw, fingerprint);
         if (!processed) return false;
         // Every event was rejected: the deletion of their rows is kept, no bundle is made.
         if (processed->empty()) return true;
+        evaluationTimeFromRawEvents(*raw, *bundle);
         const auto events = eventsAfterUpdatingEventAggregates(*processed);
         if (!events) return false;
 
@@ -355,6 +455,14 @@ bool ZDMMeasurement::bundleRawEvents() {
         }
         if (!updateAppMetadataForBundle(*bundle, start, end)) return false;
         if (const auto evaluator = audience()) {
+            const auto attributes =
+                ZDMPBGetArray(bundle.get(), kUserAttributes, &ZDMPBUserAttribute::messageClass())
+                    .value_or(Value::Array{});
+            for (const auto& element : attributes) {
+                const auto attribute = element.objectAs<ZDMPBUserAttribute>();
+                if (attribute && !evaluator->evaluateFiltersForNanoUserProperty(*attribute, nullptr, start))
+                    return false;
+            }
             std::vector<std::shared_ptr<ZDMPBAudienceLeafFilterResult>> results;
             if (!evaluator->resultsForBundling(&results)) {
                 log(1, 23113, "Unable to read audience evaluation results");

@@ -2,6 +2,7 @@
 // real sqlite file directly, bundles are read back from the queue table and gunzipped.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "measurement/foundation/ZDMDataMD5.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEvent.h"
+#include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
@@ -54,7 +56,8 @@ class Bundling : public EngineFixture {
     }
     void raw(const std::string& name, double timestamp, int64_t fingerprint, Dictionary parameters = {},
              bool conversion = false) {
-        const auto event = ZDMEvent::initWithOrigin("app", !name.starts_with("_"), name, timestamp, 0, parameters);
+        const auto event =
+            ZDMEvent::initWithOrigin("app", !name.starts_with("_"), name, timestamp, 0, parameters);
         ASSERT_TRUE(event) << name;
         if (conversion) event->setConversion(true);
         ASSERT_EQ(event->isConversion(), conversion);
@@ -79,7 +82,8 @@ class Bundling : public EngineFixture {
     }
     static std::vector<std::string> names(const ZDMPBMeasurementBundle& bundle) {
         std::vector<std::string> out;
-        const auto events = ZDMPBGetArray(&bundle, kEvents, &ZDMPBEvent::messageClass()).value_or(Value::Array{});
+        const auto events =
+            ZDMPBGetArray(&bundle, kEvents, &ZDMPBEvent::messageClass()).value_or(Value::Array{});
         for (const auto& e : events)
             out.push_back(ZDMPBGetString(e.objectAs<NANOMessageBase>().get(), kEventName).value_or(""));
         return out;
@@ -87,7 +91,8 @@ class Bundling : public EngineFixture {
     // The integer parameters of the bundle's events, "name=value" joined by ",", one text per event.
     static std::vector<std::string> intParams(const ZDMPBMeasurementBundle& bundle) {
         std::vector<std::string> out;
-        const auto events = ZDMPBGetArray(&bundle, kEvents, &ZDMPBEvent::messageClass()).value_or(Value::Array{});
+        const auto events =
+            ZDMPBGetArray(&bundle, kEvents, &ZDMPBEvent::messageClass()).value_or(Value::Array{});
         for (const auto& e : events) {
             std::string text;
             const auto params = ZDMPBGetArray(e.objectAs<NANOMessageBase>().get(), kEventParams,
@@ -96,8 +101,8 @@ class Bundling : public EngineFixture {
             for (const auto& p : params) {
                 const auto param = p.objectAs<NANOMessageBase>();
                 if (!ZDMPBHasField(param.get(), kParamInt)) continue;
-                text += (text.empty() ? "" : ",") + ZDMPBGetString(param.get(), kParamName).value_or("") + "=" +
-                        std::to_string(ZDMPBGetInt64(param.get(), kParamInt));
+                text += (text.empty() ? "" : ",") + ZDMPBGetString(param.get(), kParamName).value_or("") +
+                        "=" + std::to_string(ZDMPBGetInt64(param.get(), kParamInt));
             }
             out.push_back(text);
         }
@@ -211,15 +216,15 @@ TEST_F(Bundling, AFailedInsertLeavesEveryTableAsItWas) {
     ASSERT_EQ(metadata("app.one"), fp);
     raw("a", kDay + 3, fp);
     raw("_s", kDay + 4, fp);
-    RawFile(databasePath()).exec("CREATE TRIGGER refuse BEFORE INSERT ON queue BEGIN SELECT RAISE(ABORT, 'no'); END");
+    RawFile(databasePath())
+        .exec("CREATE TRIGGER refuse BEFORE INSERT ON queue BEGIN SELECT RAISE(ABORT, 'no'); END");
 
     std::vector<std::vector<std::string>> before;
     const auto tables = rows("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
     for (const auto& table : tables) before.push_back(dump(table));
     EXPECT_FALSE(bundle());
     EXPECT_EQ(countOf(23115), 1);
-    for (size_t i = 0; i < tables.size(); ++i)
-        EXPECT_EQ(dump(tables[i]), before[i]) << tables[i];
+    for (size_t i = 0; i < tables.size(); ++i) EXPECT_EQ(dump(tables[i]), before[i]) << tables[i];
 
     RawFile(databasePath()).exec("DROP TRIGGER refuse");
     EXPECT_TRUE(bundle());
@@ -244,4 +249,41 @@ TEST_F(Bundling, ConversionsBeyondTheDailyLimitLoseTheirMarkAndReservedNamesBeco
     EXPECT_EQ(params[1].find("_c="), std::string::npos) << params[1];
     EXPECT_NE(params[1].find("_err="), std::string::npos) << params[1];
     EXPECT_EQ(countOf(23102), 1);
+}
+
+TEST_F(Bundling, ASessionStartResetsSessionEngagementWhileLifetimeEngagementGrows) {
+    const int64_t fp = metadata("app.one");
+    raw("_e", kDay + 1, fp, Dictionary{{"_et", integer(1000)}});
+    raw("_e", kDay + 2, fp, Dictionary{{"_et", integer(2000)}});
+    // A record that carries "_fr" is not counted.
+    raw("_e", kDay + 3, fp, Dictionary{{"_et", integer(400)}, {"_fr", integer(0)}});
+    ASSERT_TRUE(bundle());
+    ASSERT_EQ(metadata("app.one"), fp);
+    raw("_s", kDay + kHour, fp);
+    raw("_e", kDay + kHour + 1, fp, Dictionary{{"_et", integer(500)}});
+    ASSERT_TRUE(bundle());
+
+    std::map<std::string, int64_t> stored;
+    onWorkerQueue(*engine_, [&] {
+        for (const char* name : {"_lte", "_se"})
+            if (const auto attribute = db_->userAttributeWithName(name))
+                stored[name] = attribute->value()->int64Value();
+    });
+    EXPECT_EQ(stored, (std::map<std::string, int64_t>{{"_lte", 3500}, {"_se", 500}}));
+
+    // Each bundle carries the totals it made.
+    const auto bundles = queued();
+    ASSERT_EQ(bundles.size(), 2u);
+    const std::vector<std::map<std::string, int64_t>> expected{{{"_lte", 3000}, {"_se", 3000}},
+                                                               {{"_lte", 3500}, {"_se", 500}}};
+    for (size_t i = 0; i < bundles.size(); ++i) {
+        std::map<std::string, int64_t> carried;
+        const auto attributes =
+            ZDMPBGetArray(bundles[i].get(), 2, &ZDMPBUserAttribute::messageClass()).value_or(Value::Array{});
+        for (const auto& a : attributes) {
+            const auto attribute = a.objectAs<NANOMessageBase>();
+            carried[ZDMPBGetString(attribute.get(), 1).value_or("")] = ZDMPBGetInt64(attribute.get(), 3);
+        }
+        EXPECT_EQ(carried, expected[i]) << i;
+    }
 }

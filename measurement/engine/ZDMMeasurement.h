@@ -19,6 +19,7 @@
 
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
+#include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 #include "platform/zed/ZEDUdovade.h"
 
@@ -28,6 +29,7 @@ class ZDMDatabase;
 class ZDMIdentity;
 class ZDMDailyCounts;
 class ZDMEvent;
+class ZDMPBEvent;
 class ZDMPBMeasurementBundle;
 class ZDMPersistedConfig;
 class ZDMRawEventData;
@@ -159,6 +161,18 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     bool updateAppMetadataForBundle(ZDMPBMeasurementBundle& bundle, double start, double end);
     void addBundleMetadataIntoBundle(ZDMPBMeasurementBundle& bundle, double start, double end);
 
+    // Worker queue. Event sampling (ZDMEventSampling.cpp): the surviving wire events in order, or
+    // nullopt with the error when the aggregates could not be read or written.
+    using WireEvents = std::vector<std::shared_ptr<ZDMPBEvent>>;
+    std::optional<WireEvents> sampleEvents(const WireEvents& events, Error* error);
+    bool canEventBeSampled(const ZDMPBEvent& event);
+    // YES with probability 1/rate: a uniform draw below `rate` is 0.
+    bool isEventBundledAfterRoll(int32_t rate);
+    // Draws a uniform integer below its bound; tests script it.
+    void setSamplingRandomSource(std::function<uint32_t(uint32_t bound)> source) {
+        samplingRandom_ = std::move(source);
+    }
+
     // Accessors. The components are nullptr until made.
     const std::shared_ptr<ZDMAlarm>& alarm() const { return alarm_; }
     std::shared_ptr<ZDMEngineAudience> audience() const;
@@ -251,4 +265,5 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     std::atomic<bool> isAnalyticsCollectionEnabled_{false};
     std::atomic<bool> isAnalyticsCollectionDeactivated_{false};
     std::atomic<bool> isNetworkRequestPending_{false};
+    std::function<uint32_t(uint32_t bound)> samplingRandom_;
 };

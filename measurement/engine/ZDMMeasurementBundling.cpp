@@ -439,13 +439,28 @@ bool ZDMMeasurement::bundleRawEvents() {
         const auto events = eventsAfterUpdatingEventAggregates(*processed);
         if (!events) return false;
 
-        Value::Array wire;
+        WireEvents wire;
         bool realtime = false;
         for (const auto& event : *events) {
-            wire.push_back(Value(std::static_pointer_cast<const Object>(event->protoEvent())));
+            wire.push_back(event->protoEvent());
             realtime = realtime || event->isRealtime();
         }
-        ZDMPBSetArray(bundle.get(), kEvents, wire);
+        const auto config = remoteConfigInstance();
+        if (config && config->isEventSamplingEnabled() && !monitor()->isDebugModeEnabled()) {
+            auto sampled = sampleEvents(wire, &error);
+            if (!sampled) return false;
+            if (sampled->empty()) {
+                log(5, 23159, "No events left after sampling. Dropping bundle");
+                if (!ZDMDeleteProcessedRawEvents(*db, raw->back()->rowID(), fingerprint)) return false;
+                queued = true;
+                return true;
+            }
+            wire = std::move(*sampled);
+        }
+        Value::Array wireArray;
+        for (const auto& event : wire)
+            wireArray.push_back(Value(std::static_pointer_cast<const Object>(event)));
+        ZDMPBSetArray(bundle.get(), kEvents, wireArray);
 
         double start = std::numeric_limits<double>::max();
         double end = std::numeric_limits<double>::min();
@@ -476,7 +491,6 @@ bool ZDMMeasurement::bundleRawEvents() {
             }
         }
         addBundleMetadataIntoBundle(*bundle, start, end);
-        const auto config = remoteConfigInstance();
         if (!(config && config->sessionStitchingTokenFeatureEnabled() &&
               !ZDMConsentSettingsUtil::isAnalyticsStorageDenied()) &&
             ZDMPBHasField(bundle.get(), kSessionStitchingToken))

@@ -14,6 +14,7 @@
 #include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/wire/ZDMPBAccessors.h"
+#include "measurement/wire/ZDMPBConfigMessages.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/zazavaroveridiz/ZIZGzip.h"
 
@@ -115,9 +116,34 @@ class Bundling : public EngineFixture {
             columns += (columns.empty() ? "" : " || '|' || ") + std::string("quote(") + info + ")";
         return rows("SELECT " + columns + " FROM " + table + " ORDER BY rowid");
     }
+    // Sampling on with the given per-name rates; the engine's rolls come from `rolls_` in order.
+    // Settings given after this one stay: reading a configuration replaces the cached ones.
+    void sampling(const std::map<std::string, int32_t>& rates) {
+        auto config = ZDMPBMeasurementConfig::initWithBuffer(nullptr);
+        ZDMPBSetString(config.get(), 1, engine_->appID());
+        Value::Array eventConfigs;
+        for (const auto& [name, rate] : rates) {
+            auto eventConfig = ZDMPBEventConfig::initWithBuffer(nullptr);
+            ZDMPBSetString(eventConfig.get(), 0, name);
+            ZDMPBSetInt32(eventConfig.get(), 3, rate);
+            eventConfigs.push_back(Value(std::static_pointer_cast<const Object>(eventConfig)));
+        }
+        ZDMPBSetArray(config.get(), 4, eventConfigs);
+        engine_->remoteConfigInstance()->parseRemoteConfigFromMeasurementConfig(config.get());
+        setting("measurement.event_sampling_enabled", Value("1"));
+        ASSERT_TRUE(engine_->remoteConfigInstance()->isEventSamplingEnabled());
+        engine_->setSamplingRandomSource([this](uint32_t bound) {
+            bounds_.push_back(bound);
+            const uint32_t roll = rolls_.empty() ? 0 : rolls_.front();
+            if (!rolls_.empty()) rolls_.erase(rolls_.begin());
+            return roll;
+        });
+    }
     static Value integer(int64_t value) { return Value(ZDMValue::initWithInt64(value)); }
 
     std::vector<size_t> encodedSizes_;
+    std::vector<uint32_t> rolls_;
+    std::vector<uint32_t> bounds_;
     std::shared_ptr<ZDMMeasurement> engine_;
     std::shared_ptr<ZDMDatabase> db_;
 };
@@ -286,4 +312,53 @@ TEST_F(Bundling, ASessionStartResetsSessionEngagementWhileLifetimeEngagementGrow
         }
         EXPECT_EQ(carried, expected[i]) << i;
     }
+}
+
+TEST_F(Bundling, SamplingKeepsTheFirstOfTheDayAndWinningRollsAndDropsTheRest) {
+    sampling({{"x", 10}, {"y", 1}});
+    const int64_t fp = metadata("app.one");
+    raw("x", kDay + 10 * kHour, fp);
+    raw("x", kDay + 10 * kHour + 1, fp);
+    raw("x", kDay + 10 * kHour + 2, fp);
+    raw("y", kDay + 10 * kHour + 3, fp);
+    rolls_ = {3, 0, 5};
+    ASSERT_TRUE(bundle());
+    EXPECT_EQ(bounds_, (std::vector<uint32_t>{10, 10, 10}));
+    // Level-5 reports reach the health sample, not the console.
+    EXPECT_NE(lastSampledMessage().find("Invalid sampling rate provided"), std::string::npos)
+        << lastSampledMessage();
+
+    auto bundles = queued();
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(names(*bundles[0]), (std::vector<std::string>{"x", "x", "y"}));
+    EXPECT_EQ(intParams(*bundles[0]), (std::vector<std::string>{"_sr=10,_efs=1", "_sr=10", ""}));
+    EXPECT_EQ(rows("SELECT last_sampling_rate, last_exempt_from_sampling, last_sampled_complex_event_id, "
+                   "last_bundled_day FROM events WHERE name = 'x'"),
+              (std::vector<std::string>{"10|1|NULL|" + std::to_string(static_cast<int>(kDay / 86400))}));
+
+    // Every event of the next group is dropped: no bundle, but its rows are consumed.
+    ASSERT_EQ(metadata("app.one"), fp);
+    raw("x", kDay + 11 * kHour, fp);
+    rolls_ = {4};
+    EXPECT_TRUE(bundle());
+    EXPECT_NE(lastSampledMessage().find("No events left after sampling"), std::string::npos)
+        << lastSampledMessage();
+    EXPECT_EQ(queued().size(), 1u);
+    EXPECT_TRUE(rows("SELECT rowid FROM raw_events").empty());
+}
+
+TEST_F(Bundling, SamplingDaysFollowTheAccountsTimeZone) {
+    sampling({{"x", 10}});
+    setting("measurement.account.time_zone_offset_minutes", Value("600"));
+    const int64_t fp = metadata("app.one");
+    // 13:30 UTC is 23:30 on the account's clock, 14:30 UTC already the next account day.
+    raw("x", kDay + 13.5 * kHour, fp);
+    raw("x", kDay + 14.5 * kHour, fp);
+    rolls_ = {3, 3};
+    ASSERT_TRUE(bundle());
+    ASSERT_TRUE(bundle());
+    std::vector<std::string> params;
+    for (const auto& q : queued())
+        for (const auto& p : intParams(*q)) params.push_back(p);
+    EXPECT_EQ(params, (std::vector<std::string>{"_sr=10,_efs=1", "_sr=10,_efs=1"}));
 }

@@ -25,7 +25,8 @@ int32_t accountDay(double seconds, int32_t offsetMinutes) {
 }
 
 std::optional<int64_t> integerParameter(const ZDMPBEvent& event, const std::string& name) {
-    const auto params = ZDMPBGetArray(&event, kEventParams, &ZDMPBEventParam::messageClass()).value_or(Value::Array{});
+    const auto params =
+        ZDMPBGetArray(&event, kEventParams, &ZDMPBEventParam::messageClass()).value_or(Value::Array{});
     for (const auto& element : params) {
         const auto param = element.objectAs<NANOMessageBase>();
         if (param && ZDMPBGetString(param.get(), kParamName) == name && ZDMPBHasField(param.get(), kParamInt))
@@ -37,7 +38,8 @@ std::optional<int64_t> integerParameter(const ZDMPBEvent& event, const std::stri
 // Appends name = value unless a parameter of that name is there already.
 void addParameter(ZDMPBEvent& event, const std::string& name, int64_t value, int64_t failureCode,
                   const std::string& failureText) {
-    auto params = ZDMPBGetArray(&event, kEventParams, &ZDMPBEventParam::messageClass()).value_or(Value::Array{});
+    auto params =
+        ZDMPBGetArray(&event, kEventParams, &ZDMPBEventParam::messageClass()).value_or(Value::Array{});
     for (const auto& element : params) {
         const auto param = element.objectAs<NANOMessageBase>();
         if (param && ZDMPBGetString(param.get(), kParamName) == name) {
@@ -73,7 +75,8 @@ bool ZDMMeasurement::isEventBundledAfterRoll(int32_t rate) {
     return rate <= 0 || samplingRandom_(static_cast<uint32_t>(rate)) == 0;
 }
 
-std::optional<ZDMMeasurement::WireEvents> ZDMMeasurement::sampleEvents(const WireEvents& events, Error* error) {
+std::optional<ZDMMeasurement::WireEvents> ZDMMeasurement::sampleEvents(const WireEvents& events,
+                                                                       Error* error) {
     const auto db = database();
     const auto config = remoteConfigInstance();
     Error failure;
@@ -121,8 +124,8 @@ std::optional<ZDMMeasurement::WireEvents> ZDMMeasurement::sampleEvents(const Wir
         }
         int32_t bundledDay = c ? c->lastBundledDay() : 0;
         if (bundledDay == 0)
-            bundledDay = accountDay(static_cast<double>(ZDMPBGetInt64(event.get(), kEventPreviousMillis)) / 1000.0,
-                                    offset);
+            bundledDay = accountDay(
+                static_cast<double>(ZDMPBGetInt64(event.get(), kEventPreviousMillis)) / 1000.0, offset);
         if (bundledDay == day) {
             if (const auto complexID = integerParameter(*event, "_eid"); complexID && c)
                 c->setLastSampledComplexEventID(Value(*complexID));
@@ -149,7 +152,8 @@ std::optional<ZDMMeasurement::WireEvents> ZDMMeasurement::sampleEvents(const Wir
         stored->setLastExemptFromSampling(c->lastExemptFromSampling());
         stored->setLastBundledDay(c->lastBundledDay());
         if (!db->updateEventAggregates(stored.get(), &failure)) {
-            log(1, 23152, "Failed to update event aggregates after removing removing events due to sampling. Error",
+            log(1, 23152,
+                "Failed to update event aggregates after removing removing events due to sampling. Error",
                 Value(failure.description));
             if (error) *error = failure;
             return std::nullopt;

@@ -18,6 +18,7 @@
 #include "measurement/foundation/ZDMEventAggregates.h"
 #include "measurement/foundation/ZDMEventVocabulary.h"
 #include "measurement/foundation/ZDMIdentity.h"
+#include "measurement/foundation/ZDMPersistedConfig.h"
 #include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
@@ -37,6 +38,7 @@ enum BundleField : int32_t {
     kPreviousEndMillis = 7,       // tag 7
     kAppID = 14,                  // tag 14
     kBundleIndex = 24,            // tag 23
+    kMonitoringData = 25,         // tag 24
     kAudienceResults = 28,        // tag 29
     kConfigVersion = 34,          // tag 35
     kExperimentIDs = 37,          // tag 45
@@ -397,6 +399,13 @@ void ZDMMeasurement::addBundleMetadataIntoBundle(ZDMPBMeasurementBundle& bundle,
             Value::Array array;
             for (int64_t id : ids) array.push_back(Value(id));
             ZDMPBSetArray(&bundle, kExperimentIDs, array);
+        }
+        const auto& persisted = persistedConfig();
+        const auto sample = monitor()->monitoringDataForDispatchWithSamplePeriod(
+            config->monitoringSamplePeriod(), persisted ? persisted->lastMonitorDataSampledTimestamp() : 0);
+        if (sample && !sample->empty()) {
+            ZDMPBSetString(&bundle, kMonitoringData, *sample);
+            if (persisted) persisted->setLastMonitorDataSampledTimestamp(Clock::current().now());
         }
         if (config->version() >= 0) ZDMPBSetInt64(&bundle, kConfigVersion, config->version());
     }

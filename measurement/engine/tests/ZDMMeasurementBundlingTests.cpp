@@ -242,6 +242,7 @@ TEST_F(Bundling, AFailedInsertLeavesEveryTableAsItWas) {
     ASSERT_EQ(metadata("app.one"), fp);
     raw("a", kDay + 3, fp);
     raw("_s", kDay + 4, fp);
+    raw("_e", kDay + 5, fp, Dictionary{{"_et", integer(700)}});
     RawFile(databasePath())
         .exec("CREATE TRIGGER refuse BEFORE INSERT ON queue BEGIN SELECT RAISE(ABORT, 'no'); END");
 
@@ -255,7 +256,7 @@ TEST_F(Bundling, AFailedInsertLeavesEveryTableAsItWas) {
     RawFile(databasePath()).exec("DROP TRIGGER refuse");
     EXPECT_TRUE(bundle());
     ASSERT_EQ(queued().size(), 2u);
-    EXPECT_EQ(names(*queued()[1]), (std::vector<std::string>{"a", "_s"}));
+    EXPECT_EQ(names(*queued()[1]), (std::vector<std::string>{"a", "_s", "_e"}));
 }
 
 TEST_F(Bundling, ConversionsBeyondTheDailyLimitLoseTheirMarkAndReservedNamesBecomeInternal) {
@@ -361,4 +362,44 @@ TEST_F(Bundling, SamplingDaysFollowTheAccountsTimeZone) {
     for (const auto& q : queued())
         for (const auto& p : intParams(*q)) params.push_back(p);
     EXPECT_EQ(params, (std::vector<std::string>{"_sr=10,_efs=1", "_sr=10,_efs=1"}));
+}
+
+TEST_F(Bundling, TheGroupFilterKeepsReservedNamesUnderAnInternalBlocklistAndDropsRedundantEngagement) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> settings;
+        Dictionary parameters;
+        bool kept;
+    };
+    const std::vector<Case> cases{
+        {"ad_impression", {{"measurement.upload.blacklist_internal", "1"}}, {}, true},
+        {"ad_impression",
+         {{"measurement.upload.blacklist_internal", "1"}, {"measurement.upload.blacklist_public", "1"}},
+         {},
+         false},
+        {"_x", {{"measurement.upload.blacklist_internal", "1"}}, {}, false},
+        {"_e",
+         {{"measurement.collection.redundant_engagement_removal_enabled", "1"}},
+         Dictionary{{"_fr", integer(1)}},
+         false},
+        {"_e",
+         {{"measurement.collection.redundant_engagement_removal_enabled", "1"}},
+         Dictionary{{"_fr", integer(0)}},
+         true},
+        {"_e", {}, Dictionary{{"_fr", integer(1)}}, true},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        for (const char* key :
+             {"measurement.upload.blacklist_internal", "measurement.upload.blacklist_public",
+              "measurement.collection.redundant_engagement_removal_enabled"})
+            setting(key, Value("0"));
+        for (const auto& [key, value] : c.settings) setting(key, Value(value));
+        const int64_t fp = metadata("app.one");
+        raw(c.name, kDay + static_cast<double>(i) * kHour, fp, c.parameters);
+        const size_t before = queued().size();
+        EXPECT_EQ(bundle(), c.kept) << i;
+        EXPECT_EQ(queued().size(), before + (c.kept ? 1 : 0)) << i;
+        EXPECT_TRUE(rows("SELECT rowid FROM raw_events").empty()) << i;
+    }
 }

@@ -7,9 +7,9 @@
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEventAggregates.h"
-#include "measurement/foundation/ZDMMonitoringSampledData.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
+#include "platform/security/SecRandom.h"
 
 namespace {
 // Event and EventParam fields by index.
@@ -18,6 +18,18 @@ constexpr int32_t kParamName = 0, kParamInt = 2;
 
 void log(int64_t level, int64_t code, const std::string& message, const Value& context = Value()) {
     ZDMMeasurement::monitor()->logWithLevel(level, code, message, context);
+}
+
+// A uniform draw below `bound` from the system's cryptographic random bytes. Draws below
+// 2^32 mod bound are thrown away so that every result is equally likely; a bound below 2 gives 0.
+uint32_t uniformRandomBelow(uint32_t bound) {
+    if (bound < 2) return 0;
+    const uint32_t least = static_cast<uint32_t>(-bound) % bound;
+    for (;;) {
+        uint32_t draw = 0;
+        if (SecRandomCopyBytes(kSecRandomDefault, sizeof draw, &draw) != 0) return 0;
+        if (draw >= least) return draw % bound;
+    }
 }
 
 int32_t accountDay(double seconds, int32_t offsetMinutes) {
@@ -71,8 +83,8 @@ bool ZDMMeasurement::canEventBeSampled(const ZDMPBEvent& event) {
 }
 
 bool ZDMMeasurement::isEventBundledAfterRoll(int32_t rate) {
-    if (!samplingRandom_) samplingRandom_ = ZDMMonitoringSampledData::systemRandomSource();
-    return rate <= 0 || samplingRandom_(static_cast<uint32_t>(rate)) == 0;
+    const uint32_t bound = rate > 0 ? static_cast<uint32_t>(rate) : 0;
+    return (samplingRandom_ ? samplingRandom_(bound) : uniformRandomBelow(bound)) == 0;
 }
 
 std::optional<ZDMMeasurement::WireEvents> ZDMMeasurement::sampleEvents(const WireEvents& events,

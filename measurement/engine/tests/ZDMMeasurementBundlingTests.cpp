@@ -403,3 +403,14 @@ TEST_F(Bundling, TheGroupFilterKeepsReservedNamesUnderAnInternalBlocklistAndDrop
         EXPECT_TRUE(rows("SELECT rowid FROM raw_events").empty()) << i;
     }
 }
+
+TEST_F(Bundling, TheDefaultRollIsUniformBelowTheRateAndAlwaysWinsAtOne) {
+    int wins = 0;
+    onWorkerQueue(*engine_, [&] {
+        for (int i = 0; i < 4000; ++i) wins += engine_->isEventBundledAfterRoll(4) ? 1 : 0;
+        for (int32_t rate : {0, 1}) EXPECT_TRUE(engine_->isEventBundledAfterRoll(rate)) << rate;
+    });
+    // 1000 expected; the bounds are more than six standard deviations (27.4) away.
+    EXPECT_GT(wins, 830);
+    EXPECT_LT(wins, 1170);
+}

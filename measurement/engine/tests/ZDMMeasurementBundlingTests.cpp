@@ -2,6 +2,7 @@
 // real sqlite file directly, bundles are read back from the queue table and gunzipped.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ constexpr double kHour = 3600.0;
 
 // MeasurementBundle and Event fields by index.
 constexpr int32_t kEvents = 1, kStart = 4, kEnd = 5, kPreviousStart = 6, kPreviousEnd = 7, kAppID = 14,
-                  kBundleIndex = 24;
+                  kBundleIndex = 24, kToken = 43;
 constexpr int32_t kEventParams = 0, kEventName = 1;
 constexpr int32_t kParamName = 0, kParamInt = 2;
 
@@ -48,20 +49,21 @@ class Bundling : public EngineFixture {
     void setting(const std::string& key, Value value) {
         engine_->remoteConfigInstance()->cacheValue(value, key);
     }
-    // A metadata row whose bundle names `appID`; answers its fingerprint.
-    int64_t metadata(const std::string& appID) {
+    // A metadata row whose bundle names `appID` (and carries a session stitching token when given);
+    // answers its fingerprint.
+    int64_t metadata(const std::string& appID, const std::string& token = "") {
         auto bundle = ZDMPBMeasurementBundle::initWithMessageInfo(nullptr);
         ZDMPBSetString(bundle.get(), kAppID, appID);
+        if (!token.empty()) ZDMPBSetString(bundle.get(), kToken, token);
         EXPECT_TRUE(db_->insertIfNotExistsRawEventMetadata(bundle.get()));
         return zdm_64LSBMD5(*bundle->protoBuffer());
     }
     void raw(const std::string& name, double timestamp, int64_t fingerprint, Dictionary parameters = {},
-             bool conversion = false) {
+             const std::function<void(ZDMEvent&)>& adjust = {}) {
         const auto event =
             ZDMEvent::initWithOrigin("app", !name.starts_with("_"), name, timestamp, 0, parameters);
         ASSERT_TRUE(event) << name;
-        if (conversion) event->setConversion(true);
-        ASSERT_EQ(event->isConversion(), conversion);
+        if (adjust) adjust(*event);
         encodedSizes_.push_back(event->protoEvent()->protoBuffer()->size());
         ASSERT_TRUE(db_->insertRawEvent(event.get(), fingerprint, false));
     }
@@ -262,8 +264,12 @@ TEST_F(Bundling, AFailedInsertLeavesEveryTableAsItWas) {
 TEST_F(Bundling, ConversionsBeyondTheDailyLimitLoseTheirMarkAndReservedNamesBecomeInternal) {
     setting("measurement.upload.max_conversions_per_day", Value("1"));
     const int64_t fp = metadata("app.one");
-    raw("x", kDay + 1, fp, {}, true);
-    raw("x", kDay + 2, fp, {}, true);
+    const auto conversion = [](ZDMEvent& event) {
+        event.setConversion(true);
+        ASSERT_TRUE(event.isConversion());
+    };
+    raw("x", kDay + 1, fp, {}, conversion);
+    raw("x", kDay + 2, fp, {}, conversion);
     raw("ad_impression", kDay + 3, fp);
 
     ASSERT_TRUE(bundle());
@@ -413,4 +419,46 @@ TEST_F(Bundling, TheDefaultRollIsUniformBelowTheRateAndAlwaysWinsAtOne) {
     // 1000 expected; the bounds are more than six standard deviations (27.4) away.
     EXPECT_GT(wins, 830);
     EXPECT_LT(wins, 1170);
+}
+
+TEST_F(Bundling, RealtimeMarksAreCountedAgainstTheDailyLimit) {
+    setting("measurement.upload.max_realtime_events_per_day", Value("1"));
+    const int64_t fp = metadata("app.one");
+    const auto realtime = [](ZDMEvent& event) { event.setRealtime(true); };
+    raw("a", kDay + 1, fp, {}, realtime);
+    raw("b", kDay + 2, fp, {}, realtime);
+    // Purchases are not subject to the limit and stay real-time.
+    raw("_iap", kDay + 3, fp, Dictionary{{"_r", integer(1)}});
+    raw("c", kDay + 4, fp);
+    ASSERT_TRUE(bundle());
+    const auto bundles = queued();
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(intParams(*bundles[0]), (std::vector<std::string>{"_r=1", "", "_r=1", ""}));
+    EXPECT_EQ(rows("SELECT is_realtime FROM queue"), (std::vector<std::string>{"1"}));
+    EXPECT_EQ(rows("SELECT daily_real_time_conversion_events_count FROM app_metadata"),
+              (std::vector<std::string>{"1"}));
+    EXPECT_EQ(countOf(23104), 1);
+}
+
+TEST_F(Bundling, DebugModeSkipsSamplingAndTheTokenTravelsOnlyWhenAllowed) {
+    sampling({{"x", 10}});
+    monitor_->setDebugModeEnabled(true);
+    const int64_t fp = metadata("app.one", "token");
+    raw("x", kDay + 1, fp);
+    raw("x", kDay + 2, fp);
+    rolls_ = {3, 3};
+    ASSERT_TRUE(bundle());
+    EXPECT_TRUE(bounds_.empty());
+    monitor_->setDebugModeEnabled(false);
+
+    setting("measurement.session_stitching_token_enabled", Value("1"));
+    ASSERT_EQ(metadata("app.one", "token"), fp);
+    raw("y", kDay + kHour, fp);
+    ASSERT_TRUE(bundle());
+
+    const auto bundles = queued();
+    ASSERT_EQ(bundles.size(), 2u);
+    EXPECT_EQ(intParams(*bundles[0]), (std::vector<std::string>{"", ""}));
+    EXPECT_FALSE(ZDMPBHasField(bundles[0].get(), kToken));
+    EXPECT_EQ(ZDMPBGetString(bundles[1].get(), kToken), "token");
 }

@@ -462,3 +462,15 @@ TEST_F(Bundling, DebugModeSkipsSamplingAndTheTokenTravelsOnlyWhenAllowed) {
     EXPECT_FALSE(ZDMPBHasField(bundles[0].get(), kToken));
     EXPECT_EQ(ZDMPBGetString(bundles[1].get(), kToken), "token");
 }
+
+TEST_F(Bundling, ADroppedComplexEventIsRememberedByItsID) {
+    sampling({{"_x", 10}});
+    const int64_t fp = metadata("app.one");
+    raw("_x", kDay + 1, fp);
+    raw("_x", kDay + 2, fp, Dictionary{{"_eid", integer(77)}});
+    rolls_ = {3, 5};
+    ASSERT_TRUE(bundle());
+    EXPECT_EQ(names(*queued()[0]), (std::vector<std::string>{"_x"}));
+    EXPECT_EQ(rows("SELECT last_sampled_complex_event_id FROM events WHERE name = '_x'"),
+              (std::vector<std::string>{"77"}));
+}

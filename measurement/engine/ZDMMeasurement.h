@@ -24,6 +24,7 @@
 #include "platform/zed/ZEDUdovade.h"
 
 class ZDMAlarm;
+class ZDMAudienceTimestampsCache;
 class ZDMEngineAudience;
 class ZDMDatabase;
 class ZDMIdentity;
@@ -151,7 +152,8 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void evaluationTimeFromRawEvents(const RawEvents& rawEvents, ZDMPBMeasurementBundle& bundle);
     // Adds `millis` to "_se" (session scoped) or "_lte", stored and mirrored into the bundle.
     bool updateUserEngagement(int64_t millis, ZDMPBMeasurementBundle& bundle, bool sessionScoped);
-    std::optional<Events> eventsAfterUpdatingEventAggregates(const Events& events);
+    std::optional<Events> eventsAfterUpdatingEventAggregates(
+        const Events& events, ZDMAudienceTimestampsCache* audienceTimestampsCache);
     // The checks each bundled event passes again; the two counting ones answer whether they changed
     // the day's counts.
     std::shared_ptr<ZDMEvent> internalEventFromPublicEvent(const std::shared_ptr<ZDMEvent>& event);

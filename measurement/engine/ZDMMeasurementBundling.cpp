@@ -331,7 +331,7 @@ bool ZDMMeasurement::updateUserEngagement(int64_t amount, ZDMPBMeasurementBundle
 }
 
 std::optional<ZDMMeasurement::Events> ZDMMeasurement::eventsAfterUpdatingEventAggregates(
-    const Events& events) {
+    const Events& events, ZDMAudienceTimestampsCache* audienceTimestampsCache) {
     const auto db = database();
     const auto evaluator = audience();
     Events updated;
@@ -356,9 +356,8 @@ std::optional<ZDMMeasurement::Events> ZDMMeasurement::eventsAfterUpdatingEventAg
             log(1, 23108, "Failed to update event aggregates. Error", Value(error.description));
             return std::nullopt;
         }
-        // The evaluator keeps its own timestamps cache when given none; one per bundle is the
-        // layer above's concern, which the engine cannot name.
-        if (evaluator && !evaluator->evaluateFiltersForEvent(*current, aggregates.get(), nullptr))
+        if (evaluator &&
+            !evaluator->evaluateFiltersForEvent(*current, aggregates.get(), audienceTimestampsCache))
             return std::nullopt;
         updated.push_back(current);
     }
@@ -445,7 +444,10 @@ bool ZDMMeasurement::bundleRawEvents() {
         // Every event was rejected: the deletion of their rows is kept, no bundle is made.
         if (processed->empty()) return true;
         evaluationTimeFromRawEvents(*raw, *bundle);
-        const auto events = eventsAfterUpdatingEventAggregates(*processed);
+        // One cache for the whole bundle: its events and then its user properties.
+        const auto evaluator = audience();
+        const auto cache = evaluator ? evaluator->makeTimestampsCache() : nullptr;
+        const auto events = eventsAfterUpdatingEventAggregates(*processed, cache.get());
         if (!events) return false;
 
         WireEvents wire;
@@ -478,13 +480,14 @@ bool ZDMMeasurement::bundleRawEvents() {
             end = std::max(end, record->rawEvent()->timestamp());
         }
         if (!updateAppMetadataForBundle(*bundle, start, end)) return false;
-        if (const auto evaluator = audience()) {
+        if (evaluator) {
             const auto attributes =
                 ZDMPBGetArray(bundle.get(), kUserAttributes, &ZDMPBUserAttribute::messageClass())
                     .value_or(Value::Array{});
             for (const auto& element : attributes) {
                 const auto attribute = element.objectAs<ZDMPBUserAttribute>();
-                if (attribute && !evaluator->evaluateFiltersForNanoUserProperty(*attribute, nullptr, start))
+                if (attribute &&
+                    !evaluator->evaluateFiltersForNanoUserProperty(*attribute, cache.get(), start))
                     return false;
             }
             std::vector<std::shared_ptr<ZDMPBAudienceLeafFilterResult>> results;

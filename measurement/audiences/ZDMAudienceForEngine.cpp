@@ -1,6 +1,7 @@
 #include "measurement/audiences/ZDMAudienceForEngine.h"
 
 #include "measurement/audiences/ZDMAudience.h"
+#include "measurement/audiences/filters/ZDMAudienceTimestampsCache.h"
 #include "measurement/engine/ZDMEngineAudience.h"
 
 namespace {
@@ -26,6 +27,9 @@ class AudienceForEngine final : public ZDMEngineAudience {
     }
     bool clearEvaluationResultsForSessionScopedFilters() override {
         return audience_->clearEvaluationResultsForSessionScopedFilters();
+    }
+    std::shared_ptr<ZDMAudienceTimestampsCache> makeTimestampsCache() override {
+        return std::make_shared<ZDMAudienceTimestampsCache>();
     }
 
   private:

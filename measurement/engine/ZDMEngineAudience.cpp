@@ -48,3 +48,7 @@ bool ZDMEngineAudience::resultsForBundling(
 bool ZDMEngineAudience::clearEvaluationResultsForSessionScopedFilters() {
     return true;
 }
+
+std::shared_ptr<ZDMAudienceTimestampsCache> ZDMEngineAudience::makeTimestampsCache() {
+    return nullptr;
+}

@@ -37,4 +37,7 @@ class ZDMEngineAudience {
     // One result per audience for the next bundle; `results` is emptied on failure.
     virtual bool resultsForBundling(std::vector<std::shared_ptr<ZDMPBAudienceLeafFilterResult>>* results);
     virtual bool clearEvaluationResultsForSessionScopedFilters();
+    // A fresh timestamps cache for one bundle's evaluations, so that times added by its events are
+    // seen by its user properties; nullptr when the evaluator keeps none.
+    virtual std::shared_ptr<ZDMAudienceTimestampsCache> makeTimestampsCache();
 };

@@ -19,14 +19,21 @@
 
 #include "measurement/foundation/ZDMMonitor.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
+#include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 #include "platform/zed/ZEDUdovade.h"
 
 class ZDMAlarm;
+class ZDMAudienceTimestampsCache;
 class ZDMEngineAudience;
 class ZDMDatabase;
 class ZDMIdentity;
+class ZDMDailyCounts;
+class ZDMEvent;
+class ZDMPBEvent;
+class ZDMPBMeasurementBundle;
 class ZDMPersistedConfig;
+class ZDMRawEventData;
 class ZDMScheduler;
 class ZDMSessionReporter;
 
@@ -134,6 +141,40 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode, const std::string& message,
                                  const Value::Array& contexts) override;
 
+    // Worker queue. Bundling: each call turns the oldest group of raw events into at most one queued
+    // bundle in one transaction (ZDMMeasurementBundling.cpp); YES when one was queued.
+    using RawEvents = std::vector<std::shared_ptr<ZDMRawEventData>>;
+    using Events = std::vector<std::shared_ptr<ZDMEvent>>;
+    bool bundleRawEvents();
+    std::optional<RawEvents> rawEventsWithMetadataFingerprint(int64_t fingerprint);
+    std::optional<Events> processRawEvents(const RawEvents& rawEvents, int64_t fingerprint);
+    // Session start and engagement time of the group; its failures are logged and end only this step.
+    void evaluationTimeFromRawEvents(const RawEvents& rawEvents, ZDMPBMeasurementBundle& bundle);
+    // Adds `millis` to "_se" (session scoped) or "_lte", stored and mirrored into the bundle.
+    bool updateUserEngagement(int64_t millis, ZDMPBMeasurementBundle& bundle, bool sessionScoped);
+    std::optional<Events> eventsAfterUpdatingEventAggregates(
+        const Events& events, ZDMAudienceTimestampsCache* audienceTimestampsCache);
+    // The checks each bundled event passes again; the two counting ones answer whether they changed
+    // the day's counts.
+    std::shared_ptr<ZDMEvent> internalEventFromPublicEvent(const std::shared_ptr<ZDMEvent>& event);
+    bool checkConversion(ZDMEvent& event, ZDMDailyCounts& counts);
+    bool checkRealtime(ZDMEvent& event, ZDMDailyCounts& counts);
+    std::shared_ptr<ZDMEvent> validatePurchaseEvent(const std::shared_ptr<ZDMEvent>& event);
+    bool updateAppMetadataForBundle(ZDMPBMeasurementBundle& bundle, double start, double end);
+    void addBundleMetadataIntoBundle(ZDMPBMeasurementBundle& bundle, double start, double end);
+
+    // Worker queue. Event sampling (ZDMEventSampling.cpp): the surviving wire events in order, or
+    // nullopt with the error when the aggregates could not be read or written.
+    using WireEvents = std::vector<std::shared_ptr<ZDMPBEvent>>;
+    std::optional<WireEvents> sampleEvents(const WireEvents& events, Error* error);
+    bool canEventBeSampled(const ZDMPBEvent& event);
+    // YES with probability 1/rate: a uniform draw below `rate` is 0.
+    bool isEventBundledAfterRoll(int32_t rate);
+    // Draws a uniform integer below its bound; tests script it.
+    void setSamplingRandomSource(std::function<uint32_t(uint32_t bound)> source) {
+        samplingRandom_ = std::move(source);
+    }
+
     // Accessors. The components are nullptr until made.
     const std::shared_ptr<ZDMAlarm>& alarm() const { return alarm_; }
     std::shared_ptr<ZDMEngineAudience> audience() const;
@@ -226,4 +267,5 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     std::atomic<bool> isAnalyticsCollectionEnabled_{false};
     std::atomic<bool> isAnalyticsCollectionDeactivated_{false};
     std::atomic<bool> isNetworkRequestPending_{false};
+    std::function<uint32_t(uint32_t bound)> samplingRandom_;
 };

@@ -23,6 +23,12 @@ TEST_F(AudienceForEngine, TheEnginesEvaluatorIsTheAudienceOverItsDatabase) {
     std::vector<std::shared_ptr<ZDMPBAudienceLeafFilterResult>> results;
     ASSERT_TRUE(engines->resultsForBundling(&results));
     EXPECT_EQ(results.size(), 1u);
+    // Each bundle gets a cache of its own; the least evaluator keeps none.
+    const auto cache = engines->makeTimestampsCache();
+    EXPECT_NE(cache, nullptr);
+    EXPECT_NE(engines->makeTimestampsCache(), cache);
+    ZDMEngineAudience::setFactory(nullptr);
+    EXPECT_EQ(ZDMEngineAudience::initWithDatabase(database_)->makeTimestampsCache(), nullptr);
 }
 
 }  // namespace

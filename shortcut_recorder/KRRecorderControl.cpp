@@ -716,7 +716,7 @@ CGFloat KRRecorderControl::firstBaselineOffsetFromTop() const {
 void KRRecorderControl::updateConstraints() {
     updateActiveConstraints();
     updateLabelConstraints();
-    setNeedsUpdateConstraints(false);
+    NSView::updateConstraints();
 }
 
 void KRRecorderControl::updateActiveConstraints() {

@@ -156,7 +156,7 @@ class KRRecorderControl : public NSControl, public NSKeyValueObserving, public N
     // From the style; zero without one.
     bool isOpaque() const { return style_ && style_->isOpaque(); }
     bool allowsVibrancy() const { return style_ && style_->allowsVibrancy(); }
-    NSEdgeInsets alignmentRectInsets() const {
+    NSEdgeInsets alignmentRectInsets() const override {
         return style_ ? style_->alignmentRectInsets() : NSEdgeInsets{};
     }
     CGSize intrinsicContentSize() const override {
@@ -164,7 +164,7 @@ class KRRecorderControl : public NSControl, public NSKeyValueObserving, public N
     }
     CGFloat baselineOffsetFromBottom() const;
     CGFloat firstBaselineOffsetFromTop() const;
-    void updateConstraints();
+    void updateConstraints() override;
     // Activates the style's constraint set of the current state.
     void updateActiveConstraints();
     // Sizes the label: ceil(max(minimal drawable width, measured width)) + 2 points.

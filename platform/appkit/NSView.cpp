@@ -4,6 +4,7 @@
 #include <cmath>
 #include <set>
 
+#include "platform/appkit/LayoutGuideSolver.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSLayoutGuide.h"
 #include "platform/appkit/NSViewController.h"
@@ -459,11 +460,20 @@ void NSView::layout() {
 void NSView::layoutSubtreeIfNeeded() {
     // A constraint may reach into another branch laid out later; a second pass lets it see that
     // branch's frames.
+    updateConstraintsOfSubtree();
     for (int pass = 0; pass < 2; ++pass) layoutSubtree();
+}
+
+void NSView::updateConstraintsOfSubtree() {
+    // Constraints are brought up to date before any frame is computed from them.
+    if (needsUpdateConstraints_) updateConstraints();
+    auto children = subviews_;
+    for (const auto& child : children) child->updateConstraintsOfSubtree();
 }
 
 void NSView::layoutSubtree() {
     layout();
+    solveLayoutGuideFrames(*this);
     auto children = subviews_;
     for (const auto& child : children) child->layoutSubtree();
 }

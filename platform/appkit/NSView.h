@@ -119,6 +119,11 @@ class NSView : public NSResponder {
     const std::vector<std::shared_ptr<NSLayoutGuide>>& layoutGuides() const { return layoutGuides_; }
     bool needsUpdateConstraints() const { return needsUpdateConstraints_; }
     void setNeedsUpdateConstraints(bool needs) { needsUpdateConstraints_ = needs; }
+    // Brings the view's own constraints up to date; the layout pass calls it first, for each view
+    // that asked. Subclasses end by calling this one.
+    virtual void updateConstraints() { needsUpdateConstraints_ = false; }
+    // How far the edges that constraints place lie inside the frame (a bezel's shadow, say).
+    virtual NSEdgeInsets alignmentRectInsets() const { return {}; }
     // Tells the view that what intrinsicContentSize answers has changed.
     virtual void invalidateIntrinsicContentSize() {}
     // The constraints this view holds.
@@ -225,6 +230,7 @@ class NSView : public NSResponder {
     friend class NSLayoutConstraint;
     std::shared_ptr<const bool> aliveToken() const { return alive_; }
     void displaySubtree();
+    void updateConstraintsOfSubtree();
     void layoutSubtree();
     bool subtreeNeedsDisplay() const;
     void resolveFrameOfSubview(NSView* child);

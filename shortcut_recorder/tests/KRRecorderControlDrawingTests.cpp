@@ -60,7 +60,8 @@ class TestStyle : public KRRecorderControlStyle {
 
 class KRRecorderDrawing : public RecorderTest {
   protected:
-    // Attaches a copy of a test style and gives its guides the frames a layout pass would.
+    // Attaches a copy of a test style and gives its guides frames as a layout pass would, for the
+    // tests that read them before the control is next laid out.
     std::shared_ptr<TestStyle> attach(const std::function<void(TestStyle::Options&)>& change = {}) {
         TestStyle::Options options;
         if (change) change(options);
@@ -101,7 +102,8 @@ TEST_F(KRRecorderDrawing, WithoutBezelImagesTheBackgroundIsAFlatColour) {
         ASSERT_FALSE(ops.empty());
         EXPECT_EQ(ops[0].kind, DrawOperation::Kind::FillRect);
         EXPECT_EQ(ops[0].color, opaque ? NSColor::windowBackgroundColor() : NSColor::clearColor());
-        EXPECT_EQ(ops[0].rect, CGRectIntersection({0, 0, 150, 23}, control->bounds()));
+        EXPECT_EQ(ops[0].rect,
+                  CGRectIntersection(control->style()->backgroundDrawingGuide()->frame(), control->bounds()));
         EXPECT_EQ(trace.count("#Developer drawing background using color"), opaque ? 1u : 2u);
     }
     attach();
@@ -128,8 +130,9 @@ TEST_F(KRRecorderDrawing, ButtonsFollowTheRecordingState) {
     EXPECT_EQ(ops[0].images[0], "sr-mojave-aqua-ltr-bezel-recording-left");
 
     // A label frame narrower than "…" draws no label; background and buttons still draw.
-    control->style()->labelDrawingGuide()->setFrame({6, 0, 5, 23});
+    control->labelWidthConstraint()->setConstant(5);
     ops = draw();
+    EXPECT_EQ(control->style()->labelDrawingGuide()->frame().width(), 5);
     EXPECT_TRUE(control->drawing()->strings().empty());
     EXPECT_EQ(count(ops, DrawOperation::Kind::ThreePartImage), 1u);
     EXPECT_EQ(images(ops).size(), 2u);
@@ -171,6 +174,76 @@ TEST_F(KRRecorderDrawing, LabelWidthAndActiveConstraintSets) {
     EXPECT_TRUE(active(style->recordingWithValueConstraints()));
     EXPECT_TRUE(inactive(style->recordingWithNoValueConstraints(), {0, 3, 4}));
     EXPECT_TRUE(inactive(style->displayingConstraints()));
+}
+
+// The standard style laid out by the view kit: each state has exactly its own set active, and the
+// buttons' hit areas end at the trailing edge of the alignment rectangle, the clear button last.
+TEST_F(KRRecorderDrawing, TheStandardLayoutPutsTheButtonsAtTheTrailingEdge) {
+    using Direction = NSUserInterfaceLayoutDirection;
+    for (Direction direction : {Direction::LeftToRight, Direction::RightToLeft}) {
+        SCOPED_TRACE(direction == Direction::LeftToRight ? "left to right" : "right to left");
+        control->endRecording();
+        control->setObjectValue(AnyObject());
+        control->setStyle(nullptr);
+        control->setUserInterfaceLayoutDirection(direction);
+        auto style = control->style();
+        bool ltr = direction == Direction::LeftToRight;
+        // Distances into the rectangle from its trailing and leading edges.
+        auto fromTrailing = [&](const CGRect& outer, const CGRect& r) {
+            return ltr ? outer.maxX() - r.maxX() : r.minX() - outer.minX();
+        };
+        auto inside = [](const CGRect& outer, const CGRect& r) {
+            return !NSIsEmptyRect(r) && r.minX() >= outer.minX() && r.maxX() <= outer.maxX() &&
+                   r.minY() >= outer.minY() && r.maxY() <= outer.maxY();
+        };
+        std::vector<ConstraintPtr> all;
+        for (const auto* set : {&style->displayingConstraints(), &style->recordingWithNoValueConstraints(),
+                                &style->recordingWithValueConstraints()})
+            all.insert(all.end(), set->begin(), set->end());
+        auto onlyActive = [&](const std::vector<ConstraintPtr>& expected) {
+            for (const auto& c : all) {
+                bool wanted = std::find(expected.begin(), expected.end(), c) != expected.end();
+                if (c->isActive() != wanted) return false;
+            }
+            return true;
+        };
+
+        window->display();
+        NSEdgeInsets insets = control->alignmentRectInsets();
+        CGRect b = control->bounds();
+        CGRect alignment{insets.left, insets.top, b.width() - insets.left - insets.right,
+                         b.height() - insets.top - insets.bottom};
+        EXPECT_EQ(style->alignmentGuide()->frame(), alignment);
+        EXPECT_EQ(style->backgroundDrawingGuide()->frame(), b);
+        EXPECT_TRUE(onlyActive(style->displayingConstraints()));
+        EXPECT_TRUE(inside(alignment, style->labelDrawingGuide()->frame()));
+
+        ASSERT_TRUE(control->beginRecording());  // without a value
+        window->display();
+        EXPECT_TRUE(onlyActive(style->recordingWithNoValueConstraints()));
+        CGRect cancel = control->cancelButtonHitArea();
+        EXPECT_TRUE(inside(alignment, cancel));
+        EXPECT_EQ(fromTrailing(alignment, cancel), 0);
+        EXPECT_TRUE(inside(cancel, style->cancelButtonDrawingGuide()->frame()));
+        EXPECT_FALSE(CGRectIntersectsRect(style->labelDrawingGuide()->frame(), cancel));
+        control->endRecordingWithObjectValue(shortcut(kKeyA, kCommand));
+
+        window->makeFirstResponder(control.get());
+        ASSERT_TRUE(control->beginRecording());  // with a value
+        window->display();
+        EXPECT_TRUE(onlyActive(style->recordingWithValueConstraints()));
+        CGRect clear = control->clearButtonHitArea();
+        cancel = control->cancelButtonHitArea();
+        EXPECT_TRUE(inside(alignment, clear));
+        EXPECT_TRUE(inside(alignment, cancel));
+        EXPECT_EQ(fromTrailing(alignment, clear), 0);
+        // The cancel button's area ends with its image, before the clear button's area begins.
+        EXPECT_EQ(fromTrailing(alignment, cancel),
+                  fromTrailing(alignment, style->cancelButtonDrawingGuide()->frame()));
+        EXPECT_GE(fromTrailing(alignment, cancel), clear.width());
+        EXPECT_TRUE(inside(clear, style->clearButtonDrawingGuide()->frame()));
+        EXPECT_FALSE(CGRectIntersectsRect(style->labelDrawingGuide()->frame(), cancel));
+    }
 }
 
 TEST_F(KRRecorderDrawing, StylesAreAttachedAsCopiesAndOnlyWhenNew) {
@@ -301,21 +374,29 @@ TEST_F(KRRecorderMouse, APressActsOnlyWhenReleasedOverTheButtonItBeganIn) {
 }
 
 TEST_F(KRRecorderMouse, CancelAndClearActOnReleaseOverThem) {
+    enum class At { Cancel, Clear, Outside };
     struct Case {
-        CGPoint press, release;
+        At press, release;
         bool recording, hasValue;
     } cases[] = {
-        {kCancel, kCancel, false, true},  // cancel keeps the value
-        {kClear, kClear, false, false},   // clear drops it
-        {kCancel, kClear, true, true},    // released over the other button: nothing
-        {kClear, kOutside, true, true},
+        {At::Cancel, At::Cancel, false, true},  // cancel keeps the value
+        {At::Clear, At::Clear, false, false},   // clear drops it
+        {At::Cancel, At::Clear, true, true},    // released over the other button: nothing
+        {At::Clear, At::Outside, true, true},
+    };
+    // The middle of a button's hit area as laid out now, in the window.
+    auto point = [&](At at) {
+        if (at == At::Outside) return kOutside;
+        CGRect area = at == At::Cancel ? control->cancelButtonHitArea() : control->clearButtonHitArea();
+        return control->convertPointToView({area.midX(), area.midY()}, nullptr);
     };
     for (const auto& c : cases) {
         control->setObjectValue(AnyObject(shortcut(kKeyA, kCommand)));
         ASSERT_TRUE(control->beginRecording());
-        send(NSEventType::LeftMouseDown, c.press);
+        window->display();
+        send(NSEventType::LeftMouseDown, point(c.press));
         EXPECT_NE(control->mouseTrackingButtonTag(), KRRecorderControlNoButton);
-        send(NSEventType::LeftMouseUp, c.release);
+        send(NSEventType::LeftMouseUp, point(c.release));
         EXPECT_EQ(control->isRecording(), c.recording);
         EXPECT_EQ(control->shortcut() != nullptr, c.hasValue);
         control->endRecording();

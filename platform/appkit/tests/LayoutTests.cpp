@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/appkit/NSLayoutGuide.h"
 #include "platform/appkit/NSStackView.h"
 #include "platform/appkit/NSTextField.h"
 #include "platform/appkit/NSView.h"
@@ -99,6 +100,59 @@ TEST(Layout, RemovingAViewDropsTheConstraintsThatReachOutOfIt) {
     EXPECT_TRUE(own->isActive());
     EXPECT_TRUE(innerToChild->isActive());
     EXPECT_TRUE(parent->constraints().empty());
+}
+
+// A control-like view: its constraints name its alignment rectangle, and it counts the updates of
+// its constraints that the layout pass asks for.
+class InsetView : public FlippedView {
+  public:
+    using FlippedView::FlippedView;
+    NSEdgeInsets alignmentRectInsets() const override { return {1, 2, 3, 4}; }
+    void updateConstraints() override {
+        ++updates;
+        NSView::updateConstraints();
+    }
+    int updates = 0;
+};
+
+TEST(Layout, GuidesTakeRequiredEdgesThenOptionalSizeAndCentreWithinTheirBounds) {
+    using Direction = NSUserInterfaceLayoutDirection;
+    // The alignment rectangle runs from x 2 to 96 and y 1 to 17. The guide keeps 10 from the
+    // leading edge and `gap` from the trailing one; it would like `width` (751) and the centre (749).
+    struct Case {
+        Direction direction;
+        CGFloat width, gap;
+        CGRect frame;
+    } cases[] = {
+        {Direction::LeftToRight, 20, 0, {39, 1, 20, 16}},   // fits: centred
+        {Direction::LeftToRight, 20, 40, {36, 1, 20, 16}},  // pushed back from the trailing bound
+        {Direction::LeftToRight, 200, 0, {12, 1, 84, 16}},  // too wide: the width gives way
+        {Direction::RightToLeft, 20, 40, {42, 1, 20, 16}},  // the bounds mirrored
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.frame.minX());
+        auto owner = std::make_shared<InsetView>(CGRect{0, 0, 100, 20});
+        owner->setUserInterfaceLayoutDirection(c.direction);
+        auto guide = std::make_shared<NSLayoutGuide>();
+        owner->addLayoutGuide(guide);
+        auto width = guide->widthAnchor().constraintEqualToConstant(c.width);
+        width->setPriority(751);
+        auto centre = guide->centerXAnchor().constraintEqualToAnchor(owner->centerXAnchor());
+        centre->setPriority(749);
+        NSLayoutConstraint::activateConstraints({
+            centre,
+            width,
+            guide->topAnchor().constraintEqualToAnchor(owner->topAnchor()),
+            guide->bottomAnchor().constraintEqualToAnchor(owner->bottomAnchor()),
+            guide->leadingAnchor().constraintGreaterThanOrEqualToAnchor(owner->leadingAnchor(), 10),
+            owner->trailingAnchor().constraintGreaterThanOrEqualToAnchor(guide->trailingAnchor(), c.gap),
+        });
+        owner->setNeedsUpdateConstraints(true);
+        owner->layoutSubtreeIfNeeded();
+        EXPECT_EQ(guide->frame(), c.frame);
+        owner->layoutSubtreeIfNeeded();
+        EXPECT_EQ(owner->updates, 1);  // only when asked
+    }
 }
 
 TEST(Layout, VisualFormatPinsToTheSuperviewAndFittingSizeFollowsTheContent) {

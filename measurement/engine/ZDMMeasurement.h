@@ -23,6 +23,10 @@
 #include "platform/zed/ZEDUdovade.h"
 
 class ZDMAlarm;
+class ZDMDailyCounts;
+class ZDMEvent;
+class ZDMPBMeasurementBundle;
+class ZDMUserAttribute;
 class ZDMEngineAudience;
 class ZDMDatabase;
 class ZDMIdentity;
@@ -133,6 +137,24 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
                                  const Value& context) override;
     void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode, const std::string& message,
                                  const Value::Array& contexts) override;
+
+    // The event write path, all on the worker queue. The main road filters an event and hands it to
+    // the write proper, which stores it as a raw row pointing at a metadata row.
+    void handleInternalEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    void handleEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    void writeEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    void writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    // nullptr drops the event (not in a non-empty allow-list).
+    std::shared_ptr<ZDMEvent> eventAfterSafelistingEvent(const std::shared_ptr<ZDMEvent>& event);
+    // Counts the event whatever the answer; NO rejects it by a daily limit.
+    bool shouldProcessEvent(const ZDMEvent& event, ZDMDailyCounts& dailyCounts, bool isPublicEvent);
+    bool isRealtimeEvent(ZDMEvent& event, const ZDMDailyCounts& dailyCounts);
+    bool writeEvent(ZDMEvent& event, bool isPublicEvent, bool isRealtime);
+    // The per-install and per-moment template every raw event points at.
+    std::shared_ptr<ZDMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
+        const std::vector<std::shared_ptr<ZDMUserAttribute>>& userAttributes);
+    // floor((now - midnight offset) / 86400).
+    int32_t currentDayNumber();
 
     // Accessors. The components are nullptr until made.
     const std::shared_ptr<ZDMAlarm>& alarm() const { return alarm_; }

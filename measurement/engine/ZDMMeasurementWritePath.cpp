@@ -21,6 +21,7 @@
 #include "measurement/foundation/ZDMEventVocabulary.h"
 #include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMPersistedConfig.h"
+#include "measurement/foundation/ZDMRemoteConfigEventEditing.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/wire/ZDMPBAccessors.h"
@@ -30,24 +31,24 @@
 namespace {
 // MeasurementBundle fields by index (the wire tag after each).
 enum MetadataField : int32_t {
-    kProtocolVersion = 0,       // tag 1
-    kUserAttributes = 2,        // tag 3
-    kPlatform = 8,              // tag 8
-    kOSVersion = 9,             // tag 9
-    kDeviceModel = 10,          // tag 10
-    kLanguage = 11,             // tag 11
-    kTimeZoneOffset = 12,       // tag 12
-    kAppStore = 13,             // tag 13
-    kAppID = 14,                // tag 14
-    kAppVersion = 16,           // tag 16
-    kLibraryVersion = 17,       // tag 17
-    kResettableDeviceID = 19,   // tag 19
-    kZORAppID = 26,             // tag 25
-    kInstallationID = 29,       // tag 30
-    kAppVersionMajor = 30,      // tag 31
-    kAppVersionMinor = 31,      // tag 32
-    kAppVersionRelease = 32,    // tag 33
-    kAdSdkAppID = 36,           // tag 41
+    kProtocolVersion = 0,         // tag 1
+    kUserAttributes = 2,          // tag 3
+    kPlatform = 8,                // tag 8
+    kOSVersion = 9,               // tag 9
+    kDeviceModel = 10,            // tag 10
+    kLanguage = 11,               // tag 11
+    kTimeZoneOffset = 12,         // tag 12
+    kAppStore = 13,               // tag 13
+    kAppID = 14,                  // tag 14
+    kAppVersion = 16,             // tag 16
+    kLibraryVersion = 17,         // tag 17
+    kResettableDeviceID = 19,     // tag 19
+    kZORAppID = 26,               // tag 25
+    kInstallationID = 29,         // tag 30
+    kAppVersionMajor = 30,        // tag 31
+    kAppVersionMinor = 31,        // tag 32
+    kAppVersionRelease = 32,      // tag 33
+    kAdSdkAppID = 36,             // tag 41
     kSessionStitchingToken = 43,  // tag 63
 };
 
@@ -88,13 +89,14 @@ void ZDMMeasurement::handleInternalEventOnWorkerQueue(const std::shared_ptr<ZDME
 
 std::shared_ptr<ZDMEvent> ZDMMeasurement::eventAfterSafelistingEvent(const std::shared_ptr<ZDMEvent>& event) {
     if (safelistedEvents_.empty()) return event;
-    if (std::find(safelistedEvents_.begin(), safelistedEvents_.end(), event->name()) != safelistedEvents_.end()) {
+    if (std::find(safelistedEvents_.begin(), safelistedEvents_.end(), event->name()) !=
+        safelistedEvents_.end()) {
         Dictionary parameters = event->parameters();
         parameters.set("za_safelisted", Value(ZDMValue::initWithInt64(1)));
         return event->copyWithParameters(parameters);
     }
     engineMonitor().logWithLevel(3, 23174, "Event dropped. Reason: not in allowlist. Event name, origin",
-                           Value(event->name()), Value(event->origin()));
+                                 Value(event->name()), Value(event->origin()));
     return nullptr;
 }
 
@@ -115,8 +117,8 @@ void ZDMMeasurement::writeEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& ev
     ZDMScheduler::checkOnBackgroundThreadWithMethodName("writeEventOnWorkerQueue:");
     if (!event) return;
     engineMonitor().logWithLevel(7, 23051, "Logging event: origin, name, params", Value(event->origin()),
-                           Value(ZDMEventNameForLog(Value(event->name()))),
-                           Value(ZDMParametersDescriptionForLog(Value(event->parameters()))));
+                                 Value(ZDMEventNameForLog(Value(event->name()))),
+                                 Value(ZDMParametersDescriptionForLog(Value(event->parameters()))));
     const auto config = remoteConfigInstance();
     if (config && config->isEventBlocklisted(event->name())) {
         engineMonitor().logWithLevel(5, 23052, "Rejected event. Event name", Value(event->name()));
@@ -126,7 +128,22 @@ void ZDMMeasurement::writeEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& ev
             ZDMLogErrorEventWithParameter(11, Value(event->name()), 40, Value());
         return;
     }
-    writeFilteredEventOnWorkerQueue(event);
+    const auto editing = config && config->eesFeatureEnabled() ? config->eventEditing() : nullptr;
+    if (!editing) {
+        writeFilteredEventOnWorkerQueue(event);
+        return;
+    }
+    ZDMRemoteConfigEventEditing::EditedEvents edited;
+    Error error;
+    if (!editing->editEvent(*event, &edited, &error)) {
+        // A program that fails must not cost the app its event: it is stored as received.
+        writeFilteredEventOnWorkerQueue(event);
+        engineMonitor().logWithLevel(1, 23223, "Event editing failed. Event name", Value(event->name()));
+        return;
+    }
+    writeFilteredEventOnWorkerQueue(edited.editedEvent ? edited.editedEvent : event);
+    for (const auto& created : edited.createdEvents)
+        if (created) writeFilteredEventOnWorkerQueue(created);
 }
 
 void ZDMMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event) {
@@ -141,14 +158,15 @@ void ZDMMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZDMEv
         auto counts = db->dailyCounts(&error);
         if (!counts) {
             engineMonitor().logWithLevel(1, 23054, "Data loss. Unable to query daily event counts. Error",
-                                   errorText(error));
+                                         errorText(error));
             return false;
         }
         const bool process = shouldProcessEvent(*event, *counts, isPublic);
         const bool realtime = isRealtimeEvent(*event, *counts);
         if (!db->updateDailyCounts(&*counts, &error)) {
-            engineMonitor().logWithLevel(1, 23061, "Data loss. Unable to update daily event counts. Name, error",
-                                   Value(event->name()), errorText(error));
+            engineMonitor().logWithLevel(1, 23061,
+                                         "Data loss. Unable to update daily event counts. Name, error",
+                                         Value(event->name()), errorText(error));
             return false;
         }
         return process ? writeEvent(*event, isPublic, realtime) : true;
@@ -166,20 +184,22 @@ bool ZDMMeasurement::shouldProcessEvent(const ZDMEvent& event, ZDMDailyCounts& c
     if (all >= config->maxEventsPerDay()) {
         rejected = true;
         if (rejectionWorthLogging(all, config->maxEventsPerDay()))
-            engineMonitor().logWithLevel(1, 23055, "Data loss. Too many events logged. Name, limit", Value(event.name()),
-                                   Value(int64_t{config->maxEventsPerDay()}));
+            engineMonitor().logWithLevel(1, 23055, "Data loss. Too many events logged. Name, limit",
+                                         Value(event.name()), Value(int64_t{config->maxEventsPerDay()}));
     } else if (isError) {
         if (counts.errorEventsCount() >= config->maxErrorEventsPerDay()) {
             rejected = rejectedBelowAllLimit = true;
             if (rejectionWorthLogging(counts.errorEventsCount(), config->maxErrorEventsPerDay()))
                 engineMonitor().logWithLevel(1, 23056, "Too many error events logged. Error code, limit",
-                                       event.parameters()["_err"], Value(int64_t{config->maxErrorEventsPerDay()}));
+                                             event.parameters()["_err"],
+                                             Value(int64_t{config->maxErrorEventsPerDay()}));
         }
     } else if (isPublicEvent && counts.publicEventsCount() >= config->maxPublicEventsPerDay()) {
         rejected = rejectedBelowAllLimit = true;
         if (rejectionWorthLogging(counts.publicEventsCount(), config->maxPublicEventsPerDay())) {
             engineMonitor().logWithLevel(1, 23057, "Data loss. Too many public events logged. Name, limit",
-                                   Value(event.name()), Value(int64_t{config->maxPublicEventsPerDay()}));
+                                         Value(event.name()),
+                                         Value(int64_t{config->maxPublicEventsPerDay()}));
             ZDMLogErrorEvent(16);
         }
     }
@@ -188,9 +208,9 @@ bool ZDMMeasurement::shouldProcessEvent(const ZDMEvent& event, ZDMDailyCounts& c
         counts.incrementErrorEventsCountForCurrentDay(day);
     } else {
         const int64_t effective = 1 + ZDMEventArrayParameterItemCount(&event);
-        counts.incrementCountsForCurrentDay(day, isPublicEvent, false,
-                                            static_cast<int32_t>(std::min<int64_t>(
-                                                effective, std::numeric_limits<int32_t>::max())));
+        counts.incrementCountsForCurrentDay(
+            day, isPublicEvent, false,
+            static_cast<int32_t>(std::min<int64_t>(effective, std::numeric_limits<int32_t>::max())));
     }
     // A rejection by a narrower limit must not use up the all-events allowance for the day.
     if (rejectedBelowAllLimit) counts.decrementAllEventsCount();
@@ -205,16 +225,16 @@ bool ZDMMeasurement::isRealtimeEvent(ZDMEvent& event, const ZDMDailyCounts& coun
     const bool conversionRealtime = conversion && (counts.realtimeCount() < limit || !subject);
     if (event.isRealtime() && subject && counts.realtimeCount() >= limit) {
         event.setRealtime(false);
-        engineMonitor().logWithLevel(4, 23060,
-                               "Too many real-time events. Event is no longer real-time. Event name, parameters",
-                               Value(event.name()), Value(ZDMParametersDescriptionForLog(Value(event.parameters()))));
+        engineMonitor().logWithLevel(
+            4, 23060, "Too many real-time events. Event is no longer real-time. Event name, parameters",
+            Value(event.name()), Value(ZDMParametersDescriptionForLog(Value(event.parameters()))));
     }
     if (engineMonitor().isDebugModeEnabled()) {
         event.setRealtime(true);
         event.setDebug(true);
-        engineMonitor().logWithLevel(7, 23073,
-                               "Debug mode is enabled. Marking event as debug and real-time. Event name, parameters",
-                               Value(event.name()), Value(ZDMParametersDescriptionForLog(Value(event.parameters()))));
+        engineMonitor().logWithLevel(
+            7, 23073, "Debug mode is enabled. Marking event as debug and real-time. Event name, parameters",
+            Value(event.name()), Value(ZDMParametersDescriptionForLog(Value(event.parameters()))));
     }
     return conversionRealtime || event.isRealtime();
 }
@@ -225,8 +245,8 @@ bool ZDMMeasurement::writeEvent(ZDMEvent& event, bool isPublicEvent, bool isReal
     Error error;
     const auto aggregates = db->eventAggregatesWithName(event.name(), &error);
     if (!aggregates && !error.description.empty()) {
-        engineMonitor().logWithLevel(1, 23063, "Cannot query event aggregates. Name, error", Value(event.name()),
-                               errorText(error));
+        engineMonitor().logWithLevel(1, 23063, "Cannot query event aggregates. Name, error",
+                                     Value(event.name()), errorText(error));
         return false;
     }
     if (!aggregates) {
@@ -238,36 +258,39 @@ bool ZDMMeasurement::writeEvent(ZDMEvent& event, bool isPublicEvent, bool isReal
             }
             if (*count >= config->maxEventNameCardinality()) {
                 engineMonitor().logWithLevel(1, 23065, "Cannot set event. Reached limit on set events. Name",
-                                       Value(event.name()));
+                                             Value(event.name()));
                 ZDMLogErrorEvent(8);
                 return false;
             }
         }
         const auto fresh = ZDMEventAggregates::initWithName(event.name(), 0, 0, 0, 0);
         if (!fresh || !db->updateEventAggregates(fresh.get(), &error)) {
-            engineMonitor().logWithLevel(1, 23066, "Data loss. Cannot record event aggregates. Error", errorText(error));
+            engineMonitor().logWithLevel(1, 23066, "Data loss. Cannot record event aggregates. Error",
+                                         errorText(error));
             return false;
         }
     }
     const auto attributes = db->userAttributesIncludingInternal(true, &error);
     if (!attributes) {
-        engineMonitor().logWithLevel(1, 23067, "Data loss. Cannot query user properties. Error", errorText(error));
+        engineMonitor().logWithLevel(1, 23067, "Data loss. Cannot query user properties. Error",
+                                     errorText(error));
         return false;
     }
     const auto metadata = createRawEventMetadataWithUserAttributes(*attributes);
     if (!db->insertIfNotExistsRawEventMetadata(metadata.get(), &error)) {
-        engineMonitor().logWithLevel(1, 23068, "Data loss. Cannot record event metadata. Error", errorText(error));
+        engineMonitor().logWithLevel(1, 23068, "Data loss. Cannot record event metadata. Error",
+                                     errorText(error));
         return false;
     }
     const auto deleted = db->deleteRawEventsOverAbsoluteLimit(&error);
     if (!deleted) {
         engineMonitor().logWithLevel(1, 23069, "Data loss. Unable to check raw event storage limit. Error",
-                               errorText(error));
+                                     errorText(error));
         return false;
     }
     if (*deleted != 0)
         engineMonitor().logWithLevel(4, 23070, "Data loss. Too many events stored on disk. Deleted count",
-                               Value(*deleted));
+                                     Value(*deleted));
     const auto encoding = metadata->protoBuffer();
     const int64_t fingerprint = encoding ? zdm_64LSBMD5(*encoding) : 0;
     if (!db->insertRawEvent(&event, fingerprint, isRealtime, &error)) {
@@ -275,7 +298,7 @@ bool ZDMMeasurement::writeEvent(ZDMEvent& event, bool isPublicEvent, bool isReal
         return false;
     }
     engineMonitor().logWithLevel(7, 23072, "Event logged. Event name, event params", Value(event.name()),
-                           Value(ZDMParametersDescriptionForLog(Value(event.parameters()))));
+                                 Value(ZDMParametersDescriptionForLog(Value(event.parameters()))));
     return true;
 }
 
@@ -301,8 +324,10 @@ std::shared_ptr<ZDMPBMeasurementBundle> ZDMMeasurement::createRawEventMetadataWi
     const auto token = id->sessionStitchingTokenWithSessionNumber(
         persistedConfig_->sessionNumber(), reporter ? reporter->isSessionExpired() : true, userIDAvailable);
     if (nonEmpty(token)) ZDMPBSetString(bundle.get(), kSessionStitchingToken, *token);
-    if (const auto major = id->appVersionMajor()) ZDMPBSetInt32(bundle.get(), kAppVersionMajor, int32_t(*major));
-    if (const auto minor = id->appVersionMinor()) ZDMPBSetInt32(bundle.get(), kAppVersionMinor, int32_t(*minor));
+    if (const auto major = id->appVersionMajor())
+        ZDMPBSetInt32(bundle.get(), kAppVersionMajor, int32_t(*major));
+    if (const auto minor = id->appVersionMinor())
+        ZDMPBSetInt32(bundle.get(), kAppVersionMinor, int32_t(*minor));
     if (const auto release = id->appVersionRelease())
         ZDMPBSetInt32(bundle.get(), kAppVersionRelease, int32_t(*release));
     ZDMStampBundleIdentifiers(*bundle, ZDMConsentSettingsUtil::consentSignals(),
@@ -311,7 +336,8 @@ std::shared_ptr<ZDMPBMeasurementBundle> ZDMMeasurement::createRawEventMetadataWi
     ZDMPBSetString(bundle.get(), kDeviceModel, environment->deviceModel());
     ZDMPBSetString(bundle.get(), kOSVersion, environment->deviceOSVersion());
     ZDMPBSetInt32(bundle.get(), kTimeZoneOffset, environment->timeZoneOffsetMinutes());
-    if (const auto language = environment->userDefaultLanguage()) ZDMPBSetString(bundle.get(), kLanguage, *language);
+    if (const auto language = environment->userDefaultLanguage())
+        ZDMPBSetString(bundle.get(), kLanguage, *language);
     if (!userAttributes.empty()) {
         Value::Array protos;
         for (const auto& attribute : userAttributes)

@@ -7,10 +7,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 
+class ZDMEvent;
 class ZDMPBProgram;
 
 class ZDMRemoteConfigEventEditing {
@@ -30,6 +32,20 @@ class ZDMRemoteConfigEventEditing {
     virtual void setHostModules(HostModules modules) = 0;
     // False with an error when the program cannot be loaded.
     virtual bool loadProgram(const ZDMPBProgram& program, Error* error) = 0;
+
+    // What the engine stores for one event when editing succeeded: the edited event in place of
+    // the received one (nullptr: the received one as it is), then the created events.
+    struct EditedEvents {
+        std::shared_ptr<ZDMEvent> editedEvent;
+        std::vector<std::shared_ptr<ZDMEvent>> createdEvents;
+    };
+    // The engine's entry for every event it is about to store while event editing is on. False
+    // with the failure when the program failed on it: the engine then stores the event as
+    // received. Without a program that runs (the stand-in) nothing is edited or created.
+    virtual bool editEvent(const ZDMEvent&, EditedEvents* edited, Error*) {
+        *edited = {};
+        return true;
+    }
 
     using Factory = std::function<std::shared_ptr<ZDMRemoteConfigEventEditing>()>;
     // Null puts the stand-in back.

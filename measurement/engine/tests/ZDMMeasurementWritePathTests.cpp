@@ -7,9 +7,12 @@
 #include "measurement/foundation/ZDMEvent.h"
 #include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMRawEventData.h"
+#include "measurement/foundation/ZDMRemoteConfigEventEditing.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/wire/ZDMPBAccessors.h"
+#include "measurement/wire/ZDMPBConfigMessages.h"
+#include "measurement/wire/ZDMPBProgramMessages.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
 
 namespace {
@@ -44,6 +47,41 @@ Value z(int64_t v) {
 bool hasParameter(const ZDMEvent& event, const std::string& key) {
     return event.parameters().find(key) != nullptr;
 }
+// An editor whose answer the test sets; it stands where the configuration's program runs.
+class ScriptedEditor : public ZDMRemoteConfigEventEditing {
+  public:
+    std::function<bool(const ZDMEvent&, EditedEvents*, Error*)> script;
+    void setHostModules(HostModules) override {}
+    bool loadProgram(const ZDMPBProgram&, Error*) override { return true; }
+    bool editEvent(const ZDMEvent& event, EditedEvents* edited, Error* error) override {
+        return script(event, edited, error);
+    }
+};
+
+// The server's configuration for the engine's app: one blocklisted event and, when asked, a program,
+// which is what makes the configuration load an editor.
+void installConfiguration(ZDMMeasurement& engine, const std::vector<std::string>& blocklisted,
+                          bool withProgram) {
+    auto config = ZDMPBMeasurementConfig::initWithBuffer(nullptr);
+    ZDMPBSetString(config.get(), 1, engine.appID());
+    auto setting = ZDMPBSetting::initWithBuffer(nullptr);
+    ZDMPBSetString(setting.get(), 0, "measurement.upload.max_events_per_day");
+    ZDMPBSetString(setting.get(), 1, "100000");
+    ZDMPBSetArray(config.get(), 3, Value::Array{Value(std::static_pointer_cast<const Object>(setting))});
+    Value::Array eventConfigs;
+    for (const auto& name : blocklisted) {
+        auto eventConfig = ZDMPBEventConfig::initWithBuffer(nullptr);
+        ZDMPBSetString(eventConfig.get(), 0, name);
+        ZDMPBSetBool(eventConfig.get(), 1, true);
+        eventConfigs.push_back(Value(std::static_pointer_cast<const Object>(eventConfig)));
+    }
+    if (!eventConfigs.empty()) ZDMPBSetArray(config.get(), 4, eventConfigs);
+    if (withProgram)
+        ZDMPBSetArray(config.get(), 8,
+                      Value::Array{Value(
+                          std::static_pointer_cast<const Object>(ZDMPBProgram::initWithBuffer(nullptr)))});
+    engine.remoteConfigInstance()->parseRemoteConfigFromMeasurementConfig(config.get());
+}
 }  // namespace
 
 class WritePath : public EngineFixture {
@@ -70,8 +108,9 @@ class WritePath : public EngineFixture {
             return out;
         }
         sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(db, "SELECT rowid, name, metadata_fingerprint, is_realtime FROM raw_events ORDER BY rowid",
-                           -1, &statement, nullptr);
+        sqlite3_prepare_v2(
+            db, "SELECT rowid, name, metadata_fingerprint, is_realtime FROM raw_events ORDER BY rowid", -1,
+            &statement, nullptr);
         while (statement && sqlite3_step(statement) == SQLITE_ROW)
             out.push_back({sqlite3_column_int64(statement, 0),
                            reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)),
@@ -100,7 +139,8 @@ class WritePath : public EngineFixture {
             seen.push_back(row.fingerprint);
             onWorkerQueue(engine, [&] {
                 Error error;
-                auto records = engine.database()->rawEventsWithMetadataFingerprint(row.fingerprint, &error, nullptr);
+                auto records =
+                    engine.database()->rawEventsWithMetadataFingerprint(row.fingerprint, &error, nullptr);
                 if (records) all.insert(all.end(), records->begin(), records->end());
             });
         }
@@ -142,8 +182,9 @@ TEST_F(WritePath, AnEventIsStoredWithAMetadataRowSharedUntilTheUserPropertiesCha
     EXPECT_EQ(metadataRowCount(), 1);
 
     std::shared_ptr<ZDMPBMeasurementBundle> metadata;
-    onWorkerQueue(*engine,
-                  [&] { metadata = engine->database()->queryRawEventsMetadataWithFingerprint(stored[0].fingerprint); });
+    onWorkerQueue(*engine, [&] {
+        metadata = engine->database()->queryRawEventsMetadataWithFingerprint(stored[0].fingerprint);
+    });
     ASSERT_NE(metadata, nullptr);
     // Fields by index: tag 1 → 0, 8 → 8, 13 → 13, 14 → 14, 17 → 17, 52 → 40, 21 → 22, 19 → 19, 27 → 20.
     EXPECT_EQ(ZDMPBGetInt32(metadata.get(), 0), 1);
@@ -158,8 +199,8 @@ TEST_F(WritePath, AnEventIsStoredWithAMetadataRowSharedUntilTheUserPropertiesCha
 
     handle(*engine, event("cycled"));
     onWorkerQueue(*engine, [&] {
-        const auto property = ZDMUserAttribute::initWithOrigin(
-            "app", "level", ZDMValue::initWithInt64(3), Clock::current().now());
+        const auto property = ZDMUserAttribute::initWithOrigin("app", "level", ZDMValue::initWithInt64(3),
+                                                               Clock::current().now());
         ASSERT_TRUE(engine->database()->updateUserAttribute(property.get()));
     });
     handle(*engine, event("cycled"));
@@ -263,4 +304,48 @@ TEST_F(WritePath, BlocklistedEventsAreRejectedWithoutAnErrorEventUnderAGlobalLis
     EXPECT_EQ(countOf(23072), 0);
     EXPECT_TRUE(errorEventCodes().empty());
     EXPECT_TRUE(rows().empty());
+}
+
+TEST_F(WritePath, ABlocklistedEventLogsAnErrorEventUnlessItIsOne) {
+    const auto engine = startedEngine();
+    installConfiguration(*engine, {"cycled", "_err"}, false);
+    handle(*engine, event("cycled"));
+    EXPECT_EQ(lastSampledMessage(), "W:Rejected event. Event name");
+    onWorkerQueue(*engine, [&] {
+        engine->writeEventOnWorkerQueue(internalEvent("_err", Dictionary{{"_err", z(3)}}));
+    });
+    // The one error event is about "cycled"; the blocklisted "_err" made none.
+    EXPECT_EQ(errorEventCodes(), std::vector<int64_t>{11});
+    EXPECT_TRUE(rows().empty());
+}
+
+TEST_F(WritePath, EditingReplacesOrAddsEventsAndAFailureKeepsTheReceivedOne) {
+    auto editor = std::make_shared<ScriptedEditor>();
+    ZDMRemoteConfigEventEditing::setFactory([editor] { return editor; });
+    const auto engine = startedEngine();
+    installConfiguration(*engine, {}, true);
+    ZDMRemoteConfigEventEditing::setFactory(nullptr);
+    ASSERT_EQ(engine->remoteConfigInstance()->eventEditing(), editor);
+
+    editor->script = [](const ZDMEvent&, ZDMRemoteConfigEventEditing::EditedEvents*, Error* error) {
+        if (error) *error = Error("editing", 2, "script failed");
+        return false;
+    };
+    handle(*engine, event("cycled", Dictionary{{"n", z(1)}}));
+    EXPECT_EQ(countOf(23223), 1);
+
+    editor->script = [](const ZDMEvent& received, ZDMRemoteConfigEventEditing::EditedEvents* edited, Error*) {
+        Dictionary parameters = received.parameters();
+        parameters.set("n", z(2));
+        edited->editedEvent = received.copyWithParameters(parameters);
+        edited->createdEvents = {ZDMEvent::initWithOrigin("fa", false, "made", received.timestamp(), 0, {})};
+        return true;
+    };
+    handle(*engine, event("cycled", Dictionary{{"n", z(1)}}));
+    const auto events = storedEvents(*engine);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(intParameter(*events[0], "n"), 1) << "stored unedited after the failure";
+    EXPECT_EQ(intParameter(*events[1], "n"), 2);
+    EXPECT_EQ(events[2]->name(), "made");
+    EXPECT_EQ(events[2]->origin(), "fa");
 }

@@ -153,6 +153,27 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     // The per-install and per-moment template every raw event points at.
     std::shared_ptr<ZDMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const std::vector<std::shared_ptr<ZDMUserAttribute>>& userAttributes);
+    // While the app is not active an event may start or extend a session ("extend_session" = 1); an
+    // expired session loses its session properties.
+    void processSessionFromEvent(const std::shared_ptr<ZDMEvent>& event);
+    // Nothing unless the session has expired; then a new session and its "_s".
+    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
+    // Writes "_ssr" with the stored feature rollouts after a session start.
+    void writeSessionStartEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    // NO drops a subscription purchase already seen under its "_did".
+    bool dedupeSubscriptionEvent(const ZDMEvent& event);
+    // YES drops an "_ssr" that repeats the stored feature rollouts; otherwise stores its value.
+    bool shouldDropDuplicatedSessionStartWithRolloutEvent(const ZDMEvent& event);
+    std::shared_ptr<ZDMEvent> appExceptionEventWithZudedaroFeatureRollouts(
+        const std::shared_ptr<ZDMEvent>& event);
+
+    // The conditional user properties an event triggers, times out or expires: the events to log
+    // after it, nullopt when they could not be processed. The layer that owns the controller
+    // installs it; until then no event triggers anything.
+    using ConditionalPropertyProcessor = std::function<std::optional<std::vector<std::shared_ptr<ZDMEvent>>>(
+        const std::shared_ptr<ZDMEvent>&)>;
+    static void setConditionalPropertyProcessor(ConditionalPropertyProcessor processor);
+
     // floor((now - midnight offset) / 86400).
     int32_t currentDayNumber();
 

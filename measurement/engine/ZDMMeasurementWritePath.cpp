@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMBundleIdentifiers.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
+#include "measurement/engine/ZDMScreenViewReporter.h"
 #include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/foundation/ZDMDailyCounts.h"
 #include "measurement/foundation/ZDMDataMD5.h"
@@ -67,6 +69,27 @@ bool rejectionWorthLogging(int64_t count, int64_t limit) {
     return (count - limit) % kMessageEveryRejections == 0;
 }
 
+std::mutex processorMutex;
+ZDMMeasurement::ConditionalPropertyProcessor conditionalProcessor;
+
+std::optional<std::vector<std::shared_ptr<ZDMEvent>>> processConditionalProperties(
+    const std::shared_ptr<ZDMEvent>& event) {
+    ZDMMeasurement::ConditionalPropertyProcessor processor;
+    {
+        std::lock_guard lock(processorMutex);
+        processor = conditionalProcessor;
+    }
+    if (!processor) return std::vector<std::shared_ptr<ZDMEvent>>{};
+    return processor(event);
+}
+
+std::optional<std::string> textParameter(const ZDMEvent& event, const std::string& key) {
+    const Value& value = event.parameters()[key];
+    if (const auto wrapped = value.objectAs<ZDMValue>()) return wrapped->stringValue();
+    if (const auto* text = value.asString()) return *text;
+    return std::nullopt;
+}
+
 bool nonEmpty(const std::optional<std::string>& text) {
     return text && !text->empty();
 }
@@ -107,10 +130,97 @@ void ZDMMeasurement::handleEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& i
         engineMonitor().logWithLevel(7, 23049, "Analytics is disabled. Event not logged");
         return;
     }
-    const auto event = eventAfterSafelistingEvent(incoming);
+    auto event = eventAfterSafelistingEvent(incoming);
     if (!event) return;
+    processSessionFromEvent(event);
+    if (!dedupeSubscriptionEvent(*event)) return;
+    auto extraEvents = processConditionalProperties(event);
+    if (!extraEvents) {
+        engineMonitor().logWithLevel(4, 23050,
+                                     "Unable to process conditional user property. Event name, origin",
+                                     Value(event->name()), Value(event->origin()));
+        extraEvents.emplace();
+    }
+    if (event->name() == "_ssr" && shouldDropDuplicatedSessionStartWithRolloutEvent(*event)) return;
+    event = appExceptionEventWithZudedaroFeatureRollouts(event);
     writeEventOnWorkerQueue(event);
+    writeSessionStartEventOnWorkerQueue(event);
+    for (const auto& extra : *extraEvents) writeEventOnWorkerQueue(extra);
     updateSchedule();
+}
+
+void ZDMMeasurement::setConditionalPropertyProcessor(ConditionalPropertyProcessor processor) {
+    std::lock_guard lock(processorMutex);
+    conditionalProcessor = std::move(processor);
+}
+
+bool ZDMMeasurement::dedupeSubscriptionEvent(const ZDMEvent& event) {
+    if (!ZDMIsSubscriptionPurchaseEvent(&event)) return true;
+    const auto did = event.parameters()["_did"].objectAs<ZDMValue>();
+    if (!did || did->valueType() != ZDMValue::kTypeInt64) return true;
+    const auto db = database();
+    if (!db) return true;
+    Error error;
+    const auto isNew = db->insertIfNotDuplicateSubscriptionID(std::to_string(did->int64Value()), &error);
+    if (!isNew) {
+        // Losing a purchase is worse than counting one twice.
+        engineMonitor().logWithLevel(2, 23181, "Failed to save subscription ID. Product ID, error",
+                                     Value(textParameter(event, "product_id").value_or("")),
+                                     errorText(error));
+        return true;
+    }
+    if (!*isNew) {
+        engineMonitor().logWithLevel(
+            4, 23182, "Event dropped. Reason: Subscription purchase is a duplicate. Product ID",
+            Value(textParameter(event, "product_id").value_or("")));
+        return false;
+    }
+    const auto deleted = db->deleteSubscriptionsOverLimit(&error);
+    if (!deleted) {
+        engineMonitor().logWithLevel(5, 23183, "Failed to delete older subscription records. Error",
+                                     errorText(error));
+        return false;
+    }
+    if (*deleted > 0)
+        engineMonitor().logWithLevel(5, 23184, "Deleted older subscription records beyond limit",
+                                     Value(*deleted));
+    return true;
+}
+
+bool ZDMMeasurement::shouldDropDuplicatedSessionStartWithRolloutEvent(const ZDMEvent& event) {
+    const Value& raw = event.parameters()["_ffr"];
+    const bool present = !raw.isNull();
+    const auto value = textParameter(event, "_ffr");
+    const auto stored = persistedConfig_->zudedaroFeatureRollouts();
+    const bool duplicate = stored ? (value && *value == *stored) : (!present || (value && value->empty()));
+    if (duplicate) {
+        engineMonitor().logWithLevel(8, 23191, "Feature rollouts value is a duplicate, dropping event");
+        return true;
+    }
+    if (present && !value)
+        engineMonitor().logWithLevel(2, 23190,
+                                     "Unable to process zudedaro feature rollouts, value is not a string.");
+    persistedConfig_->setZudedaroFeatureRollouts(nonEmpty(value) ? value : std::nullopt);
+    return false;
+}
+
+std::shared_ptr<ZDMEvent> ZDMMeasurement::appExceptionEventWithZudedaroFeatureRollouts(
+    const std::shared_ptr<ZDMEvent>& event) {
+    if (event->name() != "_ae") return event;
+    const auto stored = persistedConfig_->zudedaroFeatureRollouts();
+    if (!stored) return event;
+    Dictionary parameters = event->parameters();
+    parameters.set("_ffr", Value(ZDMValue::initWithString(Value(*stored))));
+    return event->copyWithParameters(parameters);
+}
+
+void ZDMMeasurement::writeSessionStartEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event) {
+    if (event->name() != "_s") return;
+    const auto stored = persistedConfig_->zudedaroFeatureRollouts();
+    if (!stored) return;
+    writeEventOnWorkerQueue(
+        ZDMEvent::initWithOrigin("auto", false, "_ssr", Clock::current().now(), 0,
+                                 Dictionary{{"_ffr", Value(ZDMValue::initWithString(Value(*stored)))}}));
 }
 
 void ZDMMeasurement::writeEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event) {
@@ -346,4 +456,67 @@ std::shared_ptr<ZDMPBMeasurementBundle> ZDMMeasurement::createRawEventMetadataWi
         if (!protos.empty()) ZDMPBSetArray(bundle.get(), kUserAttributes, protos);
     }
     return bundle;
+}
+
+void ZDMMeasurement::processSessionFromEvent(const std::shared_ptr<ZDMEvent>& event) {
+    const auto reporter = sessionReporter();
+    if (!reporter || ZDMIsAppActive()) return;
+    if (const Value* extend = event->parameters().find("extend_session")) {
+        const auto wrapped = extend->objectAs<ZDMValue>();
+        if (wrapped && wrapped->valueType() == ZDMValue::kTypeInt64 && wrapped->int64Value() == 1) {
+            if (reporter->isSessionExpired())
+                reportSessionStartOnWorkerQueueWithTimestamp(event->timestamp(), true);
+            else
+                reporter->extendSession();
+        } else {
+            engineMonitor().logWithLevel(
+                3, 23179,
+                "extend_session is a reserved parameter. To extend or start a session in "
+                "the background, set an event parameter {@'extend_session': @1}");
+        }
+    }
+    if (!reporter->isSessionExpired()) return;
+    const auto db = database();
+    if (!db) return;
+    db->performTransaction([&] {
+        struct Removal {
+            const char* name;
+            int64_t code;
+            const char* message;
+        };
+        static constexpr Removal kRemovals[] = {
+            {"_sid", 23177, "Failed to remove session ID user property on session expiration. Error"},
+            {"_sno", 23178, "Failed to remove session number user property on session expiration. Error"},
+            {"_se", 23192,
+             "Failed to remove session user engagement user property on session expiration. Error"},
+        };
+        for (const auto& removal : kRemovals) {
+            Error error;
+            if (!db->deleteUserAttributeWithName(removal.name, &error)) {
+                engineMonitor().logWithLevel(2, removal.code, removal.message, errorText(error));
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+void ZDMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground) {
+    const auto reporter = sessionReporter();
+    const auto db = database();
+    if (!reporter || !db || !reporter->isSessionExpired()) return;
+    reporter->updatePropertiesForNewSessionStart();
+    for (const auto& property :
+         {reporter->sessionIDPropertyWithTimestamp(timestamp), reporter->sessionNumberProperty()})
+        if (property) db->updateUserAttribute(property.get());
+    Dictionary parameters{
+        {"_sid", Value(ZDMValue::initWithInt64(static_cast<int64_t>(timestamp)))},
+        {"_sno", Value(ZDMValue::initWithInt64(persistedConfig_->sessionNumber()))},
+    };
+    if (appInBackground && remoteConfigInstance()->appInBackgroundParameterEnabled())
+        parameters.set("_aib", Value(ZDMValue::initWithInt64(1)));
+    else
+        for (const auto& [key, value] : ZDMScreenViewReporter::sharedInstance()->screenParameters())
+            parameters.set(key, value);
+    handleInternalEventOnWorkerQueue(ZDMEvent::initWithOrigin("auto", false, "_s", timestamp, 0, parameters));
 }

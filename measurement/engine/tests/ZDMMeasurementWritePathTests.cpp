@@ -1,6 +1,7 @@
 #include <sqlite3.h>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/engine/tests/EngineFixture.h"
 #include "measurement/foundation/ZDMDailyCounts.h"
 #include "measurement/foundation/ZDMDatabase.h"
@@ -348,4 +349,69 @@ TEST_F(WritePath, EditingReplacesOrAddsEventsAndAFailureKeepsTheReceivedOne) {
     EXPECT_EQ(intParameter(*events[1], "n"), 2);
     EXPECT_EQ(events[2]->name(), "made");
     EXPECT_EQ(events[2]->origin(), "fa");
+}
+
+TEST_F(WritePath, AnInactiveAppStartsASessionOnlyForExtendSessionOne) {
+    const auto engine = startedEngine();
+    handle(*engine,
+           event("cycled", Dictionary{{"extend_session", Value(ZDMValue::initWithString(Value("yes")))}}));
+    EXPECT_EQ(countOf(23179), 1);
+    handle(*engine, event("cycled", Dictionary{{"extend_session", z(1)}}));
+    const auto events = storedEvents(*engine);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0]->name(), "cycled");
+    EXPECT_EQ(events[1]->name(), "_s") << "the session starts before the event that asked for it";
+    EXPECT_EQ(intParameter(*events[1], "_aib"), 1);
+    EXPECT_EQ(intParameter(*events[1], "_sno"), 1);
+    EXPECT_EQ(intParameter(*events[1], "_sid"), static_cast<int64_t>(events[2]->timestamp()));
+    EXPECT_EQ(events[2]->name(), "cycled");
+    EXPECT_FALSE(engine->sessionReporter()->isSessionExpired());
+}
+
+TEST_F(WritePath, SessionStartRolloutsAreWrittenOnceAndSubscriptionsAreDeduplicated) {
+    const auto engine = startedEngine();
+    engine->persistedConfig()->setZudedaroFeatureRollouts("r1");
+    handle(*engine, internalEvent("_s"));
+    auto ffr = [](const ZDMEvent& e) {
+        const auto value = e.parameters()["_ffr"].objectAs<ZDMValue>();
+        return value ? value->stringValue().value_or("") : "";
+    };
+    auto events = storedEvents(*engine);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1]->name(), "_ssr");
+    EXPECT_EQ(ffr(*events[1]), "r1");
+
+    const auto r2 = Dictionary{{"_ffr", Value(ZDMValue::initWithString(Value("r2")))}};
+    handle(*engine, internalEvent("_ssr", r2));
+    EXPECT_EQ(engine->persistedConfig()->zudedaroFeatureRollouts(), "r2");
+    handle(*engine, internalEvent("_ssr", r2));
+    EXPECT_EQ(storedEvents(*engine).size(), 3u) << "the repeated value is dropped";
+    handle(*engine, internalEvent("_ae"));
+    events = storedEvents(*engine);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(ffr(*events[2]), "r2");
+    EXPECT_EQ(events[3]->name(), "_ae");
+    EXPECT_EQ(ffr(*events[3]), "r2");
+
+    for (int i = 0; i < 2; ++i) handle(*engine, internalEvent("_assc", Dictionary{{"_did", z(7)}}));
+    EXPECT_EQ(countOf(23182), 1);
+    EXPECT_EQ(storedEvents(*engine).size(), 5u);
+}
+
+TEST_F(WritePath, ConditionalPropertyEventsFollowTheEventAndAFailureStillWritesIt) {
+    const auto engine = startedEngine();
+    bool fail = true;
+    ZDMMeasurement::setConditionalPropertyProcessor(
+        [&](const std::shared_ptr<ZDMEvent>&) -> std::optional<std::vector<std::shared_ptr<ZDMEvent>>> {
+            if (fail) return std::nullopt;
+            return std::vector<std::shared_ptr<ZDMEvent>>{internalEvent("triggered")};
+        });
+    handle(*engine, event("cycled"));
+    EXPECT_EQ(countOf(23050), 1);
+    fail = false;
+    handle(*engine, event("cycled"));
+    ZDMMeasurement::setConditionalPropertyProcessor(nullptr);
+    const auto events = storedEvents(*engine);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[2]->name(), "triggered");
 }

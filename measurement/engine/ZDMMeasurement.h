@@ -174,6 +174,20 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
         const std::shared_ptr<ZDMEvent>&)>;
     static void setConditionalPropertyProcessor(ConditionalPropertyProcessor processor);
 
+    // User properties on the worker queue. Setting is gated by the enable state; the database step is
+    // not (bundling and campaigns use it directly) and answers whether the property was stored.
+    void setUserAttributeOnWorkerQueue(const std::shared_ptr<ZDMUserAttribute>& attribute);
+    bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<ZDMUserAttribute>& attribute);
+    void removeUserAttributeOnWorkerQueue(const std::shared_ptr<ZDMUserAttribute>& attribute);
+    // The stored count as decimal text; nullopt clears it.
+    std::optional<std::string> previousFirstOpenCount();
+    void setPreviousFirstOpenCount(const std::optional<std::string>& count);
+    void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
+    bool hasUserPropertyUserIDOnWorkerQueue();
+
+    // The first open was stored without an advertising ID; now that one is known "_fx" follows.
+    void logFirstOpenConsentedEvent(double firstOpenTimestamp);
+
     // floor((now - midnight offset) / 86400).
     int32_t currentDayNumber();
 

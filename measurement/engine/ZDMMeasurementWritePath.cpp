@@ -108,6 +108,7 @@ void ZDMMeasurement::handleInternalEventOnWorkerQueue(const std::shared_ptr<ZDME
         if (auto defaults = persistedConfig_->defaultEventParameters()) event->applyParameters(*defaults);
     }
     handleEventOnWorkerQueue(event);
+    ZDMAnalytics::notifyEventListeners(event);
 }
 
 std::shared_ptr<ZDMEvent> ZDMMeasurement::eventAfterSafelistingEvent(const std::shared_ptr<ZDMEvent>& event) {
@@ -380,6 +381,8 @@ bool ZDMMeasurement::writeEvent(ZDMEvent& event, bool isPublicEvent, bool isReal
             return false;
         }
     }
+    if (const auto id = identity(); id && id->shouldSetLastAdvertisingIDResetUserProperty())
+        setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
     const auto attributes = db->userAttributesIncludingInternal(true, &error);
     if (!attributes) {
         engineMonitor().logWithLevel(1, 23067, "Data loss. Cannot query user properties. Error",
@@ -387,6 +390,11 @@ bool ZDMMeasurement::writeEvent(ZDMEvent& event, bool isPublicEvent, bool isReal
         return false;
     }
     const auto metadata = createRawEventMetadataWithUserAttributes(*attributes);
+    if (ZDMPBHasField(metadata.get(), kResettableDeviceID)) {
+        if (persistedConfig_->unmatchedFirstOpenWithoutIDFA()) logFirstOpenConsentedEvent(event.timestamp());
+    } else if (event.name() == "_f") {
+        persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
+    }
     if (!db->insertIfNotExistsRawEventMetadata(metadata.get(), &error)) {
         engineMonitor().logWithLevel(1, 23068, "Data loss. Cannot record event metadata. Error",
                                      errorText(error));
@@ -406,6 +414,17 @@ bool ZDMMeasurement::writeEvent(ZDMEvent& event, bool isPublicEvent, bool isReal
     if (!db->insertRawEvent(&event, fingerprint, isRealtime, &error)) {
         engineMonitor().logWithLevel(1, 23071, "Data loss. Cannot record raw event. Error", errorText(error));
         return false;
+    }
+    if (event.name() == "_f") {
+        const auto stored = previousFirstOpenCount();
+        int64_t count = 0;
+        try {
+            count = stored ? std::max<int64_t>(std::stoll(*stored), 0) : 0;
+        } catch (...) {
+            count = 0;
+        }
+        if (count < std::numeric_limits<int64_t>::max()) ++count;
+        setPreviousFirstOpenCount(std::to_string(count));
     }
     engineMonitor().logWithLevel(7, 23072, "Event logged. Event name, event params", Value(event.name()),
                                  Value(ZDMParametersDescriptionForLog(Value(event.parameters()))));
@@ -428,8 +447,7 @@ std::shared_ptr<ZDMPBMeasurementBundle> ZDMMeasurement::createRawEventMetadataWi
     ZDMPBSetInt64(bundle.get(), kLibraryVersion, ZDMIdentity::didAdirezaridoLibraryVersion());
     if (const auto installation = id->zudedaroInstallationID())
         ZDMPBSetString(bundle.get(), kInstallationID, *installation);
-    const bool userIDAvailable = std::ranges::any_of(
-        userAttributes, [](const auto& attribute) { return attribute && attribute->name() == "_id"; });
+    const bool userIDAvailable = hasUserPropertyUserIDOnWorkerQueue();
     const auto reporter = sessionReporter();
     const auto token = id->sessionStitchingTokenWithSessionNumber(
         persistedConfig_->sessionNumber(), reporter ? reporter->isSessionExpired() : true, userIDAvailable);
@@ -508,7 +526,7 @@ void ZDMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
     reporter->updatePropertiesForNewSessionStart();
     for (const auto& property :
          {reporter->sessionIDPropertyWithTimestamp(timestamp), reporter->sessionNumberProperty()})
-        if (property) db->updateUserAttribute(property.get());
+        if (property) setUserAttributeOnWorkerQueue(property);
     Dictionary parameters{
         {"_sid", Value(ZDMValue::initWithInt64(static_cast<int64_t>(timestamp)))},
         {"_sno", Value(ZDMValue::initWithInt64(persistedConfig_->sessionNumber()))},
@@ -519,4 +537,15 @@ void ZDMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
         for (const auto& [key, value] : ZDMScreenViewReporter::sharedInstance()->screenParameters())
             parameters.set(key, value);
     handleInternalEventOnWorkerQueue(ZDMEvent::initWithOrigin("auto", false, "_s", timestamp, 0, parameters));
+}
+
+void ZDMMeasurement::logFirstOpenConsentedEvent(double firstOpenTimestamp) {
+    persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(false);
+    // Queued behind the write under way, so "_fx" follows the event that found the advertising ID.
+    scheduleOnWorkerQueue("ZDMMeasurement:886", [firstOpenTimestamp](ZDMMeasurement& engine) {
+        auto event = ZDMEvent::initWithOrigin("auto", false, "_fx", firstOpenTimestamp, 0, {});
+        if (!event) return;
+        event->setRealtime(true);
+        engine.writeEventOnWorkerQueue(event);
+    });
 }

@@ -415,3 +415,52 @@ TEST_F(WritePath, ConditionalPropertyEventsFollowTheEventAndAFailureStillWritesI
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[2]->name(), "triggered");
 }
+
+TEST_F(WritePath, PropertiesOfAnOriginStopAtTheLimitButExistingOnesStillUpdate) {
+    const auto engine = startedEngine();
+    auto property = [](const std::string& name, int64_t value) {
+        return ZDMUserAttribute::initWithOrigin("x", "_" + name, ZDMValue::initWithInt64(value),
+                                                Clock::current().now());
+    };
+    std::vector<bool> stored;
+    onWorkerQueue(*engine, [&] {
+        for (int i = 0; i < 26; ++i)
+            stored.push_back(
+                engine->setUserPropertyInDatabaseOnWorkerQueue(property("p" + std::to_string(i), i)));
+        stored.push_back(engine->setUserPropertyInDatabaseOnWorkerQueue(property("p0", 100)));
+    });
+    ASSERT_EQ(stored.size(), 27u);
+    EXPECT_TRUE(stored[24]);
+    EXPECT_FALSE(stored[25]) << "the 26th of the origin";
+    EXPECT_TRUE(stored[26]) << "an existing property still updates";
+    EXPECT_EQ(countOf(23084), 1);
+    EXPECT_EQ(std::ranges::count(errorEventCodes(), 9), 1);
+    int64_t updated = -1;
+    onWorkerQueue(*engine,
+                  [&] { updated = engine->database()->userAttributeWithName("_p0")->value()->int64Value(); });
+    EXPECT_EQ(updated, 100);
+}
+
+TEST_F(WritePath, ANewUserIDDropsTheResetMarkAndTheStitchingToken) {
+    const auto engine = startedEngine();
+    auto text = [](const std::string& name, const std::string& value) {
+        return ZDMUserAttribute::initWithOrigin("app", name, ZDMValue::initWithString(Value(value)),
+                                                Clock::current().now());
+    };
+    struct Case {
+        std::string newID;
+        bool lairKept;
+    };
+    for (const Case& c : {Case{"u1", true}, Case{"u2", false}}) {
+        bool hasLair = false;
+        onWorkerQueue(*engine, [&] {
+            engine->setUserAttributeOnWorkerQueue(text("_id", "u1"));
+            engine->setUserAttributeOnWorkerQueue(ZDMUserAttribute::initWithOrigin(
+                "auto", "_lair", ZDMValue::initWithInt64(1), Clock::current().now()));
+            engine->setUserAttributeOnWorkerQueue(text("_id", c.newID));
+            hasLair = engine->database()->containsUserAttributeWithName("_lair").value_or(false);
+        });
+        EXPECT_EQ(hasLair, c.lairKept) << c.newID;
+    }
+    EXPECT_TRUE(loggedInOrder({23087}));
+}

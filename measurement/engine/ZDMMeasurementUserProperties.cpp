@@ -38,7 +38,8 @@ void ZDMMeasurement::setUserAttributeOnWorkerQueue(const std::shared_ptr<ZDMUser
     setUserPropertyInDatabaseOnWorkerQueue(attribute);
 }
 
-bool ZDMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<ZDMUserAttribute>& attribute) {
+bool ZDMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(
+    const std::shared_ptr<ZDMUserAttribute>& attribute) {
     ZDMScheduler::checkOnBackgroundThreadWithMethodName("setUserPropertyInDatabaseOnWorkerQueue:");
     const auto db = database();
     if (!attribute || !db) return false;
@@ -72,9 +73,11 @@ bool ZDMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const std::shared_pt
                 engineMonitor().logWithLevel(1, 23083, "Unable to query user property count. Origin, error",
                                              Value(attribute->origin()), Value(countError.description));
             } else {
-                engineMonitor().logWithLevel(
-                    3, 23084, "Unable to set user property. Reached limit on set user properties for origin. Origin, name, value",
-                    Value(attribute->origin()), nameForLog(attribute->name()), Value(valueText(attribute->value())));
+                engineMonitor().logWithLevel(3, 23084,
+                                             "Unable to set user property. Reached limit on set user "
+                                             "properties for origin. Origin, name, value",
+                                             Value(attribute->origin()), nameForLog(attribute->name()),
+                                             Value(valueText(attribute->value())));
                 ZDMLogErrorEvent(9);
             }
             return false;
@@ -139,8 +142,8 @@ void ZDMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {
     Error error;
     const auto existing = db->userAttributeWithName("_lair", &error);
     if (existing || !error.description.empty()) return;
-    setUserAttributeOnWorkerQueue(
-        ZDMUserAttribute::initWithOrigin("auto", "_lair", ZDMValue::initWithInt64(1), Clock::current().now()));
+    setUserAttributeOnWorkerQueue(ZDMUserAttribute::initWithOrigin(
+        "auto", "_lair", ZDMValue::initWithInt64(1), Clock::current().now()));
     if (const auto id = identity()) id->setShouldSetLastAdvertisingIDResetUserProperty(false);
 }
 

@@ -9,6 +9,7 @@
 #include "measurement/engine/ZDMBundleIdentifiers.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMMeasurement.h"
+#include "measurement/engine/ZDMMeasurementBundleFields.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/engine/ZDMScreenViewReporter.h"
 #include "measurement/engine/ZDMSessionReporter.h"
@@ -31,28 +32,6 @@
 #include "platform/dispatch/Clock.h"
 
 namespace {
-// MeasurementBundle fields by index (the wire tag after each).
-enum MetadataField : int32_t {
-    kProtocolVersion = 0,         // tag 1
-    kUserAttributes = 2,          // tag 3
-    kPlatform = 8,                // tag 8
-    kOSVersion = 9,               // tag 9
-    kDeviceModel = 10,            // tag 10
-    kLanguage = 11,               // tag 11
-    kTimeZoneOffset = 12,         // tag 12
-    kAppStore = 13,               // tag 13
-    kAppID = 14,                  // tag 14
-    kAppVersion = 16,             // tag 16
-    kLibraryVersion = 17,         // tag 17
-    kResettableDeviceID = 19,     // tag 19
-    kZORAppID = 26,               // tag 25
-    kInstallationID = 29,         // tag 30
-    kAppVersionMajor = 30,        // tag 31
-    kAppVersionMinor = 31,        // tag 32
-    kAppVersionRelease = 32,      // tag 33
-    kAdSdkAppID = 36,             // tag 41
-    kSessionStitchingToken = 43,  // tag 63
-};
 
 constexpr int32_t kMessageEveryRejections = 1000;
 
@@ -390,7 +369,7 @@ bool ZDMMeasurement::writeEvent(ZDMEvent& event, bool isPublicEvent, bool isReal
         return false;
     }
     const auto metadata = createRawEventMetadataWithUserAttributes(*attributes);
-    if (ZDMPBHasField(metadata.get(), kResettableDeviceID)) {
+    if (ZDMPBHasField(metadata.get(), kBundleResettableDeviceID)) {
         if (persistedConfig_->unmatchedFirstOpenWithoutIDFA()) logFirstOpenConsentedEvent(event.timestamp());
     } else if (event.name() == "_f") {
         persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
@@ -435,43 +414,43 @@ std::shared_ptr<ZDMPBMeasurementBundle> ZDMMeasurement::createRawEventMetadataWi
     const std::vector<std::shared_ptr<ZDMUserAttribute>>& userAttributes) {
     auto bundle = ZDMPBMeasurementBundle::initWithMessageInfo(nullptr);
     const auto id = identity();
-    ZDMPBSetInt32(bundle.get(), kProtocolVersion, 1);
-    ZDMPBSetString(bundle.get(), kPlatform, "macos");
-    ZDMPBSetString(bundle.get(), kAppID, id->appID());
-    if (!id->isFromAppStore()) ZDMPBSetString(bundle.get(), kAppStore, "manual_install");
-    ZDMPBSetString(bundle.get(), kAppVersion, id->appVersion());
+    ZDMPBSetInt32(bundle.get(), kBundleProtocolVersion, 1);
+    ZDMPBSetString(bundle.get(), kBundlePlatform, "macos");
+    ZDMPBSetString(bundle.get(), kBundleAppID, id->appID());
+    if (!id->isFromAppStore()) ZDMPBSetString(bundle.get(), kBundleAppStore, "manual_install");
+    ZDMPBSetString(bundle.get(), kBundleAppVersion, id->appVersion());
     if (const auto zor = id->appIDFromZOR(); nonEmpty(zor))
-        ZDMPBSetString(bundle.get(), kZORAppID, *zor);
+        ZDMPBSetString(bundle.get(), kBundleZORAppID, *zor);
     else if (const auto adSdk = id->appIDFromAdSdk(); nonEmpty(adSdk))
-        ZDMPBSetString(bundle.get(), kAdSdkAppID, *adSdk);
-    ZDMPBSetInt64(bundle.get(), kLibraryVersion, ZDMIdentity::didAdirezaridoLibraryVersion());
+        ZDMPBSetString(bundle.get(), kBundleAdSdkAppID, *adSdk);
+    ZDMPBSetInt64(bundle.get(), kBundleLibraryVersion, ZDMIdentity::didAdirezaridoLibraryVersion());
     if (const auto installation = id->zudedaroInstallationID())
-        ZDMPBSetString(bundle.get(), kInstallationID, *installation);
+        ZDMPBSetString(bundle.get(), kBundleInstallationID, *installation);
     const bool userIDAvailable = hasUserPropertyUserIDOnWorkerQueue();
     const auto reporter = sessionReporter();
     const auto token = id->sessionStitchingTokenWithSessionNumber(
         persistedConfig_->sessionNumber(), reporter ? reporter->isSessionExpired() : true, userIDAvailable);
-    if (nonEmpty(token)) ZDMPBSetString(bundle.get(), kSessionStitchingToken, *token);
+    if (nonEmpty(token)) ZDMPBSetString(bundle.get(), kBundleSessionStitchingToken, *token);
     if (const auto major = id->appVersionMajor())
-        ZDMPBSetInt32(bundle.get(), kAppVersionMajor, int32_t(*major));
+        ZDMPBSetInt32(bundle.get(), kBundleAppVersionMajor, int32_t(*major));
     if (const auto minor = id->appVersionMinor())
-        ZDMPBSetInt32(bundle.get(), kAppVersionMinor, int32_t(*minor));
+        ZDMPBSetInt32(bundle.get(), kBundleAppVersionMinor, int32_t(*minor));
     if (const auto release = id->appVersionRelease())
-        ZDMPBSetInt32(bundle.get(), kAppVersionRelease, int32_t(*release));
+        ZDMPBSetInt32(bundle.get(), kBundleAppVersionRelease, int32_t(*release));
     ZDMStampBundleIdentifiers(*bundle, ZDMConsentSettingsUtil::consentSignals(),
                               remoteConfigInstance()->gateIDFAOnATTMASEnabled(), *id);
     const auto environment = ZDMEnvironmentInfo::sharedInstance();
-    ZDMPBSetString(bundle.get(), kDeviceModel, environment->deviceModel());
-    ZDMPBSetString(bundle.get(), kOSVersion, environment->deviceOSVersion());
-    ZDMPBSetInt32(bundle.get(), kTimeZoneOffset, environment->timeZoneOffsetMinutes());
+    ZDMPBSetString(bundle.get(), kBundleDeviceModel, environment->deviceModel());
+    ZDMPBSetString(bundle.get(), kBundleOSVersion, environment->deviceOSVersion());
+    ZDMPBSetInt32(bundle.get(), kBundleTimeZoneOffset, environment->timeZoneOffsetMinutes());
     if (const auto language = environment->userDefaultLanguage())
-        ZDMPBSetString(bundle.get(), kLanguage, *language);
+        ZDMPBSetString(bundle.get(), kBundleLanguage, *language);
     if (!userAttributes.empty()) {
         Value::Array protos;
         for (const auto& attribute : userAttributes)
             if (attribute)
                 if (auto proto = attribute->protoUserAttribute()) protos.push_back(Value(proto));
-        if (!protos.empty()) ZDMPBSetArray(bundle.get(), kUserAttributes, protos);
+        if (!protos.empty()) ZDMPBSetArray(bundle.get(), kBundleUserAttributes, protos);
     }
     return bundle;
 }

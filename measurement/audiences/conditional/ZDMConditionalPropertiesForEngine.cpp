@@ -41,7 +41,8 @@ std::shared_ptr<EngineSeam> connectedSeam;
 
 void ZDMConnectConditionalPropertiesToEngine(const std::shared_ptr<ZDMMeasurement>& engine) {
     const auto controller = ZDMConditionalUserPropertyController::sharedInstance();
-    std::shared_ptr<EngineSeam> seam = engine && engine->scheduler() ? std::make_shared<EngineSeam>(engine) : nullptr;
+    std::shared_ptr<EngineSeam> seam =
+        engine && engine->scheduler() ? std::make_shared<EngineSeam>(engine) : nullptr;
     {
         std::lock_guard lock(seamMutex);
         connectedSeam = seam;
@@ -51,6 +52,7 @@ void ZDMConnectConditionalPropertiesToEngine(const std::shared_ptr<ZDMMeasuremen
         ZDMMeasurement::setConditionalPropertyProcessor(nullptr);
         return;
     }
-    ZDMMeasurement::setConditionalPropertyProcessor(
-        [controller](const std::shared_ptr<ZDMEvent>& event) { return controller->processEventOnWorkerQueue(event); });
+    ZDMMeasurement::setConditionalPropertyProcessor([controller](const std::shared_ptr<ZDMEvent>& event) {
+        return controller->processEventOnWorkerQueue(event);
+    });
 }

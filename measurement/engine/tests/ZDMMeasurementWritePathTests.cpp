@@ -464,3 +464,25 @@ TEST_F(WritePath, ANewUserIDDropsTheResetMarkAndTheStitchingToken) {
     }
     EXPECT_TRUE(loggedInOrder({23087}));
 }
+
+TEST_F(WritePath, AFirstOpenWithoutAdvertisingIDIsMarkedAndCounted) {
+    const auto engine = startedEngine();
+    struct Case {
+        std::optional<std::string> stored;
+        std::string after;
+    };
+    for (const Case& c : {Case{std::nullopt, "1"}, Case{"-4", "1"}, Case{"41", "42"},
+                          Case{"9223372036854775807", "9223372036854775807"}}) {
+        std::optional<std::string> after;
+        onWorkerQueue(*engine, [&] {
+            engine->setPreviousFirstOpenCount(c.stored);
+            engine->persistedConfig()->setUnmatchedFirstOpenWithoutIDFA(false);
+            engine->writeEventOnWorkerQueue(internalEvent("_f"));
+            after = engine->previousFirstOpenCount();
+        });
+        EXPECT_EQ(after, c.after) << c.stored.value_or("none");
+        EXPECT_TRUE(engine->persistedConfig()->unmatchedFirstOpenWithoutIDFA());
+    }
+    onWorkerQueue(*engine, [&] { engine->setPreviousFirstOpenCount(std::nullopt); });
+    EXPECT_EQ(engine->previousFirstOpenCount(), std::nullopt);
+}

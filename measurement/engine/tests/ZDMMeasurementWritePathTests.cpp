@@ -453,14 +453,23 @@ TEST_F(WritePath, ANewUserIDDropsTheResetMarkAndTheStitchingToken) {
     };
     for (const Case& c : {Case{"u1", true}, Case{"u2", false}}) {
         bool hasLair = false;
+        std::optional<std::string> before, after;
+        // The same request twice gives the same token unless something reset it in between.
+        auto token = [&] {
+            return engine->identity()->sessionStitchingTokenWithSessionNumber(5, false, true);
+        };
         onWorkerQueue(*engine, [&] {
             engine->setUserAttributeOnWorkerQueue(text("_id", "u1"));
             engine->setUserAttributeOnWorkerQueue(ZDMUserAttribute::initWithOrigin(
                 "auto", "_lair", ZDMValue::initWithInt64(1), Clock::current().now()));
+            before = token();
             engine->setUserAttributeOnWorkerQueue(text("_id", c.newID));
             hasLair = engine->database()->containsUserAttributeWithName("_lair").value_or(false);
+            after = token();
         });
         EXPECT_EQ(hasLair, c.lairKept) << c.newID;
+        ASSERT_TRUE(before && after);
+        EXPECT_EQ(*before == *after, c.lairKept) << c.newID;
     }
     EXPECT_TRUE(loggedInOrder({23087}));
 }

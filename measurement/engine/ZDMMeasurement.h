@@ -188,6 +188,10 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     // The first open was stored without an advertising ID; now that one is known "_fx" follows.
     void logFirstOpenConsentedEvent(double firstOpenTimestamp);
 
+    // Records a purchase's lifetime value inside the write's transaction; NO rolls the write back.
+    // No recorder exists yet, so every event passes.
+    bool updateLifetimeValueWithEvent(const ZDMEvent& /*event*/) { return true; }
+
     // floor((now - midnight offset) / 86400).
     int32_t currentDayNumber();
 

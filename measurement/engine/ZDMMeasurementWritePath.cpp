@@ -243,6 +243,7 @@ void ZDMMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZDMEv
     if (const auto id = identity()) id->updateIdentifiers();
     if (ZDMIsConversionEventName(event->name())) event->setConversion(true);
     db->performTransaction([&] {
+        if (!updateLifetimeValueWithEvent(*event)) return false;
         const bool isPublic = ZDMIsPublicName(Value(event->name()));
         Error error;
         auto counts = db->dailyCounts(&error);

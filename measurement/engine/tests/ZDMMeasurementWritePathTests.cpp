@@ -384,7 +384,11 @@ TEST_F(WritePath, SessionStartRolloutsAreWrittenOnceAndSubscriptionsAreDeduplica
     const auto r2 = Dictionary{{"_ffr", Value(ZDMValue::initWithString(Value("r2")))}};
     handle(*engine, internalEvent("_ssr", r2));
     EXPECT_EQ(engine->persistedConfig()->zudedaroFeatureRollouts(), "r2");
+    // The duplicate's line is a verbose one.
+    monitor_->setVerboseLoggingEnabled(true);
     handle(*engine, internalEvent("_ssr", r2));
+    monitor_->setVerboseLoggingEnabled(false);
+    EXPECT_EQ(countOf(23191), 1);
     EXPECT_EQ(storedEvents(*engine).size(), 3u) << "the repeated value is dropped";
     handle(*engine, internalEvent("_ae"));
     events = storedEvents(*engine);

@@ -5,11 +5,14 @@
 // events, each internal event is handed, on the calling thread, to the observers registered.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/foundation/Observation.h"
 #include "platform/foundation/Value.h"
+
+class ZDMEvent;
 
 class ZDMAnalytics {
   public:
@@ -30,6 +33,9 @@ class ZDMAnalytics {
     static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                            const Dictionary& parameters);
     // Observers are called outside any lock and may cancel themselves; a reset for tests drops them.
+    // Where the engine tells the app's event listeners of each internal event it handled; nothing
+    // listens yet.
+    static void notifyEventListeners(const std::shared_ptr<ZDMEvent>& /*event*/) {}
     [[nodiscard]] static Cancellable addInternalEventObserver(InternalEventObserver observer);
 
     // When the library was loaded, seconds since 1970: recorded by registerMeasurementHooks(), or

@@ -3,27 +3,14 @@
 #include <algorithm>
 
 #include "measurement/engine/ZDMMeasurement.h"
+#include "measurement/engine/ZDMMeasurementBundleFields.h"
 #include "measurement/foundation/ZDMBundleIdentitySource.h"
 #include "measurement/foundation/ZDMEvent.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
 
 namespace {
-// MeasurementBundle fields by index, which is not their wire tag (given after each).
-enum BundleField : int32_t {
-    kUserAttributes = 2,                // tag 3
-    kOSVersion = 9,                     // tag 9
-    kDeviceModel = 10,                  // tag 10
-    kResettableDeviceID = 19,           // tag 19
-    kVendorDeviceID = 20,               // tag 27
-    kLimitedAdTracking = 21,            // tag 20
-    kAppInstanceID = 22,                // tag 21
-    kConsentSignals = 40,               // tag 52
-    kTrackingAuthorizationStatus = 41,  // tag 53
-    kSessionStitchingToken = 43,        // tag 63
-    kRedactedFields = 44,               // tag 64
-    kEphemeralAppInstanceID = 45,       // tag 65
-};
+using BundleField = ZDMMeasurementBundleField;
 constexpr int32_t kUserAttributeName = 1;
 
 constexpr uint64_t kTrackingAuthorized = 3;
@@ -42,20 +29,20 @@ bool contains(const std::vector<std::string>& names, std::string_view name) {
 }
 
 void removeUserIDAttributes(ZDMPBMeasurementBundle& bundle) {
-    auto attributes = ZDMPBGetArray(&bundle, kUserAttributes, &ZDMPBUserAttribute::messageClass());
+    auto attributes = ZDMPBGetArray(&bundle, kBundleUserAttributes, &ZDMPBUserAttribute::messageClass());
     if (!attributes) return;
     const auto removed = std::erase_if(*attributes, [](const Value& element) {
         const auto attribute = element.objectAs<NANOMessageBase>();
         return attribute && ZDMPBGetString(attribute.get(), kUserAttributeName) == "_id";
     });
-    if (removed) ZDMPBSetArray(&bundle, kUserAttributes, *attributes);
+    if (removed) ZDMPBSetArray(&bundle, kBundleUserAttributes, *attributes);
 }
 
 void cutOSVersionToMajor(ZDMPBMeasurementBundle& bundle) {
-    const auto version = ZDMPBGetString(&bundle, kOSVersion);
+    const auto version = ZDMPBGetString(&bundle, kBundleOSVersion);
     if (!version) return;
     if (const auto dot = version->find('.'); dot != std::string::npos)
-        ZDMPBSetString(&bundle, kOSVersion, version->substr(0, dot));
+        ZDMPBSetString(&bundle, kBundleOSVersion, version->substr(0, dot));
 }
 }  // namespace
 
@@ -64,18 +51,18 @@ void ZDMStampBundleIdentifiers(ZDMPBMeasurementBundle& bundle, const std::string
     bool adDenied = false;
     bool analyticsDenied = false;
     if (consentSignals.size() >= 4) {
-        ZDMPBSetString(&bundle, kConsentSignals, consentSignals);
+        ZDMPBSetString(&bundle, kBundleConsentSignals, consentSignals);
         adDenied = consentSignals[2] == '0';
         analyticsDenied = consentSignals[3] == '0';
     } else if (consentSignals.empty()) {
-        clear(bundle, kConsentSignals);
+        clear(bundle, kBundleConsentSignals);
     }
 
     bool trackingBlocks = false;
     if (identity.iOS14OrAbove()) {
         const uint64_t status = identity.appleConsentStatus();
         if (status != kTrackingStatusNotAvailable)
-            ZDMPBSetInt32(&bundle, kTrackingAuthorizationStatus, static_cast<int32_t>(status));
+            ZDMPBSetInt32(&bundle, kBundleTrackingAuthorizationStatus, static_cast<int32_t>(status));
         trackingBlocks = gateIDFAOnATTMASEnabled && status != kTrackingAuthorized;
     }
 
@@ -84,46 +71,47 @@ void ZDMStampBundleIdentifiers(ZDMPBMeasurementBundle& bundle, const std::string
         identity.hasLimitedAdTracking() && resettableDeviceID && !adDenied && !trackingBlocks;
     const auto vendorID = identity.identifierForVendor();
     if (resettableIDAllowed) {
-        setIfAbsent(bundle, kResettableDeviceID, *resettableDeviceID);
-        clear(bundle, kVendorDeviceID);
+        setIfAbsent(bundle, kBundleResettableDeviceID, *resettableDeviceID);
+        clear(bundle, kBundleVendorDeviceID);
     } else if (vendorID && !analyticsDenied) {
-        setIfAbsent(bundle, kVendorDeviceID, *vendorID);
-        clear(bundle, kResettableDeviceID);
+        setIfAbsent(bundle, kBundleVendorDeviceID, *vendorID);
+        clear(bundle, kBundleResettableDeviceID);
     } else {
-        clear(bundle, kResettableDeviceID);
-        clear(bundle, kVendorDeviceID);
+        clear(bundle, kBundleResettableDeviceID);
+        clear(bundle, kBundleVendorDeviceID);
     }
 
     if (!analyticsDenied) {
         const auto appInstanceID = identity.appInstanceID();
-        if (appInstanceID && !appInstanceID->empty()) setIfAbsent(bundle, kAppInstanceID, *appInstanceID);
+        if (appInstanceID && !appInstanceID->empty())
+            setIfAbsent(bundle, kBundleAppInstanceID, *appInstanceID);
     }
     // Stamping runs again at upload with the consent in force then: what was stored under an
     // earlier consent goes too.
-    if (adDenied) clear(bundle, kResettableDeviceID);
+    if (adDenied) clear(bundle, kBundleResettableDeviceID);
     if (analyticsDenied) {
-        clear(bundle, kVendorDeviceID);
-        clear(bundle, kAppInstanceID);
+        clear(bundle, kBundleVendorDeviceID);
+        clear(bundle, kBundleAppInstanceID);
     }
     if (identity.hasLimitedAdTracking())
-        ZDMPBSetBool(&bundle, kLimitedAdTracking, identity.limitedAdTracking());
+        ZDMPBSetBool(&bundle, kBundleLimitedAdTracking, identity.limitedAdTracking());
 }
 
 void ZDMApplyDataControls(ZDMPBMeasurementBundle& bundle, const std::vector<std::string>& dataControls,
                           ZDMBundleIdentitySource& identity) {
     if (contains(dataControls, "app_instance_id")) {
-        clear(bundle, kAppInstanceID);
-        ZDMPBSetString(&bundle, kEphemeralAppInstanceID, identity.ephemeralAppInstanceID());
+        clear(bundle, kBundleAppInstanceID);
+        ZDMPBSetString(&bundle, kBundleEphemeralAppInstanceID, identity.ephemeralAppInstanceID());
     }
     if (contains(dataControls, "user_id")) removeUserIDAttributes(bundle);
     if (contains(dataControls, "os_version") || contains(dataControls, "device_info"))
         cutOSVersionToMajor(bundle);
     if (contains(dataControls, "device_model") || contains(dataControls, "device_info"))
-        clear(bundle, kDeviceModel);
-    if (contains(dataControls, "enhanced_user_id")) clear(bundle, kSessionStitchingToken);
+        clear(bundle, kBundleDeviceModel);
+    if (contains(dataControls, "enhanced_user_id")) clear(bundle, kBundleSessionStitchingToken);
     if (!dataControls.empty()) {
         Value::Array names(dataControls.begin(), dataControls.end());
-        ZDMPBSetArray(&bundle, kRedactedFields, names);
+        ZDMPBSetArray(&bundle, kBundleRedactedFields, names);
     }
 }
 

@@ -25,13 +25,14 @@
 
 class ZDMAlarm;
 class ZDMAudienceTimestampsCache;
+class ZDMDailyCounts;
+class ZDMEvent;
+class ZDMPBMeasurementBundle;
+class ZDMUserAttribute;
 class ZDMEngineAudience;
 class ZDMDatabase;
 class ZDMIdentity;
-class ZDMDailyCounts;
-class ZDMEvent;
 class ZDMPBEvent;
-class ZDMPBMeasurementBundle;
 class ZDMPersistedConfig;
 class ZDMRawEventData;
 class ZDMScheduler;
@@ -174,6 +175,63 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void setSamplingRandomSource(std::function<uint32_t(uint32_t bound)> source) {
         samplingRandom_ = std::move(source);
     }
+
+    // The event write path, all on the worker queue. The main road filters an event and hands it to
+    // the write proper, which stores it as a raw row pointing at a metadata row.
+    void handleInternalEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    void handleEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    void writeEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    void writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    // nullptr drops the event (not in a non-empty allow-list).
+    std::shared_ptr<ZDMEvent> eventAfterSafelistingEvent(const std::shared_ptr<ZDMEvent>& event);
+    // Counts the event whatever the answer; NO rejects it by a daily limit.
+    bool shouldProcessEvent(const ZDMEvent& event, ZDMDailyCounts& dailyCounts, bool isPublicEvent);
+    bool isRealtimeEvent(ZDMEvent& event, const ZDMDailyCounts& dailyCounts);
+    bool writeEvent(ZDMEvent& event, bool isPublicEvent, bool isRealtime);
+    // The per-install and per-moment template every raw event points at.
+    std::shared_ptr<ZDMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
+        const std::vector<std::shared_ptr<ZDMUserAttribute>>& userAttributes);
+    // While the app is not active an event may start or extend a session ("extend_session" = 1); an
+    // expired session loses its session properties.
+    void processSessionFromEvent(const std::shared_ptr<ZDMEvent>& event);
+    // Nothing unless the session has expired; then a new session and its "_s".
+    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
+    // Writes "_ssr" with the stored feature rollouts after a session start.
+    void writeSessionStartEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event);
+    // NO drops a subscription purchase already seen under its "_did".
+    bool dedupeSubscriptionEvent(const ZDMEvent& event);
+    // YES drops an "_ssr" that repeats the stored feature rollouts; otherwise stores its value.
+    bool shouldDropDuplicatedSessionStartWithRolloutEvent(const ZDMEvent& event);
+    std::shared_ptr<ZDMEvent> appExceptionEventWithZudedaroFeatureRollouts(
+        const std::shared_ptr<ZDMEvent>& event);
+
+    // The conditional user properties an event triggers, times out or expires: the events to log
+    // after it, nullopt when they could not be processed. The layer that owns the controller
+    // installs it; until then no event triggers anything.
+    using ConditionalPropertyProcessor = std::function<std::optional<std::vector<std::shared_ptr<ZDMEvent>>>(
+        const std::shared_ptr<ZDMEvent>&)>;
+    static void setConditionalPropertyProcessor(ConditionalPropertyProcessor processor);
+
+    // User properties on the worker queue. Setting is gated by the enable state; the database step is
+    // not (bundling and campaigns use it directly) and answers whether the property was stored.
+    void setUserAttributeOnWorkerQueue(const std::shared_ptr<ZDMUserAttribute>& attribute);
+    bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<ZDMUserAttribute>& attribute);
+    void removeUserAttributeOnWorkerQueue(const std::shared_ptr<ZDMUserAttribute>& attribute);
+    // The stored count as decimal text; nullopt clears it.
+    std::optional<std::string> previousFirstOpenCount();
+    void setPreviousFirstOpenCount(const std::optional<std::string>& count);
+    void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
+    bool hasUserPropertyUserIDOnWorkerQueue();
+
+    // The first open was stored without an advertising ID; now that one is known "_fx" follows.
+    void logFirstOpenConsentedEvent(double firstOpenTimestamp);
+
+    // Records a purchase's lifetime value inside the write's transaction; NO rolls the write back.
+    // No recorder exists yet, so every event passes.
+    bool updateLifetimeValueWithEvent(const ZDMEvent& /*event*/) { return true; }
+
+    // floor((now - midnight offset) / 86400).
+    int32_t currentDayNumber();
 
     // Accessors. The components are nullptr until made.
     const std::shared_ptr<ZDMAlarm>& alarm() const { return alarm_; }

@@ -39,12 +39,14 @@ class EngineFixture : public SharedMonitorFixture {
     // An engine over the shared persisted configuration, with no network; it has asked for
     // collection as its settings say, but the worker queue may not have acted yet.
     std::shared_ptr<ZDMMeasurement> makeEngine(const std::string& appID, bool collectionEnabled = true,
-                                               bool deactivated = false) {
+                                               bool deactivated = false,
+                                               std::vector<std::string> safelistedEvents = {}) {
         auto scheduler = ZDMScheduler::initWithWorkerQueueLabel(ZDMScheduler::kWorkerQueueLabel);
         auto alarm = ZDMAlarm::make(scheduler->workerQueue(), ZDMMeasurement::kAlarmName);
         auto engine = ZDMMeasurement::initWithDatabaseName(
             ZDMMeasurement::kDatabaseName, ZDMPersistedConfig::sharedInstance(), nullptr,
-            std::move(scheduler), std::move(alarm), appID, collectionEnabled, deactivated, {}, nullptr);
+            std::move(scheduler), std::move(alarm), appID, collectionEnabled, deactivated,
+            std::move(safelistedEvents), nullptr);
         if (engine) engines_.push_back(engine);
         return engine;
     }

@@ -11,6 +11,7 @@
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMEngineAudience.h"
 #include "measurement/engine/ZDMMeasurement.h"
+#include "measurement/engine/ZDMMeasurementBundleFields.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/foundation/ZDMAEU.h"
 #include "measurement/foundation/ZDMDatabase.h"
@@ -28,22 +29,6 @@
 #include "platform/dispatch/Clock.h"
 
 namespace {
-// MeasurementBundle fields by index (the wire tag after each).
-enum BundleField : int32_t {
-    kEvents = 1,                  // tag 2
-    kUserAttributes = 2,          // tag 3
-    kStartMillis = 4,             // tag 5
-    kEndMillis = 5,               // tag 6
-    kPreviousStartMillis = 6,     // tag 26
-    kPreviousEndMillis = 7,       // tag 7
-    kAppID = 14,                  // tag 14
-    kBundleIndex = 24,            // tag 23
-    kMonitoringData = 25,         // tag 24
-    kAudienceResults = 28,        // tag 29
-    kConfigVersion = 34,          // tag 35
-    kExperimentIDs = 37,          // tag 45
-    kSessionStitchingToken = 43,  // tag 63
-};
 constexpr int64_t kHourSeconds = 3600;
 
 void log(int64_t level, int64_t code, const std::string& message) {
@@ -259,8 +244,9 @@ void ZDMMeasurement::evaluationTimeFromRawEvents(const RawEvents& rawEvents, ZDM
     if (sessionStart) {
         const auto evaluator = audience();
         if (evaluator) evaluator->clearEvaluationResultsForSessionScopedFilters();
-        const auto attributes = ZDMPBGetArray(&bundle, kUserAttributes, &ZDMPBUserAttribute::messageClass())
-                                    .value_or(Value::Array{});
+        const auto attributes =
+            ZDMPBGetArray(&bundle, kBundleUserAttributes, &ZDMPBUserAttribute::messageClass())
+                .value_or(Value::Array{});
         for (const auto& element : attributes) {
             const auto attribute = element.objectAs<ZDMPBUserAttribute>();
             if (evaluator && attribute &&
@@ -309,10 +295,10 @@ bool ZDMMeasurement::updateUserEngagement(int64_t amount, ZDMPBMeasurementBundle
     const double now = Clock::current().now();
     const auto attribute =
         ZDMUserAttribute::initWithOrigin("auto", name, ZDMValue::initWithInt64(total), now);
-    if (!attribute || !db->updateUserAttribute(attribute.get(), &error)) return false;
+    if (!attribute || !setUserPropertyInDatabaseOnWorkerQueue(attribute)) return false;
 
-    auto attributes =
-        ZDMPBGetArray(&bundle, kUserAttributes, &ZDMPBUserAttribute::messageClass()).value_or(Value::Array{});
+    auto attributes = ZDMPBGetArray(&bundle, kBundleUserAttributes, &ZDMPBUserAttribute::messageClass())
+                          .value_or(Value::Array{});
     bool found = false;
     for (auto& element : attributes) {
         const auto entry = element.objectAs<ZDMPBUserAttribute>();
@@ -326,7 +312,7 @@ bool ZDMMeasurement::updateUserEngagement(int64_t amount, ZDMPBMeasurementBundle
     }
     if (!found)
         attributes.push_back(Value(std::static_pointer_cast<const Object>(attribute->protoUserAttribute())));
-    ZDMPBSetArray(&bundle, kUserAttributes, attributes);
+    ZDMPBSetArray(&bundle, kBundleUserAttributes, attributes);
     return true;
 }
 
@@ -374,11 +360,11 @@ bool ZDMMeasurement::updateAppMetadataForBundle(ZDMPBMeasurementBundle& bundle, 
     }
     const double previousEnd = metadata->lastBundleEndTimestamp();
     const double previousStart = metadata->lastBundleStartTimestamp();
-    if (previousEnd > 0) ZDMPBSetInt64(&bundle, kPreviousEndMillis, millis(previousEnd));
+    if (previousEnd > 0) ZDMPBSetInt64(&bundle, kBundlePreviousEndMillis, millis(previousEnd));
     if (previousStart > 0)
-        ZDMPBSetInt64(&bundle, kPreviousStartMillis, millis(previousStart));
+        ZDMPBSetInt64(&bundle, kBundlePreviousStartMillis, millis(previousStart));
     else if (previousEnd > 0)
-        ZDMPBSetInt64(&bundle, kPreviousStartMillis, millis(previousEnd));
+        ZDMPBSetInt64(&bundle, kBundlePreviousStartMillis, millis(previousEnd));
     metadata->incrementLastBundleIndex();
     metadata->setLastBundleStartTimestamp(start);
     metadata->setLastBundleEndTimestamp(end);
@@ -397,25 +383,25 @@ void ZDMMeasurement::addBundleMetadataIntoBundle(ZDMPBMeasurementBundle& bundle,
         if (!ids.empty()) {
             Value::Array array;
             for (int64_t id : ids) array.push_back(Value(id));
-            ZDMPBSetArray(&bundle, kExperimentIDs, array);
+            ZDMPBSetArray(&bundle, kBundleExperimentIDs, array);
         }
         const auto& persisted = persistedConfig();
         const auto sample = monitor()->monitoringDataForDispatchWithSamplePeriod(
             config->monitoringSamplePeriod(), persisted ? persisted->lastMonitorDataSampledTimestamp() : 0);
         if (sample && !sample->empty()) {
-            ZDMPBSetString(&bundle, kMonitoringData, *sample);
+            ZDMPBSetString(&bundle, kBundleMonitoringData, *sample);
             if (persisted) persisted->setLastMonitorDataSampledTimestamp(Clock::current().now());
         }
-        if (config->version() >= 0) ZDMPBSetInt64(&bundle, kConfigVersion, config->version());
+        if (config->version() >= 0) ZDMPBSetInt64(&bundle, kBundleConfigVersion, config->version());
     }
-    const auto appID = ZDMPBGetString(&bundle, kAppID);
+    const auto appID = ZDMPBGetString(&bundle, kBundleAppID);
     if (!appID || appID->empty()) {
         const auto id = identity();
         std::string fallback = id ? id->appID() : std::string();
-        if (!fallback.empty()) ZDMPBSetString(&bundle, kAppID, fallback);
+        if (!fallback.empty()) ZDMPBSetString(&bundle, kBundleAppID, fallback);
     }
-    ZDMPBSetInt64(&bundle, kStartMillis, millis(start));
-    ZDMPBSetInt64(&bundle, kEndMillis, millis(end));
+    ZDMPBSetInt64(&bundle, kBundleStartMillis, millis(start));
+    ZDMPBSetInt64(&bundle, kBundleEndMillis, millis(end));
 }
 
 bool ZDMMeasurement::bundleRawEvents() {
@@ -471,7 +457,7 @@ bool ZDMMeasurement::bundleRawEvents() {
         Value::Array wireArray;
         for (const auto& event : wire)
             wireArray.push_back(Value(std::static_pointer_cast<const Object>(event)));
-        ZDMPBSetArray(bundle.get(), kEvents, wireArray);
+        ZDMPBSetArray(bundle.get(), kBundleEvents, wireArray);
 
         double start = std::numeric_limits<double>::max();
         double end = std::numeric_limits<double>::min();
@@ -482,7 +468,7 @@ bool ZDMMeasurement::bundleRawEvents() {
         if (!updateAppMetadataForBundle(*bundle, start, end)) return false;
         if (evaluator) {
             const auto attributes =
-                ZDMPBGetArray(bundle.get(), kUserAttributes, &ZDMPBUserAttribute::messageClass())
+                ZDMPBGetArray(bundle.get(), kBundleUserAttributes, &ZDMPBUserAttribute::messageClass())
                     .value_or(Value::Array{});
             for (const auto& element : attributes) {
                 const auto attribute = element.objectAs<ZDMPBUserAttribute>();
@@ -499,14 +485,14 @@ bool ZDMMeasurement::bundleRawEvents() {
                 Value::Array array;
                 for (const auto& result : results)
                     array.push_back(Value(std::static_pointer_cast<const Object>(result)));
-                ZDMPBSetArray(bundle.get(), kAudienceResults, array);
+                ZDMPBSetArray(bundle.get(), kBundleAudienceResults, array);
             }
         }
         addBundleMetadataIntoBundle(*bundle, start, end);
         if (!(config && config->sessionStitchingTokenFeatureEnabled() &&
               !ZDMConsentSettingsUtil::isAnalyticsStorageDenied()) &&
-            ZDMPBHasField(bundle.get(), kSessionStitchingToken))
-            ZDMPBClearField(bundle.get(), kSessionStitchingToken);
+            ZDMPBHasField(bundle.get(), kBundleSessionStitchingToken))
+            ZDMPBClearField(bundle.get(), kBundleSessionStitchingToken);
         if (!db->insertBundle(bundle.get(), realtime, &error)) {
             log(1, 23115, "Unable to insert bundle. Error", Value(error.description));
             return false;

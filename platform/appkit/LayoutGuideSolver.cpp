@@ -173,7 +173,7 @@ class AxisSolver {
             auto& bound = d->relation == NSLayoutRelation::GreaterThanOrEqual ? span.atLeast : span.atMost;
             auto& slot = bound[d->target.slot];
             bool tighter = !slot || (d->relation == NSLayoutRelation::GreaterThanOrEqual ? d->value > *slot
-                                                                                          : d->value < *slot);
+                                                                                         : d->value < *slot);
             if (tighter) slot = d->value;
         }
     }
@@ -206,7 +206,8 @@ void solveLayoutGuideFrames(NSView& owner) {
     for (size_t i = 0; i < guides.size(); ++i) index[guides[i].get()] = i + 1;
 
     std::vector<ConstraintPtr> active = owner.constraints();
-    for (const auto& g : guides) active.insert(active.end(), g->constraints().begin(), g->constraints().end());
+    for (const auto& g : guides)
+        active.insert(active.end(), g->constraints().begin(), g->constraints().end());
 
     bool rightToLeft = owner.userInterfaceLayoutDirection() == NSUserInterfaceLayoutDirection::RightToLeft;
     std::vector<Relation> horizontal, vertical;
@@ -219,8 +220,12 @@ void solveLayoutGuideFrames(NSView& owner) {
             if (found == index.end()) continue;
             second = Term{found->second, slotOf(c->secondAttribute(), rightToLeft)};
         }
-        Relation r{{first->second, slotOf(c->firstAttribute(), rightToLeft)}, second, c->relation(),
-                   c->multiplier(), c->constant(), c->priority()};
+        Relation r{{first->second, slotOf(c->firstAttribute(), rightToLeft)},
+                   second,
+                   c->relation(),
+                   c->multiplier(),
+                   c->constant(),
+                   c->priority()};
         // Leading and trailing run right to left there: a constant moves an edge left and an
         // inequality turns around.
         if (rightToLeft && isDirectional(c->firstAttribute())) {

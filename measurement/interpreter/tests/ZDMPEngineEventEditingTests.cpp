@@ -52,7 +52,8 @@ class EngineEventEditing : public EngineFixture {
         sqlite3* db = nullptr;
         sqlite3_open_v2(databasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
         sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(db, "SELECT DISTINCT metadata_fingerprint FROM raw_events", -1, &statement, nullptr);
+        sqlite3_prepare_v2(db, "SELECT DISTINCT metadata_fingerprint FROM raw_events", -1, &statement,
+                           nullptr);
         while (statement && sqlite3_step(statement) == SQLITE_ROW)
             fingerprints.push_back(sqlite3_column_int64(statement, 0));
         sqlite3_finalize(statement);
@@ -60,7 +61,8 @@ class EngineEventEditing : public EngineFixture {
         std::vector<std::shared_ptr<ZDMRawEventData>> all;
         for (int64_t fingerprint : fingerprints)
             onWorkerQueue(engine, [&] {
-                auto records = engine.database()->rawEventsWithMetadataFingerprint(fingerprint, nullptr, nullptr);
+                auto records =
+                    engine.database()->rawEventsWithMetadataFingerprint(fingerprint, nullptr, nullptr);
                 if (records) all.insert(all.end(), records->begin(), records->end());
             });
         std::ranges::sort(all, {}, &ZDMRawEventData::rowID);

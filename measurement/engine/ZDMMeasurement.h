@@ -142,6 +142,47 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void ZEDUdovade_logWithLevel(ZEDUdovadeLoggerLevel level, int64_t messageCode, const std::string& message,
                                  const Value::Array& contexts) override;
 
+    // Caller-side operations (any thread). Checks that need no state are reported at once; the rest
+    // runs on the worker queue. Answers arrive on the background global queue, never on the caller's
+    // thread nor on the worker queue. Bodies: ZDMMeasurementEntryPoints.cpp.
+    using EventInterceptor = std::function<void(const std::string& origin, const std::string& name,
+                                                const Dictionary& parameters, double timestamp)>;
+    void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                            const std::optional<Dictionary>& parameters, double timestamp, bool enabled,
+                            bool ignoreEnabled, bool ignoreInterceptor, EventInterceptor interceptor,
+                            const Dictionary& addedScreenParameters);
+    void logEventOnWorkerQueueWithOrigin(const std::string& origin, bool isPublicEvent,
+                                         const std::string& name, const std::optional<Dictionary>& parameters,
+                                         double timestamp, bool enabled, bool ignoreEnabled,
+                                         bool ignoreInterceptor, const EventInterceptor& interceptor,
+                                         const Dictionary& addedScreenParameters);
+    void logEvent(const std::shared_ptr<ZDMEvent>& event);
+    // nullopt clears the stored defaults.
+    void setDefaultEventParameters(const std::optional<Dictionary>& parameters);
+    void handleSetDefaultEventParametersOnWorkerQueue(const std::optional<Dictionary>& parameters);
+    void setUserAttribute(const std::shared_ptr<ZDMUserAttribute>& attribute);
+    void removeUserAttribute(const std::shared_ptr<ZDMUserAttribute>& attribute);
+    void userAttributeWithName(const std::string& name,
+                               std::function<void(std::shared_ptr<ZDMUserAttribute>)> callback);
+    void userPropertiesIncludingInternal(bool includeInternal,
+                                         std::function<void(const Dictionary&)> callback);
+    void maxUserPropertiesForOrigin(const std::string& origin, std::function<void(int64_t)> callback);
+    // Worker queue: handles a copy of the event, then announces it to the facade's listeners.
+    void logEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& event, bool notifyEventListeners);
+    Dictionary parametersWithAddedDefaultEventParameters(const Dictionary& parameters);
+
+    // -- Start-up reports and lifetime value (ZDMMeasurementReports.cpp) --
+
+    // -- Upload scheduling, upload and the configuration fetch (ZDMMeasurementUpload.cpp) --
+
+    // -- Reset, session ID, user data and purchases (ZDMMeasurementServices.cpp) --
+
+    // -- Campaigns: deep links and search ads (ZDMMeasurementCampaigns.cpp) --
+
+    // -- On-device conversion measurement (ZDMMeasurementConversion.cpp) --
+
+    // -- App lifecycle (ZDMMeasurementLifecycle.cpp) --
+
     // Worker queue. Bundling: each call turns the oldest group of raw events into at most one queued
     // bundle in one transaction (ZDMMeasurementBundling.cpp); YES when one was queued.
     using RawEvents = std::vector<std::shared_ptr<ZDMRawEventData>>;
@@ -286,14 +327,26 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void backfillSessionNumber() {}
     void reportAppUpdateOnWorkerQueue() {}
     void reportOSUpdateOnWorkerQueue() {}
+
     void checkPSMDependencyOnWorkerQueue() {}
     void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
+
     void reportStoredCampaignEventOnWorkerQueue() {}
     bool shouldAllowRequestDeferredDeepLink() { return false; }
     void requestDeferredDeepLink() {}
     void startSearchAdReporterOnWorkerQueue(bool /*enabled*/) {}
+
     void subscribeForAppForegroundBackgroundNotifications() {}
+
     void updateSchedule() {}
+
+    // -- Fields of the start-up reports --
+
+    // -- Fields of upload and fetch --
+
+    // -- Fields of campaigns --
+
+    // -- Fields of on-device conversion --
 
     std::string databaseName_;
     std::atomic<bool> didInitializeComponents_{false};

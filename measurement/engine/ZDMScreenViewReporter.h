@@ -11,6 +11,8 @@ class ZDMScreenViewReporter {
     static std::shared_ptr<ZDMScreenViewReporter> sharedInstance();
     bool isAppActive() const { return false; }
     Dictionary screenParameters() const { return {}; }
+    // A "screen_view" logged by the app, on the caller's thread.
+    void trackScreenWithParameters(const Dictionary& /*parameters*/, double /*timestamp*/) {}
 };
 
 bool ZDMIsAppActive();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/engine/tests/EngineFixture.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEvent.h"
@@ -316,6 +317,9 @@ TEST_F(Facade, PersistingStoresTheEnableStateAndTheEngineFollows) {
         EXPECT_EQ(ZDMAnalytics::analyticsEnabled(), step.enabled);
         EXPECT_EQ(engine()->isEnabled(), step.enabled);
     }
+    ZDMAnalytics::setSessionTimeoutInterval(600);
+    settle();
+    EXPECT_EQ(engine()->sessionReporter()->timeoutSessionInterval(), 600);
 }
 
 TEST_F(Facade, TheConfigurationsSwitchDisablesWithoutPersistingAndATextIsLogged) {
@@ -412,6 +416,10 @@ TEST_F(Facade, OnlyAnOpenedURLReachesTheOpenURLListenerOnTheSerialQueue) {
     EXPECT_EQ(urls, std::vector<std::string>{"quorvane://spaces?utm_source=news"})
         << "links are not held until the start";
     EXPECT_FALSE(offSerialQueue);
+
+    bool finished = false;
+    ZDMAnalytics::handleEventsForBackgroundURLSession("session", [&] { finished = true; });
+    EXPECT_TRUE(finished) << "no background session runs here, so there is nothing to wait for";
 }
 
 TEST_F(Facade, PersistedConsentIsLoadedWithItsSourceCapped) {

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,9 +18,13 @@
 #include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileLocations.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Runtime.h"
+#include "platform/foundation/RuntimeObject.h"
 #include "platform/ziz/ZIZAppDelegateSwizzler.h"
 #include "platform/ziz/ZIZAppDelegateSwizzler_simulated.h"
 #include "platform/zudedaro/ZUDAnalyticsConfiguration.h"
@@ -26,6 +32,7 @@
 namespace {
 constexpr const char* kAppID = "1:123456:ios:abcdef";
 namespace proxy = ZIZAppDelegateSwizzlerSimulation;
+namespace fs = std::filesystem;
 
 struct StoredRow {
     std::string name;
@@ -35,7 +42,7 @@ struct StoredRow {
 class Facade : public EngineFixture {
   protected:
     ~Facade() override {
-        for (const char* name : {"ZUDADatabase", "VUZArezivodo", "ZTMManager"})
+        for (const char* name : {"ZUDADatabase", "VUZArezivodo", "ZTMManager", "ZADMobileAds"})
             Runtime::unregisterClass(name);
     }
 
@@ -186,6 +193,54 @@ TEST_F(Facade, TheStartIsGatedByTheClassesPresentAndRunsOnce) {
     settle();
     EXPECT_EQ(willStart, 1) << "a second start changes nothing";
     EXPECT_EQ(engine(), first);
+}
+
+TEST_F(Facade, WithoutTheInterfaceAServicePlistDefersTheStartAndAnUnlinkedAdSdkIsWarnedOf) {
+    const fs::path bundle = FileLocations::applicationSupportDirectory() / "App.app";
+    fs::create_directories(bundle);
+    Bundle::setMainBundle(Bundle::bundleWithPath(bundle));
+    const auto plist = plist::write(Value(Dictionary{{"ZIZODA_APP_ID", kAppID}}), plist::Format::XML);
+    ASSERT_TRUE(plist);
+    std::ofstream(bundle / "ZizodaService-Info.plist", std::ios::binary)
+        .write(reinterpret_cast<const char*>(plist->data()), static_cast<std::streamsize>(plist->size()));
+
+    start();
+    settle();
+    EXPECT_EQ(countOf(25027), 1);
+    EXPECT_FALSE(ZDMMeasurement::hasSharedInstance());
+
+    Runtime::registerClass("VUZArezivodo");
+    Runtime::registerClass("ZADMobileAds");
+    start();
+    settle();
+    EXPECT_EQ(countOf(25028), 1);
+    EXPECT_TRUE(ZDMMeasurement::hasSharedInstance()) << "the warning does not stop the start";
+}
+
+// A tag manager found by class name; it counts its initialisations.
+class TagManager : public RuntimeObject {
+  public:
+    std::string className() const override { return "ZTMManager"; }
+    bool respondsToSelector(std::string_view selector) const override {
+        return selector == "initializeSharedInstance";
+    }
+    Value perform(std::string_view selector) const override {
+        if (selector == "initializeSharedInstance") ++initializations;
+        return Value();
+    }
+    mutable std::atomic<int> initializations{0};
+};
+
+TEST_F(Facade, ATagManagerPresentIsInitialisedAtTheStart) {
+    Runtime::registerClass("ZTMManager");
+    ZDMAnalytics::maybeEnableTagManager();
+    EXPECT_EQ(lastSampledMessage(), "E:ZTMManager class doesn't define initializeSharedInstance");
+
+    auto tagManager = std::make_shared<TagManager>();
+    Runtime::registerClass("ZTMManager", tagManager);
+    start();
+    settle();
+    EXPECT_EQ(tagManager->initializations, 1);
 }
 
 TEST_F(Facade, TheOptionsSetTheTagAndTheAllowListWhenEveryNameIsValid) {

@@ -13,7 +13,8 @@ namespace measurement_test {
 using Settings = std::vector<std::pair<std::string, std::string>>;
 
 // `programs` holds program messages as object values, in order.
-inline std::shared_ptr<ZDMPBMeasurementConfig> measurementConfig(const std::string& appID, const Settings& settings,
+inline std::shared_ptr<ZDMPBMeasurementConfig> measurementConfig(const std::string& appID,
+                                                                 const Settings& settings,
                                                                  const std::vector<std::string>& dataControls,
                                                                  const Value::Array& programs) {
     auto config = ZDMPBMeasurementConfig::initWithBuffer(nullptr);

@@ -70,6 +70,7 @@ class Facade : public EngineFixture {
         return ZDMMeasurement::hasSharedInstance() ? ZDMMeasurement::sharedInstance() : nullptr;
     }
 
+    // The raw rows of the app's own events (the engine's start-up and session events left out).
     std::vector<StoredRow> storedRows() {
         std::vector<StoredRow> out;
         if (!std::filesystem::exists(databasePath())) return out;
@@ -79,7 +80,7 @@ class Facade : public EngineFixture {
             StoredRow stored{row.substr(0, bar)};
             const std::string time = row.substr(bar + 1);
             std::from_chars(time.data(), time.data() + time.size(), stored.timestamp);
-            out.push_back(stored);
+            if (!stored.name.starts_with("_")) out.push_back(stored);
         }
         return out;
     }
@@ -437,6 +438,56 @@ TEST_F(Facade, ListenersHearEveryAnnouncedEventOnTheSerialQueueUntilRemoved) {
     ZDMAnalytics::notifyEventListeners(ZDMEvent::initWithOrigin("app", true, "three", clock_->now(), 0, {}));
     settle();
     EXPECT_EQ(heard.size(), 2u);
+}
+
+TEST_F(Facade, TheInterceptorTakesOverTheAppsEventsAndListenersHearWhatTheEngineHandled) {
+    start();
+    settle();
+    std::vector<std::string> heard, intercepted;
+    const auto token = ZDMAnalytics::addLogEventListener(
+        [&](const std::shared_ptr<ZDMEvent>& event) { heard.push_back(event->name()); });
+    ZDMAnalytics::logEventWithName("cycled", std::nullopt);
+    ZDMAnalytics::setLogEventInterceptor([&](const std::string& origin, const std::string& name,
+                                             const Dictionary&,
+                                             double) { intercepted.push_back(origin + ":" + name); });
+    ZDMAnalytics::logEventWithName("resized", std::nullopt);
+    settle();
+    EXPECT_EQ(heard, std::vector<std::string>{"cycled"});
+    EXPECT_EQ(intercepted, std::vector<std::string>{"app:resized"});
+    EXPECT_EQ(storedNames(), std::vector<std::string>{"cycled"});
+
+    // On the serial queue the change is in force at once, before anything queued after it.
+    ZDMAnalytics::queue()->sync([] {
+        ZDMAnalytics::setLogEventInterceptor(nullptr);
+        ZDMAnalytics::logEventOnSerialQueueWithOrigin("app", true, "switched", std::nullopt, 0, false, false,
+                                                      {});
+    });
+    settle();
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"cycled", "switched"}));
+    EXPECT_EQ(intercepted.size(), 1u);
+    ZDMAnalytics::removeLogEventListener(token);
+}
+
+TEST_F(Facade, DefaultEventParametersReachTheEngineOnlyWhileAnalyticsIsEnabled) {
+    start();
+    settle();
+    ZDMAnalytics::setAnalyticsEnabled(false);
+    settle();
+    ZDMAnalytics::setDefaultEventParameters(Dictionary{{"team", "red"}});
+    settle();
+    EXPECT_EQ(countOf(23211), 0) << "the engine was not even asked";
+    ZDMAnalytics::setAnalyticsEnabled(true);
+    ZDMAnalytics::logEventWithName("cycled", std::nullopt);
+    ZDMAnalytics::setDefaultEventParameters(Dictionary{{"team", "blue"}});
+    ZDMAnalytics::logEventWithName("resized", std::nullopt);
+    settle();
+    std::vector<std::string> teams;
+    for (const auto& event : storedEvents()) {
+        if (event->name().starts_with("_")) continue;
+        const auto team = event->parameters()["team"].objectAs<ZDMValue>();
+        teams.push_back(event->name() + "=" + (team ? team->stringValue().value_or("") : ""));
+    }
+    EXPECT_EQ(teams, (std::vector<std::string>{"cycled=", "resized=blue"}));
 }
 
 TEST_F(Facade, AnAdEventIDTextBecomesAnIntegerWhenItIsANumber) {

@@ -180,9 +180,12 @@ TEST_F(Facade, TheStartIsGatedByTheClassesPresentAndRunsOnce) {
     EXPECT_EQ(countOf(25026), 1);
     EXPECT_FALSE(ZDMMeasurement::hasSharedInstance());
     EXPECT_EQ(willStart, 0);
+    EXPECT_TRUE(SKPaymentQueue::defaultQueue()->transactionObservers().empty());
 
     start({}, "za");
     settle();
+    EXPECT_EQ(SKPaymentQueue::defaultQueue()->transactionObservers(),
+              std::vector<std::shared_ptr<SKPaymentTransactionObserver>>{ZDMAnalytics::sharedInstance()});
     ASSERT_TRUE(ZDMMeasurement::hasSharedInstance());
     const auto first = engine();
     EXPECT_EQ(first->appID(), kAppID);

@@ -111,12 +111,13 @@ bool ZDMLifetimeValueRecorder::isEcommercePurchaseEvent(const ZDMEvent& event) {
     return name == "ecommerce_purchase" || name == "purchase" || name == "refund";
 }
 
-std::optional<int64_t> ZDMLifetimeValueRecorder::amountForEvent(const ZDMEvent& event, const ZDMValue& value) {
+std::optional<int64_t> ZDMLifetimeValueRecorder::amountForEvent(const ZDMEvent& event,
+                                                                const ZDMValue& value) {
     if (!isEcommercePurchaseEvent(event)) return truncated(value);
     const auto amount = micros(value);
+    // Never the most negative int64, whose last digits (…808) neither a whole number of micro-units
+    // nor a double's 17 significant digits can reach, so the negation is safe.
     if (!amount || event.name() != "refund") return amount;
-    // The most negative amount has no positive counterpart.
-    if (*amount == std::numeric_limits<int64_t>::min()) return std::nullopt;
     return -*amount;
 }
 
@@ -131,12 +132,14 @@ bool ZDMLifetimeValueRecorder::recordLifetimeValueToDatabase(ZDMDatabase& databa
     }
     const auto value = parameter(event, "value");
     if (!value || !(value->isDouble() || value->isInt64())) {
-        log(1, 22001, "Cannot record transaction with invalid transaction value", event.parameters()["value"]);
+        log(1, 22001, "Cannot record transaction with invalid transaction value",
+            event.parameters()["value"]);
         return true;
     }
     const auto amount = amountForEvent(event, *value);
     if (!amount) {
-        log(1, 22002, "Cannot record transaction with value that is out of bounds", event.parameters()["value"]);
+        log(1, 22002, "Cannot record transaction with value that is out of bounds",
+            event.parameters()["value"]);
         return false;
     }
 
@@ -152,12 +155,14 @@ bool ZDMLifetimeValueRecorder::recordLifetimeValueToDatabase(ZDMDatabase& databa
         if (attribute && attribute->name() == name) stored = &attribute;
     int64_t total = *amount;
     // A total past the 64-bit range would wrap into a wrong sign; it is refused like an amount that is.
-    if (stored && (*stored)->value() && __builtin_add_overflow((*stored)->value()->int64Value(), *amount, &total)) {
-        log(1, 22002, "Cannot record transaction with value that is out of bounds", event.parameters()["value"]);
+    if (stored && (*stored)->value() &&
+        __builtin_add_overflow((*stored)->value()->int64Value(), *amount, &total)) {
+        log(1, 22002, "Cannot record transaction with value that is out of bounds",
+            event.parameters()["value"]);
         return false;
     }
-    const auto attribute =
-        ZDMUserAttribute::initWithOrigin("auto", name, ZDMValue::initWithInt64(total), Clock::current().now());
+    const auto attribute = ZDMUserAttribute::initWithOrigin("auto", name, ZDMValue::initWithInt64(total),
+                                                            Clock::current().now());
     if (!attribute) {
         // No property can carry this currency's name: the validator has said why.
         log(1, 22000, "Cannot record transaction with invalid currency code", event.parameters()["currency"]);
@@ -167,8 +172,8 @@ bool ZDMLifetimeValueRecorder::recordLifetimeValueToDatabase(ZDMDatabase& databa
     const auto limit = static_cast<size_t>(ZDMMeasurement::remoteConfig()->maxTrackedCurrencies());
     if (!stored && !existing->empty() && existing->size() >= limit) {
         const std::string& oldest = existing->back()->name();
-        if (Error deleteError; !database.deleteUserAttributeWithName(oldest, &deleteError) &&
-                               !deleteError.description.empty()) {
+        if (Error deleteError;
+            !database.deleteUserAttributeWithName(oldest, &deleteError) && !deleteError.description.empty()) {
             log(1, 22004, "Unable to delete Lifetime Value User property. Name, error", Value(oldest),
                 Value(deleteError.description));
             return false;
@@ -176,8 +181,8 @@ bool ZDMLifetimeValueRecorder::recordLifetimeValueToDatabase(ZDMDatabase& databa
     }
     if (Error writeError; !database.updateUserAttribute(attribute.get(), &writeError)) {
         if (!writeError.description.empty())
-            log(1, 22005, "Unable to upsert Lifetime Value User Attribute in database. Name, error", Value(name),
-                Value(writeError.description));
+            log(1, 22005, "Unable to upsert Lifetime Value User Attribute in database. Name, error",
+                Value(name), Value(writeError.description));
         return false;
     }
     log(7, 22006, "Lifetime value has been updated in database", Value(name), Value(total));

@@ -25,7 +25,8 @@
 #include "platform/foundation/Bundle.h"
 
 namespace {
-constexpr const char* kAllowAdPersonalizationKey = "ZIZODA_ANALYTICS_DEFAULT_ALLOW_AD_PERSONALIZATION_SIGNALS";
+constexpr const char* kAllowAdPersonalizationKey =
+    "ZIZODA_ANALYTICS_DEFAULT_ALLOW_AD_PERSONALIZATION_SIGNALS";
 
 void log(int64_t level, int64_t code, const std::string& message) {
     ZDMMeasurement::monitor()->logWithLevel(level, code, message);
@@ -51,7 +52,8 @@ int64_t parsedCount(const std::optional<std::string>& text) {
 }
 
 // The first open's events are dated at the engine's load, with the screen the app shows.
-std::shared_ptr<ZDMEvent> firstOpenEvent(const std::string& name, const Dictionary& parameters, double timestamp) {
+std::shared_ptr<ZDMEvent> firstOpenEvent(const std::string& name, const Dictionary& parameters,
+                                         double timestamp) {
     auto event = ZDMEvent::initWithOrigin("auto", false, name, timestamp, 0, parameters);
     if (event) event->addScreenParameters(ZDMScreenViewReporter::sharedInstance()->screenParameters());
     return event;
@@ -96,7 +98,8 @@ void ZDMMeasurement::reportFirstOpenOnWorkerQueue() {
         "_fi", firstInstall, knownFirstOpenMillis != 0 ? knownFirstOpenMillis / 1000.0 : initTimestamp_));
     const auto hasFirstInstall = db->containsUserAttributeWithName("_fi", &error);
     if (!hasFirstInstall) {
-        logError(1, 23161, "Failed to query first open after install property after setting it. Error", error);
+        logError(1, 23161, "Failed to query first open after install property after setting it. Error",
+                 error);
         return;
     }
     if (!*hasFirstInstall) {
@@ -105,7 +108,8 @@ void ZDMMeasurement::reportFirstOpenOnWorkerQueue() {
     }
 
     const auto millis = static_cast<int64_t>(initTimestamp_ * 1000);
-    setUserAttributeOnWorkerQueue(autoProperty("_fot", timestampMillisRoundedUpToNextHour(millis), initTimestamp_));
+    setUserAttributeOnWorkerQueue(
+        autoProperty("_fot", timestampMillisRoundedUpToNextHour(millis), initTimestamp_));
     const auto storedFirstOpen = db->containsUserAttributeWithName("_fot", &error);
     if (!storedFirstOpen) {
         logError(1, 23020, "Failed to query first open property after setting it. Error", error);
@@ -186,8 +190,8 @@ void ZDMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
     const auto desired = shouldDisableAdPersonalization();
     if (!desired) {
         if (!stored) return;
-        if (Error removeError; db->deleteUserAttributeWithName("_npa", &removeError) ||
-                               removeError.description.empty())
+        if (Error removeError;
+            db->deleteUserAttributeWithName("_npa", &removeError) || removeError.description.empty())
             log(4, 23180, "No value set for personalized ads. Removing user property.");
         else
             logError(1, 23173, "Unable to remove personalized ads user property in the database. Error",
@@ -220,6 +224,7 @@ bool ZDMMeasurement::updateLifetimeValueWithEvent(const ZDMEvent& event) {
     if (ZDMLifetimeValueRecorder::recordLifetimeValueToDatabase(*db, event)) return true;
     ZDMMeasurement::monitor()->logWithLevel(
         1, 23053, "Cannot record lifetime value of event. Name, currency code, transaction value",
-        Value(ZDMEventNameForLog(Value(event.name()))), event.parameters()["currency"], event.parameters()["value"]);
+        Value(ZDMEventNameForLog(Value(event.name()))), event.parameters()["currency"],
+        event.parameters()["value"]);
     return false;
 }

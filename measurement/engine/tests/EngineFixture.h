@@ -15,8 +15,10 @@
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/foundation/ZDMAlarm.h"
+#include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMFileUtil.h"
 #include "measurement/foundation/ZDMPersistedConfig.h"
+#include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMUserDefaults.h"
 #include "measurement/foundation/tests/DatabaseFixture.h"
 #include "platform/zazavaroveridiz/ZIZLogger.h"
@@ -68,6 +70,23 @@ class EngineFixture : public SharedMonitorFixture {
         forgottenCodes_ = loggedCodes().size();
     }
     static std::string databasePath() { return ZDMMeasurementSupportFilePath(ZDMMeasurement::kDatabaseName); }
+    // The stored raw events in the order they were written, read back through the engine's store.
+    static std::vector<std::shared_ptr<ZDMEvent>> storedEvents(ZDMMeasurement& engine) {
+        std::vector<std::shared_ptr<ZDMRawEventData>> all;
+        for (const auto& fingerprint :
+             RawFile(databasePath()).rows("SELECT DISTINCT metadata_fingerprint FROM raw_events")) {
+            onWorkerQueue(engine, [&] {
+                auto records = engine.database()->rawEventsWithMetadataFingerprint(std::stoll(fingerprint),
+                                                                                   nullptr, nullptr);
+                EXPECT_TRUE(records) << fingerprint;
+                if (records) all.insert(all.end(), records->begin(), records->end());
+            });
+        }
+        std::ranges::sort(all, {}, &ZDMRawEventData::rowID);
+        std::vector<std::shared_ptr<ZDMEvent>> events;
+        for (const auto& record : all) events.push_back(record->rawEvent());
+        return events;
+    }
     static ZDMUserDefaults facadeSuite() { return ZDMUserDefaults(ZDMAnalytics::kSuiteName); }
 
     // Whether every code of `expected` was logged, in that order (others may come between).

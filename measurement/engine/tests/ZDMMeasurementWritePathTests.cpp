@@ -131,25 +131,6 @@ class WritePath : public EngineFixture {
         sqlite3_close(db);
         return count;
     }
-    // The stored events in the order they were written, decoded from their rows.
-    std::vector<std::shared_ptr<ZDMEvent>> storedEvents(ZDMMeasurement& engine) {
-        std::vector<std::shared_ptr<ZDMRawEventData>> all;
-        std::vector<int64_t> seen;
-        for (const auto& row : rows()) {
-            if (std::ranges::find(seen, row.fingerprint) != seen.end()) continue;
-            seen.push_back(row.fingerprint);
-            onWorkerQueue(engine, [&] {
-                Error error;
-                auto records =
-                    engine.database()->rawEventsWithMetadataFingerprint(row.fingerprint, &error, nullptr);
-                if (records) all.insert(all.end(), records->begin(), records->end());
-            });
-        }
-        std::ranges::sort(all, {}, &ZDMRawEventData::rowID);
-        std::vector<std::shared_ptr<ZDMEvent>> events;
-        for (const auto& record : all) events.push_back(record->rawEvent());
-        return events;
-    }
     ZDMDailyCounts counts(ZDMMeasurement& engine) {
         std::optional<ZDMDailyCounts> counts;
         onWorkerQueue(engine, [&] { counts = engine.database()->dailyCounts(); });

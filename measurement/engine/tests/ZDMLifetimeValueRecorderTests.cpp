@@ -33,7 +33,8 @@ std::shared_ptr<ZDMEvent> purchase(const std::string& name, Value currency, Valu
     Dictionary parameters;
     if (!currency.isNull()) parameters.set("currency", currency);
     if (!value.isNull()) parameters.set("value", value);
-    return ZDMEvent::initWithOrigin("app", !name.starts_with("_"), name, Clock::current().now(), 0, parameters);
+    return ZDMEvent::initWithOrigin("app", !name.starts_with("_"), name, Clock::current().now(), 0,
+                                    parameters);
 }
 
 class LifetimeValue : public EngineFixture {
@@ -53,7 +54,8 @@ class LifetimeValue : public EngineFixture {
         onWorkerQueue(*engine_, [&] {
             const auto all = engine_->database()->allLifetimeValueUserAttributes();
             ASSERT_TRUE(all);
-            for (const auto& attribute : *all) out.emplace_back(attribute->name(), attribute->value()->int64Value());
+            for (const auto& attribute : *all)
+                out.emplace_back(attribute->name(), attribute->value()->int64Value());
         });
         return out;
     }
@@ -85,8 +87,10 @@ TEST_F(LifetimeValue, AFifthCurrencyPushesOutTheLeastRecentlySetOne) {
         clock_->advance(1);
     }
     log(purchase("purchase", text("CHF"), integer(1)));
-    EXPECT_EQ(totals(), (std::vector<std::pair<std::string, int64_t>>{
-                            {"_ltv_CHF", 1000000}, {"_ltv_USD", 2000000}, {"_ltv_JPY", 1000000}, {"_ltv_GBP", 1000000}}))
+    EXPECT_EQ(
+        totals(),
+        (std::vector<std::pair<std::string, int64_t>>{
+            {"_ltv_CHF", 1000000}, {"_ltv_USD", 2000000}, {"_ltv_JPY", 1000000}, {"_ltv_GBP", 1000000}}))
         << "EUR was set longest ago; USD was set again after it";
 }
 
@@ -95,9 +99,8 @@ TEST_F(LifetimeValue, AnUnusableCurrencyOrValueIsLoggedAndTheEventStillStored) {
         Value currency, value;
         int64_t code;
     } cases[] = {
-        {text("USDX"), real(1), 22000},       {text("US"), real(1), 22000},
-        {integer(840), real(1), 22000},       {Value(), real(1), 22000},
-        {text("USD"), text("1.00"), 22001},   {text("USD"), Value(), 22001},
+        {text("USDX"), real(1), 22000}, {text("US"), real(1), 22000},       {integer(840), real(1), 22000},
+        {Value(), real(1), 22000},      {text("USD"), text("1.00"), 22001}, {text("USD"), Value(), 22001},
     };
     size_t stored = 0;
     for (const auto& c : cases) {
@@ -171,8 +174,8 @@ TEST(LifetimeValueAmount, PurchaseEventsAreTheFourNames) {
     struct Case {
         const char* name;
         bool ecommerce, purchase;
-    } cases[] = {{"purchase", true, true},  {"ecommerce_purchase", true, true}, {"refund", true, true},
-                 {"_iap", false, true},     {"purchased", false, false},  {"_iaps", false, false}};
+    } cases[] = {{"purchase", true, true}, {"ecommerce_purchase", true, true}, {"refund", true, true},
+                 {"_iap", false, true},    {"purchased", false, false},        {"_iaps", false, false}};
     for (const auto& c : cases) {
         const auto event = purchase(c.name, Value(), Value());
         ASSERT_TRUE(event) << c.name;

@@ -104,7 +104,8 @@ TEST_F(Reports, AFreshInstallReportsItsFirstOpenFirstSessionAndEngagement) {
     }
     EXPECT_EQ(intParameter(*events[0], "_uwa"), 0);
     EXPECT_EQ(intParameter(*events[0], "_pfo"), 0);
-    for (const char* absent : {"_pzor", "_dac", "_et"}) EXPECT_FALSE(intParameter(*events[0], absent)) << absent;
+    for (const char* absent : {"_pzor", "_dac", "_et"})
+        EXPECT_FALSE(intParameter(*events[0], absent)) << absent;
     EXPECT_EQ(intParameter(*events[1], "_sid"), 1700000000);
     EXPECT_EQ(intParameter(*events[1], "_sno"), 1);
     EXPECT_EQ(intParameter(*events[2], "_et"), 1);
@@ -164,12 +165,13 @@ TEST_P(FirstOpen, ParametersFollowTheCountTheVersionAndDeferredCollection) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FirstOpen,
     testing::Values(FirstOpenCase{"FreshInstall", std::nullopt, nullptr, false, 0, 1, 0, 0, false, kT},
-                    FirstOpenCase{"UpdateOfAnInstallFromBefore", std::nullopt, "0.9", false, 0, 0, 1, 0, false, kT},
+                    FirstOpenCase{"UpdateOfAnInstallFromBefore", std::nullopt, "0.9", false, 0, 0, 1, 0,
+                                  false, kT},
                     FirstOpenCase{"StoredCountTwoWinsOverTheVersion", 2, "0.9", false, 0, 1, 0, 2, false, kT},
                     FirstOpenCase{"StoredCountZero", 0, nullptr, false, 0, 1, 0, 0, false, kT},
                     FirstOpenCase{"StartedDisabled", std::nullopt, nullptr, true, 0, 1, 0, 0, true, kT},
-                    FirstOpenCase{"KnownFirstOpenDatesFirstInstall", std::nullopt, nullptr, false, 1600000000250, 1,
-                                  0, 0, false, 1600000000.25}),
+                    FirstOpenCase{"KnownFirstOpenDatesFirstInstall", std::nullopt, nullptr, false,
+                                  1600000000250, 1, 0, 0, false, 1600000000.25}),
     [](const testing::TestParamInfo<FirstOpenCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Reports, WithTheFirstOpenStoredOnlyASessionStartIsReported) {
@@ -227,7 +229,8 @@ TEST(TimestampMillis, RoundUpToTheNextHour) {
     struct Case {
         int64_t millis, rounded;
     } cases[] = {{7199999, 7200000}, {7200000, 10800000}, {0, 3600000}, {1700000000500, 1700002800000}};
-    for (const auto& c : cases) EXPECT_EQ(ZDMMeasurement::timestampMillisRoundedUpToNextHour(c.millis), c.rounded);
+    for (const auto& c : cases)
+        EXPECT_EQ(ZDMMeasurement::timestampMillisRoundedUpToNextHour(c.millis), c.rounded);
 }
 
 struct UpdateCase {
@@ -289,13 +292,10 @@ struct AdPersonalizationCase {
 
 TEST_F(Reports, AdPersonalizationIsTheStoredChoiceElseTheInfoPlistDefaultNegated) {
     const AdPersonalizationCase cases[] = {
-        {Value(true), Value(false), false},
-        {Value(false), std::nullopt, true},
+        {Value(true), Value(false), false}, {Value(false), std::nullopt, true},
         {Value("no"), Value(true), false},  // a stored value that is no number says nothing
-        {std::nullopt, Value(false), true},
-        {std::nullopt, Value(int64_t{1}), false},
-        {std::nullopt, Value("NO"), false},
-        {std::nullopt, std::nullopt, std::nullopt},
+        {std::nullopt, Value(false), true}, {std::nullopt, Value(int64_t{1}), false},
+        {std::nullopt, Value("NO"), false}, {std::nullopt, std::nullopt, std::nullopt},
     };
     const auto engine = makeEngine(kAppID, false);
     int index = 0;

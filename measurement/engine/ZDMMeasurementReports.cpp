@@ -59,6 +59,23 @@ std::shared_ptr<ZDMEvent> firstOpenEvent(const std::string& name, const Dictiona
     return event;
 }
 
+struct Message {
+    int64_t code;
+    const char* text;
+};
+
+// Whether a property just written reads back; a failed read and a missing property are logged.
+bool readsBack(ZDMDatabase& database, const std::string& name, Message failedRead, Message missing) {
+    Error error;
+    const auto stored = database.containsUserAttributeWithName(name, &error);
+    if (!stored) {
+        logError(1, failedRead.code, failedRead.text, error);
+        return false;
+    }
+    if (!*stored) log(1, missing.code, missing.text);
+    return *stored;
+}
+
 // An update of something the persisted configuration remembers: the new value is stored, and a
 // change from a known one is reported with the one before.
 void reportUpdate(const std::string& current, const std::optional<std::string>& stored,
@@ -96,29 +113,17 @@ void ZDMMeasurement::reportFirstOpenOnWorkerQueue() {
     const int64_t knownFirstOpenMillis = persistedConfig_->firstOpenTimestampMilliseconds();
     setUserAttributeOnWorkerQueue(autoProperty(
         "_fi", firstInstall, knownFirstOpenMillis != 0 ? knownFirstOpenMillis / 1000.0 : initTimestamp_));
-    const auto hasFirstInstall = db->containsUserAttributeWithName("_fi", &error);
-    if (!hasFirstInstall) {
-        logError(1, 23161, "Failed to query first open after install property after setting it. Error",
-                 error);
+    if (!readsBack(*db, "_fi",
+                   {23161, "Failed to query first open after install property after setting it. Error"},
+                   {23162, "Failed to set first open after install property"}))
         return;
-    }
-    if (!*hasFirstInstall) {
-        log(1, 23162, "Failed to set first open after install property");
-        return;
-    }
 
     const auto millis = static_cast<int64_t>(initTimestamp_ * 1000);
     setUserAttributeOnWorkerQueue(
         autoProperty("_fot", timestampMillisRoundedUpToNextHour(millis), initTimestamp_));
-    const auto storedFirstOpen = db->containsUserAttributeWithName("_fot", &error);
-    if (!storedFirstOpen) {
-        logError(1, 23020, "Failed to query first open property after setting it. Error", error);
+    if (!readsBack(*db, "_fot", {23020, "Failed to query first open property after setting it. Error"},
+                   {23021, "Failed to set first open property"}))
         return;
-    }
-    if (!*storedFirstOpen) {
-        log(1, 23021, "Failed to set first open property");
-        return;
-    }
 
     const auto config = remoteConfigInstance();
     Dictionary parameters;

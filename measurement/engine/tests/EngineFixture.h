@@ -1,7 +1,8 @@
 #pragma once
 // An engine of the test's own: a private home with real sqlite files, the manual clock, the shared
-// recording monitor, a fresh worker queue per engine and the facade's load hooks run first. Lines of
-// the outside utility logger are recorded too.
+// recording monitor, a fresh worker queue per engine and the facade's load hooks run first. The
+// process-wide facade starts fresh and is drained and reset at the end. Lines of the outside utility
+// logger are recorded too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,11 +16,10 @@
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/foundation/ZDMAlarm.h"
-#include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMFileUtil.h"
 #include "measurement/foundation/ZDMPersistedConfig.h"
-#include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMUserDefaults.h"
+#include "measurement/foundation/ZDMValue.h"
 #include "measurement/foundation/tests/DatabaseFixture.h"
 #include "platform/zazavaroveridiz/ZIZLogger.h"
 
@@ -27,11 +27,14 @@ class EngineFixture : public SharedMonitorFixture {
   protected:
     EngineFixture() {
         ZDMConsentSettingsUtil::resetForTesting();
+        ZDMAnalytics::resetForTesting();
         registerMeasurementHooks();
         // Debug lines (7) are what tell the start's steps apart.
         ZIZSetLoggerLevel(kZIZLoggerLevelDebug);
     }
     ~EngineFixture() override {
+        ZDMAnalytics::resetForTesting();
+        if (ZDMMeasurement::hasSharedInstance()) drain(*ZDMMeasurement::sharedInstance());
         for (const auto& engine : engines_) drain(*engine);
         engines_.clear();
         ZDMMeasurement::resetSharedInstance();
@@ -70,23 +73,6 @@ class EngineFixture : public SharedMonitorFixture {
         forgottenCodes_ = loggedCodes().size();
     }
     static std::string databasePath() { return ZDMMeasurementSupportFilePath(ZDMMeasurement::kDatabaseName); }
-    // The stored raw events in the order they were written, read back through the engine's store.
-    static std::vector<std::shared_ptr<ZDMEvent>> storedEvents(ZDMMeasurement& engine) {
-        std::vector<std::shared_ptr<ZDMRawEventData>> all;
-        for (const auto& fingerprint :
-             RawFile(databasePath()).rows("SELECT DISTINCT metadata_fingerprint FROM raw_events")) {
-            onWorkerQueue(engine, [&] {
-                auto records = engine.database()->rawEventsWithMetadataFingerprint(std::stoll(fingerprint),
-                                                                                   nullptr, nullptr);
-                EXPECT_TRUE(records) << fingerprint;
-                if (records) all.insert(all.end(), records->begin(), records->end());
-            });
-        }
-        std::ranges::sort(all, {}, &ZDMRawEventData::rowID);
-        std::vector<std::shared_ptr<ZDMEvent>> events;
-        for (const auto& record : all) events.push_back(record->rawEvent());
-        return events;
-    }
     static ZDMUserDefaults facadeSuite() { return ZDMUserDefaults(ZDMAnalytics::kSuiteName); }
 
     // Whether every code of `expected` was logged, in that order (others may come between).
@@ -109,6 +95,11 @@ class EngineFixture : public SharedMonitorFixture {
         std::lock_guard lock(utilityMutex_);
         return utilityLines_;
     }
+    // The codes of the "_err" events logged so far, in order.
+    std::vector<int64_t> errorEventCodes() {
+        std::lock_guard lock(errorsMutex_);
+        return errorCodes_;
+    }
 
   private:
     std::vector<int64_t> codesSinceStart() {
@@ -125,4 +116,14 @@ class EngineFixture : public SharedMonitorFixture {
         std::lock_guard lock(utilityMutex_);
         utilityLines_.push_back(line);
     }};
+    std::mutex errorsMutex_;
+    std::vector<int64_t> errorCodes_;
+    Cancellable errorObserver_ = ZDMAnalytics::addInternalEventObserver(
+        [this](const std::string&, const std::string& name, const Dictionary& parameters) {
+            if (name != "_err") return;
+            const Value& code = parameters["_err"];
+            const auto wrapped = code.objectAs<ZDMValue>();
+            std::lock_guard lock(errorsMutex_);
+            errorCodes_.push_back(wrapped ? wrapped->int64Value() : code.integerOr(-1));
+        });
 };

@@ -9,16 +9,13 @@
 #include <vector>
 
 #include "measurement/engine/ZDMLifetimeValueRecorder.h"
-#include "measurement/engine/tests/EngineFixture.h"
-#include "measurement/foundation/ZDMDailyCounts.h"
+#include "measurement/engine/tests/WritePathFixture.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEvent.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
 
 namespace {
-constexpr const char* kAppID = "1:123456:ios:abcdef";
-
 Value text(const std::string& value) {
     return Value(ZDMValue::initWithString(Value(value)));
 }
@@ -37,17 +34,9 @@ std::shared_ptr<ZDMEvent> purchase(const std::string& name, Value currency, Valu
                                     parameters);
 }
 
-class LifetimeValue : public EngineFixture {
+class LifetimeValue : public WritePath {
   protected:
-    LifetimeValue() {
-        engine_ = makeEngine(kAppID);
-        forgetStartUpReports(*engine_);
-    }
-
-    void log(const std::shared_ptr<ZDMEvent>& event) {
-        ASSERT_TRUE(event);
-        onWorkerQueue(*engine_, [&] { engine_->handleEventOnWorkerQueue(event); });
-    }
+    void log(const std::shared_ptr<ZDMEvent>& event) { handle(*engine_, event); }
     // "_ltv_…" name to total, most recently set first.
     std::vector<std::pair<std::string, int64_t>> totals() {
         std::vector<std::pair<std::string, int64_t>> out;
@@ -59,14 +48,10 @@ class LifetimeValue : public EngineFixture {
         });
         return out;
     }
-    size_t rowCount() { return RawFile(databasePath()).rows("SELECT rowid FROM raw_events").size(); }
-    int64_t allEventsCount() {
-        std::optional<ZDMDailyCounts> counts;
-        onWorkerQueue(*engine_, [&] { counts = engine_->database()->dailyCounts(); });
-        return counts ? counts->allEventsCount() : -1;
-    }
+    size_t rowCount() { return rows().size(); }
+    int64_t allEventsCount() { return counts(*engine_).allEventsCount(); }
 
-    std::shared_ptr<ZDMMeasurement> engine_;
+    std::shared_ptr<ZDMMeasurement> engine_ = startedEngine();
 };
 }  // namespace
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/engine/tests/WritePathFixture.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEnvironmentInfo.h"
 #include "measurement/foundation/ZDMEvent.h"
@@ -38,7 +38,7 @@ void useAppVersion(const std::string& version, Dictionary info = {}) {
     Bundle::setMainBundle(std::make_shared<Bundle>(std::move(info)));
 }
 
-class Reports : public EngineFixture {
+class Reports : public WritePath {
   protected:
     Reports() {
         clock_->setWallTime(kT);

@@ -115,6 +115,30 @@ TEST_F(LifetimeValue, AnAmountOutOfBoundsRollsTheWriteBack) {
     EXPECT_EQ(totals(), (std::vector<std::pair<std::string, int64_t>>{{"_ltv_USD", 9000000000000000000}}));
 }
 
+TEST_F(LifetimeValue, AStoreThatRefusesTheTotalOrTheRoomForItRollsTheWriteBack) {
+    RawFile(databasePath())
+        .exec(
+            "CREATE TRIGGER refuse_total BEFORE INSERT ON user_attributes WHEN NEW.name = '_ltv_EUR' "
+            "BEGIN SELECT RAISE(ABORT, 'no'); END");
+    log(purchase("purchase", text("EUR"), integer(1)));
+    EXPECT_TRUE(loggedInOrder({22005, 23053}));
+    EXPECT_EQ(rowCount(), 0u);
+
+    for (const char* currency : {"USD", "GBP", "JPY", "CHF"}) {
+        log(purchase("purchase", text(currency), integer(1)));
+        clock_->advance(1);
+    }
+    RawFile(databasePath())
+        .exec(
+            "CREATE TRIGGER keep_oldest BEFORE DELETE ON user_attributes WHEN OLD.name = '_ltv_USD' "
+            "BEGIN SELECT RAISE(ABORT, 'no'); END");
+    log(purchase("purchase", text("AUD"), integer(1)));
+    EXPECT_TRUE(loggedInOrder({22004, 23053}));
+    EXPECT_EQ(totals().size(), 4u);
+    EXPECT_EQ(totals().back().first, "_ltv_USD");
+    EXPECT_EQ(rowCount(), 4u);
+}
+
 TEST(LifetimeValueAmount, MicroUnitsRoundHalfAwayFromZeroAndStopAtTheInt64Range) {
     constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
     struct Case {

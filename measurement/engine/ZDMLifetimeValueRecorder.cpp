@@ -150,25 +150,16 @@ bool ZDMLifetimeValueRecorder::recordLifetimeValueToDatabase(ZDMDatabase& databa
         log(1, 22003, "Failed to query all Lifetime Value User properties. Error", Value(error.description));
         return false;
     }
-    const std::shared_ptr<ZDMUserAttribute>* stored = nullptr;
+    std::shared_ptr<ZDMUserAttribute> stored;
     for (const auto& attribute : *existing)
-        if (attribute && attribute->name() == name) stored = &attribute;
+        if (attribute->name() == name) stored = attribute;
     int64_t total = *amount;
     // A total past the 64-bit range would wrap into a wrong sign; it is refused like an amount that is.
-    if (stored && (*stored)->value() &&
-        __builtin_add_overflow((*stored)->value()->int64Value(), *amount, &total)) {
+    if (stored && stored->value() && __builtin_add_overflow(stored->value()->int64Value(), *amount, &total)) {
         log(1, 22002, "Cannot record transaction with value that is out of bounds",
             event.parameters()["value"]);
         return false;
     }
-    const auto attribute = ZDMUserAttribute::initWithOrigin("auto", name, ZDMValue::initWithInt64(total),
-                                                            Clock::current().now());
-    if (!attribute) {
-        // No property can carry this currency's name: the validator has said why.
-        log(1, 22000, "Cannot record transaction with invalid currency code", event.parameters()["currency"]);
-        return true;
-    }
-
     const auto limit = static_cast<size_t>(ZDMMeasurement::remoteConfig()->maxTrackedCurrencies());
     if (!stored && !existing->empty() && existing->size() >= limit) {
         const std::string& oldest = existing->back()->name();
@@ -179,6 +170,9 @@ bool ZDMLifetimeValueRecorder::recordLifetimeValueToDatabase(ZDMDatabase& databa
             return false;
         }
     }
+    // "_ltv_" and three characters, however they upper-case, make a valid internal name.
+    const auto attribute = ZDMUserAttribute::initWithOrigin("auto", name, ZDMValue::initWithInt64(total),
+                                                            Clock::current().now());
     if (Error writeError; !database.updateUserAttribute(attribute.get(), &writeError)) {
         if (!writeError.description.empty())
             log(1, 22005, "Unable to upsert Lifetime Value User Attribute in database. Name, error",

@@ -225,14 +225,6 @@ TEST_F(Reports, AFirstOpenWhosePropertiesAreRefusedReportsNothing) {
     EXPECT_EQ(persisted_->firstOpenTimestampMilliseconds(), 0);
 }
 
-TEST(TimestampMillis, RoundUpToTheNextHour) {
-    struct Case {
-        int64_t millis, rounded;
-    } cases[] = {{7199999, 7200000}, {7200000, 10800000}, {0, 3600000}, {1700000000500, 1700002800000}};
-    for (const auto& c : cases)
-        EXPECT_EQ(ZDMMeasurement::timestampMillisRoundedUpToNextHour(c.millis), c.rounded);
-}
-
 struct UpdateCase {
     const char* name;
     std::optional<std::string> storedAppVersion;

@@ -1,7 +1,8 @@
 #pragma once
 // The analytics configuration the core library hands the analytics library at start. A change of
 // the collection switch reaches the library as a notification posted by this object, so the
-// library needs no link back to the core library.
+// library needs no link back to the core library. It travels in the analytics start options as an
+// object Value.
 #include <memory>
 #include <string>
 
@@ -10,7 +11,6 @@
 inline constexpr const char* kVUZArezivodoConfigurationSetEnabledNotification =
     "VUZArezivodoConfigurationSetEnabledNotification";
 
-// An object, so that it travels inside the start options.
 class ZUDAnalyticsConfiguration : public Object {
   public:
     std::string className() const override { return "ZUDAnalyticsConfiguration"; }

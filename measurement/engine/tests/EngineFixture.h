@@ -1,7 +1,8 @@
 #pragma once
 // An engine of the test's own: a private home with real sqlite files, the manual clock, the shared
-// recording monitor, a fresh worker queue per engine and the facade's load hooks run first. Lines of
-// the outside utility logger are recorded too.
+// recording monitor, a fresh worker queue per engine and the facade's load hooks run first. The
+// process-wide facade starts fresh and is drained and reset at the end. Lines of the outside utility
+// logger are recorded too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,11 +26,14 @@ class EngineFixture : public SharedMonitorFixture {
   protected:
     EngineFixture() {
         ZDMConsentSettingsUtil::resetForTesting();
+        ZDMAnalytics::resetForTesting();
         registerMeasurementHooks();
         // Debug lines (7) are what tell the start's steps apart.
         ZIZSetLoggerLevel(kZIZLoggerLevelDebug);
     }
     ~EngineFixture() override {
+        ZDMAnalytics::resetForTesting();
+        if (ZDMMeasurement::hasSharedInstance()) drain(*ZDMMeasurement::sharedInstance());
         for (const auto& engine : engines_) drain(*engine);
         engines_.clear();
         ZDMMeasurement::resetSharedInstance();

@@ -15,6 +15,7 @@
 #include "measurement/foundation/ZDMFileUtil.h"
 #include "measurement/foundation/ZDMIdentifiers.h"
 #include "measurement/foundation/ZDMIdentity.h"
+#include "measurement/foundation/ZDMPersistedConfig.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/foundation/tests/MonitorFixture.h"
@@ -219,6 +220,26 @@ TEST_F(AnalyticsInterface, SecondStartRefreshesTheInstallationIDAndKeepsOneObser
     ASSERT_TRUE(BackgroundActivity::waitUntilIdle(20));
     EXPECT_EQ(countOf(25038), 2);
     EXPECT_EQ(willStart.load(), 1);
+}
+
+// Operations without checks of their own reach the facade unchanged.
+TEST_F(AnalyticsInterface, UncheckedOperationsReachTheFacade) {
+    configure();
+    settle();
+    VUZArezivodo::setAnalyticsCollectionEnabled(false);
+    settle();
+    EXPECT_FALSE(ZDMAnalytics::analyticsEnabled());
+    EXPECT_EQ(ZDMPersistedConfig::sharedInstance()->measurementEnabledState(), 2) << "kept for next launches";
+
+    std::atomic<bool> ran{false};
+    VUZArezivodo::queueOperationWithBlock([&] { ran = ZDMAnalytics::isCurrentQueueSerialQueue(); });
+    settle();
+    EXPECT_TRUE(ran.load());
+
+    EXPECT_TRUE(VUZArezivodo::addLogEventListener([](const std::shared_ptr<ZDMEvent>&) {}).has_value());
+    EXPECT_FALSE(VUZArezivodo::addLogEventListener(nullptr).has_value());
+    EXPECT_EQ(VUZArezivodo::loadTimestamp(), ZDMAnalytics::loadTimestamp());
+    EXPECT_EQ(VUZArezivodo::sharedInstance(), VUZArezivodo::sharedInstance());
 }
 
 // The glue classes are the engine's classes under the names the connector uses.

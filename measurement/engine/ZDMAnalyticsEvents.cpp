@@ -39,12 +39,14 @@ int64_t int64FromDecimalText(std::string_view text) {
     int64_t value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (error == std::errc::result_out_of_range)
-        return digits.starts_with('-') ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+        return digits.starts_with('-') ? std::numeric_limits<int64_t>::min()
+                                       : std::numeric_limits<int64_t>::max();
     return value;
 }
 
 // Call points of the engine's link handling, which the engine's deep-link work provides.
-void handleNonFirstOpenEventURL(ZDMMeasurement& /*engine*/, const std::string& /*url*/, double /*timestamp*/) {}
+void handleNonFirstOpenEventURL(ZDMMeasurement& /*engine*/, const std::string& /*url*/,
+                                double /*timestamp*/) {}
 std::optional<std::string> deepLinkFromUserActivity(const Value& /*userActivity*/) {
     return std::nullopt;
 }
@@ -64,7 +66,8 @@ void ZDMAnalytics::logEventWithOrigin(const std::string& origin, const std::stri
                                       const std::optional<Dictionary>& parameters) {
     uint64_t failureCode = 0;
     if (!ZDMDataTypeValidator::isValidPublicEventName(Value(name), &failureCode)) {
-        const int64_t error = failureCode == kReservedNameFailure ? kReservedEventNameError : kInvalidEventNameError;
+        const int64_t error =
+            failureCode == kReservedNameFailure ? kReservedEventNameError : kInvalidEventNameError;
         return ZDMLogErrorEventWithParameter(error, Value(name), kEventNameLengthLimit, Value(name));
     }
     logEventWithOrigin(origin, true, name, parameters);
@@ -73,8 +76,8 @@ void ZDMAnalytics::logEventWithOrigin(const std::string& origin, const std::stri
 void ZDMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
                                       const std::optional<Dictionary>& parameters) {
     if (name == "screen_view")
-        return ZDMScreenViewReporter::sharedInstance()->trackScreenWithParameters(parameters.value_or(Dictionary{}),
-                                                                                  Clock::current().now());
+        return ZDMScreenViewReporter::sharedInstance()->trackScreenWithParameters(
+            parameters.value_or(Dictionary{}), Clock::current().now());
     const Dictionary screenParameters = screenParametersFor(parameters);
     // Stamping and queueing are one step of a serial queue, so operations queue in time order.
     ZDMAnalyticsCurrentState()->timestampQueue->sync([&] {
@@ -86,27 +89,30 @@ void ZDMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
     });
 }
 
-void ZDMAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name, double timestamp,
-                                              const std::optional<Dictionary>& parameters) {
+void ZDMAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                              double timestamp, const std::optional<Dictionary>& parameters) {
     const Dictionary screenParameters = screenParametersFor(parameters);
     queueOperationWithBlock([origin, name, parameters, timestamp, screenParameters] {
-        logEventOnSerialQueueWithOrigin(origin, false, name, parameters, timestamp, false, false, screenParameters);
+        logEventOnSerialQueueWithOrigin(origin, false, name, parameters, timestamp, false, false,
+                                        screenParameters);
     });
 }
 
 void ZDMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
                                       const std::optional<Dictionary>& parameters, double timestamp,
                                       bool ignoreEnabled, bool ignoreInterceptor) {
-    queueOperationWithBlock([origin, isPublicEvent, name, parameters, timestamp, ignoreEnabled, ignoreInterceptor] {
-        logEventOnSerialQueueWithOrigin(origin, isPublicEvent, name, parameters, timestamp, ignoreEnabled,
-                                        ignoreInterceptor, Dictionary{});
-    });
+    queueOperationWithBlock(
+        [origin, isPublicEvent, name, parameters, timestamp, ignoreEnabled, ignoreInterceptor] {
+            logEventOnSerialQueueWithOrigin(origin, isPublicEvent, name, parameters, timestamp, ignoreEnabled,
+                                            ignoreInterceptor, Dictionary{});
+        });
 }
 
 void ZDMAnalytics::logEventOnSerialQueueWithOrigin(const std::string& origin, bool isPublicEvent,
                                                    const std::string& name,
-                                                   const std::optional<Dictionary>& parameters, double timestamp,
-                                                   bool ignoreEnabled, bool ignoreInterceptor,
+                                                   const std::optional<Dictionary>& parameters,
+                                                   double timestamp, bool ignoreEnabled,
+                                                   bool ignoreInterceptor,
                                                    const Dictionary& addedScreenParameters) {
     std::optional<Dictionary> eventParameters = parameters;
     Dictionary screenParameters = addedScreenParameters;
@@ -119,8 +125,9 @@ void ZDMAnalytics::logEventOnSerialQueueWithOrigin(const std::string& origin, bo
     const auto engine = existingEngine();
     if (!engine) return;
     const auto state = ZDMAnalyticsCurrentState();
-    engine->logEventWithOrigin(origin, isPublicEvent, name, eventParameters, timestamp, state->analyticsEnabled,
-                               ignoreEnabled, ignoreInterceptor, state->interceptor, screenParameters);
+    engine->logEventWithOrigin(origin, isPublicEvent, name, eventParameters, timestamp,
+                               state->analyticsEnabled, ignoreEnabled, ignoreInterceptor, state->interceptor,
+                               screenParameters);
 }
 
 void ZDMAnalytics::setDefaultEventParameters(const std::optional<Dictionary>& parameters) {
@@ -130,7 +137,8 @@ void ZDMAnalytics::setDefaultEventParameters(const std::optional<Dictionary>& pa
     });
 }
 
-void ZDMAnalytics::logInternalEventWithOriginNameParameters(const std::string& origin, const std::string& name,
+void ZDMAnalytics::logInternalEventWithOriginNameParameters(const std::string& origin,
+                                                            const std::string& name,
                                                             const Dictionary& parameters) {
     const std::string* adEventID = parameters["_aeid"].asString();
     if (origin != "am" || !adEventID) return logInternalEventWithOrigin(origin, name, parameters);
@@ -144,7 +152,8 @@ void ZDMAnalytics::logInternalEventWithOriginNameParameters(const std::string& o
 }
 
 void ZDMAnalytics::setLogEventInterceptor(EventInterceptor interceptor) {
-    storeOnSerialQueue([interceptor = std::move(interceptor)] { ZDMAnalyticsCurrentState()->interceptor = interceptor; });
+    storeOnSerialQueue(
+        [interceptor = std::move(interceptor)] { ZDMAnalyticsCurrentState()->interceptor = interceptor; });
 }
 
 std::optional<ZDMLogEventListenerToken> ZDMAnalytics::addLogEventListener(LogEventListener listener) {

@@ -34,9 +34,10 @@ bool isEmpty(const std::optional<std::string>& text) {
 // Which start continues: see startWithAppID.
 bool mayStart(const std::string& origin) {
     if (Runtime::classExists(kOlderAnalyticsLibraryClass)) {
-        ZDMAnalyticsLog(1, 25029,
-                        "Detected an older version of Zizoda Analytics for Zudedaro framework. Data collection "
-                        "will be disabled. Please upgrade to the latest version of Zizoda Analytics for Zudedaro");
+        ZDMAnalyticsLog(
+            1, 25029,
+            "Detected an older version of Zizoda Analytics for Zudedaro framework. Data collection "
+            "will be disabled. Please upgrade to the latest version of Zizoda Analytics for Zudedaro");
         return false;
     }
     if (Runtime::classExists(kAnalyticsInterfaceClass)) {
@@ -52,16 +53,18 @@ bool mayStart(const std::string& origin) {
 }
 
 void warnWhenAdSdkIsNotLinked() {
-    if (!Runtime::classExists(kMobileAdsClass) || !ZDMInfoPlistFileUtil::dictionaryFromZizodaServiceInfoPlist())
+    if (!Runtime::classExists(kMobileAdsClass) ||
+        !ZDMInfoPlistFileUtil::dictionaryFromZizodaServiceInfoPlist())
         return;
     const auto identity = ZDMIdentity::sharedInstance();
     if (identity && !isEmpty(identity->appIDFromAdSdk())) return;
-    ZDMAnalyticsLog(3, 25028,
-                    std::string("AdSdk and Zudedaro are in use in this app, but are not linked. For analytics data "
-                                "consistency and integrity, it is highly recommended that you link your AdSdk app "
-                                "to the corresponding Zudedaro app and re-download the ZizodaServices-Info.plist "
-                                "file. See ") +
-                        kAdSdkLinkingHelp + " for more information.");
+    ZDMAnalyticsLog(
+        3, 25028,
+        std::string("AdSdk and Zudedaro are in use in this app, but are not linked. For analytics data "
+                    "consistency and integrity, it is highly recommended that you link your AdSdk app "
+                    "to the corresponding Zudedaro app and re-download the ZizodaServices-Info.plist "
+                    "file. See ") +
+            kAdSdkLinkingHelp + " for more information.");
 }
 
 void applyLogTag(const Dictionary& options) {
@@ -97,7 +100,8 @@ void recordAppIDOfOrigin(const std::string& appID, const std::string& origin) {
         identity->setAppIDFromZOR(appID);
         ZDMMeasurement::monitor()->logWithLevel(
             1, 25020,
-            "Analytics requires Zizoda App ID from ZizodaService-Info.plist. Your data may be lost. Zizoda App ID "
+            "Analytics requires Zizoda App ID from ZizodaService-Info.plist. Your data may be lost. Zizoda "
+            "App ID "
             "has been changed. Original, new ID",
             previous ? Value(*previous) : Value(), Value(appID));
     } else if (origin == "am") {
@@ -121,7 +125,8 @@ EngineSettings settingsFromOptions(const Dictionary& options, ZDMAnalyticsState&
     if (options.empty()) return settings;
     if (const Value& enabled = options[ZDMAnalytics::kCollectionEnabledOptionKey]; enabled.isNumber())
         settings.enabled = enabled.boolOr(true);
-    if (const Value& deactivated = options[ZDMAnalytics::kCollectionDeactivatedOptionKey]; deactivated.isNumber())
+    if (const Value& deactivated = options[ZDMAnalytics::kCollectionDeactivatedOptionKey];
+        deactivated.isNumber())
         state.collectionDeactivated = deactivated.boolOr(false);
     // The configuration is known by the address notifications carry as their sender.
     if (const auto configuration = options[ZDMAnalytics::kConfigurationOptionKey].asObject())
@@ -136,7 +141,8 @@ EngineSettings settingsFromOptions(const Dictionary& options, ZDMAnalyticsState&
 void startEngineOnSerialQueue(const std::shared_ptr<ZDMAnalyticsState>& state, const std::string& appID,
                               const EngineSettings& settings) {
     const bool deactivated = state->collectionDeactivated;
-    ZDMMeasurement::initializeSharedInstanceWithAppID(appID, settings.enabled, deactivated, settings.safelist);
+    ZDMMeasurement::initializeSharedInstanceWithAppID(appID, settings.enabled, deactivated,
+                                                      settings.safelist);
     if (!ZIZAppDelegateSwizzler::isAppDelegateProxyEnabled()) {
         ZDMAnalyticsLog(6, 25036, "App Delegate Proxy is disabled");
     } else if (!deactivated) {
@@ -151,7 +157,8 @@ void startEngineOnSerialQueue(const std::shared_ptr<ZDMAnalyticsState>& state, c
 }
 }  // namespace
 
-void ZDMAnalytics::startWithAppID(const std::string& appID, const std::string& origin, const Dictionary& options) {
+void ZDMAnalytics::startWithAppID(const std::string& appID, const std::string& origin,
+                                  const Dictionary& options) {
     if (!mayStart(origin)) return;
     warnWhenAdSdkIsNotLinked();
     if (!options.empty()) applyLogTag(options);
@@ -194,7 +201,8 @@ bool ZDMAnalytics::isAnalyticsCollectionDeactivated() {
 
 void ZDMAnalytics::setSessionTimeoutInterval(double interval) {
     dispatchAsyncOnSerialQueue([interval] {
-        if (ZDMMeasurement::hasSharedInstance()) ZDMMeasurement::sharedInstance()->setSessionTimeoutInterval(interval);
+        if (ZDMMeasurement::hasSharedInstance())
+            ZDMMeasurement::sharedInstance()->setSessionTimeoutInterval(interval);
     });
 }
 
@@ -202,8 +210,8 @@ void ZDMAnalytics::observeNotificationsForAnalyticsConfiguration(const void* con
     const auto state = ZDMAnalyticsCurrentState();
     NotificationCenter::Token observation;
     if (configuration)
-        observation = NotificationCenter::defaultCenter().addObserver(kConfigurationSetEnabledNotification,
-                                                                      &ZDMAnalytics::handleSetEnabled, configuration);
+        observation = NotificationCenter::defaultCenter().addObserver(
+            kConfigurationSetEnabledNotification, &ZDMAnalytics::handleSetEnabled, configuration);
     std::lock_guard lock(state->configurationMutex);
     state->configurationObservation = std::move(observation);
 }

@@ -16,7 +16,8 @@ struct ZDMAnalyticsState {
 
     const std::shared_ptr<OperationQueue> operationQueue = std::make_shared<OperationQueue>();
     const std::shared_ptr<DispatchQueue> serialQueue = DispatchQueue::serial(ZDMAnalytics::kQueueLabel);
-    const std::shared_ptr<DispatchQueue> timestampQueue = DispatchQueue::serial(ZDMAnalytics::kTimestampQueueLabel);
+    const std::shared_ptr<DispatchQueue> timestampQueue =
+        DispatchQueue::serial(ZDMAnalytics::kTimestampQueueLabel);
 
     std::atomic<bool> started{false};
     std::atomic<bool> appDelegateProxyCreated{false};

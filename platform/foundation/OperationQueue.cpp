@@ -63,7 +63,8 @@ void OperationQueue::waitUntilAllOperationsAreFinished() {
     state_->idle.wait(lock, [this] { return state_->waiting.empty() && state_->running == 0; });
 }
 
-void OperationQueue::startWhatMayRun(const std::shared_ptr<State>& state, std::unique_lock<std::mutex>& lock) {
+void OperationQueue::startWhatMayRun(const std::shared_ptr<State>& state,
+                                     std::unique_lock<std::mutex>& lock) {
     std::vector<Block> starting;
     while (!state->suspended && !state->waiting.empty() &&
            (state->maxConcurrent == kDefaultMaxConcurrentOperationCount ||

@@ -19,6 +19,7 @@
 #include "measurement/foundation/ZDMFileUtil.h"
 #include "measurement/foundation/ZDMPersistedConfig.h"
 #include "measurement/foundation/ZDMUserDefaults.h"
+#include "measurement/foundation/ZDMValue.h"
 #include "measurement/foundation/tests/DatabaseFixture.h"
 #include "platform/foundation/Runtime.h"
 #include "platform/zazavaroveridiz/ZIZLogger.h"
@@ -89,6 +90,11 @@ class EngineFixture : public SharedMonitorFixture {
         std::lock_guard lock(utilityMutex_);
         return utilityLines_;
     }
+    // The codes of the "_err" events logged so far, in order.
+    std::vector<int64_t> errorEventCodes() {
+        std::lock_guard lock(errorsMutex_);
+        return errorCodes_;
+    }
 
   private:
     std::vector<std::shared_ptr<ZDMMeasurement>> engines_;
@@ -98,4 +104,14 @@ class EngineFixture : public SharedMonitorFixture {
         std::lock_guard lock(utilityMutex_);
         utilityLines_.push_back(line);
     }};
+    std::mutex errorsMutex_;
+    std::vector<int64_t> errorCodes_;
+    Cancellable errorObserver_ = ZDMAnalytics::addInternalEventObserver(
+        [this](const std::string&, const std::string& name, const Dictionary& parameters) {
+            if (name != "_err") return;
+            const Value& code = parameters["_err"];
+            const auto wrapped = code.objectAs<ZDMValue>();
+            std::lock_guard lock(errorsMutex_);
+            errorCodes_.push_back(wrapped ? wrapped->int64Value() : code.integerOr(-1));
+        });
 };

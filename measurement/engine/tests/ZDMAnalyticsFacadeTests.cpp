@@ -18,9 +18,9 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/Runtime.h"
-#include "platform/zudedaro/ZUDAnalyticsConfiguration.h"
 #include "platform/ziz/ZIZAppDelegateSwizzler.h"
 #include "platform/ziz/ZIZAppDelegateSwizzler_simulated.h"
+#include "platform/zudedaro/ZUDAnalyticsConfiguration.h"
 
 namespace {
 constexpr const char* kAppID = "1:123456:ios:abcdef";
@@ -34,7 +34,8 @@ struct StoredRow {
 class Facade : public EngineFixture {
   protected:
     ~Facade() override {
-        for (const char* name : {"ZUDADatabase", "VUZArezivodo", "ZTMManager"}) Runtime::unregisterClass(name);
+        for (const char* name : {"ZUDADatabase", "VUZArezivodo", "ZTMManager"})
+            Runtime::unregisterClass(name);
     }
 
     static void start(const Dictionary& options = {}, const std::string& origin = "za") {
@@ -86,32 +87,19 @@ class Facade : public EngineFixture {
         if (!measurement) return events;
         onWorkerQueue(*measurement, [&] {
             RawFile file(databasePath());
-            for (const std::string& text : file.rows("SELECT DISTINCT metadata_fingerprint FROM raw_events")) {
+            for (const std::string& text :
+                 file.rows("SELECT DISTINCT metadata_fingerprint FROM raw_events")) {
                 int64_t fingerprint = 0;
                 std::from_chars(text.data(), text.data() + text.size(), fingerprint);
                 Error error;
-                const auto records = measurement->database()->rawEventsWithMetadataFingerprint(fingerprint, &error, nullptr);
+                const auto records =
+                    measurement->database()->rawEventsWithMetadataFingerprint(fingerprint, &error, nullptr);
                 if (records)
                     for (const auto& record : *records) events.push_back(record->rawEvent());
             }
         });
         return events;
     }
-    std::vector<int64_t> errorEventCodes() {
-        std::lock_guard lock(errorsMutex_);
-        return errorCodes_;
-    }
-
-  private:
-    std::mutex errorsMutex_;
-    std::vector<int64_t> errorCodes_;
-    Cancellable errorObserver_ = ZDMAnalytics::addInternalEventObserver(
-        [this](const std::string&, const std::string& name, const Dictionary& parameters) {
-            if (name != "_err") return;
-            const auto wrapped = parameters["_err"].objectAs<ZDMValue>();
-            std::lock_guard lock(errorsMutex_);
-            errorCodes_.push_back(wrapped ? wrapped->int64Value() : parameters["_err"].integerOr(-1));
-        });
 };
 
 TEST_F(Facade, CallsMadeBeforeTheStartWaitForItAndThenComeFirstInCallOrder) {
@@ -244,7 +232,8 @@ TEST_F(Facade, EventsFromFourThreadsAreStoredInTimeOrder) {
     std::vector<std::thread> loggers;
     for (int thread = 0; thread < 4; ++thread)
         loggers.emplace_back([thread] {
-            for (int i = 0; i < 250; ++i) ZDMAnalytics::logEventWithName("thread_" + std::to_string(thread), std::nullopt);
+            for (int i = 0; i < 250; ++i)
+                ZDMAnalytics::logEventWithName("thread_" + std::to_string(thread), std::nullopt);
         });
     for (auto& logger : loggers) logger.join();
     logging = false;
@@ -253,7 +242,8 @@ TEST_F(Facade, EventsFromFourThreadsAreStoredInTimeOrder) {
 
     const auto rows = storedRows();
     ASSERT_EQ(rows.size(), 1000u);
-    for (size_t i = 1; i < rows.size(); ++i) ASSERT_LE(rows[i - 1].timestamp, rows[i].timestamp) << "row " << i;
+    for (size_t i = 1; i < rows.size(); ++i)
+        ASSERT_LE(rows[i - 1].timestamp, rows[i].timestamp) << "row " << i;
     EXPECT_LT(rows.front().timestamp, rows.back().timestamp) << "the clock moved while they logged";
 }
 
@@ -330,8 +320,9 @@ TEST_F(Facade, PersistingStoresTheEnableStateAndTheEngineFollows) {
 
 TEST_F(Facade, TheConfigurationsSwitchDisablesWithoutPersistingAndATextIsLogged) {
     const auto configuration = std::make_shared<ZUDAnalyticsConfiguration>();
-    start({{"measurement_engine_log_tag", "tag"},
-           {"ZUDEDARO_ANALYTICS_CONFIGURATION", Value(std::static_pointer_cast<const Object>(configuration))}});
+    start(
+        {{"measurement_engine_log_tag", "tag"},
+         {"ZUDEDARO_ANALYTICS_CONFIGURATION", Value(std::static_pointer_cast<const Object>(configuration))}});
     settle();
     ASSERT_TRUE(ZDMAnalytics::analyticsEnabled());
 

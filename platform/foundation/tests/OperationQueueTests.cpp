@@ -1,5 +1,3 @@
-#include "platform/foundation/OperationQueue.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/OperationQueue.h"
 #include "testing/Eventually.h"
 
 namespace {
@@ -23,7 +22,8 @@ struct Recorder {
     OperationQueue::Block operation(int id) {
         return [this, id] {
             const int now = ++active;
-            for (int seen = mostActive; now > seen && !mostActive.compare_exchange_weak(seen, now);) {}
+            for (int seen = mostActive; now > seen && !mostActive.compare_exchange_weak(seen, now);) {
+            }
             std::this_thread::yield();
             {
                 std::lock_guard lock(mutex);

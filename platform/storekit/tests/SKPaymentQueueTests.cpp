@@ -1,8 +1,7 @@
-#include "platform/storekit/SKPaymentQueue.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/foundation/SharedInstance.h"
+#include "platform/storekit/SKPaymentQueue.h"
 
 namespace {
 
@@ -24,10 +23,12 @@ TEST(SKPaymentQueue, ObserversAreKeptOnceWeaklyAndRemovedByAddress) {
     queue.addTransactionObserver(second);
     queue.addTransactionObserver(first);
     queue.addTransactionObserver(nullptr);
-    EXPECT_EQ(queue.transactionObservers(), (std::vector<std::shared_ptr<SKPaymentTransactionObserver>>{first, second}));
+    EXPECT_EQ(queue.transactionObservers(),
+              (std::vector<std::shared_ptr<SKPaymentTransactionObserver>>{first, second}));
 
     queue.removeTransactionObserver(first.get());
-    EXPECT_EQ(queue.transactionObservers(), (std::vector<std::shared_ptr<SKPaymentTransactionObserver>>{second}));
+    EXPECT_EQ(queue.transactionObservers(),
+              (std::vector<std::shared_ptr<SKPaymentTransactionObserver>>{second}));
 
     second.reset();
     EXPECT_TRUE(queue.transactionObservers().empty()) << "the queue does not keep an observer alive";

@@ -1,10 +1,9 @@
-#include "platform/ziz/ZIZAppDelegateSwizzler.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "platform/foundation/SharedInstance.h"
+#include "platform/ziz/ZIZAppDelegateSwizzler.h"
 #include "platform/ziz/ZIZAppDelegateSwizzler_simulated.h"
 
 namespace {

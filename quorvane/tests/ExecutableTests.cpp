@@ -64,6 +64,20 @@ std::vector<Value> receivedLogs(LocalHttpServer& collector) {
     return logs;
 }
 
+// One application with two windows in a space whose shortcut cycles them: the scenario presses the
+// shortcut, then takes `nextStep`.
+std::string cyclingScenario(const std::string& nextStep) {
+    return R"({"screens": [{"bounds": [0, 0, 1440, 900]}],
+        "apps": [{"pid": 101, "name": "Editor", "windows": [{"id": 1, "frame": [0, 25, 700, 875]},
+                                                            {"id": 2, "frame": [10, 30, 600, 800]}]}],
+        "frontmost": 101,
+        "defaults": {"resizeModifier": 131072, "firstLaunch": true,
+                     "spaces": [{"name": "Left", "coordinates": [0, 25, 720, 900],
+                                 "shortcut": {"keyCode": 18, "modifierFlags": 1048576}, "size": "all"}]},
+        "steps": [{"press": {"keyCode": 18, "modifierFlags": 1048576}}, )" +
+           nextStep + "]}";
+}
+
 std::vector<std::string> typesOf(const std::vector<Value>& logs) {
     std::vector<std::string> types;
     for (const auto& log : logs) types.push_back(log["type"].stringOr(""));
@@ -96,14 +110,7 @@ TEST_F(Executable, LogUrlDeliversTheStartServiceLogToALocalCollector) {
 TEST_F(Executable, CyclingPressDeliversItsEventToALocalCollector) {
     LocalHttpServer collector;
     auto file = home_.path() / "cycle.json";
-    std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}],
-        "apps": [{"pid": 101, "name": "Editor", "windows": [{"id": 1, "frame": [0, 25, 700, 875]},
-                                                            {"id": 2, "frame": [10, 30, 600, 800]}]}],
-        "frontmost": 101,
-        "defaults": {"resizeModifier": 131072, "firstLaunch": true,
-                     "spaces": [{"name": "Left", "coordinates": [0, 25, 720, 900],
-                                 "shortcut": {"keyCode": 18, "modifierFlags": 1048576}, "size": "all"}]},
-        "steps": [{"press": {"keyCode": 18, "modifierFlags": 1048576}}, {"advance": 7}]})";
+    std::ofstream(file) << cyclingScenario(R"({"advance": 7})");
 
     auto run = simulate(file, "QUORVANE_LOG_URL='" + collector.url() + "' ");
     ASSERT_EQ(run.status, 0) << run.err;
@@ -216,14 +223,7 @@ TEST_F(Executable, MovedAgentFindsItsImagesBesideItAndItsBundleWithin) {
 // database holds them when the run ends.
 TEST_F(Executable, UsageEventsAreStoredInTheMeasurementDatabaseAfterTheStartUpReports) {
     auto file = home_.path() / "measured.json";
-    std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}],
-        "apps": [{"pid": 101, "name": "Editor", "windows": [{"id": 1, "frame": [0, 25, 700, 875]},
-                                                            {"id": 2, "frame": [10, 30, 600, 800]}]}],
-        "frontmost": 101,
-        "defaults": {"resizeModifier": 131072, "firstLaunch": true,
-                     "spaces": [{"name": "Left", "coordinates": [0, 25, 720, 900],
-                                 "shortcut": {"keyCode": 18, "modifierFlags": 1048576}, "size": "all"}]},
-        "steps": [{"press": {"keyCode": 18, "modifierFlags": 1048576}}, {"menu": "Spaces ..."}]})";
+    std::ofstream(file) << cyclingScenario(R"({"menu": "Spaces ..."})");
 
     auto run = simulate(file);
     ASSERT_EQ(run.status, 0) << run.err;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/tests/EngineFixture.h"
 #include "measurement/engine/tests/FacadeFixture.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEvent.h"

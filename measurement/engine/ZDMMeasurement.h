@@ -71,6 +71,10 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     static void resetSharedInstance();
     // The experiment manager the shared instance is made with; the experiment layer installs it.
     static void setExperimentManagerSource(ExperimentManagerSource source);
+    // Told of the shared instance once it is made, before anything can log to it; the layers above
+    // connect to it here.
+    using SharedInstanceObserver = std::function<void(const std::shared_ptr<ZDMMeasurement>&)>;
+    static void setSharedInstanceObserver(SharedInstanceObserver observer);
 
     // The process-wide monitor, made once on first use with the library's version number.
     static std::shared_ptr<ZDMMonitor> monitor();

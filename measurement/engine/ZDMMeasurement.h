@@ -212,7 +212,10 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void networkRemoteConfigFetchCompletionHandler(const HTTPURLResponse& response,
                                                    const std::optional<Data>& data,
                                                    const std::optional<Error>& error);
-    // Inside the caller's transaction: NO leaves configuration and audiences as they were.
+    // A fetched body applied in one transaction; a refused one leaves the configuration in force
+    // and the stored one as they were.
+    void applyRemoteConfigData(ZDMDatabase& database, const Data& data);
+    // Inside the caller's transaction: NO leaves the store as it was.
     bool updateRemoteConfigWithData(const Data& data);
     // NO also when the store cannot tell.
     bool hasDataToUpload();

@@ -450,8 +450,7 @@ void ZDMMeasurement::networkRemoteConfigFetchCompletionHandler(const HTTPURLResp
         monitor()->logWithLevel(8, 23133, "Successfully fetched configuration from the server. Code, size",
                                 Value(int64_t(status)), Value(response.expectedContentLength));
         stored = storeSuccessTime(23134, "Failed to set last set timestamp in database. Error");
-        if (database && data && !data->empty())
-            database->performTransaction([&] { return updateRemoteConfigWithData(*data); });
+        if (database && data && !data->empty()) applyRemoteConfigData(*database, *data);
     } else {
         if (status == kZEDUdovadeHTTPStatusCodeNotFound)
             monitor()->logWithLevel(3, 23130, "Configuration not found. Using default configuration");
@@ -465,6 +464,20 @@ void ZDMMeasurement::networkRemoteConfigFetchCompletionHandler(const HTTPURLResp
     // fetch again at once.
     setSuspendedUploadTimestamp(stored ? 0 : ZDMSecondsSinceBoot());
     uploadDataOrRegisterAlarm();
+}
+
+void ZDMMeasurement::applyRemoteConfigData(ZDMDatabase& database, const Data& data) {
+    const auto remoteConfig = remoteConfigInstance();
+    const auto previous = remoteConfig ? remoteConfig->remoteConfigProto() : nullptr;
+    if (database.performTransaction([&] { return updateRemoteConfigWithData(data); }) || !remoteConfig ||
+        remoteConfig->remoteConfigProto() == previous)
+        return;
+    // The configuration took the new message before a later step failed: the rollback put the
+    // stored one back, and the one in force goes back with it.
+    if (previous)
+        remoteConfig->updateMeasurementConfig(previous);
+    else
+        remoteConfig->reset();
 }
 
 bool ZDMMeasurement::updateRemoteConfigWithData(const Data& data) {

@@ -84,9 +84,10 @@ struct RecordingAudience : ZDMEngineAudience {
         std::vector<int32_t> ids;
         for (const auto& audience : audiences) ids.push_back(ZDMPBGetInt32(audience.get(), kAudienceID));
         updates.push_back(ids);
-        return true;
+        return accepts;
     }
     std::vector<std::vector<int32_t>> updates;
+    bool accepts = true;
 };
 
 class Upload : public EngineFixture {
@@ -523,6 +524,26 @@ TEST_F(Upload, AcceptedAudiencesGoToTheEvaluatorAndAnotherAppsBodyChangesNothing
     onWorker([&] { engine_->fetchRemoteConfig(); });
     settle();
     EXPECT_EQ(recorder->updates.size(), 1u);
+    EXPECT_DOUBLE_EQ(engine_->remoteConfigInstance()->uploadingInterval(), 7200);
+    EXPECT_EQ(db_->queryMeasurementConfigWithError()->protoBuffer(), stored->protoBuffer());
+}
+
+TEST_F(Upload, RefusedAudiencesLeaveThePreviousConfigurationInForce) {
+    const auto recorder = std::make_shared<RecordingAudience>();
+    ZDMEngineAudience::setFactory([recorder](std::shared_ptr<ZDMDatabase>) { return recorder; });
+    start();
+    server_.script(configPath(),
+                   {answer(200, {}, configBody(kAppID)),
+                    answer(200, {}, configBody(kAppID, {4}, "measurement.upload.interval", "10800000"))});
+    onWorker([&] { engine_->fetchRemoteConfig(); });
+    settle();
+    const auto stored = db_->queryMeasurementConfigWithError();
+    ASSERT_TRUE(stored);
+
+    recorder->accepts = false;
+    onWorker([&] { engine_->fetchRemoteConfig(); });
+    settle();
+    EXPECT_EQ(recorder->updates.size(), 2u);
     EXPECT_DOUBLE_EQ(engine_->remoteConfigInstance()->uploadingInterval(), 7200);
     EXPECT_EQ(db_->queryMeasurementConfigWithError()->protoBuffer(), stored->protoBuffer());
 }

@@ -50,6 +50,15 @@ std::string stringField(const ZDMPBMeasurementBundle& bundle, int32_t index) {
     return ZDMPBHasField(&bundle, index) ? ZDMPBGetString(&bundle, index).value_or("") : "";
 }
 
+// One store query whose failure is logged and counts as no answer.
+template <class Query>
+auto loggedQuery(int64_t level, int64_t code, const char* text, const Query& query) {
+    Error error;
+    auto answer = query(&error);
+    if (isSet(error)) ZDMMeasurement::monitor()->logWithLevel(level, code, text, ErrorObject::value(error));
+    return answer;
+}
+
 bool isUploadSuccess(long status) {
     return status == kZEDUdovadeHTTPStatusOK || status == kZEDUdovadeHTTPStatusNoContent;
 }
@@ -126,35 +135,24 @@ double ZDMMeasurement::nextUploadingTime() {
     const double lastSuccess = persistedConfig_->lastSuccessfulUploadTimestamp();
     const double lastFailure = persistedConfig_->lastFailedUploadTimestamp();
 
-    Error rawError;
-    const auto latestRaw = database->queryLatestRawEventTime(&rawError);
-    if (isSet(rawError))
-        monitor()->logWithLevel(5, 23029, "Failed to query latest raw event time. Error",
-                                ErrorObject::value(rawError));
-    Error bundleError;
-    const auto latestBundle = database->queryLatestBundleTime(&bundleError);
-    if (isSet(bundleError))
-        monitor()->logWithLevel(5, 23030, "Failed to query latest bundle time. Error",
-                                ErrorObject::value(bundleError));
+    const auto latestRaw =
+        loggedQuery(5, 23029, "Failed to query latest raw event time. Error",
+                    [&](Error* error) { return database->queryLatestRawEventTime(error); });
+    const auto latestBundle =
+        loggedQuery(5, 23030, "Failed to query latest bundle time. Error",
+                    [&](Error* error) { return database->queryLatestBundleTime(error); });
     const double latest = std::max(latestRaw.value_or(0), latestBundle.value_or(0));
     if (std::fabs(latest) < kEpsilon) return 0;
 
     const bool debug = monitor()->isDebugModeEnabled();
-    bool realtime = debug;
-    if (!realtime) {
-        Error error;
-        realtime = database->containsRealtimeBundlesWithError(&error).value_or(false);
-        if (isSet(error))
-            monitor()->logWithLevel(5, 23031, "Failed to query for real-time bundle indicator. Error",
-                                    ErrorObject::value(error));
-    }
-    if (!realtime) {
-        Error error;
-        realtime = database->containsRealtimeRawEventsWithError(&error).value_or(false);
-        if (isSet(error))
-            monitor()->logWithLevel(5, 23032, "Failed to query for real-time raw event indicator. Error",
-                                    ErrorObject::value(error));
-    }
+    const bool realtime =
+        debug ||
+        loggedQuery(5, 23031, "Failed to query for real-time bundle indicator. Error",
+                    [&](Error* error) { return database->containsRealtimeBundlesWithError(error); })
+            .value_or(false) ||
+        loggedQuery(5, 23032, "Failed to query for real-time raw event indicator. Error", [&](Error* error) {
+            return database->containsRealtimeRawEventsWithError(error);
+        }).value_or(false);
     const double interval = realtime ? config->uploadingRealTimeInterval() : config->uploadingInterval();
 
     const double current = now();
@@ -518,22 +516,14 @@ bool ZDMMeasurement::updateRemoteConfigWithData(const Data& data) {
 bool ZDMMeasurement::hasDataToUpload() {
     const auto database = this->database();
     if (!database) return false;
-    Error queueError;
-    const auto queueEmpty = database->isQueuedBundleTableEmpty(&queueError);
-    if (!queueEmpty) {
-        monitor()->logWithLevel(1, 23117, "Failed to check if queue table is empty. Error",
-                                ErrorObject::value(queueError));
-        return false;
-    }
+    const auto queueEmpty =
+        loggedQuery(1, 23117, "Failed to check if queue table is empty. Error",
+                    [&](Error* error) { return database->isQueuedBundleTableEmpty(error); });
+    if (!queueEmpty) return false;
     if (!*queueEmpty) return true;
-    Error rawError;
-    const auto rawEmpty = database->isRawEventsTableEmpty(&rawError);
-    if (!rawEmpty) {
-        monitor()->logWithLevel(1, 23118, "Failed to check if raw events table is empty. Error",
-                                ErrorObject::value(rawError));
-        return false;
-    }
-    return !*rawEmpty;
+    const auto rawEmpty = loggedQuery(1, 23118, "Failed to check if raw events table is empty. Error",
+                                      [&](Error* error) { return database->isRawEventsTableEmpty(error); });
+    return rawEmpty && !*rawEmpty;
 }
 
 bool ZDMMeasurement::removeBundlesFromDatabaseWithIDs(const Value::Array& bundleIDs) {

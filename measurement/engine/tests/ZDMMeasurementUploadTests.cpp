@@ -185,6 +185,21 @@ class Upload : public EngineFixture {
         });
         return in;
     }
+    void fetch() {
+        onWorker([&] { engine_->fetchRemoteConfig(); });
+        settle();
+    }
+    // The configuration of the first body (an upload interval of 2 h) is still the stored one and the
+    // one in force.
+    void expectConfigurationKept(const ZDMPBMeasurementConfig& stored) {
+        EXPECT_DOUBLE_EQ(engine_->remoteConfigInstance()->uploadingInterval(), 7200);
+        EXPECT_EQ(db_->queryMeasurementConfigWithError()->protoBuffer(), stored.protoBuffer());
+    }
+    static std::shared_ptr<RecordingAudience> recordAudiences() {
+        const auto recorder = std::make_shared<RecordingAudience>();
+        ZDMEngineAudience::setFactory([recorder](std::shared_ptr<ZDMDatabase>) { return recorder; });
+        return recorder;
+    }
     static std::string configPath() { return std::string("/config/app/") + kAppID; }
     // A configuration for `appID` with one setting and the audiences of the given IDs.
     static std::string configBody(const std::string& appID, std::vector<int32_t> audienceIDs = {},
@@ -486,14 +501,12 @@ TEST_F(Upload, TheFetchSendsTheStoredValidatorsAndA304KeepsTheConfiguration) {
                    {answer(200, {{"ETag", "e1"}, {"Last-Modified", "Wed, 21 Oct 2026 07:28:00 GMT"}},
                            configBody(kAppID)),
                     answer(304)});
-    onWorker([&] { engine_->fetchRemoteConfig(); });
-    settle();
+    fetch();
     EXPECT_FALSE(requests(configPath()).at(0).hasHeader("If-None-Match"));
     EXPECT_EQ(persisted_->configServerETag(), "e1");
     EXPECT_DOUBLE_EQ(engine_->remoteConfigInstance()->uploadingInterval(), 7200);
 
-    onWorker([&] { engine_->fetchRemoteConfig(); });
-    settle();
+    fetch();
     const auto second = requests(configPath()).at(1);
     EXPECT_EQ(second.header("If-None-Match"), "e1");
     EXPECT_EQ(second.header("If-Modified-Since"), "Wed, 21 Oct 2026 07:28:00 GMT");
@@ -505,15 +518,13 @@ TEST_F(Upload, TheFetchSendsTheStoredValidatorsAndA304KeepsTheConfiguration) {
 }
 
 TEST_F(Upload, AcceptedAudiencesGoToTheEvaluatorAndAnotherAppsBodyChangesNothing) {
-    const auto recorder = std::make_shared<RecordingAudience>();
-    ZDMEngineAudience::setFactory([recorder](std::shared_ptr<ZDMDatabase>) { return recorder; });
+    const auto recorder = recordAudiences();
     start();
     server_.script(
         configPath(),
         {answer(200, {}, configBody(kAppID, {7, 9})),
          answer(200, {}, configBody("1:999:ios:other", {3}, "measurement.upload.interval", "10800000"))});
-    onWorker([&] { engine_->fetchRemoteConfig(); });
-    settle();
+    fetch();
     ASSERT_EQ(recorder->updates.size(), 1u);
     EXPECT_EQ(recorder->updates[0], (std::vector<int32_t>{7, 9}));
     const auto stored = db_->queryMeasurementConfigWithError();
@@ -521,31 +532,25 @@ TEST_F(Upload, AcceptedAudiencesGoToTheEvaluatorAndAnotherAppsBodyChangesNothing
     EXPECT_TRUE(messages<ZDMPBAudience>(stored.get(), kConfigAudiences).empty());
     EXPECT_DOUBLE_EQ(engine_->remoteConfigInstance()->uploadingInterval(), 7200);
 
-    onWorker([&] { engine_->fetchRemoteConfig(); });
-    settle();
+    fetch();
     EXPECT_EQ(recorder->updates.size(), 1u);
-    EXPECT_DOUBLE_EQ(engine_->remoteConfigInstance()->uploadingInterval(), 7200);
-    EXPECT_EQ(db_->queryMeasurementConfigWithError()->protoBuffer(), stored->protoBuffer());
+    expectConfigurationKept(*stored);
 }
 
 TEST_F(Upload, RefusedAudiencesLeaveThePreviousConfigurationInForce) {
-    const auto recorder = std::make_shared<RecordingAudience>();
-    ZDMEngineAudience::setFactory([recorder](std::shared_ptr<ZDMDatabase>) { return recorder; });
+    const auto recorder = recordAudiences();
     start();
     server_.script(configPath(),
                    {answer(200, {}, configBody(kAppID)),
                     answer(200, {}, configBody(kAppID, {4}, "measurement.upload.interval", "10800000"))});
-    onWorker([&] { engine_->fetchRemoteConfig(); });
-    settle();
+    fetch();
     const auto stored = db_->queryMeasurementConfigWithError();
     ASSERT_TRUE(stored);
 
     recorder->accepts = false;
-    onWorker([&] { engine_->fetchRemoteConfig(); });
-    settle();
+    fetch();
     EXPECT_EQ(recorder->updates.size(), 2u);
-    EXPECT_DOUBLE_EQ(engine_->remoteConfigInstance()->uploadingInterval(), 7200);
-    EXPECT_EQ(db_->queryMeasurementConfigWithError()->protoBuffer(), stored->protoBuffer());
+    expectConfigurationKept(*stored);
 }
 
 TEST_F(Upload, AFailedFetchSharesTheUploadRetryAndBackOff) {

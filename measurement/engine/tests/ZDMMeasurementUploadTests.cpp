@@ -185,6 +185,53 @@ class Upload : public EngineFixture {
         });
         return in;
     }
+    // The first cycle of an install, 15 s of clock after its events: the configuration is fetched
+    // (answered 404), then everything is uploaded in one batch (answered 204).
+    void expectFirstCycle() {
+        db_ = engine_->database();
+        persisted_ = engine_->persistedConfig();
+        server_.script(configPath(), {answer(404)});
+        server_.script("/a", {answer(204)});
+        clock_->advance(14);
+        settle();
+        EXPECT_EQ(server_.received().size(), 0u) << "nothing before the initial delay";
+        clock_->advance(1);
+        ASSERT_TRUE(server_.waitForRequests("/a", 1));
+        settle();
+
+        const auto all = server_.received();
+        ASSERT_EQ(all.size(), 2u);
+        EXPECT_EQ(all[0].method, "GET");
+        EXPECT_EQ(all[0].path, configPath());
+        std::vector<std::string> keys;
+        for (const auto& [key, value] : all[0].query) keys.push_back(key);
+        EXPECT_EQ(keys, (std::vector<std::string>{"app_instance_id", "platform", "runtime_version",
+                                                  "zor_version"}));
+        EXPECT_EQ(all[0].query[1].second, "macos");
+        EXPECT_EQ(all[0].query[2].second, "0");
+        EXPECT_EQ(all[0].query[3].second, "101300");
+
+        EXPECT_EQ(all[1].method, "POST");
+        EXPECT_EQ(all[1].path, "/a");
+        const auto bundles = bundlesOf(all[1]);
+        ASSERT_FALSE(bundles.empty());
+        std::vector<std::string> names;
+        const int64_t uploadMillis = ZDMPBGetInt64(bundles[0].get(), kBundleUploadMillis);
+        for (const auto& bundle : bundles) {
+            for (const auto& name : eventNames(bundle)) names.push_back(name);
+            EXPECT_EQ(ZDMPBGetInt64(bundle.get(), kBundleUploadLibraryVersion), 101300);
+            EXPECT_EQ(ZDMPBGetString(bundle.get(), kBundleConsentSignals), "G1--");
+            EXPECT_TRUE(ZDMPBHasField(bundle.get(), kBundleAppInstanceID));
+            EXPECT_EQ(ZDMPBGetInt64(bundle.get(), kBundleUploadMillis), uploadMillis);
+        }
+        EXPECT_EQ(uploadMillis, int64_t(now() * 1000));
+        EXPECT_EQ(names.back(), "cycled");
+
+        EXPECT_EQ(queuedCount(), 0);
+        EXPECT_DOUBLE_EQ(persisted_->lastSuccessfulUploadTimestamp(), now());
+        EXPECT_EQ(persisted_->lastFailedUploadTimestamp(), 0);
+        EXPECT_EQ(persisted_->lastBackoffTimestamp(), 0);
+    }
     void fetch() {
         onWorker([&] { engine_->fetchRemoteConfig(); });
         settle();
@@ -317,52 +364,9 @@ TEST_F(Upload, TheFirstCycleFetchesTheConfigurationThenUploadsWhatWasLogged) {
     ASSERT_TRUE(engine_);
     drain(*engine_);
     engine_->identity()->setAppIDFromZOR(kAppID);
-    db_ = engine_->database();
-    persisted_ = engine_->persistedConfig();
-    server_.script(configPath(), {answer(404)});
-    server_.script("/a", {answer(204)});
-
     engine_->logEventWithOrigin("app", true, "cycled", std::nullopt, now(), true, false, false, nullptr, {});
     drain(*engine_);
-    clock_->advance(14);
-    settle();
-    EXPECT_EQ(server_.received().size(), 0u) << "nothing before the initial delay";
-    clock_->advance(1);
-    ASSERT_TRUE(server_.waitForRequests("/a", 1));
-    settle();
-
-    const auto all = server_.received();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].method, "GET");
-    EXPECT_EQ(all[0].path, configPath());
-    std::vector<std::string> keys;
-    for (const auto& [key, value] : all[0].query) keys.push_back(key);
-    EXPECT_EQ(keys,
-              (std::vector<std::string>{"app_instance_id", "platform", "runtime_version", "zor_version"}));
-    EXPECT_EQ(all[0].query[1].second, "macos");
-    EXPECT_EQ(all[0].query[2].second, "0");
-    EXPECT_EQ(all[0].query[3].second, "101300");
-
-    EXPECT_EQ(all[1].method, "POST");
-    EXPECT_EQ(all[1].path, "/a");
-    const auto bundles = bundlesOf(all[1]);
-    ASSERT_FALSE(bundles.empty());
-    std::vector<std::string> names;
-    const int64_t uploadMillis = ZDMPBGetInt64(bundles[0].get(), kBundleUploadMillis);
-    for (const auto& bundle : bundles) {
-        for (const auto& name : eventNames(bundle)) names.push_back(name);
-        EXPECT_EQ(ZDMPBGetInt64(bundle.get(), kBundleUploadLibraryVersion), 101300);
-        EXPECT_EQ(ZDMPBGetString(bundle.get(), kBundleConsentSignals), "G1--");
-        EXPECT_TRUE(ZDMPBHasField(bundle.get(), kBundleAppInstanceID));
-        EXPECT_EQ(ZDMPBGetInt64(bundle.get(), kBundleUploadMillis), uploadMillis);
-    }
-    EXPECT_EQ(uploadMillis, int64_t(now() * 1000));
-    EXPECT_EQ(names.back(), "cycled");
-
-    EXPECT_EQ(queuedCount(), 0);
-    EXPECT_DOUBLE_EQ(persisted_->lastSuccessfulUploadTimestamp(), now());
-    EXPECT_EQ(persisted_->lastFailedUploadTimestamp(), 0);
-    EXPECT_EQ(persisted_->lastBackoffTimestamp(), 0);
+    expectFirstCycle();
 }
 
 TEST_F(Upload, AFailedUploadKeepsTheBundlesAndCountsARetry) {

@@ -106,8 +106,8 @@ class Upload : public EngineFixture {
         Bundle::resetMainBundle();
     }
 
-    // An engine of the test's own with a real network client, its components made, the
-    // configuration file's app ID known and nothing scheduled yet.
+    // An engine of the test's own with a real network client, its components made, the start's
+    // reports forgotten, the configuration file's app ID known and nothing scheduled yet.
     void start() {
         auto scheduler = ZDMScheduler::initWithWorkerQueueLabel(ZDMScheduler::kWorkerQueueLabel);
         auto alarm = ZDMAlarm::make(scheduler->workerQueue(), ZDMMeasurement::kAlarmName);
@@ -116,7 +116,9 @@ class Upload : public EngineFixture {
             ZEDUdovade::initWithReachabilityHost("127.0.0.1"), std::move(scheduler), std::move(alarm), kAppID,
             true, false, {}, nullptr);
         ASSERT_TRUE(engine_);
-        drain(*engine_);
+        forgetStartUpReports(*engine_);
+        // The start's reports armed the first upload; each test arms its own.
+        onWorker([&] { engine_->alarm()->cancel(); });
         ASSERT_TRUE(engine_->database());
         engine_->identity()->setAppIDFromZOR(kAppID);
         db_ = engine_->database();
@@ -185,8 +187,9 @@ class Upload : public EngineFixture {
         });
         return in;
     }
-    // The first cycle of an install, 15 s of clock after its events: the configuration is fetched
-    // (answered 404), then everything is uploaded in one batch (answered 204).
+    // The first cycle of an install, 15 s of clock after its events (the start's first open, its
+    // session and "cycled"): the configuration is fetched (answered 404), then everything is
+    // uploaded in one batch (answered 204).
     void expectFirstCycle() {
         db_ = engine_->database();
         persisted_ = engine_->persistedConfig();
@@ -225,7 +228,8 @@ class Upload : public EngineFixture {
             EXPECT_EQ(ZDMPBGetInt64(bundle.get(), kBundleUploadMillis), uploadMillis);
         }
         EXPECT_EQ(uploadMillis, int64_t(now() * 1000));
-        EXPECT_EQ(names.back(), "cycled");
+        EXPECT_EQ(eventNames(bundles[0]), std::vector<std::string>{"_f"});
+        EXPECT_EQ(names, (std::vector<std::string>{"_f", "_s", "_e", "cycled"}));
 
         EXPECT_EQ(queuedCount(), 0);
         EXPECT_DOUBLE_EQ(persisted_->lastSuccessfulUploadTimestamp(), now());

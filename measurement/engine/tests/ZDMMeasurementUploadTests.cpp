@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "measurement/engine/VUZArezivodo.h"
 #include "measurement/engine/ZDMEngineAudience.h"
 #include "measurement/engine/ZDMMeasurementBundleFields.h"
+#include "measurement/engine/ZDMMeasurementIdle.h"
 #include "measurement/engine/tests/EngineFixture.h"
 #include "measurement/foundation/ZDMDataMD5.h"
 #include "measurement/foundation/ZDMDatabase.h"
@@ -19,8 +23,10 @@
 #include "measurement/wire/ZDMPBConfigMessages.h"
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Runtime.h"
 #include "platform/network/testing/LocalHttpServer.h"
 #include "platform/zed/ZEDUdovade.h"
+#include "platform/zudedaro/ZUDApp.h"
 #include "testing/EnvironmentOverride.h"
 #include "testing/Eventually.h"
 
@@ -370,6 +376,35 @@ TEST_F(Upload, TheFirstCycleFetchesTheConfigurationThenUploadsWhatWasLogged) {
     engine_->identity()->setAppIDFromZOR(kAppID);
     engine_->logEventWithOrigin("app", true, "cycled", std::nullopt, now(), true, false, false, nullptr, {});
     drain(*engine_);
+    expectFirstCycle();
+}
+
+// The app configures the core library, which starts the analytics interface with the app ID of
+// the service file among the app's resources.
+class UploadThroughInterface : public Upload {
+  protected:
+    UploadThroughInterface() {
+        const auto resources = home_.path() / "Resources";
+        std::filesystem::create_directories(resources);
+        std::ofstream(resources / "ZizodaService-Info.plist")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+               "<key>ZIZODA_APP_ID</key><string>"
+            << kAppID << "</string></dict></plist>\n";
+        environment_.set("QUORVANE_RESOURCES", resources.c_str());
+        registerMeasurementHooks();
+    }
+    ~UploadThroughInterface() override {
+        ZDMWaitUntilMeasurementIdle(20);
+        Runtime::unregisterClass(VUZArezivodo::kClassName);
+    }
+};
+
+TEST_F(UploadThroughInterface, ConfigureAndCycledReachTheServerInTheFirstCycle) {
+    ZUDApp::configure();
+    VUZArezivodo::logEventWithName("cycled", std::nullopt);
+    ASSERT_TRUE(ZDMWaitUntilMeasurementIdle(20));
+    engine_ = ZDMMeasurement::sharedInstance();
+    ASSERT_TRUE(engine_);
     expectFirstCycle();
 }
 

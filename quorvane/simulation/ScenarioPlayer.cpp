@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "Settings/SettingsTabViewController.h"
+#include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMMeasurementIdle.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSScreen.h"
@@ -446,6 +447,10 @@ class Player {
     ~Player() { UsageEvents::observe(nullptr); }
 
     void run(const Scenario& scenario) {
+        // The measurement library was loaded as the process started, on the system clock; for the
+        // scenario it loads as the scenario's clock begins, or its data would lie in that clock's
+        // future and its first upload would not wait for the launch's initial delay.
+        ZDMAnalytics::setLoadTimestamp(clock_->now());
         setUpDesktop(scenario);
         if (scenario.defaults) storeDefaults(*scenario.defaults, UserDefaultsManager::currentScreenFrames());
         auto interface = loadMainInterface();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "measurement/engine/VUZArezivodo.h"
+#include "measurement/engine/VUZArezivodoConnector.h"
 #include "measurement/engine/ZDMAnalyticsState.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMMeasurement.h"
@@ -181,6 +182,7 @@ void ZDMAnalytics::setLoadTimestamp(double timestamp) {
 void registerMeasurementHooks() {
     ZDMAnalytics::loadTimestamp();
     VUZArezivodoRegisterClass();
+    VUZArezivodoConnector::load();
 }
 
 int64_t ZDMAnalytics::resetRetryCount() {

@@ -14,6 +14,7 @@ struct LoggedEvent {
     std::string origin;
     std::string name;
     Dictionary parameters;
+    std::string queueLabel;  // where it was logged from
 };
 
 class SearchAds : public CampaignFixture {
@@ -62,7 +63,7 @@ class SearchAds : public CampaignFixture {
         [this](const std::string& origin, const std::string& name, const Dictionary& parameters) {
             if (name != "_cmp") return;
             std::lock_guard lock(eventsMutex_);
-            events_.push_back({origin, name, parameters});
+            events_.push_back({origin, name, parameters, DispatchQueue::currentLabel()});
         });
 };
 
@@ -81,6 +82,8 @@ TEST_F(SearchAds, AFreshInstallPostsItsTokenAtOnceAndLogsAnAttributedCampaignOnc
     ASSERT_TRUE(eventually([&] { return campaignEvents().size() == 1; }));
     const auto event = campaignEvents().front();
     EXPECT_EQ(event.origin, "auto");
+    EXPECT_EQ(event.queueLabel, ZDMScheduler::kWorkerQueueLabel)
+        << "the answer is acted on on the worker queue";
     EXPECT_EQ(event.parameters, (Dictionary{{"source", Value("Apple")},
                                             {"medium", Value("search")},
                                             {"campaign", Value("12")},

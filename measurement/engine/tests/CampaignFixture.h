@@ -16,26 +16,10 @@
 #include "measurement/foundation/ZDMValue.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Runtime.h"
-#include "platform/foundation/RuntimeObject.h"
+#include "platform/foundation/testing/AnsweringObject.h"
 #include "platform/network/testing/LocalHttpServer.h"
 #include "platform/zed/ZEDUdovade.h"
 #include "testing/EnvironmentOverride.h"
-
-// A platform class or object that answers the selectors it was given.
-class AnsweringObject : public RuntimeObject {
-  public:
-    explicit AnsweringObject(std::map<std::string, Value, std::less<>> answers)
-        : answers_(std::move(answers)) {}
-    std::string className() const override { return "AnsweringObject"; }
-    bool respondsToSelector(std::string_view selector) const override { return answers_.contains(selector); }
-    Value perform(std::string_view selector) const override {
-        const auto found = answers_.find(selector);
-        return found == answers_.end() ? Value() : found->second;
-    }
-
-  private:
-    std::map<std::string, Value, std::less<>> answers_;
-};
 
 class CampaignFixture : public EngineFixture {
   protected:
@@ -63,19 +47,17 @@ class CampaignFixture : public EngineFixture {
     }
     // The platform's tracking authorisation; made before the engine starts, when the identity reads it.
     static void setTrackingStatus(int64_t status) {
-        Runtime::registerClass(
-            "ATTrackingManager",
-            std::make_shared<const AnsweringObject>(
-                std::map<std::string, Value, std::less<>>{{"trackingAuthorizationStatus", status}}));
+        Runtime::registerClass("ATTrackingManager",
+                               std::make_shared<const AnsweringObject>(
+                                   AnsweringObject::Answers{{"trackingAuthorizationStatus", status}}));
     }
     // An advertising identifier the user lets apps track by.
     static void setAdvertisingID() {
-        const auto manager = std::make_shared<const AnsweringObject>(
-            std::map<std::string, Value, std::less<>>{{"advertisingIdentifier", Value(kAdvertisingID)},
-                                                      {"isAdvertisingTrackingEnabled", Value(true)}});
+        const auto manager = std::make_shared<const AnsweringObject>(AnsweringObject::Answers{
+            {"advertisingIdentifier", Value(kAdvertisingID)}, {"isAdvertisingTrackingEnabled", Value(true)}});
         Runtime::registerClass(
             "ASIdentifierManager",
-            std::make_shared<const AnsweringObject>(std::map<std::string, Value, std::less<>>{
+            std::make_shared<const AnsweringObject>(AnsweringObject::Answers{
                 {"sharedManager", Value(std::static_pointer_cast<const Object>(manager))}}));
     }
 

@@ -41,15 +41,6 @@ class Facade : public EngineFixture {
     static void start(const Dictionary& options = {}, const std::string& origin = "za") {
         ZDMAnalytics::startWithAppID(kAppID, origin, options);
     }
-    // Waits until what was handed to the facade has reached the engine and the engine has done it.
-    static void settle() {
-        for (int round = 0; round < 2; ++round) {
-            const auto operations = ZDMAnalytics::operationQueue();
-            if (!operations->isSuspended()) operations->waitUntilAllOperationsAreFinished();
-            ZDMAnalytics::queue()->sync([] {});
-            if (ZDMMeasurement::hasSharedInstance()) drain(*ZDMMeasurement::sharedInstance());
-        }
-    }
     // A new process as far as the facade and the engine go; the files stay.
     void restart() {
         settle();

@@ -6,9 +6,7 @@
 #include "measurement/engine/ZDMSearchAdReporter.h"
 #include "measurement/engine/tests/CampaignFixture.h"
 #include "platform/adservices/AAAttribution.h"
-#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSUserActivity.h"
-#include "platform/foundation/OperationQueue.h"
 
 namespace {
 
@@ -25,15 +23,6 @@ class CampaignsThroughTheFacade : public CampaignFixture {
         ZDMAnalytics::startWithAppID(kAppID, "za", {});
         settle();
         return ZDMMeasurement::hasSharedInstance() ? ZDMMeasurement::sharedInstance() : nullptr;
-    }
-    // Until what was handed to the facade has reached the engine and the engine has done it.
-    static void settle() {
-        for (int round = 0; round < 2; ++round) {
-            const auto operations = ZDMAnalytics::operationQueue();
-            if (!operations->isSuspended()) operations->waitUntilAllOperationsAreFinished();
-            ZDMAnalytics::queue()->sync([] {});
-            if (ZDMMeasurement::hasSharedInstance()) drain(*ZDMMeasurement::sharedInstance());
-        }
     }
 };
 

@@ -177,6 +177,30 @@ TEST_F(DeepLinks, AStoredLinkNamesTheHourBeforeTheOneItWasStoredIn) {
     EXPECT_EQ(parameters["click_timestamp"], Value(5000));
 }
 
+TEST_F(DeepLinks, TheStartReportsTheLinkThatLaunchedTheApp) {
+    ZDMStoreDeepLink(*standard(), "https://example.com/?utm_campaign=launch");
+    const auto engine = startedEngine();
+    const auto event = onlyCampaignEvent(*engine);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(plainParameters(*event)["campaign"], Value("launch"));
+    EXPECT_FALSE(ZDMHasStoredDeepLink(*standard()));
+}
+
+TEST_F(DeepLinks, DisablingCollectionDropsOnlyAnExpiredStoredLink) {
+    const auto engine = startedEngine();
+    ZDMStoreDeepLink(*standard(), "https://example.com/?utm_campaign=spring");
+    engine->setEnabled(false);
+    drain(*engine);
+    EXPECT_TRUE(ZDMHasStoredDeepLink(*standard())) << "still young";
+
+    engine->setEnabled(true);
+    drain(*engine);
+    clock_->advance(engine->remoteConfigInstance()->attributionCacheTTLInterval() + 1);
+    engine->setEnabled(false);
+    drain(*engine);
+    EXPECT_FALSE(ZDMHasStoredDeepLink(*standard()));
+}
+
 TEST_F(DeepLinks, ACampaignIsNotDatedBeforeFirstOpen) {
     const auto engine = startedEngine();
     const double now = Clock::current().now();

@@ -43,7 +43,6 @@ TEST_F(CampaignsThroughTheFacade, AnOpenedURLAndABrowsingActivityBecomeCampaignE
 }
 
 TEST_F(CampaignsThroughTheFacade, AnAttributedSearchAdInstallStoresItsCampaignEvent) {
-    ZDMPersistedConfig::sharedInstance()->setFirstOpenTimestampMilliseconds(1000);
     AAAttribution::registerClass([](Error*) { return std::optional<std::string>("token"); });
     server_.script("/api/v1/", {{200, {}, R"({"attribution": true, "campaignId": "12", "keywordId": 34})"}});
     const auto engine = startedFacade();
@@ -56,11 +55,15 @@ TEST_F(CampaignsThroughTheFacade, AnAttributedSearchAdInstallStoresItsCampaignEv
     const auto events = storedEvents(*engine);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0]->name(), "_cmp");
-    EXPECT_EQ(plainParameters(*events[0]), (std::map<std::string, Value>{{"source", Value("Apple")},
-                                                                         {"medium", Value("search")},
-                                                                         {"campaign", Value("12")},
-                                                                         {"term", Value("34")},
-                                                                         {"click_timestamp", Value(999)}}));
+    // The install's first open, reported at the start, dates the click.
+    const int64_t firstOpenMillis = ZDMPersistedConfig::sharedInstance()->firstOpenTimestampMilliseconds();
+    ASSERT_GT(firstOpenMillis, 1);
+    EXPECT_EQ(plainParameters(*events[0]),
+              (std::map<std::string, Value>{{"source", Value("Apple")},
+                                            {"medium", Value("search")},
+                                            {"campaign", Value("12")},
+                                            {"term", Value("34")},
+                                            {"click_timestamp", Value(firstOpenMillis - 1)}}));
 }
 
 }  // namespace

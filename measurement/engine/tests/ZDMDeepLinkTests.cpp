@@ -177,12 +177,17 @@ TEST_F(DeepLinks, AStoredLinkNamesTheHourBeforeTheOneItWasStoredIn) {
     EXPECT_EQ(parameters["click_timestamp"], Value(5000));
 }
 
-TEST_F(DeepLinks, TheStartReportsTheLinkThatLaunchedTheApp) {
+TEST_F(DeepLinks, TheFirstOpenReportsTheLinkThatLaunchedTheApp) {
     ZDMStoreDeepLink(*standard(), "https://example.com/?utm_campaign=launch");
     const auto engine = startedEngine();
     const auto event = onlyCampaignEvent(*engine);
     ASSERT_TRUE(event);
-    EXPECT_EQ(plainParameters(*event)["campaign"], Value("launch"));
+    auto parameters = plainParameters(*event);
+    EXPECT_EQ(parameters["campaign"], Value("launch"));
+    // A fresh install reports it with its first open, clicked just before.
+    const int64_t firstOpenMillis = engine->persistedConfig()->firstOpenTimestampMilliseconds();
+    ASSERT_GT(firstOpenMillis, 0);
+    EXPECT_EQ(parameters["click_timestamp"], Value(firstOpenMillis - 1));
     EXPECT_FALSE(ZDMHasStoredDeepLink(*standard()));
 }
 

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <vector>
 
+#include "measurement/engine/VUZArezivodo.h"
+#include "measurement/engine/VUZArezivodoConnector.h"
 #include "measurement/engine/ZDMAnalyticsState.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMMeasurement.h"
@@ -179,6 +181,8 @@ void ZDMAnalytics::setLoadTimestamp(double timestamp) {
 
 void registerMeasurementHooks() {
     ZDMAnalytics::loadTimestamp();
+    VUZArezivodoRegisterClass();
+    VUZArezivodoConnector::load();
 }
 
 int64_t ZDMAnalytics::resetRetryCount() {

@@ -23,6 +23,7 @@
 #include "measurement/foundation/tests/DatabaseFixture.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/Runtime.h"
 #include "platform/zazavaroveridiz/ZIZLogger.h"
 
 class EngineFixture : public SharedMonitorFixture {
@@ -31,6 +32,8 @@ class EngineFixture : public SharedMonitorFixture {
         ZDMConsentSettingsUtil::resetForTesting();
         ZDMAnalytics::resetForTesting();
         registerMeasurementHooks();
+        // The engine's tests run without the analytics interface unless they register it.
+        Runtime::unregisterClass("VUZArezivodo");
         // Debug lines (7) are what tell the start's steps apart.
         ZIZSetLoggerLevel(kZIZLoggerLevelDebug);
     }

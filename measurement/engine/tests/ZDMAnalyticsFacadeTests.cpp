@@ -10,6 +10,7 @@
 
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/engine/tests/FacadeFixture.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEvent.h"
 #include "measurement/foundation/ZDMRawEventData.h"
@@ -31,7 +32,7 @@ struct StoredRow {
     double timestamp = 0;
 };
 
-class Facade : public EngineFixture {
+class Facade : public FacadeFixture {
   protected:
     ~Facade() override {
         for (const char* name : {"ZUDADatabase", "VUZArezivodo", "ZTMManager"})
@@ -70,26 +71,6 @@ class Facade : public EngineFixture {
         std::vector<std::string> names;
         for (const auto& row : storedRows()) names.push_back(row.name);
         return names;
-    }
-    // The stored events in row order, decoded by the engine's database.
-    std::vector<std::shared_ptr<ZDMEvent>> storedEvents() {
-        std::vector<std::shared_ptr<ZDMEvent>> events;
-        const auto measurement = engine();
-        if (!measurement) return events;
-        onWorkerQueue(*measurement, [&] {
-            RawFile file(databasePath());
-            for (const std::string& text :
-                 file.rows("SELECT DISTINCT metadata_fingerprint FROM raw_events")) {
-                int64_t fingerprint = 0;
-                std::from_chars(text.data(), text.data() + text.size(), fingerprint);
-                Error error;
-                const auto records =
-                    measurement->database()->rawEventsWithMetadataFingerprint(fingerprint, &error, nullptr);
-                if (records)
-                    for (const auto& record : *records) events.push_back(record->rawEvent());
-            }
-        });
-        return events;
     }
 };
 

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
+#include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMConfigStoreChoice.h"
 #include "measurement/foundation/ZDMInternalEventLog.h"
+#include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMUserDefaults.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/SharedInstance.h"
@@ -192,4 +194,26 @@ void ZDMAnalytics::clearConsent() {
                             kConsentSettingsOnStartKey, kDeferredConsentResetKey})
         store.removeObjectForKey(key);
     ZDMConsentSettingsUtil::setConsentSettings(std::nullopt);
+}
+
+void ZDMAnalytics::setInternalUserProperty(const std::optional<Value>& value, const std::string& name,
+                                           const std::string& origin) {
+    if (!ZDMMeasurement::hasSharedInstance()) return;
+    const auto engine = ZDMMeasurement::sharedInstance();
+    const double now = Clock::current().now();
+    if (!value) {
+        // Only the name of a removed property counts.
+        if (const auto attribute =
+                ZDMUserAttribute::initWithOrigin("", name, ZDMValue::initWithDouble(0), now))
+            engine->removeUserAttribute(attribute);
+        return;
+    }
+    if (const auto converted = ZDMValue::valueFromObject(*value))
+        if (const auto attribute = ZDMUserAttribute::initWithOrigin(origin, name, converted, now))
+            engine->setUserAttribute(attribute);
+}
+
+void ZDMAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                              double /*timestamp*/, const Dictionary& parameters) {
+    logInternalEventWithOrigin(origin, name, parameters);
 }

@@ -71,6 +71,15 @@ class ZDMAnalytics {
     static void removeDeferredResetOnDeniedConsent();
     // Removes every consent key, then the settings in force.
     static void clearConsent();
+
+    // -- The session reporter's properties and the screen reporter's timed events --
+    // A user property of the library's own, handed to the running engine (dropped without one or
+    // when the engine's record refuses it); nullopt removes the property.
+    static void setInternalUserProperty(const std::optional<Value>& value, const std::string& name,
+                                        const std::string& origin);
+    // An internal event that happened at `timestamp` (seconds since 1970).
+    static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                           double timestamp, const Dictionary& parameters);
 };
 
 // The stand-in for the measurement classes' load hooks: the agent's entry point and test fixtures

@@ -2,6 +2,8 @@
 
 #include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/engine/tests/ForegroundFixture.h"
+#include "measurement/foundation/ZDMAlarm.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
 
 namespace {
@@ -79,6 +81,156 @@ TEST_F(SessionClock, ReportingIsASwitchOfItsOwn) {
     EXPECT_FALSE(reporter_->isReportingEnabled());
     reporter_->setReportingEnabled(true);
     EXPECT_TRUE(reporter_->isReportingEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+class ForegroundSessions : public ForegroundFixture {
+  protected:
+    std::shared_ptr<ZDMPersistedConfig> persisted_ = engine_->persistedConfig();
+};
+
+TEST_F(ForegroundSessions, ActivationAfterTheTimeoutStartsTheNextSession) {
+    struct Case {
+        double inactive;
+        bool starts;
+    } cases[] = {{1801, true}, {1800, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.inactive);
+        const int64_t before = countOf(23078);
+        storeProperty("_sid", 111);
+        storeProperty("_sno", 4);
+        persisted_->setSessionNumber(4);
+        persisted_->setLastSessionActivityClockTime(clock_->now() - c.inactive);
+        const auto start = static_cast<int64_t>(clock_->now());
+        const size_t startsBefore = logged("_s").size();
+
+        activate();
+
+        const auto starts = logged("_s");
+        if (!c.starts) {
+            EXPECT_EQ(starts.size(), startsBefore);
+            EXPECT_EQ(countOf(23078), before) << "nothing removed";
+            EXPECT_EQ(storedProperty("_sid"), 111);
+            EXPECT_EQ(storedProperty("_sno"), 4);
+        } else {
+            ASSERT_EQ(starts.size(), startsBefore + 1);
+            EXPECT_EQ(starts.back().origin, "auto");
+            EXPECT_EQ(starts.back().integer("_sid"), start);
+            EXPECT_EQ(starts.back().integer("_sno"), 5);
+            EXPECT_EQ(countOf(23078), before + 2) << "\"_sid\" and \"_sno\" removed first";
+            EXPECT_EQ(storedProperty("_sid"), start);
+            EXPECT_EQ(storedProperty("_sno"), 5);
+            EXPECT_EQ(persisted_->sessionNumber(), 5);
+        }
+        deactivate();
+    }
+}
+
+TEST_F(ForegroundSessions, NoSessionStartsWhileReportingIsOff) {
+    persisted_->setLastSessionActivityClockTime(0);
+    sessionReporter()->setReportingEnabled(false);
+    activate();
+    EXPECT_TRUE(logged("_s").empty());
+}
+
+TEST_F(ForegroundSessions, TheEngagementTimerReportsEachHourInFront) {
+    std::vector<std::string> sequence;
+    auto fired = NotificationCenter::defaultCenter().addObserver(
+        ZDMSessionReporter::kEngagementTimerDidFireNotification, [&](const Notification& notification) {
+            EXPECT_EQ(notification.object, nullptr);
+            sequence.push_back("fired");
+        });
+    auto engagement = ZDMAnalytics::addInternalEventObserver(
+        [&](const std::string&, const std::string& name, const Dictionary&) {
+            if (name == "_e") sequence.push_back("_e");
+        });
+    activate();
+    screenView({{"screen_name", Value("Spaces")}});
+    clock_->advance(7200);
+    settle();
+
+    EXPECT_EQ(sequence, (std::vector<std::string>{"fired", "_e", "fired", "_e"}));
+    const auto engagements = logged("_e");
+    ASSERT_EQ(engagements.size(), 2u);
+    for (const auto& event : engagements) {
+        EXPECT_EQ(event.origin, "auto");
+        EXPECT_EQ(event.integer("_et"), 3600000);
+        EXPECT_FALSE(event.has("_fr"));
+    }
+
+    clock_->advance(0.5);
+    screenView({{"screen_name", Value("General")}});
+    EXPECT_EQ(logged("_e").size(), 2u) << "half a second of engagement is not reported";
+    EXPECT_EQ(logged("_vs").size(), 2u);
+}
+
+TEST_F(ForegroundSessions, ResigningReportsEngagementAndStopsTheTimer) {
+    struct Case {
+        const char* backgroundedTracking;
+        std::vector<std::string> events;
+    } cases[] = {{"0", {"_e"}}, {"1", {"_e", "_ab"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.backgroundedTracking);
+        setting("measurement.lifecycle.app_backgrounded_tracking", c.backgroundedTracking);
+        activate();
+        clock_->advance(90);
+        const size_t before = logged().size();
+
+        deactivate();
+
+        const auto events = logged();
+        std::vector<std::string> names;
+        for (size_t i = before; i < events.size(); ++i) names.push_back(events[i].name);
+        EXPECT_EQ(names, c.events);
+        EXPECT_EQ(logged("_e").back().integer("_et"), 90000);
+        if (c.events.size() == 2) {
+            EXPECT_TRUE(events.back().parameters.empty()) << "\"_et\" only when efficient";
+        }
+        EXPECT_FALSE(sessionReporter()->userEngagementTimer()->scheduledTimestamp());
+        clock_->advance(7200);
+        settle();
+        EXPECT_EQ(logged().size(), events.size()) << "the timer was cancelled";
+    }
+}
+
+TEST_F(ForegroundSessions, EngagementIsCappedAtAnHourAndNeverNegative) {
+    activate();
+    auto reporter = sessionReporter();
+    reporter->userEngagementTimer()->cancel();
+    clock_->setWallTime(clock_->now() + 5000);  // the timer is on the monotonic clock; uptime is not
+    EXPECT_EQ(reporter->logEngagementEventAndReturnTimeWithScreen(nullptr, false), 3600000);
+    clock_->setWallTime(clock_->now() - 10);
+    EXPECT_EQ(reporter->incurredEngagementTime(), 0);
+    EXPECT_EQ(countOf(33004), 1);
+}
+
+TEST_F(ForegroundSessions, NothingIsReportedWhileTheAppIsInactive) {
+    auto reporter = sessionReporter();
+    EXPECT_EQ(reporter->logEngagementEventAndReturnTimeWithScreen(nullptr, false), 0);
+    reporter->logSessionStartEvent();
+    setting("measurement.lifecycle.app_backgrounded_tracking", "1");
+    reporter->logAppBackgroundEvent(10);
+    EXPECT_TRUE(logged().empty());
+    EXPECT_EQ(countOf(33006), 1);
+    EXPECT_EQ(countOf(33005), 1);
+    EXPECT_EQ(countOf(33008), 1);
+}
+
+TEST_F(ForegroundSessions, ADestroyedReporterLeavesNoTimerBehind) {
+    activate();
+    auto reporter = ZDMSessionReporter::initWithPersistedConfig(persisted_);
+    reporter->setReportingEnabled(true);
+    ASSERT_TRUE(reporter->userEngagementTimer()->scheduledTimestamp());
+    std::weak_ptr<ZDMAlarm> timer = reporter->userEngagementTimer();
+    reporter.reset();
+    EXPECT_TRUE(timer.expired());
+    sessionReporter()->userEngagementTimer()->cancel();
+    clock_->advance(7200);
+    settle();
+    EXPECT_TRUE(logged("_e").empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "platform/appkit/NSWindow.h"
 #include "platform/appkit/NSWorkspace.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/SystemLog.h"
 #include "platform/foundation/SystemTrace.h"
 #include "platform/foundation/UnicodeText.h"
@@ -90,8 +91,24 @@ void KRRecorderControl::initInternalState() {
     setContentCompressionResistancePriority(750, NSLayoutConstraintOrientation::Vertical);
 }
 
+namespace {
+KRRecorderControl::DefaultStyleFactory& defaultStyleFactory() {
+    static auto* factory = [] {
+        auto* made = new KRRecorderControl::DefaultStyleFactory;
+        registerResetForTesting([] { defaultStyleFactory() = nullptr; });
+        return made;
+    }();
+    return *factory;
+}
+}  // namespace
+
 std::shared_ptr<KRRecorderControlStyling> KRRecorderControl::makeDefaultStyle() {
+    if (const auto& factory = defaultStyleFactory()) return factory();
     return KRRecorderControlStyle::init();
+}
+
+void KRRecorderControl::setDefaultStyleFactoryForTesting(DefaultStyleFactory factory) {
+    defaultStyleFactory() = std::move(factory);
 }
 
 std::shared_ptr<KRRecorderControlStyling> KRRecorderControl::style() {

@@ -5,6 +5,7 @@
 // value binding, tells its delegate and assistive applications what happens, and sends its action
 // when a recording ends. Main thread only.
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -139,6 +140,10 @@ class KRRecorderControl : public NSControl, public NSKeyValueObserving, public N
     // attached as a copy.
     void setStyle(std::shared_ptr<KRRecorderControlStyling> style);
     static std::shared_ptr<KRRecorderControlStyling> makeDefaultStyle();
+    // Tests stand another style in for the standard one; an empty factory (and a reset for tests)
+    // brings the standard one back.
+    using DefaultStyleFactory = std::function<std::shared_ptr<KRRecorderControlStyling>()>;
+    static void setDefaultStyleFactoryForTesting(DefaultStyleFactory factory);
 
     // A stored direction wins; then the style's preferred one (not while the default style is being
     // installed); then the view's own.

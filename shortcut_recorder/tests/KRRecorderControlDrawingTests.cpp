@@ -315,6 +315,22 @@ TEST_F(KRRecorderDrawing, ADirectionSetOnTheControlOutranksTheStyles) {
     EXPECT_EQ(style->reasons.back(), nullptr);
 }
 
+TEST_F(KRRecorderDrawing, WhileTheDefaultStyleIsInstalledTheBaseDirectionIsUsed) {
+    TestStyle::Options options;
+    options.preferred = KRRecorderControlStyleComponents::initWithAppearance(0, 0, 2, 0);
+    KRRecorderControl::setDefaultStyleFactoryForTesting([options] { return TestStyle::make(options); });
+    auto fresh = KRRecorderControl::initWithFrame({10, 10, 150, 24});
+    auto style = std::dynamic_pointer_cast<TestStyle>(fresh->style());
+    ASSERT_TRUE(style);
+    // The style being installed asked while it was not yet the control's: the base direction.
+    EXPECT_EQ(style->directionSeen, NSUserInterfaceLayoutDirection::LeftToRight);
+    EXPECT_EQ(fresh->userInterfaceLayoutDirection(), NSUserInterfaceLayoutDirection::RightToLeft);
+    // A style set by the app is asked with its own preference in force.
+    EXPECT_EQ(attach([&](TestStyle::Options& o) { o = options; })->directionSeen,
+              NSUserInterfaceLayoutDirection::RightToLeft);
+    KRRecorderControl::setDefaultStyleFactoryForTesting(nullptr);
+}
+
 TEST_F(KRRecorderDrawing, FocusRingFromTheBackgroundAndInsets) {
     auto style = attach();
     // Standard style: alignment insets bottom 1, focus ring insets 0, radii 4.

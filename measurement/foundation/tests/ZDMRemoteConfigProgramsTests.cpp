@@ -2,6 +2,7 @@
 
 #include "measurement/foundation/ZDMRemoteConfig.h"
 #include "measurement/foundation/tests/DatabaseFixture.h"
+#include "measurement/foundation/tests/MeasurementConfigFixture.h"
 #include "measurement/wire/ZDMPBAccessors.h"
 #include "measurement/wire/ZDMPBConfigMessages.h"
 #include "measurement/wire/ZDMPBProgramMessages.h"
@@ -16,34 +17,18 @@ Value objectValue(const std::shared_ptr<const Object>& object) {
 
 // A configuration with settings, data controls and programs; a program with instructions has work
 // the stand-in cannot run.
-std::shared_ptr<ZDMPBMeasurementConfig> configWith(
-    const std::vector<bool>& programsWithWork, const std::vector<std::string>& dataControls,
-    const std::vector<std::pair<std::string, std::string>>& settings) {
-    auto config = ZDMPBMeasurementConfig::initWithBuffer(nullptr);
-    ZDMPBSetString(config.get(), 1, kAppID);
-    Value::Array settingList, controlList, programList;
-    for (const auto& [key, text] : settings) {
-        auto setting = ZDMPBSetting::initWithBuffer(nullptr);
-        ZDMPBSetString(setting.get(), 0, key);
-        ZDMPBSetString(setting.get(), 1, text);
-        settingList.push_back(objectValue(setting));
-    }
-    for (const auto& name : dataControls) {
-        auto control = ZDMPBDataControl::initWithBuffer(nullptr);
-        ZDMPBSetString(control.get(), 0, name);
-        controlList.push_back(objectValue(control));
-    }
+std::shared_ptr<ZDMPBMeasurementConfig> configWith(const std::vector<bool>& programsWithWork,
+                                                   const std::vector<std::string>& dataControls,
+                                                   const measurement_test::Settings& settings) {
+    Value::Array programs;
     for (bool withWork : programsWithWork) {
         auto program = ZDMPBProgram::initWithBuffer(nullptr);
         if (withWork)
             ZDMPBSetArray(program.get(), 0,
                           Value::Array{objectValue(ZDMPBRuntimeEntity::initWithBuffer(nullptr))});
-        programList.push_back(objectValue(program));
+        programs.push_back(objectValue(program));
     }
-    ZDMPBSetArray(config.get(), 3, settingList);
-    ZDMPBSetArray(config.get(), 8, programList);
-    ZDMPBSetArray(config.get(), 9, controlList);
-    return config;
+    return measurement_test::measurementConfig(kAppID, settings, dataControls, programs);
 }
 
 // Records the host modules it was given and loads whatever it is handed.

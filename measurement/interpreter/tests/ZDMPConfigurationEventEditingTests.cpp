@@ -5,6 +5,7 @@
 #include "measurement/foundation/ZDMEvent.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
 #include "measurement/foundation/ZDMValue.h"
+#include "measurement/foundation/tests/MeasurementConfigFixture.h"
 #include "measurement/foundation/tests/MonitorFixture.h"
 #include "measurement/interpreter/ZDMPConfigurationEventEditing.h"
 #include "measurement/interpreter/tests/ConfigurationPrograms.h"
@@ -24,30 +25,16 @@ Value objectValue(const std::shared_ptr<const Object>& object) {
 
 std::shared_ptr<ZDMPBMeasurementConfig> configWith(const std::vector<std::string>& programs,
                                                    const std::vector<std::string>& dataControls) {
-    auto config = ZDMPBMeasurementConfig::initWithBuffer(nullptr);
-    ZDMPBSetString(config.get(), 1, kAppID);
-    Value::Array settingList, controlList, programList;
-    for (const auto& [key, text] : std::vector<std::pair<std::string, std::string>>{
-             {"measurement.upload.max_bundles", "7"}, {"measurement.upload.debug_upload_interval", "1500"}}) {
-        auto setting = ZDMPBSetting::initWithBuffer(nullptr);
-        ZDMPBSetString(setting.get(), 0, key);
-        ZDMPBSetString(setting.get(), 1, text);
-        settingList.push_back(objectValue(setting));
-    }
-    for (const auto& name : dataControls) {
-        auto control = ZDMPBDataControl::initWithBuffer(nullptr);
-        ZDMPBSetString(control.get(), 0, name);
-        controlList.push_back(objectValue(control));
-    }
+    Value::Array programList;
     for (const auto& instructions : programs) {
         auto program = ZDMPBProgram::initWithBuffer(programBytes({instructions}));
         EXPECT_TRUE(program);
         programList.push_back(objectValue(program));
     }
-    ZDMPBSetArray(config.get(), 3, settingList);
-    ZDMPBSetArray(config.get(), 8, programList);
-    ZDMPBSetArray(config.get(), 9, controlList);
-    return config;
+    return measurement_test::measurementConfig(
+        kAppID,
+        {{"measurement.upload.max_bundles", "7"}, {"measurement.upload.debug_upload_interval", "1500"}},
+        dataControls, programList);
 }
 
 Value z(const char* text) {

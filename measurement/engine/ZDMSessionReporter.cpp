@@ -43,7 +43,11 @@ ZDMSessionReporter::ZDMSessionReporter(std::shared_ptr<ZDMPersistedConfig> persi
       timeoutSessionInterval_(ZDMMeasurement::remoteConfig()->sessionDefaultTimeoutInterval()) {}
 
 ZDMSessionReporter::~ZDMSessionReporter() {
-    userEngagementTimer_->cancel();
+    // The timer belongs to the main queue: it is cancelled there, whichever thread lets the reporter go.
+    if (DispatchQueue::isMainThread())
+        userEngagementTimer_->cancel();
+    else
+        DispatchQueue::main()->async([timer = userEngagementTimer_] { timer->cancel(); });
 }
 
 bool ZDMSessionReporter::isSessionExpired() const {

@@ -196,6 +196,35 @@ TEST_F(ForegroundSessions, ResigningReportsEngagementAndStopsTheTimer) {
     }
 }
 
+TEST_F(ForegroundSessions, ReportingArmsTheTimerWhileActiveAndStopsIt) {
+    auto reporter = sessionReporter();
+    const auto armed = [&] { return reporter->userEngagementTimer()->scheduledTimestamp().has_value(); };
+    EXPECT_FALSE(armed()) << "not while inactive";
+    activate();
+    EXPECT_TRUE(armed());
+    onWorkerQueue(*engine_, [&] { reporter->setReportingEnabled(false); });
+    RunLoop::runUntilIdle();
+    EXPECT_FALSE(armed()) << "the engine's thread hands the timer to the main queue";
+    reporter->setReportingEnabled(true);
+    EXPECT_TRUE(armed());
+}
+
+TEST_F(ForegroundSessions, EfficientModeLeavesCoveredEngagementToTheEventsThatCarryIt) {
+    setting("measurement.collection.efficient_engagement_reporting_enabled", "1");
+    setting("measurement.collection.redundant_engagement_removal_enabled", "1");
+    setting("measurement.lifecycle.app_backgrounded_tracking", "1");
+    persisted_->setLastSessionActivityClockTime(clock_->now());  // the session goes on
+    activate();
+    screenView({{"screen_name", Value("Spaces")}});
+    clock_->advance(5);
+    screenView({{"screen_name", Value("General")}});
+    clock_->advance(3);
+    deactivate();
+    EXPECT_EQ(loggedNames(), (std::vector<std::string>{"_vs", "_vs", "_ab"}));
+    EXPECT_EQ(logged("_vs").back().integer("_et"), 5000);
+    EXPECT_EQ(logged("_ab").back().integer("_et"), 3000);
+}
+
 TEST_F(ForegroundSessions, EngagementIsCappedAtAnHourAndNeverNegative) {
     activate();
     auto reporter = sessionReporter();

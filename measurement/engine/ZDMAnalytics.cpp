@@ -1,9 +1,11 @@
 #include "measurement/engine/ZDMAnalytics.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "measurement/engine/ZDMAnalyticsState.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMConfigStoreChoice.h"
@@ -25,6 +27,8 @@ struct Observers {
 };
 
 constinit SharedInstance<Observers> observers;
+constinit SharedInstance<ZDMAnalyticsState> facadeState;
+constinit SharedInstance<ZDMAnalytics> sharedFacade;
 
 // The foundation reports refused input from below this layer; linking the facade connects it.
 void connectFoundation() {
@@ -32,6 +36,79 @@ void connectFoundation() {
 }
 const bool connected = (connectFoundation(), true);
 }  // namespace
+
+ZDMAnalyticsState::ZDMAnalyticsState() {
+    operationQueue->setName(ZDMAnalytics::kOperationQueueName);
+    operationQueue->setMaxConcurrentOperationCount(1);
+    operationQueue->setSuspended(true);
+}
+
+std::shared_ptr<ZDMAnalyticsState> ZDMAnalyticsCurrentState() {
+    return facadeState.get();
+}
+
+void ZDMAnalyticsLog(int64_t level, int64_t code, const std::string& message) {
+    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
+}
+
+void ZDMAnalyticsLog(int64_t level, int64_t code, const std::string& message, const Value& context) {
+    ZDMMeasurement::monitor()->logWithLevel(level, code, message, context);
+}
+
+std::shared_ptr<ZDMAnalytics> ZDMAnalytics::sharedInstance() {
+    return sharedFacade.get();
+}
+
+ZDMAnalytics::~ZDMAnalytics() {
+    SKPaymentQueue::defaultQueue()->removeTransactionObserver(this);
+}
+
+std::shared_ptr<DispatchQueue> ZDMAnalytics::queue() {
+    return facadeState.get()->serialQueue;
+}
+
+std::shared_ptr<OperationQueue> ZDMAnalytics::operationQueue() {
+    return facadeState.get()->operationQueue;
+}
+
+void ZDMAnalytics::dispatchAsyncOnSerialQueue(Block block) {
+    queue()->async(std::move(block));
+}
+
+void ZDMAnalytics::queueOperationWithBlock(Block block) {
+    const auto state = facadeState.get();
+    state->operationQueue->addOperation(
+        [serialQueue = state->serialQueue, block = std::move(block)] { serialQueue->async(block); });
+}
+
+void ZDMAnalytics::queueOperationWithBlockThenWait(Block block) {
+    const auto state = facadeState.get();
+    queueOperationWithBlock(std::move(block));
+    if (state->operationQueue->isSuspended()) return;
+    state->operationQueue->waitUntilAllOperationsAreFinished();
+    state->operationQueue->setSuspended(true);
+    state->serialQueue->after(
+        0.5, [operationQueue = state->operationQueue] { operationQueue->setSuspended(false); });
+}
+
+void ZDMAnalytics::unsuspendOperationQueue() {
+    facadeState.get()->operationQueue->setSuspended(false);
+}
+
+bool ZDMAnalytics::isCurrentQueueSerialQueue() {
+    return DispatchQueue::currentLabel() == kQueueLabel;
+}
+
+void ZDMAnalytics::resetForTesting() {
+    // What was handed over finishes first, so that nothing of one test runs into the next.
+    if (const auto state = facadeState.existing()) {
+        if (!state->operationQueue->isSuspended()) state->operationQueue->waitUntilAllOperationsAreFinished();
+        state->timestampQueue->sync([] {});
+        state->serialQueue->sync([] {});
+    }
+    facadeState.reset();
+    sharedFacade.reset();
+}
 
 void ZDMAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                               const Dictionary& parameters) {
@@ -42,6 +119,7 @@ void ZDMAnalytics::logInternalEventWithOrigin(const std::string& origin, const s
         entries = registry->entries;
     }
     for (const auto& entry : entries) entry.observer(origin, name, parameters);
+    logEventWithOrigin(origin, false, name, parameters);
 }
 
 Cancellable ZDMAnalytics::addInternalEventObserver(InternalEventObserver observer) {
@@ -196,6 +274,23 @@ void ZDMAnalytics::clearConsent() {
     ZDMConsentSettingsUtil::setConsentSettings(std::nullopt);
 }
 
+void ZDMAnalyticsStoreStartUpConsentSettings(const Dictionary& settings) {
+    suite().setObject(Value(settings), ZDMAnalytics::kConsentSettingsOnStartKey);
+}
+
+void ZDMAnalytics::loadPersistedConsentSettings() {
+    int64_t source = persistedConsentSource();
+    if (source == ZDMConsentSettingsUtil::kSourceNone) return;
+    if (const auto thirdParty = consentSettings3P()) {
+        ZDMConsentSettingsUtil::setConsentSettings(thirdParty);
+        source = std::min(source, ZDMConsentSettingsUtil::kSourceInfoPlist);
+    } else if (const auto app = consentSettings1P()) {
+        ZDMConsentSettingsUtil::setConsentSettings(app);
+        source = std::min(source, ZDMConsentSettingsUtil::kSourceStoredOnStart);
+    }
+    ZDMConsentSettingsUtil::setConsentSource(source);
+}
+
 void ZDMAnalytics::setInternalUserProperty(const std::optional<Value>& value, const std::string& name,
                                            const std::string& origin) {
     if (!ZDMMeasurement::hasSharedInstance()) return;
@@ -211,9 +306,4 @@ void ZDMAnalytics::setInternalUserProperty(const std::optional<Value>& value, co
     if (const auto converted = ZDMValue::valueFromObject(*value))
         if (const auto attribute = ZDMUserAttribute::initWithOrigin(origin, name, converted, now))
             engine->setUserAttribute(attribute);
-}
-
-void ZDMAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
-                                              double /*timestamp*/, const Dictionary& parameters) {
-    logInternalEventWithOrigin(origin, name, parameters);
 }

@@ -1,8 +1,12 @@
 #pragma once
-// The analytics facade of the measurement library. For now the entry point through which the
-// library logs its own events (such as the "_err" event that reports refused input), the facts it
-// keeps across launches in its defaults suite, and its load timestamp. Until the facade queues
-// events, each internal event is handed, on the calling thread, to the observers registered.
+// The analytics facade between the public interface and the engine. It decides whether the library
+// starts, holds back calls made before the start (on the operation queue "ZDMAnalyticsOperationQueue",
+// suspended until then, one operation at a time), keeps the order and time of logged events (the
+// timestamp queue "ZDMAnalyticsTimestampQueue"), and calls the engine only from its serial queue
+// "ZDMAnalyticsQueue", where its enabled and deactivated flags, the interceptor, the log-event
+// listeners and the open-URL listener change. Its state is process-wide; the one shared instance
+// observes the default payment queue. The facts that must outlive a launch live in its defaults
+// suite. No operation returns an error: refusals are logged and reported as "_err" events.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,13 +15,44 @@
 
 #include "platform/foundation/Observation.h"
 #include "platform/foundation/Value.h"
+#include "platform/storekit/SKPaymentQueue.h"
 
+class DispatchQueue;
+class OperationQueue;
 class ZDMEvent;
+struct Notification;
 
-class ZDMAnalytics {
+// What addLogEventListener answers: it names the listener without keeping it alive.
+struct ZDMLogEventListenerToken {
+    const void* listener = nullptr;
+    bool operator==(const ZDMLogEventListenerToken&) const = default;
+};
+
+class ZDMAnalytics : public SKPaymentTransactionObserver {
   public:
+    using Block = std::function<void()>;
     using InternalEventObserver =
         std::function<void(const std::string& origin, const std::string& name, const Dictionary& parameters)>;
+    // The engine's interceptor type: told of each event before the engine handles it.
+    using EventInterceptor = std::function<void(const std::string& origin, const std::string& name,
+                                                const Dictionary& parameters, double timestamp)>;
+    using LogEventListener = std::function<void(const std::shared_ptr<ZDMEvent>& event)>;
+    using OpenURLListener = std::function<void(const std::string& url)>;
+
+    static constexpr const char* kOperationQueueName = "ZDMAnalyticsOperationQueue";
+    static constexpr const char* kQueueLabel = "ZDMAnalyticsQueue";
+    static constexpr const char* kTimestampQueueLabel = "ZDMAnalyticsTimestampQueue";
+    static constexpr const char* kWillStartNotification = "kVUZArezivodoWillStartNotification";
+    static constexpr const char* kConfigurationSetEnabledNotification =
+        "VUZArezivodoConfigurationSetEnabledNotification";
+    // Keys of the start options.
+    static constexpr const char* kLogTagOptionKey = "measurement_engine_log_tag";
+    static constexpr const char* kCollectionEnabledOptionKey = "ZUDEDARO_ANALYTICS_COLLECTION_ENABLED";
+    static constexpr const char* kCollectionDeactivatedOptionKey =
+        "ZUDEDARO_ANALYTICS_COLLECTION_DEACTIVATED";
+    // An object whose kConfigurationSetEnabledNotification switches collection.
+    static constexpr const char* kConfigurationOptionKey = "ZUDEDARO_ANALYTICS_CONFIGURATION";
+    static constexpr const char* kSafelistedEventsOptionKey = "safelisted_events";
 
     static constexpr const char* kSuiteName = "ZDMAnalyticsSuiteName";
     static constexpr const char* kResetRetryCountKey = "reset_retry_count";
@@ -30,13 +65,107 @@ class ZDMAnalytics {
     static constexpr const char* kConsentSettingsOnStartKey = "consent_settings_on_start";
     static constexpr const char* kDeferredConsentResetKey = "deferred_consent_reset";
 
+    // Made once; the payment-queue observer.
+    static std::shared_ptr<ZDMAnalytics> sharedInstance();
+    ~ZDMAnalytics() override;
+
+    // -- Start and queues --
+
+    // Starts the library once per process, unless an older analytics library is present, the
+    // analytics interface is present and the origin is not "za", or, without the interface, the
+    // service plist is there for it to use. Calls held so far then run, in call order.
+    static void startWithAppID(const std::string& appID, const std::string& origin,
+                               const Dictionary& options);
+    static std::shared_ptr<DispatchQueue> queue();
+    static void dispatchAsyncOnSerialQueue(Block block);
+    // Held until the start; then the block runs on the serial queue, after those queued before it.
+    static void queueOperationWithBlock(Block block);
+    // The same, and when the library has started, waits until the held operations have reached the
+    // serial queue, then holds new ones for 0.5 s. Never from an operation of the operation queue.
+    static void queueOperationWithBlockThenWait(Block block);
+    static void unsuspendOperationQueue();
+    static bool isCurrentQueueSerialQueue();
+    // The queue holding the operations (a caller that waits for the facade to be idle reads it).
+    static std::shared_ptr<OperationQueue> operationQueue();
+    // Drains what was handed to the queues (held operations of an unstarted facade are dropped), then
+    // starts again from a fresh process's state.
+    static void resetForTesting();
+
+    // -- Enabling --
+
+    static void setAnalyticsEnabled(bool enabled);
+    // On the serial queue: persists 1 (enabled) or 2 (disabled) when asked; then, unless collection
+    // is deactivated and this enables, sets the facade's flag and the engine's.
+    static void setAnalyticsEnabled(bool enabled, bool persistSetting);
+    // The facade's view of the engine's enabled state; changed on the serial queue.
+    static bool analyticsEnabled();
+    // From the start options; once YES nothing enables the engine.
+    static bool isAnalyticsCollectionDeactivated();
+    static void setSessionTimeoutInterval(double interval);
+    // Follows the switch notifications posted by `configuration` (the sender's address); nullptr only
+    // stops following.
+    static void observeNotificationsForAnalyticsConfiguration(const void* configuration);
+    static void handleSetEnabled(const Notification& notification);
+
+    // -- Events --
+
+    // From the app: origin "app".
+    static void logEventWithName(const std::string& name, const std::optional<Dictionary>& parameters);
+    // A public event; a refused name is reported as an error event (13 reserved, else 2) and dropped.
+    static void logEventWithOrigin(const std::string& origin, const std::string& name,
+                                   const std::optional<Dictionary>& parameters);
+    // The library's own events. Internal-event observers (tests) are told first, on the calling thread.
     static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                            const Dictionary& parameters);
+    // "screen_view" goes at once to the screen-view reporter on the caller's thread; any other event
+    // is stamped and queued in one step of the timestamp queue, so events queue in time order.
+    static void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                                   const std::optional<Dictionary>& parameters);
+    // An internal event with the caller's time (the screen-view reporter's).
+    static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                           double timestamp, const std::optional<Dictionary>& parameters);
+    static void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                                   const std::optional<Dictionary>& parameters, double timestamp,
+                                   bool ignoreEnabled, bool ignoreInterceptor);
+    // The serial-queue step: hands the event to the engine, when there is one. An empty
+    // addedScreenParameters means none.
+    static void logEventOnSerialQueueWithOrigin(const std::string& origin, bool isPublicEvent,
+                                                const std::string& name,
+                                                const std::optional<Dictionary>& parameters, double timestamp,
+                                                bool ignoreEnabled, bool ignoreInterceptor,
+                                                const Dictionary& addedScreenParameters);
+    // Queued; reaches the engine only while analytics is enabled.
+    static void setDefaultEventParameters(const std::optional<Dictionary>& parameters);
+    // The instance form (the interface's): for origin "am" a decimal "_aeid" text becomes an int64
+    // value (otherwise 25024, left as it is).
+    void logInternalEventWithOriginNameParameters(const std::string& origin, const std::string& name,
+                                                  const Dictionary& parameters);
     // Observers are called outside any lock and may cancel themselves; a reset for tests drops them.
-    // Where the engine tells the app's event listeners of each internal event it handled; nothing
-    // listens yet.
-    static void notifyEventListeners(const std::shared_ptr<ZDMEvent>& /*event*/) {}
     [[nodiscard]] static Cancellable addInternalEventObserver(InternalEventObserver observer);
+
+    // -- Interceptor, listeners, URLs --
+
+    // Kept and handed to the engine with every event; nullptr removes it.
+    static void setLogEventInterceptor(EventInterceptor interceptor);
+    // nullopt (25012) for an empty listener. Listeners run on the serial queue.
+    static std::optional<ZDMLogEventListenerToken> addLogEventListener(LogEventListener listener);
+    static void removeLogEventListener(const std::optional<ZDMLogEventListenerToken>& token);
+    // Called by the engine with a copy of each event it announces.
+    static void notifyEventListeners(const std::shared_ptr<ZDMEvent>& event);
+    static void notifyEventListenersOnSerialQueue(const std::shared_ptr<ZDMEvent>& event);
+    static void setOpenURLListener(OpenURLListener listener);
+    // The engine is told of the link first, then the open-URL listener.
+    static void handleOpenURL(const std::string& url);
+    // A web-browsing activity's link reaches the engine; the open-URL listener is not told.
+    static void handleUserActivity(const Value& userActivity);
+    static void handleEventsForBackgroundURLSession(const std::string& identifier,
+                                                    const std::function<void()>& completionHandler);
+    // Once per process: has the app's delegate proxied and registers ZDMAppDelegateInterceptor.
+    static void createAppDelegateProxy();
+    static void maybeEnableTagManager();
+
+    // The payment queue's transactions go to purchase reporting.
+    void paymentQueue(SKPaymentQueue& queue, const Transactions& updatedTransactions) override;
 
     // When the library was loaded, seconds since 1970: recorded by registerMeasurementHooks(), or
     // on the first read when the hooks never ran. Any thread.
@@ -71,15 +200,15 @@ class ZDMAnalytics {
     static void removeDeferredResetOnDeniedConsent();
     // Removes every consent key, then the settings in force.
     static void clearConsent();
+    // Puts the consent kept by the last launch in force, its source capped at 20 for third-party
+    // settings and at 40 for the app's.
+    static void loadPersistedConsentSettings();
 
-    // -- The session reporter's properties and the screen reporter's timed events --
+    // -- The session reporter's user properties --
     // A user property of the library's own, handed to the running engine (dropped without one or
     // when the engine's record refuses it); nullopt removes the property.
     static void setInternalUserProperty(const std::optional<Value>& value, const std::string& name,
                                         const std::string& origin);
-    // An internal event that happened at `timestamp` (seconds since 1970).
-    static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
-                                           double timestamp, const Dictionary& parameters);
 };
 
 // The stand-in for the measurement classes' load hooks: the agent's entry point and test fixtures

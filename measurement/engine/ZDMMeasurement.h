@@ -37,6 +37,7 @@ class ZDMPersistedConfig;
 class ZDMRawEventData;
 class ZDMScheduler;
 class ZDMSessionReporter;
+class SKPaymentTransaction;
 
 // Told of nothing yet; held weakly.
 class ZDMMeasurementDelegate {
@@ -176,6 +177,29 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     // -- Upload scheduling, upload and the configuration fetch (ZDMMeasurementUpload.cpp) --
 
     // -- Reset, session ID, user data and purchases (ZDMMeasurementServices.cpp) --
+    // Starts the user over under a new app instance ID: the caller waits while the worker queue
+    // wipes the data, then a new first open is reported when enabled. An empty ID (nullopt or "")
+    // is refused (23167) unless analytics storage is denied.
+    bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
+    // Errors carry code 13; the completion runs on the worker queue, even once the engine is gone.
+    using SessionIDCompletion = std::function<void(int64_t sessionID, const std::optional<Error>& error)>;
+    void sessionIDWithCompletion(SessionIDCompletion completion);
+    // "email_address" and "phone_number", for on-device conversion measurement.
+    void setUserData(const Dictionary& userData);
+    // Keeps the purchased transactions not reported before, in order; the callback runs on the global
+    // queue. Without a fingerprint a transaction is kept unchecked (23139).
+    using PurchaseTransactions = std::vector<std::shared_ptr<const SKPaymentTransaction>>;
+    void filterPurchaseTransactions(const PurchaseTransactions& transactions,
+                                    std::function<void(const PurchaseTransactions&)> callback);
+    // What tells a purchase from a repeat; the purchase layer installs it, and without it no
+    // transaction has one.
+    using PurchaseFingerprint = std::function<std::optional<std::string>(const SKPaymentTransaction&)>;
+    static void setPurchaseFingerprint(PurchaseFingerprint fingerprint);
+    // The Info.plist switch "ZIZODA_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED"; YES without it.
+    bool shouldAllowAdNetworkRegistration();
+    // Worker queue. When "_fot" was set, else the earliest time any user property was set; 0 when
+    // unknown.
+    double firstOpenTimestamp();
 
     // -- Campaigns: deep links and search ads (ZDMMeasurementCampaigns.cpp) --
 
@@ -329,6 +353,7 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void reportOSUpdateOnWorkerQueue() {}
 
     void checkPSMDependencyOnWorkerQueue() {}
+    void setUserDataOnWorkerQueue(const Dictionary& /*userData*/) {}
     void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
 
     void reportStoredCampaignEventOnWorkerQueue() {}

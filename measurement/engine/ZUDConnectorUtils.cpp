@@ -53,10 +53,9 @@ const std::vector<std::string>& ZUDConnectorUtils::blocklistedUserPropertyPatter
 }
 
 const Names& ZUDConnectorUtils::hiddenEventNames() {
-    static const auto* names =
-        new Names{"_xa",      "_xu",       "_aq",           "_aa",          "_ai",        "_ac",
-                  "campaign_details", "_iapx", "_ug", "_exp_set", "_exp_clear", "_exp_activate",
-                  "_exp_timeout",     "_exp_expire"};
+    static const auto* names = new Names{
+        "_xa",   "_xu", "_aq",      "_aa",        "_ai",           "_ac",          "campaign_details",
+        "_iapx", "_ug", "_exp_set", "_exp_clear", "_exp_activate", "_exp_timeout", "_exp_expire"};
     return *names;
 }
 

@@ -128,3 +128,9 @@ std::optional<std::string> ZDMInAppPurchaseTransactionReporter::transactionFinge
     }
     return zdm_MD5String(*identifier);
 }
+
+void ZDMInstallPurchaseFingerprintForEngine() {
+    ZDMMeasurement::setPurchaseFingerprint([](const SKPaymentTransaction& transaction) {
+        return ZDMInAppPurchaseTransactionReporter::transactionFingerprint(&transaction);
+    });
+}

@@ -42,3 +42,7 @@ class ZDMInAppPurchaseTransactionReporter
     mutable std::mutex mutex_;
     PurchaseRecordProvider purchaseRecordProvider_;
 };
+
+// Lets the engine tell a purchase from a repeat by the reporter's fingerprint; the facade's start
+// calls it with the other installs of the layers above the engine.
+void ZDMInstallPurchaseFingerprintForEngine();

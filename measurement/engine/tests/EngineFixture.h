@@ -1,7 +1,8 @@
 #pragma once
 // An engine of the test's own: a private home with real sqlite files, the manual clock, the shared
-// recording monitor, a fresh worker queue per engine and the facade's load hooks run first. Lines of
-// the outside utility logger are recorded too.
+// recording monitor, a fresh worker queue per engine and the facade's load hooks run first. The
+// process-wide facade starts fresh and is drained and reset at the end. Lines of the outside utility
+// logger are recorded too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "measurement/foundation/ZDMFileUtil.h"
 #include "measurement/foundation/ZDMPersistedConfig.h"
 #include "measurement/foundation/ZDMUserDefaults.h"
+#include "measurement/foundation/ZDMValue.h"
 #include "measurement/foundation/tests/DatabaseFixture.h"
 #include "platform/zazavaroveridiz/ZIZLogger.h"
 
@@ -25,11 +27,14 @@ class EngineFixture : public SharedMonitorFixture {
   protected:
     EngineFixture() {
         ZDMConsentSettingsUtil::resetForTesting();
+        ZDMAnalytics::resetForTesting();
         registerMeasurementHooks();
         // Debug lines (7) are what tell the start's steps apart.
         ZIZSetLoggerLevel(kZIZLoggerLevelDebug);
     }
     ~EngineFixture() override {
+        ZDMAnalytics::resetForTesting();
+        if (ZDMMeasurement::hasSharedInstance()) drain(*ZDMMeasurement::sharedInstance());
         for (const auto& engine : engines_) drain(*engine);
         engines_.clear();
         ZDMMeasurement::resetSharedInstance();
@@ -82,6 +87,11 @@ class EngineFixture : public SharedMonitorFixture {
         std::lock_guard lock(utilityMutex_);
         return utilityLines_;
     }
+    // The codes of the "_err" events logged so far, in order.
+    std::vector<int64_t> errorEventCodes() {
+        std::lock_guard lock(errorsMutex_);
+        return errorCodes_;
+    }
 
   private:
     std::vector<std::shared_ptr<ZDMMeasurement>> engines_;
@@ -91,4 +101,14 @@ class EngineFixture : public SharedMonitorFixture {
         std::lock_guard lock(utilityMutex_);
         utilityLines_.push_back(line);
     }};
+    std::mutex errorsMutex_;
+    std::vector<int64_t> errorCodes_;
+    Cancellable errorObserver_ = ZDMAnalytics::addInternalEventObserver(
+        [this](const std::string&, const std::string& name, const Dictionary& parameters) {
+            if (name != "_err") return;
+            const Value& code = parameters["_err"];
+            const auto wrapped = code.objectAs<ZDMValue>();
+            std::lock_guard lock(errorsMutex_);
+            errorCodes_.push_back(wrapped ? wrapped->int64Value() : code.integerOr(-1));
+        });
 };

@@ -155,22 +155,6 @@ class WritePath : public EngineFixture {
         onWorkerQueue(engine, [&] { counts = engine.database()->dailyCounts(); });
         return counts.value_or(ZDMDailyCounts(0, -1, -1, -1, -1, -1));
     }
-    std::vector<int64_t> errorEventCodes() {
-        std::lock_guard lock(errorsMutex_);
-        return errorCodes_;
-    }
-
-  private:
-    std::mutex errorsMutex_;
-    std::vector<int64_t> errorCodes_;
-    Cancellable errorObserver_ = ZDMAnalytics::addInternalEventObserver(
-        [this](const std::string&, const std::string& name, const Dictionary& parameters) {
-            if (name != "_err") return;
-            const Value& code = parameters["_err"];
-            const auto wrapped = code.objectAs<ZDMValue>();
-            std::lock_guard lock(errorsMutex_);
-            errorCodes_.push_back(wrapped ? wrapped->int64Value() : code.integerOr(-1));
-        });
 };
 
 TEST_F(WritePath, AnEventIsStoredWithAMetadataRowSharedUntilTheUserPropertiesChange) {

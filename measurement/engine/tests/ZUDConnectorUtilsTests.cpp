@@ -37,7 +37,8 @@ TEST(ConnectorUtils, EventsOtherComponentsMayLogAndListenersHear) {
     EXPECT_EQ(U::hiddenEventNames().size(), 14u);
     for (const char* name : {"_xa", "campaign_details", "_exp_set", "_exp_expire", "_iapx"})
         EXPECT_FALSE(U::isEventNameAllowedForListeners(name)) << name;
-    for (const char* name : {"crash", "_cmp", "_exp"}) EXPECT_TRUE(U::isEventNameAllowedForListeners(name)) << name;
+    for (const char* name : {"crash", "_cmp", "_exp"})
+        EXPECT_TRUE(U::isEventNameAllowedForListeners(name)) << name;
 }
 
 TEST(ConnectorUtils, UserPropertiesOtherComponentsMaySetAndRead) {

@@ -146,6 +146,8 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     // Caller-side operations (any thread). Checks that need no state are reported at once; the rest
     // runs on the worker queue. Answers arrive on the background global queue, never on the caller's
     // thread nor on the worker queue. Bodies: ZDMMeasurementEntryPoints.cpp.
+    // The user properties one non-public origin may hold.
+    static constexpr int64_t kMaxUserPropertiesPerOrigin = 25;
     using EventInterceptor = std::function<void(const std::string& origin, const std::string& name,
                                                 const Dictionary& parameters, double timestamp)>;
     void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,

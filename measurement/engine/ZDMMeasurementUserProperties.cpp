@@ -12,9 +12,6 @@
 #include "platform/dispatch/Clock.h"
 
 namespace {
-// Non-public origins share no budget with the app's public properties.
-constexpr int64_t kMaxUserPropertiesPerOrigin = 25;
-
 ZDMMonitor& engineMonitor() {
     return *ZDMMeasurement::monitor();
 }

@@ -148,7 +148,7 @@ class MainQueue final : public DispatchQueue {
 // A fixed pool of threads; blocks run concurrently in the order they were queued.
 class GlobalQueue final : public DispatchQueue {
   public:
-    GlobalQueue() : DispatchQueue("com.quorvane.global") {
+    explicit GlobalQueue(std::string label) : DispatchQueue(std::move(label)) {
         unsigned count = std::max(4u, std::thread::hardware_concurrency());
         for (unsigned i = 0; i < count; ++i) std::thread([this] { work(); }).detach();
     }
@@ -208,8 +208,14 @@ std::shared_ptr<DispatchQueue> DispatchQueue::main() {
     return mainQueue().shared_from_this();
 }
 
-std::shared_ptr<DispatchQueue> DispatchQueue::global() {
-    static auto* queue = new std::shared_ptr<DispatchQueue>(std::make_shared<GlobalQueue>());
+std::shared_ptr<DispatchQueue> DispatchQueue::global(Priority priority) {
+    if (priority == Priority::Background) {
+        static auto* background = new std::shared_ptr<DispatchQueue>(
+            std::make_shared<GlobalQueue>("com.quorvane.global.background"));
+        return *background;
+    }
+    static auto* queue =
+        new std::shared_ptr<DispatchQueue>(std::make_shared<GlobalQueue>("com.quorvane.global"));
     return *queue;
 }
 

@@ -9,11 +9,13 @@
 class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   public:
     using Block = std::function<void()>;
+    // The global queues by the priority of their work; each is its own pool with its own label.
+    enum class Priority { Default, Background };
     virtual ~DispatchQueue() = default;
 
     static std::shared_ptr<DispatchQueue> serial(std::string label);
     static std::shared_ptr<DispatchQueue> main();
-    static std::shared_ptr<DispatchQueue> global();
+    static std::shared_ptr<DispatchQueue> global(Priority priority = Priority::Default);
     // The queue running the calling code, or null on a thread of no queue.
     static DispatchQueue* current();
     // The label of that queue, "" on a thread of no queue. A copy kept by the running thread, so it

@@ -172,7 +172,7 @@ TEST(DispatchQueue, QueueReleasedInsideItsOwnBlockFinishesTheBlocksAfterIt) {
 TEST(DispatchQueue, CurrentLabelIsThatOfTheQueueRunningTheCaller) {
     auto queue = DispatchQueue::serial("labelled");
     auto other = DispatchQueue::serial("other");
-    std::string onPlainThread = "unset", onQueue, nestedSync, afterNestedSync, onGlobal;
+    std::string onPlainThread = "unset", onQueue, nestedSync, afterNestedSync, onGlobal, onBackground;
     std::thread([&] { onPlainThread = DispatchQueue::currentLabel(); }).join();
     queue->sync([&] {
         onQueue = DispatchQueue::currentLabel();
@@ -180,6 +180,11 @@ TEST(DispatchQueue, CurrentLabelIsThatOfTheQueueRunningTheCaller) {
         afterNestedSync = DispatchQueue::currentLabel();
     });
     DispatchQueue::global()->sync([&] { onGlobal = DispatchQueue::currentLabel(); });
+    std::promise<std::string> background;
+    DispatchQueue::global(DispatchQueue::Priority::Background)->async([&] {
+        background.set_value(DispatchQueue::currentLabel());
+    });
+    onBackground = background.get_future().get();
 
     EXPECT_EQ(DispatchQueue::currentLabel(), DispatchQueue::main()->label());
     EXPECT_EQ(onPlainThread, "");
@@ -187,6 +192,7 @@ TEST(DispatchQueue, CurrentLabelIsThatOfTheQueueRunningTheCaller) {
     EXPECT_EQ(nestedSync, "other");
     EXPECT_EQ(afterNestedSync, "labelled");
     EXPECT_EQ(onGlobal, "com.quorvane.global");
+    EXPECT_EQ(onBackground, "com.quorvane.global.background");
 }
 
 TEST(DispatchQueue, CurrentLabelOutlivesAQueueReleasedInsideItsOwnBlock) {

@@ -1,11 +1,10 @@
 #pragma once
-// The app in front of the user: the shared engine made as the app's start makes it, the shared
-// screen-view reporter subscribed to the application object, which the test activates and
-// deactivates as the platform would, and every internal event the library logs recorded as it
-// leaves the reporters.
+// The app in front of the user: the facade started as the app's start starts it, with the shared
+// engine behind it, and the shared screen-view reporter subscribed to the application object, which
+// the test activates and deactivates as the platform would. What the reporters log is read back as
+// the engine stored it.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,17 +12,19 @@
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMScreenViewReporter.h"
 #include "measurement/engine/ZDMSessionReporter.h"
-#include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/engine/tests/WritePathFixture.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/OperationQueue.h"
 
 struct LoggedEvent {
     std::string origin;
     std::string name;
     Dictionary parameters;
+    double timestamp = 0;
 
     // The integer of a ZDMValue parameter; nullopt when absent.
     std::optional<int64_t> integer(const std::string& key) const {
@@ -37,15 +38,12 @@ struct LoggedEvent {
     bool has(const std::string& key) const { return parameters.contains(key); }
 };
 
-class ForegroundFixture : public EngineFixture {
+class ForegroundFixture : public WritePath {
   protected:
-    static constexpr const char* kAppID = "1:123456:ios:abcdef";
-
     ForegroundFixture() {
-        ZDMMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, {});
+        ZDMAnalytics::startWithAppID(kEngineTestAppID, "za", {});
+        settle();
         engine_ = ZDMMeasurement::sharedInstance();
-        drain(*engine_);
-        RunLoop::runUntilIdle();
     }
     ~ForegroundFixture() override { settle(); }
 
@@ -58,15 +56,18 @@ class ForegroundFixture : public EngineFixture {
         settle();
     }
     void screenView(Dictionary parameters) {
-        reporter_->trackScreenWithParameters(parameters, clock_->now());
+        ZDMAnalytics::logEventWithName("screen_view", parameters);
         settle();
     }
-    // Lets the reporter's queue, the worker queue and the main queue run what they were handed,
-    // and what that handed on.
+    // Lets the reporter's queue, the facade's queues, the worker queue and the main queue run what
+    // they were handed, and what that handed on.
     void settle() {
         for (int round = 0; round < 3; ++round) {
             reporter_->currentScreen();
-            drain(*engine_);
+            const auto operations = ZDMAnalytics::operationQueue();
+            if (!operations->isSuspended()) operations->waitUntilAllOperationsAreFinished();
+            ZDMAnalytics::queue()->sync([] {});
+            if (ZDMMeasurement::hasSharedInstance()) drain(*ZDMMeasurement::sharedInstance());
             RunLoop::runUntilIdle();
         }
     }
@@ -75,40 +76,35 @@ class ForegroundFixture : public EngineFixture {
     }
     std::shared_ptr<ZDMSessionReporter> sessionReporter() { return engine_->sessionReporter(); }
 
-    std::vector<LoggedEvent> logged(const std::string& name = {}) {
-        std::lock_guard lock(mutex_);
+    // The stored events of that name (all when empty), in the order they were stored.
+    std::vector<LoggedEvent> stored(const std::string& name = {}) {
         std::vector<LoggedEvent> out;
-        for (const auto& event : events_)
-            if (name.empty() || event.name == name) out.push_back(event);
+        for (const auto& event : storedEvents(*engine_))
+            if (name.empty() || event->name() == name)
+                out.push_back({event->origin(), event->name(), event->parameters(), event->timestamp()});
         return out;
     }
-    std::vector<std::string> loggedNames() {
-        std::vector<std::string> names;
-        for (const auto& event : logged()) names.push_back(event.name);
-        return names;
+    // The names of the stored events among `names`, in order.
+    std::vector<std::string> storedNamesAmong(const std::vector<std::string>& names) {
+        std::vector<std::string> out;
+        for (const auto& event : stored())
+            if (std::ranges::find(names, event.name) != names.end()) out.push_back(event.name);
+        return out;
     }
     // The stored user property's integer; nullopt when none is stored.
     std::optional<int64_t> storedProperty(const std::string& name) {
         std::shared_ptr<ZDMUserAttribute> attribute;
         onWorkerQueue(*engine_, [&] { attribute = engine_->database()->userAttributeWithName(name); });
-        return attribute && attribute->value() ? std::optional(attribute->value()->int64Value()) : std::nullopt;
+        return attribute && attribute->value() ? std::optional(attribute->value()->int64Value())
+                                               : std::nullopt;
     }
     void storeProperty(const std::string& name, int64_t value) {
         onWorkerQueue(*engine_, [&] {
-            engine_->setUserPropertyInDatabaseOnWorkerQueue(
-                ZDMUserAttribute::initWithOrigin("auto", name, ZDMValue::initWithInt64(value), clock_->now()));
+            engine_->setUserPropertyInDatabaseOnWorkerQueue(ZDMUserAttribute::initWithOrigin(
+                "auto", name, ZDMValue::initWithInt64(value), clock_->now()));
         });
     }
 
-    std::shared_ptr<ZDMMeasurement> engine_;
     std::shared_ptr<ZDMScreenViewReporter> reporter_ = ZDMScreenViewReporter::sharedInstance();
-
-  private:
-    std::mutex mutex_;
-    std::vector<LoggedEvent> events_;
-    Cancellable observer_ = ZDMAnalytics::addInternalEventObserver(
-        [this](const std::string& origin, const std::string& name, const Dictionary& parameters) {
-            std::lock_guard lock(mutex_);
-            events_.push_back({origin, name, parameters});
-        });
+    std::shared_ptr<ZDMMeasurement> engine_;
 };

@@ -5,11 +5,10 @@
 #include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/foundation/ZDMDataTypeValidator.h"
 #include "measurement/foundation/ZDMEventVocabulary.h"
+#include "measurement/foundation/ZDMNotificationNames.h"
 #include "measurement/foundation/ZDMNumericUtil.h"
 #include "measurement/foundation/ZDMSanitizer.h"
 #include "measurement/foundation/ZDMValue.h"
-#include "platform/appkit/NSApplication.h"
-#include "platform/appkit/NSWindow.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/SharedInstance.h"
 
@@ -100,13 +99,13 @@ void ZDMScreenViewReporter::subscribe() {
             if (const auto self = weak.lock()) ((*self).*handler)(notification);
         };
     };
-    windowDidResignKey_ = center.addObserver(NSWindowDidResignKeyNotification,
+    windowDidResignKey_ = center.addObserver(ZDMWindowDidResignKeyNotificationName(),
                                              forward(&ZDMScreenViewReporter::handleWindowDidResign));
     applicationDidBecomeActive_ =
-        center.addObserver(NSApplicationDidBecomeActiveNotification,
+        center.addObserver(ZDMAppDidBecomeActiveNotificationName(),
                            forward(&ZDMScreenViewReporter::handleApplicationDidBecomeActive));
     applicationWillResignActive_ =
-        center.addObserver(NSApplicationWillResignActiveNotification,
+        center.addObserver(ZDMAppWillResignActiveNotificationName(),
                            forward(&ZDMScreenViewReporter::handleApplicationWillResignActive));
 }
 

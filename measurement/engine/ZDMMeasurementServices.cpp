@@ -76,20 +76,21 @@ bool ZDMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std
 
 void ZDMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion) {
     std::weak_ptr<ZDMMeasurement> weakSelf = weak_from_this();
-    scheduler_->scheduleOnWorkerQueueBlockID("ZDMMeasurement:2938", [weakSelf, completion = std::move(completion)] {
-        auto fail = [&](const char* description) {
-            completion(0, zdm_errorWithCode(kSessionIDErrorCode, description));
-        };
-        const auto self = weakSelf.lock();
-        if (!self) return fail("Analytics deallocated");
-        if (!self->isEnabled()) return fail("Analytics disabled");
-        if (const auto reporter = self->sessionReporter(); reporter && reporter->isSessionExpired())
-            return fail("Session expired");
-        const auto database = self->database();
-        const auto sessionID = database ? database->userAttributeWithName("_sid") : nullptr;
-        if (!sessionID || !sessionID->value()) return fail("Session ID not found");
-        completion(sessionID->value()->int64Value(), std::nullopt);
-    });
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        "ZDMMeasurement:2938", [weakSelf, completion = std::move(completion)] {
+            auto fail = [&](const char* description) {
+                completion(0, zdm_errorWithCode(kSessionIDErrorCode, description));
+            };
+            const auto self = weakSelf.lock();
+            if (!self) return fail("Analytics deallocated");
+            if (!self->isEnabled()) return fail("Analytics disabled");
+            if (const auto reporter = self->sessionReporter(); reporter && reporter->isSessionExpired())
+                return fail("Session expired");
+            const auto database = self->database();
+            const auto sessionID = database ? database->userAttributeWithName("_sid") : nullptr;
+            if (!sessionID || !sessionID->value()) return fail("Session ID not found");
+            completion(sessionID->value()->int64Value(), std::nullopt);
+        });
 }
 
 void ZDMMeasurement::setUserData(const Dictionary& userData) {
@@ -104,44 +105,47 @@ void ZDMMeasurement::setPurchaseFingerprint(PurchaseFingerprint fingerprint) {
 
 void ZDMMeasurement::filterPurchaseTransactions(const PurchaseTransactions& transactions,
                                                 std::function<void(const PurchaseTransactions&)> callback) {
-    scheduleOnWorkerQueue("ZDMMeasurement:3786", [transactions, callback = std::move(callback)](ZDMMeasurement& self) {
-        PurchaseTransactions kept;
-        const auto database = self.database();
-        for (const auto& transaction : transactions) {
-            if (!transaction || transaction->transactionState() != SKPaymentTransactionState::purchased) continue;
-            const Value productID(transaction->payment().productIdentifier);
-            const auto fingerprint = fingerprintOf(*transaction);
-            if (!fingerprint || fingerprint->empty()) {
-                log(2, 23139,
-                    "Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. "
-                    "Product ID",
-                    productID);
-                kept.push_back(transaction);
-                continue;
+    scheduleOnWorkerQueue(
+        "ZDMMeasurement:3786", [transactions, callback = std::move(callback)](ZDMMeasurement& self) {
+            PurchaseTransactions kept;
+            const auto database = self.database();
+            for (const auto& transaction : transactions) {
+                if (!transaction || transaction->transactionState() != SKPaymentTransactionState::purchased)
+                    continue;
+                const Value productID(transaction->payment().productIdentifier);
+                const auto fingerprint = fingerprintOf(*transaction);
+                if (!fingerprint || fingerprint->empty()) {
+                    log(2, 23139,
+                        "Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. "
+                        "Product ID",
+                        productID);
+                    kept.push_back(transaction);
+                    continue;
+                }
+                Error error;
+                const auto isNew =
+                    database ? database->insertIfNotDuplicatePurchaseFingerprint(*fingerprint, &error)
+                             : std::optional<bool>();
+                if (!isNew) {
+                    ZDMMeasurement::monitor()->logWithLevel(1, 23140,
+                                                            "Failed to save purchase fingerprint. Purchase "
+                                                            "will not be checked for duplicates. Product "
+                                                            "ID, error",
+                                                            productID, ErrorObject::value(error));
+                    kept.push_back(transaction);
+                } else if (*isNew) {
+                    kept.push_back(transaction);
+                } else {
+                    log(4, 23141, "Purchase is a duplicate and will not be reported. Product ID", productID);
+                }
             }
-            Error error;
-            const auto isNew = database ? database->insertIfNotDuplicatePurchaseFingerprint(*fingerprint, &error)
-                                        : std::optional<bool>();
-            if (!isNew) {
-                ZDMMeasurement::monitor()->logWithLevel(
-                    1, 23140,
-                    "Failed to save purchase fingerprint. Purchase will not be checked for duplicates. Product "
-                    "ID, error",
-                    productID, ErrorObject::value(error));
-                kept.push_back(transaction);
-            } else if (*isNew) {
-                kept.push_back(transaction);
-            } else {
-                log(4, 23141, "Purchase is a duplicate and will not be reported. Product ID", productID);
-            }
-        }
-        if (callback) DispatchQueue::global()->async([callback, kept] { callback(kept); });
-    });
+            if (callback) DispatchQueue::global()->async([callback, kept] { callback(kept); });
+        });
 }
 
 bool ZDMMeasurement::shouldAllowAdNetworkRegistration() {
-    const auto value =
-        Bundle::mainBundle()->objectForInfoDictionaryKey("ZIZODA_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED");
+    const auto value = Bundle::mainBundle()->objectForInfoDictionaryKey(
+        "ZIZODA_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED");
     return value && value->isNumber() ? value->boolOr(true) : true;
 }
 

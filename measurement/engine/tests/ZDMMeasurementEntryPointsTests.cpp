@@ -6,6 +6,7 @@
 #include "measurement/foundation/ZDMPersistedConfig.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/OperationQueue.h"
 #include "testing/Eventually.h"
 
 namespace {
@@ -25,7 +26,8 @@ class Awaited {
     // The callback to hand to the engine; it records one delivery.
     std::function<void(Answer)> callback() {
         return [promise = promise_](Answer answer) {
-            promise->set_value({std::move(answer), DispatchQueue::currentLabel(), std::this_thread::get_id()});
+            promise->set_value(
+                {std::move(answer), DispatchQueue::currentLabel(), std::this_thread::get_id()});
         };
     }
     std::optional<Delivery<Answer>> get() {
@@ -35,7 +37,8 @@ class Awaited {
     }
 
   private:
-    std::shared_ptr<std::promise<Delivery<Answer>>> promise_ = std::make_shared<std::promise<Delivery<Answer>>>();
+    std::shared_ptr<std::promise<Delivery<Answer>>> promise_ =
+        std::make_shared<std::promise<Delivery<Answer>>>();
 };
 
 std::string text(const ZDMEvent& event, const std::string& key) {
@@ -70,14 +73,29 @@ class EntryPoints : public WritePath {
     void log(ZDMMeasurement& engine, const Call& call) {
         ZDMMeasurement::EventInterceptor interceptor;
         if (call.withInterceptor)
-            interceptor = [this](const std::string& origin, const std::string& name, const Dictionary& parameters,
-                                 double timestamp) {
+            interceptor = [this](const std::string& origin, const std::string& name,
+                                 const Dictionary& parameters, double timestamp) {
                 std::lock_guard lock(interceptedMutex_);
                 intercepted_.push_back({origin, name, parameters, timestamp});
             };
-        engine.logEventWithOrigin(call.origin, call.isPublic, call.name, call.parameters, kTimestamp, call.enabled,
-                                  call.ignoreEnabled, call.ignoreInterceptor, interceptor, call.screenParameters);
+        engine.logEventWithOrigin(call.origin, call.isPublic, call.name, call.parameters, kTimestamp,
+                                  call.enabled, call.ignoreEnabled, call.ignoreInterceptor, interceptor,
+                                  call.screenParameters);
         drain(engine);
+    }
+    // The facade's listeners hear what the engine announces once its held operations run.
+    void listen() {
+        ZDMAnalytics::unsuspendOperationQueue();
+        listenerToken_ = ZDMAnalytics::addLogEventListener([this](const std::shared_ptr<ZDMEvent>& event) {
+            std::lock_guard lock(interceptedMutex_);
+            heard_.push_back(event->origin() + "/" + event->name());
+        });
+    }
+    std::vector<std::string> heard() {
+        ZDMAnalytics::operationQueue()->waitUntilAllOperationsAreFinished();
+        ZDMAnalytics::queue()->sync([] {});
+        std::lock_guard lock(interceptedMutex_);
+        return heard_;
     }
     std::vector<Intercepted> intercepted() {
         std::lock_guard lock(interceptedMutex_);
@@ -97,9 +115,11 @@ class EntryPoints : public WritePath {
             if (line.code == code) out.push_back(line);
         return out;
     }
-    void storeProperty(ZDMMeasurement& engine, const std::string& name, std::shared_ptr<const ZDMValue> value) {
+    void storeProperty(ZDMMeasurement& engine, const std::string& name,
+                       std::shared_ptr<const ZDMValue> value) {
         onWorkerQueue(engine, [&] {
-            const auto property = ZDMUserAttribute::initWithOrigin("app", name, value, Clock::current().now());
+            const auto property =
+                ZDMUserAttribute::initWithOrigin("app", name, value, Clock::current().now());
             ASSERT_TRUE(engine.database()->updateUserAttribute(property.get()));
         });
     }
@@ -108,10 +128,9 @@ class EntryPoints : public WritePath {
     static std::shared_ptr<ZDMMeasurement> makeEngineOfItsOwn() {
         auto scheduler = ZDMScheduler::initWithWorkerQueueLabel(ZDMScheduler::kWorkerQueueLabel);
         auto alarm = ZDMAlarm::make(scheduler->workerQueue(), ZDMMeasurement::kAlarmName);
-        return ZDMMeasurement::initWithDatabaseName(ZDMMeasurement::kDatabaseName,
-                                                    ZDMPersistedConfig::sharedInstance(), nullptr,
-                                                    std::move(scheduler), std::move(alarm), kEngineTestAppID,
-                                                    true, false, {}, nullptr);
+        return ZDMMeasurement::initWithDatabaseName(
+            ZDMMeasurement::kDatabaseName, ZDMPersistedConfig::sharedInstance(), nullptr,
+            std::move(scheduler), std::move(alarm), kEngineTestAppID, true, false, {}, nullptr);
     }
 
     static constexpr double kTimestamp = 1700000000.5;
@@ -119,6 +138,8 @@ class EntryPoints : public WritePath {
   private:
     std::mutex interceptedMutex_;
     std::vector<Intercepted> intercepted_;
+    std::vector<std::string> heard_;
+    std::optional<ZDMLogEventListenerToken> listenerToken_;
 };
 
 TEST_F(EntryPoints, DefaultsNilClearsAllAndAnEmptyDictionaryKeepsThem) {
@@ -136,7 +157,8 @@ TEST_F(EntryPoints, DefaultsNilClearsAllAndAnEmptyDictionaryKeepsThem) {
 
 TEST_F(EntryPoints, DefaultsAreEditedKeyByKeyAndARefusedOneLeavesTheOthers) {
     const auto engine = startedEngine();
-    setDefaults(*engine, Dictionary{{"level", Value("gold")}, {"score", Value(int64_t{3})}, {"ratio", Value(0.5)}});
+    setDefaults(*engine,
+                Dictionary{{"level", Value("gold")}, {"score", Value(int64_t{3})}, {"ratio", Value(0.5)}});
 
     setDefaults(*engine, Dictionary{
                              {"level", Value()},                                  // null deletes
@@ -199,7 +221,8 @@ TEST_F(EntryPoints, AStoredEventCarriesTheDefaultsUnderItsOwnValues) {
     setDefaults(*engine, Dictionary{{"level", Value("gold")}, {"mode", Value("dark")}});
 
     log(*engine, {.parameters = Dictionary{{"mode", Value("light")}}});
-    log(*engine, {.origin = "auto", .isPublic = false, .name = "_err", .parameters = Dictionary{{"_err", Value(3)}}});
+    log(*engine,
+        {.origin = "auto", .isPublic = false, .name = "_err", .parameters = Dictionary{{"_err", Value(3)}}});
     log(*engine, {.name = "resized", .ignoreInterceptor = true});
     log(*engine, {.name = "switched"});  // no parameters of its own
 
@@ -216,46 +239,70 @@ TEST_F(EntryPoints, AStoredEventCarriesTheDefaultsUnderItsOwnValues) {
     EXPECT_EQ(text(*events[3], "mode"), "dark");
 }
 
-// Which road an event takes: intercepted, stored, or refused before either.
+// Which road an event takes: intercepted, stored, announced to the listeners, or refused first.
 TEST_F(EntryPoints, RoutingFirstMatchWins) {
     struct Case {
         const char* what;
         Call call;
         bool intercepted;
         bool stored;
+        bool announced;
     };
     const std::vector<Case> cases = {
-        {"public with interceptor", {.withInterceptor = true}, true, false},
-        {"from the mobile-ads library", {.origin = "am", .withInterceptor = true}, false, true},
-        {"collection off as the facade knows it", {.enabled = false, .withInterceptor = true}, false, true},
-        {"off but processed anyway", {.enabled = false, .ignoreEnabled = true, .withInterceptor = true}, true, false},
-        {"interceptor bypassed", {.ignoreInterceptor = true, .withInterceptor = true}, false, true},
-        {"not public", {.origin = "auto", .isPublic = false, .name = "_cmp", .withInterceptor = true}, false, true},
-        {"no interceptor", {}, false, true},
-        {"refused name", {.name = "_reserved", .withInterceptor = true}, false, false},
+        {"public with interceptor", {.withInterceptor = true}, true, false, false},
+        {"from the mobile-ads library", {.origin = "am", .withInterceptor = true}, false, true, false},
+        {"ad exposure", {.origin = "auto", .isPublic = false, .name = "_xa"}, false, true, false},
+        {"collection off as the facade knows it",
+         {.enabled = false, .withInterceptor = true},
+         false,
+         true,
+         false},
+        {"off but processed anyway",
+         {.enabled = false, .ignoreEnabled = true, .withInterceptor = true},
+         true,
+         false,
+         false},
+        {"interceptor bypassed", {.ignoreInterceptor = true, .withInterceptor = true}, false, true, true},
+        {"not public",
+         {.origin = "auto", .isPublic = false, .name = "_cmp", .withInterceptor = true},
+         false,
+         true,
+         true},
+        {"no interceptor", {}, false, true, true},
+        {"refused name", {.name = "_reserved", .withInterceptor = true}, false, false, false},
     };
     const auto engine = startedEngine();
+    listen();
     size_t storedSoFar = 0;
     size_t interceptedSoFar = 0;
+    size_t heardSoFar = 0;
     for (const auto& c : cases) {
         log(*engine, c.call);
         const size_t stored = rows().size();
         const size_t interceptions = intercepted().size();
+        const auto announced = heard();
         EXPECT_EQ(stored - storedSoFar, c.stored ? 1u : 0u) << c.what;
         EXPECT_EQ(interceptions - interceptedSoFar, c.intercepted ? 1u : 0u) << c.what;
+        ASSERT_EQ(announced.size() - heardSoFar, c.announced ? 1u : 0u) << c.what;
+        if (c.announced) {
+            EXPECT_EQ(announced.back(), c.call.origin + "/" + c.call.name) << c.what;
+        }
         storedSoFar = stored;
         interceptedSoFar = interceptions;
+        heardSoFar = announced.size();
     }
     const auto refused = linesOf(23219);
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_EQ(refused[0].level, 1);
-    EXPECT_NE(refused[0].message.find("Attempted to log nil event. Origin, name, parameters"), std::string::npos);
+    EXPECT_NE(refused[0].message.find("Attempted to log nil event. Origin, name, parameters"),
+              std::string::npos);
 }
 
 TEST_F(EntryPoints, TheInterceptorAloneGetsTheEventWithDefaultsAndScreenParametersMerged) {
     const auto engine = startedEngine();
     setDefaults(*engine, Dictionary{{"level", Value("gold")}});
-    const Dictionary screen{{"_si", Value(int64_t{7})}, {"_sc", Value("Preferences")}, {"_sn", Value("Spaces")}};
+    const Dictionary screen{
+        {"_si", Value(int64_t{7})}, {"_sc", Value("Preferences")}, {"_sn", Value("Spaces")}};
 
     log(*engine, {.parameters = Dictionary{{"mode", Value("light")}},
                   .withInterceptor = true,
@@ -292,7 +339,8 @@ TEST_F(EntryPoints, CallerThreadRefusalsAreReportedAtOnce) {
         {23048, 4, "Attempted to log nil event", [&] { engine->logEvent(nullptr); }},
         {23074, 3, "Attempted to remove nil user property", [&] { engine->removeUserAttribute(nullptr); }},
         {23079, 3, "Attempted to set nil user property", [&] { engine->setUserAttribute(nullptr); }},
-        {23088, 0, "userAttributeWithName callback is nil", [&] { engine->userAttributeWithName("level", nullptr); }},
+        {23088, 0, "userAttributeWithName callback is nil",
+         [&] { engine->userAttributeWithName("level", nullptr); }},
         {23090, 0, "Unable to retrieve user properties. Callback is nil",
          [&] { engine->userPropertiesIncludingInternal(true, nullptr); }},
         {23093, 0, "Origin for querying MaxUserProperties cannot be nil",
@@ -341,9 +389,10 @@ TEST_F(EntryPoints, CallbacksArriveOnTheBackgroundGlobalQueue) {
     ASSERT_TRUE(answeredLimit);
     EXPECT_EQ(answeredLimit->answer, 25);
 
-    for (const auto& [label, thread] :
-         {std::pair{attribute->queueLabel, attribute->thread}, std::pair{publicProperties->queueLabel, publicProperties->thread},
-          std::pair{allProperties->queueLabel, allProperties->thread}, std::pair{answeredLimit->queueLabel, answeredLimit->thread}}) {
+    for (const auto& [label, thread] : {std::pair{attribute->queueLabel, attribute->thread},
+                                        std::pair{publicProperties->queueLabel, publicProperties->thread},
+                                        std::pair{allProperties->queueLabel, allProperties->thread},
+                                        std::pair{answeredLimit->queueLabel, answeredLimit->thread}}) {
         EXPECT_EQ(label, kBackgroundQueue);
         EXPECT_NE(thread, std::this_thread::get_id());
         EXPECT_NE(thread, workerThread);
@@ -379,7 +428,8 @@ TEST_F(EntryPoints, TheLimitIsNeverAnsweredForAnEmptyOrigin) {
     auto called = std::make_shared<std::atomic<bool>>(false);
     auto sentinel = std::make_shared<int>(0);
     std::weak_ptr<int> watch = sentinel;
-    engine->maxUserPropertiesForOrigin("", [called, sentinel = std::move(sentinel)](int64_t) { *called = true; });
+    engine->maxUserPropertiesForOrigin("",
+                                       [called, sentinel = std::move(sentinel)](int64_t) { *called = true; });
     // The callback was let go of at once, never handed to a queue.
     EXPECT_TRUE(watch.expired());
     EXPECT_FALSE(*called);
@@ -394,14 +444,17 @@ TEST_F(EntryPoints, OnlyTheEventBlockOutlivesTheEngine) {
     ASSERT_TRUE(engine->isEnabled());
     const auto scheduler = engine->scheduler();
     std::promise<void> gate;
-    scheduler->scheduleOnWorkerQueueBlockID("test", [waitFor = gate.get_future().share()] { waitFor.wait(); });
+    scheduler->scheduleOnWorkerQueueBlockID("test",
+                                            [waitFor = gate.get_future().share()] { waitFor.wait(); });
 
     // Queued first: its block lets the engine go once it has run, before the blocks behind it.
-    engine->logEventWithOrigin("app", true, "cycled", std::nullopt, kTimestamp, true, false, false, nullptr, {});
+    engine->logEventWithOrigin("app", true, "cycled", std::nullopt, kTimestamp, true, false, false, nullptr,
+                               {});
     auto called = std::make_shared<std::atomic<int>>(0);
     auto sentinel = std::make_shared<int>(0);
     std::weak_ptr<int> watch = sentinel;
-    engine->userAttributeWithName("level", [called, sentinel](std::shared_ptr<ZDMUserAttribute>) { ++*called; });
+    engine->userAttributeWithName("level",
+                                  [called, sentinel](std::shared_ptr<ZDMUserAttribute>) { ++*called; });
     engine->userPropertiesIncludingInternal(true, [called, sentinel](const Dictionary&) { ++*called; });
     sentinel.reset();
     engine->setDefaultEventParameters(Dictionary{{"level", Value("gold")}});

@@ -13,9 +13,9 @@
 namespace {
 constexpr const char* kAppID = "1:123456:ios:abcdef";
 
-std::shared_ptr<const SKPaymentTransaction> transaction(const std::string& product, const std::string& identifier,
-                                                        SKPaymentTransactionState state =
-                                                            SKPaymentTransactionState::purchased) {
+std::shared_ptr<const SKPaymentTransaction> transaction(
+    const std::string& product, const std::string& identifier,
+    SKPaymentTransactionState state = SKPaymentTransactionState::purchased) {
     auto made = std::make_shared<SKPaymentTransaction>();
     made->setPayment({product, 1});
     if (!identifier.empty()) made->setTransactionIdentifier(identifier);
@@ -66,17 +66,19 @@ class EngineServices : public EngineFixture {
                                                   const ZDMMeasurement::PurchaseTransactions& transactions,
                                                   std::string* queue = nullptr) {
         std::promise<ZDMMeasurement::PurchaseTransactions> kept;
-        engine.filterPurchaseTransactions(transactions, [&](const ZDMMeasurement::PurchaseTransactions& result) {
-            if (queue) *queue = DispatchQueue::currentLabel();
-            kept.set_value(result);
-        });
+        engine.filterPurchaseTransactions(transactions,
+                                          [&](const ZDMMeasurement::PurchaseTransactions& result) {
+                                              if (queue) *queue = DispatchQueue::currentLabel();
+                                              kept.set_value(result);
+                                          });
         return kept.get_future().get();
     }
 };
 
 TEST_F(EngineServices, TheSessionIDIsAnsweredOnTheWorkerQueueOrSaysWhyNot) {
     auto engine = startedEngine();
-    onWorkerQueue(*engine, [&] { engine->persistedConfig()->setLastSessionActivityClockTime(clock_->now()); });
+    onWorkerQueue(*engine,
+                  [&] { engine->persistedConfig()->setLastSessionActivityClockTime(clock_->now()); });
     EXPECT_EQ(sessionID(*engine).error, "13 Session ID not found");
 
     setProperty(*engine, "_sid", ZDMValue::initWithInt64(1700000000), clock_->now());
@@ -97,13 +99,15 @@ TEST_F(EngineServices, ASessionIDAskedOfAnEngineThatIsGoneSaysSo) {
     auto scheduler = ZDMScheduler::initWithWorkerQueueLabel(ZDMScheduler::kWorkerQueueLabel);
     auto engine = ZDMMeasurement::initWithDatabaseName(
         ZDMMeasurement::kDatabaseName, ZDMPersistedConfig::sharedInstance(), nullptr, scheduler,
-        ZDMAlarm::make(scheduler->workerQueue(), ZDMMeasurement::kAlarmName), kAppID, true, false, {}, nullptr);
+        ZDMAlarm::make(scheduler->workerQueue(), ZDMMeasurement::kAlarmName), kAppID, true, false, {},
+        nullptr);
     std::promise<void> release;
     // The worker queue is held until the engine is gone.
     scheduler->scheduleOnWorkerQueueBlockID("test", [gate = release.get_future().share()] { gate.wait(); });
     std::promise<std::string> answer;
-    engine->sessionIDWithCompletion(
-        [&](int64_t, const std::optional<Error>& error) { answer.set_value(error ? error->description : ""); });
+    engine->sessionIDWithCompletion([&](int64_t, const std::optional<Error>& error) {
+        answer.set_value(error ? error->description : "");
+    });
     engine.reset();
     release.set_value();
     EXPECT_EQ(answer.get_future().get(), "Analytics deallocated");
@@ -117,20 +121,23 @@ TEST_F(EngineServices, PurchasesAreKeptOnceEachAndOnlyWhenPurchased) {
         return "fp-" + *t.transactionIdentifier();
     });
     RawFile(databasePath())
-        .exec("CREATE TRIGGER refuse BEFORE INSERT ON purchase_transactions WHEN NEW.fingerprint = 'fp-t2' "
-              "BEGIN SELECT RAISE(ABORT, 'no'); END");
+        .exec(
+            "CREATE TRIGGER refuse BEFORE INSERT ON purchase_transactions WHEN NEW.fingerprint = 'fp-t2' "
+            "BEGIN SELECT RAISE(ABORT, 'no'); END");
     std::string queue;
-    const auto kept = filtered(*engine,
-                               {transaction("R", "t0", SKPaymentTransactionState::restored), transaction("P1", "t1"),
-                                transaction("P1", "t1"), transaction("P2", "t2"), transaction("P3", "")},
-                               &queue);
+    const auto kept =
+        filtered(*engine,
+                 {transaction("R", "t0", SKPaymentTransactionState::restored), transaction("P1", "t1"),
+                  transaction("P1", "t1"), transaction("P2", "t2"), transaction("P3", "")},
+                 &queue);
     EXPECT_EQ(products(kept), (std::vector<std::string>{"P1", "P2", "P3"}));
     EXPECT_EQ(queue, DispatchQueue::global()->label());
     EXPECT_EQ(countOf(23141), 1);
     EXPECT_EQ(countOf(23140), 1);
     // Kept for the health report only, never printed.
-    EXPECT_EQ(lastSampledMessage(), "E:Purchase has nil or empty fingerprint. Purchase will not be checked for "
-                                    "duplicates. Product ID");
+    EXPECT_EQ(lastSampledMessage(),
+              "E:Purchase has nil or empty fingerprint. Purchase will not be checked for "
+              "duplicates. Product ID");
     // The failed save left nothing behind, so the same purchase is checked again next time.
     RawFile(databasePath()).exec("DROP TRIGGER refuse");
     EXPECT_EQ(products(filtered(*engine, {transaction("P2", "t2"), transaction("P1", "t1")})),
@@ -141,8 +148,9 @@ TEST_F(EngineServices, WithoutAFingerprintEveryPurchaseIsKeptUnchecked) {
     auto engine = startedEngine();
     EXPECT_EQ(products(filtered(*engine, {transaction("P1", "t1"), transaction("P1", "t1")})),
               (std::vector<std::string>{"P1", "P1"}));
-    EXPECT_EQ(lastSampledMessage(), "E:Purchase has nil or empty fingerprint. Purchase will not be checked for "
-                                    "duplicates. Product ID");
+    EXPECT_EQ(lastSampledMessage(),
+              "E:Purchase has nil or empty fingerprint. Purchase will not be checked for "
+              "duplicates. Product ID");
 }
 
 TEST_F(EngineServices, FirstOpenTimeIsThatOfFotElseTheEarliestProperty) {
@@ -167,8 +175,11 @@ TEST_F(EngineServices, AdNetworkRegistrationFollowsANumberInTheInfoPlist) {
         Value value;
         bool allowed;
     };
-    for (const auto& c : std::vector<Case>{{Value(), true}, {Value(false), false}, {Value(0), false},
-                                           {Value(1), true}, {Value("NO"), true}}) {
+    for (const auto& c : std::vector<Case>{{Value(), true},
+                                           {Value(false), false},
+                                           {Value(0), false},
+                                           {Value(1), true},
+                                           {Value("NO"), true}}) {
         Dictionary info;
         if (!c.value.isNull()) info = {{"ZIZODA_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED", c.value}};
         Bundle::setMainBundle(std::make_shared<Bundle>(info));

@@ -207,8 +207,8 @@ class ZDMAnalytics : public SKPaymentTransactionObserver {
     // -- The session reporter's user properties --
     // A user property of the library's own, handed to the running engine (dropped without one or
     // when the engine's record refuses it); nullopt removes the property.
-    static void setInternalUserProperty(const std::optional<Value>& value, const std::string& name,
-                                        const std::string& origin);
+    void setInternalUserProperty(const std::optional<Value>& value, const std::string& name,
+                                 const std::string& origin);
 };
 
 // The stand-in for the measurement classes' load hooks: the agent's entry point and test fixtures

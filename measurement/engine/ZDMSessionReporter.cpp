@@ -94,8 +94,9 @@ void ZDMSessionReporter::setSessionID(std::optional<int64_t> sessionID,
     const auto value = [](std::optional<int64_t> number) {
         return number ? std::optional<Value>(Value(*number)) : std::nullopt;
     };
-    ZDMAnalytics::setInternalUserProperty(value(sessionID), "_sid", "auto");
-    ZDMAnalytics::setInternalUserProperty(value(sessionNumber), "_sno", "auto");
+    const auto analytics = ZDMAnalytics::sharedInstance();
+    analytics->setInternalUserProperty(value(sessionID), "_sid", "auto");
+    analytics->setInternalUserProperty(value(sessionNumber), "_sno", "auto");
 }
 
 void ZDMSessionReporter::setReportingEnabled(bool enabled) {

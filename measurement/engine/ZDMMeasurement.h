@@ -176,6 +176,21 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
 
     // -- Start-up reports and lifetime value (ZDMMeasurementReports.cpp) --
 
+    // Worker queue. The reports of a start: the first open (its user properties, "_f", the first
+    // session and "_e"), or only a session start once the first open is stored; app and OS updates;
+    // "_npa" as the app's ad-personalization choice says; the session number of an install from
+    // before it was kept.
+    void reportFirstOpenOnWorkerQueue();
+    void reportAppUpdateOnWorkerQueue();
+    void reportOSUpdateOnWorkerQueue();
+    void setPersonalizedAdsUserPropertyOnWorkerQueue();
+    void backfillSessionNumber();
+    // Whether the running application version is the one the application was first installed with.
+    bool isVersionSameAsOriginalVersion();
+    // Any thread. The app's choice on ad personalization negated: the stored one, else the
+    // Info.plist default; nullopt when neither says.
+    std::optional<bool> shouldDisableAdPersonalization();
+
     // -- Upload scheduling, upload and the configuration fetch (ZDMMeasurementUpload.cpp) --
 
     // -- Reset, session ID, user data and purchases (ZDMMeasurementServices.cpp) --
@@ -294,8 +309,7 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void logFirstOpenConsentedEvent(double firstOpenTimestamp);
 
     // Records a purchase's lifetime value inside the write's transaction; NO rolls the write back.
-    // No recorder exists yet, so every event passes.
-    bool updateLifetimeValueWithEvent(const ZDMEvent& /*event*/) { return true; }
+    bool updateLifetimeValueWithEvent(const ZDMEvent& event);
 
     // floor((now - midnight offset) / 86400).
     int32_t currentDayNumber();
@@ -348,12 +362,6 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void scheduleOnWorkerQueue(const std::string& blockID, std::function<void(ZDMMeasurement&)> work);
 
     // Start-up's call points for work this build does not do yet; each keeps its place in the order.
-    void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
-    void reportFirstOpenOnWorkerQueue() {}
-    void backfillSessionNumber() {}
-    void reportAppUpdateOnWorkerQueue() {}
-    void reportOSUpdateOnWorkerQueue() {}
-
     void checkPSMDependencyOnWorkerQueue() {}
     void setUserDataOnWorkerQueue(const Dictionary& /*userData*/) {}
     void maybeDeleteExpiredPSMValueOnWorkerQueue() {}

@@ -31,6 +31,8 @@ std::string languageTag(std::string locale) {
 
 // A strings table bigger than this is no table of a bundle of ours.
 constexpr std::uintmax_t kMaxTableBytes = 4 << 20;
+// A version is a short text; a bigger record is not one the bundle wrote.
+constexpr std::uintmax_t kMaxVersionRecordBytes = 4096;
 
 std::filesystem::path executableDirectory() {
     std::error_code ec;
@@ -173,6 +175,23 @@ std::string Bundle::shortVersion() const {
 }
 std::string Bundle::buildVersion() const {
     return info_["CFBundleVersion"].stringOr("");
+}
+std::optional<std::string> Bundle::originalApplicationVersion() const {
+    // An identifier that is no plain file name keeps its record in the shared place, not elsewhere.
+    std::string owner = bundleIdentifier();
+    if (owner.empty() || owner == "." || owner == ".." || owner.find('/') != std::string::npos)
+        owner = "application";
+    const auto file = FileLocations::applicationSupportDirectory() / owner / "OriginalApplicationVersion";
+    Error error;
+    if (const auto recorded = FileLocations::readFile(file, &error, kMaxVersionRecordBytes))
+        return std::string(recorded->begin(), recorded->end());
+    // Only a missing record is a first run; an unreadable one is not replaced.
+    if (error.code != FileLocations::kFileReadNoSuchFileError) return std::nullopt;
+    const std::string version = shortVersion();
+    if (!FileLocations::ensureDirectory(file.parent_path()) ||
+        !FileLocations::writeFileAtomically(file, Data(version.begin(), version.end())))
+        return std::nullopt;
+    return version;
 }
 std::string Bundle::name() const {
     return info_["CFBundleName"].stringOr("");

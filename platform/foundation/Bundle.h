@@ -34,6 +34,10 @@ class Bundle {
     // Where an application store would leave its receipt; none on Linux unless set.
     const std::optional<std::string>& appStoreReceiptURL() const { return receiptURL_; }
     void setAppStoreReceiptURL(std::optional<std::string> url) { receiptURL_ = std::move(url); }
+    // The application version ("CFBundleShortVersionString") of the first run on this machine, as
+    // the platform keeps it with the install: recorded below the application support directory at
+    // the first call and read back ever after. nullopt when it can be neither read nor recorded.
+    std::optional<std::string> originalApplicationVersion() const;
     // A bundle on disk: its directory. The program's bundle: $QUORVANE_RESOURCES, else Resources/
     // beside the executable, where the program's images are.
     std::filesystem::path resourcePath() const;

@@ -64,12 +64,20 @@ class EngineFixture : public SharedMonitorFixture {
     static void onWorkerQueue(ZDMMeasurement& engine, const std::function<void()>& block) {
         engine.scheduler()->dispatchSyncOnWorkerQueueBlockID("test", block);
     }
+    // A fresh install's start reports its first open and first session. Tests of what comes after
+    // the start begin where a wipe leaves the engine (no rows, no properties, no session), and the
+    // codes logged so far are left out of loggedInOrder and countOf.
+    void forgetStartUpReports(ZDMMeasurement& engine) {
+        drain(engine);
+        onWorkerQueue(engine, [&] { EXPECT_TRUE(engine.wipeoutAnalyticsDataAndResetComponents()); });
+        forgottenCodes_ = loggedCodes().size();
+    }
     static std::string databasePath() { return ZDMMeasurementSupportFilePath(ZDMMeasurement::kDatabaseName); }
     static ZDMUserDefaults facadeSuite() { return ZDMUserDefaults(ZDMAnalytics::kSuiteName); }
 
     // Whether every code of `expected` was logged, in that order (others may come between).
     bool loggedInOrder(const std::vector<int64_t>& expected) {
-        const auto codes = loggedCodes();
+        const auto codes = codesSinceStart();
         auto at = codes.begin();
         for (int64_t code : expected) {
             at = std::find(at, codes.end(), code);
@@ -79,7 +87,7 @@ class EngineFixture : public SharedMonitorFixture {
         return true;
     }
     int64_t countOf(int64_t code) {
-        const auto codes = loggedCodes();
+        const auto codes = codesSinceStart();
         return std::count(codes.begin(), codes.end(), code);
     }
 
@@ -94,6 +102,13 @@ class EngineFixture : public SharedMonitorFixture {
     }
 
   private:
+    std::vector<int64_t> codesSinceStart() {
+        auto codes = loggedCodes();
+        codes.erase(codes.begin(), codes.begin() + std::min(forgottenCodes_, codes.size()));
+        return codes;
+    }
+
+    size_t forgottenCodes_ = 0;
     std::vector<std::shared_ptr<ZDMMeasurement>> engines_;
     std::mutex utilityMutex_;
     std::vector<std::string> utilityLines_;

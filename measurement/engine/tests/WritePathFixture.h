@@ -30,7 +30,7 @@ class WritePath : public EngineFixture {
   protected:
     std::shared_ptr<ZDMMeasurement> startedEngine(std::vector<std::string> safelist = {}) {
         auto engine = makeEngine(kEngineTestAppID, true, false, std::move(safelist));
-        drain(*engine);
+        forgetStartUpReports(*engine);
         EXPECT_TRUE(engine->isEnabled());
         return engine;
     }

@@ -42,7 +42,7 @@ class Bundling : public EngineFixture {
   protected:
     Bundling() {
         engine_ = makeEngine("1:123456:ios:abcdef");
-        drain(*engine_);
+        forgetStartUpReports(*engine_);
         db_ = engine_->database();
     }
 

@@ -440,7 +440,7 @@ TEST_F(EntryPoints, TheLimitIsNeverAnsweredForAnEmptyOrigin) {
 // callback it carries, is dropped once the engine is gone.
 TEST_F(EntryPoints, OnlyTheEventBlockOutlivesTheEngine) {
     auto engine = makeEngineOfItsOwn();
-    drain(*engine);
+    forgetStartUpReports(*engine);
     ASSERT_TRUE(engine->isEnabled());
     const auto scheduler = engine->scheduler();
     std::promise<void> gate;

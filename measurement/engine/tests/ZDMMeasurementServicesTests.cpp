@@ -38,7 +38,7 @@ class EngineServices : public EngineFixture {
     }
     std::shared_ptr<ZDMMeasurement> startedEngine() {
         auto engine = makeEngine(kAppID);
-        drain(*engine);
+        forgetStartUpReports(*engine);
         EXPECT_TRUE(engine->isEnabled());
         return engine;
     }
@@ -201,13 +201,27 @@ TEST_F(EngineServices, AResetWipesTheDataAndTakesTheNewID) {
     EXPECT_TRUE(loggedInOrder({23171, 23168}));
     EXPECT_EQ(engine->persistedConfig()->appInstanceID(), "fresh-id");
     EXPECT_EQ(engine->initTimestamp(), 1234.5);
-    EXPECT_EQ(engine->persistedConfig()->loadTimestampValue()->asReal(), 1234.5);
-    // Enabled, so a later launch starts collecting without asking.
-    ASSERT_TRUE(ZDMAnalytics::deferredAnalyticsCollection());
-    EXPECT_EQ(ZDMAnalytics::deferredAnalyticsCollection()->asBool(), false);
-    std::shared_ptr<ZDMUserAttribute> color;
-    onWorkerQueue(*engine, [&] { color = engine->database()->userAttributeWithName("color"); });
+    std::shared_ptr<ZDMUserAttribute> color, firstOpen;
+    onWorkerQueue(*engine, [&] {
+        color = engine->database()->userAttributeWithName("color");
+        firstOpen = engine->database()->userAttributeWithName("_fot");
+    });
     EXPECT_EQ(color, nullptr);
+    // Enabled, so the new first open is reported at once, dated at the load time; it uses up the
+    // stored load time and the deferred-collection mark.
+    ASSERT_TRUE(firstOpen);
+    EXPECT_EQ(firstOpen->lastSetTimestamp(), 1234.5);
+    EXPECT_FALSE(engine->persistedConfig()->loadTimestampValue());
+    EXPECT_FALSE(ZDMAnalytics::deferredAnalyticsCollection());
+
+    // Disabled, the first open waits for the next start, and the mark says collection was deferred.
+    engine->setEnabled(false);
+    drain(*engine);
+    ZDMAnalytics::setDeferredAnalyticsCollection(std::nullopt);
+    EXPECT_TRUE(engine->resetAnalyticsDataWithAppInstanceID("other-id"));
+    EXPECT_EQ(engine->persistedConfig()->loadTimestampValue()->asReal(), 1234.5);
+    ASSERT_TRUE(ZDMAnalytics::deferredAnalyticsCollection());
+    EXPECT_EQ(ZDMAnalytics::deferredAnalyticsCollection()->asBool(), true);
 }
 
 TEST_F(EngineServices, WithAnalyticsStorageDeniedAResetTakesNoID) {

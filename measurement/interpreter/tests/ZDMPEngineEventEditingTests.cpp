@@ -29,7 +29,7 @@ class EngineEventEditing : public EngineFixture {
 
     std::shared_ptr<ZDMMeasurement> engineWithProgram(const std::string& instructions) {
         auto engine = makeEngine(kAppID);
-        drain(*engine);
+        forgetStartUpReports(*engine);
         EXPECT_TRUE(engine->isEnabled());
         auto config = ZDMPBMeasurementConfig::initWithBuffer(nullptr);
         ZDMPBSetString(config.get(), 1, kAppID);

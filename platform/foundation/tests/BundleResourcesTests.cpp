@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileLocations.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "testing/EnvironmentOverride.h"
@@ -93,3 +94,24 @@ TEST_F(BundleOnDisk, TheProgramsBundleLivesBesideTheExecutable) {
 }
 
 }  // namespace
+
+TEST(BundleInstallRecord, TheFirstRunsVersionIsRecordedAndKept) {
+    TestHome home;
+    const auto app = [](const std::string& identifier, const std::string& version) {
+        return Bundle(
+            Dictionary{{"CFBundleIdentifier", identifier}, {"CFBundleShortVersionString", version}});
+    };
+    EXPECT_EQ(app("org.example.app", "1.0").originalApplicationVersion(), "1.0");
+    EXPECT_EQ(app("org.example.app", "1.1").originalApplicationVersion(), "1.0");
+    EXPECT_EQ(app("org.example.other", "2.0").originalApplicationVersion(), "2.0") << "one record per app";
+
+    // An identifier that is no plain file name keeps its record in the shared place.
+    EXPECT_EQ(app("../escaped", "3.0").originalApplicationVersion(), "3.0");
+    const auto support = FileLocations::applicationSupportDirectory();
+    EXPECT_TRUE(std::filesystem::is_regular_file(support / "application" / "OriginalApplicationVersion"));
+    EXPECT_FALSE(std::filesystem::exists(support.parent_path() / "escaped"));
+
+    // A record that cannot be read is not replaced by the running version.
+    std::filesystem::create_directories(support / "org.example.blocked" / "OriginalApplicationVersion");
+    EXPECT_EQ(app("org.example.blocked", "4.0").originalApplicationVersion(), std::nullopt);
+}

@@ -33,7 +33,7 @@ class ConditionalThroughEngine : public EngineFixture {
 
 TEST_F(ConditionalThroughEngine, TheTriggeredEventIsStoredAfterTheEventThatTriggeredIt) {
     const auto engine = makeEngine("1:123456:ios:abcdef");
-    drain(*engine);
+    forgetStartUpReports(*engine);
     ZDMConnectConditionalPropertiesToEngine(engine);
 
     ZDMConditionalUserProperty property;

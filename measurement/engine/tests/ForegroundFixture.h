@@ -44,6 +44,7 @@ class ForegroundFixture : public WritePath {
         ZDMAnalytics::startWithAppID(kEngineTestAppID, "za", {});
         settle();
         engine_ = ZDMMeasurement::sharedInstance();
+        startEvents_ = storedEvents(*engine_).size();
     }
     ~ForegroundFixture() override { settle(); }
 
@@ -76,12 +77,15 @@ class ForegroundFixture : public WritePath {
     }
     std::shared_ptr<ZDMSessionReporter> sessionReporter() { return engine_->sessionReporter(); }
 
-    // The stored events of that name (all when empty), in the order they were stored.
+    // The events of that name (all when empty) stored since the start's own (a fresh install's first
+    // open and its session), in the order they were stored.
     std::vector<LoggedEvent> stored(const std::string& name = {}) {
+        const auto events = storedEvents(*engine_);
         std::vector<LoggedEvent> out;
-        for (const auto& event : storedEvents(*engine_))
-            if (name.empty() || event->name() == name)
-                out.push_back({event->origin(), event->name(), event->parameters(), event->timestamp()});
+        for (size_t i = startEvents_; i < events.size(); ++i)
+            if (name.empty() || events[i]->name() == name)
+                out.push_back({events[i]->origin(), events[i]->name(), events[i]->parameters(),
+                               events[i]->timestamp()});
         return out;
     }
     // The names of the stored events among `names`, in order.
@@ -107,4 +111,7 @@ class ForegroundFixture : public WritePath {
 
     std::shared_ptr<ZDMScreenViewReporter> reporter_ = ZDMScreenViewReporter::sharedInstance();
     std::shared_ptr<ZDMMeasurement> engine_;
+
+  private:
+    size_t startEvents_ = 0;
 };

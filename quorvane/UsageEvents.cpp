@@ -1,6 +1,7 @@
 #include "quorvane/UsageEvents.h"
 
 #include "DudIzizozAnalytics/DIZAnalytics.h"
+#include "measurement/engine/VUZArezivodo.h"
 
 namespace UsageEvents {
 namespace {
@@ -19,7 +20,8 @@ void trackWithReportingClient(const std::string& name) {
 }
 
 void connectTelemetry() {
-    connect(nullptr, trackWithReportingClient);
+    connect([](const std::string& name) { VUZArezivodo::logEventWithName(name, std::nullopt); },
+            trackWithReportingClient);
 }
 
 void observe(Client observer) {

@@ -11,8 +11,8 @@ using Client = std::function<void(const std::string& name)>;
 void connect(Client measurement, Client reporting);
 // The reporting client's own call: the analytics service tracks the event by its name.
 void trackWithReportingClient(const std::string& name);
-// The agent's wiring at start-up: the reporting client receives every event; the measurement
-// client stays unconnected until its engine exists.
+// The agent's wiring at start-up: the measurement library's analytics interface and the reporting
+// client receive every event.
 void connectTelemetry();
 // Sees every event as the measurement client knows it, connected or not (the scenario player
 // reports them).

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "measurement/engine/VUZArezivodo.h"
 #include "measurement/engine/ZDMAnalyticsState.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMMeasurement.h"
@@ -180,6 +181,7 @@ void ZDMAnalytics::setLoadTimestamp(double timestamp) {
 
 void registerMeasurementHooks() {
     ZDMAnalytics::loadTimestamp();
+    VUZArezivodoRegisterClass();
 }
 
 int64_t ZDMAnalytics::resetRetryCount() {

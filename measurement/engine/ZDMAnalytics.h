@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/Error.h"
 #include "platform/foundation/Observation.h"
 #include "platform/foundation/Value.h"
 #include "platform/storekit/SKPaymentQueue.h"
@@ -204,6 +205,23 @@ class ZDMAnalytics : public SKPaymentTransactionObserver {
     // settings and at 40 for the app's.
     static void loadPersistedConsentSettings();
 
+    // -- Call points of user properties, user data, consent, reset and identity --
+    // The analytics interface forwards these; this build keeps nothing of what they are handed yet.
+    static void setUserPropertyString(const std::optional<std::string>& /*value*/,
+                                      const std::string& /*name*/) {}
+    static void setUserID(const std::optional<std::string>& /*userID*/) {}
+    static void setUserData(const Dictionary& /*userData*/) {}
+    static void userPropertiesIncludingInternal(bool /*includeInternal*/,
+                                                std::shared_ptr<DispatchQueue> /*queue*/,
+                                                std::function<void(const Dictionary&)> /*callback*/) {}
+    static void sessionIDWithCompletion(
+        std::function<void(int64_t sessionID, std::optional<Error> error)> /*completion*/) {}
+    static std::optional<std::string> appInstanceID() { return std::nullopt; }
+    static void resetAnalyticsData() {}
+    static void setConsent(const Dictionary& /*consent*/, const std::string& /*key*/) {}
+    void maxUserPropertiesForOrigin(const std::string& /*origin*/, std::shared_ptr<DispatchQueue> /*queue*/,
+                                    std::function<void(int64_t)> /*callback*/) {}
+
     // -- The session reporter's user properties --
     // A user property of the library's own, handed to the running engine (dropped without one or
     // when the engine's record refuses it); nullopt removes the property.
@@ -212,5 +230,6 @@ class ZDMAnalytics : public SKPaymentTransactionObserver {
 };
 
 // The stand-in for the measurement classes' load hooks: the agent's entry point and test fixtures
-// call it before anything else of the library. Idempotent; it records the load timestamp.
+// call it before anything else of the library. Idempotent; it records the load timestamp and
+// registers the analytics interface, "VUZArezivodo", in the class registry.
 void registerMeasurementHooks();

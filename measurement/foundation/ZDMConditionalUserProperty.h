@@ -55,3 +55,6 @@ class ZDMConditionalUserProperty {
     bool active_ = false;
     double triggeredTimestamp_ = 0;
 };
+
+// The analytics connector's name for the same record.
+class ZUDAConditionalUserProperty : public ZDMConditionalUserProperty {};

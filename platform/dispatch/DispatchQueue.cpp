@@ -67,11 +67,17 @@ class SerialQueue final : public DispatchQueue {
 
     bool isCurrent() const override { return tCurrentQueue == this; }
 
+    bool isIdle() const override {
+        std::lock_guard lock(state_->mutex);
+        return state_->blocks.empty() && !state_->running;
+    }
+
   private:
     struct State {
         std::mutex mutex;
         std::condition_variable ready;
         std::deque<Block> blocks;
+        bool running = false;
         bool stopping = false;
     };
 
@@ -83,9 +89,13 @@ class SerialQueue final : public DispatchQueue {
             if (state->blocks.empty()) return;  // stopping, and everything queued has run
             Block block = std::move(state->blocks.front());
             state->blocks.pop_front();
+            state->running = true;
             lock.unlock();
             block();
             block = nullptr;  // captured state dies outside the lock
+            lock.lock();
+            state->running = false;
+            lock.unlock();
             BackgroundActivity::end();
             lock.lock();
         }
@@ -109,6 +119,12 @@ class MainQueue final : public DispatchQueue {
     }
 
     bool isCurrent() const override { return DispatchQueue::isMainThread(); }
+
+    // The block the main thread runs is its caller's own work.
+    bool isIdle() const override {
+        std::lock_guard lock(mutex_);
+        return blocks_.empty();
+    }
 
     bool runOne(bool wait) {
         Block block;
@@ -139,7 +155,7 @@ class MainQueue final : public DispatchQueue {
     }
 
   private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Block> blocks_;
     bool stop_ = false;
@@ -170,6 +186,11 @@ class GlobalQueue final : public DispatchQueue {
 
     bool isCurrent() const override { return tCurrentQueue == this; }
 
+    bool isIdle() const override {
+        std::lock_guard lock(mutex_);
+        return blocks_.empty() && running_ == 0;
+    }
+
   private:
     void work() {
         CurrentQueueScope scope(this);
@@ -180,16 +201,22 @@ class GlobalQueue final : public DispatchQueue {
                 ready_.wait(lock, [this] { return !blocks_.empty(); });
                 block = std::move(blocks_.front());
                 blocks_.pop_front();
+                ++running_;
             }
             block();
             block = nullptr;
+            {
+                std::lock_guard lock(mutex_);
+                --running_;
+            }
             BackgroundActivity::end();
         }
     }
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Block> blocks_;
+    size_t running_ = 0;
 };
 
 // Never destroyed: blocks may still be queued to them while the process exits.

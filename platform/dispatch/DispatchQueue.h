@@ -31,6 +31,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     void after(double delay, Block block);
     // True when the caller is running on this queue.
     virtual bool isCurrent() const = 0;
+    // True when no block waits on this queue or runs on it: a snapshot for a caller that drives the
+    // process step by step. Timers not yet due are not blocks of the queue.
+    virtual bool isIdle() const = 0;
 
   protected:
     explicit DispatchQueue(std::string label) : label_(std::move(label)) {}

@@ -8,6 +8,8 @@
 
 #include "DudIzizoz/DIZDudIzizoz.h"
 #include "DudIzizoz/Internals/DelegateForwarder/DIZAppDelegateForwarder.h"
+#include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMMeasurementIdle.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/windowserver/SimulatedDesktop.h"
@@ -21,6 +23,8 @@ constexpr int kUsageError = 2;
 // A normal end (Quit, SIGINT or SIGTERM, the end of a scenario) first lets the reporting client
 // store the logs enqueued until then; bounded, so a stalled disk cannot keep the process alive.
 constexpr double kStoreEnqueuedLogsSeconds = 5;
+// Likewise for what the measurement library was handed when a scenario ends.
+constexpr double kMeasurementIdleSeconds = 5;
 
 int usage() {
     std::cerr << "usage: quorvane [--simulate FILE]\n";
@@ -51,6 +55,8 @@ void terminateOnSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As the measurement library's classes load, before anything can call them.
+    registerMeasurementHooks();
     Bundle::setMainBundle(agentBundle());
     // As the reporting client's classes load, before the application gets its delegate: the
     // forwarder reads its Info.plist switch and buffers its trace until a log level is chosen.
@@ -58,6 +64,7 @@ int main(int argc, char** argv) {
     UsageEvents::connectTelemetry();
     if (argc == 3 && std::strcmp(argv[1], "--simulate") == 0) {
         const int status = ScenarioPlayer::play(argv[2], std::cout, std::cerr);
+        ZDMWaitUntilMeasurementIdle(kMeasurementIdleSeconds);
         DIZDudIzizoz::waitForEnqueuedLogs(kStoreEnqueuedLogsSeconds);
         return status;
     }

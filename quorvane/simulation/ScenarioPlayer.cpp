@@ -10,6 +10,7 @@
 #include <set>
 #include <variant>
 
+#include "measurement/engine/ZDMMeasurementIdle.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
@@ -474,9 +475,11 @@ class Player {
     // what a step sets off does not depend on thread timing.
     static void awaitBackgroundWork() { BackgroundActivity::waitUntilSettled(kBackgroundWaitSeconds); }
 
-    // Runs what the step set off on the main queue; a terminated agent holds no hotkeys.
+    // Runs what the step set off on the main queue and lets the measurement library store what it
+    // was handed, so that a line shows a step's effects; a terminated agent holds no hotkeys.
     void settle() {
         RunLoop::runUntilIdle();
+        ZDMWaitUntilMeasurementIdle(kBackgroundWaitSeconds);
         if (app_->isTerminated()) MASShortcutMonitor::sharedMonitor()->unregisterAllShortcuts();
     }
 

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <fstream>
 
+#include "measurement/engine/ZDMMeasurement.h"
+#include "measurement/engine/tests/StoredRawEvents.h"
+#include "measurement/foundation/ZDMFileUtil.h"
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/testing/TestHome.h"
@@ -61,6 +64,20 @@ std::vector<Value> receivedLogs(LocalHttpServer& collector) {
     return logs;
 }
 
+// One application with two windows in a space whose shortcut cycles them: the scenario presses the
+// shortcut, then takes `nextStep`.
+std::string cyclingScenario(const std::string& nextStep) {
+    return R"({"screens": [{"bounds": [0, 0, 1440, 900]}],
+        "apps": [{"pid": 101, "name": "Editor", "windows": [{"id": 1, "frame": [0, 25, 700, 875]},
+                                                            {"id": 2, "frame": [10, 30, 600, 800]}]}],
+        "frontmost": 101,
+        "defaults": {"resizeModifier": 131072, "firstLaunch": true,
+                     "spaces": [{"name": "Left", "coordinates": [0, 25, 720, 900],
+                                 "shortcut": {"keyCode": 18, "modifierFlags": 1048576}, "size": "all"}]},
+        "steps": [{"press": {"keyCode": 18, "modifierFlags": 1048576}}, )" +
+           nextStep + "]}";
+}
+
 std::vector<std::string> typesOf(const std::vector<Value>& logs) {
     std::vector<std::string> types;
     for (const auto& log : logs) types.push_back(log["type"].stringOr(""));
@@ -93,14 +110,7 @@ TEST_F(Executable, LogUrlDeliversTheStartServiceLogToALocalCollector) {
 TEST_F(Executable, CyclingPressDeliversItsEventToALocalCollector) {
     LocalHttpServer collector;
     auto file = home_.path() / "cycle.json";
-    std::ofstream(file) << R"({"screens": [{"bounds": [0, 0, 1440, 900]}],
-        "apps": [{"pid": 101, "name": "Editor", "windows": [{"id": 1, "frame": [0, 25, 700, 875]},
-                                                            {"id": 2, "frame": [10, 30, 600, 800]}]}],
-        "frontmost": 101,
-        "defaults": {"resizeModifier": 131072, "firstLaunch": true,
-                     "spaces": [{"name": "Left", "coordinates": [0, 25, 720, 900],
-                                 "shortcut": {"keyCode": 18, "modifierFlags": 1048576}, "size": "all"}]},
-        "steps": [{"press": {"keyCode": 18, "modifierFlags": 1048576}}, {"advance": 7}]})";
+    std::ofstream(file) << cyclingScenario(R"({"advance": 7})");
 
     auto run = simulate(file, "QUORVANE_LOG_URL='" + collector.url() + "' ");
     ASSERT_EQ(run.status, 0) << run.err;
@@ -206,6 +216,28 @@ TEST_F(Executable, MovedAgentFindsItsImagesBesideItAndItsBundleWithin) {
     run = simulate(file, noOverride, home_.path() / "moved" / "quorvane");
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.err.find("Image \"spaces\" not available"), std::string::npos) << run.err;
+}
+
+// The usage events enter the measurement library through its analytics interface, after the
+// engine's own start-up reports, and each step's are stored before its line is printed: the
+// database holds them when the run ends.
+TEST_F(Executable, UsageEventsAreStoredInTheMeasurementDatabaseAfterTheStartUpReports) {
+    auto file = home_.path() / "measured.json";
+    std::ofstream(file) << cyclingScenario(R"({"menu": "Spaces ..."})");
+
+    auto run = simulate(file);
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto lines = scenarioLines(run.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(json::write(lines[1]["events"]), R"(["cycled"])");
+    EXPECT_EQ(json::write(lines[2]["events"]), R"(["opened_preferences"])");
+
+    EXPECT_EQ(storedRawEvents(ZDMMeasurementSupportFilePath(ZDMMeasurement::kDatabaseName)),
+              (std::vector<StoredRawEvent>{{"_f", "auto"},
+                                           {"_s", "auto"},
+                                           {"_e", "auto"},
+                                           {"cycled", "app"},
+                                           {"opened_preferences", "app"}}));
 }
 
 TEST_F(Executable, MalformedScenarioExitsWithTwo) {

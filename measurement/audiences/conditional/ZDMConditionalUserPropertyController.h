@@ -68,3 +68,6 @@ class ZDMConditionalUserPropertyController
     mutable std::mutex mutex_;
     std::weak_ptr<ZDMConditionalUserPropertyEngine> engine_;
 };
+
+// The analytics connector's name for the same controller.
+class ZUDAConditionalUserPropertyController : public ZDMConditionalUserPropertyController {};

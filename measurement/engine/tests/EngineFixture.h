@@ -21,6 +21,7 @@
 #include "measurement/foundation/ZDMUserDefaults.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/foundation/tests/DatabaseFixture.h"
+#include "platform/foundation/Runtime.h"
 #include "platform/zazavaroveridiz/ZIZLogger.h"
 
 class EngineFixture : public SharedMonitorFixture {
@@ -29,6 +30,8 @@ class EngineFixture : public SharedMonitorFixture {
         ZDMConsentSettingsUtil::resetForTesting();
         ZDMAnalytics::resetForTesting();
         registerMeasurementHooks();
+        // The engine's tests run without the analytics interface unless they register it.
+        Runtime::unregisterClass("VUZArezivodo");
         // Debug lines (7) are what tell the start's steps apart.
         ZIZSetLoggerLevel(kZIZLoggerLevelDebug);
     }

@@ -229,6 +229,31 @@ TEST(BackgroundActivity, BlocksOfSerialAndGlobalQueuesAreAwaitedUntilTheLastHasR
     EXPECT_EQ(ran.load(), 2);
 }
 
+// A queue is busy from the moment a block is queued until the last block has returned: the one that
+// runs as much as the ones that wait behind it.
+TEST(DispatchQueue, QueueIsIdleOnlyWhenNoBlockWaitsOrRuns) {
+    for (auto queue : {DispatchQueue::serial("test.idle"), DispatchQueue::global()}) {
+        SCOPED_TRACE(queue->label());
+        std::promise<void> started, release;
+        auto released = release.get_future().share();
+        EXPECT_TRUE(queue->isIdle());
+        queue->async([&, released] {
+            started.set_value();
+            released.wait();
+        });
+        started.get_future().wait();
+        EXPECT_FALSE(queue->isIdle());
+        release.set_value();
+        EXPECT_TRUE(BackgroundActivity::waitUntilIdle(20));
+        EXPECT_TRUE(queue->isIdle());
+    }
+    auto main = DispatchQueue::main();
+    main->async([] {});
+    EXPECT_FALSE(main->isIdle());
+    RunLoop::runUntilIdle();
+    EXPECT_TRUE(main->isIdle());
+}
+
 TEST(SystemClock, BootTimeLiesInThePastAndDoesNotDrift) {
     auto& clock = Clock::current();
     const auto first = clock.bootTime();

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "measurement/audiences/conditional/ZDMConditionalUserPropertyController.h"
@@ -426,3 +427,13 @@ TEST_F(Conditional, DisabledMeasurementAndMissingInputAreLoggedAndChangeNothing)
 }
 
 }  // namespace
+
+// The connector's names for the record and the controller are the same classes.
+TEST(ConditionalGlue, ConnectorClassesAreThinSubclasses) {
+    static_assert(
+        std::is_base_of_v<ZDMConditionalUserPropertyController, ZUDAConditionalUserPropertyController>);
+    static_assert(std::is_base_of_v<ZDMConditionalUserProperty, ZUDAConditionalUserProperty>);
+    ZUDAConditionalUserProperty property;
+    property.setName("layout");
+    EXPECT_EQ(property.name(), "layout");
+}

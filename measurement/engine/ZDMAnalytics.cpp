@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "measurement/engine/VUZArezivodo.h"
+#include "measurement/engine/VUZArezivodoConnector.h"
 #include "measurement/engine/ZDMAnalyticsState.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMConfigStoreChoice.h"
 #include "measurement/foundation/ZDMInternalEventLog.h"
-#include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMUserDefaults.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/SharedInstance.h"
@@ -182,6 +182,7 @@ void ZDMAnalytics::setLoadTimestamp(double timestamp) {
 void registerMeasurementHooks() {
     ZDMAnalytics::loadTimestamp();
     VUZArezivodoRegisterClass();
+    VUZArezivodoConnector::load();
 }
 
 int64_t ZDMAnalytics::resetRetryCount() {
@@ -291,21 +292,4 @@ void ZDMAnalytics::loadPersistedConsentSettings() {
         source = std::min(source, ZDMConsentSettingsUtil::kSourceStoredOnStart);
     }
     ZDMConsentSettingsUtil::setConsentSource(source);
-}
-
-void ZDMAnalytics::setInternalUserProperty(const std::optional<Value>& value, const std::string& name,
-                                           const std::string& origin) {
-    if (!ZDMMeasurement::hasSharedInstance()) return;
-    const auto engine = ZDMMeasurement::sharedInstance();
-    const double now = Clock::current().now();
-    if (!value) {
-        // Only the name of a removed property counts.
-        if (const auto attribute =
-                ZDMUserAttribute::initWithOrigin("", name, ZDMValue::initWithDouble(0), now))
-            engine->removeUserAttribute(attribute);
-        return;
-    }
-    if (const auto converted = ZDMValue::valueFromObject(*value))
-        if (const auto attribute = ZDMUserAttribute::initWithOrigin(origin, name, converted, now))
-            engine->setUserAttribute(attribute);
 }

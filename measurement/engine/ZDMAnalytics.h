@@ -21,6 +21,7 @@
 class DispatchQueue;
 class OperationQueue;
 class ZDMEvent;
+class ZDMUserAttribute;
 struct Notification;
 
 // What addLogEventListener answers: it names the listener without keeping it alive.
@@ -205,31 +206,54 @@ class ZDMAnalytics : public SKPaymentTransactionObserver {
     // settings and at 40 for the app's.
     static void loadPersistedConsentSettings();
 
-    // -- Call points of user properties, user data, consent, reset and identity --
+    // -- User properties and queries (ZDMAnalyticsUserProperties.cpp) --
+    // Checked on the caller's thread, handed to the engine by queued operations. Refused names and
+    // values are reported as error events (6 invalid name, 15 reserved, 7 value too long).
+
+    // The application's property, origin "app"; null removes it. A value that is not text is
+    // refused (25003). "allow_personalized_ads" also stores the choice it reads as and, while
+    // analytics is enabled, has the engine set or remove "_npa" to match.
+    static void setUserPropertyString(const Value& value, const std::string& name);
+    static void setUserPropertyString(const std::optional<std::string>& value, const std::string& name);
+    // "_id" with origin "app"; null removes "_id" and "_lair"; not text is refused (25004).
+    static void setUserID(const Value& userID);
+    static void setUserID(const std::optional<std::string>& userID);
+    static void removeUserAttributeForName(const std::string& name);
+    // A real number is stored as a double, any other number as an int64, with origin "auto"; what is
+    // not a number is ignored.
+    static void setUserAttributeNumber(const Value& number, const std::string& name);
+    // The library's and other components' properties: an origin of 1 to 32 UTF-16 units (else
+    // 25005); nullopt or null removes. Callable through the shared instance as well.
+    static void setInternalUserProperty(const std::optional<Value>& value, const std::string& name,
+                                        const std::string& origin);
+    // Reaches the engine as removalAttributeForName's record.
+    static void removeInternalUserAttributeForName(const std::string& name);
+    // Only the name of a removed property counts: origin "", the double 0 and the current time.
+    // nullptr for a name no user property may have.
+    static std::shared_ptr<ZDMUserAttribute> removalAttributeForName(const std::string& name);
+    // On-device conversion data; waits until the operations held so far have been handed on.
+    static void setUserData(const Dictionary& userData);
+    static void setUserDataOnSerialQueue(const Dictionary& userData);
+    // The answer comes on `queue`: {} while analytics is disabled (25008), {} on the main queue when
+    // `queue` is null (25007); never without a callback (25006).
+    static void userPropertiesIncludingInternal(bool includeInternal, std::shared_ptr<DispatchQueue> queue,
+                                                std::function<void(const Dictionary&)> callback);
+    // The engine's limit for `origin`, on `queue`. An empty origin (25009), a null queue (25010) or
+    // no callback (25011) ends the query without an answer.
+    static void maxUserPropertiesForOrigin(const std::string& origin, std::shared_ptr<DispatchQueue> queue,
+                                           std::function<void(int64_t)> callback);
+
+    // -- Call points of consent, reset and identity --
     // The analytics interface forwards these; this build keeps nothing of what they are handed yet.
-    static void setUserPropertyString(const std::optional<std::string>& /*value*/,
-                                      const std::string& /*name*/) {}
-    static void setUserID(const std::optional<std::string>& /*userID*/) {}
-    static void setUserData(const Dictionary& /*userData*/) {}
-    static void userPropertiesIncludingInternal(bool /*includeInternal*/,
-                                                std::shared_ptr<DispatchQueue> /*queue*/,
-                                                std::function<void(const Dictionary&)> /*callback*/) {}
     static void sessionIDWithCompletion(
         std::function<void(int64_t sessionID, std::optional<Error> error)> /*completion*/) {}
     static std::optional<std::string> appInstanceID() { return std::nullopt; }
     static void resetAnalyticsData() {}
     static void setConsent(const Dictionary& /*consent*/, const std::string& /*key*/) {}
-    void maxUserPropertiesForOrigin(const std::string& /*origin*/, std::shared_ptr<DispatchQueue> /*queue*/,
-                                    std::function<void(int64_t)> /*callback*/) {}
-
-    // -- The session reporter's user properties --
-    // A user property of the library's own, handed to the running engine (dropped without one or
-    // when the engine's record refuses it); nullopt removes the property.
-    void setInternalUserProperty(const std::optional<Value>& value, const std::string& name,
-                                 const std::string& origin);
 };
 
 // The stand-in for the measurement classes' load hooks: the agent's entry point and test fixtures
-// call it before anything else of the library. Idempotent; it records the load timestamp and
-// registers the analytics interface, "VUZArezivodo", in the class registry.
+// call it before anything else of the library. Idempotent; it records the load timestamp,
+// registers the analytics interface, "VUZArezivodo", in the class registry and the connector's
+// library with the core library.
 void registerMeasurementHooks();

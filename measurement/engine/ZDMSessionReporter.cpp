@@ -94,9 +94,8 @@ void ZDMSessionReporter::setSessionID(std::optional<int64_t> sessionID,
     const auto value = [](std::optional<int64_t> number) {
         return number ? std::optional<Value>(Value(*number)) : std::nullopt;
     };
-    const auto analytics = ZDMAnalytics::sharedInstance();
-    analytics->setInternalUserProperty(value(sessionID), "_sid", "auto");
-    analytics->setInternalUserProperty(value(sessionNumber), "_sno", "auto");
+    ZDMAnalytics::setInternalUserProperty(value(sessionID), "_sid", "auto");
+    ZDMAnalytics::setInternalUserProperty(value(sessionNumber), "_sno", "auto");
 }
 
 void ZDMSessionReporter::setReportingEnabled(bool enabled) {

@@ -21,6 +21,8 @@
 #include "measurement/foundation/ZDMUserDefaults.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "measurement/foundation/tests/DatabaseFixture.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/Runtime.h"
 #include "platform/zazavaroveridiz/ZIZLogger.h"
 
@@ -63,6 +65,15 @@ class EngineFixture : public SharedMonitorFixture {
     static void drain(ZDMMeasurement& engine) {
         for (int round = 0; round < 3; ++round)
             engine.scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [] {});
+    }
+    // Waits until what was handed to the facade has reached the shared engine and the engine has done it.
+    static void settle() {
+        for (int round = 0; round < 2; ++round) {
+            const auto operations = ZDMAnalytics::operationQueue();
+            if (!operations->isSuspended()) operations->waitUntilAllOperationsAreFinished();
+            ZDMAnalytics::queue()->sync([] {});
+            if (ZDMMeasurement::hasSharedInstance()) drain(*ZDMMeasurement::sharedInstance());
+        }
     }
     static void onWorkerQueue(ZDMMeasurement& engine, const std::function<void()>& block) {
         engine.scheduler()->dispatchSyncOnWorkerQueueBlockID("test", block);

@@ -11,6 +11,7 @@
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMScreenViewReporter.h"
 #include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/engine/tests/FacadeFixture.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEvent.h"
 #include "measurement/foundation/ZDMRawEventData.h"
@@ -32,7 +33,7 @@ struct StoredRow {
     double timestamp = 0;
 };
 
-class Facade : public EngineFixture {
+class Facade : public FacadeFixture {
   protected:
     ~Facade() override {
         for (const char* name : {"ZUDADatabase", "VUZArezivodo", "ZTMManager"})
@@ -41,15 +42,6 @@ class Facade : public EngineFixture {
 
     static void start(const Dictionary& options = {}, const std::string& origin = "za") {
         ZDMAnalytics::startWithAppID(kAppID, origin, options);
-    }
-    // Waits until what was handed to the facade has reached the engine and the engine has done it.
-    static void settle() {
-        for (int round = 0; round < 2; ++round) {
-            const auto operations = ZDMAnalytics::operationQueue();
-            if (!operations->isSuspended()) operations->waitUntilAllOperationsAreFinished();
-            ZDMAnalytics::queue()->sync([] {});
-            if (ZDMMeasurement::hasSharedInstance()) drain(*ZDMMeasurement::sharedInstance());
-        }
     }
     // A new process as far as the facade and the engine go; the files stay.
     void restart() {
@@ -80,26 +72,6 @@ class Facade : public EngineFixture {
         std::vector<std::string> names;
         for (const auto& row : storedRows()) names.push_back(row.name);
         return names;
-    }
-    // The stored events in row order, decoded by the engine's database.
-    std::vector<std::shared_ptr<ZDMEvent>> storedEvents() {
-        std::vector<std::shared_ptr<ZDMEvent>> events;
-        const auto measurement = engine();
-        if (!measurement) return events;
-        onWorkerQueue(*measurement, [&] {
-            RawFile file(databasePath());
-            for (const std::string& text :
-                 file.rows("SELECT DISTINCT metadata_fingerprint FROM raw_events")) {
-                int64_t fingerprint = 0;
-                std::from_chars(text.data(), text.data() + text.size(), fingerprint);
-                Error error;
-                const auto records =
-                    measurement->database()->rawEventsWithMetadataFingerprint(fingerprint, &error, nullptr);
-                if (records)
-                    for (const auto& record : *records) events.push_back(record->rawEvent());
-            }
-        });
-        return events;
     }
 };
 

@@ -180,6 +180,7 @@ void ZDMAnalytics::setLoadTimestamp(double timestamp) {
 }
 
 void registerMeasurementHooks() {
+    ZDMMeasurement::subscribeForAppDidFinishLaunchingNotifications();
     ZDMAnalytics::loadTimestamp();
     VUZArezivodoRegisterClass();
     VUZArezivodoConnector::load();

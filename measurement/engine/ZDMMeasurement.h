@@ -318,6 +318,23 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
 
     // -- App lifecycle (ZDMMeasurementLifecycle.cpp) --
 
+    // Every subscription goes to the default notification center, for notifications of any sender,
+    // and is never removed. The library's load hook makes this one, once per process.
+    static void subscribeForAppDidFinishLaunchingNotifications();
+    // Main thread: makes the shared screen-view reporter, so that it sees the first activation, and
+    // hands a launch that carries user info to the stored-link handling.
+    static void handleAppDidFinishLaunching(const Notification& notification);
+    // Only while the server blocks internal events (then no upload cycle refreshes the configuration):
+    // on the worker queue, fetches a configuration 7 days old or older when no request is pending.
+    void handleAppDidBecomeActiveEvent(const Notification& notification);
+    // Writes the persisted configuration at once, then asks through the facade's operation queue for an
+    // upload, which therefore waits until the facade has started.
+    void handleAppWillResignActiveEvent(const Notification& notification);
+    // Nothing subscribes it on this platform.
+    void handleAppWillEnterForegroundNotification(const Notification& notification);
+    // A configuration at least this old (seconds) is fetched again when the app becomes active.
+    static constexpr double kActivationConfigurationMaxAge = 604800;
+
     // Worker queue. Bundling: each call turns the oldest group of raw events into at most one queued
     // bundle in one transaction (ZDMMeasurementBundling.cpp); YES when one was queued.
     using RawEvents = std::vector<std::shared_ptr<ZDMRawEventData>>;
@@ -460,7 +477,8 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void setUserDataOnWorkerQueue(const Dictionary& /*userData*/) {}
     void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
 
-    void subscribeForAppForegroundBackgroundNotifications() {}
+    // Once, when the components are made: activation and resignation, the engine held weakly.
+    void subscribeForAppForegroundBackgroundNotifications();
 
     // -- Fields of the start-up reports --
 

@@ -9,8 +9,8 @@
 #include "measurement/foundation/ZDMErrors.h"
 #include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
-#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/DispatchQueue.h"
 
 namespace {
 constexpr int64_t kSessionIDErrorCode = 13;
@@ -100,7 +100,8 @@ void ZDMAnalytics::resetAnalyticsData() {
         if (!engine || !engine->resetAnalyticsDataWithAppInstanceID(appInstanceID))
             return ZDMAnalyticsLog(1, 25037, "Failed to reset Analytics data");
         setResetRetryCount(0);
-        if (appInstanceID && appInstanceIDAfterReset() == appInstanceID) setAppInstanceIDAfterReset(std::nullopt);
+        if (appInstanceID && appInstanceIDAfterReset() == appInstanceID)
+            setAppInstanceIDAfterReset(std::nullopt);
     });
 }
 

@@ -17,9 +17,11 @@ void ZDMInstallMeasurementLibrary() {
     ZDMInstallAudienceForEngine();
     ZDMInstallConditionalPropertiesForConnector();
     ZDMInstallPurchaseFingerprintForEngine();
+    ZDMInstallPurchaseReporterForFacade();
     ZDMPInstallEventEditingFactory();
     ZDMMeasurement::setExperimentManagerSource(
         [] { return std::make_shared<ZDMERemoteConfigManager>(ZDMEManager::sharedInstance()); });
-    ZDMMeasurement::setSharedInstanceObserver(
-        [](const std::shared_ptr<ZDMMeasurement>& engine) { ZDMConnectConditionalPropertiesToEngine(engine); });
+    ZDMMeasurement::setSharedInstanceObserver([](const std::shared_ptr<ZDMMeasurement>& engine) {
+        ZDMConnectConditionalPropertiesToEngine(engine);
+    });
 }

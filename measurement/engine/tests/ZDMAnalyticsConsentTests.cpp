@@ -298,9 +298,9 @@ TEST_F(FacadeConsent, PurchasesFromThePaymentQueueReachTheReporterOnceEach) {
             "BEGIN SELECT RAISE(ABORT, 'no'); END");
     const auto paymentQueue = SKPaymentQueue::defaultQueue();
 
-    paymentQueue->deliverTransactionsForTesting(
-        {transaction("R", "t0", SKPaymentTransactionState::restored), transaction("P1", "t1"),
-         transaction("P1", "t1"), transaction("P2", "t2")});
+    paymentQueue->deliverTransactionsForTesting({transaction("R", "t0", SKPaymentTransactionState::restored),
+                                                 transaction("P1", "t1"), transaction("P1", "t1"),
+                                                 transaction("P2", "t2")});
     ASSERT_TRUE(eventually([&] { return reportedSoFar().size() == 2; }));
     EXPECT_EQ(reportedSoFar(), (std::vector<std::string>{"P1", "P2"}));
     EXPECT_EQ(countOf(23141), 1);
@@ -309,8 +309,9 @@ TEST_F(FacadeConsent, PurchasesFromThePaymentQueueReachTheReporterOnceEach) {
     paymentQueue->deliverTransactionsForTesting({transaction("P3", "")});
     ASSERT_TRUE(eventually([&] { return reportedSoFar().size() == 3; }));
     EXPECT_EQ(reportedSoFar().back(), "P3");
-    EXPECT_EQ(lastSampledMessage(),
-              "E:Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. Product ID");
+    EXPECT_EQ(
+        lastSampledMessage(),
+        "E:Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. Product ID");
     {
         std::lock_guard lock(mutex);
         EXPECT_EQ(queues, (std::vector<SKPaymentQueue*>{paymentQueue.get(), paymentQueue.get()}));

@@ -14,6 +14,7 @@
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/tests/EngineFixture.h"
 #include "measurement/engine/tests/FacadeFixture.h"
+#include "measurement/engine/tests/PaymentTransactions.h"
 #include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMPersistedConfig.h"
 #include "measurement/foundation/ZDMRemoteConfig.h"
@@ -36,15 +37,6 @@ Consent consentOf(const std::optional<Dictionary>& settings) {
     return out;
 }
 
-std::shared_ptr<const SKPaymentTransaction> transaction(
-    const std::string& product, const std::string& identifier,
-    SKPaymentTransactionState state = SKPaymentTransactionState::purchased) {
-    auto made = std::make_shared<SKPaymentTransaction>();
-    made->setPayment({product, 1});
-    if (!identifier.empty()) made->setTransactionIdentifier(identifier);
-    made->setTransactionState(state);
-    return made;
-}
 }  // namespace
 
 class FacadeConsent : public FacadeFixture {

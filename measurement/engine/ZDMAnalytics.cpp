@@ -282,6 +282,10 @@ void ZDMAnalyticsStoreStartUpConsentSettings(const Dictionary& settings) {
     suite().setObject(Value(settings), ZDMAnalytics::kConsentSettingsOnStartKey);
 }
 
+void ZDMAnalyticsStoreDeferredConsentReset() {
+    suite().setBool(true, ZDMAnalytics::kDeferredConsentResetKey);
+}
+
 void ZDMAnalytics::loadPersistedConsentSettings() {
     int64_t source = persistedConsentSource();
     if (source == ZDMConsentSettingsUtil::kSourceNone) return;

@@ -243,13 +243,39 @@ class ZDMAnalytics : public SKPaymentTransactionObserver {
     static void maxUserPropertiesForOrigin(const std::string& origin, std::shared_ptr<DispatchQueue> queue,
                                            std::function<void(int64_t)> callback);
 
-    // -- Call points of consent, reset and identity --
-    // The analytics interface forwards these; this build keeps nothing of what they are handed yet.
+    // -- Consent, reset and identity (ZDMAnalyticsConsent.cpp) --
+    // All on the caller's thread but the reset's engine step and the session-ID answer.
+
+    // The app's consent, under "consent_settings".
+    static void setConsent(const Dictionary& consent);
+    // Keeps only "granted" and "denied" values (25042 for each other, 25041 when none is left);
+    // "consent_settings_3p" speaks with source 10, "consent_settings" with 30, and a source of lower
+    // priority than the one in force is refused (25043). The merged settings are persisted; a
+    // withdrawn grant resets the analytics data now, or at the engine's start when it has not yet
+    // set itself up.
+    static void setConsent(const Dictionary& consent, const std::string& key);
+    // Starts the user over with a new app instance ID (none while analytics storage is denied). The
+    // bookkeeping stays in the suite until the engine has reset, so that a failed reset is retried
+    // at the next start.
+    static void resetAnalyticsData();
+    // The completion always runs later on the default global queue: 0 and code 13 before the engine
+    // has set itself up ("Analytics uninitialized") or while the server turns the query off
+    // ("Session ID API disabled"), else the engine's answer. Without a completion, 25050.
     static void sessionIDWithCompletion(
-        std::function<void(int64_t sessionID, std::optional<Error> error)> /*completion*/) {}
-    static std::optional<std::string> appInstanceID() { return std::nullopt; }
-    static void resetAnalyticsData() {}
-    static void setConsent(const Dictionary& /*consent*/, const std::string& /*key*/) {}
+        std::function<void(int64_t sessionID, std::optional<Error> error)> completion);
+    // nullopt while analytics storage is denied; else the ID of the last reset, else the identity's.
+    // Works before the start.
+    static std::optional<std::string> appInstanceID();
+
+    // -- Purchases (ZDMAnalyticsPurchases.cpp) --
+
+    // Purchase reporting lives above the engine; its layer installs where the filtered purchases go.
+    using PurchaseReporter = std::function<void(SKPaymentQueue* queue, const Transactions& transactions)>;
+    static void setPurchaseReporter(PurchaseReporter reporter);
+    static PurchaseReporter purchaseReporter();
+    // A queued operation: while analytics is enabled, the engine drops restored transactions and
+    // repeats, and the rest go with the queue to the installed reporter.
+    static void paymentQueueUpdatedTransactions(SKPaymentQueue& queue, const Transactions& transactions);
 };
 
 // The stand-in for the measurement classes' load hooks: the agent's entry point and test fixtures

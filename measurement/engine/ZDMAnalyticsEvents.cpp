@@ -224,7 +224,3 @@ void ZDMAnalytics::handleUserActivity(const Value& userActivity) {
         if (const auto engine = existingEngine()) handleNonFirstOpenEventURL(*engine, *url, timestamp);
     });
 }
-
-void ZDMAnalytics::paymentQueue(SKPaymentQueue& /*queue*/, const Transactions& /*updatedTransactions*/) {
-    // Purchase reporting takes the transactions from here once the engine filters purchases.
-}

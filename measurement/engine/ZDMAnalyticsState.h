@@ -41,3 +41,7 @@ void ZDMAnalyticsLog(int64_t level, int64_t code, const std::string& message);
 void ZDMAnalyticsLog(int64_t level, int64_t code, const std::string& message, const Value& context);
 // Keeps the consent found in the start options for the engine's start.
 void ZDMAnalyticsStoreStartUpConsentSettings(const Dictionary& settings);
+// Has the engine reset the analytics data at its start, when a withdrawn consent came too early.
+void ZDMAnalyticsStoreDeferredConsentReset();
+// Tests make the reset's new app instance ID with this; an empty function puts the random one back.
+void ZDMAnalyticsSetAppInstanceIDMakerForTesting(std::function<std::string()> make);

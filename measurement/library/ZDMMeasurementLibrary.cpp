@@ -17,6 +17,7 @@ void ZDMInstallMeasurementLibrary() {
     ZDMInstallAudienceForEngine();
     ZDMInstallConditionalPropertiesForConnector();
     ZDMInstallPurchaseFingerprintForEngine();
+    ZDMInstallPurchaseReporterForFacade();
     ZDMPInstallEventEditingFactory();
     ZDMMeasurement::setExperimentManagerSource(
         [] { return std::make_shared<ZDMERemoteConfigManager>(ZDMEManager::sharedInstance()); });

@@ -33,3 +33,9 @@ std::vector<std::shared_ptr<SKPaymentTransactionObserver>> SKPaymentQueue::trans
         if (auto observer = entry.observer.lock()) alive.push_back(std::move(observer));
     return alive;
 }
+
+void SKPaymentQueue::deliverTransactionsForTesting(
+    const SKPaymentTransactionObserver::Transactions& transactions) {
+    // Outside the lock: an observer may add or remove observers while it is told.
+    for (const auto& observer : transactionObservers()) observer->paymentQueue(*this, transactions);
+}

@@ -18,7 +18,7 @@ class SKPaymentTransactionObserver {
     virtual void paymentQueue(SKPaymentQueue& queue, const Transactions& updatedTransactions) = 0;
 };
 
-class SKPaymentQueue {
+class SKPaymentQueue : public std::enable_shared_from_this<SKPaymentQueue> {
   public:
     static std::shared_ptr<SKPaymentQueue> defaultQueue();
 
@@ -27,6 +27,9 @@ class SKPaymentQueue {
     void removeTransactionObserver(const SKPaymentTransactionObserver* observer);
     // The observers still alive, in the order they were added.
     std::vector<std::shared_ptr<SKPaymentTransactionObserver>> transactionObservers() const;
+    // For tests, as the store would: every live observer is told of the transactions, in the
+    // order the observers were added, on the caller's thread.
+    void deliverTransactionsForTesting(const SKPaymentTransactionObserver::Transactions& transactions);
 
   private:
     struct Entry {

@@ -134,3 +134,10 @@ void ZDMInstallPurchaseFingerprintForEngine() {
         return ZDMInAppPurchaseTransactionReporter::transactionFingerprint(&transaction);
     });
 }
+
+void ZDMInstallPurchaseReporterForFacade() {
+    ZDMAnalytics::setPurchaseReporter(
+        [](SKPaymentQueue* queue, const ZDMAnalytics::Transactions& transactions) {
+            ZDMInAppPurchaseTransactionReporter::sharedInstance()->paymentQueue(queue, transactions);
+        });
+}

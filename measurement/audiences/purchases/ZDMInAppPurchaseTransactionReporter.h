@@ -46,3 +46,6 @@ class ZDMInAppPurchaseTransactionReporter
 // Lets the engine tell a purchase from a repeat by the reporter's fingerprint; the facade's start
 // calls it with the other installs of the layers above the engine.
 void ZDMInstallPurchaseFingerprintForEngine();
+// Has the analytics facade hand the payment queue's purchases, once the engine has dropped the
+// repeats, to the shared reporter.
+void ZDMInstallPurchaseReporterForFacade();

@@ -3,6 +3,7 @@
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/engine/tests/PaymentTransactions.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
 #include "measurement/foundation/ZDMValue.h"
@@ -12,16 +13,6 @@
 
 namespace {
 constexpr const char* kAppID = "1:123456:ios:abcdef";
-
-std::shared_ptr<const SKPaymentTransaction> transaction(
-    const std::string& product, const std::string& identifier,
-    SKPaymentTransactionState state = SKPaymentTransactionState::purchased) {
-    auto made = std::make_shared<SKPaymentTransaction>();
-    made->setPayment({product, 1});
-    if (!identifier.empty()) made->setTransactionIdentifier(identifier);
-    made->setTransactionState(state);
-    return made;
-}
 
 struct SessionAnswer {
     int64_t sessionID = -1;

@@ -1,5 +1,6 @@
 #include "measurement/audiences/conditional/ZDMConditionalPropertiesForEngine.h"
 #include "measurement/audiences/conditional/ZDMConditionalUserPropertyController.h"
+#include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/tests/EngineFixture.h"
 #include "measurement/library/ZDMMeasurementLibrary.h"
 
@@ -9,6 +10,7 @@ class MeasurementLibrary : public EngineFixture {
         ZDMMeasurement::setSharedInstanceObserver(nullptr);
         ZDMMeasurement::setExperimentManagerSource(nullptr);
         ZDMConnectConditionalPropertiesToEngine(nullptr);
+        ZDMAnalytics::setPurchaseReporter(nullptr);
     }
 };
 
@@ -25,6 +27,7 @@ TEST_F(MeasurementLibrary, TheSharedEngineIsMadeWithEveryLayerAboveItConnected) 
     drain(*engine);
     ASSERT_TRUE(engine->isEnabled());
     EXPECT_TRUE(engine->experimentManager());
+    EXPECT_TRUE(ZDMAnalytics::purchaseReporter()) << "the facade's purchases reach purchase reporting";
     const auto stored = controller->conditionalUserPropertiesWithNamePrefix(Value(), Value());
     ASSERT_TRUE(stored);
     EXPECT_TRUE(stored->empty());

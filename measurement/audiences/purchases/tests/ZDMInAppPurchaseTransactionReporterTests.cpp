@@ -5,6 +5,7 @@
 #include "measurement/audiences/purchases/ZDMInAppPurchaseProductCache.h"
 #include "measurement/audiences/purchases/ZDMInAppPurchaseTransactionReporter.h"
 #include "measurement/audiences/purchases/tests/PurchaseFixture.h"
+#include "measurement/engine/ZDMAnalytics.h"
 #include "platform/foundation/Bundle.h"
 
 namespace {
@@ -175,6 +176,17 @@ TEST_F(PurchaseReporting, FingerprintsOnlyPurchasedTransactionsWithARealIdentifi
         if (!sampled.empty()) sampled += "|" + (*storedSample().asArray())[0].stringOr("");
         EXPECT_EQ(sampled, row.sampled);
     }
+}
+
+TEST_F(PurchaseReporting, TheFacadeHandsItsFilteredPurchasesToTheSharedReporter) {
+    ZDMInstallPurchaseReporterForFacade();
+    const auto reporter = ZDMAnalytics::purchaseReporter();
+    ZDMAnalytics::setPurchaseReporter(nullptr);
+    ASSERT_TRUE(reporter);
+    SKSimulatedStore::addProduct(product("a"));
+    reporter(nullptr, {transaction("a", "t1")});
+    ASSERT_TRUE(eventuallyEvents(1));
+    EXPECT_EQ(*events()[0].parameters.at("product_id").asString(), "a");
 }
 
 }  // namespace

@@ -11,8 +11,7 @@
 using zdm_engine::log;
 
 namespace {
-constinit SharedInstance<ZDMAdExposureReporter> sharedReporter(
-    [] { return ZDMAdExposureReporter::make(); });
+constinit SharedInstance<ZDMAdExposureReporter> sharedReporter([] { return ZDMAdExposureReporter::make(); });
 
 Value int64Value(int64_t value) {
     return Value(ZDMValue::initWithInt64(value));
@@ -37,7 +36,8 @@ std::shared_ptr<ZDMAdExposureReporter> ZDMAdExposureReporter::make(ScreenSource 
     std::weak_ptr<ZDMAdExposureReporter> weakReporter = reporter;
     reporter->engagementTimerObserver_ = NotificationCenter::defaultCenter().addObserver(
         kEngagementTimerDidFireNotification, [weakReporter](const Notification& notification) {
-            if (const auto strongReporter = weakReporter.lock()) strongReporter->handleEngagementTimer(notification);
+            if (const auto strongReporter = weakReporter.lock())
+                strongReporter->handleEngagementTimer(notification);
         });
     return reporter;
 }
@@ -114,7 +114,8 @@ void ZDMAdExposureReporter::endAdUnitExposure(const std::string& adUnitID) {
     });
 }
 
-void ZDMAdExposureReporter::logAdUnitExposureEventOnSerialQueueWithID(const std::string& adUnitID, double endTime,
+void ZDMAdExposureReporter::logAdUnitExposureEventOnSerialQueueWithID(const std::string& adUnitID,
+                                                                      double endTime,
                                                                       const Dictionary& screenParameters) {
     if (!reportingEnabled_) {
         log(5, 1007, "Ad unit exposure not logged. Reporting is disabled.");
@@ -129,7 +130,8 @@ void ZDMAdExposureReporter::logAdUnitExposureEventOnSerialQueueWithID(const std:
         return;
     }
     const auto start = adUnitStartTimes_.find(adUnitID);
-    const int64_t milliseconds = exposureMilliseconds(start == adUnitStartTimes_.end() ? endTime : start->second, endTime);
+    const int64_t milliseconds =
+        exposureMilliseconds(start == adUnitStartTimes_.end() ? endTime : start->second, endTime);
     if (milliseconds < 1000) {
         log(8, 1009, "Ad unit exposure not logged. Exposure time was less than 1 sec");
         return;
@@ -179,8 +181,9 @@ void ZDMAdExposureReporter::logExposureEventsWithScreenParameters(const Dictiona
     queue_->sync([&] { logExposureEventsOnSerialQueueWithEndTime(time, screenParameters); });
 }
 
-void ZDMAdExposureReporter::handleScreenDidChangeFromScreen(const std::optional<Dictionary>& fromScreenParameters,
-                                                            const std::optional<Dictionary>& /*toScreenParameters*/) {
+void ZDMAdExposureReporter::handleScreenDidChangeFromScreen(
+    const std::optional<Dictionary>& fromScreenParameters,
+    const std::optional<Dictionary>& /*toScreenParameters*/) {
     if (fromScreenParameters) logExposureEventsWithScreenParameters(*fromScreenParameters);
 }
 
@@ -188,7 +191,8 @@ void ZDMAdExposureReporter::handleEngagementTimer(const Notification& /*notifica
     logExposureEventsWithScreenParameters(currentScreenParameters());
 }
 
-void ZDMAdExposureReporter::handleAppWillResignActiveWithScreen(const std::optional<Dictionary>& screenParameters) {
+void ZDMAdExposureReporter::handleAppWillResignActiveWithScreen(
+    const std::optional<Dictionary>& screenParameters) {
     const Dictionary parameters =
         screenParameters && !screenParameters->empty() ? *screenParameters : currentScreenParameters();
     logExposureEventsWithScreenParameters(parameters);

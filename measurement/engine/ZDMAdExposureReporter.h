@@ -21,7 +21,8 @@ class DispatchQueue;
 class ZDMAdExposureReporter : public std::enable_shared_from_this<ZDMAdExposureReporter> {
   public:
     static constexpr const char* kQueueLabel = "ZDMAdExposureReporter";
-    static constexpr const char* kEngagementTimerDidFireNotification = "kZDMSessionReporterEngagementTimerDidFire";
+    static constexpr const char* kEngagementTimerDidFireNotification =
+        "kZDMSessionReporterEngagementTimerDidFire";
     static constexpr size_t kMaxAdUnits = 100;
 
     // Whether the app is active and the current screen's parameters. By default the screen-view

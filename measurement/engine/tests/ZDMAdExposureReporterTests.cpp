@@ -170,7 +170,8 @@ TEST_F(AdExposureReporterTest, EveryCutLogsEachOpenUnitAndTheOverallTimeAndKeeps
         {"screen change", [this] { reporter_->handleScreenDidChangeFromScreen(screen(7), screen(8)); }},
         {"engagement timer",
          [] {
-             NotificationCenter::defaultCenter().post(ZDMAdExposureReporter::kEngagementTimerDidFireNotification);
+             NotificationCenter::defaultCenter().post(
+                 ZDMAdExposureReporter::kEngagementTimerDidFireNotification);
          }},
         {"resignation", [this] { reporter_->handleAppWillResignActiveWithScreen(screen(7)); }},
     };
@@ -186,8 +187,9 @@ TEST_F(AdExposureReporterTest, EveryCutLogsEachOpenUnitAndTheOverallTimeAndKeeps
         trigger();
         auto events = takeEvents();
         ASSERT_EQ(events.size(), 3u);
-        std::sort(events.begin(), events.begin() + 2,
-                  [](const auto& a, const auto& b) { return stringParameter(a, "_ai") < stringParameter(b, "_ai"); });
+        std::sort(events.begin(), events.begin() + 2, [](const auto& a, const auto& b) {
+            return stringParameter(a, "_ai") < stringParameter(b, "_ai");
+        });
         EXPECT_EQ(events[0].name, "_xu");
         EXPECT_EQ(stringParameter(events[0], "_ai"), "A");
         EXPECT_EQ(events[1].name, "_xu");

@@ -20,7 +20,7 @@ set(layers
   "measurement_audiences_filters|measurement_audiences_experiments|measurement_audiences_conditional|measurement_audiences_purchases"
   "measurement_audiences"
   "measurement_interpreter"
-  "measurement_interpreter_fuzz|measurement_interpreter_fuzzer"
+  "measurement_interpreter_fuzz|measurement_interpreter_fuzzer|measurement_library"
   "shortcut_recorder"
   "DudIzizoz_util"
   "DudIzizoz_model|DudIzizoz_delegateforwarder"

@@ -32,6 +32,7 @@ struct ClassState {
     std::shared_ptr<ZDMMeasurement> instance;
     bool initializationAttempted = false;
     ZDMMeasurement::ExperimentManagerSource experimentManagerSource;
+    ZDMMeasurement::SharedInstanceObserver sharedInstanceObserver;
 };
 ClassState& classState() {
     static ClassState* state = [] {
@@ -103,14 +104,28 @@ void ZDMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID,
                                                        bool isAnalyticsCollectionDeactivated,
                                                        std::vector<std::string> safelistedEvents) {
     auto& state = classState();
+    std::shared_ptr<ZDMMeasurement> made;
+    SharedInstanceObserver observer;
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.initializationAttempted) return;
+        state.initializationAttempted = true;
+        if (appID.empty()) return;
+        monitor();
+        auto experimentManager = state.experimentManagerSource ? state.experimentManagerSource() : nullptr;
+        state.instance = initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
+                                       std::move(safelistedEvents), std::move(experimentManager));
+        made = state.instance;
+        observer = state.sharedInstanceObserver;
+    }
+    // Outside the lock: the observer may ask for the shared instance.
+    if (made && observer) observer(made);
+}
+
+void ZDMMeasurement::setSharedInstanceObserver(SharedInstanceObserver observer) {
+    auto& state = classState();
     std::lock_guard lock(state.mutex);
-    if (state.initializationAttempted) return;
-    state.initializationAttempted = true;
-    if (appID.empty()) return;
-    monitor();
-    auto experimentManager = state.experimentManagerSource ? state.experimentManagerSource() : nullptr;
-    state.instance = initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
-                                   std::move(safelistedEvents), std::move(experimentManager));
+    state.sharedInstanceObserver = std::move(observer);
 }
 
 bool ZDMMeasurement::hasSharedInstance() {

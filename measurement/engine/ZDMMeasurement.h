@@ -73,6 +73,10 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     static void resetSharedInstance();
     // The experiment manager the shared instance is made with; the experiment layer installs it.
     static void setExperimentManagerSource(ExperimentManagerSource source);
+    // Told of the shared instance once it is made, before anything can log to it; the layers above
+    // connect to it here.
+    using SharedInstanceObserver = std::function<void(const std::shared_ptr<ZDMMeasurement>&)>;
+    static void setSharedInstanceObserver(SharedInstanceObserver observer);
 
     // The process-wide monitor, made once on first use with the library's version number.
     static std::shared_ptr<ZDMMonitor> monitor();
@@ -194,6 +198,51 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     std::optional<bool> shouldDisableAdPersonalization();
 
     // -- Upload scheduling, upload and the configuration fetch (ZDMMeasurementUpload.cpp) --
+
+    // Worker queue, all of it. At most one request (upload or fetch) is in flight; its completion
+    // comes back on the worker queue and always ends in a new schedule or a new attempt.
+    using QueuedBundles = std::vector<std::pair<std::shared_ptr<ZDMPBMeasurementBundle>, int64_t>>;
+    // (Re)arms the alarm for the next upload, keeps an earlier one, or cancels it when uploads are
+    // suspended, there is nothing to send, the retries are spent or there is no network.
+    void updateSchedule();
+    // Seconds since 1970 of the next upload; 0 for none.
+    double nextUploadingTime();
+    bool shouldUseBackgroundSession() const { return false; }
+    void uploadDataOrRegisterAlarm();
+    // One attempt: bundles what is pending, posts one batch of queued bundles, or fetches the
+    // configuration when it has expired and nothing is queued.
+    void uploadData();
+    // Any thread: uploadData as a worker-queue block of its own, engine held weakly.
+    void scheduleUploadData();
+    bool isNetworkReadyForRequest();
+    // The longest prefix of `bundlesToUpload` that shares the app ID and the device ID; at most one
+    // of the two device IDs may be given.
+    QueuedBundles filteredBundlesWithCompatibleAppID(const std::string& appID,
+                                                     const std::string& resettableDeviceID,
+                                                     const std::string& vendorDeviceID,
+                                                     const QueuedBundles& bundlesToUpload);
+    // NO for an empty list (the upload is cancelled); a second list while one is in flight is
+    // refused and the first one kept.
+    bool setUploadInProgressWithBundleIDs(const Value::Array& bundleIDs);
+    void incrementRetryCounter();
+    void networkUploadCompletionHandlerWithResponse(const HTTPURLResponse& response,
+                                                    const std::optional<Error>& error);
+    // Nothing runs in the background here: pending persisted values go to disk.
+    void terminateBackgroundTask();
+    void fetchRemoteConfig();
+    void networkRemoteConfigFetchCompletionHandler(const HTTPURLResponse& response,
+                                                   const std::optional<Data>& data,
+                                                   const std::optional<Error>& error);
+    // A fetched body applied in one transaction; a refused one leaves the configuration in force
+    // and the stored one as they were.
+    void applyRemoteConfigData(ZDMDatabase& database, const Data& data);
+    // Inside the caller's transaction: NO leaves the store as it was.
+    bool updateRemoteConfigWithData(const Data& data);
+    // NO also when the store cannot tell.
+    bool hasDataToUpload();
+    bool removeBundlesFromDatabaseWithIDs(const Value::Array& bundleIDs);
+    // The queue rows of the upload in flight; nullopt when none.
+    const std::optional<Value::Array>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
 
     // -- Reset, session ID, user data and purchases (ZDMMeasurementServices.cpp) --
     // Starts the user over under a new app instance ID: the caller waits while the worker queue
@@ -401,11 +450,10 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
 
     void subscribeForAppForegroundBackgroundNotifications() {}
 
-    void updateSchedule() {}
-
     // -- Fields of the start-up reports --
 
     // -- Fields of upload and fetch --
+    std::optional<Value::Array> uploadingBundleIDs_;
 
     // -- Fields of campaigns --
 

@@ -7,6 +7,7 @@ enum ZDMMeasurementBundleField : int32_t {
     kBundleProtocolVersion = 0,               // tag 1
     kBundleEvents = 1,                        // tag 2
     kBundleUserAttributes = 2,                // tag 3
+    kBundleUploadMillis = 3,                  // tag 4
     kBundleStartMillis = 4,                   // tag 5
     kBundleEndMillis = 5,                     // tag 6
     kBundlePreviousStartMillis = 6,           // tag 26
@@ -20,6 +21,7 @@ enum ZDMMeasurementBundleField : int32_t {
     kBundleAppID = 14,                        // tag 14
     kBundleAppVersion = 16,                   // tag 16
     kBundleLibraryVersion = 17,               // tag 17
+    kBundleUploadLibraryVersion = 18,         // tag 18
     kBundleResettableDeviceID = 19,           // tag 19
     kBundleVendorDeviceID = 20,               // tag 27
     kBundleLimitedAdTracking = 21,            // tag 20
@@ -33,8 +35,10 @@ enum ZDMMeasurementBundleField : int32_t {
     kBundleAppVersionMinor = 31,              // tag 32
     kBundleAppVersionRelease = 32,            // tag 33
     kBundleConfigVersion = 34,                // tag 35
+    kBundleRetryCount = 35,                   // tag 39
     kBundleAdSdkAppID = 36,                   // tag 41
     kBundleExperimentIDs = 37,                // tag 45
+    kBundleChecksum = 38,                     // tag 47
     kBundleConsentSignals = 40,               // tag 52
     kBundleTrackingAuthorizationStatus = 41,  // tag 53
     kBundleSessionStitchingToken = 43,        // tag 63

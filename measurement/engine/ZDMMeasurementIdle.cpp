@@ -21,7 +21,11 @@ bool queuesAreIdle() {
     if (!facade->serialQueue->isIdle()) return false;
     if (!ZDMMeasurement::hasSharedInstance()) return true;
     const auto engine = ZDMMeasurement::sharedInstance();
-    return !engine || engine->scheduler()->workerQueue()->isIdle();
+    if (!engine) return true;
+    // A request counts as in flight until its completion has returned on the worker queue, so one
+    // that a completion starts (the upload after the configuration fetch) leaves no idle gap.
+    const auto& network = engine->network();
+    return engine->scheduler()->workerQueue()->isIdle() && !(network && network->hasUploadInProgress());
 }
 }  // namespace
 

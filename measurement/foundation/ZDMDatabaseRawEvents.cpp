@@ -202,10 +202,9 @@ bool ZDMDatabase::insertBundle(const ZDMPBMeasurementBundle* bundle, bool isReal
     Record row{{"bundle_end_timestamp", Value(endSeconds)},
                {"data", Value(*compressed)},
                {"is_realtime", Value(isRealtime)}};
-    // An absent retry count is stored as NULL, which reads back as none.
-    row.set("retry_count", ZDMPBHasField(bundle, kBundleRetryCountIndex)
-                               ? Value(ZDMPBGetInt32(bundle, kBundleRetryCountIndex))
-                               : Value());
+    // An absent retry count is stored as 0, which reads back as none: a NULL would stay NULL when
+    // a failed upload adds 1 to it, and the bundle's retries would never be counted.
+    row.set("retry_count", Value(int64_t{ZDMPBGetInt32(bundle, kBundleRetryCountIndex)}));
     return sqliteStore_ && sqliteStore_->upsertRecord(row, kQueueTable, error);
 }
 

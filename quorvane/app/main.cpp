@@ -10,6 +10,7 @@
 #include "DudIzizoz/Internals/DelegateForwarder/DIZAppDelegateForwarder.h"
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMMeasurementIdle.h"
+#include "measurement/library/ZDMMeasurementLibrary.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/windowserver/SimulatedDesktop.h"
@@ -56,7 +57,7 @@ void terminateOnSignals() {
 
 int main(int argc, char** argv) {
     // As the measurement library's classes load, before anything can call them.
-    registerMeasurementHooks();
+    ZDMInstallMeasurementLibrary();
     Bundle::setMainBundle(agentBundle());
     // As the reporting client's classes load, before the application gets its delegate: the
     // forwarder reads its Info.plist switch and buffers its trace until a log level is chosen.

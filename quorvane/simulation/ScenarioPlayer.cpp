@@ -10,8 +10,12 @@
 #include <set>
 #include <variant>
 
+#include "Settings/SettingsTabViewController.h"
+#include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMMeasurementIdle.h"
 #include "platform/appkit/NSApplication.h"
+#include "platform/appkit/NSScreen.h"
+#include "platform/appkit/testing/EventSimulation.h"
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -22,8 +26,10 @@
 #include "platform/masshortcut/MASShortcutMonitor.h"
 #include "platform/windowserver/SimulatedDesktop.h"
 #include "quorvane/AppDelegate.h"
+#include "quorvane/CreateSpacesManager.h"
 #include "quorvane/UsageEvents.h"
 #include "quorvane/UserDefaultsManager.h"
+#include "quorvane/ViewController.h"
 
 namespace ScenarioPlayer {
 namespace {
@@ -141,6 +147,9 @@ constexpr int64_t kMaxPid = std::numeric_limits<pid_t>::max();
 constexpr double kBackgroundWaitSeconds = 5;
 constexpr int64_t kMaxWindowID = std::numeric_limits<CGWindowID>::max();
 constexpr int64_t kMaxFlags = std::numeric_limits<int64_t>::max();
+constexpr int64_t kMaxRow = std::numeric_limits<int>::max();
+// The status menu's item that opens the preferences window on the "Spaces" pane.
+constexpr const char* kSpacesMenuTitle = "Spaces ...";
 
 struct ScenarioApp {
     pid_t pid;
@@ -178,9 +187,16 @@ struct MenuPick {
 struct Advance {
     double seconds;
 };
+struct CreateSpace {
+    std::string name;
+    CGRect frame;  // global, top-left origin
+};
+struct DeleteSpace {
+    size_t row;
+};
 struct Step {
     std::string place;
-    std::variant<Press, Unplug, Plug, MenuPick, Advance> action;
+    std::variant<Press, Unplug, Plug, MenuPick, Advance, CreateSpace, DeleteSpace> action;
 };
 
 struct Scenario {
@@ -267,9 +283,12 @@ ScenarioDefaults readDefaults(const Node& node) {
 }
 
 Step readStep(const Node& node) {
-    const Dictionary& members = node.object({"press", "unplug", "plug", "menu", "advance"});
+    const Dictionary& members =
+        node.object({"press", "unplug", "plug", "menu", "advance", "createSpace", "deleteSpace"});
     if (members.size() != 1)
-        node.fail("expected exactly one of \"press\", \"unplug\", \"plug\", \"menu\", \"advance\"");
+        node.fail(
+            "expected exactly one of \"press\", \"unplug\", \"plug\", \"menu\", \"advance\", "
+            "\"createSpace\", \"deleteSpace\"");
     std::string kind = members.begin()->first;
     Node value = node.required(kind);
     Step step{std::string(), Advance{0}};
@@ -284,6 +303,11 @@ Step readStep(const Node& node) {
         step.action = Plug{readScreen(value)};
     } else if (kind == "menu") {
         step.action = MenuPick{value.string()};
+    } else if (kind == "createSpace") {
+        value.object({"name", "frame"});
+        step.action = CreateSpace{value.required("name").string(), value.required("frame").rect(true)};
+    } else if (kind == "deleteSpace") {
+        step.action = DeleteSpace{static_cast<size_t>(value.integer(0, kMaxRow))};
     } else {
         double seconds = value.number();
         if (seconds < 0) value.fail("expected 0 or more seconds");
@@ -423,6 +447,10 @@ class Player {
     ~Player() { UsageEvents::observe(nullptr); }
 
     void run(const Scenario& scenario) {
+        // The measurement library was loaded as the process started, on the system clock; for the
+        // scenario it loads as the scenario's clock begins, or its data would lie in that clock's
+        // future and its first upload would not wait for the launch's initial delay.
+        ZDMAnalytics::setLoadTimestamp(clock_->now());
         setUpDesktop(scenario);
         if (scenario.defaults) storeDefaults(*scenario.defaults, UserDefaultsManager::currentScreenFrames());
         auto interface = loadMainInterface();
@@ -458,16 +486,115 @@ class Player {
         } else if (auto* plug = std::get_if<Plug>(&step.action)) {
             desktop.plugScreen(plug->screen);
         } else if (auto* pick = std::get_if<MenuPick>(&step.action)) {
-            auto item = delegate_->statusBarItem();
-            if (!item || !item->menu() || !pickMenuItem(*item->menu(), pick->title))
-                throw ScenarioError{step.place + ".menu",
-                                    "the status menu has no item \"" + pick->title + "\""};
+            pickStatusMenuItem(pick->title, step.place + ".menu");
         } else if (auto* advance = std::get_if<Advance>(&step.action)) {
             // First what earlier steps set off, so that the timers it arms exist before time moves.
             awaitBackgroundWork();
             clock_->advance(advance->seconds);
             awaitBackgroundWork();
+        } else if (auto* create = std::get_if<CreateSpace>(&step.action)) {
+            createSpace(*create, step.place + ".createSpace");
+        } else if (auto* remove = std::get_if<DeleteSpace>(&step.action)) {
+            deleteSpace(remove->row, step.place + ".deleteSpace");
         }
+    }
+
+    void pickStatusMenuItem(const std::string& title, const std::string& place) {
+        auto item = delegate_->statusBarItem();
+        if (!item || !item->menu() || !pickMenuItem(*item->menu(), title))
+            throw ScenarioError{place, "the status menu has no item \"" + title + "\""};
+    }
+
+    // The "Spaces" pane as the user reaches it: on screen already, or through the status menu's
+    // "Spaces ...", which opens the preferences window on it.
+    struct ShownPane {
+        std::shared_ptr<ViewController> pane;
+        std::shared_ptr<NSWindow> window;
+    };
+    ShownPane spacesPane(const std::string& place) {
+        if (app_->isTerminated()) throw ScenarioError{place, "the agent has quit"};
+        if (auto shown = shownSpacesPane(); shown.pane) return shown;
+        pickStatusMenuItem(kSpacesMenuTitle, place);
+        RunLoop::runUntilIdle();
+        if (auto shown = shownSpacesPane(); shown.pane) return shown;
+        throw ScenarioError{place, "the Spaces pane did not open"};
+    }
+
+    static ShownPane shownSpacesPane() {
+        for (const auto& window : NSWindow::orderedWindows()) {
+            auto tabs = std::dynamic_pointer_cast<SettingsTabViewController>(window->contentViewController());
+            if (!tabs || !tabs->activeTab()) continue;
+            if (auto pane = std::dynamic_pointer_cast<ViewController>(tabs->panes().at(*tabs->activeTab())))
+                return {pane, window};
+        }
+        return {};
+    }
+
+    // A click on the pane outside the rows clears the selection, which leaves "+" enabled and "−"
+    // waiting for a row to be picked.
+    static void clickPaneBackground(const ShownPane& shown) {
+        simulate::click(shown.window, shown.pane->view()->convertPointToView({5, 5}, nullptr));
+    }
+
+    // "+", a drag over the frame on the overlay of the screen whose visible area holds it, the name
+    // typed into the preview, and "Done".
+    void createSpace(const CreateSpace& create, const std::string& place) {
+        auto screens = NSScreen::screens();
+        // In the screens' coordinates: origin at the bottom-left of the first screen, y up.
+        const CGFloat primaryTop = screens.empty() ? 0 : screens.front()->frame().maxY();
+        const CGRect frame{create.frame.origin.x, primaryTop - create.frame.maxY(), create.frame.width(),
+                           create.frame.height()};
+        auto holder = std::find_if(screens.begin(), screens.end(), [&](const auto& screen) {
+            return CGRectIntersection(screen->visibleFrame(), frame) == frame;
+        });
+        if (holder == screens.end())
+            throw ScenarioError{place + ".frame", "no screen holds this frame in its visible area"};
+        const size_t screenIndex = holder - screens.begin();
+
+        auto shown = spacesPane(place);
+        clickPaneBackground(shown);
+        simulate::click(shown.window, simulate::centerOf(*shown.pane->editSpacesButton()->button()));
+        auto overlays = CreateSpacesManager::shared();
+        if (overlays->windows().size() != screens.size())
+            throw ScenarioError{place, "the create overlay did not open"};
+        auto overlayWindow = overlays->windows()[screenIndex];
+        auto overlay = overlays->views()[screenIndex];
+
+        // Corners just inside the frame, so that the drag covers exactly the grid cells it overlaps.
+        const CGFloat dx = std::min<CGFloat>(0.25, frame.width() / 4),
+                      dy = std::min<CGFloat>(0.25, frame.height() / 4);
+        auto inWindow = [&](CGFloat x, CGFloat y) { return overlayWindow->convertPointFromScreen({x, y}); };
+        const CGPoint topLeft = inWindow(frame.minX() + dx, frame.maxY() - dy),
+                      bottomRight = inWindow(frame.maxX() - dx, frame.minY() + dy);
+        simulate::movePointer({create.frame.midX(), create.frame.midY()});
+        simulate::drag(overlayWindow, topLeft, bottomRight);
+        // A corner under the overlay's menu or message starts no selection; the other one does.
+        if (!overlay->coors()) simulate::drag(overlayWindow, bottomRight, topLeft);
+        if (!overlay->coors()) {
+            overlays->closeAllWindows();
+            throw ScenarioError{place + ".frame", "the create overlay took no selection there"};
+        }
+        auto preview = overlay->spaceView();
+        simulate::click(overlayWindow, simulate::centerOf(*preview->groupNameLabel()->textField()));
+        simulate::type(overlayWindow, create.name);
+        simulate::click(overlayWindow, simulate::centerOf(*overlay->floatingMenu()->doneButton()));
+    }
+
+    // Picks the row, then "−".
+    void deleteSpace(size_t row, const std::string& place) {
+        auto shown = spacesPane(place);
+        const auto& list = shown.pane->collectionView();
+        const int rows = list->numberOfItemsInSection(0);
+        if (row >= static_cast<size_t>(rows))
+            throw ScenarioError{place, "the Spaces pane has no row " + std::to_string(row) + " (" +
+                                           std::to_string(rows) + (rows == 1 ? " row)" : " rows)")};
+        const NSIndexPath path{0, static_cast<int>(row)};
+        clickPaneBackground(shown);
+        simulate::click(shown.window, simulate::centerOf(*list->itemAtIndexPath(path)->view()));
+        if (list->selectionIndexPaths() != NSIndexPathSet{path})
+            throw ScenarioError{place,
+                                "row " + std::to_string(row) + " of the Spaces pane cannot be selected"};
+        simulate::click(shown.window, simulate::centerOf(*shown.pane->deleteSpacesButton()->button()));
     }
 
     // Lets the work that the agent runs off the main thread (the reporting client's queues and the

@@ -4,11 +4,14 @@
 
 #include <atomic>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/engine/tests/EngineFixture.h"
 #include "measurement/engine/tests/FacadeFixture.h"
 #include "measurement/foundation/ZDMDatabase.h"
@@ -16,9 +19,13 @@
 #include "measurement/foundation/ZDMRawEventData.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileLocations.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Runtime.h"
+#include "platform/foundation/RuntimeObject.h"
 #include "platform/ziz/ZIZAppDelegateSwizzler.h"
 #include "platform/ziz/ZIZAppDelegateSwizzler_simulated.h"
 #include "platform/zudedaro/ZUDAnalyticsConfiguration.h"
@@ -26,6 +33,7 @@
 namespace {
 constexpr const char* kAppID = "1:123456:ios:abcdef";
 namespace proxy = ZIZAppDelegateSwizzlerSimulation;
+namespace fs = std::filesystem;
 
 struct StoredRow {
     std::string name;
@@ -35,7 +43,7 @@ struct StoredRow {
 class Facade : public FacadeFixture {
   protected:
     ~Facade() override {
-        for (const char* name : {"ZUDADatabase", "VUZArezivodo", "ZTMManager"})
+        for (const char* name : {"ZUDADatabase", "VUZArezivodo", "ZTMManager", "ZADMobileAds"})
             Runtime::unregisterClass(name);
     }
 
@@ -54,6 +62,7 @@ class Facade : public FacadeFixture {
         return ZDMMeasurement::hasSharedInstance() ? ZDMMeasurement::sharedInstance() : nullptr;
     }
 
+    // The raw rows of the app's own events (the engine's start-up and session events left out).
     std::vector<StoredRow> storedRows() {
         std::vector<StoredRow> out;
         if (!std::filesystem::exists(databasePath())) return out;
@@ -63,7 +72,7 @@ class Facade : public FacadeFixture {
             StoredRow stored{row.substr(0, bar)};
             const std::string time = row.substr(bar + 1);
             std::from_chars(time.data(), time.data() + time.size(), stored.timestamp);
-            out.push_back(stored);
+            if (!stored.name.starts_with("_")) out.push_back(stored);
         }
         return out;
     }
@@ -89,9 +98,7 @@ TEST_F(Facade, CallsMadeBeforeTheStartWaitForItAndThenComeFirstInCallOrder) {
     start();
     ZDMAnalytics::logEventWithName("after_start", std::nullopt);
     settle();
-    EXPECT_EQ(storedNames(),
-              (std::vector<std::string>{"_f", "_s", "_e", "held_first", "held_second", "after_start"}))
-        << "the fresh install's first open comes with the start";
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"held_first", "held_second", "after_start"}));
 }
 
 TEST_F(Facade, TheQueuesCarryTheirNamesAndTheSerialQueueKnowsItself) {
@@ -145,9 +152,12 @@ TEST_F(Facade, TheStartIsGatedByTheClassesPresentAndRunsOnce) {
     EXPECT_EQ(countOf(25026), 1);
     EXPECT_FALSE(ZDMMeasurement::hasSharedInstance());
     EXPECT_EQ(willStart, 0);
+    EXPECT_TRUE(SKPaymentQueue::defaultQueue()->transactionObservers().empty());
 
     start({}, "za");
     settle();
+    EXPECT_EQ(SKPaymentQueue::defaultQueue()->transactionObservers(),
+              std::vector<std::shared_ptr<SKPaymentTransactionObserver>>{ZDMAnalytics::sharedInstance()});
     ASSERT_TRUE(ZDMMeasurement::hasSharedInstance());
     const auto first = engine();
     EXPECT_EQ(first->appID(), kAppID);
@@ -159,6 +169,54 @@ TEST_F(Facade, TheStartIsGatedByTheClassesPresentAndRunsOnce) {
     settle();
     EXPECT_EQ(willStart, 1) << "a second start changes nothing";
     EXPECT_EQ(engine(), first);
+}
+
+TEST_F(Facade, WithoutTheInterfaceAServicePlistDefersTheStartAndAnUnlinkedAdSdkIsWarnedOf) {
+    const fs::path bundle = FileLocations::applicationSupportDirectory() / "App.app";
+    fs::create_directories(bundle);
+    Bundle::setMainBundle(Bundle::bundleWithPath(bundle));
+    const auto plist = plist::write(Value(Dictionary{{"ZIZODA_APP_ID", kAppID}}), plist::Format::XML);
+    ASSERT_TRUE(plist);
+    std::ofstream(bundle / "ZizodaService-Info.plist", std::ios::binary)
+        .write(reinterpret_cast<const char*>(plist->data()), static_cast<std::streamsize>(plist->size()));
+
+    start();
+    settle();
+    EXPECT_EQ(countOf(25027), 1);
+    EXPECT_FALSE(ZDMMeasurement::hasSharedInstance());
+
+    Runtime::registerClass("VUZArezivodo");
+    Runtime::registerClass("ZADMobileAds");
+    start();
+    settle();
+    EXPECT_EQ(countOf(25028), 1);
+    EXPECT_TRUE(ZDMMeasurement::hasSharedInstance()) << "the warning does not stop the start";
+}
+
+// A tag manager found by class name; it counts its initialisations.
+class TagManager : public RuntimeObject {
+  public:
+    std::string className() const override { return "ZTMManager"; }
+    bool respondsToSelector(std::string_view selector) const override {
+        return selector == "initializeSharedInstance";
+    }
+    Value perform(std::string_view selector) const override {
+        if (selector == "initializeSharedInstance") ++initializations;
+        return Value();
+    }
+    mutable std::atomic<int> initializations{0};
+};
+
+TEST_F(Facade, ATagManagerPresentIsInitialisedAtTheStart) {
+    Runtime::registerClass("ZTMManager");
+    ZDMAnalytics::maybeEnableTagManager();
+    EXPECT_EQ(lastSampledMessage(), "E:ZTMManager class doesn't define initializeSharedInstance");
+
+    auto tagManager = std::make_shared<TagManager>();
+    Runtime::registerClass("ZTMManager", tagManager);
+    start();
+    settle();
+    EXPECT_EQ(tagManager->initializations, 1);
 }
 
 TEST_F(Facade, TheOptionsSetTheTagAndTheAllowListWhenEveryNameIsValid) {
@@ -291,6 +349,9 @@ TEST_F(Facade, PersistingStoresTheEnableStateAndTheEngineFollows) {
         EXPECT_EQ(ZDMAnalytics::analyticsEnabled(), step.enabled);
         EXPECT_EQ(engine()->isEnabled(), step.enabled);
     }
+    ZDMAnalytics::setSessionTimeoutInterval(600);
+    settle();
+    EXPECT_EQ(engine()->sessionReporter()->timeoutSessionInterval(), 600);
 }
 
 TEST_F(Facade, TheConfigurationsSwitchDisablesWithoutPersistingAndATextIsLogged) {
@@ -355,6 +416,56 @@ TEST_F(Facade, ListenersHearEveryAnnouncedEventOnTheSerialQueueUntilRemoved) {
     EXPECT_EQ(heard.size(), 2u);
 }
 
+TEST_F(Facade, TheInterceptorTakesOverTheAppsEventsAndListenersHearWhatTheEngineHandled) {
+    start();
+    settle();
+    std::vector<std::string> heard, intercepted;
+    const auto token = ZDMAnalytics::addLogEventListener(
+        [&](const std::shared_ptr<ZDMEvent>& event) { heard.push_back(event->name()); });
+    ZDMAnalytics::logEventWithName("cycled", std::nullopt);
+    ZDMAnalytics::setLogEventInterceptor([&](const std::string& origin, const std::string& name,
+                                             const Dictionary&,
+                                             double) { intercepted.push_back(origin + ":" + name); });
+    ZDMAnalytics::logEventWithName("resized", std::nullopt);
+    settle();
+    EXPECT_EQ(heard, std::vector<std::string>{"cycled"});
+    EXPECT_EQ(intercepted, std::vector<std::string>{"app:resized"});
+    EXPECT_EQ(storedNames(), std::vector<std::string>{"cycled"});
+
+    // On the serial queue the change is in force at once, before anything queued after it.
+    ZDMAnalytics::queue()->sync([] {
+        ZDMAnalytics::setLogEventInterceptor(nullptr);
+        ZDMAnalytics::logEventOnSerialQueueWithOrigin("app", true, "switched", std::nullopt, 0, false, false,
+                                                      {});
+    });
+    settle();
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"cycled", "switched"}));
+    EXPECT_EQ(intercepted.size(), 1u);
+    ZDMAnalytics::removeLogEventListener(token);
+}
+
+TEST_F(Facade, DefaultEventParametersReachTheEngineOnlyWhileAnalyticsIsEnabled) {
+    start();
+    settle();
+    ZDMAnalytics::setAnalyticsEnabled(false);
+    settle();
+    ZDMAnalytics::setDefaultEventParameters(Dictionary{{"team", "red"}});
+    settle();
+    EXPECT_EQ(countOf(23211), 0) << "the engine was not even asked";
+    ZDMAnalytics::setAnalyticsEnabled(true);
+    ZDMAnalytics::logEventWithName("cycled", std::nullopt);
+    ZDMAnalytics::setDefaultEventParameters(Dictionary{{"team", "blue"}});
+    ZDMAnalytics::logEventWithName("resized", std::nullopt);
+    settle();
+    std::vector<std::string> teams;
+    for (const auto& event : storedEvents()) {
+        if (event->name().starts_with("_")) continue;
+        const auto team = event->parameters()["team"].objectAs<ZDMValue>();
+        teams.push_back(event->name() + "=" + (team ? team->stringValue().value_or("") : ""));
+    }
+    EXPECT_EQ(teams, (std::vector<std::string>{"cycled=", "resized=blue"}));
+}
+
 TEST_F(Facade, AnAdEventIDTextBecomesAnIntegerWhenItIsANumber) {
     start();
     settle();
@@ -387,6 +498,10 @@ TEST_F(Facade, OnlyAnOpenedURLReachesTheOpenURLListenerOnTheSerialQueue) {
     EXPECT_EQ(urls, std::vector<std::string>{"quorvane://spaces?utm_source=news"})
         << "links are not held until the start";
     EXPECT_FALSE(offSerialQueue);
+
+    bool finished = false;
+    ZDMAnalytics::handleEventsForBackgroundURLSession("session", [&] { finished = true; });
+    EXPECT_TRUE(finished) << "no background session runs here, so there is nothing to wait for";
 }
 
 TEST_F(Facade, PersistedConsentIsLoadedWithItsSourceCapped) {

@@ -188,7 +188,7 @@ TEST_F(RawEventsAndQueue, StoredBundleIsGzipOfItsEncoding) {
     EXPECT_EQ(commandOutput("gzip -t '" + file.string() + "' 2>&1"), "|exit=0");
     EXPECT_EQ(ziz_dataByInflatingGzippedData(compressed), stored->protoBuffer());
     EXPECT_EQ(rows("SELECT bundle_end_timestamp, is_realtime, retry_count FROM queue"),
-              std::vector<std::string>{"1767225600.0|1|NULL"});
+              std::vector<std::string>{"1767225600.0|1|0"});
     EXPECT_EQ(database_->containsRealtimeBundlesWithError(), true);
     EXPECT_EQ(database_->queryLatestBundleTime(), 1767225600.0);
 }

@@ -8,6 +8,7 @@
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/masshortcut/MASShortcutMonitor.h"
+#include "quorvane/UserDefaultsManager.h"
 #include "quorvane/simulation/ScenarioPlayer.h"
 #include "quorvane/testing/ScenarioRunner.h"
 #include "quorvane/tests/DesktopFixture.h"
@@ -69,6 +70,29 @@ TEST_F(Scenario, MalformedFilesNameTheProblemAndItsPlace) {
          "steps[1].unplug: no screen at index 0"},
         {"{" + screen + R"(, "steps": [{"menu": "Preferences"}]})",
          "steps[0].menu: the status menu has no item \"Preferences\""},
+        // The Spaces pane's steps: their shape, a frame on no screen's visible area, a missing row.
+        {"{" + screen + R"(, "steps": [{"createSpace": {"frame": [0, 25, 9, 9]}}]})",
+         "steps[0].createSpace: missing \"name\""},
+        {"{" + screen + R"(, "steps": [{"createSpace": {"name": "L", "frame": [0, 25, 9, 9], "key": 1}}]})",
+         "steps[0].createSpace.key: unknown key"},
+        {"{" + screen + R"(, "steps": [{"createSpace": {"name": "L", "frame": [0, 25, 0, 9]}}]})",
+         "steps[0].createSpace.frame: expected a width and height above 0"},
+        {"{" + screen + R"(, "steps": [{"createSpace": {"name": "L", "frame": [1000, 25, 441, 9]}}]})",
+         "steps[0].createSpace.frame: no screen holds this frame in its visible area"},
+        {"{" + screen + R"(, "steps": [{"createSpace": {"name": "L", "frame": [0, 0, 9, 9]}}]})",
+         "steps[0].createSpace.frame: no screen holds this frame in its visible area"},
+        {"{" + screen + R"(, "steps": [{"deleteSpace": -1}]})",
+         "steps[0].deleteSpace: expected a whole number from 0"},
+        {"{" + screen + R"(, "steps": [{"deleteSpace": "Left"}]})",
+         "steps[0].deleteSpace: expected a whole number"},
+        {"{" + screen + R"(, "steps": [{"deleteSpace": 0}]})",
+         "steps[0].deleteSpace: the Spaces pane has no row 0 (0 rows)"},
+        {"{" + screen + R"(, "defaults": {"spaces": [{"name": "L", "coordinates": [0, 25, 720, 900]}]},
+                            "steps": [{"deleteSpace": 1}]})",
+         "steps[0].deleteSpace: the Spaces pane has no row 1 (1 row)"},
+        {"{" + screen +
+             R"(, "steps": [{"menu": "Quit"}, {"createSpace": {"name": "L", "frame": [0, 25, 9, 9]}}]})",
+         "steps[1].createSpace: the agent has quit"},
         // Numbers beyond a sane range for their field.
         {R"({"screens": [{"bounds": [0, 0, 1e308, 900]}]})",
          "screens[0].bounds[2]: expected a number from -1000000 to 1000000"},
@@ -148,4 +172,57 @@ TEST_F(Scenario, LinesFollowTheAgent) {
     EXPECT_EQ(json::write(out[3]["hotkeys"]), "[[18,1048576],[18,1179648]]");
     EXPECT_EQ(out[4]["step"], Value(4));
     EXPECT_EQ(json::write(out[5]["hotkeys"]), "[]");
+}
+
+namespace {
+// The spaces stored for the current screens, as "name x1 y1 x2 y2".
+std::vector<std::string> storedSpaces() {
+    std::vector<std::string> spaces;
+    for (const auto& group : UserDefaultsManager::currentGroups()) {
+        std::string text = group->name();
+        for (CGFloat c : group->coordinates()) text += " " + std::to_string(static_cast<int64_t>(c));
+        spaces.push_back(text);
+    }
+    return spaces;
+}
+}  // namespace
+
+// The two steps go through the pane as a user would: the pane is opened from the status menu when it
+// is not on screen, "+" draws the frame on the overlay of the screen that holds it (snapped to that
+// overlay's grid), and a row is picked before "−" deletes it.
+TEST_F(Scenario, CreateSpaceAndDeleteSpaceDriveTheSpacesPane) {
+    auto run = play(R"({"screens": [{"bounds": [0, 0, 1440, 900], "insets": {"top": 25}},
+                                    {"bounds": [1440, 0, 1920, 1080]}],
+        "defaults": {"resizeModifier": 131072, "firstLaunch": true,
+                     "spaces": [{"name": "Old", "coordinates": [0, 25, 720, 900],
+                                 "shortcut": {"keyCode": 18, "modifierFlags": 1048576}}]},
+        "steps": [{"createSpace": {"name": "Left", "frame": [0, 25, 720, 875]}},
+                  {"createSpace": {"name": "Wide", "frame": [1450, 10, 300, 100]}},
+                  {"deleteSpace": 0},
+                  {"menu": "Spaces ..."},
+                  {"deleteSpace": 1}]})");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto out = scenarioLines(run.out);
+    ASSERT_EQ(out.size(), 6u);
+    EXPECT_EQ(json::write(out[1]["events"]), R"(["opened_preferences","created_space"])");
+    EXPECT_EQ(json::write(out[2]["events"]), R"(["created_space"])");
+    EXPECT_EQ(json::write(out[3]["events"]), R"(["deleted_space"])");
+    EXPECT_EQ(json::write(out[3]["hotkeys"]), "[]");
+    EXPECT_EQ(json::write(out[4]["events"]), R"(["opened_preferences"])");
+    EXPECT_EQ(json::write(out[5]["events"]), R"(["deleted_space"])");
+    EXPECT_EQ(storedSpaces(), (std::vector<std::string>{"Left 0 25 720 901"}));
+}
+
+TEST_F(Scenario, CreatedSpacesTakeTheGridCellsTheirFrameOverlaps) {
+    auto run = play(R"({"screens": [{"bounds": [0, 0, 1440, 900], "insets": {"top": 25}},
+                                    {"bounds": [1440, 0, 1920, 1080]}],
+        "steps": [{"createSpace": {"name": "Left", "frame": [0, 25, 720, 875]}},
+                  {"createSpace": {"name": "", "frame": [1450, 10, 300, 100]}},
+                  {"createSpace": {"name": "Middle", "frame": [700, 400, 40, 40]}},
+                  {"createSpace": {"name": "Low", "frame": [600, 810, 100, 50]}}]})");
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Rows of the 875-point overlay are 87.5 points tall; the grid rounds each row's top, so the last
+    // one ends at 901. The last frame's top-left corner lies under the overlay's menu.
+    EXPECT_EQ(storedSpaces(), (std::vector<std::string>{"Left 0 25 720 901", " 1440 0 1824 216",
+                                                        "Middle 576 375 864 463", "Low 576 725 720 901"}));
 }

@@ -28,12 +28,6 @@ constexpr const char* kEmailCountName = "_psmcount";
 constexpr const char* kPhoneCountName = "_psmcountph";
 constexpr const char* kDebugArgument = "-DebugOnDeviceConversionMeasurement";
 
-// The network layer is free when no request of the engine is pending and no upload is running.
-bool isNetworkFree(const ZDMMeasurement& engine) {
-    const bool busy = engine.network() && engine.network()->hasUploadInProgress();
-    return !busy && !engine.isNetworkRequestPending();
-}
-
 std::string decimal(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%0.f", value);
@@ -50,7 +44,8 @@ void ZDMMeasurement::checkPSMDependencyOnWorkerQueue() {
     ZDMScheduler::checkOnBackgroundThreadWithMethodName("checkPSMDependencyOnWorkerQueue");
     if (PSMClientClass()) {
         log(7, 23253,
-            "ZizodaDidAdirezaridoOnDeviceConversion dependency is linked. On-device conversion measurement is "
+            "ZizodaDidAdirezaridoOnDeviceConversion dependency is linked. On-device conversion measurement "
+            "is "
             "ready to initiate.");
         return;
     }
@@ -174,7 +169,8 @@ void ZDMMeasurement::retrievePSMResponse() {
             storedCount = count->value()->int64Value();
     url += std::string("&") + (isPhone ? "psm_phone_count" : "psm_count") + "=" + std::to_string(storedCount);
 
-    const double firstOpenSeconds = static_cast<double>(persistedConfig_->firstOpenTimestampMilliseconds()) / 1000;
+    const double firstOpenSeconds =
+        static_cast<double>(persistedConfig_->firstOpenTimestampMilliseconds()) / 1000;
     if (firstOpenSeconds > 0) {
         const double wholeMinute = std::floor(std::floor(firstOpenSeconds) / 60) * 60;
         url += "&timestamp_first_open=" + decimal(wholeMinute + 60);
@@ -188,7 +184,7 @@ void ZDMMeasurement::retrievePSMResponse() {
             url += "&debug_psm_key=" + *debugKey;
     }
 
-    if (!isNetworkFree(*this)) {
+    if (!isNetworkReadyForRequest()) {
         log(7, 23232,
             "Network operation is pending. Request to query data set for on-device conversion measurement "
             "postponed.");
@@ -205,12 +201,12 @@ void ZDMMeasurement::retrievePSMResponse() {
     }
     network_->setTimeoutInterval(remoteConfigInstance()->networkTimeout());
     std::weak_ptr<ZDMMeasurement> weakSelf = weak_from_this();
-    network_->getURL(url, std::nullopt, scheduler_->workerQueue(), false,
+    network_->getURL(url, std::nullopt, scheduler_->workerQueue(), shouldUseBackgroundSession(),
                      [weakSelf, countName](std::shared_ptr<const HTTPURLResponse> response,
                                            std::optional<Data> data, std::optional<Error> error) {
                          if (const auto self = weakSelf.lock())
-                             self->handlePSMResponseOnWorkerQueue(countName, response ? response->statusCode : 0,
-                                                                  data, error);
+                             self->handlePSMResponseOnWorkerQueue(
+                                 countName, response ? response->statusCode : 0, data, error);
                      });
 }
 
@@ -222,21 +218,23 @@ void ZDMMeasurement::handlePSMResponseOnWorkerQueue(const std::string& countName
     const bool succeeded = !error && (statusCode == 200 || statusCode == 204 || statusCode == 304);
     if (!succeeded) {
         monitor()->logWithLevel(
-            1, 23228, "Failed to query data set for on-device conversion measurement. Will retry later. Code, error",
+            1, 23228,
+            "Failed to query data set for on-device conversion measurement. Will retry later. Code, error",
             Value(static_cast<int64_t>(statusCode)), error ? ErrorObject::value(*error) : Value());
         isPSMRequestInProgress_ = false;
         maybeSchedulePSMRetry();
         updateSchedule();
         return;
     }
-    const auto value =
-        privateSetMembershipClient_ ? privateSetMembershipClient_->parsedPSMValueFromResponse(body.value_or(Data{}))
-                                    : std::nullopt;
+    const auto value = privateSetMembershipClient_
+                           ? privateSetMembershipClient_->parsedPSMValueFromResponse(body.value_or(Data{}))
+                           : std::nullopt;
     if (value && !value->empty()) {
         log(7, 23229, "On-device conversion measurement found a match");
         handlePSMValueOnWorkerQueue(*value);
     } else {
-        log(7, 23230, "On-device conversion measurement did not find a match. Will try again given new user data.");
+        log(7, 23230,
+            "On-device conversion measurement did not find a match. Will try again given new user data.");
     }
     isPSMRequestInProgress_ = false;
     privateSetMembershipClient_.reset();
@@ -264,10 +262,10 @@ void ZDMMeasurement::handlePSMValueOnWorkerQueue(const std::string& value) {
     ZDMScheduler::checkOnBackgroundThreadWithMethodName("handlePSMValueOnWorkerQueue:");
     if (value.empty()) return;
     const double now = Clock::current().now();
-    setUserAttributeOnWorkerQueue(ZDMUserAttribute::initWithOrigin(
-        "auto", kValueName, ZDMValue::initWithString(Value(value)), now));
-    const auto event = ZDMEvent::initWithOrigin("auto", false, "_fx", now, 0,
-                                                Dictionary{{"_fxs", Value(ZDMValue::initWithString(Value("psm")))}});
+    setUserAttributeOnWorkerQueue(
+        ZDMUserAttribute::initWithOrigin("auto", kValueName, ZDMValue::initWithString(Value(value)), now));
+    const auto event = ZDMEvent::initWithOrigin(
+        "auto", false, "_fx", now, 0, Dictionary{{"_fxs", Value(ZDMValue::initWithString(Value("psm")))}});
     if (!event) return;
     event->setRealtime(true);
     writeEventOnWorkerQueue(event);

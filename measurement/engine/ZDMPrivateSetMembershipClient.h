@@ -33,10 +33,10 @@ class ZDMPrivateSetMembershipClientClass : public RuntimeObject {
     static constexpr const char* kClassName = "ZDMPrivateSetMembershipClient";
 
     // nullptr when the component cannot make a client for the value.
-    virtual std::shared_ptr<ZDMPrivateSetMembershipClient> initWithEmailAddress(const std::string& emailAddress,
-                                                                                const std::string& appID) const = 0;
-    virtual std::shared_ptr<ZDMPrivateSetMembershipClient> initWithPhoneNumber(const std::string& phoneNumber,
-                                                                               const std::string& appID) const = 0;
+    virtual std::shared_ptr<ZDMPrivateSetMembershipClient> initWithEmailAddress(
+        const std::string& emailAddress, const std::string& appID) const = 0;
+    virtual std::shared_ptr<ZDMPrivateSetMembershipClient> initWithPhoneNumber(
+        const std::string& phoneNumber, const std::string& appID) const = 0;
 
     std::string className() const override { return kClassName; }
     bool respondsToSelector(std::string_view /*selector*/) const override { return false; }

@@ -4,58 +4,16 @@
 #include <string>
 #include <vector>
 
-#include "measurement/engine/ZDMPrivateSetMembershipClient.h"
 #include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/engine/tests/FakePSMClient.h"
+#include "measurement/engine/tests/StoredRawEvents.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMUserAttribute.h"
-#include "measurement/engine/tests/StoredRawEvents.h"
 #include "platform/network/testing/LocalHttpServer.h"
 #include "platform/zed/ZEDUdovade.h"
 #include "testing/Eventually.h"
 
 namespace {
-
-// A client whose query goes to the recording server, tagged with the kind of value it was made for;
-// a match is whatever body the server answers.
-class FakeClient : public ZDMPrivateSetMembershipClient {
-  public:
-    FakeClient(std::string url, int64_t inputType) : url_(std::move(url)), inputType_(inputType) {}
-    std::optional<std::string> PSMRequestURLWithRetryCount(int32_t retryCount) const override {
-        return url_ + "?retry=" + std::to_string(retryCount);
-    }
-    int64_t inputType() const override { return inputType_; }
-    std::optional<std::string> parsedPSMValueFromResponse(const Data& response) const override {
-        return std::string(response.begin(), response.end());
-    }
-
-  private:
-    std::string url_;
-    int64_t inputType_;
-};
-
-class FakeClientClass : public ZDMPrivateSetMembershipClientClass {
-  public:
-    explicit FakeClientClass(std::string url) : url_(std::move(url)) {}
-    std::shared_ptr<ZDMPrivateSetMembershipClient> initWithEmailAddress(const std::string&,
-                                                                        const std::string&) const override {
-        return std::make_shared<FakeClient>(url_, 1);
-    }
-    std::shared_ptr<ZDMPrivateSetMembershipClient> initWithPhoneNumber(const std::string&,
-                                                                       const std::string&) const override {
-        return std::make_shared<FakeClient>(url_, ZDMPrivateSetMembershipClient::kInputTypePhoneNumber);
-    }
-
-  private:
-    std::string url_;
-};
-
-LocalHttpServer::Answer answer(int status, std::string body) {
-    LocalHttpServer::Answer answer;
-    answer.status = status;
-    answer.body = std::move(body);
-    answer.contentType = "text/plain";
-    return answer;
-}
 
 class ConversionTest : public EngineFixture {
   protected:
@@ -74,8 +32,8 @@ class ConversionTest : public EngineFixture {
         auto alarm = ZDMAlarm::make(scheduler->workerQueue(), ZDMMeasurement::kAlarmName);
         engine_ = ZDMMeasurement::initWithDatabaseName(
             ZDMMeasurement::kDatabaseName, ZDMPersistedConfig::sharedInstance(),
-            ZEDUdovade::initWithReachabilityHost("127.0.0.1"), std::move(scheduler), std::move(alarm), "1:123:ios:abc",
-            true, false, {}, nullptr);
+            ZEDUdovade::initWithReachabilityHost("127.0.0.1"), std::move(scheduler), std::move(alarm),
+            "1:123:ios:abc", true, false, {}, nullptr);
         forgetStartUpReports(*engine_);
         return *engine_;
     }
@@ -133,7 +91,7 @@ TEST_F(ConversionTest, TheEmailAddressWinsAndAnEmptyOneLeavesThePhoneNumber) {
         std::string countKey;
         bool emptyEmailLogged;
     };
-    server_.script("/psm", {answer(200, "")});
+    server_.script("/psm", {textAnswer(200, "")});
     registerClient();
     // First open 12.345 s past a whole minute.
     start();
@@ -156,7 +114,7 @@ TEST_F(ConversionTest, TheEmailAddressWinsAndAnEmptyOneLeavesThePhoneNumber) {
 }
 
 TEST_F(ConversionTest, FailedQueriesAreRetriedWithBackOffUntilTheLimitAndEveryAnswerIsCounted) {
-    server_.script("/psm", {answer(500, "{}")});
+    server_.script("/psm", {textAnswer(500, "{}")});
     registerClient();
     start();
     setUserData(Dictionary{{"email_address", Value("a@example.com")}});
@@ -182,7 +140,7 @@ TEST_F(ConversionTest, FailedQueriesAreRetriedWithBackOffUntilTheLimitAndEveryAn
 }
 
 TEST_F(ConversionTest, ThreeStartedQueriesInARunAreTheLimit) {
-    server_.script("/psm", {answer(200, "")});
+    server_.script("/psm", {textAnswer(200, "")});
     registerClient();
     start();
     for (int query = 1; query <= 3; ++query) {
@@ -197,7 +155,7 @@ TEST_F(ConversionTest, ThreeStartedQueriesInARunAreTheLimit) {
 }
 
 TEST_F(ConversionTest, AMatchIsStoredAndReportedAndExpiresAfterNinetyDays) {
-    server_.script("/psm", {answer(200, "matched")});
+    server_.script("/psm", {textAnswer(200, "matched")});
     registerClient();
     auto& engine = start();
     setUserData(Dictionary{{"email_address", Value("a@example.com")}});

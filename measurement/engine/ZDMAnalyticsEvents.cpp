@@ -14,6 +14,8 @@
 #include "measurement/foundation/ZDMNumericUtil.h"
 #include "measurement/foundation/ZDMValue.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/NSUserActivity.h"
+#include "platform/foundation/URL.h"
 
 namespace {
 constexpr int64_t kEventNameLengthLimit = 40;
@@ -44,11 +46,15 @@ int64_t int64FromDecimalText(std::string_view text) {
     return value;
 }
 
-// Call points of the engine's link handling, which the engine's deep-link work provides.
-void handleNonFirstOpenEventURL(ZDMMeasurement& /*engine*/, const std::string& /*url*/,
-                                double /*timestamp*/) {}
-std::optional<std::string> deepLinkFromUserActivity(const Value& /*userActivity*/) {
-    return std::nullopt;
+// The engine's link handling, for the facade's URL texts and user activities. A text that forms no
+// URL reaches the engine as no URL, which it ignores.
+void handleNonFirstOpenEventURL(ZDMMeasurement& engine, const std::string& url, double timestamp) {
+    engine.handleNonFirstOpenEventURL(URL::URLWithString(url), timestamp);
+}
+std::optional<std::string> deepLinkFromUserActivity(const Value& userActivity) {
+    const auto url = ZDMMeasurement::deepLinkFromUserActivity(userActivity.objectAs<NSUserActivity>());
+    if (!url) return std::nullopt;
+    return url->absoluteString();
 }
 
 // Runs `store` on the serial queue: at once when already there, else after the operations held.

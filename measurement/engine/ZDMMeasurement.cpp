@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMDeepLink.h"
 #include "measurement/engine/ZDMEngineAudience.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/engine/ZDMSessionReporter.h"
@@ -267,12 +268,13 @@ void ZDMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
             return setEnabled(false);
         }
         if (const auto reporter = sessionReporter()) reporter->setReportingEnabled(true);
-        startSearchAdReporterOnWorkerQueue(true);
+        setSearchAdReporterEnabledOnWorkerQueue(true);
         return log(6, 23012, "Analytics collection enabled");
     }
+    ZDMRemoveStoredDeepLinkIfExpired(*remoteConfig());
     if (alarm_) alarm_->cancel();
     if (const auto reporter = sessionReporter()) reporter->setReportingEnabled(false);
-    startSearchAdReporterOnWorkerQueue(false);
+    setSearchAdReporterEnabledOnWorkerQueue(false);
     log(6, 23013, "Analytics collection disabled");
 }
 

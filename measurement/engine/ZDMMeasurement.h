@@ -39,6 +39,10 @@ class ZDMPersistedConfig;
 class ZDMRawEventData;
 class ZDMScheduler;
 class ZDMSessionReporter;
+class ZDMSearchAdReporter;
+class NSUserActivity;
+class URL;
+struct Notification;
 class SKPaymentTransaction;
 
 // Told of nothing yet; held weakly.
@@ -271,6 +275,47 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
 
     // -- Campaigns: deep links and search ads (ZDMMeasurementCampaigns.cpp) --
 
+    // The web page of a browsing activity; nullptr for anything else (23003, 23005, 23006).
+    static std::shared_ptr<const URL> deepLinkFromUserActivity(
+        const std::shared_ptr<const NSUserActivity>& userActivity);
+    // Main thread, at launch: keeps the link that launched the app until the engine reports it. An
+    // activity's link wins over a URL.
+    static void handleStoredURLAfterAppLaunchWithNotification(const Notification& notification);
+    // A link received while the app runs, from the facade's queue; refused on the worker queue
+    // itself (23163), where the caller would wait on its own queue.
+    void handleNonFirstOpenEventURL(const std::shared_ptr<const URL>& url, double eventTimestampInSeconds);
+    // Any thread: hands a link with a non-empty text to the worker queue.
+    void handleOpenURL(const std::shared_ptr<const URL>& url, std::optional<int64_t> clickTimestampInMs,
+                       double eventTimestampInSeconds);
+    void handleDeepLink(const std::shared_ptr<const URL>& url, std::optional<int64_t> clickTimestampInMs,
+                        double eventTimestampInSeconds);
+    void handleDebugModeWithURL(const std::shared_ptr<const URL>& /*url*/) {}
+    // Worker queue. Reports the link stored at launch, once: "(not set)" when it is older than the
+    // attribution cache time, and "_cc" names the hour it was stored in.
+    void reportStoredCampaignEventOnWorkerQueue(std::optional<int64_t> clickTimestampInMs);
+    // Worker queue. The campaign event "_cmp" ("_cmpx" for an expired stored link) from the link's
+    // query and the extras; "zbraid" also becomes the user property "_zbraid".
+    void handleOpenURLOnWorkerQueue(const std::shared_ptr<const URL>& url,
+                                    std::optional<int64_t> clickTimestampInMs, double eventTimestampInSeconds,
+                                    const std::optional<Dictionary>& extraParameters);
+    // Whether a required campaign key has a non-empty text.
+    bool isValidCampaignURLParamDictionary(const Dictionary& parameters);
+    // Click identifiers are kept unless the user may be tracked by nothing but them.
+    bool shouldAllowClickID();
+    // Worker queue. The deferred deep link is asked for at most once per start, while it is enabled
+    // (remote configuration and Info.plist), not yet retrieved, within its retries and the tracking
+    // state is known and off.
+    bool shouldAllowRequestDeferredDeepLink();
+    void requestDeferredDeepLink();
+    // The answer's object when it names a valid "deeplink"; nullopt otherwise (23201, 23202).
+    std::optional<Dictionary> deepLinkInfoFromResponseData(const std::optional<Data>& data);
+    // Offers the link to the app on the main queue; the offer is declined here (23203, 23204).
+    void handleDeferredDeepLinkInfo(const Dictionary& info);
+    // Main thread. Always NO: no application here takes a deferred link.
+    bool sendDeepLinkURLToAppDelegateOnMainThread(const std::shared_ptr<const URL>& url,
+                                                  const std::optional<Dictionary>& extraInfo);
+    std::shared_ptr<ZDMSearchAdReporter> searchAdReporter() const;
+
     // -- On-device conversion measurement (ZDMMeasurementConversion.cpp) --
     // All of it on the worker queue. A query asks the optional client component whether the user's
     // e-mail address or phone number is in a server-side data set; a match is stored as "_psmvalue"
@@ -443,11 +488,6 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
 
     // Start-up's call points for work this build does not do yet; each keeps its place in the order.
 
-    void reportStoredCampaignEventOnWorkerQueue() {}
-    bool shouldAllowRequestDeferredDeepLink() { return false; }
-    void requestDeferredDeepLink() {}
-    void startSearchAdReporterOnWorkerQueue(bool /*enabled*/) {}
-
     void subscribeForAppForegroundBackgroundNotifications() {}
 
     // -- Fields of the start-up reports --
@@ -456,6 +496,12 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     std::optional<Value::Array> uploadingBundleIDs_;
 
     // -- Fields of campaigns --
+    // Makes, enables and starts the search-ad reporter (start-up); switches it with collection.
+    void startSearchAdReporterOnWorkerQueue();
+    void setSearchAdReporterEnabledOnWorkerQueue(bool enabled);
+    void handleDeferredDeepLinkResponse(const HTTPURLResponse& response, const std::optional<Data>& data,
+                                        const std::optional<Error>& error);
+    std::shared_ptr<ZDMSearchAdReporter> searchAdReporter_;  // under componentsMutex_
 
     // -- Fields of on-device conversion --
     // Worker queue. The client of the query in progress, or kept for its retry.

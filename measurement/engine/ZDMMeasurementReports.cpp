@@ -147,7 +147,7 @@ void ZDMMeasurement::reportFirstOpenOnWorkerQueue() {
     }
 
     persistedConfig_->setFirstOpenTimestampMilliseconds(millis);
-    reportStoredCampaignEventOnWorkerQueue();
+    reportStoredCampaignEventOnWorkerQueue(millis - 1);
 }
 
 bool ZDMMeasurement::isVersionSameAsOriginalVersion() {

@@ -125,12 +125,12 @@ bool ZDMMeasurement::initializeComponentsOnWorkerQueue() {
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();
     if (ZDMUserDefaults::standardUserDefaults()->objectForKey(ZDMPersistedConfig::key("deep_link")))
-        reportStoredCampaignEventOnWorkerQueue();
+        reportStoredCampaignEventOnWorkerQueue(std::nullopt);
     else if (shouldAllowRequestDeferredDeepLink())
         requestDeferredDeepLink();
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
-    startSearchAdReporterOnWorkerQueue(true);
+    startSearchAdReporterOnWorkerQueue();
     if (persistedConfig_->zudedaroFeatureRollouts() && !isZudedaroRemoteConfigSDKPresent())
         persistedConfig_->setZudedaroFeatureRollouts(std::nullopt);
     subscribeForAppForegroundBackgroundNotifications();

@@ -151,3 +151,18 @@ std::string URLQueryPercentEncoded(std::string_view text) {
     }
     return encoded;
 }
+
+std::shared_ptr<const URL> URL::URLWithString(std::string_view text) {
+    if (text.empty()) return nullptr;
+    auto components = URLComponents::fromString(text);
+    if (!components) return nullptr;
+    return std::make_shared<const URL>(std::string(text), std::move(*components));
+}
+
+URL::URL(std::string absoluteString, URLComponents components)
+    : absoluteString_(std::move(absoluteString)), components_(std::move(components)) {}
+
+bool URL::isEqual(const Object& other) const {
+    const auto* url = dynamic_cast<const URL*>(&other);
+    return url && url->absoluteString_ == absoluteString_;
+}

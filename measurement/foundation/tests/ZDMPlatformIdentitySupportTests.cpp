@@ -9,24 +9,9 @@
 #include "platform/foundation/Runtime.h"
 #include "platform/foundation/RuntimeObject.h"
 #include "platform/foundation/SharedInstance.h"
+#include "platform/foundation/testing/AnsweringObject.h"
 
 namespace {
-
-// A stand-in platform class or object that answers the selectors it was given.
-class FakeRuntimeObject : public RuntimeObject {
-  public:
-    explicit FakeRuntimeObject(std::map<std::string, Value, std::less<>> answers)
-        : answers_(std::move(answers)) {}
-    std::string className() const override { return "FakeRuntimeObject"; }
-    bool respondsToSelector(std::string_view selector) const override { return answers_.contains(selector); }
-    Value perform(std::string_view selector) const override {
-        auto found = answers_.find(selector);
-        return found == answers_.end() ? Value() : found->second;
-    }
-
-  private:
-    std::map<std::string, Value, std::less<>> answers_;
-};
 
 class PlatformIdentity : public ::testing::Test {
   protected:
@@ -36,7 +21,7 @@ class PlatformIdentity : public ::testing::Test {
         resetAllForTesting();
     }
     static void registerFake(const char* name, std::map<std::string, Value, std::less<>> answers) {
-        Runtime::registerClass(name, std::make_shared<const FakeRuntimeObject>(std::move(answers)));
+        Runtime::registerClass(name, std::make_shared<const AnsweringObject>(std::move(answers)));
     }
 };
 
@@ -53,7 +38,7 @@ TEST_F(PlatformIdentity, WithoutThePlatformClassesAnswersTheAbsentValues) {
 TEST_F(PlatformIdentity, AsksTheRegisteredClassesAtConstruction) {
     const std::string identifier = "6f1d2a3b-4c5d-4e6f-8a9b-0c1d2e3f4a5b";
     registerFake("ATTrackingManager", {{"trackingAuthorizationStatus", 3}});
-    const auto manager = std::make_shared<const FakeRuntimeObject>(std::map<std::string, Value, std::less<>>{
+    const auto manager = std::make_shared<const AnsweringObject>(std::map<std::string, Value, std::less<>>{
         {"advertisingIdentifier", identifier}, {"isAdvertisingTrackingEnabled", false}});
     registerFake("ASIdentifierManager",
                  {{"sharedManager", Value(std::static_pointer_cast<const Object>(manager))}});
@@ -77,7 +62,7 @@ TEST_F(PlatformIdentity, ClassesThatDoNotAnswerCountAsAbsentAnswers) {
 
     registerFake("ASIdentifierManager",
                  {{"sharedManager",
-                   Value(std::static_pointer_cast<const Object>(std::make_shared<const FakeRuntimeObject>(
+                   Value(std::static_pointer_cast<const Object>(std::make_shared<const AnsweringObject>(
                        std::map<std::string, Value, std::less<>>{{"advertisingIdentifier", "no uuid"}})))}});
     const ZDMPlatformIdentitySupport withManager;
     EXPECT_TRUE(withManager.hasLimitedAdTracking());

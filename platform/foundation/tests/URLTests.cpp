@@ -49,4 +49,16 @@ TEST(URLComponentsTest, QueryEncodingKeepsOnlyTheQuerysCharacters) {
               "%25%23%5B%5D%22%3C%3E%5C%5E%60%7B%7C%7D%C3%A9");
 }
 
+TEST(URLTest, AURLKeepsItsTextAndQueryAndComparesByText) {
+    const auto url = URL::URLWithString("https://example.com/path?utm_source=news&x=1#top");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->absoluteString(), "https://example.com/path?utm_source=news&x=1#top");
+    EXPECT_EQ(url->query(), "utm_source=news&x=1");
+    EXPECT_TRUE(url->isEqual(*URL::URLWithString("https://example.com/path?utm_source=news&x=1#top")));
+    EXPECT_FALSE(url->isEqual(*URL::URLWithString("https://example.com/path")));
+    EXPECT_EQ(URL::URLWithString("https://example.com/path")->query(), std::nullopt);
+    for (std::string text : {"", "(not set)", "http://h/%zz"})
+        EXPECT_EQ(URL::URLWithString(text), nullptr) << text;
+}
+
 }  // namespace

@@ -54,7 +54,8 @@ inline LocalHttpServer::Answer textAnswer(int status, std::string body) {
 class ScopedFakePSMClientClass {
   public:
     explicit ScopedFakePSMClientClass(const std::string& url) {
-        Runtime::registerClass(ZDMPrivateSetMembershipClientClass::kClassName, std::make_shared<FakeClientClass>(url));
+        Runtime::registerClass(ZDMPrivateSetMembershipClientClass::kClassName,
+                               std::make_shared<FakeClientClass>(url));
     }
     ~ScopedFakePSMClientClass() { Runtime::unregisterClass(ZDMPrivateSetMembershipClientClass::kClassName); }
     ScopedFakePSMClientClass(const ScopedFakePSMClientClass&) = delete;

@@ -20,6 +20,7 @@ void ZDMInstallMeasurementLibrary() {
     ZDMPInstallEventEditingFactory();
     ZDMMeasurement::setExperimentManagerSource(
         [] { return std::make_shared<ZDMERemoteConfigManager>(ZDMEManager::sharedInstance()); });
-    ZDMMeasurement::setSharedInstanceObserver(
-        [](const std::shared_ptr<ZDMMeasurement>& engine) { ZDMConnectConditionalPropertiesToEngine(engine); });
+    ZDMMeasurement::setSharedInstanceObserver([](const std::shared_ptr<ZDMMeasurement>& engine) {
+        ZDMConnectConditionalPropertiesToEngine(engine);
+    });
 }

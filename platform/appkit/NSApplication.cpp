@@ -163,10 +163,12 @@ void NSApplication::activateIgnoringOtherApps(bool) {
     if (active_) return;
     post(NSApplicationWillBecomeActiveNotification);
     active_ = true;
+    post(NSApplicationDidBecomeActiveNotification);
 }
 
 void NSApplication::deactivate() {
     if (!active_) return;
+    post(NSApplicationWillResignActiveNotification);
     active_ = false;
     post(NSApplicationDidResignActiveNotification);
 }

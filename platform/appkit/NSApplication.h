@@ -124,9 +124,10 @@ class NSApplication : public NSObject {
     static ReportExceptionImplementation reportExceptionImplementation();
 
     // Makes this the active application, in front of the others; an application that was not
-    // active announces first that it will become so.
+    // active announces that it will become so, then that it did.
     void activateIgnoringOtherApps(bool flag);
-    // Another application came to the front: an active application announces that it resigned.
+    // Another application came to the front: an active application announces that it will resign,
+    // then that it did.
     void deactivate();
     bool isActive() const { return active_; }
 

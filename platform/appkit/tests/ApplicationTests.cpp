@@ -18,8 +18,11 @@ TEST(Application, AnnouncesBecomingActiveAndResigningOnlyWhenTheStateChanges) {
         EXPECT_EQ(notification.object, app.get());
         posted.push_back(notification.name);
     };
-    auto willBecome = center.addObserver(NSApplicationWillBecomeActiveNotification, record);
-    auto didResign = center.addObserver(NSApplicationDidResignActiveNotification, record);
+    std::vector<NotificationCenter::Token> tokens;
+    for (const char* name :
+         {NSApplicationWillBecomeActiveNotification, NSApplicationDidBecomeActiveNotification,
+          NSApplicationWillResignActiveNotification, NSApplicationDidResignActiveNotification})
+        tokens.push_back(center.addObserver(name, record));
 
     app->deactivate();
     EXPECT_TRUE(posted.empty()) << "an inactive application resigns nothing";
@@ -29,9 +32,11 @@ TEST(Application, AnnouncesBecomingActiveAndResigningOnlyWhenTheStateChanges) {
     app->deactivate();
     EXPECT_FALSE(app->isActive());
     app->activateIgnoringOtherApps(true);
-    EXPECT_EQ(posted, (std::vector<std::string>{NSApplicationWillBecomeActiveNotification,
-                                                NSApplicationDidResignActiveNotification,
-                                                NSApplicationWillBecomeActiveNotification}));
+    EXPECT_EQ(posted,
+              (std::vector<std::string>{
+                  NSApplicationWillBecomeActiveNotification, NSApplicationDidBecomeActiveNotification,
+                  NSApplicationWillResignActiveNotification, NSApplicationDidResignActiveNotification,
+                  NSApplicationWillBecomeActiveNotification, NSApplicationDidBecomeActiveNotification}));
     resetAllForTesting();
 }
 

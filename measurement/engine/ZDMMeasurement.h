@@ -28,6 +28,8 @@ class ZDMAudienceTimestampsCache;
 class ZDMDailyCounts;
 class ZDMEvent;
 class ZDMPBMeasurementBundle;
+class ZDMPrivateSetMembershipClient;
+class ZDMPrivateSetMembershipClientClass;
 class ZDMUserAttribute;
 class ZDMEngineAudience;
 class ZDMDatabase;
@@ -315,6 +317,35 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     std::shared_ptr<ZDMSearchAdReporter> searchAdReporter() const;
 
     // -- On-device conversion measurement (ZDMMeasurementConversion.cpp) --
+    // All of it on the worker queue. A query asks the optional client component whether the user's
+    // e-mail address or phone number is in a server-side data set; a match is stored as "_psmvalue"
+    // and reported as "_fx". Failed queries are retried with back-off; answered ones are counted.
+    static constexpr const char* kPSMRetryAlarmName = "On-device conversion measurement timer";
+    static constexpr double kPSMValueLifetime = 7776000;  // 90 days
+
+    // The component's class object; nullptr when it is absent.
+    std::shared_ptr<const ZDMPrivateSetMembershipClientClass> PSMClientClass() const;
+    // Start-up: says whether the component is there (23253), or that stored counts will go unused
+    // without it (23254).
+    void checkPSMDependencyOnWorkerQueue();
+    // Start-up: a match 90 days old or more is removed with both counts.
+    void maybeDeleteExpiredPSMValueOnWorkerQueue();
+    // "email_address" wins over "phone_number"; a client kept from a failed query is asked again.
+    void setUserDataOnWorkerQueue(const Dictionary& userData);
+    // The gate, first failing test wins (23233, feature off silently, 23235 to 23238).
+    bool shouldRetrievePSMResponse();
+    bool shouldRetrievePSMResponseWithEmailAddress(const std::string& emailAddress);
+    bool shouldRetrievePSMResponseWithPhoneNumber(const std::string& phoneNumber);
+    std::shared_ptr<ZDMPrivateSetMembershipClient> PSMClientWithEmailAddress(const std::string& emailAddress);
+    std::shared_ptr<ZDMPrivateSetMembershipClient> PSMClientWithPhoneNumber(const std::string& phoneNumber);
+    // Sends the current client's query, or postpones it while the network is busy (23232).
+    void retrievePSMResponse();
+    void maybeSchedulePSMRetry();
+    void handlePSMValueOnWorkerQueue(const std::string& value);
+    void incrementPSMCountOnWorkerQueueWithName(const std::string& name);
+    bool isPSMRequestInProgress() const { return isPSMRequestInProgress_; }
+    bool isPSMRequestPostponed() const { return isPSMRequestPostponed_; }
+    void setIsPSMRequestPostponed(bool postponed) { isPSMRequestPostponed_ = postponed; }
 
     // -- App lifecycle (ZDMMeasurementLifecycle.cpp) --
 
@@ -473,9 +504,6 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     void scheduleOnWorkerQueue(const std::string& blockID, std::function<void(ZDMMeasurement&)> work);
 
     // Start-up's call points for work this build does not do yet; each keeps its place in the order.
-    void checkPSMDependencyOnWorkerQueue() {}
-    void setUserDataOnWorkerQueue(const Dictionary& /*userData*/) {}
-    void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
 
     // Once, when the components are made: activation and resignation, the engine held weakly.
     void subscribeForAppForegroundBackgroundNotifications();
@@ -494,6 +522,14 @@ class ZDMMeasurement : public ZEDUdovadeLoggerDelegate,
     std::shared_ptr<ZDMSearchAdReporter> searchAdReporter_;  // under componentsMutex_
 
     // -- Fields of on-device conversion --
+    // Worker queue. The client of the query in progress, or kept for its retry.
+    std::shared_ptr<ZDMPrivateSetMembershipClient> privateSetMembershipClient_;
+    bool isPSMRequestInProgress_ = false;
+    bool isPSMRequestPostponed_ = false;
+    std::shared_ptr<ZDMAlarm> PSMRetryAlarm_;  // made on first use
+    // The answer step of retrievePSMResponse.
+    void handlePSMResponseOnWorkerQueue(const std::string& countName, long statusCode,
+                                        const std::optional<Data>& body, const std::optional<Error>& error);
 
     std::string databaseName_;
     std::atomic<bool> didInitializeComponents_{false};

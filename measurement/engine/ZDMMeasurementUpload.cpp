@@ -373,6 +373,13 @@ void ZDMMeasurement::networkUploadCompletionHandlerWithResponse(const HTTPURLRes
     const auto config = remoteConfigInstance();
     if ((network_ && network_->isNetworkConnected() && hasDataToUpload()) || (config && config->isExpired()))
         return scheduleUploadData();
+    if (isPSMRequestPostponed()) {
+        setIsPSMRequestPostponed(false);
+        // The network counts this upload as running until its completion has returned: the query
+        // waits for that.
+        return scheduleOnWorkerQueue("ZDMMeasurement:3141",
+                                     [](ZDMMeasurement& self) { self.retrievePSMResponse(); });
+    }
     updateSchedule();
 }
 

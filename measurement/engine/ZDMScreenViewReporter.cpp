@@ -1,5 +1,6 @@
 #include "measurement/engine/ZDMScreenViewReporter.h"
 
+#include "measurement/engine/ZDMAdExposureReporter.h"
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMSessionReporter.h"
@@ -152,7 +153,7 @@ void ZDMScreenViewReporter::postScreenDidChangeNotificationWithPreviousScreen(
     if (previousScreen)
         if (const auto sessionReporter = engineSessionReporter())
             sessionReporter->handleScreenDidChangeFromScreen(previousScreen, newScreen);
-    adExposureHandleScreenDidChange();
+    adExposureHandleScreenDidChange(previousScreen, newScreen);
 }
 
 void ZDMScreenViewReporter::logViewScreenEventWithPreviousScreen(
@@ -252,4 +253,22 @@ std::shared_ptr<const ZDMScreen> ZDMScreenViewReporter::previousScreen() const {
 
 bool ZDMIsAppActive() {
     return ZDMScreenViewReporter::sharedInstance()->isAppActive();
+}
+
+void ZDMScreenViewReporter::adExposureHandleAppDidBecomeActive() {
+    ZDMAdExposureReporter::sharedInstance()->handleAppDidBecomeActive();
+}
+
+void ZDMScreenViewReporter::adExposureHandleAppWillResignActive() {
+    ZDMAdExposureReporter::sharedInstance()->handleAppWillResignActiveWithScreen(std::nullopt);
+}
+
+void ZDMScreenViewReporter::adExposureHandleScreenDidChange(
+    const std::shared_ptr<const ZDMScreen>& previousScreen,
+    const std::shared_ptr<const ZDMScreen>& newScreen) {
+    const auto parameters = [](const std::shared_ptr<const ZDMScreen>& screen) {
+        return screen ? std::optional<Dictionary>(screen->parameters()) : std::nullopt;
+    };
+    ZDMAdExposureReporter::sharedInstance()->handleScreenDidChangeFromScreen(parameters(previousScreen),
+                                                                             parameters(newScreen));
 }

@@ -103,9 +103,10 @@ class ZDMScreenViewReporter : public std::enable_shared_from_this<ZDMScreenViewR
     void subscribe();
 
     // The ad-exposure reporter's call points: it measures no exposure yet.
-    void adExposureHandleAppDidBecomeActive() {}
-    void adExposureHandleAppWillResignActive() {}
-    void adExposureHandleScreenDidChange() {}
+    void adExposureHandleAppDidBecomeActive();
+    void adExposureHandleAppWillResignActive();
+    void adExposureHandleScreenDidChange(const std::shared_ptr<const ZDMScreen>& previousScreen,
+                                         const std::shared_ptr<const ZDMScreen>& newScreen);
 
     const std::shared_ptr<DispatchQueue> queue_;
     // Queue.

@@ -14,6 +14,7 @@
 #include "measurement/engine/ZDMMeasurementBundleFields.h"
 #include "measurement/engine/ZDMMeasurementIdle.h"
 #include "measurement/engine/tests/EngineFixture.h"
+#include "measurement/engine/tests/FakePSMClient.h"
 #include "measurement/foundation/ZDMDataMD5.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEvent.h"
@@ -625,6 +626,34 @@ TEST_F(Upload, HasDataToUploadAnswersNoWhenTheQueueCannotBeRead) {
     onWorker([&] { answer = engine_->hasDataToUpload(); });
     EXPECT_FALSE(answer);
     EXPECT_EQ(countOf(23117), 1);
+}
+
+// An on-device conversion query must not share the network with an upload: it waits for the
+// upload's answer and goes out after it.
+TEST_F(Upload, AConversionQueryAskedDuringAnUploadGoesOutAfterIt) {
+    start();
+    freshConfiguration();
+    queueBundle(kAppID);
+    ScopedFakePSMClientClass client(server_.url("/psm"));
+    server_.script("/psm", {textAnswer(200, "")});
+    server_.script("/a", {textAnswer(204, "")});
+    server_.hold("/a");
+    onWorker([&] { engine_->uploadData(); });
+    ASSERT_TRUE(server_.waitForRequests("/a", 1));
+
+    engine_->setUserData(Dictionary{{"email_address", Value("a@example.com")}});
+    drain(*engine_);
+    EXPECT_EQ(countOf(23232), 1);
+    EXPECT_TRUE(requests("/psm").empty());
+
+    server_.release();
+    ASSERT_TRUE(server_.waitForRequests("/psm", 1));
+    ASSERT_TRUE(eventually([&] { return countOf(23230) == 1; }));
+    const auto received = server_.received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].path, "/a");
+    EXPECT_EQ(received[1].path, "/psm");
+    EXPECT_EQ(queuedCount(), 0);
 }
 
 }  // namespace

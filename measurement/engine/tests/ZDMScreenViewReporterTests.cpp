@@ -3,6 +3,7 @@
 #include <set>
 #include <thread>
 
+#include "measurement/engine/ZDMAdExposureReporter.h"
 #include "measurement/engine/ZDMScreenViewReporter.h"
 #include "measurement/engine/tests/ForegroundFixture.h"
 #include "measurement/foundation/ZDMEvent.h"
@@ -192,6 +193,28 @@ TEST_F(ScreenViews, ResigningKeepsTheAppActiveForScreens) {
     EXPECT_TRUE(reporter_->isAppActive());
     screenView(screen("Spaces", "SpacesPane"));
     EXPECT_EQ(stored("_vs").size(), 1u);
+}
+
+// The ad exposure reporter hears of screen changes and of resignation through here: each cut
+// carries the screen the time was spent on.
+TEST_F(ScreenViews, AdExposureIsCutAtAScreenChangeAndAtResignation) {
+    activate();
+    screenView(Dictionary{{"screen_name", Value("First")}});
+    ZDMAdExposureReporter::sharedInstance()->beginAdUnitExposure("A");
+    clock_->advance(2);
+    screenView(Dictionary{{"screen_name", Value("Second")}});
+    auto units = stored("_xu");
+    ASSERT_EQ(units.size(), 1u);
+    EXPECT_EQ(units[0].origin, "am");
+    EXPECT_EQ(units[0].text("_sn"), "First");
+    EXPECT_EQ(units[0].integer("_xt"), 2000);
+    EXPECT_EQ(stored("_xa").size(), 1u);
+    clock_->advance(3);
+    deactivate();
+    units = stored("_xu");
+    ASSERT_EQ(units.size(), 2u);
+    EXPECT_EQ(units[1].text("_sn"), "Second");
+    EXPECT_EQ(units[1].integer("_xt"), 3000);
 }
 
 }  // namespace

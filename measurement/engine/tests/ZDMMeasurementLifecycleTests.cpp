@@ -14,6 +14,7 @@
 #include "measurement/foundation/ZDMIdentity.h"
 #include "measurement/foundation/ZDMNotificationNames.h"
 #include "measurement/foundation/tests/MeasurementConfigFixture.h"
+#include "measurement/foundation/tests/SynchronizeRecorder.h"
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Bundle.h"
@@ -171,43 +172,15 @@ TEST_F(Lifecycle, ResigningAsksForAnUploadThroughTheFacadeOnceItHasStarted) {
     EXPECT_EQ(countOf(23144), 2);
 }
 
-namespace {
-// A store that counts its synchronisations.
-class SynchronizeCounter : public ZDMConfigStore {
-  public:
-    std::optional<Value> objectForKey(const std::string& key) override {
-        std::lock_guard lock(mutex_);
-        if (const Value* value = values_.find(key)) return *value;
-        return std::nullopt;
-    }
-    void setObject(const Value& value, const std::string& key) override {
-        std::lock_guard lock(mutex_);
-        value.isNull() ? (void)values_.erase(key) : values_.set(key, value);
-    }
-    void removeObjectForKey(const std::string& key) override { setObject(Value(), key); }
-    void clearAllData() override {
-        std::lock_guard lock(mutex_);
-        values_ = Dictionary();
-    }
-    void synchronize() override { ++synchronized; }
-
-    std::atomic<int> synchronized{0};
-
-  private:
-    std::mutex mutex_;
-    Dictionary values_;
-};
-}  // namespace
-
 // The persisted values reach the disk when the app resigns; the notification comes on whatever
 // thread posts it, and off the main thread the write is immediate.
 TEST_F(Lifecycle, ResigningWritesThePersistedConfiguration) {
-    auto store = std::make_shared<SynchronizeCounter>();
+    auto store = std::make_shared<SynchronizeRecorder>();
     start(std::make_shared<ZDMPersistedConfig>(ZDMPersistedConfig::kSuiteName, store));
-    const int before = store->synchronized;
+    const size_t before = store->synchronized().size();
     DispatchQueue::serial("poster")->sync(
         [] { NotificationCenter::defaultCenter().post(ZDMAppWillResignActiveNotificationName()); });
-    EXPECT_EQ(store->synchronized, before + 1);
+    EXPECT_EQ(store->synchronized().size(), before + 1);
 }
 
 // The launch makes the screen-view reporter, which therefore sees the app's first activation; a

@@ -14,6 +14,7 @@
 #include "measurement/foundation/ZDMPersistedConfig.h"
 #include "measurement/foundation/ZDMPersistentDictionary.h"
 #include "measurement/foundation/tests/MonitorFixture.h"
+#include "measurement/foundation/tests/SynchronizeRecorder.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileLocations.h"
@@ -209,38 +210,6 @@ TEST_F(Persistence, SuiteMovesToThePlistAndBackWithEveryValue) {
     EXPECT_FALSE(ZDMMigrateDefaultsSuiteToPlistFile(""));
     EXPECT_FALSE(ZDMMigratePlistFileToDefaultsSuite(""));
 }
-
-// A store that remembers when it was synchronised.
-class SynchronizeRecorder : public ZDMConfigStore {
-  public:
-    std::optional<Value> objectForKey(const std::string& key) override {
-        std::lock_guard lock(mutex_);
-        if (const Value* value = values_.find(key)) return *value;
-        return std::nullopt;
-    }
-    void setObject(const Value& value, const std::string& key) override {
-        std::lock_guard lock(mutex_);
-        value.isNull() ? (void)values_.erase(key) : values_.set(key, value);
-    }
-    void removeObjectForKey(const std::string& key) override { setObject(Value(), key); }
-    void clearAllData() override {
-        std::lock_guard lock(mutex_);
-        values_ = Dictionary();
-    }
-    void synchronize() override {
-        std::lock_guard lock(mutex_);
-        synchronized_.push_back(Clock::current().now());
-    }
-    std::vector<double> synchronized() {
-        std::lock_guard lock(mutex_);
-        return synchronized_;
-    }
-
-  private:
-    std::mutex mutex_;
-    Dictionary values_;
-    std::vector<double> synchronized_;
-};
 
 class PersistedConfig : public Persistence {
   protected:

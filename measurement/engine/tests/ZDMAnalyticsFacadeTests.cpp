@@ -510,6 +510,23 @@ TEST_F(Facade, OnlyAnOpenedURLReachesTheOpenURLListenerOnTheSerialQueue) {
     EXPECT_TRUE(finished) << "no background session runs here, so there is nothing to wait for";
 }
 
+TEST_F(Facade, TheOpenURLListenerHearsOfALinkOnlyAfterTheEngineHasIt) {
+    start();
+    settle();
+    const auto running = engine();
+    ASSERT_TRUE(running);
+    size_t campaignsSeenByListener = 0;
+    ZDMAnalytics::setOpenURLListener([&](const std::string&) {
+        // Whatever the engine was handed before the listener runs is done once its queue drains.
+        drain(*running);
+        campaignsSeenByListener =
+            RawFile(databasePath()).rows("SELECT rowid FROM raw_events WHERE name = '_cmp'").size();
+    });
+    ZDMAnalytics::handleOpenURL("quorvane://spaces?utm_source=news&utm_medium=mail");
+    ZDMAnalytics::queue()->sync([] {});
+    EXPECT_EQ(campaignsSeenByListener, 1u);
+}
+
 TEST_F(Facade, PersistedConsentIsLoadedWithItsSourceCapped) {
     struct Case {
         std::optional<int64_t> source;

@@ -40,4 +40,3 @@ class SynchronizeRecorder : public ZDMConfigStore {
     Dictionary values_;
     std::vector<double> synchronized_;
 };
-

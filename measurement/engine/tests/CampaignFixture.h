@@ -31,6 +31,9 @@ class CampaignFixture : public EngineFixture {
         // The identity learns the tracking state through this class, found by name.
         Runtime::registerClass("ZDMPlatformIdentitySupport", ZDMPlatformIdentitySupport::classObject());
         environment_.set("QUORVANE_MEASUREMENT_URL", server_.url().c_str());
+        // The configuration server is unavailable, which backs the engine's uploads off for hours:
+        // an upload would bundle away the raw campaign events these tests read.
+        server_.scriptPrefix("/config/", {{503, {}, ""}});
         setInfoPlist({});
     }
     ~CampaignFixture() override {

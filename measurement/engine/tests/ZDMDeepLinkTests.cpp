@@ -302,8 +302,9 @@ TEST_F(DeferredDeepLinks, FailedAnswersCountRetriesUntilTheLimitEndsTheRetrieval
     const auto engine = startedEngine();
     ASSERT_TRUE(server_.waitForRequests(kDeepLinkPath, 1));
     EXPECT_EQ(server_.last().target, expectedTarget(limit - 1));
-    EXPECT_TRUE(eventually([&] { return countOf(23199) == 1; }));
-    EXPECT_EQ(config->deferredDeepLinkRetryCount(), limit);
+    // The failure is logged before the count is stored: wait for the count.
+    EXPECT_TRUE(eventually([&] { return config->deferredDeepLinkRetryCount() == limit; }));
+    EXPECT_EQ(countOf(23199), 1);
     EXPECT_FALSE(config->deferredDeepLinkRetrievalComplete());
     // The start's first upload cycle may hold the network a moment longer.
     EXPECT_TRUE(eventually([&] { return !engine->isNetworkRequestPending(); }));

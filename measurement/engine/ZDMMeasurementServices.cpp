@@ -127,11 +127,10 @@ void ZDMMeasurement::filterPurchaseTransactions(const PurchaseTransactions& tran
                     database ? database->insertIfNotDuplicatePurchaseFingerprint(*fingerprint, &error)
                              : std::optional<bool>();
                 if (!isNew) {
-                    ZDMMeasurement::monitor()->logWithLevel(1, 23140,
-                                                            "Failed to save purchase fingerprint. Purchase "
-                                                            "will not be checked for duplicates. Product "
-                                                            "ID, error",
-                                                            productID, ErrorObject::value(error));
+                    log(1, 23140,
+                        "Failed to save purchase fingerprint. Purchase will not be checked for duplicates. "
+                        "Product ID, error",
+                        productID, ErrorObject::value(error));
                     kept.push_back(transaction);
                 } else if (*isNew) {
                     kept.push_back(transaction);

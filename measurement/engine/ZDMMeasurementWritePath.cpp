@@ -8,6 +8,7 @@
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMBundleIdentifiers.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMMeasurementBundleFields.h"
 #include "measurement/engine/ZDMScheduler.h"
@@ -31,13 +32,11 @@
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/dispatch/Clock.h"
 
+using zdm_engine::engineMonitor;
+
 namespace {
 
 constexpr int32_t kMessageEveryRejections = 1000;
-
-ZDMMonitor& engineMonitor() {
-    return *ZDMMeasurement::monitor();
-}
 
 Value errorText(const Error& error) {
     return Value(error.description);

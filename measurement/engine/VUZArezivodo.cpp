@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMDebugDescription.h"
 #include "measurement/foundation/ZDMIdentity.h"
@@ -13,21 +14,22 @@
 #include "platform/zudedaro/ZUDInstallations.h"
 #include "platform/zudedaro/ZUDVersion.h"
 
+using zdm_engine::log;
+using zdm_engine::logError;
+
 namespace {
 constexpr const char* kEmailAddressKey = "email_address";
 constexpr const char* kPhoneNumberKey = "phone_number";
-
-// A null context is none at all.
-void log(int64_t level, int64_t code, const std::string& message, const Value& context = Value()) {
-    if (context.isNull()) return ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, context);
-}
 
 // The default-app gate: before the core library has configured its default app, the application's
 // data has nowhere to go, and saying so once per call is all the developer needs.
 bool isDefaultAppConfiguredElseLog(int64_t code, const std::string& message, const Value& context = Value()) {
     if (ZUDApp::isDefaultAppConfigured()) return true;
-    log(3, code, message, context);
+    // A null context is none at all.
+    if (context.isNull())
+        log(3, code, message);
+    else
+        log(3, code, message, context);
     return false;
 }
 
@@ -236,8 +238,7 @@ void VUZArezivodo::startWithConfiguration(const std::shared_ptr<ZUDAnalyticsConf
 void VUZArezivodo::updateZudedaroInstallationID() {
     ZUDInstallations::installations()->installationIDWithCompletion(
         [](std::optional<std::string> identifier, std::optional<Error> error) {
-            if (!identifier && error)
-                log(4, 25038, "Failed to get Installation ID.", ErrorObject::value(*error));
+            if (!identifier && error) logError(4, 25038, "Failed to get Installation ID.", *error);
             ZDMIdentity::sharedInstance()->setZudedaroInstallationID(identifier);
         });
 }

@@ -9,6 +9,7 @@
 #include "measurement/engine/VUZArezivodoConnector.h"
 #include "measurement/engine/ZDMAnalyticsState.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMConfigStoreChoice.h"
 #include "measurement/foundation/ZDMInternalEventLog.h"
@@ -49,11 +50,11 @@ std::shared_ptr<ZDMAnalyticsState> ZDMAnalyticsCurrentState() {
 }
 
 void ZDMAnalyticsLog(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
+    zdm_engine::log(level, code, message);
 }
 
 void ZDMAnalyticsLog(int64_t level, int64_t code, const std::string& message, const Value& context) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, context);
+    zdm_engine::log(level, code, message, context);
 }
 
 std::shared_ptr<ZDMAnalytics> ZDMAnalytics::sharedInstance() {

@@ -1,31 +1,25 @@
 // The payment queue's transactions, filtered by the engine, go to purchase reporting, which lives
 // in a layer above and installs itself here.
-#include <mutex>
 #include <utility>
 
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMAnalyticsState.h"
+#include "measurement/engine/ZDMInstalledHook.h"
 #include "measurement/engine/ZDMMeasurement.h"
 
 namespace {
-struct ReporterState {
-    std::mutex mutex;
-    ZDMAnalytics::PurchaseReporter reporter;
-};
-ReporterState& reporterState() {
-    static auto* state = new ReporterState;
-    return *state;
+ZDMInstalledHook<ZDMAnalytics::PurchaseReporter>& reporterHook() {
+    static auto* hook = new ZDMInstalledHook<ZDMAnalytics::PurchaseReporter>;
+    return *hook;
 }
 }  // namespace
 
 ZDMAnalytics::PurchaseReporter ZDMAnalytics::purchaseReporter() {
-    std::lock_guard lock(reporterState().mutex);
-    return reporterState().reporter;
+    return reporterHook().get();
 }
 
 void ZDMAnalytics::setPurchaseReporter(PurchaseReporter reporter) {
-    std::lock_guard lock(reporterState().mutex);
-    reporterState().reporter = std::move(reporter);
+    reporterHook().set(std::move(reporter));
 }
 
 void ZDMAnalytics::paymentQueue(SKPaymentQueue& queue, const Transactions& updatedTransactions) {

@@ -1,24 +1,23 @@
 #pragma once
-// The engine's lines go to its process-wide monitor; these keep each report to one call.
+// The engine's lines go to its process-wide monitor; these keep each report to one call. A line
+// given no context carries none, which the monitor tells apart from one null context.
 #include <cstdint>
 #include <string>
 
-#include "measurement/engine/ZDMMeasurement.h"
 #include "platform/foundation/Error.h"
+
+class ZDMMonitor;
 
 namespace zdm_engine {
 
-inline void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
+// The engine's monitor, for callers that speak to it directly.
+ZDMMonitor& engineMonitor();
 
-inline void log(int64_t level, int64_t code, const std::string& message, const Value& context) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, context);
-}
-
-inline void logError(int64_t level, int64_t code, const std::string& message, const Error& error) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, ErrorObject::value(error));
-}
+void log(int64_t level, int64_t code, const std::string& message);
+void log(int64_t level, int64_t code, const std::string& message, const Value& context);
+void log(int64_t level, int64_t code, const std::string& message, const Value& first, const Value& second);
+// The error itself is the line's one context.
+void logError(int64_t level, int64_t code, const std::string& message, const Error& error);
 
 // Whether a call that may fail without saying why did say why.
 inline bool isSet(const Error& error) {

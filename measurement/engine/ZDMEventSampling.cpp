@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEventAggregates.h"
@@ -11,13 +12,16 @@
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/security/SecRandom.h"
 
+using zdm_engine::log;
+
 namespace {
 // Event and EventParam fields by index.
 constexpr int32_t kEventParams = 0, kEventName = 1, kEventMillis = 2, kEventPreviousMillis = 3;
 constexpr int32_t kParamName = 0, kParamInt = 2;
 
-void log(int64_t level, int64_t code, const std::string& message, const Value& context = Value()) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, context);
+// The sampler's lines that have nothing to add still carry one context, a null one.
+void logWithNullContext(int64_t level, int64_t code, const std::string& message) {
+    log(level, code, message, Value());
 }
 
 // A uniform draw below `bound` from the system's cryptographic random bytes. Draws below
@@ -61,7 +65,7 @@ void addParameter(ZDMPBEvent& event, const std::string& name, int64_t value, int
     }
     const auto param = ZDMPBEventParam::initWithMessageInfo(nullptr);
     if (!param) {
-        log(2, failureCode, failureText);
+        logWithNullContext(2, failureCode, failureText);
         return;
     }
     ZDMPBSetString(param.get(), kParamName, name);
@@ -76,7 +80,7 @@ bool ZDMMeasurement::canEventBeSampled(const ZDMPBEvent& event) {
     const auto name = ZDMPBGetString(&event, kEventName).value_or("");
     if (!config || !config->isEventSamplingEnabled() || !config->eventHasSamplingRate(name)) return false;
     if (config->samplingRateForEvent(name) <= 1) {
-        log(5, 23154, "Invalid sampling rate provided");
+        logWithNullContext(5, 23154, "Invalid sampling rate provided");
         return false;
     }
     return true;
@@ -106,7 +110,7 @@ std::optional<ZDMMeasurement::WireEvents> ZDMMeasurement::sampleEvents(const Wir
     for (const auto& event : events) {
         const auto name = ZDMPBGetString(event.get(), kEventName).value_or("");
         if (name.empty()) {
-            log(2, 23155, "Dropping event at sampling. Event has no name");
+            logWithNullContext(2, 23155, "Dropping event at sampling. Event has no name");
             continue;
         }
         const double t = static_cast<double>(ZDMPBGetInt64(event.get(), kEventMillis)) / 1000.0;

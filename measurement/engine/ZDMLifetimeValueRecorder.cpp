@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/foundation/ZDMDatabase.h"
 #include "measurement/foundation/ZDMEvent.h"
@@ -15,20 +16,14 @@
 #include "platform/foundation/Unicode.h"
 #include "platform/foundation/UnicodeText.h"
 
+using zdm_engine::log;
+
 namespace {
 constexpr int kMicroDigits = 6;
 constexpr int64_t kMicrosPerUnit = 1000000;
 // 2^63, exactly representable: every double below it and at or above its negation converts.
 constexpr double kInt64Bound = 9223372036854775808.0;
 constexpr uint64_t kInt64MagnitudeLimit = uint64_t{1} << 63;
-
-void log(int64_t level, int64_t code, const std::string& message, const Value& context) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, context);
-}
-
-void log(int64_t level, int64_t code, const std::string& message, const Value& first, const Value& second) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, first, second);
-}
 
 std::optional<int64_t> signedFromMagnitude(uint64_t magnitude, bool negative) {
     if (negative) {

@@ -5,6 +5,7 @@
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMDeepLink.h"
 #include "measurement/engine/ZDMEngineAudience.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/foundation/ZDMAlarm.h"
@@ -21,6 +22,8 @@
 #include "platform/zed/ZEDUdovade.h"
 
 namespace fs = std::filesystem;
+
+using zdm_engine::log;
 
 namespace {
 constexpr const char* kAnalyticsInterfaceClass = "VUZArezivodo";
@@ -53,10 +56,6 @@ const bool engineIdentityInstalled = [] {
     });
     return true;
 }();
-
-void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
 
 std::string analyticsVersion() {
     const auto interface = Runtime::classNamed(kAnalyticsInterfaceClass);

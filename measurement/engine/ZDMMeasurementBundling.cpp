@@ -10,6 +10,7 @@
 #include "measurement/engine/ZDMBundleIdentifiers.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMEngineAudience.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMMeasurementBundleFields.h"
 #include "measurement/engine/ZDMScheduler.h"
@@ -28,15 +29,10 @@
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/dispatch/Clock.h"
 
+using zdm_engine::log;
+
 namespace {
 constexpr int64_t kHourSeconds = 3600;
-
-void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
-void log(int64_t level, int64_t code, const std::string& message, const Value& context) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, context);
-}
 
 // UserAttribute fields by index.
 constexpr int32_t kAttributeSetMillis = 0, kAttributeName = 1, kAttributeInt = 3;

@@ -6,6 +6,7 @@
 
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMDeepLink.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/engine/ZDMSearchAdReporter.h"
@@ -28,11 +29,9 @@
 #include "platform/foundation/RuntimeObject.h"
 #include "platform/foundation/URL.h"
 
-namespace {
-void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
+using zdm_engine::log;
 
+namespace {
 bool isNonEmptyText(const Value& value) {
     return value.asString() && !value.asString()->empty();
 }

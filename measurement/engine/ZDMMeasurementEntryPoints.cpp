@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/foundation/ZDMDataTypeValidator.h"
@@ -17,14 +18,12 @@
 #include "measurement/foundation/ZDMValue.h"
 #include "platform/dispatch/DispatchQueue.h"
 
+using zdm_engine::engineMonitor;
+
 namespace {
 // Error events of a refused default-parameter update.
 constexpr int64_t kErrorTooManyDefaultParameters = 26;
 constexpr int64_t kErrorArrayDefaultParameter = 27;
-
-ZDMMonitor& engineMonitor() {
-    return *ZDMMeasurement::monitor();
-}
 
 bool failed(const Error& error) {
     return !error.domain.empty() || !error.description.empty();

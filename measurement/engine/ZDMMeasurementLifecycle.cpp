@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScreenViewReporter.h"
 #include "measurement/foundation/ZDMNotificationNames.h"
@@ -13,11 +14,9 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 
-namespace {
-void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
+using zdm_engine::log;
 
+namespace {
 // Subscriptions are never removed: their tokens are kept here for the life of the process. A
 // handler holds its engine weakly, so an engine that is gone is told nothing.
 void keepForProcess(NotificationCenter::Token token) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMLifetimeValueRecorder.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
@@ -24,17 +25,12 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Bundle.h"
 
+using zdm_engine::log;
+using zdm_engine::logError;
+
 namespace {
 constexpr const char* kAllowAdPersonalizationKey =
     "ZIZODA_ANALYTICS_DEFAULT_ALLOW_AD_PERSONALIZATION_SIGNALS";
-
-void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
-
-void logError(int64_t level, int64_t code, const std::string& message, const Error& error) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, ErrorObject::value(error));
-}
 
 Value int64Value(int64_t value) {
     return Value(ZDMValue::initWithInt64(value));

@@ -1,12 +1,12 @@
 // The engine's smaller services: the reset that starts the user over, the session-ID query, user
 // data for conversion measurement, purchase de-duplication and the store's first-open time.
 #include <algorithm>
-#include <mutex>
 #include <utility>
 
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMEngineLog.h"
+#include "measurement/engine/ZDMInstalledHook.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/engine/ZDMSessionReporter.h"
@@ -26,21 +26,13 @@ using zdm_engine::logError;
 namespace {
 constexpr int64_t kSessionIDErrorCode = 13;
 
-struct FingerprintState {
-    std::mutex mutex;
-    ZDMMeasurement::PurchaseFingerprint fingerprint;
-};
-FingerprintState& fingerprintState() {
-    static auto* state = new FingerprintState;
-    return *state;
+ZDMInstalledHook<ZDMMeasurement::PurchaseFingerprint>& fingerprintHook() {
+    static auto* hook = new ZDMInstalledHook<ZDMMeasurement::PurchaseFingerprint>;
+    return *hook;
 }
 
 std::optional<std::string> fingerprintOf(const SKPaymentTransaction& transaction) {
-    ZDMMeasurement::PurchaseFingerprint fingerprint;
-    {
-        std::lock_guard lock(fingerprintState().mutex);
-        fingerprint = fingerprintState().fingerprint;
-    }
+    const auto fingerprint = fingerprintHook().get();
     return fingerprint ? fingerprint(transaction) : std::nullopt;
 }
 }  // namespace
@@ -99,8 +91,7 @@ void ZDMMeasurement::setUserData(const Dictionary& userData) {
 }
 
 void ZDMMeasurement::setPurchaseFingerprint(PurchaseFingerprint fingerprint) {
-    std::lock_guard lock(fingerprintState().mutex);
-    fingerprintState().fingerprint = std::move(fingerprint);
+    fingerprintHook().set(std::move(fingerprint));
 }
 
 void ZDMMeasurement::filterPurchaseTransactions(const PurchaseTransactions& transactions,
@@ -127,11 +118,10 @@ void ZDMMeasurement::filterPurchaseTransactions(const PurchaseTransactions& tran
                     database ? database->insertIfNotDuplicatePurchaseFingerprint(*fingerprint, &error)
                              : std::optional<bool>();
                 if (!isNew) {
-                    ZDMMeasurement::monitor()->logWithLevel(1, 23140,
-                                                            "Failed to save purchase fingerprint. Purchase "
-                                                            "will not be checked for duplicates. Product "
-                                                            "ID, error",
-                                                            productID, ErrorObject::value(error));
+                    log(1, 23140,
+                        "Failed to save purchase fingerprint. Purchase will not be checked for duplicates. "
+                        "Product ID, error",
+                        productID, ErrorObject::value(error));
                     kept.push_back(transaction);
                 } else if (*isNew) {
                     kept.push_back(transaction);

@@ -6,6 +6,7 @@
 #include "measurement/engine/ZDMBackwardCompatibilityUtil.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMEngineAudience.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/engine/ZDMSessionReporter.h"
@@ -21,21 +22,12 @@
 
 namespace fs = std::filesystem;
 
+using zdm_engine::isSet;
+using zdm_engine::log;
+using zdm_engine::logError;
+
 namespace {
 using Consent = ZDMConsentSettingsUtil;
-
-void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
-
-void logError(int64_t level, int64_t code, const std::string& message, const Error& error) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, ErrorObject::value(error));
-}
-
-// Whether a call that may fail without saying why did say why.
-bool isSet(const Error& error) {
-    return !error.domain.empty();
-}
 
 bool present(const std::optional<std::string>& text) {
     return text && !text->empty();

@@ -7,6 +7,7 @@
 #include "measurement/engine/ZDMBundleIdentifiers.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
 #include "measurement/engine/ZDMEngineAudience.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMMeasurementBundleFields.h"
 #include "measurement/engine/ZDMScheduler.h"
@@ -38,6 +39,7 @@ Value errorValue(const std::optional<Error>& error) {
     return error ? ErrorObject::value(*error) : Value();
 }
 
+// Unlike zdm_engine::isSet, a bare code with no domain counts as a failure here too.
 bool isSet(const Error& error) {
     return !error.domain.empty() || error.code != 0;
 }
@@ -55,7 +57,7 @@ template <class Query>
 auto loggedQuery(int64_t level, int64_t code, const char* text, const Query& query) {
     Error error;
     auto answer = query(&error);
-    if (isSet(error)) ZDMMeasurement::monitor()->logWithLevel(level, code, text, ErrorObject::value(error));
+    if (isSet(error)) zdm_engine::logError(level, code, text, error);
     return answer;
 }
 

@@ -1,5 +1,6 @@
 // The engine's user-property operations on the worker queue: every property the engine or the app
 // sets goes through one gate that keeps the per-origin limits and the user-ID rules.
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/foundation/ZDMDatabase.h"
@@ -11,11 +12,9 @@
 #include "measurement/foundation/ZDMValue.h"
 #include "platform/dispatch/Clock.h"
 
-namespace {
-ZDMMonitor& engineMonitor() {
-    return *ZDMMeasurement::monitor();
-}
+using zdm_engine::engineMonitor;
 
+namespace {
 Value nameForLog(const std::string& name) {
     return Value(ZDMUserPropertyNameForLog(Value(name)));
 }

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <mutex>
 
 #include "measurement/engine/ZDMAnalytics.h"
 #include "measurement/engine/ZDMBundleIdentifiers.h"
 #include "measurement/engine/ZDMConsentSettingsUtil.h"
+#include "measurement/engine/ZDMEngineLog.h"
+#include "measurement/engine/ZDMInstalledHook.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMMeasurementBundleFields.h"
 #include "measurement/engine/ZDMScheduler.h"
@@ -31,13 +32,11 @@
 #include "measurement/wire/ZDMPBUploadMessages.h"
 #include "platform/dispatch/Clock.h"
 
+using zdm_engine::engineMonitor;
+
 namespace {
 
 constexpr int32_t kMessageEveryRejections = 1000;
-
-ZDMMonitor& engineMonitor() {
-    return *ZDMMeasurement::monitor();
-}
 
 Value errorText(const Error& error) {
     return Value(error.description);
@@ -48,16 +47,11 @@ bool rejectionWorthLogging(int64_t count, int64_t limit) {
     return (count - limit) % kMessageEveryRejections == 0;
 }
 
-std::mutex processorMutex;
-ZDMMeasurement::ConditionalPropertyProcessor conditionalProcessor;
+ZDMInstalledHook<ZDMMeasurement::ConditionalPropertyProcessor> conditionalProcessor;
 
 std::optional<std::vector<std::shared_ptr<ZDMEvent>>> processConditionalProperties(
     const std::shared_ptr<ZDMEvent>& event) {
-    ZDMMeasurement::ConditionalPropertyProcessor processor;
-    {
-        std::lock_guard lock(processorMutex);
-        processor = conditionalProcessor;
-    }
+    const auto processor = conditionalProcessor.get();
     if (!processor) return std::vector<std::shared_ptr<ZDMEvent>>{};
     return processor(event);
 }
@@ -130,8 +124,7 @@ void ZDMMeasurement::handleEventOnWorkerQueue(const std::shared_ptr<ZDMEvent>& i
 }
 
 void ZDMMeasurement::setConditionalPropertyProcessor(ConditionalPropertyProcessor processor) {
-    std::lock_guard lock(processorMutex);
-    conditionalProcessor = std::move(processor);
+    conditionalProcessor.set(std::move(processor));
 }
 
 bool ZDMMeasurement::dedupeSubscriptionEvent(const ZDMEvent& event) {

@@ -2,6 +2,7 @@
 
 #include "measurement/engine/ZDMAdExposureReporter.h"
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMSessionReporter.h"
 #include "measurement/foundation/ZDMDataTypeValidator.h"
@@ -13,12 +14,10 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/SharedInstance.h"
 
+using zdm_engine::log;
+
 namespace {
 constinit SharedInstance<ZDMScreenViewReporter> sharedReporter(&ZDMScreenViewReporter::make);
-
-void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
 
 Value int64Value(int64_t value) {
     return Value(ZDMValue::initWithInt64(value));

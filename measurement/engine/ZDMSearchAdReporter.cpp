@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScheduler.h"
 #include "measurement/foundation/ZDMAlarm.h"
@@ -17,15 +18,10 @@
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/network/URLSession.h"
 
+using zdm_engine::log;
+using zdm_engine::logError;
+
 namespace {
-void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
-
-void logError(int64_t level, int64_t code, const std::string& message, const Error& error) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message, ErrorObject::value(error));
-}
-
 // One session for the process, as the platform's shared session is; never destroyed, so an answer
 // arriving during exit finds it.
 const std::shared_ptr<URLSession>& sharedSession() {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "measurement/engine/ZDMAnalytics.h"
+#include "measurement/engine/ZDMEngineLog.h"
 #include "measurement/engine/ZDMMeasurement.h"
 #include "measurement/engine/ZDMScreenViewReporter.h"
 #include "measurement/engine/ZDMSecondsSinceBoot.h"
@@ -14,11 +15,9 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 
-namespace {
-void log(int64_t level, int64_t code, const std::string& message) {
-    ZDMMeasurement::monitor()->logWithLevel(level, code, message);
-}
+using zdm_engine::log;
 
+namespace {
 Value int64Value(int64_t value) {
     return Value(ZDMValue::initWithInt64(value));
 }

@@ -415,8 +415,63 @@ void dzcrash_async_dwarf_fde_info_free(dzcrash_async_dwarf_fde_info_t*) noexcept
 void dwarf_frame_reader_init(dwarf_frame_reader* reader, const dzcrash_async_mobject_t* mobj,
                              const dzcrash_async_byteorder_t* byteorder, bool m64,
                              bool debug_frame) noexcept {
-    *reader = {mobj, byteorder, m64, debug_frame};
+    *reader = {mobj, byteorder, m64, debug_frame, nullptr, 0, 0};
 }
+
+void dwarf_frame_reader_use_search_table(dwarf_frame_reader* reader, const dzcrash_async_mobject_t* table,
+                                         uint64_t count, dzcrash_vm_address_t base) noexcept {
+    reader->table = table;
+    reader->table_count = count;
+    reader->table_base = base;
+}
+
+namespace {
+
+// Field `field` (0 the function's start, 1 the FDE) of table entry `index`, as a task address.
+bool readTableAddress(const dwarf_frame_reader* reader, uint64_t index, int field,
+                      dzcrash_vm_address_t* address) noexcept {
+    uint32_t offset;
+    if (dzcrash_async_mobject_read_uint32(
+            reader->table, reader->byteorder, dzcrash_async_mobject_base_address(reader->table),
+            static_cast<dzcrash_vm_off_t>(index * 8 + uint64_t(field) * 4), &offset) != DZCRASH_ESUCCESS) {
+        return false;
+    }
+    *address = reader->table_base + static_cast<uint64_t>(int64_t{static_cast<int32_t>(offset)});
+    return true;
+}
+
+dzcrash_error_t parseFde(const dwarf_frame_reader* reader, dzcrash_vm_address_t position,
+                         dzcrash_async_dwarf_fde_info_t* fde) noexcept {
+    return reader->m64 ? dzcrash_async_dwarf_fde_info_init<unsigned long long>(
+                             fde, reader->mobj, reader->byteorder, position, reader->debug_frame)
+                       : dzcrash_async_dwarf_fde_info_init<unsigned int>(fde, reader->mobj, reader->byteorder,
+                                                                         position, reader->debug_frame);
+}
+
+// The FDE the search table gives for `pc`, when it lies in [start, end) and covers `pc`: a halving
+// search instead of a walk over every entry before it.
+bool findThroughTable(const dwarf_frame_reader* reader, dzcrash_vm_address_t start, dzcrash_vm_address_t end,
+                      uint64_t pc, dzcrash_async_dwarf_fde_info_t* fde) noexcept {
+    // The last entry whose function starts at or below `pc`.
+    uint64_t low = 0;
+    uint64_t high = reader->table_count;
+    while (low < high) {
+        const uint64_t middle = low + (high - low) / 2;
+        dzcrash_vm_address_t function;
+        if (!readTableAddress(reader, middle, 0, &function)) return false;
+        if (function <= pc) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    dzcrash_vm_address_t position;
+    if (low == 0 || !readTableAddress(reader, low - 1, 1, &position)) return false;
+    if (position < start || position >= end) return false;
+    return parseFde(reader, position, fde) == DZCRASH_ESUCCESS && fde->pc_start <= pc && pc < fde->pc_end;
+}
+
+}  // namespace
 
 dzcrash_error_t dwarf_frame_reader_find_fde(const dwarf_frame_reader* reader, dzcrash_vm_off_t offset,
                                             uint64_t pc, dzcrash_async_dwarf_fde_info_t* fde) noexcept {
@@ -425,6 +480,8 @@ dzcrash_error_t dwarf_frame_reader_find_fde(const dwarf_frame_reader* reader, dz
     const dzcrash_vm_address_t section_end = section + dzcrash_async_mobject_length(mobj);
     dzcrash_vm_address_t position;
     if (!dzcrash_add_checked(section, offset, &position)) return DZCRASH_EINVAL;
+    if (reader->table_count != 0 && findThroughTable(reader, position, section_end, pc, fde))
+        return DZCRASH_ESUCCESS;
     while (position < section_end) {
         uint64_t length, header, end;
         if (!readEntryLength(mobj, reader->byteorder, position, &length, &header, &end))
@@ -436,10 +493,7 @@ dzcrash_error_t dwarf_frame_reader_find_fde(const dwarf_frame_reader* reader, dz
         if (!readIdField(mobj, reader->byteorder, position + header, wide, &id)) return DZCRASH_EINVAL;
         const bool is_cie = reader->debug_frame ? id == (wide ? UINT64_MAX : UINT32_MAX) : id == 0;
         if (!is_cie) {
-            DZCRASH_TRY(reader->m64 ? dzcrash_async_dwarf_fde_info_init<unsigned long long>(
-                                          fde, mobj, reader->byteorder, position, reader->debug_frame)
-                                    : dzcrash_async_dwarf_fde_info_init<unsigned int>(
-                                          fde, mobj, reader->byteorder, position, reader->debug_frame));
+            DZCRASH_TRY(parseFde(reader, position, fde));
             if (fde->pc_start <= pc && pc < fde->pc_end) return DZCRASH_ESUCCESS;
         }
         position = end;

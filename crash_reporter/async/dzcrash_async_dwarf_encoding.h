@@ -132,18 +132,27 @@ dzcrash_error_t dzcrash_async_dwarf_fde_info_init(dzcrash_async_dwarf_fde_info_t
                                                   dzcrash_vm_address_t address, bool debug_frame) noexcept;
 void dzcrash_async_dwarf_fde_info_free(dzcrash_async_dwarf_fde_info_t* info) noexcept;
 
-// A frame section (.eh_frame, or debug-frame data) held by a memory object.
+// A frame section (.eh_frame, or debug-frame data) held by a memory object, and optionally a table
+// of its FDEs sorted by the start of their functions.
 struct dwarf_frame_reader {
     const dzcrash_async_mobject_t* mobj;
     const dzcrash_async_byteorder_t* byteorder;
     bool m64;
     bool debug_frame;
+    const dzcrash_async_mobject_t* table;
+    uint64_t table_count;
+    dzcrash_vm_address_t table_base;
 };
 void dwarf_frame_reader_init(dwarf_frame_reader* reader, const dzcrash_async_mobject_t* mobj,
                              const dzcrash_async_byteorder_t* byteorder, bool m64, bool debug_frame) noexcept;
-// Walks the entries from `offset` for the first FDE with pc_start <= pc < pc_end: DZCRASH_ENOTFOUND
-// at the section's end or a zero length, DZCRASH_EINVAL for an unreadable header or an entry that
-// wraps or leaves the section; an FDE that does not parse answers its error.
+// `count` entries from the start of `table`: pairs of signed 4-byte offsets from `base`, a function's
+// start and its FDE's length field, sorted by the start (the form of an ELF frame header's table).
+void dwarf_frame_reader_use_search_table(dwarf_frame_reader* reader, const dzcrash_async_mobject_t* table,
+                                         uint64_t count, dzcrash_vm_address_t base) noexcept;
+// The first FDE from `offset` with pc_start <= pc < pc_end. With a search table, the FDE the table
+// gives for `pc` is taken when it lies there and covers `pc`; otherwise the entries are walked from
+// `offset`: DZCRASH_ENOTFOUND at the section's end or a zero length, DZCRASH_EINVAL for an unreadable
+// header or an entry that wraps or leaves the section; an FDE that does not parse answers its error.
 dzcrash_error_t dwarf_frame_reader_find_fde(const dwarf_frame_reader* reader, dzcrash_vm_off_t offset,
                                             uint64_t pc, dzcrash_async_dwarf_fde_info_t* fde) noexcept;
 

@@ -59,6 +59,14 @@ dzcrash_error_t dzcrash_async_mobject_init(dzcrash_async_mobject_t* mobj, task_t
     return DZCRASH_ESUCCESS;
 }
 
+void dzcrash_async_mobject_share(const dzcrash_async_mobject_t* owner,
+                                 dzcrash_async_mobject_t* view) noexcept {
+    *view = *owner;
+    view->vm_address = 0;
+    view->vm_length = 0;
+    mach_port_mod_refs(mach_task_self(), view->task, MACH_PORT_RIGHT_SEND, 1);
+}
+
 dzcrash_vm_address_t dzcrash_async_mobject_base_address(const dzcrash_async_mobject_t* mobj) noexcept {
     return mobj->task_address;
 }

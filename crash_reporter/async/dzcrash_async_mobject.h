@@ -23,6 +23,10 @@ struct dzcrash_async_mobject_t {
 dzcrash_error_t dzcrash_async_mobject_init(dzcrash_async_mobject_t* mobj, task_t task,
                                            dzcrash_vm_address_t task_address, dzcrash_vm_size_t length,
                                            bool require_full) noexcept;
+// A view of `owner`'s copy, for as long as `owner` keeps it: freeing the view releases only the
+// task reference it takes, never the pages.
+void dzcrash_async_mobject_share(const dzcrash_async_mobject_t* owner,
+                                 dzcrash_async_mobject_t* view) noexcept;
 dzcrash_vm_address_t dzcrash_async_mobject_base_address(const dzcrash_async_mobject_t* mobj) noexcept;
 dzcrash_vm_size_t dzcrash_async_mobject_length(const dzcrash_async_mobject_t* mobj) noexcept;
 task_t dzcrash_async_mobject_task(const dzcrash_async_mobject_t* mobj) noexcept;

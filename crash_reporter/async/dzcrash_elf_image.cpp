@@ -131,6 +131,21 @@ dzcrash_error_t dzcrash_elf_image_init(dzcrash_macho_image* image) noexcept {
 
 namespace {
 
+// The width of a pointer of the frame header in its encoding; 0 for an encoding it does not know.
+uint64_t encodedWidth(uint8_t encoding) {
+    switch (encoding & 0x0f) {
+        case 0x00:
+        case 0x04:
+        case 0x0c:
+            return 8;
+        case 0x03:
+        case 0x0b:
+            return 4;
+        default:
+            return 0;
+    }
+}
+
 // Reads a pointer of the frame header in its encoding; false for an encoding it does not know.
 bool readEncodedPointer(const dzcrash_macho_image* image, uint8_t encoding, dzcrash_vm_address_t field,
                         dzcrash_vm_address_t* value) {
@@ -205,6 +220,23 @@ dzcrash_vm_size_t frameSectionLength(const dzcrash_macho_image* image, dzcrash_v
     return cursor - start;
 }
 
+// The table follows the section's address and the entry count. Only the form linkers write is
+// used: offsets from the frame header, 4 bytes each, signed. It must lie within the segment.
+void locateSearchTable(dzcrash_macho_image* image, const uint8_t head[4]) {
+    constexpr uint8_t kHeaderRelativeSigned4 = 0x3b;
+    const uint64_t pointerWidth = encodedWidth(head[1]);
+    const uint64_t countWidth = encodedWidth(head[2]);
+    if (head[2] == 0xff || head[3] != kHeaderRelativeSigned4 || countWidth == 0) return;
+    const dzcrash_vm_address_t countField = image->elf.eh_frame_header + 4 + pointerWidth;
+    dzcrash_vm_address_t count;
+    if (!readEncodedPointer(image, head[2], countField, &count)) return;
+    const dzcrash_vm_address_t table = countField + countWidth;
+    const dzcrash_vm_address_t limit = segmentEnd(image, table);
+    if (count == 0 || table >= limit || count > (limit - table) / 8) return;
+    image->elf.search_table = table;
+    image->elf.search_table_count = count;
+}
+
 void locateFrameSection(dzcrash_macho_image* image) {
     image->elf.eh_frame = 0;
     image->elf.eh_frame_length = 0;
@@ -231,6 +263,7 @@ void locateFrameSection(dzcrash_macho_image* image) {
     image->elf.eh_frame = start;
     image->elf.eh_frame_length = length;
     image->elf.eh_frame_error = DZCRASH_ESUCCESS;
+    locateSearchTable(image, head);
 }
 
 }  // namespace
@@ -244,6 +277,54 @@ dzcrash_error_t dzcrash_elf_map_section(const dzcrash_macho_image* image, const 
     if (image->elf.eh_frame_error != DZCRASH_ESUCCESS) return image->elf.eh_frame_error;
     return dzcrash_async_mobject_init(mobj, image->task, image->elf.eh_frame, image->elf.eh_frame_length,
                                       true);
+}
+
+namespace {
+
+enum : uint32_t { kNoCopies = 0, kCopying = 1, kCopied = 2 };
+
+}  // namespace
+
+void dzcrash_elf_image_free(dzcrash_macho_image* image) noexcept {
+    if (__atomic_load_n(&image->elf.frame_copies_state, __ATOMIC_ACQUIRE) != kCopied) return;
+    dzcrash_async_mobject_free(&image->elf.eh_frame_copy);
+    if (image->elf.search_table_copied) dzcrash_async_mobject_free(&image->elf.search_table_copy);
+    image->elf.frame_copies_state = kNoCopies;
+}
+
+dzcrash_error_t dzcrash_elf_share_frame_section(dzcrash_macho_image* image, dzcrash_async_mobject_t* frames,
+                                                dzcrash_async_mobject_t* table,
+                                                uint64_t* table_count) noexcept {
+    auto& elf = image->elf;
+    *table_count = 0;
+    if (elf.eh_frame_error != DZCRASH_ESUCCESS) return elf.eh_frame_error;
+    uint32_t state = kNoCopies;
+    if (__atomic_compare_exchange_n(&elf.frame_copies_state, &state, kCopying, false, __ATOMIC_ACQUIRE,
+                                    __ATOMIC_ACQUIRE)) {
+        const dzcrash_error_t error = dzcrash_async_mobject_init(&elf.eh_frame_copy, image->task,
+                                                                 elf.eh_frame, elf.eh_frame_length, true);
+        if (error != DZCRASH_ESUCCESS) {
+            __atomic_store_n(&elf.frame_copies_state, kNoCopies, __ATOMIC_RELEASE);
+            return error;
+        }
+        // Without its table the section is still searched, from its start.
+        elf.search_table_copied =
+            elf.search_table_count != 0 &&
+            dzcrash_async_mobject_init(&elf.search_table_copy, image->task, elf.search_table,
+                                       elf.search_table_count * 8, true) == DZCRASH_ESUCCESS;
+        state = kCopied;
+        __atomic_store_n(&elf.frame_copies_state, kCopied, __ATOMIC_RELEASE);
+    }
+    if (state != kCopied) {
+        // The caller making the copies may never go on (a crash stopped it there): no waiting.
+        return dzcrash_async_mobject_init(frames, image->task, elf.eh_frame, elf.eh_frame_length, true);
+    }
+    dzcrash_async_mobject_share(&elf.eh_frame_copy, frames);
+    if (elf.search_table_copied) {
+        dzcrash_async_mobject_share(&elf.search_table_copy, table);
+        *table_count = elf.search_table_count;
+    }
+    return DZCRASH_ESUCCESS;
 }
 
 namespace {

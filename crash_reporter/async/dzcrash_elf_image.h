@@ -9,6 +9,16 @@ dzcrash_error_t dzcrash_elf_image_init(dzcrash_macho_image* image) noexcept;
 // Only "__TEXT,__eh_frame" exists: the .eh_frame that the frame header points to.
 dzcrash_error_t dzcrash_elf_map_section(const dzcrash_macho_image* image, const char* segname,
                                         const char* sectname, dzcrash_async_mobject_t* mobj) noexcept;
+// Releases what the record holds beyond its task and name: the copies of its frame data.
+void dzcrash_elf_image_free(dzcrash_macho_image* image) noexcept;
+// .eh_frame and its search table, as views of the image's own copies (made on the first call):
+// they stay valid while the record does, so the caller keeps the image list marked as read until it
+// frees them with dzcrash_async_mobject_free. `*table_count` is 0, and `table` left untouched,
+// without a table. While another caller is still making the copies, `frames` is a private copy and
+// no table is given. The errors are those of mapping "__TEXT,__eh_frame".
+dzcrash_error_t dzcrash_elf_share_frame_section(dzcrash_macho_image* image, dzcrash_async_mobject_t* frames,
+                                                dzcrash_async_mobject_t* table,
+                                                uint64_t* table_count) noexcept;
 // From the dynamic symbol table, defined symbols only.
 dzcrash_error_t dzcrash_elf_find_symbol_by_pc(const dzcrash_macho_image* image, dzcrash_vm_address_t pc,
                                               dzcrash_macho_found_symbol_cb callback, void* context) noexcept;

@@ -6,12 +6,15 @@ namespace dzcrash::async {
 namespace {
 
 template <typename T, typename S>
-dzcrash_async_frame_error_t step(task_t task, const dzcrash_async_mobject_t* section,
-                                 const dzcrash_async_byteorder_t* byteorder, bool debug_frame, bool m64,
-                                 uint64_t pc, const dzcrash_async_thread_state* current_frame,
+dzcrash_async_frame_error_t step(task_t task, const dwarf_frame_section& mapped, uint64_t pc,
+                                 const dzcrash_async_thread_state* current_frame,
                                  dzcrash_async_thread_state* next_frame) noexcept {
+    const dzcrash_async_mobject_t* section = &mapped.mobj;
+    const dzcrash_async_byteorder_t* byteorder = mapped.byteorder;
     dwarf_frame_reader reader;
-    dwarf_frame_reader_init(&reader, section, byteorder, m64, debug_frame);
+    dwarf_frame_reader_init(&reader, section, byteorder, mapped.m64, mapped.debug_frame);
+    if (mapped.table_count != 0)
+        dwarf_frame_reader_use_search_table(&reader, &mapped.table, mapped.table_count, mapped.table_base);
     dzcrash_async_dwarf_fde_info_t fde;
     if (dwarf_frame_reader_find_fde(&reader, 0, pc, &fde) != DZCRASH_ESUCCESS) return DZCRASH_FRAME_ENOTSUP;
 
@@ -61,11 +64,8 @@ dzcrash_async_frame_error_t dzcrash_async_frame_dwarf_reader(
     if (mapped == DZCRASH_ENOTFOUND) return DZCRASH_FRAME_ENOTSUP;
     if (mapped != DZCRASH_ESUCCESS) return DZCRASH_FRAME_ENOFRAME;
     const dzcrash_async_frame_error_t result =
-        section.m64
-            ? step<unsigned long long, long long>(task, &section.mobj, section.byteorder, section.debug_frame,
-                                                  true, lookup, current_frame, next_frame)
-            : step<unsigned int, int>(task, &section.mobj, section.byteorder, section.debug_frame, false,
-                                      lookup, current_frame, next_frame);
-    dzcrash_async_mobject_free(&section.mobj);
+        section.m64 ? step<unsigned long long, long long>(task, section, lookup, current_frame, next_frame)
+                    : step<unsigned int, int>(task, section, lookup, current_frame, next_frame);
+    dwarf_frame_section_free(&section);
     return result;
 }

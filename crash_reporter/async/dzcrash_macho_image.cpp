@@ -146,6 +146,7 @@ dzcrash_error_t dzcrash_macho_image_init(dzcrash_macho_image* image, task_t task
 
 void dzcrash_macho_image_free(dzcrash_macho_image* image) noexcept {
     if (image->format == DZCRASH_IMAGE_MACHO) dzcrash_async_mobject_free(&image->load_cmds);
+    if (image->format == DZCRASH_IMAGE_ELF) dzcrash_elf_image_free(image);
     releaseTaskAndName(image);
 }
 

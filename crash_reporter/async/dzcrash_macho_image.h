@@ -24,6 +24,17 @@ struct dzcrash_elf_image_info {
     dzcrash_vm_address_t eh_frame;
     dzcrash_vm_size_t eh_frame_length;
     dzcrash_error_t eh_frame_error;
+    // The frame header's table of functions sorted by start, pairs of 4-byte offsets from the frame
+    // header (a function's start, its FDE); 0 entries when the header has none in that form.
+    dzcrash_vm_address_t search_table;
+    uint64_t search_table_count;
+    // Copies of .eh_frame and of the search table, made by the first unwind through the image and
+    // kept with the record: a walk copies neither again for each of its frames. The state is read
+    // and written with atomic builtins: 0 none, 1 being made, 2 made.
+    uint32_t frame_copies_state;
+    dzcrash_async_mobject_t eh_frame_copy;
+    dzcrash_async_mobject_t search_table_copy;  // only with search_table_copied
+    bool search_table_copied;
     bool has_build_id;
     uint8_t build_id[16];
 };

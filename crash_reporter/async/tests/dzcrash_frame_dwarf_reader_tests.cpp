@@ -284,6 +284,74 @@ TEST(DwarfEntries, DebugFrameDataHasItsOwnIdsAndCiePointers) {
     }
 }
 
+TEST(DwarfEntries, ASearchTableLeadsToTheFdeAndAWrongEntryFallsBackToTheWalk) {
+    // Three functions 0x20 long and 0x100 apart, near enough to the section for 4-byte offsets.
+    FrameBytes frames;
+    frames.bytes.reserve(1024);
+    const uint64_t base = reinterpret_cast<uint64_t>(frames.bytes.data());
+    const uint64_t functions = base + 0x10000;
+    const size_t cie = frames.cie({});
+    std::vector<size_t> fdes;
+    for (uint64_t i = 0; i < 3; ++i) fdes.push_back(frames.fde(cie, functions + i * 0x100, 0x20, {kNop}));
+    frames.end();
+    ASSERT_EQ(reinterpret_cast<uint64_t>(frames.bytes.data()), base);
+
+    const auto find = [&](const std::vector<size_t>& tableFdes, uint64_t pc,
+                          dzcrash_async_dwarf_fde_info_t* fde) {
+        FrameBytes table;
+        for (size_t i = 0; i < tableFdes.size(); ++i) {
+            table.u32(static_cast<uint32_t>(0x10000 + i * 0x100));
+            table.u32(static_cast<uint32_t>(tableFdes[i]));
+        }
+        Mapped section(frames.bytes);
+        Mapped entries(table.bytes);
+        dwarf_frame_reader reader;
+        dwarf_frame_reader_init(&reader, &section.mobj, dzcrash_byteorder_direct(), true, false);
+        dwarf_frame_reader_use_search_table(&reader, &entries.mobj, tableFdes.size(), base);
+        return dwarf_frame_reader_find_fde(&reader, 0, pc, fde);
+    };
+    const std::vector<size_t> right = fdes;
+    const struct {
+        const char* name;
+        std::vector<size_t> table;
+        uint64_t pc;
+        dzcrash_error_t expected;
+        size_t fde;
+    } cases[] = {
+        {"the table's FDE", right, functions + 0x104, DZCRASH_ESUCCESS, fdes[1]},
+        {"the last function", right, functions + 0x21f, DZCRASH_ESUCCESS, fdes[2]},
+        {"between functions", right, functions + 0x150, DZCRASH_ENOTFOUND, 0},
+        {"below every function", right, functions - 1, DZCRASH_ENOTFOUND, 0},
+        {"an entry naming another FDE",
+         {fdes[0], fdes[0], fdes[0]},
+         functions + 0x204,
+         DZCRASH_ESUCCESS,
+         fdes[2]},
+        {"an entry naming the CIE", {fdes[0], cie, fdes[2]}, functions + 0x104, DZCRASH_ESUCCESS, fdes[1]},
+        {"an entry past the section",
+         {fdes[0], 0x8000, fdes[2]},
+         functions + 0x104,
+         DZCRASH_ESUCCESS,
+         fdes[1]},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dzcrash_async_dwarf_fde_info_t fde;
+        ASSERT_EQ(find(c.table, c.pc, &fde), c.expected);
+        if (c.expected == DZCRASH_ESUCCESS) {
+            EXPECT_EQ(fde.fde_offset, c.fde + 4);
+        }
+    }
+
+    // A damaged entry ahead stops the walk, not the table.
+    frames.put32(fdes[0] + 4, 0xfffffff0);
+    dzcrash_async_dwarf_fde_info_t fde;
+    EXPECT_EQ(find({}, functions + 0x204, &fde), DZCRASH_EINVAL);
+    ASSERT_EQ(find(right, functions + 0x204, &fde), DZCRASH_ESUCCESS);
+    EXPECT_EQ(fde.fde_offset, fdes[2] + 4);
+    EXPECT_EQ(find(right, functions + 0x150, &fde), DZCRASH_EINVAL);
+}
+
 TEST(DwarfEntries, TheThirtyTwoBitInstanceReadsFourBytePointers) {
     FrameBytes frames;
     FrameBytes::Cie cie;

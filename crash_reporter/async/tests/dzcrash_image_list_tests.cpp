@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "crash_reporter/async/dzcrash_async_dwarf_encoding.h"
+#include "crash_reporter/async/dzcrash_async_dwarf_section.h"
 #include "crash_reporter/async/dzcrash_image_list.h"
 #include "crash_reporter/async/testing/MachOFixture.h"
 #include "platform/dyld/dyld.h"
@@ -236,6 +238,55 @@ TEST(SharedImageList, ALibraryLoadedThroughTheLoaderComesAndGoesWhileReadersKeep
     EXPECT_EQ(imagesNamed(list, named).size(), 1u);
     ASSERT_EQ(dyld_dlclose(handle), 0);
     EXPECT_TRUE(imagesNamed(list, named).empty());
+}
+
+TEST(SharedImageList, AFrameSectionIsCopiedOnceWithItsSearchTableAndOutlivesTheUnloadWhileHeld) {
+    using namespace dzcrash::async;
+    dzcrash_image_list* list = dzcrash_shared_image_list();
+    void* handle = dyld_dlopen(DZCRASH_TEST_IMAGE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    const auto function = reinterpret_cast<uintptr_t>(dlsym(handle, "dzcrash_test_image_function"));
+    dzcrash_image_list_set_reading(list, true);
+    const dzcrash_macho_image* image = dzcrash_image_list_find(list, function);
+    ASSERT_NE(image, nullptr);
+    const uint64_t tableCount = image->elf.search_table_count;
+    dzcrash_image_list_set_reading(list, false);
+    EXPECT_GT(tableCount, 0u) << "the linker writes a search table into the frame header";
+
+    dwarf_frame_section first;
+    dwarf_frame_section second;
+    ASSERT_EQ(dwarf_frame_section_map(list, function, &first), DZCRASH_ESUCCESS);
+    const mach_port_urefs_t refsHeld = taskReferences();
+    ASSERT_EQ(dwarf_frame_section_map(list, function, &second), DZCRASH_ESUCCESS);
+    EXPECT_EQ(taskReferences(), refsHeld + 2) << "the section and its table each hold a reference";
+    EXPECT_FALSE(first.debug_frame);
+    EXPECT_EQ(first.table_count, tableCount);
+    const dzcrash_vm_address_t base = dzcrash_async_mobject_base_address(&first.mobj);
+    ASSERT_NE(dzcrash_async_mobject_remap_address(&first.mobj, base, 0, 4), nullptr);
+    EXPECT_EQ(dzcrash_async_mobject_remap_address(&first.mobj, base, 0, 4),
+              dzcrash_async_mobject_remap_address(&second.mobj, base, 0, 4))
+        << "both read the one copy the image keeps";
+    dwarf_frame_section_free(&second);
+    EXPECT_EQ(taskReferences(), refsHeld);
+
+    // The table and the walk over every entry agree on the function's FDE.
+    dwarf_frame_reader walked;
+    dwarf_frame_reader_init(&walked, &first.mobj, first.byteorder, true, false);
+    dwarf_frame_reader searched = walked;
+    dwarf_frame_reader_use_search_table(&searched, &first.table, first.table_count, first.table_base);
+    dzcrash_async_dwarf_fde_info_t byWalk;
+    dzcrash_async_dwarf_fde_info_t byTable;
+    ASSERT_EQ(dwarf_frame_reader_find_fde(&walked, 0, function + 1, &byWalk), DZCRASH_ESUCCESS);
+    ASSERT_EQ(dwarf_frame_reader_find_fde(&searched, 0, function + 1, &byTable), DZCRASH_ESUCCESS);
+    EXPECT_EQ(byTable.fde_offset, byWalk.fde_offset);
+    EXPECT_LE(byTable.pc_start, function);
+    EXPECT_GT(byTable.pc_end, function);
+
+    // Unloaded while the section is held: the record, and with it the copy, stays.
+    ASSERT_EQ(dyld_dlclose(handle), 0);
+    EXPECT_EQ(dwarf_frame_reader_find_fde(&searched, 0, function + 1, &byTable), DZCRASH_ESUCCESS);
+    EXPECT_EQ(byTable.fde_offset, byWalk.fde_offset);
+    dwarf_frame_section_free(&first);
 }
 
 TEST(SharedImageList, MachOImagesAddedForTestsAreListedAndRemoved) {

@@ -27,6 +27,7 @@
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "testing/ChildProcess.h"
+#include "testing/DeliberateFault.h"
 
 namespace {
 
@@ -258,8 +259,7 @@ TEST(DIZCrashesLogBufferChild, CrashesWithThreeLogsPending) {
     unit->enqueueItem(handledError("first"), 1);
     unit->enqueueItem(handledError("second", "target-token"), 1);
     unit->enqueueItem(handledError("third"), 1);
-    volatile int* nowhere = nullptr;
-    *nowhere = 1;
+    storeThroughNull();
 }
 
 TEST_F(DIZCrashesLogBufferTest, LogsPendingAtACrashAreEnqueuedAgainByTheNextRun) {

@@ -23,6 +23,7 @@
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/testing/TestHome.h"
 #include "testing/ChildProcess.h"
+#include "testing/DeliberateFault.h"
 #include "testing/Eventually.h"
 
 namespace {
@@ -312,10 +313,7 @@ TEST(DIZCrashesChild, StartsTheClientAndDoesWhatItIsTold) {
         DIZCrashes::setCrashReporterProvider(std::make_shared<RecordingProvider>());
     DIZDudIzizoz::start("0b4d7c2e-5a61-4f3e-9d8b-7c1a2e3f4b5c", {&DIZCrashes::classObject()});
     if (std::string(mode) == "testCrash") DIZCrashes::generateTestCrash();
-    if (std::string(mode) == "nullPointer") {
-        volatile int* nowhere = nullptr;
-        *nowhere = 1;
-    }
+    if (std::string(mode) == "nullPointer") storeThroughNull();
     if (std::string(mode) == "abort") std::abort();
     // gtest would catch it in the test body; nothing catches it here.
     if (std::string(mode) == "throw") dizCrashesThrowUncaught();

@@ -10,6 +10,7 @@
 #include "crash_reporter/dzcrash_fatal_signal.h"
 #include "crash_reporter/tests/CrashChild.h"
 #include "platform/foundation/Exception.h"
+#include "testing/DeliberateFault.h"
 
 namespace {
 
@@ -193,8 +194,7 @@ TEST(DZCrashSignalHandlerChild, RegisteringTwiceInstallsTheEntryOnceOverTheFirst
     if (testing::Test::HasFailure()) _exit(1);
     // Had the second registration recorded the entry itself as the previous action, the chain would
     // call itself until the stack ran out; the handler from before exits the child instead.
-    volatile int* volatile target = nullptr;
-    *target = 1;
+    storeThroughNull();
 }
 
 TEST(DZCrashSignalHandlerChild, AnIgnoredSignalPassedDownTheChainIsHandledAndNotRaisedAgain) {

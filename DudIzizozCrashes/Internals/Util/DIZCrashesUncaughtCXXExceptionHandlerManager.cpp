@@ -67,6 +67,25 @@ bool isObjectRuntimeException(const std::type_info* typeInfo) {
     return *firstWord == reinterpret_cast<uintptr_t>(objcEhtypeVtable) + 16;
 }
 
+// The calling thread's stack from the frame that returns to `returnAddress` on, into `frames`; the
+// number of frames. What lies above that frame (the function that asks, and whatever stands between
+// it and the unwinder, as a sanitizer's interceptor of backtrace does) is dropped by what it is, not
+// by a count that holds in one build only. Should the walk miss that frame, only the asking
+// function's own is dropped; inlined, so that this one is no frame of its own.
+[[gnu::always_inline]] inline int32_t backtraceFrom(const void* returnAddress, uintptr_t* frames,
+                                                    int capacity) {
+    const int count = backtrace(reinterpret_cast<void**>(frames), capacity);
+    int first = count > 1 ? 1 : count;
+    for (int i = 0; i < count; ++i) {
+        if (frames[i] == reinterpret_cast<uintptr_t>(returnAddress)) {
+            first = i;
+            break;
+        }
+    }
+    std::copy(frames + first, frames + count, frames);
+    return count - first;
+}
+
 // The calling thread's trace, made on its first throw; null when no memory is left for it.
 CXXThrowTrace* threadTrace() {
     pthread_once(&traceKeyOnce, makeTraceKey);
@@ -107,10 +126,10 @@ namespace __cxxabiv1 {
 extern "C" void __cxa_throw(void* thrownObject, std::type_info* typeInfo, void (*destructor)(void*)) {
     pthread_once(&lookupOnce, lookUpRuntime);
     if (!isObjectRuntimeException(typeInfo) && installed.load()) {
-        // Taken here and not in a helper, so that the first frame is always this entry's own.
+        // From the thrower's frame on: the throw entry is no part of the stack it was thrown from.
         if (CXXThrowTrace* trace = threadTrace()) {
             trace->thrownObject = thrownObject;
-            trace->frameCount = backtrace(reinterpret_cast<void**>(trace->frames), kMaxThrowFrames);
+            trace->frameCount = backtraceFrom(__builtin_return_address(0), trace->frames, kMaxThrowFrames);
         }
     }
     if (!runtimeThrow) abort();
@@ -132,8 +151,8 @@ void diz_cxx_terminate_handler() {
         info.exception = &exception;
         const std::type_info* type = abi::__cxa_current_exception_type();
         info.typeName = type ? type->name() : nullptr;
-        // The last throw recorded on this thread is taken as the one nothing caught. Its first
-        // frame is the throw entry itself.
+        // The last throw recorded on this thread is taken as the one nothing caught; without one,
+        // the stack is this handler's caller's.
         uintptr_t ownFrames[kMaxThrowFrames] = {};
         const uintptr_t* frames = ownFrames;
         int32_t count;
@@ -142,10 +161,10 @@ void diz_cxx_terminate_handler() {
             frames = trace->frames;
             count = trace->frameCount;
         } else {
-            count = backtrace(reinterpret_cast<void**>(ownFrames), kMaxThrowFrames);
+            count = backtraceFrom(__builtin_return_address(0), ownFrames, kMaxThrowFrames);
         }
-        info.frameCount = count > 1 ? static_cast<uint32_t>(count - 1) : 0;
-        info.frames = count > 1 ? frames + 1 : frames;
+        info.frameCount = static_cast<uint32_t>(count);
+        info.frames = frames;
         info.message = messageOf(exception);
         for (const auto handler : handlers()) handler(&info);
     }

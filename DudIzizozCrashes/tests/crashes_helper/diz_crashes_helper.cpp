@@ -17,14 +17,12 @@
 #include "DudIzizozCrashes/DIZCrashes.h"
 #include "platform/dispatch/BackgroundActivity.h"
 #include "platform/dispatch/Clock.h"
+#include "testing/DeliberateFault.h"
 
 namespace {
 constexpr const char* kAppSecret = "0b4d7c2e-5a61-4f3e-9d8b-7c1a2e3f4b5c";
 constexpr double kSettleSeconds = 60;
 constexpr int kUsageError = 2;
-
-// Read through a volatile pointer, so the compiler cannot see the null it stores through.
-volatile int* volatile nullTarget = nullptr;
 
 [[noreturn]] void throwUncaught() {
     throw std::runtime_error("boom");
@@ -62,7 +60,7 @@ int main(int argc, char** argv) {
                 DIZDudIzizoz::userId().value_or("").c_str());
     std::fflush(stdout);
 
-    if (mode == "nullPointer") *nullTarget = 1;
+    if (mode == "nullPointer") storeThroughNull();
     if (mode == "abort") std::abort();
     if (mode == "throw") throwUncaught();
     for (int second = 0; second < seconds; ++second) {

@@ -189,8 +189,11 @@ TEST(MachMessage, AFaultBecomesARequestWhileTheThreadWaitsStoppedAtTheFault) {
     EXPECT_EQ(request.thread.name, faulting.load());
     EXPECT_EQ(request.exception, EXC_BAD_ACCESS);
     EXPECT_EQ(request.codeCnt, 2u);
-    EXPECT_EQ(request.code[0], KERN_PROTECTION_FAILURE);
-    EXPECT_EQ(request.code[1], static_cast<int64_t>(reinterpret_cast<uintptr_t>(page)));
+    // The codes lie on a 4-byte boundary in the packed message: read by value, never bound to a
+    // reference, which would claim an alignment they do not have.
+    const int64_t codes[2] = {request.code[0], request.code[1]};
+    EXPECT_EQ(codes[0], KERN_PROTECTION_FAILURE);
+    EXPECT_EQ(codes[1], static_cast<int64_t>(reinterpret_cast<uintptr_t>(page)));
 
     // Stopped where it faulted, also while suspended.
     ASSERT_EQ(thread_suspend(faulting.load()), KERN_SUCCESS);

@@ -38,7 +38,8 @@ std::string enabledKeyFor(const std::string& token) {
 DIZAnalyticsTransmissionTarget::DIZAnalyticsTransmissionTarget(
     std::string token, std::shared_ptr<DIZAnalyticsTransmissionTarget> parentTarget,
     std::shared_ptr<DIZChannelGroupProtocol> channelGroup)
-    : parentTarget_(std::move(parentTarget)),
+    : parentTarget_(parentTarget),
+      isTopLevel_(!parentTarget),
       isEnabledKey_(enabledKeyFor(token)),
       channelGroup_(std::move(channelGroup)),
       transmissionTargetToken_(std::move(token)) {}
@@ -86,7 +87,7 @@ void DIZAnalyticsTransmissionTarget::trackEvent(const std::string& name,
                                                 const std::shared_ptr<DIZEventProperties>& properties,
                                                 uint64_t flags) {
     auto merged = std::make_shared<DIZEventProperties>();
-    for (auto target = shared_from_this(); target; target = target->parentTarget_) {
+    for (auto target = shared_from_this(); target; target = target->parentTarget()) {
         target->propertyConfigurator_->mergeTypedPropertiesWith(*merged);
     }
     if (properties) {
@@ -128,7 +129,9 @@ bool DIZAnalyticsTransmissionTarget::isImmediateParent() {
 }
 
 bool DIZAnalyticsTransmissionTarget::isImmediateParentLocked() const {
-    return parentTarget_ ? parentTarget_->isEnabledLocked() : DIZAnalytics::sharedInstance()->isEnabled();
+    if (isTopLevel_) return DIZAnalytics::sharedInstance()->isEnabled();
+    auto parent = parentTarget_.lock();
+    return parent && parent->isEnabledLocked();
 }
 
 void DIZAnalyticsTransmissionTarget::setEnabled(bool isEnabled) {

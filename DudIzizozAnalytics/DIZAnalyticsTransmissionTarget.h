@@ -8,6 +8,8 @@
 // provider, shared by all targets, puts its ticket key on their Core Schema logs.
 // Enabled state is read and written under one lock for the whole tree, which no call out of a
 // target holds (the service's units are paused and resumed after it is released).
+// A parent keeps its children and a child points back at its parent weakly, so a tree whose owner
+// lets it go is freed whole rather than kept alive by its own links.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -35,7 +37,8 @@ class DIZAnalyticsTransmissionTarget : public DIZChannelDelegate,
     const std::shared_ptr<DIZPropertyConfigurator>& propertyConfigurator() const {
         return propertyConfigurator_;
     }
-    const std::shared_ptr<DIZAnalyticsTransmissionTarget>& parentTarget() const { return parentTarget_; }
+    // Null for a top-level target, and for a child whose tree has been let go.
+    std::shared_ptr<DIZAnalyticsTransmissionTarget> parentTarget() const { return parentTarget_.lock(); }
     const std::string& isEnabledKey() const { return isEnabledKey_; }
     const std::shared_ptr<DIZChannelGroupProtocol>& channelGroup() const { return channelGroup_; }
     const std::string& transmissionTargetToken() const { return transmissionTargetToken_; }
@@ -84,7 +87,8 @@ class DIZAnalyticsTransmissionTarget : public DIZChannelDelegate,
     void sendPauseOrResume(bool pause);
 
     std::shared_ptr<DIZPropertyConfigurator> propertyConfigurator_;
-    const std::shared_ptr<DIZAnalyticsTransmissionTarget> parentTarget_;
+    const std::weak_ptr<DIZAnalyticsTransmissionTarget> parentTarget_;
+    const bool isTopLevel_;
     std::map<std::string, std::shared_ptr<DIZAnalyticsTransmissionTarget>> childTransmissionTargets_;
     const std::string isEnabledKey_;
     const std::shared_ptr<DIZChannelGroupProtocol> channelGroup_;

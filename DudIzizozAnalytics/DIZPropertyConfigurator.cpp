@@ -110,7 +110,8 @@ void DIZPropertyConfigurator::mergeTypedPropertiesWith(DIZEventProperties& bag) 
 template <class Field>
 DIZPropertyConfigurator::Text DIZPropertyConfigurator::inherited(const DIZAnalyticsTransmissionTarget& target,
                                                                  Field field) {
-    for (const auto* current = &target; current; current = current->parentTarget().get()) {
+    if (auto value = ((*target.propertyConfigurator()).*field)()) return value;
+    for (auto current = target.parentTarget(); current; current = current->parentTarget()) {
         if (auto value = ((*current->propertyConfigurator()).*field)()) return value;
     }
     return std::nullopt;

@@ -194,3 +194,20 @@ TEST_F(DIZAnalyticsTransmissionTargetTest, CoreSchemaLogsCarryTheSharedProviders
               std::vector<std::string>{*provider->ticketKeyHash()});
     DIZAnalyticsTransmissionTarget::setAuthenticationProvider(nullptr);
 }
+
+// A parent keeps its children and a child only points back at its parent, so a tree let go of by
+// its owner is freed whole; while the tree is held, a child still reaches its parent.
+TEST_F(DIZAnalyticsTransmissionTargetTest, ATreeLetGoOfIsFreedWhole) {
+    std::weak_ptr<DIZAnalyticsTransmissionTarget> root, child;
+    {
+        auto owned =
+            DIZAnalyticsTransmissionTarget::initWithTransmissionTargetToken(kRootToken, nullptr, nullptr);
+        auto made = owned->transmissionTargetForToken(kChildToken);
+        EXPECT_EQ(made->parentTarget(), owned);
+        EXPECT_EQ(owned->transmissionTargetForToken(kChildToken), made);
+        root = owned;
+        child = made;
+    }
+    EXPECT_TRUE(root.expired());
+    EXPECT_TRUE(child.expired());
+}

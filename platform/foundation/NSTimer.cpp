@@ -14,7 +14,9 @@ std::shared_ptr<NSTimer> NSTimer::scheduledTimerWithTimeInterval(double interval
 void NSTimer::schedule() {
     // The pending firing holds the timer, as the run loop holds its scheduled timers.
     auto self = shared_from_this();
-    pending_ = clock_->schedule(interval_, DispatchQueue::main(), [self] { self->fire(); });
+    auto clock = clock_.lock();
+    if (!clock) return;  // a clock let go of never fires
+    pending_ = clock->schedule(interval_, DispatchQueue::main(), [self] { self->fire(); });
 }
 
 void NSTimer::fire() {
@@ -29,7 +31,7 @@ void NSTimer::fire() {
 void NSTimer::invalidate() {
     if (!valid_) return;
     valid_ = false;
-    if (pending_) clock_->cancel(pending_);
+    if (auto clock = clock_.lock(); clock && pending_) clock->cancel(pending_);
     pending_ = 0;
     block_ = nullptr;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Timers of the main run loop, on the process clock: the block runs on the main queue once the
 // interval has passed (and again every interval when repeating) until the timer is invalidated.
-// A scheduled timer keeps itself alive until then.
+// A scheduled timer keeps itself alive until then: its clock holds the pending firing, which holds
+// the timer, so the timer holds its clock only weakly.
 #include <functional>
 #include <memory>
 
@@ -29,6 +30,6 @@ class NSTimer : public std::enable_shared_from_this<NSTimer> {
     bool repeats_;
     Block block_;
     bool valid_ = true;
-    std::shared_ptr<Clock> clock_;
+    std::weak_ptr<Clock> clock_;
     Clock::TimerId pending_ = 0;
 };

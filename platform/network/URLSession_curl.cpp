@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -127,6 +129,8 @@ class CurlTask : public URLSessionDataTask, public std::enable_shared_from_this<
   private:
     static size_t onBody(char* bytes, size_t size, size_t count, void* self);
     static size_t onHeader(char* bytes, size_t size, size_t count, void* self);
+    static size_t onUpload(char* buffer, size_t size, size_t count, void* self);
+    static int onUploadSeek(void* self, curl_off_t offset, int origin);
     static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                           curl_off_t ulNow);
     void armTimeout(double delay);
@@ -147,7 +151,8 @@ class CurlTask : public URLSessionDataTask, public std::enable_shared_from_this<
     std::shared_ptr<Clock> clock_;
     Clock::TimerId timer_ = 0;
     std::atomic<double> lastActivity_{0};
-    curl_off_t seenDown_ = 0, seenUp_ = 0;
+    curl_off_t seenDown_ = 0;
+    size_t uploaded_ = 0;  // bytes of the request body handed to curl
 
     CURL* easy_ = nullptr;
     curl_slist* headerList_ = nullptr;
@@ -419,13 +424,18 @@ CURL* CurlTask::makeHandle() {
     if (method == "HEAD") {
         curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
     } else if (method != "GET" || hasBody) {
-        static const char empty = 0;
-        const char* bytes = hasBody && !request_.httpBody->empty()
-                                ? reinterpret_cast<const char*>(request_.httpBody->data())
-                                : &empty;
+        // The body is handed over piece by piece, so that each piece counts as activity before it
+        // goes out: noted only once curl reports it sent, it could be noted after the server has
+        // read it and the clock has moved on, and a stalled request would wait longer than its
+        // time-out.
+        uploaded_ = 0;
+        curl_easy_setopt(easy_, CURLOPT_POST, 1L);
         curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE,
                          static_cast<curl_off_t>(hasBody ? request_.httpBody->size() : 0));
-        curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, bytes);
+        curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &CurlTask::onUpload);
+        curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+        curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &CurlTask::onUploadSeek);  // a redirect sends it again
+        curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
         if (method != "POST") curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
 
@@ -476,11 +486,30 @@ size_t CurlTask::onHeader(char* bytes, size_t size, size_t count, void* self) {
     return size * count;
 }
 
-int CurlTask::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t, curl_off_t ulNow) {
+size_t CurlTask::onUpload(char* buffer, size_t size, size_t count, void* self) {
     auto* task = static_cast<CurlTask*>(self);
-    if (dlNow != task->seenDown_ || ulNow != task->seenUp_) {
+    if (task->clock_) task->lastActivity_ = task->clock_->monotonic();
+    if (!task->request_.httpBody) return 0;
+    const Data& body = *task->request_.httpBody;
+    const size_t length = std::min(size * count, body.size() - task->uploaded_);
+    std::memcpy(buffer, body.data() + task->uploaded_, length);
+    task->uploaded_ += length;
+    return length;
+}
+
+int CurlTask::onUploadSeek(void* self, curl_off_t offset, int origin) {
+    auto* task = static_cast<CurlTask*>(self);
+    const size_t length = task->request_.httpBody ? task->request_.httpBody->size() : 0;
+    if (origin != SEEK_SET || offset < 0 || static_cast<size_t>(offset) > length) return CURL_SEEKFUNC_FAIL;
+    task->uploaded_ = static_cast<size_t>(offset);
+    return CURL_SEEKFUNC_OK;
+}
+
+// Upload activity is noted as the body is handed over (onUpload); answers are noted as they come.
+int CurlTask::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t, curl_off_t) {
+    auto* task = static_cast<CurlTask*>(self);
+    if (dlNow != task->seenDown_) {
         task->seenDown_ = dlNow;
-        task->seenUp_ = ulNow;
         if (task->clock_) task->lastActivity_ = task->clock_->monotonic();
     }
     return 0;

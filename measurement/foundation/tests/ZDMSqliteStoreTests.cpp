@@ -75,8 +75,9 @@ class SqliteStore : public ::testing::Test {
 };
 
 // Every statement text the connection runs, in order.
+// The hook is removed when the trace goes, so that statements run later never reach a dead trace.
 struct StatementTrace {
-    explicit StatementTrace(sqlite3* handle) {
+    explicit StatementTrace(sqlite3* handle) : handle_(handle) {
         sqlite3_trace_v2(
             handle, SQLITE_TRACE_STMT,
             [](unsigned, void* context, void*, void* text) {
@@ -85,11 +86,15 @@ struct StatementTrace {
             },
             this);
     }
+    ~StatementTrace() { sqlite3_trace_v2(handle_, 0, nullptr, nullptr); }
+    StatementTrace(const StatementTrace&) = delete;
+    StatementTrace& operator=(const StatementTrace&) = delete;
     bool ran(const std::string& prefix) const {
         for (const auto& text : texts)
             if (text.rfind(prefix, 0) == 0) return true;
         return false;
     }
+    sqlite3* handle_;
     std::vector<std::string> texts;
 };
 

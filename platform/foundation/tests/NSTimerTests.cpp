@@ -25,3 +25,15 @@ TEST(NSTimer, FiresOnTheMainQueueWhenTheClockReachesItUntilInvalidated) {
     EXPECT_EQ(cancelled, 0);
     EXPECT_EQ(clock->pendingTimers(), 0u);
 }
+
+// A scheduled timer lives as long as its pending firing, and that as long as the clock holding it:
+// letting go of a clock frees the timers it still held.
+TEST(NSTimer, APendingTimerIsFreedWithItsClock) {
+    std::weak_ptr<NSTimer> pending;
+    {
+        ScopedManualClock clock;
+        pending = NSTimer::scheduledTimerWithTimeInterval(1.0, false, [](NSTimer&) {});
+        EXPECT_FALSE(pending.expired()) << "held by its pending firing alone";
+    }
+    EXPECT_TRUE(pending.expired());
+}

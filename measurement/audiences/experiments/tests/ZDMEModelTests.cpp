@@ -11,6 +11,9 @@ TEST_F(Model, ClientSubscriptChecksTheKeyBeforeTheManager) {
     auto manager = ZDMEManager::initWithTaskManager(nullptr);
     auto client = manager->registerSDKProperty(ZDMESDKProperty::initWithName("sdk"), Dictionary{});
     ASSERT_TRUE(client);
+    // The registration reports from the serial queue; let it finish so its report cannot land among
+    // the ones looked at below.
+    manager->dispatchSyncOnSerialQueue([] {});
     struct Case {
         Value key;
         int64_t code;

@@ -83,15 +83,17 @@ class CampaignFixture : public EngineFixture {
                                                         const std::vector<std::string>& names = {"_cmp",
                                                                                                  "_cmpx"}) {
         std::vector<std::shared_ptr<ZDMRawEventData>> rows;
-        RawFile file(databasePath());
-        for (const std::string& fingerprint :
-             file.rows("SELECT DISTINCT metadata_fingerprint FROM raw_events")) {
-            onWorkerQueue(engine, [&] {
+        // Read on the worker queue: a read of the file while the engine writes would make the
+        // engine's write fail as busy, and the event would be lost.
+        onWorkerQueue(engine, [&] {
+            RawFile file(databasePath());
+            for (const std::string& fingerprint :
+                 file.rows("SELECT DISTINCT metadata_fingerprint FROM raw_events")) {
                 const auto found = engine.database()->rawEventsWithMetadataFingerprint(
                     std::stoll(fingerprint), nullptr, nullptr);
                 if (found) rows.insert(rows.end(), found->begin(), found->end());
-            });
-        }
+            }
+        });
         std::ranges::sort(rows, {}, &ZDMRawEventData::rowID);
         std::vector<std::shared_ptr<ZDMEvent>> events;
         for (const auto& row : rows)

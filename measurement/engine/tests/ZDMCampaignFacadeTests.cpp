@@ -51,7 +51,8 @@ TEST_F(CampaignsThroughTheFacade, AnAttributedSearchAdInstallStoresItsCampaignEv
     ASSERT_TRUE(eventually([&] {
         settle();
         return !storedEvents(*engine).empty();
-    }));
+    })) << "codes logged: "
+        << testing::PrintToString(loggedCodes());
     const auto events = storedEvents(*engine);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0]->name(), "_cmp");

@@ -288,8 +288,7 @@ std::optional<Dictionary> ZDMMeasurement::deepLinkInfoFromResponseData(const std
     const auto parsed =
         json::parse(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()), &error);
     if (!parsed) {
-        monitor()->logWithLevel(1, 23202, "Failed to parse Deferred Deep Link from JSON. Error",
-                                ErrorObject::value(error));
+        zdm_engine::logError(1, 23202, "Failed to parse Deferred Deep Link from JSON. Error", error);
         return std::nullopt;
     }
     const Dictionary* info = parsed->asDictionary();

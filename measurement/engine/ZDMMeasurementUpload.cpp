@@ -214,7 +214,7 @@ void ZDMMeasurement::uploadData() {
     const auto rows = database->queryBundlesWithCountLimit(config->uploadMaxBundlesLimit(),
                                                            config->uploadMaxSizeLimitBytes(), &error);
     if (!rows) {
-        monitor()->logWithLevel(1, 23036, "Failed to query bundles. Error", ErrorObject::value(error));
+        zdm_engine::logError(1, 23036, "Failed to query bundles. Error", error);
         return terminateBackgroundTask();
     }
     if (rows->empty()) {
@@ -340,8 +340,7 @@ void ZDMMeasurement::incrementRetryCounter() {
     if (!database || !uploadingBundleIDs_) return;
     if (Error error;
         !database->incrementRetryCounterForBundlesWithIDs(*uploadingBundleIDs_, &error) && isSet(error))
-        monitor()->logWithLevel(2, 23166, "Failed to update the bundles' retry counts. Error",
-                                ErrorObject::value(error));
+        zdm_engine::logError(2, 23166, "Failed to update the bundles' retry counts. Error", error);
 }
 
 void ZDMMeasurement::networkUploadCompletionHandlerWithResponse(const HTTPURLResponse& response,
@@ -539,7 +538,6 @@ bool ZDMMeasurement::removeBundlesFromDatabaseWithIDs(const Value::Array& bundle
     const auto database = this->database();
     Error error;
     if (database && database->deleteBundlesWithRowIDs(bundleIDs, &error)) return true;
-    monitor()->logWithLevel(1, 23122, "Failed to delete bundles from database. Error",
-                            ErrorObject::value(error));
+    zdm_engine::logError(1, 23122, "Failed to delete bundles from database. Error", error);
     return false;
 }

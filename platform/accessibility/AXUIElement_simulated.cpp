@@ -30,7 +30,9 @@ class SimulatedAccessibility final : public AccessibilityBackend {
         return AXWindowState{window->ownerPid, window->bounds, window->minimized};
     }
 
-    std::vector<CGWindowID> windowsOfApplication(pid_t pid) override { return desktop().windowsOfApplication(pid); }
+    std::vector<CGWindowID> windowsOfApplication(pid_t pid) override {
+        return desktop().windowsOfApplication(pid);
+    }
     std::optional<pid_t> frontmostApplication() override { return desktop().frontmostApplication(); }
 
     void setPosition(const AXUIElement& element, CGPoint position) override {

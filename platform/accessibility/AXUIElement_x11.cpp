@@ -31,7 +31,9 @@ class X11Accessibility final : public AccessibilityBackend {
     void setPosition(const AXUIElement& element, CGPoint position) override {
         desktop().moveWindow(element.window, position);
     }
-    void setSize(const AXUIElement& element, CGSize size) override { desktop().resizeWindow(element.window, size); }
+    void setSize(const AXUIElement& element, CGSize size) override {
+        desktop().resizeWindow(element.window, size);
+    }
     void raise(const AXUIElement& element) override { desktop().raiseWindow(element.window); }
 };
 }  // namespace

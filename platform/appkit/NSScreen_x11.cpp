@@ -7,7 +7,8 @@ class X11Screens final : public NSScreenBackend {
   public:
     std::vector<ScreenRecord> screens() override {
         std::vector<ScreenRecord> out;
-        for (const auto& s : X11Desktop::current()->screens()) out.push_back({s.id, s.bounds, s.visibleBounds});
+        for (const auto& s : X11Desktop::current()->screens())
+            out.push_back({s.id, s.bounds, s.visibleBounds});
         return out;
     }
 

@@ -21,7 +21,8 @@ uint32_t carbonModifiers(uint64_t cocoaFlags) {
 }
 
 bool handleKey(const SimulatedInputEvent& input) {
-    if (input.type == kKeyDown) return CarbonHotKeys::keyDown(input.keyCode, carbonModifiers(input.modifierFlags));
+    if (input.type == kKeyDown)
+        return CarbonHotKeys::keyDown(input.keyCode, carbonModifiers(input.modifierFlags));
     if (input.type == kKeyUp) return CarbonHotKeys::keyUp(input.keyCode);
     return false;
 }

@@ -23,17 +23,17 @@ constexpr uint32_t kCommand = 0x100, kShift = 0x200, kOption = 0x800, kControl =
 // Keys that type no character of their own, or whose character another key types too (the keypad's
 // digits), by the platform's key code.
 constexpr std::pair<uint16_t, xcb_keysym_t> kNamedKeys[] = {
-    {36, XK_Return},      {48, XK_Tab},         {49, XK_space},       {51, XK_BackSpace},   {53, XK_Escape},
-    {117, XK_Delete},     {114, XK_Insert},     {115, XK_Home},       {119, XK_End},        {116, XK_Prior},
-    {121, XK_Next},       {123, XK_Left},       {124, XK_Right},      {125, XK_Down},       {126, XK_Up},
-    {122, XK_F1},         {120, XK_F2},         {99, XK_F3},          {118, XK_F4},         {96, XK_F5},
-    {97, XK_F6},          {98, XK_F7},          {100, XK_F8},         {101, XK_F9},         {109, XK_F10},
-    {103, XK_F11},        {111, XK_F12},        {105, XK_F13},        {107, XK_F14},        {113, XK_F15},
-    {106, XK_F16},        {64, XK_F17},         {79, XK_F18},         {80, XK_F19},         {90, XK_F20},
-    {82, XK_KP_0},        {83, XK_KP_1},        {84, XK_KP_2},        {85, XK_KP_3},        {86, XK_KP_4},
-    {87, XK_KP_5},        {88, XK_KP_6},        {89, XK_KP_7},        {91, XK_KP_8},        {92, XK_KP_9},
-    {65, XK_KP_Decimal},  {67, XK_KP_Multiply}, {69, XK_KP_Add},      {75, XK_KP_Divide},   {78, XK_KP_Subtract},
-    {81, XK_KP_Equal},    {76, XK_KP_Enter},
+    {36, XK_Return},     {48, XK_Tab},         {49, XK_space},  {51, XK_BackSpace}, {53, XK_Escape},
+    {117, XK_Delete},    {114, XK_Insert},     {115, XK_Home},  {119, XK_End},      {116, XK_Prior},
+    {121, XK_Next},      {123, XK_Left},       {124, XK_Right}, {125, XK_Down},     {126, XK_Up},
+    {122, XK_F1},        {120, XK_F2},         {99, XK_F3},     {118, XK_F4},       {96, XK_F5},
+    {97, XK_F6},         {98, XK_F7},          {100, XK_F8},    {101, XK_F9},       {109, XK_F10},
+    {103, XK_F11},       {111, XK_F12},        {105, XK_F13},   {107, XK_F14},      {113, XK_F15},
+    {106, XK_F16},       {64, XK_F17},         {79, XK_F18},    {80, XK_F19},       {90, XK_F20},
+    {82, XK_KP_0},       {83, XK_KP_1},        {84, XK_KP_2},   {85, XK_KP_3},      {86, XK_KP_4},
+    {87, XK_KP_5},       {88, XK_KP_6},        {89, XK_KP_7},   {91, XK_KP_8},      {92, XK_KP_9},
+    {65, XK_KP_Decimal}, {67, XK_KP_Multiply}, {69, XK_KP_Add}, {75, XK_KP_Divide}, {78, XK_KP_Subtract},
+    {81, XK_KP_Equal},   {76, XK_KP_Enter},
 };
 
 // What the key types without modifiers on the current ASCII-capable layout, as a keysym: Latin-1
@@ -80,7 +80,8 @@ struct Grab {
 // and the grabs made on it.
 class Keyboard {
   public:
-    explicit Keyboard(X11Desktop& desktop) : desktop_(desktop), symbols_(xcb_key_symbols_alloc(desktop.connection())) {
+    explicit Keyboard(X11Desktop& desktop)
+        : desktop_(desktop), symbols_(xcb_key_symbols_alloc(desktop.connection())) {
         readModifiers();
         handler_ = desktop_.addEventHandler([this](const xcb_generic_event_t& event) { handle(event); });
     }
@@ -123,8 +124,9 @@ class Keyboard {
         for (size_t i = 0; i < grab.keys.size(); ++i) {
             std::vector<xcb_void_cookie_t> cookies;
             for (uint16_t lock : lockVariants())
-                cookies.push_back(xcb_grab_key_checked(connection, 1, desktop_.root(), grab.mask | lock, grab.keys[i],
-                                                       XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+                cookies.push_back(xcb_grab_key_checked(connection, 1, desktop_.root(), grab.mask | lock,
+                                                       grab.keys[i], XCB_GRAB_MODE_ASYNC,
+                                                       XCB_GRAB_MODE_ASYNC));
             bool taken = false;
             for (auto cookie : cookies) {
                 if (auto error = own(xcb_request_check(connection, cookie))) taken = true;
@@ -160,7 +162,8 @@ class Keyboard {
         alt_ = XCB_MOD_MASK_1;
         numLock_ = XCB_MOD_MASK_2;
         auto* connection = desktop_.connection();
-        auto mapping = own(xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
+        auto mapping =
+            own(xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
         if (!mapping) return;
         const xcb_keycode_t* keys = xcb_get_modifier_mapping_keycodes(mapping.get());
         const int perModifier = mapping->keycodes_per_modifier;
@@ -225,7 +228,9 @@ Keyboard& keyboard() {
 
 class X11HotKeys final : public HotKeyBackend {
   public:
-    OSStatus reserve(uint32_t keyCode, uint32_t modifiers) override { return keyboard().reserve(keyCode, modifiers); }
+    OSStatus reserve(uint32_t keyCode, uint32_t modifiers) override {
+        return keyboard().reserve(keyCode, modifiers);
+    }
     void release(uint32_t keyCode, uint32_t modifiers) override { keyboard().release(keyCode, modifiers); }
 };
 }  // namespace

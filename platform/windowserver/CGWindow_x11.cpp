@@ -7,7 +7,8 @@ class X11WindowServer final : public WindowServerBackend {
     std::vector<WindowServerWindow> windows() override {
         std::vector<WindowServerWindow> out;
         for (const auto& w : X11Desktop::current()->windowsFrontToBack())
-            out.push_back({w.id, w.pid, w.applicationName, w.layer, w.frame, !w.minimized && w.onCurrentWorkspace});
+            out.push_back(
+                {w.id, w.pid, w.applicationName, w.layer, w.frame, !w.minimized && w.onCurrentWorkspace});
         return out;
     }
 

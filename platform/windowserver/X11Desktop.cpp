@@ -57,7 +57,8 @@ CGFloat gravityShift(uint32_t gravity, bool horizontal, int32_t before, int32_t 
 bool X11Desktop::connect(const std::string& displayName, std::function<void()> connectionLost,
                          std::string* error) {
     int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), &screenNumber);
+    xcb_connection_t* connection =
+        xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), &screenNumber);
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
         if (error) *error = "cannot connect to the X11 display";
@@ -90,7 +91,8 @@ X11Desktop::X11Desktop(xcb_connection_t* connection, int screenNumber, std::func
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &rootEvents);
     const auto* randr = xcb_get_extension_data(connection_, &xcb_randr_id);
     if (randr && randr->present) {
-        auto version = own(xcb_randr_query_version_reply(connection_, xcb_randr_query_version(connection_, 1, 5), nullptr));
+        auto version = own(
+            xcb_randr_query_version_reply(connection_, xcb_randr_query_version(connection_, 1, 5), nullptr));
         hasMonitors_ = version && (version->major_version > 1 || version->minor_version >= 5);
         randrEventBase_ = randr->first_event;
         xcb_randr_select_input(connection_, root_,
@@ -178,12 +180,15 @@ void X11Desktop::handle(const xcb_generic_event_t& event) {
 void X11Desktop::refreshScreens() {
     std::vector<X11Screen> found;
     if (hasMonitors_) {
-        auto reply = own(xcb_randr_get_monitors_reply(connection_, xcb_randr_get_monitors(connection_, root_, 1), nullptr));
+        auto reply = own(xcb_randr_get_monitors_reply(
+            connection_, xcb_randr_get_monitors(connection_, root_, 1), nullptr));
         for (auto it = reply ? xcb_randr_get_monitors_monitors_iterator(reply.get())
                              : xcb_randr_monitor_info_iterator_t{};
              it.rem; xcb_randr_monitor_info_next(&it)) {
-            X11Screen screen{it.data->name, {CGFloat(it.data->x), CGFloat(it.data->y), CGFloat(it.data->width),
-                                             CGFloat(it.data->height)}, {}};
+            X11Screen screen{
+                it.data->name,
+                {CGFloat(it.data->x), CGFloat(it.data->y), CGFloat(it.data->width), CGFloat(it.data->height)},
+                {}};
             if (it.data->primary)
                 found.insert(found.begin(), screen);
             else
@@ -191,17 +196,19 @@ void X11Desktop::refreshScreens() {
         }
     }
     if (found.empty()) {
-        auto geometry = own(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root_), nullptr));
-        if (geometry) found.push_back({root_, {0, 0, CGFloat(geometry->width), CGFloat(geometry->height)}, {}});
+        auto geometry =
+            own(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root_), nullptr));
+        if (geometry)
+            found.push_back({root_, {0, 0, CGFloat(geometry->width), CGFloat(geometry->height)}, {}});
     }
     // The work area is the part of the root that docks and panels leave, on the current desktop.
     std::optional<CGRect> workArea;
     uint32_t desktop = 0;
-    xcb_ewmh_get_current_desktop_reply(&atoms_->ewmh, xcb_ewmh_get_current_desktop(&atoms_->ewmh, screenNumber_),
-                                       &desktop, nullptr);
+    xcb_ewmh_get_current_desktop_reply(
+        &atoms_->ewmh, xcb_ewmh_get_current_desktop(&atoms_->ewmh, screenNumber_), &desktop, nullptr);
     xcb_ewmh_get_workarea_reply_t areas;
-    if (xcb_ewmh_get_workarea_reply(&atoms_->ewmh, xcb_ewmh_get_workarea(&atoms_->ewmh, screenNumber_), &areas,
-                                    nullptr)) {
+    if (xcb_ewmh_get_workarea_reply(&atoms_->ewmh, xcb_ewmh_get_workarea(&atoms_->ewmh, screenNumber_),
+                                    &areas, nullptr)) {
         if (desktop < areas.workarea_len) {
             const auto& area = areas.workarea[desktop];
             workArea = CGRect{CGFloat(area.x), CGFloat(area.y), CGFloat(area.width), CGFloat(area.height)};
@@ -227,7 +234,8 @@ std::vector<xcb_window_t> X11Desktop::clientWindows() {
     std::vector<xcb_window_t> out;
     xcb_ewmh_get_windows_reply_t stacking;
     if (xcb_ewmh_get_client_list_stacking_reply(
-            &atoms_->ewmh, xcb_ewmh_get_client_list_stacking(&atoms_->ewmh, screenNumber_), &stacking, nullptr)) {
+            &atoms_->ewmh, xcb_ewmh_get_client_list_stacking(&atoms_->ewmh, screenNumber_), &stacking,
+            nullptr)) {
         out.assign(stacking.windows, stacking.windows + stacking.windows_len);
         xcb_ewmh_get_windows_reply_wipe(&stacking);
     }
@@ -255,8 +263,8 @@ bool X11Desktop::hasApplication(pid_t pid) {
 
 std::optional<pid_t> X11Desktop::frontmostApplication() {
     xcb_window_t active = XCB_NONE;
-    if (!xcb_ewmh_get_active_window_reply(&atoms_->ewmh, xcb_ewmh_get_active_window(&atoms_->ewmh, screenNumber_),
-                                          &active, nullptr) ||
+    if (!xcb_ewmh_get_active_window_reply(
+            &atoms_->ewmh, xcb_ewmh_get_active_window(&atoms_->ewmh, screenNumber_), &active, nullptr) ||
         active == XCB_NONE)
         return std::nullopt;
     auto described = window(active);
@@ -330,7 +338,8 @@ std::vector<X11Window> X11Desktop::describe(const std::vector<xcb_window_t>& ids
                         CGFloat(geometry->height + extents.top + extents.bottom)};
         window.layer = window.pid == self ? kX11OwnWindowLayer : layer;
         window.minimized = minimized;
-        window.onCurrentWorkspace = !knowsDesktop || !hasDesktop || desktop == 0xFFFFFFFF || desktop == currentDesktop;
+        window.onCurrentWorkspace =
+            !knowsDesktop || !hasDesktop || desktop == 0xFFFFFFFF || desktop == currentDesktop;
         out.push_back(std::move(window));
     }
     return out;
@@ -342,16 +351,16 @@ std::optional<X11Desktop::Geometry> X11Desktop::geometry(xcb_window_t id) {
     Geometry g;
     g.frame = described.front().frame;
     xcb_ewmh_get_extents_reply_t extents{};
-    if (xcb_ewmh_get_frame_extents_reply(&atoms_->ewmh, xcb_ewmh_get_frame_extents(&atoms_->ewmh, id), &extents,
-                                         nullptr)) {
+    if (xcb_ewmh_get_frame_extents_reply(&atoms_->ewmh, xcb_ewmh_get_frame_extents(&atoms_->ewmh, id),
+                                         &extents, nullptr)) {
         g.left = extents.left;
         g.right = extents.right;
         g.top = extents.top;
         g.bottom = extents.bottom;
     }
     xcb_size_hints_t hints{};
-    if (xcb_icccm_get_wm_normal_hints_reply(connection_, xcb_icccm_get_wm_normal_hints(connection_, id), &hints,
-                                            nullptr) &&
+    if (xcb_icccm_get_wm_normal_hints_reply(connection_, xcb_icccm_get_wm_normal_hints(connection_, id),
+                                            &hints, nullptr) &&
         (hints.flags & XCB_ICCCM_SIZE_HINT_P_WIN_GRAVITY))
         g.gravity = hints.win_gravity;
     return g;
@@ -363,8 +372,10 @@ void X11Desktop::moveWindow(xcb_window_t id, CGPoint frameOrigin) {
     auto g = geometry(id);
     if (!g) return;
     const CGPoint root{frameOrigin.x + origin().x, frameOrigin.y + origin().y};
-    const auto x = static_cast<int32_t>(std::lround(root.x + gravityShift(g->gravity, true, g->left, g->right)));
-    const auto y = static_cast<int32_t>(std::lround(root.y + gravityShift(g->gravity, false, g->top, g->bottom)));
+    const auto x =
+        static_cast<int32_t>(std::lround(root.x + gravityShift(g->gravity, true, g->left, g->right)));
+    const auto y =
+        static_cast<int32_t>(std::lround(root.y + gravityShift(g->gravity, false, g->top, g->bottom)));
     configure(id, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, {uint32_t(x), uint32_t(y)});
 }
 
@@ -375,9 +386,12 @@ void X11Desktop::resizeWindow(xcb_window_t id, CGSize frameSize) {
     const auto width = std::max<long>(1, std::lround(frameSize.width) - g->left - g->right);
     const auto height = std::max<long>(1, std::lround(frameSize.height) - g->top - g->bottom);
     const CGPoint root{g->frame.origin.x + origin().x, g->frame.origin.y + origin().y};
-    const auto x = static_cast<int32_t>(std::lround(root.x + gravityShift(g->gravity, true, g->left, g->right)));
-    const auto y = static_cast<int32_t>(std::lround(root.y + gravityShift(g->gravity, false, g->top, g->bottom)));
-    configure(id, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+    const auto x =
+        static_cast<int32_t>(std::lround(root.x + gravityShift(g->gravity, true, g->left, g->right)));
+    const auto y =
+        static_cast<int32_t>(std::lround(root.y + gravityShift(g->gravity, false, g->top, g->bottom)));
+    configure(id,
+              XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
               {uint32_t(x), uint32_t(y), uint32_t(width), uint32_t(height)});
 }
 
@@ -396,8 +410,8 @@ void X11Desktop::activateWindow(xcb_window_t id) {
 // the window's attributes first is a round trip: every event from before the request is then
 // already here and set aside, so only the answer ends the wait.
 void X11Desktop::configure(xcb_window_t id, uint16_t mask, const std::vector<uint32_t>& values) {
-    auto attributes =
-        own(xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, id), nullptr));
+    auto attributes = own(
+        xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, id), nullptr));
     if (!attributes) return;
     if (!(attributes->your_event_mask & XCB_EVENT_MASK_STRUCTURE_NOTIFY)) {
         const uint32_t events = attributes->your_event_mask | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -418,8 +432,8 @@ bool X11Desktop::waitForConfigureNotify(xcb_window_t id) {
                 reinterpret_cast<xcb_configure_notify_event_t*>(event)->window == id)
                 return true;
         }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || xcb_connection_has_error(connection_)) return false;
         pollfd readable{xcb_get_file_descriptor(connection_), POLLIN, 0};
         poll(&readable, 1, static_cast<int>(left.count()));

@@ -103,7 +103,7 @@ class X11Desktop {
     struct Geometry {
         CGRect frame;
         int32_t left = 0, right = 0, top = 0, bottom = 0;  // decorations
-        uint32_t gravity = 1;                             // the client's own win_gravity
+        uint32_t gravity = 1;                              // the client's own win_gravity
     };
 
     X11Desktop(xcb_connection_t* connection, int screenNumber, std::function<void()> connectionLost);

@@ -90,6 +90,15 @@ bool chooseDesktop(std::string* problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool simulate = argc == 3 && std::strcmp(argv[1], "--simulate") == 0;
+    if (!simulate && argc != 1) return usage();
+    // The desktop comes first: the application object, made as the telemetry connects below,
+    // follows the screens of the desktop in use when it is made.
+    std::string problem;
+    if (!simulate && !chooseDesktop(&problem)) {
+        std::cerr << "quorvane: " << problem << "\n";
+        return kUsageError;
+    }
     // As the measurement library's classes load, before anything can call them.
     ZDMInstallMeasurementLibrary();
     Bundle::setMainBundle(agentBundle());
@@ -97,19 +106,13 @@ int main(int argc, char** argv) {
     // forwarder reads its Info.plist switch and buffers its trace until a log level is chosen.
     DIZAppDelegateForwarder::sharedInstance();
     UsageEvents::connectTelemetry();
-    if (argc == 3 && std::strcmp(argv[1], "--simulate") == 0) {
+    if (simulate) {
         const int status = ScenarioPlayer::play(argv[2], std::cout, std::cerr);
         ZDMWaitUntilMeasurementIdle(kMeasurementIdleSeconds);
         DIZDudIzizoz::waitForEnqueuedLogs(kStoreEnqueuedLogsSeconds);
         return status;
     }
-    if (argc != 1) return usage();
 
-    std::string problem;
-    if (!chooseDesktop(&problem)) {
-        std::cerr << "quorvane: " << problem << "\n";
-        return kUsageError;
-    }
     terminateOnSignals();
     auto interface = loadMainInterface();
     const int status = NSApplicationMain(interface.delegate);

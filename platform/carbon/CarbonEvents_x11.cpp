@@ -91,11 +91,7 @@ class Keyboard {
     }
 
     OSStatus reserve(uint32_t keyCode, uint32_t modifiers) {
-        Grab grab{keyCode, modifiers, {}, xMask(modifiers)};
-        auto keysym = keysymFor(static_cast<uint16_t>(keyCode));
-        if (!keysym) return eventHotKeyInvalidErr;
-        if (auto found = own(xcb_key_symbols_get_keycode(symbols_, *keysym)))
-            for (xcb_keycode_t* key = found.get(); *key != XCB_NO_SYMBOL; ++key) grab.keys.push_back(*key);
+        Grab grab{keyCode, modifiers, keysFor(keyCode), xMask(modifiers)};
         if (grab.keys.empty()) return eventHotKeyInvalidErr;
         if (!grabKeys(grab)) return eventHotKeyExistsErr;
         grabs_.push_back(std::move(grab));
@@ -113,6 +109,16 @@ class Keyboard {
     }
 
   private:
+    // The X keys that type the key code's character (or name) in the server's mapping now.
+    std::vector<xcb_keycode_t> keysFor(uint32_t keyCode) {
+        std::vector<xcb_keycode_t> keys;
+        auto keysym = keysymFor(static_cast<uint16_t>(keyCode));
+        if (!keysym) return keys;
+        if (auto found = own(xcb_key_symbols_get_keycode(symbols_, *keysym)))
+            for (xcb_keycode_t* key = found.get(); *key != XCB_NO_SYMBOL; ++key) keys.push_back(*key);
+        return keys;
+    }
+
     // Every combination of the lock modifiers, so that neither makes a difference.
     std::vector<uint16_t> lockVariants() const {
         return {0, XCB_MOD_MASK_LOCK, numLock_, uint16_t(XCB_MOD_MASK_LOCK | numLock_)};
@@ -204,14 +210,23 @@ class Keyboard {
         }
     }
 
-    // A new keyboard mapping may put the hot keys' characters and modifiers on other keys.
+    // A new keyboard mapping may put the hot keys' characters and modifiers on other keys. The server
+    // also announces a mapping when another keyboard device (XTEST's, say) starts typing; the grabs
+    // then stay as they are, since a press may arrive between an ungrab and the grab that follows.
     void remap(const xcb_mapping_notify_event_t& event) {
-        auto previous = std::move(grabs_);
-        grabs_.clear();
-        for (const auto& grab : previous) ungrabKeys(grab, grab.keys.size());
         xcb_refresh_keyboard_mapping(symbols_, const_cast<xcb_mapping_notify_event_t*>(&event));
         readModifiers();
-        for (const auto& grab : previous) reserve(grab.keyCode, grab.modifiers);
+        auto previous = std::move(grabs_);
+        grabs_.clear();
+        for (const auto& grab : previous) {
+            auto keys = keysFor(grab.keyCode);
+            if (keys == grab.keys && xMask(grab.modifiers) == grab.mask) {
+                grabs_.push_back(grab);
+                continue;
+            }
+            ungrabKeys(grab, grab.keys.size());
+            reserve(grab.keyCode, grab.modifiers);
+        }
         xcb_flush(desktop_.connection());
     }
 

@@ -66,7 +66,7 @@ class X11TestServer {
     struct WindowSpec {
         pid_t pid;
         std::string applicationClass;
-        CGRect frame;                    // where the window manager is asked to put the frame
+        CGRect frame;                     // where the window manager is asked to put the frame
         std::optional<CGSize> maxSize{};  // of the undecorated window
     };
 
@@ -79,14 +79,17 @@ class X11TestServer {
                           int16_t(spec.frame.origin.y), width, height, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           XCB_COPY_FROM_PARENT, 0, nullptr);
         xcb_size_hints_t hints{};
-        xcb_icccm_size_hints_set_position(&hints, 1, int32_t(spec.frame.origin.x), int32_t(spec.frame.origin.y));
+        xcb_icccm_size_hints_set_position(&hints, 1, int32_t(spec.frame.origin.x),
+                                          int32_t(spec.frame.origin.y));
         xcb_icccm_size_hints_set_size(&hints, 1, width, height);
         if (spec.maxSize)
-            xcb_icccm_size_hints_set_max_size(&hints, int32_t(spec.maxSize->width), int32_t(spec.maxSize->height));
+            xcb_icccm_size_hints_set_max_size(&hints, int32_t(spec.maxSize->width),
+                                              int32_t(spec.maxSize->height));
         xcb_icccm_set_wm_normal_hints(connection_, window, &hints);
         xcb_ewmh_set_wm_pid(&ewmh_, window, static_cast<uint32_t>(spec.pid));
         const std::string wmClass = spec.applicationClass + '\0' + spec.applicationClass;
-        xcb_icccm_set_wm_class(connection_, window, static_cast<uint32_t>(wmClass.size() + 1), wmClass.c_str());
+        xcb_icccm_set_wm_class(connection_, window, static_cast<uint32_t>(wmClass.size() + 1),
+                               wmClass.c_str());
         xcb_map_window(connection_, window);
         xcb_flush(connection_);
         eventually([&] {
@@ -102,8 +105,8 @@ class X11TestServer {
     std::vector<xcb_window_t> stackingFrontToBack() {
         std::vector<xcb_window_t> out;
         xcb_ewmh_get_windows_reply_t stacking;
-        if (xcb_ewmh_get_client_list_stacking_reply(&ewmh_, xcb_ewmh_get_client_list_stacking(&ewmh_, 0), &stacking,
-                                                    nullptr)) {
+        if (xcb_ewmh_get_client_list_stacking_reply(&ewmh_, xcb_ewmh_get_client_list_stacking(&ewmh_, 0),
+                                                    &stacking, nullptr)) {
             out.assign(stacking.windows, stacking.windows + stacking.windows_len);
             xcb_ewmh_get_windows_reply_wipe(&stacking);
         }
@@ -113,8 +116,8 @@ class X11TestServer {
 
     // Asks the window manager to activate the window, as a pager would.
     void activate(xcb_window_t window) {
-        xcb_ewmh_request_change_active_window(&ewmh_, 0, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
-                                              XCB_NONE);
+        xcb_ewmh_request_change_active_window(&ewmh_, 0, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
+                                              XCB_CURRENT_TIME, XCB_NONE);
         xcb_flush(connection_);
     }
 
@@ -128,7 +131,8 @@ class X11TestServer {
     CGRect clientRect(xcb_window_t window) {
         auto position = own(xcb_translate_coordinates_reply(
             connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), nullptr));
-        auto geometry = own(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr));
+        auto geometry =
+            own(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr));
         if (!position || !geometry) return CGRectZero;
         return {CGFloat(position->dst_x), CGFloat(position->dst_y), CGFloat(geometry->width),
                 CGFloat(geometry->height)};
@@ -137,9 +141,11 @@ class X11TestServer {
     CGRect frameRect(xcb_window_t window) {
         CGRect client = clientRect(window);
         xcb_ewmh_get_extents_reply_t extents{};
-        xcb_ewmh_get_frame_extents_reply(&ewmh_, xcb_ewmh_get_frame_extents(&ewmh_, window), &extents, nullptr);
+        xcb_ewmh_get_frame_extents_reply(&ewmh_, xcb_ewmh_get_frame_extents(&ewmh_, window), &extents,
+                                         nullptr);
         return {client.origin.x - extents.left, client.origin.y - extents.top,
-                client.size.width + extents.left + extents.right, client.size.height + extents.top + extents.bottom};
+                client.size.width + extents.left + extents.right,
+                client.size.height + extents.top + extents.bottom};
     }
 
     // Presses and releases `key` with the modifier keys held, as a user at the keyboard would.
@@ -155,8 +161,8 @@ class X11TestServer {
     // grabbed meanwhile, so the probe's own grab cannot take the keys from a client registering them.
     bool keyTakenByAnother(xcb_keysym_t key, uint16_t modifiers) {
         xcb_grab_server(connection_);
-        auto cookie = xcb_grab_key_checked(connection_, 1, root_, modifiers, keycode(key), XCB_GRAB_MODE_ASYNC,
-                                           XCB_GRAB_MODE_ASYNC);
+        auto cookie = xcb_grab_key_checked(connection_, 1, root_, modifiers, keycode(key),
+                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         auto error = own(xcb_request_check(connection_, cookie));
         if (!error) xcb_ungrab_key(connection_, keycode(key), root_, modifiers);
         xcb_ungrab_server(connection_);
@@ -166,8 +172,8 @@ class X11TestServer {
 
     // Holds a grab of the key, as another program's shortcut would.
     bool grabKey(xcb_keysym_t key, uint16_t modifiers) {
-        auto cookie = xcb_grab_key_checked(connection_, 1, root_, modifiers, keycode(key), XCB_GRAB_MODE_ASYNC,
-                                           XCB_GRAB_MODE_ASYNC);
+        auto cookie = xcb_grab_key_checked(connection_, 1, root_, modifiers, keycode(key),
+                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         return !own(xcb_request_check(connection_, cookie));
     }
 
@@ -195,9 +201,11 @@ class X11TestServer {
         } header{0, XCB_RANDR_SET_MONITOR, 0, root_};
         iovec parts[4];
         parts[2] = {&header, sizeof header};
-        parts[3] = {request.data(), sizeof(xcb_randr_monitor_info_t) + info->nOutput * sizeof(xcb_randr_output_t)};
+        parts[3] = {request.data(),
+                    sizeof(xcb_randr_monitor_info_t) + info->nOutput * sizeof(xcb_randr_output_t)};
         xcb_protocol_request_t protocol{2, &xcb_randr_id, XCB_RANDR_SET_MONITOR, 1};
-        own(xcb_request_check(connection_, {xcb_send_request(connection_, XCB_REQUEST_CHECKED, parts + 2, &protocol)}));
+        own(xcb_request_check(connection_,
+                              {xcb_send_request(connection_, XCB_REQUEST_CHECKED, parts + 2, &protocol)}));
     }
 
     void deleteMonitor(const std::string& name) {
@@ -215,10 +223,10 @@ class X11TestServer {
         int pipeEnds[2];
         if (pipe(pipeEnds) != 0) return false;
         fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
-        server_ = spawnChild({"/usr/bin/Xvfb", "-displayfd", std::to_string(pipeEnds[1]), "-screen", "0",
-                              std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp",
-                              "-noreset"},
-                             {.quiet = true});
+        server_ = spawnChild(
+            {"/usr/bin/Xvfb", "-displayfd", std::to_string(pipeEnds[1]), "-screen", "0",
+             std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp", "-noreset"},
+            {.quiet = true});
         close(pipeEnds[1]);
         std::string number;
         pollfd readable{pipeEnds[0], POLLIN, 0};
@@ -256,11 +264,11 @@ class X11TestServer {
 </openbox_config>
 )";
         const std::string home = scratch_.string();
-        windowManager_ = spawnChild({"/usr/bin/openbox", "--sm-disable", "--config-file", config.string()},
-                                    {.environment = {"DISPLAY=" + display_, "HOME=" + home,
-                                                     "XDG_CONFIG_HOME=" + home, "XDG_CACHE_HOME=" + home,
-                                                     "XDG_DATA_HOME=" + home},
-                                     .quiet = true});
+        windowManager_ =
+            spawnChild({"/usr/bin/openbox", "--sm-disable", "--config-file", config.string()},
+                       {.environment = {"DISPLAY=" + display_, "HOME=" + home, "XDG_CONFIG_HOME=" + home,
+                                        "XDG_CACHE_HOME=" + home, "XDG_DATA_HOME=" + home},
+                        .quiet = true});
         if (windowManager_ <= 0) return false;
         return eventually([&] {
             xcb_window_t check = XCB_NONE;
@@ -274,8 +282,8 @@ class X11TestServer {
     // until its connection brings something new: a property change on the root does.
     void wakeWindowManager() {
         const uint32_t nothing = 0;
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, root_, atom("_QUORVANE_TEST_WAKE"), XCB_ATOM_CARDINAL,
-                            32, 1, &nothing);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, root_, atom("_QUORVANE_TEST_WAKE"),
+                            XCB_ATOM_CARDINAL, 32, 1, &nothing);
         xcb_flush(connection_);
     }
 

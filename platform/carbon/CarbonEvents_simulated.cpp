@@ -3,26 +3,13 @@
 #include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
-// The keyboard's event types and modifier flags, as the window server posts them.
+// The keyboard's event types, as the window server posts them.
 constexpr uint32_t kKeyDown = 10;
 constexpr uint32_t kKeyUp = 11;
-constexpr uint64_t kShiftFlag = 0x20000;
-constexpr uint64_t kControlFlag = 0x40000;
-constexpr uint64_t kOptionFlag = 0x80000;
-constexpr uint64_t kCommandFlag = 0x100000;
-
-uint32_t carbonModifiers(uint64_t cocoaFlags) {
-    uint32_t carbon = 0;
-    if (cocoaFlags & kCommandFlag) carbon |= 0x0100;
-    if (cocoaFlags & kShiftFlag) carbon |= 0x0200;
-    if (cocoaFlags & kOptionFlag) carbon |= 0x0800;
-    if (cocoaFlags & kControlFlag) carbon |= 0x1000;
-    return carbon;
-}
 
 bool handleKey(const SimulatedInputEvent& input) {
     if (input.type == kKeyDown)
-        return CarbonHotKeys::keyDown(input.keyCode, carbonModifiers(input.modifierFlags));
+        return CarbonHotKeys::keyDown(input.keyCode, carbonModifiersFromCocoaFlags(input.modifierFlags));
     if (input.type == kKeyUp) return CarbonHotKeys::keyUp(input.keyCode);
     return false;
 }

@@ -18,8 +18,6 @@
 #include "platform/windowserver/X11Desktop.h"
 
 namespace {
-constexpr uint32_t kCommand = 0x100, kShift = 0x200, kOption = 0x800, kControl = 0x1000;
-
 // Keys that type no character of their own, or whose character another key types too (the keypad's
 // digits), by the platform's key code.
 constexpr std::pair<uint16_t, xcb_keysym_t> kNamedKeys[] = {
@@ -156,10 +154,10 @@ class Keyboard {
 
     uint16_t xMask(uint32_t modifiers) const {
         uint16_t mask = 0;
-        if (modifiers & kCommand) mask |= super_;
-        if (modifiers & kShift) mask |= XCB_MOD_MASK_SHIFT;
-        if (modifiers & kOption) mask |= alt_;
-        if (modifiers & kControl) mask |= XCB_MOD_MASK_CONTROL;
+        if (modifiers & cmdKey) mask |= super_;
+        if (modifiers & shiftKey) mask |= XCB_MOD_MASK_SHIFT;
+        if (modifiers & optionKey) mask |= alt_;
+        if (modifiers & controlKey) mask |= XCB_MOD_MASK_CONTROL;
         return mask;
     }
 

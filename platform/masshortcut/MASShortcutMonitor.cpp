@@ -16,15 +16,6 @@ bool sameKeys(const MASShortcut& a, const MASShortcut& b) {
     return a.keyCode() == b.keyCode() &&
            (a.modifierFlags() & kHotKeyModifiers) == (b.modifierFlags() & kHotKeyModifiers);
 }
-
-uint32_t carbonModifiers(NSEventModifierFlags flags) {
-    uint32_t carbon = 0;
-    if (flags & NSEventModifierFlagCommand) carbon |= 0x0100;
-    if (flags & NSEventModifierFlagShift) carbon |= 0x0200;
-    if (flags & NSEventModifierFlagOption) carbon |= 0x0800;
-    if (flags & NSEventModifierFlagControl) carbon |= 0x1000;
-    return carbon;
-}
 }  // namespace
 
 std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() {
@@ -51,7 +42,7 @@ bool MASShortcutMonitor::registerShortcut(const std::shared_ptr<MASShortcut>& sh
     const uint32_t id = nextId_++;
     EventHotKeyRef ref = nullptr;
     if (RegisterEventHotKey(static_cast<uint32_t>(shortcut->keyCode()),
-                            carbonModifiers(shortcut->modifierFlags()), {kSignature, id},
+                            carbonModifiersFromCocoaFlags(shortcut->modifierFlags()), {kSignature, id},
                             GetApplicationEventTarget(), 0, &ref) != noErr)
         return false;
     hotKeys_.push_back({*shortcut, std::make_shared<Action>(std::move(action)), id, ref});

@@ -4,6 +4,7 @@
 
 #include "platform/appkit/NSResponder.h"
 #include "platform/appkit/NSScreen.h"
+#include "platform/appkit/NSScreenBackend.h"
 #include "platform/appkit/NSWindow.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
@@ -81,9 +82,9 @@ void NSApplication::resetSharedApplication() {
     sharedApp.reset();
 }
 
-NSApplication::NSApplication() {
+NSApplication::NSApplication() : screens_(&NSScreenBackend::current()) {
     // Screen changes reach the application as events of its run loop, hence the main queue.
-    screenObserver_ = SimulatedDesktop::shared().addScreenObserver([this] {
+    screenObserver_ = screens_->addObserver([this] {
         DispatchQueue::main()->async([this] {
             if (sharedApp.existing().get() == this) post(NSApplicationDidChangeScreenParametersNotification);
         });
@@ -91,7 +92,7 @@ NSApplication::NSApplication() {
 }
 
 NSApplication::~NSApplication() {
-    SimulatedDesktop::shared().removeScreenObserver(screenObserver_);
+    screens_->removeObserver(screenObserver_);
 }
 
 void NSApplication::post(const char* name) {

@@ -14,6 +14,7 @@
 
 class ExceptionRecord;
 class NSApplication;
+class NSScreenBackend;
 template <class T>
 class SharedInstance;
 
@@ -162,6 +163,7 @@ class NSApplication : public NSObject {
     NSUserInterfaceLayoutDirection layoutDirection_ = NSUserInterfaceLayoutDirection::LeftToRight;
     std::vector<NSPresentedError> presentedErrors_;
     bool fullKeyboardAccess_ = false;
+    NSScreenBackend* screens_;  // whichever desktop the application was made on
     uint64_t screenObserver_ = 0;
     bool launched_ = false;
     bool running_ = false;

@@ -1,6 +1,7 @@
 #include "platform/appkit/NSScreen.h"
 
-#include "platform/windowserver/SimulatedDesktop.h"
+#include "platform/appkit/NSScreenBackend.h"
+#include "platform/windowserver/X11Desktop.h"
 
 namespace {
 // Window-server rectangles have y growing downwards from the top of the first screen.
@@ -9,17 +10,18 @@ CGRect flipped(const CGRect& r, CGFloat primaryHeight) {
 }
 }  // namespace
 
+NSScreenBackend& NSScreenBackend::current() {
+    return X11Desktop::current() ? x11Screens() : simulatedScreens();
+}
+
 std::vector<std::shared_ptr<NSScreen>> NSScreen::screens() {
-    auto attached = SimulatedDesktop::shared().screens();
+    auto attached = NSScreenBackend::current().screens();
     std::vector<std::shared_ptr<NSScreen>> out;
     if (attached.empty()) return out;
     CGFloat primaryHeight = attached.front().bounds.size.height;
     for (const auto& s : attached) {
-        CGRect visible{s.bounds.origin.x + s.insetLeft, s.bounds.origin.y + s.insetTop,
-                       s.bounds.size.width - s.insetLeft - s.insetRight,
-                       s.bounds.size.height - s.insetTop - s.insetBottom};
         out.push_back(
-            std::make_shared<NSScreen>(flipped(s.bounds, primaryHeight), flipped(visible, primaryHeight),
+            std::make_shared<NSScreen>(flipped(s.bounds, primaryHeight), flipped(s.visible, primaryHeight),
                                        Dictionary{{"NSScreenNumber", static_cast<int64_t>(s.displayID)}}));
     }
     return out;

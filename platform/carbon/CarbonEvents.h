@@ -43,6 +43,19 @@ inline constexpr OSStatus eventParameterNotFoundErr = -9870;
 inline constexpr OSStatus eventHotKeyExistsErr = -9878;
 inline constexpr OSStatus eventHotKeyInvalidErr = -9879;
 
+// Modifier bits of a hot key.
+inline constexpr uint32_t cmdKey = 0x0100;
+inline constexpr uint32_t shiftKey = 0x0200;
+inline constexpr uint32_t optionKey = 0x0800;
+inline constexpr uint32_t controlKey = 0x1000;
+
+// The hot-key modifier bits of the view kit's modifier flags (⌘ 0x100000, ⇧ 0x20000, ⌥ 0x80000,
+// ⌃ 0x40000); every other flag is left out.
+constexpr uint32_t carbonModifiersFromCocoaFlags(uint64_t flags) {
+    return ((flags & 0x100000) ? cmdKey : 0) | ((flags & 0x20000) ? shiftKey : 0) |
+           ((flags & 0x80000) ? optionKey : 0) | ((flags & 0x40000) ? controlKey : 0);
+}
+
 inline constexpr OSType kEventClassKeyboard = 0x6B657962;  // 'keyb'
 inline constexpr uint32_t kEventHotKeyPressed = 5;
 inline constexpr uint32_t kEventHotKeyReleased = 6;

@@ -1,24 +1,14 @@
-#include "platform/carbon/Processes.h"
+#include "platform/carbon/ProcessesBackend.h"
 #include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
-// Serial numbers carry the process id in their low word, under a fixed high word, so that a
-// number made up by hand is not mistaken for a process.
-constexpr uint32_t kHighWord = 0x1;
+class SimulatedProcesses final : public ProcessesBackend {
+  public:
+    bool hasApplication(pid_t pid) override { return SimulatedDesktop::shared().hasApplication(pid); }
+};
 }  // namespace
 
-OSStatus GetProcessForPID(pid_t pid, ProcessSerialNumber* psn) {
-    if (!psn) return paramErr;
-    if (pid <= 0 || !SimulatedDesktop::shared().hasApplication(pid)) return procNotFound;
-    *psn = {kHighWord, static_cast<uint32_t>(pid)};
-    return noErr;
-}
-
-OSStatus GetProcessPID(const ProcessSerialNumber* psn, pid_t* pid) {
-    if (!psn || !pid) return paramErr;
-    auto candidate = static_cast<pid_t>(psn->lowLongOfPSN);
-    if (psn->highLongOfPSN != kHighWord || !SimulatedDesktop::shared().hasApplication(candidate))
-        return procNotFound;
-    *pid = candidate;
-    return noErr;
+ProcessesBackend& simulatedProcesses() {
+    static SimulatedProcesses backend;
+    return backend;
 }

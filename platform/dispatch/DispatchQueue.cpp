@@ -1,9 +1,15 @@
 #include "platform/dispatch/DispatchQueue.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <future>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -105,17 +111,20 @@ class SerialQueue final : public DispatchQueue {
     std::thread worker_;
 };
 
-// Blocks wait here until the main thread's run loop takes them.
+// Blocks wait here until the main thread's run loop takes them. The loop sleeps in poll() on the
+// descriptors of its sources and on an eventfd that a block queued meanwhile signals.
 class MainQueue final : public DispatchQueue {
   public:
-    MainQueue() : DispatchQueue("com.quorvane.main-thread") {}
+    MainQueue() : DispatchQueue("com.quorvane.main-thread"), wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
     void async(Block block) override {
+        bool sleeping;
         {
             std::lock_guard lock(mutex_);
             blocks_.push_back(std::move(block));
+            sleeping = sleeping_;
         }
-        ready_.notify_all();
+        if (sleeping) signal();
     }
 
     bool isCurrent() const override { return DispatchQueue::isMainThread(); }
@@ -126,11 +135,10 @@ class MainQueue final : public DispatchQueue {
         return blocks_.empty();
     }
 
-    bool runOne(bool wait) {
+    bool runOne() {
         Block block;
         {
-            std::unique_lock lock(mutex_);
-            if (wait) ready_.wait(lock, [this] { return stop_ || !blocks_.empty(); });
+            std::lock_guard lock(mutex_);
             if (blocks_.empty()) return false;
             block = std::move(blocks_.front());
             blocks_.pop_front();
@@ -139,12 +147,36 @@ class MainQueue final : public DispatchQueue {
         return true;
     }
 
+    // True when nothing is queued and no stop is asked: the caller may sleep, and a block queued from
+    // now on wakes it through wakeDescriptor().
+    bool prepareToSleep() {
+        std::lock_guard lock(mutex_);
+        if (stop_ || !blocks_.empty()) return false;
+        sleeping_ = true;
+        return true;
+    }
+
+    void finishSleep() {
+        {
+            std::lock_guard lock(mutex_);
+            sleeping_ = false;
+        }
+        uint64_t count;
+        while (read(wake_, &count, sizeof count) > 0) {
+        }
+    }
+
+    // -1 when no eventfd could be made; the loop then looks again every few milliseconds.
+    int wakeDescriptor() const { return wake_; }
+
     void stop() {
+        bool sleeping;
         {
             std::lock_guard lock(mutex_);
             stop_ = true;
+            sleeping = sleeping_;
         }
-        ready_.notify_all();
+        if (sleeping) signal();
     }
 
     bool takeStop() {
@@ -155,9 +187,15 @@ class MainQueue final : public DispatchQueue {
     }
 
   private:
+    void signal() {
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(wake_, &one, sizeof one);
+    }
+
     mutable std::mutex mutex_;
-    std::condition_variable ready_;
     std::deque<Block> blocks_;
+    const int wake_;
+    bool sleeping_ = false;
     bool stop_ = false;
 };
 
@@ -277,16 +315,89 @@ void DispatchQueue::after(double delay, Block block) {
     Clock::current().schedule(delay, weak_from_this(), std::move(block));
 }
 
+namespace {
+struct Source {
+    int fd;
+    std::function<void()> ready;
+    std::atomic<bool> removed{false};
+};
+
+struct Sources {
+    std::mutex mutex;
+    std::map<RunLoop::SourceId, std::shared_ptr<Source>> byId;
+    RunLoop::SourceId next = 1;
+};
+
+Sources& sources() {
+    static auto* shared = new Sources;  // never destroyed, like the main queue it serves
+    return *shared;
+}
+
+std::vector<std::shared_ptr<Source>> currentSources() {
+    auto& all = sources();
+    std::lock_guard lock(all.mutex);
+    std::vector<std::shared_ptr<Source>> out;
+    for (const auto& [id, source] : all.byId) out.push_back(source);
+    return out;
+}
+
+void callReady(const Source& source) {
+    if (!source.removed.load()) source.ready();
+}
+
+// Hands on what the sources already hold, then what their descriptors have; with `mayWait`, first
+// sleeps until a descriptor is readable or a block is queued.
+void serviceSources(bool mayWait) {
+    auto& queue = mainQueue();
+    auto snapshot = currentSources();
+    for (const auto& source : snapshot) callReady(*source);
+    if (!mayWait && snapshot.empty()) return;
+    std::vector<pollfd> descriptors{{queue.wakeDescriptor(), POLLIN, 0}};
+    for (const auto& source : snapshot) descriptors.push_back({source->fd, POLLIN, 0});
+    int timeout = 0;
+    if (mayWait && queue.prepareToSleep()) timeout = queue.wakeDescriptor() < 0 ? 5 : -1;
+    int ready = poll(descriptors.data(), descriptors.size(), timeout);
+    if (timeout != 0) queue.finishSleep();
+    if (ready <= 0) return;
+    for (size_t i = 0; i < snapshot.size(); ++i) {
+        if (descriptors[i + 1].revents) callReady(*snapshot[i]);
+    }
+}
+}  // namespace
+
 size_t RunLoop::runUntilIdle() {
     size_t ran = 0;
-    while (mainQueue().runOne(false)) ++ran;
-    return ran;
+    for (;;) {
+        while (mainQueue().runOne()) ++ran;
+        serviceSources(false);
+        if (mainQueue().isIdle()) return ran;
+    }
 }
 
 void RunLoop::run() {
-    while (!mainQueue().takeStop()) mainQueue().runOne(true);
+    while (!mainQueue().takeStop()) serviceSources(!mainQueue().runOne());
 }
 
 void RunLoop::stop() {
     mainQueue().stop();
+}
+
+RunLoop::SourceId RunLoop::addSource(int fd, std::function<void()> ready) {
+    auto source = std::make_shared<Source>();
+    source->fd = fd;
+    source->ready = std::move(ready);
+    auto& all = sources();
+    std::lock_guard lock(all.mutex);
+    const SourceId id = all.next++;
+    all.byId.emplace(id, std::move(source));
+    return id;
+}
+
+void RunLoop::removeSource(SourceId id) {
+    auto& all = sources();
+    std::lock_guard lock(all.mutex);
+    auto found = all.byId.find(id);
+    if (found == all.byId.end()) return;
+    found->second->removed.store(true);
+    all.byId.erase(found);
 }

@@ -42,11 +42,21 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     std::string label_;
 };
 
-// The main thread's loop: runs the blocks of the main queue.
+// The main thread's loop: runs the blocks of the main queue and hands on what its descriptor
+// sources have to read (a display connection, say), waiting for either.
 namespace RunLoop {
-// Runs main-queue blocks until none is waiting; returns how many ran. Call on the main thread.
+// Runs main-queue blocks, and the sources that have something, until neither has; returns how
+// many blocks ran. Call on the main thread.
 size_t runUntilIdle();
-// Runs main-queue blocks, waiting for more, until stop() is called.
+// Runs main-queue blocks and sources, waiting for more, until stop() is called.
 void run();
 void stop();
+
+// A descriptor the loop waits on besides its queue. `ready` runs on the main thread whenever `fd`
+// is readable, and also before every wait: a library that reads ahead of its descriptor (as a
+// display connection does while it waits for a reply) keeps what it read where the descriptor no
+// longer shows it. Add and remove on the main thread; once removed, `ready` is not called again.
+using SourceId = uint64_t;
+SourceId addSource(int fd, std::function<void()> ready);
+void removeSource(SourceId id);
 }  // namespace RunLoop

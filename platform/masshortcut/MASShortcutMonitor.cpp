@@ -2,44 +2,50 @@
 
 #include <algorithm>
 
-#include "platform/appkit/NSEvent.h"
-#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/SharedInstance.h"
-#include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
 constexpr NSEventModifierFlags kHotKeyModifiers = NSEventModifierFlagControl | NSEventModifierFlagOption |
                                                   NSEventModifierFlagShift | NSEventModifierFlagCommand;
+constexpr OSType kSignature = 0x4D415348;  // 'MASH'
 
 constinit SharedInstance<MASShortcutMonitor> sharedHotKeys;
 
 // Only ⌃⌥⇧⌘ reach the system's hotkey table, so shortcuts that differ in other flags are one hotkey.
-bool sameKeys(const MASShortcut& shortcut, int64_t keyCode, NSEventModifierFlags modifierFlags) {
-    return shortcut.keyCode() == keyCode &&
-           (shortcut.modifierFlags() & kHotKeyModifiers) == (modifierFlags & kHotKeyModifiers);
+bool sameKeys(const MASShortcut& a, const MASShortcut& b) {
+    return a.keyCode() == b.keyCode() &&
+           (a.modifierFlags() & kHotKeyModifiers) == (b.modifierFlags() & kHotKeyModifiers);
 }
 }  // namespace
 
 std::shared_ptr<MASShortcutMonitor> MASShortcutMonitor::sharedMonitor() {
-    // Hotkeys belong to the session: they see every key before any application does. The
-    // subscription asks for the monitor of the moment, so one made anew after a reset hears keys too.
-    static auto* keyboard = new SimulatedInputSubscription(SimulatedDesktop::shared().subscribeToInput(
-        SimulatedDesktop::InputStage::Session, [](const SimulatedInputEvent& input) {
-            auto self = sharedHotKeys.existing();
-            return self && input.type == static_cast<uint32_t>(NSEventType::KeyDown) &&
-                   self->hotKeyPressed(input.keyCode, input.modifierFlags);
-        }));
-    (void)keyboard;
     return sharedHotKeys.get();
+}
+
+MASShortcutMonitor::MASShortcutMonitor() {
+    const EventTypeSpec pressed{kEventClassKeyboard, kEventHotKeyPressed};
+    InstallEventHandler(GetApplicationEventTarget(), &MASShortcutMonitor::hotKeyPressed, 1, &pressed, nullptr,
+                        &handler_);
+}
+
+MASShortcutMonitor::~MASShortcutMonitor() {
+    unregisterAllShortcuts();
+    if (handler_) RemoveEventHandler(handler_);
 }
 
 bool MASShortcutMonitor::registerShortcut(const std::shared_ptr<MASShortcut>& shortcut, Action action) {
     if (!shortcut || !action) return false;
     std::lock_guard lock(mutex_);
     for (const auto& hotKey : hotKeys_) {
-        if (sameKeys(hotKey.shortcut, shortcut->keyCode(), shortcut->modifierFlags())) return false;
+        if (sameKeys(hotKey.shortcut, *shortcut)) return false;
     }
-    hotKeys_.push_back({*shortcut, std::make_shared<Action>(std::move(action))});
+    const uint32_t id = nextId_++;
+    EventHotKeyRef ref = nullptr;
+    if (RegisterEventHotKey(static_cast<uint32_t>(shortcut->keyCode()),
+                            carbonModifiersFromCocoaFlags(shortcut->modifierFlags()), {kSignature, id},
+                            GetApplicationEventTarget(), 0, &ref) != noErr)
+        return false;
+    hotKeys_.push_back({*shortcut, std::make_shared<Action>(std::move(action)), id, ref});
     return true;
 }
 
@@ -52,28 +58,37 @@ bool MASShortcutMonitor::isShortcutRegistered(const std::shared_ptr<MASShortcut>
 void MASShortcutMonitor::unregisterShortcut(const std::shared_ptr<MASShortcut>& shortcut) {
     if (!shortcut) return;
     std::lock_guard lock(mutex_);
-    std::erase_if(hotKeys_, [&](auto& h) { return h.shortcut == *shortcut; });
+    std::erase_if(hotKeys_, [&](auto& h) {
+        if (!(h.shortcut == *shortcut)) return false;
+        UnregisterEventHotKey(h.ref);
+        return true;
+    });
 }
 
 void MASShortcutMonitor::unregisterAllShortcuts() {
     std::lock_guard lock(mutex_);
+    for (const auto& hotKey : hotKeys_) UnregisterEventHotKey(hotKey.ref);
     hotKeys_.clear();
 }
 
-bool MASShortcutMonitor::hotKeyPressed(int64_t keyCode, NSEventModifierFlags modifierFlags) {
+// Carbon hands the press over on the main run loop; the action runs there, outside the lock.
+OSStatus MASShortcutMonitor::hotKeyPressed(EventHandlerCallRef, EventRef event, void*) {
+    EventHotKeyID id{};
+    if (GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof id, nullptr,
+                          &id) != noErr ||
+        id.signature != kSignature)
+        return eventNotHandledErr;
+    auto self = sharedHotKeys.existing();
+    if (!self) return eventNotHandledErr;
     std::shared_ptr<Action> action;
     {
-        std::lock_guard lock(mutex_);
-        for (auto& hotKey : hotKeys_) {
-            if (sameKeys(hotKey.shortcut, keyCode, modifierFlags)) {
-                action = hotKey.action;
-                break;
-            }
-        }
+        std::lock_guard lock(self->mutex_);
+        for (const auto& hotKey : self->hotKeys_)
+            if (hotKey.id == id.id) action = hotKey.action;
     }
-    if (!action) return false;
-    DispatchQueue::main()->async([action] { (*action)(); });
-    return true;
+    if (!action) return eventNotHandledErr;
+    (*action)();
+    return noErr;
 }
 
 std::vector<MASShortcut> MASShortcutMonitor::registeredShortcuts() const {

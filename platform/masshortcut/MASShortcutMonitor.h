@@ -1,12 +1,14 @@
 #pragma once
-// System-wide hotkeys of the process. The action of a hotkey runs on the main queue when its keys
-// are pressed (only ⌃⌥⇧⌘ count), and the press goes no further. A hotkey belongs to whoever
-// registered it first: registering the same keys again fails and leaves the first action in place.
+// System-wide hotkeys of the process, registered as Carbon hot keys. The action of a hotkey runs on
+// the main queue when its keys are pressed (only ⌃⌥⇧⌘ count), and the press goes no further. A
+// hotkey belongs to whoever registered it first: registering the same keys again, in this process
+// or where another client of the desktop holds them, fails and leaves the first action in place.
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "platform/carbon/CarbonEvents.h"
 #include "platform/masshortcut/MASShortcut.h"
 
 class MASShortcutMonitor {
@@ -14,6 +16,9 @@ class MASShortcutMonitor {
     using Action = std::function<void()>;
 
     static std::shared_ptr<MASShortcutMonitor> sharedMonitor();
+
+    MASShortcutMonitor();
+    ~MASShortcutMonitor();
 
     // False, with nothing changed, when the shortcut or action is missing or the keys are taken.
     bool registerShortcut(const std::shared_ptr<MASShortcut>& shortcut, Action action);
@@ -26,13 +31,16 @@ class MASShortcutMonitor {
     std::vector<MASShortcut> registeredShortcuts() const;
 
   private:
-    // Queues the action of the hotkey with these keys; false when none has them.
-    bool hotKeyPressed(int64_t keyCode, NSEventModifierFlags modifierFlags);
+    static OSStatus hotKeyPressed(EventHandlerCallRef, EventRef event, void*);
 
     struct HotKey {
         MASShortcut shortcut;
         std::shared_ptr<Action> action;
+        uint32_t id;
+        EventHotKeyRef ref;
     };
     mutable std::mutex mutex_;
     std::vector<HotKey> hotKeys_;
+    uint32_t nextId_ = 1;
+    EventHandlerRef handler_ = nullptr;
 };

@@ -1,7 +1,4 @@
-#include <algorithm>
-#include <cstring>
-
-#include "platform/skylight/SkyLight.h"
+#include "platform/skylight/SkyLightBackend.h"
 #include "platform/windowserver/SimulatedDesktop.h"
 
 namespace {
@@ -9,57 +6,35 @@ SimulatedDesktop& desktop() {
     return SimulatedDesktop::shared();
 }
 
-constexpr size_t kKindOffset = 0x08;
-constexpr size_t kWindowOffset = 0x3C;
+class SimulatedSkyLight final : public SkyLightBackend {
+  public:
+    void setFrontProcess(pid_t pid, CGWindowID window, uint32_t options) override {
+        SimulatedCall call;
+        call.function = "SLPSSetFrontProcessWithOptions";
+        call.pid = pid;
+        call.window = window;
+        call.options = options;
+        desktop().recordCall(std::move(call));
+        desktop().setFrontProcess(pid, window);
+    }
 
-// A make-key record: its length byte, the 16 bytes of 0xFF and the marker at 0x3A, with kind 1
-// (the window is about to become key) or 2 (it becomes key).
-bool isMakeKeyRecord(const SLPSEventRecord& record) {
-    return record[0x04] == 0xF8 && record[0x3A] == 0x10 &&
-           std::all_of(record.begin() + 0x20, record.begin() + 0x30, [](uint8_t b) { return b == 0xFF; });
-}
+    void posted(pid_t pid, CGWindowID window, const SLPSEventRecord& record) override {
+        SimulatedCall call;
+        call.function = "SLPSPostEventRecordTo";
+        call.pid = pid;
+        call.window = window;
+        call.bytes.assign(record.begin(), record.end());
+        desktop().recordCall(std::move(call));
+    }
 
-// The window number is in host byte order.
-CGWindowID windowOf(const SLPSEventRecord& record) {
-    CGWindowID window;
-    std::memcpy(&window, &record[kWindowOffset], sizeof window);
-    return window;
-}
-
-// The window announced by the last kind-1 record, until its kind-2 record arrives.
-std::optional<std::pair<pid_t, CGWindowID>> pendingKeyWindow;
+    void makeKeyWindow(pid_t pid, CGWindowID window) override {
+        auto found = desktop().window(window);
+        if (found && found->ownerPid == pid) desktop().makeKeyWindow(window);
+    }
+};
 }  // namespace
 
-CGError _SLPSSetFrontProcessWithOptions(const ProcessSerialNumber* psn, CGWindowID window, uint32_t options) {
-    pid_t pid = 0;
-    if (GetProcessPID(psn, &pid) != noErr) return kCGErrorIllegalArgument;
-    SimulatedCall call;
-    call.function = "SLPSSetFrontProcessWithOptions";
-    call.pid = pid;
-    call.window = window;
-    call.options = options;
-    desktop().recordCall(std::move(call));
-    desktop().setFrontProcess(pid, window);
-    return kCGErrorSuccess;
-}
-
-CGError SLPSPostEventRecordTo(const ProcessSerialNumber* psn, const SLPSEventRecord& record) {
-    pid_t pid = 0;
-    if (GetProcessPID(psn, &pid) != noErr) return kCGErrorIllegalArgument;
-    SimulatedCall call;
-    call.function = "SLPSPostEventRecordTo";
-    call.pid = pid;
-    call.window = windowOf(record);
-    call.bytes.assign(record.begin(), record.end());
-    desktop().recordCall(std::move(call));
-    if (!isMakeKeyRecord(record)) return kCGErrorSuccess;
-    auto target = std::make_pair(pid, windowOf(record));
-    if (record[kKindOffset] == 0x01) {
-        pendingKeyWindow = target;
-    } else if (record[kKindOffset] == 0x02 && pendingKeyWindow == target) {
-        pendingKeyWindow.reset();
-        auto window = desktop().window(target.second);
-        if (window && window->ownerPid == pid) desktop().makeKeyWindow(target.second);
-    }
-    return kCGErrorSuccess;
+SkyLightBackend& simulatedSkyLight() {
+    static SimulatedSkyLight backend;
+    return backend;
 }

@@ -1,6 +1,9 @@
-// The process entry. Without arguments the agent runs on a default simulated desktop until it is
-// told to stop (SIGINT or SIGTERM); with --simulate it plays a scenario file and exits.
+// The process entry. Without arguments the agent runs until it is told to stop (SIGINT or SIGTERM):
+// on the X11 display that DISPLAY names when one answers, else on a default simulated desktop
+// (QUORVANE_DESKTOP=x11 or =simulated forces the one or the other). With --simulate it plays a
+// scenario file on the simulated desktop and exits. This is the one place that picks the desktop.
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -14,6 +17,7 @@
 #include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/windowserver/SimulatedDesktop.h"
+#include "platform/windowserver/X11Desktop.h"
 #include "quorvane/AgentBundle.h"
 #include "quorvane/AppDelegate.h"
 #include "quorvane/UsageEvents.h"
@@ -30,6 +34,10 @@ constexpr double kMeasurementIdleSeconds = 5;
 int usage() {
     std::cerr << "usage: quorvane [--simulate FILE]\n";
     return kUsageError;
+}
+
+void terminate() {
+    DispatchQueue::main()->async([] { NSApplication::sharedApplication()->terminate(nullptr); });
 }
 
 void setUpDefaultDesktop() {
@@ -50,12 +58,47 @@ void terminateOnSignals() {
     std::thread([signals] {
         int received = 0;
         sigwait(&signals, &received);
-        DispatchQueue::main()->async([] { NSApplication::sharedApplication()->terminate(nullptr); });
+        terminate();
     }).detach();
+}
+
+// Connects to the X11 display when one is to be used; false, with the line to print, when the
+// choice cannot be met. A display that goes away ends the agent as the end of the session would.
+bool chooseDesktop(std::string* problem) {
+    const char* forced = std::getenv("QUORVANE_DESKTOP");
+    const std::string choice = forced ? forced : "";
+    if (!choice.empty() && choice != "x11" && choice != "simulated") {
+        *problem = "QUORVANE_DESKTOP must be x11 or simulated, not '" + choice + "'";
+        return false;
+    }
+    const char* display = std::getenv("DISPLAY");
+    const std::string name = display ? display : "";
+    if (choice == "simulated" || (choice.empty() && name.empty())) {
+        setUpDefaultDesktop();
+        return true;
+    }
+    std::string error;
+    if (!name.empty() && X11Desktop::connect(name, terminate, &error)) return true;
+    if (choice == "x11") {
+        *problem = name.empty() ? "QUORVANE_DESKTOP=x11 but DISPLAY is not set"
+                                : "QUORVANE_DESKTOP=x11 but the X11 display '" + name + "' does not answer";
+        return false;
+    }
+    setUpDefaultDesktop();
+    return true;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool simulate = argc == 3 && std::strcmp(argv[1], "--simulate") == 0;
+    if (!simulate && argc != 1) return usage();
+    // The desktop comes first: the application object, made as the telemetry connects below,
+    // follows the screens of the desktop in use when it is made.
+    std::string problem;
+    if (!simulate && !chooseDesktop(&problem)) {
+        std::cerr << "quorvane: " << problem << "\n";
+        return kUsageError;
+    }
     // As the measurement library's classes load, before anything can call them.
     ZDMInstallMeasurementLibrary();
     Bundle::setMainBundle(agentBundle());
@@ -63,16 +106,14 @@ int main(int argc, char** argv) {
     // forwarder reads its Info.plist switch and buffers its trace until a log level is chosen.
     DIZAppDelegateForwarder::sharedInstance();
     UsageEvents::connectTelemetry();
-    if (argc == 3 && std::strcmp(argv[1], "--simulate") == 0) {
+    if (simulate) {
         const int status = ScenarioPlayer::play(argv[2], std::cout, std::cerr);
         ZDMWaitUntilMeasurementIdle(kMeasurementIdleSeconds);
         DIZDudIzizoz::waitForEnqueuedLogs(kStoreEnqueuedLogsSeconds);
         return status;
     }
-    if (argc != 1) return usage();
 
     terminateOnSignals();
-    setUpDefaultDesktop();
     auto interface = loadMainInterface();
     const int status = NSApplicationMain(interface.delegate);
     DIZDudIzizoz::waitForEnqueuedLogs(kStoreEnqueuedLogsSeconds);

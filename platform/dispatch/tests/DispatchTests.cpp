@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
@@ -11,6 +13,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSource.h"
+#include "testing/Eventually.h"
 
 namespace {
 
@@ -274,3 +277,84 @@ TEST(SystemClock, TimerFiresOnItsQueue) {
 }
 
 }  // namespace
+
+namespace {
+// A pipe whose read end is a run-loop source; the source goes when the test ends.
+struct PipeSource {
+    explicit PipeSource(std::function<void(int fd)> ready) {
+        EXPECT_EQ(pipe(ends), 0);
+        fcntl(ends[0], F_SETFL, O_NONBLOCK);
+        id = RunLoop::addSource(ends[0], [this, ready] { ready(ends[0]); });
+    }
+    ~PipeSource() {
+        RunLoop::removeSource(id);
+        close(ends[0]);
+        close(ends[1]);
+    }
+    int ends[2] = {-1, -1};
+    RunLoop::SourceId id = 0;
+};
+
+// Ends a run() that the behaviour under test failed to end, so that the test fails instead of hanging.
+struct Watchdog {
+    explicit Watchdog(std::atomic<bool>& done)
+        : thread([&done] {
+              if (!eventually([&] { return done.load(); }))
+                  DispatchQueue::main()->async([] { RunLoop::stop(); });
+          }) {}
+    ~Watchdog() { thread.join(); }
+    std::thread thread;
+};
+}  // namespace
+
+// The loop sleeps until a descriptor of a source is readable, then hands it to the source on the
+// main thread.
+TEST(RunLoop, WakesForAReadableSourceAndRunsItOnTheMainThread) {
+    std::atomic<bool> done{false};
+    std::string read;
+    PipeSource source([&](int fd) {
+        EXPECT_TRUE(DispatchQueue::isMainThread());
+        char buffer[16];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) read.append(buffer, size_t(n));
+        if (read == "ready" && !done.exchange(true)) RunLoop::stop();
+    });
+    Watchdog watchdog(done);
+    std::thread writer([&] { EXPECT_EQ(write(source.ends[1], "ready", 5), 5); });
+    RunLoop::run();
+    writer.join();
+    done = true;
+    EXPECT_EQ(read, "ready");
+}
+
+// What a library read ahead of its descriptor (while a block of the main queue waited for a reply,
+// say) reaches its source before the loop sleeps, though the descriptor shows nothing.
+TEST(RunLoop, ASourceHandsOnWhatItReadAheadBeforeTheLoopSleeps) {
+    std::atomic<bool> done{false};
+    std::vector<std::string> readAhead, handled;
+    PipeSource source([&](int) {
+        for (auto& item : readAhead) handled.push_back(item);
+        readAhead.clear();
+        if (!handled.empty() && !done.exchange(true)) RunLoop::stop();
+    });
+    Watchdog watchdog(done);
+    DispatchQueue::main()->async([&] { readAhead.push_back("event"); });
+    RunLoop::run();
+    done = true;
+    EXPECT_EQ(handled, std::vector<std::string>{"event"});
+}
+
+TEST(RunLoop, ARemovedSourceIsNotCalledAgain) {
+    int calls = 0;
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    auto id = RunLoop::addSource(ends[0], [&] { ++calls; });
+    ASSERT_EQ(write(ends[1], "x", 1), 1);
+    RunLoop::runUntilIdle();
+    EXPECT_GT(calls, 0);
+    RunLoop::removeSource(id);
+    const int before = calls;
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(calls, before);
+    close(ends[0]);
+    close(ends[1]);
+}
